@@ -1,0 +1,1 @@
+// The desk's logic lives here.

@@ -1,0 +1,28 @@
+# Sourced by run.sh and test.sh: makes sure the Debian packages the build and the tests need are
+# installed. As root it installs what is missing; otherwise it names the packages and stops.
+plimo_need_packages() {
+    local missing=() p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -eq 0 ]; then
+        echo "Installing: ${missing[*]}"
+        apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    else
+        echo "These Debian packages are missing: ${missing[*]}" >&2
+        echo "Install them (sudo apt-get install ${missing[*]}) or run this script as root." >&2
+        exit 1
+    fi
+}
+
+PLIMO_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6serialport6-dev
+                      libgl-dev fonts-dejavu-core)
+PLIMO_TEST_PACKAGES=(python3 python3-dbfread python3-dbf libdbd-xbase-perl xvfb xauth poppler-utils)
+
+# Configures and builds into build/ (Release with debug information).
+plimo_build() {
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build build --parallel "$(nproc)"
+}

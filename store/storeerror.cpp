@@ -1,0 +1,10 @@
+#include "store/storeerror.h"
+
+namespace store {
+
+StoreError::StoreError(const QString& message)
+    : std::runtime_error(message.toStdString()), message_(message)
+{
+}
+
+} // namespace store
