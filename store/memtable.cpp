@@ -11,16 +11,18 @@
 
 namespace store {
 
+// Qt reaches Windows-1252 through ICU; a Qt built without it would give empty results, so the
+// text then goes as Latin-1, which agrees with Windows-1252 outside 0x80 to 0x9F.
 QByteArray toWindows1252(const QString& text)
 {
     QStringEncoder encoder("windows-1252");
-    return encoder(text);
+    return encoder.isValid() ? QByteArray(encoder(text)) : text.toLatin1();
 }
 
 QString fromWindows1252(const QByteArray& bytes)
 {
     QStringDecoder decoder("windows-1252");
-    return decoder(bytes);
+    return decoder.isValid() ? QString(decoder(bytes)) : QString::fromLatin1(bytes);
 }
 
 namespace {
