@@ -1,0 +1,512 @@
+#include "app/aboutbox.h"
+#include "app/helpwindow.h"
+#include "app/mainform.h"
+#include "app/messageedit.h"
+#include "core/clocktext.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDate>
+#include <QDir>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QToolButton>
+
+class tst_MainForm : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString previousCurrent_;
+
+    std::unique_ptr<TMainForm> makeForm()
+    {
+        auto form = std::make_unique<TMainForm>(dir_->path());
+        return form;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        previousCurrent_ = QDir::currentPath();
+    }
+    void init()
+    {
+        dir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir_->isValid());
+        QVERIFY(QDir::setCurrent(dir_->path()));
+    }
+    void cleanup()
+    {
+        QDir::setCurrent(previousCurrent_);
+        dir_.reset();
+    }
+
+    void windowFrame();
+    void controls_data();
+    void controls();
+    void hints_data();
+    void hints();
+    void menus_data();
+    void menus();
+    void statusGroup();
+    void singleChoiceControlsLieUnderTheList();
+    void timerIsNotRunningBeforeTheEntryStartsIt();
+    void tickShowsClockAndPendingCount();
+    void tickLeavesPendingButtonWhileBusy();
+    void typingStopsAt520();
+    void enterInsertsNoLineBreak();
+    void pasteIsCutToTheRoomLeft();
+    void dateStampOnEmptyEditor();
+    void timeStampFormat();
+    void stampsPassTheTypingLimit();
+    void clearTextResetsCount();
+    void clearAllUnticksEveryRecipient();
+    void statusClearEmptiesHistory();
+    void messageLabelGivesEditorTheFocus();
+    void aboutBoxTexts();
+    void aboutBoxIsMadeOnceAndReused();
+    void helpOpensContents();
+    void helpTopicsFallBackToContents_data();
+    void helpTopicsFallBackToContents();
+    void exitButtonAndMenuCloseTheWindow();
+};
+
+void tst_MainForm::windowFrame()
+{
+    auto form = makeForm();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    QCOMPARE(form->windowTitle(), QStringLiteral("PlimoPager32 V4.00"));
+    QCOMPARE(form->Version->text(), QStringLiteral("V4.00"));
+    QVERIFY(!form->Version->isVisible());
+    QCOMPARE(form->centralWidget()->size(), QSize(571, 363));
+    const Qt::WindowFlags flags = form->windowFlags();
+    QVERIFY(flags & Qt::WindowMinimizeButtonHint);
+    QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+    QVERIFY(form->minimumSize() != form->maximumSize()); // resizable
+}
+
+void tst_MainForm::controls_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QKeySequence>("key");
+
+    QTest::newRow("Clear All") << "ClearAllBtn" << "Clear All" << QKeySequence();
+    QTest::newRow("Select By Group") << "SendGroup" << "Select By &Group" << QKeySequence("Alt+G");
+    QTest::newRow("Date") << "DateBtn" << "&Date" << QKeySequence("Alt+D");
+    QTest::newRow("Time of Day") << "TimeBtn" << "&Time of Day" << QKeySequence("Alt+T");
+    QTest::newRow("Quick") << "QuickBtn" << "Quick" << QKeySequence();
+    QTest::newRow("Send Mesg") << "SendBtn" << "&Send Mesg" << QKeySequence("Alt+S");
+    QTest::newRow("Message Log") << "messagelog" << "Message &Log" << QKeySequence("Alt+L");
+    QTest::newRow("By Pager ID") << "ByPagerBtn" << "By Pager ID" << QKeySequence();
+    QTest::newRow("Send Later") << "SendLaterBtn" << "Send L&ater" << QKeySequence("Alt+A");
+    // The menu's Exit owns Alt+X; the button shows the same accelerator and does the same.
+    QTest::newRow("Exit") << "ExitBtn" << "E&xit" << QKeySequence();
+    QTest::newRow("Clear Text") << "ClearTextBtn" << "Clea&r Text" << QKeySequence("Alt+R");
+    QTest::newRow("Abort Mesg") << "BitBtn7" << "Abort Mesg" << QKeySequence();
+    QTest::newRow("Pending Msgs") << "PendingMsgsBtn" << "Pending Msgs" << QKeySequence();
+}
+
+void tst_MainForm::controls()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+    QFETCH(QKeySequence, key);
+    auto form = makeForm();
+    auto* button = form->findChild<QAbstractButton*>(name);
+    QVERIFY2(button, qPrintable(name));
+    QCOMPARE(button->text(), caption);
+    QCOMPARE(button->shortcut(), key);
+}
+
+void tst_MainForm::hints_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("hint");
+    QTest::newRow("UsersList") << "UsersList"
+                               << "Select user and click on checkbox. Select more than one for group messages.";
+    QTest::newRow("SendGroup") << "SendGroup" << "Select to send to a group of Users.";
+    QTest::newRow("message1") << "message1" << "Enter Message (500 characters max.):";
+    QTest::newRow("status clear") << "BitBtn6" << "Clear Message Status";
+}
+
+void tst_MainForm::hints()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, hint);
+    auto form = makeForm();
+    auto* widget = form->findChild<QWidget*>(name);
+    QVERIFY2(widget, qPrintable(name));
+    QCOMPARE(widget->toolTip(), hint);
+    QCOMPARE(widget->statusTip(), hint);
+}
+
+void tst_MainForm::menus_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("parentMenu"); // "" for the menu bar itself
+    QTest::addColumn<QKeySequence>("key");
+    QTest::newRow("Users") << "UsersMenu" << "&Users" << "" << QKeySequence("Alt+U");
+    QTest::newRow("Carriers") << "CarriersMenu" << "&Carriers" << "" << QKeySequence("Alt+C");
+    QTest::newRow("Groups") << "GroupsMenu" << "Grou&ps" << "" << QKeySequence("Alt+P");
+    QTest::newRow("QuickMsg") << "QuickMsgMenu" << "&QuickMsg" << "" << QKeySequence("Alt+Q");
+    QTest::newRow("MsgLog") << "MsgLogMenu" << "&MsgLog" << "" << QKeySequence("Alt+M");
+    QTest::newRow("SchedMsgs") << "SchedMsgsMenu" << "SchedMsgs" << "" << QKeySequence();
+    QTest::newRow("System") << "SystemMenu" << "S&ystem" << "" << QKeySequence("Alt+Y");
+    QTest::newRow("Setup") << "SetupMenu" << "Setup" << "SystemSubMenu" << QKeySequence();
+    QTest::newRow("Help") << "HelpMenu" << "&Help" << "" << QKeySequence("Alt+H");
+    QTest::newRow("Help Help") << "HelpHelpMenu" << "&Help" << "HelpSubMenu" << QKeySequence();
+    QTest::newRow("About") << "AboutMenu" << "About" << "HelpSubMenu" << QKeySequence();
+    QTest::newRow("Exit") << "ExitMenu" << "E&xit" << "" << QKeySequence("Alt+X");
+}
+
+void tst_MainForm::menus()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+    QFETCH(QString, parentMenu);
+    QFETCH(QKeySequence, key);
+    auto form = makeForm();
+    auto* action = form->findChild<QAction*>(name);
+    QVERIFY2(action, qPrintable(name));
+    QCOMPARE(action->text(), caption);
+    if (parentMenu.isEmpty()) {
+        QVERIFY(form->menuBar()->actions().contains(action));
+        QCOMPARE(QKeySequence::mnemonic(action->text()), key);
+    } else {
+        auto* menu = form->findChild<QMenu*>(parentMenu);
+        QVERIFY(menu);
+        QVERIFY(menu->actions().contains(action));
+    }
+}
+
+void tst_MainForm::statusGroup()
+{
+    auto form = makeForm();
+    QPlainTextEdit* memo = form->StatusMemo;
+    QVERIFY(memo->isReadOnly());
+    QCOMPARE(memo->lineWrapMode(), QPlainTextEdit::NoWrap);
+    QCOMPARE(memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QCOMPARE(memo->focusPolicy(), Qt::NoFocus);
+    QVERIFY(memo->font().bold());
+    QCOMPARE(memo->font().pointSize(), 8);
+    QCOMPARE(memo->document()->blockCount(), 22);
+    QVERIFY(memo->toPlainText().trimmed().isEmpty());
+
+    QCOMPARE(form->Sending->text(), QStringLiteral(" Sending"));
+    QVERIFY(form->Sending->isHidden());
+    QCOMPARE(form->Sending->palette().color(QPalette::Window), QColor(Qt::yellow));
+    QVERIFY(form->findChild<QLabel*>(QStringLiteral("TimeofDay")));
+    QVERIFY(form->StatusMemo->parentWidget()->findChild<QToolButton*>(QStringLiteral("BitBtn6")));
+}
+
+void tst_MainForm::singleChoiceControlsLieUnderTheList()
+{
+    auto form = makeForm();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    QWidget* under = form->SendGroup->parentWidget();
+    QCOMPARE(under->geometry(), form->UsersList->geometry());
+    // The list is drawn above the panel: it comes later among their common parent's children.
+    const QObjectList siblings = under->parentWidget()->children();
+    QVERIFY(siblings.indexOf(form->UsersList) > siblings.indexOf(under));
+    QVERIFY(form->UsersList->isSortingEnabled());
+
+    form->activateWindow();
+    QVERIFY(!form->SendGroup->isChecked());
+    QTest::keyClick(form.get(), Qt::Key_G, Qt::AltModifier);
+    QTRY_VERIFY(form->SendGroup->isChecked());
+    QVERIFY(!form->DBLookupComboBox1->isEnabled());
+    QVERIFY(form->DBLookupCombo2->isEnabled());
+    QTest::keyClick(form.get(), Qt::Key_G, Qt::AltModifier);
+    QTRY_VERIFY(!form->SendGroup->isChecked());
+    QVERIFY(form->DBLookupComboBox1->isEnabled());
+    QVERIFY(!form->DBLookupCombo2->isEnabled());
+}
+
+void tst_MainForm::timerIsNotRunningBeforeTheEntryStartsIt()
+{
+    auto form = makeForm();
+    auto* timer = form->findChild<QTimer*>(QStringLiteral("Timer1"));
+    QVERIFY(timer);
+    QCOMPARE(timer->interval(), 1000);
+    QVERIFY(!timer->isActive());
+    QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs"));
+}
+
+void tst_MainForm::tickShowsClockAndPendingCount()
+{
+    auto form = makeForm();
+    form->Timer1Timer();
+    QVERIFY(!form->TimeofDay->text().isEmpty());
+    QVERIFY(form->TimeofDay->text().contains(u':'));
+    QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs: 0"));
+    QCOMPARE(form->PendingMsgsBtn->palette().color(QPalette::ButtonText), QColor(Qt::black));
+}
+
+void tst_MainForm::tickLeavesPendingButtonWhileBusy()
+{
+    auto form = makeForm();
+    form->desk().PageInProgress = true;
+    form->Timer1Timer();
+    QVERIFY(!form->TimeofDay->text().isEmpty());
+    QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs"));
+    form->desk().PageInProgress = false;
+    form->desk().ScheduleScanActive = true;
+    form->Timer1Timer();
+    QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs"));
+}
+
+void tst_MainForm::typingStopsAt520()
+{
+    auto form = makeForm();
+    form->show();
+    form->message1->setFocus();
+    QTest::keyClicks(form->message1, QString(530, u'a'));
+    QCOMPARE(form->message1->toPlainText().size(), 520);
+    QCOMPARE(form->Numchars->text(), QStringLiteral("520"));
+    // With the editor full, typing over a selection fills the room it frees, then stops.
+    QTextCursor cursor = form->message1->textCursor();
+    cursor.movePosition(QTextCursor::Start);
+    cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor, 2);
+    form->message1->setTextCursor(cursor);
+    QTest::keyClicks(form->message1, QStringLiteral("xyz"));
+    QCOMPARE(form->message1->toPlainText().size(), 520);
+    QVERIFY(form->message1->toPlainText().startsWith(QStringLiteral("xya")));
+    // Deleting makes room again.
+    QTest::keyClick(form->message1, Qt::Key_Backspace);
+    QCOMPARE(form->Numchars->text(), QStringLiteral("519"));
+}
+
+void tst_MainForm::enterInsertsNoLineBreak()
+{
+    auto form = makeForm();
+    form->show();
+    form->message1->setFocus();
+    QTest::keyClicks(form->message1, QStringLiteral("ab"));
+    QTest::keyClick(form->message1, Qt::Key_Return);
+    QTest::keyClick(form->message1, Qt::Key_Enter);
+    QTest::keyClicks(form->message1, QStringLiteral("cd"));
+    QCOMPARE(form->message1->toPlainText(), QStringLiteral("abcd"));
+    QCOMPARE(form->message1->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    QCOMPARE(form->message1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QVERIFY(form->message1->font().bold());
+}
+
+void tst_MainForm::pasteIsCutToTheRoomLeft()
+{
+    auto form = makeForm();
+    form->message1->setPlainText(QString(515, u'a'));
+    form->message1->moveCursor(QTextCursor::End);
+    QApplication::clipboard()->setText(QStringLiteral("0123456789"));
+    if (QApplication::clipboard()->text() != QStringLiteral("0123456789"))
+        QSKIP("no clipboard on this platform");
+    form->message1->paste();
+    QCOMPARE(form->message1->toPlainText(), QString(515, u'a') + QStringLiteral("01234"));
+    form->message1->paste();
+    QCOMPARE(form->message1->toPlainText().size(), 520);
+}
+
+void tst_MainForm::dateStampOnEmptyEditor()
+{
+    auto form = makeForm();
+    const QDate before = QDate::currentDate();
+    form->DateBtn->click();
+    const QString text = form->message1->toPlainText();
+    QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d/\\d\\d/\\d\\d $")).match(text).hasMatch());
+    const QString expected = QStringLiteral("%1/%2/%3 ")
+                                 .arg(before.month(), 2, 10, QChar(u'0'))
+                                 .arg(before.day(), 2, 10, QChar(u'0'))
+                                 .arg(before.year() % 100, 2, 10, QChar(u'0'));
+    if (QDate::currentDate() == before)
+        QCOMPARE(text, expected);
+    QCOMPARE(form->Numchars->text(), QStringLiteral("9"));
+}
+
+void tst_MainForm::timeStampFormat()
+{
+    auto form = makeForm();
+    form->message1->setPlainText(QStringLiteral("Call "));
+    form->message1->moveCursor(QTextCursor::Start); // stamps go to the end wherever the caret is
+    form->TimeBtn->click();
+    QVERIFY(QRegularExpression(QStringLiteral("^Call (0[1-9]|1[0-2]):[0-5]\\d (AM|PM) $"))
+                .match(form->message1->toPlainText())
+                .hasMatch());
+    QCOMPARE(core::timeStamp(QTime(15, 7, 9)), QStringLiteral("03:07 PM "));
+    QCOMPARE(core::timeStamp(QTime(0, 30)), QStringLiteral("12:30 AM "));
+    QCOMPARE(core::dateStamp(QDate(2026, 12, 6)), QStringLiteral("12/06/26 "));
+}
+
+void tst_MainForm::stampsPassTheTypingLimit()
+{
+    auto form = makeForm();
+    form->message1->setPlainText(QString(515, u'a'));
+    form->DateBtn->click();
+    QCOMPARE(form->message1->toPlainText().size(), 524);
+    QCOMPARE(form->Numchars->text(), QStringLiteral("524"));
+}
+
+void tst_MainForm::clearTextResetsCount()
+{
+    auto form = makeForm();
+    form->message1->setPlainText(QStringLiteral("hello"));
+    QCOMPARE(form->Numchars->text(), QStringLiteral("5"));
+    form->ClearTextBtn->click();
+    QVERIFY(form->message1->toPlainText().isEmpty());
+    QCOMPARE(form->Numchars->text(), QStringLiteral("0"));
+}
+
+void tst_MainForm::clearAllUnticksEveryRecipient()
+{
+    auto form = makeForm();
+    for (const char* name : {"Zed", "adam", "Group: Night", "Mary"}) {
+        auto* item = new QListWidgetItem(QString::fromLatin1(name));
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Checked);
+        form->UsersList->addItem(item);
+    }
+    form->UsersList->item(1)->setCheckState(Qt::Unchecked);
+    form->ClearAllBtn->click();
+    for (int i = 0; i < form->UsersList->count(); ++i)
+        QCOMPARE(form->UsersList->item(i)->checkState(), Qt::Unchecked);
+    QCOMPARE(form->UsersList->count(), 4);
+    form->ClearAllBtn->click(); // nothing ticked: nothing changes
+    QCOMPARE(form->UsersList->count(), 4);
+}
+
+void tst_MainForm::statusClearEmptiesHistory()
+{
+    auto form = makeForm();
+    form->StatusMemo->setPlainText(QStringLiteral("one\ntwo\nthree"));
+    form->BitBtn6->click();
+    QCOMPARE(form->StatusMemo->document()->blockCount(), 22);
+    QVERIFY(form->StatusMemo->toPlainText().trimmed().isEmpty());
+    QVERIFY(form->StatusMemo->isEnabled());
+}
+
+void tst_MainForm::messageLabelGivesEditorTheFocus()
+{
+    auto form = makeForm();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    form->activateWindow();
+    QCOMPARE(form->MessageLabel->text(), QStringLiteral("M&essage:"));
+    QCOMPARE(form->MessageLabel->buddy(), form->message1);
+    form->ExitBtn->setFocus();
+    QTest::keyClick(form.get(), Qt::Key_E, Qt::AltModifier);
+    QTRY_VERIFY(form->message1->hasFocus());
+    // Alt+L toggles the log switch.
+    QVERIFY(!form->messagelog->isChecked());
+    QTest::keyClick(form.get(), Qt::Key_L, Qt::AltModifier);
+    QTRY_VERIFY(form->messagelog->isChecked());
+}
+
+void tst_MainForm::aboutBoxTexts()
+{
+    TAboutBox box;
+    QCOMPARE(box.windowTitle(), QStringLiteral("About PlimoPager"));
+    QStringList texts;
+    for (QLabel* label : box.findChildren<QLabel*>())
+        texts << label->text();
+    QCOMPARE(texts, QStringList({QStringLiteral("PlimoPager32"), QStringLiteral("Version 4.00.09")}));
+    const auto buttons = box.findChildren<QPushButton*>();
+    QCOMPARE(buttons.size(), 1);
+    QCOMPARE(buttons.first()->text().remove(u'&'), QStringLiteral("OK"));
+    box.show();
+    buttons.first()->click();
+    QVERIFY(!box.isVisible());
+    QCOMPARE(box.result(), int(QDialog::Accepted));
+}
+
+void tst_MainForm::aboutBoxIsMadeOnceAndReused()
+{
+    auto form = makeForm();
+    QVERIFY(!form->aboutBox());
+    TAboutBox* seen = nullptr;
+    auto closeIt = [&] {
+        seen = qobject_cast<TAboutBox*>(QApplication::activeModalWidget());
+        if (seen)
+            seen->accept();
+    };
+    QTimer::singleShot(0, this, closeIt);
+    form->AboutMenu->trigger();
+    QVERIFY(seen);
+    QCOMPARE(seen, form->aboutBox());
+    QTimer::singleShot(0, this, closeIt);
+    form->AboutMenu->trigger();
+    QCOMPARE(seen, form->aboutBox());
+    QCOMPARE(form->findChildren<TAboutBox*>().size(), 1);
+}
+
+void tst_MainForm::helpOpensContents()
+{
+    auto form = makeForm();
+    QVERIFY(!form->helpWindow());
+    form->HelpHelpMenu->trigger();
+    HelpWindow* help = form->helpWindow();
+    QVERIFY(help);
+    QVERIFY(help->isVisible());
+    QCOMPARE(help->currentTopic(), QStringLiteral("contents"));
+    const QString text = help->browser()->toPlainText();
+    QVERIFY2(text.contains(QStringLiteral("Send Mesg")), qPrintable(text.left(200)));
+    QVERIFY(text.contains(QStringLiteral("Pending Msgs")));
+    form->HelpHelpMenu->trigger();
+    QCOMPARE(form->helpWindow(), help);
+}
+
+void tst_MainForm::helpTopicsFallBackToContents_data()
+{
+    QTest::addColumn<QString>("keyword");
+    QTest::addColumn<QString>("url");
+    QTest::newRow("Contents") << "Contents" << "qrc:/help/contents.html";
+    QTest::newRow("lower case") << "contents" << "qrc:/help/contents.html";
+    QTest::newRow("unknown") << "NoSuchTopic" << "qrc:/help/contents.html";
+    QTest::newRow("empty") << "" << "qrc:/help/contents.html";
+    QTest::newRow("path in keyword") << "../contents" << "qrc:/help/contents.html";
+}
+
+void tst_MainForm::helpTopicsFallBackToContents()
+{
+    QFETCH(QString, keyword);
+    QFETCH(QString, url);
+    QCOMPARE(HelpWindow::topicUrl(keyword), url);
+}
+
+void tst_MainForm::exitButtonAndMenuCloseTheWindow()
+{
+    {
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        form->ExitBtn->click();
+        QVERIFY(!form->isVisible());
+    }
+    {
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        form->activateWindow();
+        QTest::keyClick(form.get(), Qt::Key_X, Qt::AltModifier);
+        QTRY_VERIFY(!form->isVisible());
+    }
+}
+
+QTEST_MAIN(tst_MainForm)
+#include "tst_mainform.moc"
