@@ -20,6 +20,10 @@ int main(int argc, char** argv)
     mainForm.show();
     if (!mainForm.startupError().isEmpty())
         QMessageBox::critical(&mainForm, QApplication::applicationDisplayName(), mainForm.startupError());
+    else if (const QStringList notices = mainForm.desk().startupNotices(); !notices.isEmpty())
+        QMessageBox::information(&mainForm, QApplication::applicationDisplayName(), notices.join(u'\n'));
+    // A session that ends without closing the window still keeps the pending pages.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &mainForm, [&mainForm] { mainForm.desk().saveQueues(); });
     // Then, as they are built: the System Configuration window, "Send Message By Pager ID Only",
     // "Pending Messages", "Print Log Report Parameters" with the log report, "Groups" and
     // "Pager Scheduling".

@@ -114,9 +114,10 @@ TMainForm::TMainForm(const QString& dataDirectory, QWidget* parent)
 
     // Creation: the windows made on first use start unmade (aboutBox_, helpWindow_); then the data
     // steps, which report a failure through startupError() and never keep the window from opening.
-    desk_->open();
-    message1->clear();
-    ReadUsersList();
+    if (desk_->open().isEmpty()) {
+        message1->clear();
+        ReadUsersList();
+    }
     setWindowTitle(QStringLiteral("PlimoPager32 ") + Version->text());
 
     // Client area of 571 x 363 under the menu bar, centred on the screen.
@@ -405,7 +406,19 @@ void TMainForm::closeEvent(QCloseEvent* event)
 
 bool TMainForm::saveQueuesOnClose()
 {
-    return true;
+    for (;;) {
+        const QString failure = desk_->saveQueues();
+        if (failure.isEmpty())
+            return true;
+        const auto answer = QMessageBox::warning(
+            this, windowTitle(),
+            QStringLiteral("The pending messages could not be saved:\n%1").arg(failure),
+            QMessageBox::Retry | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Retry);
+        if (answer == QMessageBox::Discard)
+            return true; // the operator leaves without them
+        if (answer != QMessageBox::Retry)
+            return false; // stay: the pages are still in the pending queue
+    }
 }
 
 void TMainForm::changeEvent(QEvent* event)

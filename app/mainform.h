@@ -106,8 +106,8 @@ private:
     QWidget* buildBottomRow();
     QWidget* buildStatusGroup();
     void FormActivate();
-    // Saves the queues on the way out; false keeps the window open (the operator chose to stay after
-    // a failed save).
+    // Saves the queues on the way out, whichever way the window is closed; false keeps the window
+    // open (the operator chose to stay after a failed save).
     bool saveQueuesOnClose();
 
     std::unique_ptr<core::Desk> desk_;
