@@ -3,12 +3,14 @@
 #include "store/filelock.h"
 #include "store/storeerror.h"
 
-#include <QDate>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QSaveFile>
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <mutex>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,13 +38,24 @@ void putLe16(char* p, uint16_t v)
     p[1] = char(v >> 8);
 }
 
-// Last update date as FoxPro 2.x writes it: years since 1900, month, day.
+// Last update date as FoxPro 2.x writes it: years since 1900, month, day. Worked out once a day:
+// the local date costs a look at the time zone file, too much for every append.
 void putDate(char* p)
 {
-    const QDate today = QDate::currentDate();
-    p[0] = char(today.year() - 1900);
-    p[1] = char(today.month());
-    p[2] = char(today.day());
+    static std::mutex mutex;
+    static time_t nextMidnight = 0;
+    static char today[3];
+    const std::lock_guard<std::mutex> guard(mutex);
+    const time_t now = ::time(nullptr);
+    if (now >= nextMidnight) {
+        const QDateTime current = QDateTime::currentDateTime();
+        const QDate date = current.date();
+        today[0] = char(date.year() - 1900);
+        today[1] = char(date.month());
+        today[2] = char(date.day());
+        nextMidnight = QDateTime(date.addDays(1), QTime(0, 0)).toSecsSinceEpoch();
+    }
+    std::memcpy(p, today, 3);
 }
 
 QString errnoText() { return QString::fromLocal8Bit(std::strerror(errno)); }
@@ -232,9 +245,9 @@ void DbfFile::writeDeletionFlag(uint32_t recno, char flag)
         fail(QStringLiteral("cannot write record %1: %2").arg(recno).arg(errnoText()));
 }
 
-uint32_t DbfFile::appendRecord(const char* record)
+uint32_t DbfFile::appendRecord(const char* record, uint32_t count)
 {
-    const uint32_t recno = recordCount() + 1;
+    const uint32_t recno = count + 1;
     // The record and the end-of-file mark in one write, then the header.
     char stackBuf[1024];
     QByteArray heapBuf;

@@ -54,9 +54,10 @@ public:
     uint32_t readRecords(uint32_t first, uint32_t n, char* records);
     void writeRecord(uint32_t recno, const char* record);
     void writeDeletionFlag(uint32_t recno, char flag);
-    // Adds a record at the end and returns its number. On a shared file the caller holds the
-    // header lock, and the count is re-read under it, so concurrent appends never collide.
-    uint32_t appendRecord(const char* record);
+    // Adds a record after the `count` records there are and returns its number. On a shared file
+    // the caller holds the header lock and has re-read the count under it (recordCount()), so
+    // concurrent appends never collide.
+    uint32_t appendRecord(const char* record, uint32_t count);
 
     // Writes the header of an exclusive file now.
     void flush();

@@ -360,14 +360,15 @@ struct Table::Impl {
             // The header lock serialises appends: the count is re-read under it, and the memo
             // file's next free block with it.
             RangeLock header(fd, DbfFile::kLockBase, 1, dbf->fileName());
-            const uint32_t next = dbf->recordCount() + 1;
+            const uint32_t count = dbf->recordCount();
+            const uint32_t next = count + 1;
             // The new record's lock covers its index entries, so no other handle edits it before
             // they are in place.
             if (fd >= 0)
                 lockRange(fd, DbfFile::recordLockOffset(next), 1, true, dbf->fileName());
             try {
                 writeMemos();
-                recno = dbf->appendRecord(buffer.constData());
+                recno = dbf->appendRecord(buffer.constData(), count);
             } catch (...) {
                 if (fd >= 0)
                     unlockRange(fd, DbfFile::recordLockOffset(next), 1);
