@@ -338,8 +338,7 @@ void TMemTable::deleteRow()
     const int row = d->current;
     emit rowsAboutToBeRemoved(row, row);
     d->rows.erase(d->rows.begin() + row);
-    if (d->current >= rowCount())
-        d->current = rowCount() - 1;
+    d->current = std::min(row, rowCount() - 1); // the following row, or the new last one
     d->eof = d->bof = d->rows.empty();
     emit rowsRemoved(row, row);
     emit currentRowChanged(d->current);

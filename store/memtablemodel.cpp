@@ -17,16 +17,24 @@ MemTableModel::MemTableModel(TMemTable* table, const QList<Column>& columns, QOb
     // The table sends each notification before and after its change, so the model can announce
     // row changes as they happen instead of resetting every view on each append or delete.
     connect(table_, &TMemTable::rowsAboutToBeInserted, this,
-            [this](int first, int last) { beginInsertRows({}, first, last); });
+            [this](int first, int last) {
+                changing_ = true;
+                beginInsertRows({}, first, last);
+            });
     connect(table_, &TMemTable::rowsInserted, this, [this](int first, int last) {
         rows_ += last - first + 1;
         endInsertRows();
+        changing_ = false;
     });
     connect(table_, &TMemTable::rowsAboutToBeRemoved, this,
-            [this](int first, int last) { beginRemoveRows({}, first, last); });
+            [this](int first, int last) {
+                changing_ = true;
+                beginRemoveRows({}, first, last);
+            });
     connect(table_, &TMemTable::rowsRemoved, this, [this](int first, int last) {
         rows_ -= last - first + 1;
         endRemoveRows();
+        changing_ = false;
     });
     connect(table_, &TMemTable::aboutToReset, this, &MemTableModel::beginReset);
     connect(table_, &TMemTable::reset, this, &MemTableModel::endReset);
@@ -139,7 +147,9 @@ void MemTableModel::followSelection(QItemSelectionModel* selection)
     if (!selection_ || selection_->model() != this)
         return;
     connect(selection_, &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex& current) {
-        if (syncing_ || !table_ || !current.isValid() || current.row() == table_->currentRow())
+        // While rows come and go the selection model moves its current index by itself; the table
+        // decides its own current row then and announces it afterwards.
+        if (syncing_ || changing_ || resetting_ || !table_ || !current.isValid() || current.row() == table_->currentRow())
             return;
         syncing_ = true;
         try {
@@ -157,7 +167,7 @@ void MemTableModel::followSelection(QItemSelectionModel* selection)
 
 void MemTableModel::selectCurrentRow()
 {
-    if (!selection_ || syncing_ || !table_ || resetting_)
+    if (!selection_ || syncing_ || changing_ || !table_ || resetting_)
         return;
     const int row = table_->currentRow();
     if (row < 0 || row >= rows_)

@@ -50,6 +50,7 @@ private:
     std::vector<int> fieldIndexes_; // per column; -1 when the table has no such field
     int rows_ = 0;                  // the row count as this model last announced it
     bool resetting_ = false;
+    bool changing_ = false; // between a table's "about to" notification and its "done"
     QPointer<QItemSelectionModel> selection_;
     bool syncing_ = false;
 };
