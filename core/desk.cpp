@@ -2,6 +2,7 @@
 
 #include "config/inifile.h"
 #include "core/clocktext.h"
+#include "core/queues.h"
 #include "store/schema.h"
 #include "store/storeerror.h"
 
@@ -22,53 +23,15 @@ QString withTrailingSlash(QString folder)
     return folder;
 }
 
-// The queue record's fields, in the order of SendMsgs; PendingMsgs lists Retries first.
-const QStringList kSendFields = {
-    QStringLiteral("NetworkPhone;1;20;0"),  QStringLiteral("PagerPhone;1;500;0"),
-    QStringLiteral("BaudRate;1;10;0"),      QStringLiteral("MessageSize;3;0;0"),
-    QStringLiteral("MessageToSend;1;500;0"), QStringLiteral("IsGroup;5;0;0"),
-    QStringLiteral("UserOrGroupName;1;30;0"), QStringLiteral("Retries;3;0;0"),
-};
-const QStringList kPendingFields = QStringList{kSendFields.last()} + kSendFields.mid(0, 7);
-const QStringList kTempUserFields = {QStringLiteral("username;1;30;0")};
-
-// Moving a page copies seven fields by name (IsGroup stays unset), posts, then deletes the source.
-void movePage(store::TMemTable& from, store::TMemTable& to)
+// Restores the pending queue from `path`; a fault is thrown as the loader's text, naming where the
+// original file was kept.
+void restoreFrom(store::TMemTable& pending, const QString& path)
 {
-    to.append();
-    for (const char* text : {"NetworkPhone", "PagerPhone", "MessageToSend", "BaudRate", "UserOrGroupName"})
-        to.setFieldText(QString::fromLatin1(text), from.fieldText(QString::fromLatin1(text)));
-    for (const char* number : {"MessageSize", "Retries"})
-        to.setFieldInt(QString::fromLatin1(number), from.fieldInt(QString::fromLatin1(number)));
-    to.post();
-    from.deleteRow();
-}
-
-void openWith(store::TMemTable& table, const QStringList& fields)
-{
-    table.close();
-    table.setFieldDefinitions(fields);
-    table.open();
-}
-
-// Loads the pending file into `table`. A file that does not read whole is kept beside it as
-// "<name>.bad" before anything can overwrite it, and the table is left open with the complete rows
-// that came before the fault. Throws StoreError with the loader's text.
-void loadPendingFile(store::TMemTable& table, const QString& path)
-{
-    table.close();
-    try {
-        table.loadFromFile(path);
-        if (!table.hasField(QStringLiteral("Retries")) || !table.hasField(QStringLiteral("MessageToSend")))
-            throw store::StoreError(QStringLiteral("%1 does not hold the pending-queue fields").arg(path));
-    } catch (const store::StoreError& e) {
-        const QString bad = path + QStringLiteral(".bad");
-        QFile::remove(bad);
-        QFile::copy(path, bad);
-        if (!table.isOpen() || !table.hasField(QStringLiteral("Retries")))
-            openWith(table, kPendingFields);
-        throw store::StoreError(e.message() + QStringLiteral(" (the file is kept as %1)").arg(bad));
-    }
+    QString keptAs;
+    const QString error = loadPendingQueue(pending, path, &keptAs);
+    if (error.isEmpty())
+        return;
+    throw store::StoreError(keptAs.isEmpty() ? error : error + QStringLiteral(" The file is kept as %1.").arg(keptAs));
 }
 
 void bindAndOpen(store::Table& handle, const store::Connection& connection, const store::TableSchema& schema)
@@ -86,9 +49,7 @@ void bindAndOpen(store::Table& handle, const store::Connection& connection, cons
 Desk::Desk(const QString& dataDirectory)
     : dataDirectory_(withTrailingSlash(dataDirectory.isEmpty() ? defaultDataDirectory() : dataDirectory))
 {
-    openWith(SendMsgs, kSendFields);
-    openWith(PendingMsgs, kPendingFields);
-    openWith(TempUser, kTempUserFields);
+    createQueueTables(SendMsgs, PendingMsgs, TempUser);
 }
 
 Desk::~Desk() = default;
@@ -110,7 +71,7 @@ bool Desk::usesFallbackDataDirectory() const
 
 QString Desk::pendingFileName()
 {
-    return QStringLiteral("PendMsgs");
+    return QString::fromLatin1(PendingQueueFileName);
 }
 
 QString Desk::open()
@@ -144,7 +105,7 @@ void Desk::restorePendingQueue()
 {
     pendingRestored_ = true;
     if (QFileInfo::exists(pendingFileName()))
-        loadPendingFile(PendingMsgs, pendingFileName());
+        restoreFrom(PendingMsgs, pendingFileName());
 }
 
 QStringList Desk::recipientNames()
@@ -189,11 +150,9 @@ QString Desk::saveQueues()
             // The start stopped before it read the pending file: its pages are still only there.
             // Keep them, followed by the pages of this run.
             store::TMemTable merged;
-            try {
-                loadPendingFile(merged, pendingFileName());
-            } catch (const store::StoreError&) {
-                // Kept as .bad; the complete rows read before the fault are merged.
-            }
+            merged.setFieldDefinitions(pendingQueueFields());
+            // A fault keeps the file as .bad; the complete pages read before it are merged.
+            loadPendingQueue(merged, pendingFileName());
             PendingMsgs.first();
             while (PendingMsgs.rowCount() > 0)
                 movePage(PendingMsgs, merged);
@@ -202,7 +161,7 @@ QString Desk::saveQueues()
                 movePage(merged, PendingMsgs);
             pendingRestored_ = true;
         }
-        PendingMsgs.saveToFile(pendingFileName());
+        savePendingQueue(PendingMsgs, pendingFileName());
     } catch (const store::StoreError& e) {
         return e.message();
     }
