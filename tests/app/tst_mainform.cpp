@@ -3,6 +3,8 @@
 #include "app/mainform.h"
 #include "app/messageedit.h"
 #include "core/clocktext.h"
+#include "core/queues.h"
+#include "store/memtable.h"
 
 #include <QAction>
 #include <QApplication>
@@ -10,7 +12,9 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDate>
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -24,6 +28,35 @@
 #include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
+
+namespace {
+
+void appendPage(store::TMemTable& table, const QString& name)
+{
+    table.append();
+    table.setFieldText(QStringLiteral("PagerPhone"), QStringLiteral("5551234"));
+    table.setFieldText(QStringLiteral("MessageToSend"), QStringLiteral("Call ") + name);
+    table.setFieldText(QStringLiteral("UserOrGroupName"), name);
+    table.setFieldInt(QStringLiteral("Retries"), 1);
+    table.post();
+}
+
+QStringList pendingNames()
+{
+    store::TMemTable table;
+    table.loadFromFile(QStringLiteral("PendMsgs"));
+    QStringList names;
+    for (table.first(); !table.eof(); table.next())
+        names << table.fieldText(QStringLiteral("UserOrGroupName"));
+    return names;
+}
+
+bool indexesMissing(const TMainForm& form)
+{
+    return form.startupError().contains(QStringLiteral("compound indexes are not available"));
+}
+
+} // namespace
 
 class tst_MainForm : public QObject {
     Q_OBJECT
@@ -84,6 +117,10 @@ private slots:
     void helpTopicsFallBackToContents_data();
     void helpTopicsFallBackToContents();
     void exitButtonAndMenuCloseTheWindow();
+    void exitWithThreePendingPagesAndRestart();
+    void everyCloseSavesTheWaitingPages();
+    void startupFailureIsReportedAndTheWindowStillOpens();
+    void recipientListIsFilledSortedAndRefreshed();
 };
 
 void tst_MainForm::windowFrame()
@@ -506,6 +543,106 @@ void tst_MainForm::exitButtonAndMenuCloseTheWindow()
         QTest::keyClick(form.get(), Qt::Key_X, Qt::AltModifier);
         QTRY_VERIFY(!form->isVisible());
     }
+}
+
+void tst_MainForm::exitWithThreePendingPagesAndRestart()
+{
+    {
+        auto form = makeForm();
+        for (const char* name : {"Ann", "Bob", "Cy"})
+            appendPage(form->desk().PendingMsgs, QString::fromLatin1(name));
+        form->show();
+        form->ExitBtn->click();
+        QVERIFY(!form->isVisible());
+    }
+    QCOMPARE(pendingNames(), QStringList({"Ann", "Bob", "Cy"}));
+
+    auto form = makeForm();
+    if (indexesMissing(*form))
+        QSKIP("compound indexes are not in this build yet");
+    QCOMPARE(form->startupError(), QString());
+    form->Timer1Timer();
+    QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs: 3"));
+    QCOMPARE(form->PendingMsgsBtn->palette().color(QPalette::ButtonText), QColor(Qt::red));
+}
+
+void tst_MainForm::everyCloseSavesTheWaitingPages()
+{
+    auto form = makeForm();
+    appendPage(form->desk().PendingMsgs, QStringLiteral("Failed"));
+    appendPage(form->desk().SendMsgs, QStringLiteral("Waiting1"));
+    appendPage(form->desk().SendMsgs, QStringLiteral("Waiting2"));
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    // As the window manager or Alt+F4 close it: a close event, no Exit command.
+    QVERIFY(form->close());
+    QCOMPARE(pendingNames(), QStringList({"Failed", "Waiting1", "Waiting2"}));
+    QCOMPARE(form->desk().SendMsgs.rowCount(), 0);
+    // Closing again (the program's own quit) writes nothing new.
+    const QDateTime written = QFileInfo(QStringLiteral("PendMsgs")).lastModified();
+    appendPage(form->desk().SendMsgs, QStringLiteral("Late"));
+    form->close();
+    QCOMPARE(QFileInfo(QStringLiteral("PendMsgs")).lastModified(), written);
+    QCOMPARE(pendingNames().size(), 3);
+}
+
+void tst_MainForm::startupFailureIsReportedAndTheWindowStillOpens()
+{
+    {
+        QFile junk(QDir(dir_->path()).filePath(QStringLiteral("Busers.dbf")));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write("not a table at all");
+    }
+    auto form = makeForm();
+    QVERIFY(!form->startupError().isEmpty());
+    QVERIFY2(form->startupError().contains(QStringLiteral("usERS"), Qt::CaseInsensitive),
+             qPrintable(form->startupError()));
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    QCOMPARE(form->UsersList->count(), 0);
+    form->Timer1Timer(); // the timer runs all the same
+    QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs: 0"));
+}
+
+void tst_MainForm::recipientListIsFilledSortedAndRefreshed()
+{
+    {
+        core::Desk desk(dir_->path());
+        const QString error = desk.open();
+        if (error.contains(QStringLiteral("compound indexes are not available")))
+            QSKIP("compound indexes are not in this build yet");
+        QCOMPARE(error, QString());
+        for (const char* name : {"zed", "Adam", "Mary"}) {
+            desk.BUsersT.append();
+            desk.BUsersT.setFieldText(QStringLiteral("USERNAME"), QString::fromLatin1(name));
+            desk.BUsersT.post();
+        }
+        desk.GroupsT.append();
+        desk.GroupsT.setFieldText(QStringLiteral("GROUP"), QStringLiteral("Night"));
+        desk.GroupsT.post();
+    }
+    auto form = makeForm();
+    QStringList items;
+    for (int i = 0; i < form->UsersList->count(); ++i) {
+        items << form->UsersList->item(i)->text();
+        QCOMPARE(form->UsersList->item(i)->checkState(), Qt::Unchecked);
+        QVERIFY(form->UsersList->item(i)->flags() & Qt::ItemIsUserCheckable);
+    }
+    QCOMPARE(items, QStringList({"Adam", "Group: Night", "Mary", "zed"}));
+
+    // A refresh keeps ticks and adds only names not yet listed (compared without regard to case).
+    form->UsersList->item(2)->setCheckState(Qt::Checked);
+    form->desk().BUsersT.append();
+    form->desk().BUsersT.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("Bea"));
+    form->desk().BUsersT.post();
+    form->desk().BUsersT.append();
+    form->desk().BUsersT.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("MARY"));
+    form->desk().BUsersT.post();
+    form->RefreshUsersList();
+    QCOMPARE(form->UsersList->count(), 5);
+    QCOMPARE(form->UsersList->item(1)->text(), QStringLiteral("Bea"));
+    QCOMPARE(form->UsersList->item(3)->text(), QStringLiteral("Mary"));
+    QCOMPARE(form->UsersList->item(3)->checkState(), Qt::Checked);
 }
 
 QTEST_MAIN(tst_MainForm)
