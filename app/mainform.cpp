@@ -4,6 +4,7 @@
 #include "app/helpwindow.h"
 #include "app/messageedit.h"
 #include "core/clocktext.h"
+#include "store/storeerror.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -183,6 +184,7 @@ QWidget* TMainForm::buildRecipients()
     setHint(UsersList, QStringLiteral("Select user and click on checkbox. Select more than one for group messages."));
     grid->addWidget(UsersList, 0, 1);
     UsersList->raise();
+    UsersList->installEventFilter(this); // names added elsewhere appear when the list gains or loses focus
     grid->setColumnStretch(1, 1);
 
     connect(ClearAllBtn, &QPushButton::clicked, this, &TMainForm::ClearUsersListCheck);
@@ -428,6 +430,13 @@ void TMainForm::changeEvent(QEvent* event)
     QMainWindow::changeEvent(event);
 }
 
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == UsersList && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut))
+        RefreshUsersList();
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void TMainForm::FormActivate()
 {
     setWindowTitle(QStringLiteral("PlimoPager32 ") + Version->text());
@@ -494,18 +503,35 @@ void TMainForm::SendGroupClick()
 void TMainForm::ReadUsersList()
 {
     UsersList->clear();
-    for (const QString& name : desk_->recipientNames())
+    for (const QString& name : recipientNamesOrReport())
         UsersList->addItem(new RecipientItem(name));
 }
 
 void TMainForm::RefreshUsersList()
 {
-    for (const QString& name : desk_->recipientNames()) {
+    for (const QString& name : recipientNamesOrReport()) {
         bool listed = false;
         for (int i = 0; i < UsersList->count() && !listed; ++i)
             listed = UsersList->item(i)->text().compare(name, Qt::CaseInsensitive) == 0;
         if (!listed)
             UsersList->addItem(new RecipientItem(name));
+    }
+}
+
+QStringList TMainForm::recipientNamesOrReport()
+{
+    try {
+        const QStringList names = desk_->recipientNames();
+        lastListError_.clear();
+        return names;
+    } catch (const store::StoreError& e) {
+        // Shown once: the box itself makes the window lose and regain activation, which refreshes
+        // the list again.
+        if (e.message() != lastListError_) {
+            lastListError_ = e.message();
+            QMessageBox::critical(this, windowTitle(), e.message());
+        }
+        return {};
     }
 }
 

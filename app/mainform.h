@@ -97,6 +97,7 @@ public slots:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildMenus();
@@ -106,6 +107,8 @@ private:
     QWidget* buildBottomRow();
     QWidget* buildStatusGroup();
     void FormActivate();
+    // The recipient names; a store error is shown in the error box and gives no names.
+    QStringList recipientNamesOrReport();
     // Saves the queues on the way out, whichever way the window is closed; false keeps the window
     // open (the operator chose to stay after a failed save).
     bool saveQueuesOnClose();
@@ -113,4 +116,5 @@ private:
     std::unique_ptr<core::Desk> desk_;
     TAboutBox* aboutBox_ = nullptr;
     HelpWindow* helpWindow_ = nullptr;
+    QString lastListError_;
 };
