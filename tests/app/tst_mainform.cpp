@@ -100,7 +100,6 @@ private slots:
     void singleChoiceControlsLieUnderTheList();
     void timerIsNotRunningBeforeTheEntryStartsIt();
     void tickShowsClockAndPendingCount();
-    void tickLeavesPendingButtonWhileBusy();
     void typingStopsAt520();
     void enterInsertsNoLineBreak();
     void pasteIsCutToTheRoomLeft();
@@ -112,7 +111,6 @@ private slots:
     void statusClearEmptiesHistory();
     void messageLabelGivesEditorTheFocus();
     void aboutBoxTexts();
-    void aboutBoxIsMadeOnceAndReused();
     void helpOpensContents();
     void helpTopicsFallBackToContents_data();
     void helpTopicsFallBackToContents();
@@ -298,19 +296,6 @@ void tst_MainForm::tickShowsClockAndPendingCount()
     QCOMPARE(form->PendingMsgsBtn->palette().color(QPalette::ButtonText), QColor(Qt::black));
 }
 
-void tst_MainForm::tickLeavesPendingButtonWhileBusy()
-{
-    auto form = makeForm();
-    form->desk().PageInProgress = true;
-    form->Timer1Timer();
-    QVERIFY(!form->TimeofDay->text().isEmpty());
-    QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs"));
-    form->desk().PageInProgress = false;
-    form->desk().ScheduleScanActive = true;
-    form->Timer1Timer();
-    QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs"));
-}
-
 void tst_MainForm::typingStopsAt520()
 {
     auto form = makeForm();
@@ -470,26 +455,6 @@ void tst_MainForm::aboutBoxTexts()
     buttons.first()->click();
     QVERIFY(!box.isVisible());
     QCOMPARE(box.result(), int(QDialog::Accepted));
-}
-
-void tst_MainForm::aboutBoxIsMadeOnceAndReused()
-{
-    auto form = makeForm();
-    QVERIFY(!form->aboutBox());
-    TAboutBox* seen = nullptr;
-    auto closeIt = [&] {
-        seen = qobject_cast<TAboutBox*>(QApplication::activeModalWidget());
-        if (seen)
-            seen->accept();
-    };
-    QTimer::singleShot(0, this, closeIt);
-    form->AboutMenu->trigger();
-    QVERIFY(seen);
-    QCOMPARE(seen, form->aboutBox());
-    QTimer::singleShot(0, this, closeIt);
-    form->AboutMenu->trigger();
-    QCOMPARE(seen, form->aboutBox());
-    QCOMPARE(form->findChildren<TAboutBox*>().size(), 1);
 }
 
 void tst_MainForm::helpOpensContents()

@@ -105,7 +105,6 @@ private slots:
     }
 
     void dataDirectory();
-    void queueTablesAreOpenFromTheStart();
     void firstStartCreatesAndOpensEveryTable();
     void scheduledSendingSwitch_data();
     void scheduledSendingSwitch();
@@ -113,7 +112,6 @@ private slots:
     void exitWithThreePendingPagesAndRestart();
     void waitingPagesBecomePendingOnClose();
     void queuesAreSavedOnce();
-    void emptyQueueIsSavedAsAnEmptyFile();
     void malformedPendingFileIsReportedAndKept_data();
     void malformedPendingFileIsReportedAndKept();
     void truncatedPendingFileKeepsCompleteRows();
@@ -130,20 +128,6 @@ void tst_Desk::dataDirectory()
     QCOMPARE(Desk::defaultDataDirectory(), QCoreApplication::applicationDirPath() + u'/');
     QVERIFY(!Desk(QString()).usesFallbackDataDirectory());
     QVERIFY(Desk(dataDir_).usesFallbackDataDirectory());
-}
-
-void tst_Desk::queueTablesAreOpenFromTheStart()
-{
-    Desk desk(dataDir_);
-    QVERIFY(desk.SendMsgs.isOpen());
-    QVERIFY(desk.PendingMsgs.isOpen());
-    QVERIFY(desk.TempUser.isOpen());
-    QCOMPARE(desk.SendMsgs.fieldDefinitions().first(), QStringLiteral("NetworkPhone;1;20;0"));
-    QCOMPARE(desk.PendingMsgs.fieldDefinitions().first(), QStringLiteral("Retries;3;0;0"));
-    QCOMPARE(desk.PendingMsgs.rowSize(), 1095);
-    QCOMPARE(desk.TempUser.fieldDefinitions(), QStringList{QStringLiteral("username;1;30;0")});
-    QVERIFY(!desk.PageInProgress);
-    QVERIFY(!desk.ScheduleScanActive);
 }
 
 void tst_Desk::firstStartCreatesAndOpensEveryTable()
@@ -277,15 +261,6 @@ void tst_Desk::queuesAreSavedOnce()
     QCOMPARE(desk.saveQueues(), QString());
     QCOMPARE(fileBytes(QStringLiteral("PendMsgs")), first);
     QCOMPARE(desk.SendMsgs.rowCount(), 1);
-}
-
-void tst_Desk::emptyQueueIsSavedAsAnEmptyFile()
-{
-    Desk desk(dataDir_);
-    QCOMPARE(desk.saveQueues(), QString());
-    const QByteArray bytes = fileBytes(QStringLiteral("PendMsgs"));
-    QVERIFY(bytes.startsWith("[INFO]\rVersion=2\r[FIELD]\rRetries;3;0;0\r"));
-    QVERIFY(bytes.endsWith(QByteArray("[DATA]\r") + QByteArray(4, '\0') + "\r[BLOB]\r"));
 }
 
 void tst_Desk::malformedPendingFileIsReportedAndKept_data()
