@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+
+namespace store {
+
+// Byte-range locks on an open file, taken with open-file-description locks (F_OFD_SETLKW): they
+// belong to the descriptor that took them, so closing another descriptor of the same file in this
+// process (a second handle, a reader of the file) never drops them, and two handles in one process
+// exclude each other like two processes do. Blocking; interrupted waits are resumed.
+class FileLock {
+public:
+    enum class Mode { Read, Write };
+
+    // Returns false only when the system refuses the lock (errno tells why).
+    static bool lock(int fd, uint64_t offset, uint64_t length, Mode mode);
+    static void unlock(int fd, uint64_t offset, uint64_t length);
+};
+
+} // namespace store
