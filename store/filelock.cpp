@@ -10,16 +10,16 @@ namespace store {
 
 namespace {
 
-bool setLock(int fd, short type, int64_t start, int64_t length, bool wait)
+bool apply(int fd, uint64_t offset, uint64_t length, short type, int command)
 {
-    struct flock fl;
-    std::memset(&fl, 0, sizeof fl);
+    struct flock fl = {};
     fl.l_type = type;
     fl.l_whence = SEEK_SET;
-    fl.l_start = start;
-    fl.l_len = length;
+    fl.l_start = off_t(offset);
+    fl.l_len = off_t(length);
+    fl.l_pid = 0; // required for OFD locks
     for (;;) {
-        if (::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) == 0)
+        if (::fcntl(fd, command, &fl) == 0)
             return true;
         if (errno != EINTR)
             return false;
@@ -28,15 +28,25 @@ bool setLock(int fd, short type, int64_t start, int64_t length, bool wait)
 
 } // namespace
 
+bool FileLock::lock(int fd, uint64_t offset, uint64_t length, Mode mode)
+{
+    return apply(fd, offset, length, mode == Mode::Write ? F_WRLCK : F_RDLCK, F_OFD_SETLKW);
+}
+
+void FileLock::unlock(int fd, uint64_t offset, uint64_t length)
+{
+    apply(fd, offset, length, F_UNLCK, F_OFD_SETLK);
+}
+
 void lockRange(int fd, int64_t start, int64_t length, bool write, const QString& fileName)
 {
-    if (!setLock(fd, write ? F_WRLCK : F_RDLCK, start, length, true))
+    if (!FileLock::lock(fd, uint64_t(start), uint64_t(length), write ? FileLock::Mode::Write : FileLock::Mode::Read))
         throw StoreError(QStringLiteral("Cannot lock %1: %2").arg(fileName, QString::fromLocal8Bit(std::strerror(errno))));
 }
 
 void unlockRange(int fd, int64_t start, int64_t length)
 {
-    setLock(fd, F_UNLCK, start, length, false);
+    FileLock::unlock(fd, uint64_t(start), uint64_t(length));
 }
 
 RangeLock::RangeLock(int fd, int64_t start, int64_t length, const QString& fileName)

@@ -5,10 +5,21 @@
 
 namespace store {
 
-// Byte-range locks on an open file descriptor. Open-file-description locks (F_OFD_SETLKW) are used:
-// they belong to the descriptor, not the process, so two handles of one process on one table block
-// each other properly and closing one handle never drops the other's locks. They conflict with the
-// classic POSIX locks other xBase engines take, so those engines respect them as well.
+// Byte-range locks on an open file, taken with open-file-description locks (F_OFD_SETLKW): they
+// belong to the descriptor that took them, so closing another descriptor of the same file in this
+// process (a second handle, a reader of the file) never drops them, and two handles in one process
+// exclude each other like two processes do. Blocking; interrupted waits are resumed. They conflict
+// with the classic POSIX locks other xBase engines take, so those engines respect them as well.
+class FileLock {
+public:
+    enum class Mode { Read, Write };
+
+    // Returns false only when the system refuses the lock (errno tells why).
+    static bool lock(int fd, uint64_t offset, uint64_t length, Mode mode);
+    static void unlock(int fd, uint64_t offset, uint64_t length);
+};
+
+// A write lock that throws StoreError naming `fileName` when the system refuses it.
 void lockRange(int fd, int64_t start, int64_t length, bool write, const QString& fileName);
 void unlockRange(int fd, int64_t start, int64_t length);
 

@@ -173,7 +173,6 @@ print('|'.join(r['NAME'] + '=' + r['MSG'] for r in DBF(sys.argv[1], encoding='cp
     void twoProcessesAppend()
     {
         connection.createTable(QStringLiteral("MSGLOG2.dbf"), kLogFields);
-#ifdef PLIMO_HAVE_CDX
         {
             Table t;
             t.setConnection(connection);
@@ -183,7 +182,6 @@ print('|'.join(r['NAME'] + '=' + r['MSG'] for r in DBF(sys.argv[1], encoding='cp
             t.addTag(QStringLiteral("MsgLog2"), QStringLiteral("BY_DATE"), QStringLiteral("DDATE"), false);
             t.addTag(QStringLiteral("MsgLog2"), QStringLiteral("BY_NAME"), QStringLiteral("USERNAME+DDATE"), false);
         }
-#endif
         const int perChild = 10000;
         QProcess a;
         QProcess b;
@@ -212,7 +210,6 @@ print('|'.join(r['NAME'] + '=' + r['MSG'] for r in DBF(sys.argv[1], encoding='cp
             byName.emplace_back(name.toLatin1().leftJustified(30, ' ') + date, t.recNo());
         }
         QCOMPARE(seen.size(), 2 * perChild);
-#ifdef PLIMO_HAVE_CDX
         t.close();
         // Both tags equal what a rebuild from the records would hold.
         std::sort(byDate.begin(), byDate.end());
@@ -231,7 +228,6 @@ print('|'.join(r['NAME'] + '=' + r['MSG'] for r in DBF(sys.argv[1], encoding='cp
             }
             QCOMPARE(i, expected->size());
         }
-#endif
     }
 };
 
