@@ -15,10 +15,14 @@ namespace core {
 QStringList sendQueueFields()
 {
     return {
-        QStringLiteral("NetworkPhone;1;20;0"),    QStringLiteral("PagerPhone;1;500;0"),
-        QStringLiteral("BaudRate;1;10;0"),        QStringLiteral("MessageSize;3;0;0"),
-        QStringLiteral("MessageToSend;1;500;0"),  QStringLiteral("IsGroup;5;0;0"),
-        QStringLiteral("UserOrGroupName;1;30;0"), QStringLiteral("Retries;3;0;0"),
+        QStringLiteral("NetworkPhone;1;20;0"),
+        QStringLiteral("PagerPhone;1;500;0"),
+        QStringLiteral("BaudRate;1;10;0"),
+        QStringLiteral("MessageSize;3;0;0"),
+        QStringLiteral("MessageToSend;1;500;0"),
+        QStringLiteral("IsGroup;5;0;0"),
+        QStringLiteral("UserOrGroupName;1;30;0"),
+        QStringLiteral("Retries;3;0;0"),
     };
 }
 
@@ -31,7 +35,7 @@ QStringList pendingQueueFields()
 
 QStringList tempUserFields()
 {
-    return {QStringLiteral("username;1;30;0")};
+    return { QStringLiteral("username;1;30;0") };
 }
 
 namespace {
@@ -93,8 +97,8 @@ void createQueueTables(TMemTable& sendMsgs, TMemTable& pendingMsgs, TMemTable& t
 
 void movePage(TMemTable& from, TMemTable& to)
 {
-    static const QStringList moved = {page::NetworkPhone, page::PagerPhone,      page::MessageToSend, page::BaudRate,
-                                      page::MessageSize,  page::UserOrGroupName, page::Retries};
+    static const QStringList moved = { page::NetworkPhone, page::PagerPhone, page::MessageToSend,
+        page::BaudRate, page::MessageSize, page::UserOrGroupName, page::Retries };
     if (from.state() != TMemTable::State::Browse)
         from.post();
     if (from.isEmpty())
@@ -136,7 +140,8 @@ QString loadPendingQueue(TMemTable& pendingMsgs, const QString& path, QString* k
         if (index < 0 || loaded.fields()[index].type != field.type) {
             usable = false;
             if (error.isEmpty())
-                error = QStringLiteral("'%1' does not hold the pending-queue field '%2'").arg(path, field.name);
+                error
+                    = QStringLiteral("'%1' does not hold the pending-queue field '%2'").arg(path, field.name);
         }
     }
 

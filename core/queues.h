@@ -11,14 +11,14 @@ namespace core {
 
 // Field names of a page, the record of the send queue `SendMsgs` and the pending queue `PendingMsgs`.
 namespace page {
-inline constexpr char NetworkPhone[] = "NetworkPhone";       // carrier dial string
-inline constexpr char PagerPhone[] = "PagerPhone";           // pager ID, or the IDs of a group page
-inline constexpr char BaudRate[] = "BaudRate";               // carrier line speed as text
-inline constexpr char MessageSize[] = "MessageSize";         // characters per page, or the numeric delay
-inline constexpr char MessageToSend[] = "MessageToSend";     // the message text
-inline constexpr char IsGroup[] = "IsGroup";                 // built from a group
+inline constexpr char NetworkPhone[] = "NetworkPhone"; // carrier dial string
+inline constexpr char PagerPhone[] = "PagerPhone"; // pager ID, or the IDs of a group page
+inline constexpr char BaudRate[] = "BaudRate"; // carrier line speed as text
+inline constexpr char MessageSize[] = "MessageSize"; // characters per page, or the numeric delay
+inline constexpr char MessageToSend[] = "MessageToSend"; // the message text
+inline constexpr char IsGroup[] = "IsGroup"; // built from a group
 inline constexpr char UserOrGroupName[] = "UserOrGroupName"; // shown in status lines and the pending window
-inline constexpr char Retries[] = "Retries";                 // remaining attempts for retryable failures
+inline constexpr char Retries[] = "Retries"; // remaining attempts for retryable failures
 } // namespace page
 
 // The one field of `TempUser`, the recipient lookup table.
@@ -30,7 +30,7 @@ inline constexpr char TempUserName[] = "username";
 inline constexpr char PendingQueueFileName[] = "PendMsgs";
 
 // Definition items ("Name;type;size;required") of the queue tables.
-QStringList sendQueueFields();    // the eight page fields in send-queue order
+QStringList sendQueueFields(); // the eight page fields in send-queue order
 QStringList pendingQueueFields(); // the same fields with Retries first
 QStringList tempUserFields();
 

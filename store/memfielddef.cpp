@@ -79,8 +79,8 @@ int slotSize(MemFieldType type, int size)
 
 QString MemFieldDef::item() const
 {
-    return QString::asprintf("%s;%d;%d;%d", name.toUtf8().constData(), static_cast<int>(type), size,
-                             required ? 1 : 0);
+    return QString::asprintf(
+        "%s;%d;%d;%d", name.toUtf8().constData(), static_cast<int>(type), size, required ? 1 : 0);
 }
 
 bool MemFieldDef::isBlob() const
@@ -159,7 +159,8 @@ int layoutMemFields(std::vector<MemFieldDef>& fields)
         if (hasSize(f.type) && (f.size < 0 || f.size > MaxFieldSize))
             throw StoreError(QStringLiteral("Field '%1' has an invalid size %2").arg(f.name).arg(f.size));
         if (f.name.contains(u'\r') || f.name.contains(u'\n') || f.name.contains(u';'))
-            throw StoreError(QStringLiteral("Field name '%1' holds a character that is not allowed").arg(f.name));
+            throw StoreError(
+                QStringLiteral("Field name '%1' holds a character that is not allowed").arg(f.name));
         const QString key = f.name.toUpper();
         if (names.contains(key))
             throw StoreError(QStringLiteral("Duplicate field name '%1'").arg(f.name));
@@ -168,7 +169,8 @@ int layoutMemFields(std::vector<MemFieldDef>& fields)
         f.slotSize = slotSize(f.type, f.size);
         offset += f.slotSize;
         if (offset > MaxSlotsSize)
-            throw StoreError(QStringLiteral("The rows of this table would be larger than %1 bytes").arg(MaxSlotsSize));
+            throw StoreError(
+                QStringLiteral("The rows of this table would be larger than %1 bytes").arg(MaxSlotsSize));
     }
     return static_cast<int>(offset);
 }

@@ -11,16 +11,18 @@
 
 namespace store {
 
+// Qt reaches Windows-1252 through ICU; a Qt built without it would give empty results, so the
+// text then goes as Latin-1, which agrees with Windows-1252 outside 0x80 to 0x9F.
 QByteArray toWindows1252(const QString& text)
 {
     QStringEncoder encoder("windows-1252");
-    return encoder(text);
+    return encoder.isValid() ? QByteArray(encoder(text)) : text.toLatin1();
 }
 
 QString fromWindows1252(const QByteArray& bytes)
 {
     QStringDecoder decoder("windows-1252");
-    return decoder(bytes);
+    return decoder.isValid() ? QString(decoder(bytes)) : QString::fromLatin1(bytes);
 }
 
 namespace {
@@ -28,14 +30,12 @@ namespace {
 const QString ClosedText = QStringLiteral("Cannot perform this operation on a closed dataset");
 const QString EmptyText = QStringLiteral("Cannot perform this operation on an empty dataset");
 
-template <typename T>
-T readLE(const char* p)
+template <typename T> T readLE(const char* p)
 {
     return qFromLittleEndian<T>(p);
 }
 
-template <typename T>
-void writeLE(char* p, T value)
+template <typename T> void writeLE(char* p, T value)
 {
     qToLittleEndian<T>(value, p);
 }
@@ -43,7 +43,8 @@ void writeLE(char* p, T value)
 } // namespace
 
 TMemTable::TMemTable(QObject* parent)
-    : QObject(parent), d(std::make_unique<Impl>())
+    : QObject(parent)
+    , d(std::make_unique<Impl>())
 {
 }
 
@@ -247,7 +248,8 @@ void TMemTable::setCurrentRow(int row)
     if (!isOpen())
         throw StoreError(ClosedText);
     if (row < 0 || row >= rowCount())
-        throw StoreError(QStringLiteral("Row %1 is out of range (the table has %2 rows)").arg(row).arg(rowCount()));
+        throw StoreError(
+            QStringLiteral("Row %1 is out of range (the table has %2 rows)").arg(row).arg(rowCount()));
     endEdit(*this);
     d->eof = d->bof = false;
     if (row != d->current) {
@@ -492,7 +494,8 @@ void writeSlot(TMemTable::Impl& d, int field, const QVariant& v)
     const MemFieldDef& f = d.fields[field];
     char* slot = d.buffer.image.data() + f.offset;
     const auto fail = [&] {
-        return StoreError(QStringLiteral("'%1' is not a valid value for field '%2'").arg(v.toString(), f.name));
+        return StoreError(
+            QStringLiteral("'%1' is not a valid value for field '%2'").arg(v.toString(), f.name));
     };
     std::memset(slot, 0, f.slotSize);
     if (f.isBlob())
@@ -502,8 +505,9 @@ void writeSlot(TMemTable::Impl& d, int field, const QVariant& v)
     bool ok = true;
     switch (f.type) {
     case MemFieldType::Text: {
-        const QString text = v.typeId() == QMetaType::Bool ? (v.toBool() ? QStringLiteral("True") : QStringLiteral("False"))
-                                                           : v.toString();
+        const QString text = v.typeId() == QMetaType::Bool
+            ? (v.toBool() ? QStringLiteral("True") : QStringLiteral("False"))
+            : v.toString();
         const QByteArray bytes = toWindows1252(text).left(f.size);
         std::memcpy(slot, bytes.constData(), bytes.size());
         break;
@@ -564,7 +568,8 @@ void writeSlot(TMemTable::Impl& d, int field, const QVariant& v)
     }
     default:
         if (!f.isBlob() || v.typeId() != QMetaType::QString)
-            throw StoreError(QStringLiteral("Field '%1' cannot be written with this kind of value").arg(f.name));
+            throw StoreError(
+                QStringLiteral("Field '%1' cannot be written with this kind of value").arg(f.name));
         d.buffer.blobs[d.blobOrdinal(field)] = toWindows1252(v.toString());
         break;
     }

@@ -72,10 +72,10 @@ public:
     // Makes `row` current (ends a pending edit first); out-of-range rows are refused.
     void setCurrentRow(int row);
 
-    void append();    // a new blank row in the edit buffer, Insert state
-    void edit();      // Edit state on the current row; refused on an empty table
-    void post();      // stores the edit buffer; does nothing in Browse state
-    void cancel();    // drops the edit buffer
+    void append(); // a new blank row in the edit buffer, Insert state
+    void edit(); // Edit state on the current row; refused on an empty table
+    void post(); // stores the edit buffer; does nothing in Browse state
+    void cancel(); // drops the edit buffer
     // Removes the current row; the following row becomes current (the new last row when the last one
     // went). On an empty table: "Cannot perform this operation on an empty dataset".
     void deleteRow();
@@ -124,7 +124,7 @@ signals:
     void rowsRemoved(int first, int last);
     void aboutToReset(); // open, close, load: every row may change
     void reset();
-    void rowChanged(int row);       // a stored row's values changed (an edit was posted)
+    void rowChanged(int row); // a stored row's values changed (an edit was posted)
     void currentRowChanged(int row);
     void stateChanged(store::TMemTable::State state);
 

@@ -24,7 +24,10 @@ constexpr int FileVersion = 2;
 // Consumes the file from the front, a line at a time.
 class LineReader {
 public:
-    explicit LineReader(const QByteArray& bytes) : bytes_(bytes) {}
+    explicit LineReader(const QByteArray& bytes)
+        : bytes_(bytes)
+    {
+    }
 
     // The next line without its CR; a line feed at its start is dropped (and reported in `hadLf`),
     // so CR LF files read as CR files do.
@@ -143,7 +146,9 @@ void TMemTable::loadFromBytes(const QByteArray& bytes, const QString& name)
             for (qint32 i = 0; i < count; ++i) {
                 if (reader.remaining() < size)
                     throw StoreError(QStringLiteral("'%1' is cut short: %2 of its %3 rows are complete")
-                                         .arg(name).arg(i).arg(count));
+                                         .arg(name)
+                                         .arg(i)
+                                         .arg(count));
                 takeRow();
             }
         } else {
@@ -157,8 +162,10 @@ void TMemTable::loadFromBytes(const QByteArray& bytes, const QString& name)
             for (size_t b = 0; b < d->blobFields.size(); ++b) {
                 const qint32 length = reader.remaining() >= 4 ? reader.takeInt32() : -1;
                 if (length < 0 || length > reader.remaining())
-                    throw StoreError(QStringLiteral("'%1' is cut short: the blob values of row %2 are incomplete")
-                                         .arg(name).arg(r + 1));
+                    throw StoreError(
+                        QStringLiteral("'%1' is cut short: the blob values of row %2 are incomplete")
+                            .arg(name)
+                            .arg(r + 1));
                 d->rows[r].blobs[static_cast<int>(b)] = reader.take(length);
             }
         }
@@ -200,11 +207,13 @@ void TMemTable::loadFromBytes(const QByteArray& bytes, const QString& name)
             } else if (section == Section::Data) {
                 // Bytes after the rows that are not the blob section: a row count that is wrong, or a
                 // last row that was cut. Rows after this point cannot be told apart from noise.
-                throw StoreError(
-                    version >= 2 ? QStringLiteral("'%1' holds data after its %2 rows that belongs to no row")
-                                       .arg(name).arg(d->rows.size())
-                                 : QStringLiteral("'%1' is cut short: an incomplete row follows its %2 rows")
-                                       .arg(name).arg(d->rows.size()));
+                throw StoreError(version >= 2
+                        ? QStringLiteral("'%1' holds data after its %2 rows that belongs to no row")
+                              .arg(name)
+                              .arg(d->rows.size())
+                        : QStringLiteral("'%1' is cut short: an incomplete row follows its %2 rows")
+                              .arg(name)
+                              .arg(d->rows.size()));
             }
         }
         if (section != Section::Data)

@@ -7,7 +7,9 @@
 namespace store {
 
 MemTableModel::MemTableModel(TMemTable* table, const QList<Column>& columns, QObject* parent)
-    : QAbstractTableModel(parent), table_(table), columns_(columns)
+    : QAbstractTableModel(parent)
+    , table_(table)
+    , columns_(columns)
 {
     resolveFields();
     rows_ = table_ ? table_->rowCount() : 0;
@@ -16,21 +18,19 @@ MemTableModel::MemTableModel(TMemTable* table, const QList<Column>& columns, QOb
 
     // The table sends each notification before and after its change, so the model can announce
     // row changes as they happen instead of resetting every view on each append or delete.
-    connect(table_, &TMemTable::rowsAboutToBeInserted, this,
-            [this](int first, int last) {
-                changing_ = true;
-                beginInsertRows({}, first, last);
-            });
+    connect(table_, &TMemTable::rowsAboutToBeInserted, this, [this](int first, int last) {
+        changing_ = true;
+        beginInsertRows({}, first, last);
+    });
     connect(table_, &TMemTable::rowsInserted, this, [this](int first, int last) {
         rows_ += last - first + 1;
         endInsertRows();
         changing_ = false;
     });
-    connect(table_, &TMemTable::rowsAboutToBeRemoved, this,
-            [this](int first, int last) {
-                changing_ = true;
-                beginRemoveRows({}, first, last);
-            });
+    connect(table_, &TMemTable::rowsAboutToBeRemoved, this, [this](int first, int last) {
+        changing_ = true;
+        beginRemoveRows({}, first, last);
+    });
     connect(table_, &TMemTable::rowsRemoved, this, [this](int first, int last) {
         rows_ -= last - first + 1;
         endRemoveRows();
@@ -149,7 +149,8 @@ void MemTableModel::followSelection(QItemSelectionModel* selection)
     connect(selection_, &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex& current) {
         // While rows come and go the selection model moves its current index by itself; the table
         // decides its own current row then and announces it afterwards.
-        if (syncing_ || changing_ || resetting_ || !table_ || !current.isValid() || current.row() == table_->currentRow())
+        if (syncing_ || changing_ || resetting_ || !table_ || !current.isValid()
+            || current.row() == table_->currentRow())
             return;
         syncing_ = true;
         try {
@@ -175,7 +176,8 @@ void MemTableModel::selectCurrentRow()
     if (selection_->currentIndex().row() == row)
         return;
     syncing_ = true;
-    selection_->setCurrentIndex(index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    selection_->setCurrentIndex(
+        index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     syncing_ = false;
 }
 

@@ -21,7 +21,7 @@ class MemTableModel : public QAbstractTableModel {
 
 public:
     struct Column {
-        QString field;  // the table's field name (matched without regard to case)
+        QString field; // the table's field name (matched without regard to case)
         QString header; // the column title; the field name when empty
     };
 
@@ -48,7 +48,7 @@ private:
     QPointer<TMemTable> table_;
     QList<Column> columns_;
     std::vector<int> fieldIndexes_; // per column; -1 when the table has no such field
-    int rows_ = 0;                  // the row count as this model last announced it
+    int rows_ = 0; // the row count as this model last announced it
     bool resetting_ = false;
     bool changing_ = false; // between a table's "about to" notification and its "done"
     QPointer<QItemSelectionModel> selection_;

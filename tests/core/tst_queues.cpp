@@ -1,10 +1,10 @@
 // The queue tables, the seven-field move between them, and the pending-queue file at start and Exit,
 // with files put together by hand in a temporary folder.
 
+#include "../store/memtablebytes.h"
 #include "core/queues.h"
 #include "store/memtable.h"
 #include "store/storeerror.h"
-#include "../store/memtablebytes.h"
 
 #include <QDir>
 #include <QFile>
@@ -92,12 +92,12 @@ void tst_Queues::definitions()
 {
     QCOMPARE(core::sendQueueFields(), SendItems);
     QCOMPARE(core::pendingQueueFields(), PendingItems);
-    QCOMPARE(core::tempUserFields(), QStringList{"username;1;30;0"});
+    QCOMPARE(core::tempUserFields(), QStringList { "username;1;30;0" });
     QCOMPARE(QString(core::PendingQueueFileName), QString("PendMsgs"));
     QCOMPARE(core::badPendingQueuePath("PendMsgs"), QString("PendMsgs.bad"));
     QCOMPARE(core::badPendingQueuePath("/run/desk/PendMsgs."), QString("/run/desk/PendMsgs.bad"));
 
-    for (TMemTable* t : {&send_, &pending_, &tempUser_}) {
+    for (TMemTable* t : { &send_, &pending_, &tempUser_ }) {
         QVERIFY(t->isOpen());
         QVERIFY(t->isEmpty());
     }
@@ -124,9 +124,10 @@ void tst_Queues::moveCopiesSevenFields()
     // In the row image: the IsGroup slot is all zero, presence byte included.
     const store::MemFieldDef& isGroup = pending_.fields()[pending_.fieldIndex("IsGroup")];
     QCOMPARE(pending_.rowImage(0).mid(isGroup.offset, 3), boolSlot(0, false));
-    QCOMPARE(pending_.rowImage(0), pendingRow({PageB.network, PageB.pager, PageB.baud, PageB.size, PageB.message,
-                                               false, PageB.name, PageB.retries})
-                                       .replace(isGroup.offset, 3, boolSlot(0, false)));
+    QCOMPARE(pending_.rowImage(0),
+        pendingRow({ PageB.network, PageB.pager, PageB.baud, PageB.size, PageB.message, false, PageB.name,
+                       PageB.retries })
+            .replace(isGroup.offset, 3, boolSlot(0, false)));
 
     // And back to the end of the send queue (a resend from the pending window).
     core::movePage(pending_, send_);
@@ -158,8 +159,8 @@ void tst_Queues::exitAndStart()
     appendPage(pending_, PageB);
     appendPage(pending_, PageA);
     core::savePendingQueue(pending_, path());
-    QCOMPARE(readAll(path()), pendingFile({PageA, PageB, PageA}));
-    QCOMPARE(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"PendMsgs"});
+    QCOMPARE(readAll(path()), pendingFile({ PageA, PageB, PageA }));
+    QCOMPARE(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden), QStringList { "PendMsgs" });
 
     TMemTable restored;
     restored.setFieldDefinitions(core::pendingQueueFields());
@@ -207,7 +208,7 @@ void tst_Queues::fileInSendQueueOrder()
     checkMoved(pending_, PageB);
     QCOMPARE(pending_.fieldBool("IsGroup"), true);
     core::savePendingQueue(pending_, path());
-    QCOMPARE(readAll(path()), pendingFile({PageA, PageB}));
+    QCOMPARE(readAll(path()), pendingFile({ PageA, PageB }));
 }
 
 void tst_Queues::malformedFileIsKept_data()
@@ -222,7 +223,8 @@ void tst_Queues::malformedFileIsKept_data()
                                  << "has an invalid version '2a'";
     QStringList unknown = PendingItems;
     unknown[3] = "BaudRate;0;10;0";
-    QTest::newRow("unknown type") << header(unknown) + le32(1) + a + Trailer << 0 << "Field 'BaudRate' is of unknown type";
+    QTest::newRow("unknown type") << header(unknown) + le32(1) + a + Trailer << 0
+                                  << "Field 'BaudRate' is of unknown type";
     QStringList seven = PendingItems;
     seven.removeAt(6); // no IsGroup: the rows are shorter by its 3-byte slot
     QTest::newRow("a queue field missing") << header(seven) + le32(1) + a.left(1092) + Trailer << 0
@@ -268,7 +270,7 @@ void tst_Queues::nextSaveLeavesBadFile()
     appendPage(pending_, PageB);
     core::savePendingQueue(pending_, path()); // Exit
     QCOMPARE(readAll(badPath()), bytes);
-    QCOMPARE(readAll(path()), pendingFile({PageA, PageB}));
+    QCOMPARE(readAll(path()), pendingFile({ PageA, PageB }));
 
     // The next start reads the new file whole and leaves the kept one alone.
     QCOMPARE(core::loadPendingQueue(pending_, path()), QString());

@@ -12,12 +12,24 @@
 namespace memtablebytes {
 
 inline const QStringList PendingItems = {
-    "Retries;3;0;0",      "NetworkPhone;1;20;0",  "PagerPhone;1;500;0", "BaudRate;1;10;0",
-    "MessageSize;3;0;0",  "MessageToSend;1;500;0", "IsGroup;5;0;0",     "UserOrGroupName;1;30;0",
+    "Retries;3;0;0",
+    "NetworkPhone;1;20;0",
+    "PagerPhone;1;500;0",
+    "BaudRate;1;10;0",
+    "MessageSize;3;0;0",
+    "MessageToSend;1;500;0",
+    "IsGroup;5;0;0",
+    "UserOrGroupName;1;30;0",
 };
 inline const QStringList SendItems = {
-    "NetworkPhone;1;20;0", "PagerPhone;1;500;0", "BaudRate;1;10;0",        "MessageSize;3;0;0",
-    "MessageToSend;1;500;0", "IsGroup;5;0;0",    "UserOrGroupName;1;30;0", "Retries;3;0;0",
+    "NetworkPhone;1;20;0",
+    "PagerPhone;1;500;0",
+    "BaudRate;1;10;0",
+    "MessageSize;3;0;0",
+    "MessageToSend;1;500;0",
+    "IsGroup;5;0;0",
+    "UserOrGroupName;1;30;0",
+    "Retries;3;0;0",
 };
 
 inline QByteArray le32(qint32 value)
@@ -60,22 +72,26 @@ struct Page {
     qint32 retries = 0;
 };
 
-inline const Page PageA{"9,5551234^PASS", "1234567", "1200", 80, "Call the office", false, "Ann Smith", 3};
-inline const Page PageB{"5559876^", "111^222^", "2400", 240, "Group meeting at 10^^", true, "Group: Night shift", 1};
+inline const Page PageA { "9,5551234^PASS", "1234567", "1200", 80, "Call the office", false, "Ann Smith", 3 };
+inline const Page PageB { "5559876^", "111^222^", "2400", 240, "Group meeting at 10^^", true,
+    "Group: Night shift", 1 };
 
 inline QByteArray pendingRow(const Page& p)
 {
     return intSlot(p.retries) + textSlot(20, p.network) + textSlot(500, p.pager) + textSlot(10, p.baud)
-        + intSlot(p.size) + textSlot(500, p.message) + boolSlot(p.isGroup) + textSlot(30, p.name) + Bookkeeping;
+        + intSlot(p.size) + textSlot(500, p.message) + boolSlot(p.isGroup) + textSlot(30, p.name)
+        + Bookkeeping;
 }
 
 inline QByteArray sendRow(const Page& p)
 {
     return textSlot(20, p.network) + textSlot(500, p.pager) + textSlot(10, p.baud) + intSlot(p.size)
-        + textSlot(500, p.message) + boolSlot(p.isGroup) + textSlot(30, p.name) + intSlot(p.retries) + Bookkeeping;
+        + textSlot(500, p.message) + boolSlot(p.isGroup) + textSlot(30, p.name) + intSlot(p.retries)
+        + Bookkeeping;
 }
 
-inline QByteArray header(const QStringList& items, const QByteArray& versionLine = "Version=2", const QByteArray& eol = "\r")
+inline QByteArray header(
+    const QStringList& items, const QByteArray& versionLine = "Version=2", const QByteArray& eol = "\r")
 {
     QByteArray out = "[INFO]" + eol + versionLine + eol + "[FIELD]" + eol;
     for (const QString& item : items)

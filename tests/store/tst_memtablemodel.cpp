@@ -13,12 +13,12 @@ using store::TMemTable;
 
 namespace {
 
-const QStringList Items = {"Retries;3;0;0", "PagerPhone;1;500;0", "MessageToSend;1;500;0", "IsGroup;5;0;0",
-                           "UserOrGroupName;1;30;0"};
+const QStringList Items = { "Retries;3;0;0", "PagerPhone;1;500;0", "MessageToSend;1;500;0", "IsGroup;5;0;0",
+    "UserOrGroupName;1;30;0" };
 
-const QList<MemTableModel::Column> Columns = {
-    {"UserOrGroupName", "User/Group Name"}, {"MessageToSend", "Message"}, {"PagerPhone", ""}, {"Retries", ""},
-    {"IsGroup", ""}, {"NotThere", "Missing"}};
+const QList<MemTableModel::Column> Columns
+    = { { "UserOrGroupName", "User/Group Name" }, { "MessageToSend", "Message" }, { "PagerPhone", "" },
+          { "Retries", "" }, { "IsGroup", "" }, { "NotThere", "Missing" } };
 
 void addRow(TMemTable& t, const QString& name, int retries)
 {
@@ -136,7 +136,8 @@ void tst_MemTableModel::selectionAndCurrentRow()
     QCOMPARE(selection.currentIndex().row(), 2); // the last posted row is current
 
     // Selecting a row in the grid makes it the table's current row...
-    selection.setCurrentIndex(model.index(0, 1), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    selection.setCurrentIndex(
+        model.index(0, 1), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     QCOMPARE(t.currentRow(), 0);
     QCOMPARE(t.fieldText("UserOrGroupName"), QString("Ann"));
 
