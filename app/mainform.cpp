@@ -439,6 +439,11 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 
 void TMainForm::FormActivate()
 {
+    try {
+        desk_->refreshDirectory();
+    } catch (const store::StoreError&) {
+        // The listing below meets the same fault and reports it once.
+    }
     setWindowTitle(QStringLiteral("PlimoPager32 ") + Version->text());
     RefreshUsersList();
 }

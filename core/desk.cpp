@@ -122,6 +122,14 @@ QStringList Desk::recipientNames()
     return names;
 }
 
+void Desk::refreshDirectory()
+{
+    if (BUsersT.isOpen())
+        BUsersT.refresh();
+    if (GroupsT.isOpen())
+        GroupsT.refresh();
+}
+
 TickDisplay Desk::tick(const QTime& now) const
 {
     TickDisplay display;

@@ -53,6 +53,8 @@ public:
     // The recipient list's items: every USERNAME of BUSERS in its tag order, then "Group: " + every
     // GROUP of GROUPS. Empty while those tables are not open.
     QStringList recipientNames();
+    // Re-reads the users and groups tables (other windows or programs may have changed them).
+    void refreshDirectory();
 
     // Steps 1 to 3 of the one-second tick.
     TickDisplay tick(const QTime& now) const;
