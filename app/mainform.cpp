@@ -24,6 +24,8 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -32,7 +34,6 @@ namespace {
 
 constexpr int kClientWidth = 571;
 constexpr int kClientHeight = 363;
-constexpr int kStatusLines = 22;
 constexpr int kButtonHeight = 24;
 
 // Recipient names sort as the operator reads them: by letters, without regard to case.
@@ -298,7 +299,7 @@ QWidget* TMainForm::buildStatusGroup()
     QFont memoFont(QStringLiteral("DejaVu Sans"), 8);
     memoFont.setBold(true);
     StatusMemo->setFont(memoFont);
-    StatusMemo->setPlainText(QString(kStatusLines - 1, u'\n'));
+    StatusMemo->setPlainText(statusHistory_.lines().join(u'\n'));
 
     Sending = namedLabel(QStringLiteral("Sending"), QStringLiteral(" Sending"), group);
     Sending->setAutoFillBackground(true);
@@ -480,8 +481,43 @@ void TMainForm::ClearUsersListCheck()
 void TMainForm::BitBtn6Click()
 {
     StatusMemo->setEnabled(false);
-    StatusMemo->setPlainText(QString(kStatusLines - 1, u'\n'));
+    statusHistory_.clear();
+    StatusMemo->setPlainText(statusHistory_.lines().join(u'\n'));
     StatusMemo->setEnabled(true);
+}
+
+void TMainForm::Show_Status(const QString& msg)
+{
+    Sending->hide();
+    // No repaint between the shift and the new line.
+    StatusMemo->setUpdatesEnabled(false);
+    core::StatusContext context;
+    context.sendByPager = SendByPager->isChecked();
+    // context.byPagerId: the pager ID typed in the "Send Message By Pager ID Only" window, once it
+    // exists.
+    try {
+        if (desk_->BUsersT.isOpen() && !desk_->BUsersT.isEmpty() && !desk_->BUsersT.eof())
+            context.currentUser = desk_->BUsersT.fieldText(QStringLiteral("USERNAME"));
+        if (desk_->GroupsT.isOpen() && !desk_->GroupsT.isEmpty() && !desk_->GroupsT.eof())
+            context.currentGroup = desk_->GroupsT.fieldText(QStringLiteral("GROUP"));
+    } catch (const store::StoreError&) {
+        // A report must get through even when a table cannot be read: the names stay empty.
+    }
+    context.firstLine = firstDisplayedLine();
+    statusHistory_.add(core::stampStatus(QTime::currentTime(), core::rewriteStatus(msg, context)));
+    StatusMemo->setPlainText(statusHistory_.lines().join(u'\n'));
+    StatusMemo->setUpdatesEnabled(true);
+}
+
+QString TMainForm::firstDisplayedLine() const
+{
+    const QTextBlock block = message1->document()->firstBlock();
+    const QTextLayout* layout = block.layout();
+    if (layout && layout->lineCount() > 0) {
+        const QTextLine line = layout->lineAt(0);
+        return block.text().mid(line.textStart(), line.textLength());
+    }
+    return block.text();
 }
 
 void TMainForm::SendGroupClick()

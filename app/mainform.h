@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/desk.h"
+#include "core/statuslist.h"
 
 #include <QMainWindow>
 #include <memory>
@@ -79,6 +80,11 @@ public:
     TAboutBox* aboutBox() const { return aboutBox_; }
     HelpWindow* helpWindow() const { return helpWindow_; }
 
+    // Reports to the operator: one time-stamped line on top of the status list.
+    void Show_Status(const QString& msg);
+    // The message editor's first line as it is displayed (up to its first line break or wrap).
+    QString firstDisplayedLine() const;
+
 public slots:
     void Timer1Timer();
     void ExitClick();
@@ -117,4 +123,5 @@ private:
     TAboutBox* aboutBox_ = nullptr;
     HelpWindow* helpWindow_ = nullptr;
     QString lastListError_;
+    core::StatusHistory statusHistory_;
 };

@@ -110,14 +110,18 @@ void Desk::restorePendingQueue()
 
 QStringList Desk::recipientNames()
 {
+    // Each walk ends on the last record, which stays current (a walk past the end would leave the
+    // handle on no record at all).
     QStringList names;
     if (BUsersT.isOpen()) {
         for (BUsersT.first(); !BUsersT.eof(); BUsersT.next())
             names << BUsersT.fieldText(QStringLiteral("USERNAME"));
+        BUsersT.last();
     }
     if (GroupsT.isOpen()) {
         for (GroupsT.first(); !GroupsT.eof(); GroupsT.next())
             names << QStringLiteral("Group: ") + GroupsT.fieldText(QStringLiteral("GROUP"));
+        GroupsT.last();
     }
     return names;
 }

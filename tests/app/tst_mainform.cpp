@@ -104,6 +104,7 @@ private slots:
     void clearTextResetsCount();
     void clearAllUnticksEveryRecipient();
     void statusClearEmptiesHistory();
+    void showStatusPutsTheNewestLineOnTop();
     void messageLabelGivesEditorTheFocus();
     void aboutBoxTexts();
     void helpOpensContents();
@@ -416,6 +417,38 @@ void tst_MainForm::statusClearEmptiesHistory()
     QCOMPARE(form->StatusMemo->document()->blockCount(), 22);
     QVERIFY(form->StatusMemo->toPlainText().trimmed().isEmpty());
     QVERIFY(form->StatusMemo->isEnabled());
+}
+
+void tst_MainForm::showStatusPutsTheNewestLineOnTop()
+{
+    auto form = makeForm();
+    QCOMPARE(form->startupError(), QString());
+    form->desk().BUsersT.append();
+    form->desk().BUsersT.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("Mary Jones"));
+    form->desk().BUsersT.post();
+    form->desk().BUsersT.first();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    // A long message wraps: only its first displayed line is quoted.
+    const QString words = QStringLiteral("word ").repeated(60);
+    form->message1->setPlainText(words);
+    QCoreApplication::processEvents();
+    const QString first = form->firstDisplayedLine();
+    QVERIFY(!first.isEmpty());
+    QVERIFY(first.size() < words.size());
+    QVERIFY(words.startsWith(first));
+
+    form->Sending->show();
+    form->Show_Status(QStringLiteral("Line busy"));
+    form->Show_Status(QStringLiteral("Successful "));
+    QVERIFY(form->Sending->isHidden());
+    const QStringList lines = form->StatusMemo->toPlainText().split(u'\n');
+    QCOMPARE(lines.size(), 22);
+    QVERIFY2(QRegularExpression(QStringLiteral("^ \\d\\d:\\d\\d:\\d\\d (AM|PM):  Sent to Mary Jones: ")).match(lines[0]).hasMatch(), qPrintable(lines[0]));
+    QVERIFY(lines[0].endsWith(first.left(55) + QStringLiteral("...")));
+    QVERIFY(lines[1].endsWith(QStringLiteral(":  Line busy")));
+    form->BitBtn6->click();
+    QVERIFY(form->StatusMemo->toPlainText().trimmed().isEmpty());
 }
 
 void tst_MainForm::messageLabelGivesEditorTheFocus()
