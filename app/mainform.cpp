@@ -587,5 +587,8 @@ void TMainForm::AboutClick()
 {
     if (!aboutBox_)
         aboutBox_ = new TAboutBox(desk_->usesFallbackDataDirectory() ? desk_->dataDirectory() : QString(), this);
-    aboutBox_->exec();
+    // Beside the main window, not modal, like the other windows opened from the menu.
+    aboutBox_->show();
+    aboutBox_->raise();
+    aboutBox_->activateWindow();
 }

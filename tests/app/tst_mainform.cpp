@@ -107,6 +107,7 @@ private slots:
     void showStatusPutsTheNewestLineOnTop();
     void messageLabelGivesEditorTheFocus();
     void aboutBoxTexts();
+    void aboutMenuShowsOneBoxBesideTheWindow();
     void helpOpensContents();
     void helpTopicsFallBackToContents_data();
     void helpTopicsFallBackToContents();
@@ -483,6 +484,22 @@ void tst_MainForm::aboutBoxTexts()
     buttons.first()->click();
     QVERIFY(!box.isVisible());
     QCOMPARE(box.result(), int(QDialog::Accepted));
+}
+
+void tst_MainForm::aboutMenuShowsOneBoxBesideTheWindow()
+{
+    auto form = makeForm();
+    QVERIFY(!form->aboutBox());
+    form->AboutMenu->trigger();
+    TAboutBox* box = form->aboutBox();
+    QVERIFY(box);
+    QVERIFY(box->isVisible());
+    QVERIFY(!box->isModal());
+    QVERIFY(!QApplication::activeModalWidget());
+    box->accept();
+    form->AboutMenu->trigger();
+    QCOMPARE(form->aboutBox(), box);
+    QVERIFY(box->isVisible());
 }
 
 void tst_MainForm::helpOpensContents()
