@@ -8,7 +8,6 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("PlimoPager32"));
     QApplication::setApplicationName(QStringLiteral("PlimoPager32"));
     // 1. The application title; the help topics are compiled in (see HelpWindow).
     QApplication::setApplicationDisplayName(QStringLiteral("PlimoPager32 V4.00"));

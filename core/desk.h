@@ -34,7 +34,7 @@ public:
     // copy), the user's application-data folder; with a trailing "/".
     static QString defaultDataDirectory();
     QString dataDirectory() const { return dataDirectory_; }
-    // True when the tables live in the application-data folder instead of beside the program.
+    // True when the tables do not live beside the program (the about box then names their folder).
     bool usesFallbackDataDirectory() const;
 
     // The creation steps, in order: create missing tables and index files, open the seven handles
