@@ -109,8 +109,8 @@ private slots:
     void aboutBoxTexts();
     void aboutMenuShowsOneBoxBesideTheWindow();
     void helpOpensContents();
-    void helpTopicsFallBackToContents_data();
-    void helpTopicsFallBackToContents();
+    void helpTopicsByKeyword_data();
+    void helpTopicsByKeyword();
     void exitButtonAndMenuCloseTheWindow();
     void exitWithThreePendingPagesAndRestart();
     void everyCloseSavesTheWaitingPages();
@@ -518,18 +518,25 @@ void tst_MainForm::helpOpensContents()
     QCOMPARE(form->helpWindow(), help);
 }
 
-void tst_MainForm::helpTopicsFallBackToContents_data()
+void tst_MainForm::helpTopicsByKeyword_data()
 {
     QTest::addColumn<QString>("keyword");
     QTest::addColumn<QString>("url");
     QTest::newRow("Contents") << "Contents" << "qrc:/help/contents.html";
     QTest::newRow("lower case") << "contents" << "qrc:/help/contents.html";
+    QTest::newRow("Users") << "Users" << "qrc:/help/users.html";
+    QTest::newRow("PagerCompany") << "PagerCompany" << "qrc:/help/pagercompany.html";
+    QTest::newRow("Groups") << "Groups" << "qrc:/help/groups.html";
+    QTest::newRow("QuickMsg") << "QuickMsg" << "qrc:/help/quickmsg.html";
+    QTest::newRow("MsgLog") << "MsgLog" << "qrc:/help/msglog.html";
+    QTest::newRow("SchedMsgLog") << "SchedMsgLog" << "qrc:/help/schedmsglog.html";
+    QTest::newRow("SystemsSetup") << "SystemsSetup" << "qrc:/help/systemssetup.html";
     QTest::newRow("unknown") << "NoSuchTopic" << "qrc:/help/contents.html";
     QTest::newRow("empty") << "" << "qrc:/help/contents.html";
     QTest::newRow("path in keyword") << "../contents" << "qrc:/help/contents.html";
 }
 
-void tst_MainForm::helpTopicsFallBackToContents()
+void tst_MainForm::helpTopicsByKeyword()
 {
     QFETCH(QString, keyword);
     QFETCH(QString, url);
