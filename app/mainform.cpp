@@ -7,6 +7,7 @@
 #include "store/storeerror.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -376,16 +377,41 @@ void TMainForm::buildMenus()
 
 void TMainForm::Timer1Timer()
 {
+    // A fault inside a tick is shown and the timer goes on.
+    try {
+        tick();
+    } catch (const std::exception& e) {
+        showStandardError(QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void TMainForm::showStandardError(const QString& text)
+{
+    // Ticks go on while the box is open; they must not stack more boxes on it.
+    if (errorBoxOpen_)
+        return;
+    errorBoxOpen_ = true;
+    QMessageBox::critical(this, windowTitle(), text);
+    errorBoxOpen_ = false;
+}
+
+void TMainForm::tick()
+{
     const core::TickDisplay shown = desk_->tick(QTime::currentTime());
     TimeofDay->setText(shown.clock);
     // The scheduling window's clock is kept here too once "Send Later" has opened it.
     if (!shown.idle)
         return;
     PendingMsgsBtn->setText(shown.pendingCaption);
+    // Red while pages wait, also while the button cannot be used yet; black (greyed when disabled)
+    // otherwise.
     QPalette palette = PendingMsgsBtn->palette();
     const QColor colour = shown.pendingAlert ? QColor(Qt::red) : QColor(Qt::black);
-    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
-        palette.setColor(group, QPalette::ButtonText, colour);
+    palette.setColor(QPalette::Active, QPalette::ButtonText, colour);
+    palette.setColor(QPalette::Inactive, QPalette::ButtonText, colour);
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText,
+                     shown.pendingAlert ? colour
+                                        : QApplication::palette(PendingMsgsBtn).color(QPalette::Disabled, QPalette::ButtonText));
     PendingMsgsBtn->setPalette(palette);
     // Next: start the head page of SendMsgs, else read a dropped message file, else the scheduled
     // scan on seconds 0, 15, 30 and 45.

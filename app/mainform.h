@@ -113,6 +113,9 @@ private:
     QWidget* buildBottomRow();
     QWidget* buildStatusGroup();
     void FormActivate();
+    void tick();
+    // The application's standard error box, one at a time.
+    void showStandardError(const QString& text);
     // The recipient names; a store error is shown in the error box and gives no names.
     QStringList recipientNamesOrReport();
     // Saves the queues on the way out, whichever way the window is closed; false keeps the window
@@ -123,5 +126,6 @@ private:
     TAboutBox* aboutBox_ = nullptr;
     HelpWindow* helpWindow_ = nullptr;
     QString lastListError_;
+    bool errorBoxOpen_ = false;
     core::StatusHistory statusHistory_;
 };

@@ -290,7 +290,7 @@ void tst_MainForm::tickShowsClockAndPendingCount()
     QVERIFY(!form->TimeofDay->text().isEmpty());
     QVERIFY(form->TimeofDay->text().contains(u':'));
     QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs: 0"));
-    QCOMPARE(form->PendingMsgsBtn->palette().color(QPalette::ButtonText), QColor(Qt::black));
+    QCOMPARE(form->PendingMsgsBtn->palette().color(QPalette::Active, QPalette::ButtonText), QColor(Qt::black));
 }
 
 void tst_MainForm::typingStopsAt520()
@@ -578,7 +578,7 @@ void tst_MainForm::exitWithThreePendingPagesAndRestart()
     QCOMPARE(form->startupError(), QString());
     form->Timer1Timer();
     QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs: 3"));
-    QCOMPARE(form->PendingMsgsBtn->palette().color(QPalette::ButtonText), QColor(Qt::red));
+    QCOMPARE(form->PendingMsgsBtn->palette().color(QPalette::Active, QPalette::ButtonText), QColor(Qt::red));
 }
 
 void tst_MainForm::everyCloseSavesTheWaitingPages()
