@@ -13,7 +13,7 @@ HelpWindow::HelpWindow(QWidget* parent)
     setWindowTitle(QStringLiteral("PlimoPager32 Help"));
     browser_->setObjectName(QStringLiteral("HelpBrowser"));
     browser_->setOpenExternalLinks(false);
-    browser_->setSearchPaths({QStringLiteral(":/help")});
+    browser_->setSearchPaths({ QStringLiteral(":/help") });
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(browser_);

@@ -22,7 +22,8 @@ int main(int argc, char** argv)
     else if (const QStringList notices = mainForm.desk().startupNotices(); !notices.isEmpty())
         QMessageBox::information(&mainForm, QApplication::applicationDisplayName(), notices.join(u'\n'));
     // A session that ends without closing the window still keeps the pending pages.
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &mainForm, [&mainForm] { mainForm.desk().saveQueues(); });
+    QObject::connect(
+        &app, &QCoreApplication::aboutToQuit, &mainForm, [&mainForm] { mainForm.desk().saveQueues(); });
     // Then, as they are built: the System Configuration window, "Send Message By Pager ID Only",
     // "Pending Messages", "Print Log Report Parameters" with the log report, "Groups" and
     // "Pager Scheduling".

@@ -78,8 +78,9 @@ QLabel* namedLabel(const QString& name, const QString& caption, QWidget* parent)
 } // namespace
 
 TMainForm::TMainForm(const QString& dataDirectory, QWidget* parent)
-    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                      | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    : QMainWindow(parent,
+        Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+            | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     , desk_(std::make_unique<core::Desk>(dataDirectory))
 {
     setObjectName(QStringLiteral("MainForm"));
@@ -109,6 +110,13 @@ TMainForm::TMainForm(const QString& dataDirectory, QWidget* parent)
 
     buildMenus();
     statusBar()->setSizeGripEnabled(true);
+
+    // Tab order: recipients, message, the command column, the bottom row, the status clear button.
+    const QList<QWidget*> tabChain = { UsersList, ClearAllBtn, message1, DateBtn, TimeBtn, QuickBtn, SendBtn,
+        messagelog, ByPagerBtn, SendLaterBtn, ExitBtn, ClearTextBtn, BitBtn7, PendingMsgsBtn, BitBtn6 };
+    for (qsizetype i = 1; i < tabChain.size(); ++i)
+        setTabOrder(tabChain[i - 1], tabChain[i]);
+    message1->setFocus(); // the operator starts by typing the message
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -174,8 +182,8 @@ QWidget* TMainForm::buildRecipients()
     underGrid->addWidget(pager_id2, 1, 1);
     underGrid->addWidget(DBLookupCombo2, 2, 0);
     underGrid->addWidget(pagercompL, 2, 1);
-    for (QWidget* w : {static_cast<QWidget*>(SendGroup), static_cast<QWidget*>(DBLookupComboBox1),
-                       static_cast<QWidget*>(DBLookupCombo2)})
+    for (QWidget* w : { static_cast<QWidget*>(SendGroup), static_cast<QWidget*>(DBLookupComboBox1),
+             static_cast<QWidget*>(DBLookupCombo2) })
         w->setFocusPolicy(Qt::ClickFocus); // out of the tab order: the operator cannot see them
     grid->addWidget(under, 0, 1);
 
@@ -183,7 +191,8 @@ QWidget* TMainForm::buildRecipients()
     UsersList->setObjectName(QStringLiteral("UsersList"));
     UsersList->setSortingEnabled(true);
     UsersList->setSelectionMode(QAbstractItemView::SingleSelection);
-    setHint(UsersList, QStringLiteral("Select user and click on checkbox. Select more than one for group messages."));
+    setHint(UsersList,
+        QStringLiteral("Select user and click on checkbox. Select more than one for group messages."));
     grid->addWidget(UsersList, 0, 1);
     UsersList->raise();
     UsersList->installEventFilter(this); // names added elsewhere appear when the list gains or loses focus
@@ -237,10 +246,10 @@ QWidget* TMainForm::buildCommandColumn()
     // Alt+X belongs to the menu's "Exit", which does the same; two owners of one key would make
     // Qt treat the key as ambiguous and do neither.
     ExitBtn->setShortcut(QKeySequence());
-    for (QWidget* w : {static_cast<QWidget*>(DateBtn), static_cast<QWidget*>(TimeBtn),
-                       static_cast<QWidget*>(QuickBtn), static_cast<QWidget*>(SendBtn),
-                       static_cast<QWidget*>(messagelog), static_cast<QWidget*>(ByPagerBtn),
-                       static_cast<QWidget*>(SendLaterBtn), static_cast<QWidget*>(ExitBtn)}) {
+    for (QWidget* w : { static_cast<QWidget*>(DateBtn), static_cast<QWidget*>(TimeBtn),
+             static_cast<QWidget*>(QuickBtn), static_cast<QWidget*>(SendBtn),
+             static_cast<QWidget*>(messagelog), static_cast<QWidget*>(ByPagerBtn),
+             static_cast<QWidget*>(SendLaterBtn), static_cast<QWidget*>(ExitBtn) }) {
         w->setMinimumWidth(96);
         layout->addWidget(w);
     }
@@ -267,8 +276,8 @@ QWidget* TMainForm::buildBottomRow()
     ClearTextBtn = commandButton(QStringLiteral("ClearTextBtn"), QStringLiteral("Clea&r Text"), box);
     BitBtn7 = commandButton(QStringLiteral("BitBtn7"), QStringLiteral("Abort Mesg"), box);
     PendingMsgsBtn = commandButton(QStringLiteral("PendingMsgsBtn"), QStringLiteral("Pending Msgs"), box);
-    PendingMsgsBtn->setMinimumWidth(PendingMsgsBtn->fontMetrics().horizontalAdvance(QStringLiteral("Pending Msgs: 0000"))
-                                    + 24);
+    PendingMsgsBtn->setMinimumWidth(
+        PendingMsgsBtn->fontMetrics().horizontalAdvance(QStringLiteral("Pending Msgs: 0000")) + 24);
     layout->addWidget(ClearTextBtn);
     layout->addWidget(BitBtn7);
     layout->addWidget(PendingMsgsBtn);
@@ -367,7 +376,8 @@ void TMainForm::buildMenus()
     ExitMenu = command(QStringLiteral("ExitMenu"), QStringLiteral("E&xit"));
 
     // The directory, log, schedule and settings windows come with later work.
-    for (QAction* later : {UsersMenu, CarriersMenu, GroupsMenu, QuickMsgMenu, MsgLogMenu, SchedMsgsMenu, SetupMenu})
+    for (QAction* later :
+        { UsersMenu, CarriersMenu, GroupsMenu, QuickMsgMenu, MsgLogMenu, SchedMsgsMenu, SetupMenu })
         later->setEnabled(false);
 
     connect(HelpHelpMenu, &QAction::triggered, this, &TMainForm::HelpClick);
@@ -410,8 +420,9 @@ void TMainForm::tick()
     palette.setColor(QPalette::Active, QPalette::ButtonText, colour);
     palette.setColor(QPalette::Inactive, QPalette::ButtonText, colour);
     palette.setColor(QPalette::Disabled, QPalette::ButtonText,
-                     shown.pendingAlert ? colour
-                                        : QApplication::palette(PendingMsgsBtn).color(QPalette::Disabled, QPalette::ButtonText));
+        shown.pendingAlert
+            ? colour
+            : QApplication::palette(PendingMsgsBtn).color(QPalette::Disabled, QPalette::ButtonText));
     PendingMsgsBtn->setPalette(palette);
     // Next: start the head page of SendMsgs, else read a dropped message file, else the scheduled
     // scan on seconds 0, 15, 30 and 45.
@@ -439,8 +450,7 @@ bool TMainForm::saveQueuesOnClose()
         const QString failure = desk_->saveQueues();
         if (failure.isEmpty())
             return true;
-        const auto answer = QMessageBox::warning(
-            this, windowTitle(),
+        const auto answer = QMessageBox::warning(this, windowTitle(),
             QStringLiteral("The pending messages could not be saved:\n%1").arg(failure),
             QMessageBox::Retry | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Retry);
         if (answer == QMessageBox::Discard)
@@ -612,7 +622,8 @@ void TMainForm::HelpClick()
 void TMainForm::AboutClick()
 {
     if (!aboutBox_)
-        aboutBox_ = new TAboutBox(desk_->usesFallbackDataDirectory() ? desk_->dataDirectory() : QString(), this);
+        aboutBox_
+            = new TAboutBox(desk_->usesFallbackDataDirectory() ? desk_->dataDirectory() : QString(), this);
     // Beside the main window, not modal, like the other windows opened from the menu.
     aboutBox_->show();
     aboutBox_->raise();

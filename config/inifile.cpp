@@ -49,13 +49,13 @@ Parsed parse(const QByteArray& data)
     while (start < data.size()) {
         const qsizetype nl = data.indexOf('\n', start);
         if (nl < 0) {
-            parsed.lines.append({data.mid(start), {}});
+            parsed.lines.append({ data.mid(start), {} });
             break;
         }
         const bool cr = nl > start && data.at(nl - 1) == '\r';
         (cr ? crlf : lf)++;
         const qsizetype textEnd = cr ? nl - 1 : nl;
-        parsed.lines.append({data.mid(start, textEnd - start), cr ? "\r\n" : "\n"});
+        parsed.lines.append({ data.mid(start, textEnd - start), cr ? "\r\n" : "\n" });
         start = nl + 1;
     }
     if (crlf > lf)
@@ -95,9 +95,10 @@ std::optional<KeyLine> keyOf(const QByteArray& line)
     if (key.isEmpty())
         return std::nullopt;
     QString value = text.mid(eq + 1).trimmed();
-    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front())
+    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'')
+        && value.back() == value.front())
         value = value.mid(1, value.size() - 2);
-    return KeyLine{key, value};
+    return KeyLine { key, value };
 }
 
 bool sameName(const QString& a, const QString& b)
@@ -107,8 +108,8 @@ bool sameName(const QString& a, const QString& b)
 
 struct Found {
     qsizetype firstSection = -1; // header line of the first section of that name
-    qsizetype sectionEnd = -1;   // last non-blank line of that section (the header when empty)
-    qsizetype keyLine = -1;      // line holding the key, in any section of that name
+    qsizetype sectionEnd = -1; // last non-blank line of that section (the header when empty)
+    qsizetype keyLine = -1; // line holding the key, in any section of that name
     QString keyAsWritten;
     QString value;
 };
@@ -195,14 +196,14 @@ bool IniFile::writeString(const QString& section, const QString& key, const QStr
     if (found.keyLine >= 0) {
         lines[found.keyLine].text = encode(found.keyAsWritten + u'=' + cleanValue);
     } else {
-        const Line keyLine{encode(keyName + u'=' + cleanValue), parsed.lineEnd};
+        const Line keyLine { encode(keyName + u'=' + cleanValue), parsed.lineEnd };
         qsizetype after = found.sectionEnd;
         if (after < 0) {
             // A new section goes at the end; a last line without a line end gets one first.
             after = lines.size() - 1;
             if (after >= 0 && lines[after].end.isEmpty())
                 lines[after].end = parsed.lineEnd;
-            lines.append({encode(u'[' + sectionName + u']'), parsed.lineEnd});
+            lines.append({ encode(u'[' + sectionName + u']'), parsed.lineEnd });
             lines.append(keyLine);
         } else {
             if (lines[after].end.isEmpty())

@@ -20,8 +20,8 @@ public:
 
     // The value of `key` in `section`, blanks around it removed and one pair of enclosing quotes
     // dropped; `defaultValue` when the file cannot be read or holds no such key.
-    QString readString(const QString& section, const QString& key,
-                       const QString& defaultValue = QString()) const;
+    QString readString(
+        const QString& section, const QString& key, const QString& defaultValue = QString()) const;
 
     // Sets `key` in `section` to `value` (line breaks in the value become blanks, so a value can never
     // add lines of its own). Returns false, leaving the file as it was, when the names are unusable

@@ -31,7 +31,8 @@ void restoreFrom(store::TMemTable& pending, const QString& path)
     const QString error = loadPendingQueue(pending, path, &keptAs);
     if (error.isEmpty())
         return;
-    throw store::StoreError(keptAs.isEmpty() ? error : error + QStringLiteral(" The file is kept as %1.").arg(keptAs));
+    throw store::StoreError(
+        keptAs.isEmpty() ? error : error + QStringLiteral(" The file is kept as %1.").arg(keptAs));
 }
 
 void bindAndOpen(store::Table& handle, const store::Connection& connection, const store::TableSchema& schema)

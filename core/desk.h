@@ -12,9 +12,9 @@ namespace core {
 
 // What one tick of the delivery timer puts on the main window (steps 1 to 3 of the tick).
 struct TickDisplay {
-    QString clock;             // the clock label, long time format
-    bool idle = false;         // neither a page nor a scheduled scan is under way
-    QString pendingCaption;    // set when idle: "Pending Msgs: " + count
+    QString clock; // the clock label, long time format
+    bool idle = false; // neither a page nor a scheduled scan is under way
+    QString pendingCaption; // set when idle: "Pending Msgs: " + count
     bool pendingAlert = false; // the count is 1 or more (shown in red)
 };
 

@@ -14,7 +14,8 @@ QString rewriteStatus(const QString& message, const StatusContext& context)
 {
     if (message == kSuccessful) {
         const QString to = context.sendByPager ? context.byPagerId : context.currentUser;
-        return QStringLiteral("Sent to ") + to + QStringLiteral(": ") + context.firstLine.left(55) + QStringLiteral("...");
+        return QStringLiteral("Sent to ") + to + QStringLiteral(": ") + context.firstLine.left(55)
+            + QStringLiteral("...");
     }
     if (message.startsWith(QStringLiteral("GroupRes"))) {
         // "GroupRes", one separator, then "place:result".
@@ -24,8 +25,8 @@ QString rewriteStatus(const QString& message, const StatusContext& context)
         const QString result = colon < 0 ? rest : rest.mid(colon + 1, 50);
         const QString& group = context.currentGroup;
         if (result == kSuccessful)
-            return QStringLiteral("Sent to Group ") + group + QStringLiteral(" at ") + place + QStringLiteral(":  ")
-                + context.firstLine.left(40) + QStringLiteral("...");
+            return QStringLiteral("Sent to Group ") + group + QStringLiteral(" at ") + place
+                + QStringLiteral(":  ") + context.firstLine.left(40) + QStringLiteral("...");
         if (result.mid(3, 7) == QStringLiteral("Invalid"))
             return QStringLiteral("Partially Sent to Group ") + group + QStringLiteral(": at ") + place
                 + QStringLiteral(": Status: ") + result;
@@ -37,7 +38,8 @@ QString rewriteStatus(const QString& message, const StatusContext& context)
 
 QString stampStatus(const QTime& time, const QString& text)
 {
-    return u' ' + QLocale::c().toString(time, QStringLiteral("hh':'mm':'ss AP")) + QStringLiteral(":  ") + text;
+    return u' ' + QLocale::c().toString(time, QStringLiteral("hh':'mm':'ss AP")) + QStringLiteral(":  ")
+        + text;
 }
 
 StatusHistory::StatusHistory()

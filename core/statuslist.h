@@ -9,10 +9,10 @@ namespace core {
 // What the status rewrite needs to know about the desk at the moment of a report.
 struct StatusContext {
     bool sendByPager = false; // the page under way was typed by pager ID
-    QString byPagerId;        // the pager ID typed for it
-    QString currentUser;      // USERNAME of the users handle's current record
-    QString currentGroup;     // GROUP of the groups handle's current record
-    QString firstLine;        // the message editor's first line as displayed
+    QString byPagerId; // the pager ID typed for it
+    QString currentUser; // USERNAME of the users handle's current record
+    QString currentGroup; // GROUP of the groups handle's current record
+    QString firstLine; // the message editor's first line as displayed
 };
 
 // Turns the paging library's result texts into readable lines: "Successful " (with its trailing

@@ -139,20 +139,33 @@ void tst_MainForm::controls_data()
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QKeySequence>("key");
 
-    QTest::newRow("Clear All") << "ClearAllBtn" << "Clear All" << QKeySequence();
-    QTest::newRow("Select By Group") << "SendGroup" << "Select By &Group" << QKeySequence("Alt+G");
-    QTest::newRow("Date") << "DateBtn" << "&Date" << QKeySequence("Alt+D");
-    QTest::newRow("Time of Day") << "TimeBtn" << "&Time of Day" << QKeySequence("Alt+T");
-    QTest::newRow("Quick") << "QuickBtn" << "Quick" << QKeySequence();
-    QTest::newRow("Send Mesg") << "SendBtn" << "&Send Mesg" << QKeySequence("Alt+S");
-    QTest::newRow("Message Log") << "messagelog" << "Message &Log" << QKeySequence("Alt+L");
-    QTest::newRow("By Pager ID") << "ByPagerBtn" << "By Pager ID" << QKeySequence();
-    QTest::newRow("Send Later") << "SendLaterBtn" << "Send L&ater" << QKeySequence("Alt+A");
+    QTest::newRow("Clear All") << "ClearAllBtn"
+                               << "Clear All" << QKeySequence();
+    QTest::newRow("Select By Group") << "SendGroup"
+                                     << "Select By &Group" << QKeySequence("Alt+G");
+    QTest::newRow("Date") << "DateBtn"
+                          << "&Date" << QKeySequence("Alt+D");
+    QTest::newRow("Time of Day") << "TimeBtn"
+                                 << "&Time of Day" << QKeySequence("Alt+T");
+    QTest::newRow("Quick") << "QuickBtn"
+                           << "Quick" << QKeySequence();
+    QTest::newRow("Send Mesg") << "SendBtn"
+                               << "&Send Mesg" << QKeySequence("Alt+S");
+    QTest::newRow("Message Log") << "messagelog"
+                                 << "Message &Log" << QKeySequence("Alt+L");
+    QTest::newRow("By Pager ID") << "ByPagerBtn"
+                                 << "By Pager ID" << QKeySequence();
+    QTest::newRow("Send Later") << "SendLaterBtn"
+                                << "Send L&ater" << QKeySequence("Alt+A");
     // The menu's Exit owns Alt+X; the button shows the same accelerator and does the same.
-    QTest::newRow("Exit") << "ExitBtn" << "E&xit" << QKeySequence();
-    QTest::newRow("Clear Text") << "ClearTextBtn" << "Clea&r Text" << QKeySequence("Alt+R");
-    QTest::newRow("Abort Mesg") << "BitBtn7" << "Abort Mesg" << QKeySequence();
-    QTest::newRow("Pending Msgs") << "PendingMsgsBtn" << "Pending Msgs" << QKeySequence();
+    QTest::newRow("Exit") << "ExitBtn"
+                          << "E&xit" << QKeySequence();
+    QTest::newRow("Clear Text") << "ClearTextBtn"
+                                << "Clea&r Text" << QKeySequence("Alt+R");
+    QTest::newRow("Abort Mesg") << "BitBtn7"
+                                << "Abort Mesg" << QKeySequence();
+    QTest::newRow("Pending Msgs") << "PendingMsgsBtn"
+                                  << "Pending Msgs" << QKeySequence();
 }
 
 void tst_MainForm::controls()
@@ -171,11 +184,15 @@ void tst_MainForm::hints_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("hint");
-    QTest::newRow("UsersList") << "UsersList"
-                               << "Select user and click on checkbox. Select more than one for group messages.";
-    QTest::newRow("SendGroup") << "SendGroup" << "Select to send to a group of Users.";
-    QTest::newRow("message1") << "message1" << "Enter Message (500 characters max.):";
-    QTest::newRow("status clear") << "BitBtn6" << "Clear Message Status";
+    QTest::newRow("UsersList")
+        << "UsersList"
+        << "Select user and click on checkbox. Select more than one for group messages.";
+    QTest::newRow("SendGroup") << "SendGroup"
+                               << "Select to send to a group of Users.";
+    QTest::newRow("message1") << "message1"
+                              << "Enter Message (500 characters max.):";
+    QTest::newRow("status clear") << "BitBtn6"
+                                  << "Clear Message Status";
 }
 
 void tst_MainForm::hints()
@@ -195,18 +212,42 @@ void tst_MainForm::menus_data()
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QString>("parentMenu"); // "" for the menu bar itself
     QTest::addColumn<QKeySequence>("key");
-    QTest::newRow("Users") << "UsersMenu" << "&Users" << "" << QKeySequence("Alt+U");
-    QTest::newRow("Carriers") << "CarriersMenu" << "&Carriers" << "" << QKeySequence("Alt+C");
-    QTest::newRow("Groups") << "GroupsMenu" << "Grou&ps" << "" << QKeySequence("Alt+P");
-    QTest::newRow("QuickMsg") << "QuickMsgMenu" << "&QuickMsg" << "" << QKeySequence("Alt+Q");
-    QTest::newRow("MsgLog") << "MsgLogMenu" << "&MsgLog" << "" << QKeySequence("Alt+M");
-    QTest::newRow("SchedMsgs") << "SchedMsgsMenu" << "SchedMsgs" << "" << QKeySequence();
-    QTest::newRow("System") << "SystemMenu" << "S&ystem" << "" << QKeySequence("Alt+Y");
-    QTest::newRow("Setup") << "SetupMenu" << "Setup" << "SystemSubMenu" << QKeySequence();
-    QTest::newRow("Help") << "HelpMenu" << "&Help" << "" << QKeySequence("Alt+H");
-    QTest::newRow("Help Help") << "HelpHelpMenu" << "&Help" << "HelpSubMenu" << QKeySequence();
-    QTest::newRow("About") << "AboutMenu" << "About" << "HelpSubMenu" << QKeySequence();
-    QTest::newRow("Exit") << "ExitMenu" << "E&xit" << "" << QKeySequence("Alt+X");
+    QTest::newRow("Users") << "UsersMenu"
+                           << "&Users"
+                           << "" << QKeySequence("Alt+U");
+    QTest::newRow("Carriers") << "CarriersMenu"
+                              << "&Carriers"
+                              << "" << QKeySequence("Alt+C");
+    QTest::newRow("Groups") << "GroupsMenu"
+                            << "Grou&ps"
+                            << "" << QKeySequence("Alt+P");
+    QTest::newRow("QuickMsg") << "QuickMsgMenu"
+                              << "&QuickMsg"
+                              << "" << QKeySequence("Alt+Q");
+    QTest::newRow("MsgLog") << "MsgLogMenu"
+                            << "&MsgLog"
+                            << "" << QKeySequence("Alt+M");
+    QTest::newRow("SchedMsgs") << "SchedMsgsMenu"
+                               << "SchedMsgs"
+                               << "" << QKeySequence();
+    QTest::newRow("System") << "SystemMenu"
+                            << "S&ystem"
+                            << "" << QKeySequence("Alt+Y");
+    QTest::newRow("Setup") << "SetupMenu"
+                           << "Setup"
+                           << "SystemSubMenu" << QKeySequence();
+    QTest::newRow("Help") << "HelpMenu"
+                          << "&Help"
+                          << "" << QKeySequence("Alt+H");
+    QTest::newRow("Help Help") << "HelpHelpMenu"
+                               << "&Help"
+                               << "HelpSubMenu" << QKeySequence();
+    QTest::newRow("About") << "AboutMenu"
+                           << "About"
+                           << "HelpSubMenu" << QKeySequence();
+    QTest::newRow("Exit") << "ExitMenu"
+                          << "E&xit"
+                          << "" << QKeySequence("Alt+X");
 }
 
 void tst_MainForm::menus()
@@ -290,7 +331,8 @@ void tst_MainForm::tickShowsClockAndPendingCount()
     QVERIFY(!form->TimeofDay->text().isEmpty());
     QVERIFY(form->TimeofDay->text().contains(u':'));
     QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs: 0"));
-    QCOMPARE(form->PendingMsgsBtn->palette().color(QPalette::Active, QPalette::ButtonText), QColor(Qt::black));
+    QCOMPARE(
+        form->PendingMsgsBtn->palette().color(QPalette::Active, QPalette::ButtonText), QColor(Qt::black));
 }
 
 void tst_MainForm::typingStopsAt520()
@@ -395,7 +437,7 @@ void tst_MainForm::clearTextResetsCount()
 void tst_MainForm::clearAllUnticksEveryRecipient()
 {
     auto form = makeForm();
-    for (const char* name : {"Zed", "adam", "Group: Night", "Mary"}) {
+    for (const char* name : { "Zed", "adam", "Group: Night", "Mary" }) {
         auto* item = new QListWidgetItem(QString::fromLatin1(name));
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(Qt::Checked);
@@ -445,7 +487,10 @@ void tst_MainForm::showStatusPutsTheNewestLineOnTop()
     QVERIFY(form->Sending->isHidden());
     const QStringList lines = form->StatusMemo->toPlainText().split(u'\n');
     QCOMPARE(lines.size(), 22);
-    QVERIFY2(QRegularExpression(QStringLiteral("^ \\d\\d:\\d\\d:\\d\\d (AM|PM):  Sent to Mary Jones: ")).match(lines[0]).hasMatch(), qPrintable(lines[0]));
+    QVERIFY2(QRegularExpression(QStringLiteral("^ \\d\\d:\\d\\d:\\d\\d (AM|PM):  Sent to Mary Jones: "))
+                 .match(lines[0])
+                 .hasMatch(),
+        qPrintable(lines[0]));
     QVERIFY(lines[0].endsWith(first.left(55) + QStringLiteral("...")));
     QVERIFY(lines[1].endsWith(QStringLiteral(":  Line busy")));
     form->BitBtn6->click();
@@ -476,7 +521,7 @@ void tst_MainForm::aboutBoxTexts()
     QStringList texts;
     for (QLabel* label : box.findChildren<QLabel*>())
         texts << label->text();
-    QCOMPARE(texts, QStringList({QStringLiteral("PlimoPager32"), QStringLiteral("Version 4.00.09")}));
+    QCOMPARE(texts, QStringList({ QStringLiteral("PlimoPager32"), QStringLiteral("Version 4.00.09") }));
     const auto buttons = box.findChildren<QPushButton*>();
     QCOMPARE(buttons.size(), 1);
     QCOMPARE(buttons.first()->text().remove(u'&'), QStringLiteral("OK"));
@@ -522,18 +567,30 @@ void tst_MainForm::helpTopicsByKeyword_data()
 {
     QTest::addColumn<QString>("keyword");
     QTest::addColumn<QString>("url");
-    QTest::newRow("Contents") << "Contents" << "qrc:/help/contents.html";
-    QTest::newRow("lower case") << "contents" << "qrc:/help/contents.html";
-    QTest::newRow("Users") << "Users" << "qrc:/help/users.html";
-    QTest::newRow("PagerCompany") << "PagerCompany" << "qrc:/help/pagercompany.html";
-    QTest::newRow("Groups") << "Groups" << "qrc:/help/groups.html";
-    QTest::newRow("QuickMsg") << "QuickMsg" << "qrc:/help/quickmsg.html";
-    QTest::newRow("MsgLog") << "MsgLog" << "qrc:/help/msglog.html";
-    QTest::newRow("SchedMsgLog") << "SchedMsgLog" << "qrc:/help/schedmsglog.html";
-    QTest::newRow("SystemsSetup") << "SystemsSetup" << "qrc:/help/systemssetup.html";
-    QTest::newRow("unknown") << "NoSuchTopic" << "qrc:/help/contents.html";
-    QTest::newRow("empty") << "" << "qrc:/help/contents.html";
-    QTest::newRow("path in keyword") << "../contents" << "qrc:/help/contents.html";
+    QTest::newRow("Contents") << "Contents"
+                              << "qrc:/help/contents.html";
+    QTest::newRow("lower case") << "contents"
+                                << "qrc:/help/contents.html";
+    QTest::newRow("Users") << "Users"
+                           << "qrc:/help/users.html";
+    QTest::newRow("PagerCompany") << "PagerCompany"
+                                  << "qrc:/help/pagercompany.html";
+    QTest::newRow("Groups") << "Groups"
+                            << "qrc:/help/groups.html";
+    QTest::newRow("QuickMsg") << "QuickMsg"
+                              << "qrc:/help/quickmsg.html";
+    QTest::newRow("MsgLog") << "MsgLog"
+                            << "qrc:/help/msglog.html";
+    QTest::newRow("SchedMsgLog") << "SchedMsgLog"
+                                 << "qrc:/help/schedmsglog.html";
+    QTest::newRow("SystemsSetup") << "SystemsSetup"
+                                  << "qrc:/help/systemssetup.html";
+    QTest::newRow("unknown") << "NoSuchTopic"
+                             << "qrc:/help/contents.html";
+    QTest::newRow("empty") << ""
+                           << "qrc:/help/contents.html";
+    QTest::newRow("path in keyword") << "../contents"
+                                     << "qrc:/help/contents.html";
 }
 
 void tst_MainForm::helpTopicsByKeyword()
@@ -566,13 +623,13 @@ void tst_MainForm::exitWithThreePendingPagesAndRestart()
 {
     {
         auto form = makeForm();
-        for (const char* name : {"Ann", "Bob", "Cy"})
+        for (const char* name : { "Ann", "Bob", "Cy" })
             appendPage(form->desk().PendingMsgs, QString::fromLatin1(name));
         form->show();
         form->ExitBtn->click();
         QVERIFY(!form->isVisible());
     }
-    QCOMPARE(pendingNames(), QStringList({"Ann", "Bob", "Cy"}));
+    QCOMPARE(pendingNames(), QStringList({ "Ann", "Bob", "Cy" }));
 
     auto form = makeForm();
     QCOMPARE(form->startupError(), QString());
@@ -591,7 +648,7 @@ void tst_MainForm::everyCloseSavesTheWaitingPages()
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     // As the window manager or Alt+F4 close it: a close event, no Exit command.
     QVERIFY(form->close());
-    QCOMPARE(pendingNames(), QStringList({"Failed", "Waiting1", "Waiting2"}));
+    QCOMPARE(pendingNames(), QStringList({ "Failed", "Waiting1", "Waiting2" }));
     QCOMPARE(form->desk().SendMsgs.rowCount(), 0);
     // Closing again (the program's own quit) writes nothing new.
     const QDateTime written = QFileInfo(QStringLiteral("PendMsgs")).lastModified();
@@ -611,7 +668,7 @@ void tst_MainForm::startupFailureIsReportedAndTheWindowStillOpens()
     auto form = makeForm();
     QVERIFY(!form->startupError().isEmpty());
     QVERIFY2(form->startupError().contains(QStringLiteral("usERS"), Qt::CaseInsensitive),
-             qPrintable(form->startupError()));
+        qPrintable(form->startupError()));
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     QCOMPARE(form->UsersList->count(), 0);
@@ -625,7 +682,7 @@ void tst_MainForm::recipientListIsFilledSortedAndRefreshed()
         core::Desk desk(dir_->path());
         const QString error = desk.open();
         QCOMPARE(error, QString());
-        for (const char* name : {"zed", "Adam", "Mary"}) {
+        for (const char* name : { "zed", "Adam", "Mary" }) {
             desk.BUsersT.append();
             desk.BUsersT.setFieldText(QStringLiteral("USERNAME"), QString::fromLatin1(name));
             desk.BUsersT.post();
@@ -641,7 +698,7 @@ void tst_MainForm::recipientListIsFilledSortedAndRefreshed()
         QCOMPARE(form->UsersList->item(i)->checkState(), Qt::Unchecked);
         QVERIFY(form->UsersList->item(i)->flags() & Qt::ItemIsUserCheckable);
     }
-    QCOMPARE(items, QStringList({"Adam", "Group: Night", "Mary", "zed"}));
+    QCOMPARE(items, QStringList({ "Adam", "Group: Night", "Mary", "zed" }));
 
     // A refresh keeps ticks and adds only names not yet listed (compared without regard to case).
     form->UsersList->item(2)->setCheckState(Qt::Checked);

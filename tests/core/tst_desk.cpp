@@ -61,10 +61,10 @@ private:
     QString dataDir_;
     QString previousCurrent_;
 
-#define REQUIRE_OPEN(desk)                                                                          \
-    do {                                                                                            \
-        const QString e_ = (desk).open();                                                           \
-        QVERIFY2(e_.isEmpty(), qPrintable(e_));                                                     \
+#define REQUIRE_OPEN(desk)                                                                                   \
+    do {                                                                                                     \
+        const QString e_ = (desk).open();                                                                    \
+        QVERIFY2(e_.isEmpty(), qPrintable(e_));                                                              \
     } while (false)
 
     void writeIni(const QByteArray& content)
@@ -136,14 +136,18 @@ void tst_Desk::firstStartCreatesAndOpensEveryTable()
     for (QString& f : files)
         f = f.toUpper();
     files.sort();
-    QCOMPARE(files, QStringList({"BUSERS.CDX", "BUSERS.DBF", "GROUPS.CDX", "GROUPS.DBF", "MODEMS.CDX",
-                                 "MODEMS.DBF", "MSGLOG2.CDX", "MSGLOG2.DBF", "MSGLOG2.FPT", "PAGECOMP.CDX",
-                                 "PAGECOMP.DBF", "QUICKMSG.DBF", "QUICKMSG.FPT", "SCHEDMS2.CDX", "SCHEDMS2.DBF",
-                                 "SCHEDMS2.FPT"}));
+    QCOMPARE(files,
+        QStringList({ "BUSERS.CDX", "BUSERS.DBF", "GROUPS.CDX", "GROUPS.DBF", "MODEMS.CDX", "MODEMS.DBF",
+            "MSGLOG2.CDX", "MSGLOG2.DBF", "MSGLOG2.FPT", "PAGECOMP.CDX", "PAGECOMP.DBF", "QUICKMSG.DBF",
+            "QUICKMSG.FPT", "SCHEDMS2.CDX", "SCHEDMS2.DBF", "SCHEDMS2.FPT" }));
     const std::pair<store::Table*, const char*> handles[] = {
-        {&desk.BUsersT, "USERNAME"}, {&desk.PagerCompT, "PAGERCOMP"}, {&desk.GroupsT, "GROUP_UNIQ"},
-        {&desk.QuickMsgT, ""},       {&desk.ModemsT, "MODEMS"},       {&desk.MsgLogT, "BY_DATE"},
-        {&desk.SchedMsgT, "BY_SENTSTA"},
+        { &desk.BUsersT, "USERNAME" },
+        { &desk.PagerCompT, "PAGERCOMP" },
+        { &desk.GroupsT, "GROUP_UNIQ" },
+        { &desk.QuickMsgT, "" },
+        { &desk.ModemsT, "MODEMS" },
+        { &desk.MsgLogT, "BY_DATE" },
+        { &desk.SchedMsgT, "BY_SENTSTA" },
     };
     for (const auto& [handle, tag] : handles) {
         QVERIFY2(handle->isOpen(), qPrintable(handle->tableName()));
@@ -199,13 +203,14 @@ void tst_Desk::exitWithThreePendingPagesAndRestart()
     {
         Desk desk(dataDir_);
         REQUIRE_OPEN(desk);
-        for (const Page& page : {Page{"Ann", "111", 0}, Page{"Bob", "222", 1}, Page{"Group: Night", "3^4^", 2}})
+        for (const Page& page :
+            { Page { "Ann", "111", 0 }, Page { "Bob", "222", 1 }, Page { "Group: Night", "3^4^", 2 } })
             appendPage(desk.PendingMsgs, page);
         QCOMPARE(desk.saveQueues(), QString());
     }
     QVERIFY(QFile::exists(QDir::current().filePath(QStringLiteral("PendMsgs"))));
     QVERIFY(!QFile::exists(dataDir_ + QStringLiteral("/PendMsgs")));
-    QCOMPARE(pendingNames(QStringLiteral("PendMsgs")), QStringList({"Ann", "Bob", "Group: Night"}));
+    QCOMPARE(pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Ann", "Bob", "Group: Night" }));
 
     Desk desk(dataDir_);
     REQUIRE_OPEN(desk);
@@ -223,9 +228,9 @@ void tst_Desk::exitWithThreePendingPagesAndRestart()
 void tst_Desk::waitingPagesBecomePendingOnClose()
 {
     Desk desk(dataDir_);
-    appendPage(desk.PendingMsgs, {"Pending", "100", 0});
-    appendPage(desk.SendMsgs, {"First", "101", 3});
-    appendPage(desk.SendMsgs, {"Second", "102", 2});
+    appendPage(desk.PendingMsgs, { "Pending", "100", 0 });
+    appendPage(desk.SendMsgs, { "First", "101", 3 });
+    appendPage(desk.SendMsgs, { "Second", "102", 2 });
     QCOMPARE(desk.saveQueues(), QString());
     QCOMPARE(desk.SendMsgs.rowCount(), 0);
     QCOMPARE(desk.PendingMsgs.rowCount(), 3);
@@ -244,17 +249,17 @@ void tst_Desk::waitingPagesBecomePendingOnClose()
     QCOMPARE(saved.fieldInt(QStringLiteral("MessageSize")), 80);
     QCOMPARE(saved.fieldInt(QStringLiteral("Retries")), 2);
     QVERIFY(saved.isNull(QStringLiteral("IsGroup")));
-    QCOMPARE(pendingNames(QStringLiteral("PendMsgs")), QStringList({"Pending", "First", "Second"}));
+    QCOMPARE(pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Pending", "First", "Second" }));
 }
 
 void tst_Desk::queuesAreSavedOnce()
 {
     Desk desk(dataDir_);
-    appendPage(desk.SendMsgs, {"Once", "1", 0});
+    appendPage(desk.SendMsgs, { "Once", "1", 0 });
     QCOMPARE(desk.saveQueues(), QString());
     QVERIFY(desk.queuesSaved());
     const QByteArray first = fileBytes(QStringLiteral("PendMsgs"));
-    appendPage(desk.SendMsgs, {"Late", "2", 0});
+    appendPage(desk.SendMsgs, { "Late", "2", 0 });
     QCOMPARE(desk.saveQueues(), QString());
     QCOMPARE(fileBytes(QStringLiteral("PendMsgs")), first);
     QCOMPARE(desk.SendMsgs.rowCount(), 1);
@@ -263,11 +268,13 @@ void tst_Desk::queuesAreSavedOnce()
 void tst_Desk::malformedPendingFileIsReportedAndKept_data()
 {
     QTest::addColumn<QByteArray>("content");
-    QTest::newRow("bad version") << QByteArray("[INFO]\rVersion=x\r[FIELD]\rRetries;3;0;0\r[INDEX]\r[DATA]\r");
-    QTest::newRow("unknown field type") << QByteArray("[INFO]\rVersion=2\r[FIELD]\rRetries;0;0;0\r[INDEX]\r[DATA]\r");
+    QTest::newRow("bad version") << QByteArray(
+        "[INFO]\rVersion=x\r[FIELD]\rRetries;3;0;0\r[INDEX]\r[DATA]\r");
+    QTest::newRow("unknown field type")
+        << QByteArray("[INFO]\rVersion=2\r[FIELD]\rRetries;0;0;0\r[INDEX]\r[DATA]\r");
     QTest::newRow("not the queue's fields")
         << QByteArray("[INFO]\rVersion=2\r[FIELD]\rusername;1;30;0\r[INDEX]\r[DATA]\r") + QByteArray(4, '\0')
-               + "\r[BLOB]\r";
+            + "\r[BLOB]\r";
 }
 
 void tst_Desk::malformedPendingFileIsReportedAndKept()
@@ -289,9 +296,9 @@ void tst_Desk::malformedPendingFileIsReportedAndKept()
     // The queue still works and can be saved; the bad file stays for the operator.
     QVERIFY(desk.PendingMsgs.isOpen());
     QVERIFY(desk.PendingMsgs.hasField(QStringLiteral("Retries")));
-    appendPage(desk.SendMsgs, {"After", "9", 0});
+    appendPage(desk.SendMsgs, { "After", "9", 0 });
     QCOMPARE(desk.saveQueues(), QString());
-    QCOMPARE(pendingNames(QStringLiteral("PendMsgs")), QStringList{QStringLiteral("After")});
+    QCOMPARE(pendingNames(QStringLiteral("PendMsgs")), QStringList { QStringLiteral("After") });
     QCOMPARE(fileBytes(QStringLiteral("PendMsgs.bad")), content);
 }
 
@@ -299,7 +306,7 @@ void tst_Desk::truncatedPendingFileKeepsCompleteRows()
 {
     {
         Desk desk(dataDir_);
-        for (const Page& page : {Page{"One", "1", 0}, Page{"Two", "2", 0}})
+        for (const Page& page : { Page { "One", "1", 0 }, Page { "Two", "2", 0 } })
             appendPage(desk.PendingMsgs, page);
         QCOMPARE(desk.saveQueues(), QString());
     }
@@ -323,7 +330,7 @@ void tst_Desk::failedTableOpenSkipsTheRestAndLosesNoPendingPage()
 {
     {
         Desk desk(dataDir_);
-        for (const Page& page : {Page{"Kept1", "1", 0}, Page{"Kept2", "2", 0}})
+        for (const Page& page : { Page { "Kept1", "1", 0 }, Page { "Kept2", "2", 0 } })
             appendPage(desk.PendingMsgs, page);
         QCOMPARE(desk.saveQueues(), QString());
     }
@@ -341,9 +348,9 @@ void tst_Desk::failedTableOpenSkipsTheRestAndLosesNoPendingPage()
     QCOMPARE(desk.PendingMsgs.rowCount(), 0); // the pending file was not read
     QVERIFY(desk.recipientNames().isEmpty());
     // Closing must not overwrite the pages of the previous run with an empty queue.
-    appendPage(desk.SendMsgs, {"New", "3", 0});
+    appendPage(desk.SendMsgs, { "New", "3", 0 });
     QCOMPARE(desk.saveQueues(), QString());
-    QCOMPARE(pendingNames(QStringLiteral("PendMsgs")), QStringList({"Kept1", "Kept2", "New"}));
+    QCOMPARE(pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Kept1", "Kept2", "New" }));
 }
 
 void tst_Desk::tickShowsPendingCount()
@@ -354,7 +361,7 @@ void tst_Desk::tickShowsPendingCount()
     QCOMPARE(shown.pendingCaption, QStringLiteral("Pending Msgs: 0"));
     QVERIFY(!shown.pendingAlert);
     QVERIFY(shown.clock.contains(QStringLiteral("05:07")));
-    appendPage(desk.PendingMsgs, {"A", "1", 0});
+    appendPage(desk.PendingMsgs, { "A", "1", 0 });
     shown = desk.tick(QTime(9, 5, 8));
     QCOMPARE(shown.pendingCaption, QStringLiteral("Pending Msgs: 1"));
     QVERIFY(shown.pendingAlert);
@@ -369,7 +376,7 @@ void tst_Desk::recipientNamesFromUsersAndGroups()
 {
     Desk desk(dataDir_);
     REQUIRE_OPEN(desk);
-    for (const char* name : {"Zoe", "adam", "Mary"}) {
+    for (const char* name : { "Zoe", "adam", "Mary" }) {
         desk.BUsersT.append();
         desk.BUsersT.setFieldText(QStringLiteral("USERNAME"), QString::fromLatin1(name));
         desk.BUsersT.post();
@@ -377,7 +384,7 @@ void tst_Desk::recipientNamesFromUsersAndGroups()
     desk.GroupsT.append();
     desk.GroupsT.setFieldText(QStringLiteral("GROUP"), QStringLiteral("Night Shift"));
     desk.GroupsT.post();
-    QCOMPARE(desk.recipientNames(), QStringList({"Mary", "Zoe", "adam", "Group: Night Shift"}));
+    QCOMPARE(desk.recipientNames(), QStringList({ "Mary", "Zoe", "adam", "Group: Night Shift" }));
 }
 
 QTEST_GUILESS_MAIN(tst_Desk)

@@ -22,26 +22,30 @@ void tst_StatusList::rewrite_data()
     QTest::addColumn<bool>("byPager");
     QTest::addColumn<QString>("expected");
 
-    const QString first = QStringLiteral("Server room is on fire, call the duty engineer now please, thank you");
+    const QString first
+        = QStringLiteral("Server room is on fire, call the duty engineer now please, thank you");
     QTest::newRow("successful to the current user")
         << "Successful " << false << "Sent to Mary Jones: " + first.left(55) + "...";
-    QTest::newRow("successful by pager ID") << "Successful " << true << "Sent to 5550123: " + first.left(55) + "...";
+    QTest::newRow("successful by pager ID")
+        << "Successful " << true << "Sent to 5550123: " + first.left(55) + "...";
     QTest::newRow("no trailing blank is kept") << "Successful" << false << "Successful";
     QTest::newRow("other text is kept") << "Line busy" << false << "Line busy";
     QTest::newRow("group sent") << "GroupRes|2:Successful " << false
                                 << "Sent to Group Night Shift at 2:  " + first.left(40) + "...";
-    QTest::newRow("group invalid ID") << "GroupRes|2:511Invalid pager ID" << false
-                                      << "Partially Sent to Group Night Shift: at 2: Status: 511Invalid pager ID";
+    QTest::newRow("group invalid ID")
+        << "GroupRes|2:511Invalid pager ID" << false
+        << "Partially Sent to Group Night Shift: at 2: Status: 511Invalid pager ID";
     QTest::newRow("group other failure") << "GroupRes|3:000No carrier" << false
                                          << "Not Sent to Group Night Shift: at 3: Status: 000No carrier";
-    QTest::newRow("group without colon") << "GroupRes|Something odd" << false
-                                         << "Not Sent to Group Night Shift: at : Status: Something odd";
+    QTest::newRow("group without colon")
+        << "GroupRes|Something odd" << false << "Not Sent to Group Night Shift: at : Status: Something odd";
     QTest::newRow("any separator") << "GroupRes#1:Successful " << false
                                    << "Sent to Group Night Shift at 1:  " + first.left(40) + "...";
-    QTest::newRow("group text without rest") << "GroupRes" << false << "Not Sent to Group Night Shift: at : Status: ";
-    QTest::newRow("result cut to 50")
-        << "GroupRes|1:" + QString(60, u'x') << false
-        << "Not Sent to Group Night Shift: at 1: Status: " + QString(48, u'x'); // 50 characters from the tenth: "1:" and 48 more
+    QTest::newRow("group text without rest")
+        << "GroupRes" << false << "Not Sent to Group Night Shift: at : Status: ";
+    QTest::newRow("result cut to 50") << "GroupRes|1:" + QString(60, u'x') << false
+                                      << "Not Sent to Group Night Shift: at 1: Status: "
+            + QString(48, u'x'); // 50 characters from the tenth: "1:" and 48 more
 }
 
 void tst_StatusList::rewrite()
@@ -54,7 +58,8 @@ void tst_StatusList::rewrite()
     context.byPagerId = QStringLiteral("5550123");
     context.currentUser = QStringLiteral("Mary Jones");
     context.currentGroup = QStringLiteral("Night Shift");
-    context.firstLine = QStringLiteral("Server room is on fire, call the duty engineer now please, thank you");
+    context.firstLine
+        = QStringLiteral("Server room is on fire, call the duty engineer now please, thank you");
     QCOMPARE(core::rewriteStatus(message, context), expected);
 }
 
