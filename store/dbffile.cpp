@@ -99,9 +99,15 @@ DbfFile::DbfFile(const QString& path, bool shared) : path_(path), shared_(shared
     if (fd_ < 0)
         throw StoreError(QStringLiteral("Cannot open table %1: %2").arg(path, errnoText()));
     try {
-        // The header lock keeps a concurrent append from showing a half-written state.
-        RangeLock lock(lockFd(), kLockBase, 1, fileName());
-        readHeader();
+        try {
+            readHeader();
+        } catch (const StoreError&) {
+            if (!shared_)
+                throw;
+            // Perhaps an append of another handle was half done: look again under the header lock.
+            RangeLock lock(lockFd(), kLockBase, 1, fileName());
+            readHeader();
+        }
     } catch (...) {
         ::close(fd_);
         fd_ = -1;

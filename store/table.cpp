@@ -81,6 +81,9 @@ struct Table::Impl {
 
     State state = State::Inactive;
     Position pos; // current record (recno 0: none)
+    // Right after open the handle stands on the first visible record; finding it waits until
+    // something looks, since a caller that goes to the last record or seeks never needs it.
+    bool firstPending = false;
     bool eof = true;
     bool bof = true;
 
@@ -102,6 +105,16 @@ struct Table::Impl {
     {
         if (!dbf)
             fail(QStringLiteral("the table is not open"));
+    }
+
+    void settle()
+    {
+        if (!firstPending)
+            return;
+        firstPending = false;
+        const auto first = firstVisible();
+        eof = bof = !first;
+        pos = first ? *first : Position();
     }
 
     // ---- fields -------------------------------------------------------------------------------
@@ -602,22 +615,22 @@ void Table::open()
 {
     if (d->dbf)
         return;
-    const QString path = d->connection.resolve(d->tableName);
-    if (!QFileInfo::exists(path))
-        throw StoreError(QStringLiteral("Table %1 does not exist").arg(path));
+    const QString path = d->connection.existingPath(d->tableName);
+    if (path.isEmpty())
+        throw StoreError(QStringLiteral("Table %1 does not exist").arg(d->connection.folder() + d->tableName));
     const bool shared = !d->exclusive;
     auto dbf = std::make_unique<DbfFile>(path, shared);
     std::unique_ptr<FptFile> fpt;
     const QString base = baseNameOf(QFileInfo(path).fileName());
     if (dbf->hasMemo()) {
-        const QString memoPath = d->connection.resolve(base + QStringLiteral(".fpt"));
-        if (!QFileInfo::exists(memoPath))
-            throw StoreError(QStringLiteral("Table %1: the memo file %2 is missing").arg(path, memoPath));
+        const QString memoPath = d->connection.existingPath(base + QStringLiteral(".fpt"));
+        if (memoPath.isEmpty())
+            throw StoreError(QStringLiteral("Table %1: the memo file %2.fpt is missing").arg(path, base));
         fpt = std::make_unique<FptFile>(memoPath, shared);
     }
     std::unique_ptr<CdxIndex> cdx;
-    const QString indexPath = d->connection.resolve(base + QStringLiteral(".cdx"));
-    if (QFileInfo::exists(indexPath))
+    const QString indexPath = d->connection.existingPath(base + QStringLiteral(".cdx"));
+    if (!indexPath.isEmpty())
         cdx = CdxIndex::open(indexPath, shared ? CdxIndex::Access::Shared : CdxIndex::Access::Exclusive);
 
     d->dbf = std::move(dbf);
@@ -640,12 +653,12 @@ void Table::open()
         throw;
     }
     d->state = State::Browse;
-    emit stateChanged(d->state);
-    const auto first = d->firstVisible();
-    d->eof = d->bof = !first;
     d->pos = Position();
-    d->moveTo(first);
+    d->firstPending = true;
+    emit stateChanged(d->state);
     emit tableChanged();
+    emit positionChanged();
+    emit recordChanged();
 }
 
 void Table::close()
@@ -656,6 +669,7 @@ void Table::close()
         if (d->changed())
             d->post();
     } catch (...) {
+        d->firstPending = false;
         d->dropEdit();
         d->tags.clear();
         d->cdx.reset();
@@ -665,6 +679,7 @@ void Table::close()
         d->setState(State::Inactive);
         throw;
     }
+    d->firstPending = false;
     d->dropEdit();
     d->tags.clear();
     d->currentTag = -1;
@@ -681,6 +696,7 @@ void Table::close()
 
 void Table::selectTag(const QString& tag)
 {
+    d->settle();
     d->requireOpen();
     d->endPending();
     int index = -1;
@@ -705,6 +721,7 @@ QStringList Table::tagNames() const
 
 void Table::addTag(const QString& indexFile, const QString& tag, const QString& expression, bool unique)
 {
+    d->settle();
     d->requireOpen();
     if (!d->exclusive)
         d->fail(QStringLiteral("index tags can only be created on a table opened for exclusive use"));
@@ -743,6 +760,7 @@ void Table::addTag(const QString& indexFile, const QString& tag, const QString& 
 void Table::first()
 {
     d->requireOpen();
+    d->firstPending = false;
     d->endPending();
     const auto p = d->firstVisible();
     d->eof = d->bof = !p;
@@ -752,6 +770,7 @@ void Table::first()
 void Table::last()
 {
     d->requireOpen();
+    d->firstPending = false;
     d->endPending();
     const auto p = d->lastVisible();
     d->eof = d->bof = !p;
@@ -760,6 +779,7 @@ void Table::last()
 
 void Table::next()
 {
+    d->settle();
     d->requireOpen();
     d->endPending();
     if (!d->pos.recno) {
@@ -777,6 +797,7 @@ void Table::next()
 
 void Table::prior()
 {
+    d->settle();
     d->requireOpen();
     d->endPending();
     if (!d->pos.recno) {
@@ -792,11 +813,21 @@ void Table::prior()
     d->moveTo(p);
 }
 
-bool Table::eof() const { return d->eof; }
-bool Table::bof() const { return d->bof; }
+bool Table::eof() const
+{
+    d->settle();
+    return d->eof;
+}
+
+bool Table::bof() const
+{
+    d->settle();
+    return d->bof;
+}
 
 bool Table::isEmpty()
 {
+    d->settle();
     d->requireOpen();
     if (d->pos.recno) {
         Position p;
@@ -806,7 +837,11 @@ bool Table::isEmpty()
     return !d->firstVisible().has_value();
 }
 
-uint32_t Table::recNo() const { return d->state == State::Insert ? 0 : d->pos.recno; }
+uint32_t Table::recNo() const
+{
+    d->settle();
+    return d->state == State::Insert ? 0 : d->pos.recno;
+}
 
 uint32_t Table::recordCount()
 {
@@ -816,6 +851,7 @@ uint32_t Table::recordCount()
 
 void Table::refresh()
 {
+    d->settle();
     d->requireOpen();
     d->endPending();
     if (d->pos.recno) {
@@ -844,6 +880,7 @@ void Table::refresh()
 
 bool Table::locate(const QString& field, const QString& value)
 {
+    d->settle();
     d->requireOpen();
     d->endPending();
     const FieldDef& f = d->fieldFor(field);
@@ -890,6 +927,7 @@ bool Table::locate(const QString& field, const QString& value)
 bool Table::seek(const QByteArray& key)
 {
     d->requireOpen();
+    d->firstPending = false;
     d->endPending();
     TagInfo* t = d->tag();
     if (!t)
@@ -912,6 +950,7 @@ bool Table::seek(const QByteArray& key)
 
 void Table::append()
 {
+    d->settle();
     d->requireOpen();
     d->endPending();
     d->savedPos = d->pos;
@@ -926,6 +965,7 @@ void Table::insert() { append(); }
 
 void Table::edit()
 {
+    d->settle();
     d->requireOpen();
     if (d->state == State::Edit || d->state == State::Insert)
         return;
@@ -959,6 +999,7 @@ void Table::cancel()
 
 void Table::deleteRecord()
 {
+    d->settle();
     d->requireOpen();
     if (d->state == State::Insert) {
         d->cancel();
@@ -987,12 +1028,14 @@ void Table::deleteRecord()
 
 bool Table::isDeleted() const
 {
+    d->settle();
     const QByteArray* img = d->image();
     return img && !img->isEmpty() && img->at(0) == '*';
 }
 
 QString Table::fieldText(const QString& field) const
 {
+    d->settle();
     const FieldDef& f = d->fieldFor(field);
     const QByteArray* img = d->image();
     if (!img)
@@ -1045,6 +1088,7 @@ void Table::setFieldText(const QString& field, const QString& text)
 
 int Table::fieldInt(const QString& field) const
 {
+    d->settle();
     const FieldDef& f = d->fieldFor(field);
     const QString text = fieldText(field).trimmed();
     if (text.isEmpty())
@@ -1086,6 +1130,7 @@ bool Table::hasField(const QString& field) const { return d->fieldIndex(field) >
 
 void Table::setFilter(const QString& expression)
 {
+    d->settle();
     if (d->dbf)
         d->endPending();
     std::optional<FilterExpression> parsed;
