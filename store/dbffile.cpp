@@ -251,10 +251,9 @@ void DbfFile::writeDeletionFlag(uint32_t recno, char flag)
         fail(QStringLiteral("cannot write record %1: %2").arg(recno).arg(errnoText()));
 }
 
-uint32_t DbfFile::appendRecord(const char* record, uint32_t count)
+void DbfFile::writeNewRecord(uint32_t recno, const char* record)
 {
-    const uint32_t recno = count + 1;
-    // The record and the end-of-file mark in one write, then the header.
+    // The record and the end-of-file mark in one write.
     char stackBuf[1024];
     QByteArray heapBuf;
     char* buf = stackBuf;
@@ -267,12 +266,15 @@ uint32_t DbfFile::appendRecord(const char* record, uint32_t count)
     const off_t pos = off_t(headerLength_) + off_t(recno - 1) * recordLength_;
     if (::pwrite(fd_, buf, size_t(recordLength_) + 1, pos) != recordLength_ + 1)
         fail(QStringLiteral("cannot append a record: %1").arg(errnoText()));
-    count_ = recno;
+}
+
+void DbfFile::publishCount(uint32_t count)
+{
+    count_ = count;
     if (shared_)
         writeCountAndDate(count_);
     else
         headerDirty_ = true;
-    return recno;
 }
 
 void DbfFile::writeCountAndDate(uint32_t count)

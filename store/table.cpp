@@ -367,37 +367,27 @@ struct Table::Impl {
     void postNew()
     {
         buffer[0] = ' ';
-        const int fd = dbf->lockFd();
         uint32_t recno = 0;
         {
             // The header lock serialises appends: the count is re-read under it, and the memo
-            // file's next free block with it.
-            RangeLock header(fd, DbfFile::kLockBase, 1, dbf->fileName());
+            // file's next free block with it. The new record's index entries go in before the
+            // header counts it and while the lock is held, so no handle can reach and change the
+            // record before its entries are in place.
+            RangeLock header(dbf->lockFd(), DbfFile::kLockBase, 1, dbf->fileName());
             const uint32_t count = dbf->recordCount();
-            const uint32_t next = count + 1;
-            // The new record's lock covers its index entries, so no other handle edits it before
-            // they are in place.
-            if (fd >= 0)
-                lockRange(fd, DbfFile::recordLockOffset(next), 1, true, dbf->fileName());
+            writeMemos();
+            recno = count + 1;
+            dbf->writeNewRecord(recno, buffer.constData());
             try {
-                writeMemos();
-                recno = dbf->appendRecord(buffer.constData(), count);
+                indexNewRecord(recno, buffer.constData());
             } catch (...) {
-                if (fd >= 0)
-                    unlockRange(fd, DbfFile::recordLockOffset(next), 1);
+                // The record is not counted, so the next append takes its number: its entries
+                // must not stay behind.
+                forgetNewRecord(recno, buffer.constData());
                 throw;
             }
+            dbf->publishCount(recno);
         }
-        try {
-            indexNewRecord(recno, buffer.constData());
-        } catch (...) {
-            if (fd >= 0)
-                unlockRange(fd, DbfFile::recordLockOffset(recno), 1);
-            throw;
-        }
-        if (fd >= 0)
-            unlockRange(fd, DbfFile::recordLockOffset(recno), 1);
-
         Position p;
         p.recno = recno;
         p.record = buffer;
@@ -482,6 +472,16 @@ struct Table::Impl {
                 uniqueAdd(info.tag, key, recno);
             else
                 info.tag->insert(key, recno);
+        }
+    }
+
+    void forgetNewRecord(uint32_t recno, const char* record) noexcept
+    {
+        try {
+            CdxIndex::Scope scope(*cdx, true);
+            for (const TagInfo& info : tags)
+                info.tag->remove(info.key.keyOf(record), recno);
+        } catch (...) {
         }
     }
 
