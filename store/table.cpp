@@ -9,6 +9,7 @@
 #include "store/recordfilter.h"
 #include "store/storeerror.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 
 #include <map>
@@ -92,6 +93,20 @@ struct Table::Impl {
     bool touched = false;
     std::map<int, QString> pendingMemos; // field index -> new text, written by post()
     Position savedPos; // where cancel() of a new record returns
+
+    // Visible records that follow `anchor` in the selected tag, read in one pass under one index
+    // lock, so that a walk costs a few system calls per batch instead of four a record. On a
+    // shared handle a batch is used for kReadAheadMs at most (other handles' changes show after
+    // that long at worst, as with an xBase engine's refresh interval); this handle's own changes,
+    // refresh() and any change of order or filter drop it at once.
+    struct ReadAhead {
+        std::vector<Position> items;
+        size_t next = 0;
+        CdxEntry anchor;
+        QElapsedTimer age;
+    } readAhead;
+    static constexpr int kReadAheadEntries = 64;
+    static constexpr qint64 kReadAheadMs = 50;
 
     std::optional<FilterExpression> filter;
     int filterField = -1;
@@ -263,7 +278,77 @@ struct Table::Impl {
     {
         if (!tag())
             return scanRecords(from.recno + 1, 1);
-        return scanTag(from.entry, true, false);
+        ReadAhead& ra = readAhead;
+        const bool fresh = !dbf->shared() || ra.age.elapsed() < kReadAheadMs;
+        if (ra.next < ra.items.size() && fresh && ra.anchor.recno == from.entry.recno && ra.anchor.key == from.entry.key) {
+            Position p = std::move(ra.items[ra.next++]);
+            ra.anchor = p.entry;
+            return p;
+        }
+        fillReadAhead(from.entry);
+        if (ra.items.empty())
+            return std::nullopt;
+        Position p = std::move(ra.items[ra.next++]);
+        ra.anchor = p.entry;
+        return p;
+    }
+
+    void dropReadAhead()
+    {
+        readAhead.items.clear();
+        readAhead.next = 0;
+    }
+
+    // Collects the visible records after `from` in the selected tag: entries in batches under one
+    // lock, their records in one read when their numbers lie close together.
+    void fillReadAhead(CdxEntry from)
+    {
+        dropReadAhead();
+        CdxTag* t = tag()->tag;
+        CdxIndex::Scope scope(*cdx, false);
+        readAhead.age.start();
+        std::vector<CdxEntry> entries;
+        QByteArray slice;
+        bool end = false;
+        while (readAhead.items.empty() && !end) {
+            entries.clear();
+            CdxEntry e = from;
+            while (int(entries.size()) < kReadAheadEntries) {
+                if (!t->next(e)) {
+                    end = true;
+                    break;
+                }
+                entries.push_back(e);
+            }
+            if (entries.empty())
+                break;
+            from = entries.back();
+            uint32_t low = entries.front().recno;
+            uint32_t high = low;
+            for (const CdxEntry& x : entries) {
+                low = std::min(low, x.recno);
+                high = std::max(high, x.recno);
+            }
+            const int length = dbf->recordLength();
+            uint32_t got = 0;
+            if (high - low < 4 * kReadAheadEntries) {
+                slice.resize(qsizetype(high - low + 1) * length);
+                got = dbf->readRecords(low, high - low + 1, slice.data());
+            }
+            for (const CdxEntry& x : entries) {
+                Position p;
+                p.recno = x.recno;
+                p.entry = x;
+                if (x.recno >= low && x.recno - low < got) {
+                    p.record = slice.mid(qsizetype(x.recno - low) * length, length);
+                } else if (!readAt(x.recno, p)) {
+                    continue;
+                }
+                if (visible(p.record.constData()))
+                    readAhead.items.push_back(std::move(p));
+            }
+        }
+        readAhead.anchor = CdxEntry();
     }
 
     std::optional<Position> priorVisible(const Position& from)
@@ -366,6 +451,7 @@ struct Table::Impl {
 
     void postNew()
     {
+        dropReadAhead();
         buffer[0] = ' ';
         uint32_t recno = 0;
         {
@@ -401,6 +487,7 @@ struct Table::Impl {
 
     void postEdit()
     {
+        dropReadAhead();
         if (!changed()) {
             cancel();
             return;
@@ -547,6 +634,7 @@ struct Table::Impl {
 
     void applyFilter()
     {
+        dropReadAhead();
         filterField = -1;
         filterValue.clear();
         if (!filter || !dbf)
@@ -568,6 +656,7 @@ struct Table::Impl {
     // the first visible one.
     void reposition()
     {
+        dropReadAhead();
         if (pos.recno) {
             Position p;
             if (readAt(pos.recno, p) && visible(p.record.constData())) {
@@ -663,6 +752,7 @@ void Table::open()
 
 void Table::close()
 {
+    d->dropReadAhead();
     if (!d->dbf)
         return;
     try {
@@ -696,6 +786,7 @@ void Table::close()
 
 void Table::selectTag(const QString& tag)
 {
+    d->dropReadAhead();
     d->settle();
     d->requireOpen();
     d->endPending();
@@ -721,6 +812,7 @@ QStringList Table::tagNames() const
 
 void Table::addTag(const QString& indexFile, const QString& tag, const QString& expression, bool unique)
 {
+    d->dropReadAhead();
     d->settle();
     d->requireOpen();
     if (!d->exclusive)
@@ -851,6 +943,7 @@ uint32_t Table::recordCount()
 
 void Table::refresh()
 {
+    d->dropReadAhead();
     d->settle();
     d->requireOpen();
     d->endPending();
@@ -903,6 +996,7 @@ bool Table::locate(const QString& field, const QString& value)
     if (t && t->key.fieldIndexes().size() == 1 && t->key.fieldIndexes()[0] == index) {
         // The selected tag is keyed on this field: seek instead of reading the table.
         QByteArray key = wanted.leftJustified(f.width, ' ');
+        CdxIndex::Scope scope(*d->cdx, false);
         CdxEntry e;
         if (t->tag->seek(key, 0, e) && e.key == key) {
             auto p = d->scanTag(e, true, true);
@@ -936,8 +1030,11 @@ bool Table::seek(const QByteArray& key)
     const QByteArray padded = key.size() >= length ? key.left(length) : key.leftJustified(length, ' ');
     CdxEntry e;
     std::optional<Position> p;
-    if (t->tag->seek(padded, 0, e))
-        p = d->scanTag(e, true, true);
+    {
+        CdxIndex::Scope scope(*d->cdx, false);
+        if (t->tag->seek(padded, 0, e))
+            p = d->scanTag(e, true, true);
+    }
     if (!p) {
         d->eof = true;
         d->bof = false;
@@ -999,6 +1096,7 @@ void Table::cancel()
 
 void Table::deleteRecord()
 {
+    d->dropReadAhead();
     d->settle();
     d->requireOpen();
     if (d->state == State::Insert) {
