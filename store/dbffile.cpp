@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -138,9 +140,12 @@ void DbfFile::readHeader()
     struct stat st;
     if (::fstat(fd_, &st) != 0)
         fail(errnoText());
-    unsigned char h[kHeaderSize];
-    if (st.st_size < kHeaderSize || ::pread(fd_, h, kHeaderSize, 0) != kHeaderSize)
+    // The header and, in the same read, the descriptors of any table of up to 62 fields.
+    QByteArray head(qsizetype(std::min<int64_t>(st.st_size, 2048)), '\0');
+    const ssize_t got = ::pread(fd_, head.data(), size_t(head.size()), 0);
+    if (st.st_size < kHeaderSize || got < kHeaderSize)
         fail(QStringLiteral("the file is truncated (no complete header)"));
+    const auto* h = reinterpret_cast<const unsigned char*>(head.constData());
     const uint8_t version = h[0];
     if (version != 0x03 && version != 0x83 && version != 0xF5 && version != 0x30 && version != 0x31)
         fail(QStringLiteral("not a DBF table (version byte 0x%1)").arg(version, 2, 16, QLatin1Char('0')));
@@ -151,9 +156,14 @@ void DbfFile::readHeader()
     if (headerLength_ < kHeaderSize + 1 || headerLength_ > st.st_size)
         fail(QStringLiteral("the file is truncated (header length %1)").arg(headerLength_));
 
-    QByteArray descriptors(headerLength_ - kHeaderSize, '\0');
-    if (::pread(fd_, descriptors.data(), size_t(descriptors.size()), kHeaderSize) != descriptors.size())
-        fail(QStringLiteral("cannot read the field descriptors"));
+    QByteArray descriptors;
+    if (got >= headerLength_) {
+        descriptors = head.mid(kHeaderSize, headerLength_ - kHeaderSize);
+    } else {
+        descriptors.resize(headerLength_ - kHeaderSize);
+        if (::pread(fd_, descriptors.data(), size_t(descriptors.size()), kHeaderSize) != descriptors.size())
+            fail(QStringLiteral("cannot read the field descriptors"));
+    }
     fields_.clear();
     int offset = 1;
     for (int pos = 0; pos + kDescriptorSize <= descriptors.size() && descriptors[pos] != kTerminator;
