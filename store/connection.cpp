@@ -32,6 +32,12 @@ void Connection::setFolder(const QString& folder)
 
 QString Connection::resolve(const QString& fileName) const
 {
+    const QString existing = existingPath(fileName);
+    return existing.isEmpty() ? folder_ + fileName : existing;
+}
+
+QString Connection::existingPath(const QString& fileName) const
+{
     if (fileName.isEmpty() || fileName.contains(u'/') || fileName.contains(u'\\') || fileName == u"."
         || fileName == u"..")
         throw StoreError(QStringLiteral("Invalid table file name \"%1\": tables live in the data folder itself").arg(fileName));
@@ -43,10 +49,10 @@ QString Connection::resolve(const QString& fileName) const
         if (entry.compare(fileName, Qt::CaseInsensitive) == 0)
             return folder_ + entry;
     }
-    return direct;
+    return {};
 }
 
-bool Connection::exists(const QString& fileName) const { return QFileInfo::exists(resolve(fileName)); }
+bool Connection::exists(const QString& fileName) const { return !existingPath(fileName).isEmpty(); }
 
 void Connection::createTable(const QString& fileName, const QString& fieldDefinitions) const
 {
@@ -58,8 +64,8 @@ void Connection::createTable(const QString& fileName, const QString& fieldDefini
     // One table is one file whatever case it was spelled in: every old spelling goes.
     for (const QString& name : {fileName, base + QStringLiteral(".fpt"), base + QStringLiteral(".cdx")}) {
         for (;;) {
-            const QString existing = resolve(name);
-            if (!QFileInfo::exists(existing))
+            const QString existing = existingPath(name);
+            if (existing.isEmpty())
                 break;
             if (!QFile::remove(existing))
                 throw StoreError(QStringLiteral("Cannot replace %1").arg(existing));

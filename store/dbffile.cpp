@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -99,9 +101,15 @@ DbfFile::DbfFile(const QString& path, bool shared) : path_(path), shared_(shared
     if (fd_ < 0)
         throw StoreError(QStringLiteral("Cannot open table %1: %2").arg(path, errnoText()));
     try {
-        // The header lock keeps a concurrent append from showing a half-written state.
-        RangeLock lock(lockFd(), kLockBase, 1, fileName());
-        readHeader();
+        try {
+            readHeader();
+        } catch (const StoreError&) {
+            if (!shared_)
+                throw;
+            // Perhaps an append of another handle was half done: look again under the header lock.
+            RangeLock lock(lockFd(), kLockBase, 1, fileName());
+            readHeader();
+        }
     } catch (...) {
         ::close(fd_);
         fd_ = -1;
@@ -132,9 +140,12 @@ void DbfFile::readHeader()
     struct stat st;
     if (::fstat(fd_, &st) != 0)
         fail(errnoText());
-    unsigned char h[kHeaderSize];
-    if (st.st_size < kHeaderSize || ::pread(fd_, h, kHeaderSize, 0) != kHeaderSize)
+    // The header and, in the same read, the descriptors of any table of up to 62 fields.
+    QByteArray head(qsizetype(std::min<int64_t>(st.st_size, 2048)), '\0');
+    const ssize_t got = ::pread(fd_, head.data(), size_t(head.size()), 0);
+    if (st.st_size < kHeaderSize || got < kHeaderSize)
         fail(QStringLiteral("the file is truncated (no complete header)"));
+    const auto* h = reinterpret_cast<const unsigned char*>(head.constData());
     const uint8_t version = h[0];
     if (version != 0x03 && version != 0x83 && version != 0xF5 && version != 0x30 && version != 0x31)
         fail(QStringLiteral("not a DBF table (version byte 0x%1)").arg(version, 2, 16, QLatin1Char('0')));
@@ -145,9 +156,14 @@ void DbfFile::readHeader()
     if (headerLength_ < kHeaderSize + 1 || headerLength_ > st.st_size)
         fail(QStringLiteral("the file is truncated (header length %1)").arg(headerLength_));
 
-    QByteArray descriptors(headerLength_ - kHeaderSize, '\0');
-    if (::pread(fd_, descriptors.data(), size_t(descriptors.size()), kHeaderSize) != descriptors.size())
-        fail(QStringLiteral("cannot read the field descriptors"));
+    QByteArray descriptors;
+    if (got >= headerLength_) {
+        descriptors = head.mid(kHeaderSize, headerLength_ - kHeaderSize);
+    } else {
+        descriptors.resize(headerLength_ - kHeaderSize);
+        if (::pread(fd_, descriptors.data(), size_t(descriptors.size()), kHeaderSize) != descriptors.size())
+            fail(QStringLiteral("cannot read the field descriptors"));
+    }
     fields_.clear();
     int offset = 1;
     for (int pos = 0; pos + kDescriptorSize <= descriptors.size() && descriptors[pos] != kTerminator;
@@ -245,10 +261,9 @@ void DbfFile::writeDeletionFlag(uint32_t recno, char flag)
         fail(QStringLiteral("cannot write record %1: %2").arg(recno).arg(errnoText()));
 }
 
-uint32_t DbfFile::appendRecord(const char* record, uint32_t count)
+void DbfFile::writeNewRecord(uint32_t recno, const char* record)
 {
-    const uint32_t recno = count + 1;
-    // The record and the end-of-file mark in one write, then the header.
+    // The record and the end-of-file mark in one write.
     char stackBuf[1024];
     QByteArray heapBuf;
     char* buf = stackBuf;
@@ -261,12 +276,15 @@ uint32_t DbfFile::appendRecord(const char* record, uint32_t count)
     const off_t pos = off_t(headerLength_) + off_t(recno - 1) * recordLength_;
     if (::pwrite(fd_, buf, size_t(recordLength_) + 1, pos) != recordLength_ + 1)
         fail(QStringLiteral("cannot append a record: %1").arg(errnoText()));
-    count_ = recno;
+}
+
+void DbfFile::publishCount(uint32_t count)
+{
+    count_ = count;
     if (shared_)
         writeCountAndDate(count_);
     else
         headerDirty_ = true;
-    return recno;
 }
 
 void DbfFile::writeCountAndDate(uint32_t count)

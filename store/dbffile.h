@@ -54,10 +54,11 @@ public:
     uint32_t readRecords(uint32_t first, uint32_t n, char* records);
     void writeRecord(uint32_t recno, const char* record);
     void writeDeletionFlag(uint32_t recno, char flag);
-    // Adds a record after the `count` records there are and returns its number. On a shared file
-    // the caller holds the header lock and has re-read the count under it (recordCount()), so
-    // concurrent appends never collide.
-    uint32_t appendRecord(const char* record, uint32_t count);
+    // Appending takes two steps, both under the header lock on a shared file (the caller takes
+    // it and re-reads the count with recordCount()): the record and the end-of-file mark are
+    // written after the last record, then the header is made to count it.
+    void writeNewRecord(uint32_t recno, const char* record);
+    void publishCount(uint32_t count);
 
     // Writes the header of an exclusive file now.
     void flush();

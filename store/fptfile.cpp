@@ -78,21 +78,25 @@ void FptFile::fail(const QString& what) const
 
 QByteArray FptFile::read(uint32_t block)
 {
-    struct stat st;
-    if (::fstat(fd_, &st) != 0)
-        fail(errnoText());
+    // One read fetches the block header and a short memo; a longer one takes a second read.
+    constexpr int kFirstRead = 256;
     const int64_t pos = int64_t(block) * blockSize_;
-    if (block == 0 || pos < kHeaderSize || pos + 8 > st.st_size)
+    char first[kFirstRead];
+    const ssize_t got = block == 0 || pos < kHeaderSize ? -1 : ::pread(fd_, first, kFirstRead, pos);
+    if (got < 8)
         fail(QStringLiteral("memo block %1 lies past the end of the file").arg(block));
-    unsigned char h[8];
-    if (::pread(fd_, h, 8, pos) != 8)
-        fail(QStringLiteral("cannot read memo block %1").arg(block));
-    const uint32_t length = getBe32(h + 4);
-    if (pos + 8 + int64_t(length) > st.st_size)
+    const uint32_t length = getBe32(reinterpret_cast<const unsigned char*>(first) + 4);
+    const auto pastEnd = [&] {
         fail(QStringLiteral("the memo at block %1 (%2 bytes) runs past the end of the file").arg(block).arg(length));
+    };
+    if (int64_t(length) <= got - 8)
+        return QByteArray(first + 8, qsizetype(length));
+    struct stat st;
+    if (length > 65536 && (::fstat(fd_, &st) != 0 || pos + 8 + int64_t(length) > st.st_size))
+        pastEnd(); // a damaged length must not allocate gigabytes
     QByteArray data(qsizetype(length), Qt::Uninitialized);
-    if (length > 0 && ::pread(fd_, data.data(), length, pos + 8) != ssize_t(length))
-        fail(QStringLiteral("cannot read memo block %1").arg(block));
+    if (::pread(fd_, data.data(), length, pos + 8) != ssize_t(length))
+        pastEnd();
     return data;
 }
 

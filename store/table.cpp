@@ -9,6 +9,7 @@
 #include "store/recordfilter.h"
 #include "store/storeerror.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 
 #include <map>
@@ -81,6 +82,9 @@ struct Table::Impl {
 
     State state = State::Inactive;
     Position pos; // current record (recno 0: none)
+    // Right after open the handle stands on the first visible record; finding it waits until
+    // something looks, since a caller that goes to the last record or seeks never needs it.
+    bool firstPending = false;
     bool eof = true;
     bool bof = true;
 
@@ -89,6 +93,20 @@ struct Table::Impl {
     bool touched = false;
     std::map<int, QString> pendingMemos; // field index -> new text, written by post()
     Position savedPos; // where cancel() of a new record returns
+
+    // Visible records that follow `anchor` in the selected tag, read in one pass under one index
+    // lock, so that a walk costs a few system calls per batch instead of four a record. On a
+    // shared handle a batch is used for kReadAheadMs at most (other handles' changes show after
+    // that long at worst, as with an xBase engine's refresh interval); this handle's own changes,
+    // refresh() and any change of order or filter drop it at once.
+    struct ReadAhead {
+        std::vector<Position> items;
+        size_t next = 0;
+        CdxEntry anchor;
+        QElapsedTimer age;
+    } readAhead;
+    static constexpr int kReadAheadEntries = 64;
+    static constexpr qint64 kReadAheadMs = 50;
 
     std::optional<FilterExpression> filter;
     int filterField = -1;
@@ -102,6 +120,16 @@ struct Table::Impl {
     {
         if (!dbf)
             fail(QStringLiteral("the table is not open"));
+    }
+
+    void settle()
+    {
+        if (!firstPending)
+            return;
+        firstPending = false;
+        const auto first = firstVisible();
+        eof = bof = !first;
+        pos = first ? *first : Position();
     }
 
     // ---- fields -------------------------------------------------------------------------------
@@ -250,7 +278,77 @@ struct Table::Impl {
     {
         if (!tag())
             return scanRecords(from.recno + 1, 1);
-        return scanTag(from.entry, true, false);
+        ReadAhead& ra = readAhead;
+        const bool fresh = !dbf->shared() || ra.age.elapsed() < kReadAheadMs;
+        if (ra.next < ra.items.size() && fresh && ra.anchor.recno == from.entry.recno && ra.anchor.key == from.entry.key) {
+            Position p = std::move(ra.items[ra.next++]);
+            ra.anchor = p.entry;
+            return p;
+        }
+        fillReadAhead(from.entry);
+        if (ra.items.empty())
+            return std::nullopt;
+        Position p = std::move(ra.items[ra.next++]);
+        ra.anchor = p.entry;
+        return p;
+    }
+
+    void dropReadAhead()
+    {
+        readAhead.items.clear();
+        readAhead.next = 0;
+    }
+
+    // Collects the visible records after `from` in the selected tag: entries in batches under one
+    // lock, their records in one read when their numbers lie close together.
+    void fillReadAhead(CdxEntry from)
+    {
+        dropReadAhead();
+        CdxTag* t = tag()->tag;
+        CdxIndex::Scope scope(*cdx, false);
+        readAhead.age.start();
+        std::vector<CdxEntry> entries;
+        QByteArray slice;
+        bool end = false;
+        while (readAhead.items.empty() && !end) {
+            entries.clear();
+            CdxEntry e = from;
+            while (int(entries.size()) < kReadAheadEntries) {
+                if (!t->next(e)) {
+                    end = true;
+                    break;
+                }
+                entries.push_back(e);
+            }
+            if (entries.empty())
+                break;
+            from = entries.back();
+            uint32_t low = entries.front().recno;
+            uint32_t high = low;
+            for (const CdxEntry& x : entries) {
+                low = std::min(low, x.recno);
+                high = std::max(high, x.recno);
+            }
+            const int length = dbf->recordLength();
+            uint32_t got = 0;
+            if (high - low < 4 * kReadAheadEntries) {
+                slice.resize(qsizetype(high - low + 1) * length);
+                got = dbf->readRecords(low, high - low + 1, slice.data());
+            }
+            for (const CdxEntry& x : entries) {
+                Position p;
+                p.recno = x.recno;
+                p.entry = x;
+                if (x.recno >= low && x.recno - low < got) {
+                    p.record = slice.mid(qsizetype(x.recno - low) * length, length);
+                } else if (!readAt(x.recno, p)) {
+                    continue;
+                }
+                if (visible(p.record.constData()))
+                    readAhead.items.push_back(std::move(p));
+            }
+        }
+        readAhead.anchor = CdxEntry();
     }
 
     std::optional<Position> priorVisible(const Position& from)
@@ -353,38 +451,29 @@ struct Table::Impl {
 
     void postNew()
     {
+        dropReadAhead();
         buffer[0] = ' ';
-        const int fd = dbf->lockFd();
         uint32_t recno = 0;
         {
             // The header lock serialises appends: the count is re-read under it, and the memo
-            // file's next free block with it.
-            RangeLock header(fd, DbfFile::kLockBase, 1, dbf->fileName());
+            // file's next free block with it. The new record's index entries go in before the
+            // header counts it and while the lock is held, so no handle can reach and change the
+            // record before its entries are in place.
+            RangeLock header(dbf->lockFd(), DbfFile::kLockBase, 1, dbf->fileName());
             const uint32_t count = dbf->recordCount();
-            const uint32_t next = count + 1;
-            // The new record's lock covers its index entries, so no other handle edits it before
-            // they are in place.
-            if (fd >= 0)
-                lockRange(fd, DbfFile::recordLockOffset(next), 1, true, dbf->fileName());
+            writeMemos();
+            recno = count + 1;
+            dbf->writeNewRecord(recno, buffer.constData());
             try {
-                writeMemos();
-                recno = dbf->appendRecord(buffer.constData(), count);
+                indexNewRecord(recno, buffer.constData());
             } catch (...) {
-                if (fd >= 0)
-                    unlockRange(fd, DbfFile::recordLockOffset(next), 1);
+                // The record is not counted, so the next append takes its number: its entries
+                // must not stay behind.
+                forgetNewRecord(recno, buffer.constData());
                 throw;
             }
+            dbf->publishCount(recno);
         }
-        try {
-            indexNewRecord(recno, buffer.constData());
-        } catch (...) {
-            if (fd >= 0)
-                unlockRange(fd, DbfFile::recordLockOffset(recno), 1);
-            throw;
-        }
-        if (fd >= 0)
-            unlockRange(fd, DbfFile::recordLockOffset(recno), 1);
-
         Position p;
         p.recno = recno;
         p.record = buffer;
@@ -398,6 +487,7 @@ struct Table::Impl {
 
     void postEdit()
     {
+        dropReadAhead();
         if (!changed()) {
             cancel();
             return;
@@ -472,6 +562,16 @@ struct Table::Impl {
         }
     }
 
+    void forgetNewRecord(uint32_t recno, const char* record) noexcept
+    {
+        try {
+            CdxIndex::Scope scope(*cdx, true);
+            for (const TagInfo& info : tags)
+                info.tag->remove(info.key.keyOf(record), recno);
+        } catch (...) {
+        }
+    }
+
     void indexChangedRecord(uint32_t recno, const char* oldRecord, const char* newRecord)
     {
         if (tags.empty())
@@ -534,6 +634,7 @@ struct Table::Impl {
 
     void applyFilter()
     {
+        dropReadAhead();
         filterField = -1;
         filterValue.clear();
         if (!filter || !dbf)
@@ -555,6 +656,7 @@ struct Table::Impl {
     // the first visible one.
     void reposition()
     {
+        dropReadAhead();
         if (pos.recno) {
             Position p;
             if (readAt(pos.recno, p) && visible(p.record.constData())) {
@@ -602,22 +704,22 @@ void Table::open()
 {
     if (d->dbf)
         return;
-    const QString path = d->connection.resolve(d->tableName);
-    if (!QFileInfo::exists(path))
-        throw StoreError(QStringLiteral("Table %1 does not exist").arg(path));
+    const QString path = d->connection.existingPath(d->tableName);
+    if (path.isEmpty())
+        throw StoreError(QStringLiteral("Table %1 does not exist").arg(d->connection.folder() + d->tableName));
     const bool shared = !d->exclusive;
     auto dbf = std::make_unique<DbfFile>(path, shared);
     std::unique_ptr<FptFile> fpt;
     const QString base = baseNameOf(QFileInfo(path).fileName());
     if (dbf->hasMemo()) {
-        const QString memoPath = d->connection.resolve(base + QStringLiteral(".fpt"));
-        if (!QFileInfo::exists(memoPath))
-            throw StoreError(QStringLiteral("Table %1: the memo file %2 is missing").arg(path, memoPath));
+        const QString memoPath = d->connection.existingPath(base + QStringLiteral(".fpt"));
+        if (memoPath.isEmpty())
+            throw StoreError(QStringLiteral("Table %1: the memo file %2.fpt is missing").arg(path, base));
         fpt = std::make_unique<FptFile>(memoPath, shared);
     }
     std::unique_ptr<CdxIndex> cdx;
-    const QString indexPath = d->connection.resolve(base + QStringLiteral(".cdx"));
-    if (QFileInfo::exists(indexPath))
+    const QString indexPath = d->connection.existingPath(base + QStringLiteral(".cdx"));
+    if (!indexPath.isEmpty())
         cdx = CdxIndex::open(indexPath, shared ? CdxIndex::Access::Shared : CdxIndex::Access::Exclusive);
 
     d->dbf = std::move(dbf);
@@ -640,22 +742,24 @@ void Table::open()
         throw;
     }
     d->state = State::Browse;
-    emit stateChanged(d->state);
-    const auto first = d->firstVisible();
-    d->eof = d->bof = !first;
     d->pos = Position();
-    d->moveTo(first);
+    d->firstPending = true;
+    emit stateChanged(d->state);
     emit tableChanged();
+    emit positionChanged();
+    emit recordChanged();
 }
 
 void Table::close()
 {
+    d->dropReadAhead();
     if (!d->dbf)
         return;
     try {
         if (d->changed())
             d->post();
     } catch (...) {
+        d->firstPending = false;
         d->dropEdit();
         d->tags.clear();
         d->cdx.reset();
@@ -665,6 +769,7 @@ void Table::close()
         d->setState(State::Inactive);
         throw;
     }
+    d->firstPending = false;
     d->dropEdit();
     d->tags.clear();
     d->currentTag = -1;
@@ -681,6 +786,8 @@ void Table::close()
 
 void Table::selectTag(const QString& tag)
 {
+    d->dropReadAhead();
+    d->settle();
     d->requireOpen();
     d->endPending();
     int index = -1;
@@ -705,6 +812,8 @@ QStringList Table::tagNames() const
 
 void Table::addTag(const QString& indexFile, const QString& tag, const QString& expression, bool unique)
 {
+    d->dropReadAhead();
+    d->settle();
     d->requireOpen();
     if (!d->exclusive)
         d->fail(QStringLiteral("index tags can only be created on a table opened for exclusive use"));
@@ -743,6 +852,7 @@ void Table::addTag(const QString& indexFile, const QString& tag, const QString& 
 void Table::first()
 {
     d->requireOpen();
+    d->firstPending = false;
     d->endPending();
     const auto p = d->firstVisible();
     d->eof = d->bof = !p;
@@ -752,6 +862,7 @@ void Table::first()
 void Table::last()
 {
     d->requireOpen();
+    d->firstPending = false;
     d->endPending();
     const auto p = d->lastVisible();
     d->eof = d->bof = !p;
@@ -760,6 +871,7 @@ void Table::last()
 
 void Table::next()
 {
+    d->settle();
     d->requireOpen();
     d->endPending();
     if (!d->pos.recno) {
@@ -777,6 +889,7 @@ void Table::next()
 
 void Table::prior()
 {
+    d->settle();
     d->requireOpen();
     d->endPending();
     if (!d->pos.recno) {
@@ -792,11 +905,21 @@ void Table::prior()
     d->moveTo(p);
 }
 
-bool Table::eof() const { return d->eof; }
-bool Table::bof() const { return d->bof; }
+bool Table::eof() const
+{
+    d->settle();
+    return d->eof;
+}
+
+bool Table::bof() const
+{
+    d->settle();
+    return d->bof;
+}
 
 bool Table::isEmpty()
 {
+    d->settle();
     d->requireOpen();
     if (d->pos.recno) {
         Position p;
@@ -806,7 +929,11 @@ bool Table::isEmpty()
     return !d->firstVisible().has_value();
 }
 
-uint32_t Table::recNo() const { return d->state == State::Insert ? 0 : d->pos.recno; }
+uint32_t Table::recNo() const
+{
+    d->settle();
+    return d->state == State::Insert ? 0 : d->pos.recno;
+}
 
 uint32_t Table::recordCount()
 {
@@ -816,6 +943,8 @@ uint32_t Table::recordCount()
 
 void Table::refresh()
 {
+    d->dropReadAhead();
+    d->settle();
     d->requireOpen();
     d->endPending();
     if (d->pos.recno) {
@@ -844,6 +973,7 @@ void Table::refresh()
 
 bool Table::locate(const QString& field, const QString& value)
 {
+    d->settle();
     d->requireOpen();
     d->endPending();
     const FieldDef& f = d->fieldFor(field);
@@ -866,6 +996,7 @@ bool Table::locate(const QString& field, const QString& value)
     if (t && t->key.fieldIndexes().size() == 1 && t->key.fieldIndexes()[0] == index) {
         // The selected tag is keyed on this field: seek instead of reading the table.
         QByteArray key = wanted.leftJustified(f.width, ' ');
+        CdxIndex::Scope scope(*d->cdx, false);
         CdxEntry e;
         if (t->tag->seek(key, 0, e) && e.key == key) {
             auto p = d->scanTag(e, true, true);
@@ -890,6 +1021,7 @@ bool Table::locate(const QString& field, const QString& value)
 bool Table::seek(const QByteArray& key)
 {
     d->requireOpen();
+    d->firstPending = false;
     d->endPending();
     TagInfo* t = d->tag();
     if (!t)
@@ -898,8 +1030,11 @@ bool Table::seek(const QByteArray& key)
     const QByteArray padded = key.size() >= length ? key.left(length) : key.leftJustified(length, ' ');
     CdxEntry e;
     std::optional<Position> p;
-    if (t->tag->seek(padded, 0, e))
-        p = d->scanTag(e, true, true);
+    {
+        CdxIndex::Scope scope(*d->cdx, false);
+        if (t->tag->seek(padded, 0, e))
+            p = d->scanTag(e, true, true);
+    }
     if (!p) {
         d->eof = true;
         d->bof = false;
@@ -912,6 +1047,7 @@ bool Table::seek(const QByteArray& key)
 
 void Table::append()
 {
+    d->settle();
     d->requireOpen();
     d->endPending();
     d->savedPos = d->pos;
@@ -926,6 +1062,7 @@ void Table::insert() { append(); }
 
 void Table::edit()
 {
+    d->settle();
     d->requireOpen();
     if (d->state == State::Edit || d->state == State::Insert)
         return;
@@ -959,6 +1096,8 @@ void Table::cancel()
 
 void Table::deleteRecord()
 {
+    d->dropReadAhead();
+    d->settle();
     d->requireOpen();
     if (d->state == State::Insert) {
         d->cancel();
@@ -987,12 +1126,14 @@ void Table::deleteRecord()
 
 bool Table::isDeleted() const
 {
+    d->settle();
     const QByteArray* img = d->image();
     return img && !img->isEmpty() && img->at(0) == '*';
 }
 
 QString Table::fieldText(const QString& field) const
 {
+    d->settle();
     const FieldDef& f = d->fieldFor(field);
     const QByteArray* img = d->image();
     if (!img)
@@ -1045,6 +1186,7 @@ void Table::setFieldText(const QString& field, const QString& text)
 
 int Table::fieldInt(const QString& field) const
 {
+    d->settle();
     const FieldDef& f = d->fieldFor(field);
     const QString text = fieldText(field).trimmed();
     if (text.isEmpty())
@@ -1086,6 +1228,7 @@ bool Table::hasField(const QString& field) const { return d->fieldIndex(field) >
 
 void Table::setFilter(const QString& expression)
 {
+    d->settle();
     if (d->dbf)
         d->endPending();
     std::optional<FilterExpression> parsed;

@@ -240,6 +240,69 @@ private slots:
         QCOMPARE(f.read(29).at(28) & 0x01, 0x01);
     }
 
+    // A walk reads ahead; changes by another handle show after refresh(), and after a short
+    // while without one.
+    void walkSeesOtherHandlesChanges()
+    {
+        makeUsers({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"), QStringLiteral("D")});
+        Table walker;
+        Table other;
+        openUsers(walker, QStringLiteral("USERNAME"));
+        openUsers(other, QStringLiteral("USERNAME"));
+        walker.first();
+        walker.next(); // on B; C and D are read ahead
+        QVERIFY(other.locate(QStringLiteral("USERNAME"), QStringLiteral("C")));
+        other.deleteRecord();
+        walker.refresh();
+        walker.next();
+        QCOMPARE(walker.fieldText(QStringLiteral("USERNAME")), QStringLiteral("D"));
+        walker.first(); // on A; B, D read ahead
+        QVERIFY(other.locate(QStringLiteral("USERNAME"), QStringLiteral("B")));
+        other.edit();
+        other.setFieldText(QStringLiteral("PAGER_ID"), QStringLiteral("changed"));
+        other.post();
+        QTest::qWait(80);
+        walker.next();
+        QCOMPARE(walker.fieldText(QStringLiteral("PAGER_ID")), QStringLiteral("changed"));
+        // The handle's own changes are seen at once.
+        walker.first();
+        walker.edit();
+        walker.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("E"));
+        walker.post();
+        QCOMPARE(walk(walker, QStringLiteral("USERNAME")), (QStringList{"B", "D", "E"}));
+    }
+
+    // Longer walks, both ways: batches of entries whose records lie far apart or close, deleted
+    // and filtered records between them.
+    void longWalks()
+    {
+        QStringList names;
+        QStringList carriers;
+        for (int i = 0; i < 300; ++i) {
+            names << QStringLiteral("N%1").arg((i * 7919) % 1000, 4, 10, QLatin1Char('0'));
+            carriers << (i % 3 ? QStringLiteral("Acme") : QStringLiteral("Beta"));
+        }
+        makeUsers(names, carriers);
+        Table t;
+        openUsers(t, QStringLiteral("USERNAME"));
+        QStringList expected;
+        for (int i = 0; i < 300; ++i) {
+            if (i % 5 == 0) {
+                QVERIFY(t.locate(QStringLiteral("USERNAME"), names[i]));
+                t.deleteRecord();
+            } else if (carriers[i] == u"Acme") {
+                expected << names[i];
+            }
+        }
+        t.setFilter(Table::equalsFilter(QStringLiteral("PAGERCOMP"), QStringLiteral("Acme")));
+        std::sort(expected.begin(), expected.end());
+        QCOMPARE(walk(t, QStringLiteral("USERNAME")), expected);
+        QStringList backwards;
+        for (t.last(); !t.bof(); t.prior())
+            backwards.prepend(t.fieldText(QStringLiteral("USERNAME")));
+        QCOMPARE(backwards, expected);
+    }
+
     void openWithoutIndexFile()
     {
         makeUsers({QStringLiteral("Ann"), QStringLiteral("Bob")});
