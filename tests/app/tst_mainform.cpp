@@ -656,6 +656,15 @@ void tst_MainForm::everyCloseSavesTheWaitingPages()
     form->close();
     QCOMPARE(QFileInfo(QStringLiteral("PendMsgs")).lastModified(), written);
     QCOMPARE(pendingNames().size(), 3);
+    form.reset();
+
+    // The waiting pages come back as pending pages at the next start.
+    auto next = makeForm();
+    QCOMPARE(next->startupError(), QString());
+    QCOMPARE(next->desk().PendingMsgs.rowCount(), 3);
+    QCOMPARE(next->desk().SendMsgs.rowCount(), 0);
+    next->Timer1Timer();
+    QCOMPARE(next->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs: 3"));
 }
 
 void tst_MainForm::startupFailureIsReportedAndTheWindowStillOpens()
