@@ -9,8 +9,10 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("PlimoPager32"));
-    // 1. The application title; the help topics are compiled in (see HelpWindow).
-    QApplication::setApplicationDisplayName(QStringLiteral("PlimoPager32 V4.00"));
+    // 1. The application title. (Qt's display name would be appended to every window's caption on
+    // some platforms, so the title is the main window's caption and the message boxes' title
+    // instead.) The help topics are compiled in (see HelpWindow).
+    const QString title = QStringLiteral("PlimoPager32 V4.00");
     QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 8));
 
     // 2. The windows that live for the whole run, the main window first: it creates and opens the
@@ -18,9 +20,9 @@ int main(int argc, char** argv)
     TMainForm mainForm;
     mainForm.show();
     if (!mainForm.startupError().isEmpty())
-        QMessageBox::critical(&mainForm, QApplication::applicationDisplayName(), mainForm.startupError());
+        QMessageBox::critical(&mainForm, title, mainForm.startupError());
     else if (const QStringList notices = mainForm.desk().startupNotices(); !notices.isEmpty())
-        QMessageBox::information(&mainForm, QApplication::applicationDisplayName(), notices.join(u'\n'));
+        QMessageBox::information(&mainForm, title, notices.join(u'\n'));
     // A session that ends without closing the window still keeps the pending pages.
     QObject::connect(
         &app, &QCoreApplication::aboutToQuit, &mainForm, [&mainForm] { mainForm.desk().saveQueues(); });
