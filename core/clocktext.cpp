@@ -7,7 +7,8 @@ namespace core {
 
 QString longTimeText(const QTime& time)
 {
-    QString format = QLocale::system().timeFormat(QLocale::LongFormat);
+    const QLocale locale; // the system's, unless the program chose another
+    QString format = locale.timeFormat(QLocale::LongFormat);
     // Qt's long form may carry a time zone ("t"); the desk's clock shows the time only.
     static const QRegularExpression zone(QStringLiteral("\\s*\\bt+\\b\\s*"));
     format.replace(zone, QStringLiteral(" "));
@@ -17,7 +18,7 @@ QString longTimeText(const QTime& time)
     format.replace(separator, QStringLiteral(":"));
     if (format.isEmpty())
         format = QStringLiteral("HH:mm:ss");
-    return QLocale::system().toString(time, format);
+    return locale.toString(time, format);
 }
 
 QString dateStamp(const QDate& date)
