@@ -175,6 +175,7 @@ QWidget* TMainForm::buildRecipients()
     DBLookupCombo2 = new QComboBox(under);
     DBLookupCombo2->setObjectName(QStringLiteral("DBLookupCombo2"));
     DBLookupCombo2->setEnabled(false);
+    DBLookupComboBox1->setCurrentIndex(-1);
     pager_id2 = namedLabel(QStringLiteral("pager_id2"), QString(), under);
     pagercompL = namedLabel(QStringLiteral("pagercompL"), QString(), under);
     underGrid->addWidget(SendGroup, 0, 0, 1, 2);
@@ -200,6 +201,7 @@ QWidget* TMainForm::buildRecipients()
 
     connect(ClearAllBtn, &QPushButton::clicked, this, &TMainForm::ClearUsersListCheck);
     connect(SendGroup, &QCheckBox::clicked, this, &TMainForm::SendGroupClick);
+    connect(DBLookupComboBox1, &QComboBox::activated, this, &TMainForm::UserLookupCloseUp);
     return box;
 }
 
@@ -560,6 +562,11 @@ void TMainForm::SendGroupClick()
 {
     DBLookupComboBox1->setCurrentIndex(-1);
     DBLookupCombo2->setCurrentIndex(-1);
+    try {
+        desk_->clearTempUser();
+    } catch (const store::StoreError& e) {
+        showStandardError(e.message());
+    }
     if (SendGroup->isChecked()) {
         DBLookupComboBox1->setEnabled(false);
         DBLookupCombo2->setEnabled(true);
@@ -584,6 +591,37 @@ void TMainForm::ReadUsersList()
         UsersList->addItem(new RecipientItem(name));
 }
 
+void TMainForm::fillLookups(const QStringList& names)
+{
+    const QString user = DBLookupComboBox1->currentText();
+    const QString group = DBLookupCombo2->currentText();
+    DBLookupComboBox1->clear();
+    DBLookupCombo2->clear();
+    for (const QString& name : names) {
+        if (name.startsWith(QStringLiteral("Group: ")))
+            DBLookupCombo2->addItem(name.mid(7));
+        else
+            DBLookupComboBox1->addItem(name);
+    }
+    DBLookupComboBox1->setCurrentIndex(DBLookupComboBox1->findText(user));
+    DBLookupCombo2->setCurrentIndex(DBLookupCombo2->findText(group));
+}
+
+void TMainForm::UserLookupCloseUp()
+{
+    core::Desk::ChosenUser chosen;
+    try {
+        if (!desk_->lookupUser(DBLookupComboBox1->currentText(), &chosen))
+            return;
+    } catch (const store::StoreError& e) {
+        showStandardError(e.message());
+        return;
+    }
+    pager_id2->setText(chosen.pagerId);
+    if (!chosen.carrier.isEmpty())
+        pagercompL->setText(chosen.carrier); // else the previous carrier's name stays
+}
+
 void TMainForm::RefreshUsersList()
 {
     for (const QString& name : recipientNamesOrReport()) {
@@ -600,6 +638,7 @@ QStringList TMainForm::recipientNamesOrReport()
     try {
         const QStringList names = desk_->recipientNames();
         lastListError_.clear();
+        fillLookups(names);
         return names;
     } catch (const store::StoreError& e) {
         // Shown once: the box itself makes the window lose and regain activation, which refreshes

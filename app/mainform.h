@@ -94,6 +94,8 @@ public slots:
     void ClearUsersListCheck();
     void BitBtn6Click();
     void SendGroupClick();
+    // The user lookup's choice: shows the user's pager ID and carrier beside it.
+    void UserLookupCloseUp();
     void HelpClick();
     void AboutClick();
     void message1Change();
@@ -113,6 +115,8 @@ private:
     QWidget* buildBottomRow();
     QWidget* buildStatusGroup();
     void FormActivate();
+    // The single-choice lookups list the users and the groups of `names` (the recipient items).
+    void fillLookups(const QStringList& names);
     void tick();
     // The application's standard error box, one at a time.
     void showStandardError(const QString& text);

@@ -135,6 +135,30 @@ void Desk::refreshDirectory()
         GroupsT.refresh();
 }
 
+bool Desk::lookupUser(const QString& userName, ChosenUser* chosen)
+{
+    if (!BUsersT.isOpen() || !PagerCompT.isOpen())
+        return false;
+    BUsersT.refresh();
+    if (!BUsersT.locate(QStringLiteral("USERNAME"), userName))
+        return false;
+    chosen->pagerId = BUsersT.fieldText(QStringLiteral("PAGER_ID"));
+    chosen->carrier.clear();
+    if (PagerCompT.locate(QStringLiteral("PAGERCOMP"), BUsersT.fieldText(QStringLiteral("PAGERCOMP"))))
+        chosen->carrier = PagerCompT.fieldText(QStringLiteral("PAGERCOMP"));
+    return true;
+}
+
+void Desk::clearTempUser()
+{
+    if (TempUser.isEmpty())
+        TempUser.append();
+    else
+        TempUser.edit();
+    TempUser.setFieldText(QString::fromLatin1(TempUserName), QString());
+    TempUser.post();
+}
+
 TickDisplay Desk::tick(const QTime& now) const
 {
     TickDisplay display;

@@ -56,6 +56,17 @@ public:
     // Re-reads the users and groups tables (other windows or programs may have changed them).
     void refreshDirectory();
 
+    // The older single-choice lookups: the chosen user's pager ID and carrier, read with the users
+    // handle on that user. `carrier` is empty when no carrier of that name exists; returns false
+    // when the user is not found.
+    struct ChosenUser {
+        QString pagerId;
+        QString carrier;
+    };
+    bool lookupUser(const QString& userName, ChosenUser* chosen);
+    // Empties the lookups' one-field table (a blank row when it has none).
+    void clearTempUser();
+
     // Steps 1 to 3 of the one-second tick.
     TickDisplay tick(const QTime& now) const;
 

@@ -116,6 +116,7 @@ private slots:
     void everyCloseSavesTheWaitingPages();
     void startupFailureIsReportedAndTheWindowStillOpens();
     void recipientListIsFilledSortedAndRefreshed();
+    void userLookupShowsPagerIdAndCarrier();
 };
 
 void tst_MainForm::windowFrame()
@@ -719,6 +720,52 @@ void tst_MainForm::recipientListIsFilledSortedAndRefreshed()
     QCOMPARE(form->UsersList->item(1)->text(), QStringLiteral("Bea"));
     QCOMPARE(form->UsersList->item(3)->text(), QStringLiteral("Mary"));
     QCOMPARE(form->UsersList->item(3)->checkState(), Qt::Checked);
+}
+
+void tst_MainForm::userLookupShowsPagerIdAndCarrier()
+{
+    {
+        core::Desk desk(dir_->path());
+        QCOMPARE(desk.open(), QString());
+        const char* users[][3] = { { "Ann", "SkyTel", "555-01" }, { "Bob", "Gone Carrier", "555-02" } };
+        for (const auto& user : users) {
+            desk.BUsersT.append();
+            desk.BUsersT.setFieldText(QStringLiteral("USERNAME"), QString::fromLatin1(user[0]));
+            desk.BUsersT.setFieldText(QStringLiteral("PAGERCOMP"), QString::fromLatin1(user[1]));
+            desk.BUsersT.setFieldText(QStringLiteral("PAGER_ID"), QString::fromLatin1(user[2]));
+            desk.BUsersT.post();
+        }
+        desk.PagerCompT.append();
+        desk.PagerCompT.setFieldText(QStringLiteral("PAGERCOMP"), QStringLiteral("SkyTel"));
+        desk.PagerCompT.post();
+        desk.GroupsT.append();
+        desk.GroupsT.setFieldText(QStringLiteral("GROUP"), QStringLiteral("Night"));
+        desk.GroupsT.post();
+    }
+    auto form = makeForm();
+    QCOMPARE(form->DBLookupComboBox1->count(), 2);
+    QCOMPARE(form->DBLookupCombo2->count(), 1);
+    QCOMPARE(form->DBLookupCombo2->itemText(0), QStringLiteral("Night"));
+
+    form->DBLookupComboBox1->setCurrentIndex(0);
+    form->UserLookupCloseUp();
+    QCOMPARE(form->pager_id2->text(), QStringLiteral("555-01"));
+    QCOMPARE(form->pagercompL->text(), QStringLiteral("SkyTel"));
+    // A carrier that is not in the table leaves the previous carrier's name.
+    form->DBLookupComboBox1->setCurrentIndex(1);
+    form->UserLookupCloseUp();
+    QCOMPARE(form->pager_id2->text(), QStringLiteral("555-02"));
+    QCOMPARE(form->pagercompL->text(), QStringLiteral("SkyTel"));
+
+    form->SendGroup->click();
+    QCOMPARE(form->DBLookupComboBox1->currentIndex(), -1);
+    QVERIFY(form->pager_id2->isHidden());
+    QCOMPARE(form->desk().TempUser.rowCount(), 1);
+    QCOMPARE(form->desk().TempUser.fieldText(QStringLiteral("username")), QString());
+    form->SendGroup->click();
+    QCOMPARE(form->desk().TempUser.rowCount(), 1);
+    QCOMPARE(form->pager_id2->text(), QString());
+    QVERIFY(!form->pager_id2->isHidden());
 }
 
 QTEST_MAIN(tst_MainForm)
