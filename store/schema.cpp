@@ -1,6 +1,8 @@
 #include "store/schema.h"
 
 #include "store/cdxindex.h"
+#include "store/dbffile.h"
+#include "store/keyexpression.h"
 #include "store/storeerror.h"
 
 #include <QFile>
@@ -42,12 +44,22 @@ void indexFrom(Table& handle, const Connection& connection, const TableSchema& s
     handle.setIndexName(schema.defaultTag);
 }
 
-// Checks an existing index file: the trees must pass the deep check and every tag of the schema
-// must be there with its key expression and unique mark.
-void checkIndex(const QString& path, const TableSchema& schema)
+// Checks an existing index file: the trees must pass the deep check, every tag of the schema
+// must be there with its key expression and unique mark, and every tag's key must be made of the
+// table's fields (else the table could not open with it).
+void checkIndex(const QString& path, const std::vector<FieldDef>& fields, const TableSchema& schema)
 {
     const std::unique_ptr<CdxIndex> index = CdxIndex::open(path, CdxIndex::Access::Shared);
     index->verify();
+    for (CdxTag* tag : index->tags()) {
+        const KeyExpression key(tag->expression(), fields,
+                                QStringLiteral("Index file %1, tag %2").arg(path, QString::fromLatin1(tag->name())));
+        if (key.keyLength() != tag->keyLength())
+            throw StoreError(QStringLiteral("Index file %1, tag %2: key length %3 does not fit \"%4\"")
+                                 .arg(path, QString::fromLatin1(tag->name()))
+                                 .arg(tag->keyLength())
+                                 .arg(QString::fromLatin1(tag->expression())));
+    }
     for (const TagSchema& wanted : schema.tags) {
         CdxTag* tag = index->findTag(wanted.name.toLatin1());
         if (!tag)
@@ -170,8 +182,10 @@ QStringList CreateDatabase(const Connection& connection)
         const TableSchema& schema = step.schema();
         const QString indexPath = connection.resolve(schema.indexLookedFor);
         if (QFileInfo::exists(indexPath)) {
+            // A damaged table is its own fault, reported as such (it throws here).
+            const std::vector<FieldDef> fields = DbfFile(connection.resolve(schema.lookedFor), true).fields();
             try {
-                checkIndex(indexPath, schema);
+                checkIndex(indexPath, fields, schema);
                 continue;
             } catch (const StoreError& e) {
                 problems << QStringLiteral("%1 The index tags of %2 are rebuilt from its records.").arg(e.message(), schema.openedAs);

@@ -273,6 +273,44 @@ private slots:
         QCOMPARE(store::CreateDatabase(connection), QStringList());
     }
 
+    // An index whose tags the table could not use (a key of fields it lacks) is rebuilt too.
+    void foreignIndexRebuilt()
+    {
+        store::CreateDatabase(connection);
+        const QString cdx = connection.resolve(QStringLiteral("Modems.cdx"));
+        {
+            auto index = store::CdxIndex::create(cdx, store::CdxIndex::Access::Exclusive);
+            index->addTag("MODEMS", "Modems", 40, false, 0, [](uint32_t) { return QByteArray(40, ' '); }, [](uint32_t) { return false; });
+            index->addTag("OTHER", "NOSUCH", 5, false, 0, [](uint32_t) { return QByteArray(5, ' '); }, [](uint32_t) { return false; });
+        }
+        const QStringList problems = store::CreateDatabase(connection);
+        QCOMPARE(problems.size(), 1);
+        QVERIFY2(problems[0].contains(QStringLiteral("NOSUCH")) && problems[0].contains(QStringLiteral("Modems.cdx")), qPrintable(problems[0]));
+        Table t;
+        t.setConnection(connection);
+        t.setTableName(QStringLiteral("MODEMS.DBF"));
+        t.setIndexName(QStringLiteral("MODEMS"));
+        t.open();
+        QCOMPARE(t.tagNames(), QStringList{QStringLiteral("MODEMS")});
+    }
+
+    // A damaged table is reported as such, and its index file is left alone.
+    void damagedTableKeepsIndex()
+    {
+        store::CreateDatabase(connection);
+        const QString path = connection.resolve(QStringLiteral("Groups.dbf"));
+        QFile f(path);
+        QVERIFY(f.resize(20));
+        const qint64 cdxSize = QFileInfo(connection.resolve(QStringLiteral("Groups.cdx"))).size();
+        try {
+            store::CreateDatabase(connection);
+            QFAIL("a damaged table must be reported");
+        } catch (const StoreError& e) {
+            QVERIFY2(e.message().contains(QStringLiteral("Groups.dbf")), qPrintable(e.message()));
+        }
+        QCOMPARE(QFileInfo(connection.resolve(QStringLiteral("Groups.cdx"))).size(), cdxSize);
+    }
+
     void uniqueUsersAndGroups()
     {
         store::CreateDatabase(connection);
