@@ -38,8 +38,8 @@ Record recordOf(uint64_t i, uint64_t n)
     r.ddate = QString::fromLatin1(buf);
     const uint64_t s = (i * 7919) % 86400;
     const uint64_t h = s / 3600;
-    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d %s", int(h % 12 == 0 ? 12 : h % 12), int((s / 60) % 60), int(s % 60),
-                  h < 12 ? "AM" : "PM");
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d %s", int(h % 12 == 0 ? 12 : h % 12), int((s / 60) % 60),
+        int(s % 60), h < 12 ? "AM" : "PM");
     r.dtime = QString::fromLatin1(buf);
     std::snprintf(buf, sizeof buf, "User %05d", int((i * 613) % 20000));
     r.username = QString::fromLatin1(buf);
@@ -71,7 +71,7 @@ void buildTags(Table& t)
 int phaseAppend(const Connection& c, uint64_t n, bool exclusive)
 {
     const QDir dir(c.folder());
-    for (const QString& f : dir.entryList({QStringLiteral("MsgLog2.*")}, QDir::Files))
+    for (const QString& f : dir.entryList({ QStringLiteral("MsgLog2.*") }, QDir::Files))
         QFile::remove(dir.filePath(f));
     c.createTable(kTable, kFields);
     {
@@ -97,7 +97,8 @@ int phaseAppend(const Connection& c, uint64_t n, bool exclusive)
     figure("append", timer.nsecsElapsed() / 1e9, n);
     t.open();
     if (t.recordCount() != n) {
-        std::printf("# expected %llu records, found %u\n", static_cast<unsigned long long>(n), t.recordCount());
+        std::printf(
+            "# expected %llu records, found %u\n", static_cast<unsigned long long>(n), t.recordCount());
         return 1;
     }
     return 0;
@@ -119,9 +120,12 @@ int phaseLast(const Connection& c, uint64_t n, bool exclusive)
         const QString must = t.fieldText(QStringLiteral("MUSTSEND"));
         const QString msg = t.fieldText(QStringLiteral("MSG"));
         if (round == 0)
-            line = QStringLiteral("# last record %1: %2 | %3 | %4 | %5 | %6").arg(t.recNo()).arg(ddate, dtime, user, must, msg);
+            line = QStringLiteral("# last record %1: %2 | %3 | %4 | %5 | %6")
+                       .arg(t.recNo())
+                       .arg(ddate, dtime, user, must, msg);
         if (ddate != expected.ddate) {
-            std::printf("# last record has DDATE %s, expected %s\n", qPrintable(ddate), qPrintable(expected.ddate));
+            std::printf(
+                "# last record has DDATE %s, expected %s\n", qPrintable(ddate), qPrintable(expected.ddate));
             return 1;
         }
         t.close();
@@ -172,7 +176,7 @@ int phaseWalk(const Connection& c, uint64_t n, bool exclusive)
     figure("walk", timer.nsecsElapsed() / 1e9, n);
     if (count != n || !ordered) {
         std::printf("# walked %llu records of %llu%s\n", static_cast<unsigned long long>(count),
-                    static_cast<unsigned long long>(n), ordered ? "" : ", DDATE out of order");
+            static_cast<unsigned long long>(n), ordered ? "" : ", DDATE out of order");
         return 1;
     }
     return 0;
@@ -209,8 +213,8 @@ int main(int argc, char** argv)
         return 2;
     }
     const bool exclusive = mode == "excl";
-    std::printf("# phase %s, N %llu, M %llu, mode %s\n", phase.constData(), static_cast<unsigned long long>(n),
-                static_cast<unsigned long long>(m), mode.constData());
+    std::printf("# phase %s, N %llu, M %llu, mode %s\n", phase.constData(),
+        static_cast<unsigned long long>(n), static_cast<unsigned long long>(m), mode.constData());
     try {
         if (phase == "append")
             return phaseAppend(c, n, exclusive);

@@ -21,7 +21,10 @@ QString baseName(const QString& fileName)
 
 } // namespace
 
-Connection::Connection(const QString& folder) { setFolder(folder); }
+Connection::Connection(const QString& folder)
+{
+    setFolder(folder);
+}
 
 void Connection::setFolder(const QString& folder)
 {
@@ -40,7 +43,9 @@ QString Connection::existingPath(const QString& fileName) const
 {
     if (fileName.isEmpty() || fileName.contains(u'/') || fileName.contains(u'\\') || fileName == u"."
         || fileName == u"..")
-        throw StoreError(QStringLiteral("Invalid table file name \"%1\": tables live in the data folder itself").arg(fileName));
+        throw StoreError(
+            QStringLiteral("Invalid table file name \"%1\": tables live in the data folder itself")
+                .arg(fileName));
     const QString direct = folder_ + fileName;
     if (QFileInfo::exists(direct))
         return direct;
@@ -52,7 +57,10 @@ QString Connection::existingPath(const QString& fileName) const
     return {};
 }
 
-bool Connection::exists(const QString& fileName) const { return !existingPath(fileName).isEmpty(); }
+bool Connection::exists(const QString& fileName) const
+{
+    return !existingPath(fileName).isEmpty();
+}
 
 void Connection::createTable(const QString& fileName, const QString& fieldDefinitions) const
 {
@@ -62,7 +70,7 @@ void Connection::createTable(const QString& fileName, const QString& fieldDefini
         memo = memo || f.type == 'M';
     const QString base = baseName(fileName);
     // One table is one file whatever case it was spelled in: every old spelling goes.
-    for (const QString& name : {fileName, base + QStringLiteral(".fpt"), base + QStringLiteral(".cdx")}) {
+    for (const QString& name : { fileName, base + QStringLiteral(".fpt"), base + QStringLiteral(".cdx") }) {
         for (;;) {
             const QString existing = existingPath(name);
             if (existing.isEmpty())

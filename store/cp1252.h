@@ -10,7 +10,10 @@ namespace store {
 // 0x80-0x9F. The five unassigned bytes there map to the C1 controls of the same value, so every
 // byte string survives a round trip; characters outside the code page encode as '?'.
 QString fromCp1252(const char* data, qsizetype size);
-inline QString fromCp1252(const QByteArray& bytes) { return fromCp1252(bytes.constData(), bytes.size()); }
+inline QString fromCp1252(const QByteArray& bytes)
+{
+    return fromCp1252(bytes.constData(), bytes.size());
+}
 QByteArray toCp1252(const QString& text);
 
 } // namespace store

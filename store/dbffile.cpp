@@ -12,8 +12,8 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <mutex>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,8 +27,14 @@ constexpr char kTerminator = 0x0D;
 constexpr char kEndOfFile = 0x1A;
 constexpr uint8_t kCodePage1252 = 0x03;
 
-uint32_t getLe32(const unsigned char* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
-uint16_t getLe16(const unsigned char* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint32_t getLe32(const unsigned char* p)
+{
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
+}
+uint16_t getLe16(const unsigned char* p)
+{
+    return uint16_t(p[0] | (p[1] << 8));
+}
 void putLe32(char* p, uint32_t v)
 {
     for (int i = 0; i < 4; ++i)
@@ -60,7 +66,10 @@ void putDate(char* p)
     std::memcpy(p, today, 3);
 }
 
-QString errnoText() { return QString::fromLocal8Bit(std::strerror(errno)); }
+QString errnoText()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
 
 } // namespace
 
@@ -95,7 +104,9 @@ void DbfFile::create(const QString& path, const std::vector<FieldDef>& fields)
         throw StoreError(QStringLiteral("Cannot create table %1: %2").arg(path, file.errorString()));
 }
 
-DbfFile::DbfFile(const QString& path, bool shared) : path_(path), shared_(shared)
+DbfFile::DbfFile(const QString& path, bool shared)
+    : path_(path)
+    , shared_(shared)
 {
     fd_ = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
     if (fd_ < 0)
@@ -128,7 +139,10 @@ DbfFile::~DbfFile()
     ::close(fd_);
 }
 
-QString DbfFile::fileName() const { return QFileInfo(path_).fileName(); }
+QString DbfFile::fileName() const
+{
+    return QFileInfo(path_).fileName();
+}
 
 void DbfFile::fail(const QString& what) const
 {
@@ -183,14 +197,20 @@ void DbfFile::readHeader()
     if (fields_.empty())
         fail(QStringLiteral("no field descriptors"));
     if (offset != recordLength_)
-        fail(QStringLiteral("the record length %1 disagrees with the fields (%2)").arg(recordLength_).arg(offset));
+        fail(QStringLiteral("the record length %1 disagrees with the fields (%2)")
+                 .arg(recordLength_)
+                 .arg(offset));
 
     const int64_t expected = int64_t(headerLength_) + int64_t(count_) * recordLength_;
     if (st.st_size < expected)
         fail(QStringLiteral("the file is truncated: %1 records need %2 bytes, the file has %3")
-                 .arg(count_).arg(expected).arg(int64_t(st.st_size)));
+                 .arg(count_)
+                 .arg(expected)
+                 .arg(int64_t(st.st_size)));
     if (st.st_size > expected + 1)
-        fail(QStringLiteral("the record count %1 disagrees with the file size %2").arg(count_).arg(int64_t(st.st_size)));
+        fail(QStringLiteral("the record count %1 disagrees with the file size %2")
+                 .arg(count_)
+                 .arg(int64_t(st.st_size)));
 }
 
 bool DbfFile::hasMemo() const

@@ -40,8 +40,10 @@ void FileLock::unlock(int fd, uint64_t offset, uint64_t length)
 
 void lockRange(int fd, int64_t start, int64_t length, bool write, const QString& fileName)
 {
-    if (!FileLock::lock(fd, uint64_t(start), uint64_t(length), write ? FileLock::Mode::Write : FileLock::Mode::Read))
-        throw StoreError(QStringLiteral("Cannot lock %1: %2").arg(fileName, QString::fromLocal8Bit(std::strerror(errno))));
+    if (!FileLock::lock(
+            fd, uint64_t(start), uint64_t(length), write ? FileLock::Mode::Write : FileLock::Mode::Read))
+        throw StoreError(
+            QStringLiteral("Cannot lock %1: %2").arg(fileName, QString::fromLocal8Bit(std::strerror(errno))));
 }
 
 void unlockRange(int fd, int64_t start, int64_t length)
@@ -50,7 +52,9 @@ void unlockRange(int fd, int64_t start, int64_t length)
 }
 
 RangeLock::RangeLock(int fd, int64_t start, int64_t length, const QString& fileName)
-    : fd_(fd), start_(start), length_(length)
+    : fd_(fd)
+    , start_(start)
+    , length_(length)
 {
     if (fd_ >= 0)
         lockRange(fd_, start_, length_, true, fileName);

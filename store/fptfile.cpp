@@ -18,14 +18,20 @@ namespace {
 constexpr int kHeaderSize = 512;
 constexpr uint32_t kTextType = 1;
 
-uint32_t getBe32(const unsigned char* p) { return (uint32_t(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3]; }
+uint32_t getBe32(const unsigned char* p)
+{
+    return (uint32_t(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
+}
 void putBe32(char* p, uint32_t v)
 {
     for (int i = 0; i < 4; ++i)
         p[i] = char((v >> (8 * (3 - i))) & 0xFF);
 }
 
-QString errnoText() { return QString::fromLocal8Bit(std::strerror(errno)); }
+QString errnoText()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
 
 } // namespace
 
@@ -40,7 +46,9 @@ void FptFile::create(const QString& path)
         throw StoreError(QStringLiteral("Cannot create memo file %1: %2").arg(path, file.errorString()));
 }
 
-FptFile::FptFile(const QString& path, bool shared) : path_(path), shared_(shared)
+FptFile::FptFile(const QString& path, bool shared)
+    : path_(path)
+    , shared_(shared)
 {
     fd_ = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
     if (fd_ < 0)
@@ -87,7 +95,9 @@ QByteArray FptFile::read(uint32_t block)
         fail(QStringLiteral("memo block %1 lies past the end of the file").arg(block));
     const uint32_t length = getBe32(reinterpret_cast<const unsigned char*>(first) + 4);
     const auto pastEnd = [&] {
-        fail(QStringLiteral("the memo at block %1 (%2 bytes) runs past the end of the file").arg(block).arg(length));
+        fail(QStringLiteral("the memo at block %1 (%2 bytes) runs past the end of the file")
+                 .arg(block)
+                 .arg(length));
     };
     if (int64_t(length) <= got - 8)
         return QByteArray(first + 8, qsizetype(length));

@@ -6,8 +6,8 @@
 
 namespace store {
 
-KeyExpression::KeyExpression(const QByteArray& expression, const std::vector<FieldDef>& fields,
-                             const QString& context)
+KeyExpression::KeyExpression(
+    const QByteArray& expression, const std::vector<FieldDef>& fields, const QString& context)
 {
     const QList<QByteArray> parts = expression.split('+');
     for (const QByteArray& raw : parts) {
@@ -18,8 +18,10 @@ KeyExpression::KeyExpression(const QByteArray& expression, const std::vector<Fie
                 found = int(i);
         }
         if (found < 0 || fields[size_t(found)].type == 'M')
-            throw StoreError(QStringLiteral("%1: the key expression \"%2\" needs character or numeric fields of the table (\"%3\" is none)")
-                                 .arg(context, QString::fromLatin1(expression), QString::fromLatin1(raw.trimmed())));
+            throw StoreError(
+                QStringLiteral("%1: the key expression \"%2\" needs character or numeric fields of the table "
+                               "(\"%3\" is none)")
+                    .arg(context, QString::fromLatin1(expression), QString::fromLatin1(raw.trimmed())));
         indexes_.push_back(found);
         slices_.emplace_back(fields[size_t(found)].offset, fields[size_t(found)].width);
         keyLength_ += fields[size_t(found)].width;

@@ -13,11 +13,14 @@ namespace {
     throw StoreError(QStringLiteral("Invalid filter \"%1\": %2").arg(expression, QLatin1String(why)));
 }
 
-QChar closingOf(QChar open) { return open == u'[' ? QChar(u']') : open; }
+QChar closingOf(QChar open)
+{
+    return open == u'[' ? QChar(u']') : open;
+}
 
 QString literal(const QString& text)
 {
-    for (QChar open : {QChar(u'"'), QChar(u'\''), QChar(u'[')}) {
+    for (QChar open : { QChar(u'"'), QChar(u'\''), QChar(u'[') }) {
         if (!text.contains(closingOf(open)))
             return open + text + closingOf(open);
     }
@@ -37,7 +40,8 @@ FilterExpression FilterExpression::parse(const QString& expression)
     };
     skipBlanks();
     const qsizetype nameStart = i;
-    while (i < n && (expression[i].isLetterOrNumber() || expression[i] == u'_') && expression[i].unicode() < 0x80)
+    while (i < n && (expression[i].isLetterOrNumber() || expression[i] == u'_')
+        && expression[i].unicode() < 0x80)
         ++i;
     if (i == nameStart || expression[nameStart].isDigit())
         malformed(expression, "a field name must come first");

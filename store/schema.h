@@ -11,18 +11,18 @@ namespace store {
 
 // One index tag of a table, as the start-up step creates it.
 struct TagSchema {
-    QString name;       // as created ("PagerComp"); matched without regard to case
+    QString name; // as created ("PagerComp"); matched without regard to case
     QString expression; // fields joined by "+"
     bool unique = false;
-    QString indexFile;  // the index file name given to tag creation ("Busers", "BUsers")
+    QString indexFile; // the index file name given to tag creation ("Busers", "BUsers")
 };
 
 // One of the seven tables: its names in the several spellings the program uses, its fields, its
 // tags in creation order and the tag its handle opens in.
 struct TableSchema {
-    QString openedAs;       // "BUSERS.DBF"
-    QString lookedFor;      // "Busers.dbf"
-    QString createdUnder;   // "Busers.dbf"
+    QString openedAs; // "BUSERS.DBF"
+    QString lookedFor; // "Busers.dbf"
+    QString createdUnder; // "Busers.dbf"
     QString indexLookedFor; // "Busers.cdx"; empty: no index file
     QString fieldDefinitions;
     std::vector<TagSchema> tags;

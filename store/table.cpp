@@ -31,7 +31,11 @@ QString baseNameOf(const QString& fileName)
 // a unique key), so a pass costs a few system calls per thousand records.
 class SliceReader {
 public:
-    explicit SliceReader(DbfFile& dbf) : dbf_(dbf), buffer_(qsizetype(kSlice) * dbf.recordLength(), '\0') {}
+    explicit SliceReader(DbfFile& dbf)
+        : dbf_(dbf)
+        , buffer_(qsizetype(kSlice) * dbf.recordLength(), '\0')
+    {
+    }
 
     const char* record(uint32_t recno)
     {
@@ -39,7 +43,9 @@ public:
             first_ = recno;
             count_ = dbf_.readRecords(recno, kSlice, buffer_.data());
             if (count_ == 0)
-                throw StoreError(QStringLiteral("Table %1: record %2 lies past the end of the file").arg(dbf_.path()).arg(recno));
+                throw StoreError(QStringLiteral("Table %1: record %2 lies past the end of the file")
+                                     .arg(dbf_.path())
+                                     .arg(recno));
         }
         return buffer_.constData() + qsizetype(recno - first_) * dbf_.recordLength();
     }
@@ -112,10 +118,16 @@ struct Table::Impl {
     int filterField = -1;
     QByteArray filterValue;
 
-    explicit Impl(Table* table) : q(table) {}
+    explicit Impl(Table* table)
+        : q(table)
+    {
+    }
 
     QString name() const { return dbf ? dbf->path() : connection.folder() + tableName; }
-    [[noreturn]] void fail(const QString& what) const { throw StoreError(QStringLiteral("Table %1: %2").arg(name(), what)); }
+    [[noreturn]] void fail(const QString& what) const
+    {
+        throw StoreError(QStringLiteral("Table %1: %2").arg(name(), what));
+    }
     void requireOpen() const
     {
         if (!dbf)
@@ -201,7 +213,8 @@ struct Table::Impl {
         int len = f.width;
         while (len > 0 && record[f.offset + len - 1] == ' ')
             --len;
-        return len == filterValue.size() && std::memcmp(record + f.offset, filterValue.constData(), size_t(len)) == 0;
+        return len == filterValue.size()
+            && std::memcmp(record + f.offset, filterValue.constData(), size_t(len)) == 0;
     }
 
     TagInfo* tag() { return currentTag >= 0 ? &tags[size_t(currentTag)] : nullptr; }
@@ -280,7 +293,8 @@ struct Table::Impl {
             return scanRecords(from.recno + 1, 1);
         ReadAhead& ra = readAhead;
         const bool fresh = !dbf->shared() || ra.age.elapsed() < kReadAheadMs;
-        if (ra.next < ra.items.size() && fresh && ra.anchor.recno == from.entry.recno && ra.anchor.key == from.entry.key) {
+        if (ra.next < ra.items.size() && fresh && ra.anchor.recno == from.entry.recno
+            && ra.anchor.key == from.entry.key) {
             Position p = std::move(ra.items[ra.next++]);
             ra.anchor = p.entry;
             return p;
@@ -613,12 +627,13 @@ struct Table::Impl {
             TagInfo info;
             info.tag = t;
             info.key = KeyExpression(t->expression(), dbf->fields(),
-                                     QStringLiteral("Index file %1, tag %2").arg(cdx->path(), QString::fromLatin1(t->name())));
+                QStringLiteral("Index file %1, tag %2").arg(cdx->path(), QString::fromLatin1(t->name())));
             if (info.key.keyLength() != t->keyLength())
-                throw StoreError(QStringLiteral("Index file %1, tag %2: key length %3 does not fit the expression \"%4\"")
-                                     .arg(cdx->path(), QString::fromLatin1(t->name()))
-                                     .arg(t->keyLength())
-                                     .arg(QString::fromLatin1(t->expression())));
+                throw StoreError(
+                    QStringLiteral("Index file %1, tag %2: key length %3 does not fit the expression \"%4\"")
+                        .arg(cdx->path(), QString::fromLatin1(t->name()))
+                        .arg(t->keyLength())
+                        .arg(QString::fromLatin1(t->expression())));
             tags.push_back(std::move(info));
         }
     }
@@ -664,7 +679,8 @@ struct Table::Impl {
                 bool inOrder = true;
                 if (TagInfo* t = tag(); t && t->tag->unique()) {
                     CdxEntry e;
-                    inOrder = t->tag->seek(p.entry.key, p.recno, e) && e.recno == p.recno && e.key == p.entry.key;
+                    inOrder
+                        = t->tag->seek(p.entry.key, p.recno, e) && e.recno == p.recno && e.key == p.entry.key;
                 }
                 if (inOrder) {
                     pos = p;
@@ -679,7 +695,11 @@ struct Table::Impl {
     }
 };
 
-Table::Table(QObject* parent) : QObject(parent), d(std::make_unique<Impl>(this)) {}
+Table::Table(QObject* parent)
+    : QObject(parent)
+    , d(std::make_unique<Impl>(this))
+{
+}
 
 Table::~Table()
 {
@@ -689,16 +709,46 @@ Table::~Table()
     }
 }
 
-void Table::setConnection(const Connection& connection) { d->connection = connection; }
-Connection Table::connection() const { return d->connection; }
-void Table::setTableName(const QString& fileName) { d->tableName = fileName; }
-QString Table::tableName() const { return d->tableName; }
-void Table::setExclusive(bool exclusive) { d->exclusive = exclusive; }
-bool Table::exclusive() const { return d->exclusive; }
-void Table::setIndexName(const QString& tag) { d->indexName = tag; }
-QString Table::indexName() const { return d->indexName; }
-bool Table::isOpen() const { return d->dbf != nullptr; }
-Table::State Table::state() const { return d->state; }
+void Table::setConnection(const Connection& connection)
+{
+    d->connection = connection;
+}
+Connection Table::connection() const
+{
+    return d->connection;
+}
+void Table::setTableName(const QString& fileName)
+{
+    d->tableName = fileName;
+}
+QString Table::tableName() const
+{
+    return d->tableName;
+}
+void Table::setExclusive(bool exclusive)
+{
+    d->exclusive = exclusive;
+}
+bool Table::exclusive() const
+{
+    return d->exclusive;
+}
+void Table::setIndexName(const QString& tag)
+{
+    d->indexName = tag;
+}
+QString Table::indexName() const
+{
+    return d->indexName;
+}
+bool Table::isOpen() const
+{
+    return d->dbf != nullptr;
+}
+Table::State Table::state() const
+{
+    return d->state;
+}
 
 void Table::open()
 {
@@ -706,7 +756,8 @@ void Table::open()
         return;
     const QString path = d->connection.existingPath(d->tableName);
     if (path.isEmpty())
-        throw StoreError(QStringLiteral("Table %1 does not exist").arg(d->connection.folder() + d->tableName));
+        throw StoreError(
+            QStringLiteral("Table %1 does not exist").arg(d->connection.folder() + d->tableName));
     const bool shared = !d->exclusive;
     auto dbf = std::make_unique<DbfFile>(path, shared);
     std::unique_ptr<FptFile> fpt;
@@ -828,11 +879,14 @@ void Table::addTag(const QString& indexFile, const QString& tag, const QString& 
     if (name.isEmpty() || name.size() > 10)
         d->fail(QStringLiteral("invalid tag name \"%1\"").arg(tag));
     const QByteArray expr = expression.trimmed().toLatin1();
-    const KeyExpression key(expr, d->dbf->fields(), QStringLiteral("Table %1, tag %2").arg(d->dbf->path(), tag));
+    const KeyExpression key(
+        expr, d->dbf->fields(), QStringLiteral("Table %1, tag %2").arg(d->dbf->path(), tag));
 
-    const QString selected = d->currentTag >= 0 ? QString::fromLatin1(d->tags[size_t(d->currentTag)].tag->name()) : QString();
+    const QString selected
+        = d->currentTag >= 0 ? QString::fromLatin1(d->tags[size_t(d->currentTag)].tag->name()) : QString();
     if (!d->cdx) {
-        d->cdx = CdxIndex::create(d->connection.folder() + base + QStringLiteral(".cdx"), CdxIndex::Access::Exclusive);
+        d->cdx = CdxIndex::create(
+            d->connection.folder() + base + QStringLiteral(".cdx"), CdxIndex::Access::Exclusive);
         d->tags.clear();
     }
     d->dbf->setStructuralIndexFlag(true);
@@ -1058,7 +1112,10 @@ void Table::append()
     emit recordChanged();
 }
 
-void Table::insert() { append(); }
+void Table::insert()
+{
+    append();
+}
 
 void Table::edit()
 {
@@ -1175,7 +1232,8 @@ void Table::setFieldText(const QString& field, const QString& text)
         bool ok = false;
         const int value = trimmed.toInt(&ok);
         if (!ok)
-            d->fail(QStringLiteral("\"%1\" is not a number for field %2").arg(text, QString::fromLatin1(f.name)));
+            d->fail(
+                QStringLiteral("\"%1\" is not a number for field %2").arg(text, QString::fromLatin1(f.name)));
         setFieldInt(field, value);
         return;
     }
@@ -1207,8 +1265,12 @@ void Table::setFieldInt(const QString& field, int value)
     if (f.type == 'N' && f.decimals > 0)
         digits += '.' + QByteArray(f.decimals, '0');
     if (digits.size() > f.width)
-        d->fail(QStringLiteral("%1 does not fit field %2 (width %3)").arg(value).arg(QString::fromLatin1(f.name)).arg(f.width));
-    const QByteArray bytes = f.type == 'N' ? digits.rightJustified(f.width, ' ') : digits.leftJustified(f.width, ' ');
+        d->fail(QStringLiteral("%1 does not fit field %2 (width %3)")
+                    .arg(value)
+                    .arg(QString::fromLatin1(f.name))
+                    .arg(f.width));
+    const QByteArray bytes
+        = f.type == 'N' ? digits.rightJustified(f.width, ' ') : digits.leftJustified(f.width, ' ');
     std::memcpy(d->writableBuffer().data() + f.offset, bytes.constData(), size_t(f.width));
     emit recordChanged();
 }
@@ -1224,7 +1286,10 @@ const std::vector<FieldDef>& Table::fields() const
     return d->dbf ? d->dbf->fields() : none;
 }
 
-bool Table::hasField(const QString& field) const { return d->fieldIndex(field) >= 0; }
+bool Table::hasField(const QString& field) const
+{
+    return d->fieldIndex(field) >= 0;
+}
 
 void Table::setFilter(const QString& expression)
 {
@@ -1252,8 +1317,14 @@ void Table::setFilter(const QString& expression)
     }
 }
 
-QString Table::filter() const { return d->filterText; }
+QString Table::filter() const
+{
+    return d->filterText;
+}
 
-QString Table::equalsFilter(const QString& field, const QString& value) { return FilterExpression::build(field, value); }
+QString Table::equalsFilter(const QString& field, const QString& value)
+{
+    return FilterExpression::build(field, value);
+}
 
 } // namespace store

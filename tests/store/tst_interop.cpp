@@ -30,7 +30,7 @@ const QString kPython = QStringLiteral("/usr/bin/python3");
 QByteArray runPython(const QString& script, const QStringList& args)
 {
     QProcess p;
-    p.start(kPython, QStringList{QStringLiteral("-c"), script} + args);
+    p.start(kPython, QStringList { QStringLiteral("-c"), script } + args);
     if (!p.waitForFinished(60000) || p.exitCode() != 0) {
         qWarning("python failed: %s", p.readAllStandardError().constData());
         return {};
@@ -48,7 +48,8 @@ int appendChild(const QString& folder, const QString& tag, int count)
         t.open();
         for (int i = 0; i < count; ++i) {
             t.append();
-            t.setFieldText(QStringLiteral("DDATE"), QStringLiteral("2024/01/%1").arg(1 + i % 28, 2, 10, QLatin1Char('0')));
+            t.setFieldText(QStringLiteral("DDATE"),
+                QStringLiteral("2024/01/%1").arg(1 + i % 28, 2, 10, QLatin1Char('0')));
             t.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("%1 %2").arg(tag).arg(i));
             t.setFieldText(QStringLiteral("MSG"), QStringLiteral("%1 message %2").arg(tag).arg(i));
             t.post();
@@ -82,7 +83,8 @@ private slots:
     void ourTableReadByDbfread()
     {
         connection.createTable(QStringLiteral("MSGLOG2.dbf"), kLogFields);
-        const QStringList names{QStringLiteral("Ann"), QString::fromUtf8("Zoë “Z” €"), QStringLiteral("Gone"), QStringLiteral("Group: Ops")};
+        const QStringList names { QStringLiteral("Ann"), QString::fromUtf8("Zoë “Z” €"),
+            QStringLiteral("Gone"), QStringLiteral("Group: Ops") };
         {
             Table t;
             t.setConnection(connection);
@@ -93,7 +95,7 @@ private slots:
                 t.setFieldText(QStringLiteral("DDATE"), QStringLiteral("2024/01/02"));
                 t.setFieldText(QStringLiteral("DTIME"), QStringLiteral("09:00:00 AM"));
                 t.setFieldText(QStringLiteral("USERNAME"), name);
-                t.setMemoLines(QStringLiteral("MSG"), {QStringLiteral("to ") + name, QString(200, u'.')});
+                t.setMemoLines(QStringLiteral("MSG"), { QStringLiteral("to ") + name, QString(200, u'.') });
                 t.post();
             }
             QVERIFY(t.locate(QStringLiteral("USERNAME"), QStringLiteral("Gone")));
@@ -107,7 +109,7 @@ live = [dict(r) for r in t]
 dead = [dict(r) for r in t.deleted]
 print(json.dumps({'live': live, 'dead': dead, 'version': t.header.dbversion}))
 )");
-        const QByteArray out = runPython(script, {dir.filePath(QStringLiteral("MSGLOG2.dbf"))});
+        const QByteArray out = runPython(script, { dir.filePath(QStringLiteral("MSGLOG2.dbf")) });
         QVERIFY(!out.isEmpty());
         const QJsonObject doc = QJsonDocument::fromJson(out).object();
         QCOMPARE(doc.value(QStringLiteral("version")).toInt(), 0xF5);
@@ -116,13 +118,14 @@ print(json.dumps({'live': live, 'dead': dead, 'version': t.header.dbversion}))
         QCOMPARE(live.size(), 3);
         QCOMPARE(dead.size(), 1);
         QCOMPARE(dead[0].toObject().value(QStringLiteral("USERNAME")).toString(), QStringLiteral("Gone"));
-        const QStringList liveNames{names[0], names[1], names[3]};
+        const QStringList liveNames { names[0], names[1], names[3] };
         for (int i = 0; i < 3; ++i) {
             const QJsonObject r = live[i].toObject();
             QCOMPARE(r.value(QStringLiteral("USERNAME")).toString(), liveNames[i]);
             QCOMPARE(r.value(QStringLiteral("DTIME")).toString(), QStringLiteral("09:00:00 AM"));
             QCOMPARE(r.value(QStringLiteral("MUSTSEND")).toString(), QString());
-            QCOMPARE(r.value(QStringLiteral("MSG")).toString(), QStringLiteral("to ") + liveNames[i] + QStringLiteral("\r\n") + QString(200, u'.'));
+            QCOMPARE(r.value(QStringLiteral("MSG")).toString(),
+                QStringLiteral("to ") + liveNames[i] + QStringLiteral("\r\n") + QString(200, u'.'));
         }
     }
 
@@ -140,7 +143,7 @@ with t[1] as r:
     dbf.delete(r)
 t.close()
 )");
-        runPython(script, {dir.filePath(QStringLiteral("people.dbf"))});
+        runPython(script, { dir.filePath(QStringLiteral("people.dbf")) });
         QVERIFY(connection.exists(QStringLiteral("PEOPLE.DBF")));
         Table t;
         t.setConnection(connection);
@@ -153,8 +156,9 @@ t.close()
             names << t.fieldText(QStringLiteral("name"));
             memos << t.fieldText(QStringLiteral("MSG"));
         }
-        QCOMPARE(names, (QStringList{QStringLiteral("Ann"), QString::fromUtf8("Bøb €"), QStringLiteral("Empty")}));
-        QCOMPARE(memos, (QStringList{QStringLiteral("hello\r\nworld"), QString(300, u'x'), QString()}));
+        QCOMPARE(names,
+            (QStringList { QStringLiteral("Ann"), QString::fromUtf8("Bøb €"), QStringLiteral("Empty") }));
+        QCOMPARE(memos, (QStringList { QStringLiteral("hello\r\nworld"), QString(300, u'x'), QString() }));
         // And we can add to it.
         t.append();
         t.setFieldText(QStringLiteral("NAME"), QStringLiteral("Added"));
@@ -166,7 +170,7 @@ import sys
 from dbfread import DBF
 print('|'.join(r['NAME'] + '=' + r['MSG'] for r in DBF(sys.argv[1], encoding='cp1252')))
 )"),
-                                         {dir.filePath(QStringLiteral("people.dbf"))});
+            { dir.filePath(QStringLiteral("people.dbf")) });
         QVERIFY2(out.trimmed().endsWith("Added=by us"), out.constData());
     }
 
@@ -180,14 +184,17 @@ print('|'.join(r['NAME'] + '=' + r['MSG'] for r in DBF(sys.argv[1], encoding='cp
             t.setExclusive(true);
             t.open();
             t.addTag(QStringLiteral("MsgLog2"), QStringLiteral("BY_DATE"), QStringLiteral("DDATE"), false);
-            t.addTag(QStringLiteral("MsgLog2"), QStringLiteral("BY_NAME"), QStringLiteral("USERNAME+DDATE"), false);
+            t.addTag(QStringLiteral("MsgLog2"), QStringLiteral("BY_NAME"), QStringLiteral("USERNAME+DDATE"),
+                false);
         }
         const int perChild = 10000;
         QProcess a;
         QProcess b;
         const QString self = QCoreApplication::applicationFilePath();
-        a.start(self, {QStringLiteral("--append-child"), dir.path(), QStringLiteral("A"), QString::number(perChild)});
-        b.start(self, {QStringLiteral("--append-child"), dir.path(), QStringLiteral("B"), QString::number(perChild)});
+        a.start(self,
+            { QStringLiteral("--append-child"), dir.path(), QStringLiteral("A"), QString::number(perChild) });
+        b.start(self,
+            { QStringLiteral("--append-child"), dir.path(), QStringLiteral("B"), QString::number(perChild) });
         QVERIFY(a.waitForFinished(120000));
         QVERIFY(b.waitForFinished(120000));
         QVERIFY2(a.exitCode() == 0, a.readAllStandardError().constData());
@@ -203,7 +210,8 @@ print('|'.join(r['NAME'] + '=' + r['MSG'] for r in DBF(sys.argv[1], encoding='cp
         std::vector<std::pair<QByteArray, uint32_t>> byName;
         for (t.first(); !t.eof(); t.next()) {
             const QString name = t.fieldText(QStringLiteral("USERNAME"));
-            QCOMPARE(t.fieldText(QStringLiteral("MSG")), name.left(1) + QStringLiteral(" message ") + name.mid(2));
+            QCOMPARE(
+                t.fieldText(QStringLiteral("MSG")), name.left(1) + QStringLiteral(" message ") + name.mid(2));
             seen.insert(name);
             const QByteArray date = t.fieldText(QStringLiteral("DDATE")).toLatin1();
             byDate.emplace_back(date, t.recNo());
@@ -214,9 +222,11 @@ print('|'.join(r['NAME'] + '=' + r['MSG'] for r in DBF(sys.argv[1], encoding='cp
         // Both tags equal what a rebuild from the records would hold.
         std::sort(byDate.begin(), byDate.end());
         std::sort(byName.begin(), byName.end());
-        auto index = store::CdxIndex::open(connection.resolve(QStringLiteral("MSGLOG2.cdx")), store::CdxIndex::Access::Shared);
+        auto index = store::CdxIndex::open(
+            connection.resolve(QStringLiteral("MSGLOG2.cdx")), store::CdxIndex::Access::Shared);
         index->verify();
-        for (const auto& [tagName, expected] : {std::pair{"BY_DATE", &byDate}, std::pair{"BY_NAME", &byName}}) {
+        for (const auto& [tagName, expected] :
+            { std::pair { "BY_DATE", &byDate }, std::pair { "BY_NAME", &byName } }) {
             store::CdxTag* tag = index->findTag(tagName);
             QVERIFY(tag);
             store::CdxEntry e;
@@ -234,7 +244,8 @@ print('|'.join(r['NAME'] + '=' + r['MSG'] for r in DBF(sys.argv[1], encoding='cp
 int main(int argc, char** argv)
 {
     if (argc == 5 && std::strcmp(argv[1], "--append-child") == 0)
-        return appendChild(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), std::atoi(argv[4]));
+        return appendChild(
+            QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), std::atoi(argv[4]));
     QCoreApplication app(argc, argv);
     tst_Interop test;
     return QTest::qExec(&test, argc, argv);

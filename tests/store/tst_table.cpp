@@ -17,7 +17,8 @@ using store::Table;
 namespace {
 
 const QString kUserFields = QStringLiteral("USERNAME,C,30;PAGERCOMP,C,30;GROUP,C,12;PAGER_ID,C,12;");
-const QString kCarrierFields = QStringLiteral("PAGERCOMP,C,30;HOST_TEL,C,14;HOST_SPEED,C,5;HOST_CHARS,N,3,0;HOST_PASSW,C,10;");
+const QString kCarrierFields
+    = QStringLiteral("PAGERCOMP,C,30;HOST_TEL,C,14;HOST_SPEED,C,5;HOST_CHARS,N,3,0;HOST_PASSW,C,10;");
 const QString kMemoFields = QStringLiteral("MSGTITLE,C,16;MSG,M;");
 
 QByteArray readAll(const QString& path)
@@ -92,7 +93,8 @@ private slots:
         QFETCH(int, fields);
         QFETCH(int, recordLength);
         if (recordLength == 0) {
-            QVERIFY_THROWS_EXCEPTION(StoreError, connection.createTable(QStringLiteral("T.DBF"), definitions));
+            QVERIFY_THROWS_EXCEPTION(
+                StoreError, connection.createTable(QStringLiteral("T.DBF"), definitions));
             QVERIFY(!connection.exists(QStringLiteral("T.DBF")));
             return;
         }
@@ -114,10 +116,11 @@ private slots:
     {
         connection.createTable(QStringLiteral("Busers.dbf"), kUserFields);
         QVERIFY(connection.exists(QStringLiteral("BUSERS.DBF")));
-        QCOMPARE(connection.resolve(QStringLiteral("busers.DBF")), dir.filePath(QStringLiteral("Busers.dbf")));
+        QCOMPARE(
+            connection.resolve(QStringLiteral("busers.DBF")), dir.filePath(QStringLiteral("Busers.dbf")));
         Table t;
         openTable(t, QStringLiteral("BUSERS.DBF"));
-        addUsers(t, {QStringLiteral("Ann")});
+        addUsers(t, { QStringLiteral("Ann") });
         t.close();
         // Re-creating under another spelling replaces the file: still one table.
         connection.createTable(QStringLiteral("BUSERS.DBF"), kUserFields);
@@ -151,15 +154,30 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("written");
         QTest::addColumn<QString>("read");
-        QTest::newRow("trailing blanks dropped") << "PAGERCOMP" << "Acme   " << "Acme";
-        QTest::newRow("leading blanks kept") << "PAGERCOMP" << "  Acme" << "  Acme";
-        QTest::newRow("all blanks read empty") << "HOST_TEL" << "     " << "";
-        QTest::newRow("cut to width") << "HOST_PASSW" << "0123456789abc" << "0123456789";
-        QTest::newRow("lower case field name") << "host_speed" << "1200" << "1200";
-        QTest::newRow("windows-1252") << "PAGERCOMP" << QString::fromUtf8("Café “€” Šž") << QString::fromUtf8("Café “€” Šž");
+        QTest::newRow("trailing blanks dropped") << "PAGERCOMP"
+                                                 << "Acme   "
+                                                 << "Acme";
+        QTest::newRow("leading blanks kept") << "PAGERCOMP"
+                                             << "  Acme"
+                                             << "  Acme";
+        QTest::newRow("all blanks read empty") << "HOST_TEL"
+                                               << "     "
+                                               << "";
+        QTest::newRow("cut to width") << "HOST_PASSW"
+                                      << "0123456789abc"
+                                      << "0123456789";
+        QTest::newRow("lower case field name") << "host_speed"
+                                               << "1200"
+                                               << "1200";
+        QTest::newRow("windows-1252")
+            << "PAGERCOMP" << QString::fromUtf8("Café “€” Šž") << QString::fromUtf8("Café “€” Šž");
         QTest::newRow("outside code page") << "PAGERCOMP" << QString::fromUtf8("Ω✓") << "??";
-        QTest::newRow("numeric as text") << "HOST_CHARS" << " 80 " << "80";
-        QTest::newRow("numeric empty") << "HOST_CHARS" << "" << "";
+        QTest::newRow("numeric as text") << "HOST_CHARS"
+                                         << " 80 "
+                                         << "80";
+        QTest::newRow("numeric empty") << "HOST_CHARS"
+                                       << ""
+                                       << "";
     }
     void fieldAccess()
     {
@@ -223,7 +241,7 @@ private slots:
         t.post();
         t.append();
         t.setFieldText(QStringLiteral("MSGTITLE"), QStringLiteral("Lines"));
-        t.setMemoLines(QStringLiteral("MSG"), {QStringLiteral("one"), QStringLiteral("two")});
+        t.setMemoLines(QStringLiteral("MSG"), { QStringLiteral("one"), QStringLiteral("two") });
         t.post();
         t.append();
         t.setFieldText(QStringLiteral("MSGTITLE"), QStringLiteral("Empty"));
@@ -251,21 +269,25 @@ private slots:
         QTest::addColumn<QString>("action");
         QTest::addColumn<QStringList>("stored");
         QTest::addColumn<int>("count");
-        const QStringList both{QStringLiteral("Ann"), QStringLiteral("Bob")};
-        QTest::newRow("append, post") << "append-post" << QStringList{"Ann", "Bob", "Cid"} << 3;
-        QTest::newRow("append untouched, post") << "append-blank-post" << QStringList{"Ann", "Bob", ""} << 3;
+        const QStringList both { QStringLiteral("Ann"), QStringLiteral("Bob") };
+        QTest::newRow("append, post") << "append-post" << QStringList { "Ann", "Bob", "Cid" } << 3;
+        QTest::newRow("append untouched, post")
+            << "append-blank-post" << QStringList { "Ann", "Bob", "" } << 3;
         QTest::newRow("append, cancel") << "append-cancel" << both << 2;
         QTest::newRow("append untouched, navigate") << "append-next" << both << 2;
-        QTest::newRow("append changed, navigate") << "append-set-first" << QStringList{"Ann", "Bob", "Cid"} << 3;
-        QTest::newRow("append changed, refresh") << "append-set-refresh" << QStringList{"Ann", "Bob", "Cid"} << 3;
-        QTest::newRow("append changed, locate") << "append-set-locate" << QStringList{"Ann", "Bob", "Cid"} << 3;
-        QTest::newRow("edit, post") << "edit-post" << QStringList{"Zed", "Bob"} << 2;
+        QTest::newRow("append changed, navigate")
+            << "append-set-first" << QStringList { "Ann", "Bob", "Cid" } << 3;
+        QTest::newRow("append changed, refresh")
+            << "append-set-refresh" << QStringList { "Ann", "Bob", "Cid" } << 3;
+        QTest::newRow("append changed, locate")
+            << "append-set-locate" << QStringList { "Ann", "Bob", "Cid" } << 3;
+        QTest::newRow("edit, post") << "edit-post" << QStringList { "Zed", "Bob" } << 2;
         QTest::newRow("edit, cancel") << "edit-cancel" << both << 2;
-        QTest::newRow("edit changed, navigate") << "edit-next" << QStringList{"Zed", "Bob"} << 2;
+        QTest::newRow("edit changed, navigate") << "edit-next" << QStringList { "Zed", "Bob" } << 2;
         QTest::newRow("edit same value, navigate") << "edit-same-next" << both << 2;
-        QTest::newRow("edit changed, close") << "edit-close" << QStringList{"Zed", "Bob"} << 2;
-        QTest::newRow("append changed, close") << "append-close" << QStringList{"Ann", "Bob", "Cid"} << 3;
-        QTest::newRow("insert is append") << "insert-post" << QStringList{"Ann", "Bob", "Cid"} << 3;
+        QTest::newRow("edit changed, close") << "edit-close" << QStringList { "Zed", "Bob" } << 2;
+        QTest::newRow("append changed, close") << "append-close" << QStringList { "Ann", "Bob", "Cid" } << 3;
+        QTest::newRow("insert is append") << "insert-post" << QStringList { "Ann", "Bob", "Cid" } << 3;
         QTest::newRow("post in browse does nothing") << "browse-post" << both << 2;
     }
     void pendingEdits()
@@ -276,7 +298,7 @@ private slots:
         connection.createTable(QStringLiteral("BUSERS.DBF"), kUserFields);
         Table t;
         openTable(t, QStringLiteral("BUSERS.DBF"));
-        addUsers(t, {QStringLiteral("Ann"), QStringLiteral("Bob")});
+        addUsers(t, { QStringLiteral("Ann"), QStringLiteral("Bob") });
         t.first();
         const QString user = QStringLiteral("USERNAME");
         if (action.startsWith(u"append") || action.startsWith(u"insert")) {
@@ -318,7 +340,7 @@ private slots:
         Table t;
         openTable(t, QStringLiteral("BUSERS.DBF"));
         QVERIFY_THROWS_EXCEPTION(StoreError, t.edit()); // empty table
-        addUsers(t, {QStringLiteral("Ann")});
+        addUsers(t, { QStringLiteral("Ann") });
         QVERIFY_THROWS_EXCEPTION(StoreError, t.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("x")));
         QVERIFY_THROWS_EXCEPTION(StoreError, t.fieldText(QStringLiteral("NOSUCH")));
         QVERIFY(!t.hasField(QStringLiteral("NOSUCH")));
@@ -331,7 +353,7 @@ private slots:
         connection.createTable(QStringLiteral("BUSERS.DBF"), kUserFields);
         Table t;
         openTable(t, QStringLiteral("BUSERS.DBF"));
-        addUsers(t, {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")});
+        addUsers(t, { QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C") });
         t.first();
         QCOMPARE(t.recNo(), 1u);
         QVERIFY(!t.bof() && !t.eof());
@@ -353,14 +375,14 @@ private slots:
         connection.createTable(QStringLiteral("BUSERS.DBF"), kUserFields);
         Table t;
         openTable(t, QStringLiteral("BUSERS.DBF"));
-        addUsers(t, {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")});
+        addUsers(t, { QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C") });
         const qint64 size = QFileInfo(dir.filePath(QStringLiteral("BUSERS.DBF"))).size();
         t.first();
         t.next();
         t.deleteRecord();
         QCOMPARE(t.fieldText(QStringLiteral("USERNAME")), QStringLiteral("C")); // the next one
         QVERIFY(!t.isDeleted());
-        QCOMPARE(visibleNames(t), (QStringList{"A", "C"}));
+        QCOMPARE(visibleNames(t), (QStringList { "A", "C" }));
         QVERIFY(!t.locate(QStringLiteral("USERNAME"), QStringLiteral("B")));
         t.last();
         t.deleteRecord(); // the last: the prior one becomes current
@@ -390,14 +412,22 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("value");
         QTest::addColumn<int>("recno"); // 0: not found, position kept
-        QTest::newRow("first match") << "USERNAME" << "Bob" << 2;
-        QTest::newRow("case-sensitive") << "USERNAME" << "bob" << 0;
-        QTest::newRow("no prefix match") << "USERNAME" << "Bo" << 0;
-        QTest::newRow("trailing blanks ignored") << "USERNAME" << "Bob  " << 2;
-        QTest::newRow("field name any case") << "pager_id" << "555" << 3;
-        QTest::newRow("empty value") << "PAGER_ID" << "" << 1;
-        QTest::newRow("longer than field") << "GROUP" << "ABCDEFGHIJKLMNOP" << 0;
-        QTest::newRow("deleted skipped") << "USERNAME" << "Dan" << 5;
+        QTest::newRow("first match") << "USERNAME"
+                                     << "Bob" << 2;
+        QTest::newRow("case-sensitive") << "USERNAME"
+                                        << "bob" << 0;
+        QTest::newRow("no prefix match") << "USERNAME"
+                                         << "Bo" << 0;
+        QTest::newRow("trailing blanks ignored") << "USERNAME"
+                                                 << "Bob  " << 2;
+        QTest::newRow("field name any case") << "pager_id"
+                                             << "555" << 3;
+        QTest::newRow("empty value") << "PAGER_ID"
+                                     << "" << 1;
+        QTest::newRow("longer than field") << "GROUP"
+                                           << "ABCDEFGHIJKLMNOP" << 0;
+        QTest::newRow("deleted skipped") << "USERNAME"
+                                         << "Dan" << 5;
     }
     void locate()
     {
@@ -407,7 +437,9 @@ private slots:
         connection.createTable(QStringLiteral("BUSERS.DBF"), kUserFields);
         Table t;
         openTable(t, QStringLiteral("BUSERS.DBF"));
-        addUsers(t, {QStringLiteral("Ann"), QStringLiteral("Bob"), QStringLiteral("Bob"), QStringLiteral("Dan"), QStringLiteral("Dan")});
+        addUsers(t,
+            { QStringLiteral("Ann"), QStringLiteral("Bob"), QStringLiteral("Bob"), QStringLiteral("Dan"),
+                QStringLiteral("Dan") });
         t.first();
         t.next();
         t.next();
@@ -432,16 +464,16 @@ private slots:
     {
         QTest::addColumn<QString>("expression");
         QTest::addColumn<QStringList>("visible"); // records' PAGER_ID
-        QTest::newRow("double quotes") << "USERNAME = \"Bob\"" << QStringList{"2", "4"};
-        QTest::newRow("single quotes") << "USERNAME='Bob'" << QStringList{"2", "4"};
-        QTest::newRow("brackets") << "username = [Bob]" << QStringList{"2", "4"};
-        QTest::newRow("exact, not prefix") << "USERNAME = \"Bo\"" << QStringList{};
-        QTest::newRow("case-sensitive") << "USERNAME = \"bob\"" << QStringList{};
-        QTest::newRow("quote in value") << "USERNAME = 'O\"Hara'" << QStringList{"3"};
-        QTest::newRow("concatenated") << "USERNAME = \"O\" + '\"' + [Hara]" << QStringList{"3"};
-        QTest::newRow("no match") << "USERNAME = \"Nobody\"" << QStringList{};
-        QTest::newRow("deleted stay hidden") << "USERNAME = \"Del\"" << QStringList{};
-        QTest::newRow("cleared") << "" << QStringList{"1", "2", "3", "4"};
+        QTest::newRow("double quotes") << "USERNAME = \"Bob\"" << QStringList { "2", "4" };
+        QTest::newRow("single quotes") << "USERNAME='Bob'" << QStringList { "2", "4" };
+        QTest::newRow("brackets") << "username = [Bob]" << QStringList { "2", "4" };
+        QTest::newRow("exact, not prefix") << "USERNAME = \"Bo\"" << QStringList {};
+        QTest::newRow("case-sensitive") << "USERNAME = \"bob\"" << QStringList {};
+        QTest::newRow("quote in value") << "USERNAME = 'O\"Hara'" << QStringList { "3" };
+        QTest::newRow("concatenated") << "USERNAME = \"O\" + '\"' + [Hara]" << QStringList { "3" };
+        QTest::newRow("no match") << "USERNAME = \"Nobody\"" << QStringList {};
+        QTest::newRow("deleted stay hidden") << "USERNAME = \"Del\"" << QStringList {};
+        QTest::newRow("cleared") << "" << QStringList { "1", "2", "3", "4" };
     }
     void filter()
     {
@@ -450,7 +482,8 @@ private slots:
         connection.createTable(QStringLiteral("BUSERS.DBF"), kUserFields);
         Table t;
         openTable(t, QStringLiteral("BUSERS.DBF"));
-        const QStringList names{QStringLiteral("Ann"), QStringLiteral("Bob"), QStringLiteral("O\"Hara"), QStringLiteral("Bob"), QStringLiteral("Del")};
+        const QStringList names { QStringLiteral("Ann"), QStringLiteral("Bob"), QStringLiteral("O\"Hara"),
+            QStringLiteral("Bob"), QStringLiteral("Del") };
         for (int i = 0; i < names.size(); ++i) {
             t.append();
             t.setFieldText(QStringLiteral("USERNAME"), names[i]);
@@ -486,10 +519,10 @@ private slots:
         connection.createTable(QStringLiteral("BUSERS.DBF"), kUserFields);
         Table t;
         openTable(t, QStringLiteral("BUSERS.DBF"));
-        addUsers(t, {QStringLiteral("Ann")});
+        addUsers(t, { QStringLiteral("Ann") });
         QVERIFY_THROWS_EXCEPTION(StoreError, t.setFilter(expression));
         QCOMPARE(t.filter(), QString()); // the old filter (none) stays
-        QCOMPARE(visibleNames(t), QStringList{QStringLiteral("Ann")});
+        QCOMPARE(visibleNames(t), QStringList { QStringLiteral("Ann") });
     }
 
     // equalsFilter must give a filter that shows exactly the records holding the value, whatever
@@ -510,9 +543,11 @@ private slots:
         connection.createTable(QStringLiteral("BUSERS.DBF"), kUserFields);
         Table t;
         openTable(t, QStringLiteral("BUSERS.DBF"));
-        addUsers(t, {QStringLiteral("a"), value, QStringLiteral("Zed"), value + QStringLiteral("x"), QStringLiteral("e")});
+        addUsers(t,
+            { QStringLiteral("a"), value, QStringLiteral("Zed"), value + QStringLiteral("x"),
+                QStringLiteral("e") });
         t.setFilter(Table::equalsFilter(QStringLiteral("USERNAME"), value));
-        QCOMPARE(visibleNames(t), QStringList{value});
+        QCOMPARE(visibleNames(t), QStringList { value });
         QCOMPARE(t.recNo(), 2u);
     }
 
@@ -521,7 +556,7 @@ private slots:
         connection.createTable(QStringLiteral("BUSERS.DBF"), kUserFields);
         Table t;
         openTable(t, QStringLiteral("BUSERS.DBF"));
-        addUsers(t, {QStringLiteral("A"), QStringLiteral("B")});
+        addUsers(t, { QStringLiteral("A"), QStringLiteral("B") });
         QSignalSpy moved(&t, &Table::positionChanged);
         QSignalSpy changed(&t, &Table::recordChanged);
         QSignalSpy table(&t, &Table::tableChanged);
@@ -550,10 +585,10 @@ private slots:
         Table b;
         openTable(a, QStringLiteral("BUSERS.DBF"));
         openTable(b, QStringLiteral("busers.dbf"));
-        addUsers(a, {QStringLiteral("A"), QStringLiteral("B")});
+        addUsers(a, { QStringLiteral("A"), QStringLiteral("B") });
         QCOMPARE(b.recordCount(), 2u);
         b.refresh();
-        QCOMPARE(visibleNames(b), (QStringList{"A", "B"}));
+        QCOMPARE(visibleNames(b), (QStringList { "A", "B" }));
         b.first();
         a.first();
         a.deleteRecord();
@@ -566,7 +601,7 @@ private slots:
         QCOMPARE(a.fieldText(QStringLiteral("USERNAME")), QStringLiteral("Bee"));
         // Closing one handle keeps the other's locks and file working.
         a.close();
-        addUsers(b, {QStringLiteral("C")});
+        addUsers(b, { QStringLiteral("C") });
         QCOMPARE(b.recordCount(), 3u);
     }
 
@@ -576,23 +611,28 @@ private slots:
         Table t;
         t.setExclusive(true);
         openTable(t, QStringLiteral("BUSERS.DBF"));
-        addUsers(t, {QStringLiteral("A"), QStringLiteral("B")});
+        addUsers(t, { QStringLiteral("A"), QStringLiteral("B") });
         t.close();
         t.setExclusive(false);
         openTable(t, QStringLiteral("BUSERS.DBF"));
         QCOMPARE(t.recordCount(), 2u);
-        QCOMPARE(visibleNames(t), (QStringList{"A", "B"}));
+        QCOMPARE(visibleNames(t), (QStringList { "A", "B" }));
     }
 
     void damagedFiles_data()
     {
         QTest::addColumn<QString>("damage");
         QTest::addColumn<QString>("file"); // named in the message
-        QTest::newRow("truncated header") << "cut-header" << "BUSERS.DBF";
-        QTest::newRow("truncated records") << "cut-record" << "BUSERS.DBF";
-        QTest::newRow("count too high") << "count-high" << "BUSERS.DBF";
-        QTest::newRow("count too low") << "count-low" << "BUSERS.DBF";
-        QTest::newRow("not a table") << "garbage" << "BUSERS.DBF";
+        QTest::newRow("truncated header") << "cut-header"
+                                          << "BUSERS.DBF";
+        QTest::newRow("truncated records") << "cut-record"
+                                           << "BUSERS.DBF";
+        QTest::newRow("count too high") << "count-high"
+                                        << "BUSERS.DBF";
+        QTest::newRow("count too low") << "count-low"
+                                       << "BUSERS.DBF";
+        QTest::newRow("not a table") << "garbage"
+                                     << "BUSERS.DBF";
     }
     void damagedFiles()
     {
@@ -602,7 +642,7 @@ private slots:
         {
             Table t;
             openTable(t, QStringLiteral("BUSERS.DBF"));
-            addUsers(t, {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")});
+            addUsers(t, { QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C") });
         }
         const QString path = dir.filePath(QStringLiteral("BUSERS.DBF"));
         QByteArray bytes = readAll(path);

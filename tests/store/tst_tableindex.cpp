@@ -38,7 +38,8 @@ private:
         for (int i = 0; i < names.size(); ++i) {
             t.append();
             t.setFieldText(QStringLiteral("USERNAME"), names[i]);
-            t.setFieldText(QStringLiteral("PAGERCOMP"), i < carriers.size() ? carriers[i] : QStringLiteral("Acme"));
+            t.setFieldText(
+                QStringLiteral("PAGERCOMP"), i < carriers.size() ? carriers[i] : QStringLiteral("Acme"));
             t.setFieldText(QStringLiteral("PAGER_ID"), QString::number(i + 1));
             t.post();
         }
@@ -46,7 +47,8 @@ private:
         t.setExclusive(true);
         t.open();
         t.addTag(QStringLiteral("Busers"), QStringLiteral("USERNAME"), QStringLiteral("USERNAME"), true);
-        t.addTag(QStringLiteral("BUsers.cdx"), QStringLiteral("PAGERCOMP"), QStringLiteral("PagerComp"), false);
+        t.addTag(
+            QStringLiteral("BUsers.cdx"), QStringLiteral("PAGERCOMP"), QStringLiteral("PagerComp"), false);
     }
     void openUsers(Table& t, const QString& tag)
     {
@@ -82,11 +84,12 @@ private slots:
 
     void tagOrder()
     {
-        makeUsers({QStringLiteral("Cid"), QStringLiteral("Ann"), QStringLiteral("Bob")}, {QStringLiteral("Z"), QStringLiteral("Y"), QStringLiteral("Z")});
+        makeUsers({ QStringLiteral("Cid"), QStringLiteral("Ann"), QStringLiteral("Bob") },
+            { QStringLiteral("Z"), QStringLiteral("Y"), QStringLiteral("Z") });
         Table t;
         openUsers(t, QStringLiteral("username"));
-        QCOMPARE(t.tagNames(), (QStringList{"USERNAME", "PAGERCOMP"}));
-        QCOMPARE(walk(t), (QStringList{"2", "3", "1"}));
+        QCOMPARE(t.tagNames(), (QStringList { "USERNAME", "PAGERCOMP" }));
+        QCOMPARE(walk(t), (QStringList { "2", "3", "1" }));
         t.last();
         QCOMPARE(t.recNo(), 1u);
         t.prior();
@@ -96,7 +99,7 @@ private slots:
         t.next();
         QVERIFY(t.eof());
         t.selectTag(QString());
-        QCOMPARE(walk(t), (QStringList{"1", "2", "3"}));
+        QCOMPARE(walk(t), (QStringList { "1", "2", "3" }));
         QVERIFY_THROWS_EXCEPTION(StoreError, t.selectTag(QStringLiteral("NOSUCH")));
     }
 
@@ -118,7 +121,7 @@ private slots:
         QFETCH(QByteArray, key);
         QFETCH(bool, exact);
         QFETCH(QString, at);
-        makeUsers({QStringLiteral("Cid"), QStringLiteral("Ann"), QStringLiteral("Bob")});
+        makeUsers({ QStringLiteral("Cid"), QStringLiteral("Ann"), QStringLiteral("Bob") });
         Table t;
         openUsers(t, QStringLiteral("USERNAME"));
         QCOMPARE(t.seek(key), exact);
@@ -133,15 +136,15 @@ private slots:
     // second; a deleted record never comes back; the file keeps its size.
     void uniqueTag()
     {
-        makeUsers({QStringLiteral("Ann"), QStringLiteral("Bob"), QStringLiteral("Ann")});
+        makeUsers({ QStringLiteral("Ann"), QStringLiteral("Bob"), QStringLiteral("Ann") });
         const qint64 size = QFileInfo(connection.resolve(QStringLiteral("BUSERS.DBF"))).size();
         Table t;
         openUsers(t, QStringLiteral("USERNAME"));
-        QCOMPARE(walk(t), (QStringList{"1", "2"}));
+        QCOMPARE(walk(t), (QStringList { "1", "2" }));
         QVERIFY(t.locate(QStringLiteral("USERNAME"), QStringLiteral("Ann")));
         QCOMPARE(t.recNo(), 1u);
         t.deleteRecord();
-        QCOMPARE(walk(t), (QStringList{"3", "2"}));
+        QCOMPARE(walk(t), (QStringList { "3", "2" }));
         checkTagsEqualRebuild();
         QVERIFY(t.locate(QStringLiteral("USERNAME"), QStringLiteral("Ann")));
         QCOMPARE(t.recNo(), 3u);
@@ -150,23 +153,23 @@ private slots:
         t.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("Ann"));
         t.setFieldText(QStringLiteral("PAGER_ID"), QStringLiteral("4"));
         t.post();
-        QCOMPARE(walk(t), (QStringList{"3", "2"}));
+        QCOMPARE(walk(t), (QStringList { "3", "2" }));
         // Renaming the live one brings the next live "Ann" (record 4), never deleted record 1.
         QVERIFY(t.locate(QStringLiteral("USERNAME"), QStringLiteral("Ann")));
         t.edit();
         t.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("Cid"));
         t.post();
-        QCOMPARE(walk(t), (QStringList{"4", "2", "3"}));
+        QCOMPARE(walk(t), (QStringList { "4", "2", "3" }));
         checkTagsEqualRebuild();
         t.selectTag(QString());
-        QCOMPARE(walk(t), (QStringList{"2", "3", "4"}));
+        QCOMPARE(walk(t), (QStringList { "2", "3", "4" }));
         t.close();
         QCOMPARE(QFileInfo(connection.resolve(QStringLiteral("BUSERS.DBF"))).size(), size + 85);
     }
 
     void deleteAndAddSameName()
     {
-        makeUsers({QStringLiteral("Ann")});
+        makeUsers({ QStringLiteral("Ann") });
         Table t;
         openUsers(t, QStringLiteral("USERNAME"));
         t.deleteRecord();
@@ -175,7 +178,7 @@ private slots:
         t.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("Ann"));
         t.setFieldText(QStringLiteral("PAGER_ID"), QStringLiteral("new"));
         t.post();
-        QCOMPARE(walk(t), QStringList{QStringLiteral("new")});
+        QCOMPARE(walk(t), QStringList { QStringLiteral("new") });
         checkTagsEqualRebuild();
     }
 
@@ -200,7 +203,8 @@ private slots:
                 t.post();
             } else if (what < 8) {
                 t.edit();
-                t.setFieldText(rng.bounded(2) ? QStringLiteral("USERNAME") : QStringLiteral("PAGERCOMP"), name());
+                t.setFieldText(
+                    rng.bounded(2) ? QStringLiteral("USERNAME") : QStringLiteral("PAGERCOMP"), name());
                 t.post();
             } else {
                 t.deleteRecord();
@@ -213,7 +217,8 @@ private slots:
         a.close();
         b.close();
         checkTagsEqualRebuild();
-        auto index = store::CdxIndex::open(connection.resolve(QStringLiteral("BUSERS.CDX")), store::CdxIndex::Access::Shared);
+        auto index = store::CdxIndex::open(
+            connection.resolve(QStringLiteral("BUSERS.CDX")), store::CdxIndex::Access::Shared);
         index->verify();
     }
 
@@ -224,15 +229,22 @@ private slots:
         t.setConnection(connection);
         t.setTableName(QStringLiteral("MSGLOG2.dbf"));
         t.open();
-        QVERIFY_THROWS_EXCEPTION(StoreError, t.addTag(QStringLiteral("MsgLog2"), QStringLiteral("BY_DATE"), QStringLiteral("DDATE"), false)); // shared
+        QVERIFY_THROWS_EXCEPTION(StoreError,
+            t.addTag(QStringLiteral("MsgLog2"), QStringLiteral("BY_DATE"), QStringLiteral("DDATE"),
+                false)); // shared
         t.close();
         t.setExclusive(true);
         t.open();
-        QVERIFY_THROWS_EXCEPTION(StoreError, t.addTag(QStringLiteral("Other"), QStringLiteral("BY_DATE"), QStringLiteral("DDATE"), false));
-        QVERIFY_THROWS_EXCEPTION(StoreError, t.addTag(QStringLiteral("MsgLog2"), QStringLiteral("BY_MSG"), QStringLiteral("MSG"), false));
-        QVERIFY_THROWS_EXCEPTION(StoreError, t.addTag(QStringLiteral("MsgLog2"), QStringLiteral("BY_X"), QStringLiteral("DDATE+NOSUCH"), false));
-        t.addTag(QStringLiteral("msglog2"), QStringLiteral("by_name"), QStringLiteral("username+ddate"), false);
-        QCOMPARE(t.tagNames(), QStringList{QStringLiteral("BY_NAME")});
+        QVERIFY_THROWS_EXCEPTION(StoreError,
+            t.addTag(QStringLiteral("Other"), QStringLiteral("BY_DATE"), QStringLiteral("DDATE"), false));
+        QVERIFY_THROWS_EXCEPTION(StoreError,
+            t.addTag(QStringLiteral("MsgLog2"), QStringLiteral("BY_MSG"), QStringLiteral("MSG"), false));
+        QVERIFY_THROWS_EXCEPTION(StoreError,
+            t.addTag(
+                QStringLiteral("MsgLog2"), QStringLiteral("BY_X"), QStringLiteral("DDATE+NOSUCH"), false));
+        t.addTag(
+            QStringLiteral("msglog2"), QStringLiteral("by_name"), QStringLiteral("username+ddate"), false);
+        QCOMPARE(t.tagNames(), QStringList { QStringLiteral("BY_NAME") });
         t.close();
         // The table header now says a structural index exists.
         QFile f(connection.resolve(QStringLiteral("MSGLOG2.dbf")));
@@ -244,7 +256,7 @@ private slots:
     // while without one.
     void walkSeesOtherHandlesChanges()
     {
-        makeUsers({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"), QStringLiteral("D")});
+        makeUsers({ QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"), QStringLiteral("D") });
         Table walker;
         Table other;
         openUsers(walker, QStringLiteral("USERNAME"));
@@ -269,7 +281,7 @@ private slots:
         walker.edit();
         walker.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("E"));
         walker.post();
-        QCOMPARE(walk(walker, QStringLiteral("USERNAME")), (QStringList{"B", "D", "E"}));
+        QCOMPARE(walk(walker, QStringLiteral("USERNAME")), (QStringList { "B", "D", "E" }));
     }
 
     // Longer walks, both ways: batches of entries whose records lie far apart or close, deleted
@@ -305,12 +317,12 @@ private slots:
 
     void openWithoutIndexFile()
     {
-        makeUsers({QStringLiteral("Ann"), QStringLiteral("Bob")});
+        makeUsers({ QStringLiteral("Ann"), QStringLiteral("Bob") });
         QVERIFY(QFile::remove(connection.resolve(QStringLiteral("BUSERS.CDX"))));
         Table t;
         openUsers(t, QString());
         QVERIFY(t.tagNames().isEmpty());
-        QCOMPARE(walk(t), (QStringList{"1", "2"}));
+        QCOMPARE(walk(t), (QStringList { "1", "2" }));
     }
 };
 
