@@ -109,6 +109,7 @@ private slots:
     void exitWithThreePendingPagesAndRestart();
     void waitingPagesBecomePendingOnClose();
     void queuesAreSavedOnce();
+    void failedSaveIsReportedAndCanBeRetried();
     void malformedPendingFileIsReportedAndKept_data();
     void malformedPendingFileIsReportedAndKept();
     void truncatedPendingFileKeepsCompleteRows();
@@ -263,6 +264,24 @@ void tst_Desk::queuesAreSavedOnce()
     QCOMPARE(desk.saveQueues(), QString());
     QCOMPARE(fileBytes(QStringLiteral("PendMsgs")), first);
     QCOMPARE(desk.SendMsgs.rowCount(), 1);
+}
+
+void tst_Desk::failedSaveIsReportedAndCanBeRetried()
+{
+    Desk desk(dataDir_);
+    appendPage(desk.SendMsgs, {"Waiting", "1", 0});
+    // The current directory disappears under the program: the file cannot be written there.
+    const QString gone = dir_->filePath(QStringLiteral("gone"));
+    QVERIFY(QDir().mkpath(gone));
+    QVERIFY(QDir::setCurrent(gone));
+    QVERIFY(QDir(gone).removeRecursively());
+    const QString error = desk.saveQueues();
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!desk.queuesSaved());
+    QCOMPARE(desk.PendingMsgs.rowCount(), 1); // moved once, kept for the next try
+    QVERIFY(QDir::setCurrent(dir_->filePath(QStringLiteral("cwd"))));
+    QCOMPARE(desk.saveQueues(), QString());
+    QCOMPARE(pendingNames(QStringLiteral("PendMsgs")), QStringList{QStringLiteral("Waiting")});
 }
 
 void tst_Desk::malformedPendingFileIsReportedAndKept_data()
