@@ -91,6 +91,7 @@ private slots:
     void hints();
     void menus_data();
     void menus();
+    void altYOpensTheSystemMenu();
     void singleChoiceControlsLieUnderTheList();
     void timerIsNotRunningBeforeTheEntryStartsIt();
     void tickShowsClockAndPendingCount();
@@ -266,6 +267,19 @@ void tst_MainForm::menus()
         QVERIFY(menu);
         QVERIFY(menu->actions().contains(action));
     }
+}
+
+void tst_MainForm::altYOpensTheSystemMenu()
+{
+    auto form = makeForm();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    form->activateWindow();
+    auto* system = form->findChild<QMenu*>(QStringLiteral("SystemSubMenu"));
+    QVERIFY(!system->isVisible());
+    QTest::keyClick(form.get(), Qt::Key_Y, Qt::AltModifier);
+    QTRY_VERIFY(system->isVisible());
+    system->close();
 }
 
 void tst_MainForm::singleChoiceControlsLieUnderTheList()
