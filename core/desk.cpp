@@ -35,14 +35,13 @@ void restoreFrom(store::TMemTable& pending, const QString& path)
         keptAs.isEmpty() ? error : error + QStringLiteral(" The file is kept as %1.").arg(keptAs));
 }
 
-void bindAndOpen(store::Table& handle, const store::Connection& connection, const store::TableSchema& schema)
+void bind(store::Table& handle, const store::Connection& connection, const store::TableSchema& schema)
 {
     handle.close();
     handle.setConnection(connection);
     handle.setTableName(schema.openedAs);
     handle.setIndexName(schema.defaultTag);
     handle.setExclusive(false);
-    handle.open();
 }
 
 } // namespace
@@ -83,13 +82,16 @@ QString Desk::open()
     try {
         Plimo32.setFolder(dataDirectory_);
         startupNotices_ = store::CreateDatabase(Plimo32);
-        bindAndOpen(ModemsT, Plimo32, store::modemsSchema());
-        bindAndOpen(BUsersT, Plimo32, store::busersSchema());
-        bindAndOpen(MsgLogT, Plimo32, store::msgLogSchema());
-        bindAndOpen(SchedMsgT, Plimo32, store::schedMsgSchema());
-        bindAndOpen(GroupsT, Plimo32, store::groupsSchema());
-        bindAndOpen(QuickMsgT, Plimo32, store::quickMsgSchema());
-        bindAndOpen(PagerCompT, Plimo32, store::pageCompSchema());
+        bind(BUsersT, Plimo32, store::busersSchema());
+        bind(PagerCompT, Plimo32, store::pageCompSchema());
+        bind(GroupsT, Plimo32, store::groupsSchema());
+        bind(QuickMsgT, Plimo32, store::quickMsgSchema());
+        bind(ModemsT, Plimo32, store::modemsSchema());
+        bind(MsgLogT, Plimo32, store::msgLogSchema());
+        bind(SchedMsgT, Plimo32, store::schedMsgSchema());
+        for (store::Table* handle :
+            { &ModemsT, &BUsersT, &MsgLogT, &SchedMsgT, &GroupsT, &QuickMsgT, &PagerCompT })
+            handle->open();
         restorePendingQueue();
     } catch (const store::StoreError& e) {
         startupError_ = e.message();
