@@ -54,7 +54,7 @@ struct CdxIndex::Impl {
     // Page cache: decoded nodes, least recently used at the back.
     std::list<NodePtr> lru;
     std::unordered_map<uint32_t, std::list<NodePtr>::iterator> cache;
-    size_t cacheLimit = 4096;
+    size_t cacheLimit = 8192;
     std::vector<uint32_t> dirtyPages;
     std::vector<CdxTag::Impl*> dirtyRoots;
     uint64_t generation = 1;
