@@ -7,12 +7,14 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
 #include <fcntl.h>
 #include <set>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,8 +62,28 @@ void copyEntry(Node& to, int i, const Node& from, int j)
 
 CdxIndex::Impl::~Impl()
 {
+    if (header)
+        ::munmap(header, kHeaderSize);
     if (fd >= 0)
         ::close(fd);
+}
+
+uint32_t CdxIndex::Impl::fileCounter() const
+{
+    // Another process may write it at any time: read each byte once, as it is now.
+    const volatile uint8_t* p = header + 8;
+    const uint8_t word[4] = {p[0], p[1], p[2], p[3]};
+    return getBe32(word);
+}
+
+void CdxIndex::Impl::lockForPageRead()
+{
+    if (!optimistic)
+        return;
+    optimistic = false;
+    lockFile(false);
+    if (fileCounter() != counter)
+        throw CdxRetryLocked{};
 }
 
 void CdxIndex::Impl::fail(const QString& what) const { throw StoreError(QStringLiteral("%1: %2").arg(path, what)); }
@@ -116,7 +138,7 @@ void CdxIndex::Impl::unlockFile() noexcept
     writeLocked = readLocked = false;
 }
 
-void CdxIndex::Impl::begin(bool write)
+void CdxIndex::Impl::begin(bool write, bool mayStartUnlocked)
 {
     if (access == Access::Exclusive) {
         if (!haveState)
@@ -125,6 +147,13 @@ void CdxIndex::Impl::begin(bool write)
         return;
     }
     const bool first = depth == 0;
+    if (first && !write && mayStartUnlocked && haveState && fileCounter() == counter) {
+        // Nothing changed since the cache was filled: cached pages are a consistent picture of the
+        // file as of this counter value, so a read served from them alone needs no lock.
+        optimistic = true;
+        ++depth;
+        return;
+    }
     if (!first && (!write || writeLocked)) {
         ++depth;
         return;
@@ -136,15 +165,8 @@ void CdxIndex::Impl::begin(bool write)
         unlockFile();
     lockFile(write);
     try {
-        if (!haveState) {
+        if (!haveState || fileCounter() != counter)
             loadState();
-        } else {
-            uint8_t word[8];
-            readAt(4, word, sizeof word);
-            const uint32_t c = getBe32(word + 4);
-            if (c != counter)
-                loadState();
-        }
     } catch (...) {
         haveState = false;
         if (first)
@@ -158,6 +180,7 @@ void CdxIndex::Impl::end() noexcept
 {
     if (--depth > 0)
         return;
+    optimistic = false;
     if (access == Access::Exclusive)
         return; // written back on flush
     if (changed) {
@@ -325,6 +348,7 @@ NodePtr CdxIndex::Impl::node(CdxTag::Impl& tag, uint32_t offset)
         return n;
     }
     checkPointer(offset, "a node link");
+    lockForPageRead();
     uint8_t page[kPageSize];
     readAt(offset, page, kPageSize);
     auto n = std::make_shared<Node>();
@@ -444,10 +468,8 @@ void CdxIndex::Impl::writeBack()
     dirtyRoots.clear();
     // The free list and the change counter, bumped last so that other handles drop their pages.
     ++counter;
-    uint8_t words[8];
-    putLe32(words, freeHead);
-    putBe32(words + 4, counter);
-    writeAt(4, words, sizeof words);
+    putLe32(header + 4, freeHead);
+    putBe32(header + 8, counter);
     headerDirty = false;
     changed = false;
 }
@@ -928,6 +950,13 @@ std::unique_ptr<CdxIndex> CdxIndex::open(const QString& path, Access access)
     impl->fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
     if (impl->fd < 0)
         throw StoreError(QStringLiteral("%1: cannot open the index (%2)").arg(path, QString::fromLocal8Bit(strerror(errno))));
+    struct stat st;
+    if (::fstat(impl->fd, &st) != 0 || uint64_t(st.st_size) < kHeaderSize + kPageSize)
+        impl->fail(QStringLiteral("file of %1 bytes is too short for a compound index").arg(qint64(st.st_size)));
+    void* map = ::mmap(nullptr, kHeaderSize, PROT_READ | PROT_WRITE, MAP_SHARED, impl->fd, 0);
+    if (map == MAP_FAILED)
+        impl->fail(QStringLiteral("cannot map the index header (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
+    impl->header = static_cast<uint8_t*>(map);
     {
         CdxOperation op(*impl, false);
     }
@@ -936,31 +965,26 @@ std::unique_ptr<CdxIndex> CdxIndex::open(const QString& path, Access access)
 
 std::unique_ptr<CdxIndex> CdxIndex::create(const QString& path, Access access)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
-        throw StoreError(QStringLiteral("%1: cannot create the index (%2)").arg(path, QString::fromLocal8Bit(strerror(errno))));
-    const bool locked = access == Access::Shared && FileLock::lock(fd, kLockOffset, kLockLength, FileLock::Mode::Write);
     uint8_t image[kHeaderSize + kPageSize] = {};
-    putLe32(image, kHeaderSize);              // root: the page after the header
+    putLe32(image, kHeaderSize); // root: the page after the header
     putLe16(image + 12, kTagNameLength);
-    image[14] = 0xE0;                         // compact, compound, structure
+    image[14] = 0xE0; // compact, compound, structure
     image[15] = 1;
-    putLe16(image + 504, 1);                  // FOR expression: empty, at pool offset 1
+    putLe16(image + 504, 1); // FOR expression: empty, at pool offset 1
     putLe16(image + 506, 1);
-    putLe16(image + 508, 0);                  // key expression: empty
+    putLe16(image + 508, 0); // key expression: empty
     putLe16(image + 510, 1);
     Node root;
     root.attr = kAttrRoot | kAttrLeaf;
     root.keyLength = kTagNameLength;
     encodeNode(root, image + kHeaderSize);
-    bool ok = ::ftruncate(fd, 0) == 0;
-    ok = ok && ::pwrite(fd, image, sizeof image, 0) == ssize_t(sizeof image);
-    const int err = errno;
-    if (locked)
-        FileLock::unlock(fd, kLockOffset, kLockLength);
-    ::close(fd);
-    if (!ok)
-        throw StoreError(QStringLiteral("%1: cannot write the index (%2)").arg(path, QString::fromLocal8Bit(strerror(err))));
+    // Written beside and renamed over the old file: a handle still open on the old file keeps
+    // its own (it is never truncated under it).
+    QSaveFile out(path);
+    out.setDirectWriteFallback(false);
+    if (!out.open(QIODevice::WriteOnly) ||
+        out.write(reinterpret_cast<const char*>(image), qint64(sizeof image)) != qint64(sizeof image) || !out.commit())
+        throw StoreError(QStringLiteral("%1: cannot create the index (%2)").arg(path, out.errorString()));
     return open(path, access);
 }
 
@@ -969,18 +993,18 @@ CdxIndex::Access CdxIndex::access() const { return impl_->access; }
 
 std::vector<CdxTag*> CdxIndex::tags() const
 {
-    CdxOperation op(*impl_, false);
-    return impl_->liveTags;
+    return cdxRead(*impl_, [&] { return impl_->liveTags; });
 }
 
 CdxTag* CdxIndex::findTag(const QByteArray& name) const
 {
-    CdxOperation op(*impl_, false);
     const QByteArray upper = name.trimmed().toUpper();
-    for (CdxTag* t : impl_->liveTags)
-        if (t->impl_->name == upper)
-            return t;
-    return nullptr;
+    return cdxRead(*impl_, [&]() -> CdxTag* {
+        for (CdxTag* t : impl_->liveTags)
+            if (t->impl_->name == upper)
+                return t;
+        return nullptr;
+    });
 }
 
 CdxTag* CdxIndex::addTag(const QByteArray& name, const QByteArray& expression, int keyLength, bool unique,
@@ -1109,42 +1133,46 @@ void checkLive(const CdxTag::Impl& t)
 
 bool CdxTag::first(CdxEntry& entry)
 {
-    CdxOperation op(*impl_->index, false);
-    checkLive(*impl_);
-    return impl_->index->edge(*impl_, false, entry);
+    return cdxRead(*impl_->index, [&] {
+        checkLive(*impl_);
+        return impl_->index->edge(*impl_, false, entry);
+    });
 }
 
 bool CdxTag::last(CdxEntry& entry)
 {
-    CdxOperation op(*impl_->index, false);
-    checkLive(*impl_);
-    return impl_->index->edge(*impl_, true, entry);
+    return cdxRead(*impl_->index, [&] {
+        checkLive(*impl_);
+        return impl_->index->edge(*impl_, true, entry);
+    });
 }
 
 bool CdxTag::seek(const QByteArray& key, uint32_t recno, CdxEntry& entry)
 {
-    CdxOperation op(*impl_->index, false);
-    checkLive(*impl_);
     const QByteArray k = normalizedKey(key, impl_->keyLength);
-    return impl_->index->seekAt(*impl_, bytes(k), recno, false, entry);
+    return cdxRead(*impl_->index, [&] {
+        checkLive(*impl_);
+        return impl_->index->seekAt(*impl_, bytes(k), recno, false, entry);
+    });
 }
 
 bool CdxTag::next(CdxEntry& entry)
 {
     CdxIndex::Impl& ix = *impl_->index;
-    CdxOperation op(ix, false);
-    checkLive(*impl_);
     const QByteArray k = normalizedKey(entry.key, impl_->keyLength);
     const uint8_t* key = bytes(k);
+    const uint32_t recno = entry.recno;
+    return cdxRead(ix, [&] {
+    checkLive(*impl_);
     // Fast path: the entry lies within the leaf of the last step.
     if (impl_->lastGeneration == ix.generation && impl_->lastLeaf != kNone) {
         auto found = ix.cache.find(impl_->lastLeaf);
         if (found != ix.cache.end()) {
             NodePtr leaf = *found->second;
             if (leaf->isLeaf() && leaf->keyLength == impl_->keyLength && leaf->count() > 0 &&
-                compareEntry(key, entry.recno, leaf->key(0), leaf->recnos[0], impl_->keyLength) >= 0 &&
-                compareEntry(key, entry.recno, leaf->lastKey(), leaf->lastRecno(), impl_->keyLength) <= 0) {
-                const int pos = leaf->lowerBound(key, entry.recno, true);
+                compareEntry(key, recno, leaf->key(0), leaf->recnos[0], impl_->keyLength) >= 0 &&
+                compareEntry(key, recno, leaf->lastKey(), leaf->lastRecno(), impl_->keyLength) <= 0) {
+                const int pos = leaf->lowerBound(key, recno, true);
                 if (pos < leaf->count()) {
                     ix.fill(*leaf, pos, *impl_, entry);
                     return true;
@@ -1162,30 +1190,33 @@ bool CdxTag::next(CdxEntry& entry)
             }
         }
     }
-    return ix.seekAt(*impl_, key, entry.recno, true, entry);
+    return ix.seekAt(*impl_, key, recno, true, entry);
+    });
 }
 
 bool CdxTag::prior(CdxEntry& entry)
 {
     CdxIndex::Impl& ix = *impl_->index;
-    CdxOperation op(ix, false);
-    checkLive(*impl_);
     const QByteArray k = normalizedKey(entry.key, impl_->keyLength);
     const uint8_t* key = bytes(k);
+    const uint32_t recno = entry.recno;
+    return cdxRead(ix, [&] {
+    checkLive(*impl_);
     if (impl_->lastGeneration == ix.generation && impl_->lastLeaf != kNone) {
         auto found = ix.cache.find(impl_->lastLeaf);
         if (found != ix.cache.end()) {
             NodePtr leaf = *found->second;
             if (leaf->isLeaf() && leaf->keyLength == impl_->keyLength && leaf->count() > 0 &&
-                compareEntry(key, entry.recno, leaf->key(0), leaf->recnos[0], impl_->keyLength) > 0 &&
-                compareEntry(key, entry.recno, leaf->lastKey(), leaf->lastRecno(), impl_->keyLength) <= 0) {
-                const int pos = leaf->lowerBound(key, entry.recno, false);
+                compareEntry(key, recno, leaf->key(0), leaf->recnos[0], impl_->keyLength) > 0 &&
+                compareEntry(key, recno, leaf->lastKey(), leaf->lastRecno(), impl_->keyLength) <= 0) {
+                const int pos = leaf->lowerBound(key, recno, false);
                 ix.fill(*leaf, pos - 1, *impl_, entry);
                 return true;
             }
         }
     }
-    return ix.before(*impl_, key, entry.recno, entry);
+    return ix.before(*impl_, key, recno, entry);
+    });
 }
 
 void CdxTag::insert(const QByteArray& key, uint32_t recno)

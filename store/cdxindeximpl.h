@@ -35,6 +35,9 @@ struct CdxIndex::Impl {
     QString path;
     Access access = Access::Shared;
     int fd = -1;
+    // The directory header mapped shared: the change counter is read and written there without a
+    // system call (the same page cache as pread/pwrite).
+    uint8_t* header = nullptr;
 
     // Directory header state.
     uint32_t freeHead = 0; // first page of the free list (0: none)
@@ -51,7 +54,7 @@ struct CdxIndex::Impl {
     // Page cache: decoded nodes, least recently used at the back.
     std::list<NodePtr> lru;
     std::unordered_map<uint32_t, std::list<NodePtr>::iterator> cache;
-    size_t cacheLimit = 4096;
+    size_t cacheLimit = 8192;
     std::vector<uint32_t> dirtyPages;
     std::vector<CdxTag::Impl*> dirtyRoots;
     uint64_t generation = 1;
@@ -61,6 +64,9 @@ struct CdxIndex::Impl {
     bool writeLocked = false;
     bool readLocked = false;
     bool changed = false;
+    // A read that started without the lock because the change counter matched the cache: it may
+    // use cached pages only, and takes the lock before it reads one from the file.
+    bool optimistic = false;
 
     ~Impl();
 
@@ -69,8 +75,10 @@ struct CdxIndex::Impl {
     void writeAt(uint64_t offset, const void* buf, size_t len) const;
     void checkPointer(uint32_t offset, const char* what) const;
 
-    void begin(bool write);
+    void begin(bool write, bool mayStartUnlocked = false);
     void end() noexcept;
+    uint32_t fileCounter() const;
+    void lockForPageRead();
     void lockFile(bool write);
     void unlockFile() noexcept;
     void loadState();
@@ -111,7 +119,10 @@ struct CdxIndex::Impl {
 // Holds the lock for one operation (or joins an open Scope).
 class CdxOperation {
 public:
-    CdxOperation(CdxIndex::Impl& index, bool write) : index_(index) { index_.begin(write); }
+    CdxOperation(CdxIndex::Impl& index, bool write, bool mayStartUnlocked = false) : index_(index)
+    {
+        index_.begin(write, mayStartUnlocked);
+    }
     ~CdxOperation() { index_.end(); }
     CdxOperation(const CdxOperation&) = delete;
     CdxOperation& operator=(const CdxOperation&) = delete;
@@ -119,5 +130,22 @@ public:
 private:
     CdxIndex::Impl& index_;
 };
+
+// Thrown inside an unlocked read when the file changed before the first page had to be read:
+// the read is run again under the lock.
+struct CdxRetryLocked {};
+
+// Runs a read: first without the lock when the cache is current, again under the lock if needed.
+template <class F>
+auto cdxRead(CdxIndex::Impl& index, F&& body)
+{
+    try {
+        CdxOperation op(index, false, true);
+        return body();
+    } catch (const CdxRetryLocked&) {
+    }
+    CdxOperation op(index, false, false);
+    return body();
+}
 
 } // namespace store

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QtEndian>
 
 #include <algorithm>
 
@@ -14,6 +15,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,6 +128,13 @@ DbfFile::DbfFile(const QString& path, bool shared)
         fd_ = -1;
         throw;
     }
+    if (shared_) {
+        // The record count and date through a shared mapping of the header: every process sees
+        // the page cache, so this is what pread and pwrite would give, without a system call.
+        void* map = ::mmap(nullptr, kHeaderSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+        if (map != MAP_FAILED)
+            header_ = static_cast<unsigned char*>(map);
+    }
 }
 
 DbfFile::~DbfFile()
@@ -136,6 +145,8 @@ DbfFile::~DbfFile()
         flush();
     } catch (...) {
     }
+    if (header_)
+        ::munmap(header_, kHeaderSize);
     ::close(fd_);
 }
 
@@ -234,7 +245,10 @@ void DbfFile::setStructuralIndexFlag(bool on)
 
 uint32_t DbfFile::recordCount()
 {
-    if (shared_) {
+    if (header_) {
+        count_
+            = qFromLittleEndian(__atomic_load_n(reinterpret_cast<uint32_t*>(header_ + 4), __ATOMIC_ACQUIRE));
+    } else if (shared_) {
         unsigned char c[4];
         if (::pread(fd_, c, 4, 4) != 4)
             fail(QStringLiteral("cannot read the record count"));
@@ -311,6 +325,11 @@ void DbfFile::writeCountAndDate(uint32_t count)
 {
     char b[7];
     putDate(b);
+    if (header_) {
+        std::memcpy(header_ + 1, b, 3);
+        __atomic_store_n(reinterpret_cast<uint32_t*>(header_ + 4), qToLittleEndian(count), __ATOMIC_RELEASE);
+        return;
+    }
     putLe32(b + 3, count);
     if (::pwrite(fd_, b, 7, 1) != 7)
         fail(QStringLiteral("cannot write the header: %1").arg(errnoText()));

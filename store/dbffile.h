@@ -81,6 +81,7 @@ private:
     uint8_t tableFlags_ = 0;
     uint32_t count_ = 0;
     bool headerDirty_ = false;
+    unsigned char* header_ = nullptr; // shared mapping of the header (shared files)
 };
 
 } // namespace store

@@ -4,10 +4,12 @@
 
 #include <QFile>
 #include <QSaveFile>
+#include <QtEndian>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -66,6 +68,12 @@ FptFile::FptFile(const QString& path, bool shared)
         fd_ = -1;
         throw StoreError(QStringLiteral("Memo file %1: block size 0").arg(path));
     }
+    if (shared_) {
+        // The next free block through a shared mapping of the header (see DbfFile).
+        void* map = ::mmap(nullptr, 8, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+        if (map != MAP_FAILED)
+            header_ = static_cast<unsigned char*>(map);
+    }
 }
 
 FptFile::~FptFile()
@@ -76,6 +84,8 @@ FptFile::~FptFile()
         flush();
     } catch (...) {
     }
+    if (header_)
+        ::munmap(header_, 8);
     ::close(fd_);
 }
 
@@ -112,7 +122,9 @@ QByteArray FptFile::read(uint32_t block)
 
 uint32_t FptFile::write(const QByteArray& data)
 {
-    if (shared_) {
+    if (header_) {
+        nextFree_ = qFromBigEndian(__atomic_load_n(reinterpret_cast<uint32_t*>(header_), __ATOMIC_ACQUIRE));
+    } else if (shared_) {
         unsigned char h[4];
         if (::pread(fd_, h, 4, 0) != 4)
             fail(QStringLiteral("cannot read the header"));
@@ -129,7 +141,9 @@ uint32_t FptFile::write(const QByteArray& data)
     if (::pwrite(fd_, bytes.constData(), size_t(bytes.size()), off_t(block) * blockSize_) != bytes.size())
         fail(QStringLiteral("cannot write a memo: %1").arg(errnoText()));
     nextFree_ = block + used;
-    if (shared_) {
+    if (header_) {
+        __atomic_store_n(reinterpret_cast<uint32_t*>(header_), qToBigEndian(nextFree_), __ATOMIC_RELEASE);
+    } else if (shared_) {
         char b[4];
         putBe32(b, nextFree_);
         if (::pwrite(fd_, b, 4, 0) != 4)

@@ -39,6 +39,7 @@ private:
     uint32_t blockSize_ = kDefaultBlockSize;
     uint32_t nextFree_ = 0;
     bool headerDirty_ = false;
+    unsigned char* header_ = nullptr; // shared mapping of the header (shared files)
 };
 
 } // namespace store

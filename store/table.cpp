@@ -478,6 +478,11 @@ struct Table::Impl {
             writeMemos();
             recno = count + 1;
             dbf->writeNewRecord(recno, buffer.constData());
+            // The count is published before the index lock goes: a handle that then looks for
+            // the next live record of a unique key (after a delete) finds this one too.
+            std::optional<CdxIndex::Scope> scope;
+            if (cdx && !tags.empty())
+                scope.emplace(*cdx, true);
             try {
                 indexNewRecord(recno, buffer.constData());
             } catch (...) {

@@ -5,6 +5,7 @@
 #include "store/connection.h"
 #include "store/storeerror.h"
 #include "store/table.h"
+#include "tagcheck.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
@@ -53,6 +55,48 @@ int appendChild(const QString& folder, const QString& tag, int count)
             t.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("%1 %2").arg(tag).arg(i));
             t.setFieldText(QStringLiteral("MSG"), QStringLiteral("%1 message %2").arg(tag).arg(i));
             t.post();
+        }
+        return 0;
+    } catch (const store::StoreError& e) {
+        fprintf(stderr, "%s\n", qPrintable(e.message()));
+        return 1;
+    }
+}
+
+// Child mode: adds, renames and deletes users of a few names in BUSERS.DBF, whose USERNAME tag is
+// unique, so that two processes keep competing for the same keys.
+int usersChild(const QString& folder, int seed, int count)
+{
+    try {
+        Table t;
+        t.setConnection(Connection(folder));
+        t.setTableName(QStringLiteral("BUSERS.DBF"));
+        t.setIndexName(QStringLiteral("USERNAME"));
+        t.open();
+        QRandomGenerator rng { uint32_t(seed) };
+        const auto name = [&] { return QStringLiteral("U%1").arg(rng.bounded(8)); };
+        for (int i = 0; i < count; ++i) {
+            const int what = rng.bounded(4);
+            try {
+                if (what == 0 || !t.locate(QStringLiteral("USERNAME"), name())) {
+                    t.append();
+                    t.setFieldText(QStringLiteral("USERNAME"), name());
+                    t.setFieldText(QStringLiteral("PAGERCOMP"), QStringLiteral("C%1").arg(rng.bounded(3)));
+                    t.post();
+                } else if (what == 1) {
+                    t.edit();
+                    t.setFieldText(QStringLiteral("USERNAME"), name());
+                    t.post();
+                } else {
+                    t.deleteRecord();
+                }
+            } catch (const store::StoreError& e) {
+                // The other process deleted the record found a moment ago: the operator would be
+                // told so and go on.
+                if (!e.message().contains(QStringLiteral("deleted by another user")))
+                    throw;
+                t.cancel();
+            }
         }
         return 0;
     } catch (const store::StoreError& e) {
@@ -239,6 +283,38 @@ print('|'.join(r['NAME'] + '=' + r['MSG'] for r in DBF(sys.argv[1], encoding='cp
             QCOMPARE(i, expected->size());
         }
     }
+
+    void twoProcessesShareUniqueTag()
+    {
+        connection.createTable(QStringLiteral("BUSERS.DBF"),
+            QStringLiteral("USERNAME,C,30;PAGERCOMP,C,30;GROUP,C,12;PAGER_ID,C,12;"));
+        {
+            Table t;
+            t.setConnection(connection);
+            t.setTableName(QStringLiteral("BUSERS.DBF"));
+            t.setExclusive(true);
+            t.open();
+            t.addTag(QStringLiteral("Busers"), QStringLiteral("USERNAME"), QStringLiteral("USERNAME"), true);
+            t.addTag(
+                QStringLiteral("BUsers"), QStringLiteral("PAGERCOMP"), QStringLiteral("PAGERCOMP"), false);
+        }
+        const QString self = QCoreApplication::applicationFilePath();
+        QProcess a;
+        QProcess b;
+        a.start(self,
+            { QStringLiteral("--users-child"), dir.path(), QStringLiteral("1"), QStringLiteral("1500") });
+        b.start(self,
+            { QStringLiteral("--users-child"), dir.path(), QStringLiteral("2"), QStringLiteral("1500") });
+        QVERIFY(a.waitForFinished(120000));
+        QVERIFY(b.waitForFinished(120000));
+        QVERIFY2(a.exitCode() == 0, a.readAllStandardError().constData());
+        QVERIFY2(b.exitCode() == 0, b.readAllStandardError().constData());
+        const QString cdx = connection.resolve(QStringLiteral("BUSERS.CDX"));
+        const QString dbf = connection.resolve(QStringLiteral("BUSERS.DBF"));
+        QCOMPARE(tagcheck::entriesOf(cdx, "USERNAME"), tagcheck::rebuildOf(dbf, "USERNAME", true));
+        QCOMPARE(tagcheck::entriesOf(cdx, "PAGERCOMP"), tagcheck::rebuildOf(dbf, "PAGERCOMP", false));
+        store::CdxIndex::open(cdx, store::CdxIndex::Access::Shared)->verify();
+    }
 };
 
 int main(int argc, char** argv)
@@ -246,6 +322,8 @@ int main(int argc, char** argv)
     if (argc == 5 && std::strcmp(argv[1], "--append-child") == 0)
         return appendChild(
             QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), std::atoi(argv[4]));
+    if (argc == 5 && std::strcmp(argv[1], "--users-child") == 0)
+        return usersChild(QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
     QCoreApplication app(argc, argv);
     tst_Interop test;
     return QTest::qExec(&test, argc, argv);
