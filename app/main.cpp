@@ -1,7 +1,36 @@
+#include "app/mainform.h"
+
 #include <QApplication>
+#include <QFont>
+#include <QMessageBox>
+#include <QTimer>
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("PlimoPager32"));
+    // 1. The application title. (Qt's display name would be appended to every window's caption on
+    // some platforms, so the title is the main window's caption and the message boxes' title
+    // instead.) The help topics are compiled in (see HelpWindow).
+    const QString title = QStringLiteral("PlimoPager32 V4.00");
+    QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 8));
+
+    // 2. The windows that live for the whole run, the main window first: it creates and opens the
+    // tables and restores the pending queue.
+    TMainForm mainForm;
+    mainForm.show();
+    if (!mainForm.startupError().isEmpty())
+        QMessageBox::critical(&mainForm, title, mainForm.startupError());
+    else if (const QStringList notices = mainForm.desk().startupNotices(); !notices.isEmpty())
+        QMessageBox::information(&mainForm, title, notices.join(u'\n'));
+    // A session that ends without closing the window still keeps the pending pages.
+    QObject::connect(
+        &app, &QCoreApplication::aboutToQuit, &mainForm, [&mainForm] { mainForm.desk().saveQueues(); });
+    // Then, as they are built: the System Configuration window, "Send Message By Pager ID Only",
+    // "Pending Messages", "Print Log Report Parameters" with the log report, "Groups" and
+    // "Pager Scheduling".
+
+    // 3. Only now does the delivery timer run: nothing is sent during creation.
+    mainForm.Timer1->start();
+    return app.exec();
 }

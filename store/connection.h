@@ -19,6 +19,9 @@ public:
     // (StoreError): tables live in the folder itself.
     QString resolve(const QString& fileName) const;
     bool exists(const QString& fileName) const;
+    // The path of the existing file whose name equals `fileName` without regard to case, or an
+    // empty string when there is none (one look at the file system when the case matches).
+    QString existingPath(const QString& fileName) const;
 
     // Creates an empty table from a field-definition string ("NAME,C,30;MSG,M;"): a FoxPro 2.x DBF,
     // with an FPT memo file when a memo field is defined, code page Windows-1252. Any existing file

@@ -1,0 +1,135 @@
+#pragma once
+
+#include "core/desk.h"
+#include "core/statuslist.h"
+
+#include <QMainWindow>
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+class QToolButton;
+class MessageEdit;
+class HelpWindow;
+class TAboutBox;
+
+// The main window: recipients, message editor, command column, the bottom row, the status group and
+// the menus. Its logic without widgets is the Desk it owns.
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+
+public:
+    // Runs the creation steps on a Desk for `dataDirectory` (empty: the default data folder). A
+    // failure is kept in startupError() for the program entry to show; the window opens regardless.
+    explicit TMainForm(const QString& dataDirectory = QString(), QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    core::Desk& desk() { return *desk_; }
+    QString startupError() const { return desk_->startupError(); }
+
+    // Controls named as the rest of the desk refers to them.
+    QListWidget* UsersList;
+    QCheckBox* SendGroup;
+    QComboBox* DBLookupComboBox1;
+    QComboBox* DBLookupCombo2;
+    QLabel* pager_id2;
+    QLabel* pagercompL;
+    QPushButton* ClearAllBtn;
+    QLabel* MessageLabel;
+    QLabel* Numchars;
+    MessageEdit* message1;
+    QPushButton* DateBtn;
+    QPushButton* TimeBtn;
+    QPushButton* QuickBtn;
+    QPushButton* SendBtn;
+    QCheckBox* messagelog;
+    QPushButton* ByPagerBtn;
+    QPushButton* SendLaterBtn;
+    QPushButton* ExitBtn;
+    QPushButton* ClearTextBtn;
+    QPushButton* BitBtn7; // Abort Mesg
+    QPushButton* PendingMsgsBtn;
+    QPlainTextEdit* StatusMemo;
+    QLabel* Sending;
+    QLabel* TimeofDay;
+    QToolButton* BitBtn6; // clears the status list
+    QLabel* Version;
+    QCheckBox* SendByPager; // hidden: ticked while a page typed by pager ID is under way
+    QTimer* Timer1;
+
+    QAction* UsersMenu;
+    QAction* CarriersMenu;
+    QAction* GroupsMenu;
+    QAction* QuickMsgMenu;
+    QAction* MsgLogMenu;
+    QAction* SchedMsgsMenu;
+    QAction* SystemMenu;
+    QAction* SetupMenu;
+    QAction* HelpMenu;
+    QAction* HelpHelpMenu;
+    QAction* AboutMenu;
+    QAction* ExitMenu;
+
+    // The about box and the help window, once they have been opened (nullptr before).
+    TAboutBox* aboutBox() const { return aboutBox_; }
+    HelpWindow* helpWindow() const { return helpWindow_; }
+
+    // Reports to the operator: one time-stamped line on top of the status list.
+    void Show_Status(const QString& msg);
+    // The message editor's first line as it is displayed (up to its first line break or wrap).
+    QString firstDisplayedLine() const;
+
+public slots:
+    void Timer1Timer();
+    void ExitClick();
+    void DateBtnClick();
+    void TimeBtnClick();
+    void ClearTextClick();
+    void ClearUsersListCheck();
+    void BitBtn6Click();
+    void SendGroupClick();
+    // The user lookup's choice: shows the user's pager ID and carrier beside it.
+    void UserLookupCloseUp();
+    void HelpClick();
+    void AboutClick();
+    void message1Change();
+    void ReadUsersList();
+    void RefreshUsersList();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildMenus();
+    QWidget* buildRecipients();
+    QWidget* buildMessage();
+    QWidget* buildCommandColumn();
+    QWidget* buildBottomRow();
+    QWidget* buildStatusGroup();
+    void FormActivate();
+    // The single-choice lookups list the users and the groups of `names` (the recipient items).
+    void fillLookups(const QStringList& names);
+    void tick();
+    // The application's standard error box, one at a time.
+    void showStandardError(const QString& text);
+    // The recipient names; a store error is shown in the error box and gives no names.
+    QStringList recipientNamesOrReport();
+    // Saves the queues on the way out, whichever way the window is closed; false keeps the window
+    // open (the operator chose to stay after a failed save).
+    bool saveQueuesOnClose();
+
+    std::unique_ptr<core::Desk> desk_;
+    TAboutBox* aboutBox_ = nullptr;
+    HelpWindow* helpWindow_ = nullptr;
+    QString lastListError_;
+    bool errorBoxOpen_ = false;
+    core::StatusHistory statusHistory_;
+};

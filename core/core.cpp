@@ -1,1 +1,0 @@
-// The desk's logic lives here.

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "store/connection.h"
+#include "store/memtable.h"
+#include "store/table.h"
+
+#include <QString>
+#include <QStringList>
+#include <QTime>
+
+namespace core {
+
+// What one tick of the delivery timer puts on the main window (steps 1 to 3 of the tick).
+struct TickDisplay {
+    QString clock; // the clock label, long time format
+    bool idle = false; // neither a page nor a scheduled scan is under way
+    QString pendingCaption; // set when idle: "Pending Msgs: " + count
+    bool pendingAlert = false; // the count is 1 or more (shown in red)
+};
+
+// The main window's state without the window: the store connection, the seven table handles, the
+// three in-memory tables and the flags that keep the timer, the send command and the scheduled scan
+// apart. The window owns one Desk for the whole run.
+class Desk {
+public:
+    // `dataDirectory` is where the tables live (a trailing "/" is added when missing); empty means
+    // the default, defaultDataDirectory(). The three in-memory tables are open from here on.
+    explicit Desk(const QString& dataDirectory = QString());
+    ~Desk();
+    Desk(const Desk&) = delete;
+    Desk& operator=(const Desk&) = delete;
+
+    // The folder holding the program file, or, when that folder cannot be written (an installed
+    // copy), the user's application-data folder; with a trailing "/".
+    static QString defaultDataDirectory();
+    QString dataDirectory() const { return dataDirectory_; }
+    // True when the tables do not live beside the program (the about box then names their folder).
+    bool usesFallbackDataDirectory() const;
+
+    // The creation steps, in order: create missing tables and index files, open the seven handles
+    // (MODEMS, BUSERS, MSGLOG2, SCHEDMS2, GROUPS, QUICKMSG, PAGECOMP, each in its default tag),
+    // restore the pending queue from the pending file when it exists, read the scheduled-sending
+    // switch, clear the flags. A failure skips the steps that follow; its text (the store's or the
+    // loader's own) is returned and kept in startupError(). Returns an empty text on success.
+    QString open();
+    QString startupError() const { return startupError_; }
+    // Faults found in index files that the start rebuilt from their records (not failures: the
+    // steps go on), for the operator to be told.
+    QStringList startupNotices() const { return startupNotices_; }
+    // All creation steps ran.
+    bool isOpen() const { return opened_; }
+
+    // The recipient list's items: every USERNAME of BUSERS in its tag order, then "Group: " + every
+    // GROUP of GROUPS. Empty while those tables are not open.
+    QStringList recipientNames();
+    // Re-reads the users and groups tables (other windows or programs may have changed them).
+    void refreshDirectory();
+
+    // The older single-choice lookups: the chosen user's pager ID and carrier, read with the users
+    // handle on that user. `carrier` is empty when no carrier of that name exists; returns false
+    // when the user is not found.
+    struct ChosenUser {
+        QString pagerId;
+        QString carrier;
+    };
+    bool lookupUser(const QString& userName, ChosenUser* chosen);
+    // Empties the lookups' one-field table (a blank row when it has none).
+    void clearTempUser();
+
+    // Steps 1 to 3 of the one-second tick.
+    TickDisplay tick(const QTime& now) const;
+
+    // The way out, for every close of the main window: the pages still waiting in SendMsgs become
+    // pending pages, then PendingMsgs is written to the pending file (atomically). Done once: later
+    // calls return at once. Returns an empty text, or the failure's text (the call may then be
+    // repeated, and only the save is tried again).
+    QString saveQueues();
+    bool queuesSaved() const { return queuesSaved_; }
+
+    // The pending file: "PendMsgs." names it; as on the system the desk came from, the trailing dot
+    // is not part of the name on disk. It resolves against the current directory.
+    static QString pendingFileName();
+
+    store::Connection Plimo32;
+    store::Table BUsersT;
+    store::Table PagerCompT;
+    store::Table GroupsT;
+    store::Table QuickMsgT;
+    store::Table ModemsT;
+    store::Table MsgLogT;
+    store::Table SchedMsgT;
+    store::TMemTable SendMsgs;
+    store::TMemTable PendingMsgs;
+    store::TMemTable TempUser;
+
+    bool PageInProgress = false;
+    bool ScheduleScanActive = false;
+    bool ScheduledSendingEnabled = false; // set by the creation steps; stays off when they stop early
+
+private:
+    void restorePendingQueue();
+
+    QString dataDirectory_;
+    QString startupError_;
+    QStringList startupNotices_;
+    bool opened_ = false;
+    bool pendingRestored_ = false; // the creation step that loads the pending file ran
+    bool queuesMoved_ = false;
+    bool queuesSaved_ = false;
+};
+
+// The scheduled-sending switch from pager.ini: on unless "SendMessages" in "System" is exactly "0".
+bool readScheduledSendingEnabled();
+
+} // namespace core

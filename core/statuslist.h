@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTime>
+
+namespace core {
+
+// What the status rewrite needs to know about the desk at the moment of a report.
+struct StatusContext {
+    bool sendByPager = false; // the page under way was typed by pager ID
+    QString byPagerId; // the pager ID typed for it
+    QString currentUser; // USERNAME of the users handle's current record
+    QString currentGroup; // GROUP of the groups handle's current record
+    QString firstLine; // the message editor's first line as displayed
+};
+
+// Turns the paging library's result texts into readable lines: "Successful " (with its trailing
+// blank) becomes a "Sent to ..." line; "GroupRes" + separator + "place:result" becomes a "Sent to
+// Group", "Partially Sent to Group" or "Not Sent to Group" line. Every other text is kept.
+QString rewriteStatus(const QString& message, const StatusContext& context);
+
+// A status line: the time as " hh:mm:ss AM/PM" (12-hour clock), ":  ", then the text.
+QString stampStatus(const QTime& time, const QString& text);
+
+// The status list's lines: line 0 is the newest; lines 0 to 20 are the history, the 22nd line stays
+// empty.
+class StatusHistory {
+public:
+    static constexpr int kLines = 22;
+    static constexpr int kHistory = 21;
+
+    StatusHistory();
+    // Shifts the history down by one (the oldest line is lost) and puts `line` on top.
+    void add(const QString& line);
+    void clear();
+    const QStringList& lines() const { return lines_; }
+
+private:
+    QStringList lines_;
+};
+
+} // namespace core

@@ -1,0 +1,258 @@
+#include "store/cdxbuild.h"
+
+#include "store/storeerror.h"
+
+#include <QDir>
+#include <QTemporaryFile>
+#include <algorithm>
+#include <unistd.h>
+
+namespace store::cdx {
+
+TreeWriter::TreeWriter(int keyLength, std::function<uint32_t()> allocate,
+                       std::function<void(uint32_t, const uint8_t*)> write)
+    : keyLength_(keyLength), allocate_(std::move(allocate)), write_(std::move(write))
+{
+}
+
+void TreeWriter::startNode(size_t level, uint32_t offset)
+{
+    Level& l = levels_[level];
+    const uint32_t left = l.node.offset;
+    l.node.offset = offset;
+    l.node.attr = level == 0 ? kAttrLeaf : 0;
+    l.node.keyLength = keyLength_;
+    l.node.left = left;
+    l.node.right = kNone;
+    l.node.keys.clear();
+    l.node.recnos.clear();
+    l.node.children.clear();
+    l.stored = 0;
+    l.maxRecno = 0;
+}
+
+void TreeWriter::closeNode(size_t level, uint32_t right)
+{
+    uint8_t page[kPageSize];
+    Level& l = levels_[level];
+    l.node.right = right;
+    encodeNode(l.node, page);
+    write_(l.node.offset, page);
+    ++l.written;
+    // The parent entry carries the last key of this node; copy it out first, as adding to the
+    // parent level may grow levels_.
+    std::vector<uint8_t> last(l.node.lastKey(), l.node.lastKey() + keyLength_);
+    const uint32_t lastRecno = l.node.lastRecno();
+    const uint32_t offset = l.node.offset;
+    addTo(level + 1, last.data(), lastRecno, offset);
+}
+
+void TreeWriter::addTo(size_t level, const uint8_t* key, uint32_t recno, uint32_t child)
+{
+    if (levels_.size() <= level) {
+        levels_.emplace_back();
+        levels_[level].node.offset = kNone;
+        startNode(level, allocate_());
+    }
+    Level* l = &levels_[level];
+    const int n = l->node.count();
+    int newStored = 0;
+    bool full;
+    if (level == 0) {
+        newStored = storedBytes(n ? l->node.lastKey() : nullptr, key, keyLength_);
+        const int bytes = leafLayout(keyLength_, std::max(l->maxRecno, recno)).bytes;
+        full = n > 0 && (n + 1) * bytes + l->stored + newStored > kLeafSpace;
+    } else {
+        full = n >= maxInteriorEntries(keyLength_);
+    }
+    if (full) {
+        const uint32_t next = allocate_();
+        closeNode(level, next);
+        l = &levels_[level];
+        startNode(level, next);
+        if (level == 0)
+            newStored = storedBytes(nullptr, key, keyLength_);
+    }
+    l->node.keys.insert(l->node.keys.end(), key, key + keyLength_);
+    l->node.recnos.push_back(recno);
+    if (level == 0) {
+        l->stored += newStored;
+        l->maxRecno = std::max(l->maxRecno, recno);
+    } else {
+        l->node.children.push_back(child);
+    }
+}
+
+void TreeWriter::add(const uint8_t* key, uint32_t recno) { addTo(0, key, recno, 0); }
+
+uint32_t TreeWriter::finish()
+{
+    uint8_t page[kPageSize];
+    if (levels_.empty()) {
+        Node root;
+        root.offset = allocate_();
+        root.attr = kAttrRoot | kAttrLeaf;
+        root.keyLength = keyLength_;
+        encodeNode(root, page);
+        write_(root.offset, page);
+        return root.offset;
+    }
+    for (size_t level = 0;; ++level) {
+        Level& l = levels_[level];
+        if (level + 1 == levels_.size() && l.written == 0) {
+            l.node.attr |= kAttrRoot;
+            encodeNode(l.node, page);
+            write_(l.node.offset, page);
+            return l.node.offset;
+        }
+        closeNode(level, kNone);
+    }
+}
+
+EntrySorter::EntrySorter(int keyLength, bool uniqueKeys, const QString& spillDir, size_t memoryBudget)
+    : keyLength_(keyLength), recordSize_(keyLength + 4), unique_(uniqueKeys), spillDir_(spillDir),
+      budget_(memoryBudget)
+{
+    capacity_ = std::max<size_t>(1024, budget_ / size_t(recordSize_ + 4));
+    buffer_.resize(capacity_ * size_t(recordSize_));
+    order_.reserve(capacity_);
+}
+
+EntrySorter::~EntrySorter() = default;
+
+void EntrySorter::add(const uint8_t* key, uint32_t recno)
+{
+    if (count_ == capacity_)
+        spill();
+    uint8_t* r = buffer_.data() + count_ * size_t(recordSize_);
+    std::memcpy(r, key, size_t(keyLength_));
+    putBe32(r + keyLength_, recno); // big-endian, so one memcmp orders key then record number
+    ++count_;
+}
+
+void EntrySorter::sortBuffer()
+{
+    order_.resize(count_);
+    for (size_t i = 0; i < count_; ++i)
+        order_[i] = uint32_t(i);
+    const uint8_t* base = buffer_.data();
+    const size_t rs = size_t(recordSize_);
+    std::sort(order_.begin(), order_.end(),
+              [base, rs](uint32_t a, uint32_t b) { return std::memcmp(base + a * rs, base + b * rs, rs) < 0; });
+}
+
+void EntrySorter::spill()
+{
+    sortBuffer();
+    if (!spillFile_) {
+        spillFile_ = std::make_unique<QTemporaryFile>(QDir(spillDir_).filePath(QStringLiteral("cdxsort-XXXXXX")));
+        if (!spillFile_->open())
+            throw StoreError(QStringLiteral("%1: cannot create a temporary sort file: %2")
+                                 .arg(spillDir_, spillFile_->errorString()));
+    }
+    Run run{uint64_t(spillFile_->pos()), 0};
+    std::vector<uint8_t> out;
+    out.reserve(64 * 1024);
+    const uint8_t* prev = nullptr;
+    for (uint32_t i : order_) {
+        const uint8_t* r = buffer_.data() + size_t(i) * size_t(recordSize_);
+        if (unique_ && prev && std::memcmp(prev, r, size_t(keyLength_)) == 0)
+            continue;
+        prev = r;
+        out.insert(out.end(), r, r + recordSize_);
+        ++run.count;
+        if (out.size() + size_t(recordSize_) > out.capacity()) {
+            if (spillFile_->write(reinterpret_cast<const char*>(out.data()), qint64(out.size())) != qint64(out.size()))
+                throw StoreError(QStringLiteral("%1: cannot write the temporary sort file").arg(spillDir_));
+            out.clear();
+        }
+    }
+    if (!out.empty() &&
+        spillFile_->write(reinterpret_cast<const char*>(out.data()), qint64(out.size())) != qint64(out.size()))
+        throw StoreError(QStringLiteral("%1: cannot write the temporary sort file").arg(spillDir_));
+    runs_.push_back(run);
+    count_ = 0;
+}
+
+void EntrySorter::finish(const std::function<void(const uint8_t*, uint32_t)>& sink)
+{
+    const size_t rs = size_t(recordSize_);
+    std::vector<uint8_t> lastKey(static_cast<size_t>(keyLength_));
+    bool haveLast = false;
+    auto deliver = [&](const uint8_t* r) {
+        if (unique_) {
+            if (haveLast && std::memcmp(lastKey.data(), r, size_t(keyLength_)) == 0)
+                return;
+            std::memcpy(lastKey.data(), r, size_t(keyLength_));
+            haveLast = true;
+        }
+        sink(r, getBe32(r + keyLength_));
+    };
+
+    if (runs_.empty()) {
+        sortBuffer();
+        for (uint32_t i : order_)
+            deliver(buffer_.data() + size_t(i) * rs);
+        return;
+    }
+    if (count_ > 0)
+        spill();
+    if (!spillFile_->flush())
+        throw StoreError(QStringLiteral("%1: cannot write the temporary sort file").arg(spillDir_));
+    // The run buffer is no longer needed: its memory goes to the merge's read buffers.
+    std::vector<uint8_t>().swap(buffer_);
+    std::vector<uint32_t>().swap(order_);
+
+    struct Reader {
+        uint64_t next;   // file offset of the next record not yet buffered
+        uint64_t left;   // records not yet buffered
+        std::vector<uint8_t> buf;
+        size_t pos = 0;
+        size_t len = 0;
+    };
+    const int fd = spillFile_->handle();
+    const size_t perRun = std::max<size_t>(rs * 16, (budget_ / runs_.size()) / rs * rs);
+    std::vector<Reader> readers(runs_.size());
+    auto refill = [&](Reader& rd) {
+        const uint64_t n = std::min<uint64_t>(rd.left, perRun / rs);
+        rd.buf.resize(size_t(n) * rs);
+        size_t got = 0;
+        while (got < rd.buf.size()) {
+            const ssize_t r = ::pread(fd, rd.buf.data() + got, rd.buf.size() - got, off_t(rd.next + got));
+            if (r <= 0)
+                throw StoreError(QStringLiteral("%1: cannot read the temporary sort file").arg(spillDir_));
+            got += size_t(r);
+        }
+        rd.next += n * rs;
+        rd.left -= n;
+        rd.pos = 0;
+        rd.len = rd.buf.size();
+    };
+    for (size_t i = 0; i < runs_.size(); ++i) {
+        readers[i].next = runs_[i].offset;
+        readers[i].left = runs_[i].count;
+        refill(readers[i]);
+    }
+    auto current = [&](int i) { return readers[size_t(i)].buf.data() + readers[size_t(i)].pos; };
+    auto greater = [&](int a, int b) { return std::memcmp(current(a), current(b), rs) > 0; };
+    std::vector<int> heap;
+    for (size_t i = 0; i < readers.size(); ++i)
+        if (readers[i].len > 0)
+            heap.push_back(int(i));
+    std::make_heap(heap.begin(), heap.end(), greater);
+    while (!heap.empty()) {
+        std::pop_heap(heap.begin(), heap.end(), greater);
+        const int i = heap.back();
+        Reader& rd = readers[size_t(i)];
+        deliver(current(i));
+        rd.pos += rs;
+        if (rd.pos == rd.len && rd.left > 0)
+            refill(rd);
+        if (rd.pos < rd.len)
+            std::push_heap(heap.begin(), heap.end(), greater);
+        else
+            heap.pop_back();
+    }
+}
+
+} // namespace store::cdx

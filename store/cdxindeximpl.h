@@ -1,0 +1,151 @@
+#pragma once
+
+#include "store/cdxindex.h"
+#include "store/cdxpage.h"
+
+#include <list>
+#include <memory>
+#include <unordered_map>
+
+namespace store {
+
+using NodePtr = std::shared_ptr<cdx::Node>;
+
+struct CdxTag::Impl {
+    CdxIndex::Impl* index = nullptr;
+    uint32_t header = 0; // offset of the tag's header; 0 for the tag directory
+    QByteArray name;
+    QByteArray expression;
+    int keyLength = 0;
+    bool unique = false;
+    uint32_t root = cdx::kNone;
+    bool removed = false;
+    // The leaf of the last navigation, valid while the cache generation is unchanged.
+    uint32_t lastLeaf = cdx::kNone;
+    uint64_t lastGeneration = 0;
+};
+
+struct CdxIndex::Impl {
+    struct PathStep {
+        NodePtr node;
+        int index = 0; // child taken (interior nodes)
+    };
+    using Path = std::vector<PathStep>;
+
+    QString path;
+    Access access = Access::Shared;
+    int fd = -1;
+    // The directory header mapped shared: the change counter is read and written there without a
+    // system call (the same page cache as pread/pwrite).
+    uint8_t* header = nullptr;
+
+    // Directory header state.
+    uint32_t freeHead = 0; // first page of the free list (0: none)
+    uint32_t counter = 0;  // change counter, big-endian at offset 8
+    uint64_t fileEnd = 0;
+    bool headerDirty = false;
+    bool haveState = false; // false: headers and cache must be read again before use
+
+    CdxTag::Impl directory;
+    std::vector<std::unique_ptr<CdxTag::Impl>> tagImpls; // every tag ever seen (handles stay valid)
+    std::vector<std::unique_ptr<CdxTag>> tagHandles;
+    std::vector<CdxTag*> liveTags; // in header order
+
+    // Page cache: decoded nodes, least recently used at the back.
+    std::list<NodePtr> lru;
+    std::unordered_map<uint32_t, std::list<NodePtr>::iterator> cache;
+    size_t cacheLimit = 8192;
+    std::vector<uint32_t> dirtyPages;
+    std::vector<CdxTag::Impl*> dirtyRoots;
+    uint64_t generation = 1;
+
+    // Lock state.
+    int depth = 0;
+    bool writeLocked = false;
+    bool readLocked = false;
+    bool changed = false;
+    // A read that started without the lock because the change counter matched the cache: it may
+    // use cached pages only, and takes the lock before it reads one from the file.
+    bool optimistic = false;
+
+    ~Impl();
+
+    [[noreturn]] void fail(const QString& what) const;
+    void readAt(uint64_t offset, void* buf, size_t len) const;
+    void writeAt(uint64_t offset, const void* buf, size_t len) const;
+    void checkPointer(uint32_t offset, const char* what) const;
+
+    void begin(bool write, bool mayStartUnlocked = false);
+    void end() noexcept;
+    uint32_t fileCounter() const;
+    void lockForPageRead();
+    void lockFile(bool write);
+    void unlockFile() noexcept;
+    void loadState();
+    void dropCache();
+    void writeBack();
+    void readTagList();
+    CdxTag::Impl* tagAt(uint32_t header);
+
+    NodePtr node(CdxTag::Impl& tag, uint32_t offset);
+    NodePtr newNode(CdxTag::Impl& tag, bool leaf);
+    void markDirty(const NodePtr& n);
+    void freePage(uint32_t offset);
+    void freeNode(const NodePtr& n);
+    uint32_t allocatePage();
+    void setRoot(CdxTag::Impl& tag, uint32_t root);
+    void evict();
+
+    // Tree operations (callers hold the lock).
+    NodePtr descend(CdxTag::Impl& tag, const uint8_t* key, uint32_t recno, bool strict, Path* path);
+    NodePtr stepRight(CdxTag::Impl& tag, const cdx::Node& from);
+    NodePtr stepLeft(CdxTag::Impl& tag, const cdx::Node& from);
+    bool seekAt(CdxTag::Impl& tag, const uint8_t* key, uint32_t recno, bool strict, CdxEntry& out);
+    bool edge(CdxTag::Impl& tag, bool last, CdxEntry& out);
+    bool before(CdxTag::Impl& tag, const uint8_t* key, uint32_t recno, CdxEntry& out);
+    void insertEntry(CdxTag::Impl& tag, const uint8_t* key, uint32_t recno);
+    bool removeEntry(CdxTag::Impl& tag, const uint8_t* key, uint32_t recno);
+    void fixUp(CdxTag::Impl& tag, Path& path, bool appended);
+    void splitNode(CdxTag::Impl& tag, Path& path, size_t level, bool appended);
+    void unlink(CdxTag::Impl& tag, const NodePtr& n);
+    void collapseRoot(CdxTag::Impl& tag);
+    void freeTree(CdxTag::Impl& tag);
+    void verifyTag(CdxTag::Impl& tag);
+    uint32_t buildTree(CdxTag::Impl& tag, uint32_t recordCount, const std::function<QByteArray(uint32_t)>& keyOf,
+                       const std::function<bool(uint32_t)>& isDeleted);
+    void fill(const cdx::Node& leaf, int pos, CdxTag::Impl& tag, CdxEntry& out);
+};
+
+// Holds the lock for one operation (or joins an open Scope).
+class CdxOperation {
+public:
+    CdxOperation(CdxIndex::Impl& index, bool write, bool mayStartUnlocked = false) : index_(index)
+    {
+        index_.begin(write, mayStartUnlocked);
+    }
+    ~CdxOperation() { index_.end(); }
+    CdxOperation(const CdxOperation&) = delete;
+    CdxOperation& operator=(const CdxOperation&) = delete;
+
+private:
+    CdxIndex::Impl& index_;
+};
+
+// Thrown inside an unlocked read when the file changed before the first page had to be read:
+// the read is run again under the lock.
+struct CdxRetryLocked {};
+
+// Runs a read: first without the lock when the cache is current, again under the lock if needed.
+template <class F>
+auto cdxRead(CdxIndex::Impl& index, F&& body)
+{
+    try {
+        CdxOperation op(index, false, true);
+        return body();
+    } catch (const CdxRetryLocked&) {
+    }
+    CdxOperation op(index, false, false);
+    return body();
+}
+
+} // namespace store

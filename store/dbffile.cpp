@@ -1,0 +1,346 @@
+#include "store/dbffile.h"
+
+#include "store/filelock.h"
+#include "store/storeerror.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QtEndian>
+
+#include <algorithm>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace store {
+
+namespace {
+
+constexpr int kHeaderSize = 32;
+constexpr int kDescriptorSize = 32;
+constexpr char kTerminator = 0x0D;
+constexpr char kEndOfFile = 0x1A;
+constexpr uint8_t kCodePage1252 = 0x03;
+
+uint32_t getLe32(const unsigned char* p)
+{
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
+}
+uint16_t getLe16(const unsigned char* p)
+{
+    return uint16_t(p[0] | (p[1] << 8));
+}
+void putLe32(char* p, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = char((v >> (8 * i)) & 0xFF);
+}
+void putLe16(char* p, uint16_t v)
+{
+    p[0] = char(v & 0xFF);
+    p[1] = char(v >> 8);
+}
+
+// Last update date as FoxPro 2.x writes it: years since 1900, month, day. Worked out once a day:
+// the local date costs a look at the time zone file, too much for every append.
+void putDate(char* p)
+{
+    static std::mutex mutex;
+    static time_t nextMidnight = 0;
+    static char today[3];
+    const std::lock_guard<std::mutex> guard(mutex);
+    const time_t now = ::time(nullptr);
+    if (now >= nextMidnight) {
+        const QDateTime current = QDateTime::currentDateTime();
+        const QDate date = current.date();
+        today[0] = char(date.year() - 1900);
+        today[1] = char(date.month());
+        today[2] = char(date.day());
+        nextMidnight = QDateTime(date.addDays(1), QTime(0, 0)).toSecsSinceEpoch();
+    }
+    std::memcpy(p, today, 3);
+}
+
+QString errnoText()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+} // namespace
+
+void DbfFile::create(const QString& path, const std::vector<FieldDef>& fields)
+{
+    bool memo = false;
+    for (const FieldDef& f : fields)
+        memo = memo || f.type == 'M';
+    const int headerLength = kHeaderSize + kDescriptorSize * int(fields.size()) + 1;
+    QByteArray bytes(headerLength + 1, '\0');
+    char* h = bytes.data();
+    h[0] = char(memo ? 0xF5 : 0x03);
+    putDate(h + 1);
+    putLe32(h + 4, 0);
+    putLe16(h + 8, uint16_t(headerLength));
+    putLe16(h + 10, uint16_t(store::recordLength(fields)));
+    h[29] = char(kCodePage1252);
+    for (size_t i = 0; i < fields.size(); ++i) {
+        char* d = h + kHeaderSize + kDescriptorSize * int(i);
+        const FieldDef& f = fields[i];
+        std::memcpy(d, f.name.constData(), size_t(std::min<qsizetype>(f.name.size(), 10)));
+        d[11] = f.type;
+        putLe32(d + 12, uint32_t(f.offset));
+        d[16] = char(f.width);
+        d[17] = char(f.decimals);
+    }
+    h[headerLength - 1] = kTerminator;
+    h[headerLength] = kEndOfFile;
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        throw StoreError(QStringLiteral("Cannot create table %1: %2").arg(path, file.errorString()));
+}
+
+DbfFile::DbfFile(const QString& path, bool shared)
+    : path_(path)
+    , shared_(shared)
+{
+    fd_ = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+    if (fd_ < 0)
+        throw StoreError(QStringLiteral("Cannot open table %1: %2").arg(path, errnoText()));
+    try {
+        try {
+            readHeader();
+        } catch (const StoreError&) {
+            if (!shared_)
+                throw;
+            // Perhaps an append of another handle was half done: look again under the header lock.
+            RangeLock lock(lockFd(), kLockBase, 1, fileName());
+            readHeader();
+        }
+    } catch (...) {
+        ::close(fd_);
+        fd_ = -1;
+        throw;
+    }
+    if (shared_) {
+        // The record count and date through a shared mapping of the header: every process sees
+        // the page cache, so this is what pread and pwrite would give, without a system call.
+        void* map = ::mmap(nullptr, kHeaderSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+        if (map != MAP_FAILED)
+            header_ = static_cast<unsigned char*>(map);
+    }
+}
+
+DbfFile::~DbfFile()
+{
+    if (fd_ < 0)
+        return;
+    try {
+        flush();
+    } catch (...) {
+    }
+    if (header_)
+        ::munmap(header_, kHeaderSize);
+    ::close(fd_);
+}
+
+QString DbfFile::fileName() const
+{
+    return QFileInfo(path_).fileName();
+}
+
+void DbfFile::fail(const QString& what) const
+{
+    throw StoreError(QStringLiteral("Table %1: %2").arg(path_, what));
+}
+
+void DbfFile::readHeader()
+{
+    struct stat st;
+    if (::fstat(fd_, &st) != 0)
+        fail(errnoText());
+    // The header and, in the same read, the descriptors of any table of up to 62 fields.
+    QByteArray head(qsizetype(std::min<int64_t>(st.st_size, 2048)), '\0');
+    const ssize_t got = ::pread(fd_, head.data(), size_t(head.size()), 0);
+    if (st.st_size < kHeaderSize || got < kHeaderSize)
+        fail(QStringLiteral("the file is truncated (no complete header)"));
+    const auto* h = reinterpret_cast<const unsigned char*>(head.constData());
+    const uint8_t version = h[0];
+    if (version != 0x03 && version != 0x83 && version != 0xF5 && version != 0x30 && version != 0x31)
+        fail(QStringLiteral("not a DBF table (version byte 0x%1)").arg(version, 2, 16, QLatin1Char('0')));
+    count_ = getLe32(h + 4);
+    headerLength_ = getLe16(h + 8);
+    recordLength_ = getLe16(h + 10);
+    tableFlags_ = h[28];
+    if (headerLength_ < kHeaderSize + 1 || headerLength_ > st.st_size)
+        fail(QStringLiteral("the file is truncated (header length %1)").arg(headerLength_));
+
+    QByteArray descriptors;
+    if (got >= headerLength_) {
+        descriptors = head.mid(kHeaderSize, headerLength_ - kHeaderSize);
+    } else {
+        descriptors.resize(headerLength_ - kHeaderSize);
+        if (::pread(fd_, descriptors.data(), size_t(descriptors.size()), kHeaderSize) != descriptors.size())
+            fail(QStringLiteral("cannot read the field descriptors"));
+    }
+    fields_.clear();
+    int offset = 1;
+    for (int pos = 0; pos + kDescriptorSize <= descriptors.size() && descriptors[pos] != kTerminator;
+         pos += kDescriptorSize) {
+        const char* d = descriptors.constData() + pos;
+        FieldDef f;
+        f.name = QByteArray(d, int(strnlen(d, 11))).toUpper();
+        f.type = d[10 + 1];
+        f.width = static_cast<unsigned char>(d[16]);
+        f.decimals = static_cast<unsigned char>(d[17]);
+        f.offset = offset;
+        if (f.name.isEmpty() || f.width == 0)
+            fail(QStringLiteral("damaged field descriptor %1").arg(fields_.size() + 1));
+        offset += f.width;
+        fields_.push_back(f);
+    }
+    if (fields_.empty())
+        fail(QStringLiteral("no field descriptors"));
+    if (offset != recordLength_)
+        fail(QStringLiteral("the record length %1 disagrees with the fields (%2)")
+                 .arg(recordLength_)
+                 .arg(offset));
+
+    const int64_t expected = int64_t(headerLength_) + int64_t(count_) * recordLength_;
+    if (st.st_size < expected)
+        fail(QStringLiteral("the file is truncated: %1 records need %2 bytes, the file has %3")
+                 .arg(count_)
+                 .arg(expected)
+                 .arg(int64_t(st.st_size)));
+    if (st.st_size > expected + 1)
+        fail(QStringLiteral("the record count %1 disagrees with the file size %2")
+                 .arg(count_)
+                 .arg(int64_t(st.st_size)));
+}
+
+bool DbfFile::hasMemo() const
+{
+    for (const FieldDef& f : fields_)
+        if (f.type == 'M')
+            return true;
+    return false;
+}
+
+void DbfFile::setStructuralIndexFlag(bool on)
+{
+    const uint8_t flags = on ? (tableFlags_ | 0x01) : (tableFlags_ & ~0x01);
+    if (flags == tableFlags_)
+        return;
+    tableFlags_ = flags;
+    const char b = char(flags);
+    if (::pwrite(fd_, &b, 1, 28) != 1)
+        fail(errnoText());
+}
+
+uint32_t DbfFile::recordCount()
+{
+    if (header_) {
+        count_
+            = qFromLittleEndian(__atomic_load_n(reinterpret_cast<uint32_t*>(header_ + 4), __ATOMIC_ACQUIRE));
+    } else if (shared_) {
+        unsigned char c[4];
+        if (::pread(fd_, c, 4, 4) != 4)
+            fail(QStringLiteral("cannot read the record count"));
+        count_ = getLe32(c);
+    }
+    return count_;
+}
+
+bool DbfFile::readRecord(uint32_t recno, char* record)
+{
+    if (recno == 0)
+        return false;
+    const off_t pos = off_t(headerLength_) + off_t(recno - 1) * recordLength_;
+    const ssize_t n = ::pread(fd_, record, size_t(recordLength_), pos);
+    if (n == recordLength_)
+        return true;
+    if (n < 0)
+        fail(errnoText());
+    if (recno <= count_)
+        fail(QStringLiteral("record %1 lies past the end of the file").arg(recno));
+    return false;
+}
+
+uint32_t DbfFile::readRecords(uint32_t first, uint32_t n, char* records)
+{
+    const off_t pos = off_t(headerLength_) + off_t(first - 1) * recordLength_;
+    const ssize_t got = ::pread(fd_, records, size_t(n) * size_t(recordLength_), pos);
+    if (got < 0)
+        fail(errnoText());
+    return uint32_t(got / recordLength_);
+}
+
+void DbfFile::writeRecord(uint32_t recno, const char* record)
+{
+    const off_t pos = off_t(headerLength_) + off_t(recno - 1) * recordLength_;
+    if (::pwrite(fd_, record, size_t(recordLength_), pos) != recordLength_)
+        fail(QStringLiteral("cannot write record %1: %2").arg(recno).arg(errnoText()));
+}
+
+void DbfFile::writeDeletionFlag(uint32_t recno, char flag)
+{
+    const off_t pos = off_t(headerLength_) + off_t(recno - 1) * recordLength_;
+    if (::pwrite(fd_, &flag, 1, pos) != 1)
+        fail(QStringLiteral("cannot write record %1: %2").arg(recno).arg(errnoText()));
+}
+
+void DbfFile::writeNewRecord(uint32_t recno, const char* record)
+{
+    // The record and the end-of-file mark in one write.
+    char stackBuf[1024];
+    QByteArray heapBuf;
+    char* buf = stackBuf;
+    if (recordLength_ + 1 > int(sizeof stackBuf)) {
+        heapBuf.resize(recordLength_ + 1);
+        buf = heapBuf.data();
+    }
+    std::memcpy(buf, record, size_t(recordLength_));
+    buf[recordLength_] = kEndOfFile;
+    const off_t pos = off_t(headerLength_) + off_t(recno - 1) * recordLength_;
+    if (::pwrite(fd_, buf, size_t(recordLength_) + 1, pos) != recordLength_ + 1)
+        fail(QStringLiteral("cannot append a record: %1").arg(errnoText()));
+}
+
+void DbfFile::publishCount(uint32_t count)
+{
+    count_ = count;
+    if (shared_)
+        writeCountAndDate(count_);
+    else
+        headerDirty_ = true;
+}
+
+void DbfFile::writeCountAndDate(uint32_t count)
+{
+    char b[7];
+    putDate(b);
+    if (header_) {
+        std::memcpy(header_ + 1, b, 3);
+        __atomic_store_n(reinterpret_cast<uint32_t*>(header_ + 4), qToLittleEndian(count), __ATOMIC_RELEASE);
+        return;
+    }
+    putLe32(b + 3, count);
+    if (::pwrite(fd_, b, 7, 1) != 7)
+        fail(QStringLiteral("cannot write the header: %1").arg(errnoText()));
+}
+
+void DbfFile::flush()
+{
+    if (!headerDirty_)
+        return;
+    writeCountAndDate(count_);
+    headerDirty_ = false;
+}
+
+} // namespace store

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+namespace store {
+
+// Byte-range locks on an open file, taken with open-file-description locks (F_OFD_SETLKW): they
+// belong to the descriptor that took them, so closing another descriptor of the same file in this
+// process (a second handle, a reader of the file) never drops them, and two handles in one process
+// exclude each other like two processes do. Blocking; interrupted waits are resumed. They conflict
+// with the classic POSIX locks other xBase engines take, so those engines respect them as well.
+class FileLock {
+public:
+    enum class Mode { Read, Write };
+
+    // Returns false only when the system refuses the lock (errno tells why).
+    static bool lock(int fd, uint64_t offset, uint64_t length, Mode mode);
+    static void unlock(int fd, uint64_t offset, uint64_t length);
+};
+
+// A write lock that throws StoreError naming `fileName` when the system refuses it.
+void lockRange(int fd, int64_t start, int64_t length, bool write, const QString& fileName);
+void unlockRange(int fd, int64_t start, int64_t length);
+
+// Holds a write lock on a byte range for the lifetime of the object (nothing when fd is -1).
+class RangeLock {
+public:
+    RangeLock(int fd, int64_t start, int64_t length, const QString& fileName);
+    ~RangeLock();
+    RangeLock(const RangeLock&) = delete;
+    RangeLock& operator=(const RangeLock&) = delete;
+
+private:
+    int fd_;
+    int64_t start_;
+    int64_t length_;
+};
+
+} // namespace store

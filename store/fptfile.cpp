@@ -1,0 +1,168 @@
+#include "store/fptfile.h"
+
+#include "store/storeerror.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QtEndian>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace store {
+
+namespace {
+
+constexpr int kHeaderSize = 512;
+constexpr uint32_t kTextType = 1;
+
+uint32_t getBe32(const unsigned char* p)
+{
+    return (uint32_t(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
+}
+void putBe32(char* p, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = char((v >> (8 * (3 - i))) & 0xFF);
+}
+
+QString errnoText()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+} // namespace
+
+void FptFile::create(const QString& path)
+{
+    QByteArray header(kHeaderSize, '\0');
+    putBe32(header.data(), kHeaderSize / kDefaultBlockSize);
+    header[6] = char(kDefaultBlockSize >> 8);
+    header[7] = char(kDefaultBlockSize & 0xFF);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(header) != header.size() || !file.commit())
+        throw StoreError(QStringLiteral("Cannot create memo file %1: %2").arg(path, file.errorString()));
+}
+
+FptFile::FptFile(const QString& path, bool shared)
+    : path_(path)
+    , shared_(shared)
+{
+    fd_ = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+    if (fd_ < 0)
+        throw StoreError(QStringLiteral("Cannot open memo file %1: %2").arg(path, errnoText()));
+    unsigned char h[8];
+    if (::pread(fd_, h, 8, 0) != 8) {
+        ::close(fd_);
+        fd_ = -1;
+        throw StoreError(QStringLiteral("Memo file %1: the file is truncated (no header)").arg(path));
+    }
+    nextFree_ = getBe32(h);
+    blockSize_ = (uint32_t(h[6]) << 8) | h[7];
+    if (blockSize_ == 0) {
+        ::close(fd_);
+        fd_ = -1;
+        throw StoreError(QStringLiteral("Memo file %1: block size 0").arg(path));
+    }
+    if (shared_) {
+        // The next free block through a shared mapping of the header (see DbfFile).
+        void* map = ::mmap(nullptr, 8, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+        if (map != MAP_FAILED)
+            header_ = static_cast<unsigned char*>(map);
+    }
+}
+
+FptFile::~FptFile()
+{
+    if (fd_ < 0)
+        return;
+    try {
+        flush();
+    } catch (...) {
+    }
+    if (header_)
+        ::munmap(header_, 8);
+    ::close(fd_);
+}
+
+void FptFile::fail(const QString& what) const
+{
+    throw StoreError(QStringLiteral("Memo file %1: %2").arg(path_, what));
+}
+
+QByteArray FptFile::read(uint32_t block)
+{
+    // One read fetches the block header and a short memo; a longer one takes a second read.
+    constexpr int kFirstRead = 256;
+    const int64_t pos = int64_t(block) * blockSize_;
+    char first[kFirstRead];
+    const ssize_t got = block == 0 || pos < kHeaderSize ? -1 : ::pread(fd_, first, kFirstRead, pos);
+    if (got < 8)
+        fail(QStringLiteral("memo block %1 lies past the end of the file").arg(block));
+    const uint32_t length = getBe32(reinterpret_cast<const unsigned char*>(first) + 4);
+    const auto pastEnd = [&] {
+        fail(QStringLiteral("the memo at block %1 (%2 bytes) runs past the end of the file")
+                 .arg(block)
+                 .arg(length));
+    };
+    if (int64_t(length) <= got - 8)
+        return QByteArray(first + 8, qsizetype(length));
+    struct stat st;
+    if (length > 65536 && (::fstat(fd_, &st) != 0 || pos + 8 + int64_t(length) > st.st_size))
+        pastEnd(); // a damaged length must not allocate gigabytes
+    QByteArray data(qsizetype(length), Qt::Uninitialized);
+    if (::pread(fd_, data.data(), length, pos + 8) != ssize_t(length))
+        pastEnd();
+    return data;
+}
+
+uint32_t FptFile::write(const QByteArray& data)
+{
+    if (header_) {
+        nextFree_ = qFromBigEndian(__atomic_load_n(reinterpret_cast<uint32_t*>(header_), __ATOMIC_ACQUIRE));
+    } else if (shared_) {
+        unsigned char h[4];
+        if (::pread(fd_, h, 4, 0) != 4)
+            fail(QStringLiteral("cannot read the header"));
+        nextFree_ = getBe32(h);
+    }
+    const uint32_t minimum = (kHeaderSize + blockSize_ - 1) / blockSize_;
+    const uint32_t block = std::max(nextFree_, minimum);
+    const uint32_t used = uint32_t((8 + data.size() + blockSize_ - 1) / blockSize_);
+    // The memo padded to whole blocks, so the file always ends on a block boundary.
+    QByteArray bytes(qsizetype(used) * blockSize_, '\0');
+    putBe32(bytes.data(), kTextType);
+    putBe32(bytes.data() + 4, uint32_t(data.size()));
+    std::memcpy(bytes.data() + 8, data.constData(), size_t(data.size()));
+    if (::pwrite(fd_, bytes.constData(), size_t(bytes.size()), off_t(block) * blockSize_) != bytes.size())
+        fail(QStringLiteral("cannot write a memo: %1").arg(errnoText()));
+    nextFree_ = block + used;
+    if (header_) {
+        __atomic_store_n(reinterpret_cast<uint32_t*>(header_), qToBigEndian(nextFree_), __ATOMIC_RELEASE);
+    } else if (shared_) {
+        char b[4];
+        putBe32(b, nextFree_);
+        if (::pwrite(fd_, b, 4, 0) != 4)
+            fail(QStringLiteral("cannot write the header: %1").arg(errnoText()));
+    } else {
+        headerDirty_ = true;
+    }
+    return block;
+}
+
+void FptFile::flush()
+{
+    if (!headerDirty_)
+        return;
+    char b[4];
+    putBe32(b, nextFree_);
+    if (::pwrite(fd_, b, 4, 0) != 4)
+        fail(QStringLiteral("cannot write the header: %1").arg(errnoText()));
+    headerDirty_ = false;
+}
+
+} // namespace store

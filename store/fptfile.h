@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+namespace store {
+
+// A FoxPro memo file (.fpt): a 512-byte header (next free block and block size, big-endian), then
+// memos in whole blocks, each an 8-byte block header (type 1 = text, length, both big-endian) and
+// the bytes. Block numbers count from the start of the file, so with 64-byte blocks the first memo
+// is block 8. A changed memo is written to fresh blocks: a reader in another process never sees a
+// half-overwritten text.
+class FptFile {
+public:
+    static constexpr int kDefaultBlockSize = 64;
+
+    static void create(const QString& path);
+
+    FptFile(const QString& path, bool shared);
+    ~FptFile(); // writes the pending next-free block (exclusive); never throws
+    FptFile(const FptFile&) = delete;
+    FptFile& operator=(const FptFile&) = delete;
+
+    QString path() const { return path_; }
+    // The text of the memo at `block`; a block or length past the end of the file throws.
+    QByteArray read(uint32_t block);
+    // Stores `data` in fresh blocks and returns the first. On a shared file the caller holds the
+    // table's header lock: the next free block is re-read under it.
+    uint32_t write(const QByteArray& data);
+    void flush();
+
+private:
+    [[noreturn]] void fail(const QString& what) const;
+
+    QString path_;
+    int fd_ = -1;
+    bool shared_ = true;
+    uint32_t blockSize_ = kDefaultBlockSize;
+    uint32_t nextFree_ = 0;
+    bool headerDirty_ = false;
+    unsigned char* header_ = nullptr; // shared mapping of the header (shared files)
+};
+
+} // namespace store

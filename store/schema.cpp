@@ -1,0 +1,249 @@
+#include "store/schema.h"
+
+#include "store/cdxindex.h"
+#include "store/dbffile.h"
+#include "store/keyexpression.h"
+#include "store/storeerror.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace store {
+
+namespace {
+
+const QString kLogFields = QStringLiteral("DDATE,C,10;DTIME,C,14;USERNAME,C,30;MUSTSEND,C,1;MSG,M;");
+
+void createFrom(const Connection& connection, const TableSchema& schema)
+{
+    connection.createTable(schema.createdUnder, schema.fieldDefinitions);
+}
+
+void indexFrom(Table& handle, const Connection& connection, const TableSchema& schema)
+{
+    handle.close();
+    handle.setConnection(connection);
+    handle.setTableName(schema.openedAs);
+    handle.setIndexName(QString());
+    handle.setExclusive(true);
+    try {
+        handle.open();
+        for (const TagSchema& tag : schema.tags)
+            handle.addTag(tag.indexFile, tag.name, tag.expression, tag.unique);
+        handle.close();
+    } catch (...) {
+        try {
+            handle.close();
+        } catch (...) {
+        }
+        handle.setExclusive(false);
+        handle.setIndexName(schema.defaultTag);
+        throw;
+    }
+    handle.setExclusive(false);
+    handle.setIndexName(schema.defaultTag);
+}
+
+// Checks an existing index file: the trees must pass the deep check, every tag of the schema
+// must be there with its key expression and unique mark, and every tag's key must be made of the
+// table's fields (else the table could not open with it).
+void checkIndex(const QString& path, const std::vector<FieldDef>& fields, const TableSchema& schema)
+{
+    const std::unique_ptr<CdxIndex> index = CdxIndex::open(path, CdxIndex::Access::Shared);
+    index->verify();
+    for (CdxTag* tag : index->tags()) {
+        const KeyExpression key(tag->expression(), fields,
+            QStringLiteral("Index file %1, tag %2").arg(path, QString::fromLatin1(tag->name())));
+        if (key.keyLength() != tag->keyLength())
+            throw StoreError(QStringLiteral("Index file %1, tag %2: key length %3 does not fit \"%4\"")
+                                 .arg(path, QString::fromLatin1(tag->name()))
+                                 .arg(tag->keyLength())
+                                 .arg(QString::fromLatin1(tag->expression())));
+    }
+    for (const TagSchema& wanted : schema.tags) {
+        CdxTag* tag = index->findTag(wanted.name.toLatin1());
+        if (!tag)
+            throw StoreError(QStringLiteral("Index file %1 has no tag %2").arg(path, wanted.name));
+        if (QString::fromLatin1(tag->expression()).compare(wanted.expression, Qt::CaseInsensitive) != 0
+            || tag->unique() != wanted.unique)
+            throw StoreError(QStringLiteral("Index file %1: tag %2 is not \"%3\"%4")
+                                 .arg(path, wanted.name, wanted.expression,
+                                     wanted.unique ? QStringLiteral(" unique") : QString()));
+    }
+}
+
+struct Step {
+    const TableSchema& (*schema)();
+    void (*create)(const Connection&);
+    void (*index)(Table&, const Connection&);
+};
+
+} // namespace
+
+const TableSchema& busersSchema()
+{
+    static const TableSchema s { QStringLiteral("BUSERS.DBF"), QStringLiteral("Busers.dbf"),
+        QStringLiteral("Busers.dbf"), QStringLiteral("Busers.cdx"),
+        QStringLiteral("USERNAME,C,30;PAGERCOMP,C,30;GROUP,C,12;PAGER_ID,C,12;"),
+        { { QStringLiteral("USERNAME"), QStringLiteral("USERNAME"), true, QStringLiteral("Busers") },
+            { QStringLiteral("GROUP"), QStringLiteral("GROUP"), false, QStringLiteral("BUsers") },
+            { QStringLiteral("PAGERCOMP"), QStringLiteral("PAGERCOMP"), false, QStringLiteral("BUsers") } },
+        QStringLiteral("USERNAME") };
+    return s;
+}
+
+const TableSchema& pageCompSchema()
+{
+    static const TableSchema s { QStringLiteral("PAGECOMP.DBF"), QStringLiteral("PageComp.dbf"),
+        QStringLiteral("PAGECOMP.dbf"), QStringLiteral("PageComp.cdx"),
+        QStringLiteral("PAGERCOMP,C,30;HOST_TEL,C,14;HOST_SPEED,C,5;HOST_CHARS,N,3,0;HOST_PASSW,C,10;"),
+        { { QStringLiteral("PagerComp"), QStringLiteral("PagerComp"), false, QStringLiteral("PageComp") } },
+        QStringLiteral("PAGERCOMP") };
+    return s;
+}
+
+const TableSchema& groupsSchema()
+{
+    static const TableSchema s { QStringLiteral("GROUPS.DBF"), QStringLiteral("Groups.dbf"),
+        QStringLiteral("Groups.dbf"), QStringLiteral("Groups.cdx"),
+        QStringLiteral("GROUP,C,16;GROUPEXTRA,C,8;"),
+        { { QStringLiteral("GROUP_UNIQ"), QStringLiteral("GROUP"), true, QStringLiteral("Groups") } },
+        QStringLiteral("GROUP_UNIQ") };
+    return s;
+}
+
+const TableSchema& quickMsgSchema()
+{
+    static const TableSchema s { QStringLiteral("QUICKMSG.DBF"), QStringLiteral("QuickMsg.dbf"),
+        QStringLiteral("QUICKMSG.dbf"), QString(), QStringLiteral("MSGTITLE,C,16;MSG,M;"), {}, QString() };
+    return s;
+}
+
+const TableSchema& modemsSchema()
+{
+    static const TableSchema s { QStringLiteral("MODEMS.DBF"), QStringLiteral("Modems.dbf"),
+        QStringLiteral("Modems.dbf"), QStringLiteral("Modems.cdx"),
+        QStringLiteral("MODEMS,C,40;INITSTR,C,80;PARAM2,C,80;"),
+        { { QStringLiteral("Modems"), QStringLiteral("Modems"), false, QStringLiteral("Modems") } },
+        QStringLiteral("MODEMS") };
+    return s;
+}
+
+const TableSchema& msgLogSchema()
+{
+    static const TableSchema s { QStringLiteral("MSGLOG2.dbf"), QStringLiteral("MsgLog2.dbf"),
+        QStringLiteral("MSGLOG2.dbf"), QStringLiteral("MsgLog2.cdx"), kLogFields,
+        { { QStringLiteral("BY_DATE"), QStringLiteral("DDATE"), false, QStringLiteral("MsgLog2") },
+            { QStringLiteral("BY_NAME"), QStringLiteral("USERNAME+DDATE"), false,
+                QStringLiteral("MsgLog2") } },
+        QStringLiteral("BY_DATE") };
+    return s;
+}
+
+const TableSchema& schedMsgSchema()
+{
+    static const TableSchema s { QStringLiteral("SCHEDMS2.dbf"), QStringLiteral("SchedMs2.dbf"),
+        QStringLiteral("SCHEDMS2.dbf"), QStringLiteral("SchedMs2.cdx"), kLogFields,
+        { { QStringLiteral("BY_SENTSTA"), QStringLiteral("MUSTSEND+DDATE+DTIME"), false,
+            QStringLiteral("SchedMs2") } },
+        QStringLiteral("BY_SENTSTA") };
+    return s;
+}
+
+void Create_Busers(const Connection& c)
+{
+    createFrom(c, busersSchema());
+}
+void Create_PageComp(const Connection& c)
+{
+    createFrom(c, pageCompSchema());
+}
+void Create_Groups(const Connection& c)
+{
+    createFrom(c, groupsSchema());
+}
+void Create_QuickMsg(const Connection& c)
+{
+    createFrom(c, quickMsgSchema());
+}
+void Create_Modems(const Connection& c)
+{
+    createFrom(c, modemsSchema());
+}
+void Create_MsgLog(const Connection& c)
+{
+    createFrom(c, msgLogSchema());
+}
+void Create_SchedMsg(const Connection& c)
+{
+    createFrom(c, schedMsgSchema());
+}
+
+void Index_Busers(Table& h, const Connection& c)
+{
+    indexFrom(h, c, busersSchema());
+}
+void Index_PageComp(Table& h, const Connection& c)
+{
+    indexFrom(h, c, pageCompSchema());
+}
+void Index_Groups(Table& h, const Connection& c)
+{
+    indexFrom(h, c, groupsSchema());
+}
+void Index_Modems(Table& h, const Connection& c)
+{
+    indexFrom(h, c, modemsSchema());
+}
+void Index_MsgLog(Table& h, const Connection& c)
+{
+    indexFrom(h, c, msgLogSchema());
+}
+void Index_SchedMsg(Table& h, const Connection& c)
+{
+    indexFrom(h, c, schedMsgSchema());
+}
+
+QStringList CreateDatabase(const Connection& connection)
+{
+    static const Step steps[] = {
+        { busersSchema, Create_Busers, Index_Busers },
+        { pageCompSchema, Create_PageComp, Index_PageComp },
+        { modemsSchema, Create_Modems, Index_Modems },
+        { msgLogSchema, Create_MsgLog, Index_MsgLog },
+        { schedMsgSchema, Create_SchedMsg, Index_SchedMsg },
+        { groupsSchema, Create_Groups, Index_Groups },
+        { quickMsgSchema, Create_QuickMsg, nullptr },
+    };
+    // A table created here replaces any index file left beside it (createTable removes it), so a
+    // stale index is rebuilt for the new, empty table below.
+    for (const Step& step : steps) {
+        if (!connection.exists(step.schema().lookedFor))
+            step.create(connection);
+    }
+    QStringList problems;
+    for (const Step& step : steps) {
+        if (!step.index)
+            continue;
+        const TableSchema& schema = step.schema();
+        const QString indexPath = connection.resolve(schema.indexLookedFor);
+        if (QFileInfo::exists(indexPath)) {
+            // A damaged table is its own fault, reported as such (it throws here).
+            const std::vector<FieldDef> fields = DbfFile(connection.resolve(schema.lookedFor), true).fields();
+            try {
+                checkIndex(indexPath, fields, schema);
+                continue;
+            } catch (const StoreError& e) {
+                problems << QStringLiteral("%1 The index tags of %2 are rebuilt from its records.")
+                                .arg(e.message(), schema.openedAs);
+            }
+            if (!QFile::remove(indexPath))
+                throw StoreError(QStringLiteral("Cannot remove the damaged index file %1").arg(indexPath));
+        }
+        Table handle;
+        step.index(handle, connection);
+    }
+    return problems;
+}
+
+} // namespace store

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "store/connection.h"
+#include "store/table.h"
+
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+namespace store {
+
+// One index tag of a table, as the start-up step creates it.
+struct TagSchema {
+    QString name; // as created ("PagerComp"); matched without regard to case
+    QString expression; // fields joined by "+"
+    bool unique = false;
+    QString indexFile; // the index file name given to tag creation ("Busers", "BUsers")
+};
+
+// One of the seven tables: its names in the several spellings the program uses, its fields, its
+// tags in creation order and the tag its handle opens in.
+struct TableSchema {
+    QString openedAs; // "BUSERS.DBF"
+    QString lookedFor; // "Busers.dbf"
+    QString createdUnder; // "Busers.dbf"
+    QString indexLookedFor; // "Busers.cdx"; empty: no index file
+    QString fieldDefinitions;
+    std::vector<TagSchema> tags;
+    QString defaultTag; // "" = record order
+};
+
+const TableSchema& busersSchema();
+const TableSchema& pageCompSchema();
+const TableSchema& groupsSchema();
+const TableSchema& quickMsgSchema();
+const TableSchema& modemsSchema();
+const TableSchema& msgLogSchema();
+const TableSchema& schedMsgSchema();
+
+// Each creates its table, empty, under the data folder with the name it is created under.
+void Create_Busers(const Connection& connection);
+void Create_PageComp(const Connection& connection);
+void Create_Groups(const Connection& connection);
+void Create_QuickMsg(const Connection& connection);
+void Create_Modems(const Connection& connection);
+void Create_MsgLog(const Connection& connection);
+void Create_SchedMsg(const Connection& connection);
+
+// Each builds its table's tags from the records on the table's handle: the handle is closed,
+// bound to the connection's folder, opened for exclusive use in record order, given its tags and
+// closed again; whether that succeeded or not, it is left closed, marked for shared use, with its
+// default tag selected.
+void Index_Busers(Table& handle, const Connection& connection);
+void Index_PageComp(Table& handle, const Connection& connection);
+void Index_Groups(Table& handle, const Connection& connection);
+void Index_Modems(Table& handle, const Connection& connection);
+void Index_MsgLog(Table& handle, const Connection& connection);
+void Index_SchedMsg(Table& handle, const Connection& connection);
+
+// The start-up step: creates every missing table (BUSERS, PAGECOMP, MODEMS, MSGLOG2, SCHEDMS2,
+// GROUPS, QUICKMSG), then builds the tags of every table whose index file is missing (the same
+// order, without QUICKMSG). A table that exists is never re-created. An index file that fails its
+// check, or lacks a tag of its table, is rebuilt from the records, and its fault is returned so
+// that the operator can be told; every other failure throws StoreError naming the file.
+QStringList CreateDatabase(const Connection& connection);
+
+} // namespace store

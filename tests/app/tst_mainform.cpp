@@ -1,0 +1,742 @@
+#include "app/aboutbox.h"
+#include "app/helpwindow.h"
+#include "app/mainform.h"
+#include "app/messageedit.h"
+#include "core/clocktext.h"
+#include "core/queues.h"
+#include "store/memtable.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDate>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QToolButton>
+
+namespace {
+
+void appendPage(store::TMemTable& table, const QString& name)
+{
+    table.append();
+    table.setFieldText(QStringLiteral("PagerPhone"), QStringLiteral("5551234"));
+    table.setFieldText(QStringLiteral("MessageToSend"), QStringLiteral("Call ") + name);
+    table.setFieldText(QStringLiteral("UserOrGroupName"), name);
+    table.setFieldInt(QStringLiteral("Retries"), 1);
+    table.post();
+}
+
+QStringList pendingNames()
+{
+    store::TMemTable table;
+    table.loadFromFile(QStringLiteral("PendMsgs"));
+    QStringList names;
+    for (table.first(); !table.eof(); table.next())
+        names << table.fieldText(QStringLiteral("UserOrGroupName"));
+    return names;
+}
+
+} // namespace
+
+class tst_MainForm : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString previousCurrent_;
+
+    std::unique_ptr<TMainForm> makeForm()
+    {
+        auto form = std::make_unique<TMainForm>(dir_->path());
+        return form;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        previousCurrent_ = QDir::currentPath();
+    }
+    void init()
+    {
+        dir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir_->isValid());
+        QVERIFY(QDir::setCurrent(dir_->path()));
+    }
+    void cleanup()
+    {
+        QDir::setCurrent(previousCurrent_);
+        dir_.reset();
+    }
+
+    void windowFrame();
+    void controls_data();
+    void controls();
+    void hints_data();
+    void hints();
+    void menus_data();
+    void menus();
+    void altYOpensTheSystemMenu();
+    void singleChoiceControlsLieUnderTheList();
+    void timerIsNotRunningBeforeTheEntryStartsIt();
+    void tickShowsClockAndPendingCount();
+    void typingStopsAt520();
+    void enterInsertsNoLineBreak();
+    void pasteIsCutToTheRoomLeft();
+    void dateStampOnEmptyEditor();
+    void stampsPassTheTypingLimit();
+    void clearTextResetsCount();
+    void clearAllUnticksEveryRecipient();
+    void showStatusPutsTheNewestLineOnTop();
+    void messageLabelGivesEditorTheFocus();
+    void aboutBoxTexts();
+    void aboutMenuShowsOneBoxBesideTheWindow();
+    void helpOpensContents();
+    void helpTopicsByKeyword_data();
+    void helpTopicsByKeyword();
+    void exitButtonAndMenuCloseTheWindow();
+    void exitWithThreePendingPagesAndRestart();
+    void everyCloseSavesTheWaitingPages();
+    void startupFailureIsReportedAndTheWindowStillOpens();
+    void recipientListIsFilledSortedAndRefreshed();
+    void userLookupShowsPagerIdAndCarrier();
+};
+
+void tst_MainForm::windowFrame()
+{
+    auto form = makeForm();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    QCOMPARE(form->windowTitle(), QStringLiteral("PlimoPager32 V4.00"));
+    QCOMPARE(form->Version->text(), QStringLiteral("V4.00"));
+    QVERIFY(!form->Version->isVisible());
+    QCOMPARE(form->centralWidget()->size(), QSize(571, 363));
+    const Qt::WindowFlags flags = form->windowFlags();
+    QVERIFY(flags & Qt::WindowMinimizeButtonHint);
+    QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+    QVERIFY(form->minimumSize() != form->maximumSize()); // resizable
+}
+
+void tst_MainForm::controls_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QKeySequence>("key");
+
+    QTest::newRow("Clear All") << "ClearAllBtn"
+                               << "Clear All" << QKeySequence();
+    QTest::newRow("Select By Group") << "SendGroup"
+                                     << "Select By &Group" << QKeySequence("Alt+G");
+    QTest::newRow("Date") << "DateBtn"
+                          << "&Date" << QKeySequence("Alt+D");
+    QTest::newRow("Time of Day") << "TimeBtn"
+                                 << "&Time of Day" << QKeySequence("Alt+T");
+    QTest::newRow("Quick") << "QuickBtn"
+                           << "Quick" << QKeySequence();
+    QTest::newRow("Send Mesg") << "SendBtn"
+                               << "&Send Mesg" << QKeySequence("Alt+S");
+    QTest::newRow("Message Log") << "messagelog"
+                                 << "Message &Log" << QKeySequence("Alt+L");
+    QTest::newRow("By Pager ID") << "ByPagerBtn"
+                                 << "By Pager ID" << QKeySequence();
+    QTest::newRow("Send Later") << "SendLaterBtn"
+                                << "Send L&ater" << QKeySequence("Alt+A");
+    // The menu's Exit owns Alt+X; the button shows the same accelerator and does the same.
+    QTest::newRow("Exit") << "ExitBtn"
+                          << "E&xit" << QKeySequence();
+    QTest::newRow("Clear Text") << "ClearTextBtn"
+                                << "Clea&r Text" << QKeySequence("Alt+R");
+    QTest::newRow("Abort Mesg") << "BitBtn7"
+                                << "Abort Mesg" << QKeySequence();
+    QTest::newRow("Pending Msgs") << "PendingMsgsBtn"
+                                  << "Pending Msgs" << QKeySequence();
+}
+
+void tst_MainForm::controls()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+    QFETCH(QKeySequence, key);
+    auto form = makeForm();
+    auto* button = form->findChild<QAbstractButton*>(name);
+    QVERIFY2(button, qPrintable(name));
+    QCOMPARE(button->text(), caption);
+    QCOMPARE(button->shortcut(), key);
+}
+
+void tst_MainForm::hints_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("hint");
+    QTest::newRow("UsersList")
+        << "UsersList"
+        << "Select user and click on checkbox. Select more than one for group messages.";
+    QTest::newRow("SendGroup") << "SendGroup"
+                               << "Select to send to a group of Users.";
+    QTest::newRow("message1") << "message1"
+                              << "Enter Message (500 characters max.):";
+    QTest::newRow("status clear") << "BitBtn6"
+                                  << "Clear Message Status";
+}
+
+void tst_MainForm::hints()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, hint);
+    auto form = makeForm();
+    auto* widget = form->findChild<QWidget*>(name);
+    QVERIFY2(widget, qPrintable(name));
+    QCOMPARE(widget->toolTip(), hint);
+    QCOMPARE(widget->statusTip(), hint);
+}
+
+void tst_MainForm::menus_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("parentMenu"); // "" for the menu bar itself
+    QTest::addColumn<QKeySequence>("key");
+    QTest::newRow("Users") << "UsersMenu"
+                           << "&Users"
+                           << "" << QKeySequence("Alt+U");
+    QTest::newRow("Carriers") << "CarriersMenu"
+                              << "&Carriers"
+                              << "" << QKeySequence("Alt+C");
+    QTest::newRow("Groups") << "GroupsMenu"
+                            << "Grou&ps"
+                            << "" << QKeySequence("Alt+P");
+    QTest::newRow("QuickMsg") << "QuickMsgMenu"
+                              << "&QuickMsg"
+                              << "" << QKeySequence("Alt+Q");
+    QTest::newRow("MsgLog") << "MsgLogMenu"
+                            << "&MsgLog"
+                            << "" << QKeySequence("Alt+M");
+    QTest::newRow("SchedMsgs") << "SchedMsgsMenu"
+                               << "SchedMsgs"
+                               << "" << QKeySequence();
+    QTest::newRow("System") << "SystemMenu"
+                            << "S&ystem"
+                            << "" << QKeySequence("Alt+Y");
+    QTest::newRow("Setup") << "SetupMenu"
+                           << "Setup"
+                           << "SystemSubMenu" << QKeySequence();
+    QTest::newRow("Help") << "HelpMenu"
+                          << "&Help"
+                          << "" << QKeySequence("Alt+H");
+    QTest::newRow("Help Help") << "HelpHelpMenu"
+                               << "&Help"
+                               << "HelpSubMenu" << QKeySequence();
+    QTest::newRow("About") << "AboutMenu"
+                           << "About"
+                           << "HelpSubMenu" << QKeySequence();
+    QTest::newRow("Exit") << "ExitMenu"
+                          << "E&xit"
+                          << "" << QKeySequence("Alt+X");
+}
+
+void tst_MainForm::menus()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+    QFETCH(QString, parentMenu);
+    QFETCH(QKeySequence, key);
+    auto form = makeForm();
+    auto* action = form->findChild<QAction*>(name);
+    QVERIFY2(action, qPrintable(name));
+    QCOMPARE(action->text(), caption);
+    if (parentMenu.isEmpty()) {
+        QVERIFY(form->menuBar()->actions().contains(action));
+        QCOMPARE(QKeySequence::mnemonic(action->text()), key);
+    } else {
+        auto* menu = form->findChild<QMenu*>(parentMenu);
+        QVERIFY(menu);
+        QVERIFY(menu->actions().contains(action));
+    }
+}
+
+void tst_MainForm::altYOpensTheSystemMenu()
+{
+    auto form = makeForm();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    form->activateWindow();
+    auto* system = form->findChild<QMenu*>(QStringLiteral("SystemSubMenu"));
+    QVERIFY(!system->isVisible());
+    QTest::keyClick(form.get(), Qt::Key_Y, Qt::AltModifier);
+    QTRY_VERIFY(system->isVisible());
+    system->close();
+}
+
+void tst_MainForm::singleChoiceControlsLieUnderTheList()
+{
+    auto form = makeForm();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    QWidget* under = form->SendGroup->parentWidget();
+    QCOMPARE(under->geometry(), form->UsersList->geometry());
+    // The list is drawn above the panel: it comes later among their common parent's children.
+    const QObjectList siblings = under->parentWidget()->children();
+    QVERIFY(siblings.indexOf(form->UsersList) > siblings.indexOf(under));
+    QVERIFY(form->UsersList->isSortingEnabled());
+
+    form->activateWindow();
+    QVERIFY(!form->SendGroup->isChecked());
+    QTest::keyClick(form.get(), Qt::Key_G, Qt::AltModifier);
+    QTRY_VERIFY(form->SendGroup->isChecked());
+    QVERIFY(!form->DBLookupComboBox1->isEnabled());
+    QVERIFY(form->DBLookupCombo2->isEnabled());
+    QTest::keyClick(form.get(), Qt::Key_G, Qt::AltModifier);
+    QTRY_VERIFY(!form->SendGroup->isChecked());
+    QVERIFY(form->DBLookupComboBox1->isEnabled());
+    QVERIFY(!form->DBLookupCombo2->isEnabled());
+}
+
+void tst_MainForm::timerIsNotRunningBeforeTheEntryStartsIt()
+{
+    auto form = makeForm();
+    auto* timer = form->findChild<QTimer*>(QStringLiteral("Timer1"));
+    QVERIFY(timer);
+    QCOMPARE(timer->interval(), 1000);
+    QVERIFY(!timer->isActive());
+    QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs"));
+}
+
+void tst_MainForm::tickShowsClockAndPendingCount()
+{
+    auto form = makeForm();
+    form->Timer1Timer();
+    QVERIFY(!form->TimeofDay->text().isEmpty());
+    QVERIFY(form->TimeofDay->text().contains(u':'));
+    QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs: 0"));
+    QCOMPARE(
+        form->PendingMsgsBtn->palette().color(QPalette::Active, QPalette::ButtonText), QColor(Qt::black));
+}
+
+void tst_MainForm::typingStopsAt520()
+{
+    auto form = makeForm();
+    form->show();
+    form->message1->setFocus();
+    QTest::keyClicks(form->message1, QString(530, u'a'));
+    QCOMPARE(form->message1->toPlainText().size(), 520);
+    QCOMPARE(form->Numchars->text(), QStringLiteral("520"));
+    // With the editor full, typing over a selection fills the room it frees, then stops.
+    QTextCursor cursor = form->message1->textCursor();
+    cursor.movePosition(QTextCursor::Start);
+    cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor, 2);
+    form->message1->setTextCursor(cursor);
+    QTest::keyClicks(form->message1, QStringLiteral("xyz"));
+    QCOMPARE(form->message1->toPlainText().size(), 520);
+    QVERIFY(form->message1->toPlainText().startsWith(QStringLiteral("xya")));
+    // Deleting makes room again.
+    QTest::keyClick(form->message1, Qt::Key_Backspace);
+    QCOMPARE(form->Numchars->text(), QStringLiteral("519"));
+}
+
+void tst_MainForm::enterInsertsNoLineBreak()
+{
+    auto form = makeForm();
+    form->show();
+    form->message1->setFocus();
+    QTest::keyClicks(form->message1, QStringLiteral("ab"));
+    QTest::keyClick(form->message1, Qt::Key_Return);
+    QTest::keyClick(form->message1, Qt::Key_Enter);
+    QTest::keyClicks(form->message1, QStringLiteral("cd"));
+    QCOMPARE(form->message1->toPlainText(), QStringLiteral("abcd"));
+}
+
+void tst_MainForm::pasteIsCutToTheRoomLeft()
+{
+    auto form = makeForm();
+    form->message1->setPlainText(QString(515, u'a'));
+    form->message1->moveCursor(QTextCursor::End);
+    QApplication::clipboard()->setText(QStringLiteral("0123456789"));
+    if (QApplication::clipboard()->text() != QStringLiteral("0123456789"))
+        QSKIP("no clipboard on this platform");
+    form->message1->paste();
+    QCOMPARE(form->message1->toPlainText(), QString(515, u'a') + QStringLiteral("01234"));
+    form->message1->paste();
+    QCOMPARE(form->message1->toPlainText().size(), 520);
+}
+
+void tst_MainForm::dateStampOnEmptyEditor()
+{
+    auto form = makeForm();
+    const QDate before = QDate::currentDate();
+    form->DateBtn->click();
+    const QString text = form->message1->toPlainText();
+    QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d/\\d\\d/\\d\\d $")).match(text).hasMatch());
+    const QString expected = QStringLiteral("%1/%2/%3 ")
+                                 .arg(before.month(), 2, 10, QChar(u'0'))
+                                 .arg(before.day(), 2, 10, QChar(u'0'))
+                                 .arg(before.year() % 100, 2, 10, QChar(u'0'));
+    if (QDate::currentDate() == before)
+        QCOMPARE(text, expected);
+    QCOMPARE(form->Numchars->text(), QStringLiteral("9"));
+}
+
+void tst_MainForm::stampsPassTheTypingLimit()
+{
+    auto form = makeForm();
+    form->message1->setPlainText(QString(515, u'a'));
+    form->DateBtn->click();
+    QCOMPARE(form->message1->toPlainText().size(), 524);
+    QCOMPARE(form->Numchars->text(), QStringLiteral("524"));
+}
+
+void tst_MainForm::clearTextResetsCount()
+{
+    auto form = makeForm();
+    form->message1->setPlainText(QStringLiteral("hello"));
+    QCOMPARE(form->Numchars->text(), QStringLiteral("5"));
+    form->ClearTextBtn->click();
+    QVERIFY(form->message1->toPlainText().isEmpty());
+    QCOMPARE(form->Numchars->text(), QStringLiteral("0"));
+}
+
+void tst_MainForm::clearAllUnticksEveryRecipient()
+{
+    auto form = makeForm();
+    for (const char* name : { "Zed", "adam", "Group: Night", "Mary" }) {
+        auto* item = new QListWidgetItem(QString::fromLatin1(name));
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Checked);
+        form->UsersList->addItem(item);
+    }
+    form->UsersList->item(1)->setCheckState(Qt::Unchecked);
+    form->ClearAllBtn->click();
+    for (int i = 0; i < form->UsersList->count(); ++i)
+        QCOMPARE(form->UsersList->item(i)->checkState(), Qt::Unchecked);
+    QCOMPARE(form->UsersList->count(), 4);
+    form->ClearAllBtn->click(); // nothing ticked: nothing changes
+    QCOMPARE(form->UsersList->count(), 4);
+}
+
+void tst_MainForm::showStatusPutsTheNewestLineOnTop()
+{
+    auto form = makeForm();
+    QCOMPARE(form->startupError(), QString());
+    form->desk().BUsersT.append();
+    form->desk().BUsersT.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("Mary Jones"));
+    form->desk().BUsersT.post();
+    form->desk().BUsersT.first();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    // A long message wraps: only its first displayed line is quoted.
+    const QString words = QStringLiteral("word ").repeated(60);
+    form->message1->setPlainText(words);
+    QCoreApplication::processEvents();
+    const QString first = form->firstDisplayedLine();
+    QVERIFY(!first.isEmpty());
+    QVERIFY(first.size() < words.size());
+    QVERIFY(words.startsWith(first));
+
+    QVERIFY(form->StatusMemo->isReadOnly());
+    QCOMPARE(form->StatusMemo->focusPolicy(), Qt::NoFocus); // not in the tab order
+    QCOMPARE(form->Sending->palette().color(QPalette::Window), QColor(Qt::yellow));
+    form->Sending->show();
+    form->Show_Status(QStringLiteral("Line busy"));
+    form->Show_Status(QStringLiteral("Successful "));
+    QVERIFY(form->Sending->isHidden());
+    const QStringList lines = form->StatusMemo->toPlainText().split(u'\n');
+    QCOMPARE(lines.size(), 22);
+    QVERIFY2(QRegularExpression(QStringLiteral("^ \\d\\d:\\d\\d:\\d\\d (AM|PM):  Sent to Mary Jones: "))
+                 .match(lines[0])
+                 .hasMatch(),
+        qPrintable(lines[0]));
+    QVERIFY(lines[0].endsWith(first.left(55) + QStringLiteral("...")));
+    QVERIFY(lines[1].endsWith(QStringLiteral(":  Line busy")));
+    form->BitBtn6->click();
+    QVERIFY(form->StatusMemo->toPlainText().trimmed().isEmpty());
+}
+
+void tst_MainForm::messageLabelGivesEditorTheFocus()
+{
+    auto form = makeForm();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    form->activateWindow();
+    QCOMPARE(form->MessageLabel->text(), QStringLiteral("M&essage:"));
+    QCOMPARE(form->MessageLabel->buddy(), form->message1);
+    form->ExitBtn->setFocus();
+    QTest::keyClick(form.get(), Qt::Key_E, Qt::AltModifier);
+    QTRY_VERIFY(form->message1->hasFocus());
+    // Alt+L toggles the log switch.
+    QVERIFY(!form->messagelog->isChecked());
+    QTest::keyClick(form.get(), Qt::Key_L, Qt::AltModifier);
+    QTRY_VERIFY(form->messagelog->isChecked());
+}
+
+void tst_MainForm::aboutBoxTexts()
+{
+    TAboutBox box;
+    QCOMPARE(box.windowTitle(), QStringLiteral("About PlimoPager"));
+    QStringList texts;
+    for (QLabel* label : box.findChildren<QLabel*>())
+        texts << label->text();
+    QCOMPARE(texts, QStringList({ QStringLiteral("PlimoPager32"), QStringLiteral("Version 4.00.09") }));
+    const auto buttons = box.findChildren<QPushButton*>();
+    QCOMPARE(buttons.size(), 1);
+    QCOMPARE(buttons.first()->text().remove(u'&'), QStringLiteral("OK"));
+    box.show();
+    buttons.first()->click();
+    QVERIFY(!box.isVisible());
+    QCOMPARE(box.result(), int(QDialog::Accepted));
+}
+
+void tst_MainForm::aboutMenuShowsOneBoxBesideTheWindow()
+{
+    auto form = makeForm();
+    QVERIFY(!form->aboutBox());
+    form->AboutMenu->trigger();
+    TAboutBox* box = form->aboutBox();
+    QVERIFY(box);
+    QVERIFY(box->isVisible());
+    QVERIFY(!box->isModal());
+    QVERIFY(!QApplication::activeModalWidget());
+    box->accept();
+    form->AboutMenu->trigger();
+    QCOMPARE(form->aboutBox(), box);
+    QVERIFY(box->isVisible());
+}
+
+void tst_MainForm::helpOpensContents()
+{
+    auto form = makeForm();
+    QVERIFY(!form->helpWindow());
+    form->HelpHelpMenu->trigger();
+    HelpWindow* help = form->helpWindow();
+    QVERIFY(help);
+    QVERIFY(help->isVisible());
+    QCOMPARE(help->currentTopic(), QStringLiteral("contents"));
+    const QString text = help->browser()->toPlainText();
+    QVERIFY2(text.contains(QStringLiteral("Send Mesg")), qPrintable(text.left(200)));
+    QVERIFY(text.contains(QStringLiteral("Pending Msgs")));
+    form->HelpHelpMenu->trigger();
+    QCOMPARE(form->helpWindow(), help);
+}
+
+void tst_MainForm::helpTopicsByKeyword_data()
+{
+    QTest::addColumn<QString>("keyword");
+    QTest::addColumn<QString>("url");
+    QTest::newRow("Contents") << "Contents"
+                              << "qrc:/help/contents.html";
+    QTest::newRow("lower case") << "contents"
+                                << "qrc:/help/contents.html";
+    QTest::newRow("Users") << "Users"
+                           << "qrc:/help/users.html";
+    QTest::newRow("PagerCompany") << "PagerCompany"
+                                  << "qrc:/help/pagercompany.html";
+    QTest::newRow("Groups") << "Groups"
+                            << "qrc:/help/groups.html";
+    QTest::newRow("QuickMsg") << "QuickMsg"
+                              << "qrc:/help/quickmsg.html";
+    QTest::newRow("MsgLog") << "MsgLog"
+                            << "qrc:/help/msglog.html";
+    QTest::newRow("SchedMsgLog") << "SchedMsgLog"
+                                 << "qrc:/help/schedmsglog.html";
+    QTest::newRow("SystemsSetup") << "SystemsSetup"
+                                  << "qrc:/help/systemssetup.html";
+    QTest::newRow("unknown") << "NoSuchTopic"
+                             << "qrc:/help/contents.html";
+    QTest::newRow("empty") << ""
+                           << "qrc:/help/contents.html";
+    QTest::newRow("path in keyword") << "../contents"
+                                     << "qrc:/help/contents.html";
+}
+
+void tst_MainForm::helpTopicsByKeyword()
+{
+    QFETCH(QString, keyword);
+    QFETCH(QString, url);
+    QCOMPARE(HelpWindow::topicUrl(keyword), url);
+}
+
+void tst_MainForm::exitButtonAndMenuCloseTheWindow()
+{
+    {
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        form->ExitBtn->click();
+        QVERIFY(!form->isVisible());
+    }
+    {
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        form->activateWindow();
+        QTest::keyClick(form.get(), Qt::Key_X, Qt::AltModifier);
+        QTRY_VERIFY(!form->isVisible());
+    }
+}
+
+void tst_MainForm::exitWithThreePendingPagesAndRestart()
+{
+    {
+        auto form = makeForm();
+        for (const char* name : { "Ann", "Bob", "Cy" })
+            appendPage(form->desk().PendingMsgs, QString::fromLatin1(name));
+        form->show();
+        form->ExitBtn->click();
+        QVERIFY(!form->isVisible());
+    }
+    QCOMPARE(pendingNames(), QStringList({ "Ann", "Bob", "Cy" }));
+
+    auto form = makeForm();
+    QCOMPARE(form->startupError(), QString());
+    form->Timer1Timer();
+    QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs: 3"));
+    QCOMPARE(form->PendingMsgsBtn->palette().color(QPalette::Active, QPalette::ButtonText), QColor(Qt::red));
+}
+
+void tst_MainForm::everyCloseSavesTheWaitingPages()
+{
+    auto form = makeForm();
+    appendPage(form->desk().PendingMsgs, QStringLiteral("Failed"));
+    appendPage(form->desk().SendMsgs, QStringLiteral("Waiting1"));
+    appendPage(form->desk().SendMsgs, QStringLiteral("Waiting2"));
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    // As the window manager or Alt+F4 close it: a close event, no Exit command.
+    QVERIFY(form->close());
+    QCOMPARE(pendingNames(), QStringList({ "Failed", "Waiting1", "Waiting2" }));
+    QCOMPARE(form->desk().SendMsgs.rowCount(), 0);
+    // Closing again (the program's own quit) writes nothing new.
+    const QDateTime written = QFileInfo(QStringLiteral("PendMsgs")).lastModified();
+    appendPage(form->desk().SendMsgs, QStringLiteral("Late"));
+    form->close();
+    QCOMPARE(QFileInfo(QStringLiteral("PendMsgs")).lastModified(), written);
+    QCOMPARE(pendingNames().size(), 3);
+    form.reset();
+
+    // The waiting pages come back as pending pages at the next start.
+    auto next = makeForm();
+    QCOMPARE(next->startupError(), QString());
+    QCOMPARE(next->desk().PendingMsgs.rowCount(), 3);
+    QCOMPARE(next->desk().SendMsgs.rowCount(), 0);
+    next->Timer1Timer();
+    QCOMPARE(next->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs: 3"));
+}
+
+void tst_MainForm::startupFailureIsReportedAndTheWindowStillOpens()
+{
+    {
+        QFile junk(QDir(dir_->path()).filePath(QStringLiteral("Busers.dbf")));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write("not a table at all");
+    }
+    auto form = makeForm();
+    QVERIFY(!form->startupError().isEmpty());
+    QVERIFY2(form->startupError().contains(QStringLiteral("usERS"), Qt::CaseInsensitive),
+        qPrintable(form->startupError()));
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    QCOMPARE(form->UsersList->count(), 0);
+    form->Timer1Timer(); // the timer runs all the same
+    QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs: 0"));
+}
+
+void tst_MainForm::recipientListIsFilledSortedAndRefreshed()
+{
+    {
+        core::Desk desk(dir_->path());
+        const QString error = desk.open();
+        QCOMPARE(error, QString());
+        for (const char* name : { "zed", "Adam", "Mary" }) {
+            desk.BUsersT.append();
+            desk.BUsersT.setFieldText(QStringLiteral("USERNAME"), QString::fromLatin1(name));
+            desk.BUsersT.post();
+        }
+        desk.GroupsT.append();
+        desk.GroupsT.setFieldText(QStringLiteral("GROUP"), QStringLiteral("Night"));
+        desk.GroupsT.post();
+    }
+    auto form = makeForm();
+    QStringList items;
+    for (int i = 0; i < form->UsersList->count(); ++i) {
+        items << form->UsersList->item(i)->text();
+        QCOMPARE(form->UsersList->item(i)->checkState(), Qt::Unchecked);
+        QVERIFY(form->UsersList->item(i)->flags() & Qt::ItemIsUserCheckable);
+    }
+    QCOMPARE(items, QStringList({ "Adam", "Group: Night", "Mary", "zed" }));
+
+    // A refresh keeps ticks and adds only names not yet listed (compared without regard to case).
+    form->UsersList->item(2)->setCheckState(Qt::Checked);
+    form->desk().BUsersT.append();
+    form->desk().BUsersT.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("Bea"));
+    form->desk().BUsersT.post();
+    form->desk().BUsersT.append();
+    form->desk().BUsersT.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("MARY"));
+    form->desk().BUsersT.post();
+    form->RefreshUsersList();
+    QCOMPARE(form->UsersList->count(), 5);
+    QCOMPARE(form->UsersList->item(1)->text(), QStringLiteral("Bea"));
+    QCOMPARE(form->UsersList->item(3)->text(), QStringLiteral("Mary"));
+    QCOMPARE(form->UsersList->item(3)->checkState(), Qt::Checked);
+}
+
+void tst_MainForm::userLookupShowsPagerIdAndCarrier()
+{
+    {
+        core::Desk desk(dir_->path());
+        QCOMPARE(desk.open(), QString());
+        const char* users[][3] = { { "Ann", "SkyTel", "555-01" }, { "Bob", "Gone Carrier", "555-02" } };
+        for (const auto& user : users) {
+            desk.BUsersT.append();
+            desk.BUsersT.setFieldText(QStringLiteral("USERNAME"), QString::fromLatin1(user[0]));
+            desk.BUsersT.setFieldText(QStringLiteral("PAGERCOMP"), QString::fromLatin1(user[1]));
+            desk.BUsersT.setFieldText(QStringLiteral("PAGER_ID"), QString::fromLatin1(user[2]));
+            desk.BUsersT.post();
+        }
+        desk.PagerCompT.append();
+        desk.PagerCompT.setFieldText(QStringLiteral("PAGERCOMP"), QStringLiteral("SkyTel"));
+        desk.PagerCompT.post();
+        desk.GroupsT.append();
+        desk.GroupsT.setFieldText(QStringLiteral("GROUP"), QStringLiteral("Night"));
+        desk.GroupsT.post();
+    }
+    auto form = makeForm();
+    QCOMPARE(form->DBLookupComboBox1->count(), 2);
+    QCOMPARE(form->DBLookupCombo2->count(), 1);
+    QCOMPARE(form->DBLookupCombo2->itemText(0), QStringLiteral("Night"));
+
+    form->DBLookupComboBox1->setCurrentIndex(0);
+    form->UserLookupCloseUp();
+    QCOMPARE(form->pager_id2->text(), QStringLiteral("555-01"));
+    QCOMPARE(form->pagercompL->text(), QStringLiteral("SkyTel"));
+    // A carrier that is not in the table leaves the previous carrier's name.
+    form->DBLookupComboBox1->setCurrentIndex(1);
+    form->UserLookupCloseUp();
+    QCOMPARE(form->pager_id2->text(), QStringLiteral("555-02"));
+    QCOMPARE(form->pagercompL->text(), QStringLiteral("SkyTel"));
+
+    form->SendGroup->click();
+    QCOMPARE(form->DBLookupComboBox1->currentIndex(), -1);
+    QVERIFY(form->pager_id2->isHidden());
+    QCOMPARE(form->desk().TempUser.rowCount(), 1);
+    QCOMPARE(form->desk().TempUser.fieldText(QStringLiteral("username")), QString());
+    form->SendGroup->click();
+    QCOMPARE(form->desk().TempUser.rowCount(), 1);
+    QCOMPARE(form->pager_id2->text(), QString());
+    QVERIFY(!form->pager_id2->isHidden());
+}
+
+QTEST_MAIN(tst_MainForm)
+#include "tst_mainform.moc"

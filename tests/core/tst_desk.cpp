@@ -1,0 +1,410 @@
+#include "config/inifile.h"
+#include "core/desk.h"
+#include "store/memtable.h"
+#include "store/storeerror.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using core::Desk;
+
+namespace {
+
+struct Page {
+    QString name;
+    QString pager;
+    int retries;
+};
+
+void appendPage(store::TMemTable& table, const Page& page)
+{
+    table.append();
+    table.setFieldText(QStringLiteral("NetworkPhone"), QStringLiteral("9,5551234^PASS"));
+    table.setFieldText(QStringLiteral("PagerPhone"), page.pager);
+    table.setFieldText(QStringLiteral("BaudRate"), QStringLiteral("1200"));
+    table.setFieldInt(QStringLiteral("MessageSize"), 80);
+    table.setFieldText(QStringLiteral("MessageToSend"), QStringLiteral("Call the desk: ") + page.name);
+    table.setFieldBool(QStringLiteral("IsGroup"), true);
+    table.setFieldText(QStringLiteral("UserOrGroupName"), page.name);
+    table.setFieldInt(QStringLiteral("Retries"), page.retries);
+    table.post();
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The pending file as another reader sees it: the user names of its rows, in order.
+QStringList pendingNames(const QString& path)
+{
+    store::TMemTable table;
+    table.loadFromFile(path);
+    QStringList names;
+    for (table.first(); !table.eof(); table.next())
+        names << table.fieldText(QStringLiteral("UserOrGroupName"));
+    return names;
+}
+
+} // namespace
+
+class tst_Desk : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString dataDir_;
+    QString previousCurrent_;
+
+#define REQUIRE_OPEN(desk)                                                                                   \
+    do {                                                                                                     \
+        const QString e_ = (desk).open();                                                                    \
+        QVERIFY2(e_.isEmpty(), qPrintable(e_));                                                              \
+    } while (false)
+
+    void writeIni(const QByteArray& content)
+    {
+        const QString path = config::pagerIniPath();
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        previousCurrent_ = QDir::currentPath();
+    }
+    void init()
+    {
+        dir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir_->isValid());
+        // The data folder and the current directory are apart, as when the program is started from
+        // elsewhere: the pending file belongs to the current directory.
+        QVERIFY(QDir(dir_->path()).mkpath(QStringLiteral("data")));
+        QVERIFY(QDir(dir_->path()).mkpath(QStringLiteral("cwd")));
+        dataDir_ = dir_->filePath(QStringLiteral("data"));
+        QVERIFY(QDir::setCurrent(dir_->filePath(QStringLiteral("cwd"))));
+        QFile::remove(config::pagerIniPath());
+    }
+    void cleanup()
+    {
+        QDir::setCurrent(previousCurrent_);
+        QFile::remove(config::pagerIniPath());
+        dir_.reset();
+    }
+
+    void dataDirectory();
+    void firstStartCreatesAndOpensEveryTable();
+    void scheduledSendingSwitch_data();
+    void scheduledSendingSwitch();
+    void startReadsTheSwitch();
+    void exitWithThreePendingPagesAndRestart();
+    void waitingPagesBecomePendingOnClose();
+    void queuesAreSavedOnce();
+    void failedSaveIsReportedAndCanBeRetried();
+    void malformedPendingFileIsReportedAndKept_data();
+    void malformedPendingFileIsReportedAndKept();
+    void truncatedPendingFileKeepsCompleteRows();
+    void failedTableOpenSkipsTheRestAndLosesNoPendingPage();
+    void tickShowsPendingCount();
+    void recipientNamesFromUsersAndGroups();
+};
+
+void tst_Desk::dataDirectory()
+{
+    QCOMPARE(Desk(dataDir_).dataDirectory(), dataDir_ + u'/');
+    QCOMPARE(Desk(dataDir_ + u'/').dataDirectory(), dataDir_ + u'/');
+    // The program's own folder, when it can be written.
+    QCOMPARE(Desk::defaultDataDirectory(), QCoreApplication::applicationDirPath() + u'/');
+    QVERIFY(!Desk(QString()).usesFallbackDataDirectory());
+    QVERIFY(Desk(dataDir_).usesFallbackDataDirectory());
+}
+
+void tst_Desk::firstStartCreatesAndOpensEveryTable()
+{
+    Desk desk(dataDir_);
+    REQUIRE_OPEN(desk);
+    QVERIFY(desk.isOpen());
+    QStringList files = QDir(dataDir_).entryList(QDir::Files);
+    for (QString& f : files)
+        f = f.toUpper();
+    files.sort();
+    QCOMPARE(files,
+        QStringList({ "BUSERS.CDX", "BUSERS.DBF", "GROUPS.CDX", "GROUPS.DBF", "MODEMS.CDX", "MODEMS.DBF",
+            "MSGLOG2.CDX", "MSGLOG2.DBF", "MSGLOG2.FPT", "PAGECOMP.CDX", "PAGECOMP.DBF", "QUICKMSG.DBF",
+            "QUICKMSG.FPT", "SCHEDMS2.CDX", "SCHEDMS2.DBF", "SCHEDMS2.FPT" }));
+    const std::pair<store::Table*, const char*> handles[] = {
+        { &desk.BUsersT, "USERNAME" },
+        { &desk.PagerCompT, "PAGERCOMP" },
+        { &desk.GroupsT, "GROUP_UNIQ" },
+        { &desk.QuickMsgT, "" },
+        { &desk.ModemsT, "MODEMS" },
+        { &desk.MsgLogT, "BY_DATE" },
+        { &desk.SchedMsgT, "BY_SENTSTA" },
+    };
+    for (const auto& [handle, tag] : handles) {
+        QVERIFY2(handle->isOpen(), qPrintable(handle->tableName()));
+        QCOMPARE(handle->indexName().toUpper(), QString::fromLatin1(tag));
+        QVERIFY(!handle->exclusive());
+        QVERIFY(handle->isEmpty());
+        QCOMPARE(handle->connection().folder(), dataDir_ + u'/');
+    }
+    QCOMPARE(desk.PendingMsgs.rowCount(), 0);
+    QVERIFY(!QFile::exists(Desk::pendingFileName())); // a missing pending file is normal
+}
+
+void tst_Desk::scheduledSendingSwitch_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<bool>("enabled");
+    QTest::newRow("0 turns it off") << QByteArray("[System]\nSendMessages=0\n") << false;
+    QTest::newRow("section and key in other case") << QByteArray("[SYSTEM]\nsendmessages=0\n") << false;
+    QTest::newRow("1") << QByteArray("[System]\nSendMessages=1\n") << true;
+    QTest::newRow("other value") << QByteArray("[System]\nSendMessages=no\n") << true;
+    QTest::newRow("00 is not exactly 0") << QByteArray("[System]\nSendMessages=00\n") << true;
+    QTest::newRow("empty value") << QByteArray("[System]\nSendMessages=\n") << true;
+    QTest::newRow("key missing") << QByteArray("[System]\nComPort=COM1\n") << true;
+    QTest::newRow("key in another section") << QByteArray("[Other]\nSendMessages=0\n") << true;
+    QTest::newRow("missing file") << QByteArray() << true;
+}
+
+void tst_Desk::scheduledSendingSwitch()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(bool, enabled);
+    if (!ini.isEmpty())
+        writeIni(ini);
+    QCOMPARE(core::readScheduledSendingEnabled(), enabled);
+}
+
+void tst_Desk::startReadsTheSwitch()
+{
+    writeIni("[System]\nSendMessages=0\n");
+    {
+        Desk desk(dataDir_);
+        REQUIRE_OPEN(desk);
+        QVERIFY(!desk.ScheduledSendingEnabled);
+    }
+    QFile::remove(config::pagerIniPath());
+    Desk desk(dataDir_);
+    REQUIRE_OPEN(desk);
+    QVERIFY(desk.ScheduledSendingEnabled);
+}
+
+void tst_Desk::exitWithThreePendingPagesAndRestart()
+{
+    {
+        Desk desk(dataDir_);
+        REQUIRE_OPEN(desk);
+        for (const Page& page :
+            { Page { "Ann", "111", 0 }, Page { "Bob", "222", 1 }, Page { "Group: Night", "3^4^", 2 } })
+            appendPage(desk.PendingMsgs, page);
+        QCOMPARE(desk.saveQueues(), QString());
+    }
+    QVERIFY(QFile::exists(QDir::current().filePath(QStringLiteral("PendMsgs"))));
+    QVERIFY(!QFile::exists(dataDir_ + QStringLiteral("/PendMsgs")));
+    QCOMPARE(pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Ann", "Bob", "Group: Night" }));
+
+    Desk desk(dataDir_);
+    REQUIRE_OPEN(desk);
+    QCOMPARE(desk.PendingMsgs.rowCount(), 3);
+    desk.PendingMsgs.first();
+    desk.PendingMsgs.next();
+    QCOMPARE(desk.PendingMsgs.fieldText(QStringLiteral("PagerPhone")), QStringLiteral("222"));
+    QCOMPARE(desk.PendingMsgs.fieldInt(QStringLiteral("Retries")), 1);
+    QCOMPARE(desk.PendingMsgs.fieldInt(QStringLiteral("MessageSize")), 80);
+    const core::TickDisplay shown = desk.tick(QTime(10, 0));
+    QCOMPARE(shown.pendingCaption, QStringLiteral("Pending Msgs: 3"));
+    QVERIFY(shown.pendingAlert);
+}
+
+void tst_Desk::waitingPagesBecomePendingOnClose()
+{
+    Desk desk(dataDir_);
+    appendPage(desk.PendingMsgs, { "Pending", "100", 0 });
+    appendPage(desk.SendMsgs, { "First", "101", 3 });
+    appendPage(desk.SendMsgs, { "Second", "102", 2 });
+    QCOMPARE(desk.saveQueues(), QString());
+    QCOMPARE(desk.SendMsgs.rowCount(), 0);
+    QCOMPARE(desk.PendingMsgs.rowCount(), 3);
+
+    store::TMemTable saved;
+    saved.loadFromFile(QStringLiteral("PendMsgs"));
+    QCOMPARE(saved.rowCount(), 3);
+    QCOMPARE(saved.fieldDefinitions().first(), QStringLiteral("Retries;3;0;0"));
+    saved.last();
+    // The seven fields come along; IsGroup is not copied and stays unset.
+    QCOMPARE(saved.fieldText(QStringLiteral("UserOrGroupName")), QStringLiteral("Second"));
+    QCOMPARE(saved.fieldText(QStringLiteral("PagerPhone")), QStringLiteral("102"));
+    QCOMPARE(saved.fieldText(QStringLiteral("NetworkPhone")), QStringLiteral("9,5551234^PASS"));
+    QCOMPARE(saved.fieldText(QStringLiteral("BaudRate")), QStringLiteral("1200"));
+    QCOMPARE(saved.fieldText(QStringLiteral("MessageToSend")), QStringLiteral("Call the desk: Second"));
+    QCOMPARE(saved.fieldInt(QStringLiteral("MessageSize")), 80);
+    QCOMPARE(saved.fieldInt(QStringLiteral("Retries")), 2);
+    QVERIFY(saved.isNull(QStringLiteral("IsGroup")));
+    QCOMPARE(pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Pending", "First", "Second" }));
+}
+
+void tst_Desk::queuesAreSavedOnce()
+{
+    Desk desk(dataDir_);
+    appendPage(desk.SendMsgs, { "Once", "1", 0 });
+    QCOMPARE(desk.saveQueues(), QString());
+    QVERIFY(desk.queuesSaved());
+    const QByteArray first = fileBytes(QStringLiteral("PendMsgs"));
+    appendPage(desk.SendMsgs, { "Late", "2", 0 });
+    QCOMPARE(desk.saveQueues(), QString());
+    QCOMPARE(fileBytes(QStringLiteral("PendMsgs")), first);
+    QCOMPARE(desk.SendMsgs.rowCount(), 1);
+}
+
+void tst_Desk::failedSaveIsReportedAndCanBeRetried()
+{
+    Desk desk(dataDir_);
+    appendPage(desk.SendMsgs, {"Waiting", "1", 0});
+    // The current directory disappears under the program: the file cannot be written there.
+    const QString gone = dir_->filePath(QStringLiteral("gone"));
+    QVERIFY(QDir().mkpath(gone));
+    QVERIFY(QDir::setCurrent(gone));
+    QVERIFY(QDir(gone).removeRecursively());
+    const QString error = desk.saveQueues();
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!desk.queuesSaved());
+    QCOMPARE(desk.PendingMsgs.rowCount(), 1); // moved once, kept for the next try
+    QVERIFY(QDir::setCurrent(dir_->filePath(QStringLiteral("cwd"))));
+    QCOMPARE(desk.saveQueues(), QString());
+    QCOMPARE(pendingNames(QStringLiteral("PendMsgs")), QStringList{QStringLiteral("Waiting")});
+}
+
+void tst_Desk::malformedPendingFileIsReportedAndKept_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("bad version") << QByteArray(
+        "[INFO]\rVersion=x\r[FIELD]\rRetries;3;0;0\r[INDEX]\r[DATA]\r");
+    QTest::newRow("unknown field type")
+        << QByteArray("[INFO]\rVersion=2\r[FIELD]\rRetries;0;0;0\r[INDEX]\r[DATA]\r");
+    QTest::newRow("not the queue's fields")
+        << QByteArray("[INFO]\rVersion=2\r[FIELD]\rusername;1;30;0\r[INDEX]\r[DATA]\r") + QByteArray(4, '\0')
+            + "\r[BLOB]\r";
+}
+
+void tst_Desk::malformedPendingFileIsReportedAndKept()
+{
+    QFETCH(QByteArray, content);
+    {
+        QFile file(QStringLiteral("PendMsgs"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    Desk desk(dataDir_);
+    const QString error = desk.open();
+    QVERIFY(!error.isEmpty());
+    QVERIFY2(error.contains(QStringLiteral("PendMsgs")), qPrintable(error));
+    QCOMPARE(desk.startupError(), error);
+    QVERIFY(!desk.isOpen());
+    QVERIFY(!desk.ScheduledSendingEnabled); // the steps after the failure did not run
+    QCOMPARE(fileBytes(QStringLiteral("PendMsgs.bad")), content);
+    // The queue still works and can be saved; the bad file stays for the operator.
+    QVERIFY(desk.PendingMsgs.isOpen());
+    QVERIFY(desk.PendingMsgs.hasField(QStringLiteral("Retries")));
+    appendPage(desk.SendMsgs, { "After", "9", 0 });
+    QCOMPARE(desk.saveQueues(), QString());
+    QCOMPARE(pendingNames(QStringLiteral("PendMsgs")), QStringList { QStringLiteral("After") });
+    QCOMPARE(fileBytes(QStringLiteral("PendMsgs.bad")), content);
+}
+
+void tst_Desk::truncatedPendingFileKeepsCompleteRows()
+{
+    {
+        Desk desk(dataDir_);
+        for (const Page& page : { Page { "One", "1", 0 }, Page { "Two", "2", 0 } })
+            appendPage(desk.PendingMsgs, page);
+        QCOMPARE(desk.saveQueues(), QString());
+    }
+    QByteArray bytes = fileBytes(QStringLiteral("PendMsgs"));
+    bytes.chop(100);
+    {
+        QFile file(QStringLiteral("PendMsgs"));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    }
+    Desk desk(dataDir_);
+    const QString error = desk.open();
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(fileBytes(QStringLiteral("PendMsgs.bad")), bytes);
+    QCOMPARE(desk.PendingMsgs.rowCount(), 1);
+    desk.PendingMsgs.first();
+    QCOMPARE(desk.PendingMsgs.fieldText(QStringLiteral("UserOrGroupName")), QStringLiteral("One"));
+}
+
+void tst_Desk::failedTableOpenSkipsTheRestAndLosesNoPendingPage()
+{
+    {
+        Desk desk(dataDir_);
+        for (const Page& page : { Page { "Kept1", "1", 0 }, Page { "Kept2", "2", 0 } })
+            appendPage(desk.PendingMsgs, page);
+        QCOMPARE(desk.saveQueues(), QString());
+    }
+    {
+        QFile junk(dataDir_ + QStringLiteral("/Busers.dbf"));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write("this is not a table");
+    }
+    writeIni("[System]\nSendMessages=1\n");
+    Desk desk(dataDir_);
+    const QString error = desk.open();
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!desk.isOpen());
+    QVERIFY(!desk.ScheduledSendingEnabled);
+    QCOMPARE(desk.PendingMsgs.rowCount(), 0); // the pending file was not read
+    QVERIFY(desk.recipientNames().isEmpty());
+    // Closing must not overwrite the pages of the previous run with an empty queue.
+    appendPage(desk.SendMsgs, { "New", "3", 0 });
+    QCOMPARE(desk.saveQueues(), QString());
+    QCOMPARE(pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Kept1", "Kept2", "New" }));
+}
+
+void tst_Desk::tickShowsPendingCount()
+{
+    Desk desk(dataDir_);
+    core::TickDisplay shown = desk.tick(QTime(9, 5, 7));
+    QVERIFY(shown.idle);
+    QCOMPARE(shown.pendingCaption, QStringLiteral("Pending Msgs: 0"));
+    QVERIFY(!shown.pendingAlert);
+    QVERIFY(shown.clock.contains(QStringLiteral("05:07")));
+    appendPage(desk.PendingMsgs, { "A", "1", 0 });
+    shown = desk.tick(QTime(9, 5, 8));
+    QCOMPARE(shown.pendingCaption, QStringLiteral("Pending Msgs: 1"));
+    QVERIFY(shown.pendingAlert);
+    desk.ScheduleScanActive = true;
+    shown = desk.tick(QTime(9, 5, 9));
+    QVERIFY(!shown.idle);
+    QVERIFY(shown.pendingCaption.isEmpty());
+    QVERIFY(!shown.clock.isEmpty());
+}
+
+void tst_Desk::recipientNamesFromUsersAndGroups()
+{
+    Desk desk(dataDir_);
+    REQUIRE_OPEN(desk);
+    for (const char* name : { "Zoe", "adam", "Mary" }) {
+        desk.BUsersT.append();
+        desk.BUsersT.setFieldText(QStringLiteral("USERNAME"), QString::fromLatin1(name));
+        desk.BUsersT.post();
+    }
+    desk.GroupsT.append();
+    desk.GroupsT.setFieldText(QStringLiteral("GROUP"), QStringLiteral("Night Shift"));
+    desk.GroupsT.post();
+    QCOMPARE(desk.recipientNames(), QStringList({ "Mary", "Zoe", "adam", "Group: Night Shift" }));
+}
+
+QTEST_GUILESS_MAIN(tst_Desk)
+#include "tst_desk.moc"

@@ -1,0 +1,106 @@
+#include "core/statuslist.h"
+
+#include <QTest>
+
+using core::StatusContext;
+
+class tst_StatusList : public QObject {
+    Q_OBJECT
+
+private slots:
+    void rewrite_data();
+    void rewrite();
+    void stamp_data();
+    void stamp();
+    void historyKeepsTheNewest21();
+    void clearEmptiesEveryLine();
+};
+
+void tst_StatusList::rewrite_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("byPager");
+    QTest::addColumn<QString>("expected");
+
+    const QString first
+        = QStringLiteral("Server room is on fire, call the duty engineer now please, thank you");
+    QTest::newRow("successful to the current user")
+        << "Successful " << false << "Sent to Mary Jones: " + first.left(55) + "...";
+    QTest::newRow("successful by pager ID")
+        << "Successful " << true << "Sent to 5550123: " + first.left(55) + "...";
+    QTest::newRow("no trailing blank is kept") << "Successful" << false << "Successful";
+    QTest::newRow("other text is kept") << "Line busy" << false << "Line busy";
+    QTest::newRow("group sent") << "GroupRes|2:Successful " << false
+                                << "Sent to Group Night Shift at 2:  " + first.left(40) + "...";
+    QTest::newRow("group invalid ID")
+        << "GroupRes|2:511Invalid pager ID" << false
+        << "Partially Sent to Group Night Shift: at 2: Status: 511Invalid pager ID";
+    QTest::newRow("group other failure") << "GroupRes|3:000No carrier" << false
+                                         << "Not Sent to Group Night Shift: at 3: Status: 000No carrier";
+    QTest::newRow("group without colon")
+        << "GroupRes|Something odd" << false << "Not Sent to Group Night Shift: at : Status: Something odd";
+    QTest::newRow("any separator") << "GroupRes#1:Successful " << false
+                                   << "Sent to Group Night Shift at 1:  " + first.left(40) + "...";
+    QTest::newRow("group text without rest")
+        << "GroupRes" << false << "Not Sent to Group Night Shift: at : Status: ";
+    QTest::newRow("result cut to 50") << "GroupRes|1:" + QString(60, u'x') << false
+                                      << "Not Sent to Group Night Shift: at 1: Status: "
+            + QString(48, u'x'); // 50 characters from the tenth: "1:" and 48 more
+}
+
+void tst_StatusList::rewrite()
+{
+    QFETCH(QString, message);
+    QFETCH(bool, byPager);
+    QFETCH(QString, expected);
+    StatusContext context;
+    context.sendByPager = byPager;
+    context.byPagerId = QStringLiteral("5550123");
+    context.currentUser = QStringLiteral("Mary Jones");
+    context.currentGroup = QStringLiteral("Night Shift");
+    context.firstLine
+        = QStringLiteral("Server room is on fire, call the duty engineer now please, thank you");
+    QCOMPARE(core::rewriteStatus(message, context), expected);
+}
+
+void tst_StatusList::stamp_data()
+{
+    QTest::addColumn<QTime>("time");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("afternoon") << QTime(15, 7, 9) << " 03:07:09 PM:  text";
+    QTest::newRow("midnight") << QTime(0, 0, 5) << " 12:00:05 AM:  text";
+    QTest::newRow("noon") << QTime(12, 30, 0) << " 12:30:00 PM:  text";
+    QTest::newRow("morning") << QTime(9, 59, 59) << " 09:59:59 AM:  text";
+}
+
+void tst_StatusList::stamp()
+{
+    QFETCH(QTime, time);
+    QFETCH(QString, expected);
+    QCOMPARE(core::stampStatus(time, QStringLiteral("text")), expected);
+}
+
+void tst_StatusList::historyKeepsTheNewest21()
+{
+    core::StatusHistory history;
+    QCOMPARE(history.lines(), QStringList(22, QString()));
+    for (int i = 1; i <= 22; ++i)
+        history.add(QString::number(i));
+    QCOMPARE(history.lines().size(), 22);
+    QCOMPARE(history.lines().first(), QStringLiteral("22"));
+    QCOMPARE(history.lines().at(20), QStringLiteral("2")); // line 1 has scrolled out
+    QCOMPARE(history.lines().at(21), QString());
+    QVERIFY(!history.lines().contains(QStringLiteral("1")));
+}
+
+void tst_StatusList::clearEmptiesEveryLine()
+{
+    core::StatusHistory history;
+    for (int i = 0; i < 5; ++i)
+        history.add(QStringLiteral("x"));
+    history.clear();
+    QCOMPARE(history.lines(), QStringList(22, QString()));
+}
+
+QTEST_GUILESS_MAIN(tst_StatusList)
+#include "tst_statuslist.moc"

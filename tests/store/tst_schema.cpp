@@ -1,0 +1,411 @@
+// The seven tables and the start-up step that creates missing tables and rebuilds index files.
+#include "store/connection.h"
+#include "store/schema.h"
+#include "store/storeerror.h"
+#include "store/table.h"
+#include "tagcheck.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using store::Connection;
+using store::StoreError;
+using store::Table;
+using store::TableSchema;
+
+Q_DECLARE_METATYPE(const TableSchema*)
+
+namespace {
+
+QStringList fieldSummary(const std::vector<store::FieldDef>& fields)
+{
+    QStringList out;
+    for (const auto& f : fields)
+        out << QStringLiteral("%1 %2 %3 %4")
+                   .arg(QString::fromLatin1(f.name))
+                   .arg(QLatin1Char(f.type))
+                   .arg(f.width)
+                   .arg(f.decimals);
+    return out;
+}
+
+// What Perl's XBase::Index, an independent reader, finds in a tag: "key<TAB>recno" lines.
+QStringList perlTag(const QString& cdx, const QString& tag)
+{
+    QProcess p;
+    p.start(QStringLiteral("/usr/bin/perl"),
+        { QStringLiteral("-MXBase::Index"), QStringLiteral("-e"),
+            QStringLiteral("my $i = XBase::Index->new($ARGV[0], tag => $ARGV[1], type => 'C') or die "
+                           "XBase::Index->errstr;"
+                           "$i->prepare_select; while (my ($k, $v) = $i->fetch) { $k =~ s/[\\0 ]+$//; print "
+                           "\"$k\\t$v\\n\"; }"),
+            cdx, tag });
+    if (!p.waitForFinished(30000) || p.exitCode() != 0) {
+        qWarning("perl: %s", p.readAllStandardError().constData());
+        return { QStringLiteral("perl failed") };
+    }
+    return QString::fromLatin1(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+class tst_Schema : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    Connection connection;
+
+    void addLog(const QString& table, const QString& date, const QString& time, const QString& user,
+        const QString& must)
+    {
+        Table t;
+        t.setConnection(connection);
+        t.setTableName(table);
+        t.open();
+        t.append();
+        t.setFieldText(QStringLiteral("DDATE"), date);
+        t.setFieldText(QStringLiteral("DTIME"), time);
+        t.setFieldText(QStringLiteral("USERNAME"), user);
+        t.setFieldText(QStringLiteral("MUSTSEND"), must);
+        t.setFieldText(QStringLiteral("MSG"), user + QStringLiteral(" at ") + time);
+        t.post();
+    }
+
+private slots:
+    void init()
+    {
+        QVERIFY(dir.isValid());
+        const QDir d(dir.path());
+        for (const QString& f : d.entryList(QDir::Files))
+            QFile::remove(d.filePath(f));
+        connection.setFolder(dir.path());
+    }
+
+    void firstStart_data()
+    {
+        QTest::addColumn<const TableSchema*>("schema");
+        QTest::addColumn<QString>("file"); // as created
+        QTest::addColumn<QStringList>("fields");
+        QTest::addColumn<QStringList>("tags"); // "NAME expression [unique]" in creation order
+        QTest::addColumn<QString>("defaultTag");
+        QTest::newRow("BUSERS") << &store::busersSchema() << "Busers.dbf"
+                                << QStringList { "USERNAME C 30 0", "PAGERCOMP C 30 0", "GROUP C 12 0",
+                                       "PAGER_ID C 12 0" }
+                                << QStringList { "USERNAME USERNAME unique", "GROUP GROUP",
+                                       "PAGERCOMP PAGERCOMP" }
+                                << "USERNAME";
+        QTest::newRow("PAGECOMP") << &store::pageCompSchema() << "PAGECOMP.dbf"
+                                  << QStringList { "PAGERCOMP C 30 0", "HOST_TEL C 14 0", "HOST_SPEED C 5 0",
+                                         "HOST_CHARS N 3 0", "HOST_PASSW C 10 0" }
+                                  << QStringList { "PAGERCOMP PagerComp" } << "PAGERCOMP";
+        QTest::newRow("GROUPS") << &store::groupsSchema() << "Groups.dbf"
+                                << QStringList { "GROUP C 16 0", "GROUPEXTRA C 8 0" }
+                                << QStringList { "GROUP_UNIQ GROUP unique" } << "GROUP_UNIQ";
+        QTest::newRow("QUICKMSG") << &store::quickMsgSchema() << "QUICKMSG.dbf"
+                                  << QStringList { "MSGTITLE C 16 0", "MSG M 10 0" } << QStringList {} << "";
+        QTest::newRow("MODEMS") << &store::modemsSchema() << "Modems.dbf"
+                                << QStringList { "MODEMS C 40 0", "INITSTR C 80 0", "PARAM2 C 80 0" }
+                                << QStringList { "MODEMS Modems" } << "MODEMS";
+        const QStringList log { "DDATE C 10 0", "DTIME C 14 0", "USERNAME C 30 0", "MUSTSEND C 1 0",
+            "MSG M 10 0" };
+        QTest::newRow("MSGLOG2") << &store::msgLogSchema() << "MSGLOG2.dbf" << log
+                                 << QStringList { "BY_DATE DDATE", "BY_NAME USERNAME+DDATE" } << "BY_DATE";
+        QTest::newRow("SCHEDMS2") << &store::schedMsgSchema() << "SCHEDMS2.dbf" << log
+                                  << QStringList { "BY_SENTSTA MUSTSEND+DDATE+DTIME" } << "BY_SENTSTA";
+    }
+    void firstStart()
+    {
+        QFETCH(const TableSchema*, schema);
+        QFETCH(QString, file);
+        QFETCH(QStringList, fields);
+        QFETCH(QStringList, tags);
+        QFETCH(QString, defaultTag);
+        QCOMPARE(store::CreateDatabase(connection), QStringList());
+        const QStringList files = QDir(dir.path()).entryList(QDir::Files);
+        QCOMPARE(files.filter(QStringLiteral(".dbf"), Qt::CaseInsensitive).size(), 7);
+        QCOMPARE(files.filter(QStringLiteral(".cdx"), Qt::CaseInsensitive).size(), 6);
+        QCOMPARE(files.filter(QStringLiteral(".fpt"), Qt::CaseInsensitive).size(), 3);
+        QVERIFY2(files.contains(file), qPrintable(files.join(u' ')));
+        QCOMPARE(schema->defaultTag, defaultTag);
+
+        Table t;
+        t.setConnection(connection);
+        t.setTableName(schema->openedAs);
+        t.setIndexName(schema->defaultTag);
+        t.open();
+        QCOMPARE(fieldSummary(t.fields()), fields);
+        QVERIFY(t.isEmpty());
+        QStringList upper;
+        for (const QString& tag : tags)
+            upper << tag.section(u' ', 0, 0).toUpper();
+        QCOMPARE(t.tagNames(), upper);
+        t.close();
+        if (tags.isEmpty()) {
+            QVERIFY(!connection.exists(QStringLiteral("QUICKMSG.cdx")));
+            return;
+        }
+        auto index = store::CdxIndex::open(
+            connection.resolve(schema->indexLookedFor), store::CdxIndex::Access::Shared);
+        QStringList found;
+        for (store::CdxTag* tag : index->tags())
+            found << QString::fromLatin1(
+                tag->name() + ' ' + tag->expression() + (tag->unique() ? " unique" : ""));
+        for (int i = 0; i < tags.size(); ++i)
+            QCOMPARE(found[i].toUpper(), tags[i].toUpper());
+        QCOMPARE(found.size(), tags.size());
+    }
+
+    void existingTableKept()
+    {
+        store::CreateDatabase(connection);
+        addLog(QStringLiteral("MSGLOG2.dbf"), QStringLiteral("2024/01/02"), QStringLiteral("09:00:00 AM"),
+            QStringLiteral("Ann"), QString());
+        const QByteArray before = [&] {
+            QFile f(connection.resolve(QStringLiteral("MsgLog2.dbf")));
+            f.open(QIODevice::ReadOnly);
+            return f.readAll();
+        }();
+        QCOMPARE(store::CreateDatabase(connection), QStringList());
+        QFile f(connection.resolve(QStringLiteral("MsgLog2.dbf")));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), before);
+    }
+
+    void missingIndexRebuilt()
+    {
+        store::CreateDatabase(connection);
+        addLog(QStringLiteral("MSGLOG2.dbf"), QStringLiteral("2024/03/01"), QStringLiteral("09:00:00 AM"),
+            QStringLiteral("Cid"), QString());
+        addLog(QStringLiteral("MSGLOG2.dbf"), QStringLiteral("2024/01/01"), QStringLiteral("10:00:00 AM"),
+            QStringLiteral("Ann"), QString());
+        addLog(QStringLiteral("MSGLOG2.dbf"), QStringLiteral("2024/02/01"), QStringLiteral("11:00:00 AM"),
+            QStringLiteral("Bob"), QString());
+        QVERIFY(QFile::remove(connection.resolve(QStringLiteral("MsgLog2.cdx"))));
+        QCOMPARE(store::CreateDatabase(connection), QStringList());
+        const QString cdx = connection.resolve(QStringLiteral("MsgLog2.cdx"));
+        const QString dbf = connection.resolve(QStringLiteral("MsgLog2.dbf"));
+        QCOMPARE(tagcheck::entriesOf(cdx, "BY_DATE"), tagcheck::rebuildOf(dbf, "DDATE", false));
+        QCOMPARE(tagcheck::entriesOf(cdx, "BY_NAME"), tagcheck::rebuildOf(dbf, "USERNAME+DDATE", false));
+        QCOMPARE(tagcheck::entriesOf(cdx, "BY_DATE").size(), size_t(3));
+        // An independent reader sees the same tags.
+        QCOMPARE(perlTag(cdx, QStringLiteral("BY_DATE")),
+            (QStringList { "2024/01/01\t2", "2024/02/01\t3", "2024/03/01\t1" }));
+        QCOMPARE(perlTag(cdx, QStringLiteral("BY_NAME")),
+            (QStringList { QStringLiteral("Ann").leftJustified(30, u' ') + "2024/01/01\t2",
+                QStringLiteral("Bob").leftJustified(30, u' ') + "2024/02/01\t3",
+                QStringLiteral("Cid").leftJustified(30, u' ') + "2024/03/01\t1" }));
+        Table t;
+        t.setConnection(connection);
+        t.setTableName(QStringLiteral("MSGLOG2.dbf"));
+        t.setIndexName(QStringLiteral("BY_DATE"));
+        t.open();
+        QStringList users;
+        for (t.first(); !t.eof(); t.next())
+            users << t.fieldText(QStringLiteral("USERNAME"));
+        QCOMPARE(users, (QStringList { "Ann", "Bob", "Cid" }));
+    }
+
+    void staleIndexBesideMissingTable()
+    {
+        store::CreateDatabase(connection);
+        addLog(QStringLiteral("SCHEDMS2.dbf"), QStringLiteral("2024/01/02"), QStringLiteral("09:00:00"),
+            QStringLiteral("Ann"), QStringLiteral("Y"));
+        QVERIFY(QFile::remove(connection.resolve(QStringLiteral("SchedMs2.dbf"))));
+        QVERIFY(connection.exists(QStringLiteral("SchedMs2.cdx")));
+        QCOMPARE(store::CreateDatabase(connection), QStringList());
+        Table t;
+        t.setConnection(connection);
+        t.setTableName(QStringLiteral("SCHEDMS2.dbf"));
+        t.setIndexName(QStringLiteral("BY_SENTSTA"));
+        t.open();
+        QVERIFY(t.isEmpty());
+        QCOMPARE(tagcheck::entriesOf(connection.resolve(QStringLiteral("SchedMs2.cdx")), "BY_SENTSTA").size(),
+            size_t(0));
+        addLog(QStringLiteral("SCHEDMS2.dbf"), QStringLiteral("2024/01/03"), QStringLiteral("09:00:00"),
+            QStringLiteral("Bob"), QStringLiteral("Y"));
+        t.refresh();
+        QCOMPARE(t.fieldText(QStringLiteral("USERNAME")), QStringLiteral("Bob"));
+    }
+
+    void damagedTableNamed_data()
+    {
+        QTest::addColumn<int>("cut"); // bytes cut from the end
+        QTest::addColumn<int>("count"); // record count written into the header, -1 kept
+        QTest::newRow("truncated") << 50 << -1;
+        QTest::newRow("count disagrees") << 0 << 7;
+    }
+    void damagedTableNamed()
+    {
+        QFETCH(int, cut);
+        QFETCH(int, count);
+        store::CreateDatabase(connection);
+        for (int i = 0; i < 3; ++i)
+            addLog(QStringLiteral("MSGLOG2.dbf"), QStringLiteral("2024/01/02"), QStringLiteral("09:00:00 AM"),
+                QStringLiteral("U%1").arg(i), QString());
+        const QString path = connection.resolve(QStringLiteral("MsgLog2.dbf"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QByteArray bytes = f.readAll();
+        bytes.chop(cut);
+        if (count >= 0)
+            bytes[4] = char(count);
+        f.resize(0);
+        f.seek(0);
+        f.write(bytes);
+        f.close();
+        QVERIFY(QFile::remove(connection.resolve(QStringLiteral("MsgLog2.cdx"))));
+        try {
+            store::CreateDatabase(connection);
+            QFAIL("a damaged table must be reported");
+        } catch (const StoreError& e) {
+            QVERIFY2(e.message().contains(QStringLiteral("MSGLOG2.dbf")), qPrintable(e.message()));
+        }
+    }
+
+    void damagedIndexReportedAndRebuilt()
+    {
+        store::CreateDatabase(connection);
+        Table users;
+        users.setConnection(connection);
+        users.setTableName(QStringLiteral("BUSERS.DBF"));
+        users.open();
+        for (const char* name : { "Cid", "Ann", "Bob" }) {
+            users.append();
+            users.setFieldText(QStringLiteral("USERNAME"), QString::fromLatin1(name));
+            users.post();
+        }
+        users.close();
+        const QString cdx = connection.resolve(QStringLiteral("Busers.cdx"));
+        QFile f(cdx);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.size() > 2048);
+        f.seek(f.size() - 400); // inside the last tree page: key bytes
+        f.write(QByteArray(400, '\xAB'));
+        f.seek(1024 + 512); // and the first tag's tree
+        f.write(QByteArray(24, '\xFF'));
+        f.close();
+        const QStringList problems = store::CreateDatabase(connection);
+        QCOMPARE(problems.size(), 1);
+        QVERIFY2(problems[0].contains(QStringLiteral("Busers.cdx")), qPrintable(problems[0]));
+        const QString dbf = connection.resolve(QStringLiteral("BUSERS.DBF"));
+        QCOMPARE(tagcheck::entriesOf(cdx, "USERNAME"), tagcheck::rebuildOf(dbf, "USERNAME", true));
+        QCOMPARE(tagcheck::entriesOf(cdx, "GROUP"), tagcheck::rebuildOf(dbf, "GROUP", false));
+        QCOMPARE(tagcheck::entriesOf(cdx, "PAGERCOMP").size(), size_t(3));
+        QCOMPARE(store::CreateDatabase(connection), QStringList());
+    }
+
+    // An index whose tags the table could not use (a key of fields it lacks) is rebuilt too.
+    void foreignIndexRebuilt()
+    {
+        store::CreateDatabase(connection);
+        const QString cdx = connection.resolve(QStringLiteral("Modems.cdx"));
+        {
+            auto index = store::CdxIndex::create(cdx, store::CdxIndex::Access::Exclusive);
+            index->addTag(
+                "MODEMS", "Modems", 40, false, 0, [](uint32_t) { return QByteArray(40, ' '); },
+                [](uint32_t) { return false; });
+            index->addTag(
+                "OTHER", "NOSUCH", 5, false, 0, [](uint32_t) { return QByteArray(5, ' '); },
+                [](uint32_t) { return false; });
+        }
+        const QStringList problems = store::CreateDatabase(connection);
+        QCOMPARE(problems.size(), 1);
+        QVERIFY2(problems[0].contains(QStringLiteral("NOSUCH"))
+                && problems[0].contains(QStringLiteral("Modems.cdx")),
+            qPrintable(problems[0]));
+        Table t;
+        t.setConnection(connection);
+        t.setTableName(QStringLiteral("MODEMS.DBF"));
+        t.setIndexName(QStringLiteral("MODEMS"));
+        t.open();
+        QCOMPARE(t.tagNames(), QStringList { QStringLiteral("MODEMS") });
+    }
+
+    // A damaged table is reported as such, and its index file is left alone.
+    void damagedTableKeepsIndex()
+    {
+        store::CreateDatabase(connection);
+        const QString path = connection.resolve(QStringLiteral("Groups.dbf"));
+        QFile f(path);
+        QVERIFY(f.resize(20));
+        const qint64 cdxSize = QFileInfo(connection.resolve(QStringLiteral("Groups.cdx"))).size();
+        try {
+            store::CreateDatabase(connection);
+            QFAIL("a damaged table must be reported");
+        } catch (const StoreError& e) {
+            QVERIFY2(e.message().contains(QStringLiteral("Groups.dbf")), qPrintable(e.message()));
+        }
+        QCOMPARE(QFileInfo(connection.resolve(QStringLiteral("Groups.cdx"))).size(), cdxSize);
+    }
+
+    void uniqueUsersAndGroups()
+    {
+        store::CreateDatabase(connection);
+        Table groups;
+        groups.setConnection(connection);
+        groups.setTableName(QStringLiteral("groups.dbf"));
+        groups.setIndexName(QStringLiteral("group_uniq"));
+        groups.open();
+        for (const char* g : { "Ops", "Admin", "Ops" }) {
+            groups.append();
+            groups.setFieldText(QStringLiteral("GROUP"), QString::fromLatin1(g));
+            groups.setFieldText(QStringLiteral("GROUPEXTRA"), QString::number(groups.recordCount() + 1));
+            groups.post();
+        }
+        QStringList seen;
+        for (groups.first(); !groups.eof(); groups.next())
+            seen << groups.fieldText(QStringLiteral("GROUP"))
+                    + groups.fieldText(QStringLiteral("GROUPEXTRA"));
+        QCOMPARE(seen, (QStringList { "Admin2", "Ops1" }));
+        QCOMPARE(groups.recordCount(), 3u);
+        const QString cdx = connection.resolve(QStringLiteral("Groups.cdx"));
+        groups.close();
+        QCOMPARE(perlTag(cdx, QStringLiteral("GROUP_UNIQ")), (QStringList { "Admin\t2", "Ops\t1" }));
+    }
+
+    void scheduleOrder()
+    {
+        store::CreateDatabase(connection);
+        const QString table = QStringLiteral("SCHEDMS2.dbf");
+        addLog(table, QStringLiteral("2024/01/02"), QStringLiteral("13:30:00"), QStringLiteral("late"),
+            QStringLiteral("Y"));
+        addLog(table, QStringLiteral("2024/01/01"), QStringLiteral("23:00:00"), QStringLiteral("held"),
+            QStringLiteral("N"));
+        addLog(table, QStringLiteral("2024/01/02"), QStringLiteral("09:00:00"), QStringLiteral("early"),
+            QStringLiteral("Y"));
+        addLog(table, QStringLiteral("2023/12/31"), QStringLiteral("18:00:00"), QStringLiteral("first"),
+            QStringLiteral("Y"));
+        Table t;
+        t.setConnection(connection);
+        t.setTableName(QStringLiteral("SchedMs2.dbf"));
+        t.setIndexName(QStringLiteral("BY_SENTSTA"));
+        t.open();
+        QStringList order;
+        for (t.first(); !t.eof(); t.next())
+            order << t.fieldText(QStringLiteral("USERNAME"));
+        QCOMPARE(order, (QStringList { "held", "first", "early", "late" }));
+        // The due-message scan: seek the waiting ones.
+        QVERIFY(!t.seek("Y2024/01/02"));
+        QCOMPARE(t.fieldText(QStringLiteral("USERNAME")), QStringLiteral("early"));
+    }
+
+    void indexStepRestoresHandle()
+    {
+        store::CreateDatabase(connection);
+        Table t;
+        t.setIndexName(QStringLiteral("whatever"));
+        store::Index_MsgLog(t, connection);
+        QVERIFY(!t.isOpen());
+        QVERIFY(!t.exclusive());
+        QCOMPARE(t.indexName(), QStringLiteral("BY_DATE"));
+        t.open();
+        QCOMPARE(t.tagNames(), (QStringList { "BY_DATE", "BY_NAME" }));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Schema)
+#include "tst_schema.moc"
