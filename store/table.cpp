@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 
+#include <exception>
 #include <map>
 #include <optional>
 
@@ -811,19 +812,24 @@ void Table::close()
     d->dropReadAhead();
     if (!d->dbf)
         return;
+    // A pending change is posted and cached data written out; a failure of either is reported
+    // after the handle is closed all the same.
+    std::exception_ptr failure;
     try {
         if (d->changed())
             d->post();
     } catch (...) {
-        d->firstPending = false;
-        d->dropEdit();
-        d->tags.clear();
-        d->cdx.reset();
-        d->fpt.reset();
-        d->dbf.reset();
-        d->pos = Position();
-        d->setState(State::Inactive);
-        throw;
+        failure = std::current_exception();
+    }
+    try {
+        if (d->cdx)
+            d->cdx->flush();
+        if (d->fpt)
+            d->fpt->flush();
+        d->dbf->flush();
+    } catch (...) {
+        if (!failure)
+            failure = std::current_exception();
     }
     d->firstPending = false;
     d->dropEdit();
@@ -838,6 +844,8 @@ void Table::close()
     d->setState(State::Inactive);
     emit positionChanged();
     emit tableChanged();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void Table::selectTag(const QString& tag)
