@@ -259,6 +259,7 @@ uint32_t DbfFile::recordCount()
 
 bool DbfFile::readRecord(uint32_t recno, char* record)
 {
+    flushTail();
     if (recno == 0)
         return false;
     const off_t pos = off_t(headerLength_) + off_t(recno - 1) * recordLength_;
@@ -274,6 +275,7 @@ bool DbfFile::readRecord(uint32_t recno, char* record)
 
 uint32_t DbfFile::readRecords(uint32_t first, uint32_t n, char* records)
 {
+    flushTail();
     const off_t pos = off_t(headerLength_) + off_t(first - 1) * recordLength_;
     const ssize_t got = ::pread(fd_, records, size_t(n) * size_t(recordLength_), pos);
     if (got < 0)
@@ -283,6 +285,7 @@ uint32_t DbfFile::readRecords(uint32_t first, uint32_t n, char* records)
 
 void DbfFile::writeRecord(uint32_t recno, const char* record)
 {
+    flushTail();
     const off_t pos = off_t(headerLength_) + off_t(recno - 1) * recordLength_;
     if (::pwrite(fd_, record, size_t(recordLength_), pos) != recordLength_)
         fail(QStringLiteral("cannot write record %1: %2").arg(recno).arg(errnoText()));
@@ -290,6 +293,7 @@ void DbfFile::writeRecord(uint32_t recno, const char* record)
 
 void DbfFile::writeDeletionFlag(uint32_t recno, char flag)
 {
+    flushTail();
     const off_t pos = off_t(headerLength_) + off_t(recno - 1) * recordLength_;
     if (::pwrite(fd_, &flag, 1, pos) != 1)
         fail(QStringLiteral("cannot write record %1: %2").arg(recno).arg(errnoText()));
@@ -297,6 +301,17 @@ void DbfFile::writeDeletionFlag(uint32_t recno, char flag)
 
 void DbfFile::writeNewRecord(uint32_t recno, const char* record)
 {
+    if (!shared_) {
+        // Exclusive use: new records gather in memory and go to the file in large writes.
+        if (!tail_.isEmpty() && recno != tailFirst_ + uint32_t(tail_.size() / recordLength_))
+            flushTail();
+        if (tail_.isEmpty())
+            tailFirst_ = recno;
+        tail_.append(record, recordLength_);
+        if (tail_.size() >= kTailBytes)
+            flushTail();
+        return;
+    }
     // The record and the end-of-file mark in one write.
     char stackBuf[1024];
     QByteArray heapBuf;
@@ -335,8 +350,21 @@ void DbfFile::writeCountAndDate(uint32_t count)
         fail(QStringLiteral("cannot write the header: %1").arg(errnoText()));
 }
 
+void DbfFile::flushTail()
+{
+    if (tail_.isEmpty())
+        return;
+    tail_.append(kEndOfFile);
+    const off_t pos = off_t(headerLength_) + off_t(tailFirst_ - 1) * recordLength_;
+    const bool ok = ::pwrite(fd_, tail_.constData(), size_t(tail_.size()), pos) == tail_.size();
+    tail_.clear();
+    if (!ok)
+        fail(QStringLiteral("cannot append records: %1").arg(errnoText()));
+}
+
 void DbfFile::flush()
 {
+    flushTail();
     if (!headerDirty_)
         return;
     writeCountAndDate(count_);

@@ -70,6 +70,7 @@ public:
 private:
     void readHeader();
     void writeCountAndDate(uint32_t count);
+    void flushTail();
     [[noreturn]] void fail(const QString& what) const;
 
     QString path_;
@@ -82,6 +83,9 @@ private:
     uint32_t count_ = 0;
     bool headerDirty_ = false;
     unsigned char* header_ = nullptr; // shared mapping of the header (shared files)
+    static constexpr qsizetype kTailBytes = 64 * 1024;
+    QByteArray tail_; // appended records not yet written (exclusive files)
+    uint32_t tailFirst_ = 0;
 };
 
 } // namespace store

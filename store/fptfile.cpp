@@ -96,6 +96,7 @@ void FptFile::fail(const QString& what) const
 
 QByteArray FptFile::read(uint32_t block)
 {
+    flushTail();
     // One read fetches the block header and a short memo; a longer one takes a second read.
     constexpr int kFirstRead = 256;
     const int64_t pos = int64_t(block) * blockSize_;
@@ -138,8 +139,19 @@ uint32_t FptFile::write(const QByteArray& data)
     putBe32(bytes.data(), kTextType);
     putBe32(bytes.data() + 4, uint32_t(data.size()));
     std::memcpy(bytes.data() + 8, data.constData(), size_t(data.size()));
-    if (::pwrite(fd_, bytes.constData(), size_t(bytes.size()), off_t(block) * blockSize_) != bytes.size())
+    if (!shared_) {
+        // Exclusive use: new memos gather in memory and go to the file in large writes.
+        if (!tail_.isEmpty() && block != tailBlock_ + uint32_t(tail_.size() / blockSize_))
+            flushTail();
+        if (tail_.isEmpty())
+            tailBlock_ = block;
+        tail_.append(bytes);
+        if (tail_.size() >= kTailBytes)
+            flushTail();
+    } else if (::pwrite(fd_, bytes.constData(), size_t(bytes.size()), off_t(block) * blockSize_)
+        != bytes.size()) {
         fail(QStringLiteral("cannot write a memo: %1").arg(errnoText()));
+    }
     nextFree_ = block + used;
     if (header_) {
         __atomic_store_n(reinterpret_cast<uint32_t*>(header_), qToBigEndian(nextFree_), __ATOMIC_RELEASE);
@@ -154,8 +166,20 @@ uint32_t FptFile::write(const QByteArray& data)
     return block;
 }
 
+void FptFile::flushTail()
+{
+    if (tail_.isEmpty())
+        return;
+    const bool ok = ::pwrite(fd_, tail_.constData(), size_t(tail_.size()), off_t(tailBlock_) * blockSize_)
+        == tail_.size();
+    tail_.clear();
+    if (!ok)
+        fail(QStringLiteral("cannot write memos: %1").arg(errnoText()));
+}
+
 void FptFile::flush()
 {
+    flushTail();
     if (!headerDirty_)
         return;
     char b[4];

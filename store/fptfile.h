@@ -32,6 +32,7 @@ public:
 
 private:
     [[noreturn]] void fail(const QString& what) const;
+    void flushTail();
 
     QString path_;
     int fd_ = -1;
@@ -40,6 +41,9 @@ private:
     uint32_t nextFree_ = 0;
     bool headerDirty_ = false;
     unsigned char* header_ = nullptr; // shared mapping of the header (shared files)
+    static constexpr qsizetype kTailBytes = 64 * 1024;
+    QByteArray tail_; // new memos not yet written (exclusive files)
+    uint32_t tailBlock_ = 0;
 };
 
 } // namespace store

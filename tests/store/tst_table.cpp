@@ -605,18 +605,42 @@ private slots:
         QCOMPARE(b.recordCount(), 3u);
     }
 
-    void exclusiveHandleWritesHeaderOnClose()
+    // An exclusive handle gathers new records and memos in memory; whatever it reads or changes
+    // meanwhile, and what the files hold after close, must be the same as with a shared handle.
+    void exclusiveHandleCaches()
     {
-        connection.createTable(QStringLiteral("BUSERS.DBF"), kUserFields);
+        connection.createTable(QStringLiteral("QUICKMSG.dbf"), kMemoFields);
         Table t;
         t.setExclusive(true);
-        openTable(t, QStringLiteral("BUSERS.DBF"));
-        addUsers(t, { QStringLiteral("A"), QStringLiteral("B") });
+        openTable(t, QStringLiteral("QUICKMSG.dbf"));
+        for (int i = 1; i <= 1500; ++i) {
+            t.append();
+            t.setFieldText(QStringLiteral("MSGTITLE"), QString::number(i));
+            t.setFieldText(QStringLiteral("MSG"), QStringLiteral("memo %1").arg(i));
+            t.post();
+            if (i == 700) {
+                t.first(); // records and memos still in memory
+                QCOMPARE(t.fieldText(QStringLiteral("MSG")), QStringLiteral("memo 1"));
+                t.last();
+                QCOMPARE(t.fieldText(QStringLiteral("MSGTITLE")), QStringLiteral("700"));
+                t.edit();
+                t.setFieldText(QStringLiteral("MSG"), QStringLiteral("changed"));
+                t.post();
+            }
+        }
+        QCOMPARE(t.recordCount(), 1500u);
         t.close();
         t.setExclusive(false);
-        openTable(t, QStringLiteral("BUSERS.DBF"));
-        QCOMPARE(t.recordCount(), 2u);
-        QCOMPARE(visibleNames(t), (QStringList { "A", "B" }));
+        openTable(t, QStringLiteral("QUICKMSG.dbf"));
+        QCOMPARE(t.recordCount(), 1500u);
+        int n = 0;
+        for (t.first(); !t.eof(); t.next()) {
+            ++n;
+            const QString expected = n == 700 ? QStringLiteral("changed") : QStringLiteral("memo %1").arg(n);
+            QCOMPARE(t.fieldText(QStringLiteral("MSGTITLE")), QString::number(n));
+            QCOMPARE(t.fieldText(QStringLiteral("MSG")), expected);
+        }
+        QCOMPARE(n, 1500);
     }
 
     void damagedFiles_data()
