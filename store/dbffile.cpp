@@ -128,13 +128,21 @@ DbfFile::DbfFile(const QString& path, bool shared)
         fd_ = -1;
         throw;
     }
-    if (shared_) {
-        // The record count and date through a shared mapping of the header: every process sees
-        // the page cache, so this is what pread and pwrite would give, without a system call.
+}
+
+unsigned char* DbfFile::mappedHeader()
+{
+    // The record count and date through a shared mapping of the header: every process sees the
+    // page cache, so this is what pread and pwrite would give, without a system call. Mapped when
+    // first needed: a handle that only reads records in a tag's order never asks for the count.
+    if (!header_ && shared_ && !mapFailed_) {
         void* map = ::mmap(nullptr, kHeaderSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
         if (map != MAP_FAILED)
             header_ = static_cast<unsigned char*>(map);
+        else
+            mapFailed_ = true;
     }
+    return header_;
 }
 
 DbfFile::~DbfFile()
@@ -245,7 +253,7 @@ void DbfFile::setStructuralIndexFlag(bool on)
 
 uint32_t DbfFile::recordCount()
 {
-    if (header_) {
+    if (mappedHeader()) {
         count_
             = qFromLittleEndian(__atomic_load_n(reinterpret_cast<uint32_t*>(header_ + 4), __ATOMIC_ACQUIRE));
     } else if (shared_) {
@@ -340,7 +348,7 @@ void DbfFile::writeCountAndDate(uint32_t count)
 {
     char b[7];
     putDate(b);
-    if (header_) {
+    if (mappedHeader()) {
         std::memcpy(header_ + 1, b, 3);
         __atomic_store_n(reinterpret_cast<uint32_t*>(header_ + 4), qToLittleEndian(count), __ATOMIC_RELEASE);
         return;

@@ -71,6 +71,7 @@ private:
     void readHeader();
     void writeCountAndDate(uint32_t count);
     void flushTail();
+    unsigned char* mappedHeader(); // nullptr: use pread and pwrite
     [[noreturn]] void fail(const QString& what) const;
 
     QString path_;
@@ -83,6 +84,7 @@ private:
     uint32_t count_ = 0;
     bool headerDirty_ = false;
     unsigned char* header_ = nullptr; // shared mapping of the header (shared files)
+    bool mapFailed_ = false;
     static constexpr qsizetype kTailBytes = 64 * 1024;
     QByteArray tail_; // appended records not yet written (exclusive files)
     uint32_t tailFirst_ = 0;

@@ -68,12 +68,20 @@ FptFile::FptFile(const QString& path, bool shared)
         fd_ = -1;
         throw StoreError(QStringLiteral("Memo file %1: block size 0").arg(path));
     }
-    if (shared_) {
-        // The next free block through a shared mapping of the header (see DbfFile).
+}
+
+unsigned char* FptFile::mappedHeader()
+{
+    // The next free block through a shared mapping of the header (see DbfFile), mapped at the
+    // first memo written.
+    if (!header_ && shared_ && !mapFailed_) {
         void* map = ::mmap(nullptr, 8, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
         if (map != MAP_FAILED)
             header_ = static_cast<unsigned char*>(map);
+        else
+            mapFailed_ = true;
     }
+    return header_;
 }
 
 FptFile::~FptFile()
@@ -123,7 +131,7 @@ QByteArray FptFile::read(uint32_t block)
 
 uint32_t FptFile::write(const QByteArray& data)
 {
-    if (header_) {
+    if (mappedHeader()) {
         nextFree_ = qFromBigEndian(__atomic_load_n(reinterpret_cast<uint32_t*>(header_), __ATOMIC_ACQUIRE));
     } else if (shared_) {
         unsigned char h[4];

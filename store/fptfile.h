@@ -33,6 +33,7 @@ public:
 private:
     [[noreturn]] void fail(const QString& what) const;
     void flushTail();
+    unsigned char* mappedHeader(); // nullptr: use pread and pwrite
 
     QString path_;
     int fd_ = -1;
@@ -41,6 +42,7 @@ private:
     uint32_t nextFree_ = 0;
     bool headerDirty_ = false;
     unsigned char* header_ = nullptr; // shared mapping of the header (shared files)
+    bool mapFailed_ = false;
     static constexpr qsizetype kTailBytes = 64 * 1024;
     QByteArray tail_; // new memos not yet written (exclusive files)
     uint32_t tailBlock_ = 0;
