@@ -106,13 +106,36 @@ void DbfFile::create(const QString& path, const std::vector<FieldDef>& fields)
         throw StoreError(QStringLiteral("Cannot create table %1: %2").arg(path, file.errorString()));
 }
 
+namespace {
+int openOrThrow(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        throw StoreError(QStringLiteral("Cannot open table %1: %2").arg(path, errnoText()));
+    return fd;
+}
+} // namespace
+
+std::unique_ptr<DbfFile> DbfFile::openIfExists(const QString& path, bool shared)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT)
+        return nullptr;
+    if (fd < 0)
+        throw StoreError(QStringLiteral("Cannot open table %1: %2").arg(path, errnoText()));
+    return std::unique_ptr<DbfFile>(new DbfFile(path, shared, fd));
+}
+
 DbfFile::DbfFile(const QString& path, bool shared)
+    : DbfFile(path, shared, openOrThrow(path))
+{
+}
+
+DbfFile::DbfFile(const QString& path, bool shared, int fd)
     : path_(path)
+    , fd_(fd)
     , shared_(shared)
 {
-    fd_ = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
-    if (fd_ < 0)
-        throw StoreError(QStringLiteral("Cannot open table %1: %2").arg(path, errnoText()));
     try {
         try {
             readHeader();

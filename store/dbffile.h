@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace store {
@@ -34,6 +35,8 @@ public:
     // count that disagrees with the file size, or descriptors that do not add up throw StoreError.
     DbfFile(const QString& path, bool shared);
     ~DbfFile(); // writes a pending header (exclusive); never throws
+    // Opens the file when there is one of exactly that name; nullptr when there is none.
+    static std::unique_ptr<DbfFile> openIfExists(const QString& path, bool shared);
     DbfFile(const DbfFile&) = delete;
     DbfFile& operator=(const DbfFile&) = delete;
 
@@ -68,6 +71,7 @@ public:
     static int64_t recordLockOffset(uint32_t recno) { return kLockBase - recno; }
 
 private:
+    DbfFile(const QString& path, bool shared, int fd);
     void readHeader();
     void writeCountAndDate(uint32_t count);
     void flushTail();

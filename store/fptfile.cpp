@@ -48,13 +48,36 @@ void FptFile::create(const QString& path)
         throw StoreError(QStringLiteral("Cannot create memo file %1: %2").arg(path, file.errorString()));
 }
 
+namespace {
+int openOrThrow(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        throw StoreError(QStringLiteral("Cannot open memo file %1: %2").arg(path, errnoText()));
+    return fd;
+}
+} // namespace
+
+std::unique_ptr<FptFile> FptFile::openIfExists(const QString& path, bool shared)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT)
+        return nullptr;
+    if (fd < 0)
+        throw StoreError(QStringLiteral("Cannot open memo file %1: %2").arg(path, errnoText()));
+    return std::unique_ptr<FptFile>(new FptFile(path, shared, fd));
+}
+
 FptFile::FptFile(const QString& path, bool shared)
+    : FptFile(path, shared, openOrThrow(path))
+{
+}
+
+FptFile::FptFile(const QString& path, bool shared, int fd)
     : path_(path)
+    , fd_(fd)
     , shared_(shared)
 {
-    fd_ = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
-    if (fd_ < 0)
-        throw StoreError(QStringLiteral("Cannot open memo file %1: %2").arg(path, errnoText()));
     unsigned char h[8];
     if (::pread(fd_, h, 8, 0) != 8) {
         ::close(fd_);

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <memory>
 
 namespace store {
 
@@ -19,6 +20,8 @@ public:
 
     FptFile(const QString& path, bool shared);
     ~FptFile(); // writes the pending next-free block (exclusive); never throws
+    // Opens the file when there is one of exactly that name; nullptr when there is none.
+    static std::unique_ptr<FptFile> openIfExists(const QString& path, bool shared);
     FptFile(const FptFile&) = delete;
     FptFile& operator=(const FptFile&) = delete;
 
@@ -31,6 +34,7 @@ public:
     void flush();
 
 private:
+    FptFile(const QString& path, bool shared, int fd);
     [[noreturn]] void fail(const QString& what) const;
     void flushTail();
     unsigned char* mappedHeader(); // nullptr: use pread and pwrite

@@ -760,19 +760,29 @@ void Table::open()
 {
     if (d->dbf)
         return;
-    const QString path = d->connection.existingPath(d->tableName);
-    if (path.isEmpty())
-        throw StoreError(
-            QStringLiteral("Table %1 does not exist").arg(d->connection.folder() + d->tableName));
+    // Each file is tried under the spelling at hand first (one system call when it matches),
+    // then looked for without regard to case.
     const bool shared = !d->exclusive;
-    auto dbf = std::make_unique<DbfFile>(path, shared);
+    Connection::checkFileName(d->tableName);
+    auto dbf = DbfFile::openIfExists(d->connection.folder() + d->tableName, shared);
+    if (!dbf) {
+        const QString path = d->connection.existingPath(d->tableName);
+        if (path.isEmpty())
+            throw StoreError(
+                QStringLiteral("Table %1 does not exist").arg(d->connection.folder() + d->tableName));
+        dbf = std::make_unique<DbfFile>(path, shared);
+    }
+    const QString path = dbf->path();
     std::unique_ptr<FptFile> fpt;
     const QString base = baseNameOf(QFileInfo(path).fileName());
     if (dbf->hasMemo()) {
-        const QString memoPath = d->connection.existingPath(base + QStringLiteral(".fpt"));
-        if (memoPath.isEmpty())
-            throw StoreError(QStringLiteral("Table %1: the memo file %2.fpt is missing").arg(path, base));
-        fpt = std::make_unique<FptFile>(memoPath, shared);
+        fpt = FptFile::openIfExists(d->connection.folder() + base + QStringLiteral(".fpt"), shared);
+        if (!fpt) {
+            const QString memoPath = d->connection.existingPath(base + QStringLiteral(".fpt"));
+            if (memoPath.isEmpty())
+                throw StoreError(QStringLiteral("Table %1: the memo file %2.fpt is missing").arg(path, base));
+            fpt = std::make_unique<FptFile>(memoPath, shared);
+        }
     }
     std::unique_ptr<CdxIndex> cdx;
     const QString indexPath = d->connection.existingPath(base + QStringLiteral(".cdx"));
