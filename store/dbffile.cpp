@@ -137,6 +137,8 @@ DbfFile::DbfFile(const QString& path, bool shared, int fd)
     , shared_(shared)
 {
     try {
+        if (!shared_)
+            lockForExclusiveUse();
         try {
             readHeader();
         } catch (const StoreError&) {
@@ -151,6 +153,27 @@ DbfFile::DbfFile(const QString& path, bool shared, int fd)
         fd_ = -1;
         throw;
     }
+}
+
+void DbfFile::lockForExclusiveUse()
+{
+    // The file lock and the header lock at once, without waiting: while an exclusive handle
+    // caches, no other handle may append, change or delete (those take one of these locks
+    // first), and a table some handle is changing right now is not taken for exclusive use.
+    struct flock fl = {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = kLockBase - kFileLockSize;
+    fl.l_len = kFileLockSize + 1;
+    int rc;
+    do
+        rc = ::fcntl(fd_, F_OFD_SETLK, &fl);
+    while (rc != 0 && errno == EINTR);
+    if (rc != 0 && (errno == EAGAIN || errno == EACCES))
+        fail(QStringLiteral(
+            "the table is in use by another handle or program and cannot be opened for exclusive use"));
+    if (rc != 0)
+        fail(QStringLiteral("cannot lock the table: %1").arg(errnoText()));
 }
 
 unsigned char* DbfFile::mappedHeader()

@@ -22,6 +22,7 @@ namespace store {
 //   header (append) lock   offset 0x7FFFFFFE, 1 byte
 //   record lock            offset 0x7FFFFFFE - recno, 1 byte
 //   file lock              offset 0x7FFFFFFE - 0x07FFFFFF, 0x07FFFFFF bytes
+// An exclusive file holds the file lock and the header lock while it is open.
 // The offsets lie far beyond any real table, so locking never touches data.
 class DbfFile {
 public:
@@ -75,6 +76,7 @@ private:
     void readHeader();
     void writeCountAndDate(uint32_t count);
     void flushTail();
+    void lockForExclusiveUse();
     unsigned char* mappedHeader(); // nullptr: use pread and pwrite
     [[noreturn]] void fail(const QString& what) const;
 

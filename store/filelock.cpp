@@ -2,9 +2,13 @@
 
 #include "store/storeerror.h"
 
+#include <QElapsedTimer>
+
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <thread>
 
 namespace store {
 
@@ -40,10 +44,24 @@ void FileLock::unlock(int fd, uint64_t offset, uint64_t length)
 
 void lockRange(int fd, int64_t start, int64_t length, bool write, const QString& fileName)
 {
-    if (!FileLock::lock(
-            fd, uint64_t(start), uint64_t(length), write ? FileLock::Mode::Write : FileLock::Mode::Read))
-        throw StoreError(
-            QStringLiteral("Cannot lock %1: %2").arg(fileName, QString::fromLocal8Bit(std::strerror(errno))));
+    // Locks are held for a few system calls at a time, so a lock that stays taken for seconds
+    // belongs to a handle that keeps it (opened for exclusive use): report that rather than wait
+    // for good.
+    constexpr int kPatienceMs = 5000;
+    const short type = write ? F_WRLCK : F_RDLCK;
+    QElapsedTimer waited;
+    for (int attempt = 0;; ++attempt) {
+        if (apply(fd, uint64_t(start), uint64_t(length), type, F_OFD_SETLK))
+            return;
+        if (errno != EAGAIN && errno != EACCES)
+            throw StoreError(QStringLiteral("Cannot lock %1: %2")
+                                 .arg(fileName, QString::fromLocal8Bit(std::strerror(errno))));
+        if (attempt == 0)
+            waited.start();
+        else if (waited.elapsed() > kPatienceMs)
+            throw StoreError(QStringLiteral("%1 is locked by another handle or program").arg(fileName));
+        std::this_thread::sleep_for(std::chrono::microseconds(attempt < 100 ? 50 : 2000));
+    }
 }
 
 void unlockRange(int fd, int64_t start, int64_t length)

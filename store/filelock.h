@@ -19,7 +19,8 @@ public:
     static void unlock(int fd, uint64_t offset, uint64_t length);
 };
 
-// A write lock that throws StoreError naming `fileName` when the system refuses it.
+// A lock that throws StoreError naming `fileName` when the system refuses it, or when it stays
+// taken by another handle for seconds.
 void lockRange(int fd, int64_t start, int64_t length, bool write, const QString& fileName);
 void unlockRange(int fd, int64_t start, int64_t length);
 

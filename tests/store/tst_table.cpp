@@ -5,6 +5,7 @@
 #include "store/table.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -641,6 +642,38 @@ private slots:
             QCOMPARE(t.fieldText(QStringLiteral("MSG")), expected);
         }
         QCOMPARE(n, 1500);
+    }
+
+    // An exclusive handle keeps the table to itself: a second exclusive open is refused, and a
+    // shared handle's change waits a few seconds and then fails instead of hanging.
+    void exclusiveUseKeepsOthersOut()
+    {
+        connection.createTable(QStringLiteral("BUSERS.DBF"), kUserFields);
+        Table shared;
+        openTable(shared, QStringLiteral("BUSERS.DBF"));
+        Table exclusive;
+        exclusive.setExclusive(true);
+        openTable(exclusive, QStringLiteral("BUSERS.DBF"));
+        Table second;
+        second.setExclusive(true);
+        second.setConnection(connection);
+        second.setTableName(QStringLiteral("BUSERS.DBF"));
+        try {
+            second.open();
+            QFAIL("a second exclusive open must be refused");
+        } catch (const StoreError& e) {
+            QVERIFY2(e.message().contains(QStringLiteral("in use")), qPrintable(e.message()));
+        }
+        shared.append();
+        shared.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("Ann"));
+        QElapsedTimer waited;
+        waited.start();
+        QVERIFY_THROWS_EXCEPTION(StoreError, shared.post());
+        QVERIFY(waited.elapsed() < 15000);
+        shared.cancel();
+        exclusive.close();
+        addUsers(shared, { QStringLiteral("Bob") });
+        QCOMPARE(shared.recordCount(), 1u);
     }
 
     void damagedFiles_data()
