@@ -248,11 +248,13 @@ struct Table::Impl {
         return std::nullopt;
     }
 
-    // Walks the tag from `entry` (included when `include`) in the direction of `forward`.
+    // Walks the tag from `entry` (included when `include`) in the direction of `forward`. Reads
+    // take no index lock of their own: every tag operation checks the index itself (lock-free
+    // while its cache is current) and the steps are stateless, so a change by another handle
+    // between two steps only moves the walk on from where it stands.
     std::optional<Position> scanTag(CdxEntry entry, bool forward, bool include)
     {
         CdxTag* t = tag()->tag;
-        CdxIndex::Scope scope(*cdx, false);
         Position p;
         bool have = include;
         for (;;) {
@@ -270,7 +272,6 @@ struct Table::Impl {
     {
         if (!tag())
             return scanRecords(1, 1);
-        CdxIndex::Scope scope(*cdx, false);
         CdxEntry e;
         if (!tag()->tag->first(e))
             return std::nullopt;
@@ -281,7 +282,6 @@ struct Table::Impl {
     {
         if (!tag())
             return scanRecords(dbf->recordCount(), -1);
-        CdxIndex::Scope scope(*cdx, false);
         CdxEntry e;
         if (!tag()->tag->last(e))
             return std::nullopt;
@@ -320,7 +320,6 @@ struct Table::Impl {
     {
         dropReadAhead();
         CdxTag* t = tag()->tag;
-        CdxIndex::Scope scope(*cdx, false);
         readAhead.age.start();
         std::vector<CdxEntry> entries;
         QByteArray slice;
@@ -1073,7 +1072,6 @@ bool Table::locate(const QString& field, const QString& value)
     if (t && t->key.fieldIndexes().size() == 1 && t->key.fieldIndexes()[0] == index) {
         // The selected tag is keyed on this field: seek instead of reading the table.
         QByteArray key = wanted.leftJustified(f.width, ' ');
-        CdxIndex::Scope scope(*d->cdx, false);
         CdxEntry e;
         if (t->tag->seek(key, 0, e) && e.key == key) {
             auto p = d->scanTag(e, true, true);
@@ -1108,7 +1106,6 @@ bool Table::seek(const QByteArray& key)
     CdxEntry e;
     std::optional<Position> p;
     {
-        CdxIndex::Scope scope(*d->cdx, false);
         if (t->tag->seek(padded, 0, e))
             p = d->scanTag(e, true, true);
     }
