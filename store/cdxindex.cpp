@@ -62,8 +62,8 @@ void copyEntry(Node& to, int i, const Node& from, int j)
 
 CdxIndex::Impl::~Impl()
 {
-    if (header)
-        ::munmap(header, kHeaderSize);
+    if (map)
+        ::munmap(map, kMaxFileSize);
     if (fd >= 0)
         ::close(fd);
 }
@@ -71,7 +71,7 @@ CdxIndex::Impl::~Impl()
 uint32_t CdxIndex::Impl::fileCounter() const
 {
     // Another process may write it at any time: read each byte once, as it is now.
-    const volatile uint8_t* p = header + 8;
+    const volatile uint8_t* p = map + 8;
     const uint8_t word[4] = {p[0], p[1], p[2], p[3]};
     return getBe32(word);
 }
@@ -90,18 +90,9 @@ void CdxIndex::Impl::fail(const QString& what) const { throw StoreError(QStringL
 
 void CdxIndex::Impl::readAt(uint64_t offset, void* buf, size_t len) const
 {
-    size_t got = 0;
-    while (got < len) {
-        const ssize_t r = ::pread(fd, static_cast<char*>(buf) + got, len - got, off_t(offset + got));
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            fail(QStringLiteral("cannot read %1 bytes at offset %2 (%3)")
-                     .arg(len)
-                     .arg(offset)
-                     .arg(r == 0 ? QStringLiteral("past the end of the file") : QString::fromLocal8Bit(strerror(errno))));
-        got += size_t(r);
-    }
+    if (offset + len > fileEnd)
+        fail(QStringLiteral("cannot read %1 bytes at offset %2: past the end of the file").arg(len).arg(offset));
+    std::memcpy(buf, map + offset, len);
 }
 
 void CdxIndex::Impl::writeAt(uint64_t offset, const void* buf, size_t len) const
@@ -327,9 +318,7 @@ void CdxIndex::Impl::evict()
             continue; // in use by the operation under way
         Node& n = **it;
         if (n.dirty && !n.freed) {
-            uint8_t page[kPageSize];
-            encodeNode(n, page);
-            writeAt(n.offset, page, kPageSize);
+            encodeNode(n, map + n.offset);
             n.dirty = false;
         }
         cache.erase(n.offset);
@@ -349,10 +338,8 @@ NodePtr CdxIndex::Impl::node(CdxTag::Impl& tag, uint32_t offset)
     }
     checkPointer(offset, "a node link");
     lockForPageRead();
-    uint8_t page[kPageSize];
-    readAt(offset, page, kPageSize);
     auto n = std::make_shared<Node>();
-    decodeNode(page, offset, tag.keyLength, *n, path);
+    decodeNode(map + offset, offset, tag.keyLength, *n, path);
     lru.push_front(n);
     cache[offset] = lru.begin();
     evict();
@@ -394,6 +381,8 @@ uint32_t CdxIndex::Impl::allocatePage()
     if (fileEnd + kPageSize > kMaxFileSize)
         fail(QStringLiteral("the index would grow past 2 GiB"));
     const uint32_t offset = uint32_t(fileEnd);
+    if (::ftruncate(fd, off_t(fileEnd + kPageSize)) != 0)
+        fail(QStringLiteral("cannot extend the file (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
     fileEnd += kPageSize;
     return offset;
 }
@@ -445,7 +434,6 @@ void CdxIndex::Impl::setRoot(CdxTag::Impl& tag, uint32_t root)
 
 void CdxIndex::Impl::writeBack()
 {
-    uint8_t page[kPageSize];
     for (uint32_t offset : dirtyPages) {
         auto found = cache.find(offset);
         if (found == cache.end())
@@ -453,23 +441,20 @@ void CdxIndex::Impl::writeBack()
         Node& n = **found->second;
         if (!n.dirty || n.freed)
             continue;
-        encodeNode(n, page);
-        writeAt(n.offset, page, kPageSize);
+        encodeNode(n, map + n.offset);
         n.dirty = false;
     }
     dirtyPages.clear();
     for (CdxTag::Impl* t : dirtyRoots) {
         if (t->removed)
             continue;
-        uint8_t word[4];
-        putLe32(word, t->root);
-        writeAt(t->header, word, 4);
+        putLe32(map + t->header, t->root);
     }
     dirtyRoots.clear();
     // The free list and the change counter, bumped last so that other handles drop their pages.
     ++counter;
-    putLe32(header + 4, freeHead);
-    putBe32(header + 8, counter);
+    putLe32(map + 4, freeHead);
+    putBe32(map + 8, counter);
     headerDirty = false;
     changed = false;
 }
@@ -755,6 +740,7 @@ bool CdxIndex::Impl::removeEntry(CdxTag::Impl& tag, const uint8_t* key, uint32_t
         if (small && i > 0) {
             NodePtr left = node(tag, parent.children[size_t(i - 1)]);
             Node joined = *left;
+            joined.stored = -1;
             joined.keys.insert(joined.keys.end(), n->keys.begin(), n->keys.end());
             joined.recnos.insert(joined.recnos.end(), n->recnos.begin(), n->recnos.end());
             joined.children.insert(joined.children.end(), n->children.begin(), n->children.end());
@@ -787,6 +773,7 @@ void CdxIndex::Impl::collapseRoot(CdxTag::Impl& tag)
         if (root->count() == 0) { // everything removed: an empty root leaf
             markDirty(root);
             root->attr = kAttrRoot | kAttrLeaf;
+            root->stored = -1;
             root->children.clear();
             root->left = root->right = kNone;
             return;
@@ -953,10 +940,10 @@ std::unique_ptr<CdxIndex> CdxIndex::open(const QString& path, Access access)
     struct stat st;
     if (::fstat(impl->fd, &st) != 0 || uint64_t(st.st_size) < kHeaderSize + kPageSize)
         impl->fail(QStringLiteral("file of %1 bytes is too short for a compound index").arg(qint64(st.st_size)));
-    void* map = ::mmap(nullptr, kHeaderSize, PROT_READ | PROT_WRITE, MAP_SHARED, impl->fd, 0);
+    void* map = ::mmap(nullptr, kMaxFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, impl->fd, 0);
     if (map == MAP_FAILED)
-        impl->fail(QStringLiteral("cannot map the index header (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
-    impl->header = static_cast<uint8_t*>(map);
+        impl->fail(QStringLiteral("cannot map the index (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
+    impl->map = static_cast<uint8_t*>(map);
     {
         CdxOperation op(*impl, false);
     }

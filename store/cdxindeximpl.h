@@ -35,9 +35,10 @@ struct CdxIndex::Impl {
     QString path;
     Access access = Access::Shared;
     int fd = -1;
-    // The directory header mapped shared: the change counter is read and written there without a
-    // system call (the same page cache as pread/pwrite).
-    uint8_t* header = nullptr;
+    // The file mapped shared (the whole range a compound index can use): pages are read and
+    // written there without a system call, through the same page cache as pread/pwrite. Only
+    // offsets below fileEnd are touched, and the file is extended before a new page is used.
+    uint8_t* map = nullptr;
 
     // Directory header state.
     uint32_t freeHead = 0; // first page of the free list (0: none)
