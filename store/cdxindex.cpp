@@ -63,7 +63,7 @@ void copyEntry(Node& to, int i, const Node& from, int j)
 CdxIndex::Impl::~Impl()
 {
     if (map)
-        ::munmap(map, kMaxFileSize);
+        ::munmap(map, mapSize);
     if (fd >= 0)
         ::close(fd);
 }
@@ -87,6 +87,22 @@ void CdxIndex::Impl::lockForPageRead()
 }
 
 void CdxIndex::Impl::fail(const QString& what) const { throw StoreError(QStringLiteral("%1: %2").arg(path, what)); }
+
+// The mapping covers the file with room to grow (8 MiB steps); it moves when the file outgrows
+// it (nothing keeps pointers into it between calls).
+void CdxIndex::Impl::mapUpTo(uint64_t size)
+{
+    if (size <= mapSize)
+        return;
+    constexpr uint64_t kStep = 8u << 20;
+    const size_t want = size_t(std::min<uint64_t>(kMaxFileSize, (size + kStep - 1) / kStep * kStep));
+    void* m = map ? ::mremap(map, mapSize, want, MREMAP_MAYMOVE)
+                  : ::mmap(nullptr, want, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (m == MAP_FAILED)
+        fail(QStringLiteral("cannot map the index (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
+    map = static_cast<uint8_t*>(m);
+    mapSize = want;
+}
 
 void CdxIndex::Impl::readAt(uint64_t offset, void* buf, size_t len) const
 {
@@ -207,6 +223,7 @@ void CdxIndex::Impl::loadState()
         fail(QStringLiteral("file of %1 bytes is too short for a compound index").arg(fileEnd));
     if (fileEnd % kPageSize != 0)
         fail(QStringLiteral("file size %1 is not a whole number of 512-byte pages").arg(fileEnd));
+    mapUpTo(fileEnd);
     uint8_t h[kHeaderSize];
     readAt(0, h, sizeof h);
     const int keyLength = getLe16(h + 12);
@@ -384,6 +401,7 @@ uint32_t CdxIndex::Impl::allocatePage()
     if (::ftruncate(fd, off_t(fileEnd + kPageSize)) != 0)
         fail(QStringLiteral("cannot extend the file (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
     fileEnd += kPageSize;
+    mapUpTo(fileEnd);
     return offset;
 }
 
@@ -848,7 +866,9 @@ uint32_t CdxIndex::Impl::buildTree(CdxTag::Impl& tag, uint32_t recordCount,
     auto write = [this](uint32_t offset, const uint8_t* page) { writeAt(offset, page, kPageSize); };
     TreeWriter writer(tag.keyLength, allocate, write);
     sorter.finish([&](const uint8_t* key, uint32_t recno) { writer.add(key, recno); });
-    return writer.finish();
+    const uint32_t root = writer.finish();
+    mapUpTo(fileEnd);
+    return root;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -940,10 +960,7 @@ std::unique_ptr<CdxIndex> CdxIndex::open(const QString& path, Access access)
     struct stat st;
     if (::fstat(impl->fd, &st) != 0 || uint64_t(st.st_size) < kHeaderSize + kPageSize)
         impl->fail(QStringLiteral("file of %1 bytes is too short for a compound index").arg(qint64(st.st_size)));
-    void* map = ::mmap(nullptr, kMaxFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, impl->fd, 0);
-    if (map == MAP_FAILED)
-        impl->fail(QStringLiteral("cannot map the index (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
-    impl->map = static_cast<uint8_t*>(map);
+    impl->mapUpTo(uint64_t(st.st_size));
     {
         CdxOperation op(*impl, false);
     }

@@ -39,6 +39,7 @@ struct CdxIndex::Impl {
     // written there without a system call, through the same page cache as pread/pwrite. Only
     // offsets below fileEnd are touched, and the file is extended before a new page is used.
     uint8_t* map = nullptr;
+    size_t mapSize = 0;
 
     // Directory header state.
     uint32_t freeHead = 0; // first page of the free list (0: none)
@@ -55,7 +56,7 @@ struct CdxIndex::Impl {
     // Page cache: decoded nodes, least recently used at the back.
     std::list<NodePtr> lru;
     std::unordered_map<uint32_t, std::list<NodePtr>::iterator> cache;
-    size_t cacheLimit = 8192;
+    size_t cacheLimit = 1024;
     std::vector<uint32_t> dirtyPages;
     std::vector<CdxTag::Impl*> dirtyRoots;
     uint64_t generation = 1;
@@ -73,6 +74,7 @@ struct CdxIndex::Impl {
 
     [[noreturn]] void fail(const QString& what) const;
     void readAt(uint64_t offset, void* buf, size_t len) const;
+    void mapUpTo(uint64_t size);
     void writeAt(uint64_t offset, const void* buf, size_t len) const;
     void checkPointer(uint32_t offset, const char* what) const;
 
