@@ -145,8 +145,22 @@ void CdxIndex::Impl::unlockFile() noexcept
     writeLocked = readLocked = false;
 }
 
+void CdxIndex::Impl::abandon() noexcept
+{
+    if (access == Access::Exclusive) {
+        // Changes of earlier operations are only in the cache, mixed with the half-done one:
+        // nothing more is written, and every later use says so.
+        broken = true;
+        return;
+    }
+    dropCache();
+    haveState = false; // read the file again before the next use
+}
+
 void CdxIndex::Impl::begin(bool write, bool mayStartUnlocked)
 {
+    if (broken)
+        fail(QStringLiteral("an earlier change failed half-way; the index must be rebuilt"));
     if (access == Access::Exclusive) {
         if (!haveState)
             loadState();
@@ -206,6 +220,7 @@ void CdxIndex::Impl::dropCache()
     cache.clear();
     dirtyPages.clear();
     dirtyRoots.clear();
+    pendingFree.clear();
     changed = false;
     headerDirty = false;
     ++generation;
@@ -335,6 +350,8 @@ void CdxIndex::Impl::evict()
             continue; // in use by the operation under way
         Node& n = **it;
         if (n.dirty && !n.freed) {
+            if (access == Access::Shared)
+                continue; // written at the end of the operation, never half-way
             encodeNode(n, map + n.offset);
             n.dirty = false;
         }
@@ -381,6 +398,11 @@ void CdxIndex::Impl::markDirty(const NodePtr& n)
 uint32_t CdxIndex::Impl::allocatePage()
 {
     changed = true;
+    if (!pendingFree.empty()) {
+        const uint32_t offset = pendingFree.back();
+        pendingFree.pop_back();
+        return offset;
+    }
     if (freeHead != 0) {
         const uint32_t offset = freeHead;
         checkPointer(offset, "the free-page list");
@@ -422,12 +444,7 @@ NodePtr CdxIndex::Impl::newNode(CdxTag::Impl& tag, bool leaf)
 
 void CdxIndex::Impl::freePage(uint32_t offset)
 {
-    // A free page holds the offset of the next free page in its first four bytes.
-    uint8_t page[kPageSize] = {};
-    putLe32(page, freeHead);
-    writeAt(offset, page, kPageSize);
-    freeHead = offset;
-    headerDirty = true;
+    pendingFree.push_back(offset);
     changed = true;
     ++generation; // remembered leaves may have been this page
 }
@@ -469,6 +486,13 @@ void CdxIndex::Impl::writeBack()
         putLe32(map + t->header, t->root);
     }
     dirtyRoots.clear();
+    // Pages let go of join the free list: each holds the offset of the next in its first bytes.
+    for (uint32_t offset : pendingFree) {
+        std::memset(map + offset, 0, kPageSize);
+        putLe32(map + offset, freeHead);
+        freeHead = offset;
+    }
+    pendingFree.clear();
     // The free list and the change counter, bumped last so that other handles drop their pages.
     ++counter;
     putLe32(map + 4, freeHead);
@@ -1083,7 +1107,7 @@ CdxTag* CdxIndex::addTag(const QByteArray& name, const QByteArray& expression, i
 void CdxIndex::flush()
 {
     Impl& ix = *impl_;
-    if (ix.access == Access::Exclusive && ix.changed && ix.haveState)
+    if (ix.access == Access::Exclusive && ix.changed && ix.haveState && !ix.broken)
         ix.writeBack();
 }
 
@@ -1111,9 +1135,18 @@ void CdxIndex::verify()
     }
 }
 
-CdxIndex::Scope::Scope(CdxIndex& index, bool write) : index_(index), write_(write) { index_.impl_->begin(write_); }
+CdxIndex::Scope::Scope(CdxIndex& index, bool write)
+    : index_(index), write_(write), exceptions_(std::uncaught_exceptions())
+{
+    index_.impl_->begin(write_);
+}
 
-CdxIndex::Scope::~Scope() { index_.impl_->end(); }
+CdxIndex::Scope::~Scope()
+{
+    if (std::uncaught_exceptions() > exceptions_)
+        index_.impl_->abandon();
+    index_.impl_->end();
+}
 
 // ---------------------------------------------------------------------------------------------
 // CdxTag

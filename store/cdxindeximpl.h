@@ -3,6 +3,7 @@
 #include "store/cdxindex.h"
 #include "store/cdxpage.h"
 
+#include <exception>
 #include <list>
 #include <memory>
 #include <unordered_map>
@@ -58,6 +59,8 @@ struct CdxIndex::Impl {
     std::unordered_map<uint32_t, std::list<NodePtr>::iterator> cache;
     size_t cacheLimit = 1024;
     std::vector<uint32_t> dirtyPages;
+    std::vector<uint32_t> pendingFree; // pages let go of, put on the free list at write-back
+    bool broken = false;               // exclusive use: an operation failed half-way
     std::vector<CdxTag::Impl*> dirtyRoots;
     uint64_t generation = 1;
 
@@ -80,6 +83,7 @@ struct CdxIndex::Impl {
 
     void begin(bool write, bool mayStartUnlocked = false);
     void end() noexcept;
+    void abandon() noexcept;
     uint32_t fileCounter() const;
     void lockForPageRead();
     void lockFile(bool write);
@@ -122,16 +126,23 @@ struct CdxIndex::Impl {
 // Holds the lock for one operation (or joins an open Scope).
 class CdxOperation {
 public:
-    CdxOperation(CdxIndex::Impl& index, bool write, bool mayStartUnlocked = false) : index_(index)
+    CdxOperation(CdxIndex::Impl& index, bool write, bool mayStartUnlocked = false)
+        : index_(index), exceptions_(std::uncaught_exceptions())
     {
         index_.begin(write, mayStartUnlocked);
     }
-    ~CdxOperation() { index_.end(); }
+    ~CdxOperation()
+    {
+        if (std::uncaught_exceptions() > exceptions_)
+            index_.abandon(); // half-done changes never reach the file
+        index_.end();
+    }
     CdxOperation(const CdxOperation&) = delete;
     CdxOperation& operator=(const CdxOperation&) = delete;
 
 private:
     CdxIndex::Impl& index_;
+    int exceptions_;
 };
 
 // Thrown inside an unlocked read when the file changed before the first page had to be read:
