@@ -153,6 +153,10 @@ void CdxIndex::Impl::abandon() noexcept
         broken = true;
         return;
     }
+    // Pages taken from the end of the file for the failed change go again.
+    if (writeLocked && fileEnd > fileEndAtLock && ::ftruncate(fd, off_t(fileEndAtLock)) != 0) {
+        // the file keeps a few unused pages at its end: harmless
+    }
     dropCache();
     haveState = false; // read the file again before the next use
 }
@@ -168,6 +172,8 @@ void CdxIndex::Impl::begin(bool write, bool mayStartUnlocked)
         return;
     }
     const bool first = depth == 0;
+    if (!first && !haveState && (readLocked || writeLocked))
+        loadState(); // an operation inside this scope failed: start again from the file
     if (first && !write && mayStartUnlocked && haveState && fileCounter() == counter) {
         // Nothing changed since the cache was filled: cached pages are a consistent picture of the
         // file as of this counter value, so a read served from them alone needs no lock.
@@ -188,6 +194,7 @@ void CdxIndex::Impl::begin(bool write, bool mayStartUnlocked)
     try {
         if (!haveState || fileCounter() != counter)
             loadState();
+        fileEndAtLock = fileEnd;
     } catch (...) {
         haveState = false;
         if (first)
@@ -199,19 +206,36 @@ void CdxIndex::Impl::begin(bool write, bool mayStartUnlocked)
 
 void CdxIndex::Impl::end() noexcept
 {
-    if (--depth > 0)
-        return;
-    optimistic = false;
-    if (access == Access::Exclusive)
+    --depth;
+    if (access == Access::Exclusive) {
+        if (depth == 0)
+            optimistic = false;
         return; // written back on flush
+    }
+    // Each change goes into the file when its operation ends, also inside a Scope, so that a
+    // later failure can only lose its own half-done change; the counter moves once per lock.
     if (changed) {
         try {
             writeBack();
+            announce = true;
+            fileEndAtLock = fileEnd;
         } catch (...) {
             haveState = false;
         }
     }
+    if (depth > 0)
+        return;
+    optimistic = false;
+    if (announce)
+        bumpCounter();
     unlockFile();
+}
+
+void CdxIndex::Impl::bumpCounter()
+{
+    ++counter;
+    putBe32(map + 8, counter);
+    announce = false;
 }
 
 void CdxIndex::Impl::dropCache()
@@ -493,10 +517,7 @@ void CdxIndex::Impl::writeBack()
         freeHead = offset;
     }
     pendingFree.clear();
-    // The free list and the change counter, bumped last so that other handles drop their pages.
-    ++counter;
     putLe32(map + 4, freeHead);
-    putBe32(map + 8, counter);
     headerDirty = false;
     changed = false;
 }
@@ -1107,8 +1128,10 @@ CdxTag* CdxIndex::addTag(const QByteArray& name, const QByteArray& expression, i
 void CdxIndex::flush()
 {
     Impl& ix = *impl_;
-    if (ix.access == Access::Exclusive && ix.changed && ix.haveState && !ix.broken)
+    if (ix.access == Access::Exclusive && ix.changed && ix.haveState && !ix.broken) {
         ix.writeBack();
+        ix.bumpCounter();
+    }
 }
 
 void CdxIndex::verify()

@@ -46,6 +46,7 @@ struct CdxIndex::Impl {
     uint32_t freeHead = 0; // first page of the free list (0: none)
     uint32_t counter = 0;  // change counter, big-endian at offset 8
     uint64_t fileEnd = 0;
+    uint64_t fileEndAtLock = 0; // file size when the write lock was taken
     bool headerDirty = false;
     bool haveState = false; // false: headers and cache must be read again before use
 
@@ -68,7 +69,8 @@ struct CdxIndex::Impl {
     int depth = 0;
     bool writeLocked = false;
     bool readLocked = false;
-    bool changed = false;
+    bool changed = false;     // the cache holds changes not yet in the file
+    bool announce = false;    // changes are in the file; the counter is bumped when the lock goes
     // A read that started without the lock because the change counter matched the cache: it may
     // use cached pages only, and takes the lock before it reads one from the file.
     bool optimistic = false;
@@ -90,7 +92,8 @@ struct CdxIndex::Impl {
     void unlockFile() noexcept;
     void loadState();
     void dropCache();
-    void writeBack();
+    void writeBack(); // pages and header words into the file
+    void bumpCounter();
     void readTagList();
     CdxTag::Impl* tagAt(uint32_t header);
 
