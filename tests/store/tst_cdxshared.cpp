@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cstdio>
 #include <functional>
 
 using namespace store;
@@ -57,6 +58,12 @@ int childMain()
         CdxTag* t = ix->findTag("T");
         const uint32_t first = args.value(1).toUInt();
         const uint32_t count = args.value(2).toUInt();
+        // Start together with the others: say "ready", wait for a byte on standard input.
+        std::fputs("ready\n", stdout);
+        std::fflush(stdout);
+        char go = 0;
+        if (std::fread(&go, 1, 1, stdin) != 1)
+            return 2;
         for (uint32_t r = first; r < first + count; ++r)
             t->insert(keyOf(r), r);
     } catch (const StoreError& e) {
@@ -309,7 +316,7 @@ void TstCdxShared::processesInsertAtOnce()
     const QString path = dir_.filePath("procs.cdx");
     auto ix = CdxIndex::create(path, CdxIndex::Access::Shared);
     CdxTag* t = ix->addTag("T", "code", kKeyLength, false, 0, {}, {});
-    constexpr uint32_t kEach = 3000;
+    constexpr uint32_t kEach = 6000;
     std::vector<std::unique_ptr<QProcess>> children;
     for (int c = 0; c < 2; ++c) {
         auto p = std::make_unique<QProcess>();
@@ -321,6 +328,15 @@ void TstCdxShared::processesInsertAtOnce()
         QVERIFY(p->waitForStarted());
         children.push_back(std::move(p));
     }
+    for (auto& p : children) {
+        while (!p->canReadLine())
+            QVERIFY(p->waitForReadyRead(30000));
+        QCOMPARE(p->readLine(), QByteArray("ready\n"));
+    }
+    for (auto& p : children)
+        p->write("g");
+    for (auto& p : children)
+        p->waitForBytesWritten(1000);
     for (uint32_t r = 1; r <= kEach; ++r)
         t->insert(keyOf(r), r);
     for (auto& p : children) {
