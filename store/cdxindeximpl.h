@@ -4,6 +4,7 @@
 #include "store/cdxpage.h"
 
 #include <exception>
+#include <cstring>
 #include <list>
 #include <memory>
 #include <unordered_map>
@@ -11,6 +12,41 @@
 namespace store {
 
 using NodePtr = std::shared_ptr<cdx::Node>;
+
+namespace cdxi {
+
+// Lock scheme of FoxPro-compatible engines for compound index files: one byte at 0x7FFFFFFE,
+// taken shared to read the index and exclusively to change it. It lies far beyond any real page,
+// so it never blocks plain reads of the file's bytes.
+inline constexpr uint64_t kLockOffset = 0x7FFFFFFEull;
+inline constexpr uint64_t kLockLength = 1;
+// Page offsets must stay below the lock byte.
+inline constexpr uint64_t kMaxFileSize = 0x7FFFFE00ull;
+inline constexpr int kMaxDepth = 40;
+inline constexpr int kTagNameLength = 10;
+
+inline QByteArray normalizedKey(const QByteArray& key, int keyLength)
+{
+    QByteArray k = key.left(keyLength);
+    if (k.size() < keyLength)
+        k.append(QByteArray(keyLength - k.size(), char(cdx::kFill)));
+    return k;
+}
+
+inline const uint8_t* bytes(const QByteArray& b) { return reinterpret_cast<const uint8_t*>(b.constData()); }
+
+inline bool sameEntry(const cdx::Node& n, int i, const uint8_t* key, uint32_t recno)
+{
+    return n.recnos[size_t(i)] == recno && std::memcmp(n.key(i), key, size_t(n.keyLength)) == 0;
+}
+
+inline void copyEntry(cdx::Node& to, int i, const cdx::Node& from, int j)
+{
+    std::memcpy(to.key(i), from.key(j), size_t(to.keyLength));
+    to.recnos[size_t(i)] = from.recnos[size_t(j)];
+}
+
+} // namespace cdxi
 
 struct CdxTag::Impl {
     CdxIndex::Impl* index = nullptr;
