@@ -72,6 +72,8 @@ struct CdxIndex::Impl {
     QString path;
     Access access = Access::Shared;
     int fd = -1;
+    uint64_t device = 0; // identity of the file, for the locks of this process's handles
+    uint64_t inode = 0;
     // The file mapped shared (the whole range a compound index can use): pages are read and
     // written there without a system call, through the same page cache as pread/pwrite. Only
     // offsets below fileEnd are touched, and the file is extended before a new page is used.

@@ -90,16 +90,24 @@ void CdxIndex::Impl::checkPointer(uint32_t offset, const char* what) const
 
 void CdxIndex::Impl::lockFile(bool write)
 {
-    if (!FileLock::lock(fd, kLockOffset, kLockLength, write ? FileLock::Mode::Write : FileLock::Mode::Read))
-        fail(QStringLiteral("cannot lock the index (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
+    if (!LocalLocks::acquire(device, inode, this, write))
+        fail(write ? QStringLiteral("cannot change the index while another handle of this program uses it")
+                   : QStringLiteral("cannot read the index while another handle of this program changes it"));
+    if (!FileLock::lock(fd, kLockOffset, kLockLength, write ? FileLock::Mode::Write : FileLock::Mode::Read)) {
+        const int err = errno;
+        LocalLocks::release(device, inode, this);
+        fail(QStringLiteral("cannot lock the index (%1)").arg(QString::fromLocal8Bit(strerror(err))));
+    }
     writeLocked = write;
     readLocked = !write;
 }
 
 void CdxIndex::Impl::unlockFile() noexcept
 {
-    if (writeLocked || readLocked)
+    if (writeLocked || readLocked) {
         FileLock::unlock(fd, kLockOffset, kLockLength);
+        LocalLocks::release(device, inode, this);
+    }
     writeLocked = readLocked = false;
 }
 

@@ -17,4 +17,14 @@ public:
     static void unlock(int fd, uint64_t offset, uint64_t length);
 };
 
+// The locks that handles of this process hold on files, so that a handle never waits for another
+// handle of the same process: with one thread that wait would never end (a write Scope open on
+// one handle while another handle of the same file is used). Keyed by device and inode.
+class LocalLocks {
+public:
+    // Returns false when another handle of this process holds a conflicting lock.
+    static bool acquire(uint64_t device, uint64_t inode, const void* holder, bool write);
+    static void release(uint64_t device, uint64_t inode, const void* holder);
+};
+
 } // namespace store

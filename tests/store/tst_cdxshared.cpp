@@ -280,6 +280,20 @@ void TstCdxShared::handlesSeeEachOthersChanges()
     }
     QVERIFY(tb->last(e));
     QCOMPARE(e.key, QByteArray("ZZZZZZZZZZ"));
+    // With one thread, waiting for another handle of this program would never end: it is refused.
+    {
+        CdxIndex::Scope scope(*a, true);
+        QVERIFY_THROWS_EXCEPTION(StoreError, tb->insert("YYYYYYYYYY", 2));
+        QVERIFY_THROWS_EXCEPTION(StoreError, tb->count());
+        ta->insert("YYYYYYYYYY", 2);
+    }
+    {
+        CdxIndex::Scope readA(*a, false);
+        CdxIndex::Scope readB(*b, false); // readers share
+        QCOMPARE(tb->count(), ta->count());
+    }
+    QVERIFY(tb->seek("YYYYYYYYYY", 0, e));
+    QCOMPARE(e.recno, 2u);
 }
 
 void TstCdxShared::scopeBatchesOneWriteBack()
