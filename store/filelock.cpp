@@ -7,8 +7,12 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fcntl.h>
 #include <thread>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <set>
+#include <utility>
 
 namespace store {
 
@@ -40,6 +44,46 @@ bool FileLock::lock(int fd, uint64_t offset, uint64_t length, Mode mode)
 void FileLock::unlock(int fd, uint64_t offset, uint64_t length)
 {
     apply(fd, offset, length, F_UNLCK, F_OFD_SETLK);
+}
+
+namespace {
+
+struct Holders {
+    std::set<const void*> readers;
+    const void* writer = nullptr;
+};
+
+std::mutex localMutex;
+std::map<std::pair<uint64_t, uint64_t>, Holders> localHolders;
+
+} // namespace
+
+bool LocalLocks::acquire(uint64_t device, uint64_t inode, const void* holder, bool write)
+{
+    std::lock_guard<std::mutex> guard(localMutex);
+    Holders& h = localHolders[{device, inode}];
+    const bool othersRead = h.readers.size() > (h.readers.count(holder) ? 1u : 0u);
+    const bool otherWrites = h.writer && h.writer != holder;
+    if (otherWrites || (write && othersRead))
+        return false;
+    if (write)
+        h.writer = holder;
+    else
+        h.readers.insert(holder);
+    return true;
+}
+
+void LocalLocks::release(uint64_t device, uint64_t inode, const void* holder)
+{
+    std::lock_guard<std::mutex> guard(localMutex);
+    auto it = localHolders.find({device, inode});
+    if (it == localHolders.end())
+        return;
+    it->second.readers.erase(holder);
+    if (it->second.writer == holder)
+        it->second.writer = nullptr;
+    if (it->second.readers.empty() && !it->second.writer)
+        localHolders.erase(it);
 }
 
 void lockRange(int fd, int64_t start, int64_t length, bool write, const QString& fileName)
