@@ -38,9 +38,11 @@ QByteArray dateKey(uint32_t i)
 
 QByteArray nameKey(uint32_t i)
 {
-    char buf[41];
-    std::snprintf(buf, sizeof buf, "User %05u%-20s%s", unsigned(uint64_t(i) * 613 % 20000), "", dateKey(i).constData());
-    return QByteArray(buf, 40);
+    QByteArray k("User 00000                    ", 30);
+    unsigned n = unsigned(uint64_t(i) * 613 % 20000);
+    for (int d = 9; d >= 5; --d, n /= 10)
+        k[d] = char('0' + n % 10);
+    return k + dateKey(i);
 }
 
 QString cdxPath() { return dir + QStringLiteral("/MsgLog2.cdx"); }

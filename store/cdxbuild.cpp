@@ -113,7 +113,7 @@ EntrySorter::EntrySorter(int keyLength, bool uniqueKeys, const QString& spillDir
     : keyLength_(keyLength), recordSize_(keyLength + 4), unique_(uniqueKeys), spillDir_(spillDir),
       budget_(memoryBudget)
 {
-    capacity_ = std::max<size_t>(1024, budget_ / size_t(recordSize_ + 4));
+    capacity_ = std::max<size_t>(1024, budget_ / size_t(recordSize_ + 4 + 16)); // record, order, sort item
     buffer_.resize(capacity_ * size_t(recordSize_));
     order_.reserve(capacity_);
 }
@@ -132,13 +132,48 @@ void EntrySorter::add(const uint8_t* key, uint32_t recno)
 
 void EntrySorter::sortBuffer()
 {
+    const uint8_t* base = buffer_.data();
+    const size_t rs = size_t(recordSize_);
     order_.resize(count_);
     for (size_t i = 0; i < count_; ++i)
         order_[i] = uint32_t(i);
-    const uint8_t* base = buffer_.data();
-    const size_t rs = size_t(recordSize_);
-    std::sort(order_.begin(), order_.end(),
-              [base, rs](uint32_t a, uint32_t b) { return std::memcmp(base + a * rs, base + b * rs, rs) < 0; });
+    // Records often come in key order already (keys that grow with the record number).
+    bool sorted = true;
+    for (size_t i = 1; i < count_ && sorted; ++i)
+        sorted = std::memcmp(base + (i - 1) * rs, base + i * rs, rs) <= 0;
+    if (sorted)
+        return;
+    // Sort 8-byte big-endian prefixes taken after the bytes that all records share, so that most
+    // comparisons are one integer comparison on contiguous memory.
+    size_t common = rs;
+    for (size_t i = 1; i < count_ && common > 0; ++i) {
+        const uint8_t* r = base + i * rs;
+        size_t c = 0;
+        while (c < common && r[c] == base[c])
+            ++c;
+        common = c;
+    }
+    struct Item {
+        uint64_t prefix;
+        uint32_t index;
+    };
+    std::vector<Item> items(count_);
+    for (size_t i = 0; i < count_; ++i) {
+        const uint8_t* r = base + i * rs;
+        uint64_t p = 0;
+        for (size_t b = 0; b < 8; ++b)
+            p = (p << 8) | (common + b < rs ? r[common + b] : 0);
+        items[i] = {p, uint32_t(i)};
+    }
+    const size_t restAt = std::min(rs, common + 8);
+    const size_t rest = rs - restAt;
+    std::sort(items.begin(), items.end(), [base, rs, restAt, rest](const Item& a, const Item& b) {
+        if (a.prefix != b.prefix)
+            return a.prefix < b.prefix;
+        return rest > 0 && std::memcmp(base + a.index * rs + restAt, base + b.index * rs + restAt, rest) < 0;
+    });
+    for (size_t i = 0; i < count_; ++i)
+        order_[i] = items[i].index;
 }
 
 void EntrySorter::spill()

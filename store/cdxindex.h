@@ -71,6 +71,7 @@ public:
     private:
         CdxIndex& index_;
         bool write_;
+        int exceptions_;
     };
 
     struct Impl;

@@ -3,6 +3,8 @@
 #include "store/cdxindex.h"
 #include "store/cdxpage.h"
 
+#include <exception>
+#include <cstring>
 #include <list>
 #include <memory>
 #include <unordered_map>
@@ -10,6 +12,41 @@
 namespace store {
 
 using NodePtr = std::shared_ptr<cdx::Node>;
+
+namespace cdxi {
+
+// Lock scheme of FoxPro-compatible engines for compound index files: one byte at 0x7FFFFFFE,
+// taken shared to read the index and exclusively to change it. It lies far beyond any real page,
+// so it never blocks plain reads of the file's bytes.
+inline constexpr uint64_t kLockOffset = 0x7FFFFFFEull;
+inline constexpr uint64_t kLockLength = 1;
+// Page offsets must stay below the lock byte.
+inline constexpr uint64_t kMaxFileSize = 0x7FFFFE00ull;
+inline constexpr int kMaxDepth = 40;
+inline constexpr int kTagNameLength = 10;
+
+inline QByteArray normalizedKey(const QByteArray& key, int keyLength)
+{
+    QByteArray k = key.left(keyLength);
+    if (k.size() < keyLength)
+        k.append(QByteArray(keyLength - k.size(), char(cdx::kFill)));
+    return k;
+}
+
+inline const uint8_t* bytes(const QByteArray& b) { return reinterpret_cast<const uint8_t*>(b.constData()); }
+
+inline bool sameEntry(const cdx::Node& n, int i, const uint8_t* key, uint32_t recno)
+{
+    return n.recnos[size_t(i)] == recno && std::memcmp(n.key(i), key, size_t(n.keyLength)) == 0;
+}
+
+inline void copyEntry(cdx::Node& to, int i, const cdx::Node& from, int j)
+{
+    std::memcpy(to.key(i), from.key(j), size_t(to.keyLength));
+    to.recnos[size_t(i)] = from.recnos[size_t(j)];
+}
+
+} // namespace cdxi
 
 struct CdxTag::Impl {
     CdxIndex::Impl* index = nullptr;
@@ -35,14 +72,19 @@ struct CdxIndex::Impl {
     QString path;
     Access access = Access::Shared;
     int fd = -1;
-    // The directory header mapped shared: the change counter is read and written there without a
-    // system call (the same page cache as pread/pwrite).
-    uint8_t* header = nullptr;
+    uint64_t device = 0; // identity of the file, for the locks of this process's handles
+    uint64_t inode = 0;
+    // The file mapped shared (the whole range a compound index can use): pages are read and
+    // written there without a system call, through the same page cache as pread/pwrite. Only
+    // offsets below fileEnd are touched, and the file is extended before a new page is used.
+    uint8_t* map = nullptr;
+    size_t mapSize = 0;
 
     // Directory header state.
     uint32_t freeHead = 0; // first page of the free list (0: none)
     uint32_t counter = 0;  // change counter, big-endian at offset 8
     uint64_t fileEnd = 0;
+    uint64_t fileEndAtLock = 0; // file size when the write lock was taken
     bool headerDirty = false;
     bool haveState = false; // false: headers and cache must be read again before use
 
@@ -54,8 +96,10 @@ struct CdxIndex::Impl {
     // Page cache: decoded nodes, least recently used at the back.
     std::list<NodePtr> lru;
     std::unordered_map<uint32_t, std::list<NodePtr>::iterator> cache;
-    size_t cacheLimit = 8192;
+    size_t cacheLimit = 1024;
     std::vector<uint32_t> dirtyPages;
+    std::vector<uint32_t> pendingFree; // pages let go of, put on the free list at write-back
+    bool broken = false;               // exclusive use: an operation failed half-way
     std::vector<CdxTag::Impl*> dirtyRoots;
     uint64_t generation = 1;
 
@@ -63,7 +107,8 @@ struct CdxIndex::Impl {
     int depth = 0;
     bool writeLocked = false;
     bool readLocked = false;
-    bool changed = false;
+    bool changed = false;     // the cache holds changes not yet in the file
+    bool announce = false;    // changes are in the file; the counter is bumped when the lock goes
     // A read that started without the lock because the change counter matched the cache: it may
     // use cached pages only, and takes the lock before it reads one from the file.
     bool optimistic = false;
@@ -72,18 +117,21 @@ struct CdxIndex::Impl {
 
     [[noreturn]] void fail(const QString& what) const;
     void readAt(uint64_t offset, void* buf, size_t len) const;
+    void mapUpTo(uint64_t size);
     void writeAt(uint64_t offset, const void* buf, size_t len) const;
     void checkPointer(uint32_t offset, const char* what) const;
 
     void begin(bool write, bool mayStartUnlocked = false);
     void end() noexcept;
+    void abandon() noexcept;
     uint32_t fileCounter() const;
     void lockForPageRead();
     void lockFile(bool write);
     void unlockFile() noexcept;
     void loadState();
     void dropCache();
-    void writeBack();
+    void writeBack(); // pages and header words into the file
+    void bumpCounter();
     void readTagList();
     CdxTag::Impl* tagAt(uint32_t header);
 
@@ -119,16 +167,23 @@ struct CdxIndex::Impl {
 // Holds the lock for one operation (or joins an open Scope).
 class CdxOperation {
 public:
-    CdxOperation(CdxIndex::Impl& index, bool write, bool mayStartUnlocked = false) : index_(index)
+    CdxOperation(CdxIndex::Impl& index, bool write, bool mayStartUnlocked = false)
+        : index_(index), exceptions_(std::uncaught_exceptions())
     {
         index_.begin(write, mayStartUnlocked);
     }
-    ~CdxOperation() { index_.end(); }
+    ~CdxOperation()
+    {
+        if (std::uncaught_exceptions() > exceptions_)
+            index_.abandon(); // half-done changes never reach the file
+        index_.end();
+    }
     CdxOperation(const CdxOperation&) = delete;
     CdxOperation& operator=(const CdxOperation&) = delete;
 
 private:
     CdxIndex::Impl& index_;
+    int exceptions_;
 };
 
 // Thrown inside an unlocked read when the file changed before the first page had to be read:

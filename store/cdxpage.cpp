@@ -59,6 +59,14 @@ int Node::lowerBound(const uint8_t* k, uint32_t recno, bool strict) const
 
 void Node::insertAt(int pos, const uint8_t* k, uint32_t recno, uint32_t child)
 {
+    if (isLeaf() && stored >= 0) {
+        const uint8_t* prev = pos > 0 ? key(pos - 1) : nullptr;
+        const uint8_t* next = pos < count() ? key(pos) : nullptr;
+        stored += storedBytes(prev, k, keyLength);
+        if (next)
+            stored += storedBytes(k, next, keyLength) - storedBytes(prev, next, keyLength);
+        maxRecno = std::max(maxRecno, recno);
+    }
     keys.insert(keys.begin() + ptrdiff_t(pos) * keyLength, k, k + keyLength);
     recnos.insert(recnos.begin() + pos, recno);
     if (!isLeaf())
@@ -67,6 +75,14 @@ void Node::insertAt(int pos, const uint8_t* k, uint32_t recno, uint32_t child)
 
 void Node::eraseAt(int pos)
 {
+    if (isLeaf() && stored >= 0) {
+        const uint8_t* prev = pos > 0 ? key(pos - 1) : nullptr;
+        const uint8_t* cur = key(pos);
+        const uint8_t* next = pos + 1 < count() ? key(pos + 1) : nullptr;
+        stored -= storedBytes(prev, cur, keyLength);
+        if (next)
+            stored += storedBytes(prev, next, keyLength) - storedBytes(cur, next, keyLength);
+    }
     keys.erase(keys.begin() + ptrdiff_t(pos) * keyLength, keys.begin() + ptrdiff_t(pos + 1) * keyLength);
     recnos.erase(recnos.begin() + pos);
     if (!isLeaf())
@@ -75,6 +91,7 @@ void Node::eraseAt(int pos)
 
 void Node::moveTail(int from, Node& to)
 {
+    stored = to.stored = -1;
     to.keys.insert(to.keys.end(), keys.begin() + ptrdiff_t(from) * keyLength, keys.end());
     to.recnos.insert(to.recnos.end(), recnos.begin() + from, recnos.end());
     keys.resize(size_t(from) * size_t(keyLength));
@@ -100,8 +117,17 @@ int leafBytes(const Node& node, int from, int to)
 
 bool fits(const Node& node)
 {
-    if (node.isLeaf())
-        return leafBytes(node, 0, node.count()) <= kLeafSpace;
+    if (node.isLeaf()) {
+        if (node.stored < 0) {
+            node.stored = 0;
+            node.maxRecno = 0;
+            for (int i = 0; i < node.count(); ++i) {
+                node.stored += storedBytes(i > 0 ? node.key(i - 1) : nullptr, node.key(i), node.keyLength);
+                node.maxRecno = std::max(node.maxRecno, node.recnos[size_t(i)]);
+            }
+        }
+        return node.count() * leafLayout(node.keyLength, node.maxRecno).bytes + node.stored <= kLeafSpace;
+    }
     return node.count() <= maxInteriorEntries(node.keyLength);
 }
 
@@ -123,6 +149,7 @@ void decodeNode(const uint8_t* page, uint32_t offset, int keyLength, Node& node,
     node.left = getLe32(page + 4);
     node.right = getLe32(page + 8);
     node.dirty = node.freed = false;
+    node.stored = -1;
     if (node.attr & ~uint16_t(7))
         fault(where, offset, QStringLiteral("unknown node attributes %1").arg(node.attr));
     node.keys.resize(size_t(n) * size_t(keyLength));
@@ -180,6 +207,10 @@ void decodeNode(const uint8_t* page, uint32_t offset, int keyLength, Node& node,
     }
     if (freeBytes != pos - floor)
         fault(where, offset, QStringLiteral("free-byte count %1 should be %2").arg(freeBytes).arg(pos - floor));
+    node.stored = int(kPageSize) - pos;
+    node.maxRecno = 0;
+    for (uint32_t r : node.recnos)
+        node.maxRecno = std::max(node.maxRecno, r);
 }
 
 void encodeNode(const Node& node, uint8_t* page)

@@ -84,6 +84,10 @@ struct Node {
     std::vector<uint32_t> children; // interior only
     bool dirty = false;
     bool freed = false;
+    // Leaves: stored key bytes and an upper bound of the record numbers, kept up to date by
+    // insertAt/eraseAt so that a fit check costs O(key length); -1 when not known.
+    mutable int stored = -1;
+    mutable uint32_t maxRecno = 0;
 
     bool isLeaf() const { return attr & kAttrLeaf; }
     bool isRoot() const { return attr & kAttrRoot; }

@@ -39,13 +39,18 @@ QString Connection::resolve(const QString& fileName) const
     return existing.isEmpty() ? folder_ + fileName : existing;
 }
 
-QString Connection::existingPath(const QString& fileName) const
+void Connection::checkFileName(const QString& fileName)
 {
     if (fileName.isEmpty() || fileName.contains(u'/') || fileName.contains(u'\\') || fileName == u"."
         || fileName == u"..")
         throw StoreError(
             QStringLiteral("Invalid table file name \"%1\": tables live in the data folder itself")
                 .arg(fileName));
+}
+
+QString Connection::existingPath(const QString& fileName) const
+{
+    checkFileName(fileName);
     const QString direct = folder_ + fileName;
     if (QFileInfo::exists(direct))
         return direct;

@@ -22,6 +22,9 @@ public:
     // The path of the existing file whose name equals `fileName` without regard to case, or an
     // empty string when there is none (one look at the file system when the case matches).
     QString existingPath(const QString& fileName) const;
+    // Throws StoreError for a name that is not a plain file name of the folder (path separators,
+    // "." or "..", empty).
+    static void checkFileName(const QString& fileName);
 
     // Creates an empty table from a field-definition string ("NAME,C,30;MSG,M;"): a FoxPro 2.x DBF,
     // with an FPT memo file when a memo field is defined, code page Windows-1252. Any existing file

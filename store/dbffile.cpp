@@ -106,14 +106,39 @@ void DbfFile::create(const QString& path, const std::vector<FieldDef>& fields)
         throw StoreError(QStringLiteral("Cannot create table %1: %2").arg(path, file.errorString()));
 }
 
+namespace {
+int openOrThrow(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        throw StoreError(QStringLiteral("Cannot open table %1: %2").arg(path, errnoText()));
+    return fd;
+}
+} // namespace
+
+std::unique_ptr<DbfFile> DbfFile::openIfExists(const QString& path, bool shared)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT)
+        return nullptr;
+    if (fd < 0)
+        throw StoreError(QStringLiteral("Cannot open table %1: %2").arg(path, errnoText()));
+    return std::unique_ptr<DbfFile>(new DbfFile(path, shared, fd));
+}
+
 DbfFile::DbfFile(const QString& path, bool shared)
+    : DbfFile(path, shared, openOrThrow(path))
+{
+}
+
+DbfFile::DbfFile(const QString& path, bool shared, int fd)
     : path_(path)
+    , fd_(fd)
     , shared_(shared)
 {
-    fd_ = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
-    if (fd_ < 0)
-        throw StoreError(QStringLiteral("Cannot open table %1: %2").arg(path, errnoText()));
     try {
+        if (!shared_)
+            lockForExclusiveUse();
         try {
             readHeader();
         } catch (const StoreError&) {
@@ -128,13 +153,42 @@ DbfFile::DbfFile(const QString& path, bool shared)
         fd_ = -1;
         throw;
     }
-    if (shared_) {
-        // The record count and date through a shared mapping of the header: every process sees
-        // the page cache, so this is what pread and pwrite would give, without a system call.
+}
+
+void DbfFile::lockForExclusiveUse()
+{
+    // The file lock and the header lock at once, without waiting: while an exclusive handle
+    // caches, no other handle may append, change or delete (those take one of these locks
+    // first), and a table some handle is changing right now is not taken for exclusive use.
+    struct flock fl = {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = kLockBase - kFileLockSize;
+    fl.l_len = kFileLockSize + 1;
+    int rc;
+    do
+        rc = ::fcntl(fd_, F_OFD_SETLK, &fl);
+    while (rc != 0 && errno == EINTR);
+    if (rc != 0 && (errno == EAGAIN || errno == EACCES))
+        fail(QStringLiteral(
+            "the table is in use by another handle or program and cannot be opened for exclusive use"));
+    if (rc != 0)
+        fail(QStringLiteral("cannot lock the table: %1").arg(errnoText()));
+}
+
+unsigned char* DbfFile::mappedHeader()
+{
+    // The record count and date through a shared mapping of the header: every process sees the
+    // page cache, so this is what pread and pwrite would give, without a system call. Mapped when
+    // first needed: a handle that only reads records in a tag's order never asks for the count.
+    if (!header_ && shared_ && !mapFailed_) {
         void* map = ::mmap(nullptr, kHeaderSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
         if (map != MAP_FAILED)
             header_ = static_cast<unsigned char*>(map);
+        else
+            mapFailed_ = true;
     }
+    return header_;
 }
 
 DbfFile::~DbfFile()
@@ -245,7 +299,7 @@ void DbfFile::setStructuralIndexFlag(bool on)
 
 uint32_t DbfFile::recordCount()
 {
-    if (header_) {
+    if (mappedHeader()) {
         count_
             = qFromLittleEndian(__atomic_load_n(reinterpret_cast<uint32_t*>(header_ + 4), __ATOMIC_ACQUIRE));
     } else if (shared_) {
@@ -259,6 +313,7 @@ uint32_t DbfFile::recordCount()
 
 bool DbfFile::readRecord(uint32_t recno, char* record)
 {
+    flushTail();
     if (recno == 0)
         return false;
     const off_t pos = off_t(headerLength_) + off_t(recno - 1) * recordLength_;
@@ -274,6 +329,7 @@ bool DbfFile::readRecord(uint32_t recno, char* record)
 
 uint32_t DbfFile::readRecords(uint32_t first, uint32_t n, char* records)
 {
+    flushTail();
     const off_t pos = off_t(headerLength_) + off_t(first - 1) * recordLength_;
     const ssize_t got = ::pread(fd_, records, size_t(n) * size_t(recordLength_), pos);
     if (got < 0)
@@ -283,6 +339,7 @@ uint32_t DbfFile::readRecords(uint32_t first, uint32_t n, char* records)
 
 void DbfFile::writeRecord(uint32_t recno, const char* record)
 {
+    flushTail();
     const off_t pos = off_t(headerLength_) + off_t(recno - 1) * recordLength_;
     if (::pwrite(fd_, record, size_t(recordLength_), pos) != recordLength_)
         fail(QStringLiteral("cannot write record %1: %2").arg(recno).arg(errnoText()));
@@ -290,6 +347,7 @@ void DbfFile::writeRecord(uint32_t recno, const char* record)
 
 void DbfFile::writeDeletionFlag(uint32_t recno, char flag)
 {
+    flushTail();
     const off_t pos = off_t(headerLength_) + off_t(recno - 1) * recordLength_;
     if (::pwrite(fd_, &flag, 1, pos) != 1)
         fail(QStringLiteral("cannot write record %1: %2").arg(recno).arg(errnoText()));
@@ -297,6 +355,17 @@ void DbfFile::writeDeletionFlag(uint32_t recno, char flag)
 
 void DbfFile::writeNewRecord(uint32_t recno, const char* record)
 {
+    if (!shared_) {
+        // Exclusive use: new records gather in memory and go to the file in large writes.
+        if (!tail_.isEmpty() && recno != tailFirst_ + uint32_t(tail_.size() / recordLength_))
+            flushTail();
+        if (tail_.isEmpty())
+            tailFirst_ = recno;
+        tail_.append(record, recordLength_);
+        if (tail_.size() >= kTailBytes)
+            flushTail();
+        return;
+    }
     // The record and the end-of-file mark in one write.
     char stackBuf[1024];
     QByteArray heapBuf;
@@ -325,7 +394,7 @@ void DbfFile::writeCountAndDate(uint32_t count)
 {
     char b[7];
     putDate(b);
-    if (header_) {
+    if (mappedHeader()) {
         std::memcpy(header_ + 1, b, 3);
         __atomic_store_n(reinterpret_cast<uint32_t*>(header_ + 4), qToLittleEndian(count), __ATOMIC_RELEASE);
         return;
@@ -335,8 +404,21 @@ void DbfFile::writeCountAndDate(uint32_t count)
         fail(QStringLiteral("cannot write the header: %1").arg(errnoText()));
 }
 
+void DbfFile::flushTail()
+{
+    if (tail_.isEmpty())
+        return;
+    tail_.append(kEndOfFile);
+    const off_t pos = off_t(headerLength_) + off_t(tailFirst_ - 1) * recordLength_;
+    const bool ok = ::pwrite(fd_, tail_.constData(), size_t(tail_.size()), pos) == tail_.size();
+    tail_.clear();
+    if (!ok)
+        fail(QStringLiteral("cannot append records: %1").arg(errnoText()));
+}
+
 void DbfFile::flush()
 {
+    flushTail();
     if (!headerDirty_)
         return;
     writeCountAndDate(count_);

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace store {
@@ -21,6 +22,7 @@ namespace store {
 //   header (append) lock   offset 0x7FFFFFFE, 1 byte
 //   record lock            offset 0x7FFFFFFE - recno, 1 byte
 //   file lock              offset 0x7FFFFFFE - 0x07FFFFFF, 0x07FFFFFF bytes
+// An exclusive file holds the file lock and the header lock while it is open.
 // The offsets lie far beyond any real table, so locking never touches data.
 class DbfFile {
 public:
@@ -34,6 +36,8 @@ public:
     // count that disagrees with the file size, or descriptors that do not add up throw StoreError.
     DbfFile(const QString& path, bool shared);
     ~DbfFile(); // writes a pending header (exclusive); never throws
+    // Opens the file when there is one of exactly that name; nullptr when there is none.
+    static std::unique_ptr<DbfFile> openIfExists(const QString& path, bool shared);
     DbfFile(const DbfFile&) = delete;
     DbfFile& operator=(const DbfFile&) = delete;
 
@@ -68,8 +72,12 @@ public:
     static int64_t recordLockOffset(uint32_t recno) { return kLockBase - recno; }
 
 private:
+    DbfFile(const QString& path, bool shared, int fd);
     void readHeader();
     void writeCountAndDate(uint32_t count);
+    void flushTail();
+    void lockForExclusiveUse();
+    unsigned char* mappedHeader(); // nullptr: use pread and pwrite
     [[noreturn]] void fail(const QString& what) const;
 
     QString path_;
@@ -82,6 +90,10 @@ private:
     uint32_t count_ = 0;
     bool headerDirty_ = false;
     unsigned char* header_ = nullptr; // shared mapping of the header (shared files)
+    bool mapFailed_ = false;
+    static constexpr qsizetype kTailBytes = 64 * 1024;
+    QByteArray tail_; // appended records not yet written (exclusive files)
+    uint32_t tailFirst_ = 0;
 };
 
 } // namespace store

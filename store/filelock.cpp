@@ -2,9 +2,17 @@
 
 #include "store/storeerror.h"
 
+#include <QElapsedTimer>
+
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <set>
+#include <utility>
 
 namespace store {
 
@@ -38,12 +46,66 @@ void FileLock::unlock(int fd, uint64_t offset, uint64_t length)
     apply(fd, offset, length, F_UNLCK, F_OFD_SETLK);
 }
 
+namespace {
+
+struct Holders {
+    std::set<const void*> readers;
+    const void* writer = nullptr;
+};
+
+std::mutex localMutex;
+std::map<std::pair<uint64_t, uint64_t>, Holders> localHolders;
+
+} // namespace
+
+bool LocalLocks::acquire(uint64_t device, uint64_t inode, const void* holder, bool write)
+{
+    std::lock_guard<std::mutex> guard(localMutex);
+    Holders& h = localHolders[{device, inode}];
+    const bool othersRead = h.readers.size() > (h.readers.count(holder) ? 1u : 0u);
+    const bool otherWrites = h.writer && h.writer != holder;
+    if (otherWrites || (write && othersRead))
+        return false;
+    if (write)
+        h.writer = holder;
+    else
+        h.readers.insert(holder);
+    return true;
+}
+
+void LocalLocks::release(uint64_t device, uint64_t inode, const void* holder)
+{
+    std::lock_guard<std::mutex> guard(localMutex);
+    auto it = localHolders.find({device, inode});
+    if (it == localHolders.end())
+        return;
+    it->second.readers.erase(holder);
+    if (it->second.writer == holder)
+        it->second.writer = nullptr;
+    if (it->second.readers.empty() && !it->second.writer)
+        localHolders.erase(it);
+}
+
 void lockRange(int fd, int64_t start, int64_t length, bool write, const QString& fileName)
 {
-    if (!FileLock::lock(
-            fd, uint64_t(start), uint64_t(length), write ? FileLock::Mode::Write : FileLock::Mode::Read))
-        throw StoreError(
-            QStringLiteral("Cannot lock %1: %2").arg(fileName, QString::fromLocal8Bit(std::strerror(errno))));
+    // Locks are held for a few system calls at a time, so a lock that stays taken for seconds
+    // belongs to a handle that keeps it (opened for exclusive use): report that rather than wait
+    // for good.
+    constexpr int kPatienceMs = 5000;
+    const short type = write ? F_WRLCK : F_RDLCK;
+    QElapsedTimer waited;
+    for (int attempt = 0;; ++attempt) {
+        if (apply(fd, uint64_t(start), uint64_t(length), type, F_OFD_SETLK))
+            return;
+        if (errno != EAGAIN && errno != EACCES)
+            throw StoreError(QStringLiteral("Cannot lock %1: %2")
+                                 .arg(fileName, QString::fromLocal8Bit(std::strerror(errno))));
+        if (attempt == 0)
+            waited.start();
+        else if (waited.elapsed() > kPatienceMs)
+            throw StoreError(QStringLiteral("%1 is locked by another handle or program").arg(fileName));
+        std::this_thread::sleep_for(std::chrono::microseconds(attempt < 100 ? 50 : 2000));
+    }
 }
 
 void unlockRange(int fd, int64_t start, int64_t length)

@@ -8,8 +8,7 @@ namespace store {
 // Byte-range locks on an open file, taken with open-file-description locks (F_OFD_SETLKW): they
 // belong to the descriptor that took them, so closing another descriptor of the same file in this
 // process (a second handle, a reader of the file) never drops them, and two handles in one process
-// exclude each other like two processes do. Blocking; interrupted waits are resumed. They conflict
-// with the classic POSIX locks other xBase engines take, so those engines respect them as well.
+// exclude each other like two processes do. Blocking; interrupted waits are resumed.
 class FileLock {
 public:
     enum class Mode { Read, Write };
@@ -19,7 +18,18 @@ public:
     static void unlock(int fd, uint64_t offset, uint64_t length);
 };
 
-// A write lock that throws StoreError naming `fileName` when the system refuses it.
+// The locks that handles of this process hold on files, so that a handle never waits for another
+// handle of the same process: with one thread that wait would never end (a write Scope open on
+// one handle while another handle of the same file is used). Keyed by device and inode.
+class LocalLocks {
+public:
+    // Returns false when another handle of this process holds a conflicting lock.
+    static bool acquire(uint64_t device, uint64_t inode, const void* holder, bool write);
+    static void release(uint64_t device, uint64_t inode, const void* holder);
+};
+
+// A lock that throws StoreError naming `fileName` when the system refuses it, or when it stays
+// taken by another handle for seconds.
 void lockRange(int fd, int64_t start, int64_t length, bool write, const QString& fileName);
 void unlockRange(int fd, int64_t start, int64_t length);
 

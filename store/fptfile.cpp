@@ -48,13 +48,36 @@ void FptFile::create(const QString& path)
         throw StoreError(QStringLiteral("Cannot create memo file %1: %2").arg(path, file.errorString()));
 }
 
+namespace {
+int openOrThrow(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        throw StoreError(QStringLiteral("Cannot open memo file %1: %2").arg(path, errnoText()));
+    return fd;
+}
+} // namespace
+
+std::unique_ptr<FptFile> FptFile::openIfExists(const QString& path, bool shared)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT)
+        return nullptr;
+    if (fd < 0)
+        throw StoreError(QStringLiteral("Cannot open memo file %1: %2").arg(path, errnoText()));
+    return std::unique_ptr<FptFile>(new FptFile(path, shared, fd));
+}
+
 FptFile::FptFile(const QString& path, bool shared)
+    : FptFile(path, shared, openOrThrow(path))
+{
+}
+
+FptFile::FptFile(const QString& path, bool shared, int fd)
     : path_(path)
+    , fd_(fd)
     , shared_(shared)
 {
-    fd_ = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
-    if (fd_ < 0)
-        throw StoreError(QStringLiteral("Cannot open memo file %1: %2").arg(path, errnoText()));
     unsigned char h[8];
     if (::pread(fd_, h, 8, 0) != 8) {
         ::close(fd_);
@@ -68,12 +91,20 @@ FptFile::FptFile(const QString& path, bool shared)
         fd_ = -1;
         throw StoreError(QStringLiteral("Memo file %1: block size 0").arg(path));
     }
-    if (shared_) {
-        // The next free block through a shared mapping of the header (see DbfFile).
+}
+
+unsigned char* FptFile::mappedHeader()
+{
+    // The next free block through a shared mapping of the header (see DbfFile), mapped at the
+    // first memo written.
+    if (!header_ && shared_ && !mapFailed_) {
         void* map = ::mmap(nullptr, 8, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
         if (map != MAP_FAILED)
             header_ = static_cast<unsigned char*>(map);
+        else
+            mapFailed_ = true;
     }
+    return header_;
 }
 
 FptFile::~FptFile()
@@ -96,6 +127,7 @@ void FptFile::fail(const QString& what) const
 
 QByteArray FptFile::read(uint32_t block)
 {
+    flushTail();
     // One read fetches the block header and a short memo; a longer one takes a second read.
     constexpr int kFirstRead = 256;
     const int64_t pos = int64_t(block) * blockSize_;
@@ -122,7 +154,7 @@ QByteArray FptFile::read(uint32_t block)
 
 uint32_t FptFile::write(const QByteArray& data)
 {
-    if (header_) {
+    if (mappedHeader()) {
         nextFree_ = qFromBigEndian(__atomic_load_n(reinterpret_cast<uint32_t*>(header_), __ATOMIC_ACQUIRE));
     } else if (shared_) {
         unsigned char h[4];
@@ -138,8 +170,19 @@ uint32_t FptFile::write(const QByteArray& data)
     putBe32(bytes.data(), kTextType);
     putBe32(bytes.data() + 4, uint32_t(data.size()));
     std::memcpy(bytes.data() + 8, data.constData(), size_t(data.size()));
-    if (::pwrite(fd_, bytes.constData(), size_t(bytes.size()), off_t(block) * blockSize_) != bytes.size())
+    if (!shared_) {
+        // Exclusive use: new memos gather in memory and go to the file in large writes.
+        if (!tail_.isEmpty() && block != tailBlock_ + uint32_t(tail_.size() / blockSize_))
+            flushTail();
+        if (tail_.isEmpty())
+            tailBlock_ = block;
+        tail_.append(bytes);
+        if (tail_.size() >= kTailBytes)
+            flushTail();
+    } else if (::pwrite(fd_, bytes.constData(), size_t(bytes.size()), off_t(block) * blockSize_)
+        != bytes.size()) {
         fail(QStringLiteral("cannot write a memo: %1").arg(errnoText()));
+    }
     nextFree_ = block + used;
     if (header_) {
         __atomic_store_n(reinterpret_cast<uint32_t*>(header_), qToBigEndian(nextFree_), __ATOMIC_RELEASE);
@@ -154,8 +197,20 @@ uint32_t FptFile::write(const QByteArray& data)
     return block;
 }
 
+void FptFile::flushTail()
+{
+    if (tail_.isEmpty())
+        return;
+    const bool ok = ::pwrite(fd_, tail_.constData(), size_t(tail_.size()), off_t(tailBlock_) * blockSize_)
+        == tail_.size();
+    tail_.clear();
+    if (!ok)
+        fail(QStringLiteral("cannot write memos: %1").arg(errnoText()));
+}
+
 void FptFile::flush()
 {
+    flushTail();
     if (!headerDirty_)
         return;
     char b[4];

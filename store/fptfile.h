@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <memory>
 
 namespace store {
 
@@ -19,6 +20,8 @@ public:
 
     FptFile(const QString& path, bool shared);
     ~FptFile(); // writes the pending next-free block (exclusive); never throws
+    // Opens the file when there is one of exactly that name; nullptr when there is none.
+    static std::unique_ptr<FptFile> openIfExists(const QString& path, bool shared);
     FptFile(const FptFile&) = delete;
     FptFile& operator=(const FptFile&) = delete;
 
@@ -31,7 +34,10 @@ public:
     void flush();
 
 private:
+    FptFile(const QString& path, bool shared, int fd);
     [[noreturn]] void fail(const QString& what) const;
+    void flushTail();
+    unsigned char* mappedHeader(); // nullptr: use pread and pwrite
 
     QString path_;
     int fd_ = -1;
@@ -40,6 +46,10 @@ private:
     uint32_t nextFree_ = 0;
     bool headerDirty_ = false;
     unsigned char* header_ = nullptr; // shared mapping of the header (shared files)
+    bool mapFailed_ = false;
+    static constexpr qsizetype kTailBytes = 64 * 1024;
+    QByteArray tail_; // new memos not yet written (exclusive files)
+    uint32_t tailBlock_ = 0;
 };
 
 } // namespace store

@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 
+#include <exception>
 #include <map>
 #include <optional>
 
@@ -247,11 +248,13 @@ struct Table::Impl {
         return std::nullopt;
     }
 
-    // Walks the tag from `entry` (included when `include`) in the direction of `forward`.
+    // Walks the tag from `entry` (included when `include`) in the direction of `forward`. Reads
+    // take no index lock of their own: every tag operation checks the index itself (lock-free
+    // while its cache is current) and the steps are stateless, so a change by another handle
+    // between two steps only moves the walk on from where it stands.
     std::optional<Position> scanTag(CdxEntry entry, bool forward, bool include)
     {
         CdxTag* t = tag()->tag;
-        CdxIndex::Scope scope(*cdx, false);
         Position p;
         bool have = include;
         for (;;) {
@@ -269,7 +272,6 @@ struct Table::Impl {
     {
         if (!tag())
             return scanRecords(1, 1);
-        CdxIndex::Scope scope(*cdx, false);
         CdxEntry e;
         if (!tag()->tag->first(e))
             return std::nullopt;
@@ -280,7 +282,6 @@ struct Table::Impl {
     {
         if (!tag())
             return scanRecords(dbf->recordCount(), -1);
-        CdxIndex::Scope scope(*cdx, false);
         CdxEntry e;
         if (!tag()->tag->last(e))
             return std::nullopt;
@@ -319,7 +320,6 @@ struct Table::Impl {
     {
         dropReadAhead();
         CdxTag* t = tag()->tag;
-        CdxIndex::Scope scope(*cdx, false);
         readAhead.age.start();
         std::vector<CdxEntry> entries;
         QByteArray slice;
@@ -759,19 +759,29 @@ void Table::open()
 {
     if (d->dbf)
         return;
-    const QString path = d->connection.existingPath(d->tableName);
-    if (path.isEmpty())
-        throw StoreError(
-            QStringLiteral("Table %1 does not exist").arg(d->connection.folder() + d->tableName));
+    // Each file is tried under the spelling at hand first (one system call when it matches),
+    // then looked for without regard to case.
     const bool shared = !d->exclusive;
-    auto dbf = std::make_unique<DbfFile>(path, shared);
+    Connection::checkFileName(d->tableName);
+    auto dbf = DbfFile::openIfExists(d->connection.folder() + d->tableName, shared);
+    if (!dbf) {
+        const QString path = d->connection.existingPath(d->tableName);
+        if (path.isEmpty())
+            throw StoreError(
+                QStringLiteral("Table %1 does not exist").arg(d->connection.folder() + d->tableName));
+        dbf = std::make_unique<DbfFile>(path, shared);
+    }
+    const QString path = dbf->path();
     std::unique_ptr<FptFile> fpt;
     const QString base = baseNameOf(QFileInfo(path).fileName());
     if (dbf->hasMemo()) {
-        const QString memoPath = d->connection.existingPath(base + QStringLiteral(".fpt"));
-        if (memoPath.isEmpty())
-            throw StoreError(QStringLiteral("Table %1: the memo file %2.fpt is missing").arg(path, base));
-        fpt = std::make_unique<FptFile>(memoPath, shared);
+        fpt = FptFile::openIfExists(d->connection.folder() + base + QStringLiteral(".fpt"), shared);
+        if (!fpt) {
+            const QString memoPath = d->connection.existingPath(base + QStringLiteral(".fpt"));
+            if (memoPath.isEmpty())
+                throw StoreError(QStringLiteral("Table %1: the memo file %2.fpt is missing").arg(path, base));
+            fpt = std::make_unique<FptFile>(memoPath, shared);
+        }
     }
     std::unique_ptr<CdxIndex> cdx;
     const QString indexPath = d->connection.existingPath(base + QStringLiteral(".cdx"));
@@ -811,19 +821,24 @@ void Table::close()
     d->dropReadAhead();
     if (!d->dbf)
         return;
+    // A pending change is posted and cached data written out; a failure of either is reported
+    // after the handle is closed all the same.
+    std::exception_ptr failure;
     try {
         if (d->changed())
             d->post();
     } catch (...) {
-        d->firstPending = false;
-        d->dropEdit();
-        d->tags.clear();
-        d->cdx.reset();
-        d->fpt.reset();
-        d->dbf.reset();
-        d->pos = Position();
-        d->setState(State::Inactive);
-        throw;
+        failure = std::current_exception();
+    }
+    try {
+        if (d->cdx)
+            d->cdx->flush();
+        if (d->fpt)
+            d->fpt->flush();
+        d->dbf->flush();
+    } catch (...) {
+        if (!failure)
+            failure = std::current_exception();
     }
     d->firstPending = false;
     d->dropEdit();
@@ -838,6 +853,8 @@ void Table::close()
     d->setState(State::Inactive);
     emit positionChanged();
     emit tableChanged();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void Table::selectTag(const QString& tag)
@@ -1055,7 +1072,6 @@ bool Table::locate(const QString& field, const QString& value)
     if (t && t->key.fieldIndexes().size() == 1 && t->key.fieldIndexes()[0] == index) {
         // The selected tag is keyed on this field: seek instead of reading the table.
         QByteArray key = wanted.leftJustified(f.width, ' ');
-        CdxIndex::Scope scope(*d->cdx, false);
         CdxEntry e;
         if (t->tag->seek(key, 0, e) && e.key == key) {
             auto p = d->scanTag(e, true, true);
@@ -1090,7 +1106,6 @@ bool Table::seek(const QByteArray& key)
     CdxEntry e;
     std::optional<Position> p;
     {
-        CdxIndex::Scope scope(*d->cdx, false);
         if (t->tag->seek(padded, 0, e))
             p = d->scanTag(e, true, true);
     }

@@ -69,7 +69,7 @@ public:
     void last();
     bool eof() const; // true after next() past the last record, or on an empty table
     bool bof() const; // true after prior() before the first record, or on an empty table
-    bool isEmpty(); // no visible record
+    bool isEmpty();   // no visible record
     // Record number of the current record (1-based), 0 when there is none.
     uint32_t recNo() const;
     // Number of records in the file, deleted ones included.
@@ -91,8 +91,8 @@ public:
 
     void append(); // a new blank record, current, in Insert state
     void insert(); // the same as append(): xBase tables add records at the end
-    void edit(); // Edit state on the current record; throws on an empty table
-    void post(); // writes the record being edited or appended; does nothing in Browse state
+    void edit();   // Edit state on the current record; throws on an empty table
+    void post();   // writes the record being edited or appended; does nothing in Browse state
     void cancel(); // drops the pending change or new record
     // Deletes the current record (it disappears from every reader); the next visible record becomes
     // current. On a table with no visible record: "Cannot perform this operation on an empty dataset".

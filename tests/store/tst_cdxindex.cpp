@@ -65,13 +65,15 @@ void TstCdxIndex::randomSequences_data()
     QTest::addColumn<int>("removePercent");
     QTest::addColumn<bool>("exclusive");
     QTest::addColumn<uint>("seed");
-    QTest::newRow("short keys, grow") << 10 << 20000 << 20 << false << 1u;
-    QTest::newRow("short keys, churn") << 10 << 20000 << 50 << false << 2u;
-    QTest::newRow("short keys, exclusive") << 10 << 20000 << 40 << true << 3u;
-    QTest::newRow("one-byte keys") << 1 << 6000 << 45 << false << 4u;
-    QTest::newRow("40-byte keys") << 40 << 10000 << 40 << true << 5u;
-    QTest::newRow("240-byte keys, grow") << 240 << 2500 << 25 << false << 6u;
-    QTest::newRow("240-byte keys, churn") << 240 << 3000 << 55 << true << 7u;
+    QTest::addColumn<int>("minPages"); // to be sure that exclusive use wrote pages out of a full cache
+    QTest::newRow("short keys, grow") << 10 << 20000 << 20 << false << 1u << 0;
+    QTest::newRow("short keys, churn") << 10 << 20000 << 50 << false << 2u << 0;
+    QTest::newRow("short keys, exclusive") << 10 << 20000 << 40 << true << 3u << 0;
+    QTest::newRow("one-byte keys") << 1 << 6000 << 45 << false << 4u << 0;
+    QTest::newRow("40-byte keys") << 40 << 10000 << 40 << true << 5u << 0;
+    QTest::newRow("40-byte keys, more pages than the cache") << 40 << 60000 << 30 << true << 8u << 1500;
+    QTest::newRow("240-byte keys, grow") << 240 << 2500 << 25 << false << 6u << 0;
+    QTest::newRow("240-byte keys, churn") << 240 << 3000 << 55 << true << 7u << 0;
 }
 
 void TstCdxIndex::randomSequences()
@@ -81,6 +83,7 @@ void TstCdxIndex::randomSequences()
     QFETCH(int, removePercent);
     QFETCH(bool, exclusive);
     QFETCH(uint, seed);
+    QFETCH(int, minPages);
     const auto access = exclusive ? CdxIndex::Access::Exclusive : CdxIndex::Access::Shared;
     const QString path = file("random.cdx");
     std::mt19937 rng(seed);
@@ -118,6 +121,7 @@ void TstCdxIndex::randomSequences()
         QCOMPARE(walkForward(*t), expected);
         QCOMPARE(walkBackward(*t), std::vector<Entry>(expected.rbegin(), expected.rend()));
     }
+    QVERIFY(QFileInfo(path).size() >= qint64(minPages) * 512);
     // What was written is what is read back by a fresh handle.
     auto ix = CdxIndex::open(path, CdxIndex::Access::Shared);
     ix->verify();

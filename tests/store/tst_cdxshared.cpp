@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cstdio>
 #include <functional>
 
 using namespace store;
@@ -57,6 +58,12 @@ int childMain()
         CdxTag* t = ix->findTag("T");
         const uint32_t first = args.value(1).toUInt();
         const uint32_t count = args.value(2).toUInt();
+        // Start together with the others: say "ready", wait for a byte on standard input.
+        std::fputs("ready\n", stdout);
+        std::fflush(stdout);
+        char go = 0;
+        if (std::fread(&go, 1, 1, stdin) != 1)
+            return 2;
         for (uint32_t r = first; r < first + count; ++r)
             t->insert(keyOf(r), r);
     } catch (const StoreError& e) {
@@ -76,6 +83,9 @@ private slots:
     void damagedFile_data();
     void damagedFile();
     void byteFlipsNeverCrash();
+    void failedChangeLeavesFileAsItWas_data();
+    void failedChangeLeavesFileAsItWas();
+    void failureInsideScopeKeepsEarlierChanges();
     void handlesSeeEachOthersChanges();
     void scopeBatchesOneWriteBack();
     void processesInsertAtOnce();
@@ -180,6 +190,67 @@ void TstCdxShared::byteFlipsNeverCrash()
     QVERIFY(reported > 0);
 }
 
+void TstCdxShared::failedChangeLeavesFileAsItWas_data()
+{
+    QTest::addColumn<bool>("exclusive");
+    QTest::newRow("shared") << false;
+    QTest::newRow("exclusive") << true;
+}
+
+void TstCdxShared::failedChangeLeavesFileAsItWas()
+{
+    QFETCH(bool, exclusive);
+    // The bulk build packs the first leaf full; an insert into it splits it, and the split has to
+    // update the damaged second leaf's link after the first leaf was already changed in memory.
+    QByteArray image = good_;
+    setLe16(image, secondLeaf(image) + 12, 7);
+    const QString path = dir_.filePath("halfway.cdx");
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(image);
+    f.close();
+    {
+        auto ix = CdxIndex::open(path, exclusive ? CdxIndex::Access::Exclusive : CdxIndex::Access::Shared);
+        CdxTag* t = ix->findTag("T");
+        QVERIFY_THROWS_EXCEPTION(StoreError, t->insert("0000000000", 1));
+        QVERIFY_THROWS_EXCEPTION(StoreError, t->insert("0000000000", 1));
+        if (exclusive)
+            QVERIFY_THROWS_EXCEPTION(StoreError, t->count());
+    }
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray after = f.readAll();
+    // Exclusive use may leave the page taken from the end of the file for the split, blank.
+    QVERIFY(after.size() == image.size() || (exclusive && after.size() == image.size() + 512));
+    QVERIFY(after.left(image.size()) == image);
+    QVERIFY(after.mid(image.size()) == QByteArray(after.size() - image.size(), '\0'));
+}
+
+void TstCdxShared::failureInsideScopeKeepsEarlierChanges()
+{
+    QByteArray image = good_;
+    setLe16(image, secondLeaf(image) + 12, 7);
+    const QString path = dir_.filePath("scopefail.cdx");
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(image);
+    f.close();
+    auto ix = CdxIndex::open(path, CdxIndex::Access::Shared);
+    auto other = CdxIndex::open(path, CdxIndex::Access::Shared);
+    CdxEntry e;
+    QVERIFY(other->findTag("T")->last(e)); // the other handle caches the last leaf
+    CdxTag* t = ix->findTag("T");
+    {
+        CdxIndex::Scope scope(*ix, true);
+        t->insert("9999999999", 5);        // the last leaf: fine
+        QVERIFY_THROWS_EXCEPTION(StoreError, t->insert("0000000000", 1)); // needs the damaged leaf
+        t->insert("9999999998", 6);        // the scope goes on
+    }
+    QVERIFY(other->findTag("T")->last(e));
+    QCOMPARE(e.key, QByteArray("9999999999"));
+    QVERIFY(other->findTag("T")->prior(e));
+    QCOMPARE(e.key, QByteArray("9999999998"));
+}
+
 void TstCdxShared::handlesSeeEachOthersChanges()
 {
     const QString path = dir_.filePath("two.cdx");
@@ -209,6 +280,20 @@ void TstCdxShared::handlesSeeEachOthersChanges()
     }
     QVERIFY(tb->last(e));
     QCOMPARE(e.key, QByteArray("ZZZZZZZZZZ"));
+    // With one thread, waiting for another handle of this program would never end: it is refused.
+    {
+        CdxIndex::Scope scope(*a, true);
+        QVERIFY_THROWS_EXCEPTION(StoreError, tb->insert("YYYYYYYYYY", 2));
+        QVERIFY_THROWS_EXCEPTION(StoreError, tb->count());
+        ta->insert("YYYYYYYYYY", 2);
+    }
+    {
+        CdxIndex::Scope readA(*a, false);
+        CdxIndex::Scope readB(*b, false); // readers share
+        QCOMPARE(tb->count(), ta->count());
+    }
+    QVERIFY(tb->seek("YYYYYYYYYY", 0, e));
+    QCOMPARE(e.recno, 2u);
 }
 
 void TstCdxShared::scopeBatchesOneWriteBack()
@@ -245,7 +330,7 @@ void TstCdxShared::processesInsertAtOnce()
     const QString path = dir_.filePath("procs.cdx");
     auto ix = CdxIndex::create(path, CdxIndex::Access::Shared);
     CdxTag* t = ix->addTag("T", "code", kKeyLength, false, 0, {}, {});
-    constexpr uint32_t kEach = 3000;
+    constexpr uint32_t kEach = 6000;
     std::vector<std::unique_ptr<QProcess>> children;
     for (int c = 0; c < 2; ++c) {
         auto p = std::make_unique<QProcess>();
@@ -257,6 +342,15 @@ void TstCdxShared::processesInsertAtOnce()
         QVERIFY(p->waitForStarted());
         children.push_back(std::move(p));
     }
+    for (auto& p : children) {
+        while (!p->canReadLine())
+            QVERIFY(p->waitForReadyRead(30000));
+        QCOMPARE(p->readLine(), QByteArray("ready\n"));
+    }
+    for (auto& p : children)
+        p->write("g");
+    for (auto& p : children)
+        p->waitForBytesWritten(1000);
     for (uint32_t r = 1; r <= kEach; ++r)
         t->insert(keyOf(r), r);
     for (auto& p : children) {

@@ -50,6 +50,22 @@ QStringList perlTag(const QString& cdx, const QString& tag)
     return QString::fromLatin1(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
 }
 
+// The tag names Perl's XBase::Index finds in the index file's directory.
+QStringList perlTagNames(const QString& cdx, const QString& anyTag)
+{
+    QProcess p;
+    p.start(QStringLiteral("/usr/bin/perl"),
+        { QStringLiteral("-MXBase::Index"), QStringLiteral("-e"),
+            QStringLiteral("my $i = XBase::Index->new($ARGV[0], tag => $ARGV[1], type => 'C') or die "
+                           "XBase::Index->errstr; print join(',', $i->tags), \"\\n\";"),
+            cdx, anyTag });
+    if (!p.waitForFinished(30000) || p.exitCode() != 0)
+        return { QStringLiteral("perl failed: ") + QString::fromLocal8Bit(p.readAllStandardError()) };
+    QStringList names = QString::fromLatin1(p.readAllStandardOutput()).trimmed().split(u',');
+    names.sort();
+    return names;
+}
+
 } // namespace
 
 class tst_Schema : public QObject {
@@ -157,6 +173,8 @@ private slots:
         for (int i = 0; i < tags.size(); ++i)
             QCOMPARE(found[i].toUpper(), tags[i].toUpper());
         QCOMPARE(found.size(), tags.size());
+        upper.sort();
+        QCOMPARE(perlTagNames(connection.resolve(schema->indexLookedFor), upper.first()), upper);
     }
 
     void existingTableKept()

@@ -5,6 +5,7 @@
 #include "store/table.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -605,18 +606,74 @@ private slots:
         QCOMPARE(b.recordCount(), 3u);
     }
 
-    void exclusiveHandleWritesHeaderOnClose()
+    // An exclusive handle gathers new records and memos in memory; whatever it reads or changes
+    // meanwhile, and what the files hold after close, must be the same as with a shared handle.
+    void exclusiveHandleCaches()
     {
-        connection.createTable(QStringLiteral("BUSERS.DBF"), kUserFields);
+        connection.createTable(QStringLiteral("QUICKMSG.dbf"), kMemoFields);
         Table t;
         t.setExclusive(true);
-        openTable(t, QStringLiteral("BUSERS.DBF"));
-        addUsers(t, { QStringLiteral("A"), QStringLiteral("B") });
+        openTable(t, QStringLiteral("QUICKMSG.dbf"));
+        for (int i = 1; i <= 1500; ++i) {
+            t.append();
+            t.setFieldText(QStringLiteral("MSGTITLE"), QString::number(i));
+            t.setFieldText(QStringLiteral("MSG"), QStringLiteral("memo %1").arg(i));
+            t.post();
+            if (i == 700) {
+                t.first(); // records and memos still in memory
+                QCOMPARE(t.fieldText(QStringLiteral("MSG")), QStringLiteral("memo 1"));
+                t.last();
+                QCOMPARE(t.fieldText(QStringLiteral("MSGTITLE")), QStringLiteral("700"));
+                t.edit();
+                t.setFieldText(QStringLiteral("MSG"), QStringLiteral("changed"));
+                t.post();
+            }
+        }
+        QCOMPARE(t.recordCount(), 1500u);
         t.close();
         t.setExclusive(false);
-        openTable(t, QStringLiteral("BUSERS.DBF"));
-        QCOMPARE(t.recordCount(), 2u);
-        QCOMPARE(visibleNames(t), (QStringList { "A", "B" }));
+        openTable(t, QStringLiteral("QUICKMSG.dbf"));
+        QCOMPARE(t.recordCount(), 1500u);
+        int n = 0;
+        for (t.first(); !t.eof(); t.next()) {
+            ++n;
+            const QString expected = n == 700 ? QStringLiteral("changed") : QStringLiteral("memo %1").arg(n);
+            QCOMPARE(t.fieldText(QStringLiteral("MSGTITLE")), QString::number(n));
+            QCOMPARE(t.fieldText(QStringLiteral("MSG")), expected);
+        }
+        QCOMPARE(n, 1500);
+    }
+
+    // An exclusive handle keeps the table to itself: a second exclusive open is refused, and a
+    // shared handle's change waits a few seconds and then fails instead of hanging.
+    void exclusiveUseKeepsOthersOut()
+    {
+        connection.createTable(QStringLiteral("BUSERS.DBF"), kUserFields);
+        Table shared;
+        openTable(shared, QStringLiteral("BUSERS.DBF"));
+        Table exclusive;
+        exclusive.setExclusive(true);
+        openTable(exclusive, QStringLiteral("BUSERS.DBF"));
+        Table second;
+        second.setExclusive(true);
+        second.setConnection(connection);
+        second.setTableName(QStringLiteral("BUSERS.DBF"));
+        try {
+            second.open();
+            QFAIL("a second exclusive open must be refused");
+        } catch (const StoreError& e) {
+            QVERIFY2(e.message().contains(QStringLiteral("in use")), qPrintable(e.message()));
+        }
+        shared.append();
+        shared.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("Ann"));
+        QElapsedTimer waited;
+        waited.start();
+        QVERIFY_THROWS_EXCEPTION(StoreError, shared.post());
+        QVERIFY(waited.elapsed() < 15000);
+        shared.cancel();
+        exclusive.close();
+        addUsers(shared, { QStringLiteral("Bob") });
+        QCOMPARE(shared.recordCount(), 1u);
     }
 
     void damagedFiles_data()

@@ -1,0 +1,491 @@
+// The compound index file underneath the trees: mapping, locks, change counter, page cache,
+// free pages, the tag directory.
+#include "store/cdxindeximpl.h"
+#include "store/filelock.h"
+#include "store/storeerror.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace store {
+
+using namespace cdx;
+using namespace cdxi;
+
+// File access, cache and locks
+
+CdxIndex::Impl::~Impl()
+{
+    if (map)
+        ::munmap(map, mapSize);
+    if (fd >= 0)
+        ::close(fd);
+}
+
+uint32_t CdxIndex::Impl::fileCounter() const
+{
+    // Another process may write it at any time: read each byte once, as it is now.
+    const volatile uint8_t* p = map + 8;
+    const uint8_t word[4] = {p[0], p[1], p[2], p[3]};
+    return getBe32(word);
+}
+
+void CdxIndex::Impl::lockForPageRead()
+{
+    if (!optimistic)
+        return;
+    optimistic = false;
+    lockFile(false);
+    if (fileCounter() != counter)
+        throw CdxRetryLocked{};
+}
+
+void CdxIndex::Impl::fail(const QString& what) const { throw StoreError(QStringLiteral("%1: %2").arg(path, what)); }
+
+// The mapping covers the file with room to grow (8 MiB steps); it moves when the file outgrows
+// it (nothing keeps pointers into it between calls).
+void CdxIndex::Impl::mapUpTo(uint64_t size)
+{
+    if (size <= mapSize)
+        return;
+    constexpr uint64_t kStep = 8u << 20;
+    const size_t want = size_t(std::min<uint64_t>(kMaxFileSize, (size + kStep - 1) / kStep * kStep));
+    void* m = map ? ::mremap(map, mapSize, want, MREMAP_MAYMOVE)
+                  : ::mmap(nullptr, want, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (m == MAP_FAILED)
+        fail(QStringLiteral("cannot map the index (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
+    map = static_cast<uint8_t*>(m);
+    mapSize = want;
+}
+
+void CdxIndex::Impl::readAt(uint64_t offset, void* buf, size_t len) const
+{
+    if (offset + len > fileEnd)
+        fail(QStringLiteral("cannot read %1 bytes at offset %2: past the end of the file").arg(len).arg(offset));
+    std::memcpy(buf, map + offset, len);
+}
+
+void CdxIndex::Impl::writeAt(uint64_t offset, const void* buf, size_t len) const
+{
+    size_t done = 0;
+    while (done < len) {
+        const ssize_t r = ::pwrite(fd, static_cast<const char*>(buf) + done, len - done, off_t(offset + done));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            fail(QStringLiteral("cannot write at offset %1 (%2)").arg(offset).arg(QString::fromLocal8Bit(strerror(errno))));
+        done += size_t(r);
+    }
+}
+
+void CdxIndex::Impl::checkPointer(uint32_t offset, const char* what) const
+{
+    if (offset % kPageSize != 0 || offset < kHeaderSize || uint64_t(offset) + kPageSize > fileEnd)
+        fail(QStringLiteral("%1 points to offset %2, which is not a page of the file").arg(QLatin1String(what)).arg(offset));
+}
+
+void CdxIndex::Impl::lockFile(bool write)
+{
+    if (!LocalLocks::acquire(device, inode, this, write))
+        fail(write ? QStringLiteral("cannot change the index while another handle of this program uses it")
+                   : QStringLiteral("cannot read the index while another handle of this program changes it"));
+    if (!FileLock::lock(fd, kLockOffset, kLockLength, write ? FileLock::Mode::Write : FileLock::Mode::Read)) {
+        const int err = errno;
+        LocalLocks::release(device, inode, this);
+        fail(QStringLiteral("cannot lock the index (%1)").arg(QString::fromLocal8Bit(strerror(err))));
+    }
+    writeLocked = write;
+    readLocked = !write;
+}
+
+void CdxIndex::Impl::unlockFile() noexcept
+{
+    if (writeLocked || readLocked) {
+        FileLock::unlock(fd, kLockOffset, kLockLength);
+        LocalLocks::release(device, inode, this);
+    }
+    writeLocked = readLocked = false;
+}
+
+void CdxIndex::Impl::abandon() noexcept
+{
+    if (access == Access::Exclusive) {
+        // Changes of earlier operations are only in the cache, mixed with the half-done one:
+        // nothing more is written, and every later use says so.
+        broken = true;
+        return;
+    }
+    // Pages taken from the end of the file for the failed change go again.
+    if (writeLocked && fileEnd > fileEndAtLock && ::ftruncate(fd, off_t(fileEndAtLock)) != 0) {
+        // the file keeps a few unused pages at its end: harmless
+    }
+    dropCache();
+    haveState = false; // read the file again before the next use
+}
+
+void CdxIndex::Impl::begin(bool write, bool mayStartUnlocked)
+{
+    if (broken)
+        fail(QStringLiteral("an earlier change failed half-way; the index must be rebuilt"));
+    if (access == Access::Exclusive) {
+        if (!haveState)
+            loadState();
+        ++depth;
+        return;
+    }
+    const bool first = depth == 0;
+    if (!first && !haveState && (readLocked || writeLocked))
+        loadState(); // an operation inside this scope failed: start again from the file
+    if (first && !write && mayStartUnlocked && haveState && fileCounter() == counter) {
+        // Nothing changed since the cache was filled: cached pages are a consistent picture of the
+        // file as of this counter value, so a read served from them alone needs no lock.
+        optimistic = true;
+        ++depth;
+        return;
+    }
+    if (!first && (!write || writeLocked)) {
+        ++depth;
+        return;
+    }
+    // Either the outermost operation, or a change inside a read scope: the read lock is given up
+    // for the write lock (never converted in place, which could deadlock two readers), and the
+    // change counter tells whether anything happened in between.
+    if (!first)
+        unlockFile();
+    lockFile(write);
+    try {
+        if (!haveState || fileCounter() != counter)
+            loadState();
+        fileEndAtLock = fileEnd;
+    } catch (...) {
+        haveState = false;
+        if (first)
+            unlockFile();
+        throw;
+    }
+    ++depth;
+}
+
+void CdxIndex::Impl::end() noexcept
+{
+    --depth;
+    if (access == Access::Exclusive) {
+        if (depth == 0)
+            optimistic = false;
+        return; // written back on flush
+    }
+    // Each change goes into the file when its operation ends, also inside a Scope, so that a
+    // later failure can only lose its own half-done change; the counter moves once per lock.
+    if (changed) {
+        try {
+            writeBack();
+            announce = true;
+            fileEndAtLock = fileEnd;
+        } catch (...) {
+            haveState = false;
+        }
+    }
+    if (depth > 0)
+        return;
+    optimistic = false;
+    if (announce)
+        bumpCounter();
+    unlockFile();
+}
+
+void CdxIndex::Impl::bumpCounter()
+{
+    ++counter;
+    putBe32(map + 8, counter);
+    announce = false;
+}
+
+void CdxIndex::Impl::dropCache()
+{
+    lru.clear();
+    cache.clear();
+    dirtyPages.clear();
+    dirtyRoots.clear();
+    pendingFree.clear();
+    changed = false;
+    headerDirty = false;
+    ++generation;
+}
+
+void CdxIndex::Impl::loadState()
+{
+    dropCache();
+    haveState = false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        fail(QStringLiteral("cannot read the file size"));
+    fileEnd = uint64_t(st.st_size);
+    if (fileEnd < kHeaderSize + kPageSize)
+        fail(QStringLiteral("file of %1 bytes is too short for a compound index").arg(fileEnd));
+    if (fileEnd % kPageSize != 0)
+        fail(QStringLiteral("file size %1 is not a whole number of 512-byte pages").arg(fileEnd));
+    mapUpTo(fileEnd);
+    uint8_t h[kHeaderSize];
+    readAt(0, h, sizeof h);
+    const int keyLength = getLe16(h + 12);
+    if (h[15] != 1)
+        fail(QStringLiteral("bad signature %1 in the tag directory header").arg(h[15]));
+    if (keyLength < 1 || keyLength > kMaxKeyLength)
+        fail(QStringLiteral("tag directory has key length %1").arg(keyLength));
+    directory.index = this;
+    directory.header = 0;
+    directory.keyLength = keyLength;
+    directory.root = getLe32(h);
+    checkPointer(directory.root, "the tag directory's root");
+    freeHead = getLe32(h + 4);
+    if (freeHead == kNone)
+        freeHead = 0;
+    if (freeHead != 0)
+        checkPointer(freeHead, "the free-page list");
+    counter = getBe32(h + 8);
+    haveState = true;
+    try {
+        readTagList();
+    } catch (...) {
+        haveState = false;
+        throw;
+    }
+}
+
+CdxTag::Impl* CdxIndex::Impl::tagAt(uint32_t header)
+{
+    if (header % kPageSize != 0 || header < kHeaderSize || uint64_t(header) + kHeaderSize > fileEnd)
+        fail(QStringLiteral("tag directory points to a tag header at offset %1 outside the file").arg(header));
+    uint8_t h[kHeaderSize];
+    readAt(header, h, sizeof h);
+    const int keyLength = getLe16(h + 12);
+    if (h[15] != 1)
+        fail(QStringLiteral("bad signature %1 in the tag header at offset %2").arg(h[15]).arg(header));
+    if (keyLength < 1 || keyLength > kMaxKeyLength)
+        fail(QStringLiteral("tag header at offset %1 has key length %2").arg(header).arg(keyLength));
+    const uint32_t root = getLe32(h);
+    checkPointer(root, "a tag's root");
+    const int exprOffset = getLe16(h + 508);
+    const int exprLength = getLe16(h + 510);
+    if (exprOffset + exprLength > 512)
+        fail(QStringLiteral("tag header at offset %1 has a key expression outside its pool").arg(header));
+    const char* pool = reinterpret_cast<const char*>(h + 512 + exprOffset);
+    QByteArray expression(pool, int(strnlen(pool, size_t(exprLength))));
+
+    CdxTag::Impl* t = nullptr;
+    for (auto& impl : tagImpls)
+        if (!impl->removed && impl->header == header)
+            t = impl.get();
+    if (!t) {
+        tagImpls.push_back(std::make_unique<CdxTag::Impl>());
+        t = tagImpls.back().get();
+        t->index = this;
+        t->header = header;
+        tagHandles.push_back(std::unique_ptr<CdxTag>(new CdxTag(t)));
+    }
+    t->keyLength = keyLength;
+    t->root = root;
+    t->unique = h[14] & 0x01;
+    t->expression = expression;
+    return t;
+}
+
+void CdxIndex::Impl::readTagList()
+{
+    struct Found {
+        QByteArray name;
+        uint32_t header;
+    };
+    std::vector<Found> found;
+    CdxEntry e;
+    bool ok = edge(directory, false, e);
+    size_t guard = 0;
+    while (ok) {
+        if (++guard > fileEnd / kHeaderSize)
+            fail(QStringLiteral("the tag directory lists more tags than the file can hold"));
+        found.push_back({e.key.trimmed(), e.recno});
+        ok = seekAt(directory, bytes(e.key), e.recno, true, e);
+    }
+    std::vector<CdxTag::Impl*> seen;
+    for (const Found& f : found) {
+        CdxTag::Impl* t = tagAt(f.header);
+        t->name = f.name;
+        seen.push_back(t);
+    }
+    for (auto& impl : tagImpls)
+        if (std::find(seen.begin(), seen.end(), impl.get()) == seen.end())
+            impl->removed = true;
+    std::sort(seen.begin(), seen.end(), [](auto* a, auto* b) { return a->header < b->header; });
+    liveTags.clear();
+    for (CdxTag::Impl* t : seen)
+        for (auto& h : tagHandles)
+            if (h->impl_ == t)
+                liveTags.push_back(h.get());
+}
+
+void CdxIndex::Impl::evict()
+{
+    if (cache.size() <= cacheLimit)
+        return;
+    auto it = lru.end();
+    int tries = 0;
+    while (cache.size() > cacheLimit && it != lru.begin() && tries < 16) {
+        --it;
+        ++tries;
+        if (it->use_count() > 1)
+            continue; // in use by the operation under way
+        Node& n = **it;
+        if (n.dirty && !n.freed) {
+            if (access == Access::Shared)
+                continue; // written at the end of the operation, never half-way
+            encodeNode(n, map + n.offset);
+            n.dirty = false;
+        }
+        cache.erase(n.offset);
+        it = lru.erase(it);
+    }
+}
+
+NodePtr CdxIndex::Impl::node(CdxTag::Impl& tag, uint32_t offset)
+{
+    auto found = cache.find(offset);
+    if (found != cache.end()) {
+        lru.splice(lru.begin(), lru, found->second);
+        NodePtr n = *found->second;
+        if (n->keyLength != tag.keyLength)
+            fail(QStringLiteral("page at offset %1 is used by two tags").arg(offset));
+        return n;
+    }
+    checkPointer(offset, "a node link");
+    lockForPageRead();
+    auto n = std::make_shared<Node>();
+    decodeNode(map + offset, offset, tag.keyLength, *n, path);
+    lru.push_front(n);
+    cache[offset] = lru.begin();
+    evict();
+    return n;
+}
+
+void CdxIndex::Impl::markDirty(const NodePtr& n)
+{
+    if (!n->dirty) {
+        n->dirty = true;
+        dirtyPages.push_back(n->offset);
+        if (dirtyPages.size() > 4 * cacheLimit) { // exclusive use: forget pages already written out
+            dirtyPages.clear();
+            for (const NodePtr& c : lru)
+                if (c->dirty)
+                    dirtyPages.push_back(c->offset);
+        }
+    }
+    changed = true;
+}
+
+uint32_t CdxIndex::Impl::allocatePage()
+{
+    changed = true;
+    if (!pendingFree.empty()) {
+        const uint32_t offset = pendingFree.back();
+        pendingFree.pop_back();
+        return offset;
+    }
+    if (freeHead != 0) {
+        const uint32_t offset = freeHead;
+        checkPointer(offset, "the free-page list");
+        uint8_t word[4];
+        readAt(offset, word, 4);
+        uint32_t next = getLe32(word);
+        if (next == kNone)
+            next = 0;
+        if (next != 0)
+            checkPointer(next, "the free-page list");
+        freeHead = next;
+        headerDirty = true;
+        return offset;
+    }
+    if (fileEnd + kPageSize > kMaxFileSize)
+        fail(QStringLiteral("the index would grow past 2 GiB"));
+    const uint32_t offset = uint32_t(fileEnd);
+    if (::ftruncate(fd, off_t(fileEnd + kPageSize)) != 0)
+        fail(QStringLiteral("cannot extend the file (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
+    fileEnd += kPageSize;
+    mapUpTo(fileEnd);
+    return offset;
+}
+
+NodePtr CdxIndex::Impl::newNode(CdxTag::Impl& tag, bool leaf)
+{
+    auto n = std::make_shared<Node>();
+    n->offset = allocatePage();
+    n->keyLength = tag.keyLength;
+    n->attr = leaf ? kAttrLeaf : 0;
+    if (cache.count(n->offset))
+        fail(QStringLiteral("the free-page list hands out page %1, which is in use").arg(n->offset));
+    lru.push_front(n);
+    cache[n->offset] = lru.begin();
+    markDirty(n);
+    evict();
+    return n;
+}
+
+void CdxIndex::Impl::freePage(uint32_t offset)
+{
+    pendingFree.push_back(offset);
+    changed = true;
+    ++generation; // remembered leaves may have been this page
+}
+
+void CdxIndex::Impl::freeNode(const NodePtr& n)
+{
+    n->freed = true;
+    auto found = cache.find(n->offset);
+    if (found != cache.end()) {
+        lru.erase(found->second);
+        cache.erase(found);
+    }
+    freePage(n->offset);
+}
+
+void CdxIndex::Impl::setRoot(CdxTag::Impl& tag, uint32_t root)
+{
+    tag.root = root;
+    dirtyRoots.push_back(&tag);
+    changed = true;
+}
+
+void CdxIndex::Impl::writeBack()
+{
+    for (uint32_t offset : dirtyPages) {
+        auto found = cache.find(offset);
+        if (found == cache.end())
+            continue; // written when it left the cache, or freed
+        Node& n = **found->second;
+        if (!n.dirty || n.freed)
+            continue;
+        encodeNode(n, map + n.offset);
+        n.dirty = false;
+    }
+    dirtyPages.clear();
+    for (CdxTag::Impl* t : dirtyRoots) {
+        if (t->removed)
+            continue;
+        putLe32(map + t->header, t->root);
+    }
+    dirtyRoots.clear();
+    // Pages let go of join the free list: each holds the offset of the next in its first bytes.
+    for (uint32_t offset : pendingFree) {
+        std::memset(map + offset, 0, kPageSize);
+        putLe32(map + offset, freeHead);
+        freeHead = offset;
+    }
+    pendingFree.clear();
+    putLe32(map + 4, freeHead);
+    headerDirty = false;
+    changed = false;
+}
+
+} // namespace store
