@@ -1,29 +1,14 @@
 #include "store/memtable.h"
 
+#include "store/cp1252.h"
 #include "store/memtable_p.h"
 #include "store/storeerror.h"
 
-#include <QStringDecoder>
-#include <QStringEncoder>
 #include <QtEndian>
 #include <cstring>
 #include <limits>
 
 namespace store {
-
-// Qt reaches Windows-1252 through ICU; a Qt built without it would give empty results, so the
-// text then goes as Latin-1, which agrees with Windows-1252 outside 0x80 to 0x9F.
-QByteArray toWindows1252(const QString& text)
-{
-    QStringEncoder encoder("windows-1252");
-    return encoder.isValid() ? QByteArray(encoder(text)) : text.toLatin1();
-}
-
-QString fromWindows1252(const QByteArray& bytes)
-{
-    QStringDecoder decoder("windows-1252");
-    return decoder.isValid() ? QString(decoder(bytes)) : QString::fromLatin1(bytes);
-}
 
 namespace {
 
@@ -366,7 +351,7 @@ QVariant readSlot(const TMemTable::Impl& d, const TMemTable::Impl::Row& row, int
         const int limit = f.size + 1;
         const void* zero = std::memchr(slot, 0, limit);
         const int length = zero ? static_cast<int>(static_cast<const char*>(zero) - slot) : f.size;
-        return fromWindows1252(QByteArray(slot, std::min(length, f.size)));
+        return fromCp1252(QByteArray(slot, std::min(length, f.size)));
     }
     case MemFieldType::SmallInt:
         return int(readLE<qint16>(slot));
@@ -387,7 +372,7 @@ QVariant readSlot(const TMemTable::Impl& d, const TMemTable::Impl::Row& row, int
     default:
         if (f.isBlob()) {
             const int ordinal = d.blobOrdinal(field);
-            return fromWindows1252(row.blobs.value(ordinal));
+            return fromCp1252(row.blobs.value(ordinal));
         }
         return QByteArray(slot, f.slotSize - 1);
     }
@@ -508,7 +493,7 @@ void writeSlot(TMemTable::Impl& d, int field, const QVariant& v)
         const QString text = v.typeId() == QMetaType::Bool
             ? (v.toBool() ? QStringLiteral("True") : QStringLiteral("False"))
             : v.toString();
-        const QByteArray bytes = toWindows1252(text).left(f.size);
+        const QByteArray bytes = toCp1252(text).left(f.size);
         std::memcpy(slot, bytes.constData(), bytes.size());
         break;
     }
@@ -570,7 +555,7 @@ void writeSlot(TMemTable::Impl& d, int field, const QVariant& v)
         if (!f.isBlob() || v.typeId() != QMetaType::QString)
             throw StoreError(
                 QStringLiteral("Field '%1' cannot be written with this kind of value").arg(f.name));
-        d.buffer.blobs[d.blobOrdinal(field)] = toWindows1252(v.toString());
+        d.buffer.blobs[d.blobOrdinal(field)] = toCp1252(v.toString());
         break;
     }
     slot[f.slotSize - 1] = 1;

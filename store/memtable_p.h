@@ -12,10 +12,6 @@
 
 namespace store {
 
-// Text in row images and in the file is Windows-1252; characters it cannot hold become SUB (0x1A).
-QByteArray toWindows1252(const QString& text);
-QString fromWindows1252(const QByteArray& bytes);
-
 struct TMemTable::Impl {
     struct Row {
         QByteArray image;

@@ -6,6 +6,7 @@
 
 #include "store/memtable.h"
 
+#include "store/cp1252.h"
 #include "store/memtable_p.h"
 #include "store/storeerror.h"
 
@@ -86,7 +87,7 @@ int parseVersion(const QByteArray& line, const QString& name)
     bool ok = false;
     const int version = text.toInt(&ok);
     if (!ok)
-        throw StoreError(QStringLiteral("'%1' has an invalid version '%2'").arg(name, fromWindows1252(text)));
+        throw StoreError(QStringLiteral("'%1' has an invalid version '%2'").arg(name, fromCp1252(text)));
     return version;
 }
 
@@ -201,9 +202,9 @@ void TMemTable::loadFromBytes(const QByteArray& bytes, const QString& name)
             } else if (section == Section::Info) {
                 version = parseVersion(line, name);
             } else if (section == Section::Field) {
-                fieldItems.append(fromWindows1252(line));
+                fieldItems.append(fromCp1252(line));
             } else if (section == Section::Index) {
-                indexes.append(parseMemIndexLine(fromWindows1252(line)));
+                indexes.append(parseMemIndexLine(fromCp1252(line)));
             } else if (section == Section::Data) {
                 // Bytes after the rows that are not the blob section: a row count that is wrong, or a
                 // last row that was cut. Rows after this point cannot be told apart from noise.
@@ -240,7 +241,7 @@ QByteArray TMemTable::saveToBytes()
     }
     QByteArray out;
     const auto line = [&out](const QString& text) {
-        out += toWindows1252(text);
+        out += toCp1252(text);
         out += '\r';
     };
     line(QStringLiteral("[INFO]"));
