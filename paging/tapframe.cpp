@@ -15,8 +15,9 @@ namespace {
         case 0x00D7: return 'x';
         default: break;
         }
+        const QChar::Decomposition tag = c.decompositionTag();
         const QString decomposed = c.decomposition();
-        if (!decomposed.isEmpty() && decomposed.at(0).unicode() < 0x80 && decomposed.at(0).unicode() >= 0x20)
+        if ((tag == QChar::Canonical || tag == QChar::Wide || tag == QChar::Font || tag == QChar::NoBreak) && !decomposed.isEmpty() && decomposed.at(0).unicode() < 0x80 && decomposed.at(0).unicode() >= 0x20)
             return char(decomposed.at(0).unicode());
         return '?';
     }
