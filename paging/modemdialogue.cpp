@@ -93,7 +93,14 @@ ModemDialogue::Result ModemDialogue::command(const QByteArray& cmd, int timeoutM
     case Line::Wait::Closed: return Result::Closed;
     default: break;
     }
-    return awaitResult(m_line.afterTransmit(timeoutMs));
+    const QDeadlineTimer deadline = m_line.afterTransmit(timeoutMs);
+    const bool dial = cmd.toUpper().startsWith("ATD");
+    for (;;) {
+        const Result r = awaitResult(deadline);
+        if (r != Result::NoCarrier || dial)
+            return r;
+        // A call that ended a moment ago is announced unasked; it is not this command's answer.
+    }
 }
 
 int ModemDialogue::initialize(const QString& initString)

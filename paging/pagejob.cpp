@@ -284,7 +284,7 @@ int PageJob::deliverAlphanumeric(DebugLog& log)
             }
         }
         if (recall) {
-            hangUp(*line, tcp, true);
+            hangUp(*line, tcp, session.carrierLost());
             if (acceptedThisCall == 0 || ++recalls > tap::kMaxRecalls)
                 failure = PageRejected; // a terminal that takes no page would be called for ever
             continue;
