@@ -179,3 +179,20 @@ void ModemDialogue::hangUp(bool online, bool carrierLost)
 }
 
 } // namespace paging
+
+namespace paging {
+
+void ModemDialogue::hangUpQuickly(bool online)
+{
+    m_line.pending().clear();
+    if (online) {
+        if (m_line.write("+++") != Line::Wait::Data)
+            return;
+        const Result r = awaitResult(m_line.afterTransmit(modem::kCancelEscapeMs));
+        if (r == Result::Closed || r == Result::NoCarrier)
+            return;
+    }
+    command("ATH0", modem::kCancelReplyMs);
+}
+
+} // namespace paging

@@ -33,6 +33,8 @@ public:
     // Back on hook. `online`: the modem is in data mode (a TAP call); `carrierLost`: it already said
     // NO CARRIER. DTR is dropped where the port has it, else "+++" with guard times and "ATH0".
     void hangUp(bool online, bool carrierLost);
+    // The same within kCancelEscapeMs + kCancelReplyMs, for a cancelled page: no guard before "+++".
+    void hangUpQuickly(bool online);
 
     // The init string's commands: split at "~", blanks trimmed, control characters dropped.
     static QList<QByteArray> initCommands(const QString& initString);

@@ -196,6 +196,18 @@ void PageJob::hangUp(Line& line, bool tcp, bool carrierLost)
     ModemDialogue(line, m_timings).hangUp(true, carrierLost);
 }
 
+// Cancelled: the waits no longer listen for the cancel, and the modem is put on hook within a short,
+// fixed time (DTR where the port has it, else "+++" and "ATH0"), so CancelPage ends the call at once
+// and leaves no call up for the next page.
+void PageJob::hangUpAfterCancel(Line& line, bool online)
+{
+    quint64 count = 0;
+    [[maybe_unused]] const ssize_t r = ::read(m_cancelFd, &count, sizeof count);
+    if (line.closed() || line.dropDtr())
+        return;
+    ModemDialogue(line, m_timings).hangUpQuickly(online);
+}
+
 // Opens the port (a TCP terminal is called by connecting), readies the modem and dials the carrier.
 int PageJob::callTerminal(DebugLog& log, std::unique_ptr<Line>* line, bool tcp)
 {
@@ -239,17 +251,18 @@ int PageJob::deliverAlphanumeric(DebugLog& log)
     qsizetype index = 0;
     int recalls = 0;
 
+    bool online = false; // a call is up: it must be hung up whatever happens
     while (index < items.size() && !failure) {
         if ((failure = callTerminal(log, &line, tcp)))
-            break;
+            break; // the dial failed: the modem is back on hook already
+        online = true;
         TapSession session(*line, m_timings);
         m_state->report(LoggingIn, statusText(LoggingIn));
-        if ((failure = session.login(dialstring::passwordPart(m_request.networkPhone))))
-            break;
+        failure = session.login(dialstring::passwordPart(m_request.networkPhone));
 
         int acceptedThisCall = 0;
         bool recall = false;
-        while (index < items.size()) {
+        while (!failure && index < items.size()) {
             const PageItem& item = items.at(index);
             if (refusedPlaces.contains(item.place)) { // the rest of a refused ID's pages
                 ++index;
@@ -280,31 +293,24 @@ int PageJob::deliverAlphanumeric(DebugLog& log)
                 break;
             } else {
                 failure = outcome.failure;
-                break;
             }
         }
-        if (recall) {
-            hangUp(*line, tcp, session.carrierLost());
-            if (acceptedThisCall == 0 || ++recalls > tap::kMaxRecalls)
-                failure = PageRejected; // a terminal that takes no page would be called for ever
-            continue;
-        }
-        if (!failure) {
+        if (failure == Cancelled)
+            break;
+        if (!failure && !recall)
             session.logout();
-            hangUp(*line, tcp, session.carrierLost() || line->closed());
-        } else if (failure != Cancelled) {
-            hangUp(*line, tcp, session.carrierLost() || line->closed());
-        }
+        hangUp(*line, tcp, session.carrierLost() || line->closed());
+        online = false;
+        if (recall && (acceptedThisCall == 0 || ++recalls > tap::kMaxRecalls))
+            failure = PageRejected; // a terminal that takes no page would be called for ever
     }
 
     if (failure == Cancelled) {
-        if (line)
-            line->dropDtr(); // and closing the port drops it for good (HUPCL)
+        if (line && !tcp)
+            hangUpAfterCancel(*line, online);
         return Cancelled;
     }
     if (failure) {
-        if (line && !tcp && !line->closed() && index == 0)
-            ModemDialogue(*line, m_timings).hangUp(false, true); // dial failed: modem in command mode
         if (m_plan.group) { // each ID not reached gets the reason
             for (int place = 1; place <= m_plan.pagerIds.size(); ++place)
                 if (!deliveredPlaces.contains(place) && !refusedPlaces.contains(place))
@@ -351,8 +357,10 @@ int PageJob::deliverNumeric(DebugLog& log)
         + suffix + ';'; // ";" keeps the modem in command mode: no carrier is expected
     m_state->report(Dialing, statusText(Dialing));
     const int code = modem.dial(command, m_timings.connectMs + m_plan.messageSize * 1000, true);
-    if (code == Cancelled)
+    if (code == Cancelled) {
+        hangUpAfterCancel(*line, false);
         return Cancelled;
+    }
     m_state->report(HangingUp, statusText(HangingUp));
     modem.hangUp(false, false);
     return code;

@@ -77,6 +77,7 @@ private:
     int deliverNumeric(DebugLog& log);
     int callTerminal(DebugLog& log, std::unique_ptr<Line>* line, bool tcp);
     void hangUp(Line& line, bool tcp, bool carrierLost);
+    void hangUpAfterCancel(Line& line, bool online);
 
     PageRequest m_request;
     PagePlan m_plan;

@@ -24,6 +24,8 @@ namespace modem {
     constexpr int kGuardMs = 1100; // silence before and after "+++" (S12 is 1 s by default)
     constexpr int kCommaSeconds = 1; // we set S8 to this, so one comma waits one second
     constexpr int kTcpConnectMs = 10000; // a TAP-over-IP terminal that does not answer by then is dead
+    constexpr int kCancelEscapeMs = 1300; // after a cancel: wait for the answer to "+++"
+    constexpr int kCancelReplyMs = 300; // after a cancel: wait for the answer to "ATH0"
 } // namespace modem
 
 // The values one page uses, copied when the page starts. Tests shorten the waits they need to sit out;

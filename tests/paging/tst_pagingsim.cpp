@@ -40,6 +40,8 @@ private slots:
     void cleanup();
     void statusCodes_data();
     void statusCodes();
+    void nextCallWorksAfterAFailure_data();
+    void nextCallWorksAfterAFailure();
     void deliveredPageIsExact_data();
     void deliveredPageIsExact();
     void groupOfTenIsOneCall();
@@ -167,6 +169,39 @@ void tst_PagingSim::statusCodes()
     QTest::qWait(100);
     QCOMPARE(sim.transcript(QStringLiteral("page")).size(), pages); // nothing counted that was not acknowledged
     QCOMPARE(rec.finishedCount, 1);
+}
+
+void tst_PagingSim::nextCallWorksAfterAFailure_data()
+{
+    QTest::addColumn<QString>("fault"); // on the first call only
+    QTest::addColumn<int>("code");
+    QTest::newRow("busy") << "busy:1" << int(LineBusy);
+    QTest::newRow("bad password") << "badpassword:1" << int(LoginRefused);
+    QTest::newRow("silent terminal") << "silent-terminal:1" << int(TerminalNotResponding);
+    QTest::newRow("no go-ahead") << "no-goahead:1" << int(TerminalNotResponding);
+    QTest::newRow("garbage") << "garbage:1" << int(TerminalNotResponding);
+    QTest::newRow("NAK always") << "nak-always:1" << int(TooManyErrors);
+    QTest::newRow("dropped") << "drop=0:1" << int(ConnectionLost);
+}
+
+// Whatever went wrong, the modem was put back on hook: the next page on the port goes through.
+void tst_PagingSim::nextCallWorksAfterAFailure()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, code);
+    PagerSimProcess sim;
+    QVERIFY(sim.start({ "--fault", fault }));
+    setProtocolTimings(shortTimings());
+    PageRecorder first(sim.device().toUtf8());
+    QCOMPARE(first.start("300", "ATZ~", {}, "5551234^pw", "1", 80, "first"), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(first.finished, 15000);
+    QCOMPARE(first.finalCode, code);
+    PageRecorder second(first.port);
+    QCOMPARE(second.start("300", "ATZ~", {}, "5551234^pw", "2", 80, "second"), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(second.finished, 15000);
+    QCOMPARE(second.finalCode, 0);
+    QVERIFY(sim.waitFor(QStringLiteral("page"), 1));
+    QCOMPARE(statusOf(sim.transcript(QStringLiteral("page")).last(), "text"), QStringLiteral("second"));
 }
 
 void tst_PagingSim::deliveredPageIsExact_data()
@@ -314,15 +349,17 @@ void tst_PagingSim::cancelEndsWithinTwoSeconds_data()
 {
     QTest::addColumn<QString>("via");
     QTest::addColumn<QStringList>("simArgs");
-    QTest::newRow("slow terminal, pty") << "pty" << QStringList { "--fault", "slow-ack=8" };
-    QTest::newRow("slow terminal, tcp") << "tcp" << QStringList { "--fault", "slow-ack=8" };
-    QTest::newRow("silent modem") << "pty" << QStringList { "--fault", "modem-silent" };
+    QTest::addColumn<bool>("nextDelivered"); // the call was hung up: the next page on the port goes through
+    QTest::newRow("slow terminal, pty") << "pty" << QStringList { "--fault", "slow-ack=8:1" } << true;
+    QTest::newRow("slow terminal, tcp") << "tcp" << QStringList { "--fault", "slow-ack=8:1" } << true;
+    QTest::newRow("silent modem") << "pty" << QStringList { "--fault", "modem-silent" } << false;
 }
 
 void tst_PagingSim::cancelEndsWithinTwoSeconds()
 {
     QFETCH(QString, via);
     QFETCH(QStringList, simArgs);
+    QFETCH(bool, nextDelivered);
     PagerSimProcess sim;
     QVERIFY(sim.start(simArgs));
     PageRecorder rec((via == QLatin1String("pty") ? sim.device() : sim.tcp()).toUtf8());
@@ -336,6 +373,14 @@ void tst_PagingSim::cancelEndsWithinTwoSeconds()
     QVERIFY(clock.elapsed() < 2000);
     QCOMPARE(rec.finalCode, int(Cancelled));
     QCOMPARE(rec.finalText, QStringLiteral("Cancelled"));
+    QCOMPARE(sim.transcript(QStringLiteral("page")).size(), 0);
+    if (!nextDelivered)
+        return;
+    PageRecorder next(rec.port);
+    QCOMPARE(next.start("300", "ATZ~", {}, "5551234^pw", "2", 80, "after the cancel"), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(next.finished, 20000);
+    QCOMPARE(next.finalCode, 0);
+    QVERIFY(sim.waitFor(QStringLiteral("page"), 1));
 }
 
 void tst_PagingSim::secondPageOnBusyPortRefused()
