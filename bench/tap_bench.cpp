@@ -75,7 +75,8 @@ struct Figures {
     int code = -1;
 };
 
-Figures runCall(const QByteArray& port, const QString& debug, const QByteArray& pagers, const QByteArray& message)
+Figures runCall(
+    const QByteArray& port, const QString& debug, const QByteArray& pagers, const QByteArray& message)
 {
     QFile::remove(debug);
     FinishWaiter waiter;
@@ -101,8 +102,8 @@ Figures runCall(const QByteArray& port, const QString& debug, const QByteArray& 
 void report(const char* name, const Figures& f)
 {
     const double minimum = f.bytes / kCharsPerSecond;
-    std::printf("%-22s code %2d  %6.2f s  bytes %5lld  minimum %6.2f s  ratio %.3f  %s\n", name, f.code, f.seconds,
-        static_cast<long long>(f.bytes), minimum, minimum > 0 ? f.seconds / minimum : 0.0,
+    std::printf("%-22s code %2d  %6.2f s  bytes %5lld  minimum %6.2f s  ratio %.3f  %s\n", name, f.code,
+        f.seconds, static_cast<long long>(f.bytes), minimum, minimum > 0 ? f.seconds / minimum : 0.0,
         minimum > 0 && f.seconds / minimum <= 1.15 ? "(goal <= 1.15 met)" : "(goal <= 1.15 MISSED)");
 }
 
@@ -111,8 +112,9 @@ void report(const char* name, const Figures& f)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    const QString sim = argc > 1 ? QString::fromLocal8Bit(argv[1])
-                                 : QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/pagersim/pagersim");
+    const QString sim = argc > 1
+        ? QString::fromLocal8Bit(argv[1])
+        : QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/pagersim/pagersim");
     QTemporaryDir dir;
     QProcess process;
     process.start(sim, { QStringLiteral("--baud"), QString::number(kBaud), QStringLiteral("--quiet") });
@@ -127,7 +129,8 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "pagersim did not start (%s)\n", qPrintable(sim));
         return 1;
     }
-    std::printf("line: %d baud simulated on %s, %.0f characters a second\n", kBaud, device.constData(), kCharsPerSecond);
+    std::printf("line: %d baud simulated on %s, %.0f characters a second\n", kBaud, device.constData(),
+        kCharsPerSecond);
 
     const QString debug = dir.filePath(QStringLiteral("debug.txt"));
     const Figures one = runCall(device, debug, "1234567", "Call the front desk about the delivery at 3 pm");

@@ -24,14 +24,18 @@ QByteArray DebugLog::readable(const QByteArray& bytes)
     return out;
 }
 
-void DebugLog::note(const QString& text) { write("--", text.toUtf8()); }
+void DebugLog::note(const QString& text)
+{
+    write("--", text.toUtf8());
+}
 
 void DebugLog::write(const char* direction, const QByteArray& bytes)
 {
     if (!m_enabled || bytes.isEmpty())
         return;
-    const QByteArray line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")).toLatin1()
-        + ' ' + direction + ' ' + (direction[0] == '-' && direction[1] == '-' ? bytes : readable(bytes)) + '\n';
+    const QByteArray line
+        = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")).toLatin1() + ' '
+        + direction + ' ' + (direction[0] == '-' && direction[1] == '-' ? bytes : readable(bytes)) + '\n';
     QMutexLocker lock(&m_mutex);
     QFile file(m_path);
     if (file.open(QIODevice::WriteOnly | QIODevice::Append))

@@ -33,7 +33,10 @@ QByteArray toneDigits(const QString& message)
     return out;
 }
 
-QString numberPart(const QString& networkPhone) { return networkPhone.section(QLatin1Char('^'), 0, 0); }
+QString numberPart(const QString& networkPhone)
+{
+    return networkPhone.section(QLatin1Char('^'), 0, 0);
+}
 
 QString passwordPart(const QString& networkPhone)
 {

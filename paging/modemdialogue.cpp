@@ -76,10 +76,14 @@ ModemDialogue::Result ModemDialogue::awaitResult(const QDeadlineTimer& deadline)
         }
         pending.clear();
         switch (m_line.fill(deadline)) {
-        case Line::Wait::Data: break;
-        case Line::Wait::Timeout: return Result::Timeout;
-        case Line::Wait::Cancelled: return Result::Cancelled;
-        case Line::Wait::Closed: return Result::Closed;
+        case Line::Wait::Data:
+            break;
+        case Line::Wait::Timeout:
+            return Result::Timeout;
+        case Line::Wait::Cancelled:
+            return Result::Cancelled;
+        case Line::Wait::Closed:
+            return Result::Closed;
         }
         // bytes already scanned are gone; a partial line is kept in `current`
     }
@@ -89,9 +93,12 @@ ModemDialogue::Result ModemDialogue::command(const QByteArray& cmd, int timeoutM
 {
     m_line.pending().clear(); // what came before belongs to no command
     switch (m_line.write(cmd + '\r')) {
-    case Line::Wait::Cancelled: return Result::Cancelled;
-    case Line::Wait::Closed: return Result::Closed;
-    default: break;
+    case Line::Wait::Cancelled:
+        return Result::Cancelled;
+    case Line::Wait::Closed:
+        return Result::Closed;
+    default:
+        break;
     }
     const QDeadlineTimer deadline = m_line.afterTransmit(timeoutMs);
     const bool dial = cmd.toUpper().startsWith("ATD");
@@ -110,9 +117,12 @@ int ModemDialogue::initialize(const QString& initString)
         commands.append("AT");
     for (const QByteArray& cmd : commands) {
         switch (command(cmd, m_timings.commandReplyMs)) {
-        case Result::Ok: break;
-        case Result::Cancelled: return Cancelled;
-        default: return ModemNotResponding;
+        case Result::Ok:
+            break;
+        case Result::Cancelled:
+            return Cancelled;
+        default:
+            return ModemNotResponding;
         }
     }
     return Successful;
@@ -122,16 +132,26 @@ int dialStatus(ModemDialogue::Result result, bool expectOk)
 {
     using R = ModemDialogue::Result;
     switch (result) {
-    case R::Connect: return expectOk ? NoCarrier : Successful;
-    case R::Ok: return expectOk ? Successful : NoCarrier;
-    case R::Busy: return LineBusy;
-    case R::NoCarrier: return NoCarrier;
-    case R::NoAnswer: return NoAnswer;
-    case R::Timeout: return NoAnswer;
-    case R::NoDialTone: return NoDialTone;
-    case R::Error: return BadDialString;
-    case R::Cancelled: return Cancelled;
-    case R::Closed: return ConnectionLost;
+    case R::Connect:
+        return expectOk ? NoCarrier : Successful;
+    case R::Ok:
+        return expectOk ? Successful : NoCarrier;
+    case R::Busy:
+        return LineBusy;
+    case R::NoCarrier:
+        return NoCarrier;
+    case R::NoAnswer:
+        return NoAnswer;
+    case R::Timeout:
+        return NoAnswer;
+    case R::NoDialTone:
+        return NoDialTone;
+    case R::Error:
+        return BadDialString;
+    case R::Cancelled:
+        return Cancelled;
+    case R::Closed:
+        return ConnectionLost;
     }
     return NoCarrier;
 }

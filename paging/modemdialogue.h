@@ -15,7 +15,18 @@ class Line;
 // result code. Echoed commands, blank lines and unsolicited lines (RING) are skipped; lines are bounded.
 class ModemDialogue {
 public:
-    enum class Result { Ok, Connect, Busy, NoCarrier, NoAnswer, NoDialTone, Error, Timeout, Cancelled, Closed };
+    enum class Result {
+        Ok,
+        Connect,
+        Busy,
+        NoCarrier,
+        NoAnswer,
+        NoDialTone,
+        Error,
+        Timeout,
+        Cancelled,
+        Closed
+    };
 
     ModemDialogue(Line& line, const ProtocolTimings& timings);
 

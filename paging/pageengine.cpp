@@ -12,21 +12,21 @@
 namespace paging {
 
 namespace {
-    std::mutex g_reporterMutex;
-    TPageEngine::ErrorReporter g_reporter;
+std::mutex g_reporterMutex;
+TPageEngine::ErrorReporter g_reporter;
 
-    void report(const QString& message)
+void report(const QString& message)
+{
+    TPageEngine::ErrorReporter reporter;
     {
-        TPageEngine::ErrorReporter reporter;
-        {
-            std::lock_guard lock(g_reporterMutex);
-            reporter = g_reporter;
-        }
-        if (reporter)
-            reporter(message);
-        else
-            qWarning("%s", qPrintable(message));
+        std::lock_guard lock(g_reporterMutex);
+        reporter = g_reporter;
     }
+    if (reporter)
+        reporter(message);
+    else
+        qWarning("%s", qPrintable(message));
+}
 } // namespace
 
 TPageEngine::TPageEngine(QObject* parent)
@@ -34,7 +34,10 @@ TPageEngine::TPageEngine(QObject* parent)
 {
 }
 
-TPageEngine::~TPageEngine() { detachReceiver(this); }
+TPageEngine::~TPageEngine()
+{
+    detachReceiver(this);
+}
 
 TPageEngine::ErrorReporter TPageEngine::setErrorReporter(ErrorReporter reporter)
 {
@@ -47,10 +50,10 @@ void TPageEngine::Send()
 {
     char result[kResultBufferSize] = {};
     const int code = StartPage(ComPort.toUtf8().constData(), BaudRate.toUtf8().constData(),
-        Modem_initstr.toUtf8().constData(), dial_initstr.toUtf8().constData(), NetworkPhone.toUtf8().constData(),
-        PagerPhone.toUtf8().constData(), QByteArray::number(MessageSize).constData(),
-        MessageToSend.toUtf8().constData(), Debugfile.toUtf8().constData(), result, this, StatusMessageId,
-        FinishedMessageId);
+        Modem_initstr.toUtf8().constData(), dial_initstr.toUtf8().constData(),
+        NetworkPhone.toUtf8().constData(), PagerPhone.toUtf8().constData(),
+        QByteArray::number(MessageSize).constData(), MessageToSend.toUtf8().constData(),
+        Debugfile.toUtf8().constData(), result, this, StatusMessageId, FinishedMessageId);
     result[kResultBufferSize - 1] = '\0';
     m_statusText = QString::fromUtf8(result).left(kResultBufferSize - 1);
     m_statusCode = code;

@@ -18,25 +18,25 @@
 namespace paging {
 
 namespace {
-    // A status event; when Qt has delivered (and deletes) it, its status counts as read.
-    class StatusEvent : public QEvent {
-    public:
-        StatusEvent(int type, std::weak_ptr<JobState> job, quint64 seq)
-            : QEvent(QEvent::Type(type))
-            , m_job(std::move(job))
-            , m_seq(seq)
-        {
-        }
-        ~StatusEvent() override
-        {
-            if (auto job = m_job.lock())
-                job->markDelivered(m_seq);
-        }
+// A status event; when Qt has delivered (and deletes) it, its status counts as read.
+class StatusEvent : public QEvent {
+public:
+    StatusEvent(int type, std::weak_ptr<JobState> job, quint64 seq)
+        : QEvent(QEvent::Type(type))
+        , m_job(std::move(job))
+        , m_seq(seq)
+    {
+    }
+    ~StatusEvent() override
+    {
+        if (auto job = m_job.lock())
+            job->markDelivered(m_seq);
+    }
 
-    private:
-        std::weak_ptr<JobState> m_job;
-        quint64 m_seq;
-    };
+private:
+    std::weak_ptr<JobState> m_job;
+    quint64 m_seq;
+};
 } // namespace
 
 JobState::JobState(QObject* receiver, int statusType, int finishedType)
@@ -114,7 +114,8 @@ void JobState::markDelivered(quint64 seq)
             s.delivered = true;
 }
 
-PageJob::PageJob(const PageRequest& request, const PagePlan& plan, QObject* receiver, int statusType, int finishedType)
+PageJob::PageJob(
+    const PageRequest& request, const PagePlan& plan, QObject* receiver, int statusType, int finishedType)
     : m_request(request)
     , m_plan(plan)
     , m_timings(protocolTimings())
@@ -154,13 +155,17 @@ void PageJob::join()
 void PageJob::run()
 {
     DebugLog log(m_request.debugFile);
-    log.note(QStringLiteral("page to %1 via %2 at %3").arg(m_request.pagerPhone, m_request.comPort, m_request.baudRate));
+    log.note(QStringLiteral("page to %1 via %2 at %3")
+                 .arg(m_request.pagerPhone, m_request.comPort, m_request.baudRate));
     const int code = deliver(log);
     log.note(QStringLiteral("final %1 %2").arg(code).arg(statusText(code)));
     m_state->finish(code, statusText(code));
 }
 
-int PageJob::deliver(DebugLog& log) { return m_plan.numeric ? deliverNumeric(log) : deliverAlphanumeric(log); }
+int PageJob::deliver(DebugLog& log)
+{
+    return m_plan.numeric ? deliverNumeric(log) : deliverAlphanumeric(log);
+}
 
 int PageJob::openLine(DebugLog& log, std::unique_ptr<Line>* line)
 {
@@ -238,7 +243,9 @@ int PageJob::deliverAlphanumeric(DebugLog& log)
     QString host;
     quint16 port = 0;
     const bool tcp = tcpline::parse(m_request.comPort, &host, &port);
-    if (!tcp && !dialstring::isDialable(dialstring::dialCharacters(dialstring::numberPart(m_request.networkPhone))))
+    if (!tcp
+        && !dialstring::isDialable(
+            dialstring::dialCharacters(dialstring::numberPart(m_request.networkPhone))))
         return BadDialString;
 
     m_state->report(OpeningPort, statusText(OpeningPort));
@@ -279,8 +286,8 @@ int PageJob::deliverAlphanumeric(DebugLog& log)
                     || session.lastText().toLower().contains("invalid");
                 if (m_plan.group) { // every refusal of a group member is reported as its bad ID
                     refusedPlaces.insert(item.place);
-                    m_state->report(
-                        InvalidPagerId, groupResultText(item.place, outcome.response, statusText(InvalidPagerId)));
+                    m_state->report(InvalidPagerId,
+                        groupResultText(item.place, outcome.response, statusText(InvalidPagerId)));
                 } else {
                     refusal = invalidId ? int(InvalidPagerId) : std::max(refusal, int(PageRejected));
                     if (invalidId)
@@ -347,14 +354,17 @@ int PageJob::deliverNumeric(DebugLog& log)
         return code;
     // One comma, one second: the wait before the digits is MessageSize seconds whatever S8 was.
     switch (modem.command("ATS8=" + QByteArray::number(modem::kCommaSeconds), m_timings.commandReplyMs)) {
-    case ModemDialogue::Result::Cancelled: return Cancelled;
+    case ModemDialogue::Result::Cancelled:
+        return Cancelled;
     case ModemDialogue::Result::Timeout:
-    case ModemDialogue::Result::Closed: return ModemNotResponding;
-    default: break;
+    case ModemDialogue::Result::Closed:
+        return ModemNotResponding;
+    default:
+        break;
     }
     const int commas = m_plan.messageSize / modem::kCommaSeconds;
-    const QByteArray command = QByteArray(m_plan.pulse ? "ATDP" : "ATDT") + number + QByteArray(commas, ',') + digits
-        + suffix + ';'; // ";" keeps the modem in command mode: no carrier is expected
+    const QByteArray command = QByteArray(m_plan.pulse ? "ATDP" : "ATDT") + number + QByteArray(commas, ',')
+        + digits + suffix + ';'; // ";" keeps the modem in command mode: no carrier is expected
     m_state->report(Dialing, statusText(Dialing));
     const int code = modem.dial(command, m_timings.connectMs + m_plan.messageSize * 1000, true);
     if (code == Cancelled) {

@@ -61,7 +61,8 @@ private:
 // One page on its own thread: open the port, dial, deliver, hang up, report.
 class PageJob {
 public:
-    PageJob(const PageRequest& request, const PagePlan& plan, QObject* receiver, int statusType, int finishedType);
+    PageJob(const PageRequest& request, const PagePlan& plan, QObject* receiver, int statusType,
+        int finishedType);
     ~PageJob(); // cancels and joins
 
     void start();

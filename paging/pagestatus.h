@@ -42,6 +42,9 @@ QString sendingPageText(int page, int total);
 // A refused group member: "GroupRes|<place>:<3-digit response><reason>".
 QString groupResultText(int place, int response, const QString& reason);
 
-constexpr bool isRetryable(int code) { return (code >= 18 && code <= 22) || code == 25; }
+constexpr bool isRetryable(int code)
+{
+    return (code >= 18 && code <= 22) || code == 25;
+}
 
 } // namespace paging

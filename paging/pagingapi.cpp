@@ -13,49 +13,55 @@
 namespace paging {
 
 namespace {
-    ProtocolTimings g_timings;
-    std::mutex g_timingsMutex;
+ProtocolTimings g_timings;
+std::mutex g_timingsMutex;
 
-    // Pages by port name. A finished page stays until the next page on its port, so its final status
-    // can still be read.
-    class Registry {
-    public:
-        ~Registry()
-        {
-            std::lock_guard lock(mutex);
-            for (auto& [port, job] : jobs)
-                job->cancel();
-            jobs.clear(); // joins every worker
-        }
-        std::mutex mutex;
-        std::map<QString, std::unique_ptr<PageJob>> jobs;
-    };
-
-    Registry& registry()
+// Pages by port name. A finished page stays until the next page on its port, so its final status
+// can still be read.
+class Registry {
+public:
+    ~Registry()
     {
-        static Registry r;
-        return r;
+        std::lock_guard lock(mutex);
+        for (auto& [port, job] : jobs)
+            job->cancel();
+        jobs.clear(); // joins every worker
     }
+    std::mutex mutex;
+    std::map<QString, std::unique_ptr<PageJob>> jobs;
+};
 
-    QString portKey(const char* comPort) { return QString::fromUtf8(comPort ? comPort : "").trimmed().toUpper(); }
-    QString text(const char* s) { return QString::fromUtf8(s ? s : ""); }
+Registry& registry()
+{
+    static Registry r;
+    return r;
+}
 
-    void copyText(const QString& t, char* buffer, int size)
-    {
-        if (!buffer)
-            return;
-        QByteArray bytes; // whole characters only, at most size - 1 bytes
-        for (qsizetype i = 0; i < t.size();) {
-            const qsizetype n = t.at(i).isHighSurrogate() && i + 1 < t.size() ? 2 : 1;
-            const QByteArray piece = t.mid(i, n).toUtf8();
-            if (bytes.size() + piece.size() > size - 1)
-                break;
-            bytes += piece;
-            i += n;
-        }
-        std::memcpy(buffer, bytes.constData(), size_t(bytes.size()));
-        buffer[bytes.size()] = '\0';
+QString portKey(const char* comPort)
+{
+    return QString::fromUtf8(comPort ? comPort : "").trimmed().toUpper();
+}
+QString text(const char* s)
+{
+    return QString::fromUtf8(s ? s : "");
+}
+
+void copyText(const QString& t, char* buffer, int size)
+{
+    if (!buffer)
+        return;
+    QByteArray bytes; // whole characters only, at most size - 1 bytes
+    for (qsizetype i = 0; i < t.size();) {
+        const qsizetype n = t.at(i).isHighSurrogate() && i + 1 < t.size() ? 2 : 1;
+        const QByteArray piece = t.mid(i, n).toUtf8();
+        if (bytes.size() + piece.size() > size - 1)
+            break;
+        bytes += piece;
+        i += n;
     }
+    std::memcpy(buffer, bytes.constData(), size_t(bytes.size()));
+    buffer[bytes.size()] = '\0';
+}
 } // namespace
 
 ProtocolTimings protocolTimings()
@@ -99,21 +105,23 @@ bool waitForPage(const char* comPort, int timeoutMs)
 
 using namespace paging;
 
-int StartPage(const char* comPort, const char* baudRate, const char* modemInitString, const char* dialInitString,
-    const char* networkPhone, const char* pagerPhone, const char* messageSize, const char* message,
-    const char* debugFile, char* resultBuffer, QObject* window, int statusMessageId, int finishedMessageId)
+int StartPage(const char* comPort, const char* baudRate, const char* modemInitString,
+    const char* dialInitString, const char* networkPhone, const char* pagerPhone, const char* messageSize,
+    const char* message, const char* debugFile, char* resultBuffer, QObject* window, int statusMessageId,
+    int finishedMessageId)
 {
     auto refuse = [resultBuffer](int code, const QString& why) {
-        copyText(why.isEmpty() ? statusText(code) : statusText(code) + QStringLiteral(": ") + why, resultBuffer,
-            kResultBufferSize);
+        copyText(why.isEmpty() ? statusText(code) : statusText(code) + QStringLiteral(": ") + why,
+            resultBuffer, kResultBufferSize);
         return code;
     };
     const QString key = portKey(comPort);
     if (key.isEmpty())
         return refuse(BadParameters, QStringLiteral("no port"));
 
-    const PageRequest request { text(comPort).trimmed(), text(baudRate), text(modemInitString), text(dialInitString),
-        text(networkPhone), text(pagerPhone), text(messageSize), text(message), text(debugFile) };
+    const PageRequest request { text(comPort).trimmed(), text(baudRate), text(modemInitString),
+        text(dialInitString), text(networkPhone), text(pagerPhone), text(messageSize), text(message),
+        text(debugFile) };
     PagePlan plan;
     QString why;
     if (const int code = planPage(request, &plan, &why))
@@ -130,8 +138,8 @@ int StartPage(const char* comPort, const char* baudRate, const char* modemInitSt
             previous = std::move(it->second);
             r.jobs.erase(it);
         }
-        auto job = std::make_unique<PageJob>(request, plan, window, QEvent::User + statusMessageId,
-            QEvent::User + finishedMessageId);
+        auto job = std::make_unique<PageJob>(
+            request, plan, window, QEvent::User + statusMessageId, QEvent::User + finishedMessageId);
         job->start();
         r.jobs.emplace(key, std::move(job));
     }

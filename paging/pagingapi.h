@@ -12,14 +12,18 @@ class QObject;
 namespace paging {
 constexpr int kResultBufferSize = 52; // a refused start's text: at most 51 characters and the zero
 constexpr int kStatusTextSize = 301; // GetPageStatus's text: at most 300 characters and the zero
-constexpr QEvent::Type eventType(int messageId) { return QEvent::Type(QEvent::User + messageId); }
+constexpr QEvent::Type eventType(int messageId)
+{
+    return QEvent::Type(QEvent::User + messageId);
+}
 } // namespace paging
 
 // 0: the page is under way. Otherwise the page did not start and the value is the failure code
 // (8 port busy, 9 bad parameters); `resultBuffer` (kResultBufferSize bytes) receives a text either way.
-int StartPage(const char* comPort, const char* baudRate, const char* modemInitString, const char* dialInitString,
-    const char* networkPhone, const char* pagerPhone, const char* messageSize, const char* message,
-    const char* debugFile, char* resultBuffer, QObject* window, int statusMessageId, int finishedMessageId);
+int StartPage(const char* comPort, const char* baudRate, const char* modemInitString,
+    const char* dialInitString, const char* networkPhone, const char* pagerPhone, const char* messageSize,
+    const char* message, const char* debugFile, char* resultBuffer, QObject* window, int statusMessageId,
+    int finishedMessageId);
 
 // The page's status: code and text (kStatusTextSize bytes). Each call made from a status event reads
 // the status that event announced. Returns 1 when the page has ended and this is its final status

@@ -10,23 +10,35 @@
 namespace paging::serialline {
 
 namespace {
-    speed_t speedConstant(int baud)
-    {
-        switch (baud) {
-        case 110: return B110;
-        case 300: return B300;
-        case 600: return B600;
-        case 1200: return B1200;
-        case 2400: return B2400;
-        case 4800: return B4800;
-        case 9600: return B9600;
-        case 19200: return B19200;
-        case 38400: return B38400;
-        case 57600: return B57600;
-        case 115200: return B115200;
-        default: return B0;
-        }
+speed_t speedConstant(int baud)
+{
+    switch (baud) {
+    case 110:
+        return B110;
+    case 300:
+        return B300;
+    case 600:
+        return B600;
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    default:
+        return B0;
     }
+}
 } // namespace
 
 QString devicePath(const QString& portName)
@@ -42,7 +54,10 @@ QString devicePath(const QString& portName)
     return {};
 }
 
-bool isSupportedBaud(int baud) { return speedConstant(baud) != B0; }
+bool isSupportedBaud(int baud)
+{
+    return speedConstant(baud) != B0;
+}
 
 int open(const QString& device, int baud, QString* error)
 {

@@ -5,22 +5,44 @@
 namespace paging::tapframe {
 
 namespace {
-    char closestAscii(QChar c)
-    {
-        switch (c.unicode()) {
-        case 0x2018: case 0x2019: case 0x201A: case 0x2032: return '\'';
-        case 0x201C: case 0x201D: case 0x201E: case 0x00AB: case 0x00BB: return '"';
-        case 0x2010: case 0x2011: case 0x2012: case 0x2013: case 0x2014: case 0x2212: return '-';
-        case 0x00A0: case 0x2002: case 0x2003: case 0x2009: return ' ';
-        case 0x00D7: return 'x';
-        default: break;
-        }
-        const QChar::Decomposition tag = c.decompositionTag();
-        const QString decomposed = c.decomposition();
-        if ((tag == QChar::Canonical || tag == QChar::Wide || tag == QChar::Font || tag == QChar::NoBreak) && !decomposed.isEmpty() && decomposed.at(0).unicode() < 0x80 && decomposed.at(0).unicode() >= 0x20)
-            return char(decomposed.at(0).unicode());
-        return '?';
+char closestAscii(QChar c)
+{
+    switch (c.unicode()) {
+    case 0x2018:
+    case 0x2019:
+    case 0x201A:
+    case 0x2032:
+        return '\'';
+    case 0x201C:
+    case 0x201D:
+    case 0x201E:
+    case 0x00AB:
+    case 0x00BB:
+        return '"';
+    case 0x2010:
+    case 0x2011:
+    case 0x2012:
+    case 0x2013:
+    case 0x2014:
+    case 0x2212:
+        return '-';
+    case 0x00A0:
+    case 0x2002:
+    case 0x2003:
+    case 0x2009:
+        return ' ';
+    case 0x00D7:
+        return 'x';
+    default:
+        break;
     }
+    const QChar::Decomposition tag = c.decompositionTag();
+    const QString decomposed = c.decomposition();
+    if ((tag == QChar::Canonical || tag == QChar::Wide || tag == QChar::Font || tag == QChar::NoBreak)
+        && !decomposed.isEmpty() && decomposed.at(0).unicode() < 0x80 && decomposed.at(0).unicode() >= 0x20)
+        return char(decomposed.at(0).unicode());
+    return '?';
+}
 } // namespace
 
 QByteArray toSevenBit(const QString& text)
@@ -80,13 +102,13 @@ QByteArray checksum(const QByteArray& block)
 }
 
 namespace {
-    QByteArray finishBlock(const QByteArray& content, char terminator)
-    {
-        QByteArray block;
-        block.append(STX).append(content).append(terminator);
-        block.append(checksum(block)).append(CR);
-        return block;
-    }
+QByteArray finishBlock(const QByteArray& content, char terminator)
+{
+    QByteArray block;
+    block.append(STX).append(content).append(terminator);
+    block.append(checksum(block)).append(CR);
+    return block;
+}
 } // namespace
 
 QList<QByteArray> buildBlocks(const QList<QByteArray>& escapedFields)

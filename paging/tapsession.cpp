@@ -42,17 +42,20 @@ TapSession::Event TapSession::next(const QDeadlineTimer& deadline)
             }
             pending.remove(0, 1);
             switch (c) {
-            case ACK: return Event::Ack;
-            case NAK: return Event::Nak;
-            case RS: return Event::Rs;
+            case ACK:
+                return Event::Ack;
+            case NAK:
+                return Event::Nak;
+            case RS:
+                return Event::Rs;
             case CR:
             case LF: {
                 if (m_text.isEmpty())
                     continue;
                 m_lastText = m_text;
                 m_text.clear();
-                if (m_lastText.size() >= 3 && std::isdigit(uchar(m_lastText[0])) && std::isdigit(uchar(m_lastText[1]))
-                    && std::isdigit(uchar(m_lastText[2])))
+                if (m_lastText.size() >= 3 && std::isdigit(uchar(m_lastText[0]))
+                    && std::isdigit(uchar(m_lastText[1])) && std::isdigit(uchar(m_lastText[2])))
                     m_lastResponse = m_lastText.left(3).toInt();
                 if (m_lastText.trimmed() == "NO CARRIER") { // the modem's word: the call is gone
                     m_carrierLost = true;
@@ -74,10 +77,15 @@ TapSession::Event TapSession::next(const QDeadlineTimer& deadline)
             }
         }
         switch (m_line.fill(deadline)) {
-        case Line::Wait::Data: break;
-        case Line::Wait::Timeout: return Event::Timeout;
-        case Line::Wait::Cancelled: return Event::Cancelled;
-        case Line::Wait::Closed: m_carrierLost = true; return Event::Closed;
+        case Line::Wait::Data:
+            break;
+        case Line::Wait::Timeout:
+            return Event::Timeout;
+        case Line::Wait::Cancelled:
+            return Event::Cancelled;
+        case Line::Wait::Closed:
+            m_carrierLost = true;
+            return Event::Closed;
         }
     }
 }
@@ -123,16 +131,26 @@ int TapSession::login(const QString& password)
         bool accepted = false;
         while (!again && !accepted) {
             switch (next(deadline)) {
-            case Event::Ack: accepted = true; break;
-            case Event::GoAhead: return Successful; // a terminal that skips the ACK
+            case Event::Ack:
+                accepted = true;
+                break;
+            case Event::GoAhead:
+                return Successful; // a terminal that skips the ACK
             case Event::Nak:
-            case Event::IdPrompt: again = true; break; // asked for the login again
-            case Event::Disconnect: return LoginRefused;
-            case Event::Timeout: return TerminalNotResponding;
-            case Event::Cancelled: return Cancelled;
+            case Event::IdPrompt:
+                again = true;
+                break; // asked for the login again
+            case Event::Disconnect:
+                return LoginRefused;
+            case Event::Timeout:
+                return TerminalNotResponding;
+            case Event::Cancelled:
+                return Cancelled;
             case Event::Closed:
-            case Event::NoCarrier: return ConnectionLost;
-            default: break; // 110 and other message lines
+            case Event::NoCarrier:
+                return ConnectionLost;
+            default:
+                break; // 110 and other message lines
             }
         }
         if (!accepted)
@@ -140,13 +158,19 @@ int TapSession::login(const QString& password)
         const QDeadlineTimer goAhead(m_timings.t3ReplyMs);
         for (;;) {
             switch (next(goAhead)) {
-            case Event::GoAhead: return Successful;
-            case Event::Disconnect: return LoginRefused;
-            case Event::Timeout: return TerminalNotResponding;
-            case Event::Cancelled: return Cancelled;
+            case Event::GoAhead:
+                return Successful;
+            case Event::Disconnect:
+                return LoginRefused;
+            case Event::Timeout:
+                return TerminalNotResponding;
+            case Event::Cancelled:
+                return Cancelled;
             case Event::Closed:
-            case Event::NoCarrier: return ConnectionLost;
-            default: break;
+            case Event::NoCarrier:
+                return ConnectionLost;
+            default:
+                break;
             }
         }
     }
@@ -173,7 +197,9 @@ TapSession::PageOutcome TapSession::sendPage(const QString& pagerId, const QStri
                 const Event e = next(deadline);
                 outcome.response = m_lastResponse;
                 switch (e) {
-                case Event::Ack: acked = true; break;
+                case Event::Ack:
+                    acked = true;
+                    break;
                 case Event::Nak:
                     if (++retransmits > m_timings.n2Retransmits) {
                         outcome.failure = TooManyErrors;
@@ -181,7 +207,9 @@ TapSession::PageOutcome TapSession::sendPage(const QString& pagerId, const QStri
                     }
                     resend = true;
                     break;
-                case Event::Rs: outcome.kind = PageOutcome::Refused; return outcome;
+                case Event::Rs:
+                    outcome.kind = PageOutcome::Refused;
+                    return outcome;
                 case Event::Disconnect:
                     if (m_lastResponse == 112) {
                         outcome.kind = PageOutcome::MaxPages;
@@ -191,9 +219,14 @@ TapSession::PageOutcome TapSession::sendPage(const QString& pagerId, const QStri
                     return outcome;
                 case Event::Timeout:
                 case Event::Closed:
-                case Event::NoCarrier: outcome.failure = ConnectionLost; return outcome;
-                case Event::Cancelled: outcome.failure = Cancelled; return outcome;
-                default: break;
+                case Event::NoCarrier:
+                    outcome.failure = ConnectionLost;
+                    return outcome;
+                case Event::Cancelled:
+                    outcome.failure = Cancelled;
+                    return outcome;
+                default:
+                    break;
                 }
             }
         }
@@ -213,8 +246,10 @@ void TapSession::logout()
         case Event::Timeout:
         case Event::Cancelled:
         case Event::Closed:
-        case Event::NoCarrier: return;
-        default: break;
+        case Event::NoCarrier:
+            return;
+        default:
+            break;
         }
     }
 }

@@ -22,7 +22,19 @@ public:
     };
 
     // What the terminal sent, one piece at a time.
-    enum class Event { Ack, Nak, Rs, Disconnect, GoAhead, IdPrompt, Text, NoCarrier, Timeout, Cancelled, Closed };
+    enum class Event {
+        Ack,
+        Nak,
+        Rs,
+        Disconnect,
+        GoAhead,
+        IdPrompt,
+        Text,
+        NoCarrier,
+        Timeout,
+        Cancelled,
+        Closed
+    };
 
     TapSession(Line& line, const ProtocolTimings& timings);
 

@@ -51,7 +51,8 @@ int connect(const QString& host, quint16 port, int timeoutMs, int cancelFd, QStr
     const QDeadlineTimer deadline(timeoutMs);
     int result = -1;
     for (addrinfo* ai = found; ai && result < 0; ai = ai->ai_next) {
-        const int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
+        const int fd
+            = ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
         if (fd < 0)
             continue;
         if (::connect(fd, ai->ai_addr, ai->ai_addrlen) != 0 && errno != EINPROGRESS) {
@@ -71,7 +72,8 @@ int connect(const QString& host, quint16 port, int timeoutMs, int cancelFd, QStr
             result = fd;
         } else {
             if (error)
-                *error = soError ? QString::fromLocal8Bit(std::strerror(soError)) : QStringLiteral("no answer");
+                *error
+                    = soError ? QString::fromLocal8Bit(std::strerror(soError)) : QStringLiteral("no answer");
             ::close(fd);
         }
         if (n > 0 && (fds[1].revents & POLLIN))

@@ -42,8 +42,8 @@ public:
         clock.start();
         const int rc = StartPage(port.constData(), baud.toUtf8().constData(), init.toUtf8().constData(),
             dial.toUtf8().constData(), network.toUtf8().constData(), pager.toUtf8().constData(),
-            QByteArray::number(size).constData(), message.toUtf8().constData(), debug.toUtf8().constData(), buffer,
-            this, kStatusId, kFinishedId);
+            QByteArray::number(size).constData(), message.toUtf8().constData(), debug.toUtf8().constData(),
+            buffer, this, kStatusId, kFinishedId);
         if (result)
             *result = QByteArray(buffer, sizeof buffer);
         return rc;

@@ -22,8 +22,8 @@ public:
     {
         m_transcript = m_dir.filePath(QStringLiteral("transcript.jsonl"));
         m_process.setProgram(program());
-        m_process.setArguments(QStringList { QStringLiteral("--tcp"), QStringLiteral("0"), QStringLiteral("--quiet"),
-                                   QStringLiteral("--transcript"), m_transcript }
+        m_process.setArguments(QStringList { QStringLiteral("--tcp"), QStringLiteral("0"),
+                                   QStringLiteral("--quiet"), QStringLiteral("--transcript"), m_transcript }
             + args);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start();

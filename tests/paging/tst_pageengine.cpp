@@ -70,7 +70,10 @@ private slots:
     void signalsAccompanyHandlers();
 };
 
-void tst_PageEngine::initTestCase() { QVERIFY2(QFile::exists(PagerSimProcess::program()), "build pagersim first"); }
+void tst_PageEngine::initTestCase()
+{
+    QVERIFY2(QFile::exists(PagerSimProcess::program()), "build pagersim first");
+}
 
 void tst_PageEngine::propertiesInOrderWithDefaults()
 {
@@ -111,7 +114,8 @@ void tst_PageEngine::deliveredPage()
     QCOMPARE(ev.order.last(), QStringLiteral("finished 0 Successful "));
     QCOMPARE(ev.initErrors, 0);
     QVERIFY(sim.waitFor(QStringLiteral("page"), 1));
-    QCOMPARE(sim.transcript(QStringLiteral("page")).first().value("text").toString(), QStringLiteral("through the component"));
+    QCOMPARE(sim.transcript(QStringLiteral("page")).first().value("text").toString(),
+        QStringLiteral("through the component"));
 }
 
 void tst_PageEngine::refusedStartRaisesOnlyInitError()
@@ -165,8 +169,9 @@ void tst_PageEngine::slowHandlerReadsEveryStatusInOrder()
     e.Send();
     QTRY_COMPARE_WITH_TIMEOUT(ev.finished, 1, 20000);
     const QStringList expected { "status 30 Opening port", "status 33 Connected", "status 34 Logging in",
-        "status 35 Sending page 1 of 4", "status 35 Sending page 2 of 4", "status 6 GroupRes|2:511Invalid pager ID",
-        "status 35 Sending page 3 of 4", "status 6 GroupRes|3:511Invalid pager ID", "status 35 Sending page 4 of 4",
+        "status 35 Sending page 1 of 4", "status 35 Sending page 2 of 4",
+        "status 6 GroupRes|2:511Invalid pager ID", "status 35 Sending page 3 of 4",
+        "status 6 GroupRes|3:511Invalid pager ID", "status 35 Sending page 4 of 4",
         "status 24 Group page: bad pager IDs", "finished 24 Group page: bad pager IDs" };
     QCOMPARE(ev.order, expected);
 }
@@ -198,7 +203,8 @@ void tst_PageEngine::errorsInHandlersAreReported()
             throw 42;
     };
     e.OnInitError = [&](TPageEngine*) { throw std::runtime_error("init handler failed"); };
-    setUp(e, sim.device(), which == QLatin1String("initerror") ? QString() : QStringLiteral("5"), QStringLiteral("x"));
+    setUp(e, sim.device(), which == QLatin1String("initerror") ? QString() : QStringLiteral("5"),
+        QStringLiteral("x"));
     e.Send();
     if (which != QLatin1String("initerror"))
         QTRY_COMPARE_WITH_TIMEOUT(finished, 1, 20000);

@@ -28,7 +28,10 @@ ProtocolTimings shortTimings()
     return t;
 }
 
-QString statusOf(const QJsonObject& o, const char* key) { return o.value(QLatin1String(key)).toString(); }
+QString statusOf(const QJsonObject& o, const char* key)
+{
+    return o.value(QLatin1String(key)).toString();
+}
 
 } // namespace
 
@@ -61,7 +64,10 @@ void tst_PagingSim::initTestCase()
     QVERIFY2(QFile::exists(PagerSimProcess::program()), "build the pagersim target first");
 }
 
-void tst_PagingSim::cleanup() { setProtocolTimings(ProtocolTimings()); }
+void tst_PagingSim::cleanup()
+{
+    setProtocolTimings(ProtocolTimings());
+}
 
 void tst_PagingSim::statusCodes_data()
 {
@@ -77,59 +83,69 @@ void tst_PagingSim::statusCodes_data()
 
     const QStringList none;
     const QString net = QStringLiteral("555-1234^secret");
-    QTest::newRow("0 delivered, pty") << "pty" << none << net << "123" << "hello" << false << 0 << 1 << none;
-    QTest::newRow("0 delivered, tcp") << "tcp" << none << net << "123" << "hello" << false << 0 << 1 << none;
-    QTest::newRow("0 after two NAKs") << "pty" << QStringList { "--fault", "nak=2" } << net << "123" << "hello" << false
-                                      << 0 << 1 << none;
-    QTest::newRow("1 no such device") << "/nonexistent/ttyX" << none << net << "123" << "hi" << false << 1 << 0 << none;
-    QTest::newRow("1 nothing listening") << "tcp:127.0.0.1:1" << none << net << "123" << "hi" << false << 1 << 0 << none;
-    QTest::newRow("1 not a port name") << "LPT1" << none << net << "123" << "hi" << false << 1 << 0 << none;
-    QTest::newRow("2 modem error") << "pty" << QStringList { "--fault", "modem-error" } << net << "123" << "hi" << false
-                                   << 2 << 0 << none;
-    QTest::newRow("2 modem silent") << "pty" << QStringList { "--fault", "modem-silent" } << net << "123" << "hi" << true
-                                    << 2 << 0 << none;
-    QTest::newRow("3 nothing to dial") << "pty" << none << "carrier^secret" << "123" << "hi" << false << 3 << 0 << none;
-    QTest::newRow("4 bad password") << "pty" << QStringList { "--fault", "badpassword" } << net << "123" << "hi" << false
-                                    << 4 << 0 << none;
-    QTest::newRow("4 wrong password, tcp") << "tcp" << QStringList { "--password", "other" } << net << "123" << "hi"
-                                           << false << 4 << 0 << none;
-    QTest::newRow("5 terminal takes no page") << "pty" << QStringList { "--fault", "maxpages=0" } << net << "123" << "hi"
-                                              << false << 5 << 0 << none;
-    QTest::newRow("6 invalid pager ID") << "pty" << QStringList { "--fault", "invalid=999" } << net << "999" << "hi"
-                                        << false << 6 << 0 << none;
-    QTest::newRow("18 busy") << "pty" << QStringList { "--fault", "busy" } << net << "123" << "hi" << false << 18 << 0
-                             << none;
-    QTest::newRow("19 no carrier") << "pty" << QStringList { "--fault", "nocarrier" } << net << "123" << "hi" << false
-                                   << 19 << 0 << none;
-    QTest::newRow("20 no answer") << "pty" << QStringList { "--fault", "noanswer" } << net << "123" << "hi" << false
-                                  << 20 << 0 << none;
-    QTest::newRow("21 no dial tone") << "pty" << QStringList { "--fault", "nodialtone" } << net << "123" << "hi" << false
-                                     << 21 << 0 << none;
-    QTest::newRow("22 silent terminal") << "pty" << QStringList { "--fault", "silent-terminal" } << net << "123" << "hi"
-                                        << true << 22 << 0 << none;
-    QTest::newRow("22 silent terminal, tcp") << "tcp" << QStringList { "--fault", "silent-terminal" } << net << "123"
-                                             << "hi" << true << 22 << 0 << none;
-    QTest::newRow("22 no go-ahead") << "pty" << QStringList { "--fault", "no-goahead" } << net << "123" << "hi" << true
-                                    << 22 << 0 << none;
-    QTest::newRow("22 garbage") << "pty" << QStringList { "--fault", "garbage" } << net << "123" << "hi" << true << 22 << 0
-                                << none;
-    QTest::newRow("23 NAK always") << "pty" << QStringList { "--fault", "nak-always" } << net << "123" << "hi" << false
-                                   << 23 << 0 << none;
-    QTest::newRow("24 group with a bad ID") << "pty" << QStringList { "--fault", "invalid=999" } << net << "1^999^3^"
-                                            << "hi^^" << false << 24 << 2
-                                            << QStringList { "6 GroupRes|2:511Invalid pager ID" };
-    QTest::newRow("24 group with a bad ID, tcp") << "tcp" << QStringList { "--fault", "invalid=7,9" } << net << "7^8^9^"
-                                                 << "hi^^" << false << 24 << 1
-                                                 << QStringList { "6 GroupRes|1:511Invalid pager ID",
-                                                        "6 GroupRes|3:511Invalid pager ID" };
+    QTest::newRow("0 delivered, pty") << "pty" << none << net << "123"
+                                      << "hello" << false << 0 << 1 << none;
+    QTest::newRow("0 delivered, tcp") << "tcp" << none << net << "123"
+                                      << "hello" << false << 0 << 1 << none;
+    QTest::newRow("0 after two NAKs") << "pty" << QStringList { "--fault", "nak=2" } << net << "123"
+                                      << "hello" << false << 0 << 1 << none;
+    QTest::newRow("1 no such device") << "/nonexistent/ttyX" << none << net << "123"
+                                      << "hi" << false << 1 << 0 << none;
+    QTest::newRow("1 nothing listening") << "tcp:127.0.0.1:1" << none << net << "123"
+                                         << "hi" << false << 1 << 0 << none;
+    QTest::newRow("1 not a port name") << "LPT1" << none << net << "123"
+                                       << "hi" << false << 1 << 0 << none;
+    QTest::newRow("2 modem error") << "pty" << QStringList { "--fault", "modem-error" } << net << "123"
+                                   << "hi" << false << 2 << 0 << none;
+    QTest::newRow("2 modem silent") << "pty" << QStringList { "--fault", "modem-silent" } << net << "123"
+                                    << "hi" << true << 2 << 0 << none;
+    QTest::newRow("3 nothing to dial") << "pty" << none << "carrier^secret"
+                                       << "123"
+                                       << "hi" << false << 3 << 0 << none;
+    QTest::newRow("4 bad password") << "pty" << QStringList { "--fault", "badpassword" } << net << "123"
+                                    << "hi" << false << 4 << 0 << none;
+    QTest::newRow("4 wrong password, tcp") << "tcp" << QStringList { "--password", "other" } << net << "123"
+                                           << "hi" << false << 4 << 0 << none;
+    QTest::newRow("5 terminal takes no page")
+        << "pty" << QStringList { "--fault", "maxpages=0" } << net << "123"
+        << "hi" << false << 5 << 0 << none;
+    QTest::newRow("6 invalid pager ID") << "pty" << QStringList { "--fault", "invalid=999" } << net << "999"
+                                        << "hi" << false << 6 << 0 << none;
+    QTest::newRow("18 busy") << "pty" << QStringList { "--fault", "busy" } << net << "123"
+                             << "hi" << false << 18 << 0 << none;
+    QTest::newRow("19 no carrier") << "pty" << QStringList { "--fault", "nocarrier" } << net << "123"
+                                   << "hi" << false << 19 << 0 << none;
+    QTest::newRow("20 no answer") << "pty" << QStringList { "--fault", "noanswer" } << net << "123"
+                                  << "hi" << false << 20 << 0 << none;
+    QTest::newRow("21 no dial tone") << "pty" << QStringList { "--fault", "nodialtone" } << net << "123"
+                                     << "hi" << false << 21 << 0 << none;
+    QTest::newRow("22 silent terminal")
+        << "pty" << QStringList { "--fault", "silent-terminal" } << net << "123"
+        << "hi" << true << 22 << 0 << none;
+    QTest::newRow("22 silent terminal, tcp")
+        << "tcp" << QStringList { "--fault", "silent-terminal" } << net << "123"
+        << "hi" << true << 22 << 0 << none;
+    QTest::newRow("22 no go-ahead") << "pty" << QStringList { "--fault", "no-goahead" } << net << "123"
+                                    << "hi" << true << 22 << 0 << none;
+    QTest::newRow("22 garbage") << "pty" << QStringList { "--fault", "garbage" } << net << "123"
+                                << "hi" << true << 22 << 0 << none;
+    QTest::newRow("23 NAK always") << "pty" << QStringList { "--fault", "nak-always" } << net << "123"
+                                   << "hi" << false << 23 << 0 << none;
+    QTest::newRow("24 group with a bad ID")
+        << "pty" << QStringList { "--fault", "invalid=999" } << net << "1^999^3^"
+        << "hi^^" << false << 24 << 2 << QStringList { "6 GroupRes|2:511Invalid pager ID" };
+    QTest::newRow("24 group with a bad ID, tcp")
+        << "tcp" << QStringList { "--fault", "invalid=7,9" } << net << "7^8^9^"
+        << "hi^^" << false << 24 << 1
+        << QStringList { "6 GroupRes|1:511Invalid pager ID", "6 GroupRes|3:511Invalid pager ID" };
     QTest::newRow("25 line dropped") << "pty" << QStringList { "--fault", "drop=1" } << net << "123"
                                      << QString(200, QLatin1Char('z')) << false << 25 << 1 << none;
-    QTest::newRow("25 line dropped, tcp") << "tcp" << QStringList { "--fault", "drop=0" } << net << "123" << "hi" << false
-                                          << 25 << 0 << none;
-    QTest::newRow("25 group cut short") << "pty" << QStringList { "--fault", "drop=1" } << net << "1^2^3^" << "hi^^"
-                                        << false << 25 << 1
-                                        << QStringList { "25 GroupRes|2:000Connection lost",
-                                               "25 GroupRes|3:000Connection lost" };
+    QTest::newRow("25 line dropped, tcp") << "tcp" << QStringList { "--fault", "drop=0" } << net << "123"
+                                          << "hi" << false << 25 << 0 << none;
+    QTest::newRow("25 group cut short")
+        << "pty" << QStringList { "--fault", "drop=1" } << net << "1^2^3^"
+        << "hi^^" << false << 25 << 1
+        << QStringList { "25 GroupRes|2:000Connection lost", "25 GroupRes|3:000Connection lost" };
 }
 
 void tst_PagingSim::statusCodes()
@@ -148,9 +164,13 @@ void tst_PagingSim::statusCodes()
     QVERIFY(sim.start(simArgs));
     if (shortWaits)
         setProtocolTimings(shortTimings());
-    const QString port = via == QLatin1String("pty") ? sim.device() : via == QLatin1String("tcp") ? sim.tcp() : via;
+    const QString port = via == QLatin1String("pty") ? sim.device()
+        : via == QLatin1String("tcp")                ? sim.tcp()
+                                                     : via;
     PageRecorder rec(port.toUtf8());
-    QCOMPARE(rec.start(QStringLiteral("300"), QStringLiteral("ATZ~ATE0V1~"), QString(), network, pager, 80, message), 0);
+    QCOMPARE(rec.start(QStringLiteral("300"), QStringLiteral("ATZ~ATE0V1~"), QString(), network, pager, 80,
+                 message),
+        0);
     QTRY_VERIFY_WITH_TIMEOUT(rec.finished, 30000);
 
     QCOMPARE(rec.finalCode, code);
@@ -167,7 +187,8 @@ void tst_PagingSim::statusCodes()
     if (pages > 0)
         QVERIFY(sim.waitFor(QStringLiteral("page"), pages));
     QTest::qWait(100);
-    QCOMPARE(sim.transcript(QStringLiteral("page")).size(), pages); // nothing counted that was not acknowledged
+    QCOMPARE(
+        sim.transcript(QStringLiteral("page")).size(), pages); // nothing counted that was not acknowledged
     QCOMPARE(rec.finishedCount, 1);
 }
 
@@ -210,14 +231,25 @@ void tst_PagingSim::deliveredPageIsExact_data()
     QTest::addColumn<QString>("id");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("received");
-    QTest::newRow("plain, pty") << "pty" << "4711" << "Meet me at 5 in room 12" << "Meet me at 5 in room 12";
-    QTest::newRow("plain, tcp") << "tcp" << "4711" << "Meet me at 5 in room 12" << "Meet me at 5 in room 12";
-    const QString controls = QStringLiteral("line 1\r\nline 2\x1b[p\x02\x03\x04\x17\x1a\x1f\x1e\x06\x15 end\t!");
-    QTest::newRow("control characters, pty") << "pty" << "55" << controls << controls;
-    QTest::newRow("control characters, tcp") << "tcp" << "55" << controls << controls;
-    QTest::newRow("8-bit text") << "pty" << "9" << QString::fromUtf8("Grüße – 5 €") << "Gru?e - 5 ?";
-    QTest::newRow("250 escaped characters") << "tcp" << "1" << QString(125, QLatin1Char('\r')) + "x"
-                                            << QString(125, QLatin1Char('\r')) + "x";
+    QTest::newRow("plain, pty") << "pty"
+                                << "4711"
+                                << "Meet me at 5 in room 12"
+                                << "Meet me at 5 in room 12";
+    QTest::newRow("plain, tcp") << "tcp"
+                                << "4711"
+                                << "Meet me at 5 in room 12"
+                                << "Meet me at 5 in room 12";
+    const QString controls
+        = QStringLiteral("line 1\r\nline 2\x1b[p\x02\x03\x04\x17\x1a\x1f\x1e\x06\x15 end\t!");
+    QTest::newRow("control characters, pty") << "pty"
+                                             << "55" << controls << controls;
+    QTest::newRow("control characters, tcp") << "tcp"
+                                             << "55" << controls << controls;
+    QTest::newRow("8-bit text") << "pty"
+                                << "9" << QString::fromUtf8("Grüße – 5 €") << "Gru?e - 5 ?";
+    QTest::newRow("250 escaped characters")
+        << "tcp"
+        << "1" << QString(125, QLatin1Char('\r')) + "x" << QString(125, QLatin1Char('\r')) + "x";
 }
 
 void tst_PagingSim::deliveredPageIsExact()
@@ -248,7 +280,8 @@ void tst_PagingSim::groupOfTenIsOneCall()
     for (int i = 0; i < 10; ++i)
         ids.append(QString::number(1000 + i));
     PageRecorder rec(sim.device().toUtf8());
-    QCOMPARE(rec.start("300", {}, {}, "5551234^pw", ids.join(QLatin1Char('^')) + QLatin1Char('^'), 80, "Fire drill at 3^^"),
+    QCOMPARE(rec.start("300", {}, {}, "5551234^pw", ids.join(QLatin1Char('^')) + QLatin1Char('^'), 80,
+                 "Fire drill at 3^^"),
         0);
     QTRY_VERIFY_WITH_TIMEOUT(rec.finished, 20000);
     QCOMPARE(rec.finalCode, 0);
@@ -342,7 +375,8 @@ void tst_PagingSim::debugFileHoldsTheDialogue()
     QVERIFY(log.contains("<06>"));
     const QList<QByteArray> lines = log.trimmed().split('\n');
     for (const QByteArray& line : lines) // "yyyy-MM-dd hh:mm:ss.zzz" stamps
-        QVERIFY2(line.size() > 24 && line.at(4) == '-' && line.at(13) == ':' && line.at(19) == '.', line.constData());
+        QVERIFY2(line.size() > 24 && line.at(4) == '-' && line.at(13) == ':' && line.at(19) == '.',
+            line.constData());
 }
 
 void tst_PagingSim::cancelEndsWithinTwoSeconds_data()
@@ -407,9 +441,12 @@ void tst_PagingSim::refusedStart_data()
     QTest::addColumn<QString>("baud");
     QTest::addColumn<QString>("pager");
     QTest::addColumn<int>("code");
-    QTest::newRow("no pager ID") << "300" << "" << int(BadParameters);
-    QTest::newRow("empty group member") << "300" << "1^^2^" << int(BadParameters);
-    QTest::newRow("unknown speed") << "12345" << "1" << int(BadParameters);
+    QTest::newRow("no pager ID") << "300"
+                                 << "" << int(BadParameters);
+    QTest::newRow("empty group member") << "300"
+                                        << "1^^2^" << int(BadParameters);
+    QTest::newRow("unknown speed") << "12345"
+                                   << "1" << int(BadParameters);
 }
 
 void tst_PagingSim::refusedStart()

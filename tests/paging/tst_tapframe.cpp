@@ -41,8 +41,14 @@ void tst_TapFrame::checksum_data()
 {
     QTest::addColumn<QByteArray>("block");
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("textbook vector") << QByteArray("\x02" "123\rABC\r\x03") << QByteArray("17;");
-    QTest::newRow("parity bits do not count") << QByteArray("\x82" "1\xB2" "3\r\xC1" "BC\r\x83") << QByteArray("17;");
+    QTest::newRow("textbook vector") << QByteArray("\x02"
+                                                   "123\rABC\r\x03")
+                                     << QByteArray("17;");
+    QTest::newRow("parity bits do not count") << QByteArray("\x82"
+                                                            "1\xB2"
+                                                            "3\r\xC1"
+                                                            "BC\r\x83")
+                                              << QByteArray("17;");
     QTest::newRow("empty") << QByteArray() << QByteArray("000");
     // 40 DEL characters sum to 5080 = 0x13D8: only the low 12 bits remain.
     QTest::newRow("wraps at 12 bits") << QByteArray(40, '\x7F') << QByteArray("3=8");
@@ -60,9 +66,14 @@ void tst_TapFrame::escaping_data()
     QTest::addColumn<QByteArray>("raw");
     QTest::addColumn<QByteArray>("escaped");
     QTest::newRow("plain") << QByteArray("Call 555-1234") << QByteArray("Call 555-1234");
-    QTest::newRow("CR and LF") << QByteArray("a\r\nb") << QByteArray("a\x1AM\x1AJ" "b");
+    QTest::newRow("CR and LF") << QByteArray("a\r\nb")
+                               << QByteArray("a\x1AM\x1AJ"
+                                             "b");
     QTest::newRow("framing characters") << QByteArray("\x02\x03\x04\x17\x1F\x1E\x1B")
-                                        << QByteArray("\x1A" "B\x1A" "C\x1A" "D\x1AW\x1A_\x1A^\x1A[");
+                                        << QByteArray("\x1A"
+                                                      "B\x1A"
+                                                      "C\x1A"
+                                                      "D\x1AW\x1A_\x1A^\x1A[");
     QTest::newRow("SUB itself") << QByteArray("\x1A") << QByteArray("\x1AZ");
     QTest::newRow("NUL") << QByteArray(1, '\0') << QByteArray("\x1A@");
 }
@@ -83,14 +94,16 @@ void tst_TapFrame::blockSplitting_data()
     QTest::addColumn<QString>("id");
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("blocks");
-    QTest::newRow("short") << "123" << "hello" << 1;
+    QTest::newRow("short") << "123"
+                           << "hello" << 1;
     // 4 characters of ID and CR, then the text and its CR: 250 is exactly one block.
     QTest::newRow("exactly 250") << "123" << QString(245, QLatin1Char('x')) << 1;
     QTest::newRow("one more") << "123" << QString(246, QLatin1Char('x')) << 2;
     QTest::newRow("500 characters") << "123" << QString(500, QLatin1Char('y')) << 3;
     // 200 CRs escape to 400 characters; no block may end between SUB and its character.
     QTest::newRow("escapes at the edge") << "1234" << QString(200, QLatin1Char('\r')) << 2;
-    QTest::newRow("escape pair at 250") << "12" << QString(246, QLatin1Char('x')) + QLatin1Char('\n') + "tail" << 2;
+    QTest::newRow("escape pair at 250")
+        << "12" << QString(246, QLatin1Char('x')) + QLatin1Char('\n') + "tail" << 2;
 }
 
 void tst_TapFrame::blockSplitting()
@@ -181,7 +194,9 @@ void tst_TapFrame::dialFiltering_data()
     QTest::newRow("all letters that dial") << "p t ! @" << QByteArray("P T ! @") << false;
     QTest::newRow("nothing dialable") << "numeric" << QByteArray("") << false;
     QTest::newRow("only a pause") << "," << QByteArray(",") << false;
-    QTest::newRow("control characters") << QStringLiteral("55\x1b" "5\n1") << QByteArray("5551") << true;
+    QTest::newRow("control characters") << QStringLiteral("55\x1b"
+                                                          "5\n1")
+                                        << QByteArray("5551") << true;
 }
 
 void tst_TapFrame::dialFiltering()
@@ -204,7 +219,8 @@ void tst_TapFrame::initCommands_data()
     QTest::newRow("two commands") << "ATZ~AT&F E0~" << QList<QByteArray> { "ATZ", "AT&F E0" };
     QTest::newRow("empty") << "" << QList<QByteArray> {};
     QTest::newRow("only tildes and blanks") << "~ ~~" << QList<QByteArray> {};
-    QTest::newRow("control characters dropped") << QStringLiteral("ATZ\rATH1~") << QList<QByteArray> { "ATZATH1" };
+    QTest::newRow("control characters dropped")
+        << QStringLiteral("ATZ\rATH1~") << QList<QByteArray> { "ATZATH1" };
 }
 
 void tst_TapFrame::initCommands()
@@ -251,15 +267,42 @@ void tst_TapFrame::planning_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<int>("items");
     QTest::addColumn<QString>("firstText");
-    QTest::newRow("single") << "300" << "123" << "80" << "hi" << 0 << 1 << "hi";
-    QTest::newRow("group strips ^^") << "1200" << "1^2^3^" << "80" << "hi^^" << 0 << 3 << "hi";
-    QTest::newRow("group and pages") << "300" << "1^2^" << "2" << "abcde^^" << 0 << 6 << "ab";
-    QTest::newRow("numeric") << "B300" << "5551234" << "6" << "123" << 0 << 1 << "123";
-    QTest::newRow("empty pager") << "300" << "  " << "80" << "hi" << int(BadParameters) << 0 << "";
-    QTest::newRow("empty group member") << "300" << "1^^2^" << "80" << "hi^^" << int(BadParameters) << 0 << "";
-    QTest::newRow("bad speed") << "fast" << "1" << "80" << "hi" << int(BadParameters) << 0 << "";
-    QTest::newRow("bad size") << "300" << "1" << "eighty" << "hi" << int(BadParameters) << 0 << "";
-    QTest::newRow("numeric group") << "B300" << "1^2^" << "4" << "1^^" << int(BadParameters) << 0 << "";
+    QTest::newRow("single") << "300"
+                            << "123"
+                            << "80"
+                            << "hi" << 0 << 1 << "hi";
+    QTest::newRow("group strips ^^") << "1200"
+                                     << "1^2^3^"
+                                     << "80"
+                                     << "hi^^" << 0 << 3 << "hi";
+    QTest::newRow("group and pages") << "300"
+                                     << "1^2^"
+                                     << "2"
+                                     << "abcde^^" << 0 << 6 << "ab";
+    QTest::newRow("numeric") << "B300"
+                             << "5551234"
+                             << "6"
+                             << "123" << 0 << 1 << "123";
+    QTest::newRow("empty pager") << "300"
+                                 << "  "
+                                 << "80"
+                                 << "hi" << int(BadParameters) << 0 << "";
+    QTest::newRow("empty group member") << "300"
+                                        << "1^^2^"
+                                        << "80"
+                                        << "hi^^" << int(BadParameters) << 0 << "";
+    QTest::newRow("bad speed") << "fast"
+                               << "1"
+                               << "80"
+                               << "hi" << int(BadParameters) << 0 << "";
+    QTest::newRow("bad size") << "300"
+                              << "1"
+                              << "eighty"
+                              << "hi" << int(BadParameters) << 0 << "";
+    QTest::newRow("numeric group") << "B300"
+                                   << "1^2^"
+                                   << "4"
+                                   << "1^^" << int(BadParameters) << 0 << "";
 }
 
 void tst_TapFrame::planning()
@@ -290,8 +333,10 @@ void tst_TapFrame::planning()
 
 void tst_TapFrame::groupResultText()
 {
-    QCOMPARE(paging::groupResultText(2, 511, statusText(InvalidPagerId)), QStringLiteral("GroupRes|2:511Invalid pager ID"));
-    QCOMPARE(paging::groupResultText(10, 0, statusText(NoCarrier)), QStringLiteral("GroupRes|10:000No carrier"));
+    QCOMPARE(paging::groupResultText(2, 511, statusText(InvalidPagerId)),
+        QStringLiteral("GroupRes|2:511Invalid pager ID"));
+    QCOMPARE(
+        paging::groupResultText(10, 0, statusText(NoCarrier)), QStringLiteral("GroupRes|10:000No carrier"));
     QCOMPARE(statusText(Successful), QStringLiteral("Successful "));
 }
 

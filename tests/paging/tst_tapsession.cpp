@@ -56,7 +56,10 @@ public:
         m_seen.remove(0, m_seen.indexOf(pattern) + pattern.size());
         return true;
     }
-    void send(const QByteArray& bytes) { [[maybe_unused]] auto w = ::write(m_fd, bytes.constData(), bytes.size()); }
+    void send(const QByteArray& bytes)
+    {
+        [[maybe_unused]] auto w = ::write(m_fd, bytes.constData(), bytes.size());
+    }
     QByteArray raw() const { return m_raw; } // as on the wire, parity bits and all
     QByteArray text() const { return m_all; } // the same, 7-bit
     int count(const QByteArray& pattern) const { return int(m_all.count(pattern)); }
@@ -143,10 +146,12 @@ void tst_TapSession::loginPrompts_data()
     QTest::newRow("bare ID=") << QByteArray("ID=") << goAhead << 0;
     QTest::newRow("inside a banner") << QByteArray("\r\nWelcome to the paging service ID=") << goAhead << 0;
     QTest::newRow("LF line ends") << QByteArray("ID=\n") << QByteArray("110 1.8\n\x06\n\x1b[p\n") << 0;
-    QTest::newRow("CR LF line ends") << QByteArray("ID=\r\n") << QByteArray("110 1.8\r\n\x06\r\n\x1b[p\r\n") << 0;
+    QTest::newRow("CR LF line ends") << QByteArray("ID=\r\n") << QByteArray("110 1.8\r\n\x06\r\n\x1b[p\r\n")
+                                     << 0;
     QTest::newRow("no ACK, only go-ahead") << QByteArray("ID=") << QByteArray("\x1b[p\r") << 0;
     QTest::newRow("refused") << QByteArray("ID=") << QByteArray("\x1b\x04\r") << int(LoginRefused);
-    QTest::newRow("no go-ahead") << QByteArray("ID=") << QByteArray("110 1.8\r\x06\r") << int(TerminalNotResponding);
+    QTest::newRow("no go-ahead") << QByteArray("ID=") << QByteArray("110 1.8\r\x06\r")
+                                 << int(TerminalNotResponding);
     QTest::newRow("hangs up") << QByteArray("ID=") << QByteArray("\r\nNO CARRIER\r\n") << int(ConnectionLost);
 }
 
@@ -204,14 +209,17 @@ void tst_TapSession::blockReplies_data()
     using O = TapSession::PageOutcome;
     QTest::newRow("ACK") << QByteArray("211 Page(s) Sent\r\x06\r") << int(O::Accepted) << 211 << 0;
     QTest::newRow("ACK after LF") << QByteArray("211 Page(s) Sent\n\x06\n") << int(O::Accepted) << 211 << 0;
-    QTest::newRow("RS invalid ID") << QByteArray("511 Invalid pager ID\r\x1e\r") << int(O::Refused) << 511 << 0;
-    QTest::newRow("RS other") << QByteArray("506 Invalid message field\r\x1e\r") << int(O::Refused) << 506 << 0;
+    QTest::newRow("RS invalid ID") << QByteArray("511 Invalid pager ID\r\x1e\r") << int(O::Refused) << 511
+                                   << 0;
+    QTest::newRow("RS other") << QByteArray("506 Invalid message field\r\x1e\r") << int(O::Refused) << 506
+                              << 0;
     QTest::newRow("RS without text") << QByteArray("\x1e\r") << int(O::Refused) << 0 << 0;
-    QTest::newRow("112 hang up, call again") << QByteArray("112 Maximum pages entered\r\x1b\x04\r") << int(O::MaxPages)
-                                             << 112 << 0;
+    QTest::newRow("112 hang up, call again")
+        << QByteArray("112 Maximum pages entered\r\x1b\x04\r") << int(O::MaxPages) << 112 << 0;
     QTest::newRow("ESC EOT") << QByteArray("\x1b\x04\r") << int(O::Failed) << 0 << int(ConnectionLost);
     QTest::newRow("no reply") << QByteArray() << int(O::Failed) << 0 << int(ConnectionLost);
-    QTest::newRow("carrier lost") << QByteArray("\r\nNO CARRIER\r\n") << int(O::Failed) << 0 << int(ConnectionLost);
+    QTest::newRow("carrier lost") << QByteArray("\r\nNO CARRIER\r\n") << int(O::Failed) << 0
+                                  << int(ConnectionLost);
 }
 
 void tst_TapSession::blockReplies()

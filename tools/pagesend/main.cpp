@@ -20,30 +20,38 @@ int main(int argc, char* argv[])
         "as \"CODE TEXT\", then \"final CODE TEXT\". Exits with the final code: 0 when delivered."));
     parser.addHelpOption();
     const QCommandLineOption port(QStringLiteral("port"),
-        QStringLiteral("Communications port: COM1..COM4, TAPI (/dev/modem), a device path such as /dev/pts/3, "
-                       "or tcp:HOST:PORT for a TAP-over-IP terminal. Default TAPI."),
+        QStringLiteral(
+            "Communications port: COM1..COM4, TAPI (/dev/modem), a device path such as /dev/pts/3, "
+            "or tcp:HOST:PORT for a TAP-over-IP terminal. Default TAPI."),
         QStringLiteral("PORT"), QStringLiteral("TAPI"));
     const QCommandLineOption baud(QStringLiteral("baud"),
-        QStringLiteral("Line speed, e.g. 300 or 1200; \"B\" + speed (B300) sends a numeric page. Default 300."),
+        QStringLiteral(
+            "Line speed, e.g. 300 or 1200; \"B\" + speed (B300) sends a numeric page. Default 300."),
         QStringLiteral("RATE"), QStringLiteral("300"));
     const QCommandLineOption init(QStringLiteral("init"),
-        QStringLiteral("Modem init commands separated by \"~\", e.g. \"ATZ~ATE0V1\"."), QStringLiteral("STRING"));
-    const QCommandLineOption pulse(QStringLiteral("pulse"), QStringLiteral("Dial with pulses (ATDP) instead of tones."));
+        QStringLiteral("Modem init commands separated by \"~\", e.g. \"ATZ~ATE0V1\"."),
+        QStringLiteral("STRING"));
+    const QCommandLineOption pulse(
+        QStringLiteral("pulse"), QStringLiteral("Dial with pulses (ATDP) instead of tones."));
     const QCommandLineOption size(QStringLiteral("size"),
-        QStringLiteral("Characters per page (longer messages go as several pages; 0 = no limit); for a numeric "
-                       "page the seconds to wait before the digits. Default 80."),
+        QStringLiteral(
+            "Characters per page (longer messages go as several pages; 0 = no limit); for a numeric "
+            "page the seconds to wait before the digits. Default 80."),
         QStringLiteral("N"), QStringLiteral("80"));
     const QCommandLineOption debug(QStringLiteral("debug"),
-        QStringLiteral("Append every byte sent and received, with time stamps, to FILE."), QStringLiteral("FILE"));
+        QStringLiteral("Append every byte sent and received, with time stamps, to FILE."),
+        QStringLiteral("FILE"));
     const QCommandLineOption network(QStringLiteral("network"),
-        QStringLiteral("Carrier dial string: NUMBER^PASSWORD for an alphanumeric page, the end-of-entry suffix "
-                       "(e.g. \"#,\") for a numeric page. Required."),
+        QStringLiteral(
+            "Carrier dial string: NUMBER^PASSWORD for an alphanumeric page, the end-of-entry suffix "
+            "(e.g. \"#,\") for a numeric page. Required."),
         QStringLiteral("DIALSTRING"));
     const QCommandLineOption pager(QStringLiteral("pager"),
-        QStringLiteral("Pager ID, or several as \"ID1^ID2^\" for a group page. Required."), QStringLiteral("IDS"));
+        QStringLiteral("Pager ID, or several as \"ID1^ID2^\" for a group page. Required."),
+        QStringLiteral("IDS"));
     parser.addOptions({ port, baud, init, pulse, size, debug, network, pager });
-    parser.addPositionalArgument(QStringLiteral("MESSAGE"), QStringLiteral("The message; the words are joined by blanks."),
-        QStringLiteral("MESSAGE..."));
+    parser.addPositionalArgument(QStringLiteral("MESSAGE"),
+        QStringLiteral("The message; the words are joined by blanks."), QStringLiteral("MESSAGE..."));
     parser.process(app);
 
     QTextStream err(stderr);
