@@ -1,8 +1,7 @@
-// The pure parts of the paging library: checksum, escaping, blocks, page splitting, 7-bit text, dial
-// strings, the init string's commands, the modem's result codes and what a StartPage asks for.
+// The pure parts of the paging library: checksum, escaping, blocks, 7-bit text, dial strings and what
+// a StartPage asks for (pages, groups, bad parameters).
 
 #include "paging/dialstring.h"
-#include "paging/modemdialogue.h"
 #include "paging/pagerequest.h"
 #include "paging/pagestatus.h"
 #include "paging/tapframe.h"
@@ -24,14 +23,8 @@ private slots:
     void blockSplitting();
     void sevenBit_data();
     void sevenBit();
-    void splitMessage_data();
-    void splitMessage();
     void dialFiltering_data();
     void dialFiltering();
-    void initCommands_data();
-    void initCommands();
-    void resultCodes_data();
-    void resultCodes();
     void planning_data();
     void planning();
     void groupResultText();
@@ -155,34 +148,6 @@ void tst_TapFrame::sevenBit()
     QCOMPARE(toSevenBit(text), expected);
 }
 
-void tst_TapFrame::splitMessage_data()
-{
-    QTest::addColumn<int>("length");
-    QTest::addColumn<int>("size");
-    QTest::addColumn<int>("pages");
-    QTest::newRow("500 by 80") << 500 << 80 << 7;
-    QTest::newRow("exactly 80") << 80 << 80 << 1;
-    QTest::newRow("81") << 81 << 80 << 2;
-    QTest::newRow("no limit") << 500 << 0 << 1;
-    QTest::newRow("negative is no limit") << 500 << -3 << 1;
-    QTest::newRow("empty message") << 0 << 80 << 1;
-}
-
-void tst_TapFrame::splitMessage()
-{
-    QFETCH(int, length);
-    QFETCH(int, size);
-    QFETCH(int, pages);
-    QString text;
-    for (int i = 0; i < length; ++i)
-        text.append(QChar(u'a' + i % 26));
-    const QStringList out = tapframe::splitMessage(text, size);
-    QCOMPARE(out.size(), pages);
-    QCOMPARE(out.join(QString()), text);
-    for (const QString& page : out)
-        QVERIFY(size <= 0 || page.size() <= size);
-}
-
 void tst_TapFrame::dialFiltering_data()
 {
     QTest::addColumn<QString>("number");
@@ -210,52 +175,6 @@ void tst_TapFrame::dialFiltering()
     QCOMPARE(dialstring::numberPart(QStringLiteral("9,5551234^pass^word")), QStringLiteral("9,5551234"));
     QCOMPARE(dialstring::passwordPart(QStringLiteral("9,5551234^pass^word")), QStringLiteral("pass^word"));
     QCOMPARE(dialstring::passwordPart(QStringLiteral("5551234")), QString());
-}
-
-void tst_TapFrame::initCommands_data()
-{
-    QTest::addColumn<QString>("init");
-    QTest::addColumn<QList<QByteArray>>("commands");
-    QTest::newRow("two commands") << "ATZ~AT&F E0~" << QList<QByteArray> { "ATZ", "AT&F E0" };
-    QTest::newRow("empty") << "" << QList<QByteArray> {};
-    QTest::newRow("only tildes and blanks") << "~ ~~" << QList<QByteArray> {};
-    QTest::newRow("control characters dropped")
-        << QStringLiteral("ATZ\rATH1~") << QList<QByteArray> { "ATZATH1" };
-}
-
-void tst_TapFrame::initCommands()
-{
-    QFETCH(QString, init);
-    QFETCH(QList<QByteArray>, commands);
-    QCOMPARE(ModemDialogue::initCommands(init), commands);
-}
-
-void tst_TapFrame::resultCodes_data()
-{
-    QTest::addColumn<QByteArray>("line");
-    QTest::addColumn<bool>("isResult");
-    QTest::addColumn<int>("status"); // as a dial result
-    QTest::newRow("CONNECT 300") << QByteArray("CONNECT 300") << true << int(Successful);
-    QTest::newRow("BUSY") << QByteArray("BUSY") << true << int(LineBusy);
-    QTest::newRow("NO CARRIER") << QByteArray("NO CARRIER") << true << int(NoCarrier);
-    QTest::newRow("NO ANSWER") << QByteArray("no answer") << true << int(NoAnswer);
-    QTest::newRow("NO DIALTONE") << QByteArray("NO DIALTONE") << true << int(NoDialTone);
-    QTest::newRow("ERROR") << QByteArray("ERROR") << true << int(BadDialString);
-    QTest::newRow("numeric 7") << QByteArray("7") << true << int(LineBusy);
-    QTest::newRow("echo") << QByteArray("ATDT555") << false << 0;
-    QTest::newRow("RING") << QByteArray("RING") << false << 0;
-}
-
-void tst_TapFrame::resultCodes()
-{
-    QFETCH(QByteArray, line);
-    QFETCH(bool, isResult);
-    QFETCH(int, status);
-    bool result = false;
-    const ModemDialogue::Result r = ModemDialogue::classify(line, &result);
-    QCOMPARE(result, isResult);
-    if (isResult)
-        QCOMPARE(dialStatus(r, false), status);
 }
 
 void tst_TapFrame::planning_data()
