@@ -111,8 +111,9 @@ void TapTerminal::promptingByte(char c)
 
 void TapTerminal::login(QByteArrayView text)
 {
+    // ESC, a three-letter service ("PG1" is alphanumeric paging, the only one here), the password.
     const bool paging = text.startsWith("PG1");
-    const QString password = QString::fromLatin1(paging ? text.sliced(3) : text);
+    const QString password = QString::fromLatin1(text.sliced(std::min<qsizetype>(3, text.size())));
     const bool accepted = paging && !m_faults.badPassword && (m_password.isNull() || password == m_password);
     QJsonObject record = eventOf("login");
     record.insert(QStringLiteral("password"), password);
