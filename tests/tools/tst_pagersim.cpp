@@ -124,6 +124,35 @@ void writeAll(int fd, const QByteArray& bytes)
     QCOMPARE(::write(fd, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
 }
 
+// Starts the built simulator with ARGS and returns the lines it printed up to READY.
+QStringList startSimulator(QProcess& sim, const QStringList& args)
+{
+    sim.start(QStringLiteral(PLIMO_BINARY_DIR "/tools/pagersim/pagersim"), args);
+    QStringList banner;
+    if (!sim.waitForStarted())
+        return banner;
+    while (!banner.contains(QStringLiteral("READY")) && sim.waitForReadyRead(5000)) {
+        while (sim.canReadLine())
+            banner << QString::fromLatin1(sim.readLine()).trimmed();
+    }
+    return banner;
+}
+
+int openDevice(const QString& bannerLine)
+{
+    const QByteArray device = bannerLine.mid(7).toLatin1(); // after "DEVICE "
+    const int fd = ::open(device.constData(), O_RDWR | O_NOCTTY);
+    if (fd < 0)
+        return fd;
+    termios mode {};
+    ::tcgetattr(fd, &mode);
+    ::cfmakeraw(&mode);
+    ::tcsetattr(fd, TCSANOW, &mode);
+    return fd;
+}
+
+quint16 tcpPort(const QString& bannerLine) { return bannerLine.section(u':', 1).toUShort(); }
+
 } // namespace
 
 class tst_PagerSim : public QObject {
@@ -148,6 +177,7 @@ private slots:
     void modemEscape();
 
     void programOverPtyAndTcp();
+    void programHangsUpForAClosedDevice();
     void programThrottles();
 
 private:
@@ -517,27 +547,16 @@ void tst_PagerSim::programOverPtyAndTcp()
 {
     const QString path = m_dir.filePath(QStringLiteral("program.jsonl"));
     QProcess sim;
-    sim.start(QStringLiteral(PLIMO_BINARY_DIR "/tools/pagersim/pagersim"),
-        { "--tcp", "0", "--transcript", path, "--password", "PW", "--calls", "2", "--quiet" });
-    QVERIFY(sim.waitForStarted());
-    QStringList banner;
-    while (banner.size() < 3 && sim.waitForReadyRead(5000)) {
-        while (sim.canReadLine())
-            banner << QString::fromLatin1(sim.readLine()).trimmed();
-    }
+    const QStringList banner
+        = startSimulator(sim, { "--tcp", "0", "--transcript", path, "--password", "PW", "--calls", "2", "--quiet" });
     QCOMPARE(banner.size(), 3);
     QVERIFY(banner[0].startsWith("DEVICE /dev/pts/"));
     QVERIFY(banner[1].startsWith("TCP 127.0.0.1:"));
     QCOMPARE(banner[2], QStringLiteral("READY"));
 
     // Call 1 on the pseudo-terminal: modem, dial, TAP login, one page, EOT.
-    const QByteArray device = banner[0].mid(7).toLatin1();
-    const int fd = ::open(device.constData(), O_RDWR | O_NOCTTY);
+    const int fd = openDevice(banner[0]);
     QVERIFY(fd >= 0);
-    termios mode {};
-    QCOMPARE(::tcgetattr(fd, &mode), 0);
-    ::cfmakeraw(&mode);
-    QCOMPARE(::tcsetattr(fd, TCSANOW, &mode), 0);
 
     writeAll(fd, "ATZ\r");
     QByteArray raw;
@@ -557,7 +576,7 @@ void tst_PagerSim::programOverPtyAndTcp()
 
     // Call 2 on TCP: straight to the terminal.
     QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, banner[1].section(u':', 1).toUShort());
+    socket.connectToHost(QHostAddress::LocalHost, tcpPort(banner[1]));
     QVERIFY(socket.waitForConnected(3000));
     QByteArray reply;
     const auto await = [&](const QByteArray& expected) {
@@ -587,33 +606,64 @@ void tst_PagerSim::programOverPtyAndTcp()
             R"({"call":2,"event":"page","id":"77","text":"over tcp"})", R"({"call":2,"event":"end","pages":1})" }));
 }
 
+void tst_PagerSim::programHangsUpForAClosedDevice()
+{
+    const QString path = m_dir.filePath(QStringLiteral("closed.jsonl"));
+    QProcess sim;
+    const QStringList banner = startSimulator(sim, { "--transcript", path, "--quiet" });
+    QCOMPARE(banner.size(), 2);
+    int fd = openDevice(banner[0]);
+    QVERIFY(fd >= 0);
+    writeAll(fd, "ATDT5551234\r");
+    QTest::qWait(200); // CONNECT comes and is never read
+    ::close(fd);
+    QTRY_VERIFY(readLines(path).contains(R"({"call":1,"event":"end","pages":0})"));
+    QVERIFY(readLines(path).contains(R"({"call":1,"event":"hangup"})"));
+
+    // The next client finds the modem in command mode and nothing left over from the last one.
+    fd = openDevice(banner[0]);
+    QVERIFY(fd >= 0);
+    writeAll(fd, "AT\r");
+    QCOMPARE(readUntil(fd, "OK\r\n"), QByteArray("\r\nOK\r\n"));
+    ::close(fd);
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(5000));
+    QCOMPARE(sim.exitCode(), 0);
+}
+
 void tst_PagerSim::programThrottles()
 {
-    // 300 baud is 30 characters a second each way: the 14 characters of the login reply take over
-    // 13 character times (433 ms) after the 5 of the login line were read (4 character times more).
+    // 300 baud is 30 characters a second each way, on both lines.
     QProcess sim;
-    sim.start(QStringLiteral(PLIMO_BINARY_DIR "/tools/pagersim/pagersim"), { "--tcp", "0", "--baud", "300", "--quiet" });
-    QVERIFY(sim.waitForStarted());
-    QStringList banner;
-    while (banner.size() < 3 && sim.waitForReadyRead(5000)) {
-        while (sim.canReadLine())
-            banner << QString::fromLatin1(sim.readLine()).trimmed();
-    }
+    const QStringList banner = startSimulator(sim, { "--tcp", "0", "--baud", "300", "--quiet" });
     QCOMPARE(banner.size(), 3);
+
+    // The 6 characters of the dial are read 5 character times apart and the 15 of "\r\nCONNECT 300\r\n"
+    // written 14 apart: at least 19 x 33 ms.
+    const int fd = openDevice(banner[0]);
+    QVERIFY(fd >= 0);
+    QElapsedTimer clock;
+    clock.start();
+    writeAll(fd, "ATDT1\r");
+    QCOMPARE(readUntil(fd, "300\r\n"), QByteArray("\r\nCONNECT 300\r\n"));
+    qint64 elapsed = clock.elapsed();
+    QVERIFY2(elapsed >= 600 && elapsed < 2000, qPrintable(QString::number(elapsed)));
+    ::close(fd);
+
+    // TCP: the login line (5 characters) and its 14-character reply.
     QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, banner[1].section(u':', 1).toUShort());
+    socket.connectToHost(QHostAddress::LocalHost, tcpPort(banner[1]));
     QVERIFY(socket.waitForConnected(3000));
     QByteArray reply;
     socket.write("\r");
     while (!reply.contains("ID=") && socket.waitForReadyRead(3000))
         reply += toSevenBits(socket.readAll());
-    QElapsedTimer clock;
-    clock.start();
+    clock.restart();
     socket.write(QByteArray(1, ESC) + "PG1\r");
     reply.clear();
     while (!reply.contains(QByteArray(1, ESC) + "[p\r") && socket.waitForReadyRead(3000))
         reply += toSevenBits(socket.readAll());
-    const qint64 elapsed = clock.elapsed();
+    elapsed = clock.elapsed();
     QCOMPARE(reply, kLoggedIn);
     QVERIFY2(elapsed >= 500 && elapsed < 2000, qPrintable(QString::number(elapsed)));
     sim.terminate();

@@ -72,6 +72,15 @@ void HayesModem::feed(QByteArrayView bytes)
         m_guard.stop();
 }
 
+void HayesModem::dropLine()
+{
+    m_line.clear();
+    m_pluses = 0;
+    m_guard.stop();
+    if (inCall())
+        hangUp();
+}
+
 void HayesModem::commandByte(char c)
 {
     if (c == LF)

@@ -26,6 +26,9 @@ public:
     ~HayesModem() override;
 
     void feed(QByteArrayView bytes);
+    // The client let go of the line (closed the device): a call in progress ends as on ATH, without
+    // a reply, and a half-typed command is forgotten.
+    void dropLine();
     bool isOnline() const { return m_mode == Mode::Online; }
     bool inCall() const { return m_mode != Mode::Command; }
     void setEscapeGuard(int ms) { m_guardMs = ms; }

@@ -109,6 +109,7 @@ int main(int argc, char* argv[])
     pagersim::HayesModem modem(&exchange);
     QObject::connect(&pty, &pagersim::PtyLine::received, &modem, &pagersim::HayesModem::feed);
     QObject::connect(&modem, &pagersim::HayesModem::output, &pty, &pagersim::PtyLine::send);
+    QObject::connect(&pty, &pagersim::PtyLine::clientGone, &modem, &pagersim::HayesModem::dropLine);
 
     pagersim::TcpLine tcp(&exchange);
     tcp.setCharsPerSecond(baud / 10);

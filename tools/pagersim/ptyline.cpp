@@ -2,10 +2,12 @@
 
 #include "linecoding.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -30,6 +32,9 @@ PtyLine::~PtyLine()
 {
     m_readNotifier.reset();
     m_writeNotifier.reset();
+    m_watchNotifier.reset();
+    if (m_watch >= 0)
+        ::close(m_watch);
     if (m_slave >= 0)
         ::close(m_slave);
     if (m_master >= 0)
@@ -83,7 +88,42 @@ bool PtyLine::open(QString* error)
         m_writeNotifier->setEnabled(false);
         writePending();
     });
+
+    // Opens and closes of the device node after this point are the clients'. Without inotify the
+    // simulator still works; it only cannot tell when a client has gone.
+    m_watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_watch >= 0 && ::inotify_add_watch(m_watch, name, IN_OPEN | IN_CLOSE) >= 0) {
+        m_watchNotifier = std::make_unique<QSocketNotifier>(m_watch, QSocketNotifier::Read);
+        connect(m_watchNotifier.get(), &QSocketNotifier::activated, this, &PtyLine::watchEvents);
+    }
     return true;
+}
+
+void PtyLine::watchEvents()
+{
+    alignas(inotify_event) char buffer[4096];
+    const int before = m_clients;
+    for (;;) {
+        const ssize_t got = ::read(m_watch, buffer, sizeof buffer);
+        if (got <= 0)
+            break;
+        for (ssize_t at = 0; at < got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            if (event->mask & IN_OPEN)
+                ++m_clients;
+            if (event->mask & IN_CLOSE)
+                m_clients = std::max(0, m_clients - 1);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    if (before > 0 && m_clients == 0) {
+        // Nobody will read what is still queued for the client that left; the next must not get it.
+        m_pending.clear();
+        m_writeResume.stop();
+        m_writeNotifier->setEnabled(false);
+        ::tcflush(m_slave, TCIFLUSH);
+        emit clientGone();
+    }
 }
 
 void PtyLine::readAvailable()
