@@ -175,6 +175,7 @@ private slots:
     void modem_data();
     void modem();
     void modemEscape();
+    void modemFaultCountedByAttempt();
 
     void programOverPtyAndTcp();
     void programHangsUpForAClosedDevice();
@@ -541,6 +542,30 @@ void tst_PagerSim::modemEscape()
     const QStringList lines = readLines(path);
     QVERIFY(lines.contains(R"({"call":1,"event":"hangup"})"));
     QCOMPARE(lines.count(R"({"call":1,"event":"end","pages":0})"), 1);
+}
+
+void tst_PagerSim::modemFaultCountedByAttempt()
+{
+    // A client that meets a broken modem never dials; closing the line ends its attempt, and a fault
+    // for one call must then be over.
+    const QString path = m_dir.filePath(QStringLiteral("attempts.jsonl"));
+    Transcript log;
+    QString error;
+    QVERIFY2(log.open(path, &error), qPrintable(error));
+    Exchange exchange(&log, planOf({ "modem-error:1" }));
+    HayesModem modem(&exchange);
+    QByteArray got;
+    connect(&modem, &HayesModem::output, [&](const QByteArray& b) { got += b; });
+    modem.feed("ATZ\r");
+    QCOMPARE(got, QByteArray("\r\nERROR\r\n"));
+    modem.dropLine();
+    QCOMPARE(exchange.endedCalls(), 1);
+    got.clear();
+    modem.feed("ATZ\r");
+    QCOMPARE(got, QByteArray("\r\nOK\r\n"));
+    modem.dropLine(); // an attempt the modem served is not a call
+    QCOMPARE(exchange.endedCalls(), 1);
+    QVERIFY(readLines(path).contains(R"({"call":1,"event":"end","pages":0})"));
 }
 
 void tst_PagerSim::programOverPtyAndTcp()

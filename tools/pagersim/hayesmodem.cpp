@@ -77,8 +77,14 @@ void HayesModem::dropLine()
     m_line.clear();
     m_pluses = 0;
     m_guard.stop();
-    if (inCall())
+    if (inCall()) {
         hangUp();
+    } else if (std::exchange(m_faultedAttempt, false)) {
+        // The client gave up on a modem that would not serve it: that attempt was its call, so a
+        // fault counted in calls moves on to the next one.
+        m_call = m_exchange->beginCall();
+        m_exchange->endCall(m_call, 0);
+    }
 }
 
 void HayesModem::commandByte(char c)
@@ -107,6 +113,8 @@ void HayesModem::executeLine(const QByteArray& rawLine)
         return;
     m_exchange->recordModemCommand(QString::fromLatin1(line));
     const CallFaults faults = m_exchange->faultsFor(faultCall());
+    if (!inCall() && (faults.modemSilent || faults.modemError))
+        m_faultedAttempt = true;
     if (faults.modemSilent)
         return;
     const qsizetype at = line.toUpper().indexOf("AT");
@@ -238,6 +246,7 @@ bool HayesModem::dial(QByteArray dialString)
         return true;
     }
 
+    m_faultedAttempt = false;
     m_call = m_exchange->beginCall();
     const CallFaults faults = m_exchange->faultsFor(m_call);
     QByteArray number = dialled;

@@ -58,6 +58,7 @@ private:
     QHash<int, int> m_registers;
 
     int m_call = 0;
+    bool m_faultedAttempt = false; // a modem fault answered since the client opened the line
     QString m_number;
     QString m_digits; // a numeric page's digits
     QPointer<TapTerminal> m_terminal;
