@@ -38,7 +38,8 @@ QByteArray checksumOf(const QByteArray& block)
     for (char c : block)
         sum += c & 0x7F;
     sum &= 0xFFF;
-    const char text[] = { char(0x30 + (sum >> 8)), char(0x30 + ((sum >> 4) & 0xF)), char(0x30 + (sum & 0xF)) };
+    const char text[]
+        = { char(0x30 + (sum >> 8)), char(0x30 + ((sum >> 4) & 0xF)), char(0x30 + (sum & 0xF)) };
     return QByteArray(text, 3);
 }
 
@@ -48,7 +49,10 @@ QByteArray block(const QByteArray& content, char terminator = ETX)
     return body + checksumOf(body) + '\r';
 }
 
-QByteArray page(const QByteArray& id, const QByteArray& text) { return block(id + '\r' + text + '\r'); }
+QByteArray page(const QByteArray& id, const QByteArray& text)
+{
+    return block(id + '\r' + text + '\r');
+}
 
 const QByteArray kPrompt = "\r";
 const QByteArray kLogin = QByteArray(1, ESC) + "PG1PW\r";
@@ -59,7 +63,10 @@ const QByteArray kSent = "211 Page(s) Sent\r" + kAck;
 const QByteArray kBye = QByteArray("115\r") + ESC + EOT + '\r';
 const QByteArray kRefused = QByteArray() + ESC + EOT + '\r';
 
-QString json(const QJsonObject& object) { return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)); }
+QString json(const QJsonObject& object)
+{
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
 
 FaultPlan planOf(const QStringList& specs)
 {
@@ -151,7 +158,10 @@ int openDevice(const QString& bannerLine)
     return fd;
 }
 
-quint16 tcpPort(const QString& bannerLine) { return bannerLine.section(u':', 1).toUShort(); }
+quint16 tcpPort(const QString& bannerLine)
+{
+    return bannerLine.section(u':', 1).toUShort();
+}
 
 } // namespace
 
@@ -189,9 +199,13 @@ void tst_PagerSim::checksum_data()
 {
     QTest::addColumn<QByteArray>("block");
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("known vector") << QByteArray("\x02" "123\rABC\r\x03") << QByteArray("17;");
+    QTest::newRow("known vector") << QByteArray("\x02"
+                                                "123\rABC\r\x03")
+                                  << QByteArray("17;");
     QTest::newRow("nothing") << QByteArray() << QByteArray("000");
-    QTest::newRow("parity bit ignored") << QByteArray("\x82" "123\rABC\r\x83") << QByteArray("17;");
+    QTest::newRow("parity bit ignored") << QByteArray("\x82"
+                                                      "123\rABC\r\x83")
+                                        << QByteArray("17;");
     QTest::newRow("low 12 bits only") << QByteArray(40, '\x7F') << QByteArray("3=8"); // 5080 = 0x13D8
 }
 
@@ -266,8 +280,8 @@ void tst_PagerSim::terminal_data()
     const QByteArray opening = kPrompt + kLogin;
     const QByteArray answered = "ID=" + kLoggedIn;
 
-    QTest::newRow("login, then EOT")
-        << QStringList() << "" << opening + EOT + '\r' << answered + kBye << QStringList { loginOk } << true;
+    QTest::newRow("login, then EOT") << QStringList() << "" << opening + EOT + '\r' << answered + kBye
+                                     << QStringList { loginOk } << true;
     QTest::newRow("login with the right password")
         << QStringList() << "PW" << opening << answered << QStringList { loginOk } << false;
     QTest::newRow("login with a wrong password")
@@ -277,34 +291,38 @@ void tst_PagerSim::terminal_data()
         << QStringList { "badpassword" } << "" << opening << "ID=" + kRefused
         << QStringList { R"({"accepted":false,"event":"login","password":"PW"})" } << true;
     QTest::newRow("other service refused")
-        << QStringList() << "" << kPrompt + ESC + "PG3PW\r" << "ID=" + kRefused
-        << QStringList { R"({"accepted":false,"event":"login","password":"PW"})" } << true;
+        << QStringList() << "" << kPrompt + ESC + "PG3PW\r"
+        << "ID=" + kRefused << QStringList { R"({"accepted":false,"event":"login","password":"PW"})" }
+        << true;
     QTest::newRow("login without a prompt, CR LF line ends")
-        << QStringList() << "" << QByteArray(1, ESC) + "PG1\r\n" << kLoggedIn
-        << QStringList { R"({"accepted":true,"event":"login","password":""})" } << false;
-    QTest::newRow("ID= at most three times")
-        << QStringList() << "" << QByteArray("\r\r\r\r\r") << QByteArray("ID=ID=ID=") << QStringList() << false;
+        << QStringList() << "" << QByteArray(1, ESC) + "PG1\r\n"
+        << kLoggedIn << QStringList { R"({"accepted":true,"event":"login","password":""})" } << false;
+    QTest::newRow("ID= at most three times") << QStringList() << "" << QByteArray("\r\r\r\r\r")
+                                             << QByteArray("ID=ID=ID=") << QStringList() << false;
     QTest::newRow("ESC EOT at login ends the call")
         << QStringList() << "" << kPrompt + ESC + EOT << QByteArray("ID=") << QStringList() << true;
 
-    QTest::newRow("page accepted")
-        << QStringList() << "" << opening + page("123", "Hello world") << answered + kSent
-        << QStringList { loginOk, R"({"event":"page","id":"123","text":"Hello world"})" } << false;
+    QTest::newRow("page accepted") << QStringList() << "" << opening + page("123", "Hello world")
+                                   << answered
+            + kSent << QStringList { loginOk, R"({"event":"page","id":"123","text":"Hello world"})" }
+                                   << false;
     QTest::newRow("checksum wrong: NAK, resend accepted")
         << QStringList() << "" << opening + STX + "123\rHi\r" + ETX + "000\r" + page("123", "Hi")
         << answered + kNak + kSent
-        << QStringList { loginOk, R"({"block":1,"event":"nak"})", R"({"event":"page","id":"123","text":"Hi"})" }
+        << QStringList { loginOk, R"({"block":1,"event":"nak"})",
+               R"({"event":"page","id":"123","text":"Hi"})" }
         << false;
     QTest::newRow("checksum short: NAK")
         << QStringList() << "" << opening + STX + "1\rx\r" + ETX + "12\r" << answered + kNak
         << QStringList { loginOk, R"({"block":1,"event":"nak"})" } << false;
     QTest::newRow("checksum followed by LF")
-        << QStringList() << "" << opening + page("5", "lf").chopped(1) + '\n' << answered + kSent
-        << QStringList { loginOk, R"({"event":"page","id":"5","text":"lf"})" } << false;
+        << QStringList() << "" << opening + page("5", "lf").chopped(1) + '\n'
+        << answered + kSent << QStringList { loginOk, R"({"event":"page","id":"5","text":"lf"})" } << false;
     QTest::newRow("SUB escapes decoded")
-        << QStringList() << "" << opening + page("42", QByteArray("a") + SUB + "M" + SUB + "J" + "b" + SUB + "[" + SUB + "Z")
-        << answered + kSent << QStringList { loginOk, R"({"event":"page","id":"42","text":"a\r\nb\u001b\u001a"})" }
-        << false;
+        << QStringList() << ""
+        << opening + page("42", QByteArray("a") + SUB + "M" + SUB + "J" + "b" + SUB + "[" + SUB + "Z")
+        << answered + kSent
+        << QStringList { loginOk, R"({"event":"page","id":"42","text":"a\r\nb\u001b\u001a"})" } << false;
     QTest::newRow("US continuation joined")
         << QStringList() << "" << opening + block("77\rHello, ", US) + block("wide ", US) + block("world\r")
         << answered + kAck + kAck + kSent
@@ -328,18 +346,21 @@ void tst_PagerSim::terminal_data()
         << QStringList { loginOk, R"({"event":"refused","id":"999","reason":"invalid id"})",
                R"({"event":"page","id":"1","text":"yes"})" }
         << false;
-    QTest::newRow("empty ID: RS")
-        << QStringList() << "" << opening + page("", "who") << answered + "511 Invalid pager ID\r" + RS + '\r'
-        << QStringList { loginOk, R"({"event":"refused","id":"","reason":"invalid id"})" } << false;
+    QTest::newRow("empty ID: RS") << QStringList() << "" << opening + page("", "who")
+                                  << answered + "511 Invalid pager ID\r" + RS
+            + '\r' << QStringList { loginOk, R"({"event":"refused","id":"","reason":"invalid id"})" }
+                                  << false;
     QTest::newRow("one field only: RS")
-        << QStringList() << "" << opening + block("123\r") << answered + "506 Invalid message field\r" + RS + '\r'
+        << QStringList() << "" << opening + block("123\r")
+        << answered + "506 Invalid message field\r" + RS + '\r'
         << QStringList { loginOk, R"({"event":"refused","id":"123","reason":"bad fields"})" } << false;
     QTest::newRow("block too long: NAK")
         << QStringList() << "" << opening + page("1", QByteArray(260, 'x')) << answered + kNak
         << QStringList { loginOk, R"({"block":1,"event":"nak"})" } << false;
     QTest::newRow("longest block accepted")
         << QStringList() << "" << opening + page("1", QByteArray(256 - 4 - 5, 'x')) << answered + kSent
-        << QStringList { loginOk, json({ { "event", "page" }, { "id", "1" }, { "text", QString(247, 'x') } }) }
+        << QStringList { loginOk,
+               json({ { "event", "page" }, { "id", "1" }, { "text", QString(247, 'x') } }) }
         << false;
     QTest::newRow("new STX restarts a block")
         << QStringList() << "" << opening + STX + "12\rbrok" + page("12", "whole") << answered + kSent
@@ -355,20 +376,21 @@ void tst_PagerSim::terminal_data()
         << QStringList { loginOk, R"({"block":1,"event":"nak"})", R"({"block":2,"event":"nak"})",
                R"({"event":"page","id":"1","text":"a"})" }
         << false;
-    QTest::newRow("nak-always")
-        << QStringList { "nak-always" } << "" << opening + page("1", "a") + page("1", "a") << answered + kNak + kNak
-        << QStringList { loginOk, R"({"block":1,"event":"nak"})", R"({"block":2,"event":"nak"})" } << false;
+    QTest::newRow("nak-always") << QStringList { "nak-always" } << ""
+                                << opening + page("1", "a") + page("1", "a")
+                                << answered + kNak
+            + kNak << QStringList { loginOk, R"({"block":1,"event":"nak"})", R"({"block":2,"event":"nak"})" }
+                                << false;
     QTest::newRow("drop=1: line drops after the first ACK")
         << QStringList { "drop=1" } << "" << opening + page("1", "a") + page("2", "b") << answered + kSent
         << QStringList { loginOk, R"({"event":"page","id":"1","text":"a"})" } << true;
     QTest::newRow("drop=0: line drops after the go-ahead")
-        << QStringList { "drop=0" } << "" << opening + page("1", "a") << answered << QStringList { loginOk } << true;
-    QTest::newRow("no-goahead")
-        << QStringList { "no-goahead" } << "" << opening << "ID=110 1.8\r" + kAck << QStringList { loginOk }
-        << false;
-    QTest::newRow("silent-terminal")
-        << QStringList { "silent-terminal" } << "" << opening + page("1", "a") << QByteArray() << QStringList()
-        << false;
+        << QStringList { "drop=0" } << "" << opening + page("1", "a") << answered << QStringList { loginOk }
+        << true;
+    QTest::newRow("no-goahead") << QStringList { "no-goahead" } << "" << opening << "ID=110 1.8\r" + kAck
+                                << QStringList { loginOk } << false;
+    QTest::newRow("silent-terminal") << QStringList { "silent-terminal" } << "" << opening + page("1", "a")
+                                     << QByteArray() << QStringList() << false;
 }
 
 void tst_PagerSim::terminal()
@@ -436,48 +458,58 @@ void tst_PagerSim::modem_data()
 
     const QByteArray ok = "\r\nOK\r\n";
     const QByteArray error = "\r\nERROR\r\n";
-    const auto modem = [](const char* command) { return QStringLiteral(R"({"command":"%1","event":"modem"})").arg(command); };
+    const auto modem = [](const char* command) {
+        return QStringLiteral(R"({"command":"%1","event":"modem"})").arg(command);
+    };
 
-    QTest::newRow("init commands") << QStringList() << QByteArray("ATZ\rAT&F\r\nATE0V1X4\rATS7=60&C1\\N3%C0\r")
+    QTest::newRow("init commands") << QStringList()
+                                   << QByteArray("ATZ\rAT&F\r\nATE0V1X4\rATS7=60&C1\\N3%C0\r")
                                    << ok + ok + ok + ok
                                    << QStringList { modem("ATZ"), modem("AT&F"), modem("ATE0V1X4"),
                                           modem(R"(ATS7=60&C1\\N3%C0)") };
     QTest::newRow("junk") << QStringList() << QByteArray("HELLO\rATJUNK\rAT&\r") << error + error + error
                           << QStringList { modem("HELLO"), modem("ATJUNK"), modem("AT&") };
-    QTest::newRow("empty lines ignored") << QStringList() << QByteArray("\r\n\r") << QByteArray() << QStringList();
-    QTest::newRow("lower case, noise before AT") << QStringList() << QByteArray("+++at\r") << ok
-                                                 << QStringList { modem("+++at") };
+    QTest::newRow("empty lines ignored")
+        << QStringList() << QByteArray("\r\n\r") << QByteArray() << QStringList();
+    QTest::newRow("lower case, noise before AT")
+        << QStringList() << QByteArray("+++at\r") << ok << QStringList { modem("+++at") };
     QTest::newRow("echo on") << QStringList() << QByteArray("ATE1\rAT\r") << ok + "AT\r" + ok
                              << QStringList { modem("ATE1"), modem("AT") };
     QTest::newRow("register query") << QStringList() << QByteArray("ATS7=45\rATS7?\r")
-                                    << ok + "\r\n045\r\n" + ok << QStringList { modem("ATS7=45"), modem("ATS7?") };
-    QTest::newRow("backspace") << QStringList() << QByteArray("ATX\bZ\r") << ok << QStringList { modem("ATZ") };
-    QTest::newRow("dial refuses letters") << QStringList() << QByteArray("ATDT555X1234\rATDT555;ATH\rATDT\r")
-                                          << error + error + error
-                                          << QStringList { modem("ATDT555X1234"), modem("ATDT555;ATH"), modem("ATDT") };
-    QTest::newRow("dial connects")
-        << QStringList() << QByteArray("ATDT 555-1234\rATDT5551234\r") << error + "\r\nCONNECT 9600\r\n"
-        << QStringList { modem("ATDT 555-1234"), modem("ATDT5551234"),
-               R"({"call":1,"event":"dial","mode":"tone","number":"5551234"})",
-               R"({"call":1,"event":"connect","via":"pty"})" };
+                                    << ok + "\r\n045\r\n" + ok
+                                    << QStringList { modem("ATS7=45"), modem("ATS7?") };
+    QTest::newRow("backspace") << QStringList() << QByteArray("ATX\bZ\r") << ok
+                               << QStringList { modem("ATZ") };
+    QTest::newRow("dial refuses letters")
+        << QStringList() << QByteArray("ATDT555X1234\rATDT555;ATH\rATDT\r") << error + error + error
+        << QStringList { modem("ATDT555X1234"), modem("ATDT555;ATH"), modem("ATDT") };
+    QTest::newRow("dial connects") << QStringList() << QByteArray("ATDT 555-1234\rATDT5551234\r")
+                                   << error + "\r\nCONNECT 9600\r\n"
+                                   << QStringList { modem("ATDT 555-1234"), modem("ATDT5551234"),
+                                          R"({"call":1,"event":"dial","mode":"tone","number":"5551234"})",
+                                          R"({"call":1,"event":"connect","via":"pty"})" };
     QTest::newRow("pulse dial, busy")
         << QStringList { "busy" } << QByteArray("ATDP 9,555 1234\r") << QByteArray("\r\nBUSY\r\n")
-        << QStringList { modem("ATDP 9,555 1234"), R"({"call":1,"event":"dial","mode":"pulse","number":"9,5551234"})",
+        << QStringList { modem("ATDP 9,555 1234"),
+               R"({"call":1,"event":"dial","mode":"pulse","number":"9,5551234"})",
                R"({"call":1,"event":"end","pages":0})" };
     QTest::newRow("numeric page in one dial")
         << QStringList() << QByteArray("ATDT5551234,,,,123#;\rATH0\r") << ok + ok
-        << QStringList { modem("ATDT5551234,,,,123#;"), R"({"call":1,"event":"dial","mode":"tone","number":"5551234"})",
-               modem("ATH0"), R"({"call":1,"digits":"123#","event":"numeric","number":"5551234"})",
+        << QStringList { modem("ATDT5551234,,,,123#;"),
+               R"({"call":1,"event":"dial","mode":"tone","number":"5551234"})", modem("ATH0"),
+               R"({"call":1,"digits":"123#","event":"numeric","number":"5551234"})",
                R"({"call":1,"event":"hangup"})", R"({"call":1,"event":"end","pages":0})" };
     QTest::newRow("numeric page in two dials")
         << QStringList() << QByteArray("ATDT5551234;\rATDT42*#,;\rATH\r") << ok + ok + ok
-        << QStringList { modem("ATDT5551234;"), R"({"call":1,"event":"dial","mode":"tone","number":"5551234"})",
-               modem("ATDT42*#,;"), modem("ATH"), R"({"call":1,"digits":"42*#","event":"numeric","number":"5551234"})",
+        << QStringList { modem("ATDT5551234;"),
+               R"({"call":1,"event":"dial","mode":"tone","number":"5551234"})", modem("ATDT42*#,;"),
+               modem("ATH"), R"({"call":1,"digits":"42*#","event":"numeric","number":"5551234"})",
                R"({"call":1,"event":"hangup"})", R"({"call":1,"event":"end","pages":0})" };
-    QTest::newRow("modem-error") << QStringList { "modem-error" } << QByteArray("ATZ\rAT\rATH0\r") << error + error + ok
+    QTest::newRow("modem-error") << QStringList { "modem-error" } << QByteArray("ATZ\rAT\rATH0\r")
+                                 << error + error + ok
                                  << QStringList { modem("ATZ"), modem("AT"), modem("ATH0") };
-    QTest::newRow("modem-silent") << QStringList { "modem-silent" } << QByteArray("ATE1\rATZ\r") << QByteArray()
-                                  << QStringList { modem("ATE1"), modem("ATZ") };
+    QTest::newRow("modem-silent") << QStringList { "modem-silent" } << QByteArray("ATE1\rATZ\r")
+                                  << QByteArray() << QStringList { modem("ATE1"), modem("ATZ") };
     QTest::newRow("call to the terminal ends with NO CARRIER")
         << QStringList() << "ATD555\r\r" + kLogin + page("9", "hi") + EOT + "\rAT\r"
         << "\r\nCONNECT 9600\r\nID=" + kLoggedIn + kSent + kBye + "\r\nNO CARRIER\r\n" + ok
@@ -487,10 +519,12 @@ void tst_PagerSim::modem_data()
                R"({"call":1,"event":"page","id":"9","text":"hi"})", R"({"call":1,"event":"end","pages":1})",
                modem("AT") };
     QTest::newRow("faults counted by call")
-        << QStringList { "nocarrier:1" } << QByteArray("ATD1\rATD2\r") << QByteArray("\r\nNO CARRIER\r\n\r\nCONNECT 9600\r\n")
+        << QStringList { "nocarrier:1" } << QByteArray("ATD1\rATD2\r")
+        << QByteArray("\r\nNO CARRIER\r\n\r\nCONNECT 9600\r\n")
         << QStringList { modem("ATD1"), R"({"call":1,"event":"dial","mode":"tone","number":"1"})",
                R"({"call":1,"event":"end","pages":0})", modem("ATD2"),
-               R"({"call":2,"event":"dial","mode":"tone","number":"2"})", R"({"call":2,"event":"connect","via":"pty"})" };
+               R"({"call":2,"event":"dial","mode":"tone","number":"2"})",
+               R"({"call":2,"event":"connect","via":"pty"})" };
 }
 
 void tst_PagerSim::modem()
@@ -500,7 +534,8 @@ void tst_PagerSim::modem()
     QFETCH(QByteArray, output);
     QFETCH(QStringList, transcript);
 
-    const QString path = m_dir.filePath(QStringLiteral("modem-%1.jsonl").arg(QTest::currentDataTag()).replace(u' ', u'_'));
+    const QString path
+        = m_dir.filePath(QStringLiteral("modem-%1.jsonl").arg(QTest::currentDataTag()).replace(u' ', u'_'));
     QFile::remove(path);
     Transcript log;
     QString error;
@@ -572,8 +607,8 @@ void tst_PagerSim::programOverPtyAndTcp()
 {
     const QString path = m_dir.filePath(QStringLiteral("program.jsonl"));
     QProcess sim;
-    const QStringList banner
-        = startSimulator(sim, { "--tcp", "0", "--transcript", path, "--password", "PW", "--calls", "2", "--quiet" });
+    const QStringList banner = startSimulator(
+        sim, { "--tcp", "0", "--transcript", path, "--password", "PW", "--calls", "2", "--quiet" });
     QCOMPARE(banner.size(), 3);
     QVERIFY(banner[0].startsWith("DEVICE /dev/pts/"));
     QVERIFY(banner[1].startsWith("TCP 127.0.0.1:"));
@@ -593,7 +628,7 @@ void tst_PagerSim::programOverPtyAndTcp()
     QVERIFY(readUntil(fd, "ID=").contains("ID="));
     writeAll(fd, kLogin);
     QVERIFY(readUntil(fd, QByteArray(1, ESC) + "[p\r").contains(kLoggedIn));
-    writeAll(fd, withEvenParity(page("123", "Fire drill at 10")));  // a client's parity bits are ignored
+    writeAll(fd, withEvenParity(page("123", "Fire drill at 10"))); // a client's parity bits are ignored
     QVERIFY(readUntil(fd, kSent).contains(kSent));
     writeAll(fd, QByteArray(1, EOT) + '\r');
     QVERIFY(readUntil(fd, "NO CARRIER\r\n").contains(kBye + "\r\nNO CARRIER\r\n"));
@@ -628,7 +663,8 @@ void tst_PagerSim::programOverPtyAndTcp()
             R"({"call":1,"event":"page","id":"123","text":"Fire drill at 10"})",
             R"({"call":1,"event":"end","pages":1})", R"({"call":2,"event":"connect","via":"tcp"})",
             R"({"accepted":true,"call":2,"event":"login","password":"PW"})",
-            R"({"call":2,"event":"page","id":"77","text":"over tcp"})", R"({"call":2,"event":"end","pages":1})" }));
+            R"({"call":2,"event":"page","id":"77","text":"over tcp"})",
+            R"({"call":2,"event":"end","pages":1})" }));
 }
 
 void tst_PagerSim::programHangsUpForAClosedDevice()

@@ -1,10 +1,10 @@
 #pragma once
 
 #include <QByteArray>
-#include <QString>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
+#include <QString>
 #include <QTimer>
 
 namespace pagersim {

@@ -49,16 +49,25 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral("pagersim"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Carrier simulator: a Hayes modem and a TAP 1.8 paging terminal."));
+    parser.setApplicationDescription(
+        QStringLiteral("Carrier simulator: a Hayes modem and a TAP 1.8 paging terminal."));
     parser.addHelpOption();
-    const QCommandLineOption tcpOption(QStringLiteral("tcp"), QStringLiteral("Also serve TAP on 127.0.0.1:PORT (0: any free port)."), QStringLiteral("PORT"));
-    const QCommandLineOption transcriptOption(QStringLiteral("transcript"), QStringLiteral("Append the calls' events to FILE, one JSON object a line."), QStringLiteral("FILE"));
-    const QCommandLineOption baudOption(QStringLiteral("baud"), QStringLiteral("Line speed: N/10 characters a second each way."), QStringLiteral("N"));
-    const QCommandLineOption passwordOption(QStringLiteral("password"), QStringLiteral("The only login password accepted (default: any)."), QStringLiteral("PW"));
-    const QCommandLineOption faultOption(QStringLiteral("fault"), QStringLiteral("A fault NAME[=ARG][:COUNT]; repeatable."), QStringLiteral("SPEC"));
-    const QCommandLineOption callsOption(QStringLiteral("calls"), QStringLiteral("Exit after N calls have ended."), QStringLiteral("N"));
-    const QCommandLineOption quietOption(QStringLiteral("quiet"), QStringLiteral("Do not log the events to stderr."));
-    parser.addOptions({ tcpOption, transcriptOption, baudOption, passwordOption, faultOption, callsOption, quietOption });
+    const QCommandLineOption tcpOption(QStringLiteral("tcp"),
+        QStringLiteral("Also serve TAP on 127.0.0.1:PORT (0: any free port)."), QStringLiteral("PORT"));
+    const QCommandLineOption transcriptOption(QStringLiteral("transcript"),
+        QStringLiteral("Append the calls' events to FILE, one JSON object a line."), QStringLiteral("FILE"));
+    const QCommandLineOption baudOption(QStringLiteral("baud"),
+        QStringLiteral("Line speed: N/10 characters a second each way."), QStringLiteral("N"));
+    const QCommandLineOption passwordOption(QStringLiteral("password"),
+        QStringLiteral("The only login password accepted (default: any)."), QStringLiteral("PW"));
+    const QCommandLineOption faultOption(QStringLiteral("fault"),
+        QStringLiteral("A fault NAME[=ARG][:COUNT]; repeatable."), QStringLiteral("SPEC"));
+    const QCommandLineOption callsOption(
+        QStringLiteral("calls"), QStringLiteral("Exit after N calls have ended."), QStringLiteral("N"));
+    const QCommandLineOption quietOption(
+        QStringLiteral("quiet"), QStringLiteral("Do not log the events to stderr."));
+    parser.addOptions(
+        { tcpOption, transcriptOption, baudOption, passwordOption, faultOption, callsOption, quietOption });
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -121,7 +130,7 @@ int main(int argc, char* argv[])
         return fail(QStringLiteral("socketpair failed"));
     QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] { QCoreApplication::quit(); });
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGTERM, &action, nullptr);

@@ -10,7 +10,10 @@ Pacer::Pacer(int charsPerSecond)
     m_clock.start();
 }
 
-bool Pacer::ready() const { return nowUs() >= m_nextUs; }
+bool Pacer::ready() const
+{
+    return nowUs() >= m_nextUs;
+}
 
 int Pacer::msUntilReady() const
 {
@@ -18,6 +21,9 @@ int Pacer::msUntilReady() const
     return wait <= 0 ? 0 : static_cast<int>((wait + 999) / 1000);
 }
 
-void Pacer::consume() { m_nextUs = std::max(m_nextUs, nowUs()) + m_intervalUs; }
+void Pacer::consume()
+{
+    m_nextUs = std::max(m_nextUs, nowUs()) + m_intervalUs;
+}
 
 } // namespace pagersim

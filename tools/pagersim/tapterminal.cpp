@@ -27,7 +27,10 @@ const QByteArray kDisconnect = QByteArray() + ESC + EOT + CR;
 const QByteArray kAck = QByteArray() + ACK + CR;
 const QByteArray kNak = QByteArray() + NAK + CR;
 
-QJsonObject eventOf(const char* name) { return { { QStringLiteral("event"), QLatin1String(name) } }; }
+QJsonObject eventOf(const char* name)
+{
+    return { { QStringLiteral("event"), QLatin1String(name) } };
+}
 
 } // namespace
 

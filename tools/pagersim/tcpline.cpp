@@ -33,7 +33,8 @@ public:
         m_call = m_exchange->beginCall();
         const CallFaults faults = m_exchange->faultsFor(m_call);
         m_exchange->record(m_call,
-            { { QStringLiteral("event"), QStringLiteral("connect") }, { QStringLiteral("via"), QStringLiteral("tcp") } });
+            { { QStringLiteral("event"), QStringLiteral("connect") },
+                { QStringLiteral("via"), QStringLiteral("tcp") } });
         if (!faults.dialResult.isEmpty()) {
             // No line to the terminal: the connection is closed at once.
             endCall();
@@ -149,8 +150,9 @@ bool TcpLine::listen(quint16 port, QString* error)
 
 bool TcpLine::isDrained() const
 {
-    return std::all_of(m_calls.cbegin(), m_calls.cend(),
-        [](const QPointer<QObject>& call) { return !call || static_cast<TcpCall*>(call.data())->isDrained(); });
+    return std::all_of(m_calls.cbegin(), m_calls.cend(), [](const QPointer<QObject>& call) {
+        return !call || static_cast<TcpCall*>(call.data())->isDrained();
+    });
 }
 
 void TcpLine::acceptCalls()
