@@ -297,6 +297,10 @@ void tst_PagerSim::terminal_data()
     QTest::newRow("login without a prompt, CR LF line ends")
         << QStringList() << "" << QByteArray(1, ESC) + "PG1\r\n"
         << kLoggedIn << QStringList { R"({"accepted":true,"event":"login","password":""})" } << false;
+    QTest::newRow("LF in place of CR")
+        << QStringList() << "" << QByteArray("\n") + ESC + "PG1PW\n" << answered << QStringList { loginOk } << false;
+    QTest::newRow("CR LF prompts once")
+        << QStringList() << "" << QByteArray("\r\n\r\n") << QByteArray("ID=ID=") << QStringList() << false;
     QTest::newRow("ID= at most three times") << QStringList() << "" << QByteArray("\r\r\r\r\r")
                                              << QByteArray("ID=ID=ID=") << QStringList() << false;
     QTest::newRow("ESC EOT at login ends the call")

@@ -90,8 +90,13 @@ void TapTerminal::feed(QByteArrayView bytes)
 
 void TapTerminal::promptingByte(char c)
 {
-    if (c == LF)
-        return;
+    // LF where CR belongs is taken as CR; the LF of a CR LF pair is not a second line end.
+    const bool afterCr = std::exchange(m_lastWasCr, c == CR);
+    if (c == LF) {
+        if (afterCr)
+            return;
+        c = CR;
+    }
     if (c == EOT && m_line.endsWith(ESC)) {
         // The caller gave up the login.
         reply({}, true);

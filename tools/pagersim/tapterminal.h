@@ -62,6 +62,7 @@ private:
     State m_state = State::Prompting;
     QByteArray m_line;
     int m_prompts = 0;
+    bool m_lastWasCr = false;
 
     BlockPhase m_phase = BlockPhase::Between;
     QByteArray m_block; // STX through the terminator
