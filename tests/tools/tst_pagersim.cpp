@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -187,6 +188,10 @@ private slots:
     void modemEscape();
     void modemFaultCountedByAttempt();
 
+    void modemSurvivesNoise();
+
+    void programRefusesBadArguments_data();
+    void programRefusesBadArguments();
     void programOverPtyAndTcp();
     void programHangsUpForAClosedDevice();
     void programThrottles();
@@ -297,8 +302,8 @@ void tst_PagerSim::terminal_data()
     QTest::newRow("login without a prompt, CR LF line ends")
         << QStringList() << "" << QByteArray(1, ESC) + "PG1\r\n"
         << kLoggedIn << QStringList { R"({"accepted":true,"event":"login","password":""})" } << false;
-    QTest::newRow("LF in place of CR")
-        << QStringList() << "" << QByteArray("\n") + ESC + "PG1PW\n" << answered << QStringList { loginOk } << false;
+    QTest::newRow("LF in place of CR") << QStringList() << "" << QByteArray("\n") + ESC + "PG1PW\n"
+                                       << answered << QStringList { loginOk } << false;
     QTest::newRow("CR LF prompts once")
         << QStringList() << "" << QByteArray("\r\n\r\n") << QByteArray("ID=ID=") << QStringList() << false;
     QTest::newRow("ID= at most three times") << QStringList() << "" << QByteArray("\r\r\r\r\r")
@@ -605,6 +610,61 @@ void tst_PagerSim::modemFaultCountedByAttempt()
     modem.dropLine(); // an attempt the modem served is not a call
     QCOMPARE(exchange.endedCalls(), 1);
     QVERIFY(readLines(path).contains(R"({"call":1,"event":"end","pages":0})"));
+}
+
+void tst_PagerSim::modemSurvivesNoise()
+{
+    // Line noise in every mode, with dials mixed in so the terminal gets its share: nothing may crash
+    // and every transcript line must stay one JSON object.
+    const QString path = m_dir.filePath(QStringLiteral("noise.jsonl"));
+    Transcript log;
+    QString error;
+    QVERIFY2(log.open(path, &error), qPrintable(error));
+    Exchange exchange(&log, planOf({ "nak=1:3", "invalid=1", "maxpages=2:5" }));
+    HayesModem modem(&exchange);
+    QRandomGenerator random(20261208);
+    for (int round = 0; round < 200; ++round) {
+        QByteArray noise(random.bounded(1, 200), Qt::Uninitialized);
+        for (char& c : noise)
+            c = char(random.bounded(0, 128));
+        if (round % 10 == 0) {
+            noise.replace(EOT, '.');
+            noise = "\rATDT555\r\r" + kLogin + noise + page("1", noise.left(20)) + page("2", noise.right(20));
+        }
+        modem.feed(noise);
+        if (round % 25 == 24)
+            modem.dropLine();
+    }
+    const QStringList lines = readLines(path);
+    QVERIFY(lines.size() > 20);
+    QVERIFY(!lines.filter(QStringLiteral(R"("event":"page")")).isEmpty());
+    for (const QString& line : lines) {
+        QJsonParseError parsed;
+        QVERIFY2(QJsonDocument::fromJson(line.toUtf8(), &parsed).isObject(), qPrintable(line));
+    }
+}
+
+void tst_PagerSim::programRefusesBadArguments_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("unknown fault") << QStringList { "--fault", "lightning" };
+    QTest::newRow("fault argument") << QStringList { "--fault", "nak=many" };
+    QTest::newRow("baud not a number") << QStringList { "--baud", "fast" };
+    QTest::newRow("no calls") << QStringList { "--calls", "0" };
+    QTest::newRow("port out of range") << QStringList { "--tcp", "70000" };
+    QTest::newRow("transcript in no folder") << QStringList { "--transcript", "/nonexistent/folder/t.jsonl" };
+    QTest::newRow("stray argument") << QStringList { "extra" };
+}
+
+void tst_PagerSim::programRefusesBadArguments()
+{
+    QFETCH(QStringList, args);
+    QProcess sim;
+    sim.start(QStringLiteral(PLIMO_BINARY_DIR "/tools/pagersim/pagersim"), args);
+    QVERIFY(sim.waitForFinished(5000));
+    QCOMPARE(sim.exitCode(), 2);
+    QVERIFY(sim.readAllStandardOutput().isEmpty()); // no READY for a client to act on
+    QVERIFY(sim.readAllStandardError().startsWith("pagersim: "));
 }
 
 void tst_PagerSim::programOverPtyAndTcp()
