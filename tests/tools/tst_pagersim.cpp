@@ -312,8 +312,9 @@ void tst_PagerSim::terminal_data()
         << QStringList() << "" << kPrompt + ESC + EOT << QByteArray("ID=") << QStringList() << true;
 
     QTest::newRow("page accepted") << QStringList() << "" << opening + page("123", "Hello world")
-                                   << answered
-            + kSent << QStringList { loginOk, R"({"event":"page","id":"123","text":"Hello world"})" }
+                                   << (answered + kSent)
+                                   << QStringList { loginOk,
+                                          R"({"event":"page","id":"123","text":"Hello world"})" }
                                    << false;
     QTest::newRow("checksum wrong: NAK, resend accepted")
         << QStringList() << "" << opening + STX + "123\rHi\r" + ETX + "000\r" + page("123", "Hi")
@@ -356,8 +357,9 @@ void tst_PagerSim::terminal_data()
                R"({"event":"page","id":"1","text":"yes"})" }
         << false;
     QTest::newRow("empty ID: RS") << QStringList() << "" << opening + page("", "who")
-                                  << answered + "511 Invalid pager ID\r" + RS
-            + '\r' << QStringList { loginOk, R"({"event":"refused","id":"","reason":"invalid id"})" }
+                                  << (answered + "511 Invalid pager ID\r" + RS + '\r')
+                                  << QStringList { loginOk,
+                                         R"({"event":"refused","id":"","reason":"invalid id"})" }
                                   << false;
     QTest::newRow("one field only: RS")
         << QStringList() << "" << opening + block("123\r")
@@ -386,9 +388,9 @@ void tst_PagerSim::terminal_data()
                R"({"event":"page","id":"1","text":"a"})" }
         << false;
     QTest::newRow("nak-always") << QStringList { "nak-always" } << ""
-                                << opening + page("1", "a") + page("1", "a")
-                                << answered + kNak
-            + kNak << QStringList { loginOk, R"({"block":1,"event":"nak"})", R"({"block":2,"event":"nak"})" }
+                                << opening + page("1", "a") + page("1", "a") << (answered + kNak + kNak)
+                                << QStringList { loginOk, R"({"block":1,"event":"nak"})",
+                                       R"({"block":2,"event":"nak"})" }
                                 << false;
     QTest::newRow("drop=1: line drops after the first ACK")
         << QStringList { "drop=1" } << "" << opening + page("1", "a") + page("2", "b") << answered + kSent
