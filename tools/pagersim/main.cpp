@@ -135,6 +135,8 @@ int main(int argc, char* argv[])
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+    // A reader of the log that went away must not take the simulator with it.
+    std::signal(SIGPIPE, SIG_IGN);
 
     // After the last call of --calls, let the lines send what they still hold, then stop.
     QTimer drain;
