@@ -5,6 +5,7 @@
 #include "faults.h"
 #include "hayesmodem.h"
 #include "linecoding.h"
+#include "pacer.h"
 #include "tapchecksum.h"
 #include "tapterminal.h"
 #include "transcript.h"
@@ -173,6 +174,7 @@ private slots:
     void checksum_data();
     void checksum();
     void parity();
+    void pacer();
     void faultSpecs_data();
     void faultSpecs();
     void faultCounts();
@@ -228,6 +230,36 @@ void tst_PagerSim::parity()
     QCOMPARE(withEvenParity('\xC3'), '\xC3');
     QCOMPARE(withEvenParity(QByteArray("\r\x06")), QByteArray("\x8D\x06"));
     QCOMPARE(toSevenBits(QByteArray("\xC1\x8D\x7F")), QByteArray("A\r\x7F"));
+}
+
+void tst_PagerSim::pacer()
+{
+    const Pacer free;
+    QVERIFY(!free.isThrottled());
+    QVERIFY(free.due() > 1000000);
+
+    Pacer line(50); // 20 ms a character
+    QCOMPARE(line.due(), 1);
+    line.consume();
+    QCOMPARE(line.due(), 0);
+    QVERIFY(line.msUntilDue() > 0 && line.msUntilDue() <= 20);
+    // Idle for many character times: still one character now, not a burst of saved-up ones.
+    QTest::qSleep(100);
+    QCOMPARE(line.due(), 1);
+    line.consume();
+    QCOMPARE(line.due(), 0);
+    // Busy: ten characters keep to the schedule, 9 character times.
+    QElapsedTimer clock;
+    clock.start();
+    for (int sent = 0; sent < 10;) {
+        if (const int due = line.due()) {
+            line.consume(due);
+            sent += due;
+        } else {
+            QTest::qSleep(line.msUntilDue());
+        }
+    }
+    QVERIFY2(clock.elapsed() >= 180 && clock.elapsed() < 260, qPrintable(QString::number(clock.elapsed())));
 }
 
 void tst_PagerSim::faultSpecs_data()

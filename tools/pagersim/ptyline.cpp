@@ -26,7 +26,9 @@ PtyLine::PtyLine(QObject* parent)
     : QObject(parent)
 {
     m_readResume.setSingleShot(true);
+    m_readResume.setTimerType(Qt::PreciseTimer);
     m_writeResume.setSingleShot(true);
+    m_writeResume.setTimerType(Qt::PreciseTimer);
     connect(&m_readResume, &QTimer::timeout, this, [this] { m_readNotifier->setEnabled(true); });
     connect(&m_writeResume, &QTimer::timeout, this, &PtyLine::writePending);
 }
@@ -131,27 +133,22 @@ void PtyLine::watchEvents()
 
 void PtyLine::readAvailable()
 {
-    if (m_readPacer.isThrottled()) {
-        // One character per character time; the rest waits in the device, as it would on the wire.
-        m_readNotifier->setEnabled(false);
-        if (m_readPacer.ready()) {
-            char c;
-            const ssize_t got = ::read(m_master, &c, 1);
-            if (got == 1) {
-                m_readPacer.consume();
-                emit received(toSevenBits(QByteArray(1, c)));
-            }
-        }
-        m_readResume.start(m_readPacer.msUntilReady());
-        return;
-    }
     QByteArray bytes;
     char buffer[4096];
     for (;;) {
-        const ssize_t got = ::read(m_master, buffer, sizeof buffer);
+        const int room = std::min<int>(sizeof buffer, m_readPacer.due());
+        if (room == 0)
+            break;
+        const ssize_t got = ::read(m_master, buffer, static_cast<size_t>(room));
         if (got <= 0)
             break;
         bytes.append(buffer, got);
+        m_readPacer.consume(static_cast<int>(got));
+    }
+    if (m_readPacer.isThrottled()) {
+        // What is not due yet waits in the device, as it would on the wire.
+        m_readNotifier->setEnabled(false);
+        m_readResume.start(m_readPacer.msUntilDue());
     }
     if (!bytes.isEmpty())
         emit received(toSevenBits(bytes));
@@ -169,11 +166,12 @@ void PtyLine::send(const QByteArray& bytes)
 void PtyLine::writePending()
 {
     while (!m_pending.isEmpty()) {
-        if (m_writePacer.isThrottled() && !m_writePacer.ready()) {
-            m_writeResume.start(m_writePacer.msUntilReady());
+        const int due = m_writePacer.due();
+        if (due == 0) {
+            m_writeResume.start(m_writePacer.msUntilDue());
             return;
         }
-        const qsizetype chunk = m_writePacer.isThrottled() ? 1 : m_pending.size();
+        const qsizetype chunk = std::min<qsizetype>(m_pending.size(), due);
         const ssize_t written = ::write(m_master, m_pending.constData(), static_cast<size_t>(chunk));
         if (written <= 0) {
             if (written < 0 && errno == EINTR)
@@ -183,8 +181,7 @@ void PtyLine::writePending()
             return;
         }
         m_pending.remove(0, written);
-        if (m_writePacer.isThrottled())
-            m_writePacer.consume();
+        m_writePacer.consume(static_cast<int>(written));
     }
 }
 
