@@ -70,12 +70,12 @@ QString json(const QJsonObject& object)
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
-FaultPlan planOf(const QStringList& specs)
+FaultPlan planOf(const QStringList& faults)
 {
     FaultPlan plan;
-    for (const QString& spec : specs) {
+    for (const QString& fault : faults) {
         QString error;
-        if (!plan.add(spec, &error))
+        if (!plan.add(fault, &error))
             qFatal("bad fault in test table: %s", qPrintable(error));
     }
     return plan;
@@ -175,8 +175,8 @@ private slots:
     void checksum();
     void parity();
     void pacer();
-    void faultSpecs_data();
-    void faultSpecs();
+    void faultList_data();
+    void faultList();
     void faultCounts();
 
     void terminal_data();
@@ -262,9 +262,9 @@ void tst_PagerSim::pacer()
     QVERIFY2(clock.elapsed() >= 180 && clock.elapsed() < 260, qPrintable(QString::number(clock.elapsed())));
 }
 
-void tst_PagerSim::faultSpecs_data()
+void tst_PagerSim::faultList_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("fault");
     QTest::addColumn<bool>("valid");
     QTest::newRow("busy") << "busy" << true;
     QTest::newRow("busy for 2 calls") << "busy:2" << true;
@@ -282,13 +282,13 @@ void tst_PagerSim::faultSpecs_data()
     QTest::newRow("empty") << "" << false;
 }
 
-void tst_PagerSim::faultSpecs()
+void tst_PagerSim::faultList()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, fault);
     QFETCH(bool, valid);
     FaultPlan plan;
     QString error;
-    QCOMPARE(plan.add(spec, &error), valid);
+    QCOMPARE(plan.add(fault, &error), valid);
     QCOMPARE(error.isEmpty(), valid);
 }
 

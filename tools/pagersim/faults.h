@@ -28,7 +28,7 @@ struct CallFaults {
 class FaultPlan {
 public:
     // Adds one fault; returns false with a message for an unknown name or a malformed argument.
-    bool add(const QString& spec, QString* error);
+    bool add(const QString& text, QString* error);
     CallFaults forCall(int call) const;
     bool isEmpty() const { return m_faults.isEmpty(); }
 

@@ -61,7 +61,8 @@ int main(int argc, char* argv[])
     const QCommandLineOption passwordOption(QStringLiteral("password"),
         QStringLiteral("The only login password accepted (default: any)."), QStringLiteral("PW"));
     const QCommandLineOption faultOption(QStringLiteral("fault"),
-        QStringLiteral("A fault NAME[=ARG][:COUNT]; repeatable."), QStringLiteral("SPEC"));
+        QStringLiteral("Add a fault for the first COUNT calls (every call without COUNT); repeatable."),
+        QStringLiteral("NAME[=ARG][:COUNT]"));
     const QCommandLineOption callsOption(
         QStringLiteral("calls"), QStringLiteral("Exit after N calls have ended."), QStringLiteral("N"));
     const QCommandLineOption quietOption(
@@ -90,9 +91,9 @@ int main(int argc, char* argv[])
         return fail(QStringLiteral("--tcp needs a port from 0 to 65535"));
 
     pagersim::FaultPlan faults;
-    for (const QString& spec : parser.values(faultOption)) {
+    for (const QString& fault : parser.values(faultOption)) {
         QString error;
-        if (!faults.add(spec, &error))
+        if (!faults.add(fault, &error))
             return fail(error);
     }
 
