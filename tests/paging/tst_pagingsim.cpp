@@ -184,6 +184,18 @@ void tst_PagingSim::statusCodes()
         if (s.second.startsWith(QLatin1String("GroupRes")))
             reported.append(QStringLiteral("%1 %2").arg(s.first).arg(s.second));
     QCOMPARE(reported, groupResults);
+    if (code == 0) { // every progress step, in order
+        QList<int> codes;
+        for (const auto& s : rec.statuses)
+            codes.append(s.first);
+        const QList<int> progress = via == QLatin1String("pty") ? QList<int> { 30, 31, 32, 33, 34, 35, 36, 0 }
+                                                                : QList<int> { 30, 33, 34, 35, 0 };
+        QCOMPARE(codes, progress);
+        const QStringList texts { "Opening port", "Initializing modem", "Dialing", "Connected", "Logging in",
+            "Sending page 1 of 1", "Hanging up" };
+        for (const auto& s : rec.statuses)
+            QVERIFY(s.first == 0 || texts.contains(s.second));
+    }
     if (pages > 0)
         QVERIFY(sim.waitFor(QStringLiteral("page"), pages));
     QTest::qWait(100);
