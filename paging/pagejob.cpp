@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QSet>
 
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -186,6 +187,9 @@ int PageJob::openLine(DebugLog& log, std::unique_ptr<Line>* line)
         charMs = 10000 / std::max(m_plan.baud, 1); // 10 bits a character
     }
     if (fd < 0) {
+        pollfd cancelled { m_cancelFd, POLLIN, 0 };
+        if (::poll(&cancelled, 1, 0) > 0)
+            return Cancelled; // CancelPage while connecting
         log.note(QStringLiteral("cannot open %1: %2").arg(m_request.comPort, error));
         return PortNotAvailable;
     }
