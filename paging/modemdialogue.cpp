@@ -184,7 +184,10 @@ int dialStatus(ModemDialogue::Result result, bool expectOk)
 
 int ModemDialogue::dial(const QByteArray& dialCommand, int timeoutMs, bool expectOk)
 {
-    return dialStatus(command(dialCommand, timeoutMs), expectOk);
+    const Result r = command(dialCommand, timeoutMs);
+    if (r == Result::Timeout) // still dialling or waiting: any character ends that, ATH0 puts it on hook
+        command("ATH0", m_timings.commandReplyMs);
+    return dialStatus(r, expectOk);
 }
 
 void ModemDialogue::hangUp(bool online, bool carrierLost)

@@ -247,12 +247,6 @@ int PageJob::deliverAlphanumeric(DebugLog& log)
     QString host;
     quint16 port = 0;
     const bool tcp = tcpline::parse(m_request.comPort, &host, &port);
-    if (!tcp
-        && !dialstring::isDialable(
-            dialstring::dialCharacters(dialstring::numberPart(m_request.networkPhone))))
-        return BadDialString;
-
-    m_state->report(OpeningPort, statusText(OpeningPort));
     const QList<PageItem>& items = m_plan.items;
     std::unique_ptr<Line> line;
     QSet<int> refusedPlaces;
@@ -261,6 +255,12 @@ int PageJob::deliverAlphanumeric(DebugLog& log)
     int failure = 0;
     qsizetype index = 0;
     int recalls = 0;
+    if (!tcp
+        && !dialstring::isDialable(
+            dialstring::dialCharacters(dialstring::numberPart(m_request.networkPhone))))
+        failure = BadDialString; // checked before the port is opened: nothing would be dialled
+    else
+        m_state->report(OpeningPort, statusText(OpeningPort));
 
     bool online = false; // a call is up: it must be hung up whatever happens
     while (index < items.size() && !failure) {

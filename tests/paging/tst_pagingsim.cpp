@@ -102,6 +102,11 @@ void tst_PagingSim::statusCodes_data()
     QTest::newRow("3 nothing to dial") << "pty" << none << "carrier^secret"
                                        << "123"
                                        << "hi" << false << 3 << 0 << none;
+    QTest::newRow("3 group, nothing to dial")
+        << "pty" << none << "carrier^secret"
+        << "1^2^"
+        << "hi^^" << false << 3 << 0
+        << QStringList { "3 GroupRes|1:000Bad dial string", "3 GroupRes|2:000Bad dial string" };
     QTest::newRow("4 bad password") << "pty" << QStringList { "--fault", "badpassword" } << net << "123"
                                     << "hi" << false << 4 << 0 << none;
     QTest::newRow("4 wrong password, tcp") << "tcp" << QStringList { "--password", "other" } << net << "123"
