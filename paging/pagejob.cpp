@@ -356,8 +356,13 @@ int PageJob::deliverNumeric(DebugLog& log)
     m_state->report(InitializingModem, statusText(InitializingModem));
     if (const int code = modem.initialize(m_request.modemInit))
         return code;
-    // One comma, one second: the wait before the digits is MessageSize seconds whatever S8 was.
-    switch (modem.command("ATS8=" + QByteArray::number(modem::kCommaSeconds), m_timings.commandReplyMs)) {
+    // The wait before the digits is MessageSize seconds whatever S8 was: S8 seconds a comma, and no
+    // more than kMaxCommas commas so that the command fits a modem's command buffer.
+    const int wait = m_plan.messageSize;
+    const int commaSeconds = std::max(1, (wait + modem::kMaxCommas - 1) / modem::kMaxCommas);
+    // At least one pause: digits dialled straight after the number would be taken as part of it.
+    const int commas = std::max(1, (wait + commaSeconds - 1) / commaSeconds);
+    switch (modem.command("ATS8=" + QByteArray::number(commaSeconds), m_timings.commandReplyMs)) {
     case ModemDialogue::Result::Cancelled:
         return Cancelled;
     case ModemDialogue::Result::Timeout:
@@ -366,11 +371,10 @@ int PageJob::deliverNumeric(DebugLog& log)
     default:
         break;
     }
-    const int commas = m_plan.messageSize / modem::kCommaSeconds;
     const QByteArray command = QByteArray(m_plan.pulse ? "ATDP" : "ATDT") + number + QByteArray(commas, ',')
         + digits + suffix + ';'; // ";" keeps the modem in command mode: no carrier is expected
     m_state->report(Dialing, statusText(Dialing));
-    const int code = modem.dial(command, m_timings.connectMs + m_plan.messageSize * 1000, true);
+    const int code = modem.dial(command, m_timings.connectMs + commas * commaSeconds * 1000, true);
     if (code == Cancelled) {
         hangUpAfterCancel(*line, false);
         return Cancelled;
