@@ -18,6 +18,10 @@ class QToolButton;
 class MessageEdit;
 class HelpWindow;
 class TAboutBox;
+class TShowPending;
+namespace core {
+class DeliveryLoop;
+}
 
 // The main window: recipients, message editor, command column, the bottom row, the status group and
 // the menus. Its logic without widgets is the Desk it owns.
@@ -31,6 +35,8 @@ public:
     ~TMainForm() override;
 
     core::Desk& desk() { return *desk_; }
+    // The delivery loop; its hooks (message-file intake, scheduled scan) are set by the program.
+    core::DeliveryLoop& delivery() { return *delivery_; }
     QString startupError() const { return desk_->startupError(); }
 
     // Controls named as the rest of the desk refers to them.
@@ -62,6 +68,7 @@ public:
     QLabel* Version;
     QCheckBox* SendByPager; // hidden: ticked while a page typed by pager ID is under way
     QTimer* Timer1;
+    TShowPending* ShowPending; // the "Pending Messages" window, made at start
 
     QAction* UsersMenu;
     QAction* CarriersMenu;
@@ -88,6 +95,8 @@ public:
 public slots:
     void Timer1Timer();
     void ExitClick();
+    void BitBtn7Click();
+    void PendingMsgsBtnClick();
     void DateBtnClick();
     void TimeBtnClick();
     void ClearTextClick();
@@ -127,6 +136,7 @@ private:
     bool saveQueuesOnClose();
 
     std::unique_ptr<core::Desk> desk_;
+    core::DeliveryLoop* delivery_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;
     HelpWindow* helpWindow_ = nullptr;
     QString lastListError_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "paging/pageengine.h"
 #include "store/connection.h"
 #include "store/memtable.h"
 #include "store/table.h"
@@ -92,6 +93,7 @@ public:
     store::TMemTable SendMsgs;
     store::TMemTable PendingMsgs;
     store::TMemTable TempUser;
+    paging::TPageEngine Engine1;
 
     bool PageInProgress = false;
     bool ScheduleScanActive = false;
