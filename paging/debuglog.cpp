@@ -1,0 +1,45 @@
+#include "debuglog.h"
+
+#include <QDateTime>
+
+namespace paging {
+
+DebugLog::DebugLog(const QString& path)
+    : m_path(path)
+    , m_enabled(!path.isEmpty())
+{
+}
+
+QByteArray DebugLog::readable(const QByteArray& bytes)
+{
+    QByteArray out;
+    out.reserve(bytes.size());
+    for (char ch : bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        if (b < 0x20 || b >= 0x7F || b == '<')
+            out.append('<').append(QByteArray::number(b, 16).rightJustified(2, '0').toUpper()).append('>');
+        else
+            out.append(ch);
+    }
+    return out;
+}
+
+void DebugLog::note(const QString& text)
+{
+    write("--", text.toUtf8());
+}
+
+void DebugLog::write(const char* direction, const QByteArray& bytes)
+{
+    if (!m_enabled || bytes.isEmpty())
+        return;
+    const QByteArray line
+        = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")).toLatin1() + ' '
+        + direction + ' ' + (direction[0] == '-' && direction[1] == '-' ? bytes : readable(bytes)) + '\n';
+    QMutexLocker lock(&m_mutex);
+    QFile file(m_path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
+        file.write(line);
+}
+
+} // namespace paging

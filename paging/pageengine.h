@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+namespace paging {
+
+// The paging component: one page at a time through the paging library. Set the properties, call
+// Send(); the library's status events raise OnStatus and its finished event OnFinished. A handler is
+// "assigned" when the std::function holds a target; the signals are emitted as well.
+class TPageEngine : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString BaudRate MEMBER BaudRate)
+    Q_PROPERTY(QString ComPort MEMBER ComPort)
+    Q_PROPERTY(QString Debugfile MEMBER Debugfile)
+    Q_PROPERTY(QString dial_initstr MEMBER dial_initstr)
+    Q_PROPERTY(QString Modem_initstr MEMBER Modem_initstr)
+    Q_PROPERTY(QString MessageToSend MEMBER MessageToSend)
+    Q_PROPERTY(qint32 MessageSize MEMBER MessageSize)
+    Q_PROPERTY(QString NetworkPhone MEMBER NetworkPhone)
+    Q_PROPERTY(QString PagerPhone MEMBER PagerPhone)
+    Q_PROPERTY(qint32 StatusCode READ statusCode)
+    Q_PROPERTY(QString StatusText READ statusText)
+
+public:
+    using Handler = std::function<void(TPageEngine* sender)>;
+    using ErrorReporter = std::function<void(const QString& message)>;
+
+    static constexpr int StatusMessageId = 1363;
+    static constexpr int FinishedMessageId = 1364;
+    static constexpr int kWaitPolls = 40;
+    static constexpr int kWaitPollMs = 250;
+
+    explicit TPageEngine(QObject* parent = nullptr);
+    ~TPageEngine() override;
+
+    // Events, in the order the component lists them.
+    Handler OnAbort;
+    Handler OnFinished;
+    Handler OnInitError;
+    Handler OnStatus;
+
+    QString BaudRate = QStringLiteral("300");
+    QString ComPort = QStringLiteral("TAPI");
+    QString Debugfile;
+    QString dial_initstr;
+    QString Modem_initstr;
+    QString MessageToSend = QStringLiteral("Put Message Here ");
+    qint32 MessageSize = 80;
+    QString NetworkPhone;
+    QString PagerPhone;
+
+    qint32 statusCode() const { return m_statusCode; }
+    QString statusText() const { return m_statusText; }
+
+    virtual void Send();
+    void Abort();
+
+    // Where errors raised inside event handlers go (default: qWarning). Returns the previous one.
+    static ErrorReporter setErrorReporter(ErrorReporter reporter);
+
+signals:
+    void aborted();
+    void finished();
+    void initError();
+    void statusChanged();
+
+protected:
+    bool event(QEvent* e) override;
+
+private:
+    void onStatusMessage();
+    void onFinishedMessage();
+    int pollStatus(); // GetPageStatus into StatusCode/StatusText
+    void raise(const Handler& handler, void (TPageEngine::*signal)(), const char* name);
+
+    qint32 m_statusCode = 0;
+    QString m_statusText;
+};
+
+} // namespace paging

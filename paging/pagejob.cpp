@@ -1,0 +1,379 @@
+#include "pagejob.h"
+
+#include "debuglog.h"
+#include "dialstring.h"
+#include "line.h"
+#include "modemdialogue.h"
+#include "pagestatus.h"
+#include "serialline.h"
+#include "tapsession.h"
+#include "tcpline.h"
+
+#include <QCoreApplication>
+#include <QSet>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace paging {
+
+namespace {
+// A status event; when Qt has delivered (and deletes) it, its status counts as read.
+class StatusEvent : public QEvent {
+public:
+    StatusEvent(int type, std::weak_ptr<JobState> job, quint64 seq)
+        : QEvent(QEvent::Type(type))
+        , m_job(std::move(job))
+        , m_seq(seq)
+    {
+    }
+    ~StatusEvent() override
+    {
+        if (auto job = m_job.lock())
+            job->markDelivered(m_seq);
+    }
+
+private:
+    std::weak_ptr<JobState> m_job;
+    quint64 m_seq;
+};
+} // namespace
+
+JobState::JobState(QObject* receiver, int statusType, int finishedType)
+    : m_receiver(receiver)
+    , m_statusType(statusType)
+    , m_finishedType(finishedType)
+{
+    m_latest.text = statusText(m_latest.code);
+}
+
+void JobState::post(int type, quint64 seq)
+{
+    // Called with m_mutex held, so detach() cannot slip in between the check and the post.
+    if (m_receiver)
+        QCoreApplication::postEvent(m_receiver, new StatusEvent(type, m_self, seq));
+}
+
+void JobState::report(int code, const QString& text)
+{
+    QMutexLocker lock(&m_mutex);
+    m_latest = { m_nextSeq++, code, text.left(300), false };
+    if (!m_receiver)
+        return;
+    m_unread.push_back(m_latest);
+    post(m_statusType, m_latest.seq);
+}
+
+void JobState::finish(int code, const QString& text)
+{
+    QMutexLocker lock(&m_mutex);
+    m_latest = { m_nextSeq++, code, text.left(300), false };
+    m_finished = true; // the final status is ready before either event goes out
+    if (!m_receiver)
+        return;
+    m_unread.push_back(m_latest);
+    post(m_statusType, m_latest.seq);
+    post(m_finishedType, 0);
+}
+
+int JobState::read(int* code, QString* text)
+{
+    QMutexLocker lock(&m_mutex);
+    while (!m_unread.empty() && m_unread.front().delivered)
+        m_unread.pop_front();
+    StatusSnapshot s = m_latest;
+    if (!m_unread.empty()) {
+        s = m_unread.front();
+        m_unread.pop_front();
+    }
+    *code = s.code;
+    *text = s.text;
+    return m_finished && m_unread.empty() && s.seq == m_latest.seq ? 1 : 0;
+}
+
+bool JobState::finished() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_finished;
+}
+
+void JobState::detach(QObject* receiver)
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_receiver == receiver) {
+        m_receiver = nullptr;
+        m_unread.clear();
+    }
+}
+
+void JobState::markDelivered(quint64 seq)
+{
+    QMutexLocker lock(&m_mutex);
+    for (StatusSnapshot& s : m_unread)
+        if (s.seq == seq)
+            s.delivered = true;
+}
+
+PageJob::PageJob(
+    const PageRequest& request, const PagePlan& plan, QObject* receiver, int statusType, int finishedType)
+    : m_request(request)
+    , m_plan(plan)
+    , m_timings(protocolTimings())
+    , m_state(std::make_shared<JobState>(receiver, statusType, finishedType))
+{
+    m_state->m_self = m_state;
+    m_cancelFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+PageJob::~PageJob()
+{
+    cancel();
+    join();
+    if (m_cancelFd >= 0)
+        ::close(m_cancelFd);
+}
+
+void PageJob::start()
+{
+    m_thread = std::thread([this] { run(); });
+}
+
+void PageJob::cancel()
+{
+    if (m_cancelFd >= 0 && !m_state->finished()) {
+        const quint64 one = 1;
+        [[maybe_unused]] const ssize_t w = ::write(m_cancelFd, &one, sizeof one);
+    }
+}
+
+void PageJob::join()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void PageJob::run()
+{
+    DebugLog log(m_request.debugFile);
+    log.note(QStringLiteral("page to %1 via %2 at %3")
+                 .arg(m_request.pagerPhone, m_request.comPort, m_request.baudRate));
+    const int code = deliver(log);
+    log.note(QStringLiteral("final %1 %2").arg(code).arg(statusText(code)));
+    m_state->finish(code, statusText(code));
+}
+
+int PageJob::deliver(DebugLog& log)
+{
+    return m_plan.numeric ? deliverNumeric(log) : deliverAlphanumeric(log);
+}
+
+int PageJob::openLine(DebugLog& log, std::unique_ptr<Line>* line)
+{
+    QString host;
+    quint16 port = 0;
+    QString error;
+    const bool tcp = tcpline::parse(m_request.comPort, &host, &port);
+    int fd = -1;
+    int charMs = 0;
+    if (tcp) {
+        fd = tcpline::connect(host, port, m_timings.tcpConnectMs, m_cancelFd, &error);
+    } else {
+        const QString device = serialline::devicePath(m_request.comPort);
+        if (device.isEmpty())
+            error = QStringLiteral("no such port");
+        else
+            fd = serialline::open(device, m_plan.baud, &error);
+        charMs = 10000 / std::max(m_plan.baud, 1); // 10 bits a character
+    }
+    if (fd < 0) {
+        log.note(QStringLiteral("cannot open %1: %2").arg(m_request.comPort, error));
+        return PortNotAvailable;
+    }
+    *line = std::make_unique<Line>(fd, m_cancelFd, &log, true, charMs);
+    return Successful;
+}
+
+void PageJob::hangUp(Line& line, bool tcp, bool carrierLost)
+{
+    if (tcp || line.closed())
+        return;
+    m_state->report(HangingUp, statusText(HangingUp));
+    ModemDialogue(line, m_timings).hangUp(true, carrierLost);
+}
+
+// Cancelled: the waits no longer listen for the cancel, and the modem is put on hook within a short,
+// fixed time (DTR where the port has it, else "+++" and "ATH0"), so CancelPage ends the call at once
+// and leaves no call up for the next page.
+void PageJob::hangUpAfterCancel(Line& line, bool online)
+{
+    quint64 count = 0;
+    [[maybe_unused]] const ssize_t r = ::read(m_cancelFd, &count, sizeof count);
+    if (line.closed() || line.dropDtr())
+        return;
+    ModemDialogue(line, m_timings).hangUpQuickly(online);
+}
+
+// Opens the port (a TCP terminal is called by connecting), readies the modem and dials the carrier.
+int PageJob::callTerminal(DebugLog& log, std::unique_ptr<Line>* line, bool tcp)
+{
+    if (!*line || tcp) {
+        line->reset();
+        if (const int code = openLine(log, line))
+            return code;
+    }
+    if (tcp) {
+        m_state->report(Connected, statusText(Connected));
+        return Successful;
+    }
+    ModemDialogue modem(**line, m_timings);
+    m_state->report(InitializingModem, statusText(InitializingModem));
+    if (const int code = modem.initialize(m_request.modemInit))
+        return code;
+    m_state->report(Dialing, statusText(Dialing));
+    const QByteArray number = dialstring::dialCharacters(dialstring::numberPart(m_request.networkPhone));
+    const QByteArray command = QByteArray(m_plan.pulse ? "ATDP" : "ATDT") + number;
+    if (const int code = modem.dial(command, m_timings.connectMs, false))
+        return code;
+    m_state->report(Connected, statusText(Connected));
+    return Successful;
+}
+
+int PageJob::deliverAlphanumeric(DebugLog& log)
+{
+    QString host;
+    quint16 port = 0;
+    const bool tcp = tcpline::parse(m_request.comPort, &host, &port);
+    if (!tcp
+        && !dialstring::isDialable(
+            dialstring::dialCharacters(dialstring::numberPart(m_request.networkPhone))))
+        return BadDialString;
+
+    m_state->report(OpeningPort, statusText(OpeningPort));
+    const QList<PageItem>& items = m_plan.items;
+    std::unique_ptr<Line> line;
+    QSet<int> refusedPlaces;
+    QSet<int> deliveredPlaces;
+    int refusal = 0; // for a single pager: the worst refusal
+    int failure = 0;
+    qsizetype index = 0;
+    int recalls = 0;
+
+    bool online = false; // a call is up: it must be hung up whatever happens
+    while (index < items.size() && !failure) {
+        if ((failure = callTerminal(log, &line, tcp)))
+            break; // the dial failed: the modem is back on hook already
+        online = true;
+        TapSession session(*line, m_timings);
+        m_state->report(LoggingIn, statusText(LoggingIn));
+        failure = session.login(dialstring::passwordPart(m_request.networkPhone));
+
+        int acceptedThisCall = 0;
+        bool recall = false;
+        while (!failure && index < items.size()) {
+            const PageItem& item = items.at(index);
+            if (refusedPlaces.contains(item.place)) { // the rest of a refused ID's pages
+                ++index;
+                continue;
+            }
+            m_state->report(SendingPage, sendingPageText(int(index) + 1, int(items.size())));
+            const TapSession::PageOutcome outcome = session.sendPage(item.pagerId, item.text);
+            if (outcome.kind == TapSession::PageOutcome::Accepted) {
+                deliveredPlaces.insert(item.place);
+                ++acceptedThisCall;
+                ++index;
+            } else if (outcome.kind == TapSession::PageOutcome::Refused) {
+                const bool invalidId = outcome.response == 511 || outcome.response == 510
+                    || session.lastText().toLower().contains("invalid");
+                if (m_plan.group) { // every refusal of a group member is reported as its bad ID
+                    refusedPlaces.insert(item.place);
+                    m_state->report(InvalidPagerId,
+                        groupResultText(item.place, outcome.response, statusText(InvalidPagerId)));
+                } else {
+                    refusal = invalidId ? int(InvalidPagerId) : std::max(refusal, int(PageRejected));
+                    if (invalidId)
+                        refusedPlaces.insert(item.place);
+                }
+                ++index;
+            } else if (outcome.kind == TapSession::PageOutcome::MaxPages) {
+                log.note(QStringLiteral("terminal's page limit reached: calling again"));
+                recall = true;
+                break;
+            } else {
+                failure = outcome.failure;
+            }
+        }
+        if (failure == Cancelled)
+            break;
+        if (!failure && !recall)
+            session.logout();
+        hangUp(*line, tcp, session.carrierLost() || line->closed());
+        online = false;
+        if (recall && (acceptedThisCall == 0 || ++recalls > tap::kMaxRecalls))
+            failure = PageRejected; // a terminal that takes no page would be called for ever
+    }
+
+    if (failure == Cancelled) {
+        if (line && !tcp)
+            hangUpAfterCancel(*line, online);
+        return Cancelled;
+    }
+    if (failure) {
+        if (m_plan.group) { // each ID not reached gets the reason
+            for (int place = 1; place <= m_plan.pagerIds.size(); ++place)
+                if (!deliveredPlaces.contains(place) && !refusedPlaces.contains(place))
+                    m_state->report(failure, groupResultText(place, 0, statusText(failure)));
+        }
+        return failure;
+    }
+    if (m_plan.group)
+        return refusedPlaces.isEmpty() ? int(Successful) : int(GroupBadIds);
+    return refusal;
+}
+
+int PageJob::deliverNumeric(DebugLog& log)
+{
+    QString host;
+    quint16 port = 0;
+    if (tcpline::parse(m_request.comPort, &host, &port))
+        return BadParameters; // a numeric page needs a modem to tone-dial the digits
+    const QByteArray digits = dialstring::toneDigits(m_plan.items.first().text);
+    const QByteArray number = dialstring::dialCharacters(m_plan.items.first().pagerId);
+    if (!dialstring::isDialable(number))
+        return BadDialString;
+    if (digits.isEmpty())
+        return BadParameters;
+    const QByteArray suffix = dialstring::dialCharacters(m_request.networkPhone);
+
+    m_state->report(OpeningPort, statusText(OpeningPort));
+    std::unique_ptr<Line> line;
+    if (const int code = openLine(log, &line))
+        return code;
+    ModemDialogue modem(*line, m_timings);
+    m_state->report(InitializingModem, statusText(InitializingModem));
+    if (const int code = modem.initialize(m_request.modemInit))
+        return code;
+    // One comma, one second: the wait before the digits is MessageSize seconds whatever S8 was.
+    switch (modem.command("ATS8=" + QByteArray::number(modem::kCommaSeconds), m_timings.commandReplyMs)) {
+    case ModemDialogue::Result::Cancelled:
+        return Cancelled;
+    case ModemDialogue::Result::Timeout:
+    case ModemDialogue::Result::Closed:
+        return ModemNotResponding;
+    default:
+        break;
+    }
+    const int commas = m_plan.messageSize / modem::kCommaSeconds;
+    const QByteArray command = QByteArray(m_plan.pulse ? "ATDP" : "ATDT") + number + QByteArray(commas, ',')
+        + digits + suffix + ';'; // ";" keeps the modem in command mode: no carrier is expected
+    m_state->report(Dialing, statusText(Dialing));
+    const int code = modem.dial(command, m_timings.connectMs + m_plan.messageSize * 1000, true);
+    if (code == Cancelled) {
+        hangUpAfterCancel(*line, false);
+        return Cancelled;
+    }
+    m_state->report(HangingUp, statusText(HangingUp));
+    modem.hangUp(false, false);
+    return code;
+}
+
+} // namespace paging

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "pagerequest.h"
+#include "tapconstants.h"
+
+#include <QEvent>
+#include <QMutex>
+#include <QString>
+
+#include <deque>
+#include <memory>
+#include <thread>
+
+class QObject;
+
+namespace paging {
+
+class DebugLog;
+class Line;
+class ModemDialogue;
+
+struct StatusSnapshot {
+    quint64 seq = 0;
+    int code = OpeningPortCode;
+    QString text;
+    bool delivered = false; // its status event has been handled (or dropped) by the receiver
+
+    static constexpr int OpeningPortCode = 30;
+};
+
+// What a page's worker shares with the callers of GetPageStatus. Every status change is kept until
+// its status event has been handled, so a reader called from that event reads that very status even
+// when the worker has moved on (a "GroupRes" report is never overwritten before it is read).
+class JobState {
+public:
+    JobState(QObject* receiver, int statusType, int finishedType);
+
+    void report(int code, const QString& text); // new status, one status event
+    void finish(int code, const QString& text); // final status, status event, then the finished event
+    // 1 when the page has ended and this is its final status, else 0.
+    int read(int* code, QString* text);
+    bool finished() const;
+    void detach(QObject* receiver);
+    void markDelivered(quint64 seq);
+
+private:
+    void post(int type, quint64 seq);
+
+    mutable QMutex m_mutex;
+    QObject* m_receiver;
+    int m_statusType;
+    int m_finishedType;
+    std::deque<StatusSnapshot> m_unread;
+    StatusSnapshot m_latest;
+    quint64 m_nextSeq = 1;
+    bool m_finished = false;
+    std::weak_ptr<JobState> m_self;
+    friend class PageJob;
+};
+
+// One page on its own thread: open the port, dial, deliver, hang up, report.
+class PageJob {
+public:
+    PageJob(const PageRequest& request, const PagePlan& plan, QObject* receiver, int statusType,
+        int finishedType);
+    ~PageJob(); // cancels and joins
+
+    void start();
+    void cancel();
+    void join();
+    std::shared_ptr<JobState> state() const { return m_state; }
+
+private:
+    void run();
+    int deliver(DebugLog& log);
+    int openLine(DebugLog& log, std::unique_ptr<Line>* line);
+    int deliverAlphanumeric(DebugLog& log);
+    int deliverNumeric(DebugLog& log);
+    int callTerminal(DebugLog& log, std::unique_ptr<Line>* line, bool tcp);
+    void hangUp(Line& line, bool tcp, bool carrierLost);
+    void hangUpAfterCancel(Line& line, bool online);
+
+    PageRequest m_request;
+    PagePlan m_plan;
+    ProtocolTimings m_timings;
+    std::shared_ptr<JobState> m_state;
+    int m_cancelFd = -1;
+    std::thread m_thread;
+};
+
+} // namespace paging

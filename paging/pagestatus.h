@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QString>
+
+namespace paging {
+
+// Status codes the library reports; the desk reads only their meanings (0 delivered, 18-22 and 25
+// retryable, 24 group with bad IDs, 30 and up progress, the rest failures).
+enum StatusCode : int {
+    Successful = 0,
+    PortNotAvailable = 1,
+    ModemNotResponding = 2,
+    BadDialString = 3,
+    LoginRefused = 4,
+    PageRejected = 5,
+    InvalidPagerId = 6,
+    Cancelled = 7,
+    PortBusy = 8,
+    BadParameters = 9,
+    LineBusy = 18,
+    NoCarrier = 19,
+    NoAnswer = 20,
+    NoDialTone = 21,
+    TerminalNotResponding = 22,
+    TooManyErrors = 23,
+    GroupBadIds = 24,
+    ConnectionLost = 25,
+    OpeningPort = 30,
+    InitializingModem = 31,
+    Dialing = 32,
+    Connected = 33,
+    LoggingIn = 34,
+    SendingPage = 35,
+    HangingUp = 36,
+};
+
+// The fixed text of a code ("Successful " keeps its trailing blank). "Sending page N of M" is built
+// by sendingPageText().
+QString statusText(int code);
+QString sendingPageText(int page, int total);
+
+// A refused group member: "GroupRes|<place>:<3-digit response><reason>".
+QString groupResultText(int place, int response, const QString& reason);
+
+constexpr bool isRetryable(int code)
+{
+    return (code >= 18 && code <= 22) || code == 25;
+}
+
+} // namespace paging

@@ -1,0 +1,178 @@
+#include "pagingapi.h"
+
+#include "pagejob.h"
+#include "pagestatus.h"
+
+#include <QDeadlineTimer>
+#include <QThread>
+
+#include <cstring>
+#include <map>
+#include <mutex>
+
+namespace paging {
+
+namespace {
+ProtocolTimings g_timings;
+std::mutex g_timingsMutex;
+
+// Pages by port name. A finished page stays until the next page on its port, so its final status
+// can still be read.
+class Registry {
+public:
+    ~Registry()
+    {
+        std::lock_guard lock(mutex);
+        for (auto& [port, job] : jobs)
+            job->cancel();
+        jobs.clear(); // joins every worker
+    }
+    std::mutex mutex;
+    std::map<QString, std::unique_ptr<PageJob>> jobs;
+};
+
+Registry& registry()
+{
+    static Registry r;
+    return r;
+}
+
+QString portKey(const char* comPort)
+{
+    return QString::fromUtf8(comPort ? comPort : "").trimmed().toUpper();
+}
+QString text(const char* s)
+{
+    return QString::fromUtf8(s ? s : "");
+}
+
+void copyText(const QString& t, char* buffer, int size)
+{
+    if (!buffer)
+        return;
+    QByteArray bytes; // whole characters only, at most size - 1 bytes
+    for (qsizetype i = 0; i < t.size();) {
+        const qsizetype n = t.at(i).isHighSurrogate() && i + 1 < t.size() ? 2 : 1;
+        const QByteArray piece = t.mid(i, n).toUtf8();
+        if (bytes.size() + piece.size() > size - 1)
+            break;
+        bytes += piece;
+        i += n;
+    }
+    std::memcpy(buffer, bytes.constData(), size_t(bytes.size()));
+    buffer[bytes.size()] = '\0';
+}
+} // namespace
+
+ProtocolTimings protocolTimings()
+{
+    std::lock_guard lock(g_timingsMutex);
+    return g_timings;
+}
+
+void setProtocolTimings(const ProtocolTimings& timings)
+{
+    std::lock_guard lock(g_timingsMutex);
+    g_timings = timings;
+}
+
+void detachReceiver(QObject* window)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    for (auto& [port, job] : r.jobs)
+        job->state()->detach(window);
+}
+
+bool waitForPage(const char* comPort, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        {
+            Registry& r = registry();
+            std::lock_guard lock(r.mutex);
+            auto it = r.jobs.find(portKey(comPort));
+            if (it == r.jobs.end() || it->second->state()->finished())
+                return true;
+        }
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(10);
+    }
+}
+
+} // namespace paging
+
+using namespace paging;
+
+int StartPage(const char* comPort, const char* baudRate, const char* modemInitString,
+    const char* dialInitString, const char* networkPhone, const char* pagerPhone, const char* messageSize,
+    const char* message, const char* debugFile, char* resultBuffer, QObject* window, int statusMessageId,
+    int finishedMessageId)
+{
+    auto refuse = [resultBuffer](int code, const QString& why) {
+        copyText(why.isEmpty() ? statusText(code) : statusText(code) + QStringLiteral(": ") + why,
+            resultBuffer, kResultBufferSize);
+        return code;
+    };
+    const QString key = portKey(comPort);
+    if (key.isEmpty())
+        return refuse(BadParameters, QStringLiteral("no port"));
+
+    const PageRequest request { text(comPort).trimmed(), text(baudRate), text(modemInitString),
+        text(dialInitString), text(networkPhone), text(pagerPhone), text(messageSize), text(message),
+        text(debugFile) };
+    PagePlan plan;
+    QString why;
+    if (const int code = planPage(request, &plan, &why))
+        return refuse(code, why);
+
+    Registry& r = registry();
+    std::unique_ptr<PageJob> previous;
+    {
+        std::lock_guard lock(r.mutex);
+        auto it = r.jobs.find(key);
+        if (it != r.jobs.end()) {
+            if (!it->second->state()->finished())
+                return refuse(PortBusy, QString());
+            previous = std::move(it->second);
+            r.jobs.erase(it);
+        }
+        auto job = std::make_unique<PageJob>(
+            request, plan, window, QEvent::User + statusMessageId, QEvent::User + finishedMessageId);
+        job->start();
+        r.jobs.emplace(key, std::move(job));
+    }
+    previous.reset(); // its worker has ended: joining returns at once
+    copyText(statusText(OpeningPort), resultBuffer, kResultBufferSize);
+    return 0;
+}
+
+int GetPageStatus(const char* comPort, int* code, char* text)
+{
+    int c = Cancelled;
+    QString t = QStringLiteral("No page in progress");
+    int result = 1;
+    {
+        Registry& r = registry();
+        std::lock_guard lock(r.mutex);
+        auto it = r.jobs.find(portKey(comPort));
+        if (it != r.jobs.end())
+            result = it->second->state()->read(&c, &t);
+    }
+    if (code)
+        *code = c;
+    copyText(t, text, kStatusTextSize);
+    return result;
+}
+
+int CancelPage(const char* comPort)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    auto it = r.jobs.find(portKey(comPort));
+    if (it == r.jobs.end())
+        return 1;
+    it->second->cancel();
+    return 0;
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QEvent>
+
+class QObject;
+
+// The paging library's entry points. Strings are zero-terminated UTF-8. A page runs on a worker thread
+// of its own; it posts a status event (type QEvent::User + statusMessageId) to `window` whenever its
+// status changes and one finished event (QEvent::User + finishedMessageId) when it has ended, the
+// final status being ready before that. The port name identifies the page in the other calls.
+
+namespace paging {
+constexpr int kResultBufferSize = 52; // a refused start's text: at most 51 characters and the zero
+constexpr int kStatusTextSize = 301; // GetPageStatus's text: at most 300 characters and the zero
+constexpr QEvent::Type eventType(int messageId)
+{
+    return QEvent::Type(QEvent::User + messageId);
+}
+} // namespace paging
+
+// 0: the page is under way. Otherwise the page did not start and the value is the failure code
+// (8 port busy, 9 bad parameters); `resultBuffer` (kResultBufferSize bytes) receives a text either way.
+int StartPage(const char* comPort, const char* baudRate, const char* modemInitString,
+    const char* dialInitString, const char* networkPhone, const char* pagerPhone, const char* messageSize,
+    const char* message, const char* debugFile, char* resultBuffer, QObject* window, int statusMessageId,
+    int finishedMessageId);
+
+// The page's status: code and text (kStatusTextSize bytes). Each call made from a status event reads
+// the status that event announced. Returns 1 when the page has ended and this is its final status
+// (also when no page was started on that port), 0 while it is still under way.
+int GetPageStatus(const char* comPort, int* code, char* text);
+
+// Stops the page on that port; the worker hangs up and ends with code 7 within two seconds.
+int CancelPage(const char* comPort);
+
+namespace paging {
+// No more events to `window` from any page (called before the receiver goes away).
+void detachReceiver(QObject* window);
+// Waits until the page on that port has ended (tests and tools); false after `timeoutMs`.
+bool waitForPage(const char* comPort, int timeoutMs);
+} // namespace paging

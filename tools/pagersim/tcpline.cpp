@@ -1,0 +1,163 @@
+#include "tcpline.h"
+
+#include "exchange.h"
+#include "linecoding.h"
+#include "pacer.h"
+#include "tapterminal.h"
+
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace pagersim {
+
+namespace {
+
+// One TCP call: the socket, the terminal behind it and the pacing of both directions.
+class TcpCall : public QObject {
+public:
+    TcpCall(QTcpSocket* socket, Exchange* exchange, int cps, QObject* parent)
+        : QObject(parent)
+        , m_socket(socket)
+        , m_exchange(exchange)
+        , m_readPacer(cps)
+        , m_writePacer(cps)
+    {
+        m_socket->setParent(this);
+        m_readResume.setSingleShot(true);
+        m_writeResume.setSingleShot(true);
+        connect(&m_readResume, &QTimer::timeout, this, &TcpCall::readAvailable);
+        connect(&m_writeResume, &QTimer::timeout, this, &TcpCall::writePending);
+        connect(m_socket, &QTcpSocket::readyRead, this, &TcpCall::readAvailable);
+        connect(m_socket, &QTcpSocket::disconnected, this, &TcpCall::onDisconnected);
+
+        m_call = m_exchange->beginCall();
+        const CallFaults faults = m_exchange->faultsFor(m_call);
+        m_exchange->record(m_call,
+            { { QStringLiteral("event"), QStringLiteral("connect") }, { QStringLiteral("via"), QStringLiteral("tcp") } });
+        if (!faults.dialResult.isEmpty()) {
+            // No line to the terminal: the connection is closed at once.
+            endCall();
+            m_socket->disconnectFromHost();
+            return;
+        }
+        m_terminal = new TapTerminal(faults, m_exchange->password, this);
+        connect(m_terminal, &TapTerminal::output, this, [this](const QByteArray& bytes) {
+            m_pending += withEvenParity(bytes);
+            writePending();
+        });
+        connect(m_terminal, &TapTerminal::event, this,
+            [this](const QJsonObject& event) { m_exchange->record(m_call, event); });
+        connect(m_terminal, &TapTerminal::dropped, this, [this] {
+            endCall();
+            m_closing = true;
+            writePending();
+        });
+        m_terminal->start();
+    }
+
+    bool isDrained() const { return m_pending.isEmpty() && (!m_socket || m_socket->bytesToWrite() == 0); }
+
+private:
+    void readAvailable()
+    {
+        if (m_ended || !m_terminal)
+            return;
+        if (!m_readPacer.isThrottled()) {
+            m_terminal->feed(toSevenBits(m_socket->readAll()));
+            return;
+        }
+        if (m_readResume.isActive() || m_socket->bytesAvailable() == 0)
+            return;
+        if (!m_readPacer.ready()) {
+            m_readResume.start(m_readPacer.msUntilReady());
+            return;
+        }
+        m_readPacer.consume();
+        m_terminal->feed(toSevenBits(m_socket->read(1)));
+        if (m_socket->bytesAvailable() > 0)
+            m_readResume.start(m_readPacer.msUntilReady());
+    }
+
+    void writePending()
+    {
+        while (!m_pending.isEmpty()) {
+            if (m_writePacer.isThrottled()) {
+                if (!m_writePacer.ready()) {
+                    if (!m_writeResume.isActive())
+                        m_writeResume.start(m_writePacer.msUntilReady());
+                    return;
+                }
+                m_writePacer.consume();
+                m_socket->write(m_pending.left(1));
+                m_pending.remove(0, 1);
+            } else {
+                m_socket->write(m_pending);
+                m_pending.clear();
+            }
+        }
+        if (m_closing)
+            m_socket->disconnectFromHost(); // sends what is buffered first
+    }
+
+    void onDisconnected()
+    {
+        if (!m_ended) {
+            m_exchange->record(m_call, { { QStringLiteral("event"), QStringLiteral("hangup") } });
+            endCall();
+        }
+        deleteLater();
+    }
+
+    void endCall()
+    {
+        if (m_ended)
+            return;
+        m_ended = true;
+        m_exchange->endCall(m_call, m_terminal ? m_terminal->acceptedPages() : 0);
+    }
+
+    QTcpSocket* m_socket;
+    Exchange* m_exchange;
+    TapTerminal* m_terminal = nullptr;
+    int m_call = 0;
+    bool m_ended = false;
+    bool m_closing = false;
+    Pacer m_readPacer;
+    Pacer m_writePacer;
+    QTimer m_readResume;
+    QTimer m_writeResume;
+    QByteArray m_pending;
+};
+
+} // namespace
+
+TcpLine::TcpLine(Exchange* exchange, QObject* parent)
+    : QObject(parent)
+    , m_exchange(exchange)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, &TcpLine::acceptCalls);
+}
+
+bool TcpLine::listen(quint16 port, QString* error)
+{
+    if (!m_server.listen(QHostAddress::LocalHost, port)) {
+        *error = QStringLiteral("cannot listen on 127.0.0.1:%1: %2").arg(port).arg(m_server.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool TcpLine::isDrained() const
+{
+    return std::all_of(m_calls.cbegin(), m_calls.cend(),
+        [](const QPointer<QObject>& call) { return !call || static_cast<TcpCall*>(call.data())->isDrained(); });
+}
+
+void TcpLine::acceptCalls()
+{
+    m_calls.removeAll(QPointer<QObject>());
+    while (QTcpSocket* socket = m_server.nextPendingConnection())
+        m_calls.append(new TcpCall(socket, m_exchange, m_cps, this));
+}
+
+} // namespace pagersim
