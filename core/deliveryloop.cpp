@@ -1,6 +1,7 @@
 #include "core/deliveryloop.h"
 
 #include "core/desk.h"
+#include "core/engineparams.h"
 #include "core/pendingqueue.h"
 #include "core/queues.h"
 #include "paging/pageengine.h"
@@ -21,6 +22,7 @@ DeliveryLoop::DeliveryLoop(Desk& desk, paging::TPageEngine& engine, QObject* par
     , desk_(desk)
     , engine_(engine)
 {
+    SetEngineParams = [&desk] { core::SetEngineParams(desk); };
     engine_.OnStatus = [this](paging::TPageEngine*) { ShowErrorStatus(); };
     engine_.OnFinished = [this](paging::TPageEngine*) { Engine1Finished(); };
 }

@@ -32,7 +32,8 @@ public:
     // The name other programs drop a message into, in the current directory.
     static QString messageFileName();
 
-    // Copies the current settings into the engine before each page.
+    // Copies the current settings into the engine before each page (the System Configuration
+    // window's, through core::SetEngineParams, unless replaced).
     std::function<void()> SetEngineParams;
     // Takes in "plimomsgs.txt" (consumes it, queues at most one page).
     std::function<void()> ReadPageMsgFromFile;
