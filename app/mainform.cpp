@@ -3,6 +3,7 @@
 #include "app/aboutbox.h"
 #include "app/helpwindow.h"
 #include "app/messageedit.h"
+#include "compose/preparation.h"
 #include "core/clocktext.h"
 #include "store/storeerror.h"
 
@@ -109,6 +110,7 @@ TMainForm::TMainForm(const QString& dataDirectory, QWidget* parent)
     SendByPager->hide();
 
     buildMenus();
+    connectComposition();
     statusBar()->setSizeGripEnabled(true);
 
     // Tab order: recipients, message, the command column, the bottom row, the status clear button.
@@ -259,7 +261,6 @@ QWidget* TMainForm::buildCommandColumn()
 
     // Their windows come with later work.
     QuickBtn->setEnabled(false);
-    SendBtn->setEnabled(false);
     ByPagerBtn->setEnabled(false);
     SendLaterBtn->setEnabled(false);
 

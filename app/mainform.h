@@ -18,6 +18,9 @@ class QToolButton;
 class MessageEdit;
 class HelpWindow;
 class TAboutBox;
+namespace compose {
+class MessagePreparation;
+}
 
 // The main window: recipients, message editor, command column, the bottom row, the status group and
 // the menus. Its logic without widgets is the Desk it owns.
@@ -31,6 +34,8 @@ public:
     ~TMainForm() override;
 
     core::Desk& desk() { return *desk_; }
+    // The send command, the preparations and the message file intake, on this window's controls.
+    compose::MessagePreparation& preparation() { return *preparation_; }
     QString startupError() const { return desk_->startupError(); }
 
     // Controls named as the rest of the desk refers to them.
@@ -109,6 +114,8 @@ protected:
 
 private:
     void buildMenus();
+    // Hands the controls the preparations read to them and connects "&Send Mesg".
+    void connectComposition();
     QWidget* buildRecipients();
     QWidget* buildMessage();
     QWidget* buildCommandColumn();
@@ -127,6 +134,7 @@ private:
     bool saveQueuesOnClose();
 
     std::unique_ptr<core::Desk> desk_;
+    std::unique_ptr<compose::MessagePreparation> preparation_;
     TAboutBox* aboutBox_ = nullptr;
     HelpWindow* helpWindow_ = nullptr;
     QString lastListError_;
