@@ -3,6 +3,7 @@
 #include "app/aboutbox.h"
 #include "app/helpwindow.h"
 #include "app/messageedit.h"
+#include "compose/preparation.h"
 #include "core/clocktext.h"
 #include "core/deliveryloop.h"
 #include "core/showpending.h"
@@ -112,6 +113,7 @@ TMainForm::TMainForm(const QString& dataDirectory, QWidget* parent)
     SendByPager->hide();
 
     buildMenus();
+    connectComposition();
     statusBar()->setSizeGripEnabled(true);
 
     // Tab order: recipients, message, the command column, the bottom row, the status clear button.
@@ -133,6 +135,7 @@ TMainForm::TMainForm(const QString& dataDirectory, QWidget* parent)
     connect(delivery_, &core::DeliveryLoop::pageEnded, SendByPager, [this] { SendByPager->setChecked(false); });
     // Faults inside the engine's events (the loop's handlers among them) go to the standard box.
     paging::TPageEngine::setErrorReporter([this](const QString& text) { showStandardError(text); });
+    delivery_->ReadPageMsgFromFile = [this] { preparation_->ReadPageMsgFromFile(); };
     ShowPending = new TShowPending(desk_->PendingMsgs, desk_->SendMsgs, this);
     connect(ShowPending, &TShowPending::closedWithCount, PendingMsgsBtn,
         [this](int pending) { PendingMsgsBtn->setText(QStringLiteral("Pending Msgs: ") + QString::number(pending)); });
@@ -276,7 +279,6 @@ QWidget* TMainForm::buildCommandColumn()
 
     // Their windows come with later work.
     QuickBtn->setEnabled(false);
-    SendBtn->setEnabled(false);
     ByPagerBtn->setEnabled(false);
     SendLaterBtn->setEnabled(false);
 

@@ -25,6 +25,9 @@ class DeliveryLoop;
 namespace config {
 class TSystemForm;
 }
+namespace compose {
+class MessagePreparation;
+}
 
 // The main window: recipients, message editor, command column, the bottom row, the status group and
 // the menus. Its logic without widgets is the Desk it owns.
@@ -40,6 +43,8 @@ public:
     core::Desk& desk() { return *desk_; }
     // The delivery loop; its hooks (message-file intake, scheduled scan) are set by the program.
     core::DeliveryLoop& delivery() { return *delivery_; }
+    // The send command, the preparations and the message file intake, on this window's controls.
+    compose::MessagePreparation& preparation() { return *preparation_; }
     QString startupError() const { return desk_->startupError(); }
 
     // Controls named as the rest of the desk refers to them.
@@ -125,6 +130,8 @@ protected:
 
 private:
     void buildMenus();
+    // Hands the controls the preparations read to them and connects "&Send Mesg".
+    void connectComposition();
     QWidget* buildRecipients();
     QWidget* buildMessage();
     QWidget* buildCommandColumn();
@@ -144,6 +151,7 @@ private:
 
     std::unique_ptr<core::Desk> desk_;
     core::DeliveryLoop* delivery_ = nullptr;
+    std::unique_ptr<compose::MessagePreparation> preparation_;
     TAboutBox* aboutBox_ = nullptr;
     HelpWindow* helpWindow_ = nullptr;
     QString lastListError_;
