@@ -31,6 +31,14 @@ namespace {
 
 const QString kCarrier = QStringLiteral("Metro Paging");
 
+// With PLIMO_SCREENSHOTS naming a folder, the windows are saved there as the tests see them.
+void screenshot(QWidget* window, const QString& name)
+{
+    const QString folder = qEnvironmentVariable("PLIMO_SCREENSHOTS");
+    if (!folder.isEmpty())
+        window->grab().save(folder + u'/' + name + QStringLiteral(".png"));
+}
+
 QString textOf(const QJsonObject& o, const char* key)
 {
     return o.value(QLatin1String(key)).toString();
@@ -145,8 +153,11 @@ void tst_DeliveryE2E::typedMessageReachesTheTerminal()
     send(*form, text, { QStringLiteral("Ann Lee") });
     QStringList progress; // the Sending label's captions while the page goes
     connect(&form->delivery(), &core::DeliveryLoop::sendingProgress, this, [&] {
-        if (form->Sending->isVisible())
-            progress << form->Sending->text();
+        if (!form->Sending->isVisible())
+            return;
+        progress << form->Sending->text();
+        if (progress.size() == 3)
+            screenshot(form.get(), QStringLiteral("mainwindow-sending"));
     });
     QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 20000));
     QTRY_VERIFY_WITH_TIMEOUT(!form->desk().PageInProgress, 10000);
@@ -213,6 +224,7 @@ void tst_DeliveryE2E::busyLineRetriedThenPendingSurvivesRestartAndResends()
     QTimer::singleShot(200, form.get(), [&] {
         TShowPending* window = form->ShowPending;
         seen = window->isVisible() && window->DBGrid1->model()->rowCount() == 1;
+        screenshot(window, QStringLiteral("pending-messages"));
         const QRect cell = window->DBGrid1->visualRect(window->DBGrid1->model()->index(0, 1));
         QTest::mouseClick(window->DBGrid1->viewport(), Qt::LeftButton, {}, cell.center());
         QTest::mouseDClick(window->DBGrid1->viewport(), Qt::LeftButton, {}, cell.center());
