@@ -418,7 +418,7 @@ bool TSystemForm::eventFilter(QObject* watched, QEvent* event)
         const auto* key = static_cast<QKeyEvent*>(event);
         const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
         // Enter moves on to the next field (on the buttons it presses them, as ever).
-        if (enter && key->modifiers() == Qt::NoModifier && watched != SaveBtn && watched != ExitBtn) {
+        if (enter && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && watched != SaveBtn && watched != ExitBtn) {
             focusNextChild();
             return true;
         }
