@@ -1,0 +1,112 @@
+#include "app/helpwindow.h"
+#include "app/mainform.h"
+#include "app/systemsetup.h"
+#include "config/inifile.h"
+#include "config/systemform.h"
+#include "core/engineparams.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+class tst_SystemSetup : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString previousCurrent_;
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        previousCurrent_ = QDir::currentPath();
+    }
+    void init()
+    {
+        QFile::remove(config::pagerIniPath());
+        dir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir_->isValid());
+        QVERIFY(QDir::setCurrent(dir_->path()));
+    }
+    void cleanup()
+    {
+        QDir::setCurrent(previousCurrent_);
+        dir_.reset();
+        QFile::remove(config::pagerIniPath());
+    }
+
+    void setupShowsTheOneWindowNotModal();
+    void debugGoesToTheStatusList();
+    void helpOpensSystemsSetup();
+    void engineParametersFollowTheWindow();
+};
+
+void tst_SystemSetup::setupShowsTheOneWindowNotModal()
+{
+    TMainForm main(dir_->path());
+    QVERIFY(!main.SetupMenu->isEnabled()); // nothing to show yet
+    config::TSystemForm* form = CreateSystemForm(main);
+    QCOMPARE(main.SystemForm, form);
+    QCOMPARE(config::TSystemForm::instance(), form);
+    QVERIFY(main.SetupMenu->isEnabled());
+    QVERIFY(!form->isVisible());
+    QVERIFY(!QFile::exists(config::pagerIniPath())); // creation reads, never writes
+
+    main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&main));
+    main.SetupMenu->trigger();
+    QTRY_VERIFY(form->isVisible());
+    QVERIFY(!form->isModal());
+    QVERIFY(!QApplication::activeModalWidget());
+    QVERIFY(form->isWindow());
+    QCOMPARE(form->windowTitle(), QStringLiteral("System Configuration"));
+
+    // Closed, it is hidden and kept: Setup shows the same window again.
+    form->close();
+    QVERIFY(QFile::exists(config::pagerIniPath()));
+    main.SetupMenu->trigger();
+    QTRY_VERIFY(form->isVisible());
+    QCOMPARE(main.findChildren<config::TSystemForm*>().size(), 1);
+}
+
+void tst_SystemSetup::debugGoesToTheStatusList()
+{
+    TMainForm main(dir_->path());
+    config::TSystemForm* form = CreateSystemForm(main);
+    form->Debug->setChecked(true);
+    QVERIFY(main.StatusMemo->toPlainText().contains(QStringLiteral("In debug mode")));
+    const int lines = main.StatusMemo->document()->blockCount();
+    form->Debug->setChecked(false);
+    QCOMPARE(main.StatusMemo->document()->blockCount(), lines);
+}
+
+void tst_SystemSetup::helpOpensSystemsSetup()
+{
+    TMainForm main(dir_->path());
+    config::TSystemForm* form = CreateSystemForm(main);
+    form->HelpMenu->trigger();
+    QVERIFY(main.helpWindow());
+    QCOMPARE(main.helpWindow()->currentTopic(), QStringLiteral("systemssetup"));
+}
+
+void tst_SystemSetup::engineParametersFollowTheWindow()
+{
+    TMainForm main(dir_->path());
+    config::TSystemForm* form = CreateSystemForm(main);
+    form->comport->setEditText(QStringLiteral("COM2"));
+    form->Debug->setChecked(true);
+    core::SetEngineParams(main.desk());
+    QCOMPARE(main.desk().Engine1.ComPort, QStringLiteral("COM2"));
+    QCOMPARE(main.desk().Engine1.Debugfile, QStringLiteral("debug.txt"));
+}
+
+QTEST_MAIN(tst_SystemSetup)
+#include "tst_systemsetup.moc"
