@@ -105,6 +105,7 @@ private slots:
     {
         modemsT_.reset();
         dir_.reset();
+        QDir().rmdir(config::pagerIniPath());
         QFile::remove(config::pagerIniPath());
     }
 
@@ -132,6 +133,7 @@ private slots:
     void unknownSavedModelLeavesTheRecord();
     void emptyModemsTableSavesEmptyModel();
     void missingModemsTableLeavesTheWindowWorking();
+    void unwritableFileIsReportedOnce();
 };
 
 void tst_SystemForm::layoutTexts_data()
@@ -555,6 +557,30 @@ void tst_SystemForm::missingModemsTableLeavesTheWindowWorking()
     form.SaveBtnClick();
     QCOMPARE(saved(QStringLiteral("OutsideLine")), QStringLiteral("9"));
     QCOMPARE(saved(QStringLiteral("ModemModel")), QString());
+}
+
+void tst_SystemForm::unwritableFileIsReportedOnce()
+{
+    // Something that is not a file stands where pager.ini goes.
+    QVERIFY(QDir().mkpath(config::pagerIniPath()));
+    makeModems({ { "Hayes", "AT&F" } });
+    auto form = makeForm();
+    QSignalSpy errors(form.get(), &config::TSystemForm::errorReported);
+    showActive(form.get());
+    QCOMPARE(errors.size(), 0); // reading finds no file and gives the defaults
+    form->outsideline->setText(QStringLiteral("9"));
+    QVERIFY(!form->WritePagerIni());
+    QCOMPARE(errors.size(), 1);
+    QVERIFY(errors.at(0).at(0).toString().contains(config::pagerIniPath()));
+    form->ModemListCloseUp(); // the same failure again: not a second box
+    form->close();
+    QCOMPARE(errors.size(), 1);
+    QCOMPARE(form->outsideline->text(), QStringLiteral("9")); // nothing typed is lost
+
+    // Shown again, the next failing close is reported again.
+    showActive(form.get());
+    form->close();
+    QCOMPARE(errors.size(), 2);
 }
 
 QTEST_MAIN(tst_SystemForm)
