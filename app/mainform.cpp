@@ -654,9 +654,14 @@ QStringList TMainForm::recipientNamesOrReport()
 
 void TMainForm::HelpClick()
 {
+    showHelpTopic(QStringLiteral("Contents"));
+}
+
+void TMainForm::showHelpTopic(const QString& keyword)
+{
     if (!helpWindow_)
         helpWindow_ = new HelpWindow(this);
-    helpWindow_->showTopic(QStringLiteral("Contents"));
+    helpWindow_->showTopic(keyword);
 }
 
 void TMainForm::AboutClick()

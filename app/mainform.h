@@ -21,6 +21,9 @@ class TAboutBox;
 namespace compose {
 class MessagePreparation;
 }
+namespace config {
+class TSystemForm;
+}
 
 // The main window: recipients, message editor, command column, the bottom row, the status group and
 // the menus. Its logic without widgets is the Desk it owns.
@@ -67,6 +70,8 @@ public:
     QLabel* Version;
     QCheckBox* SendByPager; // hidden: ticked while a page typed by pager ID is under way
     QTimer* Timer1;
+    // The System Configuration window, made at start right after this one (CreateSystemForm).
+    config::TSystemForm* SystemForm = nullptr;
 
     QAction* UsersMenu;
     QAction* CarriersMenu;
@@ -102,6 +107,8 @@ public slots:
     // The user lookup's choice: shows the user's pager ID and carrier beside it.
     void UserLookupCloseUp();
     void HelpClick();
+    // Opens the help window at a topic ("Contents", "SystemsSetup", ...).
+    void showHelpTopic(const QString& keyword);
     void AboutClick();
     void message1Change();
     void ReadUsersList();
