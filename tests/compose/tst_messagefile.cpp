@@ -1,10 +1,14 @@
 #include "app/mainform.h"
+#include "app/systemsetup.h"
 #include "compose/preparation.h"
 #include "composetestutil.h"
+#include "config/inifile.h"
+#include "config/systemform.h"
 #include "store/memtable.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRandomGenerator>
 #include <QStandardPaths>
@@ -22,6 +26,7 @@ class tst_MessageFile : public QObject {
 private:
     std::unique_ptr<QTemporaryDir> dir_;
     QString previousCurrent_;
+    QTemporaryDir home_; // the settings file of these tests lives here, apart from other suites'
     std::unique_ptr<TMainForm> form_;
 
     static QString fileName() { return compose::MessagePreparation::messageFileName(); }
@@ -39,6 +44,8 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(home_.isValid());
+        qputenv("HOME", QFile::encodeName(home_.path()));
         previousCurrent_ = QDir::currentPath();
     }
     // The tables in "data", the current directory "work": the file is looked for in the current
@@ -64,6 +71,7 @@ private slots:
     }
     void cleanup()
     {
+        QFile::remove(config::pagerIniPath());
         form_.reset();
         QDir::setCurrent(previousCurrent_);
         dir_.reset();
@@ -73,6 +81,7 @@ private slots:
     void intake();
     void noFileDoesNothing();
     void onePagePerFile();
+    void outsideLineButNotTheRetriesSetting();
     void garbage_data();
     void garbage();
     void folderOrPipeOfThatNameIsLeftAlone();
@@ -180,6 +189,21 @@ void tst_MessageFile::onePagePerFile()
     QCOMPARE(send().rowCount(), 2);
     send().last();
     QCOMPARE(send().fieldText(QStringLiteral("MessageToSend")), QStringLiteral("second"));
+}
+
+void tst_MessageFile::outsideLineButNotTheRetriesSetting()
+{
+    config::TSystemForm* system = CreateSystemForm(*form_);
+    system->outsideline->setText(QStringLiteral("9, "));
+    system->DeliveryRetries->setText(QStringLiteral("1"));
+    form_->desk().DeliveryRetriesValue = 1;
+    drop("555-01\nOther\nHi\n");
+    consume();
+    QCOMPARE(send().rowCount(), 1);
+    send().first();
+    QCOMPARE(send().fieldText(QStringLiteral("NetworkPhone")), QStringLiteral("9,555-9999^OT"));
+    QCOMPARE(send().fieldText(QStringLiteral("PagerPhone")), QStringLiteral("55501"));
+    QCOMPARE(send().fieldInt(QStringLiteral("Retries")), 2);
 }
 
 void tst_MessageFile::garbage_data()

@@ -1,13 +1,18 @@
 #include "app/mainform.h"
 #include "app/messageedit.h"
+#include "app/systemsetup.h"
 #include "compose/preparation.h"
 #include "composetestutil.h"
+#include "config/inifile.h"
+#include "config/systemform.h"
 #include "store/memtable.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QDir>
+#include <QFile>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -74,6 +79,7 @@ class tst_Preparation : public QObject {
 private:
     std::unique_ptr<QTemporaryDir> dir_;
     QString previousCurrent_;
+    QTemporaryDir home_; // the settings file of these tests lives here, apart from other suites'
 
     // A data folder holding the users and carriers that `fill` appends, and the main window on it.
     template <typename Fill> std::unique_ptr<TMainForm> formWith(Fill fill)
@@ -91,6 +97,8 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(home_.isValid());
+        qputenv("HOME", QFile::encodeName(home_.path()));
         previousCurrent_ = QDir::currentPath();
     }
     void init()
@@ -101,6 +109,7 @@ private slots:
     }
     void cleanup()
     {
+        QFile::remove(config::pagerIniPath());
         QDir::setCurrent(previousCurrent_);
         dir_.reset();
     }
@@ -108,6 +117,8 @@ private slots:
     void sendButtonIsEnabled();
     void oneUser_data();
     void oneUser();
+    void settingsOfTheSystemWindow_data();
+    void settingsOfTheSystemWindow();
     void logRecordKeepsTheEditorText();
     void longMessageIsLoggedWholeAndQueuedCut();
     void walkFollowsListOrderAndRoutesByPrefix();
@@ -231,6 +242,51 @@ void tst_Preparation::oneUser()
     QCOMPARE(pages[0].name, QStringLiteral("Ann"));
     QCOMPARE(pages[0].retries, 3); // DeliveryRetriesValue with the default settings
     QCOMPARE(pages[0].isGroup, false);
+}
+
+void tst_Preparation::settingsOfTheSystemWindow_data()
+{
+    QTest::addColumn<QString>("carrier");
+    QTest::addColumn<QString>("outside");
+    QTest::addColumn<QString>("retries");
+    QTest::addColumn<QString>("delay");
+    QTest::addColumn<QString>("networkPhone");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("retriesQueued");
+    QTest::newRow("outside line with a trailing blank")
+        << "Metro" << "9, " << "2" << "10" << "9,555-0101^PW" << 80 << 2;
+    QTest::newRow("retries 0 gives 1") << "Metro" << "" << "0" << "10" << "555-0101^PW" << 80 << 1;
+    QTest::newRow("retries 7 gives 3") << "Metro" << "" << "7" << "10" << "555-0101^PW" << 80 << 3;
+    QTest::newRow("retries abc gives 3") << "Metro" << "" << "abc" << "10" << "555-0101^PW" << 80 << 3;
+    QTest::newRow("numeric delay 45") << "numeric" << "9" << "1" << "45" << "#," << 45 << 1;
+    QTest::newRow("numeric delay 2 gives 4") << "numeric" << "9" << "3" << "2" << "#," << 4 << 3;
+    QTest::newRow("numeric delay empty gives 10") << "numeric" << "9" << "3" << "" << "#," << 10 << 3;
+}
+
+void tst_Preparation::settingsOfTheSystemWindow()
+{
+    QFETCH(QString, carrier);
+    QFETCH(QString, outside);
+    QFETCH(QString, retries);
+    QFETCH(QString, delay);
+    auto form = formWith([&](core::Desk& desk) {
+        addUser(desk, QStringLiteral("Ann"), carrier, QStringLiteral("5550"));
+        addCarrier(desk, carrier, QStringLiteral("555-0101"), QStringLiteral("1200"), 80, QStringLiteral("PW"));
+    });
+    QVERIFY(form);
+    config::TSystemForm* system = CreateSystemForm(*form);
+    // Typed, not saved: the working settings are the fields as they stand.
+    system->outsideline->setText(outside);
+    system->DeliveryRetries->setText(retries);
+    system->DirectMesgDelay->setText(delay);
+    tick(form->UsersList, QStringLiteral("Ann"));
+    QTest::keyClicks(form->message1, QStringLiteral("Hi"));
+    form->SendBtn->click();
+    const QList<QueuedPage> pages = queued(form->desk().SendMsgs);
+    QCOMPARE(pages.size(), 1);
+    QTEST(pages[0].networkPhone, "networkPhone");
+    QTEST(pages[0].size, "size");
+    QTEST(pages[0].retries, "retriesQueued");
 }
 
 void tst_Preparation::logRecordKeepsTheEditorText()
