@@ -81,6 +81,7 @@ private slots:
     void intake();
     void noFileDoesNothing();
     void onePagePerFile();
+    void theTimerTakesTheFileInWhenIdle();
     void outsideLineButNotTheRetriesSetting();
     void garbage_data();
     void garbage();
@@ -189,6 +190,20 @@ void tst_MessageFile::onePagePerFile()
     QCOMPARE(send().rowCount(), 2);
     send().last();
     QCOMPARE(send().fieldText(QStringLiteral("MessageToSend")), QStringLiteral("second"));
+}
+
+void tst_MessageFile::theTimerTakesTheFileInWhenIdle()
+{
+    drop("555-01\nOther\nBy the timer\n");
+    form_->desk().PageInProgress = true; // a page under way: the file waits
+    form_->Timer1Timer();
+    QVERIFY(QFile::exists(fileName()));
+    form_->desk().PageInProgress = false;
+    form_->Timer1Timer();
+    QVERIFY(!QFile::exists(fileName()));
+    QCOMPARE(send().rowCount(), 1);
+    send().first();
+    QCOMPARE(send().fieldText(QStringLiteral("MessageToSend")), QStringLiteral("By the timer"));
 }
 
 void tst_MessageFile::outsideLineButNotTheRetriesSetting()
