@@ -593,6 +593,9 @@ void TMainForm::SendGroupClick()
     DBLookupCombo2->setCurrentIndex(-1);
     try {
         desk_->clearTempUser();
+        // Back to the user lookup: it lists the users table as it stands now.
+        if (!SendGroup->isChecked() && desk_->BUsersT.isOpen())
+            desk_->BUsersT.refresh();
     } catch (const store::StoreError& e) {
         showStandardError(e.message());
     }

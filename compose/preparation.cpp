@@ -269,8 +269,8 @@ void MessagePreparation::ReadPageMsgFromFile()
     // one that cannot be deleted is not paged at all, and reported once.
     QFile file(name);
     if (!file.remove()) {
-        const QString which = QString::number(found.size()) + u'@'
-            + found.lastModified().toString(Qt::ISODateWithMs);
+        const QString which
+            = QString::number(found.size()) + u'@' + found.lastModified().toString(Qt::ISODateWithMs);
         if (which != undeletableFile_) {
             undeletableFile_ = which;
             status(QStringLiteral("File plimomsgs.txt cannot be deleted and is not paged: ")
@@ -295,7 +295,8 @@ void MessagePreparation::ReadPageMsgFromFile()
             pagerId = desk_.BUsersT.fieldText(kPagerId);
         store::Table& carriers = desk_.PagerCompT;
         if (!carriers.locate(kCarrierName, lines.at(1))) {
-            status(QStringLiteral("Paging carrier ") + shownFromFile(lines.at(1)) + QStringLiteral(" not found."));
+            status(QStringLiteral("Paging carrier ") + shownFromFile(lines.at(1))
+                + QStringLiteral(" not found."));
             return;
         }
         Page page;
