@@ -3,12 +3,10 @@
 #include "app/systemsetup.h"
 #include "config/inifile.h"
 #include "config/systemform.h"
-#include "core/engineparams.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QPlainTextEdit>
@@ -44,9 +42,7 @@ private slots:
     }
 
     void setupShowsTheOneWindowNotModal();
-    void debugGoesToTheStatusList();
-    void helpOpensSystemsSetup();
-    void engineParametersFollowTheWindow();
+    void debugLineAndHelpReachTheMainWindow();
 };
 
 void tst_SystemSetup::setupShowsTheOneWindowNotModal()
@@ -77,35 +73,15 @@ void tst_SystemSetup::setupShowsTheOneWindowNotModal()
     QCOMPARE(main.findChildren<config::TSystemForm*>().size(), 1);
 }
 
-void tst_SystemSetup::debugGoesToTheStatusList()
+void tst_SystemSetup::debugLineAndHelpReachTheMainWindow()
 {
     TMainForm main(dir_->path());
     config::TSystemForm* form = CreateSystemForm(main);
     form->Debug->setChecked(true);
     QVERIFY(main.StatusMemo->toPlainText().contains(QStringLiteral("In debug mode")));
-    const int lines = main.StatusMemo->document()->blockCount();
-    form->Debug->setChecked(false);
-    QCOMPARE(main.StatusMemo->document()->blockCount(), lines);
-}
-
-void tst_SystemSetup::helpOpensSystemsSetup()
-{
-    TMainForm main(dir_->path());
-    config::TSystemForm* form = CreateSystemForm(main);
     form->HelpMenu->trigger();
     QVERIFY(main.helpWindow());
     QCOMPARE(main.helpWindow()->currentTopic(), QStringLiteral("systemssetup"));
-}
-
-void tst_SystemSetup::engineParametersFollowTheWindow()
-{
-    TMainForm main(dir_->path());
-    config::TSystemForm* form = CreateSystemForm(main);
-    form->comport->setEditText(QStringLiteral("COM2"));
-    form->Debug->setChecked(true);
-    core::SetEngineParams(main.desk());
-    QCOMPARE(main.desk().Engine1.ComPort, QStringLiteral("COM2"));
-    QCOMPARE(main.desk().Engine1.Debugfile, QStringLiteral("debug.txt"));
 }
 
 QTEST_MAIN(tst_SystemSetup)

@@ -390,11 +390,6 @@ void tst_SystemForm::exitAndEveryCloseWriteTheFields()
     QTest::keyClick(form.get(), Qt::Key_X, Qt::AltModifier);
     QTRY_VERIFY(!form->isVisible());
     QCOMPARE(saved(QStringLiteral("OutsideLine")), QStringLiteral("7"));
-    // The window manager's close.
-    showActive(form.get());
-    form->DeliveryRetries->setText(QStringLiteral("1"));
-    form->close();
-    QCOMPARE(saved(QStringLiteral("DeliveryRetries")), QStringLiteral("1"));
     // "&Save" closes too.
     showActive(form.get());
     form->DirectMesgDelay->setText(QStringLiteral("30"));
