@@ -113,7 +113,6 @@ TMainForm::TMainForm(const QString& dataDirectory, QWidget* parent)
     SendByPager->hide();
 
     buildMenus();
-    connectComposition();
     statusBar()->setSizeGripEnabled(true);
 
     // Tab order: recipients, message, the command column, the bottom row, the status clear button.
@@ -139,6 +138,7 @@ TMainForm::TMainForm(const QString& dataDirectory, QWidget* parent)
     ShowPending = new TShowPending(desk_->PendingMsgs, desk_->SendMsgs, this);
     connect(ShowPending, &TShowPending::closedWithCount, PendingMsgsBtn,
         [this](int pending) { PendingMsgsBtn->setText(QStringLiteral("Pending Msgs: ") + QString::number(pending)); });
+    connectComposition();
 
     // Creation: the windows made on first use start unmade (aboutBox_, helpWindow_); then the data
     // steps, which report a failure through startupError() and never keep the window from opening.
@@ -594,6 +594,9 @@ void TMainForm::SendGroupClick()
     DBLookupCombo2->setCurrentIndex(-1);
     try {
         desk_->clearTempUser();
+        // Back to the user lookup: it lists the users table as it stands now.
+        if (!SendGroup->isChecked() && desk_->BUsersT.isOpen())
+            desk_->BUsersT.refresh();
     } catch (const store::StoreError& e) {
         showStandardError(e.message());
     }

@@ -18,15 +18,15 @@ class QToolButton;
 class MessageEdit;
 class HelpWindow;
 class TAboutBox;
+namespace compose {
+class MessagePreparation;
+}
 class TShowPending;
 namespace core {
 class DeliveryLoop;
 }
 namespace config {
 class TSystemForm;
-}
-namespace compose {
-class MessagePreparation;
 }
 
 // The main window: recipients, message editor, command column, the bottom row, the status group and
@@ -41,10 +41,10 @@ public:
     ~TMainForm() override;
 
     core::Desk& desk() { return *desk_; }
-    // The delivery loop; its hooks (message-file intake, scheduled scan) are set by the program.
-    core::DeliveryLoop& delivery() { return *delivery_; }
     // The send command, the preparations and the message file intake, on this window's controls.
     compose::MessagePreparation& preparation() { return *preparation_; }
+    // The delivery loop; its hooks (message-file intake, scheduled scan) are set by the program.
+    core::DeliveryLoop& delivery() { return *delivery_; }
     QString startupError() const { return desk_->startupError(); }
 
     // Controls named as the rest of the desk refers to them.
@@ -130,7 +130,8 @@ protected:
 
 private:
     void buildMenus();
-    // Hands the controls the preparations read to them and connects "&Send Mesg".
+    // Hands the controls the preparations read to them, connects "&Send Mesg" and gives the delivery
+    // loop the message file intake.
     void connectComposition();
     QWidget* buildRecipients();
     QWidget* buildMessage();
@@ -150,8 +151,8 @@ private:
     bool saveQueuesOnClose();
 
     std::unique_ptr<core::Desk> desk_;
-    core::DeliveryLoop* delivery_ = nullptr;
     std::unique_ptr<compose::MessagePreparation> preparation_;
+    core::DeliveryLoop* delivery_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;
     HelpWindow* helpWindow_ = nullptr;
     QString lastListError_;

@@ -2,14 +2,15 @@
 #include "app/mainform.h"
 
 #include "app/messageedit.h"
+#include "compose/pagelib.h"
 #include "compose/preparation.h"
 #include "config/systemform.h"
+#include "core/deliveryloop.h"
 #include "core/engineparams.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QPushButton>
 
 void TMainForm::connectComposition()
@@ -22,16 +23,13 @@ void TMainForm::connectComposition()
     controls.SendGroup = SendGroup;
     controls.SendByPager = SendByPager;
     controls.showStatus = [this](const QString& text) { Show_Status(text); };
-    controls.showInfo = [this](const QString& text) { QMessageBox::information(this, windowTitle(), text); };
+    controls.showInfo = [this](const QString& text) { compose::ShowInfo(text, this); };
     controls.showError = [this](const QString& text) { showStandardError(text); };
-    controls.outsideLine = [] {
-        const config::TSystemForm* form = config::TSystemForm::instance();
-        return form ? form->outsideline->text() : QString();
-    };
-    controls.setEngineParams = [this] { core::SetEngineParams(*desk_); };
-    controls.deliveryRetriesValue = [this] { return int(desk_->DeliveryRetriesValue); };
-    controls.directMesgDelayValue = [this] { return int(desk_->DirectMesgDelayValue); };
+    // The System window is made after this one; its fields are read when a page is prepared.
+    controls.outsideLine = [this] { return SystemForm ? SystemForm->outsideline->text() : QString(); };
+    controls.setEngineParams = [this] { core::SetEngineParams(*desk_, SystemForm); };
     preparation_ = std::make_unique<compose::MessagePreparation>(*desk_, std::move(controls));
 
     connect(SendBtn, &QPushButton::clicked, this, [this] { preparation_->SendBtnClick(); });
+    delivery_->ReadPageMsgFromFile = [this] { preparation_->ReadPageMsgFromFile(); };
 }

@@ -1,5 +1,6 @@
 #include "compose/pageforms.h"
 
+#include "compose/pagelib.h"
 #include "core/queues.h"
 #include "store/cp1252.h"
 #include "store/memtable.h"
@@ -8,24 +9,6 @@
 #include <QLocale>
 
 namespace compose {
-
-namespace {
-
-QString withoutTrailingBlanks(QString text)
-{
-    qsizetype end = text.size();
-    while (end > 0 && text.at(end - 1) == u' ')
-        --end;
-    text.truncate(end);
-    return text;
-}
-
-QString withoutDashes(QString text)
-{
-    return text.remove(u'-');
-}
-
-} // namespace
 
 bool isGroupItem(const QString& item)
 {
@@ -39,7 +22,7 @@ bool isNumericCarrier(const QString& carrierName)
 
 QString carrierDialString(const QString& outsideLine, const QString& hostTel, const QString& hostPassword)
 {
-    return withoutTrailingBlanks(outsideLine) + hostTel + u'^' + hostPassword;
+    return TrimRightBlanks(outsideLine) + hostTel + u'^' + hostPassword;
 }
 
 QString carrierBaudRate(const QString& hostSpeed)
@@ -53,10 +36,9 @@ QString carrierBaudRate(const QString& hostSpeed)
 
 QString pageMessage(const QString& editorText)
 {
-    QString message = editorText;
-    message.remove(u'\n');
-    message.remove(u'\r');
-    return message;
+    QString joined = editorText;
+    joined.remove(u'\n');
+    return StripReturns(joined);
 }
 
 QString loggedMessage(const QString& editorText)
@@ -83,7 +65,7 @@ Page userPage(const UserPageInput& input)
     page.messageToSend = pageMessage(input.editorText);
     page.networkPhone = carrierDialString(input.outsideLine, input.hostTel, input.hostPassword);
     page.baudRate = carrierBaudRate(input.hostSpeed);
-    page.pagerPhone = withoutDashes(input.pagerId);
+    page.pagerPhone = StripDashes(input.pagerId);
     page.userOrGroupName = input.userName;
     page.messageSize = input.hostChars;
     page.retries = input.deliveryRetries;

@@ -1,5 +1,6 @@
 #include "compose/preparation.h"
 
+#include "compose/pagelib.h"
 #include "core/desk.h"
 #include "store/storeerror.h"
 
@@ -209,8 +210,8 @@ void MessagePreparation::PrepareOneMessage(const QString& name)
     input.hostChars = carriers.fieldInt(kHostChars);
     input.hostPassword = carriers.fieldText(kHostPassword);
     input.outsideLine = c_.outsideLine ? c_.outsideLine() : QString();
-    input.deliveryRetries = c_.deliveryRetriesValue ? c_.deliveryRetriesValue() : 3;
-    input.directMesgDelay = c_.directMesgDelayValue ? c_.directMesgDelayValue() : 10;
+    input.deliveryRetries = desk_.DeliveryRetriesValue;
+    input.directMesgDelay = desk_.DirectMesgDelayValue;
     appendPage(desk_.SendMsgs, userPage(input));
 }
 
@@ -268,8 +269,8 @@ void MessagePreparation::ReadPageMsgFromFile()
     // one that cannot be deleted is not paged at all, and reported once.
     QFile file(name);
     if (!file.remove()) {
-        const QString which = QString::number(found.size()) + u'@'
-            + found.lastModified().toString(Qt::ISODateWithMs);
+        const QString which
+            = QString::number(found.size()) + u'@' + found.lastModified().toString(Qt::ISODateWithMs);
         if (which != undeletableFile_) {
             undeletableFile_ = which;
             status(QStringLiteral("File plimomsgs.txt cannot be deleted and is not paged: ")
@@ -294,7 +295,8 @@ void MessagePreparation::ReadPageMsgFromFile()
             pagerId = desk_.BUsersT.fieldText(kPagerId);
         store::Table& carriers = desk_.PagerCompT;
         if (!carriers.locate(kCarrierName, lines.at(1))) {
-            status(QStringLiteral("Paging carrier ") + shownFromFile(lines.at(1)) + QStringLiteral(" not found."));
+            status(QStringLiteral("Paging carrier ") + shownFromFile(lines.at(1))
+                + QStringLiteral(" not found."));
             return;
         }
         Page page;
@@ -307,7 +309,7 @@ void MessagePreparation::ReadPageMsgFromFile()
         page.networkPhone = carrierDialString(c_.outsideLine ? c_.outsideLine() : QString(),
             carriers.fieldText(kHostTel), carriers.fieldText(kHostPassword));
         page.baudRate = carrierBaudRate(carriers.fieldText(kHostSpeed));
-        page.pagerPhone = QString(pagerId).remove(u'-');
+        page.pagerPhone = StripDashes(pagerId);
         page.userOrGroupName = QStringLiteral("From File ") + pagerId;
         page.retries = kFileRetries;
         appendPage(desk_.SendMsgs, page);

@@ -32,9 +32,9 @@ struct DeskControls {
     std::function<void(const QString&)> showInfo; // an information box with OK, waited for
     std::function<void(const QString&)> showError; // the application's standard error box
     std::function<QString()> outsideLine; // "Outside Line Digit(s):" of the System window
-    std::function<void()> setEngineParams; // refreshes the two values below
-    std::function<int()> deliveryRetriesValue;
-    std::function<int()> directMesgDelayValue;
+    // Refreshes the engine parameters, among them the desk's DeliveryRetriesValue and
+    // DirectMesgDelayValue that new pages take.
+    std::function<void()> setEngineParams;
     std::function<void()> prepareByPagerMessage; // "Send By Pager ID"; unset until that window exists
 };
 

@@ -1,10 +1,14 @@
 #include "app/mainform.h"
+#include "app/systemsetup.h"
 #include "compose/preparation.h"
 #include "composetestutil.h"
+#include "config/inifile.h"
+#include "config/systemform.h"
 #include "store/memtable.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRandomGenerator>
 #include <QStandardPaths>
@@ -22,6 +26,7 @@ class tst_MessageFile : public QObject {
 private:
     std::unique_ptr<QTemporaryDir> dir_;
     QString previousCurrent_;
+    QTemporaryDir home_; // the settings file of these tests lives here, apart from other suites'
     std::unique_ptr<TMainForm> form_;
 
     static QString fileName() { return compose::MessagePreparation::messageFileName(); }
@@ -39,6 +44,8 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(home_.isValid());
+        qputenv("HOME", QFile::encodeName(home_.path()));
         previousCurrent_ = QDir::currentPath();
     }
     // The tables in "data", the current directory "work": the file is looked for in the current
@@ -58,12 +65,14 @@ private slots:
                 QStringLiteral("1200"), 80, QStringLiteral("PW"));
             addCarrier(desk, QStringLiteral("Other"), QStringLiteral("555-9999"), QStringLiteral("2400"), 120,
                 QStringLiteral("OT"));
-            addCarrier(desk, QStringLiteral("Slow"), QStringLiteral("555-1111"), QStringLiteral("x"), 0, QString());
+            addCarrier(
+                desk, QStringLiteral("Slow"), QStringLiteral("555-1111"), QStringLiteral("x"), 0, QString());
         }
         form_ = std::make_unique<TMainForm>(root.filePath(QStringLiteral("data")));
     }
     void cleanup()
     {
+        QFile::remove(config::pagerIniPath());
         form_.reset();
         QDir::setCurrent(previousCurrent_);
         dir_.reset();
@@ -73,6 +82,8 @@ private slots:
     void intake();
     void noFileDoesNothing();
     void onePagePerFile();
+    void theTimerTakesTheFileInWhenIdle();
+    void outsideLineButNotTheRetriesSetting();
     void garbage_data();
     void garbage();
     void folderOrPipeOfThatNameIsLeftAlone();
@@ -93,41 +104,102 @@ void tst_MessageFile::intake_data()
 
     const QString noInfo = QStringLiteral("File plimomsgs.txt does not contain required information.");
     QTest::newRow("user by name, carrier of line 2")
-        << QByteArray("JOHN SMITH\r\nMetro Paging\r\nCall the office\r\n") << "" << "5550100"
-        << "From File 555-0100" << "Call the office" << "1-800-555-0101^PW" << "1200" << 80;
-    QTest::newRow("pager ID") << QByteArray("555-0199\nMetro Paging\nCall\n") << "" << "5550199"
-                              << "From File 555-0199" << "Call" << "1-800-555-0101^PW" << "1200" << 80;
-    QTest::newRow("user name differs in case is a pager ID")
-        << QByteArray("John Smith\nOther\nHi") << "" << "John Smith" << "From File John Smith" << "Hi"
-        << "555-9999^OT" << "2400" << 120;
-    QTest::newRow("CR line ends") << QByteArray("12\rOther\rA\rB\r") << "" << "12" << "From File 12" << "AB"
-                                  << "555-9999^OT" << "2400" << 120;
-    QTest::newRow("odd speed reads as 300") << QByteArray("12\nSlow\nA") << "" << "12" << "From File 12" << "A"
-                                            << "555-1111^" << "300" << 0;
-    QTest::newRow("ten lines") << QByteArray("1\nOther\n3\n4\n5\n6\n7\n8\n9\n10\n") << "" << "1" << "From File 1"
-                               << "3456" << "555-9999^OT" << "2400" << 120;
-    QTest::newRow("line 3 empty") << QByteArray("1\nOther\n\nfour\n") << "" << "1" << "From File 1" << "four"
-                                  << "555-9999^OT" << "2400" << 120;
-    QTest::newRow("Windows-1252") << QByteArray("1\nOther\nCaf\xe9 \x80 5\n") << "" << "1" << "From File 1"
-                                  << QStringLiteral("Caf\u00e9 \u20ac 5") << "555-9999^OT" << "2400" << 120;
-    QTest::newRow("empty pager ID is no error") << QByteArray("\nOther\nHi\n") << "" << "" << "From File "
-                                                << "Hi" << "555-9999^OT" << "2400" << 120;
-    QTest::newRow("long name cut to the field") << QByteArray("123456789012345678901234567890\nOther\nHi")
-                                                << "" << "123456789012345678901234567890"
-                                                << "From File 12345678901234567890" << "Hi" << "555-9999^OT"
+        << QByteArray("JOHN SMITH\r\nMetro Paging\r\nCall the office\r\n") << ""
+        << "5550100"
+        << "From File 555-0100"
+        << "Call the office"
+        << "1-800-555-0101^PW"
+        << "1200" << 80;
+    QTest::newRow("pager ID") << QByteArray("555-0199\nMetro Paging\nCall\n") << ""
+                              << "5550199"
+                              << "From File 555-0199"
+                              << "Call"
+                              << "1-800-555-0101^PW"
+                              << "1200" << 80;
+    QTest::newRow("user name differs in case is a pager ID") << QByteArray("John Smith\nOther\nHi") << ""
+                                                             << "John Smith"
+                                                             << "From File John Smith"
+                                                             << "Hi"
+                                                             << "555-9999^OT"
+                                                             << "2400" << 120;
+    QTest::newRow("CR line ends") << QByteArray("12\rOther\rA\rB\r") << ""
+                                  << "12"
+                                  << "From File 12"
+                                  << "AB"
+                                  << "555-9999^OT"
+                                  << "2400" << 120;
+    QTest::newRow("odd speed reads as 300") << QByteArray("12\nSlow\nA") << ""
+                                            << "12"
+                                            << "From File 12"
+                                            << "A"
+                                            << "555-1111^"
+                                            << "300" << 0;
+    QTest::newRow("ten lines") << QByteArray("1\nOther\n3\n4\n5\n6\n7\n8\n9\n10\n") << ""
+                               << "1"
+                               << "From File 1"
+                               << "3456"
+                               << "555-9999^OT"
+                               << "2400" << 120;
+    QTest::newRow("line 3 empty") << QByteArray("1\nOther\n\nfour\n") << ""
+                                  << "1"
+                                  << "From File 1"
+                                  << "four"
+                                  << "555-9999^OT"
+                                  << "2400" << 120;
+    QTest::newRow("Windows-1252") << QByteArray("1\nOther\nCaf\xe9 \x80 5\n") << ""
+                                  << "1"
+                                  << "From File 1" << QStringLiteral("Caf\u00e9 \u20ac 5") << "555-9999^OT"
+                                  << "2400" << 120;
+    QTest::newRow("empty pager ID is no error") << QByteArray("\nOther\nHi\n") << ""
+                                                << ""
+                                                << "From File "
+                                                << "Hi"
+                                                << "555-9999^OT"
                                                 << "2400" << 120;
-    QTest::newRow("two lines") << QByteArray("1\nOther\n") << noInfo << "" << "" << "" << "" << "" << 0;
+    QTest::newRow("long name cut to the field")
+        << QByteArray("123456789012345678901234567890\nOther\nHi") << ""
+        << "123456789012345678901234567890"
+        << "From File 12345678901234567890"
+        << "Hi"
+        << "555-9999^OT"
+        << "2400" << 120;
+    QTest::newRow("two lines") << QByteArray("1\nOther\n") << noInfo << ""
+                               << ""
+                               << ""
+                               << ""
+                               << "" << 0;
     QTest::newRow("two lines and a blank one")
-        << QByteArray("1\nOther\n\n") << "Message from file is too short" << "" << "" << "" << "" << "" << 0;
-    QTest::newRow("empty file") << QByteArray() << noInfo << "" << "" << "" << "" << "" << 0;
-    QTest::newRow("lines 3 to 6 empty, 7 not") << QByteArray("1\nOther\n\n\n\n\nseven\n")
-                                               << "Message from file is too short" << "" << "" << "" << ""
-                                               << "" << 0;
+        << QByteArray("1\nOther\n\n") << "Message from file is too short"
+        << ""
+        << ""
+        << ""
+        << ""
+        << "" << 0;
+    QTest::newRow("empty file") << QByteArray() << noInfo << ""
+                                << ""
+                                << ""
+                                << ""
+                                << "" << 0;
+    QTest::newRow("lines 3 to 6 empty, 7 not")
+        << QByteArray("1\nOther\n\n\n\n\nseven\n") << "Message from file is too short"
+        << ""
+        << ""
+        << ""
+        << ""
+        << "" << 0;
     QTest::newRow("unknown carrier") << QByteArray("1\nNowhere\nHi\n") << "Paging carrier Nowhere not found."
-                                     << "" << "" << "" << "" << "" << 0;
-    QTest::newRow("carrier differs in case") << QByteArray("1\nmetro paging\nHi\n")
-                                             << "Paging carrier metro paging not found." << "" << "" << ""
-                                             << "" << "" << 0;
+                                     << ""
+                                     << ""
+                                     << ""
+                                     << ""
+                                     << "" << 0;
+    QTest::newRow("carrier differs in case")
+        << QByteArray("1\nmetro paging\nHi\n") << "Paging carrier metro paging not found."
+        << ""
+        << ""
+        << ""
+        << ""
+        << "" << 0;
 }
 
 void tst_MessageFile::intake()
@@ -182,6 +254,35 @@ void tst_MessageFile::onePagePerFile()
     QCOMPARE(send().fieldText(QStringLiteral("MessageToSend")), QStringLiteral("second"));
 }
 
+void tst_MessageFile::theTimerTakesTheFileInWhenIdle()
+{
+    drop("555-01\nOther\nBy the timer\n");
+    form_->desk().PageInProgress = true; // a page under way: the file waits
+    form_->Timer1Timer();
+    QVERIFY(QFile::exists(fileName()));
+    form_->desk().PageInProgress = false;
+    form_->Timer1Timer();
+    QVERIFY(!QFile::exists(fileName()));
+    QCOMPARE(send().rowCount(), 1);
+    send().first();
+    QCOMPARE(send().fieldText(QStringLiteral("MessageToSend")), QStringLiteral("By the timer"));
+}
+
+void tst_MessageFile::outsideLineButNotTheRetriesSetting()
+{
+    config::TSystemForm* system = CreateSystemForm(*form_);
+    system->outsideline->setText(QStringLiteral("9, "));
+    system->DeliveryRetries->setText(QStringLiteral("1"));
+    form_->desk().DeliveryRetriesValue = 1;
+    drop("555-01\nOther\nHi\n");
+    consume();
+    QCOMPARE(send().rowCount(), 1);
+    send().first();
+    QCOMPARE(send().fieldText(QStringLiteral("NetworkPhone")), QStringLiteral("9,555-9999^OT"));
+    QCOMPARE(send().fieldText(QStringLiteral("PagerPhone")), QStringLiteral("55501"));
+    QCOMPARE(send().fieldInt(QStringLiteral("Retries")), 2);
+}
+
 void tst_MessageFile::garbage_data()
 {
     QTest::addColumn<QByteArray>("bytes");
@@ -190,8 +291,11 @@ void tst_MessageFile::garbage_data()
     random.fillRange(reinterpret_cast<quint32*>(megabyte.data()), megabyte.size() / 4);
     QByteArray noLineEnds = megabyte;
     noLineEnds.replace('\n', 'x').replace('\r', 'y');
-    QByteArray longLines = QByteArray(300000, 'A') + "\n" + QByteArray(300000, 'B') + "\n" + QByteArray(300000, 'C');
-    QTest::newRow("NUL bytes") << QByteArray("55\0" "01\nOther\nA\0B\n", 14);
+    QByteArray longLines
+        = QByteArray(300000, 'A') + "\n" + QByteArray(300000, 'B') + "\n" + QByteArray(300000, 'C');
+    QTest::newRow("NUL bytes") << QByteArray("55\0"
+                                             "01\nOther\nA\0B\n",
+        14);
     QTest::newRow("only NUL bytes") << QByteArray(4096, '\0');
     QTest::newRow("1 MB of random bytes") << megabyte;
     QTest::newRow("1 MB without line ends") << noLineEnds;
@@ -248,7 +352,8 @@ void tst_MessageFile::unreadableFileIsConsumedAndReported()
     consume();
     QVERIFY(!QFile::exists(fileName()));
     QCOMPARE(status().size(), 1);
-    QVERIFY2(status()[0].startsWith(QStringLiteral("File plimomsgs.txt could not be read")), qPrintable(status()[0]));
+    QVERIFY2(status()[0].startsWith(QStringLiteral("File plimomsgs.txt could not be read")),
+        qPrintable(status()[0]));
     QCOMPARE(send().rowCount(), 0);
 }
 

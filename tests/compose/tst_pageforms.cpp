@@ -35,19 +35,32 @@ void tst_PageForms::baudRate_data()
 {
     QTest::addColumn<QString>("speed");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("empty") << "" << "300";
-    QTest::newRow("299") << "299" << "300";
-    QTest::newRow("300") << "300" << "300";
-    QTest::newRow("2400") << "2400" << "2400";
-    QTest::newRow("99999") << "99999" << "99999";
-    QTest::newRow("zero") << "0" << "300";
-    QTest::newRow("negative") << "-1200" << "300";
-    QTest::newRow("leading blank") << " 1200" << "1200";
-    QTest::newRow("letters") << "fast" << "300";
-    QTest::newRow("letter O for zero") << "12OO" << "300";
-    QTest::newRow("digits then letters") << "1200b" << "300";
-    QTest::newRow("decimal") << "1200." << "300";
-    QTest::newRow("hex looking") << "0x4B0" << "300";
+    QTest::newRow("empty") << ""
+                           << "300";
+    QTest::newRow("299") << "299"
+                         << "300";
+    QTest::newRow("300") << "300"
+                         << "300";
+    QTest::newRow("2400") << "2400"
+                          << "2400";
+    QTest::newRow("99999") << "99999"
+                           << "99999";
+    QTest::newRow("zero") << "0"
+                          << "300";
+    QTest::newRow("negative") << "-1200"
+                              << "300";
+    QTest::newRow("leading blank") << " 1200"
+                                   << "1200";
+    QTest::newRow("letters") << "fast"
+                             << "300";
+    QTest::newRow("letter O for zero") << "12OO"
+                                       << "300";
+    QTest::newRow("digits then letters") << "1200b"
+                                         << "300";
+    QTest::newRow("decimal") << "1200."
+                             << "300";
+    QTest::newRow("hex looking") << "0x4B0"
+                                 << "300";
 }
 
 void tst_PageForms::baudRate()
@@ -101,11 +114,26 @@ void tst_PageForms::dialString_data()
     QTest::addColumn<QString>("tel");
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("typed with a trailing blank") << "9, " << "1-800-555-0101" << "" << "9,1-800-555-0101^";
-    QTest::newRow("no outside line") << "" << "5550101" << "PW" << "5550101^PW";
-    QTest::newRow("leading blank kept") << " 9" << "555" << "X" << " 9555^X";
-    QTest::newRow("trailing tab kept") << "9\t" << "555" << "" << "9\t555^";
-    QTest::newRow("blanks only") << "   " << "555" << "" << "555^";
+    QTest::newRow("typed with a trailing blank") << "9, "
+                                                 << "1-800-555-0101"
+                                                 << ""
+                                                 << "9,1-800-555-0101^";
+    QTest::newRow("no outside line") << ""
+                                     << "5550101"
+                                     << "PW"
+                                     << "5550101^PW";
+    QTest::newRow("leading blank kept") << " 9"
+                                        << "555"
+                                        << "X"
+                                        << " 9555^X";
+    QTest::newRow("trailing tab kept") << "9\t"
+                                       << "555"
+                                       << ""
+                                       << "9\t555^";
+    QTest::newRow("blanks only") << "   "
+                                 << "555"
+                                 << ""
+                                 << "555^";
 }
 
 void tst_PageForms::dialString()
@@ -127,15 +155,30 @@ void tst_PageForms::userPage_data()
     QTest::addColumn<QString>("baudRate");
     QTest::addColumn<int>("messageSize");
     QTest::addColumn<QString>("pagerPhone");
-    QTest::newRow("alphanumeric") << "Metro Paging" << "1200" << 80 << "555-01-23" << "9,555-0101^PW"
+    QTest::newRow("alphanumeric") << "Metro Paging"
+                                  << "1200" << 80 << "555-01-23"
+                                  << "9,555-0101^PW"
                                   << "1200" << 80 << "5550123";
-    QTest::newRow("alphanumeric slow") << "Metro Paging" << "110" << 0 << "12" << "9,555-0101^PW" << "300"
-                                       << 0 << "12";
-    QTest::newRow("numeric") << "numeric" << "1200" << 80 << "555-7" << "#," << "B1200" << 7 << "5557";
-    QTest::newRow("NUMERIC empty speed") << "NUMERIC" << "" << 80 << "1234" << "#," << "B300" << 7 << "1234";
-    QTest::newRow("numeric odd speed") << "Numeric" << "abc" << 80 << "1234" << "#," << "B300" << 7 << "1234";
-    QTest::newRow("numeric pager is alphanumeric")
-        << "numeric pager" << "2400" << 120 << "1234" << "9,555-0101^PW" << "2400" << 120 << "1234";
+    QTest::newRow("alphanumeric slow") << "Metro Paging"
+                                       << "110" << 0 << "12"
+                                       << "9,555-0101^PW"
+                                       << "300" << 0 << "12";
+    QTest::newRow("numeric") << "numeric"
+                             << "1200" << 80 << "555-7"
+                             << "#,"
+                             << "B1200" << 7 << "5557";
+    QTest::newRow("NUMERIC empty speed") << "NUMERIC"
+                                         << "" << 80 << "1234"
+                                         << "#,"
+                                         << "B300" << 7 << "1234";
+    QTest::newRow("numeric odd speed") << "Numeric"
+                                       << "abc" << 80 << "1234"
+                                       << "#,"
+                                       << "B300" << 7 << "1234";
+    QTest::newRow("numeric pager is alphanumeric") << "numeric pager"
+                                                   << "2400" << 120 << "1234"
+                                                   << "9,555-0101^PW"
+                                                   << "2400" << 120 << "1234";
 }
 
 void tst_PageForms::userPage()
@@ -172,12 +215,24 @@ void tst_PageForms::messageForms_data()
     QTest::addColumn<QString>("editor");
     QTest::addColumn<QString>("page");
     QTest::addColumn<QString>("logged");
-    QTest::newRow("one line") << "Call me" << "Call me" << "Call me";
-    QTest::newRow("two lines") << "Call\nme" << "Callme" << "Call\r\nme";
-    QTest::newRow("CR LF held") << "Call\r\nme" << "Callme" << "Call\r\nme";
-    QTest::newRow("blank lines") << "\n\n" << "" << "\r\n\r\n";
-    QTest::newRow("blanks are text") << "  " << "  " << "  ";
-    QTest::newRow("empty") << "" << "" << "";
+    QTest::newRow("one line") << "Call me"
+                              << "Call me"
+                              << "Call me";
+    QTest::newRow("two lines") << "Call\nme"
+                               << "Callme"
+                               << "Call\r\nme";
+    QTest::newRow("CR LF held") << "Call\r\nme"
+                                << "Callme"
+                                << "Call\r\nme";
+    QTest::newRow("blank lines") << "\n\n"
+                                 << ""
+                                 << "\r\n\r\n";
+    QTest::newRow("blanks are text") << "  "
+                                     << "  "
+                                     << "  ";
+    QTest::newRow("empty") << ""
+                           << ""
+                           << "";
 }
 
 void tst_PageForms::messageForms()

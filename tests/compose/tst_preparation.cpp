@@ -1,13 +1,18 @@
 #include "app/mainform.h"
 #include "app/messageedit.h"
+#include "app/systemsetup.h"
 #include "compose/preparation.h"
 #include "composetestutil.h"
+#include "config/inifile.h"
+#include "config/systemform.h"
 #include "store/memtable.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QLabel>
 #include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -33,9 +38,9 @@ QList<QueuedPage> queued(store::TMemTable& send)
         send.setCurrentRow(row);
         pages << QueuedPage { send.fieldText(QStringLiteral("NetworkPhone")),
             send.fieldText(QStringLiteral("PagerPhone")), send.fieldText(QStringLiteral("BaudRate")),
-            send.fieldText(QStringLiteral("MessageToSend")), send.fieldText(QStringLiteral("UserOrGroupName")),
-            send.fieldInt(QStringLiteral("MessageSize")), send.fieldInt(QStringLiteral("Retries")),
-            send.fieldBool(QStringLiteral("IsGroup")) };
+            send.fieldText(QStringLiteral("MessageToSend")),
+            send.fieldText(QStringLiteral("UserOrGroupName")), send.fieldInt(QStringLiteral("MessageSize")),
+            send.fieldInt(QStringLiteral("Retries")), send.fieldBool(QStringLiteral("IsGroup")) };
     }
     return pages;
 }
@@ -74,6 +79,7 @@ class tst_Preparation : public QObject {
 private:
     std::unique_ptr<QTemporaryDir> dir_;
     QString previousCurrent_;
+    QTemporaryDir home_; // the settings file of these tests lives here, apart from other suites'
 
     // A data folder holding the users and carriers that `fill` appends, and the main window on it.
     template <typename Fill> std::unique_ptr<TMainForm> formWith(Fill fill)
@@ -91,6 +97,8 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(home_.isValid());
+        qputenv("HOME", QFile::encodeName(home_.path()));
         previousCurrent_ = QDir::currentPath();
     }
     void init()
@@ -101,6 +109,7 @@ private slots:
     }
     void cleanup()
     {
+        QFile::remove(config::pagerIniPath());
         QDir::setCurrent(previousCurrent_);
         dir_.reset();
     }
@@ -108,6 +117,8 @@ private slots:
     void sendButtonIsEnabled();
     void oneUser_data();
     void oneUser();
+    void settingsOfTheSystemWindow_data();
+    void settingsOfTheSystemWindow();
     void logRecordKeepsTheEditorText();
     void longMessageIsLoggedWholeAndQueuedCut();
     void walkFollowsListOrderAndRoutesByPrefix();
@@ -148,43 +159,138 @@ void tst_Preparation::oneUser_data()
     QTest::addColumn<int>("size");
 
     const QString bad = QStringLiteral("Bad Carrier Phone number for Ann");
-    QTest::newRow("alphanumeric") << "Metro" << "555-01-23" << "Metro" << "1-800-555-0101" << "2400" << 80
-                                  << "PW" << "" << 1 << "1-800-555-0101^PW" << "5550123" << "2400" << 80;
-    QTest::newRow("empty speed") << "Metro" << "5550" << "Metro" << "555" << "" << 0 << "" << "" << 1 << "555^"
-                                 << "5550" << "300" << 0;
-    QTest::newRow("speed 299") << "Metro" << "5550" << "Metro" << "555" << "299" << 80 << "" << "" << 1
-                               << "555^" << "5550" << "300" << 80;
-    QTest::newRow("speed 300") << "Metro" << "5550" << "Metro" << "555" << "300" << 80 << "" << "" << 1
-                               << "555^" << "5550" << "300" << 80;
-    QTest::newRow("speed not a whole number")
-        << "Metro" << "5550" << "Metro" << "555" << "12OO" << 80 << "" << "" << 1 << "555^" << "5550" << "300"
-        << 80;
-    QTest::newRow("numeric 1200") << "numeric" << "555-7777" << "numeric" << "555" << "1200" << 80 << "PW" << ""
-                                  << 1 << "#," << "5557777" << "B1200" << 10;
-    QTest::newRow("NUMERIC") << "NUMERIC" << "5557777" << "NUMERIC" << "555" << "" << 80 << "" << "" << 1 << "#,"
-                             << "5557777" << "B300" << 10;
-    QTest::newRow("numeric pager is alphanumeric") << "numeric pager" << "5557777" << "numeric pager" << "555"
-                                                   << "1200" << 80 << "" << "" << 1 << "555^" << "5557777"
+    QTest::newRow("alphanumeric") << "Metro"
+                                  << "555-01-23"
+                                  << "Metro"
+                                  << "1-800-555-0101"
+                                  << "2400" << 80 << "PW"
+                                  << "" << 1 << "1-800-555-0101^PW"
+                                  << "5550123"
+                                  << "2400" << 80;
+    QTest::newRow("empty speed") << "Metro"
+                                 << "5550"
+                                 << "Metro"
+                                 << "555"
+                                 << "" << 0 << ""
+                                 << "" << 1 << "555^"
+                                 << "5550"
+                                 << "300" << 0;
+    QTest::newRow("speed 299") << "Metro"
+                               << "5550"
+                               << "Metro"
+                               << "555"
+                               << "299" << 80 << ""
+                               << "" << 1 << "555^"
+                               << "5550"
+                               << "300" << 80;
+    QTest::newRow("speed 300") << "Metro"
+                               << "5550"
+                               << "Metro"
+                               << "555"
+                               << "300" << 80 << ""
+                               << "" << 1 << "555^"
+                               << "5550"
+                               << "300" << 80;
+    QTest::newRow("speed not a whole number") << "Metro"
+                                              << "5550"
+                                              << "Metro"
+                                              << "555"
+                                              << "12OO" << 80 << ""
+                                              << "" << 1 << "555^"
+                                              << "5550"
+                                              << "300" << 80;
+    QTest::newRow("numeric 1200") << "numeric"
+                                  << "555-7777"
+                                  << "numeric"
+                                  << "555"
+                                  << "1200" << 80 << "PW"
+                                  << "" << 1 << "#,"
+                                  << "5557777"
+                                  << "B1200" << 10;
+    QTest::newRow("NUMERIC") << "NUMERIC"
+                             << "5557777"
+                             << "NUMERIC"
+                             << "555"
+                             << "" << 80 << ""
+                             << "" << 1 << "#,"
+                             << "5557777"
+                             << "B300" << 10;
+    QTest::newRow("numeric pager is alphanumeric") << "numeric pager"
+                                                   << "5557777"
+                                                   << "numeric pager"
+                                                   << "555"
+                                                   << "1200" << 80 << ""
+                                                   << "" << 1 << "555^"
+                                                   << "5557777"
                                                    << "1200" << 80;
-    QTest::newRow("numeric with a short number") << "Numeric" << "5557777" << "Numeric" << "55" << "1200" << 80
-                                                 << "" << bad << 1 << "" << "" << "" << 0;
-    QTest::newRow("dial string cut to 20") << "Metro" << "5550" << "Metro" << "1-800-555-0101" << "" << 80
-                                           << "PASSWORD12" << "" << 1 << "1-800-555-0101^PASSW" << "5550"
+    QTest::newRow("numeric with a short number") << "Numeric"
+                                                 << "5557777"
+                                                 << "Numeric"
+                                                 << "55"
+                                                 << "1200" << 80 << "" << bad << 1 << ""
+                                                 << ""
+                                                 << "" << 0;
+    QTest::newRow("dial string cut to 20") << "Metro"
+                                           << "5550"
+                                           << "Metro"
+                                           << "1-800-555-0101"
+                                           << "" << 80 << "PASSWORD12"
+                                           << "" << 1 << "1-800-555-0101^PASSW"
+                                           << "5550"
                                            << "300" << 80;
-    QTest::newRow("pager ID of 2") << "Metro" << "55" << "Metro" << "555" << "" << 80 << "" << "" << 1 << "555^"
-                                   << "55" << "300" << 80;
-    QTest::newRow("pager ID of 1") << "Metro" << "5" << "Metro" << "555" << "" << 80 << ""
-                                   << "Bad Pager ID for Ann" << 0 << "" << "" << "" << 0;
-    QTest::newRow("empty pager ID") << "Metro" << "" << "Metro" << "555" << "" << 80 << ""
-                                    << "Bad Pager ID for Ann" << 0 << "" << "" << "" << 0;
-    QTest::newRow("number of 3") << "Metro" << "5550" << "Metro" << "555" << "" << 80 << "" << "" << 1 << "555^"
-                                 << "5550" << "300" << 80;
-    QTest::newRow("number of 2 is refused after the log")
-        << "Metro" << "5550" << "Metro" << "55" << "" << 80 << "" << bad << 1 << "" << "" << "" << 0;
-    QTest::newRow("carrier missing") << "Gone" << "5550" << "" << "" << "" << 0 << "" << bad << 0 << "" << ""
+    QTest::newRow("pager ID of 2") << "Metro"
+                                   << "55"
+                                   << "Metro"
+                                   << "555"
+                                   << "" << 80 << ""
+                                   << "" << 1 << "555^"
+                                   << "55"
+                                   << "300" << 80;
+    QTest::newRow("pager ID of 1") << "Metro"
+                                   << "5"
+                                   << "Metro"
+                                   << "555"
+                                   << "" << 80 << ""
+                                   << "Bad Pager ID for Ann" << 0 << ""
+                                   << ""
+                                   << "" << 0;
+    QTest::newRow("empty pager ID") << "Metro"
+                                    << ""
+                                    << "Metro"
+                                    << "555"
+                                    << "" << 80 << ""
+                                    << "Bad Pager ID for Ann" << 0 << ""
+                                    << ""
+                                    << "" << 0;
+    QTest::newRow("number of 3") << "Metro"
+                                 << "5550"
+                                 << "Metro"
+                                 << "555"
+                                 << "" << 80 << ""
+                                 << "" << 1 << "555^"
+                                 << "5550"
+                                 << "300" << 80;
+    QTest::newRow("number of 2 is refused after the log") << "Metro"
+                                                          << "5550"
+                                                          << "Metro"
+                                                          << "55"
+                                                          << "" << 80 << "" << bad << 1 << ""
+                                                          << ""
+                                                          << "" << 0;
+    QTest::newRow("carrier missing") << "Gone"
+                                     << "5550"
+                                     << ""
+                                     << ""
+                                     << "" << 0 << "" << bad << 0 << ""
+                                     << ""
                                      << "" << 0;
-    QTest::newRow("carrier name differs in case")
-        << "metro" << "5550" << "Metro" << "555" << "" << 0 << "" << bad << 0 << "" << "" << "" << 0;
+    QTest::newRow("carrier name differs in case") << "metro"
+                                                  << "5550"
+                                                  << "Metro"
+                                                  << "555"
+                                                  << "" << 0 << "" << bad << 0 << ""
+                                                  << ""
+                                                  << "" << 0;
 }
 
 void tst_Preparation::oneUser()
@@ -231,6 +337,79 @@ void tst_Preparation::oneUser()
     QCOMPARE(pages[0].name, QStringLiteral("Ann"));
     QCOMPARE(pages[0].retries, 3); // DeliveryRetriesValue with the default settings
     QCOMPARE(pages[0].isGroup, false);
+}
+
+void tst_Preparation::settingsOfTheSystemWindow_data()
+{
+    QTest::addColumn<QString>("carrier");
+    QTest::addColumn<QString>("outside");
+    QTest::addColumn<QString>("retries");
+    QTest::addColumn<QString>("delay");
+    QTest::addColumn<QString>("networkPhone");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("retriesQueued");
+    QTest::newRow("outside line with a trailing blank") << "Metro"
+                                                        << "9, "
+                                                        << "2"
+                                                        << "10"
+                                                        << "9,555-0101^PW" << 80 << 2;
+    QTest::newRow("retries 0 gives 1") << "Metro"
+                                       << ""
+                                       << "0"
+                                       << "10"
+                                       << "555-0101^PW" << 80 << 1;
+    QTest::newRow("retries 7 gives 3") << "Metro"
+                                       << ""
+                                       << "7"
+                                       << "10"
+                                       << "555-0101^PW" << 80 << 3;
+    QTest::newRow("retries abc gives 3") << "Metro"
+                                         << ""
+                                         << "abc"
+                                         << "10"
+                                         << "555-0101^PW" << 80 << 3;
+    QTest::newRow("numeric delay 45") << "numeric"
+                                      << "9"
+                                      << "1"
+                                      << "45"
+                                      << "#," << 45 << 1;
+    QTest::newRow("numeric delay 2 gives 4") << "numeric"
+                                             << "9"
+                                             << "3"
+                                             << "2"
+                                             << "#," << 4 << 3;
+    QTest::newRow("numeric delay empty gives 10") << "numeric"
+                                                  << "9"
+                                                  << "3"
+                                                  << ""
+                                                  << "#," << 10 << 3;
+}
+
+void tst_Preparation::settingsOfTheSystemWindow()
+{
+    QFETCH(QString, carrier);
+    QFETCH(QString, outside);
+    QFETCH(QString, retries);
+    QFETCH(QString, delay);
+    auto form = formWith([&](core::Desk& desk) {
+        addUser(desk, QStringLiteral("Ann"), carrier, QStringLiteral("5550"));
+        addCarrier(
+            desk, carrier, QStringLiteral("555-0101"), QStringLiteral("1200"), 80, QStringLiteral("PW"));
+    });
+    QVERIFY(form);
+    config::TSystemForm* system = CreateSystemForm(*form);
+    // Typed, not saved: the working settings are the fields as they stand.
+    system->outsideline->setText(outside);
+    system->DeliveryRetries->setText(retries);
+    system->DirectMesgDelay->setText(delay);
+    tick(form->UsersList, QStringLiteral("Ann"));
+    QTest::keyClicks(form->message1, QStringLiteral("Hi"));
+    form->SendBtn->click();
+    const QList<QueuedPage> pages = queued(form->desk().SendMsgs);
+    QCOMPARE(pages.size(), 1);
+    QTEST(pages[0].networkPhone, "networkPhone");
+    QTEST(pages[0].size, "size");
+    QTEST(pages[0].retries, "retriesQueued");
 }
 
 void tst_Preparation::logRecordKeepsTheEditorText()
@@ -367,7 +546,8 @@ void tst_Preparation::boxes_data()
     QTest::newRow("empty message") << "" << true << "Enter a message  and press 'Send Message' button.";
     QTest::newRow("empty message, nothing ticked")
         << "" << false << "Enter a message  and press 'Send Message' button.";
-    QTest::newRow("nothing ticked") << "Hi" << false << "Select a user and/or group and press 'Send Message' button.";
+    QTest::newRow("nothing ticked") << "Hi" << false
+                                    << "Select a user and/or group and press 'Send Message' button.";
 }
 
 void tst_Preparation::boxes()
