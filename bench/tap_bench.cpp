@@ -49,16 +49,23 @@ public:
     QByteArray port;
 };
 
-// Bytes of the "->" and "<-" lines of a debug file; "<XX>" stands for one byte.
-qint64 bytesOnTheLine(const QString& path)
+// Bytes of the "->" and "<-" lines of a debug file ("<XX>" stands for one byte), and the number of
+// turns: runs of bytes in one direction.
+qint64 bytesOnTheLine(const QString& path, qint64* turns)
 {
     QFile file(path);
+    *turns = 0;
     if (!file.open(QIODevice::ReadOnly))
         return 0;
     qint64 total = 0;
+    QByteArray direction;
     for (const QByteArray& line : file.readAll().split('\n')) {
         if (line.size() < 27 || (line.mid(24, 2) != "->" && line.mid(24, 2) != "<-"))
             continue;
+        if (line.mid(24, 2) != direction) {
+            direction = line.mid(24, 2);
+            ++*turns;
+        }
         const QByteArray data = line.mid(27);
         for (qsizetype i = 0; i < data.size(); ++i) {
             if (data.at(i) == '<' && i + 3 < data.size() && data.at(i + 3) == '>')
@@ -72,6 +79,7 @@ qint64 bytesOnTheLine(const QString& path)
 struct Figures {
     double seconds = 0;
     qint64 bytes = 0;
+    qint64 turns = 0;
     int code = -1;
 };
 
@@ -95,16 +103,23 @@ Figures runCall(
     waiter.loop.exec();
     f.seconds = clock.elapsed() / 1000.0;
     f.code = waiter.code;
-    f.bytes = bytesOnTheLine(debug);
+    f.bytes = bytesOnTheLine(debug, &f.turns);
     return f;
 }
 
 void report(const char* name, const Figures& f)
 {
+    // The line's minimum: every byte at 30 a second. The simulator sends the first character after a
+    // pause at once, as a real line does, so a run of n characters takes (n - 1) character times: the
+    // paced minimum counts that too.
     const double minimum = f.bytes / kCharsPerSecond;
-    std::printf("%-22s code %2d  %6.2f s  bytes %5lld  minimum %6.2f s  ratio %.3f  %s\n", name, f.code,
-        f.seconds, static_cast<long long>(f.bytes), minimum, minimum > 0 ? f.seconds / minimum : 0.0,
-        minimum > 0 && f.seconds / minimum <= 1.15 ? "(goal <= 1.15 met)" : "(goal <= 1.15 MISSED)");
+    const double paced = (f.bytes - f.turns) / kCharsPerSecond;
+    std::printf(
+        "%-16s code %2d  %6.2f s  bytes %4lld in %3lld turns  minimum %6.2f s (ratio %.3f)  paced minimum "
+        "%6.2f s (ratio %.3f)  %s\n",
+        name, f.code, f.seconds, static_cast<long long>(f.bytes), static_cast<long long>(f.turns), minimum,
+        minimum > 0 ? f.seconds / minimum : 0.0, paced, paced > 0 ? f.seconds / paced : 0.0,
+        paced > 0 && f.seconds / paced <= 1.15 ? "goal <= 1.15 met" : "goal <= 1.15 MISSED");
 }
 
 } // namespace

@@ -261,7 +261,7 @@ bool TSystemForm::WritePagerIni()
     bool written = true;
     for (const auto& [key, value] : keys)
         written = ini.writeString(kSection, key, value) && written;
-    return written;
+    return reportUnwritten(written);
 }
 
 bool TSystemForm::SaveModemModel()
@@ -269,7 +269,7 @@ bool TSystemForm::SaveModemModel()
     const IniFile ini(pagerIniPath());
     const bool model = ini.writeString(kSection, QStringLiteral("ModemModel"), ModemModel->text());
     const bool init = ini.writeString(kSection, QStringLiteral("ModemInitString"), ModemInit->text());
-    return model && init;
+    return reportUnwritten(model && init);
 }
 
 void TSystemForm::ReadModelList()
@@ -281,7 +281,7 @@ void TSystemForm::ReadModelList()
             for (ModemsLookup.first(); !ModemsLookup.eof(); ModemsLookup.next())
                 models << ModemsLookup.fieldText(QStringLiteral("MODEMS"));
         } catch (const store::StoreError& e) {
-            reportStoreError(e.message());
+            reportError(e.message());
         }
     }
     QStringList shown;
@@ -318,7 +318,7 @@ void TSystemForm::ModemListChange(int index)
         if (modemsT_.isOpen())
             modemsT_.locate(QStringLiteral("MODEMS"), ModemList->itemText(index));
     } catch (const store::StoreError& e) {
-        reportStoreError(e.message());
+        reportError(e.message());
     }
     showCurrentModel();
 }
@@ -333,7 +333,7 @@ void TSystemForm::copyCurrentModel()
             init = modemsT_.fieldText(QStringLiteral("INITSTR"));
         }
     } catch (const store::StoreError& e) {
-        reportStoreError(e.message());
+        reportError(e.message());
         return; // the saved model stays as it was
     }
     ModemModel->setText(model);
@@ -382,6 +382,7 @@ void TSystemForm::HelpClick()
 
 void TSystemForm::FormActivate()
 {
+    failedSinceActivation_ = false;
     ReadPagerIni();
     ReadModelList();
     const QString saved = ModemModel->text();
@@ -389,14 +390,28 @@ void TSystemForm::FormActivate()
         if (modemsT_.isOpen())
             modemsT_.locate(QStringLiteral("MODEMS"), saved);
     } catch (const store::StoreError& e) {
-        reportStoreError(e.message());
+        reportError(e.message());
     }
     showCurrentModel();
+    // A clean reload: a failure that comes back later is reported again.
+    if (!failedSinceActivation_)
+        lastReported_.clear();
 }
 
-void TSystemForm::reportStoreError(const QString& text)
+void TSystemForm::reportError(const QString& text)
 {
-    emit storeError(text);
+    failedSinceActivation_ = true;
+    if (text == lastReported_)
+        return;
+    lastReported_ = text;
+    emit errorReported(text);
+}
+
+bool TSystemForm::reportUnwritten(bool written)
+{
+    if (!written)
+        reportError(QStringLiteral("The settings could not be saved to %1.").arg(pagerIniPath()));
+    return written;
 }
 
 void TSystemForm::closeEvent(QCloseEvent* event)
@@ -418,7 +433,7 @@ bool TSystemForm::eventFilter(QObject* watched, QEvent* event)
         const auto* key = static_cast<QKeyEvent*>(event);
         const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
         // Enter moves on to the next field (on the buttons it presses them, as ever).
-        if (enter && key->modifiers() == Qt::NoModifier && watched != SaveBtn && watched != ExitBtn) {
+        if (enter && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && watched != SaveBtn && watched != ExitBtn) {
             focusNextChild();
             return true;
         }

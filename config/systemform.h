@@ -87,8 +87,10 @@ signals:
     void statusMessage(const QString& text);
     // The help window is asked for at a topic ("SystemsSetup").
     void helpRequested(const QString& keyword);
-    // A store failure while reading the models, for the application's error box.
-    void storeError(const QString& text);
+    // A failure for the application's error box: a store failure while reading the models, or a
+    // settings file that could not be written. The same text is not reported twice in a row (the
+    // box itself takes the activation away and gives it back, which reloads).
+    void errorReported(const QString& text);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -102,10 +104,14 @@ private:
     void copyCurrentModel();
     // The model list shows the model of ModemsT's current record.
     void showCurrentModel();
-    void reportStoreError(const QString& text);
+    void reportError(const QString& text);
+    // A write of the file failed: said so, since the operator takes a close for a save.
+    bool reportUnwritten(bool written);
 
     store::Table& modemsT_;
     QString lookupError_;
+    QString lastReported_;
+    bool failedSinceActivation_ = false;
     bool fillingModels_ = false;
 };
 

@@ -13,6 +13,32 @@ ModemDialogue::ModemDialogue(Line& line, const ProtocolTimings& timings)
 {
 }
 
+namespace {
+// Whether a command line holds a basic D (dial) or A (answer) command: an init string from a table
+// may set the modem up but never place or take a call. "&D2", "\\N3", "%C0" and register values
+// ("S7=60") are extended or numeric and pass.
+bool dialsOrAnswers(const QByteArray& command)
+{
+    const QByteArray c = command.toUpper();
+    for (qsizetype i = c.startsWith("AT") ? 2 : 0; i < c.size(); ++i) {
+        const char ch = c.at(i);
+        const char next = i + 1 < c.size() ? c.at(i + 1) : '\0';
+        if (ch == '&' || ch == '\\' || ch == '%' || ch == '+' || ch == '#' || ch == '*') {
+            ++i; // an extended command: its letter is not a basic command
+        } else if (ch == 'S') { // Sn=v or Sn?
+            while (i + 1 < c.size()
+                && (std::isdigit(uchar(c.at(i + 1))) || c.at(i + 1) == '=' || c.at(i + 1) == '?'))
+                ++i;
+        } else if (ch == 'A' && next == 'T') {
+            ++i; // another "AT" prefix on the same line
+        } else if (ch == 'D' || ch == 'A') {
+            return true;
+        }
+    }
+    return false;
+}
+} // namespace
+
 QList<QByteArray> ModemDialogue::initCommands(const QString& initString)
 {
     QList<QByteArray> commands;
@@ -22,7 +48,7 @@ QList<QByteArray> ModemDialogue::initCommands(const QString& initString)
             if (c.unicode() >= 0x20 && c.unicode() < 0x7F)
                 command.append(char(c.unicode()));
         command = command.trimmed();
-        if (!command.isEmpty())
+        if (!command.isEmpty() && !dialsOrAnswers(command))
             commands.append(command);
     }
     return commands;
@@ -158,7 +184,10 @@ int dialStatus(ModemDialogue::Result result, bool expectOk)
 
 int ModemDialogue::dial(const QByteArray& dialCommand, int timeoutMs, bool expectOk)
 {
-    return dialStatus(command(dialCommand, timeoutMs), expectOk);
+    const Result r = command(dialCommand, timeoutMs);
+    if (r == Result::Timeout) // still dialling or waiting: any character ends that, ATH0 puts it on hook
+        command("ATH0", m_timings.commandReplyMs);
+    return dialStatus(r, expectOk);
 }
 
 void ModemDialogue::hangUp(bool online, bool carrierLost)

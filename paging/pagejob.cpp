@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QSet>
 
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -186,6 +187,9 @@ int PageJob::openLine(DebugLog& log, std::unique_ptr<Line>* line)
         charMs = 10000 / std::max(m_plan.baud, 1); // 10 bits a character
     }
     if (fd < 0) {
+        pollfd cancelled { m_cancelFd, POLLIN, 0 };
+        if (::poll(&cancelled, 1, 0) > 0)
+            return Cancelled; // CancelPage while connecting
         log.note(QStringLiteral("cannot open %1: %2").arg(m_request.comPort, error));
         return PortNotAvailable;
     }
@@ -243,12 +247,6 @@ int PageJob::deliverAlphanumeric(DebugLog& log)
     QString host;
     quint16 port = 0;
     const bool tcp = tcpline::parse(m_request.comPort, &host, &port);
-    if (!tcp
-        && !dialstring::isDialable(
-            dialstring::dialCharacters(dialstring::numberPart(m_request.networkPhone))))
-        return BadDialString;
-
-    m_state->report(OpeningPort, statusText(OpeningPort));
     const QList<PageItem>& items = m_plan.items;
     std::unique_ptr<Line> line;
     QSet<int> refusedPlaces;
@@ -257,6 +255,12 @@ int PageJob::deliverAlphanumeric(DebugLog& log)
     int failure = 0;
     qsizetype index = 0;
     int recalls = 0;
+    if (!tcp
+        && !dialstring::isDialable(
+            dialstring::dialCharacters(dialstring::numberPart(m_request.networkPhone))))
+        failure = BadDialString; // checked before the port is opened: nothing would be dialled
+    else
+        m_state->report(OpeningPort, statusText(OpeningPort));
 
     bool online = false; // a call is up: it must be hung up whatever happens
     while (index < items.size() && !failure) {
@@ -352,8 +356,13 @@ int PageJob::deliverNumeric(DebugLog& log)
     m_state->report(InitializingModem, statusText(InitializingModem));
     if (const int code = modem.initialize(m_request.modemInit))
         return code;
-    // One comma, one second: the wait before the digits is MessageSize seconds whatever S8 was.
-    switch (modem.command("ATS8=" + QByteArray::number(modem::kCommaSeconds), m_timings.commandReplyMs)) {
+    // The wait before the digits is MessageSize seconds whatever S8 was: S8 seconds a comma, and no
+    // more than kMaxCommas commas so that the command fits a modem's command buffer.
+    const int wait = m_plan.messageSize;
+    const int commaSeconds = std::max(1, (wait + modem::kMaxCommas - 1) / modem::kMaxCommas);
+    // At least one pause: digits dialled straight after the number would be taken as part of it.
+    const int commas = std::max(1, (wait + commaSeconds - 1) / commaSeconds);
+    switch (modem.command("ATS8=" + QByteArray::number(commaSeconds), m_timings.commandReplyMs)) {
     case ModemDialogue::Result::Cancelled:
         return Cancelled;
     case ModemDialogue::Result::Timeout:
@@ -362,11 +371,10 @@ int PageJob::deliverNumeric(DebugLog& log)
     default:
         break;
     }
-    const int commas = m_plan.messageSize / modem::kCommaSeconds;
     const QByteArray command = QByteArray(m_plan.pulse ? "ATDP" : "ATDT") + number + QByteArray(commas, ',')
         + digits + suffix + ';'; // ";" keeps the modem in command mode: no carrier is expected
     m_state->report(Dialing, statusText(Dialing));
-    const int code = modem.dial(command, m_timings.connectMs + m_plan.messageSize * 1000, true);
+    const int code = modem.dial(command, m_timings.connectMs + commas * commaSeconds * 1000, true);
     if (code == Cancelled) {
         hangUpAfterCancel(*line, false);
         return Cancelled;

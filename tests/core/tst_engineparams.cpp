@@ -25,7 +25,6 @@ private slots:
     void numericDelay();
     void engineProperties_data();
     void engineProperties();
-    void debugFileStaysOnceSet();
     void systemWindowFieldsReachTheDeskUnsaved();
     void withoutTheWindowTheFileIsRead();
 };
@@ -116,20 +115,6 @@ void tst_EngineParams::engineProperties()
     QCOMPARE(engine.Modem_initstr, initstr);
     QCOMPARE(engine.dial_initstr, dialPrefix);
     QVERIFY(engine.Debugfile.isEmpty());
-}
-
-void tst_EngineParams::debugFileStaysOnceSet()
-{
-    paging::TPageEngine engine;
-    core::EngineSettings settings;
-    core::applyEngineSettings(settings, engine);
-    QVERIFY(engine.Debugfile.isEmpty());
-    settings.debug = true;
-    core::applyEngineSettings(settings, engine);
-    QCOMPARE(engine.Debugfile, QStringLiteral("debug.txt"));
-    settings.debug = false; // unticked: the next page still names the file
-    core::applyEngineSettings(settings, engine);
-    QCOMPARE(engine.Debugfile, QStringLiteral("debug.txt"));
 }
 
 void tst_EngineParams::systemWindowFieldsReachTheDeskUnsaved()

@@ -50,6 +50,7 @@ private slots:
     void groupOfTenIsOneCall();
     void longMessageGoesAsSevenPages();
     void maxPagesCallsAgain();
+    void numericPage_data();
     void numericPage();
     void debugFileHoldsTheDialogue();
     void cancelEndsWithinTwoSeconds_data();
@@ -102,6 +103,11 @@ void tst_PagingSim::statusCodes_data()
     QTest::newRow("3 nothing to dial") << "pty" << none << "carrier^secret"
                                        << "123"
                                        << "hi" << false << 3 << 0 << none;
+    QTest::newRow("3 group, nothing to dial")
+        << "pty" << none << "carrier^secret"
+        << "1^2^"
+        << "hi^^" << false << 3 << 0
+        << QStringList { "3 GroupRes|1:000Bad dial string", "3 GroupRes|2:000Bad dial string" };
     QTest::newRow("4 bad password") << "pty" << QStringList { "--fault", "badpassword" } << net << "123"
                                     << "hi" << false << 4 << 0 << none;
     QTest::newRow("4 wrong password, tcp") << "tcp" << QStringList { "--password", "other" } << net << "123"
@@ -184,6 +190,18 @@ void tst_PagingSim::statusCodes()
         if (s.second.startsWith(QLatin1String("GroupRes")))
             reported.append(QStringLiteral("%1 %2").arg(s.first).arg(s.second));
     QCOMPARE(reported, groupResults);
+    if (code == 0) { // every progress step, in order
+        QList<int> codes;
+        for (const auto& s : rec.statuses)
+            codes.append(s.first);
+        const QList<int> progress = via == QLatin1String("pty") ? QList<int> { 30, 31, 32, 33, 34, 35, 36, 0 }
+                                                                : QList<int> { 30, 33, 34, 35, 0 };
+        QCOMPARE(codes, progress);
+        const QStringList texts { "Opening port", "Initializing modem", "Dialing", "Connected", "Logging in",
+            "Sending page 1 of 1", "Hanging up" };
+        for (const auto& s : rec.statuses)
+            QVERIFY(s.first == 0 || texts.contains(s.second));
+    }
     if (pages > 0)
         QVERIFY(sim.waitFor(QStringLiteral("page"), pages));
     QTest::qWait(100);
@@ -337,12 +355,28 @@ void tst_PagingSim::maxPagesCallsAgain()
     QCOMPARE(ids, QStringList({ "1", "2", "3", "4", "5" }));
 }
 
+void tst_PagingSim::numericPage_data()
+{
+    QTest::addColumn<int>("seconds");
+    QTest::addColumn<QString>("s8");
+    QTest::addColumn<QString>("dial");
+    QTest::newRow("4 s") << 4 << "ATS8=1"
+                         << "ATDP5551234,,,,12*3#,;";
+    QTest::newRow("30 s in 10 commas") << 30 << "ATS8=3"
+                                       << "ATDP5551234,,,,,,,,,,12*3#,;";
+    QTest::newRow("no wait: one pause all the same") << 0 << "ATS8=1"
+                                                     << "ATDP5551234,12*3#,;";
+}
+
 void tst_PagingSim::numericPage()
 {
+    QFETCH(int, seconds);
+    QFETCH(QString, s8);
+    QFETCH(QString, dial);
     PagerSimProcess sim;
     QVERIFY(sim.start({}));
     PageRecorder rec(sim.device().toUtf8());
-    QCOMPARE(rec.start("B300", "ATZ~", "ATDP", "#,", "555-1234", 4, "call 12*3"), 0);
+    QCOMPARE(rec.start("B300", "ATZ~", "ATDP", "#,", "555-1234", seconds, "call 12*3"), 0);
     QTRY_VERIFY_WITH_TIMEOUT(rec.finished, 20000);
     QCOMPARE(rec.finalCode, 0);
     QVERIFY(sim.waitFor(QStringLiteral("numeric"), 1));
@@ -350,10 +384,10 @@ void tst_PagingSim::numericPage()
     QCOMPARE(statusOf(n, "number"), QStringLiteral("5551234"));
     QCOMPARE(statusOf(n, "digits"), QStringLiteral("12*3#"));
     QCOMPARE(statusOf(sim.transcript(QStringLiteral("dial")).first(), "mode"), QStringLiteral("pulse"));
-    bool dialled = false;
+    QStringList commands;
     for (const QJsonObject& m : sim.transcript(QStringLiteral("modem")))
-        dialled |= statusOf(m, "command") == QLatin1String("ATDP5551234,,,,12*3#,;");
-    QVERIFY(dialled);
+        commands.append(statusOf(m, "command"));
+    QCOMPARE(commands, QStringList({ "ATZ", s8, dial, "ATH0" }));
 }
 
 void tst_PagingSim::debugFileHoldsTheDialogue()

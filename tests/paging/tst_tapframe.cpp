@@ -1,7 +1,8 @@
-// The pure parts of the paging library: checksum, escaping, blocks, 7-bit text, dial strings and what
-// a StartPage asks for (pages, groups, bad parameters).
+// The pure parts of the paging library: checksum, escaping, blocks, 7-bit text, dial strings, the init
+// string's commands and what a StartPage asks for (pages, groups, bad parameters).
 
 #include "paging/dialstring.h"
+#include "paging/modemdialogue.h"
 #include "paging/pagerequest.h"
 #include "paging/pagestatus.h"
 #include "paging/tapframe.h"
@@ -25,6 +26,8 @@ private slots:
     void sevenBit();
     void dialFiltering_data();
     void dialFiltering();
+    void initCommands_data();
+    void initCommands();
     void planning_data();
     void planning();
     void groupResultText();
@@ -175,6 +178,29 @@ void tst_TapFrame::dialFiltering()
     QCOMPARE(dialstring::numberPart(QStringLiteral("9,5551234^pass^word")), QStringLiteral("9,5551234"));
     QCOMPARE(dialstring::passwordPart(QStringLiteral("9,5551234^pass^word")), QStringLiteral("pass^word"));
     QCOMPARE(dialstring::passwordPart(QStringLiteral("5551234")), QString());
+}
+
+void tst_TapFrame::initCommands_data()
+{
+    QTest::addColumn<QString>("init");
+    QTest::addColumn<QList<QByteArray>>("commands");
+    QTest::newRow("split at ~") << "ATZ~AT&F E0~" << QList<QByteArray> { "ATZ", "AT&F E0" };
+    QTest::newRow("empty pieces") << "~ ~~" << QList<QByteArray> {};
+    QTest::newRow("extended and registers pass")
+        << "AT&FE0V1X4&C1&D2S0=0S7=60\\N3%C0+MS=V32~"
+        << QList<QByteArray> { "AT&FE0V1X4&C1&D2S0=0S7=60\\N3%C0+MS=V32" };
+    QTest::newRow("no CR can add a command")
+        << QStringLiteral("ATZ\rATH1~") << QList<QByteArray> { "ATZATH1" };
+    QTest::newRow("a dial is dropped")
+        << "ATZ~ATDT5551234~ATE0DT911~ATE0" << QList<QByteArray> { "ATZ", "ATE0" };
+    QTest::newRow("an answer is dropped") << "ATA~ATS0=1" << QList<QByteArray> { "ATS0=1" };
+}
+
+void tst_TapFrame::initCommands()
+{
+    QFETCH(QString, init);
+    QFETCH(QList<QByteArray>, commands);
+    QCOMPARE(ModemDialogue::initCommands(init), commands);
 }
 
 void tst_TapFrame::planning_data()

@@ -11,7 +11,10 @@ Exchange::Exchange(Transcript* transcript, FaultPlan faults, QObject* parent)
 {
 }
 
-int Exchange::beginCall() { return ++m_started; }
+int Exchange::beginCall()
+{
+    return ++m_started;
+}
 
 void Exchange::record(int call, QJsonObject event)
 {
@@ -21,8 +24,8 @@ void Exchange::record(int call, QJsonObject event)
 
 void Exchange::recordModemCommand(const QString& command)
 {
-    m_transcript->write({ { QStringLiteral("event"), QStringLiteral("modem") },
-        { QStringLiteral("command"), command } });
+    m_transcript->write(
+        { { QStringLiteral("event"), QStringLiteral("modem") }, { QStringLiteral("command"), command } });
 }
 
 void Exchange::endCall(int call, int pages)

@@ -18,17 +18,17 @@ bool toCount(const QString& text, int* value)
 
 } // namespace
 
-bool FaultPlan::add(const QString& spec, QString* error)
+bool FaultPlan::add(const QString& text, QString* error)
 {
     static const QRegularExpression form(QStringLiteral("^([a-z-]+)(?:=([^:]*))?(?::(\\d+))?$"));
-    const auto match = form.match(spec.trimmed());
+    const auto match = form.match(text.trimmed());
     if (!match.hasMatch()) {
-        *error = QStringLiteral("malformed fault \"%1\" (NAME[=ARG][:COUNT])").arg(spec);
+        *error = QStringLiteral("malformed fault \"%1\" (NAME[=ARG][:COUNT])").arg(text);
         return false;
     }
     Fault fault { match.captured(1), match.captured(2), 0 };
     if (match.hasCaptured(3) && !toCount(match.captured(3), &fault.calls)) {
-        *error = QStringLiteral("fault \"%1\": bad call count").arg(spec);
+        *error = QStringLiteral("fault \"%1\": bad call count").arg(text);
         return false;
     }
     CallFaults probe;

@@ -10,11 +10,11 @@ namespace pagersim {
 struct CallFaults {
     // The modem's answer to a dial instead of CONNECT; empty for a normal call.
     QByteArray dialResult;
-    bool modemError = false;  // every command but a hang-up answered ERROR
+    bool modemError = false; // every command but a hang-up answered ERROR
     bool modemSilent = false; // no answer at all in command mode
     bool badPassword = false; // every login refused
     QSet<QString> invalidIds; // pager IDs answered RS
-    int nakFirstBlocks = 0;   // the first N blocks of the call are NAKed whatever their checksum
+    int nakFirstBlocks = 0; // the first N blocks of the call are NAKed whatever their checksum
     bool nakAlways = false;
     int dropAfterBlocks = -1; // the line drops once this many blocks were accepted; -1 never
     bool silentTerminal = false;
@@ -28,7 +28,7 @@ struct CallFaults {
 class FaultPlan {
 public:
     // Adds one fault; returns false with a message for an unknown name or a malformed argument.
-    bool add(const QString& spec, QString* error);
+    bool add(const QString& text, QString* error);
     CallFaults forCall(int call) const;
     bool isEmpty() const { return m_faults.isEmpty(); }
 

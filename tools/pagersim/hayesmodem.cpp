@@ -3,7 +3,6 @@
 #include "exchange.h"
 #include "tapterminal.h"
 
-
 namespace pagersim {
 
 namespace {
@@ -11,8 +10,14 @@ namespace {
 constexpr char CR = '\r';
 constexpr char LF = '\n';
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+bool isLetter(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
 // Characters that may stand in a dial string; anything else makes the dial an error, so a text can
 // never smuggle commands into the modem through a phone number.
@@ -22,7 +27,10 @@ bool isDialChar(char c)
         || c == 'T' || c == ' ';
 }
 
-bool isPause(char c) { return c == ',' || c == 'W' || c == '@'; }
+bool isPause(char c)
+{
+    return c == ',' || c == 'W' || c == '@';
+}
 
 QString keypadDigits(QByteArrayView text)
 {
@@ -44,7 +52,10 @@ HayesModem::HayesModem(Exchange* exchange, QObject* parent)
     connect(&m_guard, &QTimer::timeout, this, &HayesModem::onGuardTimeout);
 }
 
-HayesModem::~HayesModem() { delete m_terminal; }
+HayesModem::~HayesModem()
+{
+    delete m_terminal;
+}
 
 void HayesModem::feed(QByteArrayView bytes)
 {
@@ -72,6 +83,21 @@ void HayesModem::feed(QByteArrayView bytes)
         m_guard.stop();
 }
 
+void HayesModem::dropLine()
+{
+    m_line.clear();
+    m_pluses = 0;
+    m_guard.stop();
+    if (inCall()) {
+        hangUp();
+    } else if (std::exchange(m_faultedAttempt, false)) {
+        // The client gave up on a modem that would not serve it: that attempt was its call, so a
+        // fault counted in calls moves on to the next one.
+        m_call = m_exchange->beginCall();
+        m_exchange->endCall(m_call, 0);
+    }
+}
+
 void HayesModem::commandByte(char c)
 {
     if (c == LF)
@@ -89,7 +115,10 @@ void HayesModem::commandByte(char c)
     executeLine(line);
 }
 
-int HayesModem::faultCall() const { return inCall() ? m_call : m_exchange->nextCall(); }
+int HayesModem::faultCall() const
+{
+    return inCall() ? m_call : m_exchange->nextCall();
+}
 
 void HayesModem::executeLine(const QByteArray& rawLine)
 {
@@ -98,6 +127,8 @@ void HayesModem::executeLine(const QByteArray& rawLine)
         return;
     m_exchange->recordModemCommand(QString::fromLatin1(line));
     const CallFaults faults = m_exchange->faultsFor(faultCall());
+    if (!inCall() && (faults.modemSilent || faults.modemError))
+        m_faultedAttempt = true;
     if (faults.modemSilent)
         return;
     const qsizetype at = line.toUpper().indexOf("AT");
@@ -229,6 +260,7 @@ bool HayesModem::dial(QByteArray dialString)
         return true;
     }
 
+    m_faultedAttempt = false;
     m_call = m_exchange->beginCall();
     const CallFaults faults = m_exchange->faultsFor(m_call);
     QByteArray number = dialled;
@@ -258,7 +290,8 @@ bool HayesModem::dial(QByteArray dialString)
     m_mode = Mode::Online;
     result("CONNECT " + QByteArray::number(m_exchange->connectBaud));
     m_exchange->record(m_call,
-        { { QStringLiteral("event"), QStringLiteral("connect") }, { QStringLiteral("via"), QStringLiteral("pty") } });
+        { { QStringLiteral("event"), QStringLiteral("connect") },
+            { QStringLiteral("via"), QStringLiteral("pty") } });
     m_terminal = new TapTerminal(faults, m_exchange->password, this);
     connect(m_terminal, &TapTerminal::output, this, &HayesModem::output);
     connect(m_terminal, &TapTerminal::event, this,
@@ -268,7 +301,10 @@ bool HayesModem::dial(QByteArray dialString)
     return true;
 }
 
-void HayesModem::result(const QByteArray& text) { emit output("\r\n" + text + "\r\n"); }
+void HayesModem::result(const QByteArray& text)
+{
+    emit output("\r\n" + text + "\r\n");
+}
 
 void HayesModem::hangUp()
 {

@@ -1,10 +1,10 @@
 #pragma once
 
 #include <QByteArray>
-#include <QString>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
+#include <QString>
 #include <QTimer>
 
 namespace pagersim {
@@ -26,6 +26,9 @@ public:
     ~HayesModem() override;
 
     void feed(QByteArrayView bytes);
+    // The client let go of the line (closed the device): a call in progress ends as on ATH, without
+    // a reply, and a half-typed command is forgotten.
+    void dropLine();
     bool isOnline() const { return m_mode == Mode::Online; }
     bool inCall() const { return m_mode != Mode::Command; }
     void setEscapeGuard(int ms) { m_guardMs = ms; }
@@ -55,6 +58,7 @@ private:
     QHash<int, int> m_registers;
 
     int m_call = 0;
+    bool m_faultedAttempt = false; // a modem fault answered since the client opened the line
     QString m_number;
     QString m_digits; // a numeric page's digits
     QPointer<TapTerminal> m_terminal;

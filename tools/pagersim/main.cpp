@@ -49,16 +49,26 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral("pagersim"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Carrier simulator: a Hayes modem and a TAP 1.8 paging terminal."));
+    parser.setApplicationDescription(
+        QStringLiteral("Carrier simulator: a Hayes modem and a TAP 1.8 paging terminal."));
     parser.addHelpOption();
-    const QCommandLineOption tcpOption(QStringLiteral("tcp"), QStringLiteral("Also serve TAP on 127.0.0.1:PORT (0: any free port)."), QStringLiteral("PORT"));
-    const QCommandLineOption transcriptOption(QStringLiteral("transcript"), QStringLiteral("Append the calls' events to FILE, one JSON object a line."), QStringLiteral("FILE"));
-    const QCommandLineOption baudOption(QStringLiteral("baud"), QStringLiteral("Line speed: N/10 characters a second each way."), QStringLiteral("N"));
-    const QCommandLineOption passwordOption(QStringLiteral("password"), QStringLiteral("The only login password accepted (default: any)."), QStringLiteral("PW"));
-    const QCommandLineOption faultOption(QStringLiteral("fault"), QStringLiteral("A fault NAME[=ARG][:COUNT]; repeatable."), QStringLiteral("SPEC"));
-    const QCommandLineOption callsOption(QStringLiteral("calls"), QStringLiteral("Exit after N calls have ended."), QStringLiteral("N"));
-    const QCommandLineOption quietOption(QStringLiteral("quiet"), QStringLiteral("Do not log the events to stderr."));
-    parser.addOptions({ tcpOption, transcriptOption, baudOption, passwordOption, faultOption, callsOption, quietOption });
+    const QCommandLineOption tcpOption(QStringLiteral("tcp"),
+        QStringLiteral("Also serve TAP on 127.0.0.1:PORT (0: any free port)."), QStringLiteral("PORT"));
+    const QCommandLineOption transcriptOption(QStringLiteral("transcript"),
+        QStringLiteral("Append the calls' events to FILE, one JSON object a line."), QStringLiteral("FILE"));
+    const QCommandLineOption baudOption(QStringLiteral("baud"),
+        QStringLiteral("Line speed: N/10 characters a second each way."), QStringLiteral("N"));
+    const QCommandLineOption passwordOption(QStringLiteral("password"),
+        QStringLiteral("The only login password accepted (default: any)."), QStringLiteral("PW"));
+    const QCommandLineOption faultOption(QStringLiteral("fault"),
+        QStringLiteral("Add a fault for the first COUNT calls (every call without COUNT); repeatable."),
+        QStringLiteral("NAME[=ARG][:COUNT]"));
+    const QCommandLineOption callsOption(
+        QStringLiteral("calls"), QStringLiteral("Exit after N calls have ended."), QStringLiteral("N"));
+    const QCommandLineOption quietOption(
+        QStringLiteral("quiet"), QStringLiteral("Do not log the events to stderr."));
+    parser.addOptions(
+        { tcpOption, transcriptOption, baudOption, passwordOption, faultOption, callsOption, quietOption });
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -81,9 +91,9 @@ int main(int argc, char* argv[])
         return fail(QStringLiteral("--tcp needs a port from 0 to 65535"));
 
     pagersim::FaultPlan faults;
-    for (const QString& spec : parser.values(faultOption)) {
+    for (const QString& fault : parser.values(faultOption)) {
         QString error;
-        if (!faults.add(spec, &error))
+        if (!faults.add(fault, &error))
             return fail(error);
     }
 
@@ -109,6 +119,7 @@ int main(int argc, char* argv[])
     pagersim::HayesModem modem(&exchange);
     QObject::connect(&pty, &pagersim::PtyLine::received, &modem, &pagersim::HayesModem::feed);
     QObject::connect(&modem, &pagersim::HayesModem::output, &pty, &pagersim::PtyLine::send);
+    QObject::connect(&pty, &pagersim::PtyLine::clientGone, &modem, &pagersim::HayesModem::dropLine);
 
     pagersim::TcpLine tcp(&exchange);
     tcp.setCharsPerSecond(baud / 10);
@@ -120,11 +131,13 @@ int main(int argc, char* argv[])
         return fail(QStringLiteral("socketpair failed"));
     QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] { QCoreApplication::quit(); });
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+    // A reader of the log that went away must not take the simulator with it.
+    std::signal(SIGPIPE, SIG_IGN);
 
     // After the last call of --calls, let the lines send what they still hold, then stop.
     QTimer drain;

@@ -1,6 +1,6 @@
 #include "pacer.h"
 
-#include <algorithm>
+#include <limits>
 
 namespace pagersim {
 
@@ -10,14 +10,32 @@ Pacer::Pacer(int charsPerSecond)
     m_clock.start();
 }
 
-bool Pacer::ready() const { return nowUs() >= m_nextUs; }
+int Pacer::due() const
+{
+    if (!isThrottled())
+        return std::numeric_limits<int>::max();
+    const qint64 lag = nowUs() - m_nextUs;
+    if (lag < 0)
+        return 0;
+    if (lag > m_intervalUs)
+        return 1; // the line was idle: start a new schedule
+    return 1 + static_cast<int>(lag / m_intervalUs);
+}
 
-int Pacer::msUntilReady() const
+int Pacer::msUntilDue() const
 {
     const qint64 wait = m_nextUs - nowUs();
     return wait <= 0 ? 0 : static_cast<int>((wait + 999) / 1000);
 }
 
-void Pacer::consume() { m_nextUs = std::max(m_nextUs, nowUs()) + m_intervalUs; }
+void Pacer::consume(int count)
+{
+    if (!isThrottled())
+        return;
+    const qint64 now = nowUs();
+    if (now - m_nextUs > m_intervalUs)
+        m_nextUs = now;
+    m_nextUs += count * m_intervalUs;
+}
 
 } // namespace pagersim

@@ -2,10 +2,12 @@
 
 #include "linecoding.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,7 +15,10 @@ namespace pagersim {
 
 namespace {
 
-QString systemError(const char* what) { return QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno))); }
+QString systemError(const char* what)
+{
+    return QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno)));
+}
 
 } // namespace
 
@@ -21,7 +26,9 @@ PtyLine::PtyLine(QObject* parent)
     : QObject(parent)
 {
     m_readResume.setSingleShot(true);
+    m_readResume.setTimerType(Qt::PreciseTimer);
     m_writeResume.setSingleShot(true);
+    m_writeResume.setTimerType(Qt::PreciseTimer);
     connect(&m_readResume, &QTimer::timeout, this, [this] { m_readNotifier->setEnabled(true); });
     connect(&m_writeResume, &QTimer::timeout, this, &PtyLine::writePending);
 }
@@ -30,6 +37,9 @@ PtyLine::~PtyLine()
 {
     m_readNotifier.reset();
     m_writeNotifier.reset();
+    m_watchNotifier.reset();
+    if (m_watch >= 0)
+        ::close(m_watch);
     if (m_slave >= 0)
         ::close(m_slave);
     if (m_master >= 0)
@@ -83,32 +93,62 @@ bool PtyLine::open(QString* error)
         m_writeNotifier->setEnabled(false);
         writePending();
     });
+
+    // Opens and closes of the device node after this point are the clients'. Without inotify the
+    // simulator still works; it only cannot tell when a client has gone.
+    m_watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_watch >= 0 && ::inotify_add_watch(m_watch, name, IN_OPEN | IN_CLOSE) >= 0) {
+        m_watchNotifier = std::make_unique<QSocketNotifier>(m_watch, QSocketNotifier::Read);
+        connect(m_watchNotifier.get(), &QSocketNotifier::activated, this, &PtyLine::watchEvents);
+    }
     return true;
+}
+
+void PtyLine::watchEvents()
+{
+    alignas(inotify_event) char buffer[4096];
+    const int before = m_clients;
+    for (;;) {
+        const ssize_t got = ::read(m_watch, buffer, sizeof buffer);
+        if (got <= 0)
+            break;
+        for (ssize_t at = 0; at < got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            if (event->mask & IN_OPEN)
+                ++m_clients;
+            if (event->mask & IN_CLOSE)
+                m_clients = std::max(0, m_clients - 1);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    if (before > 0 && m_clients == 0) {
+        // Nobody will read what is still queued for the client that left; the next must not get it.
+        m_pending.clear();
+        m_writeResume.stop();
+        m_writeNotifier->setEnabled(false);
+        ::tcflush(m_slave, TCIFLUSH);
+        emit clientGone();
+    }
 }
 
 void PtyLine::readAvailable()
 {
-    if (m_readPacer.isThrottled()) {
-        // One character per character time; the rest waits in the device, as it would on the wire.
-        m_readNotifier->setEnabled(false);
-        if (m_readPacer.ready()) {
-            char c;
-            const ssize_t got = ::read(m_master, &c, 1);
-            if (got == 1) {
-                m_readPacer.consume();
-                emit received(toSevenBits(QByteArray(1, c)));
-            }
-        }
-        m_readResume.start(m_readPacer.msUntilReady());
-        return;
-    }
     QByteArray bytes;
     char buffer[4096];
     for (;;) {
-        const ssize_t got = ::read(m_master, buffer, sizeof buffer);
+        const int room = std::min<int>(sizeof buffer, m_readPacer.due());
+        if (room == 0)
+            break;
+        const ssize_t got = ::read(m_master, buffer, static_cast<size_t>(room));
         if (got <= 0)
             break;
         bytes.append(buffer, got);
+        m_readPacer.consume(static_cast<int>(got));
+    }
+    if (m_readPacer.isThrottled()) {
+        // What is not due yet waits in the device, as it would on the wire.
+        m_readNotifier->setEnabled(false);
+        m_readResume.start(m_readPacer.msUntilDue());
     }
     if (!bytes.isEmpty())
         emit received(toSevenBits(bytes));
@@ -126,11 +166,12 @@ void PtyLine::send(const QByteArray& bytes)
 void PtyLine::writePending()
 {
     while (!m_pending.isEmpty()) {
-        if (m_writePacer.isThrottled() && !m_writePacer.ready()) {
-            m_writeResume.start(m_writePacer.msUntilReady());
+        const int due = m_writePacer.due();
+        if (due == 0) {
+            m_writeResume.start(m_writePacer.msUntilDue());
             return;
         }
-        const qsizetype chunk = m_writePacer.isThrottled() ? 1 : m_pending.size();
+        const qsizetype chunk = std::min<qsizetype>(m_pending.size(), due);
         const ssize_t written = ::write(m_master, m_pending.constData(), static_cast<size_t>(chunk));
         if (written <= 0) {
             if (written < 0 && errno == EINTR)
@@ -140,8 +181,7 @@ void PtyLine::writePending()
             return;
         }
         m_pending.remove(0, written);
-        if (m_writePacer.isThrottled())
-            m_writePacer.consume();
+        m_writePacer.consume(static_cast<int>(written));
     }
 }
 

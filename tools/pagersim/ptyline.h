@@ -32,13 +32,20 @@ public:
 
 signals:
     void received(const QByteArray& bytes);
+    // The last client closed the device (what a modem sees as DTR dropping). What was still waiting
+    // for that client has been thrown away.
+    void clientGone();
 
 private:
     void readAvailable();
     void writePending();
+    void watchEvents();
 
     int m_master = -1;
     int m_slave = -1;
+    int m_watch = -1; // inotify on the device node: clients opening and closing it
+    int m_clients = 0;
+    std::unique_ptr<QSocketNotifier> m_watchNotifier;
     QString m_path;
     std::unique_ptr<QSocketNotifier> m_readNotifier;
     std::unique_ptr<QSocketNotifier> m_writeNotifier;

@@ -27,7 +27,10 @@ const QByteArray kDisconnect = QByteArray() + ESC + EOT + CR;
 const QByteArray kAck = QByteArray() + ACK + CR;
 const QByteArray kNak = QByteArray() + NAK + CR;
 
-QJsonObject eventOf(const char* name) { return { { QStringLiteral("event"), QLatin1String(name) } }; }
+QJsonObject eventOf(const char* name)
+{
+    return { { QStringLiteral("event"), QLatin1String(name) } };
+}
 
 } // namespace
 
@@ -87,8 +90,13 @@ void TapTerminal::feed(QByteArrayView bytes)
 
 void TapTerminal::promptingByte(char c)
 {
-    if (c == LF)
-        return;
+    // LF where CR belongs is taken as CR; the LF of a CR LF pair is not a second line end.
+    const bool afterCr = std::exchange(m_lastWasCr, c == CR);
+    if (c == LF) {
+        if (afterCr)
+            return;
+        c = CR;
+    }
     if (c == EOT && m_line.endsWith(ESC)) {
         // The caller gave up the login.
         reply({}, true);
@@ -111,8 +119,9 @@ void TapTerminal::promptingByte(char c)
 
 void TapTerminal::login(QByteArrayView text)
 {
+    // ESC, a three-letter service ("PG1" is alphanumeric paging, the only one here), the password.
     const bool paging = text.startsWith("PG1");
-    const QString password = QString::fromLatin1(paging ? text.sliced(3) : text);
+    const QString password = QString::fromLatin1(text.sliced(std::min<qsizetype>(3, text.size())));
     const bool accepted = paging && !m_faults.badPassword && (m_password.isNull() || password == m_password);
     QJsonObject record = eventOf("login");
     record.insert(QStringLiteral("password"), password);

@@ -19,10 +19,10 @@ class TapTerminal : public QObject {
     Q_OBJECT
 public:
     // Protocol figures on the terminal's side.
-    static constexpr int kIdPrompts = 3;          // "ID=" answers to lone CRs before it stops prompting
-    static constexpr int kMaxBlockLength = 256;   // STX through the checksum's CR
-    static constexpr int kMaxLoginLine = 64;      // characters kept of a login line
-    static constexpr int kIdleTimeoutMs = 60000;  // the line drops after this long without a byte
+    static constexpr int kIdPrompts = 3; // "ID=" answers to lone CRs before it stops prompting
+    static constexpr int kMaxBlockLength = 256; // STX through the checksum's CR
+    static constexpr int kMaxLoginLine = 64; // characters kept of a login line
+    static constexpr int kIdleTimeoutMs = 60000; // the line drops after this long without a byte
     static constexpr int kGarbageIntervalMs = 50; // the garbage fault's pace
 
     // PASSWORD: the login password; a null string accepts any.
@@ -62,13 +62,14 @@ private:
     State m_state = State::Prompting;
     QByteArray m_line;
     int m_prompts = 0;
+    bool m_lastWasCr = false;
 
     BlockPhase m_phase = BlockPhase::Between;
     QByteArray m_block; // STX through the terminator
     QByteArray m_checksum;
     bool m_overlong = false;
     QList<QByteArray> m_fields; // completed fields of the transaction, still escaped
-    QByteArray m_partialField;  // a field continued (US) into the next block
+    QByteArray m_partialField; // a field continued (US) into the next block
     int m_blocksReceived = 0;
     int m_blocksAccepted = 0;
     int m_pages = 0;

@@ -24,7 +24,9 @@ public:
     {
         m_socket->setParent(this);
         m_readResume.setSingleShot(true);
+        m_readResume.setTimerType(Qt::PreciseTimer);
         m_writeResume.setSingleShot(true);
+        m_writeResume.setTimerType(Qt::PreciseTimer);
         connect(&m_readResume, &QTimer::timeout, this, &TcpCall::readAvailable);
         connect(&m_writeResume, &QTimer::timeout, this, &TcpCall::writePending);
         connect(m_socket, &QTcpSocket::readyRead, this, &TcpCall::readAvailable);
@@ -33,7 +35,8 @@ public:
         m_call = m_exchange->beginCall();
         const CallFaults faults = m_exchange->faultsFor(m_call);
         m_exchange->record(m_call,
-            { { QStringLiteral("event"), QStringLiteral("connect") }, { QStringLiteral("via"), QStringLiteral("tcp") } });
+            { { QStringLiteral("event"), QStringLiteral("connect") },
+                { QStringLiteral("via"), QStringLiteral("tcp") } });
         if (!faults.dialResult.isEmpty()) {
             // No line to the terminal: the connection is closed at once.
             endCall();
@@ -66,34 +69,32 @@ private:
             m_terminal->feed(toSevenBits(m_socket->readAll()));
             return;
         }
-        if (m_readResume.isActive() || m_socket->bytesAvailable() == 0)
+        // What is not due yet waits in the socket, as it would on the wire.
+        if (m_readResume.isActive())
             return;
-        if (!m_readPacer.ready()) {
-            m_readResume.start(m_readPacer.msUntilReady());
-            return;
+        const int due = m_readPacer.due();
+        if (due > 0 && m_socket->bytesAvailable() > 0) {
+            const QByteArray bytes = m_socket->read(due);
+            m_readPacer.consume(static_cast<int>(bytes.size()));
+            m_terminal->feed(toSevenBits(bytes));
         }
-        m_readPacer.consume();
-        m_terminal->feed(toSevenBits(m_socket->read(1)));
         if (m_socket->bytesAvailable() > 0)
-            m_readResume.start(m_readPacer.msUntilReady());
+            m_readResume.start(m_readPacer.msUntilDue());
     }
 
     void writePending()
     {
         while (!m_pending.isEmpty()) {
-            if (m_writePacer.isThrottled()) {
-                if (!m_writePacer.ready()) {
-                    if (!m_writeResume.isActive())
-                        m_writeResume.start(m_writePacer.msUntilReady());
-                    return;
-                }
-                m_writePacer.consume();
-                m_socket->write(m_pending.left(1));
-                m_pending.remove(0, 1);
-            } else {
-                m_socket->write(m_pending);
-                m_pending.clear();
+            const int due = m_writePacer.due();
+            if (due == 0) {
+                if (!m_writeResume.isActive())
+                    m_writeResume.start(m_writePacer.msUntilDue());
+                return;
             }
+            const QByteArray chunk = m_pending.left(due);
+            m_socket->write(chunk);
+            m_pending.remove(0, chunk.size());
+            m_writePacer.consume(static_cast<int>(chunk.size()));
         }
         if (m_closing)
             m_socket->disconnectFromHost(); // sends what is buffered first
@@ -149,8 +150,9 @@ bool TcpLine::listen(quint16 port, QString* error)
 
 bool TcpLine::isDrained() const
 {
-    return std::all_of(m_calls.cbegin(), m_calls.cend(),
-        [](const QPointer<QObject>& call) { return !call || static_cast<TcpCall*>(call.data())->isDrained(); });
+    return std::all_of(m_calls.cbegin(), m_calls.cend(), [](const QPointer<QObject>& call) {
+        return !call || static_cast<TcpCall*>(call.data())->isDrained();
+    });
 }
 
 void TcpLine::acceptCalls()

@@ -1,0 +1,91 @@
+// The command-line sender as a user runs it: against the simulator, its output lines and exit code.
+
+#include "pagersimprocess.h"
+
+#include <QProcess>
+#include <QTest>
+
+class tst_PageSend : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void sends_data();
+    void sends();
+    void helpNamesEveryOption();
+
+private:
+    static QString program() { return QStringLiteral(PLIMO_BINARY_DIR "/tools/pagesend/pagesend"); }
+};
+
+void tst_PageSend::initTestCase()
+{
+    QVERIFY(QFile::exists(program()));
+    QVERIFY(QFile::exists(PagerSimProcess::program()));
+}
+
+void tst_PageSend::sends_data()
+{
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("mustPrint");
+    QTest::newRow("one page") << QStringList() << QStringList { "--pager", "123", "hello", "there" } << 0
+                              << QStringList { "30 Opening port", "0 Successful ", "final 0 Successful " };
+    QTest::newRow("group with a bad ID")
+        << QStringList { "--fault", "invalid=2" }
+        << QStringList { "--pager", "1^2^3^", "--size", "5", "group", "text" } << 24
+        << QStringList { "35 Sending page 5 of 6", "6 GroupRes|2:511Invalid pager ID",
+               "final 24 Group page: bad pager IDs" };
+    QTest::newRow("busy") << QStringList { "--fault", "busy" } << QStringList { "--pager", "9", "x" } << 18
+                          << QStringList { "final 18 Line busy" };
+    QTest::newRow("numeric, pulse") << QStringList()
+                                    << QStringList { "--baud", "B300", "--pulse", "--pager", "5551234",
+                                           "--size", "2", "42" }
+                                    << 0 << QStringList { "final 0 Successful " };
+}
+
+void tst_PageSend::sends()
+{
+    QFETCH(QStringList, simArgs);
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, mustPrint);
+    PagerSimProcess sim;
+    QVERIFY(sim.start(simArgs));
+    const bool numeric = args.contains(QStringLiteral("B300"));
+    QProcess p;
+    p.start(program(),
+        QStringList { "--port", sim.device(), "--init", "ATZ", "--debug", sim.dir() + "/debug.txt",
+            "--network", numeric ? "#," : "5551234^pw" }
+            + args);
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), exitCode);
+    const QStringList lines
+        = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString& line : mustPrint)
+        QVERIFY2(
+            lines.contains(line), qPrintable(line + QStringLiteral(" missing from:\n") + lines.join('\n')));
+    QVERIFY(lines.last().startsWith(QStringLiteral("final ")));
+    QVERIFY(QFile::exists(sim.dir() + "/debug.txt"));
+    bool initSent = false;
+    for (const QJsonObject& m : sim.transcript(QStringLiteral("modem")))
+        initSent |= m.value("command").toString() == QLatin1String("ATZ");
+    QVERIFY(initSent);
+}
+
+void tst_PageSend::helpNamesEveryOption()
+{
+    QProcess p;
+    p.start(program(), { "--help" });
+    QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitCode(), 0);
+    const QString help = QString::fromUtf8(p.readAllStandardOutput());
+    for (const char* option :
+        { "--port", "--baud", "--init", "--pulse", "--size", "--debug", "--network", "--pager", "MESSAGE" })
+        QVERIFY2(help.contains(QLatin1String(option)), option);
+}
+
+QTEST_GUILESS_MAIN(tst_PageSend)
+#include "tst_pagesend.moc"
