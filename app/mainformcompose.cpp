@@ -31,5 +31,4 @@ void TMainForm::connectComposition()
     preparation_ = std::make_unique<compose::MessagePreparation>(*desk_, std::move(controls));
 
     connect(SendBtn, &QPushButton::clicked, this, [this] { preparation_->SendBtnClick(); });
-    delivery_->ReadPageMsgFromFile = [this] { preparation_->ReadPageMsgFromFile(); };
 }
