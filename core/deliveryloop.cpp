@@ -114,7 +114,8 @@ void DeliveryLoop::ShowErrorStatus()
         return;
     }
     if (code == 0) {
-        emit status(QStringLiteral("Sent to ") + startedName_ + QStringLiteral(": ") + startedMessage_.left(40));
+        emit status(
+            QStringLiteral("Sent to ") + startedName_ + QStringLiteral(": ") + startedMessage_.left(40));
         dropStartedRow();
         return; // the end-of-page decision leaves the queues alone for a delivered page
     }

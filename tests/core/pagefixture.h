@@ -35,7 +35,8 @@ inline QStringList pageNames(store::TMemTable& queue)
 {
     QStringList names;
     for (int row = 0; row < queue.rowCount(); ++row)
-        names << queue.value(row, queue.fieldIndex(QString::fromLatin1(core::page::UserOrGroupName))).toString();
+        names << queue.value(row, queue.fieldIndex(QString::fromLatin1(core::page::UserOrGroupName)))
+                     .toString();
     return names;
 }
 

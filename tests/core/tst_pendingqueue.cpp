@@ -74,7 +74,8 @@ void tst_PendingQueue::endOfPage()
     core::PendingMessages(desk.SendMsgs, desk.PendingMsgs, code);
     QCOMPARE(desk.SendMsgs.rowCount(), sendRows);
     QCOMPARE(pageRetries(desk.SendMsgs, 0), headRetries);
-    QCOMPARE(pageNames(desk.PendingMsgs), pendingName.isEmpty() ? QStringList() : QStringList { pendingName });
+    QCOMPARE(
+        pageNames(desk.PendingMsgs), pendingName.isEmpty() ? QStringList() : QStringList { pendingName });
     if (!pendingName.isEmpty()) {
         QCOMPARE(pageNames(desk.SendMsgs), QStringList { QStringLiteral("B") });
         QCOMPARE(pageRetries(desk.PendingMsgs, 0), retries); // moved as it was
@@ -130,8 +131,8 @@ void tst_PendingQueue::windowLayout()
     QAbstractItemModel* model = window.DBGrid1->model();
     for (int c = 0; c < model->columnCount(); ++c)
         headers << model->headerData(c, Qt::Horizontal).toString();
-    QCOMPARE(headers,
-        QStringList({ "User/Group Name", "Message", "PagerPhone", "NetworkPhone", "MessageSize" }));
+    QCOMPARE(
+        headers, QStringList({ "User/Group Name", "Message", "PagerPhone", "NetworkPhone", "MessageSize" }));
     QCOMPARE(model->rowCount(), 1);
     QCOMPARE(model->index(0, 0).data().toString(), p.name);
     QCOMPARE(model->index(0, 1).data().toString(), p.message);

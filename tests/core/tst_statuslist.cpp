@@ -78,9 +78,10 @@ void tst_StatusList::namesThePageDelivered_data()
     QTest::newRow("group result drops the prefix") << "Group: Day Crew"
                                                    << "GroupRes|1:Successful "
                                                    << "Sent to Group Day Crew at 1:  Hello...";
-    QTest::newRow("group name is cut to 16") << "Group: ABCDEFGHIJKLMNOPQRS"
-                                             << "GroupRes|4:000No carrier"
-                                             << "Not Sent to Group ABCDEFGHIJKLMNOP: at 4: Status: 000No carrier";
+    QTest::newRow("group name is cut to 16")
+        << "Group: ABCDEFGHIJKLMNOPQRS"
+        << "GroupRes|4:000No carrier"
+        << "Not Sent to Group ABCDEFGHIJKLMNOP: at 4: Status: 000No carrier";
     QTest::newRow("successful for a group page") << "Group: Day Crew"
                                                  << "Successful "
                                                  << "Sent to Day Crew: Hello...";

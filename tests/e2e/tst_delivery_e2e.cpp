@@ -8,9 +8,9 @@
 #include "config/inifile.h"
 #include "core/deliveryloop.h"
 #include "core/showpending.h"
+#include "store/storeerror.h"
 #include "tests/compose/composetestutil.h"
 #include "tests/paging/pagersimprocess.h"
-#include "store/storeerror.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -67,8 +67,9 @@ private:
     // pager.ini for the run: the simulator's device as the port, then `extra` lines.
     void writeSettings(const QString& port, int retries = 3);
     // The data folder with three users on one carrier; `carrier` may replace the carrier's values.
-    void fillDirectory(const QString& tel = QStringLiteral("555-0101"), const QString& speed = QStringLiteral("1200"),
-        int chars = 80, const QString& password = QStringLiteral("pw"));
+    void fillDirectory(const QString& tel = QStringLiteral("555-0101"),
+        const QString& speed = QStringLiteral("1200"), int chars = 80,
+        const QString& password = QStringLiteral("pw"));
     std::unique_ptr<TMainForm> startDesk();
     // Types the message, ticks the recipients and presses "&Send Mesg".
     void send(TMainForm& form, const QString& message, const QStringList& recipients);
@@ -106,11 +107,13 @@ void tst_DeliveryE2E::writeSettings(const QString& port, int retries)
     QDir().mkpath(QFileInfo(config::pagerIniPath()).path());
     QFile ini(config::pagerIniPath());
     QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write(("[System]\nComPort=" + port + "\nOutsideLine=9\nDeliveryRetries=" + QString::number(retries) + "\n")
-                  .toUtf8());
+    ini.write(
+        ("[System]\nComPort=" + port + "\nOutsideLine=9\nDeliveryRetries=" + QString::number(retries) + "\n")
+            .toUtf8());
 }
 
-void tst_DeliveryE2E::fillDirectory(const QString& tel, const QString& speed, int chars, const QString& password)
+void tst_DeliveryE2E::fillDirectory(
+    const QString& tel, const QString& speed, int chars, const QString& password)
 {
     core::Desk desk(dir_->path());
     QCOMPARE(desk.open(), QString());
@@ -183,7 +186,8 @@ void tst_DeliveryE2E::threeQueuedPagesGoInQueueOrder()
     writeSettings(sim.device());
     fillDirectory();
     auto form = startDesk();
-    send(*form, QStringLiteral("Meeting at ten"), { QStringLiteral("Cy Doe"), QStringLiteral("Ann Lee"), QStringLiteral("Bob Ray") });
+    send(*form, QStringLiteral("Meeting at ten"),
+        { QStringLiteral("Cy Doe"), QStringLiteral("Ann Lee"), QStringLiteral("Bob Ray") });
     QCOMPARE(form->desk().SendMsgs.rowCount(), 3);
     QVERIFY(sim.waitFor(QStringLiteral("page"), 3, 30000));
     QStringList ids;
@@ -212,7 +216,8 @@ void tst_DeliveryE2E::busyLineRetriedThenPendingSurvivesRestartAndResends()
         QVERIFY(form->desk().SendMsgs.isEmpty());
         QCOMPARE(status(*form).filter(QStringLiteral("Line busy")).size(), 2);
         QTRY_COMPARE_WITH_TIMEOUT(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs: 1"), 3000);
-        QCOMPARE(form->PendingMsgsBtn->palette().color(QPalette::Active, QPalette::ButtonText), QColor(Qt::red));
+        QCOMPARE(
+            form->PendingMsgsBtn->palette().color(QPalette::Active, QPalette::ButtonText), QColor(Qt::red));
         QTest::mouseClick(form->ExitBtn, Qt::LeftButton);
     }
     QVERIFY(QFile::exists(QStringLiteral("PendMsgs")));
@@ -235,7 +240,8 @@ void tst_DeliveryE2E::busyLineRetriedThenPendingSurvivesRestartAndResends()
     QVERIFY(seen);
     QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs: 0"));
     QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 20000));
-    QCOMPARE(textOf(sim.transcript(QStringLiteral("page")).first(), "text"), QStringLiteral("Busy line test"));
+    QCOMPARE(
+        textOf(sim.transcript(QStringLiteral("page")).first(), "text"), QStringLiteral("Busy line test"));
     QTRY_VERIFY_WITH_TIMEOUT(!form->desk().PageInProgress && form->desk().SendMsgs.isEmpty(), 10000);
     QVERIFY(form->desk().PendingMsgs.isEmpty());
 }
@@ -277,7 +283,9 @@ void tst_DeliveryE2E::droppedMessageFileIsPaged()
     const QJsonObject page = sim.transcript(QStringLiteral("page")).first();
     QCOMPARE(textOf(page, "id"), QStringLiteral("5550199"));
     QCOMPARE(textOf(page, "text"), QStringLiteral("Door alarm in building 4"));
-    QTRY_VERIFY_WITH_TIMEOUT(status(*form).contains(QStringLiteral("Sent to From File 555-0199: Door alarm in building 4")), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        status(*form).contains(QStringLiteral("Sent to From File 555-0199: Door alarm in building 4")),
+        10000);
 }
 
 void tst_DeliveryE2E::messageFileWithBinaryGarbage()
@@ -325,7 +333,8 @@ void tst_DeliveryE2E::carrierWithOddValues()
     QCOMPARE(delivered + form->desk().PendingMsgs.rowCount(), 1);
     QVERIFY(form->Timer1->isActive());
     for (const QJsonObject& o : sim.transcript(QStringLiteral("modem")))
-        QVERIFY2(!textOf(o, "command").contains(u'x'), qPrintable(textOf(o, "command"))); // no text reached the modem
+        QVERIFY2(!textOf(o, "command").contains(u'x'),
+            qPrintable(textOf(o, "command"))); // no text reached the modem
 }
 
 void tst_DeliveryE2E::settingsFileWithJunkLines()
@@ -335,8 +344,9 @@ void tst_DeliveryE2E::settingsFileWithJunkLines()
     QDir().mkpath(QFileInfo(config::pagerIniPath()).path());
     QFile ini(config::pagerIniPath());
     QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write("garbage without equals\n\x01\x02\xff\xfe\n[Other]\nComPort=/dev/null\n[[System\n=value\n[System]\n"
-              "DeliveryRetries=lots\nDirectMesgDelay=-9\nComPort="
+    ini.write(
+        "garbage without equals\n\x01\x02\xff\xfe\n[Other]\nComPort=/dev/null\n[[System\n=value\n[System]\n"
+        "DeliveryRetries=lots\nDirectMesgDelay=-9\nComPort="
         + sim.device().toUtf8() + "\nPulseDial=maybe\n\n;comment\n");
     ini.close();
     fillDirectory();
@@ -369,7 +379,8 @@ void tst_DeliveryE2E::tableErrorDuringATick()
     QVERIFY(form->Timer1->isActive());
     // A table error raised inside the tick itself is shown in the standard error box; the timer
     // goes on and the next page is sent.
-    form->delivery().ReadPageMsgFromFile = [] { throw store::StoreError(QStringLiteral("Table BUSERS.DBF is damaged")); };
+    form->delivery().ReadPageMsgFromFile
+        = [] { throw store::StoreError(QStringLiteral("Table BUSERS.DBF is damaged")); };
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("x\n");
     file.close();
@@ -380,7 +391,8 @@ void tst_DeliveryE2E::tableErrorDuringATick()
     const int before = sim.transcript(QStringLiteral("page")).size();
     send(*form, QStringLiteral("After the fault"), { QStringLiteral("Cy Doe") });
     QVERIFY(sim.waitFor(QStringLiteral("page"), before + 1, 20000));
-    QCOMPARE(textOf(sim.transcript(QStringLiteral("page")).last(), "text"), QStringLiteral("After the fault"));
+    QCOMPARE(
+        textOf(sim.transcript(QStringLiteral("page")).last(), "text"), QStringLiteral("After the fault"));
 }
 
 QTEST_MAIN(tst_DeliveryE2E)
