@@ -18,7 +18,9 @@ int main(int argc, char** argv)
 
     // 2. The windows that live for the whole run, the main window first: it creates and opens the
     // tables and restores the pending queue.
-    TMainForm mainForm;
+    // `./run.sh --demo` alone sets PLIMOPAGER_DEMO_DATA, to keep the demo's tables in its sandbox;
+    // a normal start has it unset and uses the data folder beside the program.
+    TMainForm mainForm(qEnvironmentVariable("PLIMOPAGER_DEMO_DATA"));
     // The System Configuration window next: its fields are the working settings from here on.
     CreateSystemForm(mainForm);
     mainForm.show();

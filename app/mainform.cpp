@@ -134,6 +134,7 @@ TMainForm::TMainForm(const QString& dataDirectory, QWidget* parent)
     connect(delivery_, &core::DeliveryLoop::pageEnded, SendByPager, [this] { SendByPager->setChecked(false); });
     // Faults inside the engine's events (the loop's handlers among them) go to the standard box.
     paging::TPageEngine::setErrorReporter([this](const QString& text) { showStandardError(text); });
+    delivery_->ReadPageMsgFromFile = [this] { preparation_->ReadPageMsgFromFile(); };
     ShowPending = new TShowPending(desk_->PendingMsgs, desk_->SendMsgs, this);
     connect(ShowPending, &TShowPending::closedWithCount, PendingMsgsBtn,
         [this](int pending) { PendingMsgsBtn->setText(QStringLiteral("Pending Msgs: ") + QString::number(pending)); });

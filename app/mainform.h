@@ -130,8 +130,7 @@ protected:
 
 private:
     void buildMenus();
-    // Hands the controls the preparations read to them, connects "&Send Mesg" and gives the delivery
-    // loop the message file intake.
+    // Hands the controls the preparations read to them and connects "&Send Mesg".
     void connectComposition();
     QWidget* buildRecipients();
     QWidget* buildMessage();

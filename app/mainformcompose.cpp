@@ -5,7 +5,6 @@
 #include "compose/pagelib.h"
 #include "compose/preparation.h"
 #include "config/systemform.h"
-#include "core/deliveryloop.h"
 #include "core/engineparams.h"
 
 #include <QCheckBox>
@@ -31,5 +30,4 @@ void TMainForm::connectComposition()
     preparation_ = std::make_unique<compose::MessagePreparation>(*desk_, std::move(controls));
 
     connect(SendBtn, &QPushButton::clicked, this, [this] { preparation_->SendBtnClick(); });
-    delivery_->ReadPageMsgFromFile = [this] { preparation_->ReadPageMsgFromFile(); };
 }

@@ -156,6 +156,8 @@ void DeliveryLoop::BitBtn7Click()
         throw;
     }
     desk_.PageInProgress = false;
+    emit sendingHidden();
+    emit pageEnded();
     // A page that ended under the abort still posts its end; that one is not the next page's.
     abortedPageFinishing_ = engine_.statusCode() < 30;
 }

@@ -39,11 +39,13 @@ TShowPending::TShowPending(store::TMemTable& pendingMsgs, store::TMemTable& send
     DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
     DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     DBGrid1->verticalHeader()->setDefaultSectionSize(DBGrid1->fontMetrics().height() + 6);
-    DBGrid1->verticalHeader()->setFixedWidth(12);
-    DBGrid1->setColumnWidth(0, 130);
-    DBGrid1->setColumnWidth(1, 220);
-    DBGrid1->setColumnWidth(2, 90);
-    DBGrid1->setColumnWidth(3, 120);
+    DBGrid1->verticalHeader()->setFixedWidth(16);
+    // The five columns fit the window's width; the last takes what is left.
+    DBGrid1->setColumnWidth(0, 110);
+    DBGrid1->setColumnWidth(1, 140);
+    DBGrid1->setColumnWidth(2, 80);
+    DBGrid1->setColumnWidth(3, 100);
+    DBGrid1->horizontalHeader()->setStretchLastSection(true);
     model_->followSelection(DBGrid1->selectionModel());
 
     HintLabel = new QLabel(QStringLiteral("Double click on message to resend "), this);

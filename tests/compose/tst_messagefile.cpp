@@ -103,103 +103,40 @@ void tst_MessageFile::intake_data()
     QTest::addColumn<int>("size");
 
     const QString noInfo = QStringLiteral("File plimomsgs.txt does not contain required information.");
-    QTest::newRow("user by name, carrier of line 2")
-        << QByteArray("JOHN SMITH\r\nMetro Paging\r\nCall the office\r\n") << ""
-        << "5550100"
-        << "From File 555-0100"
-        << "Call the office"
-        << "1-800-555-0101^PW"
-        << "1200" << 80;
-    QTest::newRow("pager ID") << QByteArray("555-0199\nMetro Paging\nCall\n") << ""
-                              << "5550199"
-                              << "From File 555-0199"
-                              << "Call"
-                              << "1-800-555-0101^PW"
-                              << "1200" << 80;
-    QTest::newRow("user name differs in case is a pager ID") << QByteArray("John Smith\nOther\nHi") << ""
-                                                             << "John Smith"
-                                                             << "From File John Smith"
-                                                             << "Hi"
-                                                             << "555-9999^OT"
-                                                             << "2400" << 120;
-    QTest::newRow("CR line ends") << QByteArray("12\rOther\rA\rB\r") << ""
-                                  << "12"
-                                  << "From File 12"
-                                  << "AB"
-                                  << "555-9999^OT"
-                                  << "2400" << 120;
-    QTest::newRow("odd speed reads as 300") << QByteArray("12\nSlow\nA") << ""
-                                            << "12"
-                                            << "From File 12"
-                                            << "A"
-                                            << "555-1111^"
-                                            << "300" << 0;
-    QTest::newRow("ten lines") << QByteArray("1\nOther\n3\n4\n5\n6\n7\n8\n9\n10\n") << ""
-                               << "1"
-                               << "From File 1"
-                               << "3456"
-                               << "555-9999^OT"
-                               << "2400" << 120;
-    QTest::newRow("line 3 empty") << QByteArray("1\nOther\n\nfour\n") << ""
-                                  << "1"
-                                  << "From File 1"
-                                  << "four"
-                                  << "555-9999^OT"
-                                  << "2400" << 120;
-    QTest::newRow("Windows-1252") << QByteArray("1\nOther\nCaf\xe9 \x80 5\n") << ""
-                                  << "1"
-                                  << "From File 1" << QStringLiteral("Caf\u00e9 \u20ac 5") << "555-9999^OT"
-                                  << "2400" << 120;
-    QTest::newRow("empty pager ID is no error") << QByteArray("\nOther\nHi\n") << ""
-                                                << ""
-                                                << "From File "
-                                                << "Hi"
-                                                << "555-9999^OT"
-                                                << "2400" << 120;
-    QTest::newRow("long name cut to the field")
-        << QByteArray("123456789012345678901234567890\nOther\nHi") << ""
-        << "123456789012345678901234567890"
-        << "From File 12345678901234567890"
-        << "Hi"
-        << "555-9999^OT"
+    const QString tooShort = QStringLiteral("Message from file is too short");
+    // clang-format off
+    QTest::newRow("user by name, carrier of line 2") << QByteArray("JOHN SMITH\r\nMetro Paging\r\nCall the office\r\n")
+        << "" << "5550100" << "From File 555-0100" << "Call the office" << "1-800-555-0101^PW" << "1200" << 80;
+    QTest::newRow("pager ID") << QByteArray("555-0199\nMetro Paging\nCall\n")
+        << "" << "5550199" << "From File 555-0199" << "Call" << "1-800-555-0101^PW" << "1200" << 80;
+    QTest::newRow("user name differs in case is a pager ID") << QByteArray("John Smith\nOther\nHi")
+        << "" << "John Smith" << "From File John Smith" << "Hi" << "555-9999^OT" << "2400" << 120;
+    QTest::newRow("CR line ends") << QByteArray("12\rOther\rA\rB\r")
+        << "" << "12" << "From File 12" << "AB" << "555-9999^OT" << "2400" << 120;
+    QTest::newRow("odd speed reads as 300") << QByteArray("12\nSlow\nA")
+        << "" << "12" << "From File 12" << "A" << "555-1111^" << "300" << 0;
+    QTest::newRow("ten lines") << QByteArray("1\nOther\n3\n4\n5\n6\n7\n8\n9\n10\n")
+        << "" << "1" << "From File 1" << "3456" << "555-9999^OT" << "2400" << 120;
+    QTest::newRow("line 3 empty") << QByteArray("1\nOther\n\nfour\n")
+        << "" << "1" << "From File 1" << "four" << "555-9999^OT" << "2400" << 120;
+    QTest::newRow("Windows-1252") << QByteArray("1\nOther\nCaf\xe9 \x80 5\n")
+        << "" << "1" << "From File 1" << QStringLiteral("Caf\u00e9 \u20ac 5") << "555-9999^OT" << "2400" << 120;
+    QTest::newRow("empty pager ID is no error") << QByteArray("\nOther\nHi\n")
+        << "" << "" << "From File " << "Hi" << "555-9999^OT" << "2400" << 120;
+    QTest::newRow("long name cut to the field") << QByteArray("123456789012345678901234567890\nOther\nHi")
+        << "" << "123456789012345678901234567890" << "From File 12345678901234567890" << "Hi" << "555-9999^OT"
         << "2400" << 120;
-    QTest::newRow("two lines") << QByteArray("1\nOther\n") << noInfo << ""
-                               << ""
-                               << ""
-                               << ""
-                               << "" << 0;
-    QTest::newRow("two lines and a blank one")
-        << QByteArray("1\nOther\n\n") << "Message from file is too short"
-        << ""
-        << ""
-        << ""
-        << ""
-        << "" << 0;
-    QTest::newRow("empty file") << QByteArray() << noInfo << ""
-                                << ""
-                                << ""
-                                << ""
-                                << "" << 0;
-    QTest::newRow("lines 3 to 6 empty, 7 not")
-        << QByteArray("1\nOther\n\n\n\n\nseven\n") << "Message from file is too short"
-        << ""
-        << ""
-        << ""
-        << ""
-        << "" << 0;
+    QTest::newRow("two lines") << QByteArray("1\nOther\n") << noInfo << "" << "" << "" << "" << "" << 0;
+    QTest::newRow("empty file") << QByteArray() << noInfo << "" << "" << "" << "" << "" << 0;
+    QTest::newRow("two lines and a blank one") << QByteArray("1\nOther\n\n") << tooShort
+        << "" << "" << "" << "" << "" << 0;
+    QTest::newRow("lines 3 to 6 empty, 7 not") << QByteArray("1\nOther\n\n\n\n\nseven\n") << tooShort
+        << "" << "" << "" << "" << "" << 0;
     QTest::newRow("unknown carrier") << QByteArray("1\nNowhere\nHi\n") << "Paging carrier Nowhere not found."
-                                     << ""
-                                     << ""
-                                     << ""
-                                     << ""
-                                     << "" << 0;
-    QTest::newRow("carrier differs in case")
-        << QByteArray("1\nmetro paging\nHi\n") << "Paging carrier metro paging not found."
-        << ""
-        << ""
-        << ""
-        << ""
-        << "" << 0;
+        << "" << "" << "" << "" << "" << 0;
+    QTest::newRow("carrier differs in case") << QByteArray("1\nmetro paging\nHi\n")
+        << "Paging carrier metro paging not found." << "" << "" << "" << "" << "" << 0;
+    // clang-format on
 }
 
 void tst_MessageFile::intake()

@@ -1,11 +1,6 @@
 #include "compose/pageforms.h"
-#include "core/queues.h"
-#include "store/memtable.h"
 
 #include <QTest>
-
-using compose::Page;
-using compose::UserPageInput;
 
 class tst_PageForms : public QObject {
     Q_OBJECT
@@ -19,16 +14,11 @@ private slots:
     void groupItem();
     void dialString_data();
     void dialString();
-    void userPage_data();
-    void userPage();
     void messageForms_data();
     void messageForms();
     void logStamps();
-    void appendCutsToFieldWidths();
     void fileLines_data();
     void fileLines();
-    void fileMessage_data();
-    void fileMessage();
 };
 
 void tst_PageForms::baudRate_data()
@@ -145,71 +135,6 @@ void tst_PageForms::dialString()
     QCOMPARE(compose::carrierDialString(outside, tel, password), expected);
 }
 
-void tst_PageForms::userPage_data()
-{
-    QTest::addColumn<QString>("carrier");
-    QTest::addColumn<QString>("speed");
-    QTest::addColumn<int>("chars");
-    QTest::addColumn<QString>("pagerId");
-    QTest::addColumn<QString>("networkPhone");
-    QTest::addColumn<QString>("baudRate");
-    QTest::addColumn<int>("messageSize");
-    QTest::addColumn<QString>("pagerPhone");
-    QTest::newRow("alphanumeric") << "Metro Paging"
-                                  << "1200" << 80 << "555-01-23"
-                                  << "9,555-0101^PW"
-                                  << "1200" << 80 << "5550123";
-    QTest::newRow("alphanumeric slow") << "Metro Paging"
-                                       << "110" << 0 << "12"
-                                       << "9,555-0101^PW"
-                                       << "300" << 0 << "12";
-    QTest::newRow("numeric") << "numeric"
-                             << "1200" << 80 << "555-7"
-                             << "#,"
-                             << "B1200" << 7 << "5557";
-    QTest::newRow("NUMERIC empty speed") << "NUMERIC"
-                                         << "" << 80 << "1234"
-                                         << "#,"
-                                         << "B300" << 7 << "1234";
-    QTest::newRow("numeric odd speed") << "Numeric"
-                                       << "abc" << 80 << "1234"
-                                       << "#,"
-                                       << "B300" << 7 << "1234";
-    QTest::newRow("numeric pager is alphanumeric") << "numeric pager"
-                                                   << "2400" << 120 << "1234"
-                                                   << "9,555-0101^PW"
-                                                   << "2400" << 120 << "1234";
-}
-
-void tst_PageForms::userPage()
-{
-    QFETCH(QString, carrier);
-    QFETCH(QString, speed);
-    QFETCH(int, chars);
-    QFETCH(QString, pagerId);
-    UserPageInput input;
-    input.userName = QStringLiteral("Ann");
-    input.userCarrier = carrier;
-    input.pagerId = pagerId;
-    input.hostTel = QStringLiteral("555-0101");
-    input.hostSpeed = speed;
-    input.hostChars = chars;
-    input.hostPassword = QStringLiteral("PW");
-    input.outsideLine = QStringLiteral("9, ");
-    input.editorText = QStringLiteral("Call\r\nthe office");
-    input.deliveryRetries = 2;
-    input.directMesgDelay = 7;
-    const Page page = compose::userPage(input);
-    QTEST(page.networkPhone, "networkPhone");
-    QTEST(page.baudRate, "baudRate");
-    QTEST(page.messageSize, "messageSize");
-    QTEST(page.pagerPhone, "pagerPhone");
-    QCOMPARE(page.messageToSend, QStringLiteral("Callthe office"));
-    QCOMPARE(page.userOrGroupName, QStringLiteral("Ann"));
-    QCOMPARE(page.retries, 2);
-    QCOMPARE(page.isGroup, false);
-}
-
 void tst_PageForms::messageForms_data()
 {
     QTest::addColumn<QString>("editor");
@@ -256,36 +181,6 @@ void tst_PageForms::logStamps()
     QLocale::setDefault(previous);
 }
 
-void tst_PageForms::appendCutsToFieldWidths()
-{
-    store::TMemTable send;
-    store::TMemTable pending;
-    store::TMemTable temp;
-    core::createQueueTables(send, pending, temp);
-    Page page;
-    page.networkPhone = QStringLiteral("9,1-800-555-0101^PASSWORD1"); // 26 characters
-    page.pagerPhone = QStringLiteral("5550123");
-    page.baudRate = QStringLiteral("1200");
-    page.messageSize = 80;
-    page.messageToSend = QString(520, u'x');
-    page.userOrGroupName = QStringLiteral("From File ") + QString(40, u'9');
-    page.retries = 3;
-    compose::appendPage(send, page);
-    page.pagerPhone = QStringLiteral("second");
-    compose::appendPage(send, page);
-    QCOMPARE(send.rowCount(), 2);
-    send.first();
-    QCOMPARE(send.fieldText(QStringLiteral("NetworkPhone")), QStringLiteral("9,1-800-555-0101^PAS"));
-    QCOMPARE(send.fieldText(QStringLiteral("MessageToSend")), QString(500, u'x'));
-    QCOMPARE(send.fieldText(QStringLiteral("UserOrGroupName")).size(), 30);
-    QCOMPARE(send.fieldInt(QStringLiteral("MessageSize")), 80);
-    QCOMPARE(send.fieldInt(QStringLiteral("Retries")), 3);
-    QCOMPARE(send.fieldBool(QStringLiteral("IsGroup")), false);
-    QCOMPARE(send.fieldText(QStringLiteral("PagerPhone")), QStringLiteral("5550123"));
-    send.next();
-    QCOMPARE(send.fieldText(QStringLiteral("PagerPhone")), QStringLiteral("second"));
-}
-
 void tst_PageForms::fileLines_data()
 {
     QTest::addColumn<QByteArray>("bytes");
@@ -310,23 +205,6 @@ void tst_PageForms::fileLines()
 {
     QFETCH(QByteArray, bytes);
     QTEST(compose::messageFileLines(bytes), "lines");
-}
-
-void tst_PageForms::fileMessage_data()
-{
-    QTest::addColumn<QStringList>("lines");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("line 3 only") << QStringList { "id", "carrier", "Call" } << "Call";
-    QTest::newRow("lines 3 to 6") << QStringList { "id", "c", "1", "2", "3", "4" } << "1234";
-    QTest::newRow("ten lines") << QStringList { "id", "c", "1", "2", "3", "4", "5", "6", "7", "8" } << "1234";
-    QTest::newRow("line 3 empty") << QStringList { "id", "c", "", "four" } << "four";
-    QTest::newRow("all empty") << QStringList { "id", "c", "", "", "", "" } << "";
-}
-
-void tst_PageForms::fileMessage()
-{
-    QFETCH(QStringList, lines);
-    QTEST(compose::messageFromFileLines(lines), "message");
 }
 
 QTEST_APPLESS_MAIN(tst_PageForms)

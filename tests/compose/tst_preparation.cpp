@@ -159,138 +159,40 @@ void tst_Preparation::oneUser_data()
     QTest::addColumn<int>("size");
 
     const QString bad = QStringLiteral("Bad Carrier Phone number for Ann");
-    QTest::newRow("alphanumeric") << "Metro"
-                                  << "555-01-23"
-                                  << "Metro"
-                                  << "1-800-555-0101"
-                                  << "2400" << 80 << "PW"
-                                  << "" << 1 << "1-800-555-0101^PW"
-                                  << "5550123"
-                                  << "2400" << 80;
-    QTest::newRow("empty speed") << "Metro"
-                                 << "5550"
-                                 << "Metro"
-                                 << "555"
-                                 << "" << 0 << ""
-                                 << "" << 1 << "555^"
-                                 << "5550"
-                                 << "300" << 0;
-    QTest::newRow("speed 299") << "Metro"
-                               << "5550"
-                               << "Metro"
-                               << "555"
-                               << "299" << 80 << ""
-                               << "" << 1 << "555^"
-                               << "5550"
-                               << "300" << 80;
-    QTest::newRow("speed 300") << "Metro"
-                               << "5550"
-                               << "Metro"
-                               << "555"
-                               << "300" << 80 << ""
-                               << "" << 1 << "555^"
-                               << "5550"
-                               << "300" << 80;
-    QTest::newRow("speed not a whole number") << "Metro"
-                                              << "5550"
-                                              << "Metro"
-                                              << "555"
-                                              << "12OO" << 80 << ""
-                                              << "" << 1 << "555^"
-                                              << "5550"
-                                              << "300" << 80;
-    QTest::newRow("numeric 1200") << "numeric"
-                                  << "555-7777"
-                                  << "numeric"
-                                  << "555"
-                                  << "1200" << 80 << "PW"
-                                  << "" << 1 << "#,"
-                                  << "5557777"
-                                  << "B1200" << 10;
-    QTest::newRow("NUMERIC") << "NUMERIC"
-                             << "5557777"
-                             << "NUMERIC"
-                             << "555"
-                             << "" << 80 << ""
-                             << "" << 1 << "#,"
-                             << "5557777"
-                             << "B300" << 10;
-    QTest::newRow("numeric pager is alphanumeric") << "numeric pager"
-                                                   << "5557777"
-                                                   << "numeric pager"
-                                                   << "555"
-                                                   << "1200" << 80 << ""
-                                                   << "" << 1 << "555^"
-                                                   << "5557777"
-                                                   << "1200" << 80;
-    QTest::newRow("numeric with a short number") << "Numeric"
-                                                 << "5557777"
-                                                 << "Numeric"
-                                                 << "55"
-                                                 << "1200" << 80 << "" << bad << 1 << ""
-                                                 << ""
-                                                 << "" << 0;
-    QTest::newRow("dial string cut to 20") << "Metro"
-                                           << "5550"
-                                           << "Metro"
-                                           << "1-800-555-0101"
-                                           << "" << 80 << "PASSWORD12"
-                                           << "" << 1 << "1-800-555-0101^PASSW"
-                                           << "5550"
-                                           << "300" << 80;
-    QTest::newRow("pager ID of 2") << "Metro"
-                                   << "55"
-                                   << "Metro"
-                                   << "555"
-                                   << "" << 80 << ""
-                                   << "" << 1 << "555^"
-                                   << "55"
-                                   << "300" << 80;
-    QTest::newRow("pager ID of 1") << "Metro"
-                                   << "5"
-                                   << "Metro"
-                                   << "555"
-                                   << "" << 80 << ""
-                                   << "Bad Pager ID for Ann" << 0 << ""
-                                   << ""
-                                   << "" << 0;
-    QTest::newRow("empty pager ID") << "Metro"
-                                    << ""
-                                    << "Metro"
-                                    << "555"
-                                    << "" << 80 << ""
-                                    << "Bad Pager ID for Ann" << 0 << ""
-                                    << ""
-                                    << "" << 0;
-    QTest::newRow("number of 3") << "Metro"
-                                 << "5550"
-                                 << "Metro"
-                                 << "555"
-                                 << "" << 80 << ""
-                                 << "" << 1 << "555^"
-                                 << "5550"
-                                 << "300" << 80;
-    QTest::newRow("number of 2 is refused after the log") << "Metro"
-                                                          << "5550"
-                                                          << "Metro"
-                                                          << "55"
-                                                          << "" << 80 << "" << bad << 1 << ""
-                                                          << ""
-                                                          << "" << 0;
-    QTest::newRow("carrier missing") << "Gone"
-                                     << "5550"
-                                     << ""
-                                     << ""
-                                     << "" << 0 << "" << bad << 0 << ""
-                                     << ""
-                                     << "" << 0;
-    QTest::newRow("carrier name differs in case") << "metro"
-                                                  << "5550"
-                                                  << "Metro"
-                                                  << "555"
-                                                  << "" << 0 << "" << bad << 0 << ""
-                                                  << ""
-                                                  << "" << 0;
+    // clang-format off
+    QTest::newRow("alphanumeric") << "Metro" << "555-01-23" << "Metro" << "1-800-555-0101" << "2400" << 80 << "PW"
+        << "" << 1 << "1-800-555-0101^PW" << "5550123" << "2400" << 80;
+    QTest::newRow("empty speed") << "Metro" << "5550" << "Metro" << "555" << "" << 0 << ""
+        << "" << 1 << "555^" << "5550" << "300" << 0;
+    QTest::newRow("speed 299") << "Metro" << "5550" << "Metro" << "555" << "299" << 80 << ""
+        << "" << 1 << "555^" << "5550" << "300" << 80;
+    QTest::newRow("speed not a whole number") << "Metro" << "5550" << "Metro" << "555" << "12OO" << 80 << ""
+        << "" << 1 << "555^" << "5550" << "300" << 80;
+    QTest::newRow("numeric 1200") << "numeric" << "555-7777" << "numeric" << "555" << "1200" << 80 << "PW"
+        << "" << 1 << "#," << "5557777" << "B1200" << 10;
+    QTest::newRow("NUMERIC") << "NUMERIC" << "5557777" << "NUMERIC" << "555" << "" << 80 << ""
+        << "" << 1 << "#," << "5557777" << "B300" << 10;
+    QTest::newRow("numeric pager is alphanumeric") << "numeric pager" << "5557777" << "numeric pager" << "555"
+        << "1200" << 80 << "" << "" << 1 << "555^" << "5557777" << "1200" << 80;
+    QTest::newRow("numeric with a short number") << "Numeric" << "5557777" << "Numeric" << "55" << "1200" << 80
+        << "" << bad << 1 << "" << "" << "" << 0;
+    QTest::newRow("dial string cut to 20") << "Metro" << "5550" << "Metro" << "1-800-555-0101" << "" << 80
+        << "PASSWORD12" << "" << 1 << "1-800-555-0101^PASSW" << "5550" << "300" << 80;
+    QTest::newRow("pager ID of 2") << "Metro" << "55" << "Metro" << "555" << "" << 80 << ""
+        << "" << 1 << "555^" << "55" << "300" << 80;
+    QTest::newRow("pager ID of 1") << "Metro" << "5" << "Metro" << "555" << "" << 80 << ""
+        << "Bad Pager ID for Ann" << 0 << "" << "" << "" << 0;
+    QTest::newRow("empty pager ID") << "Metro" << "" << "Metro" << "555" << "" << 80 << ""
+        << "Bad Pager ID for Ann" << 0 << "" << "" << "" << 0;
+    QTest::newRow("number of 3") << "Metro" << "5550" << "Metro" << "555" << "" << 80 << ""
+        << "" << 1 << "555^" << "5550" << "300" << 80;
+    QTest::newRow("number of 2 is refused after the log") << "Metro" << "5550" << "Metro" << "55" << "" << 80
+        << "" << bad << 1 << "" << "" << "" << 0;
+    QTest::newRow("carrier missing") << "Gone" << "5550" << "" << "" << "" << 0 << ""
+        << bad << 0 << "" << "" << "" << 0;
+    QTest::newRow("carrier name differs in case") << "metro" << "5550" << "Metro" << "555" << "" << 0 << ""
+        << bad << 0 << "" << "" << "" << 0;
+    // clang-format on
 }
 
 void tst_Preparation::oneUser()
@@ -348,41 +250,15 @@ void tst_Preparation::settingsOfTheSystemWindow_data()
     QTest::addColumn<QString>("networkPhone");
     QTest::addColumn<int>("size");
     QTest::addColumn<int>("retriesQueued");
-    QTest::newRow("outside line with a trailing blank") << "Metro"
-                                                        << "9, "
-                                                        << "2"
-                                                        << "10"
-                                                        << "9,555-0101^PW" << 80 << 2;
-    QTest::newRow("retries 0 gives 1") << "Metro"
-                                       << ""
-                                       << "0"
-                                       << "10"
-                                       << "555-0101^PW" << 80 << 1;
-    QTest::newRow("retries 7 gives 3") << "Metro"
-                                       << ""
-                                       << "7"
-                                       << "10"
-                                       << "555-0101^PW" << 80 << 3;
-    QTest::newRow("retries abc gives 3") << "Metro"
-                                         << ""
-                                         << "abc"
-                                         << "10"
-                                         << "555-0101^PW" << 80 << 3;
-    QTest::newRow("numeric delay 45") << "numeric"
-                                      << "9"
-                                      << "1"
-                                      << "45"
-                                      << "#," << 45 << 1;
-    QTest::newRow("numeric delay 2 gives 4") << "numeric"
-                                             << "9"
-                                             << "3"
-                                             << "2"
-                                             << "#," << 4 << 3;
-    QTest::newRow("numeric delay empty gives 10") << "numeric"
-                                                  << "9"
-                                                  << "3"
-                                                  << ""
-                                                  << "#," << 10 << 3;
+    // clang-format off
+    QTest::newRow("outside line with a trailing blank") << "Metro" << "9, " << "2" << "10" << "9,555-0101^PW" << 80 << 2;
+    QTest::newRow("retries 0 gives 1") << "Metro" << "" << "0" << "10" << "555-0101^PW" << 80 << 1;
+    QTest::newRow("retries 7 gives 3") << "Metro" << "" << "7" << "10" << "555-0101^PW" << 80 << 3;
+    QTest::newRow("retries abc gives 3") << "Metro" << "" << "abc" << "10" << "555-0101^PW" << 80 << 3;
+    QTest::newRow("numeric delay 45") << "numeric" << "9" << "1" << "45" << "#," << 45 << 1;
+    QTest::newRow("numeric delay 2 gives 4") << "numeric" << "9" << "3" << "2" << "#," << 4 << 3;
+    QTest::newRow("numeric delay empty gives 10") << "numeric" << "9" << "3" << "" << "#," << 10 << 3;
+    // clang-format on
 }
 
 void tst_Preparation::settingsOfTheSystemWindow()

@@ -225,10 +225,15 @@ void tst_DeliveryLoop::abortDropsThePageOnly()
     r->loop.idleTick(QTime(12, 0, 1));
     QVERIFY(r->desk.PageInProgress);
     QVERIFY(sim.waitFor(QStringLiteral("connect"), 1, 10000));
+    QSignalSpy ended(&r->loop, &core::DeliveryLoop::pageEnded);
+    QSignalSpy hidden(&r->loop, &core::DeliveryLoop::sendingHidden);
     r->loop.BitBtn7Click();
     QVERIFY(!r->desk.PageInProgress);
+    QCOMPARE(ended.size(), 1);
+    QCOMPARE(hidden.size(), 1);
     QCOMPARE(pageNames(r->desk.SendMsgs), QStringList { QStringLiteral("Next") });
-    QTest::qWait(300); // the aborted page's own end arrives now
+    QTest::qWait(300); // the aborted page's own end arrives now and is not taken for another's
+    QCOMPARE(ended.size(), 1);
     QCOMPARE(pageNames(r->desk.SendMsgs), QStringList { QStringLiteral("Next") });
     QVERIFY(r->desk.PendingMsgs.isEmpty()); // dropped, not pending
     QVERIFY(runUntilDone(*r));
