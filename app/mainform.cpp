@@ -161,6 +161,10 @@ TMainForm::TMainForm(const QString& dataDirectory, QWidget* parent)
 TMainForm::~TMainForm()
 {
     paging::TPageEngine::setErrorReporter(nullptr);
+    // The loop lets go of Engine1's handlers when it goes: before the Desk that holds Engine1, not
+    // later among the window's children.
+    delete delivery_;
+    delivery_ = nullptr;
 }
 
 QWidget* TMainForm::buildRecipients()

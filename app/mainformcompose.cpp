@@ -5,7 +5,6 @@
 #include "compose/pagelib.h"
 #include "compose/preparation.h"
 #include "config/systemform.h"
-#include "core/deliveryloop.h"
 #include "core/engineparams.h"
 
 #include <QCheckBox>

@@ -15,8 +15,10 @@ config::TSystemForm* CreateSystemForm(TMainForm& mainForm)
 
     QObject::connect(form, &config::TSystemForm::statusMessage, &mainForm, &TMainForm::Show_Status);
     QObject::connect(form, &config::TSystemForm::helpRequested, &mainForm, &TMainForm::showHelpTopic);
-    QObject::connect(form, &config::TSystemForm::errorReported, &mainForm,
-        [form, &mainForm](const QString& text) { QMessageBox::critical(form, mainForm.windowTitle(), text); });
+    QObject::connect(
+        form, &config::TSystemForm::errorReported, &mainForm, [form, &mainForm](const QString& text) {
+            QMessageBox::critical(form, mainForm.windowTitle(), text);
+        });
 
     mainForm.SetupMenu->setEnabled(true);
     QObject::connect(mainForm.SetupMenu, &QAction::triggered, form, [form] {

@@ -91,22 +91,15 @@ QString MessagePreparation::selectedEditorText() const
 
 void MessagePreparation::untick(const QString& name)
 {
-    // The first ticked item of that name, so that a name listed twice and ticked twice is unticked
-    // twice; else the first item of that name.
-    QListWidgetItem* found = nullptr;
+    // The first ticked item of that name: a name listed twice and ticked twice is unticked once for
+    // each of its two preparations.
     for (int i = 0; i < c_.UsersList->count(); ++i) {
         QListWidgetItem* item = c_.UsersList->item(i);
-        if (item->text() != name)
-            continue;
-        if (item->checkState() != Qt::Unchecked) {
-            found = item;
-            break;
+        if (item->text() == name && item->checkState() != Qt::Unchecked) {
+            item->setCheckState(Qt::Unchecked);
+            return;
         }
-        if (!found)
-            found = item;
     }
-    if (found && found->checkState() != Qt::Unchecked)
-        found->setCheckState(Qt::Unchecked);
 }
 
 void MessagePreparation::SendBtnClick()

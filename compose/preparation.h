@@ -64,7 +64,7 @@ public:
 private:
     // The editor's text with every line; selects it all, as the operator sees it then.
     QString selectedEditorText() const;
-    // Unticks the recipient item `name` (a ticked one first), when the list holds it.
+    // Unticks the first ticked recipient item `name`, when the list holds one.
     void untick(const QString& name);
     void status(const QString& text) const;
     void info(const QString& text) const;

@@ -162,8 +162,8 @@ TSystemForm::TSystemForm(store::Table& modemsT, const QString& dataDirectory, QW
     layout->addLayout(buttons);
 
     // Tab and Enter order: the fields from the top, then the buttons.
-    const QList<QWidget*> chain
-        = { comport, ModemList, outsideline, PulseDial, DeliveryRetries, DirectMesgDelay, Debug, SaveBtn, ExitBtn };
+    const QList<QWidget*> chain = { comport, ModemList, outsideline, PulseDial, DeliveryRetries,
+        DirectMesgDelay, Debug, SaveBtn, ExitBtn };
     for (qsizetype i = 1; i < chain.size(); ++i)
         setTabOrder(chain[i - 1], chain[i]);
     for (QWidget* field : chain)
@@ -241,8 +241,10 @@ void TSystemForm::ReadPagerIni()
     ModemModel->setText(ini.readString(kSection, QStringLiteral("ModemModel")));
     ModemInit->setText(ini.readString(kSection, QStringLiteral("ModemInitString")));
     outsideline->setText(ini.readString(kSection, QStringLiteral("OutsideLine")));
-    DeliveryRetries->setText(ini.readString(kSection, QStringLiteral("DeliveryRetries"), QStringLiteral("3")));
-    DirectMesgDelay->setText(ini.readString(kSection, QStringLiteral("DirectMesgDelay"), QStringLiteral("10")));
+    DeliveryRetries->setText(
+        ini.readString(kSection, QStringLiteral("DeliveryRetries"), QStringLiteral("3")));
+    DirectMesgDelay->setText(
+        ini.readString(kSection, QStringLiteral("DirectMesgDelay"), QStringLiteral("10")));
     PulseDial->setChecked(ini.readString(kSection, QStringLiteral("PulseDial")) == QStringLiteral("1"));
 }
 
@@ -433,7 +435,8 @@ bool TSystemForm::eventFilter(QObject* watched, QEvent* event)
         const auto* key = static_cast<QKeyEvent*>(event);
         const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
         // Enter moves on to the next field (on the buttons it presses them, as ever).
-        if (enter && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && watched != SaveBtn && watched != ExitBtn) {
+        if (enter && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && watched != SaveBtn
+            && watched != ExitBtn) {
             focusNextChild();
             return true;
         }

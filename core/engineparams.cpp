@@ -40,8 +40,10 @@ EngineSettings EngineSettings::fromSystemForm(const config::TSystemForm* form)
     settings.comport = ini.readString(section, QStringLiteral("ComPort"));
     settings.modemInit = ini.readString(section, QStringLiteral("ModemInitString"));
     settings.pulseDial = ini.readString(section, QStringLiteral("PulseDial")) == QStringLiteral("1");
-    settings.deliveryRetries = ini.readString(section, QStringLiteral("DeliveryRetries"), QStringLiteral("3"));
-    settings.directMesgDelay = ini.readString(section, QStringLiteral("DirectMesgDelay"), QStringLiteral("10"));
+    settings.deliveryRetries
+        = ini.readString(section, QStringLiteral("DeliveryRetries"), QStringLiteral("3"));
+    settings.directMesgDelay
+        = ini.readString(section, QStringLiteral("DirectMesgDelay"), QStringLiteral("10"));
     return settings;
 }
 

@@ -82,13 +82,20 @@ void tst_PageLib::trimRightBlanks_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("trailing blanks") << "9  " << "9";
-    QTest::newRow("leading blanks stay") << "  9 " << "  9";
-    QTest::newRow("trailing tab stays") << "9\t" << "9\t";
-    QTest::newRow("tab then blanks") << "9\t  " << "9\t";
-    QTest::newRow("blanks only") << "    " << "";
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("inner blanks stay") << "9 1 " << "9 1";
+    QTest::newRow("trailing blanks") << "9  "
+                                     << "9";
+    QTest::newRow("leading blanks stay") << "  9 "
+                                         << "  9";
+    QTest::newRow("trailing tab stays") << "9\t"
+                                        << "9\t";
+    QTest::newRow("tab then blanks") << "9\t  "
+                                     << "9\t";
+    QTest::newRow("blanks only") << "    "
+                                 << "";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("inner blanks stay") << "9 1 "
+                                       << "9 1";
 }
 
 void tst_PageLib::trimRightBlanks()
@@ -102,9 +109,12 @@ void tst_PageLib::stripDashes_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("pager id") << "555-123-4567" << "5551234567";
-    QTest::newRow("dashes only") << "--" << "";
-    QTest::newRow("none") << "5551234" << "5551234";
+    QTest::newRow("pager id") << "555-123-4567"
+                              << "5551234567";
+    QTest::newRow("dashes only") << "--"
+                                 << "";
+    QTest::newRow("none") << "5551234"
+                          << "5551234";
     QTest::newRow("cut to 3099") << QString(3200, u'7') << QString(3099, u'7');
     QTest::newRow("dashes do not count") << (QString(100, u'-') + QString(3099, u'1')) << QString(3099, u'1');
 }
@@ -120,9 +130,12 @@ void tst_PageLib::stripReturns_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("CR LF keeps the LF") << "one\r\ntwo\r\n" << "one\ntwo\n";
-    QTest::newRow("lone CR") << "a\rb" << "ab";
-    QTest::newRow("LF only") << "a\nb" << "a\nb";
+    QTest::newRow("CR LF keeps the LF") << "one\r\ntwo\r\n"
+                                        << "one\ntwo\n";
+    QTest::newRow("lone CR") << "a\rb"
+                             << "ab";
+    QTest::newRow("LF only") << "a\nb"
+                             << "a\nb";
     QTest::newRow("cut to 3099") << QString(3100, u'x') << QString(3099, u'x');
 }
 
@@ -137,9 +150,12 @@ void tst_PageLib::removeBlanks_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("group file name") << "Night Shift" << "NightShift";
-    QTest::newRow("every blank") << " a  b " << "ab";
-    QTest::newRow("tab stays") << "a\tb" << "a\tb";
+    QTest::newRow("group file name") << "Night Shift"
+                                     << "NightShift";
+    QTest::newRow("every blank") << " a  b "
+                                 << "ab";
+    QTest::newRow("tab stays") << "a\tb"
+                               << "a\tb";
 }
 
 void tst_PageLib::removeBlanks()
@@ -176,22 +192,37 @@ void tst_PageLib::capitalizeWords_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("new york city") << "new york city" << "New York City";
-    QTest::newRow("sales ny") << "sales ny" << "Sales ny";
-    QTest::newRow(".net team") << ".net team" << ".Net Team";
-    QTest::newRow("mary ann smith") << "mary ann smith" << "Mary Ann Smith";
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("dot only") << "." << ".";
-    QTest::newRow("dot and letter") << ".a" << ".A";
-    QTest::newRow("one letter") << "a" << "A";
-    QTest::newRow("last word of three letters") << "ab cde" << "Ab Cde";
-    QTest::newRow("word in the last position") << "abc d" << "Abc d";
-    QTest::newRow("upper case stays") << "NEW york" << "NEW York";
-    QTest::newRow("only a to z change") << "\u00e9t\u00e9 team" << "\u00e9t\u00e9 Team";
-    QTest::newRow("digit first") << "1st floor" << "1st Floor";
+    QTest::newRow("new york city") << "new york city"
+                                   << "New York City";
+    QTest::newRow("sales ny") << "sales ny"
+                              << "Sales ny";
+    QTest::newRow(".net team") << ".net team"
+                               << ".Net Team";
+    QTest::newRow("mary ann smith") << "mary ann smith"
+                                    << "Mary Ann Smith";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("dot only") << "."
+                              << ".";
+    QTest::newRow("dot and letter") << ".a"
+                                    << ".A";
+    QTest::newRow("one letter") << "a"
+                                << "A";
+    QTest::newRow("last word of three letters") << "ab cde"
+                                                << "Ab Cde";
+    QTest::newRow("word in the last position") << "abc d"
+                                               << "Abc d";
+    QTest::newRow("upper case stays") << "NEW york"
+                                      << "NEW York";
+    QTest::newRow("only a to z change") << "\u00e9t\u00e9 team"
+                                        << "\u00e9t\u00e9 Team";
+    QTest::newRow("digit first") << "1st floor"
+                                 << "1st Floor";
     // Only the character right after a blank is looked at: after two blanks that is the second one.
-    QTest::newRow("double blank") << "night  shift desk" << "Night  shift Desk";
-    QTest::newRow("trailing blanks") << "night   " << "Night   ";
+    QTest::newRow("double blank") << "night  shift desk"
+                                  << "Night  shift Desk";
+    QTest::newRow("trailing blanks") << "night   "
+                                     << "Night   ";
 }
 
 void tst_PageLib::capitalizeWords()

@@ -31,7 +31,8 @@ QStringList fileLines()
     QFile file(config::pagerIniPath());
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    QStringList lines = QString::fromLatin1(file.readAll()).split(QRegularExpression(QStringLiteral("\r?\n")));
+    QStringList lines
+        = QString::fromLatin1(file.readAll()).split(QRegularExpression(QStringLiteral("\r?\n")));
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     return lines;
@@ -140,16 +141,26 @@ void tst_SystemForm::layoutTexts_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("text");
-    QTest::newRow("port") << "ComPortLabel" << "Communications Port:";
-    QTest::newRow("model") << "ModemModelLabel" << "Modem Model:";
-    QTest::newRow("outside line") << "OutsideLineLabel" << "Outside Line Digit(s):";
-    QTest::newRow("retries") << "DeliveryRetriesLabel" << "Delivery Retries:";
-    QTest::newRow("delay") << "DirectMesgDelayLabel" << "Numeric Mesg Delay:";
-    QTest::newRow("secs") << "SecsLabel" << "Secs";
-    QTest::newRow("pulse") << "PulseDial" << "Pulse Dialing?";
-    QTest::newRow("debug") << "Debug" << "Debug";
-    QTest::newRow("save") << "SaveBtn" << "&Save";
-    QTest::newRow("exit") << "ExitBtn" << "E&xit";
+    QTest::newRow("port") << "ComPortLabel"
+                          << "Communications Port:";
+    QTest::newRow("model") << "ModemModelLabel"
+                           << "Modem Model:";
+    QTest::newRow("outside line") << "OutsideLineLabel"
+                                  << "Outside Line Digit(s):";
+    QTest::newRow("retries") << "DeliveryRetriesLabel"
+                             << "Delivery Retries:";
+    QTest::newRow("delay") << "DirectMesgDelayLabel"
+                           << "Numeric Mesg Delay:";
+    QTest::newRow("secs") << "SecsLabel"
+                          << "Secs";
+    QTest::newRow("pulse") << "PulseDial"
+                           << "Pulse Dialing?";
+    QTest::newRow("debug") << "Debug"
+                           << "Debug";
+    QTest::newRow("save") << "SaveBtn"
+                          << "&Save";
+    QTest::newRow("exit") << "ExitBtn"
+                          << "E&xit";
 }
 
 void tst_SystemForm::layoutTexts()
@@ -180,11 +191,14 @@ void tst_SystemForm::commands_data()
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QKeySequence>("key");
     QTest::addColumn<bool>("enabled");
-    QTest::newRow("save configuration") << "SaveConfigMenu" << "&Save Configuration" << QKeySequence("Alt+S") << true;
-    QTest::newRow("modem initialization")
-        << "ModemInitMenu" << "&Modem_Initialization" << QKeySequence("Alt+M") << false;
-    QTest::newRow("help") << "HelpMenu" << "&Help" << QKeySequence("Alt+H") << true;
-    QTest::newRow("exit") << "ExitMenu" << "E&xit" << QKeySequence("Alt+X") << true;
+    QTest::newRow("save configuration") << "SaveConfigMenu"
+                                        << "&Save Configuration" << QKeySequence("Alt+S") << true;
+    QTest::newRow("modem initialization") << "ModemInitMenu"
+                                          << "&Modem_Initialization" << QKeySequence("Alt+M") << false;
+    QTest::newRow("help") << "HelpMenu"
+                          << "&Help" << QKeySequence("Alt+H") << true;
+    QTest::newRow("exit") << "ExitMenu"
+                          << "E&xit" << QKeySequence("Alt+X") << true;
 }
 
 void tst_SystemForm::commands()
@@ -217,8 +231,8 @@ void tst_SystemForm::noFileGivesDefaultsAndCloseWritesSevenKeys()
     showActive(form.get());
     form->close();
     QCOMPARE(fileLines(),
-        QStringList({ "[System]", "ComPort=", "ModemModel=", "ModemInitString=", "OutsideLine=", "DeliveryRetries=3",
-            "DirectMesgDelay=10", "PulseDial=0" }));
+        QStringList({ "[System]", "ComPort=", "ModemModel=", "ModemInitString=", "OutsideLine=",
+            "DeliveryRetries=3", "DirectMesgDelay=10", "PulseDial=0" }));
 }
 
 void tst_SystemForm::readsEveryKey()
@@ -281,7 +295,8 @@ void tst_SystemForm::junkLinesInTheFile()
     form->comport->setEditText(QStringLiteral("COM2"));
     QVERIFY(form->WritePagerIni());
     QCOMPARE(saved(QStringLiteral("ComPort")), QStringLiteral("COM2"));
-    QCOMPARE(config::IniFile(config::pagerIniPath()).readString(QStringLiteral("Other"), QStringLiteral("ComPort")),
+    QCOMPARE(config::IniFile(config::pagerIniPath())
+                 .readString(QStringLiteral("Other"), QStringLiteral("ComPort")),
         QStringLiteral("COM4"));
     // The junk lines are all still there, byte for byte.
     QFile file(config::pagerIniPath());
@@ -297,18 +312,42 @@ void tst_SystemForm::leavingNumberFields_data()
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("left");
-    QTest::newRow("retries 0") << "DeliveryRetries" << "0" << "3";
-    QTest::newRow("retries -2") << "DeliveryRetries" << "-2" << "3";
-    QTest::newRow("retries abc stays") << "DeliveryRetries" << "abc" << "ABC";
-    QTest::newRow("retries empty stays") << "DeliveryRetries" << "" << "";
-    QTest::newRow("retries 7 stays") << "DeliveryRetries" << "7" << "7";
-    QTest::newRow("retries 2") << "DeliveryRetries" << "2" << "2";
-    QTest::newRow("delay 2") << "DirectMesgDelay" << "2" << "10";
-    QTest::newRow("delay abc") << "DirectMesgDelay" << "abc" << "10";
-    QTest::newRow("delay empty") << "DirectMesgDelay" << "" << "10";
-    QTest::newRow("delay 3") << "DirectMesgDelay" << "3" << "10";
-    QTest::newRow("delay 4 stays") << "DirectMesgDelay" << "4" << "4";
-    QTest::newRow("delay 120 stays") << "DirectMesgDelay" << "120" << "120";
+    QTest::newRow("retries 0") << "DeliveryRetries"
+                               << "0"
+                               << "3";
+    QTest::newRow("retries -2") << "DeliveryRetries"
+                                << "-2"
+                                << "3";
+    QTest::newRow("retries abc stays") << "DeliveryRetries"
+                                       << "abc"
+                                       << "ABC";
+    QTest::newRow("retries empty stays") << "DeliveryRetries"
+                                         << ""
+                                         << "";
+    QTest::newRow("retries 7 stays") << "DeliveryRetries"
+                                     << "7"
+                                     << "7";
+    QTest::newRow("retries 2") << "DeliveryRetries"
+                               << "2"
+                               << "2";
+    QTest::newRow("delay 2") << "DirectMesgDelay"
+                             << "2"
+                             << "10";
+    QTest::newRow("delay abc") << "DirectMesgDelay"
+                               << "abc"
+                               << "10";
+    QTest::newRow("delay empty") << "DirectMesgDelay"
+                                 << ""
+                                 << "10";
+    QTest::newRow("delay 3") << "DirectMesgDelay"
+                             << "3"
+                             << "10";
+    QTest::newRow("delay 4 stays") << "DirectMesgDelay"
+                                   << "4"
+                                   << "4";
+    QTest::newRow("delay 120 stays") << "DirectMesgDelay"
+                                     << "120"
+                                     << "120";
 }
 
 void tst_SystemForm::leavingNumberFields()
@@ -470,7 +509,8 @@ void tst_SystemForm::choosingFromTheListSavesTheModel()
     // No modem record was changed.
     QStringList records;
     for (modemsT_->first(); !modemsT_->eof(); modemsT_->next())
-        records << modemsT_->fieldText(QStringLiteral("MODEMS")) + u'=' + modemsT_->fieldText(QStringLiteral("INITSTR"));
+        records << modemsT_->fieldText(QStringLiteral("MODEMS")) + u'='
+                + modemsT_->fieldText(QStringLiteral("INITSTR"));
     QCOMPARE(records, QStringList({ "Hayes=AT&F", "USR Sportster=AT&F1", "Zoom 56K=ATZ" }));
 }
 

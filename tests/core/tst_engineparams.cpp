@@ -88,11 +88,21 @@ void tst_EngineParams::engineProperties_data()
     QTest::addColumn<bool>("pulse");
     QTest::addColumn<QString>("initstr");
     QTest::addColumn<QString>("dialPrefix");
-    QTest::newRow("init string gets ~") << "COM2" << "ATZ" << false << "ATZ~" << "";
-    QTest::newRow("empty init string without ~") << "TAPI" << "" << false << "" << "";
-    QTest::newRow("pulse dialling") << "COM1" << "AT&F" << true << "AT&F~" << "ATDP";
-    QTest::newRow("typed port as is") << "/dev/pts/7" << "" << true << "" << "ATDP";
-    QTest::newRow("empty port") << "" << "" << false << "" << "";
+    QTest::newRow("init string gets ~") << "COM2"
+                                        << "ATZ" << false << "ATZ~"
+                                        << "";
+    QTest::newRow("empty init string without ~") << "TAPI"
+                                                 << "" << false << ""
+                                                 << "";
+    QTest::newRow("pulse dialling") << "COM1"
+                                    << "AT&F" << true << "AT&F~"
+                                    << "ATDP";
+    QTest::newRow("typed port as is") << "/dev/pts/7"
+                                      << "" << true << ""
+                                      << "ATDP";
+    QTest::newRow("empty port") << ""
+                                << "" << false << ""
+                                << "";
 }
 
 void tst_EngineParams::engineProperties()
@@ -161,11 +171,15 @@ void tst_EngineParams::withoutTheWindowTheFileIsRead()
     QCOMPARE(desk.DirectMesgDelayValue, 10);
 
     const config::IniFile ini(config::pagerIniPath());
-    QVERIFY(ini.writeString(QStringLiteral("System"), QStringLiteral("ComPort"), QStringLiteral("tcp:localhost:4000")));
-    QVERIFY(ini.writeString(QStringLiteral("System"), QStringLiteral("ModemInitString"), QStringLiteral("ATE0")));
+    QVERIFY(ini.writeString(
+        QStringLiteral("System"), QStringLiteral("ComPort"), QStringLiteral("tcp:localhost:4000")));
+    QVERIFY(
+        ini.writeString(QStringLiteral("System"), QStringLiteral("ModemInitString"), QStringLiteral("ATE0")));
     QVERIFY(ini.writeString(QStringLiteral("System"), QStringLiteral("PulseDial"), QStringLiteral("1")));
-    QVERIFY(ini.writeString(QStringLiteral("System"), QStringLiteral("DeliveryRetries"), QStringLiteral("1")));
-    QVERIFY(ini.writeString(QStringLiteral("System"), QStringLiteral("DirectMesgDelay"), QStringLiteral("5")));
+    QVERIFY(
+        ini.writeString(QStringLiteral("System"), QStringLiteral("DeliveryRetries"), QStringLiteral("1")));
+    QVERIFY(
+        ini.writeString(QStringLiteral("System"), QStringLiteral("DirectMesgDelay"), QStringLiteral("5")));
     core::SetEngineParams(desk);
     QCOMPARE(desk.Engine1.ComPort, QStringLiteral("tcp:localhost:4000"));
     QCOMPARE(desk.Engine1.Modem_initstr, QStringLiteral("ATE0~"));
