@@ -1,4 +1,5 @@
 #include "app/mainform.h"
+#include "app/systemsetup.h"
 
 #include <QApplication>
 #include <QFont>
@@ -17,7 +18,11 @@ int main(int argc, char** argv)
 
     // 2. The windows that live for the whole run, the main window first: it creates and opens the
     // tables and restores the pending queue.
-    TMainForm mainForm;
+    // `./run.sh --demo` alone sets PLIMOPAGER_DEMO_DATA, to keep the demo's tables in its sandbox;
+    // a normal start has it unset and uses the data folder beside the program.
+    TMainForm mainForm(qEnvironmentVariable("PLIMOPAGER_DEMO_DATA"));
+    // The System Configuration window next: its fields are the working settings from here on.
+    CreateSystemForm(mainForm);
     mainForm.show();
     if (!mainForm.startupError().isEmpty())
         QMessageBox::critical(&mainForm, title, mainForm.startupError());
@@ -26,9 +31,8 @@ int main(int argc, char** argv)
     // A session that ends without closing the window still keeps the pending pages.
     QObject::connect(
         &app, &QCoreApplication::aboutToQuit, &mainForm, [&mainForm] { mainForm.desk().saveQueues(); });
-    // Then, as they are built: the System Configuration window, "Send Message By Pager ID Only",
-    // "Pending Messages", "Print Log Report Parameters" with the log report, "Groups" and
-    // "Pager Scheduling".
+    // Then, as they are built: "Send Message By Pager ID Only", "Pending Messages", "Print Log Report
+    // Parameters" with the log report, "Groups" and "Pager Scheduling".
 
     // 3. Only now does the delivery timer run: nothing is sent during creation.
     mainForm.Timer1->start();

@@ -3,7 +3,11 @@
 #include "app/aboutbox.h"
 #include "app/helpwindow.h"
 #include "app/messageedit.h"
+#include "compose/preparation.h"
 #include "core/clocktext.h"
+#include "core/deliveryloop.h"
+#include "core/showpending.h"
+#include "paging/pageengine.h"
 #include "store/storeerror.h"
 
 #include <QAction>
@@ -122,6 +126,19 @@ TMainForm::TMainForm(const QString& dataDirectory, QWidget* parent)
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(1000);
     connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
+    delivery_ = new core::DeliveryLoop(*desk_, desk_->Engine1, this);
+    connect(delivery_, &core::DeliveryLoop::status, this, &TMainForm::Show_Status);
+    connect(delivery_, &core::DeliveryLoop::sendingShown, Sending, &QWidget::show);
+    connect(delivery_, &core::DeliveryLoop::sendingHidden, Sending, &QWidget::hide);
+    connect(delivery_, &core::DeliveryLoop::sendingProgress, Sending, &QLabel::setText);
+    connect(delivery_, &core::DeliveryLoop::pageEnded, SendByPager, [this] { SendByPager->setChecked(false); });
+    // Faults inside the engine's events (the loop's handlers among them) go to the standard box.
+    paging::TPageEngine::setErrorReporter([this](const QString& text) { showStandardError(text); });
+    delivery_->ReadPageMsgFromFile = [this] { preparation_->ReadPageMsgFromFile(); };
+    ShowPending = new TShowPending(desk_->PendingMsgs, desk_->SendMsgs, this);
+    connect(ShowPending, &TShowPending::closedWithCount, PendingMsgsBtn,
+        [this](int pending) { PendingMsgsBtn->setText(QStringLiteral("Pending Msgs: ") + QString::number(pending)); });
+    connectComposition();
 
     // Creation: the windows made on first use start unmade (aboutBox_, helpWindow_); then the data
     // steps, which report a failure through startupError() and never keep the window from opening.
@@ -141,7 +158,14 @@ TMainForm::TMainForm(const QString& dataDirectory, QWidget* parent)
     }
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm()
+{
+    paging::TPageEngine::setErrorReporter(nullptr);
+    // The loop lets go of Engine1's handlers when it goes: before the Desk that holds Engine1, not
+    // later among the window's children.
+    delete delivery_;
+    delivery_ = nullptr;
+}
 
 QWidget* TMainForm::buildRecipients()
 {
@@ -259,7 +283,6 @@ QWidget* TMainForm::buildCommandColumn()
 
     // Their windows come with later work.
     QuickBtn->setEnabled(false);
-    SendBtn->setEnabled(false);
     ByPagerBtn->setEnabled(false);
     SendLaterBtn->setEnabled(false);
 
@@ -285,11 +308,9 @@ QWidget* TMainForm::buildBottomRow()
     layout->addWidget(PendingMsgsBtn);
     layout->addStretch(1);
 
-    // Abort needs the paging engine, the pending count's button the pending window: later work.
-    BitBtn7->setEnabled(false);
-    PendingMsgsBtn->setEnabled(false);
-
     connect(ClearTextBtn, &QPushButton::clicked, this, &TMainForm::ClearTextClick);
+    connect(BitBtn7, &QPushButton::clicked, this, &TMainForm::BitBtn7Click);
+    connect(PendingMsgsBtn, &QPushButton::clicked, this, &TMainForm::PendingMsgsBtnClick);
     return box;
 }
 
@@ -392,8 +413,12 @@ void TMainForm::Timer1Timer()
     // A fault inside a tick is shown and the timer goes on.
     try {
         tick();
+    } catch (const store::StoreError& e) {
+        showStandardError(e.message());
     } catch (const std::exception& e) {
         showStandardError(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        showStandardError(QStringLiteral("Unknown error"));
     }
 }
 
@@ -426,8 +451,23 @@ void TMainForm::tick()
             ? colour
             : QApplication::palette(PendingMsgsBtn).color(QPalette::Disabled, QPalette::ButtonText));
     PendingMsgsBtn->setPalette(palette);
-    // Next: start the head page of SendMsgs, else read a dropped message file, else the scheduled
-    // scan on seconds 0, 15, 30 and 45.
+    delivery_->idleTick(QTime::currentTime());
+}
+
+void TMainForm::BitBtn7Click()
+{
+    try {
+        delivery_->BitBtn7Click();
+    } catch (const store::StoreError& e) {
+        showStandardError(e.message());
+    } catch (const std::exception& e) {
+        showStandardError(QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void TMainForm::PendingMsgsBtnClick()
+{
+    ShowPending->exec();
 }
 
 void TMainForm::ExitClick()
@@ -533,14 +573,8 @@ void TMainForm::Show_Status(const QString& msg)
     context.sendByPager = SendByPager->isChecked();
     // context.byPagerId: the pager ID typed in the "Send Message By Pager ID Only" window, once it
     // exists.
-    try {
-        if (desk_->BUsersT.isOpen() && !desk_->BUsersT.isEmpty() && !desk_->BUsersT.eof())
-            context.currentUser = desk_->BUsersT.fieldText(QStringLiteral("USERNAME"));
-        if (desk_->GroupsT.isOpen() && !desk_->GroupsT.isEmpty() && !desk_->GroupsT.eof())
-            context.currentGroup = desk_->GroupsT.fieldText(QStringLiteral("GROUP"));
-    } catch (const store::StoreError&) {
-        // A report must get through even when a table cannot be read: the names stay empty.
-    }
+    if (delivery_)
+        context.pageName = delivery_->deliveredName();
     context.firstLine = firstDisplayedLine();
     statusHistory_.add(core::stampStatus(QTime::currentTime(), core::rewriteStatus(msg, context)));
     StatusMemo->setPlainText(statusHistory_.lines().join(u'\n'));
@@ -564,6 +598,9 @@ void TMainForm::SendGroupClick()
     DBLookupCombo2->setCurrentIndex(-1);
     try {
         desk_->clearTempUser();
+        // Back to the user lookup: it lists the users table as it stands now.
+        if (!SendGroup->isChecked() && desk_->BUsersT.isOpen())
+            desk_->BUsersT.refresh();
     } catch (const store::StoreError& e) {
         showStandardError(e.message());
     }
@@ -653,9 +690,14 @@ QStringList TMainForm::recipientNamesOrReport()
 
 void TMainForm::HelpClick()
 {
+    showHelpTopic(QStringLiteral("Contents"));
+}
+
+void TMainForm::showHelpTopic(const QString& keyword)
+{
     if (!helpWindow_)
         helpWindow_ = new HelpWindow(this);
-    helpWindow_->showTopic(QStringLiteral("Contents"));
+    helpWindow_->showTopic(keyword);
 }
 
 void TMainForm::AboutClick()

@@ -18,6 +18,16 @@ class QToolButton;
 class MessageEdit;
 class HelpWindow;
 class TAboutBox;
+namespace compose {
+class MessagePreparation;
+}
+class TShowPending;
+namespace core {
+class DeliveryLoop;
+}
+namespace config {
+class TSystemForm;
+}
 
 // The main window: recipients, message editor, command column, the bottom row, the status group and
 // the menus. Its logic without widgets is the Desk it owns.
@@ -31,6 +41,10 @@ public:
     ~TMainForm() override;
 
     core::Desk& desk() { return *desk_; }
+    // The send command, the preparations and the message file intake, on this window's controls.
+    compose::MessagePreparation& preparation() { return *preparation_; }
+    // The delivery loop; its hooks (message-file intake, scheduled scan) are set by the program.
+    core::DeliveryLoop& delivery() { return *delivery_; }
     QString startupError() const { return desk_->startupError(); }
 
     // Controls named as the rest of the desk refers to them.
@@ -62,6 +76,9 @@ public:
     QLabel* Version;
     QCheckBox* SendByPager; // hidden: ticked while a page typed by pager ID is under way
     QTimer* Timer1;
+    TShowPending* ShowPending; // the "Pending Messages" window, made at start
+    // The System Configuration window, made at start right after this one (CreateSystemForm).
+    config::TSystemForm* SystemForm = nullptr;
 
     QAction* UsersMenu;
     QAction* CarriersMenu;
@@ -88,6 +105,8 @@ public:
 public slots:
     void Timer1Timer();
     void ExitClick();
+    void BitBtn7Click();
+    void PendingMsgsBtnClick();
     void DateBtnClick();
     void TimeBtnClick();
     void ClearTextClick();
@@ -97,6 +116,8 @@ public slots:
     // The user lookup's choice: shows the user's pager ID and carrier beside it.
     void UserLookupCloseUp();
     void HelpClick();
+    // Opens the help window at a topic ("Contents", "SystemsSetup", ...).
+    void showHelpTopic(const QString& keyword);
     void AboutClick();
     void message1Change();
     void ReadUsersList();
@@ -109,6 +130,8 @@ protected:
 
 private:
     void buildMenus();
+    // Hands the controls the preparations read to them and connects "&Send Mesg".
+    void connectComposition();
     QWidget* buildRecipients();
     QWidget* buildMessage();
     QWidget* buildCommandColumn();
@@ -127,6 +150,8 @@ private:
     bool saveQueuesOnClose();
 
     std::unique_ptr<core::Desk> desk_;
+    std::unique_ptr<compose::MessagePreparation> preparation_;
+    core::DeliveryLoop* delivery_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;
     HelpWindow* helpWindow_ = nullptr;
     QString lastListError_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "paging/pageengine.h"
 #include "store/connection.h"
 #include "store/memtable.h"
 #include "store/table.h"
@@ -92,6 +93,13 @@ public:
     store::TMemTable SendMsgs;
     store::TMemTable PendingMsgs;
     store::TMemTable TempUser;
+
+    // The paging component: one page at a time, its per-run settings refreshed by SetEngineParams.
+    paging::TPageEngine Engine1;
+    // Written by SetEngineParams, read by the preparations into new queue rows: the Retries of every
+    // row (1 to 3) and the MessageSize of rows for numeric carriers (4 or more seconds).
+    int32_t DeliveryRetriesValue = 3;
+    int32_t DirectMesgDelayValue = 10;
 
     bool PageInProgress = false;
     bool ScheduleScanActive = false;

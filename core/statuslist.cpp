@@ -10,10 +10,18 @@ const QString kSuccessful = QStringLiteral("Successful ");
 
 } // namespace
 
+QString recipientDisplayName(const QString& userOrGroupName)
+{
+    // An item is a group when its first six characters are "Group:"; the name is characters 8 to 23.
+    if (userOrGroupName.startsWith(QStringLiteral("Group:")))
+        return userOrGroupName.mid(7, 16);
+    return userOrGroupName;
+}
+
 QString rewriteStatus(const QString& message, const StatusContext& context)
 {
     if (message == kSuccessful) {
-        const QString to = context.sendByPager ? context.byPagerId : context.currentUser;
+        const QString to = context.sendByPager ? context.byPagerId : recipientDisplayName(context.pageName);
         return QStringLiteral("Sent to ") + to + QStringLiteral(": ") + context.firstLine.left(55)
             + QStringLiteral("...");
     }
@@ -23,7 +31,7 @@ QString rewriteStatus(const QString& message, const StatusContext& context)
         const qsizetype colon = rest.indexOf(u':');
         const QString place = colon < 0 ? QString() : rest.left(colon);
         const QString result = colon < 0 ? rest : rest.mid(colon + 1, 50);
-        const QString& group = context.currentGroup;
+        const QString group = recipientDisplayName(context.pageName);
         if (result == kSuccessful)
             return QStringLiteral("Sent to Group ") + group + QStringLiteral(" at ") + place
                 + QStringLiteral(":  ") + context.firstLine.left(40) + QStringLiteral("...");

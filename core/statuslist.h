@@ -10,17 +10,22 @@ namespace core {
 struct StatusContext {
     bool sendByPager = false; // the page under way was typed by pager ID
     QString byPagerId; // the pager ID typed for it
-    QString currentUser; // USERNAME of the users handle's current record
-    QString currentGroup; // GROUP of the groups handle's current record
+    // UserOrGroupName of the page being delivered: a user name, or "Group: " + the group name. The
+    // results name this page, whatever record the users or groups table stands on meanwhile.
+    QString pageName;
     QString firstLine; // the message editor's first line as displayed
 };
 
 // Turns the paging library's result texts into readable lines: "Successful " (with its trailing
 // blank) becomes a "Sent to ..." line; "GroupRes" + separator + "place:result" becomes a "Sent to
-// Group", "Partially Sent to Group" or "Not Sent to Group" line. Every other text is kept.
+// Group", "Partially Sent to Group" or "Not Sent to Group" line. Every other text is kept. Both
+// name the page of `context` (a group by its name, without "Group: ").
 QString rewriteStatus(const QString& message, const StatusContext& context);
 
 // A status line: the time as " hh:mm:ss AM/PM" (12-hour clock), ":  ", then the text.
+// The name a status line gives a page: its UserOrGroupName, without the "Group: " of a group.
+QString recipientDisplayName(const QString& userOrGroupName);
+
 QString stampStatus(const QTime& time, const QString& text);
 
 // The status list's lines: line 0 is the newest; lines 0 to 20 are the history, the 22nd line stays

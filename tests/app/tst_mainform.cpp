@@ -455,7 +455,8 @@ void tst_MainForm::showStatusPutsTheNewestLineOnTop()
     QVERIFY(form->Sending->isHidden());
     const QStringList lines = form->StatusMemo->toPlainText().split(u'\n');
     QCOMPARE(lines.size(), 22);
-    QVERIFY2(QRegularExpression(QStringLiteral("^ \\d\\d:\\d\\d:\\d\\d (AM|PM):  Sent to Mary Jones: "))
+    // The rewrite names the page under way (none yet), not the users table's current record.
+    QVERIFY2(QRegularExpression(QStringLiteral("^ \\d\\d:\\d\\d:\\d\\d (AM|PM):  Sent to : "))
                  .match(lines[0])
                  .hasMatch(),
         qPrintable(lines[0]));

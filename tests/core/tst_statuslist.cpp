@@ -10,6 +10,8 @@ class tst_StatusList : public QObject {
 private slots:
     void rewrite_data();
     void rewrite();
+    void namesThePageDelivered_data();
+    void namesThePageDelivered();
     void stamp_data();
     void stamp();
     void historyKeepsTheNewest21();
@@ -56,10 +58,49 @@ void tst_StatusList::rewrite()
     StatusContext context;
     context.sendByPager = byPager;
     context.byPagerId = QStringLiteral("5550123");
-    context.currentUser = QStringLiteral("Mary Jones");
-    context.currentGroup = QStringLiteral("Night Shift");
+    context.pageName = message.startsWith(QStringLiteral("GroupRes")) ? QStringLiteral("Group: Night Shift")
+                                                                      : QStringLiteral("Mary Jones");
     context.firstLine
         = QStringLiteral("Server room is on fire, call the duty engineer now please, thank you");
+    QCOMPARE(core::rewriteStatus(message, context), expected);
+}
+
+// The result texts name the page under way, also when it is not what the directory tables stand on
+// (the operator may browse users while a page goes out).
+void tst_StatusList::namesThePageDelivered_data()
+{
+    QTest::addColumn<QString>("pageName");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("user") << "Ann Lee"
+                          << "Successful "
+                          << "Sent to Ann Lee: Hello...";
+    QTest::newRow("group result drops the prefix") << "Group: Day Crew"
+                                                   << "GroupRes|1:Successful "
+                                                   << "Sent to Group Day Crew at 1:  Hello...";
+    QTest::newRow("group name is cut to 16")
+        << "Group: ABCDEFGHIJKLMNOPQRS"
+        << "GroupRes|4:000No carrier"
+        << "Not Sent to Group ABCDEFGHIJKLMNOP: at 4: Status: 000No carrier";
+    QTest::newRow("successful for a group page") << "Group: Day Crew"
+                                                 << "Successful "
+                                                 << "Sent to Day Crew: Hello...";
+    QTest::newRow("page from a file") << "From File 555-0199"
+                                      << "Successful "
+                                      << "Sent to From File 555-0199: Hello...";
+    QTest::newRow("no page: empty name") << ""
+                                         << "GroupRes|2:511Invalid pager ID"
+                                         << "Partially Sent to Group : at 2: Status: 511Invalid pager ID";
+}
+
+void tst_StatusList::namesThePageDelivered()
+{
+    QFETCH(QString, pageName);
+    QFETCH(QString, message);
+    QFETCH(QString, expected);
+    StatusContext context;
+    context.pageName = pageName;
+    context.firstLine = QStringLiteral("Hello");
     QCOMPARE(core::rewriteStatus(message, context), expected);
 }
 

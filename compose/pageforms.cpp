@@ -1,0 +1,126 @@
+#include "compose/pageforms.h"
+
+#include "compose/pagelib.h"
+#include "core/queues.h"
+#include "store/cp1252.h"
+#include "store/memtable.h"
+#include "store/storeerror.h"
+
+#include <QLocale>
+
+namespace compose {
+
+bool isGroupItem(const QString& item)
+{
+    return item.startsWith(QStringLiteral("Group:"));
+}
+
+bool isNumericCarrier(const QString& carrierName)
+{
+    return carrierName.compare(QStringLiteral("numeric"), Qt::CaseInsensitive) == 0;
+}
+
+QString carrierDialString(const QString& outsideLine, const QString& hostTel, const QString& hostPassword)
+{
+    return TrimRightBlanks(outsideLine) + hostTel + u'^' + hostPassword;
+}
+
+QString carrierBaudRate(const QString& hostSpeed)
+{
+    bool whole = false;
+    const int speed = hostSpeed.trimmed().toInt(&whole, 10);
+    if (!whole || speed < 300)
+        return QStringLiteral("300");
+    return hostSpeed.trimmed();
+}
+
+QString pageMessage(const QString& editorText)
+{
+    QString joined = editorText;
+    joined.remove(u'\n');
+    return StripReturns(joined);
+}
+
+QString loggedMessage(const QString& editorText)
+{
+    QString text = editorText;
+    text.remove(u'\r');
+    text.replace(u'\n', QStringLiteral("\r\n"));
+    return text;
+}
+
+QString logDate(const QDate& date)
+{
+    return QLocale::c().toString(date, QStringLiteral("yyyy'/'MM'/'dd"));
+}
+
+QString logTime(const QTime& time)
+{
+    return QLocale::c().toString(time, QStringLiteral("hh':'mm':'ss AP"));
+}
+
+Page userPage(const UserPageInput& input)
+{
+    Page page;
+    page.messageToSend = pageMessage(input.editorText);
+    page.networkPhone = carrierDialString(input.outsideLine, input.hostTel, input.hostPassword);
+    page.baudRate = carrierBaudRate(input.hostSpeed);
+    page.pagerPhone = StripDashes(input.pagerId);
+    page.userOrGroupName = input.userName;
+    page.messageSize = input.hostChars;
+    page.retries = input.deliveryRetries;
+    if (isNumericCarrier(input.userCarrier)) {
+        page.baudRate = u'B' + page.baudRate;
+        page.networkPhone = QStringLiteral("#,");
+        page.messageSize = input.directMesgDelay;
+    }
+    return page;
+}
+
+void appendPage(store::TMemTable& sendMsgs, const Page& page)
+{
+    using namespace core::page;
+    sendMsgs.append();
+    try {
+        sendMsgs.setFieldText(QString::fromLatin1(NetworkPhone), page.networkPhone);
+        sendMsgs.setFieldText(QString::fromLatin1(PagerPhone), page.pagerPhone);
+        sendMsgs.setFieldText(QString::fromLatin1(BaudRate), page.baudRate);
+        sendMsgs.setFieldInt(QString::fromLatin1(MessageSize), page.messageSize);
+        sendMsgs.setFieldText(QString::fromLatin1(MessageToSend), page.messageToSend);
+        if (page.isGroup)
+            sendMsgs.setFieldBool(QString::fromLatin1(IsGroup), true);
+        sendMsgs.setFieldText(QString::fromLatin1(UserOrGroupName), page.userOrGroupName);
+        sendMsgs.setFieldInt(QString::fromLatin1(Retries), page.retries);
+        sendMsgs.post();
+    } catch (const store::StoreError&) {
+        sendMsgs.cancel();
+        throw;
+    }
+}
+
+QStringList messageFileLines(const QByteArray& bytes)
+{
+    const QString text = store::fromCp1252(bytes);
+    QStringList lines;
+    qsizetype start = 0;
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const QChar c = text.at(i);
+        if (c != u'\r' && c != u'\n')
+            continue;
+        lines << text.mid(start, i - start);
+        if (c == u'\r' && i + 1 < size && text.at(i + 1) == u'\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < size)
+        lines << text.mid(start);
+    return lines;
+}
+
+QString messageFromFileLines(const QStringList& lines)
+{
+    return lines.mid(2, 4).join(QString());
+}
+
+} // namespace compose

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDate>
+#include <QString>
+#include <QStringList>
+#include <QTime>
+
+namespace store {
+class TMemTable;
+}
+
+namespace compose {
+
+// The text forms of a page's fields, shared by every preparation (single user, message file, and
+// later group and pager-ID pages), without any window or table.
+
+// An item of the recipient list is a group exactly when its first six characters are "Group:";
+// every other item is a user name.
+bool isGroupItem(const QString& item);
+
+// A carrier is numeric when its name, compared without regard to case, is "numeric".
+bool isNumericCarrier(const QString& carrierName);
+
+// The carrier dial string: the outside-line digits without their trailing blanks, the carrier's
+// telephone number, "^", the carrier's password. Dashes stay.
+QString carrierDialString(const QString& outsideLine, const QString& hostTel, const QString& hostPassword);
+
+// The line speed of an alphanumeric page: the carrier's speed when it is a whole number of 300 or
+// more, else "300". A speed that is not a whole number ("12OO", "fast") reads like an empty one, so
+// a page is never queued with a speed the engine cannot use.
+QString carrierBaudRate(const QString& hostSpeed);
+
+// The message of a page: the editor's lines joined with nothing between them, carriage returns
+// removed. `editorText` is the editor's plain text (lines separated by "\n").
+QString pageMessage(const QString& editorText);
+
+// The message as the log keeps it: the editor's text with its line breaks as CR LF.
+QString loggedMessage(const QString& editorText);
+
+// The log's date and time: "yyyy/MM/dd" and "hh:mm:ss AM" (12-hour clock), whatever the locale.
+QString logDate(const QDate& date);
+QString logTime(const QTime& time);
+
+// One record of the send queue.
+struct Page {
+    QString networkPhone;
+    QString pagerPhone;
+    QString baudRate;
+    int messageSize = 0;
+    QString messageToSend;
+    bool isGroup = false;
+    QString userOrGroupName;
+    int retries = 0;
+};
+
+// What a single-user page is built from: the user's and the carrier's fields (read without trailing
+// blanks) and the working settings.
+struct UserPageInput {
+    QString userName;
+    QString userCarrier; // the user's PAGERCOMP, which decides a numeric page
+    QString pagerId;
+    QString hostTel;
+    QString hostSpeed;
+    int hostChars = 0;
+    QString hostPassword;
+    QString outsideLine;
+    QString editorText;
+    int deliveryRetries = 3;
+    int directMesgDelay = 10;
+};
+
+// The page for one user: the alphanumeric forms, then, for a numeric carrier, "B" + speed, the
+// dial string "#," and the numeric delay as the page size.
+Page userPage(const UserPageInput& input);
+
+// Appends `page` to the end of the send queue and posts it; values longer than a field are cut to
+// its width by the table. A failure leaves no half-built row behind (the row is cancelled) and is
+// thrown on as store::StoreError.
+void appendPage(store::TMemTable& sendMsgs, const Page& page);
+
+// The lines of a message file: Windows-1252 text, lines ended by CR LF, CR alone or LF alone; a line
+// end at the very end of the file starts no further line.
+QStringList messageFileLines(const QByteArray& bytes);
+
+// The message of a message file: its lines 3 to 6 joined with nothing between them.
+QString messageFromFileLines(const QStringList& lines);
+
+} // namespace compose

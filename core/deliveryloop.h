@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTime>
+
+#include <functional>
+
+namespace paging {
+class TPageEngine;
+}
+
+namespace core {
+
+class Desk;
+
+// The delivery loop's work on the desk: the idle part of the one-second tick (start the head page of
+// SendMsgs, else take in a dropped message file, else the scheduled scan), the paging engine's status
+// and end-of-page events, and "Abort Mesg". It reports through signals so that it needs no window.
+//
+// The loop remembers the queue row it handed to the engine. The end-of-page steps act on that row
+// only: once it has left the send queue (delivered, a group page with bad IDs, aborted), the row
+// behind it is left alone.
+class DeliveryLoop : public QObject {
+    Q_OBJECT
+
+public:
+    // Binds the engine's OnStatus and OnFinished to ShowErrorStatus and Engine1Finished.
+    DeliveryLoop(Desk& desk, paging::TPageEngine& engine, QObject* parent = nullptr);
+    ~DeliveryLoop() override;
+
+    // The name other programs drop a message into, in the current directory.
+    static QString messageFileName();
+
+    // Copies the current settings into the engine before each page (the System Configuration
+    // window's, through core::SetEngineParams, unless replaced).
+    std::function<void()> SetEngineParams;
+    // Takes in "plimomsgs.txt" (consumes it, queues at most one page).
+    std::function<void()> ReadPageMsgFromFile;
+    // The scheduled-message scan, run on seconds 0, 15, 30 and 45 while scheduled sending is on.
+    std::function<void()> ScheduledScan;
+
+    // Steps 4 to 6 of the tick; the caller has shown the clock and the pending count and found the
+    // desk idle (no page in progress, no scheduled scan).
+    void idleTick(const QTime& now);
+    // Hands the head page of SendMsgs to the engine (a refused start moves it to the pending queue).
+    void startHeadPage();
+    // Acts on the engine's status: progress in the Sending label, a delivered page or a group page
+    // with bad IDs leaves the send queue, any other text goes to the status list.
+    void ShowErrorStatus();
+    void Engine1Finished();
+    // "Abort Mesg": drops the page under way (it does not become pending) and cancels it.
+    void BitBtn7Click();
+
+    // The page handed to the engine last: its UserOrGroupName (empty before the first page), and
+    // whether its row is still first in the send queue.
+    QString deliveredName() const { return startedName_; }
+    bool startedRowQueued() const { return startedRowQueued_; }
+
+signals:
+    void status(const QString& text); // one line for the status list (Show_Status)
+    void sendingShown(); // make the Sending label visible
+    void sendingProgress(const QString& text); // the Sending label's caption
+    void sendingHidden();
+    void pageEnded(); // the end-of-page steps ran (the window unticks "Send By Pager ID")
+
+private:
+    void dropStartedRow();
+
+    Desk& desk_;
+    paging::TPageEngine& engine_;
+    QString startedName_;
+    QString startedMessage_;
+    bool startedRowQueued_ = false;
+    bool abortedPageFinishing_ = false;
+};
+
+} // namespace core

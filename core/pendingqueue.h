@@ -1,0 +1,25 @@
+#pragma once
+
+namespace store {
+class TMemTable;
+}
+
+namespace core {
+
+// Failures worth another attempt while a page has retries left: line busy, no carrier, no answer,
+// no dial tone, terminal not responding, connection lost.
+bool isRetryableCode(int statusCode);
+
+// The end-of-page decision for the head page of `sendMsgs`, from the paging engine's final status
+// code. Codes 0 and below and 30 and above leave both queues alone. A retryable code with more than
+// one retry left uses one retry (the page stays first and is started again on the next tick); any
+// other failure moves the head page to `pendingMsgs`. Does nothing on an empty send queue.
+void PendingMessages(store::TMemTable& sendMsgs, store::TMemTable& pendingMsgs, int statusCode);
+
+// The "Pending Messages" window's two commands on the current pending row. Resending appends a copy
+// of its seven fields (Retries kept) to the end of `sendMsgs` and deletes it from the pending queue;
+// deleting drops it. Both do nothing when the pending queue is empty and return whether a row went.
+bool resendPendingPage(store::TMemTable& pendingMsgs, store::TMemTable& sendMsgs);
+bool deletePendingPage(store::TMemTable& pendingMsgs);
+
+} // namespace core

@@ -1,0 +1,99 @@
+#include "core/showpending.h"
+
+#include "core/pendingqueue.h"
+#include "core/queues.h"
+#include "store/memtable.h"
+#include "store/memtablemodel.h"
+#include "store/storeerror.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+TShowPending::TShowPending(store::TMemTable& pendingMsgs, store::TMemTable& sendMsgs, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+    , pendingMsgs_(pendingMsgs)
+    , sendMsgs_(sendMsgs)
+{
+    setObjectName(QStringLiteral("ShowPending"));
+    setWindowTitle(QStringLiteral("Pending Messages"));
+    setModal(true);
+
+    model_ = new store::MemTableModel(&pendingMsgs,
+        {
+            { QString::fromLatin1(core::page::UserOrGroupName), QStringLiteral("User/Group Name") },
+            { QString::fromLatin1(core::page::MessageToSend), QStringLiteral("Message") },
+            { QString::fromLatin1(core::page::PagerPhone), QString() },
+            { QString::fromLatin1(core::page::NetworkPhone), QString() },
+            { QString::fromLatin1(core::page::MessageSize), QString() },
+        },
+        this);
+    DBGrid1 = new QTableView(this);
+    DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
+    DBGrid1->setModel(model_);
+    DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
+    DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    DBGrid1->verticalHeader()->setDefaultSectionSize(DBGrid1->fontMetrics().height() + 6);
+    DBGrid1->verticalHeader()->setFixedWidth(16);
+    // The five columns fit the window's width; the last takes what is left.
+    DBGrid1->setColumnWidth(0, 122);
+    DBGrid1->setColumnWidth(1, 128);
+    DBGrid1->setColumnWidth(2, 86);
+    DBGrid1->setColumnWidth(3, 100);
+    DBGrid1->horizontalHeader()->setStretchLastSection(true);
+    model_->followSelection(DBGrid1->selectionModel());
+
+    HintLabel = new QLabel(QStringLiteral("Double click on message to resend "), this);
+    HintLabel->setObjectName(QStringLiteral("HintLabel"));
+    DeleteBtn = new QPushButton(QStringLiteral("Delete"), this);
+    DeleteBtn->setObjectName(QStringLiteral("DeleteBtn"));
+    DeleteBtn->setAutoDefault(false);
+    ExitBtn = new QPushButton(QStringLiteral("E&xit"), this);
+    ExitBtn->setObjectName(QStringLiteral("ExitBtn"));
+    ExitBtn->setAutoDefault(false);
+
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(HintLabel);
+    bottom->addStretch(1);
+    bottom->addWidget(DeleteBtn);
+    bottom->addWidget(ExitBtn);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->addWidget(DBGrid1, 1);
+    layout->addLayout(bottom);
+    resize(575, 244);
+
+    connect(DBGrid1, &QTableView::doubleClicked, this, &TShowPending::DBGrid1DblClick);
+    connect(DeleteBtn, &QPushButton::clicked, this, &TShowPending::DeleteBtnClick);
+    connect(ExitBtn, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void TShowPending::DBGrid1DblClick()
+{
+    try {
+        core::resendPendingPage(pendingMsgs_, sendMsgs_);
+    } catch (const store::StoreError& e) {
+        QMessageBox::critical(this, windowTitle(), e.message());
+    }
+    accept();
+}
+
+void TShowPending::DeleteBtnClick()
+{
+    try {
+        core::deletePendingPage(pendingMsgs_);
+    } catch (const store::StoreError& e) {
+        QMessageBox::critical(this, windowTitle(), e.message());
+    }
+}
+
+void TShowPending::done(int result)
+{
+    QDialog::done(result);
+    emit closedWithCount(pendingMsgs_.rowCount());
+}

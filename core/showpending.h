@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+class QTableView;
+
+namespace store {
+class MemTableModel;
+class TMemTable;
+} // namespace store
+
+// The "Pending Messages" window, modal: a grid over the pending queue, where a double click sends
+// the chosen page again (it goes to the end of the send queue) and "Delete" drops it.
+class TShowPending : public QDialog {
+    Q_OBJECT
+
+public:
+    TShowPending(store::TMemTable& pendingMsgs, store::TMemTable& sendMsgs, QWidget* parent = nullptr);
+
+    QTableView* DBGrid1;
+    QLabel* HintLabel;
+    QPushButton* DeleteBtn;
+    QPushButton* ExitBtn;
+
+    // Appends the current pending page to the send queue and closes the window.
+    void DBGrid1DblClick();
+    void DeleteBtnClick();
+
+    void done(int result) override;
+
+signals:
+    // Every close: the number of pages still pending, for the main window's button.
+    void closedWithCount(int pending);
+
+private:
+    store::TMemTable& pendingMsgs_;
+    store::TMemTable& sendMsgs_;
+    store::MemTableModel* model_;
+};

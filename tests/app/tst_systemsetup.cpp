@@ -1,0 +1,88 @@
+#include "app/helpwindow.h"
+#include "app/mainform.h"
+#include "app/systemsetup.h"
+#include "config/inifile.h"
+#include "config/systemform.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+class tst_SystemSetup : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString previousCurrent_;
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        previousCurrent_ = QDir::currentPath();
+    }
+    void init()
+    {
+        QFile::remove(config::pagerIniPath());
+        dir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir_->isValid());
+        QVERIFY(QDir::setCurrent(dir_->path()));
+    }
+    void cleanup()
+    {
+        QDir::setCurrent(previousCurrent_);
+        dir_.reset();
+        QFile::remove(config::pagerIniPath());
+    }
+
+    void setupShowsTheOneWindowNotModal();
+    void debugLineAndHelpReachTheMainWindow();
+};
+
+void tst_SystemSetup::setupShowsTheOneWindowNotModal()
+{
+    TMainForm main(dir_->path());
+    QVERIFY(!main.SetupMenu->isEnabled()); // nothing to show yet
+    config::TSystemForm* form = CreateSystemForm(main);
+    QCOMPARE(main.SystemForm, form);
+    QCOMPARE(config::TSystemForm::instance(), form);
+    QVERIFY(main.SetupMenu->isEnabled());
+    QVERIFY(!form->isVisible());
+    QVERIFY(!QFile::exists(config::pagerIniPath())); // creation reads, never writes
+
+    main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&main));
+    main.SetupMenu->trigger();
+    QTRY_VERIFY(form->isVisible());
+    QVERIFY(!form->isModal());
+    QVERIFY(!QApplication::activeModalWidget());
+    QVERIFY(form->isWindow());
+    QCOMPARE(form->windowTitle(), QStringLiteral("System Configuration"));
+
+    // Closed, it is hidden and kept: Setup shows the same window again.
+    form->close();
+    QVERIFY(QFile::exists(config::pagerIniPath()));
+    main.SetupMenu->trigger();
+    QTRY_VERIFY(form->isVisible());
+    QCOMPARE(main.findChildren<config::TSystemForm*>().size(), 1);
+}
+
+void tst_SystemSetup::debugLineAndHelpReachTheMainWindow()
+{
+    TMainForm main(dir_->path());
+    config::TSystemForm* form = CreateSystemForm(main);
+    form->Debug->setChecked(true);
+    QVERIFY(main.StatusMemo->toPlainText().contains(QStringLiteral("In debug mode")));
+    form->HelpMenu->trigger();
+    QVERIFY(main.helpWindow());
+    QCOMPARE(main.helpWindow()->currentTopic(), QStringLiteral("systemssetup"));
+}
+
+QTEST_MAIN(tst_SystemSetup)
+#include "tst_systemsetup.moc"

@@ -1,0 +1,46 @@
+#pragma once
+
+// Pages for the queue tests: a row of the send queue with the fields the preparation steps fill.
+
+#include "core/queues.h"
+#include "store/memtable.h"
+
+#include <QString>
+
+struct TestPage {
+    QString name = QStringLiteral("Mary Jones");
+    QString pager = QStringLiteral("1234");
+    QString message = QStringLiteral("Call the office");
+    QString network = QStringLiteral("5551234^pw");
+    QString baud = QStringLiteral("300");
+    int size = 80;
+    int retries = 1;
+};
+
+inline void appendPage(store::TMemTable& queue, const TestPage& p)
+{
+    using namespace core::page;
+    queue.append();
+    queue.setFieldText(QString::fromLatin1(NetworkPhone), p.network);
+    queue.setFieldText(QString::fromLatin1(PagerPhone), p.pager);
+    queue.setFieldText(QString::fromLatin1(BaudRate), p.baud);
+    queue.setFieldInt(QString::fromLatin1(MessageSize), p.size);
+    queue.setFieldText(QString::fromLatin1(MessageToSend), p.message);
+    queue.setFieldText(QString::fromLatin1(UserOrGroupName), p.name);
+    queue.setFieldInt(QString::fromLatin1(Retries), p.retries);
+    queue.post();
+}
+
+inline QStringList pageNames(store::TMemTable& queue)
+{
+    QStringList names;
+    for (int row = 0; row < queue.rowCount(); ++row)
+        names << queue.value(row, queue.fieldIndex(QString::fromLatin1(core::page::UserOrGroupName)))
+                     .toString();
+    return names;
+}
+
+inline int pageRetries(store::TMemTable& queue, int row)
+{
+    return queue.value(row, queue.fieldIndex(QString::fromLatin1(core::page::Retries))).toInt();
+}

@@ -1,0 +1,98 @@
+// Prepares the sandbox of `./run.sh --demo`: the tables in the sandbox's data folder with a demo
+// carrier and a few demo users (added once; later runs keep what the operator changed), and the
+// sandbox's pager.ini pointing the Communications Port at the carrier simulator's device.
+//
+//   demoseed DATA_FOLDER DEVICE
+//
+// The settings file is the one the desk itself would use, so the caller points
+// XDG_CONFIG_HOME into the sandbox first.
+
+#include "config/inifile.h"
+#include "core/desk.h"
+#include "store/storeerror.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <cstdio>
+
+namespace {
+
+const QString kCarrier = QStringLiteral("Demo Paging");
+
+bool hasRecord(store::Table& table, const QString& field, const QString& value)
+{
+    table.refresh();
+    return table.locate(field, value);
+}
+
+void seedDirectory(core::Desk& desk)
+{
+    if (!hasRecord(desk.PagerCompT, QStringLiteral("PAGERCOMP"), kCarrier)) {
+        desk.PagerCompT.append();
+        desk.PagerCompT.setFieldText(QStringLiteral("PAGERCOMP"), kCarrier);
+        desk.PagerCompT.setFieldText(QStringLiteral("HOST_TEL"), QStringLiteral("555-0100"));
+        desk.PagerCompT.setFieldText(QStringLiteral("HOST_SPEED"), QStringLiteral("1200"));
+        desk.PagerCompT.setFieldInt(QStringLiteral("HOST_CHARS"), 80);
+        desk.PagerCompT.setFieldText(QStringLiteral("HOST_PASSW"), QStringLiteral("demo"));
+        desk.PagerCompT.post();
+    }
+    const QList<QPair<QString, QString>> users = {
+        { QStringLiteral("Alice Demo"), QStringLiteral("1001") },
+        { QStringLiteral("Bob Demo"), QStringLiteral("1002") },
+        { QStringLiteral("Carol Demo"), QStringLiteral("100-3") },
+    };
+    for (const auto& [name, pagerId] : users) {
+        if (hasRecord(desk.BUsersT, QStringLiteral("USERNAME"), name))
+            continue;
+        desk.BUsersT.append();
+        desk.BUsersT.setFieldText(QStringLiteral("USERNAME"), name);
+        desk.BUsersT.setFieldText(QStringLiteral("PAGERCOMP"), kCarrier);
+        desk.BUsersT.setFieldText(QStringLiteral("PAGER_ID"), pagerId);
+        desk.BUsersT.post();
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() != 3) {
+        std::fprintf(stderr, "usage: demoseed DATA_FOLDER DEVICE\n");
+        return 2;
+    }
+    const QString folder = QDir(args.at(1)).absolutePath();
+    const QString device = args.at(2);
+    if (!QDir().mkpath(folder)) {
+        std::fprintf(stderr, "demoseed: cannot make %s\n", qPrintable(folder));
+        return 1;
+    }
+    try {
+        core::Desk desk(folder);
+        const QString failure = desk.open();
+        if (!failure.isEmpty()) {
+            std::fprintf(stderr, "demoseed: %s\n", qPrintable(failure));
+            return 1;
+        }
+        seedDirectory(desk);
+    } catch (const store::StoreError& e) {
+        std::fprintf(stderr, "demoseed: %s\n", qPrintable(e.message()));
+        return 1;
+    }
+    const QString iniPath = config::pagerIniPath();
+    QDir().mkpath(QFileInfo(iniPath).path());
+    const config::IniFile ini(iniPath);
+    const QString system = QStringLiteral("System");
+    // The simulator's device changes with every start; the other settings stay as the demo left them.
+    bool written = ini.writeString(system, QStringLiteral("ComPort"), device);
+    if (ini.readString(system, QStringLiteral("DeliveryRetries"), QString()).isEmpty())
+        written = written && ini.writeString(system, QStringLiteral("DeliveryRetries"), QStringLiteral("3"));
+    if (!written) {
+        std::fprintf(stderr, "demoseed: cannot write %s\n", qPrintable(iniPath));
+        return 1;
+    }
+    std::printf("%s\n", qPrintable(iniPath));
+    return 0;
+}
