@@ -74,11 +74,16 @@ struct CdxIndex::Impl {
     int fd = -1;
     uint64_t device = 0; // identity of the file, for the locks of this process's handles
     uint64_t inode = 0;
-    // The file mapped shared (the whole range a compound index can use): pages are read and
-    // written there without a system call, through the same page cache as pread/pwrite. Only
-    // offsets below fileEnd are touched, and the file is extended before a new page is used.
+    // The file mapped shared: pages are written there without a system call, through the same
+    // page cache as pread/pwrite (which reads them). Only offsets below fileEnd are touched, and
+    // the file is extended before a new page is used. Mapped pages that were touched count in
+    // the process's resident set, so the touched window is bounded: past kWindowPages the pages
+    // are dropped from the mapping (MADV_DONTNEED; the page cache keeps their data).
     uint8_t* map = nullptr;
     size_t mapSize = 0;
+    static constexpr size_t kWindowPages = 1024; // 4 KiB pages, 4 MiB
+    mutable std::vector<uint64_t> touched;      // one bit a 4 KiB page of the mapping
+    mutable size_t touchedPages = 0;
 
     // Directory header state.
     uint32_t freeHead = 0; // first page of the free list (0: none)
@@ -118,6 +123,9 @@ struct CdxIndex::Impl {
     [[noreturn]] void fail(const QString& what) const;
     void readAt(uint64_t offset, void* buf, size_t len) const;
     void mapUpTo(uint64_t size);
+    // The mapped bytes at `offset` for writing (`write`) or reading, counted in the touched window.
+    uint8_t* mapped(uint64_t offset, bool write) const;
+    void dropWindow() const noexcept;
     void writeAt(uint64_t offset, const void* buf, size_t len) const;
     void checkPointer(uint32_t offset, const char* what) const;
 

@@ -29,7 +29,7 @@ CdxIndex::Impl::~Impl()
 uint32_t CdxIndex::Impl::fileCounter() const
 {
     // Another process may write it at any time: read each byte once, as it is now.
-    const volatile uint8_t* p = map + 8;
+    const volatile uint8_t* p = mapped(8, false);
     const uint8_t word[4] = {p[0], p[1], p[2], p[3]};
     return getBe32(word);
 }
@@ -60,13 +60,51 @@ void CdxIndex::Impl::mapUpTo(uint64_t size)
         fail(QStringLiteral("cannot map the index (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
     map = static_cast<uint8_t*>(m);
     mapSize = want;
+    touched.resize((mapSize / 4096 + 63) / 64, 0);
 }
 
+uint8_t* CdxIndex::Impl::mapped(uint64_t offset, bool write) const
+{
+    const uint64_t page = offset / 4096;
+    const uint64_t bit = uint64_t(1) << (page % 64);
+    if (!(touched[size_t(page / 64)] & bit)) {
+        // A read fault maps the neighbouring cached pages too (fault-around, 64 KiB); a write
+        // fault on a shared mapping maps its own page only.
+        touchedPages += write ? 1 : 16;
+        if (touchedPages > kWindowPages)
+            dropWindow();
+        touched[size_t(page / 64)] |= bit;
+    }
+    return map + offset;
+}
+
+void CdxIndex::Impl::dropWindow() const noexcept
+{
+    // Safe for a shared file mapping: written pages stay (dirty) in the page cache, and the next
+    // touch maps them again.
+    if (map)
+        ::madvise(map, mapSize, MADV_DONTNEED);
+    std::fill(touched.begin(), touched.end(), 0);
+    touchedPages = 0;
+}
+
+// Reads go through pread: no mapped page is touched, so reading a large index leaves the
+// resident set as it is.
 void CdxIndex::Impl::readAt(uint64_t offset, void* buf, size_t len) const
 {
     if (offset + len > fileEnd)
         fail(QStringLiteral("cannot read %1 bytes at offset %2: past the end of the file").arg(len).arg(offset));
-    std::memcpy(buf, map + offset, len);
+    size_t done = 0;
+    while (done < len) {
+        const ssize_t r = ::pread(fd, static_cast<char*>(buf) + done, len - done, off_t(offset + done));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            fail(QStringLiteral("cannot read at offset %1 (%2)")
+                     .arg(offset)
+                     .arg(r == 0 ? QStringLiteral("end of file") : QString::fromLocal8Bit(strerror(errno))));
+        done += size_t(r);
+    }
 }
 
 void CdxIndex::Impl::writeAt(uint64_t offset, const void* buf, size_t len) const
@@ -200,7 +238,7 @@ void CdxIndex::Impl::end() noexcept
 void CdxIndex::Impl::bumpCounter()
 {
     ++counter;
-    putBe32(map + 8, counter);
+    putBe32(mapped(8, true), counter);
     announce = false;
 }
 
@@ -342,7 +380,7 @@ void CdxIndex::Impl::evict()
         if (n.dirty && !n.freed) {
             if (access == Access::Shared)
                 continue; // written at the end of the operation, never half-way
-            encodeNode(n, map + n.offset);
+            encodeNode(n, mapped(n.offset, true));
             n.dirty = false;
         }
         cache.erase(n.offset);
@@ -362,8 +400,10 @@ NodePtr CdxIndex::Impl::node(CdxTag::Impl& tag, uint32_t offset)
     }
     checkPointer(offset, "a node link");
     lockForPageRead();
+    uint8_t page[kPageSize];
+    readAt(offset, page, kPageSize);
     auto n = std::make_shared<Node>();
-    decodeNode(map + offset, offset, tag.keyLength, *n, path);
+    decodeNode(page, offset, tag.keyLength, *n, path);
     lru.push_front(n);
     cache[offset] = lru.begin();
     evict();
@@ -466,24 +506,25 @@ void CdxIndex::Impl::writeBack()
         Node& n = **found->second;
         if (!n.dirty || n.freed)
             continue;
-        encodeNode(n, map + n.offset);
+        encodeNode(n, mapped(n.offset, true));
         n.dirty = false;
     }
     dirtyPages.clear();
     for (CdxTag::Impl* t : dirtyRoots) {
         if (t->removed)
             continue;
-        putLe32(map + t->header, t->root);
+        putLe32(mapped(t->header, true), t->root);
     }
     dirtyRoots.clear();
     // Pages let go of join the free list: each holds the offset of the next in its first bytes.
     for (uint32_t offset : pendingFree) {
-        std::memset(map + offset, 0, kPageSize);
-        putLe32(map + offset, freeHead);
+        uint8_t* page = mapped(offset, true);
+        std::memset(page, 0, kPageSize);
+        putLe32(page, freeHead);
         freeHead = offset;
     }
     pendingFree.clear();
-    putLe32(map + 4, freeHead);
+    putLe32(mapped(4, true), freeHead);
     headerDirty = false;
     changed = false;
 }
