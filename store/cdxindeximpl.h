@@ -126,6 +126,7 @@ struct CdxIndex::Impl {
     // The mapped bytes at `offset` for writing (`write`) or reading, counted in the touched window.
     uint8_t* mapped(uint64_t offset, bool write) const;
     void dropWindow() const noexcept;
+    bool inWindow(uint64_t offset, size_t len) const;
     void writeAt(uint64_t offset, const void* buf, size_t len) const;
     void checkPointer(uint32_t offset, const char* what) const;
 

@@ -25,6 +25,8 @@ LeafLayout leafLayout(int keyLength, uint32_t maxRecno)
 
 int trailingFill(const uint8_t* key, int keyLength)
 {
+    if (keyLength == 0 || key[keyLength - 1] != kFill)
+        return 0;
     int t = 0;
     while (t < keyLength && key[keyLength - 1 - t] == kFill)
         ++t;
@@ -34,12 +36,7 @@ int trailingFill(const uint8_t* key, int keyLength)
 int storedBytes(const uint8_t* prev, const uint8_t* key, int keyLength)
 {
     const int trail = trailingFill(key, keyLength);
-    int dup = 0;
-    if (prev) {
-        const int limit = keyLength - trail;
-        while (dup < limit && prev[dup] == key[dup])
-            ++dup;
-    }
+    const int dup = prev ? commonPrefix(prev, key, keyLength - trail) : 0;
     return keyLength - dup - trail;
 }
 
@@ -185,10 +182,17 @@ void decodeNode(const uint8_t* page, uint32_t offset, int keyLength, Node& node,
         fault(where, offset, QStringLiteral("%1 keys do not fit in a leaf").arg(n));
     int pos = int(kPageSize);
     const int floor = 24 + n * bytes;
+    const uint64_t entryMask = bytes == 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * bytes)) - 1;
     for (int i = 0; i < n; ++i) {
+        const uint8_t* e = page + 24 + i * bytes;
         uint64_t v = 0;
-        for (int b = bytes - 1; b >= 0; --b)
-            v = (v << 8) | page[24 + i * bytes + b];
+        if (std::endian::native == std::endian::little && e + 8 <= page + kPageSize) {
+            std::memcpy(&v, e, 8);
+            v &= entryMask;
+        } else {
+            for (int b = bytes - 1; b >= 0; --b)
+                v = (v << 8) | e[b];
+        }
         const uint32_t recno = uint32_t(v) & recMask;
         const int dup = int(v >> recBits) & dupMask;
         const int trail = int(v >> (recBits + dupBits)) & trailMask;
@@ -201,8 +205,10 @@ void decodeNode(const uint8_t* page, uint32_t offset, int keyLength, Node& node,
         uint8_t* k = node.key(i);
         if (dup)
             std::memcpy(k, k - keyLength, size_t(dup));
-        std::memcpy(k + dup, page + pos, size_t(stored));
-        std::memset(k + dup + stored, kFill, size_t(trail));
+        if (stored)
+            std::memcpy(k + dup, page + pos, size_t(stored));
+        if (trail)
+            std::memset(k + dup + stored, kFill, size_t(trail));
         node.recnos[size_t(i)] = recno;
     }
     if (freeBytes != pos - floor)
@@ -231,9 +237,7 @@ void encodeNode(const Node& node, uint8_t* page)
         }
         return;
     }
-    uint32_t maxRecno = 0;
-    for (uint32_t r : node.recnos)
-        maxRecno = std::max(maxRecno, r);
+    const uint32_t maxRecno = n ? *std::max_element(node.recnos.begin(), node.recnos.end()) : 0;
     const LeafLayout l = leafLayout(kl, maxRecno);
     putLe32(page + 14, l.recBits == 32 ? 0xFFFFFFFFu : ((1u << l.recBits) - 1));
     page[18] = uint8_t((1u << l.dupBits) - 1);
@@ -243,23 +247,27 @@ void encodeNode(const Node& node, uint8_t* page)
     page[22] = uint8_t(l.trailBits);
     page[23] = uint8_t(l.bytes);
     int pos = int(kPageSize);
-    for (int i = 0; i < n; ++i) {
+    uint8_t* entry = page + 24;
+    for (int i = 0; i < n; ++i, entry += l.bytes) {
         const uint8_t* k = node.key(i);
         const int trail = trailingFill(k, kl);
-        int dup = 0;
-        if (i > 0) {
-            const uint8_t* prev = node.key(i - 1);
-            while (dup < kl - trail && prev[dup] == k[dup])
-                ++dup;
-        }
+        const int dup = i > 0 ? commonPrefix(node.key(i - 1), k, kl - trail) : 0;
         const int stored = kl - dup - trail;
         pos -= stored;
-        std::memcpy(page + pos, k + dup, size_t(stored));
+        if (stored > 0)
+            std::memcpy(page + pos, k + dup, size_t(stored));
         const uint64_t v = uint64_t(node.recnos[size_t(i)]) | (uint64_t(dup) << l.recBits) |
                            (uint64_t(trail) << (l.recBits + l.dupBits));
-        for (int b = 0; b < l.bytes; ++b)
-            page[24 + i * l.bytes + b] = uint8_t(v >> (8 * b));
+        if (std::endian::native == std::endian::little && entry + 8 <= page + pos) {
+            // A whole word: the bytes past this entry belong to the next one, or to the free
+            // space cleared below.
+            std::memcpy(entry, &v, 8);
+        } else {
+            for (int b = 0; b < l.bytes; ++b)
+                entry[b] = uint8_t(v >> (8 * b));
+        }
     }
+    std::memset(entry, 0, size_t(std::min<ptrdiff_t>(8, page + pos - entry)));
     putLe16(page + 12, uint16_t(pos - 24 - n * l.bytes));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -65,6 +66,36 @@ struct LeafLayout {
     int bytes = 0;
 };
 LeafLayout leafLayout(int keyLength, uint32_t maxRecno);
+
+// Length of the common prefix of `a` and `b`, at most `limit` bytes (compared a word at a time:
+// keys are compared and compressed against their neighbours on every page change).
+inline int commonPrefix(const uint8_t* a, const uint8_t* b, int limit)
+{
+    if constexpr (std::endian::native == std::endian::little) {
+        if (limit >= 8) {
+            const auto differ = [&](int at) {
+                uint64_t x, y;
+                std::memcpy(&x, a + at, 8);
+                std::memcpy(&y, b + at, 8);
+                return x ^ y;
+            };
+            int i = 0;
+            for (; i + 8 <= limit; i += 8)
+                if (const uint64_t d = differ(i))
+                    return i + std::countr_zero(d) / 8;
+            if (i == limit)
+                return limit;
+            // The last word overlaps the one before: its first bytes are known to be equal.
+            const int at = limit - 8;
+            const uint64_t d = differ(at);
+            return d ? at + std::countr_zero(d) / 8 : limit;
+        }
+    }
+    int i = 0;
+    while (i < limit && a[i] == b[i])
+        ++i;
+    return i;
+}
 
 // Number of trailing fill bytes of a key.
 int trailingFill(const uint8_t* key, int keyLength);

@@ -88,12 +88,27 @@ void CdxIndex::Impl::dropWindow() const noexcept
     touchedPages = 0;
 }
 
-// Reads go through pread: no mapped page is touched, so reading a large index leaves the
-// resident set as it is.
+bool CdxIndex::Impl::inWindow(uint64_t offset, size_t len) const
+{
+    const uint64_t first = offset / 4096, last = (offset + len - 1) / 4096;
+    for (uint64_t page = first; page <= last; ++page)
+        if (!(touched[size_t(page / 64)] & (uint64_t(1) << (page % 64))))
+            return false;
+    return true;
+}
+
+// Reads go through pread, so that reading a large index leaves the resident set as it is; bytes
+// of pages the window holds already are copied from the mapping (no system call).
 void CdxIndex::Impl::readAt(uint64_t offset, void* buf, size_t len) const
 {
     if (offset + len > fileEnd)
         fail(QStringLiteral("cannot read %1 bytes at offset %2: past the end of the file").arg(len).arg(offset));
+    if (len == 0)
+        return;
+    if (inWindow(offset, len)) {
+        std::memcpy(buf, map + offset, len);
+        return;
+    }
     size_t done = 0;
     while (done < len) {
         const ssize_t r = ::pread(fd, static_cast<char*>(buf) + done, len - done, off_t(offset + done));
@@ -267,6 +282,7 @@ void CdxIndex::Impl::loadState()
     if (fileEnd % kPageSize != 0)
         fail(QStringLiteral("file size %1 is not a whole number of 512-byte pages").arg(fileEnd));
     mapUpTo(fileEnd);
+    mapped(0, false); // the first page holds the change counter, read by every operation
     uint8_t h[kHeaderSize];
     readAt(0, h, sizeof h);
     const int keyLength = getLe16(h + 12);

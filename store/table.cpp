@@ -151,11 +151,19 @@ struct Table::Impl {
     {
         if (!dbf)
             return -1;
-        const QByteArray upper = field.trimmed().toUpper().toLatin1();
+        // Compared in place (called for every field access): names are ASCII, upper case.
+        QStringView name = QStringView(field).trimmed();
         const auto& fields = dbf->fields();
-        for (size_t i = 0; i < fields.size(); ++i)
-            if (fields[i].name == upper)
+        for (size_t i = 0; i < fields.size(); ++i) {
+            const QByteArray& candidate = fields[i].name;
+            if (candidate.size() != name.size())
+                continue;
+            qsizetype k = 0;
+            while (k < name.size() && name[k].toUpper() == QLatin1Char(candidate[k]))
+                ++k;
+            if (k == name.size())
                 return int(i);
+        }
         return -1;
     }
 
