@@ -140,6 +140,7 @@ struct CdxIndex::Impl {
     void loadState();
     void dropCache();
     void writeBack(); // pages and header words into the file
+    void writeNode(const cdx::Node& n);
     void bumpCounter();
     void readTagList();
     CdxTag::Impl* tagAt(uint32_t header);

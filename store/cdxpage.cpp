@@ -64,6 +64,8 @@ void Node::insertAt(int pos, const uint8_t* k, uint32_t recno, uint32_t child)
             stored += storedBytes(k, next, keyLength) - storedBytes(prev, next, keyLength);
         maxRecno = std::max(maxRecno, recno);
     }
+    if (pos != count())
+        image = -1;
     keys.insert(keys.begin() + ptrdiff_t(pos) * keyLength, k, k + keyLength);
     recnos.insert(recnos.begin() + pos, recno);
     if (!isLeaf())
@@ -80,6 +82,7 @@ void Node::eraseAt(int pos)
         if (next)
             stored += storedBytes(prev, next, keyLength) - storedBytes(cur, next, keyLength);
     }
+    image = -1;
     keys.erase(keys.begin() + ptrdiff_t(pos) * keyLength, keys.begin() + ptrdiff_t(pos + 1) * keyLength);
     recnos.erase(recnos.begin() + pos);
     if (!isLeaf())
@@ -89,6 +92,7 @@ void Node::eraseAt(int pos)
 void Node::moveTail(int from, Node& to)
 {
     stored = to.stored = -1;
+    image = to.image = -1;
     to.keys.insert(to.keys.end(), keys.begin() + ptrdiff_t(from) * keyLength, keys.end());
     to.recnos.insert(to.recnos.end(), recnos.begin() + from, recnos.end());
     keys.resize(size_t(from) * size_t(keyLength));
@@ -147,6 +151,7 @@ void decodeNode(const uint8_t* page, uint32_t offset, int keyLength, Node& node,
     node.right = getLe32(page + 8);
     node.dirty = node.freed = false;
     node.stored = -1;
+    node.image = -1;
     if (node.attr & ~uint16_t(7))
         fault(where, offset, QStringLiteral("unknown node attributes %1").arg(node.attr));
     node.keys.resize(size_t(n) * size_t(keyLength));
@@ -214,6 +219,7 @@ void decodeNode(const uint8_t* page, uint32_t offset, int keyLength, Node& node,
     if (freeBytes != pos - floor)
         fault(where, offset, QStringLiteral("free-byte count %1 should be %2").arg(freeBytes).arg(pos - floor));
     node.stored = int(kPageSize) - pos;
+    node.image = n;
     node.maxRecno = 0;
     for (uint32_t r : node.recnos)
         node.maxRecno = std::max(node.maxRecno, r);
@@ -237,6 +243,7 @@ void encodeNode(const Node& node, uint8_t* page)
         }
         return;
     }
+    node.image = n;
     const uint32_t maxRecno = n ? *std::max_element(node.recnos.begin(), node.recnos.end()) : 0;
     const LeafLayout l = leafLayout(kl, maxRecno);
     putLe32(page + 14, l.recBits == 32 ? 0xFFFFFFFFu : ((1u << l.recBits) - 1));
@@ -269,6 +276,44 @@ void encodeNode(const Node& node, uint8_t* page)
     }
     std::memset(entry, 0, size_t(std::min<ptrdiff_t>(8, page + pos - entry)));
     putLe16(page + 12, uint16_t(pos - 24 - n * l.bytes));
+}
+
+bool encodeAppended(const Node& node, uint8_t* page)
+{
+    const int n = node.count();
+    if (!node.isLeaf() || n == 0 || node.image != n - 1 || getLe16(page + 2) != n - 1)
+        return false;
+    const int kl = node.keyLength;
+    const int freeBytes = getLe16(page + 12);
+    const uint32_t recMask = getLe32(page + 14);
+    const int recBits = page[20];
+    const int dupBits = page[21];
+    const int bytes = page[23];
+    const uint8_t* k = node.key(n - 1);
+    const uint32_t recno = node.recnos[size_t(n - 1)];
+    const int trail = trailingFill(k, kl);
+    const int dup = n > 1 ? commonPrefix(node.key(n - 2), k, kl - trail) : 0;
+    const int stored = kl - dup - trail;
+    // The layout stays what encodeNode would choose as long as the record number fits it.
+    if (bytes < 1 || bytes > 8 || (recno & ~recMask) != 0 || dup > page[18] || trail > page[19] ||
+        freeBytes < stored + bytes)
+        return false;
+    const int entry = 24 + (n - 1) * bytes;
+    const int pos = entry + freeBytes; // the lowest key byte so far
+    if (pos > int(kPageSize))
+        return false;
+    if (stored > 0)
+        std::memcpy(page + pos - stored, k + dup, size_t(stored));
+    const uint64_t v = uint64_t(recno) | (uint64_t(dup) << recBits) | (uint64_t(trail) << (recBits + dupBits));
+    for (int b = 0; b < bytes; ++b)
+        page[entry + b] = uint8_t(v >> (8 * b));
+    putLe16(page, node.attr);
+    putLe16(page + 2, uint16_t(n));
+    putLe32(page + 4, node.left);
+    putLe32(page + 8, node.right);
+    putLe16(page + 12, uint16_t(freeBytes - stored - bytes));
+    node.image = n;
+    return true;
 }
 
 } // namespace store::cdx

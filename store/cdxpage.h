@@ -119,6 +119,9 @@ struct Node {
     // insertAt/eraseAt so that a fit check costs O(key length); -1 when not known.
     mutable int stored = -1;
     mutable uint32_t maxRecno = 0;
+    // Leaves: entries [0, image) are what the node's page holds, as encodeNode wrote it or
+    // decodeNode read it (-1: not known). Only appending at the end keeps it.
+    mutable int image = -1;
 
     bool isLeaf() const { return attr & kAttrLeaf; }
     bool isRoot() const { return attr & kAttrRoot; }
@@ -144,6 +147,11 @@ bool fits(const Node& node);
 // Decodes a page. Throws StoreError (text built from `where`) when the page is malformed.
 void decodeNode(const uint8_t* page, uint32_t offset, int keyLength, Node& node, const QString& where);
 void encodeNode(const Node& node, uint8_t* page);
+// Writes into `page`, the node's own page image, only what an entry appended since it was
+// encoded or decoded changes (the common case of records added in key order). False, with the
+// page untouched, when that is not the case or the page's entry layout cannot take the entry:
+// encodeNode must write the whole page then.
+bool encodeAppended(const Node& node, uint8_t* page);
 
 } // namespace cdx
 } // namespace store

@@ -396,7 +396,7 @@ void CdxIndex::Impl::evict()
         if (n.dirty && !n.freed) {
             if (access == Access::Shared)
                 continue; // written at the end of the operation, never half-way
-            encodeNode(n, mapped(n.offset, true));
+            writeNode(n);
             n.dirty = false;
         }
         cache.erase(n.offset);
@@ -513,6 +513,13 @@ void CdxIndex::Impl::setRoot(CdxTag::Impl& tag, uint32_t root)
     changed = true;
 }
 
+void CdxIndex::Impl::writeNode(const Node& n)
+{
+    uint8_t* page = mapped(n.offset, true);
+    if (!encodeAppended(n, page))
+        encodeNode(n, page);
+}
+
 void CdxIndex::Impl::writeBack()
 {
     for (uint32_t offset : dirtyPages) {
@@ -522,7 +529,7 @@ void CdxIndex::Impl::writeBack()
         Node& n = **found->second;
         if (!n.dirty || n.freed)
             continue;
-        encodeNode(n, mapped(n.offset, true));
+        writeNode(n);
         n.dirty = false;
     }
     dirtyPages.clear();
