@@ -98,10 +98,18 @@ struct CdxIndex::Impl {
     std::vector<std::unique_ptr<CdxTag>> tagHandles;
     std::vector<CdxTag*> liveTags; // in header order
 
-    // Page cache: decoded nodes, least recently used at the back.
-    std::list<NodePtr> lru;
+    // Page cache: decoded nodes, least recently used at the back; leaves and interior nodes in
+    // lists of their own. Every descent passes interior nodes, a seek's leaf is seldom used
+    // again: interior nodes get the larger share (about 1 KiB each decoded, so 8 MiB at most),
+    // so that a lookup in a large tag reads its leaf alone from the file.
+    std::list<NodePtr> lru;      // leaves
+    std::list<NodePtr> lruInner; // interior nodes
     std::unordered_map<uint32_t, std::list<NodePtr>::iterator> cache;
-    size_t cacheLimit = 1024;
+    size_t cacheLimit = 1024;      // leaves
+    size_t innerCacheLimit = 8192; // interior nodes
+    std::list<NodePtr>& listOf(const cdx::Node& n) { return n.cachedInner ? lruInner : lru; }
+    void cacheNode(const NodePtr& n);
+    void evictFrom(std::list<NodePtr>& list, size_t limit);
     std::vector<uint32_t> dirtyPages;
     std::vector<uint32_t> pendingFree; // pages let go of, put on the free list at write-back
     bool broken = false;               // exclusive use: an operation failed half-way

@@ -115,6 +115,7 @@ struct Node {
     std::vector<uint32_t> children; // interior only
     bool dirty = false;
     bool freed = false;
+    bool cachedInner = false; // kept in the index's list of interior nodes
     // Leaves: stored key bytes and an upper bound of the record numbers, kept up to date by
     // insertAt/eraseAt so that a fit check costs O(key length); -1 when not known.
     mutable int stored = -1;

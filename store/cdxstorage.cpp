@@ -260,6 +260,7 @@ void CdxIndex::Impl::bumpCounter()
 void CdxIndex::Impl::dropCache()
 {
     lru.clear();
+    lruInner.clear();
     cache.clear();
     dirtyPages.clear();
     dirtyRoots.clear();
@@ -381,13 +382,27 @@ void CdxIndex::Impl::readTagList()
                 liveTags.push_back(h.get());
 }
 
+void CdxIndex::Impl::cacheNode(const NodePtr& n)
+{
+    n->cachedInner = !n->isLeaf();
+    std::list<NodePtr>& list = listOf(*n);
+    list.push_front(n);
+    cache[n->offset] = list.begin();
+}
+
 void CdxIndex::Impl::evict()
 {
-    if (cache.size() <= cacheLimit)
+    evictFrom(lru, cacheLimit);
+    evictFrom(lruInner, innerCacheLimit);
+}
+
+void CdxIndex::Impl::evictFrom(std::list<NodePtr>& list, size_t limit)
+{
+    if (list.size() <= limit)
         return;
-    auto it = lru.end();
+    auto it = list.end();
     int tries = 0;
-    while (cache.size() > cacheLimit && it != lru.begin() && tries < 16) {
+    while (list.size() > limit && it != list.begin() && tries < 16) {
         --it;
         ++tries;
         if (it->use_count() > 1)
@@ -400,7 +415,7 @@ void CdxIndex::Impl::evict()
             n.dirty = false;
         }
         cache.erase(n.offset);
-        it = lru.erase(it);
+        it = list.erase(it);
     }
 }
 
@@ -408,7 +423,8 @@ NodePtr CdxIndex::Impl::node(CdxTag::Impl& tag, uint32_t offset)
 {
     auto found = cache.find(offset);
     if (found != cache.end()) {
-        lru.splice(lru.begin(), lru, found->second);
+        std::list<NodePtr>& list = listOf(**found->second);
+        list.splice(list.begin(), list, found->second);
         NodePtr n = *found->second;
         if (n->keyLength != tag.keyLength)
             fail(QStringLiteral("page at offset %1 is used by two tags").arg(offset));
@@ -420,8 +436,7 @@ NodePtr CdxIndex::Impl::node(CdxTag::Impl& tag, uint32_t offset)
     readAt(offset, page, kPageSize);
     auto n = std::make_shared<Node>();
     decodeNode(page, offset, tag.keyLength, *n, path);
-    lru.push_front(n);
-    cache[offset] = lru.begin();
+    cacheNode(n);
     evict();
     return n;
 }
@@ -433,9 +448,10 @@ void CdxIndex::Impl::markDirty(const NodePtr& n)
         dirtyPages.push_back(n->offset);
         if (dirtyPages.size() > 4 * cacheLimit) { // exclusive use: forget pages already written out
             dirtyPages.clear();
-            for (const NodePtr& c : lru)
-                if (c->dirty)
-                    dirtyPages.push_back(c->offset);
+            for (const auto* list : {&lru, &lruInner})
+                for (const NodePtr& c : *list)
+                    if (c->dirty)
+                        dirtyPages.push_back(c->offset);
         }
     }
     changed = true;
@@ -481,8 +497,7 @@ NodePtr CdxIndex::Impl::newNode(CdxTag::Impl& tag, bool leaf)
     n->attr = leaf ? kAttrLeaf : 0;
     if (cache.count(n->offset))
         fail(QStringLiteral("the free-page list hands out page %1, which is in use").arg(n->offset));
-    lru.push_front(n);
-    cache[n->offset] = lru.begin();
+    cacheNode(n);
     markDirty(n);
     evict();
     return n;
@@ -500,7 +515,7 @@ void CdxIndex::Impl::freeNode(const NodePtr& n)
     n->freed = true;
     auto found = cache.find(n->offset);
     if (found != cache.end()) {
-        lru.erase(found->second);
+        listOf(*n).erase(found->second);
         cache.erase(found);
     }
     freePage(n->offset);

@@ -362,7 +362,7 @@ void CdxIndex::Impl::freeTree(CdxTag::Impl& tag)
         auto found = cache.find(p);
         if (found != cache.end()) {
             (*found->second)->freed = true;
-            lru.erase(found->second);
+            listOf(**found->second).erase(found->second);
             cache.erase(found);
         }
         freePage(p);
