@@ -446,7 +446,9 @@ void CdxIndex::Impl::markDirty(const NodePtr& n)
     if (!n->dirty) {
         n->dirty = true;
         dirtyPages.push_back(n->offset);
-        if (dirtyPages.size() > 4 * cacheLimit) { // exclusive use: forget pages already written out
+        // Exclusive use: forget pages already written out. The list is rebuilt only after it has
+        // grown by more than the cache holds, so the rebuild costs O(1) a change on average.
+        if (dirtyPages.size() > 2 * cache.size() + 4 * cacheLimit) {
             dirtyPages.clear();
             for (const auto* list : {&lru, &lruInner})
                 for (const NodePtr& c : *list)
