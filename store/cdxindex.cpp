@@ -43,7 +43,6 @@ std::unique_ptr<CdxIndex> CdxIndex::open(const QString& path, Access access)
         impl->fail(QStringLiteral("file of %1 bytes is too short for a compound index").arg(qint64(st.st_size)));
     impl->device = uint64_t(st.st_dev);
     impl->inode = uint64_t(st.st_ino);
-    impl->mapUpTo(uint64_t(st.st_size));
     {
         CdxOperation op(*impl, false);
     }

@@ -84,6 +84,13 @@ struct CdxIndex::Impl {
     static constexpr size_t kWindowPages = 1024; // 4 KiB pages, 4 MiB
     mutable std::vector<uint64_t> touched;      // one bit a 4 KiB page of the mapping
     mutable size_t touchedPages = 0;
+    // A handle that only reads takes the change counter with pread for its first operations and
+    // maps the file only when it goes on reading (a short-lived reader then never pays for the
+    // mapping); any write maps it at once.
+    static constexpr int kReadsBeforeMapping = 32;
+    int unmappedCounterReads = 0;
+    // While the headers are loaded (under the lock): the file's first 4 KiB, read in one call.
+    std::vector<uint8_t> firstPage;
 
     // Directory header state.
     uint32_t freeHead = 0; // first page of the free list (0: none)
@@ -131,8 +138,9 @@ struct CdxIndex::Impl {
     [[noreturn]] void fail(const QString& what) const;
     void readAt(uint64_t offset, void* buf, size_t len) const;
     void mapUpTo(uint64_t size);
+    void growMap() { if (map) mapUpTo(fileEnd); } // the mapping, if any, follows the file
     // The mapped bytes at `offset` for writing (`write`) or reading, counted in the touched window.
-    uint8_t* mapped(uint64_t offset, bool write) const;
+    uint8_t* mapped(uint64_t offset, bool write);
     void dropWindow() const noexcept;
     bool inWindow(uint64_t offset, size_t len) const;
     void writeAt(uint64_t offset, const void* buf, size_t len) const;
@@ -141,7 +149,7 @@ struct CdxIndex::Impl {
     void begin(bool write, bool mayStartUnlocked = false);
     void end() noexcept;
     void abandon() noexcept;
-    uint32_t fileCounter() const;
+    uint32_t fileCounter();
     void lockForPageRead();
     void lockFile(bool write);
     void unlockFile() noexcept;

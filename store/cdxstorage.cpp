@@ -26,8 +26,13 @@ CdxIndex::Impl::~Impl()
         ::close(fd);
 }
 
-uint32_t CdxIndex::Impl::fileCounter() const
+uint32_t CdxIndex::Impl::fileCounter()
 {
+    if (!map && ++unmappedCounterReads <= kReadsBeforeMapping) {
+        uint8_t word[4];
+        readAt(8, word, 4);
+        return getBe32(word);
+    }
     // Another process may write it at any time: read each byte once, as it is now.
     const volatile uint8_t* p = mapped(8, false);
     const uint8_t word[4] = {p[0], p[1], p[2], p[3]};
@@ -63,8 +68,10 @@ void CdxIndex::Impl::mapUpTo(uint64_t size)
     touched.resize((mapSize / 4096 + 63) / 64, 0);
 }
 
-uint8_t* CdxIndex::Impl::mapped(uint64_t offset, bool write) const
+uint8_t* CdxIndex::Impl::mapped(uint64_t offset, bool write)
 {
+    if (offset + kPageSize > mapSize)
+        mapUpTo(std::max<uint64_t>(fileEnd, offset + kPageSize));
     const uint64_t page = offset / 4096;
     const uint64_t bit = uint64_t(1) << (page % 64);
     if (!(touched[size_t(page / 64)] & bit)) {
@@ -105,7 +112,11 @@ void CdxIndex::Impl::readAt(uint64_t offset, void* buf, size_t len) const
         fail(QStringLiteral("cannot read %1 bytes at offset %2: past the end of the file").arg(len).arg(offset));
     if (len == 0)
         return;
-    if (inWindow(offset, len)) {
+    if (offset + len <= uint64_t(firstPage.size())) {
+        std::memcpy(buf, firstPage.data() + offset, len);
+        return;
+    }
+    if (map && inWindow(offset, len)) {
         std::memcpy(buf, map + offset, len);
         return;
     }
@@ -282,8 +293,17 @@ void CdxIndex::Impl::loadState()
         fail(QStringLiteral("file of %1 bytes is too short for a compound index").arg(fileEnd));
     if (fileEnd % kPageSize != 0)
         fail(QStringLiteral("file size %1 is not a whole number of 512-byte pages").arg(fileEnd));
-    mapUpTo(fileEnd);
-    mapped(0, false); // the first page holds the change counter, read by every operation
+    growMap();
+    // The directory header, the directory's root and the first tags' headers all lie in the
+    // first 4 KiB of a file this program wrote: one read for all of them.
+    firstPage.clear();
+    std::vector<uint8_t> first(size_t(std::min<uint64_t>(fileEnd, 4096)));
+    readAt(0, first.data(), first.size());
+    firstPage = std::move(first);
+    struct ForgetFirstPage {
+        std::vector<uint8_t>& page;
+        ~ForgetFirstPage() { page.clear(); }
+    } forget{firstPage};
     uint8_t h[kHeaderSize];
     readAt(0, h, sizeof h);
     const int keyLength = getLe16(h + 12);
@@ -487,7 +507,7 @@ uint32_t CdxIndex::Impl::allocatePage()
     if (::ftruncate(fd, off_t(fileEnd + kPageSize)) != 0)
         fail(QStringLiteral("cannot extend the file (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
     fileEnd += kPageSize;
-    mapUpTo(fileEnd);
+    growMap();
     return offset;
 }
 

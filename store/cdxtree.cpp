@@ -401,7 +401,7 @@ uint32_t CdxIndex::Impl::buildTree(CdxTag::Impl& tag, uint32_t recordCount,
     TreeWriter writer(tag.keyLength, allocate, write);
     sorter.finish([&](const uint8_t* key, uint32_t recno) { writer.add(key, recno); });
     const uint32_t root = writer.finish();
-    mapUpTo(fileEnd);
+    growMap();
     return root;
 }
 
