@@ -32,10 +32,20 @@ CdxIndex::~CdxIndex()
 
 std::unique_ptr<CdxIndex> CdxIndex::open(const QString& path, Access access)
 {
+    auto index = openIfExists(path, access);
+    if (!index)
+        throw StoreError(QStringLiteral("%1: cannot open the index (%2)").arg(path, QString::fromLocal8Bit(strerror(ENOENT))));
+    return index;
+}
+
+std::unique_ptr<CdxIndex> CdxIndex::openIfExists(const QString& path, Access access)
+{
     auto impl = std::make_unique<Impl>();
     impl->path = path;
     impl->access = access;
     impl->fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+    if (impl->fd < 0 && errno == ENOENT)
+        return nullptr;
     if (impl->fd < 0)
         throw StoreError(QStringLiteral("%1: cannot open the index (%2)").arg(path, QString::fromLocal8Bit(strerror(errno))));
     struct stat st;

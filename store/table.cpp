@@ -791,10 +791,14 @@ void Table::open()
             fpt = std::make_unique<FptFile>(memoPath, shared);
         }
     }
-    std::unique_ptr<CdxIndex> cdx;
-    const QString indexPath = d->connection.existingPath(base + QStringLiteral(".cdx"));
-    if (!indexPath.isEmpty())
-        cdx = CdxIndex::open(indexPath, shared ? CdxIndex::Access::Shared : CdxIndex::Access::Exclusive);
+    const auto indexAccess = shared ? CdxIndex::Access::Shared : CdxIndex::Access::Exclusive;
+    std::unique_ptr<CdxIndex> cdx
+        = CdxIndex::openIfExists(d->connection.folder() + base + QStringLiteral(".cdx"), indexAccess);
+    if (!cdx) {
+        const QString indexPath = d->connection.existingPath(base + QStringLiteral(".cdx"));
+        if (!indexPath.isEmpty())
+            cdx = CdxIndex::open(indexPath, indexAccess);
+    }
 
     d->dbf = std::move(dbf);
     d->fpt = std::move(fpt);
