@@ -32,10 +32,20 @@ CdxIndex::~CdxIndex()
 
 std::unique_ptr<CdxIndex> CdxIndex::open(const QString& path, Access access)
 {
+    auto index = openIfExists(path, access);
+    if (!index)
+        throw StoreError(QStringLiteral("%1: cannot open the index (%2)").arg(path, QString::fromLocal8Bit(strerror(ENOENT))));
+    return index;
+}
+
+std::unique_ptr<CdxIndex> CdxIndex::openIfExists(const QString& path, Access access)
+{
     auto impl = std::make_unique<Impl>();
     impl->path = path;
     impl->access = access;
     impl->fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+    if (impl->fd < 0 && errno == ENOENT)
+        return nullptr;
     if (impl->fd < 0)
         throw StoreError(QStringLiteral("%1: cannot open the index (%2)").arg(path, QString::fromLocal8Bit(strerror(errno))));
     struct stat st;
@@ -43,7 +53,6 @@ std::unique_ptr<CdxIndex> CdxIndex::open(const QString& path, Access access)
         impl->fail(QStringLiteral("file of %1 bytes is too short for a compound index").arg(qint64(st.st_size)));
     impl->device = uint64_t(st.st_dev);
     impl->inode = uint64_t(st.st_ino);
-    impl->mapUpTo(uint64_t(st.st_size));
     {
         CdxOperation op(*impl, false);
     }

@@ -31,6 +31,8 @@ public:
     // Opens an existing compound index. Checks the headers (cheaply: no walk of the trees); a file that
     // is not a usable CDX throws StoreError naming the file.
     static std::unique_ptr<CdxIndex> open(const QString& path, Access access);
+    // The same for a file that may be missing: nullptr when there is no file of exactly that name.
+    static std::unique_ptr<CdxIndex> openIfExists(const QString& path, Access access);
     // Creates an empty compound index (tag directory only), replacing any file of that name.
     static std::unique_ptr<CdxIndex> create(const QString& path, Access access);
     ~CdxIndex(); // flushes; never throws

@@ -74,11 +74,23 @@ struct CdxIndex::Impl {
     int fd = -1;
     uint64_t device = 0; // identity of the file, for the locks of this process's handles
     uint64_t inode = 0;
-    // The file mapped shared (the whole range a compound index can use): pages are read and
-    // written there without a system call, through the same page cache as pread/pwrite. Only
-    // offsets below fileEnd are touched, and the file is extended before a new page is used.
+    // The file mapped shared: pages are written there without a system call, through the same
+    // page cache as pread/pwrite (which reads them). Only offsets below fileEnd are touched, and
+    // the file is extended before a new page is used. Mapped pages that were touched count in
+    // the process's resident set, so the touched window is bounded: past kWindowPages the pages
+    // are dropped from the mapping (MADV_DONTNEED; the page cache keeps their data).
     uint8_t* map = nullptr;
     size_t mapSize = 0;
+    static constexpr size_t kWindowPages = 1024; // 4 KiB pages, 4 MiB
+    mutable std::vector<uint64_t> touched;      // one bit a 4 KiB page of the mapping
+    mutable size_t touchedPages = 0;
+    // A handle that only reads takes the change counter with pread for its first operations and
+    // maps the file only when it goes on reading (a short-lived reader then never pays for the
+    // mapping); any write maps it at once.
+    static constexpr int kReadsBeforeMapping = 32;
+    int unmappedCounterReads = 0;
+    // While the headers are loaded (under the lock): the file's first 4 KiB, read in one call.
+    std::vector<uint8_t> firstPage;
 
     // Directory header state.
     uint32_t freeHead = 0; // first page of the free list (0: none)
@@ -93,10 +105,18 @@ struct CdxIndex::Impl {
     std::vector<std::unique_ptr<CdxTag>> tagHandles;
     std::vector<CdxTag*> liveTags; // in header order
 
-    // Page cache: decoded nodes, least recently used at the back.
-    std::list<NodePtr> lru;
+    // Page cache: decoded nodes, least recently used at the back; leaves and interior nodes in
+    // lists of their own. Every descent passes interior nodes, a seek's leaf is seldom used
+    // again: interior nodes get the larger share (about 1 KiB each decoded, so 8 MiB at most),
+    // so that a lookup in a large tag reads its leaf alone from the file.
+    std::list<NodePtr> lru;      // leaves
+    std::list<NodePtr> lruInner; // interior nodes
     std::unordered_map<uint32_t, std::list<NodePtr>::iterator> cache;
-    size_t cacheLimit = 1024;
+    size_t cacheLimit = 1024;      // leaves
+    size_t innerCacheLimit = 8192; // interior nodes
+    std::list<NodePtr>& listOf(const cdx::Node& n) { return n.cachedInner ? lruInner : lru; }
+    void cacheNode(const NodePtr& n);
+    void evictFrom(std::list<NodePtr>& list, size_t limit);
     std::vector<uint32_t> dirtyPages;
     std::vector<uint32_t> pendingFree; // pages let go of, put on the free list at write-back
     bool broken = false;               // exclusive use: an operation failed half-way
@@ -118,19 +138,25 @@ struct CdxIndex::Impl {
     [[noreturn]] void fail(const QString& what) const;
     void readAt(uint64_t offset, void* buf, size_t len) const;
     void mapUpTo(uint64_t size);
+    void growMap() { if (map) mapUpTo(fileEnd); } // the mapping, if any, follows the file
+    // The mapped bytes at `offset` for writing (`write`) or reading, counted in the touched window.
+    uint8_t* mapped(uint64_t offset, bool write);
+    void dropWindow() const noexcept;
+    bool inWindow(uint64_t offset, size_t len) const;
     void writeAt(uint64_t offset, const void* buf, size_t len) const;
     void checkPointer(uint32_t offset, const char* what) const;
 
     void begin(bool write, bool mayStartUnlocked = false);
     void end() noexcept;
     void abandon() noexcept;
-    uint32_t fileCounter() const;
+    uint32_t fileCounter();
     void lockForPageRead();
     void lockFile(bool write);
     void unlockFile() noexcept;
     void loadState();
     void dropCache();
     void writeBack(); // pages and header words into the file
+    void writeNode(const cdx::Node& n);
     void bumpCounter();
     void readTagList();
     CdxTag::Impl* tagAt(uint32_t header);

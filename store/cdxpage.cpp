@@ -25,6 +25,8 @@ LeafLayout leafLayout(int keyLength, uint32_t maxRecno)
 
 int trailingFill(const uint8_t* key, int keyLength)
 {
+    if (keyLength == 0 || key[keyLength - 1] != kFill)
+        return 0;
     int t = 0;
     while (t < keyLength && key[keyLength - 1 - t] == kFill)
         ++t;
@@ -34,12 +36,7 @@ int trailingFill(const uint8_t* key, int keyLength)
 int storedBytes(const uint8_t* prev, const uint8_t* key, int keyLength)
 {
     const int trail = trailingFill(key, keyLength);
-    int dup = 0;
-    if (prev) {
-        const int limit = keyLength - trail;
-        while (dup < limit && prev[dup] == key[dup])
-            ++dup;
-    }
+    const int dup = prev ? commonPrefix(prev, key, keyLength - trail) : 0;
     return keyLength - dup - trail;
 }
 
@@ -67,6 +64,8 @@ void Node::insertAt(int pos, const uint8_t* k, uint32_t recno, uint32_t child)
             stored += storedBytes(k, next, keyLength) - storedBytes(prev, next, keyLength);
         maxRecno = std::max(maxRecno, recno);
     }
+    if (pos != count())
+        image = -1;
     keys.insert(keys.begin() + ptrdiff_t(pos) * keyLength, k, k + keyLength);
     recnos.insert(recnos.begin() + pos, recno);
     if (!isLeaf())
@@ -83,6 +82,7 @@ void Node::eraseAt(int pos)
         if (next)
             stored += storedBytes(prev, next, keyLength) - storedBytes(cur, next, keyLength);
     }
+    image = -1;
     keys.erase(keys.begin() + ptrdiff_t(pos) * keyLength, keys.begin() + ptrdiff_t(pos + 1) * keyLength);
     recnos.erase(recnos.begin() + pos);
     if (!isLeaf())
@@ -92,6 +92,7 @@ void Node::eraseAt(int pos)
 void Node::moveTail(int from, Node& to)
 {
     stored = to.stored = -1;
+    image = to.image = -1;
     to.keys.insert(to.keys.end(), keys.begin() + ptrdiff_t(from) * keyLength, keys.end());
     to.recnos.insert(to.recnos.end(), recnos.begin() + from, recnos.end());
     keys.resize(size_t(from) * size_t(keyLength));
@@ -150,6 +151,7 @@ void decodeNode(const uint8_t* page, uint32_t offset, int keyLength, Node& node,
     node.right = getLe32(page + 8);
     node.dirty = node.freed = false;
     node.stored = -1;
+    node.image = -1;
     if (node.attr & ~uint16_t(7))
         fault(where, offset, QStringLiteral("unknown node attributes %1").arg(node.attr));
     node.keys.resize(size_t(n) * size_t(keyLength));
@@ -185,10 +187,17 @@ void decodeNode(const uint8_t* page, uint32_t offset, int keyLength, Node& node,
         fault(where, offset, QStringLiteral("%1 keys do not fit in a leaf").arg(n));
     int pos = int(kPageSize);
     const int floor = 24 + n * bytes;
+    const uint64_t entryMask = bytes == 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * bytes)) - 1;
     for (int i = 0; i < n; ++i) {
+        const uint8_t* e = page + 24 + i * bytes;
         uint64_t v = 0;
-        for (int b = bytes - 1; b >= 0; --b)
-            v = (v << 8) | page[24 + i * bytes + b];
+        if (std::endian::native == std::endian::little && e + 8 <= page + kPageSize) {
+            std::memcpy(&v, e, 8);
+            v &= entryMask;
+        } else {
+            for (int b = bytes - 1; b >= 0; --b)
+                v = (v << 8) | e[b];
+        }
         const uint32_t recno = uint32_t(v) & recMask;
         const int dup = int(v >> recBits) & dupMask;
         const int trail = int(v >> (recBits + dupBits)) & trailMask;
@@ -201,13 +210,16 @@ void decodeNode(const uint8_t* page, uint32_t offset, int keyLength, Node& node,
         uint8_t* k = node.key(i);
         if (dup)
             std::memcpy(k, k - keyLength, size_t(dup));
-        std::memcpy(k + dup, page + pos, size_t(stored));
-        std::memset(k + dup + stored, kFill, size_t(trail));
+        if (stored)
+            std::memcpy(k + dup, page + pos, size_t(stored));
+        if (trail)
+            std::memset(k + dup + stored, kFill, size_t(trail));
         node.recnos[size_t(i)] = recno;
     }
     if (freeBytes != pos - floor)
         fault(where, offset, QStringLiteral("free-byte count %1 should be %2").arg(freeBytes).arg(pos - floor));
     node.stored = int(kPageSize) - pos;
+    node.image = n;
     node.maxRecno = 0;
     for (uint32_t r : node.recnos)
         node.maxRecno = std::max(node.maxRecno, r);
@@ -231,9 +243,8 @@ void encodeNode(const Node& node, uint8_t* page)
         }
         return;
     }
-    uint32_t maxRecno = 0;
-    for (uint32_t r : node.recnos)
-        maxRecno = std::max(maxRecno, r);
+    node.image = n;
+    const uint32_t maxRecno = n ? *std::max_element(node.recnos.begin(), node.recnos.end()) : 0;
     const LeafLayout l = leafLayout(kl, maxRecno);
     putLe32(page + 14, l.recBits == 32 ? 0xFFFFFFFFu : ((1u << l.recBits) - 1));
     page[18] = uint8_t((1u << l.dupBits) - 1);
@@ -243,24 +254,66 @@ void encodeNode(const Node& node, uint8_t* page)
     page[22] = uint8_t(l.trailBits);
     page[23] = uint8_t(l.bytes);
     int pos = int(kPageSize);
-    for (int i = 0; i < n; ++i) {
+    uint8_t* entry = page + 24;
+    for (int i = 0; i < n; ++i, entry += l.bytes) {
         const uint8_t* k = node.key(i);
         const int trail = trailingFill(k, kl);
-        int dup = 0;
-        if (i > 0) {
-            const uint8_t* prev = node.key(i - 1);
-            while (dup < kl - trail && prev[dup] == k[dup])
-                ++dup;
-        }
+        const int dup = i > 0 ? commonPrefix(node.key(i - 1), k, kl - trail) : 0;
         const int stored = kl - dup - trail;
         pos -= stored;
-        std::memcpy(page + pos, k + dup, size_t(stored));
+        if (stored > 0)
+            std::memcpy(page + pos, k + dup, size_t(stored));
         const uint64_t v = uint64_t(node.recnos[size_t(i)]) | (uint64_t(dup) << l.recBits) |
                            (uint64_t(trail) << (l.recBits + l.dupBits));
-        for (int b = 0; b < l.bytes; ++b)
-            page[24 + i * l.bytes + b] = uint8_t(v >> (8 * b));
+        if (std::endian::native == std::endian::little && entry + 8 <= page + pos) {
+            // A whole word: the bytes past this entry belong to the next one, or to the free
+            // space cleared below.
+            std::memcpy(entry, &v, 8);
+        } else {
+            for (int b = 0; b < l.bytes; ++b)
+                entry[b] = uint8_t(v >> (8 * b));
+        }
     }
+    std::memset(entry, 0, size_t(std::min<ptrdiff_t>(8, page + pos - entry)));
     putLe16(page + 12, uint16_t(pos - 24 - n * l.bytes));
+}
+
+bool encodeAppended(const Node& node, uint8_t* page)
+{
+    const int n = node.count();
+    if (!node.isLeaf() || n == 0 || node.image != n - 1 || getLe16(page + 2) != n - 1)
+        return false;
+    const int kl = node.keyLength;
+    const int freeBytes = getLe16(page + 12);
+    const uint32_t recMask = getLe32(page + 14);
+    const int recBits = page[20];
+    const int dupBits = page[21];
+    const int bytes = page[23];
+    const uint8_t* k = node.key(n - 1);
+    const uint32_t recno = node.recnos[size_t(n - 1)];
+    const int trail = trailingFill(k, kl);
+    const int dup = n > 1 ? commonPrefix(node.key(n - 2), k, kl - trail) : 0;
+    const int stored = kl - dup - trail;
+    // The layout stays what encodeNode would choose as long as the record number fits it.
+    if (bytes < 1 || bytes > 8 || (recno & ~recMask) != 0 || dup > page[18] || trail > page[19] ||
+        freeBytes < stored + bytes)
+        return false;
+    const int entry = 24 + (n - 1) * bytes;
+    const int pos = entry + freeBytes; // the lowest key byte so far
+    if (pos > int(kPageSize))
+        return false;
+    if (stored > 0)
+        std::memcpy(page + pos - stored, k + dup, size_t(stored));
+    const uint64_t v = uint64_t(recno) | (uint64_t(dup) << recBits) | (uint64_t(trail) << (recBits + dupBits));
+    for (int b = 0; b < bytes; ++b)
+        page[entry + b] = uint8_t(v >> (8 * b));
+    putLe16(page, node.attr);
+    putLe16(page + 2, uint16_t(n));
+    putLe32(page + 4, node.left);
+    putLe32(page + 8, node.right);
+    putLe16(page + 12, uint16_t(freeBytes - stored - bytes));
+    node.image = n;
+    return true;
 }
 
 } // namespace store::cdx

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -66,6 +67,36 @@ struct LeafLayout {
 };
 LeafLayout leafLayout(int keyLength, uint32_t maxRecno);
 
+// Length of the common prefix of `a` and `b`, at most `limit` bytes (compared a word at a time:
+// keys are compared and compressed against their neighbours on every page change).
+inline int commonPrefix(const uint8_t* a, const uint8_t* b, int limit)
+{
+    if constexpr (std::endian::native == std::endian::little) {
+        if (limit >= 8) {
+            const auto differ = [&](int at) {
+                uint64_t x, y;
+                std::memcpy(&x, a + at, 8);
+                std::memcpy(&y, b + at, 8);
+                return x ^ y;
+            };
+            int i = 0;
+            for (; i + 8 <= limit; i += 8)
+                if (const uint64_t d = differ(i))
+                    return i + std::countr_zero(d) / 8;
+            if (i == limit)
+                return limit;
+            // The last word overlaps the one before: its first bytes are known to be equal.
+            const int at = limit - 8;
+            const uint64_t d = differ(at);
+            return d ? at + std::countr_zero(d) / 8 : limit;
+        }
+    }
+    int i = 0;
+    while (i < limit && a[i] == b[i])
+        ++i;
+    return i;
+}
+
 // Number of trailing fill bytes of a key.
 int trailingFill(const uint8_t* key, int keyLength);
 // Stored key bytes of `key` after `prev` (nullptr for the first key of a page).
@@ -84,10 +115,14 @@ struct Node {
     std::vector<uint32_t> children; // interior only
     bool dirty = false;
     bool freed = false;
+    bool cachedInner = false; // kept in the index's list of interior nodes
     // Leaves: stored key bytes and an upper bound of the record numbers, kept up to date by
     // insertAt/eraseAt so that a fit check costs O(key length); -1 when not known.
     mutable int stored = -1;
     mutable uint32_t maxRecno = 0;
+    // Leaves: entries [0, image) are what the node's page holds, as encodeNode wrote it or
+    // decodeNode read it (-1: not known). Only appending at the end keeps it.
+    mutable int image = -1;
 
     bool isLeaf() const { return attr & kAttrLeaf; }
     bool isRoot() const { return attr & kAttrRoot; }
@@ -113,6 +148,11 @@ bool fits(const Node& node);
 // Decodes a page. Throws StoreError (text built from `where`) when the page is malformed.
 void decodeNode(const uint8_t* page, uint32_t offset, int keyLength, Node& node, const QString& where);
 void encodeNode(const Node& node, uint8_t* page);
+// Writes into `page`, the node's own page image, only what an entry appended since it was
+// encoded or decoded changes (the common case of records added in key order). False, with the
+// page untouched, when that is not the case or the page's entry layout cannot take the entry:
+// encodeNode must write the whole page then.
+bool encodeAppended(const Node& node, uint8_t* page);
 
 } // namespace cdx
 } // namespace store

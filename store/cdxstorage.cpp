@@ -26,10 +26,15 @@ CdxIndex::Impl::~Impl()
         ::close(fd);
 }
 
-uint32_t CdxIndex::Impl::fileCounter() const
+uint32_t CdxIndex::Impl::fileCounter()
 {
+    if (!map && ++unmappedCounterReads <= kReadsBeforeMapping) {
+        uint8_t word[4];
+        readAt(8, word, 4);
+        return getBe32(word);
+    }
     // Another process may write it at any time: read each byte once, as it is now.
-    const volatile uint8_t* p = map + 8;
+    const volatile uint8_t* p = mapped(8, false);
     const uint8_t word[4] = {p[0], p[1], p[2], p[3]};
     return getBe32(word);
 }
@@ -60,13 +65,72 @@ void CdxIndex::Impl::mapUpTo(uint64_t size)
         fail(QStringLiteral("cannot map the index (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
     map = static_cast<uint8_t*>(m);
     mapSize = want;
+    touched.resize((mapSize / 4096 + 63) / 64, 0);
 }
 
+uint8_t* CdxIndex::Impl::mapped(uint64_t offset, bool write)
+{
+    if (offset + kPageSize > mapSize)
+        mapUpTo(std::max<uint64_t>(fileEnd, offset + kPageSize));
+    const uint64_t page = offset / 4096;
+    const uint64_t bit = uint64_t(1) << (page % 64);
+    if (!(touched[size_t(page / 64)] & bit)) {
+        // A read fault maps the neighbouring cached pages too (fault-around, 64 KiB); a write
+        // fault on a shared mapping maps its own page only.
+        touchedPages += write ? 1 : 16;
+        if (touchedPages > kWindowPages)
+            dropWindow();
+        touched[size_t(page / 64)] |= bit;
+    }
+    return map + offset;
+}
+
+void CdxIndex::Impl::dropWindow() const noexcept
+{
+    // Safe for a shared file mapping: written pages stay (dirty) in the page cache, and the next
+    // touch maps them again.
+    if (map)
+        ::madvise(map, mapSize, MADV_DONTNEED);
+    std::fill(touched.begin(), touched.end(), 0);
+    touchedPages = 0;
+}
+
+bool CdxIndex::Impl::inWindow(uint64_t offset, size_t len) const
+{
+    const uint64_t first = offset / 4096, last = (offset + len - 1) / 4096;
+    for (uint64_t page = first; page <= last; ++page)
+        if (!(touched[size_t(page / 64)] & (uint64_t(1) << (page % 64))))
+            return false;
+    return true;
+}
+
+// Reads go through pread, so that reading a large index leaves the resident set as it is; bytes
+// of pages the window holds already are copied from the mapping (no system call).
 void CdxIndex::Impl::readAt(uint64_t offset, void* buf, size_t len) const
 {
     if (offset + len > fileEnd)
         fail(QStringLiteral("cannot read %1 bytes at offset %2: past the end of the file").arg(len).arg(offset));
-    std::memcpy(buf, map + offset, len);
+    if (len == 0)
+        return;
+    if (offset + len <= uint64_t(firstPage.size())) {
+        std::memcpy(buf, firstPage.data() + offset, len);
+        return;
+    }
+    if (map && inWindow(offset, len)) {
+        std::memcpy(buf, map + offset, len);
+        return;
+    }
+    size_t done = 0;
+    while (done < len) {
+        const ssize_t r = ::pread(fd, static_cast<char*>(buf) + done, len - done, off_t(offset + done));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            fail(QStringLiteral("cannot read at offset %1 (%2)")
+                     .arg(offset)
+                     .arg(r == 0 ? QStringLiteral("end of file") : QString::fromLocal8Bit(strerror(errno))));
+        done += size_t(r);
+    }
 }
 
 void CdxIndex::Impl::writeAt(uint64_t offset, const void* buf, size_t len) const
@@ -200,13 +264,14 @@ void CdxIndex::Impl::end() noexcept
 void CdxIndex::Impl::bumpCounter()
 {
     ++counter;
-    putBe32(map + 8, counter);
+    putBe32(mapped(8, true), counter);
     announce = false;
 }
 
 void CdxIndex::Impl::dropCache()
 {
     lru.clear();
+    lruInner.clear();
     cache.clear();
     dirtyPages.clear();
     dirtyRoots.clear();
@@ -228,7 +293,17 @@ void CdxIndex::Impl::loadState()
         fail(QStringLiteral("file of %1 bytes is too short for a compound index").arg(fileEnd));
     if (fileEnd % kPageSize != 0)
         fail(QStringLiteral("file size %1 is not a whole number of 512-byte pages").arg(fileEnd));
-    mapUpTo(fileEnd);
+    growMap();
+    // The directory header, the directory's root and the first tags' headers all lie in the
+    // first 4 KiB of a file this program wrote: one read for all of them.
+    firstPage.clear();
+    std::vector<uint8_t> first(size_t(std::min<uint64_t>(fileEnd, 4096)));
+    readAt(0, first.data(), first.size());
+    firstPage = std::move(first);
+    struct ForgetFirstPage {
+        std::vector<uint8_t>& page;
+        ~ForgetFirstPage() { page.clear(); }
+    } forget{firstPage};
     uint8_t h[kHeaderSize];
     readAt(0, h, sizeof h);
     const int keyLength = getLe16(h + 12);
@@ -327,13 +402,27 @@ void CdxIndex::Impl::readTagList()
                 liveTags.push_back(h.get());
 }
 
+void CdxIndex::Impl::cacheNode(const NodePtr& n)
+{
+    n->cachedInner = !n->isLeaf();
+    std::list<NodePtr>& list = listOf(*n);
+    list.push_front(n);
+    cache[n->offset] = list.begin();
+}
+
 void CdxIndex::Impl::evict()
 {
-    if (cache.size() <= cacheLimit)
+    evictFrom(lru, cacheLimit);
+    evictFrom(lruInner, innerCacheLimit);
+}
+
+void CdxIndex::Impl::evictFrom(std::list<NodePtr>& list, size_t limit)
+{
+    if (list.size() <= limit)
         return;
-    auto it = lru.end();
+    auto it = list.end();
     int tries = 0;
-    while (cache.size() > cacheLimit && it != lru.begin() && tries < 16) {
+    while (list.size() > limit && it != list.begin() && tries < 16) {
         --it;
         ++tries;
         if (it->use_count() > 1)
@@ -342,11 +431,11 @@ void CdxIndex::Impl::evict()
         if (n.dirty && !n.freed) {
             if (access == Access::Shared)
                 continue; // written at the end of the operation, never half-way
-            encodeNode(n, map + n.offset);
+            writeNode(n);
             n.dirty = false;
         }
         cache.erase(n.offset);
-        it = lru.erase(it);
+        it = list.erase(it);
     }
 }
 
@@ -354,7 +443,8 @@ NodePtr CdxIndex::Impl::node(CdxTag::Impl& tag, uint32_t offset)
 {
     auto found = cache.find(offset);
     if (found != cache.end()) {
-        lru.splice(lru.begin(), lru, found->second);
+        std::list<NodePtr>& list = listOf(**found->second);
+        list.splice(list.begin(), list, found->second);
         NodePtr n = *found->second;
         if (n->keyLength != tag.keyLength)
             fail(QStringLiteral("page at offset %1 is used by two tags").arg(offset));
@@ -362,10 +452,11 @@ NodePtr CdxIndex::Impl::node(CdxTag::Impl& tag, uint32_t offset)
     }
     checkPointer(offset, "a node link");
     lockForPageRead();
+    uint8_t page[kPageSize];
+    readAt(offset, page, kPageSize);
     auto n = std::make_shared<Node>();
-    decodeNode(map + offset, offset, tag.keyLength, *n, path);
-    lru.push_front(n);
-    cache[offset] = lru.begin();
+    decodeNode(page, offset, tag.keyLength, *n, path);
+    cacheNode(n);
     evict();
     return n;
 }
@@ -375,11 +466,14 @@ void CdxIndex::Impl::markDirty(const NodePtr& n)
     if (!n->dirty) {
         n->dirty = true;
         dirtyPages.push_back(n->offset);
-        if (dirtyPages.size() > 4 * cacheLimit) { // exclusive use: forget pages already written out
+        // Exclusive use: forget pages already written out. The list is rebuilt only after it has
+        // grown by more than the cache holds, so the rebuild costs O(1) a change on average.
+        if (dirtyPages.size() > 2 * cache.size() + 4 * cacheLimit) {
             dirtyPages.clear();
-            for (const NodePtr& c : lru)
-                if (c->dirty)
-                    dirtyPages.push_back(c->offset);
+            for (const auto* list : {&lru, &lruInner})
+                for (const NodePtr& c : *list)
+                    if (c->dirty)
+                        dirtyPages.push_back(c->offset);
         }
     }
     changed = true;
@@ -413,7 +507,7 @@ uint32_t CdxIndex::Impl::allocatePage()
     if (::ftruncate(fd, off_t(fileEnd + kPageSize)) != 0)
         fail(QStringLiteral("cannot extend the file (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
     fileEnd += kPageSize;
-    mapUpTo(fileEnd);
+    growMap();
     return offset;
 }
 
@@ -425,8 +519,7 @@ NodePtr CdxIndex::Impl::newNode(CdxTag::Impl& tag, bool leaf)
     n->attr = leaf ? kAttrLeaf : 0;
     if (cache.count(n->offset))
         fail(QStringLiteral("the free-page list hands out page %1, which is in use").arg(n->offset));
-    lru.push_front(n);
-    cache[n->offset] = lru.begin();
+    cacheNode(n);
     markDirty(n);
     evict();
     return n;
@@ -444,7 +537,7 @@ void CdxIndex::Impl::freeNode(const NodePtr& n)
     n->freed = true;
     auto found = cache.find(n->offset);
     if (found != cache.end()) {
-        lru.erase(found->second);
+        listOf(*n).erase(found->second);
         cache.erase(found);
     }
     freePage(n->offset);
@@ -457,6 +550,13 @@ void CdxIndex::Impl::setRoot(CdxTag::Impl& tag, uint32_t root)
     changed = true;
 }
 
+void CdxIndex::Impl::writeNode(const Node& n)
+{
+    uint8_t* page = mapped(n.offset, true);
+    if (!encodeAppended(n, page))
+        encodeNode(n, page);
+}
+
 void CdxIndex::Impl::writeBack()
 {
     for (uint32_t offset : dirtyPages) {
@@ -466,24 +566,25 @@ void CdxIndex::Impl::writeBack()
         Node& n = **found->second;
         if (!n.dirty || n.freed)
             continue;
-        encodeNode(n, map + n.offset);
+        writeNode(n);
         n.dirty = false;
     }
     dirtyPages.clear();
     for (CdxTag::Impl* t : dirtyRoots) {
         if (t->removed)
             continue;
-        putLe32(map + t->header, t->root);
+        putLe32(mapped(t->header, true), t->root);
     }
     dirtyRoots.clear();
     // Pages let go of join the free list: each holds the offset of the next in its first bytes.
     for (uint32_t offset : pendingFree) {
-        std::memset(map + offset, 0, kPageSize);
-        putLe32(map + offset, freeHead);
+        uint8_t* page = mapped(offset, true);
+        std::memset(page, 0, kPageSize);
+        putLe32(page, freeHead);
         freeHead = offset;
     }
     pendingFree.clear();
-    putLe32(map + 4, freeHead);
+    putLe32(mapped(4, true), freeHead);
     headerDirty = false;
     changed = false;
 }

@@ -362,7 +362,7 @@ void CdxIndex::Impl::freeTree(CdxTag::Impl& tag)
         auto found = cache.find(p);
         if (found != cache.end()) {
             (*found->second)->freed = true;
-            lru.erase(found->second);
+            listOf(**found->second).erase(found->second);
             cache.erase(found);
         }
         freePage(p);
@@ -401,7 +401,7 @@ uint32_t CdxIndex::Impl::buildTree(CdxTag::Impl& tag, uint32_t recordCount,
     TreeWriter writer(tag.keyLength, allocate, write);
     sorter.finish([&](const uint8_t* key, uint32_t recno) { writer.add(key, recno); });
     const uint32_t root = writer.finish();
-    mapUpTo(fileEnd);
+    growMap();
     return root;
 }
 

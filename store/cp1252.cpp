@@ -75,9 +75,19 @@ QString fromCp1252(const char* data, qsizetype size)
 
 QByteArray toCp1252(const QString& text)
 {
-    QByteArray bytes;
-    bytes.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
+    // Text of plain ASCII (nearly all of it) is the same bytes in the code page.
+    const char16_t* units = reinterpret_cast<const char16_t*>(text.constData());
+    qsizetype ascii = 0;
+    while (ascii < text.size() && units[ascii] < 0x80)
+        ++ascii;
+    QByteArray bytes(text.size(), Qt::Uninitialized);
+    char* out = bytes.data();
+    for (qsizetype i = 0; i < ascii; ++i)
+        out[i] = char(units[i]);
+    if (ascii == text.size())
+        return bytes;
+    bytes.truncate(ascii);
+    for (qsizetype i = ascii; i < text.size(); ++i) {
         const QChar c = text.at(i);
         if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
             ++i; // one character outside the code page: one '?'

@@ -133,6 +133,7 @@ DbfFile::DbfFile(const QString& path, bool shared)
 
 DbfFile::DbfFile(const QString& path, bool shared, int fd)
     : path_(path)
+    , fileName_(QFileInfo(path).fileName())
     , fd_(fd)
     , shared_(shared)
 {
@@ -202,11 +203,6 @@ DbfFile::~DbfFile()
     if (header_)
         ::munmap(header_, kHeaderSize);
     ::close(fd_);
-}
-
-QString DbfFile::fileName() const
-{
-    return QFileInfo(path_).fileName();
 }
 
 void DbfFile::fail(const QString& what) const

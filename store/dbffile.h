@@ -42,7 +42,7 @@ public:
     DbfFile& operator=(const DbfFile&) = delete;
 
     QString path() const { return path_; }
-    QString fileName() const; // without the folder, for messages
+    QString fileName() const { return fileName_; } // without the folder, for messages
     bool shared() const { return fd_ >= 0 && shared_; }
     const std::vector<FieldDef>& fields() const { return fields_; }
     int recordLength() const { return recordLength_; }
@@ -81,6 +81,7 @@ private:
     [[noreturn]] void fail(const QString& what) const;
 
     QString path_;
+    QString fileName_;
     int fd_ = -1;
     bool shared_ = true;
     std::vector<FieldDef> fields_;

@@ -151,11 +151,19 @@ struct Table::Impl {
     {
         if (!dbf)
             return -1;
-        const QByteArray upper = field.trimmed().toUpper().toLatin1();
+        // Compared in place (called for every field access): names are ASCII, upper case.
+        QStringView name = QStringView(field).trimmed();
         const auto& fields = dbf->fields();
-        for (size_t i = 0; i < fields.size(); ++i)
-            if (fields[i].name == upper)
+        for (size_t i = 0; i < fields.size(); ++i) {
+            const QByteArray& candidate = fields[i].name;
+            if (candidate.size() != name.size())
+                continue;
+            qsizetype k = 0;
+            while (k < name.size() && name[k].toUpper() == QLatin1Char(candidate[k]))
+                ++k;
+            if (k == name.size())
                 return int(i);
+        }
         return -1;
     }
 
@@ -783,10 +791,14 @@ void Table::open()
             fpt = std::make_unique<FptFile>(memoPath, shared);
         }
     }
-    std::unique_ptr<CdxIndex> cdx;
-    const QString indexPath = d->connection.existingPath(base + QStringLiteral(".cdx"));
-    if (!indexPath.isEmpty())
-        cdx = CdxIndex::open(indexPath, shared ? CdxIndex::Access::Shared : CdxIndex::Access::Exclusive);
+    const auto indexAccess = shared ? CdxIndex::Access::Shared : CdxIndex::Access::Exclusive;
+    std::unique_ptr<CdxIndex> cdx
+        = CdxIndex::openIfExists(d->connection.folder() + base + QStringLiteral(".cdx"), indexAccess);
+    if (!cdx) {
+        const QString indexPath = d->connection.existingPath(base + QStringLiteral(".cdx"));
+        if (!indexPath.isEmpty())
+            cdx = CdxIndex::open(indexPath, indexAccess);
+    }
 
     d->dbf = std::move(dbf);
     d->fpt = std::move(fpt);

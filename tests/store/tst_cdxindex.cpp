@@ -27,6 +27,9 @@ private slots:
     void replaceTagAndTagOrder();
     void navigationFromVanishedEntry();
     void freedPagesAreReused();
+    void appendsInKeyOrder_data();
+    void appendsInKeyOrder();
+    void largeIndexThroughBoundedMapping();
     void perlReadsOurFiles_data();
     void perlReadsOurFiles();
 
@@ -307,6 +310,76 @@ void TstCdxIndex::freedPagesAreReused()
     ix->verify();
     QCOMPARE(t->count(), 5000u);
     QVERIFY2(QFileInfo(path).size() <= full + 4 * 512, "pages freed by removal were not reused");
+}
+
+void TstCdxIndex::appendsInKeyOrder_data()
+{
+    QTest::addColumn<int>("keyLength");
+    QTest::addColumn<int>("firstRecno");
+    QTest::addColumn<int>("records");
+    QTest::addColumn<int>("sameKeyRun"); // consecutive records sharing one key
+    // Record numbers that cross 2^8, 2^16 and 2^24 make the pages' entry layout wider on the way.
+    QTest::newRow("10 bytes, from 1") << 10 << 1 << 3000 << 7;
+    QTest::newRow("10 bytes, across 2^16") << 10 << 65000 << 2000 << 1;
+    QTest::newRow("40 bytes, across 2^24") << 40 << 16776000 << 2500 << 3;
+    QTest::newRow("3 bytes, all one key") << 3 << 200 << 2000 << 100000;
+}
+
+// Records added in key order (the usual case of a log table) change a leaf only at its end, and
+// such a change is written into the page alone: the pages must read back as the entries went in.
+void TstCdxIndex::appendsInKeyOrder()
+{
+    QFETCH(int, keyLength);
+    QFETCH(int, firstRecno);
+    QFETCH(int, records);
+    QFETCH(int, sameKeyRun);
+    const QString path = file("ordered.cdx");
+    std::vector<Entry> expected;
+    {
+        auto ix = CdxIndex::create(path, CdxIndex::Access::Shared); // each insert written back
+        CdxTag* t = ix->addTag("ORD", "k", keyLength, false, 0, {}, {});
+        for (int i = 0; i < records; ++i) {
+            // Growing keys with shared prefixes and trailing blanks of varying length.
+            const QByteArray stem = QByteArray::number(i / sameKeyRun, 36).rightJustified(4, '0');
+            QByteArray key = stem.left(std::min<qsizetype>(keyLength, 1 + (i / sameKeyRun) % 4));
+            key = (key + stem).left(keyLength).leftJustified(keyLength, ' ');
+            if (!expected.empty() && key < expected.back().first)
+                key = expected.back().first; // keep the order: a repeated key
+            t->insert(key, uint32_t(firstRecno + i));
+            expected.emplace_back(key, uint32_t(firstRecno + i));
+        }
+        ix->verify();
+    }
+    auto again = CdxIndex::open(path, CdxIndex::Access::Shared);
+    CdxTag* t = again->findTag("ORD");
+    QVERIFY(t);
+    QCOMPARE(walkForward(*t), expected);
+    QCOMPARE(walkBackward(*t), std::vector<Entry>(expected.rbegin(), expected.rend()));
+    again->verify();
+}
+
+// An index several times larger than the mapped window the handle keeps resident: pages written
+// and dropped from the mapping again and again must all reach the file.
+void TstCdxIndex::largeIndexThroughBoundedMapping()
+{
+    const QString path = file("large.cdx");
+    std::mt19937 rng(7);
+    Model model;
+    {
+        auto ix = CdxIndex::create(path, CdxIndex::Access::Shared);
+        CdxTag* t = ix->addTag("BIG", "k", 40, false, 0, {}, {});
+        for (uint32_t r = 1; r <= 150000; ++r) {
+            const QByteArray key = QByteArray::number(uint32_t(rng()), 16).repeated(5).left(40).leftJustified(40, ' ');
+            t->insert(key, r);
+            model.emplace(key, r);
+        }
+    }
+    QVERIFY2(QFileInfo(path).size() > 2 * 4 * 1024 * 1024, "the index is too small to test the window");
+    auto again = CdxIndex::open(path, CdxIndex::Access::Shared);
+    again->verify();
+    CdxTag* t = again->findTag("BIG");
+    QVERIFY(t);
+    QCOMPARE(walkForward(*t), std::vector<Entry>(model.begin(), model.end()));
 }
 
 void TstCdxIndex::perlReadsOurFiles_data()
