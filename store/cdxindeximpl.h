@@ -117,6 +117,23 @@ struct CdxIndex::Impl {
     std::list<NodePtr>& listOf(const cdx::Node& n) { return n.cachedInner ? lruInner : lru; }
     void cacheNode(const NodePtr& n);
     void evictFrom(std::list<NodePtr>& list, size_t limit);
+    // Raw pages as the file holds them at `counter`, kept by a shared handle for pages it read
+    // under the read lock: when a page leaves the decoded cache, the next lookup that needs it
+    // is served from here, and a read served from cached pages alone needs no lock (no system
+    // call at all). 512 bytes a page, 12 MiB at most, a page at random replaced when full; emptied with the
+    // decoded cache (counter moved) and kept current by this handle's own writes.
+    struct RawPages {
+        static constexpr size_t kLimit = 24576;
+        std::vector<uint8_t> bytes;     // kPageSize a slot
+        std::vector<uint32_t> offsets;  // page in each slot
+        std::unordered_map<uint32_t, size_t> slotOf;
+        uint64_t next = 0x9E3779B97F4A7C15ull; // state of the choice of the slot to replace
+        const uint8_t* find(uint32_t offset) const;
+        void put(uint32_t offset, const uint8_t* page);
+        void forget(uint32_t offset);
+        void clear();
+    };
+    mutable RawPages rawPages;
     std::vector<uint32_t> dirtyPages;
     std::vector<uint32_t> pendingFree; // pages let go of, put on the free list at write-back
     bool broken = false;               // exclusive use: an operation failed half-way

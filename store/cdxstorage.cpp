@@ -135,6 +135,8 @@ void CdxIndex::Impl::readAt(uint64_t offset, void* buf, size_t len) const
 
 void CdxIndex::Impl::writeAt(uint64_t offset, const void* buf, size_t len) const
 {
+    for (uint64_t page = offset / kPageSize * kPageSize; page < offset + len; page += kPageSize)
+        rawPages.forget(uint32_t(page));
     size_t done = 0;
     while (done < len) {
         const ssize_t r = ::pwrite(fd, static_cast<const char*>(buf) + done, len - done, off_t(offset + done));
@@ -268,8 +270,60 @@ void CdxIndex::Impl::bumpCounter()
     announce = false;
 }
 
+const uint8_t* CdxIndex::Impl::RawPages::find(uint32_t offset) const
+{
+    const auto found = slotOf.find(offset);
+    return found == slotOf.end() ? nullptr : bytes.data() + found->second * kPageSize;
+}
+
+void CdxIndex::Impl::RawPages::put(uint32_t offset, const uint8_t* page)
+{
+    size_t slot;
+    if (const auto found = slotOf.find(offset); found != slotOf.end()) {
+        slot = found->second;
+    } else if (offsets.size() < kLimit) {
+        if (bytes.capacity() == 0)
+            bytes.reserve(kLimit * kPageSize); // address space only: pages count when first used
+        slot = offsets.size();
+        offsets.push_back(offset);
+        bytes.resize(offsets.size() * kPageSize);
+        slotOf[offset] = slot;
+    } else {
+        // A slot taken at random: a scan that cycles through more pages than the cache holds
+        // still finds a share of them (oldest-first would find none).
+        next ^= next << 13;
+        next ^= next >> 7;
+        next ^= next << 17;
+        slot = size_t(next % kLimit);
+        slotOf.erase(offsets[slot]);
+        offsets[slot] = offset;
+        slotOf[offset] = slot;
+    }
+    std::memcpy(bytes.data() + slot * kPageSize, page, kPageSize);
+}
+
+void CdxIndex::Impl::RawPages::forget(uint32_t offset)
+{
+    // The slot stays allocated and unused until it is replaced.
+    if (const auto found = slotOf.find(offset); found != slotOf.end()) {
+        offsets[found->second] = kNone;
+        slotOf.erase(found);
+    }
+}
+
+void CdxIndex::Impl::RawPages::clear()
+{
+    bytes.clear();
+    bytes.shrink_to_fit();
+    offsets.clear();
+    offsets.shrink_to_fit();
+    slotOf.clear();
+    next = 0x9E3779B97F4A7C15ull;
+}
+
 void CdxIndex::Impl::dropCache()
 {
+    rawPages.clear();
     lru.clear();
     lruInner.clear();
     cache.clear();
@@ -451,11 +505,18 @@ NodePtr CdxIndex::Impl::node(CdxTag::Impl& tag, uint32_t offset)
         return n;
     }
     checkPointer(offset, "a node link");
-    lockForPageRead();
-    uint8_t page[kPageSize];
-    readAt(offset, page, kPageSize);
     auto n = std::make_shared<Node>();
-    decodeNode(page, offset, tag.keyLength, *n, path);
+    if (const uint8_t* raw = rawPages.find(offset)) {
+        decodeNode(raw, offset, tag.keyLength, *n, path);
+    } else {
+        lockForPageRead();
+        uint8_t page[kPageSize];
+        readAt(offset, page, kPageSize);
+        decodeNode(page, offset, tag.keyLength, *n, path);
+        // Only a reader keeps raw pages: under the write lock the decoded cache is the truth.
+        if (access == Access::Shared && readLocked)
+            rawPages.put(offset, page);
+    }
     cacheNode(n);
     evict();
     return n;
@@ -552,6 +613,7 @@ void CdxIndex::Impl::setRoot(CdxTag::Impl& tag, uint32_t root)
 
 void CdxIndex::Impl::writeNode(const Node& n)
 {
+    rawPages.forget(n.offset);
     uint8_t* page = mapped(n.offset, true);
     if (!encodeAppended(n, page))
         encodeNode(n, page);
@@ -578,6 +640,7 @@ void CdxIndex::Impl::writeBack()
     dirtyRoots.clear();
     // Pages let go of join the free list: each holds the offset of the next in its first bytes.
     for (uint32_t offset : pendingFree) {
+        rawPages.forget(offset);
         uint8_t* page = mapped(offset, true);
         std::memset(page, 0, kPageSize);
         putLe32(page, freeHead);

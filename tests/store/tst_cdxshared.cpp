@@ -88,6 +88,7 @@ private slots:
     void failureInsideScopeKeepsEarlierChanges();
     void handlesSeeEachOthersChanges();
     void scopeBatchesOneWriteBack();
+    void pagesBeyondTheCacheFollowChanges();
     void processesInsertAtOnce();
 
 private:
@@ -323,6 +324,50 @@ void TstCdxShared::scopeBatchesOneWriteBack()
     auto other = CdxIndex::open(path, CdxIndex::Access::Shared);
     QCOMPARE(other->findTag("T")->count(), 2001u);
     other->verify();
+}
+
+// A reader keeps more pages than it keeps decoded, and looks them up without the lock while the
+// change counter stands: changes by another handle, and its own, must show all the same.
+void TstCdxShared::pagesBeyondTheCacheFollowChanges()
+{
+    const QString path = dir_.filePath("pages.cdx");
+    constexpr uint32_t kCount = 60000; // a few thousand leaves: more than the decoded cache holds
+    // Keys that share short prefixes only, so that a leaf holds few of them.
+    const auto keyOf = [](uint32_t r) {
+        return QByteArray::number(uint64_t(r) * 2654435761u % 4294967291u).rightJustified(kKeyLength, '0');
+    };
+    auto a = CdxIndex::create(path, CdxIndex::Access::Shared);
+    CdxTag* ta = a->addTag("T", "code", kKeyLength, false, kCount, keyOf, {});
+    auto b = CdxIndex::open(path, CdxIndex::Access::Shared);
+    CdxTag* tb = b->findTag("T");
+    QCOMPARE(walkForward(*tb).size(), size_t(kCount)); // every page read once, under the lock
+    CdxEntry e;
+    for (uint32_t r = 1; r <= kCount; r += 97) {
+        QVERIFY(tb->seek(keyOf(r), r, e));
+        QCOMPARE(e.recno, r);
+    }
+    // Another handle changes pages all over the tag.
+    for (uint32_t r = 1; r <= kCount; r += 50)
+        QVERIFY(ta->remove(keyOf(r), r));
+    ta->insert("!", kCount + 1); // before every other key
+    for (uint32_t r = 1; r <= kCount; r += 50)
+        QVERIFY(!tb->seek(keyOf(r), r, e) || e.recno != r || e.key != keyOf(r));
+    QVERIFY(tb->first(e));
+    QCOMPARE(e.recno, kCount + 1);
+    QCOMPARE(walkForward(*tb), walkForward(*ta));
+    // Its own changes, to pages it holds only raw (the first leaves left the decoded cache
+    // during the walks above), are what it and the other handle read afterwards.
+    for (uint32_t r = 2; r <= kCount; r += 50)
+        QVERIFY(tb->remove(keyOf(r), r));
+    for (uint32_t r = 2; r <= kCount; r += 50)
+        QVERIFY(!tb->seek(keyOf(r), r, e) || e.recno != r || e.key != keyOf(r));
+    const std::vector<Entry> fromB = walkForward(*tb);
+    QCOMPARE(fromB.size(), size_t(kCount + 1 - 2 * ((kCount + 49) / 50)));
+    QCOMPARE(walkBackward(*tb).size(), fromB.size());
+    QCOMPARE(walkForward(*ta), fromB);
+    b->verify();
+    auto fresh = CdxIndex::open(path, CdxIndex::Access::Shared);
+    QCOMPARE(walkForward(*fresh->findTag("T")), fromB);
 }
 
 void TstCdxShared::processesInsertAtOnce()
