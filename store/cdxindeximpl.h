@@ -120,8 +120,11 @@ struct CdxIndex::Impl {
     // Raw pages as the file holds them at `counter`, kept by a shared handle for pages it read
     // under the read lock: when a page leaves the decoded cache, the next lookup that needs it
     // is served from here, and a read served from cached pages alone needs no lock (no system
-    // call at all). 512 bytes a page, 12 MiB at most, a page at random replaced when full; emptied with the
-    // decoded cache (counter moved) and kept current by this handle's own writes.
+    // call at all), as for decoded pages. 512 bytes a page, 12 MiB at most (with the touched
+    // window and the decoded caches a reader stays well under 32 MiB), a page at random replaced
+    // when full; emptied with the decoded cache (the counter moved) and kept current by this
+    // handle's own writes. Under the write lock nothing is added: there the decoded cache holds
+    // the truth until write-back.
     struct RawPages {
         static constexpr size_t kLimit = 24576;
         std::vector<uint8_t> bytes;     // kPageSize a slot

@@ -513,7 +513,6 @@ NodePtr CdxIndex::Impl::node(CdxTag::Impl& tag, uint32_t offset)
         uint8_t page[kPageSize];
         readAt(offset, page, kPageSize);
         decodeNode(page, offset, tag.keyLength, *n, path);
-        // Only a reader keeps raw pages: under the write lock the decoded cache is the truth.
         if (access == Access::Shared && readLocked)
             rawPages.put(offset, page);
     }
