@@ -127,8 +127,8 @@ struct CdxIndex::Impl {
     // the truth until write-back.
     struct RawPages {
         static constexpr size_t kLimit = 24576;
-        std::vector<uint8_t> bytes;     // kPageSize a slot
-        std::vector<uint32_t> offsets;  // page in each slot
+        std::vector<uint8_t> bytes; // kPageSize a slot
+        std::vector<uint32_t> offsets; // page in each slot
         std::unordered_map<uint32_t, size_t> slotOf;
         uint64_t next = 0x9E3779B97F4A7C15ull; // state of the choice of the slot to replace
         const uint8_t* find(uint32_t offset) const;
