@@ -1,4 +1,5 @@
 #include "app/mainform.h"
+#include "app/schedulesetup.h"
 #include "app/systemsetup.h"
 
 #include <QApplication>
@@ -23,6 +24,8 @@ int main(int argc, char** argv)
     TMainForm mainForm(qEnvironmentVariable("PLIMOPAGER_DEMO_DATA"));
     // The System Configuration window next: its fields are the working settings from here on.
     CreateSystemForm(mainForm);
+    // The scheduled-message scan, run by the delivery timer on the quarter minutes.
+    CreateScheduledScan(mainForm);
     mainForm.show();
     if (!mainForm.startupError().isEmpty())
         QMessageBox::critical(&mainForm, title, mainForm.startupError());

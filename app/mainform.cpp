@@ -434,7 +434,8 @@ void TMainForm::showStandardError(const QString& text)
 
 void TMainForm::tick()
 {
-    const core::TickDisplay shown = desk_->tick(QTime::currentTime());
+    const QTime now = currentDateTime().time();
+    const core::TickDisplay shown = desk_->tick(now);
     TimeofDay->setText(shown.clock);
     // The scheduling window's clock is kept here too once "Send Later" has opened it.
     if (!shown.idle)
@@ -451,7 +452,7 @@ void TMainForm::tick()
             ? colour
             : QApplication::palette(PendingMsgsBtn).color(QPalette::Disabled, QPalette::ButtonText));
     PendingMsgsBtn->setPalette(palette);
-    delivery_->idleTick(QTime::currentTime());
+    delivery_->idleTick(now);
 }
 
 void TMainForm::BitBtn7Click()
