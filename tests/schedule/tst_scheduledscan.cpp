@@ -4,6 +4,7 @@
 #include "app/mainform.h"
 #include "app/messageedit.h"
 #include "app/schedulesetup.h"
+#include "compose/memberfile.h"
 #include "config/inifile.h"
 #include "core/queues.h"
 #include "schedule/scheduledscan.h"
@@ -58,6 +59,8 @@ private slots:
     void unreadableRecordPassedOverOnce();
     void switchedOffAtStartKeepsDueRecords();
     void removedUserIsReportedAndDeleted();
+    void groupRecordGoesOutPerCarrier();
+    void missingGroupIsReportedAndDeleted();
     void tableFaultLeavesTheScanInactive();
 
 private:
@@ -396,6 +399,48 @@ void tst_ScheduledScan::removedUserIsReportedAndDeleted()
     QCOMPARE(queuedNames(*form), QStringList());
     QCOMPARE(scheduled(*form), QStringList());
     QVERIFY(statusTexts(form->StatusMemo).contains(QStringLiteral("Zed Gone not found in Users database")));
+}
+
+void tst_ScheduledScan::groupRecordGoesOutPerCarrier()
+{
+    fill({ { day(0), QStringLiteral("09:00:00"), QStringLiteral("Group: Night") } });
+    {
+        core::Desk desk(dir_->path());
+        QCOMPARE(desk.open(), QString());
+        addCarrier(desk, QStringLiteral("Area Call"), QStringLiteral("555-0202"), QStringLiteral("1200"), 80,
+            QStringLiteral("pw"));
+        addUser(desk, QStringLiteral("Cy Doe"), QStringLiteral("Area Call"), QStringLiteral("9012"));
+        addGroup(desk, QStringLiteral("Night"));
+        QCOMPARE(compose::writeMemberFile(compose::memberFilePath(dir_->path(), QStringLiteral("Night")),
+                     { QStringLiteral("Ann Lee"), QStringLiteral("Cy Doe"), QStringLiteral("Bob Ray") }),
+            QString());
+    }
+    auto form = startDesk();
+    BoxCatcher boxes;
+    tickAt(*form, QTime(10, 0, 0));
+    // One page per carrier, "Area Call" first.
+    store::TMemTable& q = form->desk().SendMsgs;
+    QCOMPARE(q.rowCount(), 2);
+    q.first();
+    QCOMPARE(q.fieldText(QString::fromLatin1(core::page::PagerPhone)), QStringLiteral("9012^"));
+    q.next();
+    QCOMPARE(q.fieldText(QString::fromLatin1(core::page::PagerPhone)), QStringLiteral("1234^5678^"));
+    QCOMPARE(scheduled(*form), QStringList());
+    QCOMPARE(boxes.texts(), QStringList());
+}
+
+void tst_ScheduledScan::missingGroupIsReportedAndDeleted()
+{
+    fill({ { day(0), QStringLiteral("09:00:00"), QStringLiteral("Group: Nobody") },
+        { day(0), QStringLiteral("09:30:00"), QStringLiteral("Ann Lee") } });
+    auto form = startDesk();
+    BoxCatcher boxes;
+    tickAt(*form, QTime(10, 0, 0));
+    QCOMPARE(boxes.texts(), QStringList { QStringLiteral("Group Nobody doesn't exist.") });
+    QVERIFY(!form->desk().ScheduleScanActive);
+    QCOMPARE(queuedNames(*form), QStringList());
+    // Deleted all the same; the next record waits for the next scan.
+    QCOMPARE(scheduled(*form), QStringList { QStringLiteral("Ann Lee") });
 }
 
 void tst_ScheduledScan::tableFaultLeavesTheScanInactive()
