@@ -1,6 +1,6 @@
 #include "app/mainform.h"
-#include "app/schedulesetup.h"
 #include "app/groupsetup.h"
+#include "app/schedulesetup.h"
 #include "app/systemsetup.h"
 
 #include <QApplication>
