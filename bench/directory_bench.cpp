@@ -3,12 +3,14 @@
 // stretch in which the window does not respond; a 5 ms heartbeat timer running through the whole
 // measurement reports the longest gap between its beats as the longest blocking stretch seen.
 // Usage: directory_bench [N [M]] (defaults 10000 and 1000). Figures: STEP<TAB>MILLISECONDS.
+#include "app/groupsetup.h"
 #include "app/mainform.h"
 #include "app/messageedit.h"
 #include "app/schedulesetup.h"
 #include "compose/memberfile.h"
 #include "compose/preparation.h"
 #include "core/desk.h"
+#include "directories/groupsform.h"
 #include "schedule/scheduledscan.h"
 
 #include <QApplication>
@@ -130,10 +132,12 @@ int main(int argc, char** argv)
     });
 
     std::unique_ptr<TMainForm> form;
+    directories::TGroupsForm* groups = nullptr;
     QList<std::pair<const char*, std::function<void()>>> steps;
     steps << std::pair { "open main window (tables, ReadUsersList)", std::function<void()>([&] {
                             form = std::make_unique<TMainForm>(dir.path());
                             CreateScheduledScan(*form);
+                            groups = CreateGroupsForm(*form);
                             form->currentDateTime
                                 = [] { return QDateTime(QDate(2031, 5, 14), QTime(10, 0, 0)); };
                             form->show();
@@ -152,6 +156,15 @@ int main(int argc, char** argv)
                                 .first()
                                 ->setCheckState(Qt::Checked);
                             form->SendBtn->click();
+                        }) };
+    steps << std::pair { "open Groups window (group of M, N users)", std::function<void()>([&] {
+                            groups->show();
+                            groups->activateWindow();
+                            QApplication::processEvents();
+                        }) };
+    steps << std::pair { "close Groups window (recipient list rebuilt)", std::function<void()>([&] {
+                            groups->close();
+                            QApplication::processEvents();
                         }) };
     steps << std::pair { "PrepareGroupMessage (M members)", std::function<void()>([&] {
                             form->message1->setPlainText(
