@@ -1,5 +1,6 @@
 #include "app/mainform.h"
 #include "app/systemsetup.h"
+#include "app/usersetup.h"
 
 #include <QApplication>
 #include <QFont>
@@ -23,6 +24,8 @@ int main(int argc, char** argv)
     TMainForm mainForm(qEnvironmentVariable("PLIMOPAGER_DEMO_DATA"));
     // The System Configuration window next: its fields are the working settings from here on.
     CreateSystemForm(mainForm);
+    CreateUsersForm(mainForm);
+    CreatePagerCompForm(mainForm);
     mainForm.show();
     if (!mainForm.startupError().isEmpty())
         QMessageBox::critical(&mainForm, title, mainForm.startupError());
