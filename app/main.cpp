@@ -2,6 +2,7 @@
 #include "app/groupsetup.h"
 #include "app/schedulesetup.h"
 #include "app/systemsetup.h"
+#include "app/usersetup.h"
 
 #include <QApplication>
 #include <QFont>
@@ -28,6 +29,8 @@ int main(int argc, char** argv)
     // The scheduled-message scan, run by the delivery timer on the quarter minutes.
     CreateScheduledScan(mainForm);
     CreateGroupsForm(mainForm);
+    CreateUsersForm(mainForm);
+    CreatePagerCompForm(mainForm);
     mainForm.show();
     if (!mainForm.startupError().isEmpty())
         QMessageBox::critical(&mainForm, title, mainForm.startupError());
