@@ -7,12 +7,15 @@
 #include "app/mainform.h"
 #include "app/messageedit.h"
 #include "app/schedulesetup.h"
+#include "app/usersetup.h"
 #include "compose/memberfile.h"
 #include "compose/preparation.h"
 #include "core/desk.h"
 #include "directories/groupsform.h"
+#include "directories/usersform.h"
 #include "schedule/scheduledscan.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -133,11 +136,13 @@ int main(int argc, char** argv)
 
     std::unique_ptr<TMainForm> form;
     directories::TGroupsForm* groups = nullptr;
+    QWidget* usersForm = nullptr;
     QList<std::pair<const char*, std::function<void()>>> steps;
     steps << std::pair { "open main window (tables, ReadUsersList)", std::function<void()>([&] {
                             form = std::make_unique<TMainForm>(dir.path());
                             CreateScheduledScan(*form);
                             groups = CreateGroupsForm(*form);
+                            usersForm = CreateUsersForm(*form);
                             form->currentDateTime
                                 = [] { return QDateTime(QDate(2031, 5, 14), QTime(10, 0, 0)); };
                             form->show();
@@ -156,6 +161,14 @@ int main(int argc, char** argv)
                                 .first()
                                 ->setCheckState(Qt::Checked);
                             form->SendBtn->click();
+                        }) };
+    steps << std::pair { "open Pager Users window (N users)", std::function<void()>([&] {
+                            form->UsersMenu->trigger();
+                            QApplication::processEvents();
+                        }) };
+    steps << std::pair { "close Pager Users window (recipient list rebuilt)", std::function<void()>([&] {
+                            usersForm->close();
+                            QApplication::processEvents();
                         }) };
     steps << std::pair { "open Groups window (group of M, N users)", std::function<void()>([&] {
                             groups->show();
