@@ -1,5 +1,8 @@
 #include "app/mainform.h"
+#include "app/groupsetup.h"
+#include "app/schedulesetup.h"
 #include "app/systemsetup.h"
+#include "app/usersetup.h"
 
 #include <QApplication>
 #include <QFont>
@@ -23,6 +26,11 @@ int main(int argc, char** argv)
     TMainForm mainForm(qEnvironmentVariable("PLIMOPAGER_DEMO_DATA"));
     // The System Configuration window next: its fields are the working settings from here on.
     CreateSystemForm(mainForm);
+    // The scheduled-message scan, run by the delivery timer on the quarter minutes.
+    CreateScheduledScan(mainForm);
+    CreateGroupsForm(mainForm);
+    CreateUsersForm(mainForm);
+    CreatePagerCompForm(mainForm);
     mainForm.show();
     if (!mainForm.startupError().isEmpty())
         QMessageBox::critical(&mainForm, title, mainForm.startupError());
@@ -32,7 +40,7 @@ int main(int argc, char** argv)
     QObject::connect(
         &app, &QCoreApplication::aboutToQuit, &mainForm, [&mainForm] { mainForm.desk().saveQueues(); });
     // Then, as they are built: "Send Message By Pager ID Only", "Pending Messages", "Print Log Report
-    // Parameters" with the log report, "Groups" and "Pager Scheduling".
+    // Parameters" with the log report and "Pager Scheduling".
 
     // 3. Only now does the delivery timer run: nothing is sent during creation.
     mainForm.Timer1->start();
