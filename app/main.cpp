@@ -1,6 +1,7 @@
 #include "app/mainform.h"
 #include "app/groupsetup.h"
 #include "app/systemsetup.h"
+#include "app/usersetup.h"
 
 #include <QApplication>
 #include <QFont>
@@ -24,6 +25,8 @@ int main(int argc, char** argv)
     TMainForm mainForm(qEnvironmentVariable("PLIMOPAGER_DEMO_DATA"));
     // The System Configuration window next: its fields are the working settings from here on.
     CreateSystemForm(mainForm);
+    CreateUsersForm(mainForm);
+    CreatePagerCompForm(mainForm);
     CreateGroupsForm(mainForm);
     mainForm.show();
     if (!mainForm.startupError().isEmpty())

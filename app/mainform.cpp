@@ -27,6 +27,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSet>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTextBlock>
@@ -661,12 +662,16 @@ void TMainForm::UserLookupCloseUp()
 
 void TMainForm::RefreshUsersList()
 {
+    // The names listed, looked up in one set: a directory of thousands stays quick to refresh.
+    QSet<QString> listed;
+    listed.reserve(UsersList->count());
+    for (int i = 0; i < UsersList->count(); ++i)
+        listed.insert(UsersList->item(i)->text().toCaseFolded());
     for (const QString& name : recipientNamesOrReport()) {
-        bool listed = false;
-        for (int i = 0; i < UsersList->count() && !listed; ++i)
-            listed = UsersList->item(i)->text().compare(name, Qt::CaseInsensitive) == 0;
-        if (!listed)
+        if (!listed.contains(name.toCaseFolded())) {
+            listed.insert(name.toCaseFolded());
             UsersList->addItem(new RecipientItem(name));
+        }
     }
 }
 

@@ -1,0 +1,125 @@
+#include "directories/directoryform.h"
+
+#include "store/storeerror.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+namespace directories {
+
+DirectoryForm::DirectoryForm(const QString& title, const QString& helpTopic, QWidget* parent)
+    : QWidget(parent, Qt::Window)
+    , helpTopic_(helpTopic)
+{
+    setWindowTitle(title);
+    // It lives with the main window: left open, it does not keep the program running.
+    setAttribute(Qt::WA_QuitOnClose, false);
+
+    MainMenu = new QMenuBar(this);
+    MainMenu->setObjectName(QStringLiteral("MainMenu"));
+    HelpMenu = MainMenu->addAction(QStringLiteral("&Help"));
+    HelpMenu->setObjectName(QStringLiteral("HelpMenu"));
+    ExitMenu = MainMenu->addAction(QStringLiteral("E&xit"));
+    ExitMenu->setObjectName(QStringLiteral("ExitMenu"));
+    connect(HelpMenu, &QAction::triggered, this, [this] { emit helpRequested(helpTopic_); });
+    connect(ExitMenu, &QAction::triggered, this, &QWidget::close);
+
+    auto hidden = [this](const QString& name, const QKeySequence& key) {
+        auto* action = new QAction(this);
+        action->setObjectName(name);
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+        return action;
+    };
+    SaveKey = hidden(QStringLiteral("SaveKey"), QKeySequence(Qt::ALT | Qt::Key_S));
+    AddKey = hidden(QStringLiteral("AddKey"), QKeySequence(Qt::ALT | Qt::Key_A));
+    DeleteKey = hidden(QStringLiteral("DeleteKey"), QKeySequence(Qt::ALT | Qt::Key_D));
+    CancelKey = hidden(QStringLiteral("CancelKey"), QKeySequence(Qt::ALT | Qt::Key_C));
+
+    connect(this, &DirectoryForm::errorReported, this,
+        [this](const QString& text) { QMessageBox::critical(this, windowTitle(), text); });
+}
+
+void DirectoryForm::guarded(const std::function<void()>& command)
+{
+    try {
+        command();
+    } catch (const store::StoreError& error) {
+        syncView();
+        emit errorReported(QString::fromLocal8Bit(error.what()));
+        return;
+    }
+    // The operator's own command shows its outcome at once.
+    syncView();
+}
+
+void DirectoryForm::scheduleSync()
+{
+    if (syncPending_)
+        return;
+    syncPending_ = true;
+    QTimer::singleShot(0, this, [this] {
+        syncPending_ = false;
+        syncView();
+    });
+}
+
+QPushButton* DirectoryForm::button(const QString& name, const QString& text)
+{
+    auto* b = new QPushButton(text, this);
+    b->setObjectName(name);
+    // The label shows the key; the key belongs to the window's command (or the menu), never to two.
+    b->setShortcut(QKeySequence());
+    return b;
+}
+
+void DirectoryForm::enterMovesOn(QWidget* field)
+{
+    field->installEventFilter(this);
+}
+
+bool DirectoryForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        if (enter && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            focusNextChild();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void DirectoryForm::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::ActivationChange)
+        return;
+    if (!isActiveWindow()) {
+        // Going to one of its own boxes (a delete question, an error): coming back is no activation.
+        const QWidget* now = QApplication::activeWindow();
+        toOwnDialog_ = now && now != this && now->parentWidget() == this;
+        return;
+    }
+    if (toOwnDialog_) {
+        toOwnDialog_ = false;
+        return;
+    }
+    guarded([this] { FormActivate(); });
+}
+
+void DirectoryForm::closeEvent(QCloseEvent* event)
+{
+    QWidget::closeEvent(event);
+    emit closed();
+}
+
+} // namespace directories

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+
+class QAction;
+class QMenuBar;
+class QPushButton;
+
+namespace directories {
+
+// The frame the Users and Carriers windows share: the menu (Help, Exit), the four commands with
+// keys but no menu entry (Save Alt+S, Add Alt+A, Delete Alt+D, Cancel Alt+C), Enter moving to the
+// next field, activation each time the window becomes active (not when one of its own message
+// boxes closes), and store errors shown in an error box.
+class DirectoryForm : public QWidget {
+    Q_OBJECT
+
+public:
+    DirectoryForm(const QString& title, const QString& helpTopic, QWidget* parent = nullptr);
+
+    QMenuBar* MainMenu;
+    QAction* HelpMenu;
+    QAction* ExitMenu;
+    QAction* SaveKey;
+    QAction* AddKey;
+    QAction* DeleteKey;
+    QAction* CancelKey;
+
+signals:
+    void helpRequested(const QString& topic);
+    // Whatever closed the window.
+    void closed();
+    // A store error, for the application's error box.
+    void errorReported(const QString& text);
+
+protected:
+    virtual void FormActivate() = 0;
+    // Shows the shared handle's current record in the list and the fields.
+    virtual void syncView() = 0;
+    // The handle moved or changed: the view follows once the event loop is free, so a walk of
+    // thousands of records by another window costs one update, not thousands.
+    void scheduleSync();
+    // Runs a command, showing a store error instead of letting it go on.
+    void guarded(const std::function<void()>& command);
+    // A button whose "&" shows its key while the key itself is the window's hidden command.
+    QPushButton* button(const QString& name, const QString& text);
+    // Enter in `field` moves on to the next field.
+    void enterMovesOn(QWidget* field);
+
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QString helpTopic_;
+    bool toOwnDialog_ = false;
+    bool syncPending_ = false;
+};
+
+} // namespace directories

@@ -1,0 +1,208 @@
+#include "directories/pagercompform.h"
+
+#include "compose/pagelib.h"
+#include "directories/tablemodel.h"
+#include "store/table.h"
+
+#include <QAction>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace directories {
+
+TPagerCompForm::TPagerCompForm(store::Table& carriers, QWidget* parent)
+    : DirectoryForm(QStringLiteral("Paging Carriers Information"), QStringLiteral("PagerCompany"), parent)
+    , PagerCompT(carriers)
+{
+    setObjectName(QStringLiteral("PagerCompForm"));
+
+    CarriersModel = new TableModel(PagerCompT,
+        { QStringLiteral("PAGERCOMP"), QStringLiteral("HOST_TEL"), QStringLiteral("HOST_SPEED"),
+            QStringLiteral("HOST_CHARS"), QStringLiteral("HOST_PASSW") },
+        this);
+    CarriersList = new QTableView(this);
+    CarriersList->setObjectName(QStringLiteral("CarriersList"));
+    CarriersList->setModel(CarriersModel);
+    CarriersList->setSelectionMode(QAbstractItemView::SingleSelection);
+    CarriersList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    CarriersList->verticalHeader()->setDefaultSectionSize(CarriersList->fontMetrics().height() + 6);
+    CarriersList->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
+        | QAbstractItemView::AnyKeyPressed);
+    CarriersList->setColumnWidth(0, 160);
+
+    auto lineEdit = [this](const QString& name, int width) {
+        auto* edit = new QLineEdit(this);
+        edit->setObjectName(name);
+        edit->setMaxLength(width);
+        return edit;
+    };
+    HostTel = lineEdit(QStringLiteral("HostTel"), 14);
+    HostSpeed = lineEdit(QStringLiteral("HostSpeed"), 5);
+    HostChars = lineEdit(QStringLiteral("HostChars"), 3);
+    HostChars->setValidator(new QIntValidator(0, 999, HostChars)); // a whole number only
+    HostPassw = lineEdit(QStringLiteral("HostPassw"), 10);
+
+    FirstBtn = button(QStringLiteral("FirstBtn"), QStringLiteral("First"));
+    PriorBtn = button(QStringLiteral("PriorBtn"), QStringLiteral("Prev"));
+    NextBtn = button(QStringLiteral("NextBtn"), QStringLiteral("Next"));
+    LastBtn = button(QStringLiteral("LastBtn"), QStringLiteral("Last"));
+    AddBtn = button(QStringLiteral("AddBtn"), QStringLiteral("&Add "));
+    DelBtn = button(QStringLiteral("DelBtn"), QStringLiteral("&Del "));
+    PostBtn = button(QStringLiteral("PostBtn"), QStringLiteral("&Save "));
+    CancelBtn = button(QStringLiteral("CancelBtn"), QStringLiteral("&Cancel "));
+    SaveBtn = button(QStringLiteral("SaveBtn"), QStringLiteral("&Save"));
+    ExitBtn = button(QStringLiteral("ExitBtn"), QStringLiteral("E&xit"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setMenuBar(MainMenu);
+    layout->addWidget(new QLabel(QStringLiteral("Paging Carrier Name:"), this));
+    layout->addWidget(CarriersList, 1);
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("Host Tel. Number:"), HostTel);
+    form->addRow(QStringLiteral("Host Speed:"), HostSpeed);
+    form->addRow(QStringLiteral("Max # characters:"), HostChars);
+    form->addRow(QStringLiteral("Password:"), HostPassw);
+    auto* middle = new QHBoxLayout;
+    middle->addLayout(form, 1);
+    auto* exits = new QVBoxLayout;
+    exits->addStretch();
+    exits->addWidget(SaveBtn);
+    exits->addWidget(ExitBtn);
+    middle->addLayout(exits);
+    layout->addLayout(middle);
+    auto* buttons = new QGridLayout;
+    buttons->addWidget(new QLabel(QStringLiteral("First    Prev   Next   Last"), this), 0, 0, 1, 4);
+    buttons->addWidget(new QLabel(QStringLiteral("Add  Del  Save  Cancel  (Alt+A, Alt+D, Alt+S, Alt+C)"), this),
+        0, 4, 1, 4);
+    const QList<QPushButton*> row = { FirstBtn, PriorBtn, NextBtn, LastBtn, AddBtn, DelBtn, PostBtn, CancelBtn };
+    for (int i = 0; i < row.size(); ++i)
+        buttons->addWidget(row.at(i), 1, i);
+    layout->addLayout(buttons);
+
+    setTabOrder(CarriersList, HostTel);
+    setTabOrder(HostTel, HostSpeed);
+    setTabOrder(HostSpeed, HostChars);
+    setTabOrder(HostChars, HostPassw);
+    setTabOrder(HostPassw, SaveBtn);
+    setTabOrder(SaveBtn, ExitBtn);
+    for (QWidget* field : { static_cast<QWidget*>(CarriersList), static_cast<QWidget*>(HostTel),
+             static_cast<QWidget*>(HostSpeed), static_cast<QWidget*>(HostChars), static_cast<QWidget*>(HostPassw) })
+        enterMovesOn(field);
+    resize(600, 420);
+
+    bind(HostTel, QStringLiteral("HOST_TEL"));
+    bind(HostSpeed, QStringLiteral("HOST_SPEED"));
+    bind(HostChars, QStringLiteral("HOST_CHARS"));
+    bind(HostPassw, QStringLiteral("HOST_PASSW"));
+
+    connect(CarriersModel, &TableModel::currentRowChanged, this, &TPagerCompForm::scheduleSync);
+    connect(CarriersList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+        [this](const QModelIndex& current) {
+            if (!showing_ && current.isValid())
+                guarded([&] { CarriersModel->moveToRow(current.row()); });
+        });
+    connect(&PagerCompT, &store::Table::recordChanged, this, &TPagerCompForm::scheduleSync);
+    connect(&PagerCompT, &store::Table::positionChanged, this, &TPagerCompForm::scheduleSync);
+
+    connect(FirstBtn, &QPushButton::clicked, this, [this] { guarded([this] { PagerCompT.first(); }); });
+    connect(PriorBtn, &QPushButton::clicked, this, [this] { guarded([this] { PagerCompT.prior(); }); });
+    connect(NextBtn, &QPushButton::clicked, this, [this] { guarded([this] { PagerCompT.next(); }); });
+    connect(LastBtn, &QPushButton::clicked, this, [this] { guarded([this] { PagerCompT.last(); }); });
+    connect(AddBtn, &QPushButton::clicked, this, [this] {
+        AddClick();
+        CarriersList->setFocus();
+    });
+    connect(DelBtn, &QPushButton::clicked, this, [this] {
+        QMessageBox box(QMessageBox::Question, windowTitle(), QStringLiteral("Delete record?"),
+            QMessageBox::Ok | QMessageBox::Cancel, this);
+        box.setObjectName(QStringLiteral("DeleteRecordBox"));
+        if (box.exec() == QMessageBox::Ok)
+            guarded([this] { PagerCompT.deleteRecord(); });
+    });
+    connect(PostBtn, &QPushButton::clicked, this, [this] { guarded([this] { PagerCompT.post(); }); });
+    connect(CancelBtn, &QPushButton::clicked, this, &TPagerCompForm::CancelClick);
+    connect(SaveBtn, &QPushButton::clicked, this, &TPagerCompForm::SaveClick);
+    connect(ExitBtn, &QPushButton::clicked, this, &QWidget::close);
+
+    connect(SaveKey, &QAction::triggered, this, &TPagerCompForm::SaveClick);
+    connect(AddKey, &QAction::triggered, this, &TPagerCompForm::AddClick);
+    connect(DeleteKey, &QAction::triggered, this, &TPagerCompForm::DeleteClick);
+    connect(CancelKey, &QAction::triggered, this, &TPagerCompForm::CancelClick);
+    syncView();
+}
+
+void TPagerCompForm::syncView()
+{
+    const int row = CarriersModel->currentRow();
+    showing_ = true;
+    CarriersList->setCurrentIndex(row >= 0 ? CarriersModel->index(row, CarriersList->currentIndex().column() < 0 ? 0 : CarriersList->currentIndex().column()) : QModelIndex());
+    showing_ = false;
+    showRecord();
+}
+
+void TPagerCompForm::bind(QLineEdit* edit, const QString& field)
+{
+    bound_.append({ edit, field });
+    connect(edit, &QLineEdit::textEdited, this, [this, field](const QString& text) {
+        guarded([&] {
+            PagerCompT.edit();
+            PagerCompT.setFieldText(field, text);
+        });
+    });
+}
+
+void TPagerCompForm::FormActivate()
+{
+    PagerCompT.refresh();
+    PagerCompT.first();
+}
+
+void TPagerCompForm::SaveClick()
+{
+    bool saved = false;
+    guarded([&] {
+        PagerCompT.edit();
+        PagerCompT.post();
+        saved = true;
+    });
+    if (saved)
+        close();
+}
+
+void TPagerCompForm::AddClick()
+{
+    guarded([this] { PagerCompT.append(); });
+}
+
+void TPagerCompForm::DeleteClick()
+{
+    guarded([this] { compose::ConfirmDelete(PagerCompT, this); });
+}
+
+void TPagerCompForm::CancelClick()
+{
+    guarded([this] { PagerCompT.cancel(); });
+}
+
+void TPagerCompForm::showRecord()
+{
+    if (!PagerCompT.isOpen())
+        return;
+    const bool none = PagerCompT.recNo() == 0 && PagerCompT.state() != store::Table::State::Insert;
+    for (const auto& [edit, field] : bound_) {
+        const QString text = none ? QString() : PagerCompT.fieldText(field);
+        if (edit->text() != text)
+            edit->setText(text);
+    }
+}
+
+} // namespace directories

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "directories/directoryform.h"
+
+class QLineEdit;
+class QTableView;
+
+namespace store {
+class Table;
+}
+
+namespace directories {
+
+class TableModel;
+
+// "Paging Carriers Information": the directory of paging carriers in PAGECOMP.DBF, on the main
+// window's carriers handle PagerCompT (current record shared).
+class TPagerCompForm : public DirectoryForm {
+    Q_OBJECT
+
+public:
+    explicit TPagerCompForm(store::Table& carriers, QWidget* parent = nullptr);
+
+    QTableView* CarriersList;
+    QLineEdit* HostTel;
+    QLineEdit* HostSpeed;
+    QLineEdit* HostChars;
+    QLineEdit* HostPassw;
+    QPushButton* FirstBtn;
+    QPushButton* PriorBtn;
+    QPushButton* NextBtn;
+    QPushButton* LastBtn;
+    QPushButton* AddBtn;
+    QPushButton* DelBtn;
+    QPushButton* PostBtn;
+    QPushButton* CancelBtn;
+    QPushButton* SaveBtn;
+    QPushButton* ExitBtn;
+    TableModel* CarriersModel;
+
+    void SaveClick();
+    void AddClick();
+    void DeleteClick();
+    void CancelClick();
+
+protected:
+    void FormActivate() override;
+    void syncView() override;
+
+private:
+    void showRecord();
+    void bind(QLineEdit* edit, const QString& field);
+
+    store::Table& PagerCompT;
+    QList<QPair<QLineEdit*, QString>> bound_;
+    bool showing_ = false;
+};
+
+} // namespace directories

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QHash>
+#include <QStringList>
+#include <QVector>
+
+namespace store {
+class Table;
+}
+
+namespace directories {
+
+// A view's rows over a shared table handle: one row per visible record in the handle's order, one
+// column per field given. The rows are read in one pass through a second handle on the same file,
+// so building the list never moves the shared handle or ends its pending edit. The model follows
+// the handle's signals: a move changes the current row, a record change repaints its row, a table
+// change reads the rows again. A record being appended shows as a last row of its own until it is
+// posted or dropped.
+//
+// Editing a cell puts the shared handle's current record in edit state and writes the field; the
+// change is posted by whoever posts the handle (its post(), or any later move).
+class TableModel : public QAbstractTableModel {
+    Q_OBJECT
+
+public:
+    TableModel(store::Table& table, const QStringList& fields, QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+    // Sets a column title (the field name by default).
+    void setColumnTitle(int column, const QString& title);
+    // The row of the shared handle's current record, -1 when there is none.
+    int currentRow() const { return currentRow_; }
+    // Moves the shared handle to the record shown in `row` (ending its pending edit, as any move).
+    void moveToRow(int row);
+    // Reads the rows again from the file.
+    void reload();
+
+signals:
+    // The shared handle's current record is now shown in this row (-1: none).
+    void currentRowChanged(int row);
+
+private:
+    void followPosition();
+    void followRecord();
+    void followState();
+    bool pendingRowShown() const;
+    void setCurrentRow(int row);
+
+    store::Table& table_;
+    QStringList fields_;
+    QStringList titles_;
+    QVector<uint32_t> recNos_;
+    QVector<QStringList> rows_;
+    QHash<uint32_t, int> rowOfRecNo_;
+    bool pendingRow_ = false; // a record being appended is shown as the last row
+    bool editing_ = false;    // the current record is in edit state
+    bool moving_ = false;     // the model itself is moving the shared handle
+    int currentRow_ = -1;
+};
+
+} // namespace directories

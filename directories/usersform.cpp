@@ -1,0 +1,220 @@
+#include "directories/usersform.h"
+
+#include "compose/pagelib.h"
+#include "directories/tablemodel.h"
+#include "store/table.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace directories {
+
+TUsersForm::TUsersForm(store::Table& users, store::Table& carriers, QWidget* parent)
+    : DirectoryForm(QStringLiteral("Pager Users"), QStringLiteral("Users"), parent)
+    , BUsersT(users)
+    , PagerCompT(carriers)
+{
+    setObjectName(QStringLiteral("UsersForm"));
+
+    UsersModel = new TableModel(BUsersT, { QStringLiteral("USERNAME") }, this);
+    UsersModel->setColumnTitle(0, QStringLiteral("User Name"));
+    UsersList = new QTableView(this);
+    UsersList->setObjectName(QStringLiteral("UsersList"));
+    UsersList->setModel(UsersModel);
+    UsersList->setSelectionMode(QAbstractItemView::SingleSelection);
+    UsersList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    UsersList->horizontalHeader()->setStretchLastSection(true);
+    UsersList->verticalHeader()->setDefaultSectionSize(UsersList->fontMetrics().height() + 6);
+    UsersList->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
+        | QAbstractItemView::AnyKeyPressed);
+
+    PagerId = new QLineEdit(this);
+    PagerId->setObjectName(QStringLiteral("PagerId"));
+    PagerId->setMaxLength(12);
+
+    CarriersModel = new TableModel(PagerCompT, { QStringLiteral("PAGERCOMP") }, this);
+    PagerComp = new QComboBox(this);
+    PagerComp->setObjectName(QStringLiteral("PagerComp"));
+    PagerComp->setModel(CarriersModel);
+
+    FirstBtn = button(QStringLiteral("FirstBtn"), QStringLiteral("First"));
+    PriorBtn = button(QStringLiteral("PriorBtn"), QStringLiteral("Prev"));
+    NextBtn = button(QStringLiteral("NextBtn"), QStringLiteral("Next"));
+    LastBtn = button(QStringLiteral("LastBtn"), QStringLiteral("Last"));
+    AddBtn = button(QStringLiteral("AddBtn"), QStringLiteral("&Add "));
+    DelBtn = button(QStringLiteral("DelBtn"), QStringLiteral("&Del "));
+    PostBtn = button(QStringLiteral("PostBtn"), QStringLiteral("&Save "));
+    CancelBtn = button(QStringLiteral("CancelBtn"), QStringLiteral("&Cancel "));
+    SaveBtn = button(QStringLiteral("SaveBtn"), QStringLiteral("&Save"));
+    ExitBtn = button(QStringLiteral("ExitBtn"), QStringLiteral("E&xit"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setMenuBar(MainMenu);
+    auto* top = new QHBoxLayout;
+    top->addWidget(UsersList, 1);
+    auto* fields = new QGridLayout;
+    auto* idLabel = new QLabel(QStringLiteral("Pager ID:"), this);
+    idLabel->setBuddy(PagerId);
+    auto* compLabel = new QLabel(QStringLiteral("Pager Service Provider:"), this);
+    compLabel->setBuddy(PagerComp);
+    fields->addWidget(idLabel, 0, 0);
+    fields->addWidget(PagerId, 1, 0);
+    fields->addWidget(compLabel, 2, 0);
+    fields->addWidget(PagerComp, 3, 0);
+    fields->setRowStretch(4, 1);
+    auto* exits = new QHBoxLayout;
+    exits->addWidget(SaveBtn);
+    exits->addWidget(ExitBtn);
+    fields->addLayout(exits, 5, 0);
+    top->addLayout(fields, 1);
+    layout->addLayout(top, 1);
+
+    auto* buttons = new QGridLayout;
+    buttons->addWidget(new QLabel(QStringLiteral("First   Prev"), this), 0, 0, 1, 2);
+    buttons->addWidget(new QLabel(QStringLiteral("Next  Last"), this), 0, 2, 1, 2);
+    buttons->addWidget(new QLabel(QStringLiteral("Add  Del  Save  Cancel  (Alt+A, Alt+D, Alt+S, Alt+C)"), this),
+        0, 4, 1, 4);
+    const QList<QPushButton*> row = { FirstBtn, PriorBtn, NextBtn, LastBtn, AddBtn, DelBtn, PostBtn, CancelBtn };
+    for (int i = 0; i < row.size(); ++i)
+        buttons->addWidget(row.at(i), 1, i);
+    layout->addLayout(buttons);
+
+    setTabOrder(UsersList, PagerId);
+    setTabOrder(PagerId, PagerComp);
+    setTabOrder(PagerComp, SaveBtn);
+    setTabOrder(SaveBtn, ExitBtn);
+    for (QWidget* field : { static_cast<QWidget*>(UsersList), static_cast<QWidget*>(PagerId),
+             static_cast<QWidget*>(PagerComp) })
+        enterMovesOn(field);
+    resize(520, 360);
+
+    // The list and the fields follow the shared handle; the operator's moves go to it.
+    connect(UsersModel, &TableModel::currentRowChanged, this, &TUsersForm::scheduleSync);
+    connect(UsersList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+        [this](const QModelIndex& current) {
+            if (!showing_ && current.isValid())
+                guarded([&] { UsersModel->moveToRow(current.row()); });
+        });
+    connect(&BUsersT, &store::Table::recordChanged, this, &TUsersForm::scheduleSync);
+    connect(&BUsersT, &store::Table::positionChanged, this, &TUsersForm::scheduleSync);
+    connect(CarriersModel, &QAbstractItemModel::modelReset, this, &TUsersForm::scheduleSync);
+    connect(PagerId, &QLineEdit::textEdited, this, [this](const QString& text) {
+        guarded([&] {
+            BUsersT.edit();
+            BUsersT.setFieldText(QStringLiteral("PAGER_ID"), text);
+        });
+    });
+    connect(PagerComp, &QComboBox::activated, this, [this](int index) {
+        const QString name = PagerComp->itemText(index);
+        guarded([&] {
+            BUsersT.edit();
+            BUsersT.setFieldText(QStringLiteral("PAGERCOMP"), name);
+        });
+    });
+
+    connect(FirstBtn, &QPushButton::clicked, this, [this] { guarded([this] { BUsersT.first(); }); });
+    connect(PriorBtn, &QPushButton::clicked, this, [this] { guarded([this] { BUsersT.prior(); }); });
+    connect(NextBtn, &QPushButton::clicked, this, [this] { guarded([this] { BUsersT.next(); }); });
+    connect(LastBtn, &QPushButton::clicked, this, [this] { guarded([this] { BUsersT.last(); }); });
+    connect(AddBtn, &QPushButton::clicked, this, [this] {
+        AddClick();
+        UsersList->setFocus();
+    });
+    connect(DelBtn, &QPushButton::clicked, this, [this] {
+        QMessageBox box(QMessageBox::Question, windowTitle(), QStringLiteral("Delete record?"),
+            QMessageBox::Ok | QMessageBox::Cancel, this);
+        box.setObjectName(QStringLiteral("DeleteRecordBox"));
+        if (box.exec() == QMessageBox::Ok)
+            guarded([this] { BUsersT.deleteRecord(); });
+    });
+    connect(PostBtn, &QPushButton::clicked, this, [this] { guarded([this] { BUsersT.post(); }); });
+    connect(CancelBtn, &QPushButton::clicked, this, &TUsersForm::CancelClick);
+    connect(SaveBtn, &QPushButton::clicked, this, &TUsersForm::SaveClick);
+    connect(ExitBtn, &QPushButton::clicked, this, &QWidget::close);
+
+    connect(SaveKey, &QAction::triggered, this, &TUsersForm::SaveClick);
+    connect(AddKey, &QAction::triggered, this, &TUsersForm::AddClick);
+    connect(DeleteKey, &QAction::triggered, this, &TUsersForm::DeleteClick);
+    connect(CancelKey, &QAction::triggered, this, &TUsersForm::CancelClick);
+
+    syncView();
+}
+
+void TUsersForm::syncView()
+{
+    showCurrentRow(UsersModel->currentRow());
+    showRecord();
+}
+
+void TUsersForm::FormActivate()
+{
+    BUsersT.refresh();
+    PagerCompT.refresh();
+    BUsersT.first();
+    UsersList->setFocus();
+}
+
+void TUsersForm::SaveClick()
+{
+    bool saved = false;
+    guarded([&] {
+        BUsersT.edit();
+        BUsersT.post();
+        saved = true;
+    });
+    if (saved)
+        close();
+}
+
+void TUsersForm::AddClick()
+{
+    guarded([this] { BUsersT.append(); });
+}
+
+void TUsersForm::DeleteClick()
+{
+    guarded([this] { compose::ConfirmDelete(BUsersT, this); });
+}
+
+void TUsersForm::CancelClick()
+{
+    guarded([this] { BUsersT.cancel(); });
+}
+
+void TUsersForm::showCurrentRow(int row)
+{
+    showing_ = true;
+    if (row >= 0) {
+        const QModelIndex index = UsersModel->index(row, 0);
+        UsersList->setCurrentIndex(index);
+        UsersList->scrollTo(index);
+    } else {
+        UsersList->setCurrentIndex(QModelIndex());
+    }
+    showing_ = false;
+}
+
+void TUsersForm::showRecord()
+{
+    if (!BUsersT.isOpen())
+        return;
+    const bool none = BUsersT.recNo() == 0 && BUsersT.state() != store::Table::State::Insert;
+    const QString id = none ? QString() : BUsersT.fieldText(QStringLiteral("PAGER_ID"));
+    if (PagerId->text() != id)
+        PagerId->setText(id);
+    // A carrier not in the list shows as an empty value; nothing is corrected.
+    const QString carrier = none ? QString() : BUsersT.fieldText(QStringLiteral("PAGERCOMP"));
+    PagerComp->setCurrentIndex(carrier.isEmpty() ? -1 : PagerComp->findText(carrier, Qt::MatchFixedString | Qt::MatchCaseSensitive));
+}
+
+} // namespace directories

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "directories/directoryform.h"
+
+class QComboBox;
+class QLineEdit;
+class QTableView;
+
+namespace store {
+class Table;
+}
+
+namespace directories {
+
+class TableModel;
+
+// "Pager Users": the directory of pager users in BUSERS.DBF, on the main window's users handle
+// BUsersT (current record shared) with the carriers of PagerCompT in its carrier list.
+class TUsersForm : public DirectoryForm {
+    Q_OBJECT
+
+public:
+    TUsersForm(store::Table& users, store::Table& carriers, QWidget* parent = nullptr);
+
+    QTableView* UsersList;
+    QLineEdit* PagerId;
+    QComboBox* PagerComp;
+    QPushButton* FirstBtn;
+    QPushButton* PriorBtn;
+    QPushButton* NextBtn;
+    QPushButton* LastBtn;
+    QPushButton* AddBtn;
+    QPushButton* DelBtn;
+    QPushButton* PostBtn;
+    QPushButton* CancelBtn;
+    QPushButton* SaveBtn;
+    QPushButton* ExitBtn;
+    TableModel* UsersModel;
+    TableModel* CarriersModel;
+
+    // The commands.
+    void SaveClick();
+    void AddClick();
+    void DeleteClick();
+    void CancelClick();
+
+protected:
+    void FormActivate() override;
+    void syncView() override;
+
+private:
+    void showRecord();
+    void showCurrentRow(int row);
+
+    store::Table& BUsersT;
+    store::Table& PagerCompT;
+    bool showing_ = false;
+};
+
+} // namespace directories
