@@ -1,5 +1,6 @@
 #include "app/mainform.h"
 #include "app/groupsetup.h"
+#include "app/schedulesetup.h"
 #include "app/systemsetup.h"
 #include "app/usersetup.h"
 
@@ -25,9 +26,11 @@ int main(int argc, char** argv)
     TMainForm mainForm(qEnvironmentVariable("PLIMOPAGER_DEMO_DATA"));
     // The System Configuration window next: its fields are the working settings from here on.
     CreateSystemForm(mainForm);
+    // The scheduled-message scan, run by the delivery timer on the quarter minutes.
+    CreateScheduledScan(mainForm);
+    CreateGroupsForm(mainForm);
     CreateUsersForm(mainForm);
     CreatePagerCompForm(mainForm);
-    CreateGroupsForm(mainForm);
     mainForm.show();
     if (!mainForm.startupError().isEmpty())
         QMessageBox::critical(&mainForm, title, mainForm.startupError());
