@@ -27,11 +27,11 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSet>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTextBlock>
 #include <QTextLayout>
-#include <QSet>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>

@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 
 namespace directories {
 
@@ -51,8 +52,23 @@ void DirectoryForm::guarded(const std::function<void()>& command)
     try {
         command();
     } catch (const store::StoreError& error) {
+        syncView();
         emit errorReported(QString::fromLocal8Bit(error.what()));
+        return;
     }
+    // The operator's own command shows its outcome at once.
+    syncView();
+}
+
+void DirectoryForm::scheduleSync()
+{
+    if (syncPending_)
+        return;
+    syncPending_ = true;
+    QTimer::singleShot(0, this, [this] {
+        syncPending_ = false;
+        syncView();
+    });
 }
 
 QPushButton* DirectoryForm::button(const QString& name, const QString& text)

@@ -37,6 +37,11 @@ signals:
 
 protected:
     virtual void FormActivate() = 0;
+    // Shows the shared handle's current record in the list and the fields.
+    virtual void syncView() = 0;
+    // The handle moved or changed: the view follows once the event loop is free, so a walk of
+    // thousands of records by another window costs one update, not thousands.
+    void scheduleSync();
     // Runs a command, showing a store error instead of letting it go on.
     void guarded(const std::function<void()>& command);
     // A button whose "&" shows its key while the key itself is the window's hidden command.
@@ -51,6 +56,7 @@ protected:
 private:
     QString helpTopic_;
     bool toOwnDialog_ = false;
+    bool syncPending_ = false;
 };
 
 } // namespace directories

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QSet>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace directories {
@@ -129,6 +130,10 @@ TGroupsForm::TGroupsForm(core::Desk& desk, QWidget* parent)
     connect(GroupName, &QTableWidget::cellClicked, this, [this] { ReadUsersList(); });
 
     // Following the current group, wherever the change comes from.
+    follow_ = new QTimer(this);
+    follow_->setSingleShot(true);
+    follow_->setInterval(0);
+    connect(follow_, &QTimer::timeout, this, &TGroupsForm::reloadForCurrentGroup);
     connect(&desk_.GroupsT, &store::Table::positionChanged, this, &TGroupsForm::followCurrentGroup);
     connect(&desk_.GroupsT, &store::Table::recordChanged, this, &TGroupsForm::followCurrentGroup);
 }
@@ -251,8 +256,22 @@ void TGroupsForm::gridEdited(QTableWidgetItem* item)
 
 void TGroupsForm::followCurrentGroup()
 {
-    if (!opened_ || walking_)
-        return;
+    if (opened_ && !walking_)
+        follow_->start();
+}
+
+void TGroupsForm::reloadForCurrentGroup()
+{
+    // The grid shows the record that is current now.
+    if (desk_.GroupsT.state() == store::Table::State::Browse) {
+        walking_ = true;
+        const int row = currentRow();
+        if (row >= 0 && row < GroupName->rowCount() && row != GroupName->currentRow()) {
+            const QSignalBlocker blocker(GroupName);
+            GroupName->setCurrentCell(row, 0);
+        }
+        walking_ = false;
+    }
     if (QFile::exists(currentMemberFile()))
         ReadUsersList();
     else

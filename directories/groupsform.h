@@ -8,6 +8,7 @@ class QMenuBar;
 class QPushButton;
 class QTableWidget;
 class QTableWidgetItem;
+class QTimer;
 
 namespace core {
 class Desk;
@@ -69,8 +70,10 @@ private:
     void goToRow(int row);
     int currentRow();
     void gridEdited(QTableWidgetItem* item);
-    // The current record moved or its name changed: the lists follow it.
+    // The current record moved or its name changed: the lists follow it, once the events have
+    // settled (a walk over the groups elsewhere, as the recipient list makes, reloads them once).
     void followCurrentGroup();
+    void reloadForCurrentGroup();
     // Posts a pending edit of the current group with capital initials; reports a refusal.
     bool postCurrentGroup();
     void reportError(const QString& text);
@@ -78,6 +81,7 @@ private:
     core::Desk& desk_;
     bool opened_ = false; // shown once since the start: the lists follow every change of group
     bool walking_ = false; // the window itself moves through GROUPS.DBF
+    QTimer* follow_;
 };
 
 } // namespace directories

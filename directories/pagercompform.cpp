@@ -104,18 +104,14 @@ TPagerCompForm::TPagerCompForm(store::Table& carriers, QWidget* parent)
     bind(HostChars, QStringLiteral("HOST_CHARS"));
     bind(HostPassw, QStringLiteral("HOST_PASSW"));
 
-    connect(CarriersModel, &TableModel::currentRowChanged, this, [this](int row) {
-        showing_ = true;
-        CarriersList->setCurrentIndex(row >= 0 ? CarriersModel->index(row, 0) : QModelIndex());
-        showing_ = false;
-    });
+    connect(CarriersModel, &TableModel::currentRowChanged, this, &TPagerCompForm::scheduleSync);
     connect(CarriersList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
         [this](const QModelIndex& current) {
             if (!showing_ && current.isValid())
                 guarded([&] { CarriersModel->moveToRow(current.row()); });
         });
-    connect(&PagerCompT, &store::Table::recordChanged, this, &TPagerCompForm::showRecord);
-    connect(&PagerCompT, &store::Table::positionChanged, this, &TPagerCompForm::showRecord);
+    connect(&PagerCompT, &store::Table::recordChanged, this, &TPagerCompForm::scheduleSync);
+    connect(&PagerCompT, &store::Table::positionChanged, this, &TPagerCompForm::scheduleSync);
 
     connect(FirstBtn, &QPushButton::clicked, this, [this] { guarded([this] { PagerCompT.first(); }); });
     connect(PriorBtn, &QPushButton::clicked, this, [this] { guarded([this] { PagerCompT.prior(); }); });
@@ -141,6 +137,15 @@ TPagerCompForm::TPagerCompForm(store::Table& carriers, QWidget* parent)
     connect(AddKey, &QAction::triggered, this, &TPagerCompForm::AddClick);
     connect(DeleteKey, &QAction::triggered, this, &TPagerCompForm::DeleteClick);
     connect(CancelKey, &QAction::triggered, this, &TPagerCompForm::CancelClick);
+    syncView();
+}
+
+void TPagerCompForm::syncView()
+{
+    const int row = CarriersModel->currentRow();
+    showing_ = true;
+    CarriersList->setCurrentIndex(row >= 0 ? CarriersModel->index(row, CarriersList->currentIndex().column() < 0 ? 0 : CarriersList->currentIndex().column()) : QModelIndex());
+    showing_ = false;
     showRecord();
 }
 

@@ -45,6 +45,7 @@ public:
 
 protected:
     void FormActivate() override;
+    void syncView() override;
 
 private:
     void showRecord();

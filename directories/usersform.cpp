@@ -99,15 +99,15 @@ TUsersForm::TUsersForm(store::Table& users, store::Table& carriers, QWidget* par
     resize(520, 360);
 
     // The list and the fields follow the shared handle; the operator's moves go to it.
-    connect(UsersModel, &TableModel::currentRowChanged, this, &TUsersForm::showCurrentRow);
+    connect(UsersModel, &TableModel::currentRowChanged, this, &TUsersForm::scheduleSync);
     connect(UsersList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
         [this](const QModelIndex& current) {
             if (!showing_ && current.isValid())
                 guarded([&] { UsersModel->moveToRow(current.row()); });
         });
-    connect(&BUsersT, &store::Table::recordChanged, this, &TUsersForm::showRecord);
-    connect(&BUsersT, &store::Table::positionChanged, this, &TUsersForm::showRecord);
-    connect(CarriersModel, &QAbstractItemModel::modelReset, this, &TUsersForm::showRecord);
+    connect(&BUsersT, &store::Table::recordChanged, this, &TUsersForm::scheduleSync);
+    connect(&BUsersT, &store::Table::positionChanged, this, &TUsersForm::scheduleSync);
+    connect(CarriersModel, &QAbstractItemModel::modelReset, this, &TUsersForm::scheduleSync);
     connect(PagerId, &QLineEdit::textEdited, this, [this](const QString& text) {
         guarded([&] {
             BUsersT.edit();
@@ -147,6 +147,11 @@ TUsersForm::TUsersForm(store::Table& users, store::Table& carriers, QWidget* par
     connect(DeleteKey, &QAction::triggered, this, &TUsersForm::DeleteClick);
     connect(CancelKey, &QAction::triggered, this, &TUsersForm::CancelClick);
 
+    syncView();
+}
+
+void TUsersForm::syncView()
+{
     showCurrentRow(UsersModel->currentRow());
     showRecord();
 }

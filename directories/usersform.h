@@ -46,6 +46,7 @@ public:
 
 protected:
     void FormActivate() override;
+    void syncView() override;
 
 private:
     void showRecord();

@@ -361,17 +361,16 @@ void tst_UsersForm::tenThousandUsersOpenQuickly()
     main_ = std::make_unique<TMainForm>(dir_->path());
     QElapsedTimer clock;
     clock.start();
+    main_->RefreshUsersList();
+    qInfo("10,000 users: recipient refresh without the Users window %lld ms", clock.elapsed());
+    clock.restart();
     form_ = CreateUsersForm(*main_);
     const qint64 built = clock.elapsed();
     main_->show();
     QTRY_COMPARE(QApplication::activeWindow(), main_.get());
     clock.restart();
     main_->RefreshUsersList();
-    qInfo("main window's RefreshUsersList %lld ms", clock.elapsed());
-    clock.restart();
-    users().refresh();
-    users().first();
-    qInfo("refresh+first %lld ms", clock.elapsed());
+    const qint64 recipients = clock.elapsed();
     clock.restart();
     main_->UsersMenu->trigger();
     QTRY_COMPARE(QApplication::activeWindow(), form_);
@@ -384,9 +383,11 @@ void tst_UsersForm::tenThousandUsersOpenQuickly()
     form_->UsersList->setCurrentIndex(form_->UsersModel->index(5000, 0));
     const qint64 toMiddle = clock.elapsed();
     QCOMPARE(users().fieldText("USERNAME"), QStringLiteral("User 05000"));
-    qInfo("10,000 users: window built in %lld ms, shown and activated in %lld ms, to the last row %lld ms,"
-          " to the middle row %lld ms",
-        built, shown, toLast, toMiddle);
+    qInfo("10,000 users: main window's recipient refresh %lld ms, Users window built in %lld ms, shown and"
+          " activated in %lld ms, to the last row %lld ms, to the middle row %lld ms",
+        recipients, built, shown, toLast, toMiddle);
+    QVERIFY(recipients < 500);
+    QVERIFY(shown < 500);
     QCOMPARE(form_->UsersModel->rowCount(), 10000);
     QVERIFY(built < 500);
     QVERIFY(toMiddle < 500);

@@ -1,0 +1,184 @@
+#include "app/mainform.h"
+#include "app/usersetup.h"
+#include "core/desk.h"
+#include "directories/pagercompform.h"
+#include "directories/tablemodel.h"
+#include "dirtestutil.h"
+
+#include <QAction>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+
+using directories::TPagerCompForm;
+
+namespace {
+const QStringList kCarrierFields = { "PAGERCOMP", "HOST_TEL", "HOST_SPEED", "HOST_CHARS", "HOST_PASSW" };
+}
+
+class tst_PagerCompForm : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString previousCurrent_;
+    std::unique_ptr<TMainForm> main_;
+    TPagerCompForm* form_ = nullptr;
+
+    store::Table& carriers() { return main_->desk().PagerCompT; }
+    QStringList onDisk()
+    {
+        return dirtest::onDisk(dir_->path(), "PAGECOMP.DBF", "PAGERCOMP", kCarrierFields);
+    }
+    void add(const QString& name, const QString& tel)
+    {
+        carriers().append();
+        carriers().setFieldText("PAGERCOMP", name);
+        carriers().setFieldText("HOST_TEL", tel);
+        carriers().setFieldInt("HOST_CHARS", 80);
+        carriers().post();
+    }
+    void openWindow()
+    {
+        main_ = std::make_unique<TMainForm>(dir_->path());
+        add("Metro", "5550002");
+        add("Acme", "5550001");
+        add("Metro", "5550003");
+        form_ = CreatePagerCompForm(*main_);
+        main_->show();
+        QTRY_COMPARE(QApplication::activeWindow(), main_.get());
+        main_->CarriersMenu->trigger();
+        QTRY_COMPARE(QApplication::activeWindow(), form_);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        previousCurrent_ = QDir::currentPath();
+    }
+    void init()
+    {
+        dir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir_->isValid());
+        QVERIFY(QDir::setCurrent(dir_->path()));
+    }
+    void cleanup()
+    {
+        main_.reset();
+        form_ = nullptr;
+        QDir::setCurrent(previousCurrent_);
+        dir_.reset();
+    }
+
+    void opensWithEveryCarrierInNameOrder();
+    void addedCarrierIsWrittenOnSave();
+    void exitLeavesTheChangePending();
+    void deleteKeepsTheUsersCarrierName();
+    void enterMovesToTheNextField();
+};
+
+void tst_PagerCompForm::opensWithEveryCarrierInNameOrder()
+{
+    openWindow();
+    QVERIFY(main_->CarriersMenu->isEnabled());
+    QCOMPARE(form_->windowTitle(), QStringLiteral("Paging Carriers Information"));
+    QVERIFY(!form_->isModal());
+    QCOMPARE(form_->CarriersModel->columnCount(), 5);
+    for (int c = 0; c < 5; ++c)
+        QCOMPARE(form_->CarriersModel->headerData(c, Qt::Horizontal).toString(), kCarrierFields.at(c));
+    // Two carriers of one name are both listed.
+    QCOMPARE(form_->CarriersModel->rowCount(), 3);
+    QCOMPARE(form_->CarriersModel->index(0, 0).data().toString(), QStringLiteral("Acme"));
+    QCOMPARE(form_->CarriersModel->index(1, 0).data().toString(), QStringLiteral("Metro"));
+    QCOMPARE(form_->CarriersModel->index(2, 0).data().toString(), QStringLiteral("Metro"));
+    QCOMPARE(carriers().fieldText("PAGERCOMP"), QStringLiteral("Acme"));
+    QCOMPARE(form_->HostTel->text(), QStringLiteral("5550001"));
+    QCOMPARE(form_->HostChars->text(), QStringLiteral("80"));
+    QCOMPARE(form_->HostTel->maxLength(), 14);
+    QCOMPARE(form_->HostSpeed->maxLength(), 5);
+    QCOMPARE(form_->HostPassw->maxLength(), 10);
+    // The page size takes digits only.
+    form_->HostChars->clear();
+    QTest::keyClicks(form_->HostChars, QStringLiteral("1x2"));
+    QCOMPARE(form_->HostChars->text(), QStringLiteral("12"));
+    QSignalSpy help(form_, &directories::DirectoryForm::helpRequested);
+    form_->HelpMenu->trigger();
+    QCOMPARE(help.at(0).at(0).toString(), QStringLiteral("PagerCompany"));
+    // Selecting the third row makes the second Metro current.
+    form_->CarriersList->setCurrentIndex(form_->CarriersModel->index(2, 0));
+    QCOMPARE(carriers().fieldText("HOST_TEL"), QStringLiteral("5550003"));
+}
+
+void tst_PagerCompForm::addedCarrierIsWrittenOnSave()
+{
+    openWindow();
+    form_->AddBtn->click();
+    QCOMPARE(QApplication::focusWidget(), form_->CarriersList);
+    QVERIFY(form_->CarriersModel->setData(form_->CarriersModel->index(3, 0), QStringLiteral("numeric")));
+    QTest::keyClicks(form_->HostTel, QStringLiteral("5551212"));
+    QTest::keyClicks(form_->HostSpeed, QStringLiteral("1200"));
+    QTest::keyClicks(form_->HostChars, QStringLiteral("240"));
+    QTest::keyClicks(form_->HostPassw, QStringLiteral("secret"));
+    QTest::keyClick(form_, Qt::Key_S, Qt::AltModifier);
+    QVERIFY(!form_->isVisible());
+    QCOMPARE(onDisk(),
+        (QStringList { "Acme|5550001||80|", "Metro|5550002||80|", "Metro|5550003||80|",
+            "numeric|5551212|1200|240|secret" }));
+}
+
+void tst_PagerCompForm::exitLeavesTheChangePending()
+{
+    openWindow();
+    QTest::keyClicks(form_->HostPassw, QStringLiteral("pw"));
+    form_->ExitBtn->click();
+    QVERIFY(!form_->isVisible());
+    QCOMPARE(carriers().state(), store::Table::State::Edit);
+    QCOMPARE(onDisk().first(), QStringLiteral("Acme|5550001||80|"));
+    // The next refresh of the handle writes it.
+    carriers().refresh();
+    QCOMPARE(onDisk().first(), QStringLiteral("Acme|5550001||80|pw"));
+}
+
+void tst_PagerCompForm::deleteKeepsTheUsersCarrierName()
+{
+    openWindow();
+    store::Table& users = main_->desk().BUsersT;
+    users.append();
+    users.setFieldText("USERNAME", "Ann");
+    users.setFieldText("PAGERCOMP", "Acme");
+    users.post();
+    QStringList texts;
+    dirtest::answerBoxes({ QMessageBox::Cancel }, &texts);
+    form_->DeleteKey->trigger();
+    QCOMPARE(texts, QStringList { "Delete Record?" });
+    QCOMPARE(onDisk().size(), 3);
+    dirtest::answerBoxes({ QMessageBox::Yes }, &texts);
+    form_->DeleteKey->trigger();
+    QCOMPARE(onDisk().size(), 2);
+    QCOMPARE(form_->CarriersModel->rowCount(), 2);
+    dirtest::answerBoxes({ QMessageBox::Ok }, &texts);
+    form_->DelBtn->click();
+    QCOMPARE(texts.last(), QStringLiteral("Delete record?"));
+    QCOMPARE(onDisk(), QStringList { "Metro|5550003||80|" });
+    QCOMPARE(dirtest::onDisk(dir_->path(), "BUSERS.DBF", "USERNAME", { "USERNAME", "PAGERCOMP" }),
+        QStringList { "Ann|Acme" });
+}
+
+void tst_PagerCompForm::enterMovesToTheNextField()
+{
+    openWindow();
+    form_->HostTel->setFocus();
+    QTest::keyClick(form_->HostTel, Qt::Key_Return);
+    QCOMPARE(QApplication::focusWidget(), form_->HostSpeed);
+    QTest::keyClick(form_->HostSpeed, Qt::Key_Return);
+    QCOMPARE(QApplication::focusWidget(), form_->HostChars);
+}
+
+QTEST_MAIN(tst_PagerCompForm)
+#include "tst_pagercompform.moc"
