@@ -1,4 +1,6 @@
 #include "app/mainform.h"
+#include "app/groupsetup.h"
+#include "app/schedulesetup.h"
 #include "app/systemsetup.h"
 #include "app/usersetup.h"
 
@@ -26,6 +28,9 @@ int main(int argc, char** argv)
     CreateSystemForm(mainForm);
     CreateUsersForm(mainForm);
     CreatePagerCompForm(mainForm);
+    // The scheduled-message scan, run by the delivery timer on the quarter minutes.
+    CreateScheduledScan(mainForm);
+    CreateGroupsForm(mainForm);
     mainForm.show();
     if (!mainForm.startupError().isEmpty())
         QMessageBox::critical(&mainForm, title, mainForm.startupError());
@@ -35,7 +40,7 @@ int main(int argc, char** argv)
     QObject::connect(
         &app, &QCoreApplication::aboutToQuit, &mainForm, [&mainForm] { mainForm.desk().saveQueues(); });
     // Then, as they are built: "Send Message By Pager ID Only", "Pending Messages", "Print Log Report
-    // Parameters" with the log report, "Groups" and "Pager Scheduling".
+    // Parameters" with the log report and "Pager Scheduling".
 
     // 3. Only now does the delivery timer run: nothing is sent during creation.
     mainForm.Timer1->start();

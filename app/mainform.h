@@ -3,7 +3,9 @@
 #include "core/desk.h"
 #include "core/statuslist.h"
 
+#include <QDateTime>
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -46,6 +48,8 @@ public:
     // The delivery loop; its hooks (message-file intake, scheduled scan) are set by the program.
     core::DeliveryLoop& delivery() { return *delivery_; }
     QString startupError() const { return desk_->startupError(); }
+    // The clock the delivery timer and the scheduled scan read; the system's unless replaced.
+    std::function<QDateTime()> currentDateTime = [] { return QDateTime::currentDateTime(); };
 
     // Controls named as the rest of the desk refers to them.
     QListWidget* UsersList;

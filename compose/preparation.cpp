@@ -1,7 +1,9 @@
 #include "compose/preparation.h"
 
+#include "compose/memberfile.h"
 #include "compose/pagelib.h"
 #include "core/desk.h"
+#include "store/cp1252.h"
 #include "store/storeerror.h"
 
 #include <QCheckBox>
@@ -11,6 +13,8 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QTime>
+
+#include <algorithm>
 
 namespace compose {
 
@@ -231,9 +235,84 @@ void MessagePreparation::appendLogRecord(const QString& userName, const QString&
 
 void MessagePreparation::PrepareGroupMessage(const QString& item)
 {
+    const QString groupName = item.mid(7, 16);
     untick(item);
-    status(QStringLiteral("Sending to groups comes in a later version: ") + item.mid(7, 16)
-        + QStringLiteral(" not sent"));
+    const QString path = memberFilePath(desk_.dataDirectory(), groupName);
+    QStringList members;
+    if (!QFileInfo(path).isFile() || !readMemberFile(path, &members)) {
+        info(QStringLiteral("Group ") + groupName + QStringLiteral(" doesn't exist."));
+        return;
+    }
+
+    // Carrier + ";" + pager ID for every member that is in the directory and not paged directly.
+    // The users are found through their unique USERNAME tag, so a large group costs one index
+    // look-up a member rather than a walk over the users.
+    store::Table& users = desk_.BUsersT;
+    if (users.indexName() != kUserName)
+        users.selectTag(kUserName);
+    QStringList entries;
+    entries.reserve(members.size());
+    for (const QString& member : members) {
+        if (member.isEmpty() || !users.seek(store::toCp1252(member)))
+            continue;
+        // The key comparison is blind to trailing blanks; the field must equal the line itself.
+        if (users.fieldText(kUserName) != member)
+            continue;
+        const QString carrier = users.fieldText(kUserCarrier);
+        if (carrier.toUpper() == QStringLiteral("DIRECT"))
+            continue;
+        entries << carrier + u';' + users.fieldText(kPagerId);
+    }
+
+    const QString editorText = selectedEditorText();
+    if (c_.messagelog->isChecked())
+        appendLogRecord(QStringLiteral("Group: ") + groupName, editorText);
+
+    std::stable_sort(entries.begin(), entries.end(),
+        [](const QString& a, const QString& b) { return QString::compare(a, b, Qt::CaseInsensitive) < 0; });
+    if (entries.isEmpty()) {
+        users.refresh();
+        return;
+    }
+    const QString message = pageMessage(editorText);
+    if (message.isEmpty()) {
+        info(QStringLiteral("Enter message to send"));
+        users.refresh();
+        return;
+    }
+
+    store::Table& carriers = desk_.PagerCompT;
+    const QString outsideLine = c_.outsideLine ? c_.outsideLine() : QString();
+    for (qsizetype first = 0; first < entries.size();) {
+        const QString carrier = entries.at(first).section(u';', 0, 0);
+        QString pagerPhone;
+        qsizetype next = first;
+        for (; next < entries.size() && entries.at(next).section(u';', 0, 0) == carrier; ++next)
+            pagerPhone += entries.at(next).section(u';', 1) + u'^';
+        first = next;
+
+        // A run without its carrier would reach the delivery loop with no number to dial: it is
+        // refused whole rather than queued half-built.
+        if (!carriers.locate(kCarrierName, carrier)) {
+            status(QStringLiteral("Carrier ") + carrier + QStringLiteral(" of group ") + groupName
+                + QStringLiteral(" not found in Carriers database; not sent to its members"));
+            continue;
+        }
+        Page page;
+        page.messageToSend = message + QStringLiteral("^^");
+        page.networkPhone
+            = carrierDialString(outsideLine, carriers.fieldText(kHostTel), carriers.fieldText(kHostPassword));
+        page.baudRate = carriers.fieldText(kHostSpeed);
+        page.messageSize = carriers.fieldInt(kHostChars);
+        page.userOrGroupName = item;
+        page.pagerPhone = StripDashes(pagerPhone);
+        page.isGroup = true;
+        page.retries = desk_.DeliveryRetriesValue;
+        if (InDebugMode())
+            info(desk_.Engine1.PagerPhone);
+        appendPage(desk_.SendMsgs, page);
+    }
+    users.refresh();
 }
 
 void MessagePreparation::ReadPageMsgFromFile()

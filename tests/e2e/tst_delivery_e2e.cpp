@@ -4,6 +4,7 @@
 
 #include "app/mainform.h"
 #include "app/messageedit.h"
+#include "app/schedulesetup.h"
 #include "app/systemsetup.h"
 #include "config/inifile.h"
 #include "core/deliveryloop.h"
@@ -58,6 +59,7 @@ private slots:
     void busyLineRetriedThenPendingSurvivesRestartAndResends();
     void abortDropsThePageUnderWay();
     void droppedMessageFileIsPaged();
+    void scheduledRecordDueNowIsPaged();
     void messageFileWithBinaryGarbage();
     void carrierWithOddValues();
     void settingsFileWithJunkLines();
@@ -127,6 +129,7 @@ std::unique_ptr<TMainForm> tst_DeliveryE2E::startDesk()
 {
     auto form = std::make_unique<TMainForm>(dir_->path());
     CreateSystemForm(*form);
+    CreateScheduledScan(*form);
     form->show();
     form->Timer1->start();
     return form;
@@ -286,6 +289,54 @@ void tst_DeliveryE2E::droppedMessageFileIsPaged()
     QTRY_VERIFY_WITH_TIMEOUT(
         status(*form).contains(QStringLiteral("Sent to From File 555-0199: Door alarm in building 4")),
         10000);
+}
+
+void tst_DeliveryE2E::scheduledRecordDueNowIsPaged()
+{
+    PagerSimProcess sim;
+    QVERIFY(sim.start({}));
+    writeSettings(sim.device());
+    fillDirectory();
+    const QDate today = QDate::currentDate();
+    {
+        core::Desk desk(dir_->path());
+        QCOMPARE(desk.open(), QString());
+        const auto schedule = [&](const QDate& date, const QString& time, const QString& user,
+                                  const QString& text) {
+            desk.SchedMsgT.append();
+            desk.SchedMsgT.setFieldText(QStringLiteral("DDATE"), date.toString(QStringLiteral("yyyy/MM/dd")));
+            desk.SchedMsgT.setFieldText(QStringLiteral("DTIME"), time);
+            desk.SchedMsgT.setFieldText(QStringLiteral("USERNAME"), user);
+            desk.SchedMsgT.setFieldText(QStringLiteral("MUSTSEND"), QStringLiteral("Y"));
+            desk.SchedMsgT.setMemoLines(QStringLiteral("MSG"), { text });
+            desk.SchedMsgT.post();
+        };
+        schedule(today.addDays(-1), QStringLiteral("11:00:00"), QStringLiteral("Bob Ray"),
+            QStringLiteral("Yesterday's reminder"));
+        schedule(
+            today, QStringLiteral("11:59:00"), QStringLiteral("Cy Doe"), QStringLiteral("Lunch at noon"));
+    }
+    auto form = startDesk();
+    // The clock stands one second before a quarter minute; the scan runs at the tick after it.
+    QDateTime now(today, QTime(11, 59, 59));
+    form->currentDateTime = [&now] { return now; };
+    BoxCatcher boxes;
+    QTest::qWait(1500);
+    QVERIFY(form->desk().SendMsgs.isEmpty());
+    QVERIFY(!sim.waitFor(QStringLiteral("page"), 1, 100));
+    now = QDateTime(today, QTime(12, 0, 0));
+    QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 20000));
+    const QJsonObject page = sim.transcript(QStringLiteral("page")).first();
+    QCOMPARE(textOf(page, "id"), QStringLiteral("9012"));
+    QCOMPARE(textOf(page, "text"), QStringLiteral("Lunch at noon"));
+    QTRY_VERIFY_WITH_TIMEOUT(status(*form).contains(QStringLiteral("Sent to Cy Doe: Lunch at noon")), 10000);
+    // Both records are gone: the due one sent, yesterday's unsent.
+    store::Table& sched = form->desk().SchedMsgT;
+    sched.refresh();
+    QVERIFY(sched.isEmpty());
+    QTest::qWait(1500);
+    QCOMPARE(sim.transcript(QStringLiteral("page")).size(), 1);
+    QCOMPARE(boxes.texts(), QStringList());
 }
 
 void tst_DeliveryE2E::messageFileWithBinaryGarbage()

@@ -1,0 +1,55 @@
+#include "compose/memberfile.h"
+
+#include "compose/pageforms.h"
+#include "store/cp1252.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+namespace compose {
+
+QString memberFileName(const QString& groupName)
+{
+    QString name;
+    name.reserve(groupName.size());
+    for (const QChar c : groupName) {
+        const char16_t u = c.unicode();
+        if (u == u' ' || u == u'/' || u == u'\\' || u < 0x20 || u == 0x7f)
+            continue;
+        if (u == u'.' && name.isEmpty())
+            continue;
+        name += c;
+    }
+    return name + QStringLiteral(".GRP");
+}
+
+QString memberFilePath(const QString& dataDirectory, const QString& groupName)
+{
+    return QDir(dataDirectory).filePath(memberFileName(groupName));
+}
+
+bool readMemberFile(const QString& path, QStringList* members)
+{
+    members->clear();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    *members = messageFileLines(file.readAll());
+    return file.error() == QFileDevice::NoError;
+}
+
+QString writeMemberFile(const QString& path, const QStringList& members)
+{
+    QByteArray bytes;
+    for (const QString& member : members)
+        bytes += store::toCp1252(member) + "\r\n";
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
+    if (file.write(bytes) != bytes.size() || !file.commit())
+        return file.errorString();
+    return QString();
+}
+
+} // namespace compose

@@ -1,0 +1,416 @@
+#include "directories/groupsform.h"
+
+#include "compose/memberfile.h"
+#include "compose/pagelib.h"
+#include "core/desk.h"
+#include "store/storeerror.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSet>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace directories {
+
+namespace {
+
+const QString kGroup = QStringLiteral("GROUP");
+const QString kGroupTag = QStringLiteral("GROUP_UNIQ");
+const QString kUserName = QStringLiteral("USERNAME");
+
+QStringList listTexts(const QListWidget* list)
+{
+    QStringList texts;
+    texts.reserve(list->count());
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->item(i)->text();
+    return texts;
+}
+
+bool listHolds(const QListWidget* list, const QString& text)
+{
+    for (int i = 0; i < list->count(); ++i) {
+        if (list->item(i)->text().compare(text, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+TGroupsForm::TGroupsForm(core::Desk& desk, QWidget* parent)
+    : QWidget(parent, Qt::Window)
+    , desk_(desk)
+{
+    setWindowTitle(QStringLiteral("Groups"));
+    setObjectName(QStringLiteral("GroupsForm"));
+
+    MainMenu = new QMenuBar(this);
+    HelpMenu = MainMenu->addAction(QStringLiteral("&Help"));
+    ExitMenu = MainMenu->addAction(QStringLiteral("E&xit"));
+
+    GroupName = new QTableWidget(0, 1, this);
+    GroupName->setObjectName(QStringLiteral("GroupName"));
+    GroupName->setHorizontalHeaderLabels({ kGroup });
+    GroupName->horizontalHeader()->setStretchLastSection(true);
+    GroupName->verticalHeader()->setDefaultSectionSize(18);
+    GroupName->setSelectionMode(QAbstractItemView::SingleSelection);
+    GroupName->setSelectionBehavior(QAbstractItemView::SelectRows);
+    UsersList = new QListWidget(this);
+    UsersList->setObjectName(QStringLiteral("UsersList"));
+    UsersList->setSortingEnabled(true);
+    MemberList = new QListWidget(this);
+    MemberList->setObjectName(QStringLiteral("MemberList"));
+    MemberList->setSortingEnabled(true);
+    MemberList->setToolTip(QStringLiteral("Double Click on Top of Member to Delete"));
+
+    AddMemberBtn = new QPushButton(QStringLiteral("Add &Member    "), this);
+    DeleteMemberBtn = new QPushButton(QStringLiteral("D&elete Member"), this);
+    SelectGroupBtn = new QPushButton(QStringLiteral("Select Group"), this);
+    AddGroupBtn = new QPushButton(QStringLiteral("&Add New Group "), this);
+    DeleteGroupBtn = new QPushButton(QStringLiteral("&Delete Group"), this);
+    SaveGroupBtn = new QPushButton(QStringLiteral("&Save Group"), this);
+    ExitBtn = new QPushButton(QStringLiteral("E&xit"), this);
+
+    auto* grid = new QGridLayout;
+    grid->addWidget(new QLabel(QStringLiteral("Group Names Definition:"), this), 0, 0);
+    grid->addWidget(new QLabel(QStringLiteral("Available Users:"), this), 0, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Group Members:"), this), 0, 2);
+    grid->addWidget(GroupName, 1, 0);
+    grid->addWidget(UsersList, 1, 1);
+    grid->addWidget(MemberList, 1, 2);
+    auto* memberButtons = new QHBoxLayout;
+    memberButtons->addWidget(AddMemberBtn);
+    memberButtons->addWidget(DeleteMemberBtn);
+    grid->addLayout(memberButtons, 2, 1, 1, 2);
+    auto* groupButtons = new QHBoxLayout;
+    for (QPushButton* button : { SelectGroupBtn, AddGroupBtn, DeleteGroupBtn, SaveGroupBtn })
+        groupButtons->addWidget(button);
+    groupButtons->addStretch();
+    groupButtons->addWidget(ExitBtn);
+    auto* layout = new QVBoxLayout(this);
+    layout->setMenuBar(MainMenu);
+    layout->addLayout(grid);
+    layout->addLayout(groupButtons);
+    resize(640, 380);
+
+    connect(HelpMenu, &QAction::triggered, this, [this] { emit helpRequested(QStringLiteral("Groups")); });
+    connect(ExitMenu, &QAction::triggered, this, &QWidget::close);
+    connect(ExitBtn, &QPushButton::clicked, this, [this] {
+        if (postCurrentGroup())
+            close();
+    });
+    connect(AddMemberBtn, &QPushButton::clicked, this, &TGroupsForm::AddGroupMembers);
+    connect(UsersList, &QListWidget::itemDoubleClicked, this, [this] {
+        AddGroupMembers();
+        SaveGroupMembers();
+    });
+    connect(DeleteMemberBtn, &QPushButton::clicked, this, &TGroupsForm::DeleteMember);
+    connect(MemberList, &QListWidget::itemDoubleClicked, this, &TGroupsForm::DeleteMember);
+    connect(AddGroupBtn, &QPushButton::clicked, this, &TGroupsForm::AddNewGroup);
+    connect(SaveGroupBtn, &QPushButton::clicked, this, &TGroupsForm::SaveGroup);
+    connect(DeleteGroupBtn, &QPushButton::clicked, this, &TGroupsForm::DeleteGroup);
+    connect(GroupName, &QTableWidget::itemChanged, this, &TGroupsForm::gridEdited);
+    connect(GroupName, &QTableWidget::currentCellChanged, this, [this](int row) {
+        if (walking_ || row < 0)
+            return;
+        goToRow(row);
+        ReadUsersList();
+    });
+    connect(GroupName, &QTableWidget::cellClicked, this, [this] { ReadUsersList(); });
+
+    // Following the current group, wherever the change comes from.
+    connect(&desk_.GroupsT, &store::Table::positionChanged, this, &TGroupsForm::followCurrentGroup);
+    connect(&desk_.GroupsT, &store::Table::recordChanged, this, &TGroupsForm::followCurrentGroup);
+}
+
+QString TGroupsForm::currentMemberFile() const
+{
+    return compose::memberFilePath(desk_.dataDirectory(), desk_.GroupsT.fieldText(kGroup));
+}
+
+bool TGroupsForm::event(QEvent* event)
+{
+    if (event->type() == QEvent::WindowActivate || (event->type() == QEvent::Show && !opened_)) {
+        opened_ = true;
+        FormActivate();
+    }
+    return QWidget::event(event);
+}
+
+void TGroupsForm::closeEvent(QCloseEvent* event)
+{
+    try {
+        desk_.GroupsT.refresh();
+    } catch (const store::StoreError& e) {
+        reportError(e.message());
+    }
+    QWidget::closeEvent(event);
+    emit closed();
+}
+
+void TGroupsForm::reportError(const QString& text)
+{
+    QMessageBox::critical(this, compose::applicationTitle(), text);
+}
+
+void TGroupsForm::FormActivate()
+{
+    try {
+        walking_ = true;
+        desk_.BUsersT.refresh();
+        desk_.BUsersT.first();
+        if (desk_.GroupsT.state() == store::Table::State::Browse) {
+            if (desk_.GroupsT.indexName() != kGroupTag)
+                desk_.GroupsT.selectTag(kGroupTag);
+            desk_.GroupsT.refresh();
+            desk_.GroupsT.first();
+        }
+        walking_ = false;
+        loadGrid();
+        ReadUsersList();
+    } catch (const store::StoreError& e) {
+        walking_ = false;
+        reportError(e.message());
+    }
+}
+
+int TGroupsForm::currentRow()
+{
+    store::Table& groups = desk_.GroupsT;
+    if (groups.isEmpty())
+        return -1;
+    const uint32_t current = groups.recNo();
+    int row = 0;
+    for (groups.first(); !groups.eof(); groups.next(), ++row) {
+        if (groups.recNo() == current)
+            return row;
+    }
+    return -1;
+}
+
+void TGroupsForm::loadGrid()
+{
+    store::Table& groups = desk_.GroupsT;
+    walking_ = true;
+    const QSignalBlocker blocker(GroupName);
+    const int row = currentRow();
+    GroupName->setRowCount(0);
+    QStringList names;
+    for (groups.first(); !groups.eof(); groups.next())
+        names << groups.fieldText(kGroup);
+    GroupName->setRowCount(int(names.size()));
+    for (int i = 0; i < names.size(); ++i)
+        GroupName->setItem(i, 0, new QTableWidgetItem(names.at(i)));
+    goToRow(row < 0 ? 0 : row);
+    if (row >= 0 || !names.isEmpty())
+        GroupName->setCurrentCell(row < 0 ? 0 : row, 0);
+    walking_ = false;
+}
+
+void TGroupsForm::goToRow(int row)
+{
+    store::Table& groups = desk_.GroupsT;
+    if (groups.state() != store::Table::State::Browse)
+        return;
+    const bool wasWalking = walking_;
+    walking_ = true;
+    groups.first();
+    for (int i = 0; i < row && !groups.eof(); ++i)
+        groups.next();
+    if (groups.eof())
+        groups.last();
+    walking_ = wasWalking;
+}
+
+void TGroupsForm::gridEdited(QTableWidgetItem* item)
+{
+    if (walking_)
+        return;
+    store::Table& groups = desk_.GroupsT;
+    try {
+        if (groups.state() == store::Table::State::Browse) {
+            goToRow(item->row());
+            groups.edit();
+        }
+        groups.setFieldText(kGroup, item->text());
+    } catch (const store::StoreError& e) {
+        reportError(e.message());
+    }
+    ReadUsersList();
+}
+
+void TGroupsForm::followCurrentGroup()
+{
+    if (!opened_ || walking_)
+        return;
+    if (QFile::exists(currentMemberFile()))
+        ReadUsersList();
+    else
+        MemberList->clear();
+}
+
+void TGroupsForm::ReadUsersList()
+{
+    UsersList->clear();
+    MemberList->clear();
+    if (desk_.GroupsT.isEmpty() && desk_.GroupsT.state() == store::Table::State::Browse)
+        return;
+    QStringList members;
+    if (!compose::readMemberFile(currentMemberFile(), &members))
+        return;
+    MemberList->addItems(members);
+    QSet<QString> taken;
+    for (const QString& member : members)
+        taken.insert(member.toCaseFolded());
+    QStringList available;
+    store::Table& users = desk_.BUsersT;
+    try {
+        for (users.first(); !users.eof(); users.next()) {
+            const QString name = users.fieldText(kUserName);
+            if (!taken.contains(name.toCaseFolded()))
+                available << name;
+        }
+        users.first();
+    } catch (const store::StoreError& e) {
+        reportError(e.message());
+    }
+    UsersList->addItems(available);
+}
+
+void TGroupsForm::AddGroupMembers()
+{
+    if (compose::RemoveBlanks(desk_.GroupsT.fieldText(kGroup)).isEmpty())
+        return;
+    QListWidgetItem* chosen = UsersList->currentItem();
+    if (!chosen || !chosen->isSelected())
+        return;
+    const QString name = chosen->text();
+    if (listHolds(MemberList, name))
+        return;
+    MemberList->addItem(name);
+    delete UsersList->takeItem(UsersList->row(chosen));
+    SaveGroupMembers();
+}
+
+void TGroupsForm::DeleteMember()
+{
+    QListWidgetItem* chosen = MemberList->currentItem();
+    if (!chosen || !chosen->isSelected()) {
+        compose::ShowInfo(QStringLiteral("First you must select the member to delete from this group."), this);
+        return;
+    }
+    UsersList->addItem(chosen->text());
+    delete MemberList->takeItem(MemberList->row(chosen));
+    SaveGroupMembers();
+}
+
+void TGroupsForm::SaveGroupMembers()
+{
+    const QString error = compose::writeMemberFile(currentMemberFile(), listTexts(MemberList));
+    if (!error.isEmpty())
+        emit statusMessage(QStringLiteral("Group members could not be saved to ") + currentMemberFile()
+            + QStringLiteral(": ") + error);
+}
+
+void TGroupsForm::AddNewGroup()
+{
+    store::Table& groups = desk_.GroupsT;
+    try {
+        if (!postCurrentGroup())
+            return;
+        walking_ = true;
+        groups.append();
+        walking_ = false;
+    } catch (const store::StoreError& e) {
+        walking_ = false;
+        reportError(e.message());
+        return;
+    }
+    const QSignalBlocker blocker(GroupName);
+    const int row = GroupName->rowCount();
+    GroupName->insertRow(row);
+    GroupName->setItem(row, 0, new QTableWidgetItem());
+    walking_ = true;
+    GroupName->setCurrentCell(row, 0);
+    walking_ = false;
+    MemberList->clear();
+    UsersList->clear();
+    GroupName->setFocus();
+}
+
+bool TGroupsForm::postCurrentGroup()
+{
+    store::Table& groups = desk_.GroupsT;
+    if (groups.state() != store::Table::State::Edit && groups.state() != store::Table::State::Insert)
+        return true;
+    try {
+        groups.setFieldText(kGroup, compose::CapitalizeWords(groups.fieldText(kGroup)));
+        groups.post();
+        return true;
+    } catch (const store::StoreError& e) {
+        reportError(e.message());
+        return false;
+    }
+}
+
+void TGroupsForm::SaveGroup()
+{
+    if (!postCurrentGroup())
+        return;
+    try {
+        const uint32_t saved = desk_.GroupsT.isEmpty() ? 0 : desk_.GroupsT.recNo();
+        walking_ = true;
+        desk_.GroupsT.refresh();
+        walking_ = false;
+        if (saved == 0)
+            return;
+        SaveGroupMembers();
+        loadGrid();
+        ReadUsersList();
+    } catch (const store::StoreError& e) {
+        walking_ = false;
+        reportError(e.message());
+    }
+}
+
+void TGroupsForm::DeleteGroup()
+{
+    store::Table& groups = desk_.GroupsT;
+    try {
+        if (groups.state() == store::Table::State::Insert) {
+            groups.cancel();
+        } else {
+            if (groups.isEmpty())
+                return;
+            if (groups.state() == store::Table::State::Edit)
+                groups.cancel();
+            const QString file = currentMemberFile();
+            walking_ = true;
+            const bool deleted = compose::ConfirmDelete(groups, this);
+            walking_ = false;
+            if (!deleted)
+                return;
+            QFile::remove(file);
+        }
+        walking_ = true;
+        groups.refresh();
+        walking_ = false;
+        loadGrid();
+        ReadUsersList();
+    } catch (const store::StoreError& e) {
+        walking_ = false;
+        reportError(e.message());
+    }
+}
+
+} // namespace directories

@@ -1,0 +1,156 @@
+#include "schedule/scheduledscan.h"
+
+#include "compose/preparation.h"
+#include "core/desk.h"
+#include "store/table.h"
+
+#include <QPlainTextEdit>
+
+namespace schedule {
+
+namespace {
+
+const QString kDate = QStringLiteral("DDATE");
+const QString kTime = QStringLiteral("DTIME");
+const QString kUserName = QStringLiteral("USERNAME");
+const QString kMustSend = QStringLiteral("MUSTSEND");
+const QString kMessage = QStringLiteral("MSG");
+
+int minuteOfDay(const QTime& t)
+{
+    return t.hour() * 60 + t.minute();
+}
+
+} // namespace
+
+ScheduledScan::ScheduledScan(
+    core::Desk& desk, compose::MessagePreparation& preparation, QPlainTextEdit* editor)
+    : clock([] { return QDateTime::currentDateTime(); })
+    , desk_(desk)
+    , preparation_(preparation)
+    , editor_(editor)
+{
+}
+
+QDate ScheduledScan::readDate(const QString& text)
+{
+    return QDate::fromString(text.trimmed(), QStringLiteral("yyyy/MM/dd"));
+}
+
+QTime ScheduledScan::readTime(const QString& text)
+{
+    const QString t = text.trimmed();
+    QTime time = QTime::fromString(t, QStringLiteral("HH:mm:ss"));
+    if (!time.isValid())
+        time = QTime::fromString(t, QStringLiteral("HH:mm"));
+    return time;
+}
+
+void ScheduledScan::run()
+{
+    desk_.ScheduleScanActive = true;
+    try {
+        walk();
+    } catch (...) {
+        // The flag comes down before the caller's error box opens: ticks run inside that box and
+        // delivery must go on.
+        try {
+            desk_.SchedMsgT.refresh();
+        } catch (...) {
+        }
+        desk_.ScheduleScanActive = false;
+        throw;
+    }
+    try {
+        desk_.SchedMsgT.refresh();
+    } catch (...) {
+        desk_.ScheduleScanActive = false;
+        throw;
+    }
+    desk_.ScheduleScanActive = false;
+}
+
+void ScheduledScan::walk()
+{
+    store::Table& sched = desk_.SchedMsgT;
+    const QDateTime now = clock();
+    const QDate today = now.date();
+    const int nowMinute = minuteOfDay(now.time());
+    // Deleting the last record makes the one before it current; a record met twice ends the walk.
+    QSet<uint32_t> visited;
+    sched.first();
+    while (!sched.eof() && !sched.isEmpty()) {
+        const uint32_t recno = sched.recNo();
+        if (visited.contains(recno))
+            break;
+        visited.insert(recno);
+        if (sched.fieldText(kMustSend) != QStringLiteral("Y")) {
+            sched.next();
+            continue;
+        }
+        const QString dateText = sched.fieldText(kDate);
+        const QString timeText = sched.fieldText(kTime);
+        const QDate date = readDate(dateText);
+        const QTime time = readTime(timeText);
+        if (!date.isValid() || !time.isValid()) {
+            // Passed over, kept for the operator to mend in the scheduled list; named once, not at
+            // every quarter minute.
+            if (!reported_.contains(recno) && showStatus)
+                showStatus(
+                    QStringLiteral("Scheduled message for %1 passed over: unreadable date or time '%2 %3'")
+                        .arg(sched.fieldText(kUserName), dateText, timeText));
+            reported_.insert(recno);
+            sched.next();
+            continue;
+        }
+        if (date < today) {
+            sched.deleteRecord(); // unsent; what followed it is current now
+            continue;
+        }
+        if (date == today && minuteOfDay(time) <= nowMinute) {
+            sendCurrent();
+            return;
+        }
+        sched.next();
+    }
+}
+
+void ScheduledScan::sendCurrent()
+{
+    store::Table& sched = desk_.SchedMsgT;
+    const QString recipient = sched.fieldText(kUserName);
+    QString text = sched.fieldText(kMessage);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    const uint32_t recno = sched.recNo();
+    editor_->clear();
+    editor_->setPlainText(text);
+    try {
+        if (recipient.left(6) == QStringLiteral("Group:"))
+            preparation_.PrepareGroupMessage(recipient);
+        else
+            preparation_.PrepareOneMessage(recipient);
+    } catch (...) {
+        // Whatever the preparation reported, the record goes; the fault is reported by the caller.
+        deleteRecord(recno);
+        throw;
+    }
+    deleteRecord(recno);
+}
+
+void ScheduledScan::deleteRecord(uint32_t recno)
+{
+    // A box shown by the preparation lets the operator move the shared handle (the scheduled list
+    // works on it too): the record sent is the one deleted.
+    store::Table& sched = desk_.SchedMsgT;
+    if (sched.isEmpty())
+        return;
+    if (sched.recNo() != recno) {
+        sched.first();
+        while (!sched.eof() && sched.recNo() != recno)
+            sched.next();
+    }
+    if (!sched.eof() && sched.recNo() == recno)
+        sched.deleteRecord();
+}
+
+} // namespace schedule

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QDateTime>
+#include <QSet>
+#include <QString>
+#include <cstdint>
+#include <functional>
+
+class QPlainTextEdit;
+
+namespace core {
+class Desk;
+}
+namespace compose {
+class MessagePreparation;
+}
+
+namespace schedule {
+
+// The scheduled-message scan: walks SCHEDMS2 through the desk's SchedMsgT in BY_SENTSTA order
+// (waiting records "Y" from the earliest moment to the latest), deletes the waiting records of days
+// gone by unsent, and sends the first one that has fallen due: its text goes into the message
+// editor and through the same preparation as the send command, then the record is deleted. At most
+// one message is sent per scan. While it runs the desk's ScheduleScanActive is true.
+class ScheduledScan {
+public:
+    ScheduledScan(core::Desk& desk, compose::MessagePreparation& preparation, QPlainTextEdit* editor);
+
+    // The moment the scan compares with; the system clock unless replaced.
+    std::function<QDateTime()> clock;
+    // One line for the status list (a record whose date or time cannot be read).
+    std::function<void(const QString&)> showStatus;
+
+    // One scan. ScheduleScanActive is false again afterwards, also when a table operation throws
+    // (the fault then goes on to the caller).
+    void run();
+
+    // DDATE "yyyy/mm/dd" and DTIME "hh:mm:ss" (24-hour) as written by the scheduling window; an
+    // invalid result when the text cannot be read.
+    static QDate readDate(const QString& text);
+    static QTime readTime(const QString& text);
+
+private:
+    void walk();
+    void sendCurrent();
+    // Deletes record `recno` of SchedMsgT, wherever the handle stands now.
+    void deleteRecord(uint32_t recno);
+
+    core::Desk& desk_;
+    compose::MessagePreparation& preparation_;
+    QPlainTextEdit* editor_;
+    QSet<uint32_t> reported_; // records with an unreadable date or time already named
+};
+
+} // namespace schedule
