@@ -103,6 +103,8 @@ void tst_PagerCompForm::opensWithEveryCarrierInNameOrder()
     QCOMPARE(form_->HostTel->maxLength(), 14);
     QCOMPARE(form_->HostSpeed->maxLength(), 5);
     QCOMPARE(form_->HostPassw->maxLength(), 10);
+    if (const QString shots = qEnvironmentVariable("PLIMO_SCREENSHOTS"); !shots.isEmpty())
+        form_->grab().save(shots + QStringLiteral("/carriers.png"));
     // The page size takes digits only.
     form_->HostChars->clear();
     QTest::keyClicks(form_->HostChars, QStringLiteral("1x2"));

@@ -159,6 +159,8 @@ void tst_UsersForm::activationShowsTheFirstUserWithItsFields()
     QCOMPARE(form_->PagerComp->count(), 2);
     QCOMPARE(form_->PagerComp->itemText(0), QStringLiteral("A-Tel"));
     QCOMPARE(form_->PagerComp->itemText(1), QStringLiteral("B-Net"));
+    if (const QString shots = qEnvironmentVariable("PLIMO_SCREENSHOTS"); !shots.isEmpty())
+        form_->grab().save(shots + QStringLiteral("/users.png"));
 
     // Moved away, the next activation goes back to the first user.
     users().last();
