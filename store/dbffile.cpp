@@ -2,10 +2,10 @@
 
 #include "store/filelock.h"
 #include "store/storeerror.h"
+#include "store/systemfile.h"
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QtEndian>
 
 #include <algorithm>
@@ -68,10 +68,6 @@ void putDate(char* p)
     std::memcpy(p, today, 3);
 }
 
-QString errnoText()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
 
 } // namespace
 
@@ -101,33 +97,19 @@ void DbfFile::create(const QString& path, const std::vector<FieldDef>& fields)
     h[headerLength - 1] = kTerminator;
     h[headerLength] = kEndOfFile;
 
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw StoreError(QStringLiteral("Cannot create table %1: %2").arg(path, file.errorString()));
+    writeWholeFile(path, bytes, QStringLiteral("table"));
 }
-
-namespace {
-int openOrThrow(const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
-    if (fd < 0)
-        throw StoreError(QStringLiteral("Cannot open table %1: %2").arg(path, errnoText()));
-    return fd;
-}
-} // namespace
 
 std::unique_ptr<DbfFile> DbfFile::openIfExists(const QString& path, bool shared)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT)
-        return nullptr;
+    const int fd = openReadWrite(path, QStringLiteral("table"), true);
     if (fd < 0)
-        throw StoreError(QStringLiteral("Cannot open table %1: %2").arg(path, errnoText()));
+        return nullptr;
     return std::unique_ptr<DbfFile>(new DbfFile(path, shared, fd));
 }
 
 DbfFile::DbfFile(const QString& path, bool shared)
-    : DbfFile(path, shared, openOrThrow(path))
+    : DbfFile(path, shared, openReadWrite(path, QStringLiteral("table")))
 {
 }
 
@@ -174,7 +156,7 @@ void DbfFile::lockForExclusiveUse()
         fail(QStringLiteral(
             "the table is in use by another handle or program and cannot be opened for exclusive use"));
     if (rc != 0)
-        fail(QStringLiteral("cannot lock the table: %1").arg(errnoText()));
+        fail(QStringLiteral("cannot lock the table: %1").arg(errnoText(errno)));
 }
 
 unsigned char* DbfFile::mappedHeader()
@@ -214,7 +196,7 @@ void DbfFile::readHeader()
 {
     struct stat st;
     if (::fstat(fd_, &st) != 0)
-        fail(errnoText());
+        fail(errnoText(errno));
     // The header and, in the same read, the descriptors of any table of up to 62 fields.
     QByteArray head(qsizetype(std::min<int64_t>(st.st_size, 2048)), '\0');
     const ssize_t got = ::pread(fd_, head.data(), size_t(head.size()), 0);
@@ -290,7 +272,7 @@ void DbfFile::setStructuralIndexFlag(bool on)
     tableFlags_ = flags;
     const char b = char(flags);
     if (::pwrite(fd_, &b, 1, 28) != 1)
-        fail(errnoText());
+        fail(errnoText(errno));
 }
 
 uint32_t DbfFile::recordCount()
@@ -317,7 +299,7 @@ bool DbfFile::readRecord(uint32_t recno, char* record)
     if (n == recordLength_)
         return true;
     if (n < 0)
-        fail(errnoText());
+        fail(errnoText(errno));
     if (recno <= count_)
         fail(QStringLiteral("record %1 lies past the end of the file").arg(recno));
     return false;
@@ -329,7 +311,7 @@ uint32_t DbfFile::readRecords(uint32_t first, uint32_t n, char* records)
     const off_t pos = off_t(headerLength_) + off_t(first - 1) * recordLength_;
     const ssize_t got = ::pread(fd_, records, size_t(n) * size_t(recordLength_), pos);
     if (got < 0)
-        fail(errnoText());
+        fail(errnoText(errno));
     return uint32_t(got / recordLength_);
 }
 
@@ -338,7 +320,7 @@ void DbfFile::writeRecord(uint32_t recno, const char* record)
     flushTail();
     const off_t pos = off_t(headerLength_) + off_t(recno - 1) * recordLength_;
     if (::pwrite(fd_, record, size_t(recordLength_), pos) != recordLength_)
-        fail(QStringLiteral("cannot write record %1: %2").arg(recno).arg(errnoText()));
+        fail(QStringLiteral("cannot write record %1: %2").arg(recno).arg(errnoText(errno)));
 }
 
 void DbfFile::writeDeletionFlag(uint32_t recno, char flag)
@@ -346,7 +328,7 @@ void DbfFile::writeDeletionFlag(uint32_t recno, char flag)
     flushTail();
     const off_t pos = off_t(headerLength_) + off_t(recno - 1) * recordLength_;
     if (::pwrite(fd_, &flag, 1, pos) != 1)
-        fail(QStringLiteral("cannot write record %1: %2").arg(recno).arg(errnoText()));
+        fail(QStringLiteral("cannot write record %1: %2").arg(recno).arg(errnoText(errno)));
 }
 
 void DbfFile::writeNewRecord(uint32_t recno, const char* record)
@@ -374,7 +356,7 @@ void DbfFile::writeNewRecord(uint32_t recno, const char* record)
     buf[recordLength_] = kEndOfFile;
     const off_t pos = off_t(headerLength_) + off_t(recno - 1) * recordLength_;
     if (::pwrite(fd_, buf, size_t(recordLength_) + 1, pos) != recordLength_ + 1)
-        fail(QStringLiteral("cannot append a record: %1").arg(errnoText()));
+        fail(QStringLiteral("cannot append a record: %1").arg(errnoText(errno)));
 }
 
 void DbfFile::publishCount(uint32_t count)
@@ -397,7 +379,7 @@ void DbfFile::writeCountAndDate(uint32_t count)
     }
     putLe32(b + 3, count);
     if (::pwrite(fd_, b, 7, 1) != 7)
-        fail(QStringLiteral("cannot write the header: %1").arg(errnoText()));
+        fail(QStringLiteral("cannot write the header: %1").arg(errnoText(errno)));
 }
 
 void DbfFile::flushTail()
@@ -409,7 +391,7 @@ void DbfFile::flushTail()
     const bool ok = ::pwrite(fd_, tail_.constData(), size_t(tail_.size()), pos) == tail_.size();
     tail_.clear();
     if (!ok)
-        fail(QStringLiteral("cannot append records: %1").arg(errnoText()));
+        fail(QStringLiteral("cannot append records: %1").arg(errnoText(errno)));
 }
 
 void DbfFile::flush()

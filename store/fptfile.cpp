@@ -1,9 +1,9 @@
 #include "store/fptfile.h"
 
 #include "store/storeerror.h"
+#include "store/systemfile.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QtEndian>
 
 #include <cerrno>
@@ -30,10 +30,6 @@ void putBe32(char* p, uint32_t v)
         p[i] = char((v >> (8 * (3 - i))) & 0xFF);
 }
 
-QString errnoText()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
 
 } // namespace
 
@@ -43,33 +39,19 @@ void FptFile::create(const QString& path)
     putBe32(header.data(), kHeaderSize / kDefaultBlockSize);
     header[6] = char(kDefaultBlockSize >> 8);
     header[7] = char(kDefaultBlockSize & 0xFF);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(header) != header.size() || !file.commit())
-        throw StoreError(QStringLiteral("Cannot create memo file %1: %2").arg(path, file.errorString()));
+    writeWholeFile(path, header, QStringLiteral("memo file"));
 }
-
-namespace {
-int openOrThrow(const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
-    if (fd < 0)
-        throw StoreError(QStringLiteral("Cannot open memo file %1: %2").arg(path, errnoText()));
-    return fd;
-}
-} // namespace
 
 std::unique_ptr<FptFile> FptFile::openIfExists(const QString& path, bool shared)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT)
-        return nullptr;
+    const int fd = openReadWrite(path, QStringLiteral("memo file"), true);
     if (fd < 0)
-        throw StoreError(QStringLiteral("Cannot open memo file %1: %2").arg(path, errnoText()));
+        return nullptr;
     return std::unique_ptr<FptFile>(new FptFile(path, shared, fd));
 }
 
 FptFile::FptFile(const QString& path, bool shared)
-    : FptFile(path, shared, openOrThrow(path))
+    : FptFile(path, shared, openReadWrite(path, QStringLiteral("memo file")))
 {
 }
 
@@ -181,7 +163,7 @@ uint32_t FptFile::write(const QByteArray& data)
             flushTail();
     } else if (::pwrite(fd_, bytes.constData(), size_t(bytes.size()), off_t(block) * blockSize_)
         != bytes.size()) {
-        fail(QStringLiteral("cannot write a memo: %1").arg(errnoText()));
+        fail(QStringLiteral("cannot write a memo: %1").arg(errnoText(errno)));
     }
     nextFree_ = block + used;
     if (header_) {
@@ -190,7 +172,7 @@ uint32_t FptFile::write(const QByteArray& data)
         char b[4];
         putBe32(b, nextFree_);
         if (::pwrite(fd_, b, 4, 0) != 4)
-            fail(QStringLiteral("cannot write the header: %1").arg(errnoText()));
+            fail(QStringLiteral("cannot write the header: %1").arg(errnoText(errno)));
     } else {
         headerDirty_ = true;
     }
@@ -205,7 +187,7 @@ void FptFile::flushTail()
         == tail_.size();
     tail_.clear();
     if (!ok)
-        fail(QStringLiteral("cannot write memos: %1").arg(errnoText()));
+        fail(QStringLiteral("cannot write memos: %1").arg(errnoText(errno)));
 }
 
 void FptFile::flush()
@@ -216,7 +198,7 @@ void FptFile::flush()
     char b[4];
     putBe32(b, nextFree_);
     if (::pwrite(fd_, b, 4, 0) != 4)
-        fail(QStringLiteral("cannot write the header: %1").arg(errnoText()));
+        fail(QStringLiteral("cannot write the header: %1").arg(errnoText(errno)));
     headerDirty_ = false;
 }
 
