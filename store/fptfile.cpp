@@ -30,7 +30,6 @@ void putBe32(char* p, uint32_t v)
         p[i] = char((v >> (8 * (3 - i))) & 0xFF);
 }
 
-
 } // namespace
 
 void FptFile::create(const QString& path)
