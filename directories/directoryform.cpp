@@ -1,6 +1,7 @@
 #include "directories/directoryform.h"
 
 #include "store/storeerror.h"
+#include "store/table.h"
 
 #include <QAction>
 #include <QApplication>
@@ -45,6 +46,34 @@ DirectoryForm::DirectoryForm(const QString& title, const QString& helpTopic, QWi
 
     connect(this, &DirectoryForm::errorReported, this,
         [this](const QString& text) { QMessageBox::critical(this, windowTitle(), text); });
+}
+
+void DirectoryForm::connectRecordCommands(store::Table& table, QWidget* list)
+{
+    connect(FirstBtn, &QPushButton::clicked, this, [this, &table] { guarded([&table] { table.first(); }); });
+    connect(PriorBtn, &QPushButton::clicked, this, [this, &table] { guarded([&table] { table.prior(); }); });
+    connect(NextBtn, &QPushButton::clicked, this, [this, &table] { guarded([&table] { table.next(); }); });
+    connect(LastBtn, &QPushButton::clicked, this, [this, &table] { guarded([&table] { table.last(); }); });
+    connect(AddBtn, &QPushButton::clicked, this, [this, list] {
+        AddClick();
+        list->setFocus();
+    });
+    connect(DelBtn, &QPushButton::clicked, this, [this, &table] {
+        QMessageBox box(QMessageBox::Question, windowTitle(), QStringLiteral("Delete record?"),
+            QMessageBox::Ok | QMessageBox::Cancel, this);
+        box.setObjectName(QStringLiteral("DeleteRecordBox"));
+        if (box.exec() == QMessageBox::Ok)
+            guarded([&table] { table.deleteRecord(); });
+    });
+    connect(PostBtn, &QPushButton::clicked, this, [this, &table] { guarded([&table] { table.post(); }); });
+    connect(CancelBtn, &QPushButton::clicked, this, [this] { CancelClick(); });
+    connect(SaveBtn, &QPushButton::clicked, this, [this] { SaveClick(); });
+    connect(ExitBtn, &QPushButton::clicked, this, &QWidget::close);
+
+    connect(SaveKey, &QAction::triggered, this, [this] { SaveClick(); });
+    connect(AddKey, &QAction::triggered, this, [this] { AddClick(); });
+    connect(DeleteKey, &QAction::triggered, this, [this] { DeleteClick(); });
+    connect(CancelKey, &QAction::triggered, this, [this] { CancelClick(); });
 }
 
 void DirectoryForm::guarded(const std::function<void()>& command)

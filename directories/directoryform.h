@@ -8,6 +8,10 @@ class QAction;
 class QMenuBar;
 class QPushButton;
 
+namespace store {
+class Table;
+}
+
 namespace directories {
 
 // The frame the Users and Carriers windows share: the menu (Help, Exit), the four commands with
@@ -27,6 +31,23 @@ public:
     QAction* AddKey;
     QAction* DeleteKey;
     QAction* CancelKey;
+    // The moving and editing buttons both windows lay out in their own places.
+    QPushButton* FirstBtn;
+    QPushButton* PriorBtn;
+    QPushButton* NextBtn;
+    QPushButton* LastBtn;
+    QPushButton* AddBtn;
+    QPushButton* DelBtn;
+    QPushButton* PostBtn;
+    QPushButton* CancelBtn;
+    QPushButton* SaveBtn;
+    QPushButton* ExitBtn;
+
+    // The commands behind the hidden keys and the buttons.
+    virtual void SaveClick() = 0;
+    virtual void AddClick() = 0;
+    virtual void DeleteClick() = 0;
+    virtual void CancelClick() = 0;
 
 signals:
     void helpRequested(const QString& topic);
@@ -46,6 +67,10 @@ protected:
     void guarded(const std::function<void()>& command);
     // A button whose "&" shows its key while the key itself is the window's hidden command.
     QPushButton* button(const QString& name, const QString& text);
+    // Connects the buttons and the hidden keys to `table` (the window's shared handle) and to the
+    // commands: moving, "&Add " (then the focus goes to `list`), "&Del " asking "Delete record?" with
+    // OK and Cancel, "&Save " posting, "&Cancel ", the Save and Exit buttons.
+    void connectRecordCommands(store::Table& table, QWidget* list);
     // Enter in `field` moves on to the next field.
     void enterMovesOn(QWidget* field);
 

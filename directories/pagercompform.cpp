@@ -113,30 +113,7 @@ TPagerCompForm::TPagerCompForm(store::Table& carriers, QWidget* parent)
     connect(&PagerCompT, &store::Table::recordChanged, this, &TPagerCompForm::scheduleSync);
     connect(&PagerCompT, &store::Table::positionChanged, this, &TPagerCompForm::scheduleSync);
 
-    connect(FirstBtn, &QPushButton::clicked, this, [this] { guarded([this] { PagerCompT.first(); }); });
-    connect(PriorBtn, &QPushButton::clicked, this, [this] { guarded([this] { PagerCompT.prior(); }); });
-    connect(NextBtn, &QPushButton::clicked, this, [this] { guarded([this] { PagerCompT.next(); }); });
-    connect(LastBtn, &QPushButton::clicked, this, [this] { guarded([this] { PagerCompT.last(); }); });
-    connect(AddBtn, &QPushButton::clicked, this, [this] {
-        AddClick();
-        CarriersList->setFocus();
-    });
-    connect(DelBtn, &QPushButton::clicked, this, [this] {
-        QMessageBox box(QMessageBox::Question, windowTitle(), QStringLiteral("Delete record?"),
-            QMessageBox::Ok | QMessageBox::Cancel, this);
-        box.setObjectName(QStringLiteral("DeleteRecordBox"));
-        if (box.exec() == QMessageBox::Ok)
-            guarded([this] { PagerCompT.deleteRecord(); });
-    });
-    connect(PostBtn, &QPushButton::clicked, this, [this] { guarded([this] { PagerCompT.post(); }); });
-    connect(CancelBtn, &QPushButton::clicked, this, &TPagerCompForm::CancelClick);
-    connect(SaveBtn, &QPushButton::clicked, this, &TPagerCompForm::SaveClick);
-    connect(ExitBtn, &QPushButton::clicked, this, &QWidget::close);
-
-    connect(SaveKey, &QAction::triggered, this, &TPagerCompForm::SaveClick);
-    connect(AddKey, &QAction::triggered, this, &TPagerCompForm::AddClick);
-    connect(DeleteKey, &QAction::triggered, this, &TPagerCompForm::DeleteClick);
-    connect(CancelKey, &QAction::triggered, this, &TPagerCompForm::CancelClick);
+    connectRecordCommands(PagerCompT, CarriersList);
     syncView();
 }
 

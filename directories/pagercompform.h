@@ -26,22 +26,12 @@ public:
     QLineEdit* HostSpeed;
     QLineEdit* HostChars;
     QLineEdit* HostPassw;
-    QPushButton* FirstBtn;
-    QPushButton* PriorBtn;
-    QPushButton* NextBtn;
-    QPushButton* LastBtn;
-    QPushButton* AddBtn;
-    QPushButton* DelBtn;
-    QPushButton* PostBtn;
-    QPushButton* CancelBtn;
-    QPushButton* SaveBtn;
-    QPushButton* ExitBtn;
     TableModel* CarriersModel;
 
-    void SaveClick();
-    void AddClick();
-    void DeleteClick();
-    void CancelClick();
+    void SaveClick() override;
+    void AddClick() override;
+    void DeleteClick() override;
+    void CancelClick() override;
 
 protected:
     void FormActivate() override;

@@ -122,30 +122,7 @@ TUsersForm::TUsersForm(store::Table& users, store::Table& carriers, QWidget* par
         });
     });
 
-    connect(FirstBtn, &QPushButton::clicked, this, [this] { guarded([this] { BUsersT.first(); }); });
-    connect(PriorBtn, &QPushButton::clicked, this, [this] { guarded([this] { BUsersT.prior(); }); });
-    connect(NextBtn, &QPushButton::clicked, this, [this] { guarded([this] { BUsersT.next(); }); });
-    connect(LastBtn, &QPushButton::clicked, this, [this] { guarded([this] { BUsersT.last(); }); });
-    connect(AddBtn, &QPushButton::clicked, this, [this] {
-        AddClick();
-        UsersList->setFocus();
-    });
-    connect(DelBtn, &QPushButton::clicked, this, [this] {
-        QMessageBox box(QMessageBox::Question, windowTitle(), QStringLiteral("Delete record?"),
-            QMessageBox::Ok | QMessageBox::Cancel, this);
-        box.setObjectName(QStringLiteral("DeleteRecordBox"));
-        if (box.exec() == QMessageBox::Ok)
-            guarded([this] { BUsersT.deleteRecord(); });
-    });
-    connect(PostBtn, &QPushButton::clicked, this, [this] { guarded([this] { BUsersT.post(); }); });
-    connect(CancelBtn, &QPushButton::clicked, this, &TUsersForm::CancelClick);
-    connect(SaveBtn, &QPushButton::clicked, this, &TUsersForm::SaveClick);
-    connect(ExitBtn, &QPushButton::clicked, this, &QWidget::close);
-
-    connect(SaveKey, &QAction::triggered, this, &TUsersForm::SaveClick);
-    connect(AddKey, &QAction::triggered, this, &TUsersForm::AddClick);
-    connect(DeleteKey, &QAction::triggered, this, &TUsersForm::DeleteClick);
-    connect(CancelKey, &QAction::triggered, this, &TUsersForm::CancelClick);
+    connectRecordCommands(BUsersT, UsersList);
 
     syncView();
 }

@@ -25,24 +25,13 @@ public:
     QTableView* UsersList;
     QLineEdit* PagerId;
     QComboBox* PagerComp;
-    QPushButton* FirstBtn;
-    QPushButton* PriorBtn;
-    QPushButton* NextBtn;
-    QPushButton* LastBtn;
-    QPushButton* AddBtn;
-    QPushButton* DelBtn;
-    QPushButton* PostBtn;
-    QPushButton* CancelBtn;
-    QPushButton* SaveBtn;
-    QPushButton* ExitBtn;
     TableModel* UsersModel;
     TableModel* CarriersModel;
 
-    // The commands.
-    void SaveClick();
-    void AddClick();
-    void DeleteClick();
-    void CancelClick();
+    void SaveClick() override;
+    void AddClick() override;
+    void DeleteClick() override;
+    void CancelClick() override;
 
 protected:
     void FormActivate() override;
