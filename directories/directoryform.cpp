@@ -1,5 +1,6 @@
 #include "directories/directoryform.h"
 
+#include "compose/pagelib.h"
 #include "store/storeerror.h"
 #include "store/table.h"
 
@@ -50,6 +51,7 @@ DirectoryForm::DirectoryForm(const QString& title, const QString& helpTopic, QWi
 
 void DirectoryForm::connectRecordCommands(store::Table& table, QWidget* list)
 {
+    records_ = &table;
     connect(FirstBtn, &QPushButton::clicked, this, [this, &table] { guarded([&table] { table.first(); }); });
     connect(PriorBtn, &QPushButton::clicked, this, [this, &table] { guarded([&table] { table.prior(); }); });
     connect(NextBtn, &QPushButton::clicked, this, [this, &table] { guarded([&table] { table.next(); }); });
@@ -74,6 +76,33 @@ void DirectoryForm::connectRecordCommands(store::Table& table, QWidget* list)
     connect(AddKey, &QAction::triggered, this, [this] { AddClick(); });
     connect(DeleteKey, &QAction::triggered, this, [this] { DeleteClick(); });
     connect(CancelKey, &QAction::triggered, this, [this] { CancelClick(); });
+}
+
+void DirectoryForm::SaveClick()
+{
+    bool saved = false;
+    guarded([&] {
+        records_->edit();
+        records_->post();
+        saved = true;
+    });
+    if (saved)
+        close();
+}
+
+void DirectoryForm::AddClick()
+{
+    guarded([this] { records_->append(); });
+}
+
+void DirectoryForm::DeleteClick()
+{
+    guarded([this] { compose::ConfirmDelete(*records_, this); });
+}
+
+void DirectoryForm::CancelClick()
+{
+    guarded([this] { records_->cancel(); });
 }
 
 void DirectoryForm::guarded(const std::function<void()>& command)

@@ -43,11 +43,15 @@ public:
     QPushButton* SaveBtn;
     QPushButton* ExitBtn;
 
-    // The commands behind the hidden keys and the buttons.
-    virtual void SaveClick() = 0;
-    virtual void AddClick() = 0;
-    virtual void DeleteClick() = 0;
-    virtual void CancelClick() = 0;
+    // The commands behind the hidden keys and the buttons, on the window's shared handle.
+    // Save: edit and post the current record, then close the window (it stays open on a failure).
+    void SaveClick();
+    // Add: a new blank record.
+    void AddClick();
+    // Delete: "Delete Record?" with Yes and Cancel; only Yes deletes.
+    void DeleteClick();
+    // Cancel: drop the pending change or the new record.
+    void CancelClick();
 
 signals:
     void helpRequested(const QString& topic);
@@ -82,6 +86,7 @@ private:
     QString helpTopic_;
     bool toOwnDialog_ = false;
     bool syncPending_ = false;
+    store::Table* records_ = nullptr; // the handle given to connectRecordCommands
 };
 
 } // namespace directories

@@ -1,6 +1,5 @@
 #include "directories/pagercompform.h"
 
-#include "compose/pagelib.h"
 #include "directories/tablemodel.h"
 #include "store/table.h"
 
@@ -141,33 +140,6 @@ void TPagerCompForm::FormActivate()
 {
     PagerCompT.refresh();
     PagerCompT.first();
-}
-
-void TPagerCompForm::SaveClick()
-{
-    bool saved = false;
-    guarded([&] {
-        PagerCompT.edit();
-        PagerCompT.post();
-        saved = true;
-    });
-    if (saved)
-        close();
-}
-
-void TPagerCompForm::AddClick()
-{
-    guarded([this] { PagerCompT.append(); });
-}
-
-void TPagerCompForm::DeleteClick()
-{
-    guarded([this] { compose::ConfirmDelete(PagerCompT, this); });
-}
-
-void TPagerCompForm::CancelClick()
-{
-    guarded([this] { PagerCompT.cancel(); });
 }
 
 void TPagerCompForm::showRecord()

@@ -28,10 +28,6 @@ public:
     QLineEdit* HostPassw;
     TableModel* CarriersModel;
 
-    void SaveClick() override;
-    void AddClick() override;
-    void DeleteClick() override;
-    void CancelClick() override;
 
 protected:
     void FormActivate() override;

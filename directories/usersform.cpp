@@ -1,6 +1,5 @@
 #include "directories/usersform.h"
 
-#include "compose/pagelib.h"
 #include "directories/tablemodel.h"
 #include "store/table.h"
 
@@ -139,33 +138,6 @@ void TUsersForm::FormActivate()
     PagerCompT.refresh();
     BUsersT.first();
     UsersList->setFocus();
-}
-
-void TUsersForm::SaveClick()
-{
-    bool saved = false;
-    guarded([&] {
-        BUsersT.edit();
-        BUsersT.post();
-        saved = true;
-    });
-    if (saved)
-        close();
-}
-
-void TUsersForm::AddClick()
-{
-    guarded([this] { BUsersT.append(); });
-}
-
-void TUsersForm::DeleteClick()
-{
-    guarded([this] { compose::ConfirmDelete(BUsersT, this); });
-}
-
-void TUsersForm::CancelClick()
-{
-    guarded([this] { BUsersT.cancel(); });
 }
 
 void TUsersForm::showCurrentRow(int row)

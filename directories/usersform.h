@@ -28,10 +28,6 @@ public:
     TableModel* UsersModel;
     TableModel* CarriersModel;
 
-    void SaveClick() override;
-    void AddClick() override;
-    void DeleteClick() override;
-    void CancelClick() override;
 
 protected:
     void FormActivate() override;
