@@ -34,6 +34,8 @@ TPagerCompForm::TPagerCompForm(store::Table& carriers, QWidget* parent)
     CarriersList->setSelectionMode(QAbstractItemView::SingleSelection);
     CarriersList->setSelectionBehavior(QAbstractItemView::SelectRows);
     CarriersList->verticalHeader()->setDefaultSectionSize(CarriersList->fontMetrics().height() + 6);
+    // Tab leaves the list for the next field, as in every other control of the window.
+    CarriersList->setTabKeyNavigation(false);
     CarriersList->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
         | QAbstractItemView::AnyKeyPressed);
     CarriersList->setColumnWidth(0, 160);

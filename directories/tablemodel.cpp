@@ -1,5 +1,6 @@
 #include "directories/tablemodel.h"
 
+#include "store/storeerror.h"
 #include "store/table.h"
 
 #include <cstdlib>
@@ -46,12 +47,26 @@ bool TableModel::setData(const QModelIndex& index, const QVariant& value, int ro
 {
     if (!index.isValid() || role != Qt::EditRole)
         return false;
-    if (index.row() != currentRow_)
-        moveToRow(index.row());
-    if (index.row() != currentRow_)
+    try {
+        if (index.row() != currentRow_)
+            moveToRow(index.row());
+        if (index.row() != currentRow_)
+            return false;
+        const bool wasBrowsing = table_.state() == store::Table::State::Browse;
+        table_.edit();
+        try {
+            table_.setFieldText(fields_.at(index.column()), value.toString());
+        } catch (const store::StoreError&) {
+            // The refused value changed nothing: an edit begun for it alone is dropped again.
+            if (wasBrowsing)
+                table_.cancel();
+            throw;
+        }
+    } catch (const store::StoreError& error) {
+        emit dataChanged(index, index);
+        emit storeError(error.message());
         return false;
-    table_.edit();
-    table_.setFieldText(fields_.at(index.column()), value.toString());
+    }
     emit dataChanged(index, index);
     return true;
 }

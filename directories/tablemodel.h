@@ -19,7 +19,10 @@ namespace directories {
 // posted or dropped.
 //
 // Editing a cell puts the shared handle's current record in edit state and writes the field; the
-// change is posted by whoever posts the handle (its post(), or any later move).
+// change is posted by whoever posts the handle (its post(), or any later move). A value the table
+// refuses (a word or too many digits for a number field) leaves the cell as it was: setData()
+// returns false and storeError() carries the store's message. No store error leaves the model, as
+// one unwinding through the view's own frames would end the program.
 class TableModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -45,6 +48,8 @@ public:
 signals:
     // The shared handle's current record is now shown in this row (-1: none).
     void currentRowChanged(int row);
+    // The table refused an edit or a move; the text is the store's message.
+    void storeError(const QString& text);
 
 private:
     void followPosition();

@@ -34,6 +34,8 @@ TUsersForm::TUsersForm(store::Table& users, store::Table& carriers, QWidget* par
     UsersList->setSelectionBehavior(QAbstractItemView::SelectRows);
     UsersList->horizontalHeader()->setStretchLastSection(true);
     UsersList->verticalHeader()->setDefaultSectionSize(UsersList->fontMetrics().height() + 6);
+    // Tab leaves the list for the next field, as in every other control of the window.
+    UsersList->setTabKeyNavigation(false);
     UsersList->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
         | QAbstractItemView::AnyKeyPressed);
 

@@ -81,6 +81,10 @@ private slots:
     void exitLeavesTheChangePending();
     void deleteKeepsTheUsersCarrierName();
     void enterMovesToTheNextField();
+    void refusedPageSizeKeepsTheCell_data();
+    void refusedPageSizeKeepsTheCell();
+    void nameInTheOpenEditorIsSaved();
+    void tabLeavesTheGrid();
 };
 
 void tst_PagerCompForm::opensWithEveryCarrierInNameOrder()
@@ -180,6 +184,62 @@ void tst_PagerCompForm::enterMovesToTheNextField()
     QCOMPARE(QApplication::focusWidget(), form_->HostSpeed);
     QTest::keyClick(form_->HostSpeed, Qt::Key_Return);
     QCOMPARE(QApplication::focusWidget(), form_->HostChars);
+}
+
+void tst_PagerCompForm::refusedPageSizeKeepsTheCell_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("a word") << "abc" << "\"abc\" is not a number for field HOST_CHARS";
+    QTest::newRow("four digits") << "1000" << "1000 does not fit field HOST_CHARS (width 3)";
+}
+
+void tst_PagerCompForm::refusedPageSizeKeepsTheCell()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, message);
+    openWindow();
+    form_->CarriersList->setFocus();
+    form_->CarriersList->setCurrentIndex(form_->CarriersModel->index(0, 3));
+    // Typing opens the grid's own cell editor; Enter commits it.
+    QTest::keyClick(form_->CarriersList, typed.at(0).toLatin1());
+    QWidget* editor = QApplication::focusWidget();
+    QVERIFY(form_->CarriersList->isAncestorOf(editor));
+    QTest::keyClicks(editor, typed.mid(1));
+    QString shown;
+    dirtest::answerNextBox(QMessageBox::Ok, &shown);
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_VERIFY(!shown.isEmpty());
+    QVERIFY2(shown.contains(message), qPrintable(shown));
+    QCOMPARE(form_->CarriersModel->index(0, 3).data().toString(), QStringLiteral("80"));
+    QCOMPARE(carriers().state(), store::Table::State::Browse);
+    QVERIFY(form_->isVisible());
+    QCOMPARE(onDisk().first(), QStringLiteral("Acme|5550001||80|"));
+}
+
+void tst_PagerCompForm::nameInTheOpenEditorIsSaved()
+{
+    openWindow();
+    form_->CarriersList->setFocus();
+    QTest::keyClick(form_, Qt::Key_A, Qt::AltModifier);
+    QCOMPARE(carriers().state(), store::Table::State::Insert);
+    QTest::keyClick(form_->CarriersList, 'Z');
+    QWidget* editor = QApplication::focusWidget();
+    QVERIFY(form_->CarriersList->isAncestorOf(editor));
+    QTest::keyClicks(editor, QStringLiteral("eta"));
+    QTest::keyClick(editor, Qt::Key_S, Qt::AltModifier);
+    QVERIFY(!form_->isVisible());
+    QCOMPARE(onDisk().last(), QStringLiteral("Zeta||||"));
+}
+
+void tst_PagerCompForm::tabLeavesTheGrid()
+{
+    openWindow();
+    form_->CarriersList->setFocus();
+    form_->CarriersList->setCurrentIndex(form_->CarriersModel->index(0, 4));
+    QTest::keyClick(form_->CarriersList, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), form_->HostTel);
+    QCOMPARE(carriers().fieldText("HOST_TEL"), QStringLiteral("5550001"));
 }
 
 QTEST_MAIN(tst_PagerCompForm)

@@ -114,6 +114,9 @@ private slots:
     void deleteQuestions();
     void deleteOnEmptyTableShowsTheStoreError();
     void enterMovesToTheNextField();
+    void nameInTheOpenEditorIsKept_data();
+    void nameInTheOpenEditorIsKept();
+    void tabLeavesTheList();
     void tenThousandUsersOpenQuickly();
 };
 
@@ -393,6 +396,40 @@ void tst_UsersForm::tenThousandUsersOpenQuickly()
     QCOMPARE(form_->UsersModel->rowCount(), 10000);
     QVERIFY(built < 500);
     QVERIFY(toMiddle < 500);
+}
+
+void tst_UsersForm::nameInTheOpenEditorIsKept_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::newRow("Alt+S saves") << int(Qt::Key_S);
+    QTest::newRow("Alt+X exits") << int(Qt::Key_X);
+}
+
+void tst_UsersForm::nameInTheOpenEditorIsKept()
+{
+    QFETCH(int, key);
+    openWindow();
+    QCOMPARE(QApplication::focusWidget(), form_->UsersList);
+    QTest::keyClick(form_->UsersList, Qt::Key_A, Qt::AltModifier);
+    QCOMPARE(users().state(), store::Table::State::Insert);
+    // The first key opens the list's cell editor on the new row; the rest go to the editor.
+    QTest::keyClick(form_->UsersList, 'D');
+    QWidget* editor = QApplication::focusWidget();
+    QVERIFY(editor != form_->UsersList && form_->UsersList->isAncestorOf(editor));
+    QTest::keyClicks(editor, QStringLiteral("ee"));
+    QTest::keyClick(editor, Qt::Key(key), Qt::AltModifier);
+    QVERIFY(!form_->isVisible());
+    QCOMPARE(usersOnDisk(), (QStringList { "Ann|100|A-Tel", "Bob|200|Gone", "Cy|300|B-Net", "Dee||" }));
+    QVERIFY(recipients(*main_).contains(QStringLiteral("Dee")));
+}
+
+void tst_UsersForm::tabLeavesTheList()
+{
+    openWindow();
+    QCOMPARE(QApplication::focusWidget(), form_->UsersList);
+    QTest::keyClick(form_->UsersList, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), form_->PagerId);
+    QCOMPARE(users().fieldText("USERNAME"), QStringLiteral("Ann"));
 }
 
 QTEST_MAIN(tst_UsersForm)
