@@ -15,6 +15,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QSet>
 #include <QTableWidget>
 #include <QTimer>
@@ -46,6 +47,33 @@ bool listHolds(const QListWidget* list, const QString& text)
     return false;
 }
 
+// The lists' alphabetical order: without regard to letter case ("alice bob Carol Zed"); names
+// that differ only in case keep one order between them.
+bool namesInOrder(const QString& a, const QString& b)
+{
+    const int folded = a.compare(b, Qt::CaseInsensitive);
+    return folded != 0 ? folded < 0 : a < b;
+}
+
+void fillSorted(QListWidget* list, QStringList names)
+{
+    std::sort(names.begin(), names.end(), namesInOrder);
+    list->addItems(names);
+}
+
+void insertSorted(QListWidget* list, const QString& name)
+{
+    int row = 0;
+    for (int high = list->count(); row < high;) {
+        const int middle = (row + high) / 2;
+        if (namesInOrder(list->item(middle)->text(), name))
+            row = middle + 1;
+        else
+            high = middle;
+    }
+    list->insertItem(row, name);
+}
+
 } // namespace
 
 TGroupsForm::TGroupsForm(core::Desk& desk, QWidget* parent)
@@ -66,12 +94,14 @@ TGroupsForm::TGroupsForm(core::Desk& desk, QWidget* parent)
     GroupName->verticalHeader()->setDefaultSectionSize(18);
     GroupName->setSelectionMode(QAbstractItemView::SingleSelection);
     GroupName->setSelectionBehavior(QAbstractItemView::SelectRows);
+    // Tab leaves the grid; coming into it (by Tab or a click) loads the lists.
+    GroupName->setTabKeyNavigation(false);
+    GroupName->installEventFilter(this);
+    // Both lists are kept in alphabetical order by the window itself (see namesInOrder).
     UsersList = new QListWidget(this);
     UsersList->setObjectName(QStringLiteral("UsersList"));
-    UsersList->setSortingEnabled(true);
     MemberList = new QListWidget(this);
     MemberList->setObjectName(QStringLiteral("MemberList"));
-    MemberList->setSortingEnabled(true);
     MemberList->setToolTip(QStringLiteral("Double Click on Top of Member to Delete"));
 
     AddMemberBtn = new QPushButton(QStringLiteral("Add &Member    "), this);
@@ -81,6 +111,8 @@ TGroupsForm::TGroupsForm(core::Desk& desk, QWidget* parent)
     DeleteGroupBtn = new QPushButton(QStringLiteral("&Delete Group"), this);
     SaveGroupBtn = new QPushButton(QStringLiteral("&Save Group"), this);
     ExitBtn = new QPushButton(QStringLiteral("E&xit"), this);
+    // The button shows its key, the menu's "E&xit" owns it (closing without posting).
+    ExitBtn->setShortcut(QKeySequence());
 
     auto* grid = new QGridLayout;
     grid->addWidget(new QLabel(QStringLiteral("Group Names Definition:"), this), 0, 0);
@@ -152,6 +184,17 @@ bool TGroupsForm::event(QEvent* event)
     return QWidget::event(event);
 }
 
+bool TGroupsForm::eventFilter(QObject* watched, QEvent* event)
+{
+    // Entering the grid from another control of the window (not coming back to the window).
+    if (watched == GroupName && event->type() == QEvent::FocusIn) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason && !walking_)
+            ReadUsersList();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void TGroupsForm::closeEvent(QCloseEvent* event)
 {
     try {
@@ -171,20 +214,20 @@ void TGroupsForm::reportError(const QString& text)
 void TGroupsForm::FormActivate()
 {
     try {
-        walking_ = true;
-        desk_.BUsersT.refresh();
-        desk_.BUsersT.first();
-        if (desk_.GroupsT.state() == store::Table::State::Browse) {
-            if (desk_.GroupsT.indexName() != kGroupTag)
-                desk_.GroupsT.selectTag(kGroupTag);
-            desk_.GroupsT.refresh();
-            desk_.GroupsT.first();
+        {
+            const QScopedValueRollback walking(walking_, true);
+            desk_.BUsersT.refresh();
+            desk_.BUsersT.first();
+            if (desk_.GroupsT.state() == store::Table::State::Browse) {
+                if (desk_.GroupsT.indexName() != kGroupTag)
+                    desk_.GroupsT.selectTag(kGroupTag);
+                desk_.GroupsT.refresh();
+                desk_.GroupsT.first();
+            }
         }
-        walking_ = false;
         loadGrid();
         ReadUsersList();
     } catch (const store::StoreError& e) {
-        walking_ = false;
         reportError(e.message());
     }
 }
@@ -206,7 +249,7 @@ int TGroupsForm::currentRow()
 void TGroupsForm::loadGrid()
 {
     store::Table& groups = desk_.GroupsT;
-    walking_ = true;
+    const QScopedValueRollback walking(walking_, true);
     const QSignalBlocker blocker(GroupName);
     const int row = currentRow();
     GroupName->setRowCount(0);
@@ -219,7 +262,6 @@ void TGroupsForm::loadGrid()
     goToRow(row < 0 ? 0 : row);
     if (row >= 0 || !names.isEmpty())
         GroupName->setCurrentCell(row < 0 ? 0 : row, 0);
-    walking_ = false;
 }
 
 void TGroupsForm::goToRow(int row)
@@ -227,14 +269,12 @@ void TGroupsForm::goToRow(int row)
     store::Table& groups = desk_.GroupsT;
     if (groups.state() != store::Table::State::Browse)
         return;
-    const bool wasWalking = walking_;
-    walking_ = true;
+    const QScopedValueRollback walking(walking_, true);
     groups.first();
     for (int i = 0; i < row && !groups.eof(); ++i)
         groups.next();
     if (groups.eof())
         groups.last();
-    walking_ = wasWalking;
 }
 
 void TGroupsForm::gridEdited(QTableWidgetItem* item)
@@ -247,7 +287,9 @@ void TGroupsForm::gridEdited(QTableWidgetItem* item)
             goToRow(item->row());
             groups.edit();
         }
-        groups.setFieldText(kGroup, item->text());
+        // The capital initials go in with the name, so whatever posts it (Save Group, the Exit
+        // button, or the refresh of a close or of another window) writes it so.
+        groups.setFieldText(kGroup, compose::CapitalizeWords(item->text()));
     } catch (const store::StoreError& e) {
         reportError(e.message());
     }
@@ -264,13 +306,12 @@ void TGroupsForm::reloadForCurrentGroup()
 {
     // The grid shows the record that is current now.
     if (desk_.GroupsT.state() == store::Table::State::Browse) {
-        walking_ = true;
+        const QScopedValueRollback walking(walking_, true);
         const int row = currentRow();
         if (row >= 0 && row < GroupName->rowCount() && row != GroupName->currentRow()) {
             const QSignalBlocker blocker(GroupName);
             GroupName->setCurrentCell(row, 0);
         }
-        walking_ = false;
     }
     if (QFile::exists(currentMemberFile()))
         ReadUsersList();
@@ -287,7 +328,7 @@ void TGroupsForm::ReadUsersList()
     QStringList members;
     if (!compose::readMemberFile(currentMemberFile(), &members))
         return;
-    MemberList->addItems(members);
+    fillSorted(MemberList, members);
     QSet<QString> taken;
     for (const QString& member : members)
         taken.insert(member.toCaseFolded());
@@ -303,7 +344,7 @@ void TGroupsForm::ReadUsersList()
     } catch (const store::StoreError& e) {
         reportError(e.message());
     }
-    UsersList->addItems(available);
+    fillSorted(UsersList, available);
 }
 
 void TGroupsForm::AddGroupMembers()
@@ -316,7 +357,7 @@ void TGroupsForm::AddGroupMembers()
     const QString name = chosen->text();
     if (listHolds(MemberList, name))
         return;
-    MemberList->addItem(name);
+    insertSorted(MemberList, name);
     delete UsersList->takeItem(UsersList->row(chosen));
     SaveGroupMembers();
 }
@@ -328,7 +369,7 @@ void TGroupsForm::DeleteMember()
         compose::ShowInfo(QStringLiteral("First you must select the member to delete from this group."), this);
         return;
     }
-    UsersList->addItem(chosen->text());
+    insertSorted(UsersList, chosen->text());
     delete MemberList->takeItem(MemberList->row(chosen));
     SaveGroupMembers();
 }
@@ -347,11 +388,9 @@ void TGroupsForm::AddNewGroup()
     try {
         if (!postCurrentGroup())
             return;
-        walking_ = true;
+        const QScopedValueRollback walking(walking_, true);
         groups.append();
-        walking_ = false;
     } catch (const store::StoreError& e) {
-        walking_ = false;
         reportError(e.message());
         return;
     }
@@ -359,9 +398,10 @@ void TGroupsForm::AddNewGroup()
     const int row = GroupName->rowCount();
     GroupName->insertRow(row);
     GroupName->setItem(row, 0, new QTableWidgetItem());
-    walking_ = true;
-    GroupName->setCurrentCell(row, 0);
-    walking_ = false;
+    {
+        const QScopedValueRollback walking(walking_, true);
+        GroupName->setCurrentCell(row, 0);
+    }
     MemberList->clear();
     UsersList->clear();
     GroupName->setFocus();
@@ -388,16 +428,16 @@ void TGroupsForm::SaveGroup()
         return;
     try {
         const uint32_t saved = desk_.GroupsT.isEmpty() ? 0 : desk_.GroupsT.recNo();
-        walking_ = true;
-        desk_.GroupsT.refresh();
-        walking_ = false;
+        {
+            const QScopedValueRollback walking(walking_, true);
+            desk_.GroupsT.refresh();
+        }
         if (saved == 0)
             return;
         SaveGroupMembers();
         loadGrid();
         ReadUsersList();
     } catch (const store::StoreError& e) {
-        walking_ = false;
         reportError(e.message());
     }
 }
@@ -414,20 +454,22 @@ void TGroupsForm::DeleteGroup()
             if (groups.state() == store::Table::State::Edit)
                 groups.cancel();
             const QString file = currentMemberFile();
-            walking_ = true;
-            const bool deleted = compose::ConfirmDelete(groups, this);
-            walking_ = false;
+            bool deleted = false;
+            {
+                const QScopedValueRollback walking(walking_, true);
+                deleted = compose::ConfirmDelete(groups, this);
+            }
             if (!deleted)
                 return;
             QFile::remove(file);
         }
-        walking_ = true;
-        groups.refresh();
-        walking_ = false;
+        {
+            const QScopedValueRollback walking(walking_, true);
+            groups.refresh();
+        }
         loadGrid();
         ReadUsersList();
     } catch (const store::StoreError& e) {
-        walking_ = false;
         reportError(e.message());
     }
 }
