@@ -1,6 +1,7 @@
 #include "app/mainform.h"
 
 #include "app/aboutbox.h"
+#include "app/elidingmemo.h"
 #include "app/helpwindow.h"
 #include "app/messageedit.h"
 #include "compose/preparation.h"
@@ -324,11 +325,9 @@ QWidget* TMainForm::buildStatusGroup()
     grid->setHorizontalSpacing(6);
     grid->setVerticalSpacing(3);
 
-    StatusMemo = new QPlainTextEdit(group);
+    StatusMemo = new ElidingMemo(group);
     StatusMemo->setObjectName(QStringLiteral("StatusMemo"));
     StatusMemo->setReadOnly(true);
-    StatusMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
-    StatusMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     StatusMemo->setFocusPolicy(Qt::NoFocus);
     QFont memoFont(QStringLiteral("DejaVu Sans"), 8);
     memoFont.setBold(true);
@@ -341,9 +340,12 @@ QWidget* TMainForm::buildStatusGroup()
     yellow.setColor(QPalette::Window, Qt::yellow);
     yellow.setColor(QPalette::WindowText, Qt::black);
     Sending->setPalette(yellow);
-    QSizePolicy keepPlace = Sending->sizePolicy();
+    // Its column is as wide as the longest progress text; a text of any length never widens it,
+    // so the status list keeps its width.
+    QSizePolicy keepPlace(QSizePolicy::Ignored, Sending->sizePolicy().verticalPolicy());
     keepPlace.setRetainSizeWhenHidden(true);
     Sending->setSizePolicy(keepPlace);
+    Sending->setMinimumWidth(Sending->fontMetrics().horizontalAdvance(QStringLiteral(" Sending page 99 of 99 ")));
     Sending->hide();
 
     TimeofDay = namedLabel(QStringLiteral("TimeofDay"), QString(), group);
