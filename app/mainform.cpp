@@ -218,6 +218,8 @@ QWidget* TMainForm::buildRecipients()
     UsersList->setObjectName(QStringLiteral("UsersList"));
     UsersList->setSortingEnabled(true);
     UsersList->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Every row is one line of one font: the list measures one, not ten thousand, when it lays out.
+    UsersList->setUniformItemSizes(true);
     setHint(UsersList,
         QStringLiteral("Select user and click on checkbox. Select more than one for group messages."));
     grid->addWidget(UsersList, 0, 1);

@@ -21,6 +21,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace directories {
 
 namespace {
@@ -98,10 +100,13 @@ TGroupsForm::TGroupsForm(core::Desk& desk, QWidget* parent)
     GroupName->setTabKeyNavigation(false);
     GroupName->installEventFilter(this);
     // Both lists are kept in alphabetical order by the window itself (see namesInOrder).
+    // Every row is one line of one font: a list of thousands lays out by measuring one row.
     UsersList = new QListWidget(this);
     UsersList->setObjectName(QStringLiteral("UsersList"));
+    UsersList->setUniformItemSizes(true);
     MemberList = new QListWidget(this);
     MemberList->setObjectName(QStringLiteral("MemberList"));
+    MemberList->setUniformItemSizes(true);
     MemberList->setToolTip(QStringLiteral("Double Click on Top of Member to Delete"));
 
     AddMemberBtn = new QPushButton(QStringLiteral("Add &Member    "), this);
@@ -161,6 +166,11 @@ TGroupsForm::TGroupsForm(core::Desk& desk, QWidget* parent)
     });
     connect(GroupName, &QTableWidget::cellClicked, this, [this] { ReadUsersList(); });
 
+    activate_ = new QTimer(this);
+    activate_->setSingleShot(true);
+    activate_->setInterval(0);
+    connect(activate_, &QTimer::timeout, this, &TGroupsForm::FormActivate);
+
     // Following the current group, wherever the change comes from.
     follow_ = new QTimer(this);
     follow_->setSingleShot(true);
@@ -177,9 +187,24 @@ QString TGroupsForm::currentMemberFile() const
 
 bool TGroupsForm::event(QEvent* event)
 {
-    if (event->type() == QEvent::WindowActivate || (event->type() == QEvent::Show && !opened_)) {
+    // Opening the window both shows it and (where the platform activates windows) makes it
+    // active, the latter possibly a while later: the two run one activation.
+    switch (event->type()) {
+    case QEvent::Show:
         opened_ = true;
-        FormActivate();
+        showActivated_ = true;
+        activate_->start();
+        break;
+    case QEvent::WindowActivate:
+        if (!std::exchange(showActivated_, false))
+            activate_->start();
+        break;
+    case QEvent::WindowDeactivate:
+    case QEvent::Hide:
+        showActivated_ = false;
+        break;
+    default:
+        break;
     }
     return QWidget::event(event);
 }
@@ -304,6 +329,9 @@ void TGroupsForm::followCurrentGroup()
 
 void TGroupsForm::reloadForCurrentGroup()
 {
+    // A closed window is loaded afresh when it is next opened (its activation loads the lists).
+    if (!isVisible())
+        return;
     // The grid shows the record that is current now.
     if (desk_.GroupsT.state() == store::Table::State::Browse) {
         const QScopedValueRollback walking(walking_, true);
@@ -335,12 +363,24 @@ void TGroupsForm::ReadUsersList()
     QStringList available;
     store::Table& users = desk_.BUsersT;
     try {
-        for (users.first(); !users.eof(); users.next()) {
-            const QString name = users.fieldText(kUserName);
-            if (!taken.contains(name.toCaseFolded()))
-                available << name;
-        }
+        // The shared handle goes to the first user (ending a pending edit, as a walk would); the
+        // names are read through a handle of the window's own, so that the windows following the
+        // shared handle are not told of ten thousand moves.
         users.first();
+        if (users.isOpen()) {
+            store::Table reader;
+            reader.setConnection(users.connection());
+            reader.setTableName(users.tableName());
+            reader.setIndexName(users.indexName());
+            reader.open();
+            if (!users.filter().isEmpty())
+                reader.setFilter(users.filter());
+            for (reader.first(); !reader.eof(); reader.next()) {
+                const QString name = reader.fieldText(kUserName);
+                if (!taken.contains(name.toCaseFolded()))
+                    available << name;
+            }
+        }
     } catch (const store::StoreError& e) {
         reportError(e.message());
     }

@@ -128,6 +128,7 @@ void TableModel::reload()
     pendingRow_ = pendingRowShown();
     endResetModel();
     currentRow_ = -2; // report the position afresh
+    reportedRow_ = -2;
     followPosition();
 }
 
@@ -190,13 +191,26 @@ void TableModel::setCurrentRow(int row)
 {
     if (row == currentRow_)
         return;
-    const int old = currentRow_;
     currentRow_ = row;
-    if (old >= 0)
+    if (reportPending_)
+        return;
+    reportPending_ = true;
+    QMetaObject::invokeMethod(this, &TableModel::reportCurrentRow, Qt::QueuedConnection);
+}
+
+void TableModel::reportCurrentRow()
+{
+    reportPending_ = false;
+    if (currentRow_ == reportedRow_)
+        return;
+    const int old = reportedRow_;
+    reportedRow_ = currentRow_;
+    const int rows = rowCount();
+    if (old >= 0 && old < rows)
         emit headerDataChanged(Qt::Vertical, old, old);
-    if (row >= 0)
-        emit headerDataChanged(Qt::Vertical, row, row);
-    emit currentRowChanged(row);
+    if (currentRow_ >= 0 && currentRow_ < rows)
+        emit headerDataChanged(Qt::Vertical, currentRow_, currentRow_);
+    emit currentRowChanged(currentRow_);
 }
 
 void TableModel::moveToRow(int row)

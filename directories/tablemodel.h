@@ -16,7 +16,9 @@ namespace directories {
 // so building the list never moves the shared handle or ends its pending edit. The model follows
 // the handle's signals: a move changes the current row, a record change repaints its row, a table
 // change reads the rows again. A record being appended shows as a last row of its own until it is
-// posted or dropped.
+// posted or dropped. The current row is always up to date; the signals that report it (the row
+// marker, currentRowChanged) come once the event loop is free, so a walk of thousands of records
+// by another window costs one report, not thousands.
 //
 // Editing a cell puts the shared handle's current record in edit state and writes the field; the
 // change is posted by whoever posts the handle (its post(), or any later move). A value the table
@@ -57,6 +59,7 @@ private:
     void followState();
     bool pendingRowShown() const;
     void setCurrentRow(int row);
+    void reportCurrentRow();
 
     store::Table& table_;
     QStringList fields_;
@@ -68,6 +71,8 @@ private:
     bool editing_ = false;    // the current record is in edit state
     bool moving_ = false;     // the model itself is moving the shared handle
     int currentRow_ = -1;
+    int reportedRow_ = -1;        // the row last reported by currentRowChanged
+    bool reportPending_ = false;
 };
 
 } // namespace directories

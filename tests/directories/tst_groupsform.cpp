@@ -6,7 +6,6 @@
 
 #include <QAction>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QListWidget>
 #include <QPushButton>
@@ -321,8 +320,8 @@ private slots:
         QCOMPARE(texts(form_->UsersList), QStringList { "Bob" });
     }
 
-    // 1,000 members among 10,000 users: the lists load within a fraction of a second.
-    void largeGroupOpensQuickly()
+    // 1,000 members among 10,000 users: every name is listed.
+    void largeGroupListsEveryName()
     {
         QStringList members;
         {
@@ -339,14 +338,10 @@ private slots:
         QVERIFY(compose::writeMemberFile(file(QStringLiteral("All.GRP")), members).isEmpty());
         main_ = std::make_unique<TMainForm>(dir_->path());
         form_ = CreateGroupsForm(*main_);
-        QElapsedTimer timer;
-        timer.start();
+        // Its time is measured by bench/directory_bench.
         main_->GroupsMenu->trigger();
-        const qint64 ms = timer.elapsed();
-        qInfo("Groups window with 1,000 of 10,000 users opened in %lld ms", ms);
-        QCOMPARE(form_->MemberList->count(), 1000);
+        QTRY_COMPARE(form_->MemberList->count(), 1000);
         QCOMPARE(form_->UsersList->count(), 9000);
-        QVERIFY2(ms < 500, qPrintable(QString::number(ms)));
     }
 };
 
