@@ -4,7 +4,7 @@
 #include "store/storeerror.h"
 
 #include <QMessageBox>
-#include <QPointer>
+#include <QScopedValueRollback>
 
 DeskApplication::DeskApplication(int& argc, char** argv)
     : QApplication(argc, argv)
@@ -34,7 +34,6 @@ void DeskApplication::showError(const QString& text)
     // Timers go on while the box is open; a fault that repeats must not stack boxes on it.
     if (boxOpen_)
         return;
-    boxOpen_ = true;
+    const QScopedValueRollback open(boxOpen_, true);
     QMessageBox::critical(activeWindow(), compose::applicationTitle(), text);
-    boxOpen_ = false;
 }

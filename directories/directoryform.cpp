@@ -1,6 +1,7 @@
 #include "directories/directoryform.h"
 
 #include "compose/pagelib.h"
+#include "directories/celldelegate.h"
 #include "directories/tablemodel.h"
 #include "store/storeerror.h"
 #include "store/table.h"
@@ -56,6 +57,7 @@ void DirectoryForm::connectRecordCommands(store::Table& table, QAbstractItemView
 {
     records_ = &table;
     list_ = list;
+    list->setItemDelegate(new CellDelegate(list));
     // Shown once the view has closed its editor: a box opened inside the editor's commit would
     // take the focus from an editor that is still closing.
     if (auto* model = qobject_cast<TableModel*>(list->model()))

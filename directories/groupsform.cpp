@@ -3,6 +3,7 @@
 #include "compose/memberfile.h"
 #include "compose/pagelib.h"
 #include "core/desk.h"
+#include "directories/celldelegate.h"
 #include "store/storeerror.h"
 
 #include <QCloseEvent>
@@ -98,6 +99,7 @@ TGroupsForm::TGroupsForm(core::Desk& desk, QWidget* parent)
     GroupName->setSelectionBehavior(QAbstractItemView::SelectRows);
     // Tab leaves the grid; coming into it (by Tab or a click) loads the lists.
     GroupName->setTabKeyNavigation(false);
+    GroupName->setItemDelegate(new CellDelegate(GroupName));
     GroupName->installEventFilter(this);
     // Both lists are kept in alphabetical order by the window itself (see namesInOrder).
     // Every row is one line of one font: a list of thousands lays out by measuring one row.

@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -121,9 +122,11 @@ TPagerCompForm::TPagerCompForm(store::Table& carriers, QWidget* parent)
 void TPagerCompForm::syncView()
 {
     const int row = CarriersModel->currentRow();
-    showing_ = true;
-    CarriersList->setCurrentIndex(row >= 0 ? CarriersModel->index(row, CarriersList->currentIndex().column() < 0 ? 0 : CarriersList->currentIndex().column()) : QModelIndex());
-    showing_ = false;
+    {
+        const QScopedValueRollback showing(showing_, true);
+        const int column = qMax(0, CarriersList->currentIndex().column());
+        CarriersList->setCurrentIndex(row >= 0 ? CarriersModel->index(row, column) : QModelIndex());
+    }
     showRecord();
 }
 

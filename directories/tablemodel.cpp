@@ -3,6 +3,8 @@
 #include "store/storeerror.h"
 #include "store/table.h"
 
+#include <QScopedValueRollback>
+
 #include <cstdlib>
 
 namespace directories {
@@ -230,11 +232,7 @@ void TableModel::moveToRow(int row)
     }
     {
         // Step from the nearest known place: the current row, the first or the last.
-        moving_ = true;
-        struct Done {
-            bool& flag;
-            ~Done() { flag = false; }
-        } done { moving_ };
+        const QScopedValueRollback moving(moving_, true);
         const int last = int(recNos_.size()) - 1;
         int from = currentRow_ >= 0 && currentRow_ < recNos_.size() && !pendingRow_ ? currentRow_ : -1;
         if (from < 0 || std::abs(row - from) > row) {

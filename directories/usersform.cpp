@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -144,7 +145,7 @@ void TUsersForm::FormActivate()
 
 void TUsersForm::showCurrentRow(int row)
 {
-    showing_ = true;
+    const QScopedValueRollback showing(showing_, true);
     if (row >= 0) {
         const QModelIndex index = UsersModel->index(row, 0);
         UsersList->setCurrentIndex(index);
@@ -152,7 +153,6 @@ void TUsersForm::showCurrentRow(int row)
     } else {
         UsersList->setCurrentIndex(QModelIndex());
     }
-    showing_ = false;
 }
 
 void TUsersForm::showRecord()

@@ -240,6 +240,19 @@ void tst_PagerCompForm::tabLeavesTheGrid()
     QTest::keyClick(form_->CarriersList, Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), form_->HostTel);
     QCOMPARE(carriers().fieldText("HOST_TEL"), QStringLiteral("5550001"));
+
+    // From the open cell editor of the last column, Tab keeps the value and leaves the grid too,
+    // rather than going on to the next carrier.
+    form_->CarriersList->setFocus();
+    QTest::keyClick(form_->CarriersList, 'p');
+    QWidget* editor = QApplication::focusWidget();
+    QVERIFY(form_->CarriersList->isAncestorOf(editor));
+    QTest::keyClicks(editor, QStringLiteral("w"));
+    QTest::keyClick(editor, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), form_->HostTel);
+    QCOMPARE(carriers().fieldText("PAGERCOMP"), QStringLiteral("Acme"));
+    QCOMPARE(carriers().fieldText("HOST_PASSW"), QStringLiteral("pw"));
+    QCOMPARE(form_->CarriersModel->currentRow(), 0);
 }
 
 QTEST_MAIN(tst_PagerCompForm)
