@@ -163,7 +163,11 @@ TGroupsForm::TGroupsForm(core::Desk& desk, QWidget* parent)
     connect(GroupName, &QTableWidget::currentCellChanged, this, [this](int row) {
         if (walking_ || row < 0)
             return;
-        goToRow(row);
+        try {
+            goToRow(row);
+        } catch (const store::StoreError& e) {
+            reportError(e.message());
+        }
         ReadUsersList();
     });
     connect(GroupName, &QTableWidget::cellClicked, this, [this] { ReadUsersList(); });
@@ -335,13 +339,18 @@ void TGroupsForm::reloadForCurrentGroup()
     if (!isVisible())
         return;
     // The grid shows the record that is current now.
-    if (desk_.GroupsT.state() == store::Table::State::Browse) {
-        const QScopedValueRollback walking(walking_, true);
-        const int row = currentRow();
-        if (row >= 0 && row < GroupName->rowCount() && row != GroupName->currentRow()) {
-            const QSignalBlocker blocker(GroupName);
-            GroupName->setCurrentCell(row, 0);
+    try {
+        if (desk_.GroupsT.state() == store::Table::State::Browse) {
+            const QScopedValueRollback walking(walking_, true);
+            const int row = currentRow();
+            if (row >= 0 && row < GroupName->rowCount() && row != GroupName->currentRow()) {
+                const QSignalBlocker blocker(GroupName);
+                GroupName->setCurrentCell(row, 0);
+            }
         }
+    } catch (const store::StoreError& e) {
+        reportError(e.message());
+        return;
     }
     if (QFile::exists(currentMemberFile()))
         ReadUsersList();
