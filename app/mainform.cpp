@@ -342,12 +342,13 @@ QWidget* TMainForm::buildStatusGroup()
     yellow.setColor(QPalette::Window, Qt::yellow);
     yellow.setColor(QPalette::WindowText, Qt::black);
     Sending->setPalette(yellow);
-    // Its column is as wide as the longest progress text; a text of any length never widens it,
-    // so the status list keeps its width.
+    // It shares the clock's column and never widens it, so the status list keeps its width; a
+    // long progress text goes on a second line instead.
     QSizePolicy keepPlace(QSizePolicy::Ignored, Sending->sizePolicy().verticalPolicy());
     keepPlace.setRetainSizeWhenHidden(true);
     Sending->setSizePolicy(keepPlace);
-    Sending->setMinimumWidth(Sending->fontMetrics().horizontalAdvance(QStringLiteral(" Sending page 99 of 99 ")));
+    Sending->setWordWrap(true);
+    Sending->setMinimumWidth(Sending->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00 PM ")));
     Sending->hide();
 
     TimeofDay = namedLabel(QStringLiteral("TimeofDay"), QString(), group);
