@@ -4,6 +4,7 @@
 #include "compose/pagelib.h"
 #include "core/desk.h"
 #include "directories/celldelegate.h"
+#include "directories/tablemodel.h"
 #include "store/storeerror.h"
 
 #include <QCloseEvent>
@@ -380,12 +381,7 @@ void TGroupsForm::ReadUsersList()
         users.first();
         if (users.isOpen()) {
             store::Table reader;
-            reader.setConnection(users.connection());
-            reader.setTableName(users.tableName());
-            reader.setIndexName(users.indexName());
-            reader.open();
-            if (!users.filter().isEmpty())
-                reader.setFilter(users.filter());
+            openReaderOn(reader, users);
             for (reader.first(); !reader.eof(); reader.next()) {
                 const QString name = reader.fieldText(kUserName);
                 if (!taken.contains(name.toCaseFolded()))

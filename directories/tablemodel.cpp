@@ -9,6 +9,16 @@
 
 namespace directories {
 
+void openReaderOn(store::Table& reader, const store::Table& table)
+{
+    reader.setConnection(table.connection());
+    reader.setTableName(table.tableName());
+    reader.setIndexName(table.indexName());
+    reader.open();
+    if (!table.filter().isEmpty())
+        reader.setFilter(table.filter());
+}
+
 TableModel::TableModel(store::Table& table, const QStringList& fields, QObject* parent)
     : QAbstractTableModel(parent)
     , table_(table)
@@ -105,15 +115,8 @@ void TableModel::reload()
     recNos_.clear();
     rowOfRecNo_.clear();
     if (table_.isOpen()) {
-        // A second handle on the same file, in the same order and filter: one pass, the shared
-        // handle stays where it is.
         store::Table reader;
-        reader.setConnection(table_.connection());
-        reader.setTableName(table_.tableName());
-        reader.setIndexName(table_.indexName());
-        reader.open();
-        if (!table_.filter().isEmpty())
-            reader.setFilter(table_.filter());
+        openReaderOn(reader, table_);
         const uint32_t count = reader.recordCount();
         rows_.reserve(count);
         recNos_.reserve(count);

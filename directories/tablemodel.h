@@ -11,6 +11,10 @@ class Table;
 
 namespace directories {
 
+// Opens `reader` as a second handle on the file of `table`, in its order and filter: a window reads
+// the rows through it in one pass, and the shared handle neither moves nor ends its pending edit.
+void openReaderOn(store::Table& reader, const store::Table& table);
+
 // A view's rows over a shared table handle: one row per visible record in the handle's order, one
 // column per field given. The rows are read in one pass through a second handle on the same file,
 // so building the list never moves the shared handle or ends its pending edit. The model follows

@@ -12,6 +12,20 @@
 #include <QTest>
 #include <QTimer>
 
+namespace {
+
+// Pages of the given names, the other fields as TestPage has them.
+void appendNamedPages(store::TMemTable& queue, const QStringList& names)
+{
+    for (const QString& name : names) {
+        TestPage p;
+        p.name = name;
+        appendPage(queue, p);
+    }
+}
+
+} // namespace
+
 class tst_PendingQueue : public QObject {
     Q_OBJECT
 
@@ -177,11 +191,7 @@ void tst_PendingQueue::doubleClickResendsAndCloses()
 void tst_PendingQueue::deleteDropsCurrentRowAtOnce()
 {
     core::Desk desk(dir_.path());
-    for (const char* name : { "A", "B", "C" }) {
-        TestPage p;
-        p.name = QString::fromLatin1(name);
-        appendPage(desk.PendingMsgs, p);
-    }
+    appendNamedPages(desk.PendingMsgs, { "A", "B", "C" });
     TShowPending window(desk.PendingMsgs, desk.SendMsgs);
     QSignalSpy closed(&window, &TShowPending::closedWithCount);
     window.show();
@@ -229,11 +239,7 @@ void tst_PendingQueue::doubleClickBelowTheRows()
 {
     QFETCH(int, pages);
     core::Desk desk(dir_.path());
-    for (int i = 0; i < pages; ++i) {
-        TestPage p;
-        p.name = QString(QChar(u'A' + i));
-        appendPage(desk.PendingMsgs, p);
-    }
+    appendNamedPages(desk.PendingMsgs, QStringList { "A", "B" }.mid(0, pages));
     TShowPending window(desk.PendingMsgs, desk.SendMsgs);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -252,11 +258,7 @@ void tst_PendingQueue::doubleClickBelowTheRows()
 void tst_PendingQueue::keysResendAndDelete()
 {
     core::Desk desk(dir_.path());
-    for (const char* name : { "A", "B", "C" }) {
-        TestPage p;
-        p.name = QString::fromLatin1(name);
-        appendPage(desk.PendingMsgs, p);
-    }
+    appendNamedPages(desk.PendingMsgs, { "A", "B", "C" });
     TShowPending window(desk.PendingMsgs, desk.SendMsgs);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
