@@ -493,7 +493,6 @@ void tst_MainForm::statusLinesStayInTheirBox()
     QCOMPARE(memo->width(), width);
     QVERIFY(memo->verticalScrollBar()->isVisible());
     QVERIFY(!memo->horizontalScrollBar()->isVisible());
-    QCOMPARE(memo->lineWrapMode(), QPlainTextEdit::NoWrap);
     QVERIFY(memo->toPlainText().split(u'\n').at(1).endsWith(longLine));
     QVERIFY(memo->shownLine(0).endsWith(QStringLiteral("short")));
     const QString shown = memo->shownLine(1);

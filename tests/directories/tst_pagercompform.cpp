@@ -83,7 +83,6 @@ private slots:
     void enterMovesToTheNextField();
     void refusedPageSizeKeepsTheCell_data();
     void refusedPageSizeKeepsTheCell();
-    void nameInTheOpenEditorIsSaved();
     void tabLeavesTheGrid();
 };
 
@@ -215,21 +214,6 @@ void tst_PagerCompForm::refusedPageSizeKeepsTheCell()
     QCOMPARE(carriers().state(), store::Table::State::Browse);
     QVERIFY(form_->isVisible());
     QCOMPARE(onDisk().first(), QStringLiteral("Acme|5550001||80|"));
-}
-
-void tst_PagerCompForm::nameInTheOpenEditorIsSaved()
-{
-    openWindow();
-    form_->CarriersList->setFocus();
-    QTest::keyClick(form_, Qt::Key_A, Qt::AltModifier);
-    QCOMPARE(carriers().state(), store::Table::State::Insert);
-    QTest::keyClick(form_->CarriersList, 'Z');
-    QWidget* editor = QApplication::focusWidget();
-    QVERIFY(form_->CarriersList->isAncestorOf(editor));
-    QTest::keyClicks(editor, QStringLiteral("eta"));
-    QTest::keyClick(editor, Qt::Key_S, Qt::AltModifier);
-    QVERIFY(!form_->isVisible());
-    QCOMPARE(onDisk().last(), QStringLiteral("Zeta||||"));
 }
 
 void tst_PagerCompForm::tabLeavesTheGrid()
