@@ -25,7 +25,8 @@ bool DeskApplication::notify(QObject* receiver, QEvent* event)
     }
     emit errorCaught(text);
     // Shown once the event that failed is over, not in the middle of its dispatch.
-    QMetaObject::invokeMethod(this, [this, text] { showError(text); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, text] { showError(text); }, Qt::QueuedConnection);
     return false;
 }
 

@@ -41,8 +41,8 @@ void ElidingMemo::paintEvent(QPaintEvent* event)
         if (box.top() > area.bottom())
             break;
         const QRectF line(box.left() + margin, box.top(), textWidth(), box.height());
-        painter.drawText(line, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-            shownLine(block.blockNumber()));
+        painter.drawText(
+            line, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shownLine(block.blockNumber()));
     }
 }
 

@@ -7,8 +7,8 @@
 #include "store/storeerror.h"
 
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>

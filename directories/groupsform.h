@@ -82,7 +82,7 @@ private:
     core::Desk& desk_;
     bool opened_ = false; // shown once since the start: the lists follow every change of group
     bool walking_ = false; // the window itself moves through GROUPS.DBF
-    bool showActivated_ = false; // shown and activated for that: the platform's activation to come is the same
+    bool showActivated_ = false; // activated for a show: the platform's activation to come is that one
     QTimer* activate_;
     QTimer* follow_;
 };

@@ -75,7 +75,7 @@ private:
     bool editing_ = false;    // the current record is in edit state
     bool moving_ = false;     // the model itself is moving the shared handle
     int currentRow_ = -1;
-    int reportedRow_ = -1;        // the row last reported by currentRowChanged
+    int reportedRow_ = -1; // the row last reported by currentRowChanged
     bool reportPending_ = false;
 };
 

@@ -16,6 +16,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -23,16 +24,15 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
-#include <QHelpEvent>
-#include <QToolTip>
-#include <QScrollBar>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 
 namespace {
 

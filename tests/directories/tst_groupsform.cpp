@@ -283,7 +283,8 @@ private slots:
                 addUser(desk, QString::fromLatin1(name), QStringLiteral("A"), QStringLiteral("1"));
             composetest::addGroup(desk, QStringLiteral("Ops"));
         });
-        QVERIFY(compose::writeMemberFile(file(QStringLiteral("Ops.GRP")), { QStringLiteral("bob") }).isEmpty());
+        QVERIFY(
+            compose::writeMemberFile(file(QStringLiteral("Ops.GRP")), { QStringLiteral("bob") }).isEmpty());
         form_->ReadUsersList();
         QCOMPARE(texts(form_->UsersList), QStringList({ "alice", "Carol", "Zed" }));
         choose(form_->UsersList, QStringLiteral("Zed"));
@@ -313,7 +314,8 @@ private slots:
         QCOMPARE(form_->GroupName->currentRow(), 0);
         QCOMPARE(main_->desk().GroupsT.fieldText(QStringLiteral("GROUP")), QStringLiteral("Ops"));
         QCOMPARE(texts(form_->MemberList), QStringList());
-        QVERIFY(compose::writeMemberFile(file(QStringLiteral("Ops.GRP")), { QStringLiteral("Ann") }).isEmpty());
+        QVERIFY(
+            compose::writeMemberFile(file(QStringLiteral("Ops.GRP")), { QStringLiteral("Ann") }).isEmpty());
         QTest::keyClick(form_->UsersList, Qt::Key_Backtab);
         QCOMPARE(QApplication::focusWidget(), form_->GroupName);
         QCOMPARE(texts(form_->MemberList), QStringList { "Ann" });

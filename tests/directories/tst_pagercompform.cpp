@@ -189,8 +189,10 @@ void tst_PagerCompForm::refusedPageSizeKeepsTheCell_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("message");
-    QTest::newRow("a word") << "abc" << "\"abc\" is not a number for field HOST_CHARS";
-    QTest::newRow("four digits") << "1000" << "1000 does not fit field HOST_CHARS (width 3)";
+    QTest::newRow("a word") << "abc"
+                            << "\"abc\" is not a number for field HOST_CHARS";
+    QTest::newRow("four digits") << "1000"
+                                 << "1000 does not fit field HOST_CHARS (width 3)";
 }
 
 void tst_PagerCompForm::refusedPageSizeKeepsTheCell()
