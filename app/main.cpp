@@ -1,5 +1,6 @@
-#include "app/mainform.h"
+#include "app/deskapplication.h"
 #include "app/groupsetup.h"
+#include "app/mainform.h"
 #include "app/schedulesetup.h"
 #include "app/systemsetup.h"
 #include "app/usersetup.h"
@@ -11,7 +12,8 @@
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
+    // Its event dispatch shows any error a handler or timer lets go; none ends the program.
+    DeskApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("PlimoPager32"));
     // 1. The application title. (Qt's display name would be appended to every window's caption on
     // some platforms, so the title is the main window's caption and the message boxes' title

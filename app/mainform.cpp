@@ -1,6 +1,7 @@
 #include "app/mainform.h"
 
 #include "app/aboutbox.h"
+#include "app/elidingmemo.h"
 #include "app/helpwindow.h"
 #include "app/messageedit.h"
 #include "compose/preparation.h"
@@ -217,6 +218,8 @@ QWidget* TMainForm::buildRecipients()
     UsersList->setObjectName(QStringLiteral("UsersList"));
     UsersList->setSortingEnabled(true);
     UsersList->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Every row is one line of one font: the list measures one, not ten thousand, when it lays out.
+    UsersList->setUniformItemSizes(true);
     setHint(UsersList,
         QStringLiteral("Select user and click on checkbox. Select more than one for group messages."));
     grid->addWidget(UsersList, 0, 1);
@@ -324,11 +327,9 @@ QWidget* TMainForm::buildStatusGroup()
     grid->setHorizontalSpacing(6);
     grid->setVerticalSpacing(3);
 
-    StatusMemo = new QPlainTextEdit(group);
+    StatusMemo = new ElidingMemo(group);
     StatusMemo->setObjectName(QStringLiteral("StatusMemo"));
     StatusMemo->setReadOnly(true);
-    StatusMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
-    StatusMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     StatusMemo->setFocusPolicy(Qt::NoFocus);
     QFont memoFont(QStringLiteral("DejaVu Sans"), 8);
     memoFont.setBold(true);
@@ -341,9 +342,13 @@ QWidget* TMainForm::buildStatusGroup()
     yellow.setColor(QPalette::Window, Qt::yellow);
     yellow.setColor(QPalette::WindowText, Qt::black);
     Sending->setPalette(yellow);
-    QSizePolicy keepPlace = Sending->sizePolicy();
+    // It shares the clock's column and never widens it, so the status list keeps its width; a
+    // long progress text goes on a second line instead.
+    QSizePolicy keepPlace(QSizePolicy::Ignored, Sending->sizePolicy().verticalPolicy());
     keepPlace.setRetainSizeWhenHidden(true);
     Sending->setSizePolicy(keepPlace);
+    Sending->setWordWrap(true);
+    Sending->setMinimumWidth(Sending->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00 PM ")));
     Sending->hide();
 
     TimeofDay = namedLabel(QStringLiteral("TimeofDay"), QString(), group);

@@ -126,6 +126,7 @@ int main(int argc, char** argv)
     // The heartbeat: the longest time between two beats is the longest the window stood still.
     QElapsedTimer beat;
     double longestGap = 0;
+    double startGap = 0;
     QTimer heart;
     heart.setInterval(5);
     QObject::connect(&heart, &QTimer::timeout, [&] {
@@ -207,6 +208,12 @@ int main(int argc, char** argv)
             app.quit();
             return;
         }
+        if (at == 1) {
+            // The main window's own start (its first layout and paint among it) ends here.
+            startGap = longestGap;
+            longestGap = 0;
+            longest = 0;
+        }
         const auto& [name, work] = steps.at(at++);
         timed(name, work);
         QTimer::singleShot(20, runNext); // beats in between: each step is one stretch
@@ -214,8 +221,9 @@ int main(int argc, char** argv)
     heart.start();
     QTimer::singleShot(20, runNext);
     app.exec();
-    std::printf("longest step\t%.1f\n", longest);
-    std::printf("longest heartbeat gap\t%.1f\n", longestGap);
+    std::printf("longest step after the start\t%.1f\n", longest);
+    std::printf("longest heartbeat gap, main window start\t%.1f\n", startGap);
+    std::printf("longest heartbeat gap after the start\t%.1f\n", longestGap);
     form.reset();
     return 0;
 }

@@ -11,12 +11,16 @@ void ModelList::showPopup()
 {
     emit dropDown();
     QComboBox::showPopup();
+    open_ = true;
 }
 
 void ModelList::hidePopup()
 {
+    const bool wasOpen = open_;
+    open_ = false;
     QComboBox::hidePopup();
-    emit closeUp();
+    if (wasOpen && isVisible())
+        emit closeUp();
 }
 
 } // namespace config

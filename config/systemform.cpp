@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QVBoxLayout>
 
 namespace config {
@@ -291,10 +292,11 @@ void TSystemForm::ReadModelList()
         shown << ModemList->itemText(i);
     if (shown == models)
         return;
-    fillingModels_ = true;
-    ModemList->clear();
-    ModemList->addItems(models);
-    fillingModels_ = false;
+    {
+        const QScopedValueRollback filling(fillingModels_, true);
+        ModemList->clear();
+        ModemList->addItems(models);
+    }
     showCurrentModel();
 }
 

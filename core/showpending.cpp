@@ -8,6 +8,7 @@
 
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -38,6 +39,12 @@ TShowPending::TShowPending(store::TMemTable& pendingMsgs, store::TMemTable& send
     DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
     DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
     DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab leaves the grid for the buttons.
+    DBGrid1->setTabKeyNavigation(false);
+    // A double click below the last row, or on an empty grid, counts as well as one on a row (the
+    // view reports only those), and the grid takes Enter and the Delete key.
+    DBGrid1->viewport()->installEventFilter(this);
+    DBGrid1->installEventFilter(this);
     DBGrid1->verticalHeader()->setDefaultSectionSize(DBGrid1->fontMetrics().height() + 6);
     DBGrid1->verticalHeader()->setFixedWidth(16);
     // The five columns fit the window's width; the last takes what is left.
@@ -68,7 +75,6 @@ TShowPending::TShowPending(store::TMemTable& pendingMsgs, store::TMemTable& send
     layout->addLayout(bottom);
     resize(575, 244);
 
-    connect(DBGrid1, &QTableView::doubleClicked, this, &TShowPending::DBGrid1DblClick);
     connect(DeleteBtn, &QPushButton::clicked, this, &TShowPending::DeleteBtnClick);
     connect(ExitBtn, &QPushButton::clicked, this, &QDialog::accept);
 }
@@ -90,6 +96,29 @@ void TShowPending::DeleteBtnClick()
     } catch (const store::StoreError& e) {
         QMessageBox::critical(this, windowTitle(), e.message());
     }
+}
+
+bool TShowPending::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == DBGrid1->viewport() && event->type() == QEvent::MouseButtonDblClick
+        && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        DBGrid1DblClick();
+        return true;
+    }
+    if (watched == DBGrid1 && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+                DBGrid1DblClick();
+                return true;
+            }
+            if (key->key() == Qt::Key_Delete) {
+                DeleteBtnClick();
+                return true;
+            }
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void TShowPending::done(int result)

@@ -11,8 +11,9 @@ class MemTableModel;
 class TMemTable;
 } // namespace store
 
-// The "Pending Messages" window, modal: a grid over the pending queue, where a double click sends
-// the chosen page again (it goes to the end of the send queue) and "Delete" drops it.
+// The "Pending Messages" window, modal: a grid over the pending queue, where a double click anywhere
+// on the grid (or Enter) sends the current page again (it goes to the end of the send queue) and
+// closes the window, and "Delete" (or the Delete key) drops it.
 class TShowPending : public QDialog {
     Q_OBJECT
 
@@ -29,6 +30,9 @@ public:
     void DeleteBtnClick();
 
     void done(int result) override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 signals:
     // Every close: the number of pages still pending, for the main window's button.

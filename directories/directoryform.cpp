@@ -1,9 +1,13 @@
 #include "directories/directoryform.h"
 
 #include "compose/pagelib.h"
+#include "directories/celldelegate.h"
+#include "directories/tablemodel.h"
 #include "store/storeerror.h"
 #include "store/table.h"
 
+#include <QAbstractItemDelegate>
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -49,9 +53,15 @@ DirectoryForm::DirectoryForm(const QString& title, const QString& helpTopic, QWi
         [this](const QString& text) { QMessageBox::critical(this, windowTitle(), text); });
 }
 
-void DirectoryForm::connectRecordCommands(store::Table& table, QWidget* list)
+void DirectoryForm::connectRecordCommands(store::Table& table, QAbstractItemView* list)
 {
     records_ = &table;
+    list_ = list;
+    list->setItemDelegate(new CellDelegate(list));
+    // Shown once the view has closed its editor: a box opened inside the editor's commit would
+    // take the focus from an editor that is still closing.
+    if (auto* model = qobject_cast<TableModel*>(list->model()))
+        connect(model, &TableModel::storeError, this, &DirectoryForm::errorReported, Qt::QueuedConnection);
     connect(FirstBtn, &QPushButton::clicked, this, [this, &table] { guarded([&table] { table.first(); }); });
     connect(PriorBtn, &QPushButton::clicked, this, [this, &table] { guarded([&table] { table.prior(); }); });
     connect(NextBtn, &QPushButton::clicked, this, [this, &table] { guarded([&table] { table.next(); }); });
@@ -61,6 +71,7 @@ void DirectoryForm::connectRecordCommands(store::Table& table, QWidget* list)
         list->setFocus();
     });
     connect(DelBtn, &QPushButton::clicked, this, [this, &table] {
+        commitOpenEditor();
         QMessageBox box(QMessageBox::Question, windowTitle(), QStringLiteral("Delete record?"),
             QMessageBox::Ok | QMessageBox::Cancel, this);
         box.setObjectName(QStringLiteral("DeleteRecordBox"));
@@ -102,12 +113,37 @@ void DirectoryForm::DeleteClick()
 
 void DirectoryForm::CancelClick()
 {
+    dropOpenEditor();
     guarded([this] { records_->cancel(); });
+}
+
+void DirectoryForm::commitOpenEditor()
+{
+    if (!list_)
+        return;
+    const QModelIndex index = list_->currentIndex();
+    QWidget* editor = index.isValid() ? list_->indexWidget(index) : nullptr;
+    if (!editor)
+        return;
+    QAbstractItemDelegate* delegate = list_->itemDelegateForIndex(index);
+    emit delegate->commitData(editor);
+    emit delegate->closeEditor(editor, QAbstractItemDelegate::NoHint);
+}
+
+void DirectoryForm::dropOpenEditor()
+{
+    if (!list_)
+        return;
+    const QModelIndex index = list_->currentIndex();
+    if (QWidget* editor = index.isValid() ? list_->indexWidget(index) : nullptr)
+        emit list_->itemDelegateForIndex(index)->closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
 }
 
 void DirectoryForm::guarded(const std::function<void()>& command)
 {
     try {
+        // Save, Exit and every move take the value still open in the list's cell editor with them.
+        commitOpenEditor();
         command();
     } catch (const store::StoreError& error) {
         syncView();
@@ -176,6 +212,9 @@ void DirectoryForm::changeEvent(QEvent* event)
 
 void DirectoryForm::closeEvent(QCloseEvent* event)
 {
+    // A name still open in the list's editor is the operator's last change: it goes to the handle,
+    // where whatever ends the pending edit writes it.
+    guarded([] {});
     QWidget::closeEvent(event);
     emit closed();
 }

@@ -4,6 +4,7 @@
 
 #include <functional>
 
+class QAbstractItemView;
 class QAction;
 class QMenuBar;
 class QPushButton;
@@ -73,8 +74,10 @@ protected:
     QPushButton* button(const QString& name, const QString& text);
     // Connects the buttons and the hidden keys to `table` (the window's shared handle) and to the
     // commands: moving, "&Add " (then the focus goes to `list`), "&Del " asking "Delete record?" with
-    // OK and Cancel, "&Save " posting, "&Cancel ", the Save and Exit buttons.
-    void connectRecordCommands(store::Table& table, QWidget* list);
+    // OK and Cancel, "&Save " posting, "&Cancel ", the Save and Exit buttons. Every command but
+    // Cancel first commits a value still open in the list's cell editor (Cancel drops it), and the
+    // list's refusals of a value are shown in the error box.
+    void connectRecordCommands(store::Table& table, QAbstractItemView* list);
     // Enter in `field` moves on to the next field.
     void enterMovesOn(QWidget* field);
 
@@ -83,7 +86,12 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The value typed into the list's open cell editor goes to the handle, or is dropped.
+    void commitOpenEditor();
+    void dropOpenEditor();
+
     QString helpTopic_;
+    QAbstractItemView* list_ = nullptr;
     bool toOwnDialog_ = false;
     bool syncPending_ = false;
     store::Table* records_ = nullptr; // the handle given to connectRecordCommands

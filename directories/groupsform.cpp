@@ -3,6 +3,8 @@
 #include "compose/memberfile.h"
 #include "compose/pagelib.h"
 #include "core/desk.h"
+#include "directories/celldelegate.h"
+#include "directories/tablemodel.h"
 #include "store/storeerror.h"
 
 #include <QCloseEvent>
@@ -15,10 +17,13 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QSet>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <utility>
 
 namespace directories {
 
@@ -46,6 +51,33 @@ bool listHolds(const QListWidget* list, const QString& text)
     return false;
 }
 
+// The lists' alphabetical order: without regard to letter case ("alice bob Carol Zed"); names
+// that differ only in case keep one order between them.
+bool namesInOrder(const QString& a, const QString& b)
+{
+    const int folded = a.compare(b, Qt::CaseInsensitive);
+    return folded != 0 ? folded < 0 : a < b;
+}
+
+void fillSorted(QListWidget* list, QStringList names)
+{
+    std::sort(names.begin(), names.end(), namesInOrder);
+    list->addItems(names);
+}
+
+void insertSorted(QListWidget* list, const QString& name)
+{
+    int row = 0;
+    for (int high = list->count(); row < high;) {
+        const int middle = (row + high) / 2;
+        if (namesInOrder(list->item(middle)->text(), name))
+            row = middle + 1;
+        else
+            high = middle;
+    }
+    list->insertItem(row, name);
+}
+
 } // namespace
 
 TGroupsForm::TGroupsForm(core::Desk& desk, QWidget* parent)
@@ -66,12 +98,18 @@ TGroupsForm::TGroupsForm(core::Desk& desk, QWidget* parent)
     GroupName->verticalHeader()->setDefaultSectionSize(18);
     GroupName->setSelectionMode(QAbstractItemView::SingleSelection);
     GroupName->setSelectionBehavior(QAbstractItemView::SelectRows);
+    // Tab leaves the grid; coming into it (by Tab or a click) loads the lists.
+    GroupName->setTabKeyNavigation(false);
+    GroupName->setItemDelegate(new CellDelegate(GroupName));
+    GroupName->installEventFilter(this);
+    // Both lists are kept in alphabetical order by the window itself (see namesInOrder).
+    // Every row is one line of one font: a list of thousands lays out by measuring one row.
     UsersList = new QListWidget(this);
     UsersList->setObjectName(QStringLiteral("UsersList"));
-    UsersList->setSortingEnabled(true);
+    UsersList->setUniformItemSizes(true);
     MemberList = new QListWidget(this);
     MemberList->setObjectName(QStringLiteral("MemberList"));
-    MemberList->setSortingEnabled(true);
+    MemberList->setUniformItemSizes(true);
     MemberList->setToolTip(QStringLiteral("Double Click on Top of Member to Delete"));
 
     AddMemberBtn = new QPushButton(QStringLiteral("Add &Member    "), this);
@@ -81,6 +119,8 @@ TGroupsForm::TGroupsForm(core::Desk& desk, QWidget* parent)
     DeleteGroupBtn = new QPushButton(QStringLiteral("&Delete Group"), this);
     SaveGroupBtn = new QPushButton(QStringLiteral("&Save Group"), this);
     ExitBtn = new QPushButton(QStringLiteral("E&xit"), this);
+    // The button shows its key, the menu's "E&xit" owns it (closing without posting).
+    ExitBtn->setShortcut(QKeySequence());
 
     auto* grid = new QGridLayout;
     grid->addWidget(new QLabel(QStringLiteral("Group Names Definition:"), this), 0, 0);
@@ -124,10 +164,19 @@ TGroupsForm::TGroupsForm(core::Desk& desk, QWidget* parent)
     connect(GroupName, &QTableWidget::currentCellChanged, this, [this](int row) {
         if (walking_ || row < 0)
             return;
-        goToRow(row);
+        try {
+            goToRow(row);
+        } catch (const store::StoreError& e) {
+            reportError(e.message());
+        }
         ReadUsersList();
     });
     connect(GroupName, &QTableWidget::cellClicked, this, [this] { ReadUsersList(); });
+
+    activate_ = new QTimer(this);
+    activate_->setSingleShot(true);
+    activate_->setInterval(0);
+    connect(activate_, &QTimer::timeout, this, &TGroupsForm::FormActivate);
 
     // Following the current group, wherever the change comes from.
     follow_ = new QTimer(this);
@@ -145,11 +194,37 @@ QString TGroupsForm::currentMemberFile() const
 
 bool TGroupsForm::event(QEvent* event)
 {
-    if (event->type() == QEvent::WindowActivate || (event->type() == QEvent::Show && !opened_)) {
+    // Opening the window both shows it and (where the platform activates windows) makes it
+    // active, the latter possibly a while later: the two run one activation.
+    switch (event->type()) {
+    case QEvent::Show:
         opened_ = true;
-        FormActivate();
+        showActivated_ = true;
+        activate_->start();
+        break;
+    case QEvent::WindowActivate:
+        if (!std::exchange(showActivated_, false))
+            activate_->start();
+        break;
+    case QEvent::WindowDeactivate:
+    case QEvent::Hide:
+        showActivated_ = false;
+        break;
+    default:
+        break;
     }
     return QWidget::event(event);
+}
+
+bool TGroupsForm::eventFilter(QObject* watched, QEvent* event)
+{
+    // Entering the grid from another control of the window (not coming back to the window).
+    if (watched == GroupName && event->type() == QEvent::FocusIn) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason && !walking_)
+            ReadUsersList();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TGroupsForm::closeEvent(QCloseEvent* event)
@@ -171,20 +246,20 @@ void TGroupsForm::reportError(const QString& text)
 void TGroupsForm::FormActivate()
 {
     try {
-        walking_ = true;
-        desk_.BUsersT.refresh();
-        desk_.BUsersT.first();
-        if (desk_.GroupsT.state() == store::Table::State::Browse) {
-            if (desk_.GroupsT.indexName() != kGroupTag)
-                desk_.GroupsT.selectTag(kGroupTag);
-            desk_.GroupsT.refresh();
-            desk_.GroupsT.first();
+        {
+            const QScopedValueRollback walking(walking_, true);
+            desk_.BUsersT.refresh();
+            desk_.BUsersT.first();
+            if (desk_.GroupsT.state() == store::Table::State::Browse) {
+                if (desk_.GroupsT.indexName() != kGroupTag)
+                    desk_.GroupsT.selectTag(kGroupTag);
+                desk_.GroupsT.refresh();
+                desk_.GroupsT.first();
+            }
         }
-        walking_ = false;
         loadGrid();
         ReadUsersList();
     } catch (const store::StoreError& e) {
-        walking_ = false;
         reportError(e.message());
     }
 }
@@ -206,7 +281,7 @@ int TGroupsForm::currentRow()
 void TGroupsForm::loadGrid()
 {
     store::Table& groups = desk_.GroupsT;
-    walking_ = true;
+    const QScopedValueRollback walking(walking_, true);
     const QSignalBlocker blocker(GroupName);
     const int row = currentRow();
     GroupName->setRowCount(0);
@@ -219,7 +294,6 @@ void TGroupsForm::loadGrid()
     goToRow(row < 0 ? 0 : row);
     if (row >= 0 || !names.isEmpty())
         GroupName->setCurrentCell(row < 0 ? 0 : row, 0);
-    walking_ = false;
 }
 
 void TGroupsForm::goToRow(int row)
@@ -227,14 +301,12 @@ void TGroupsForm::goToRow(int row)
     store::Table& groups = desk_.GroupsT;
     if (groups.state() != store::Table::State::Browse)
         return;
-    const bool wasWalking = walking_;
-    walking_ = true;
+    const QScopedValueRollback walking(walking_, true);
     groups.first();
     for (int i = 0; i < row && !groups.eof(); ++i)
         groups.next();
     if (groups.eof())
         groups.last();
-    walking_ = wasWalking;
 }
 
 void TGroupsForm::gridEdited(QTableWidgetItem* item)
@@ -247,7 +319,9 @@ void TGroupsForm::gridEdited(QTableWidgetItem* item)
             goToRow(item->row());
             groups.edit();
         }
-        groups.setFieldText(kGroup, item->text());
+        // The capital initials go in with the name, so whatever posts it (Save Group, the Exit
+        // button, or the refresh of a close or of another window) writes it so.
+        groups.setFieldText(kGroup, compose::CapitalizeWords(item->text()));
     } catch (const store::StoreError& e) {
         reportError(e.message());
     }
@@ -262,15 +336,22 @@ void TGroupsForm::followCurrentGroup()
 
 void TGroupsForm::reloadForCurrentGroup()
 {
+    // A closed window is loaded afresh when it is next opened (its activation loads the lists).
+    if (!isVisible())
+        return;
     // The grid shows the record that is current now.
-    if (desk_.GroupsT.state() == store::Table::State::Browse) {
-        walking_ = true;
-        const int row = currentRow();
-        if (row >= 0 && row < GroupName->rowCount() && row != GroupName->currentRow()) {
-            const QSignalBlocker blocker(GroupName);
-            GroupName->setCurrentCell(row, 0);
+    try {
+        if (desk_.GroupsT.state() == store::Table::State::Browse) {
+            const QScopedValueRollback walking(walking_, true);
+            const int row = currentRow();
+            if (row >= 0 && row < GroupName->rowCount() && row != GroupName->currentRow()) {
+                const QSignalBlocker blocker(GroupName);
+                GroupName->setCurrentCell(row, 0);
+            }
         }
-        walking_ = false;
+    } catch (const store::StoreError& e) {
+        reportError(e.message());
+        return;
     }
     if (QFile::exists(currentMemberFile()))
         ReadUsersList();
@@ -287,23 +368,30 @@ void TGroupsForm::ReadUsersList()
     QStringList members;
     if (!compose::readMemberFile(currentMemberFile(), &members))
         return;
-    MemberList->addItems(members);
+    fillSorted(MemberList, members);
     QSet<QString> taken;
     for (const QString& member : members)
         taken.insert(member.toCaseFolded());
     QStringList available;
     store::Table& users = desk_.BUsersT;
     try {
-        for (users.first(); !users.eof(); users.next()) {
-            const QString name = users.fieldText(kUserName);
-            if (!taken.contains(name.toCaseFolded()))
-                available << name;
-        }
+        // The shared handle goes to the first user (ending a pending edit, as a walk would); the
+        // names are read through a handle of the window's own, so that the windows following the
+        // shared handle are not told of ten thousand moves.
         users.first();
+        if (users.isOpen()) {
+            store::Table reader;
+            openReaderOn(reader, users);
+            for (reader.first(); !reader.eof(); reader.next()) {
+                const QString name = reader.fieldText(kUserName);
+                if (!taken.contains(name.toCaseFolded()))
+                    available << name;
+            }
+        }
     } catch (const store::StoreError& e) {
         reportError(e.message());
     }
-    UsersList->addItems(available);
+    fillSorted(UsersList, available);
 }
 
 void TGroupsForm::AddGroupMembers()
@@ -316,7 +404,7 @@ void TGroupsForm::AddGroupMembers()
     const QString name = chosen->text();
     if (listHolds(MemberList, name))
         return;
-    MemberList->addItem(name);
+    insertSorted(MemberList, name);
     delete UsersList->takeItem(UsersList->row(chosen));
     SaveGroupMembers();
 }
@@ -328,7 +416,7 @@ void TGroupsForm::DeleteMember()
         compose::ShowInfo(QStringLiteral("First you must select the member to delete from this group."), this);
         return;
     }
-    UsersList->addItem(chosen->text());
+    insertSorted(UsersList, chosen->text());
     delete MemberList->takeItem(MemberList->row(chosen));
     SaveGroupMembers();
 }
@@ -347,11 +435,9 @@ void TGroupsForm::AddNewGroup()
     try {
         if (!postCurrentGroup())
             return;
-        walking_ = true;
+        const QScopedValueRollback walking(walking_, true);
         groups.append();
-        walking_ = false;
     } catch (const store::StoreError& e) {
-        walking_ = false;
         reportError(e.message());
         return;
     }
@@ -359,9 +445,10 @@ void TGroupsForm::AddNewGroup()
     const int row = GroupName->rowCount();
     GroupName->insertRow(row);
     GroupName->setItem(row, 0, new QTableWidgetItem());
-    walking_ = true;
-    GroupName->setCurrentCell(row, 0);
-    walking_ = false;
+    {
+        const QScopedValueRollback walking(walking_, true);
+        GroupName->setCurrentCell(row, 0);
+    }
     MemberList->clear();
     UsersList->clear();
     GroupName->setFocus();
@@ -388,16 +475,16 @@ void TGroupsForm::SaveGroup()
         return;
     try {
         const uint32_t saved = desk_.GroupsT.isEmpty() ? 0 : desk_.GroupsT.recNo();
-        walking_ = true;
-        desk_.GroupsT.refresh();
-        walking_ = false;
+        {
+            const QScopedValueRollback walking(walking_, true);
+            desk_.GroupsT.refresh();
+        }
         if (saved == 0)
             return;
         SaveGroupMembers();
         loadGrid();
         ReadUsersList();
     } catch (const store::StoreError& e) {
-        walking_ = false;
         reportError(e.message());
     }
 }
@@ -414,20 +501,22 @@ void TGroupsForm::DeleteGroup()
             if (groups.state() == store::Table::State::Edit)
                 groups.cancel();
             const QString file = currentMemberFile();
-            walking_ = true;
-            const bool deleted = compose::ConfirmDelete(groups, this);
-            walking_ = false;
+            bool deleted = false;
+            {
+                const QScopedValueRollback walking(walking_, true);
+                deleted = compose::ConfirmDelete(groups, this);
+            }
             if (!deleted)
                 return;
             QFile::remove(file);
         }
-        walking_ = true;
-        groups.refresh();
-        walking_ = false;
+        {
+            const QScopedValueRollback walking(walking_, true);
+            groups.refresh();
+        }
         loadGrid();
         ReadUsersList();
     } catch (const store::StoreError& e) {
-        walking_ = false;
         reportError(e.message());
     }
 }

@@ -60,6 +60,7 @@ signals:
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -81,6 +82,8 @@ private:
     core::Desk& desk_;
     bool opened_ = false; // shown once since the start: the lists follow every change of group
     bool walking_ = false; // the window itself moves through GROUPS.DBF
+    bool showActivated_ = false; // activated for a show: the platform's activation to come is that one
+    QTimer* activate_;
     QTimer* follow_;
 };
 

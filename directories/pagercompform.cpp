@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -34,6 +35,8 @@ TPagerCompForm::TPagerCompForm(store::Table& carriers, QWidget* parent)
     CarriersList->setSelectionMode(QAbstractItemView::SingleSelection);
     CarriersList->setSelectionBehavior(QAbstractItemView::SelectRows);
     CarriersList->verticalHeader()->setDefaultSectionSize(CarriersList->fontMetrics().height() + 6);
+    // Tab leaves the list for the next field, as in every other control of the window.
+    CarriersList->setTabKeyNavigation(false);
     CarriersList->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
         | QAbstractItemView::AnyKeyPressed);
     CarriersList->setColumnWidth(0, 160);
@@ -119,9 +122,11 @@ TPagerCompForm::TPagerCompForm(store::Table& carriers, QWidget* parent)
 void TPagerCompForm::syncView()
 {
     const int row = CarriersModel->currentRow();
-    showing_ = true;
-    CarriersList->setCurrentIndex(row >= 0 ? CarriersModel->index(row, CarriersList->currentIndex().column() < 0 ? 0 : CarriersList->currentIndex().column()) : QModelIndex());
-    showing_ = false;
+    {
+        const QScopedValueRollback showing(showing_, true);
+        const int column = qMax(0, CarriersList->currentIndex().column());
+        CarriersList->setCurrentIndex(row >= 0 ? CarriersModel->index(row, column) : QModelIndex());
+    }
     showRecord();
 }
 

@@ -1,10 +1,23 @@
 #include "directories/tablemodel.h"
 
+#include "store/storeerror.h"
 #include "store/table.h"
+
+#include <QScopedValueRollback>
 
 #include <cstdlib>
 
 namespace directories {
+
+void openReaderOn(store::Table& reader, const store::Table& table)
+{
+    reader.setConnection(table.connection());
+    reader.setTableName(table.tableName());
+    reader.setIndexName(table.indexName());
+    reader.open();
+    if (!table.filter().isEmpty())
+        reader.setFilter(table.filter());
+}
 
 TableModel::TableModel(store::Table& table, const QStringList& fields, QObject* parent)
     : QAbstractTableModel(parent)
@@ -46,12 +59,26 @@ bool TableModel::setData(const QModelIndex& index, const QVariant& value, int ro
 {
     if (!index.isValid() || role != Qt::EditRole)
         return false;
-    if (index.row() != currentRow_)
-        moveToRow(index.row());
-    if (index.row() != currentRow_)
+    try {
+        if (index.row() != currentRow_)
+            moveToRow(index.row());
+        if (index.row() != currentRow_)
+            return false;
+        const bool wasBrowsing = table_.state() == store::Table::State::Browse;
+        table_.edit();
+        try {
+            table_.setFieldText(fields_.at(index.column()), value.toString());
+        } catch (const store::StoreError&) {
+            // The refused value changed nothing: an edit begun for it alone is dropped again.
+            if (wasBrowsing)
+                table_.cancel();
+            throw;
+        }
+    } catch (const store::StoreError& error) {
+        emit dataChanged(index, index);
+        emit storeError(error.message());
         return false;
-    table_.edit();
-    table_.setFieldText(fields_.at(index.column()), value.toString());
+    }
     emit dataChanged(index, index);
     return true;
 }
@@ -88,15 +115,8 @@ void TableModel::reload()
     recNos_.clear();
     rowOfRecNo_.clear();
     if (table_.isOpen()) {
-        // A second handle on the same file, in the same order and filter: one pass, the shared
-        // handle stays where it is.
         store::Table reader;
-        reader.setConnection(table_.connection());
-        reader.setTableName(table_.tableName());
-        reader.setIndexName(table_.indexName());
-        reader.open();
-        if (!table_.filter().isEmpty())
-            reader.setFilter(table_.filter());
+        openReaderOn(reader, table_);
         const uint32_t count = reader.recordCount();
         rows_.reserve(count);
         recNos_.reserve(count);
@@ -113,6 +133,7 @@ void TableModel::reload()
     pendingRow_ = pendingRowShown();
     endResetModel();
     currentRow_ = -2; // report the position afresh
+    reportedRow_ = -2;
     followPosition();
 }
 
@@ -175,13 +196,26 @@ void TableModel::setCurrentRow(int row)
 {
     if (row == currentRow_)
         return;
-    const int old = currentRow_;
     currentRow_ = row;
-    if (old >= 0)
+    if (reportPending_)
+        return;
+    reportPending_ = true;
+    QMetaObject::invokeMethod(this, &TableModel::reportCurrentRow, Qt::QueuedConnection);
+}
+
+void TableModel::reportCurrentRow()
+{
+    reportPending_ = false;
+    if (currentRow_ == reportedRow_)
+        return;
+    const int old = reportedRow_;
+    reportedRow_ = currentRow_;
+    const int rows = rowCount();
+    if (old >= 0 && old < rows)
         emit headerDataChanged(Qt::Vertical, old, old);
-    if (row >= 0)
-        emit headerDataChanged(Qt::Vertical, row, row);
-    emit currentRowChanged(row);
+    if (currentRow_ >= 0 && currentRow_ < rows)
+        emit headerDataChanged(Qt::Vertical, currentRow_, currentRow_);
+    emit currentRowChanged(currentRow_);
 }
 
 void TableModel::moveToRow(int row)
@@ -201,11 +235,7 @@ void TableModel::moveToRow(int row)
     }
     {
         // Step from the nearest known place: the current row, the first or the last.
-        moving_ = true;
-        struct Done {
-            bool& flag;
-            ~Done() { flag = false; }
-        } done { moving_ };
+        const QScopedValueRollback moving(moving_, true);
         const int last = int(recNos_.size()) - 1;
         int from = currentRow_ >= 0 && currentRow_ < recNos_.size() && !pendingRow_ ? currentRow_ : -1;
         if (from < 0 || std::abs(row - from) > row) {

@@ -11,15 +11,24 @@ class Table;
 
 namespace directories {
 
+// Opens `reader` as a second handle on the file of `table`, in its order and filter: a window reads
+// the rows through it in one pass, and the shared handle neither moves nor ends its pending edit.
+void openReaderOn(store::Table& reader, const store::Table& table);
+
 // A view's rows over a shared table handle: one row per visible record in the handle's order, one
 // column per field given. The rows are read in one pass through a second handle on the same file,
 // so building the list never moves the shared handle or ends its pending edit. The model follows
 // the handle's signals: a move changes the current row, a record change repaints its row, a table
 // change reads the rows again. A record being appended shows as a last row of its own until it is
-// posted or dropped.
+// posted or dropped. The current row is always up to date; the signals that report it (the row
+// marker, currentRowChanged) come once the event loop is free, so a walk of thousands of records
+// by another window costs one report, not thousands.
 //
 // Editing a cell puts the shared handle's current record in edit state and writes the field; the
-// change is posted by whoever posts the handle (its post(), or any later move).
+// change is posted by whoever posts the handle (its post(), or any later move). A value the table
+// refuses (a word or too many digits for a number field) leaves the cell as it was: setData()
+// returns false and storeError() carries the store's message. No store error leaves the model, as
+// one unwinding through the view's own frames would end the program.
 class TableModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -45,6 +54,8 @@ public:
 signals:
     // The shared handle's current record is now shown in this row (-1: none).
     void currentRowChanged(int row);
+    // The table refused an edit or a move; the text is the store's message.
+    void storeError(const QString& text);
 
 private:
     void followPosition();
@@ -52,6 +63,7 @@ private:
     void followState();
     bool pendingRowShown() const;
     void setCurrentRow(int row);
+    void reportCurrentRow();
 
     store::Table& table_;
     QStringList fields_;
@@ -63,6 +75,8 @@ private:
     bool editing_ = false;    // the current record is in edit state
     bool moving_ = false;     // the model itself is moving the shared handle
     int currentRow_ = -1;
+    int reportedRow_ = -1; // the row last reported by currentRowChanged
+    bool reportPending_ = false;
 };
 
 } // namespace directories

@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -34,6 +35,8 @@ TUsersForm::TUsersForm(store::Table& users, store::Table& carriers, QWidget* par
     UsersList->setSelectionBehavior(QAbstractItemView::SelectRows);
     UsersList->horizontalHeader()->setStretchLastSection(true);
     UsersList->verticalHeader()->setDefaultSectionSize(UsersList->fontMetrics().height() + 6);
+    // Tab leaves the list for the next field, as in every other control of the window.
+    UsersList->setTabKeyNavigation(false);
     UsersList->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
         | QAbstractItemView::AnyKeyPressed);
 
@@ -142,7 +145,7 @@ void TUsersForm::FormActivate()
 
 void TUsersForm::showCurrentRow(int row)
 {
-    showing_ = true;
+    const QScopedValueRollback showing(showing_, true);
     if (row >= 0) {
         const QModelIndex index = UsersModel->index(row, 0);
         UsersList->setCurrentIndex(index);
@@ -150,7 +153,6 @@ void TUsersForm::showCurrentRow(int row)
     } else {
         UsersList->setCurrentIndex(QModelIndex());
     }
-    showing_ = false;
 }
 
 void TUsersForm::showRecord()

@@ -1,4 +1,5 @@
 #include "app/aboutbox.h"
+#include "app/elidingmemo.h"
 #include "app/helpwindow.h"
 #include "app/mainform.h"
 #include "app/messageedit.h"
@@ -15,6 +16,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -22,12 +24,15 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 
 namespace {
 
@@ -103,6 +108,7 @@ private slots:
     void clearTextResetsCount();
     void clearAllUnticksEveryRecipient();
     void showStatusPutsTheNewestLineOnTop();
+    void statusLinesStayInTheirBox();
     void messageLabelGivesEditorTheFocus();
     void aboutBoxTexts();
     void aboutMenuShowsOneBoxBesideTheWindow();
@@ -464,6 +470,39 @@ void tst_MainForm::showStatusPutsTheNewestLineOnTop()
     QVERIFY(lines[1].endsWith(QStringLiteral(":  Line busy")));
     form->BitBtn6->click();
     QVERIFY(form->StatusMemo->toPlainText().trimmed().isEmpty());
+}
+
+// A long line neither wraps nor brings up a sideways scroll bar: it is cut short, whole in its
+// tooltip; the list keeps its width when the progress label shows a long text.
+void tst_MainForm::statusLinesStayInTheirBox()
+{
+    auto form = makeForm();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    auto* memo = qobject_cast<ElidingMemo*>(form->StatusMemo);
+    QVERIFY(memo);
+    const int width = memo->width();
+    const QString longLine = QStringLiteral("Not Sent to Group Night Shift: at 2: Status: ").repeated(4);
+    form->Sending->show();
+    form->Sending->setText(QStringLiteral("Sending page 12 of 12 to a terminal far away"));
+    form->Show_Status(longLine);
+    form->Show_Status(QStringLiteral("short"));
+    form->Sending->show();
+    form->Sending->setText(QStringLiteral("Sending page 12 of 12 to a terminal far away"));
+    QCoreApplication::processEvents();
+    QCOMPARE(memo->width(), width);
+    QVERIFY(memo->verticalScrollBar()->isVisible());
+    QVERIFY(!memo->horizontalScrollBar()->isVisible());
+    QVERIFY(memo->toPlainText().split(u'\n').at(1).endsWith(longLine));
+    QVERIFY(memo->shownLine(0).endsWith(QStringLiteral("short")));
+    const QString shown = memo->shownLine(1);
+    QVERIFY2(shown.endsWith(QChar(0x2026)) && shown.size() < longLine.size(), qPrintable(shown));
+    // The tooltip of the long line is the whole line.
+    const QRect second = memo->cursorRect(QTextCursor(memo->document()->findBlockByNumber(1)));
+    const QPoint at(40, second.center().y());
+    QHelpEvent help(QEvent::ToolTip, at, memo->viewport()->mapToGlobal(at));
+    QCoreApplication::sendEvent(memo->viewport(), &help);
+    QVERIFY(QToolTip::text().endsWith(longLine));
 }
 
 void tst_MainForm::messageLabelGivesEditorTheFocus()

@@ -130,6 +130,8 @@ private slots:
     void modelListInTagOrderShowsTheCurrentRecord();
     void choosingFromTheListSavesTheModel();
     void leavingTheListSavesTheModel();
+    void closingLeavesTheSavedModel_data();
+    void closingLeavesTheSavedModel();
     void activationReloadsAndLocatesTheSavedModel();
     void unknownSavedModelLeavesTheRecord();
     void emptyModemsTableSavesEmptyModel();
@@ -529,6 +531,34 @@ void tst_SystemForm::leavingTheListSavesTheModel()
     QCOMPARE(form->ModemModel->text(), QStringLiteral("Zoom 56K"));
     QCOMPARE(saved(QStringLiteral("ModemModel")), QStringLiteral("Zoom 56K"));
     QCOMPARE(saved(QStringLiteral("ModemInitString")), QStringLiteral("ATZ"));
+}
+
+void tst_SystemForm::closingLeavesTheSavedModel_data()
+{
+    QTest::addColumn<QString>("focus");
+    QTest::newRow("from the model list") << "ModemList";
+    QTest::newRow("from the port field") << "comport";
+}
+
+// Closing the window is none of the moments that copy the current modem record: the saved model
+// stays, even when the focus was in the model list.
+void tst_SystemForm::closingLeavesTheSavedModel()
+{
+    QFETCH(QString, focus);
+    makeModems({ { "Hayes", "AT&F" }, { "Zoom 56K", "ATZ" } });
+    writeFile("[System]\nModemModel=Gone Modem\nModemInitString=ATX\n");
+    auto form = makeForm();
+    showActive(form.get());
+    QCOMPARE(currentModel(), QStringLiteral("Hayes"));
+    auto* field = form->findChild<QWidget*>(focus);
+    field->setFocus();
+    QTRY_VERIFY(field->hasFocus());
+    QTest::keyClick(field, Qt::Key_X, Qt::AltModifier);
+    QVERIFY(!form->isVisible());
+    QCoreApplication::processEvents(); // what the close may have queued
+    QCOMPARE(form->ModemModel->text(), QStringLiteral("Gone Modem"));
+    QCOMPARE(saved(QStringLiteral("ModemModel")), QStringLiteral("Gone Modem"));
+    QCOMPARE(saved(QStringLiteral("ModemInitString")), QStringLiteral("ATX"));
 }
 
 void tst_SystemForm::activationReloadsAndLocatesTheSavedModel()

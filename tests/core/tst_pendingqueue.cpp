@@ -12,6 +12,20 @@
 #include <QTest>
 #include <QTimer>
 
+namespace {
+
+// Pages of the given names, the other fields as TestPage has them.
+void appendNamedPages(store::TMemTable& queue, const QStringList& names)
+{
+    for (const QString& name : names) {
+        TestPage p;
+        p.name = name;
+        appendPage(queue, p);
+    }
+}
+
+} // namespace
+
 class tst_PendingQueue : public QObject {
     Q_OBJECT
 
@@ -25,6 +39,9 @@ private slots:
     void doubleClickResendsAndCloses();
     void deleteDropsCurrentRowAtOnce();
     void emptyGridCommands();
+    void doubleClickBelowTheRows_data();
+    void doubleClickBelowTheRows();
+    void keysResendAndDelete();
 
 private:
     QTemporaryDir dir_;
@@ -174,11 +191,7 @@ void tst_PendingQueue::doubleClickResendsAndCloses()
 void tst_PendingQueue::deleteDropsCurrentRowAtOnce()
 {
     core::Desk desk(dir_.path());
-    for (const char* name : { "A", "B", "C" }) {
-        TestPage p;
-        p.name = QString::fromLatin1(name);
-        appendPage(desk.PendingMsgs, p);
-    }
+    appendNamedPages(desk.PendingMsgs, { "A", "B", "C" });
     TShowPending window(desk.PendingMsgs, desk.SendMsgs);
     QSignalSpy closed(&window, &TShowPending::closedWithCount);
     window.show();
@@ -211,6 +224,58 @@ void tst_PendingQueue::emptyGridCommands()
     QVERIFY(desk.SendMsgs.isEmpty());
     QCOMPARE(closed.size(), 1);
     QCOMPARE(closed.first().first().toInt(), 0);
+}
+
+void tst_PendingQueue::doubleClickBelowTheRows_data()
+{
+    QTest::addColumn<int>("pages");
+    QTest::newRow("empty grid") << 0;
+    QTest::newRow("below the last row") << 2;
+}
+
+// The whole grid takes the double click: the current page (if any) is sent again, then the window
+// closes.
+void tst_PendingQueue::doubleClickBelowTheRows()
+{
+    QFETCH(int, pages);
+    core::Desk desk(dir_.path());
+    appendNamedPages(desk.PendingMsgs, QStringList { "A", "B" }.mid(0, pages));
+    TShowPending window(desk.PendingMsgs, desk.SendMsgs);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    if (pages)
+        window.DBGrid1->selectRow(1);
+    const QPoint below(20, window.DBGrid1->viewport()->height() - 5);
+    QVERIFY(!window.DBGrid1->indexAt(below).isValid());
+    QTest::mouseDClick(window.DBGrid1->viewport(), Qt::LeftButton, {}, below);
+    QVERIFY(!window.isVisible());
+    QCOMPARE(pageNames(desk.SendMsgs), pages ? QStringList { "B" } : QStringList());
+    QCOMPARE(desk.PendingMsgs.rowCount(), qMax(0, pages - 1));
+}
+
+// From the keyboard: the Delete key drops the current page, Enter sends it again and closes; Tab
+// leaves the grid.
+void tst_PendingQueue::keysResendAndDelete()
+{
+    core::Desk desk(dir_.path());
+    appendNamedPages(desk.PendingMsgs, { "A", "B", "C" });
+    TShowPending window(desk.PendingMsgs, desk.SendMsgs);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.DBGrid1->setFocus();
+    window.DBGrid1->selectRow(0);
+    QTest::keyClick(window.DBGrid1, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), window.DeleteBtn);
+    QCOMPARE(desk.PendingMsgs.currentRow(), 0);
+    window.DBGrid1->setFocus();
+    QTest::keyClick(window.DBGrid1, Qt::Key_Delete);
+    QCOMPARE(pageNames(desk.PendingMsgs), QStringList({ "B", "C" }));
+    QVERIFY(window.isVisible());
+    window.DBGrid1->selectRow(1);
+    QTest::keyClick(window.DBGrid1, Qt::Key_Return);
+    QVERIFY(!window.isVisible());
+    QCOMPARE(pageNames(desk.SendMsgs), QStringList { "C" });
+    QCOMPARE(pageNames(desk.PendingMsgs), QStringList { "B" });
 }
 
 QTEST_MAIN(tst_PendingQueue)

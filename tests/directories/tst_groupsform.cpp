@@ -6,7 +6,6 @@
 
 #include <QAction>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QListWidget>
 #include <QPushButton>
@@ -256,8 +255,75 @@ private slots:
         QCOMPARE(main_->UsersList->findItems(QStringLiteral("Group: Night Shift"), Qt::MatchExactly).size(), 1);
     }
 
-    // 1,000 members among 10,000 users: the lists load within a fraction of a second.
-    void largeGroupOpensQuickly()
+    // Renamed in the grid's own cell editor, then closed by the menu's Exit (Alt+X), which posts
+    // nothing: the close's refresh writes the name, with its capital initials.
+    void menuExitOwnsAltXAndTheRenameGetsCapitals()
+    {
+        open([](core::Desk& desk) { composetest::addGroup(desk, QStringLiteral("Ops")); });
+        QCOMPARE(form_->ExitBtn->text(), QStringLiteral("E&xit"));
+        form_->GroupName->setFocus();
+        form_->GroupName->setCurrentCell(0, 0);
+        QTest::keyClick(form_->GroupName, Qt::Key_F2);
+        QWidget* editor = QApplication::focusWidget();
+        QVERIFY(form_->GroupName->isAncestorOf(editor));
+        QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(editor, QStringLiteral("day crew"));
+        QTest::keyClick(editor, Qt::Key_Return);
+        // The view commits the editor once the key has been handled.
+        QTRY_COMPARE(main_->desk().GroupsT.state(), store::Table::State::Edit);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_X, Qt::AltModifier);
+        QVERIFY(!form_->isVisible());
+        QCOMPARE(groupNames(main_->desk()), QStringList { "Day Crew" });
+    }
+
+    void listsAndFileInAlphabeticalOrder()
+    {
+        open([](core::Desk& desk) {
+            for (const char* name : { "bob", "Zed", "alice", "Carol" })
+                addUser(desk, QString::fromLatin1(name), QStringLiteral("A"), QStringLiteral("1"));
+            composetest::addGroup(desk, QStringLiteral("Ops"));
+        });
+        QVERIFY(
+            compose::writeMemberFile(file(QStringLiteral("Ops.GRP")), { QStringLiteral("bob") }).isEmpty());
+        form_->ReadUsersList();
+        QCOMPARE(texts(form_->UsersList), QStringList({ "alice", "Carol", "Zed" }));
+        choose(form_->UsersList, QStringLiteral("Zed"));
+        form_->AddMemberBtn->click();
+        choose(form_->UsersList, QStringLiteral("alice"));
+        form_->AddMemberBtn->click();
+        QCOMPARE(texts(form_->MemberList), QStringList({ "alice", "bob", "Zed" }));
+        QCOMPARE(fileBytes(file(QStringLiteral("Ops.GRP"))), QByteArray("alice\r\nbob\r\nZed\r\n"));
+        choose(form_->MemberList, QStringLiteral("bob"));
+        form_->DeleteMemberBtn->click();
+        QCOMPARE(texts(form_->UsersList), QStringList({ "bob", "Carol" }));
+    }
+
+    // Tab leaves the grid; tabbing back into it loads the lists afresh.
+    void tabIntoTheGridLoadsTheLists()
+    {
+        open([](core::Desk& desk) {
+            addUser(desk, QStringLiteral("Ann"), QStringLiteral("A"), QStringLiteral("1"));
+            addUser(desk, QStringLiteral("Bob"), QStringLiteral("A"), QStringLiteral("2"));
+            composetest::addGroup(desk, QStringLiteral("Ops"));
+            composetest::addGroup(desk, QStringLiteral("Zeta"));
+        });
+        form_->GroupName->setFocus();
+        form_->GroupName->setCurrentCell(0, 0);
+        QTest::keyClick(form_->GroupName, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), form_->UsersList);
+        QCOMPARE(form_->GroupName->currentRow(), 0);
+        QCOMPARE(main_->desk().GroupsT.fieldText(QStringLiteral("GROUP")), QStringLiteral("Ops"));
+        QCOMPARE(texts(form_->MemberList), QStringList());
+        QVERIFY(
+            compose::writeMemberFile(file(QStringLiteral("Ops.GRP")), { QStringLiteral("Ann") }).isEmpty());
+        QTest::keyClick(form_->UsersList, Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), form_->GroupName);
+        QCOMPARE(texts(form_->MemberList), QStringList { "Ann" });
+        QCOMPARE(texts(form_->UsersList), QStringList { "Bob" });
+    }
+
+    // 1,000 members among 10,000 users: every name is listed.
+    void largeGroupListsEveryName()
     {
         QStringList members;
         {
@@ -274,14 +340,10 @@ private slots:
         QVERIFY(compose::writeMemberFile(file(QStringLiteral("All.GRP")), members).isEmpty());
         main_ = std::make_unique<TMainForm>(dir_->path());
         form_ = CreateGroupsForm(*main_);
-        QElapsedTimer timer;
-        timer.start();
+        // Its time is measured by bench/directory_bench.
         main_->GroupsMenu->trigger();
-        const qint64 ms = timer.elapsed();
-        qInfo("Groups window with 1,000 of 10,000 users opened in %lld ms", ms);
-        QCOMPARE(form_->MemberList->count(), 1000);
+        QTRY_COMPARE(form_->MemberList->count(), 1000);
         QCOMPARE(form_->UsersList->count(), 9000);
-        QVERIFY2(ms < 500, qPrintable(QString::number(ms)));
     }
 };
 

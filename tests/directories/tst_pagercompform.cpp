@@ -81,6 +81,9 @@ private slots:
     void exitLeavesTheChangePending();
     void deleteKeepsTheUsersCarrierName();
     void enterMovesToTheNextField();
+    void refusedPageSizeKeepsTheCell_data();
+    void refusedPageSizeKeepsTheCell();
+    void tabLeavesTheGrid();
 };
 
 void tst_PagerCompForm::opensWithEveryCarrierInNameOrder()
@@ -180,6 +183,62 @@ void tst_PagerCompForm::enterMovesToTheNextField()
     QCOMPARE(QApplication::focusWidget(), form_->HostSpeed);
     QTest::keyClick(form_->HostSpeed, Qt::Key_Return);
     QCOMPARE(QApplication::focusWidget(), form_->HostChars);
+}
+
+void tst_PagerCompForm::refusedPageSizeKeepsTheCell_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("a word") << "abc"
+                            << "\"abc\" is not a number for field HOST_CHARS";
+    QTest::newRow("four digits") << "1000"
+                                 << "1000 does not fit field HOST_CHARS (width 3)";
+}
+
+void tst_PagerCompForm::refusedPageSizeKeepsTheCell()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, message);
+    openWindow();
+    form_->CarriersList->setFocus();
+    form_->CarriersList->setCurrentIndex(form_->CarriersModel->index(0, 3));
+    // Typing opens the grid's own cell editor; Enter commits it.
+    QTest::keyClick(form_->CarriersList, typed.at(0).toLatin1());
+    QWidget* editor = QApplication::focusWidget();
+    QVERIFY(form_->CarriersList->isAncestorOf(editor));
+    QTest::keyClicks(editor, typed.mid(1));
+    QString shown;
+    dirtest::answerNextBox(QMessageBox::Ok, &shown);
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_VERIFY(!shown.isEmpty());
+    QVERIFY2(shown.contains(message), qPrintable(shown));
+    QCOMPARE(form_->CarriersModel->index(0, 3).data().toString(), QStringLiteral("80"));
+    QCOMPARE(carriers().state(), store::Table::State::Browse);
+    QVERIFY(form_->isVisible());
+    QCOMPARE(onDisk().first(), QStringLiteral("Acme|5550001||80|"));
+}
+
+void tst_PagerCompForm::tabLeavesTheGrid()
+{
+    openWindow();
+    form_->CarriersList->setFocus();
+    form_->CarriersList->setCurrentIndex(form_->CarriersModel->index(0, 4));
+    QTest::keyClick(form_->CarriersList, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), form_->HostTel);
+    QCOMPARE(carriers().fieldText("HOST_TEL"), QStringLiteral("5550001"));
+
+    // From the open cell editor of the last column, Tab keeps the value and leaves the grid too,
+    // rather than going on to the next carrier.
+    form_->CarriersList->setFocus();
+    QTest::keyClick(form_->CarriersList, 'p');
+    QWidget* editor = QApplication::focusWidget();
+    QVERIFY(form_->CarriersList->isAncestorOf(editor));
+    QTest::keyClicks(editor, QStringLiteral("w"));
+    QTest::keyClick(editor, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), form_->HostTel);
+    QCOMPARE(carriers().fieldText("PAGERCOMP"), QStringLiteral("Acme"));
+    QCOMPARE(carriers().fieldText("HOST_PASSW"), QStringLiteral("pw"));
+    QCOMPARE(form_->CarriersModel->currentRow(), 0);
 }
 
 QTEST_MAIN(tst_PagerCompForm)

@@ -114,6 +114,9 @@ private slots:
     void deleteQuestions();
     void deleteOnEmptyTableShowsTheStoreError();
     void enterMovesToTheNextField();
+    void nameInTheOpenEditorIsKept_data();
+    void nameInTheOpenEditorIsKept();
+    void tabLeavesTheList();
     void tenThousandUsersOpenQuickly();
 };
 
@@ -393,6 +396,51 @@ void tst_UsersForm::tenThousandUsersOpenQuickly()
     QCOMPARE(form_->UsersModel->rowCount(), 10000);
     QVERIFY(built < 500);
     QVERIFY(toMiddle < 500);
+}
+
+void tst_UsersForm::nameInTheOpenEditorIsKept_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("Alt+S saves") << int(Qt::Key_S) << true;
+    QTest::newRow("Alt+X exits") << int(Qt::Key_X) << true;
+    QTest::newRow("Alt+C cancels") << int(Qt::Key_C) << false;
+}
+
+void tst_UsersForm::nameInTheOpenEditorIsKept()
+{
+    QFETCH(int, key);
+    QFETCH(bool, kept);
+    openWindow();
+    QCOMPARE(QApplication::focusWidget(), form_->UsersList);
+    QTest::keyClick(form_->UsersList, Qt::Key_A, Qt::AltModifier);
+    QCOMPARE(users().state(), store::Table::State::Insert);
+    // The first key opens the list's cell editor on the new row; the rest go to the editor.
+    QTest::keyClick(form_->UsersList, 'D');
+    QWidget* editor = QApplication::focusWidget();
+    QVERIFY(editor != form_->UsersList && form_->UsersList->isAncestorOf(editor));
+    QTest::keyClicks(editor, QStringLiteral("ee"));
+    QTest::keyClick(editor, Qt::Key(key), Qt::AltModifier);
+    if (kept) {
+        QVERIFY(!form_->isVisible());
+        QCOMPARE(usersOnDisk(), (QStringList { "Ann|100|A-Tel", "Bob|200|Gone", "Cy|300|B-Net", "Dee||" }));
+        QVERIFY(recipients(*main_).contains(QStringLiteral("Dee")));
+        return;
+    }
+    // Cancel drops the typed name with the new record; nothing of it reaches the file later.
+    QCOMPARE(users().state(), store::Table::State::Browse);
+    QCOMPARE(form_->UsersList->indexWidget(form_->UsersList->currentIndex()), nullptr);
+    form_->ExitMenu->trigger();
+    QCOMPARE(usersOnDisk(), (QStringList { "Ann|100|A-Tel", "Bob|200|Gone", "Cy|300|B-Net" }));
+}
+
+void tst_UsersForm::tabLeavesTheList()
+{
+    openWindow();
+    QCOMPARE(QApplication::focusWidget(), form_->UsersList);
+    QTest::keyClick(form_->UsersList, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), form_->PagerId);
+    QCOMPARE(users().fieldText("USERNAME"), QStringLiteral("Ann"));
 }
 
 QTEST_MAIN(tst_UsersForm)

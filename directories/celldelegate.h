@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QStyledItemDelegate>
+
+namespace directories {
+
+// The cell editor of the directory grids. Tab and Shift+Tab in an open editor commit its value and
+// leave the grid for the next (or previous) control, as they do from the grid itself; they never
+// open the next cell or move to another record.
+class CellDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
+} // namespace directories
