@@ -8,6 +8,7 @@
 #include "app/messageedit.h"
 #include "app/schedulesetup.h"
 #include "app/usersetup.h"
+#include "compose/composition.h"
 #include "compose/memberfile.h"
 #include "compose/preparation.h"
 #include "core/desk.h"
@@ -157,9 +158,7 @@ int main(int argc, char** argv)
     steps << std::pair { "Send Mesg, one ticked user of N", std::function<void()>([&] {
                             form->message1->setPlainText(
                                 QStringLiteral("Fire drill at ten, please leave by the east stairs"));
-                            form->UsersList->findItems(userName(users / 2), Qt::MatchExactly)
-                                .first()
-                                ->setCheckState(Qt::Checked);
+                            form->composition().tick(userName(users / 2));
                             form->SendBtn->click();
                         }) };
     steps << std::pair { "open Pager Users window (N users)", std::function<void()>([&] {
@@ -187,9 +186,7 @@ int main(int argc, char** argv)
     steps << std::pair { "Send Mesg, ticked group of M", std::function<void()>([&] {
                             form->message1->setPlainText(
                                 QStringLiteral("Fire drill at ten, please leave by the east stairs"));
-                            form->UsersList->findItems(QStringLiteral("Group: Bench"), Qt::MatchExactly)
-                                .first()
-                                ->setCheckState(Qt::Checked);
+                            form->composition().tick(QStringLiteral("Group: Bench"));
                             form->SendBtn->click();
                         }) };
     steps << std::pair { "scheduled scan, due group of M", std::function<void()>([&] {

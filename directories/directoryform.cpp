@@ -1,6 +1,7 @@
 #include "directories/directoryform.h"
 
 #include "compose/pagelib.h"
+#include "compose/standardboxes.h"
 #include "store/storeerror.h"
 #include "store/table.h"
 

@@ -1,10 +1,12 @@
 #include "app/aboutbox.h"
 #include "app/helpwindow.h"
 #include "app/mainform.h"
+#include "compose/composition.h"
 #include "app/messageedit.h"
 #include "core/clocktext.h"
 #include "core/queues.h"
 #include "store/memtable.h"
+#include "support/recipientview.h"
 
 #include <QAction>
 #include <QApplication>
@@ -292,7 +294,7 @@ void tst_MainForm::singleChoiceControlsLieUnderTheList()
     // The list is drawn above the panel: it comes later among their common parent's children.
     const QObjectList siblings = under->parentWidget()->children();
     QVERIFY(siblings.indexOf(form->UsersList) > siblings.indexOf(under));
-    QVERIFY(form->UsersList->isSortingEnabled());
+    QCOMPARE(form->UsersList->model(), form->composition().recipients());
 
     form->activateWindow();
     QVERIFY(!form->SendGroup->isChecked());
@@ -412,19 +414,14 @@ void tst_MainForm::clearTextResetsCount()
 void tst_MainForm::clearAllUnticksEveryRecipient()
 {
     auto form = makeForm();
-    for (const char* name : { "Zed", "adam", "Group: Night", "Mary" }) {
-        auto* item = new QListWidgetItem(QString::fromLatin1(name));
-        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(Qt::Checked);
-        form->UsersList->addItem(item);
-    }
-    form->UsersList->item(1)->setCheckState(Qt::Unchecked);
+    form->composition().recipients()->rebuild({ "Zed", "adam", "Group: Night", "Mary" });
+    for (const char* name : { "Zed", "Group: Night", "Mary" })
+        QVERIFY(testsupport::tickInList(form->UsersList, QString::fromLatin1(name)));
     form->ClearAllBtn->click();
-    for (int i = 0; i < form->UsersList->count(); ++i)
-        QCOMPARE(form->UsersList->item(i)->checkState(), Qt::Unchecked);
-    QCOMPARE(form->UsersList->count(), 4);
+    QCOMPARE(testsupport::tickedInList(form->UsersList), QStringList());
+    QCOMPARE(form->UsersList->model()->rowCount(), 4);
     form->ClearAllBtn->click(); // nothing ticked: nothing changes
-    QCOMPARE(form->UsersList->count(), 4);
+    QCOMPARE(form->UsersList->model()->rowCount(), 4);
 }
 
 void tst_MainForm::showStatusPutsTheNewestLineOnTop()
@@ -649,7 +646,7 @@ void tst_MainForm::startupFailureIsReportedAndTheWindowStillOpens()
         qPrintable(form->startupError()));
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-    QCOMPARE(form->UsersList->count(), 0);
+    QCOMPARE(form->UsersList->model()->rowCount(), 0);
     form->Timer1Timer(); // the timer runs all the same
     QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs: 0"));
 }
@@ -670,16 +667,11 @@ void tst_MainForm::recipientListIsFilledSortedAndRefreshed()
         desk.GroupsT.post();
     }
     auto form = makeForm();
-    QStringList items;
-    for (int i = 0; i < form->UsersList->count(); ++i) {
-        items << form->UsersList->item(i)->text();
-        QCOMPARE(form->UsersList->item(i)->checkState(), Qt::Unchecked);
-        QVERIFY(form->UsersList->item(i)->flags() & Qt::ItemIsUserCheckable);
-    }
-    QCOMPARE(items, QStringList({ "Adam", "Group: Night", "Mary", "zed" }));
+    QCOMPARE(testsupport::itemsInList(form->UsersList), QStringList({ "Adam", "Group: Night", "Mary", "zed" }));
+    QCOMPARE(testsupport::tickedInList(form->UsersList), QStringList());
 
     // A refresh keeps ticks and adds only names not yet listed (compared without regard to case).
-    form->UsersList->item(2)->setCheckState(Qt::Checked);
+    QVERIFY(testsupport::tickInList(form->UsersList, QStringLiteral("Mary")));
     form->desk().BUsersT.append();
     form->desk().BUsersT.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("Bea"));
     form->desk().BUsersT.post();
@@ -687,10 +679,8 @@ void tst_MainForm::recipientListIsFilledSortedAndRefreshed()
     form->desk().BUsersT.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("MARY"));
     form->desk().BUsersT.post();
     form->RefreshUsersList();
-    QCOMPARE(form->UsersList->count(), 5);
-    QCOMPARE(form->UsersList->item(1)->text(), QStringLiteral("Bea"));
-    QCOMPARE(form->UsersList->item(3)->text(), QStringLiteral("Mary"));
-    QCOMPARE(form->UsersList->item(3)->checkState(), Qt::Checked);
+    QCOMPARE(testsupport::itemsInList(form->UsersList), QStringList({ "Adam", "Bea", "Group: Night", "Mary", "zed" }));
+    QCOMPARE(testsupport::tickedInList(form->UsersList), QStringList { "Mary" });
 }
 
 void tst_MainForm::userLookupShowsPagerIdAndCarrier()

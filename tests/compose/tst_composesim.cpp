@@ -5,9 +5,12 @@
 #include "app/messageedit.h"
 #include "app/systemsetup.h"
 #include "compose/preparation.h"
-#include "composetestutil.h"
 #include "config/inifile.h"
 #include "config/systemform.h"
+#include "support/boxanswerer.h"
+#include "support/recipientview.h"
+#include "support/records.h"
+#include "support/statuslines.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -19,7 +22,7 @@
 #include <QTest>
 #include <QTimer>
 
-using namespace composetest;
+using namespace testsupport;
 
 class tst_ComposeSim : public QObject {
     Q_OBJECT
@@ -62,9 +65,7 @@ void tst_ComposeSim::typedMessageAndDroppedFileReachTheTerminal()
     system->outsideline->setText(QStringLiteral("9,"));
     form.Timer1->start();
 
-    const auto found = form.UsersList->findItems(QStringLiteral("Ann"), Qt::MatchExactly);
-    QCOMPARE(found.size(), 1);
-    found.first()->setCheckState(Qt::Checked);
+    QVERIFY(testsupport::tickInList(form.UsersList, QStringLiteral("Ann")));
     QTest::keyClicks(form.message1, QStringLiteral("Call the office"));
     form.SendBtn->click();
     QCOMPARE(form.desk().SendMsgs.rowCount(), 1);

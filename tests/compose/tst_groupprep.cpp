@@ -2,9 +2,12 @@
 #include "app/messageedit.h"
 #include "compose/memberfile.h"
 #include "compose/preparation.h"
-#include "composetestutil.h"
 #include "config/inifile.h"
 #include "store/memtable.h"
+#include "support/boxanswerer.h"
+#include "support/recipientview.h"
+#include "support/records.h"
+#include "support/statuslines.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -16,7 +19,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-using namespace composetest;
+using namespace testsupport;
 
 namespace {
 
@@ -75,9 +78,7 @@ private:
     }
     static void send(TMainForm& form, const QString& item, const QString& text = QStringLiteral("Fire drill"))
     {
-        const auto found = form.UsersList->findItems(item, Qt::MatchExactly);
-        QVERIFY2(!found.isEmpty(), qPrintable(item));
-        found.first()->setCheckState(Qt::Checked);
+        QVERIFY2(testsupport::tickInList(form.UsersList, item), qPrintable(item));
         if (!text.isEmpty())
             form.message1->setPlainText(text);
         form.SendBtn->click();
@@ -206,10 +207,8 @@ private slots:
         desk.MsgLogT.last();
         QCOMPARE(desk.MsgLogT.fieldText(QStringLiteral("USERNAME")), QStringLiteral("Group: Night Shift"));
         QCOMPARE(desk.MsgLogT.fieldText(QStringLiteral("MSG")), QStringLiteral("Fire\r\ndrill"));
-        QVERIFY(form->UsersList->findItems(QStringLiteral("Group: Night Shift"), Qt::MatchExactly)
-                    .first()
-                    ->checkState()
-            == Qt::Unchecked);
+        QVERIFY(testsupport::recipientRow(form->UsersList, QStringLiteral("Group: Night Shift")).isValid());
+        QCOMPARE(testsupport::tickedInList(form->UsersList), QStringList());
     }
 
     void carrierMissingIsRefusedByName()

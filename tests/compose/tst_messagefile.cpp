@@ -1,10 +1,12 @@
 #include "app/mainform.h"
 #include "app/systemsetup.h"
 #include "compose/preparation.h"
-#include "composetestutil.h"
 #include "config/inifile.h"
 #include "config/systemform.h"
 #include "store/memtable.h"
+#include "support/boxanswerer.h"
+#include "support/records.h"
+#include "support/statuslines.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,7 +20,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using namespace composetest;
+using namespace testsupport;
 
 class tst_MessageFile : public QObject {
     Q_OBJECT

@@ -1,5 +1,6 @@
 #include "compose/pagelib.h"
-#include "config/systemform.h"
+#include "compose/standardboxes.h"
+#include "config/systemsettings.h"
 #include "store/connection.h"
 #include "store/schema.h"
 #include "store/table.h"
@@ -302,20 +303,12 @@ void tst_PageLib::confirmDelete()
 
 void tst_PageLib::inDebugModeFollowsTheSystemWindow()
 {
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    QVERIFY(!compose::InDebugMode()); // no window
-    store::Table modemsT;
-    {
-        config::TSystemForm form(modemsT, dir.path());
-        QVERIFY(!compose::InDebugMode()); // clear at every start
-        form.Debug->setChecked(true);
-        QVERIFY(compose::InDebugMode());
-        form.Debug->setChecked(false);
-        QVERIFY(!compose::InDebugMode());
-        form.Debug->setChecked(true);
-    }
-    QVERIFY(!compose::InDebugMode()); // the window is gone
+    config::SystemSettings settings;
+    QVERIFY(!compose::InDebugMode(settings)); // clear at every start
+    settings.setDebug(true);
+    QVERIFY(compose::InDebugMode(settings));
+    settings.setDebug(false);
+    QVERIFY(!compose::InDebugMode(settings));
 }
 
 QTEST_MAIN(tst_PageLib)

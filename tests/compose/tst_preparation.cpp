@@ -2,10 +2,13 @@
 #include "app/messageedit.h"
 #include "app/systemsetup.h"
 #include "compose/preparation.h"
-#include "composetestutil.h"
 #include "config/inifile.h"
 #include "config/systemform.h"
 #include "store/memtable.h"
+#include "support/boxanswerer.h"
+#include "support/recipientview.h"
+#include "support/records.h"
+#include "support/statuslines.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -13,14 +16,14 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
-using namespace composetest;
+using namespace testsupport;
 
 namespace {
 
@@ -52,23 +55,6 @@ int logCount(core::Desk& desk)
     for (desk.MsgLogT.first(); !desk.MsgLogT.eof(); desk.MsgLogT.next())
         ++count;
     return count;
-}
-
-void tick(QListWidget* list, const QString& name)
-{
-    const auto found = list->findItems(name, Qt::MatchExactly);
-    QVERIFY2(!found.isEmpty(), qPrintable(name));
-    found.first()->setCheckState(Qt::Checked);
-}
-
-QStringList tickedItems(const QListWidget* list)
-{
-    QStringList ticked;
-    for (int i = 0; i < list->count(); ++i) {
-        if (list->item(i)->checkState() == Qt::Checked)
-            ticked << list->item(i)->text();
-    }
-    return ticked;
 }
 
 } // namespace
@@ -213,7 +199,7 @@ void tst_Preparation::oneUser()
             addCarrier(desk, carrier, tel, speed, chars, password);
     });
     QVERIFY(form);
-    tick(form->UsersList, QStringLiteral("Ann"));
+    QVERIFY(testsupport::tickInList(form->UsersList, QStringLiteral("Ann")));
     form->messagelog->setChecked(true);
     QTest::keyClicks(form->message1, QStringLiteral("Call the office"));
     form->SendBtn->click();
@@ -224,7 +210,7 @@ void tst_Preparation::oneUser()
     else
         QCOMPARE(lines, QStringList { status });
     QCOMPARE(logCount(form->desk()), logs);
-    QCOMPARE(tickedItems(form->UsersList), QStringList()); // unticked whatever the outcome
+    QCOMPARE(testsupport::tickedInList(form->UsersList), QStringList()); // unticked whatever the outcome
     const QList<QueuedPage> pages = queued(form->desk().SendMsgs);
     if (networkPhone.isEmpty()) {
         QCOMPARE(pages.size(), 0);
@@ -278,7 +264,7 @@ void tst_Preparation::settingsOfTheSystemWindow()
     system->outsideline->setText(outside);
     system->DeliveryRetries->setText(retries);
     system->DirectMesgDelay->setText(delay);
-    tick(form->UsersList, QStringLiteral("Ann"));
+    QVERIFY(testsupport::tickInList(form->UsersList, QStringLiteral("Ann")));
     QTest::keyClicks(form->message1, QStringLiteral("Hi"));
     form->SendBtn->click();
     const QList<QueuedPage> pages = queued(form->desk().SendMsgs);
@@ -295,7 +281,7 @@ void tst_Preparation::logRecordKeepsTheEditorText()
         addCarrier(desk, QStringLiteral("Metro"), QStringLiteral("555"), QString(), 80, QString());
     });
     QVERIFY(form);
-    tick(form->UsersList, QStringLiteral("Ann"));
+    QVERIFY(testsupport::tickInList(form->UsersList, QStringLiteral("Ann")));
     form->messagelog->setChecked(true);
     form->message1->setPlainText(QStringLiteral("Line one\nLine two"));
     form->SendBtn->click();
@@ -318,7 +304,7 @@ void tst_Preparation::logRecordKeepsTheEditorText()
     QCOMPARE(form->message1->textCursor().selectedText().size(), form->message1->toPlainText().size());
 
     // Without "Message Log" no record is written.
-    tick(form->UsersList, QStringLiteral("Ann"));
+    QVERIFY(testsupport::tickInList(form->UsersList, QStringLiteral("Ann")));
     form->messagelog->setChecked(false);
     form->SendBtn->click();
     QCOMPARE(logCount(desk), 1);
@@ -338,7 +324,7 @@ void tst_Preparation::longMessageIsLoggedWholeAndQueuedCut()
     QCOMPARE(text.size(), 520);
     QTest::keyClicks(form->message1, text);
     QCOMPARE(form->message1->toPlainText(), text);
-    tick(form->UsersList, QStringLiteral("Ann"));
+    QVERIFY(testsupport::tickInList(form->UsersList, QStringLiteral("Ann")));
     form->messagelog->setChecked(true);
     form->SendBtn->click();
     form->desk().MsgLogT.first();
@@ -358,7 +344,7 @@ void tst_Preparation::walkFollowsListOrderAndRoutesByPrefix()
     });
     QVERIFY(form);
     for (const char* name : { "Zoe", "Group: Night", "Ann", "Group:x", "Bob" })
-        tick(form->UsersList, QString::fromLatin1(name));
+        QVERIFY(testsupport::tickInList(form->UsersList, QString::fromLatin1(name)));
     QTest::keyClicks(form->message1, QStringLiteral("Hi"));
     BoxCatcher boxes;
     form->SendBtn->click();
@@ -371,7 +357,7 @@ void tst_Preparation::walkFollowsListOrderAndRoutesByPrefix()
     // and neither has a member file.
     QCOMPARE(statusTexts(form->StatusMemo), QStringList());
     QCOMPARE(boxes.texts(), QStringList({ "Group Night doesn't exist.", "Group  doesn't exist." }));
-    QCOMPARE(tickedItems(form->UsersList), QStringList());
+    QCOMPARE(testsupport::tickedInList(form->UsersList), QStringList());
 }
 
 void tst_Preparation::oneFailureDoesNotStopTheWalk()
@@ -384,7 +370,7 @@ void tst_Preparation::oneFailureDoesNotStopTheWalk()
     });
     QVERIFY(form);
     for (const char* name : { "Ann", "Bob", "Cy" })
-        tick(form->UsersList, QString::fromLatin1(name));
+        QVERIFY(testsupport::tickInList(form->UsersList, QString::fromLatin1(name)));
     QTest::keyClicks(form->message1, QStringLiteral("Hi"));
     form->SendBtn->click();
     QCOMPARE(statusTexts(form->StatusMemo),
@@ -407,7 +393,7 @@ void tst_Preparation::deletedUserIsReportedByName()
         other.BUsersT.deleteRecord();
     }
     form->RefreshUsersList(); // a refresh never removes the user
-    tick(form->UsersList, QStringLiteral("Ann"));
+    QVERIFY(testsupport::tickInList(form->UsersList, QStringLiteral("Ann")));
     QTest::keyClicks(form->message1, QStringLiteral("Hi"));
     form->SendBtn->click();
     QCOMPARE(statusTexts(form->StatusMemo), QStringList { "Ann not found in Users database" });
@@ -438,7 +424,7 @@ void tst_Preparation::boxes()
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     if (tickAnn)
-        tick(form->UsersList, QStringLiteral("Ann"));
+        QVERIFY(testsupport::tickInList(form->UsersList, QStringLiteral("Ann")));
     QTest::keyClicks(form->message1, message);
     form->UsersList->setFocus();
     BoxCatcher catcher;
@@ -450,7 +436,7 @@ void tst_Preparation::boxes()
     QCOMPARE(statusTexts(form->StatusMemo), QStringList());
     if (message.isEmpty()) {
         QCOMPARE(form->focusWidget(), form->message1);
-        QCOMPARE(tickedItems(form->UsersList).size(), tickAnn ? 1 : 0); // ticks stay for the next try
+        QCOMPARE(testsupport::tickedInList(form->UsersList).size(), tickAnn ? 1 : 0); // ticks stay for the next try
     }
 }
 
@@ -486,7 +472,7 @@ void tst_Preparation::busyDeskQueuesNothingAndKeepsTicks()
     });
     QVERIFY(form);
     (pageInProgress ? form->desk().PageInProgress : form->desk().ScheduleScanActive) = true;
-    tick(form->UsersList, QStringLiteral("Ann"));
+    QVERIFY(testsupport::tickInList(form->UsersList, QStringLiteral("Ann")));
     form->messagelog->setChecked(true);
     QTest::keyClicks(form->message1, QStringLiteral("Hi"));
     form->SendBtn->click();
@@ -494,7 +480,7 @@ void tst_Preparation::busyDeskQueuesNothingAndKeepsTicks()
     QCOMPARE(statusTexts(form->StatusMemo).size(), 1);
     QCOMPARE(form->desk().SendMsgs.rowCount(), 0);
     QCOMPARE(logCount(form->desk()), 0);
-    QCOMPARE(tickedItems(form->UsersList), QStringList { "Ann" });
+    QCOMPARE(testsupport::tickedInList(form->UsersList), QStringList { "Ann" });
 }
 
 void tst_Preparation::selectByGroupPreparesNothingAndIsUnticked()
@@ -507,7 +493,7 @@ void tst_Preparation::selectByGroupPreparesNothingAndIsUnticked()
     form->SendGroup->click();
     QVERIFY(form->SendGroup->isChecked());
     QVERIFY(form->pager_id2->isHidden());
-    tick(form->UsersList, QStringLiteral("Ann"));
+    QVERIFY(testsupport::tickInList(form->UsersList, QStringLiteral("Ann")));
     QTest::keyClicks(form->message1, QStringLiteral("Hi"));
     BoxCatcher catcher;
     form->SendBtn->click();
@@ -516,7 +502,7 @@ void tst_Preparation::selectByGroupPreparesNothingAndIsUnticked()
     QVERIFY(!form->SendGroup->isChecked());
     QVERIFY(!form->pager_id2->isHidden()); // unticking ran the switch's handler
     QVERIFY(form->DBLookupComboBox1->isEnabled());
-    QCOMPARE(tickedItems(form->UsersList), QStringList { "Ann" });
+    QCOMPARE(testsupport::tickedInList(form->UsersList), QStringList { "Ann" });
     // The next press prepares as usual.
     form->SendBtn->click();
     QCOMPARE(form->desk().SendMsgs.rowCount(), 1);
@@ -542,8 +528,8 @@ void tst_Preparation::tableFaultIsShownAndTheWalkGoesOn()
         addCarrier(desk, QStringLiteral("Metro"), QStringLiteral("555"), QString(), 80, QString());
     });
     QVERIFY(form);
-    tick(form->UsersList, QStringLiteral("Ann"));
-    tick(form->UsersList, QStringLiteral("Bob"));
+    QVERIFY(testsupport::tickInList(form->UsersList, QStringLiteral("Ann")));
+    QVERIFY(testsupport::tickInList(form->UsersList, QStringLiteral("Bob")));
     QTest::keyClicks(form->message1, QStringLiteral("Hi"));
     form->desk().BUsersT.close(); // every lookup of a user now fails inside the store
     BoxCatcher catcher;
@@ -551,7 +537,7 @@ void tst_Preparation::tableFaultIsShownAndTheWalkGoesOn()
     QCOMPARE(catcher.boxes.size(), 2);
     QCOMPARE(catcher.boxes[0].icon, QMessageBox::Critical);
     QCOMPARE(form->desk().SendMsgs.rowCount(), 0);
-    QCOMPARE(tickedItems(form->UsersList), QStringList());
+    QCOMPARE(testsupport::tickedInList(form->UsersList), QStringList());
     form->Timer1Timer(); // the desk goes on
 }
 

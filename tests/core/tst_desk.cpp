@@ -182,7 +182,7 @@ void tst_Desk::scheduledSendingSwitch()
     QFETCH(bool, enabled);
     if (!ini.isEmpty())
         writeIni(ini);
-    QCOMPARE(core::readScheduledSendingEnabled(), enabled);
+    QCOMPARE(config::SystemSettings::scheduledSendingEnabled(), enabled);
 }
 
 void tst_Desk::startReadsTheSwitch()

@@ -4,6 +4,7 @@
 #include "directories/pagercompform.h"
 #include "directories/tablemodel.h"
 #include "dirtestutil.h"
+#include "support/boxanswerer.h"
 
 #include <QAction>
 #include <QDir>
@@ -156,15 +157,15 @@ void tst_PagerCompForm::deleteKeepsTheUsersCarrierName()
     users.setFieldText("PAGERCOMP", "Acme");
     users.post();
     QStringList texts;
-    dirtest::answerBoxes({ QMessageBox::Cancel }, &texts);
+    testsupport::answerBoxes({ QMessageBox::Cancel }, &texts);
     form_->DeleteKey->trigger();
     QCOMPARE(texts, QStringList { "Delete Record?" });
     QCOMPARE(onDisk().size(), 3);
-    dirtest::answerBoxes({ QMessageBox::Yes }, &texts);
+    testsupport::answerBoxes({ QMessageBox::Yes }, &texts);
     form_->DeleteKey->trigger();
     QCOMPARE(onDisk().size(), 2);
     QCOMPARE(form_->CarriersModel->rowCount(), 2);
-    dirtest::answerBoxes({ QMessageBox::Ok }, &texts);
+    testsupport::answerBoxes({ QMessageBox::Ok }, &texts);
     form_->DelBtn->click();
     QCOMPARE(texts.last(), QStringLiteral("Delete record?"));
     QCOMPARE(onDisk(), QStringList { "Metro|5550003||80|" });

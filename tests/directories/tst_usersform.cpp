@@ -4,6 +4,8 @@
 #include "directories/tablemodel.h"
 #include "directories/usersform.h"
 #include "dirtestutil.h"
+#include "support/boxanswerer.h"
+#include "support/recipientview.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -35,8 +37,7 @@ void addRecord(store::Table& t, const QStringList& fields, const QStringList& va
 QStringList recipients(TMainForm& main)
 {
     QStringList names;
-    for (int i = 0; i < main.UsersList->count(); ++i)
-        names << main.UsersList->item(i)->text();
+    names << testsupport::itemsInList(main.UsersList);
     return names;
 }
 
@@ -306,7 +307,7 @@ void tst_UsersForm::deleteQuestions()
     form_->NextBtn->click(); // Bob
     QString text;
     QMessageBox::StandardButtons buttons;
-    dirtest::answerNextBox(QMessageBox::StandardButton(answer), &text, &buttons);
+    testsupport::answerNextBox(QMessageBox::StandardButton(answer), &text, &buttons);
     if (byKey)
         QTest::keyClick(form_, Qt::Key_D, Qt::AltModifier);
     else
@@ -331,7 +332,7 @@ void tst_UsersForm::deleteOnEmptyTableShowsTheStoreError()
     QCOMPARE(errors.size(), 0);
     // The question, then the error box.
     QStringList texts;
-    dirtest::answerBoxes({ QMessageBox::Yes, QMessageBox::Ok }, &texts);
+    testsupport::answerBoxes({ QMessageBox::Yes, QMessageBox::Ok }, &texts);
     form_->DeleteKey->trigger();
     QCOMPARE(errors.size(), 1);
     QCOMPARE(texts.size(), 2);

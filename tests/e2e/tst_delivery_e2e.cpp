@@ -10,8 +10,11 @@
 #include "core/deliveryloop.h"
 #include "core/showpending.h"
 #include "store/storeerror.h"
-#include "tests/compose/composetestutil.h"
 #include "tests/paging/pagersimprocess.h"
+#include "support/boxanswerer.h"
+#include "support/recipientview.h"
+#include "support/records.h"
+#include "support/statuslines.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -26,7 +29,7 @@
 #include <QTest>
 #include <QTimer>
 
-using namespace composetest;
+using namespace testsupport;
 
 namespace {
 
@@ -140,9 +143,7 @@ void tst_DeliveryE2E::send(TMainForm& form, const QString& message, const QStrin
     form.message1->setFocus();
     QTest::keyClicks(form.message1, message);
     for (const QString& name : recipients) {
-        const auto found = form.UsersList->findItems(name, Qt::MatchExactly);
-        QVERIFY2(!found.isEmpty(), qPrintable(name));
-        found.first()->setCheckState(Qt::Checked);
+        QVERIFY2(testsupport::tickInList(form.UsersList, name), qPrintable(name));
     }
     QTest::mouseClick(form.SendBtn, Qt::LeftButton);
 }

@@ -7,8 +7,10 @@
 #include "app/systemsetup.h"
 #include "config/inifile.h"
 #include "directories/groupsform.h"
-#include "tests/compose/composetestutil.h"
 #include "tests/paging/pagersimprocess.h"
+#include "support/boxanswerer.h"
+#include "support/recipientview.h"
+#include "support/records.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,7 +21,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-using namespace composetest;
+using namespace testsupport;
 
 class tst_GroupE2E : public QObject {
     Q_OBJECT
@@ -77,9 +79,7 @@ private slots:
         }
         groups->ExitBtn->click();
 
-        const auto item = form.UsersList->findItems(QStringLiteral("Group: Night Crew"), Qt::MatchExactly);
-        QCOMPARE(item.size(), 1);
-        item.first()->setCheckState(Qt::Checked);
+        QVERIFY(testsupport::tickInList(form.UsersList, QStringLiteral("Group: Night Crew")));
         form.message1->setFocus();
         QTest::keyClicks(form.message1, QStringLiteral("Roll call"));
         BoxCatcher boxes;

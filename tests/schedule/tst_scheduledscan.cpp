@@ -8,7 +8,9 @@
 #include "config/inifile.h"
 #include "core/queues.h"
 #include "schedule/scheduledscan.h"
-#include "tests/compose/composetestutil.h"
+#include "support/boxanswerer.h"
+#include "support/records.h"
+#include "support/statuslines.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,7 +19,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-using namespace composetest;
+using namespace testsupport;
 
 namespace {
 
