@@ -13,11 +13,13 @@
 #include "compose/preparation.h"
 #include "core/desk.h"
 #include "directories/groupsform.h"
+#include "directories/tablemodel.h"
 #include "directories/usersform.h"
 #include "schedule/scheduledscan.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QTableView>
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -137,7 +139,7 @@ int main(int argc, char** argv)
 
     std::unique_ptr<TMainForm> form;
     directories::TGroupsForm* groups = nullptr;
-    QWidget* usersForm = nullptr;
+    directories::TUsersForm* usersForm = nullptr;
     QList<std::pair<const char*, std::function<void()>>> steps;
     steps << std::pair { "open main window (tables, ReadUsersList)", std::function<void()>([&] {
                             form = std::make_unique<TMainForm>(dir.path());
@@ -164,6 +166,9 @@ int main(int argc, char** argv)
     steps << std::pair { "open Pager Users window (N users)", std::function<void()>([&] {
                             form->UsersMenu->trigger();
                             QApplication::processEvents();
+                        }) };
+    steps << std::pair { "Pager Users window: to the last row", std::function<void()>([&] {
+                            usersForm->UsersList->setCurrentIndex(usersForm->UsersModel->index(users - 1, 0));
                         }) };
     steps << std::pair { "close Pager Users window (recipient list rebuilt)", std::function<void()>([&] {
                             usersForm->close();

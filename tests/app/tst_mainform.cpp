@@ -6,7 +6,9 @@
 #include "core/clocktext.h"
 #include "core/queues.h"
 #include "store/memtable.h"
+#include "support/datafolder.h"
 #include "support/recipientview.h"
+#include "support/pendingfile.h"
 
 #include <QAction>
 #include <QApplication>
@@ -43,24 +45,13 @@ void appendPage(store::TMemTable& table, const QString& name)
     table.post();
 }
 
-QStringList pendingNames()
-{
-    store::TMemTable table;
-    table.loadFromFile(QStringLiteral("PendMsgs"));
-    QStringList names;
-    for (table.first(); !table.eof(); table.next())
-        names << table.fieldText(QStringLiteral("UserOrGroupName"));
-    return names;
-}
-
 } // namespace
 
 class tst_MainForm : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> dir_;
-    QString previousCurrent_;
+    std::unique_ptr<testsupport::DataFolder> dir_;
 
     std::unique_ptr<TMainForm> makeForm()
     {
@@ -72,17 +63,14 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        previousCurrent_ = QDir::currentPath();
     }
     void init()
     {
-        dir_ = std::make_unique<QTemporaryDir>();
+        dir_ = std::make_unique<testsupport::DataFolder>();
         QVERIFY(dir_->isValid());
-        QVERIFY(QDir::setCurrent(dir_->path()));
     }
     void cleanup()
     {
-        QDir::setCurrent(previousCurrent_);
         dir_.reset();
     }
 
@@ -595,7 +583,7 @@ void tst_MainForm::exitWithThreePendingPagesAndRestart()
         form->ExitBtn->click();
         QVERIFY(!form->isVisible());
     }
-    QCOMPARE(pendingNames(), QStringList({ "Ann", "Bob", "Cy" }));
+    QCOMPARE(testsupport::pendingNames(), QStringList({ "Ann", "Bob", "Cy" }));
 
     auto form = makeForm();
     QCOMPARE(form->startupError(), QString());
@@ -614,14 +602,14 @@ void tst_MainForm::everyCloseSavesTheWaitingPages()
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     // As the window manager or Alt+F4 close it: a close event, no Exit command.
     QVERIFY(form->close());
-    QCOMPARE(pendingNames(), QStringList({ "Failed", "Waiting1", "Waiting2" }));
+    QCOMPARE(testsupport::pendingNames(), QStringList({ "Failed", "Waiting1", "Waiting2" }));
     QCOMPARE(form->desk().SendMsgs.rowCount(), 0);
     // Closing again (the program's own quit) writes nothing new.
     const QDateTime written = QFileInfo(QStringLiteral("PendMsgs")).lastModified();
     appendPage(form->desk().SendMsgs, QStringLiteral("Late"));
     form->close();
     QCOMPARE(QFileInfo(QStringLiteral("PendMsgs")).lastModified(), written);
-    QCOMPARE(pendingNames().size(), 3);
+    QCOMPARE(testsupport::pendingNames().size(), 3);
     form.reset();
 
     // The waiting pages come back as pending pages at the next start.

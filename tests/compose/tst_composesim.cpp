@@ -7,6 +7,7 @@
 #include "compose/preparation.h"
 #include "config/inifile.h"
 #include "config/systemform.h"
+#include "support/datafolder.h"
 #include "support/boxanswerer.h"
 #include "support/recipientview.h"
 #include "support/records.h"
@@ -29,7 +30,6 @@ class tst_ComposeSim : public QObject {
 
 private:
     QTemporaryDir home_;
-    QString previousCurrent_;
 
 private slots:
     void initTestCase()
@@ -37,10 +37,8 @@ private slots:
         QStandardPaths::setTestModeEnabled(true);
         QVERIFY(home_.isValid());
         qputenv("HOME", QFile::encodeName(home_.path()));
-        previousCurrent_ = QDir::currentPath();
         QVERIFY2(QFile::exists(PagerSimProcess::program()), "build pagersim first");
     }
-    void cleanupTestCase() { QDir::setCurrent(previousCurrent_); }
 
     void typedMessageAndDroppedFileReachTheTerminal();
 };
@@ -49,9 +47,8 @@ void tst_ComposeSim::typedMessageAndDroppedFileReachTheTerminal()
 {
     PagerSimProcess sim;
     QVERIFY(sim.start({ QStringLiteral("--password"), QStringLiteral("PW") }));
-    QTemporaryDir dir;
+    testsupport::DataFolder dir;
     QVERIFY(dir.isValid());
-    QVERIFY(QDir::setCurrent(dir.path()));
     {
         core::Desk desk(dir.path());
         QCOMPARE(desk.open(), QString());
@@ -95,7 +92,6 @@ void tst_ComposeSim::typedMessageAndDroppedFileReachTheTerminal()
     QVERIFY2(lines.contains(QStringLiteral("Sending message to From File 555-0199")),
         qPrintable(lines.join(u'|')));
     form.Timer1->stop();
-    QDir::setCurrent(previousCurrent_);
 }
 
 QTEST_MAIN(tst_ComposeSim)

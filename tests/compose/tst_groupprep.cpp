@@ -4,6 +4,7 @@
 #include "compose/preparation.h"
 #include "config/inifile.h"
 #include "store/memtable.h"
+#include "support/datafolder.h"
 #include "support/boxanswerer.h"
 #include "support/recipientview.h"
 #include "support/records.h"
@@ -11,7 +12,6 @@
 
 #include <QCheckBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QListWidget>
 #include <QPushButton>
@@ -56,8 +56,7 @@ class tst_GroupPrep : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> dir_;
-    QString previousCurrent_;
+    std::unique_ptr<testsupport::DataFolder> dir_;
 
     // The data folder with what `fill` appends, the member file of `group`, and the main window.
     template <typename Fill>
@@ -88,18 +87,15 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        previousCurrent_ = QDir::currentPath();
     }
     void init()
     {
-        dir_ = std::make_unique<QTemporaryDir>();
+        dir_ = std::make_unique<testsupport::DataFolder>();
         QVERIFY(dir_->isValid());
-        QVERIFY(QDir::setCurrent(dir_->path()));
     }
     void cleanup()
     {
         QFile::remove(config::pagerIniPath());
-        QDir::setCurrent(previousCurrent_);
         dir_.reset();
     }
 
@@ -300,13 +296,9 @@ private slots:
                     QString::fromLatin1(members).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
                     .isEmpty());
         QTest::keyClicks(form->message1, QStringLiteral("Hi"));
-        QElapsedTimer timer;
-        timer.start();
+        // Its time is a figure of bench/directory_bench.
         form->preparation().PrepareGroupMessage(QStringLiteral("Group: All"));
-        const qint64 ms = timer.elapsed();
-        qInfo("1,000 members of 10,000 users prepared in %lld ms", ms);
         QCOMPARE(form->desk().SendMsgs.rowCount(), 1); // every tenth user is on B
-        QVERIFY2(ms < 300, qPrintable(QString::number(ms)));
     }
 };
 

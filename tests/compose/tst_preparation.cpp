@@ -5,6 +5,7 @@
 #include "config/inifile.h"
 #include "config/systemform.h"
 #include "store/memtable.h"
+#include "support/datafolder.h"
 #include "support/boxanswerer.h"
 #include "support/recipientview.h"
 #include "support/records.h"
@@ -63,8 +64,7 @@ class tst_Preparation : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> dir_;
-    QString previousCurrent_;
+    std::unique_ptr<testsupport::DataFolder> dir_;
     QTemporaryDir home_; // the settings file of these tests lives here, apart from other suites'
 
     // A data folder holding the users and carriers that `fill` appends, and the main window on it.
@@ -85,18 +85,15 @@ private slots:
         QStandardPaths::setTestModeEnabled(true);
         QVERIFY(home_.isValid());
         qputenv("HOME", QFile::encodeName(home_.path()));
-        previousCurrent_ = QDir::currentPath();
     }
     void init()
     {
-        dir_ = std::make_unique<QTemporaryDir>();
+        dir_ = std::make_unique<testsupport::DataFolder>();
         QVERIFY(dir_->isValid());
-        QVERIFY(QDir::setCurrent(dir_->path()));
     }
     void cleanup()
     {
         QFile::remove(config::pagerIniPath());
-        QDir::setCurrent(previousCurrent_);
         dir_.reset();
     }
 

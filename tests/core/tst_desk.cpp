@@ -2,6 +2,7 @@
 #include "core/desk.h"
 #include "store/memtable.h"
 #include "store/storeerror.h"
+#include "support/pendingfile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -41,15 +42,6 @@ QByteArray fileBytes(const QString& path)
 }
 
 // The pending file as another reader sees it: the user names of its rows, in order.
-QStringList pendingNames(const QString& path)
-{
-    store::TMemTable table;
-    table.loadFromFile(path);
-    QStringList names;
-    for (table.first(); !table.eof(); table.next())
-        names << table.fieldText(QStringLiteral("UserOrGroupName"));
-    return names;
-}
 
 } // namespace
 
@@ -211,7 +203,7 @@ void tst_Desk::exitWithThreePendingPagesAndRestart()
     }
     QVERIFY(QFile::exists(QDir::current().filePath(QStringLiteral("PendMsgs"))));
     QVERIFY(!QFile::exists(dataDir_ + QStringLiteral("/PendMsgs")));
-    QCOMPARE(pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Ann", "Bob", "Group: Night" }));
+    QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Ann", "Bob", "Group: Night" }));
 
     Desk desk(dataDir_);
     REQUIRE_OPEN(desk);
@@ -250,7 +242,7 @@ void tst_Desk::waitingPagesBecomePendingOnClose()
     QCOMPARE(saved.fieldInt(QStringLiteral("MessageSize")), 80);
     QCOMPARE(saved.fieldInt(QStringLiteral("Retries")), 2);
     QVERIFY(saved.isNull(QStringLiteral("IsGroup")));
-    QCOMPARE(pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Pending", "First", "Second" }));
+    QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Pending", "First", "Second" }));
 }
 
 void tst_Desk::queuesAreSavedOnce()
@@ -281,7 +273,7 @@ void tst_Desk::failedSaveIsReportedAndCanBeRetried()
     QCOMPARE(desk.PendingMsgs.rowCount(), 1); // moved once, kept for the next try
     QVERIFY(QDir::setCurrent(dir_->filePath(QStringLiteral("cwd"))));
     QCOMPARE(desk.saveQueues(), QString());
-    QCOMPARE(pendingNames(QStringLiteral("PendMsgs")), QStringList{QStringLiteral("Waiting")});
+    QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList{QStringLiteral("Waiting")});
 }
 
 void tst_Desk::malformedPendingFileIsReportedAndKept_data()
@@ -317,7 +309,7 @@ void tst_Desk::malformedPendingFileIsReportedAndKept()
     QVERIFY(desk.PendingMsgs.hasField(QStringLiteral("Retries")));
     appendPage(desk.SendMsgs, { "After", "9", 0 });
     QCOMPARE(desk.saveQueues(), QString());
-    QCOMPARE(pendingNames(QStringLiteral("PendMsgs")), QStringList { QStringLiteral("After") });
+    QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList { QStringLiteral("After") });
     QCOMPARE(fileBytes(QStringLiteral("PendMsgs.bad")), content);
 }
 
@@ -369,7 +361,7 @@ void tst_Desk::failedTableOpenSkipsTheRestAndLosesNoPendingPage()
     // Closing must not overwrite the pages of the previous run with an empty queue.
     appendPage(desk.SendMsgs, { "New", "3", 0 });
     QCOMPARE(desk.saveQueues(), QString());
-    QCOMPARE(pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Kept1", "Kept2", "New" }));
+    QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Kept1", "Kept2", "New" }));
 }
 
 void tst_Desk::tickShowsPendingCount()

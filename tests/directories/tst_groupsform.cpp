@@ -3,13 +3,13 @@
 #include "compose/memberfile.h"
 #include "directories/groupsform.h"
 #include "support/boxanswerer.h"
+#include "support/datafolder.h"
 #include "support/recipientview.h"
 #include "support/records.h"
 #include "support/statuslines.h"
 
 #include <QAction>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QListWidget>
 #include <QPushButton>
@@ -66,7 +66,7 @@ class tst_GroupsForm : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<testsupport::DataFolder> dir_;
     std::unique_ptr<TMainForm> main_;
     directories::TGroupsForm* form_ = nullptr;
 
@@ -100,7 +100,7 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void init()
     {
-        dir_ = std::make_unique<QTemporaryDir>();
+        dir_ = std::make_unique<testsupport::DataFolder>();
         QVERIFY(dir_->isValid());
     }
     void cleanup()
@@ -269,14 +269,10 @@ private slots:
         QVERIFY(compose::writeMemberFile(file(QStringLiteral("All.GRP")), members).isEmpty());
         main_ = std::make_unique<TMainForm>(dir_->path());
         form_ = CreateGroupsForm(*main_);
-        QElapsedTimer timer;
-        timer.start();
+        // Its time is a figure of bench/directory_bench.
         main_->GroupsMenu->trigger();
-        const qint64 ms = timer.elapsed();
-        qInfo("Groups window with 1,000 of 10,000 users opened in %lld ms", ms);
         QCOMPARE(form_->MemberList->count(), 1000);
         QCOMPARE(form_->UsersList->count(), 9000);
-        QVERIFY2(ms < 500, qPrintable(QString::number(ms)));
     }
 };
 

@@ -4,6 +4,7 @@
 #include "directories/pagercompform.h"
 #include "directories/tablemodel.h"
 #include "dirtestutil.h"
+#include "support/datafolder.h"
 #include "support/boxanswerer.h"
 
 #include <QAction>
@@ -26,8 +27,7 @@ class tst_PagerCompForm : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> dir_;
-    QString previousCurrent_;
+    std::unique_ptr<testsupport::DataFolder> dir_;
     std::unique_ptr<TMainForm> main_;
     TPagerCompForm* form_ = nullptr;
 
@@ -61,19 +61,16 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        previousCurrent_ = QDir::currentPath();
     }
     void init()
     {
-        dir_ = std::make_unique<QTemporaryDir>();
+        dir_ = std::make_unique<testsupport::DataFolder>();
         QVERIFY(dir_->isValid());
-        QVERIFY(QDir::setCurrent(dir_->path()));
     }
     void cleanup()
     {
         main_.reset();
         form_ = nullptr;
-        QDir::setCurrent(previousCurrent_);
         dir_.reset();
     }
 

@@ -8,6 +8,7 @@
 #include "config/inifile.h"
 #include "core/queues.h"
 #include "schedule/scheduledscan.h"
+#include "support/datafolder.h"
 #include "support/boxanswerer.h"
 #include "support/records.h"
 #include "support/statuslines.h"
@@ -75,8 +76,7 @@ private:
     static QStringList queuedNames(TMainForm& form);
 
     QTemporaryDir home_;
-    std::unique_ptr<QTemporaryDir> dir_;
-    QString previousCurrent_;
+    std::unique_ptr<testsupport::DataFolder> dir_;
     QDateTime now_;
 };
 
@@ -84,19 +84,16 @@ void tst_ScheduledScan::initTestCase()
 {
     qputenv("HOME", home_.path().toLocal8Bit());
     QStandardPaths::setTestModeEnabled(true);
-    previousCurrent_ = QDir::currentPath();
 }
 
 void tst_ScheduledScan::init()
 {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(QDir::setCurrent(dir_->path()));
+    dir_ = std::make_unique<testsupport::DataFolder>();
     QFile::remove(config::pagerIniPath());
 }
 
 void tst_ScheduledScan::cleanup()
 {
-    QDir::setCurrent(previousCurrent_);
     dir_.reset();
 }
 
