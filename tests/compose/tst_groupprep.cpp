@@ -1,20 +1,13 @@
-#include "app/mainform.h"
-#include "app/messageedit.h"
 #include "compose/memberfile.h"
 #include "compose/preparation.h"
 #include "config/inifile.h"
 #include "store/memtable.h"
 #include "support/datafolder.h"
-#include "support/boxanswerer.h"
-#include "support/recipientview.h"
+#include "support/deskrun.h"
 #include "support/records.h"
-#include "support/statuslines.h"
 
-#include <QCheckBox>
 #include <QDir>
 #include <QFile>
-#include <QListWidget>
-#include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -58,9 +51,9 @@ class tst_GroupPrep : public QObject {
 private:
     std::unique_ptr<testsupport::DataFolder> dir_;
 
-    // The data folder with what `fill` appends, the member file of `group`, and the main window.
+    // The data folder with what `fill` appends, the member file of `group`, and the desk on it.
     template <typename Fill>
-    std::unique_ptr<TMainForm> formWith(const QString& group, const QByteArray& memberBytes, Fill fill)
+    std::unique_ptr<DeskRun> formWith(const QString& group, const QByteArray& memberBytes, Fill fill)
     {
         {
             core::Desk desk(dir_->path());
@@ -73,14 +66,15 @@ private:
         if (!file.open(QIODevice::WriteOnly) || file.write(memberBytes) != memberBytes.size())
             return nullptr;
         file.close();
-        return std::make_unique<TMainForm>(dir_->path());
+        return std::make_unique<DeskRun>(dir_->path());
     }
-    static void send(TMainForm& form, const QString& item, const QString& text = QStringLiteral("Fire drill"))
+    // Ticks `item`, types `text` and gives the send command.
+    static void send(DeskRun& form, const QString& item, const QString& text = QStringLiteral("Fire drill"))
     {
-        QVERIFY2(testsupport::tickInList(form.UsersList, item), qPrintable(item));
+        QVERIFY2(form.composition.tick(item), qPrintable(item));
         if (!text.isEmpty())
-            form.message1->setPlainText(text);
-        form.SendBtn->click();
+            form.composition.setText(text);
+        form.preparation.SendBtnClick();
     }
 
 private slots:
@@ -171,11 +165,10 @@ private slots:
                 addCarrier(desk, QStringLiteral("numeric"), QStringLiteral("555-4000"), QString(), 20, QString());
             });
         QVERIFY(form);
-        form->messagelog->setChecked(true);
-        BoxCatcher boxes;
+        form->composition.setMessageLog(true);
         send(*form, QStringLiteral("Group: Night Shift"), QStringLiteral("Fire\ndrill"));
-        QCOMPARE(boxes.texts(), QStringList());
-        QCOMPARE(statusTexts(form->StatusMemo), QStringList());
+        QCOMPARE(form->boxTexts(), QStringList());
+        QCOMPARE(form->statusLines, QStringList());
 
         const QList<GroupPage> pages = queued(form->desk().SendMsgs);
         QCOMPARE(pages.size(), 4);
@@ -203,8 +196,8 @@ private slots:
         desk.MsgLogT.last();
         QCOMPARE(desk.MsgLogT.fieldText(QStringLiteral("USERNAME")), QStringLiteral("Group: Night Shift"));
         QCOMPARE(desk.MsgLogT.fieldText(QStringLiteral("MSG")), QStringLiteral("Fire\r\ndrill"));
-        QVERIFY(testsupport::recipientRow(form->UsersList, QStringLiteral("Group: Night Shift")).isValid());
-        QCOMPARE(testsupport::tickedInList(form->UsersList), QStringList());
+        QVERIFY(form->composition.recipients()->names().contains(QStringLiteral("Group: Night Shift")));
+        QCOMPARE(form->composition.tickedNames(), QStringList());
     }
 
     void carrierMissingIsRefusedByName()
@@ -215,12 +208,11 @@ private slots:
             addCarrier(desk, QStringLiteral("A"), QStringLiteral("555"), QString(), 80, QString());
         });
         QVERIFY(form);
-        BoxCatcher boxes;
         send(*form, QStringLiteral("Group: Ops"));
         const QList<GroupPage> pages = queued(form->desk().SendMsgs);
         QCOMPARE(pages.size(), 1);
         QCOMPARE(pages[0].pagerPhone, QStringLiteral("1111^"));
-        const QStringList lines = statusTexts(form->StatusMemo);
+        const QStringList lines = form->statusLines;
         QCOMPARE(lines.size(), 1);
         QVERIFY2(lines[0].contains(QStringLiteral("Carrier Gone of group Ops")), qPrintable(lines[0]));
     }
@@ -260,18 +252,17 @@ private slots:
             up.write("Al\r\n");
             up.close();
         }
-        form->messagelog->setChecked(true);
-        BoxCatcher boxes;
+        form->composition.setMessageLog(true);
         // The send command itself refuses an empty editor; the preparation's own check is reached
         // by its other callers.
         if (text.isEmpty()) {
-            form->preparation().PrepareGroupMessage(QStringLiteral("Group: ") + group);
+            form->preparation.PrepareGroupMessage(QStringLiteral("Group: ") + group);
         } else {
             send(*form, QStringLiteral("Group: ") + group, text);
         }
         if (madeUp)
             up.remove();
-        QCOMPARE(boxes.texts(), box.isEmpty() ? QStringList() : QStringList { box });
+        QCOMPARE(form->boxTexts(), box.isEmpty() ? QStringList() : QStringList { box });
         QCOMPARE(form->desk().SendMsgs.rowCount(), 0);
         form->desk().MsgLogT.refresh();
         QTEST(int(form->desk().MsgLogT.recordCount()), "logs");
@@ -295,9 +286,9 @@ private slots:
         QVERIFY(compose::writeMemberFile(compose::memberFilePath(dir_->path(), QStringLiteral("All")),
                     QString::fromLatin1(members).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
                     .isEmpty());
-        QTest::keyClicks(form->message1, QStringLiteral("Hi"));
+        form->composition.setText(QStringLiteral("Hi"));
         // Its time is a figure of bench/directory_bench.
-        form->preparation().PrepareGroupMessage(QStringLiteral("Group: All"));
+        form->preparation.PrepareGroupMessage(QStringLiteral("Group: All"));
         QCOMPARE(form->desk().SendMsgs.rowCount(), 1); // every tenth user is on B
     }
 };
