@@ -8,6 +8,7 @@
 #include "store/memtable.h"
 #include "support/datafolder.h"
 #include "support/recipientview.h"
+#include "support/pages.h"
 #include "support/pendingfile.h"
 
 #include <QAction>
@@ -37,12 +38,11 @@ namespace {
 
 void appendPage(store::TMemTable& table, const QString& name)
 {
-    table.append();
-    table.setFieldText(QStringLiteral("PagerPhone"), QStringLiteral("5551234"));
-    table.setFieldText(QStringLiteral("MessageToSend"), QStringLiteral("Call ") + name);
-    table.setFieldText(QStringLiteral("UserOrGroupName"), name);
-    table.setFieldInt(QStringLiteral("Retries"), 1);
-    table.post();
+    testsupport::TestPage page;
+    page.name = name;
+    page.pager = QStringLiteral("5551234");
+    page.message = QStringLiteral("Call ") + name;
+    testsupport::appendPage(table, page);
 }
 
 } // namespace

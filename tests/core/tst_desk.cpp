@@ -2,6 +2,7 @@
 #include "core/desk.h"
 #include "store/memtable.h"
 #include "store/storeerror.h"
+#include "support/pages.h"
 #include "support/pendingfile.h"
 
 #include <QCoreApplication>
@@ -21,18 +22,12 @@ struct Page {
     int retries;
 };
 
+// A group page of `page.name` to `page.pager`.
 void appendPage(store::TMemTable& table, const Page& page)
 {
-    table.append();
-    table.setFieldText(QStringLiteral("NetworkPhone"), QStringLiteral("9,5551234^PASS"));
-    table.setFieldText(QStringLiteral("PagerPhone"), page.pager);
-    table.setFieldText(QStringLiteral("BaudRate"), QStringLiteral("1200"));
-    table.setFieldInt(QStringLiteral("MessageSize"), 80);
-    table.setFieldText(QStringLiteral("MessageToSend"), QStringLiteral("Call the desk: ") + page.name);
-    table.setFieldBool(QStringLiteral("IsGroup"), true);
-    table.setFieldText(QStringLiteral("UserOrGroupName"), page.name);
-    table.setFieldInt(QStringLiteral("Retries"), page.retries);
-    table.post();
+    testsupport::appendPage(table,
+        { page.name, page.pager, QStringLiteral("Call the desk: ") + page.name, QStringLiteral("9,5551234^PASS"),
+            QStringLiteral("1200"), 80, page.retries, true });
 }
 
 QByteArray fileBytes(const QString& path)

@@ -1,11 +1,14 @@
 #pragma once
 
-// Pages for the queue tests: a row of the send queue with the fields the preparation steps fill.
-
 #include "core/queues.h"
 #include "store/memtable.h"
 
 #include <QString>
+#include <QStringList>
+
+// Pages for the queue tests: a row of the send or pending queue with the fields the preparation
+// steps fill.
+namespace testsupport {
 
 struct TestPage {
     QString name = QStringLiteral("Mary Jones");
@@ -15,6 +18,7 @@ struct TestPage {
     QString baud = QStringLiteral("300");
     int size = 80;
     int retries = 1;
+    bool isGroup = false;
 };
 
 inline void appendPage(store::TMemTable& queue, const TestPage& p)
@@ -27,6 +31,7 @@ inline void appendPage(store::TMemTable& queue, const TestPage& p)
     queue.setFieldInt(QString::fromLatin1(MessageSize), p.size);
     queue.setFieldText(QString::fromLatin1(MessageToSend), p.message);
     queue.setFieldText(QString::fromLatin1(UserOrGroupName), p.name);
+    queue.setFieldBool(QString::fromLatin1(IsGroup), p.isGroup);
     queue.setFieldInt(QString::fromLatin1(Retries), p.retries);
     queue.post();
 }
@@ -44,3 +49,5 @@ inline int pageRetries(store::TMemTable& queue, int row)
 {
     return queue.value(row, queue.fieldIndex(QString::fromLatin1(core::page::Retries))).toInt();
 }
+
+} // namespace testsupport
