@@ -4,6 +4,7 @@
 #include "store/memtable.h"
 #include "support/datafolder.h"
 #include "support/deskrun.h"
+#include "support/pages.h"
 #include "support/records.h"
 
 #include <QDir>
@@ -15,27 +16,6 @@
 using namespace testsupport;
 
 namespace {
-
-struct GroupPage {
-    QString networkPhone, pagerPhone, baudRate, message, name;
-    int size = 0;
-    bool isGroup = false;
-    int retries = 0;
-};
-
-QList<GroupPage> queued(store::TMemTable& send)
-{
-    QList<GroupPage> pages;
-    for (int row = 0; row < send.rowCount(); ++row) {
-        send.setCurrentRow(row);
-        pages << GroupPage { send.fieldText(QStringLiteral("NetworkPhone")),
-            send.fieldText(QStringLiteral("PagerPhone")), send.fieldText(QStringLiteral("BaudRate")),
-            send.fieldText(QStringLiteral("MessageToSend")), send.fieldText(QStringLiteral("UserOrGroupName")),
-            send.fieldInt(QStringLiteral("MessageSize")), send.fieldBool(QStringLiteral("IsGroup")),
-            send.fieldInt(QStringLiteral("Retries")) };
-    }
-    return pages;
-}
 
 QByteArray fileBytes(const QString& path)
 {
@@ -170,7 +150,7 @@ private slots:
         QCOMPARE(form->boxTexts(), QStringList());
         QCOMPARE(form->statusLines, QStringList());
 
-        const QList<GroupPage> pages = queued(form->desk().SendMsgs);
+        const QList<QueuedPage> pages = queuedPages(form->desk().SendMsgs);
         QCOMPARE(pages.size(), 4);
         // Case-blind carrier order; "B" and "b" are two runs; Bo listed twice is paged twice; the
         // member on "direct" and the one not in the directory are left out.
@@ -185,7 +165,7 @@ private slots:
         QCOMPARE(pages[2].baudRate, QStringLiteral("1200"));
         QCOMPARE(pages[3].networkPhone, QStringLiteral("555-4000^")); // numeric batched like the rest
         QCOMPARE(pages[3].pagerPhone, QStringLiteral("99^"));
-        for (const GroupPage& page : pages) {
+        for (const QueuedPage& page : pages) {
             QCOMPARE(page.message, QStringLiteral("Firedrill^^"));
             QCOMPARE(page.name, QStringLiteral("Group: Night Shift"));
             QVERIFY(page.isGroup);
@@ -209,7 +189,7 @@ private slots:
         });
         QVERIFY(form);
         send(*form, QStringLiteral("Group: Ops"));
-        const QList<GroupPage> pages = queued(form->desk().SendMsgs);
+        const QList<QueuedPage> pages = queuedPages(form->desk().SendMsgs);
         QCOMPARE(pages.size(), 1);
         QCOMPARE(pages[0].pagerPhone, QStringLiteral("1111^"));
         const QStringList lines = form->statusLines;

@@ -10,6 +10,7 @@
 #include "support/boxanswerer.h"
 #include "support/datafolder.h"
 #include "support/recipientview.h"
+#include "support/pages.h"
 #include "support/records.h"
 #include "support/statuslines.h"
 
@@ -25,40 +26,6 @@
 #include <QTest>
 
 using namespace testsupport;
-
-namespace {
-
-struct QueuedPage {
-    QString networkPhone, pagerPhone, baudRate, message, name;
-    int size = 0;
-    int retries = 0;
-    bool isGroup = false;
-};
-
-QList<QueuedPage> queued(store::TMemTable& send)
-{
-    QList<QueuedPage> pages;
-    for (int row = 0; row < send.rowCount(); ++row) {
-        send.setCurrentRow(row);
-        pages << QueuedPage { send.fieldText(QStringLiteral("NetworkPhone")),
-            send.fieldText(QStringLiteral("PagerPhone")), send.fieldText(QStringLiteral("BaudRate")),
-            send.fieldText(QStringLiteral("MessageToSend")),
-            send.fieldText(QStringLiteral("UserOrGroupName")), send.fieldInt(QStringLiteral("MessageSize")),
-            send.fieldInt(QStringLiteral("Retries")), send.fieldBool(QStringLiteral("IsGroup")) };
-    }
-    return pages;
-}
-
-int logCount(core::Desk& desk)
-{
-    int count = 0;
-    desk.MsgLogT.refresh();
-    for (desk.MsgLogT.first(); !desk.MsgLogT.eof(); desk.MsgLogT.next())
-        ++count;
-    return count;
-}
-
-} // namespace
 
 class tst_Preparation : public QObject {
     Q_OBJECT
@@ -139,7 +106,7 @@ void tst_Preparation::logRecordKeepsTheEditorText()
     QCOMPARE(desk.MsgLogT.fieldText(QStringLiteral("USERNAME")), QStringLiteral("Ann"));
     QCOMPARE(desk.MsgLogT.fieldText(QStringLiteral("MSG")), QStringLiteral("Line one\r\nLine two"));
     QCOMPARE(desk.MsgLogT.fieldText(QStringLiteral("MUSTSEND")), QString());
-    QCOMPARE(queued(desk.SendMsgs).value(0).message, QStringLiteral("Line oneLine two"));
+    QCOMPARE(queuedPages(desk.SendMsgs).value(0).message, QStringLiteral("Line oneLine two"));
     // The editor's text is left selected.
     QCOMPARE(form->message1->textCursor().selectedText().size(), form->message1->toPlainText().size());
 
@@ -169,7 +136,7 @@ void tst_Preparation::longMessageIsLoggedWholeAndQueuedCut()
     form->SendBtn->click();
     form->desk().MsgLogT.first();
     QCOMPARE(form->desk().MsgLogT.fieldText(QStringLiteral("MSG")), text);
-    QCOMPARE(queued(form->desk().SendMsgs).value(0).message, text.left(500));
+    QCOMPARE(queuedPages(form->desk().SendMsgs).value(0).message, text.left(500));
 }
 
 void tst_Preparation::boxes_data()

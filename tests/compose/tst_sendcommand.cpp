@@ -6,46 +6,13 @@
 #include "store/memtable.h"
 #include "support/datafolder.h"
 #include "support/deskrun.h"
+#include "support/pages.h"
 #include "support/records.h"
 
 #include <QStandardPaths>
 #include <QTest>
 
 using namespace testsupport;
-
-namespace {
-
-struct QueuedPage {
-    QString networkPhone, pagerPhone, baudRate, message, name;
-    int size = 0;
-    int retries = 0;
-    bool isGroup = false;
-};
-
-QList<QueuedPage> queued(store::TMemTable& send)
-{
-    QList<QueuedPage> pages;
-    for (int row = 0; row < send.rowCount(); ++row) {
-        send.setCurrentRow(row);
-        pages << QueuedPage { send.fieldText(QStringLiteral("NetworkPhone")),
-            send.fieldText(QStringLiteral("PagerPhone")), send.fieldText(QStringLiteral("BaudRate")),
-            send.fieldText(QStringLiteral("MessageToSend")),
-            send.fieldText(QStringLiteral("UserOrGroupName")), send.fieldInt(QStringLiteral("MessageSize")),
-            send.fieldInt(QStringLiteral("Retries")), send.fieldBool(QStringLiteral("IsGroup")) };
-    }
-    return pages;
-}
-
-int logCount(core::Desk& desk)
-{
-    int count = 0;
-    desk.MsgLogT.refresh();
-    for (desk.MsgLogT.first(); !desk.MsgLogT.eof(); desk.MsgLogT.next())
-        ++count;
-    return count;
-}
-
-} // namespace
 
 class tst_SendCommand : public QObject {
     Q_OBJECT
@@ -169,7 +136,7 @@ void tst_SendCommand::oneUser()
         QCOMPARE(lines, QStringList { status });
     QCOMPARE(logCount(form->desk()), logs);
     QCOMPARE(form->composition.tickedNames(), QStringList()); // unticked whatever the outcome
-    const QList<QueuedPage> pages = queued(form->desk().SendMsgs);
+    const QList<QueuedPage> pages = queuedPages(form->desk().SendMsgs);
     if (networkPhone.isEmpty()) {
         QCOMPARE(pages.size(), 0);
         return;
@@ -224,7 +191,7 @@ void tst_SendCommand::workingSettings()
     QVERIFY(form->composition.tick(QStringLiteral("Ann")));
     form->composition.setText(QStringLiteral("Hi"));
     form->preparation.SendBtnClick();
-    const QList<QueuedPage> pages = queued(form->desk().SendMsgs);
+    const QList<QueuedPage> pages = queuedPages(form->desk().SendMsgs);
     QCOMPARE(pages.size(), 1);
     QTEST(pages[0].networkPhone, "networkPhone");
     QTEST(pages[0].size, "size");
@@ -248,7 +215,7 @@ void tst_SendCommand::walkFollowsListOrderAndRoutesByPrefix()
     form->preparation.SendBtnClick();
 
     QStringList names;
-    for (const QueuedPage& page : queued(form->desk().SendMsgs))
+    for (const QueuedPage& page : queuedPages(form->desk().SendMsgs))
         names << page.name;
     QCOMPARE(names, QStringList({ "Ann", "Bob", "Zoe" }));
     // Both items that start with "Group:" went to group preparation: neither was looked up as a user,
@@ -273,8 +240,8 @@ void tst_SendCommand::oneFailureDoesNotStopTheWalk()
     form->preparation.SendBtnClick();
     QCOMPARE(form->statusLines,
         QStringList({ "Bad Carrier Phone number for Bob", "Bad Pager ID for Ann" }));
-    QCOMPARE(queued(form->desk().SendMsgs).size(), 1);
-    QCOMPARE(queued(form->desk().SendMsgs).value(0).name, QStringLiteral("Cy"));
+    QCOMPARE(queuedPages(form->desk().SendMsgs).size(), 1);
+    QCOMPARE(queuedPages(form->desk().SendMsgs).value(0).name, QStringLiteral("Cy"));
 }
 
 void tst_SendCommand::deletedUserIsReportedByName()

@@ -3,6 +3,7 @@
 #include "core/queues.h"
 #include "store/memtable.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -48,6 +49,30 @@ inline QStringList pageNames(store::TMemTable& queue)
 inline int pageRetries(store::TMemTable& queue, int row)
 {
     return queue.value(row, queue.fieldIndex(QString::fromLatin1(core::page::Retries))).toInt();
+}
+
+// A queued page as the tests read it back.
+struct QueuedPage {
+    QString networkPhone, pagerPhone, baudRate, message, name;
+    int size = 0;
+    int retries = 0;
+    bool isGroup = false;
+};
+
+// Every page of `queue`, in queue order.
+inline QList<QueuedPage> queuedPages(store::TMemTable& queue)
+{
+    using namespace core::page;
+    QList<QueuedPage> pages;
+    for (int row = 0; row < queue.rowCount(); ++row) {
+        queue.setCurrentRow(row);
+        pages << QueuedPage { queue.fieldText(QString::fromLatin1(NetworkPhone)),
+            queue.fieldText(QString::fromLatin1(PagerPhone)), queue.fieldText(QString::fromLatin1(BaudRate)),
+            queue.fieldText(QString::fromLatin1(MessageToSend)),
+            queue.fieldText(QString::fromLatin1(UserOrGroupName)), queue.fieldInt(QString::fromLatin1(MessageSize)),
+            queue.fieldInt(QString::fromLatin1(Retries)), queue.fieldBool(QString::fromLatin1(IsGroup)) };
+    }
+    return pages;
 }
 
 } // namespace testsupport

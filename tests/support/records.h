@@ -38,4 +38,14 @@ inline void addGroup(core::Desk& desk, const QString& name)
     desk.GroupsT.post();
 }
 
+// The records of the message log, read afresh.
+inline int logCount(core::Desk& desk)
+{
+    int count = 0;
+    desk.MsgLogT.refresh();
+    for (desk.MsgLogT.first(); !desk.MsgLogT.eof(); desk.MsgLogT.next())
+        ++count;
+    return count;
+}
+
 } // namespace testsupport
