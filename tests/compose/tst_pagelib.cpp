@@ -4,6 +4,7 @@
 #include "store/connection.h"
 #include "store/schema.h"
 #include "store/table.h"
+#include "support/boxanswerer.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -29,21 +30,13 @@ struct BoxSeen {
 
 void answerNextBox(BoxSeen* seen, std::function<void(QMessageBox*)> answer)
 {
-    auto* poll = new QTimer;
-    poll->setInterval(10);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, seen, answer] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible())
-            return;
+    testsupport::onNextBox([seen, answer](QMessageBox* box) {
         seen->title = box->windowTitle();
         seen->text = box->text();
         seen->icon = box->icon();
         seen->buttons = box->standardButtons();
-        poll->stop();
-        poll->deleteLater();
         answer(box);
     });
-    poll->start();
 }
 
 void addModel(store::Table& table, const QString& name)

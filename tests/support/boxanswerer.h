@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
+
 #include <memory>
 
 // Answers for the message boxes a test meets: the box runs its own event loop, so the answer is
@@ -48,17 +50,26 @@ private:
     QTimer timer_;
 };
 
-// Presses `button` in the next modal message box and keeps its text in `text`.
-inline void answerNextBox(QMessageBox::StandardButton button, QString* text, QMessageBox::StandardButtons* offered = nullptr)
+// Calls `answer` with the next modal message box once it is up (from the event loop the box runs).
+inline void onNextBox(std::function<void(QMessageBox*)> answer)
 {
     auto* timer = new QTimer;
     timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, button, text, offered] {
+    QObject::connect(timer, &QTimer::timeout, [timer, answer] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box)
+        if (!box || !box->isVisible())
             return;
         timer->stop();
         timer->deleteLater();
+        answer(box);
+    });
+    timer->start();
+}
+
+// Presses `button` in the next modal message box and keeps its text in `text`.
+inline void answerNextBox(QMessageBox::StandardButton button, QString* text, QMessageBox::StandardButtons* offered = nullptr)
+{
+    onNextBox([button, text, offered](QMessageBox* box) {
         *text = box->text();
         if (offered)
             *offered = box->standardButtons();
@@ -67,7 +78,6 @@ inline void answerNextBox(QMessageBox::StandardButton button, QString* text, QMe
         else
             box->reject();
     });
-    timer->start();
 }
 
 // Answers the next modal message boxes in turn with `buttons`, keeping their texts.
