@@ -3,9 +3,9 @@
 #include "core/desk.h"
 #include "directories/pagercompform.h"
 #include "directories/tablemodel.h"
-#include "dirtestutil.h"
 #include "support/datafolder.h"
 #include "support/boxanswerer.h"
+#include "support/records.h"
 
 #include <QAction>
 #include <QDir>
@@ -34,7 +34,7 @@ private:
     store::Table& carriers() { return main_->desk().PagerCompT; }
     QStringList onDisk()
     {
-        return dirtest::onDisk(dir_->path(), "PAGECOMP.DBF", "PAGERCOMP", kCarrierFields);
+        return testsupport::onDisk(dir_->path(), "PAGECOMP.DBF", "PAGERCOMP", kCarrierFields);
     }
     void add(const QString& name, const QString& tel)
     {
@@ -166,7 +166,7 @@ void tst_PagerCompForm::deleteKeepsTheUsersCarrierName()
     form_->DelBtn->click();
     QCOMPARE(texts.last(), QStringLiteral("Delete record?"));
     QCOMPARE(onDisk(), QStringList { "Metro|5550003||80|" });
-    QCOMPARE(dirtest::onDisk(dir_->path(), "BUSERS.DBF", "USERNAME", { "USERNAME", "PAGERCOMP" }),
+    QCOMPARE(testsupport::onDisk(dir_->path(), "BUSERS.DBF", "USERNAME", { "USERNAME", "PAGERCOMP" }),
         QStringList { "Ann|Acme" });
 }
 

@@ -3,9 +3,9 @@
 #include "core/desk.h"
 #include "directories/tablemodel.h"
 #include "directories/usersform.h"
-#include "dirtestutil.h"
 #include "support/datafolder.h"
 #include "support/boxanswerer.h"
+#include "support/records.h"
 #include "support/recipientview.h"
 
 #include <QAction>
@@ -54,7 +54,7 @@ private:
     store::Table& users() { return main_->desk().BUsersT; }
     QStringList usersOnDisk()
     {
-        return dirtest::onDisk(dir_->path(), QStringLiteral("BUSERS.DBF"), QStringLiteral("USERNAME"), kUserFields);
+        return testsupport::onDisk(dir_->path(), QStringLiteral("BUSERS.DBF"), QStringLiteral("USERNAME"), kUserFields);
     }
     // The main window and its Users window over users Ann, Bob and Cy and carriers A and B.
     void openWindow()
@@ -274,7 +274,7 @@ void tst_UsersForm::duplicateNameIsStoredButNotListed()
     form_->close();
     QCOMPARE(recipients(*main_).count(QStringLiteral("Bob")), 1);
     // Both are on disk, in record order.
-    QCOMPARE(dirtest::onDisk(dir_->path(), "BUSERS.DBF", QString(), { "USERNAME" }).count(QStringLiteral("Bob")), 2);
+    QCOMPARE(testsupport::onDisk(dir_->path(), "BUSERS.DBF", QString(), { "USERNAME" }).count(QStringLiteral("Bob")), 2);
 }
 
 void tst_UsersForm::deleteQuestions_data()

@@ -2,9 +2,12 @@
 
 #include "core/desk.h"
 
+#include "store/connection.h"
 #include "store/fieldnames.h"
+#include "store/table.h"
 
 #include <QString>
+#include <QStringList>
 
 // Records seeded through the store, as the directory windows would write them.
 namespace testsupport {
@@ -46,6 +49,25 @@ inline int logCount(core::Desk& desk)
     for (desk.MsgLogT.first(); !desk.MsgLogT.eof(); desk.MsgLogT.next())
         ++count;
     return count;
+}
+
+// Every visible record of `table` in `tag` order, as "FIELD1|FIELD2|..." lines, read from disk by a
+// handle of its own.
+inline QStringList onDisk(const QString& folder, const QString& table, const QString& tag, const QStringList& fields)
+{
+    store::Table t;
+    t.setConnection(store::Connection(folder));
+    t.setTableName(table);
+    t.setIndexName(tag);
+    t.open();
+    QStringList rows;
+    for (t.first(); !t.eof(); t.next()) {
+        QStringList row;
+        for (const QString& f : fields)
+            row << t.fieldText(f);
+        rows << row.join(u'|');
+    }
+    return rows;
 }
 
 } // namespace testsupport
