@@ -86,6 +86,7 @@ private slots:
     void timerIsNotRunningBeforeTheEntryStartsIt();
     void tickShowsClockAndPendingCount();
     void typingStopsAt520();
+    void controlsShowTheComposition();
     void enterInsertsNoLineBreak();
     void pasteIsCutToTheRoomLeft();
     void dateStampOnEmptyEditor();
@@ -315,6 +316,36 @@ void tst_MainForm::tickShowsClockAndPendingCount()
     QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs: 0"));
     QCOMPARE(
         form->PendingMsgsBtn->palette().color(QPalette::Active, QPalette::ButtonText), QColor(Qt::black));
+}
+
+void tst_MainForm::controlsShowTheComposition()
+{
+    auto form = makeForm();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    compose::Composition& composition = form->composition();
+    // The operator's typing and clicks reach the composition.
+    form->message1->setFocus();
+    QTest::keyClicks(form->message1, QStringLiteral("Fire"));
+    QCOMPARE(composition.text(), QStringLiteral("Fire"));
+    QTest::mouseClick(form->messagelog, Qt::LeftButton, {}, QPoint(8, form->messagelog->height() / 2));
+    QVERIFY(composition.messageLog());
+    composition.recipients()->rebuild({ "Ann", "Bob" });
+    QVERIFY(testsupport::tickInList(form->UsersList, QStringLiteral("Bob")));
+    QCOMPARE(composition.tickedNames(), QStringList { "Bob" });
+    // What the program puts into the composition is what the controls show.
+    composition.appendText(QStringLiteral(" drill"));
+    QCOMPARE(form->message1->toPlainText(), QStringLiteral("Fire drill"));
+    composition.setText(QStringLiteral("Scheduled"));
+    QCOMPARE(form->message1->toPlainText(), QStringLiteral("Scheduled"));
+    QCOMPARE(form->Numchars->text(), QStringLiteral("9"));
+    composition.setSelectByGroup(true);
+    QVERIFY(form->SendGroup->isChecked());
+    QVERIFY(form->DBLookupCombo2->isEnabled()); // the switch's handler ran
+    composition.setSendByPager(true);
+    QVERIFY(form->SendByPager->isChecked());
+    composition.untick(QStringLiteral("Bob"));
+    QCOMPARE(testsupport::tickedInList(form->UsersList), QStringList());
 }
 
 void tst_MainForm::typingStopsAt520()
