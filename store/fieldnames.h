@@ -3,7 +3,7 @@
 #include <QString>
 
 // The field names of the seven tables, one namespace a table, written once for every reader and
-// writer of the records (the schemas in schema.cpp define the same fields with their types).
+// writer of the records; the schemas (schema.cpp) give them their types and build the tags on them.
 namespace store {
 
 namespace busers {
