@@ -17,7 +17,7 @@ plimo_need_packages() {
     fi
 }
 
-PLIMO_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev
+PLIMO_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools
                       libgl-dev fonts-dejavu-core)
 PLIMO_TEST_PACKAGES=(python3 python3-dbfread python3-dbf libdbd-xbase-perl xvfb xauth poppler-utils)
 

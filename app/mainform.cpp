@@ -4,9 +4,11 @@
 #include "app/elidingmemo.h"
 #include "app/helpwindow.h"
 #include "app/messageedit.h"
+#include "compose/composition.h"
 #include "compose/preparation.h"
 #include "core/clocktext.h"
 #include "core/deliveryloop.h"
+#include "core/recipientname.h"
 #include "core/showpending.h"
 #include "paging/pageengine.h"
 #include "store/storeerror.h"
@@ -21,14 +23,13 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QSet>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTextBlock>
@@ -42,22 +43,6 @@ namespace {
 constexpr int kClientWidth = 571;
 constexpr int kClientHeight = 363;
 constexpr int kButtonHeight = 24;
-
-// Recipient names sort as the operator reads them: by letters, without regard to case.
-class RecipientItem : public QListWidgetItem {
-public:
-    explicit RecipientItem(const QString& name)
-        : QListWidgetItem(name)
-    {
-        setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
-        setCheckState(Qt::Unchecked);
-    }
-    bool operator<(const QListWidgetItem& other) const override
-    {
-        const int byLetters = text().compare(other.text(), Qt::CaseInsensitive);
-        return byLetters != 0 ? byLetters < 0 : text() < other.text();
-    }
-};
 
 void setHint(QWidget* widget, const QString& hint)
 {
@@ -90,6 +75,9 @@ TMainForm::TMainForm(const QString& dataDirectory, QWidget* parent)
     , desk_(std::make_unique<core::Desk>(dataDirectory))
 {
     setObjectName(QStringLiteral("MainForm"));
+    // Made before the controls that show it, so that it is the first child to go.
+    composition_ = new compose::Composition(this);
+    composition_->setObjectName(QStringLiteral("Composition"));
 
     auto* central = new QWidget(this);
     central->setObjectName(QStringLiteral("ClientArea"));
@@ -133,7 +121,7 @@ TMainForm::TMainForm(const QString& dataDirectory, QWidget* parent)
     connect(delivery_, &core::DeliveryLoop::sendingShown, Sending, &QWidget::show);
     connect(delivery_, &core::DeliveryLoop::sendingHidden, Sending, &QWidget::hide);
     connect(delivery_, &core::DeliveryLoop::sendingProgress, Sending, &QLabel::setText);
-    connect(delivery_, &core::DeliveryLoop::pageEnded, SendByPager, [this] { SendByPager->setChecked(false); });
+    connect(delivery_, &core::DeliveryLoop::pageEnded, composition_, [this] { composition_->setSendByPager(false); });
     // Faults inside the engine's events (the loop's handlers among them) go to the standard box.
     paging::TPageEngine::setErrorReporter([this](const QString& text) { showStandardError(text); });
     delivery_->ReadPageMsgFromFile = [this] { preparation_->ReadPageMsgFromFile(); };
@@ -214,9 +202,10 @@ QWidget* TMainForm::buildRecipients()
         w->setFocusPolicy(Qt::ClickFocus); // out of the tab order: the operator cannot see them
     grid->addWidget(under, 0, 1);
 
-    UsersList = new QListWidget(box);
+    UsersList = new QListView(box);
     UsersList->setObjectName(QStringLiteral("UsersList"));
-    UsersList->setSortingEnabled(true);
+    UsersList->setModel(composition_->recipients());
+    UsersList->setUniformItemSizes(true); // ten thousand names are laid out without measuring each
     UsersList->setSelectionMode(QAbstractItemView::SingleSelection);
     // Every row is one line of one font: the list measures one, not ten thousand, when it lays out.
     UsersList->setUniformItemSizes(true);
@@ -228,7 +217,6 @@ QWidget* TMainForm::buildRecipients()
     grid->setColumnStretch(1, 1);
 
     connect(ClearAllBtn, &QPushButton::clicked, this, &TMainForm::ClearUsersListCheck);
-    connect(SendGroup, &QCheckBox::clicked, this, &TMainForm::SendGroupClick);
     connect(DBLookupComboBox1, &QComboBox::activated, this, &TMainForm::UserLookupCloseUp);
     return box;
 }
@@ -556,11 +544,7 @@ void TMainForm::message1Change()
 
 void TMainForm::ClearUsersListCheck()
 {
-    for (int i = 0; i < UsersList->count(); ++i) {
-        QListWidgetItem* item = UsersList->item(i);
-        if (item->checkState() != Qt::Unchecked)
-            item->setCheckState(Qt::Unchecked);
-    }
+    composition_->recipients()->untickAll();
 }
 
 void TMainForm::BitBtn6Click()
@@ -577,7 +561,7 @@ void TMainForm::Show_Status(const QString& msg)
     // No repaint between the shift and the new line.
     StatusMemo->setUpdatesEnabled(false);
     core::StatusContext context;
-    context.sendByPager = SendByPager->isChecked();
+    context.sendByPager = composition_->sendByPager();
     // context.byPagerId: the pager ID typed in the "Send Message By Pager ID Only" window, once it
     // exists.
     if (delivery_)
@@ -606,12 +590,12 @@ void TMainForm::SendGroupClick()
     try {
         desk_->clearTempUser();
         // Back to the user lookup: it lists the users table as it stands now.
-        if (!SendGroup->isChecked() && desk_->BUsersT.isOpen())
+        if (!composition_->selectByGroup() && desk_->BUsersT.isOpen())
             desk_->BUsersT.refresh();
     } catch (const store::StoreError& e) {
         showStandardError(e.message());
     }
-    if (SendGroup->isChecked()) {
+    if (composition_->selectByGroup()) {
         DBLookupComboBox1->setEnabled(false);
         DBLookupCombo2->setEnabled(true);
         pager_id2->hide();
@@ -630,9 +614,7 @@ void TMainForm::SendGroupClick()
 
 void TMainForm::ReadUsersList()
 {
-    UsersList->clear();
-    for (const QString& name : recipientNamesOrReport())
-        UsersList->addItem(new RecipientItem(name));
+    composition_->recipients()->rebuild(recipientNamesOrReport());
 }
 
 void TMainForm::fillLookups(const QStringList& names)
@@ -642,8 +624,8 @@ void TMainForm::fillLookups(const QStringList& names)
     DBLookupComboBox1->clear();
     DBLookupCombo2->clear();
     for (const QString& name : names) {
-        if (name.startsWith(QStringLiteral("Group: ")))
-            DBLookupCombo2->addItem(name.mid(7));
+        if (core::isGroupRecipient(name))
+            DBLookupCombo2->addItem(core::groupNameOf(name));
         else
             DBLookupComboBox1->addItem(name);
     }
@@ -668,19 +650,8 @@ void TMainForm::UserLookupCloseUp()
 
 void TMainForm::RefreshUsersList()
 {
-    // Runs at every focus change of the list and every activation: the names listed are looked up
-    // in a set (compared without regard to case), not by a walk over the list for each name, which
-    // froze the window for seconds with ten thousand users.
-    QSet<QString> listed;
-    listed.reserve(UsersList->count());
-    for (int i = 0; i < UsersList->count(); ++i)
-        listed.insert(UsersList->item(i)->text().toCaseFolded());
-    for (const QString& name : recipientNamesOrReport()) {
-        if (!listed.contains(name.toCaseFolded())) {
-            listed.insert(name.toCaseFolded());
-            UsersList->addItem(new RecipientItem(name));
-        }
-    }
+    // Runs at every focus change of the list and every activation: one pass over the names.
+    composition_->recipients()->addMissing(recipientNamesOrReport());
 }
 
 QStringList TMainForm::recipientNamesOrReport()

@@ -12,7 +12,7 @@ class QAction;
 class QCheckBox;
 class QComboBox;
 class QLabel;
-class QListWidget;
+class QListView;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
@@ -21,6 +21,7 @@ class MessageEdit;
 class HelpWindow;
 class TAboutBox;
 namespace compose {
+class Composition;
 class MessagePreparation;
 }
 class TShowPending;
@@ -43,7 +44,9 @@ public:
     ~TMainForm() override;
 
     core::Desk& desk() { return *desk_; }
-    // The send command, the preparations and the message file intake, on this window's controls.
+    // The message, the recipient ticks and the switches that this window's controls show.
+    compose::Composition& composition() { return *composition_; }
+    // The send command, the preparations and the message file intake, on the composition.
     compose::MessagePreparation& preparation() { return *preparation_; }
     // The delivery loop; its hooks (message-file intake, scheduled scan) are set by the program.
     core::DeliveryLoop& delivery() { return *delivery_; }
@@ -52,7 +55,7 @@ public:
     std::function<QDateTime()> currentDateTime = [] { return QDateTime::currentDateTime(); };
 
     // Controls named as the rest of the desk refers to them.
-    QListWidget* UsersList;
+    QListView* UsersList; // shows composition().recipients()
     QCheckBox* SendGroup;
     QComboBox* DBLookupComboBox1;
     QComboBox* DBLookupCombo2;
@@ -134,7 +137,8 @@ protected:
 
 private:
     void buildMenus();
-    // Hands the controls the preparations read to them and connects "&Send Mesg".
+    // Binds the editor, the check list and the switches to the composition, makes the preparations
+    // on it and connects "&Send Mesg".
     void connectComposition();
     QWidget* buildRecipients();
     QWidget* buildMessage();
@@ -154,6 +158,7 @@ private:
     bool saveQueuesOnClose();
 
     std::unique_ptr<core::Desk> desk_;
+    compose::Composition* composition_ = nullptr;
     std::unique_ptr<compose::MessagePreparation> preparation_;
     core::DeliveryLoop* delivery_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;

@@ -1,33 +1,61 @@
-// The main window's side of message composition: which controls and services the preparations use.
+// The main window's side of message composition: its controls show the composition, and the
+// preparations work on it.
 #include "app/mainform.h"
 
 #include "app/messageedit.h"
-#include "compose/pagelib.h"
+#include "compose/composition.h"
 #include "compose/preparation.h"
-#include "config/systemform.h"
-#include "core/engineparams.h"
+#include "compose/standardboxes.h"
 
 #include <QCheckBox>
-#include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
+
+namespace {
+
+// A check box and a switch of the composition follow each other.
+void bindSwitch(QCheckBox* box, compose::Composition* composition, void (compose::Composition::*set)(bool),
+    void (compose::Composition::*changed)(bool), bool on)
+{
+    box->setChecked(on);
+    QObject::connect(box, &QCheckBox::toggled, composition, set);
+    QObject::connect(composition, changed, box, &QCheckBox::setChecked);
+}
+
+} // namespace
 
 void TMainForm::connectComposition()
 {
-    compose::DeskControls controls;
-    controls.window = this;
-    controls.UsersList = UsersList;
-    controls.message1 = message1;
-    controls.messagelog = messagelog;
-    controls.SendGroup = SendGroup;
-    controls.SendByPager = SendByPager;
-    controls.showStatus = [this](const QString& text) { Show_Status(text); };
-    controls.showInfo = [this](const QString& text) { compose::ShowInfo(text, this); };
-    controls.showError = [this](const QString& text) { showStandardError(text); };
-    // The System window is made after this one; its fields are read when a page is prepared.
-    controls.outsideLine = [this] { return SystemForm ? SystemForm->outsideline->text() : QString(); };
-    controls.setEngineParams = [this] { core::SetEngineParams(*desk_, SystemForm); };
-    preparation_ = std::make_unique<compose::MessagePreparation>(*desk_, std::move(controls));
+    compose::Composition* c = composition_;
+    // The editor and the composed text: the operator's typing goes into the composition, a text
+    // put in by the program (a scheduled message) comes out into the editor.
+    connect(message1, &QPlainTextEdit::textChanged, c, [this, c] { c->setText(message1->toPlainText()); });
+    connect(c, &compose::Composition::textChanged, message1, [this](const QString& text) {
+        const QString shown = message1->toPlainText();
+        if (shown == text)
+            return;
+        if (!shown.isEmpty() && text.startsWith(shown))
+            message1->appendAtEnd(text.mid(shown.size()));
+        else
+            message1->setPlainText(text);
+    });
+    connect(c, &compose::Composition::textSelected, message1, &QPlainTextEdit::selectAll);
+
+    bindSwitch(messagelog, c, &compose::Composition::setMessageLog, &compose::Composition::messageLogChanged,
+        c->messageLog());
+    bindSwitch(SendGroup, c, &compose::Composition::setSelectByGroup, &compose::Composition::selectByGroupChanged,
+        c->selectByGroup());
+    bindSwitch(SendByPager, c, &compose::Composition::setSendByPager, &compose::Composition::sendByPagerChanged,
+        c->sendByPager());
+    // Every change of "Select By Group", the operator's or the send command's, switches the lookups.
+    connect(c, &compose::Composition::selectByGroupChanged, this, &TMainForm::SendGroupClick);
+
+    compose::DeskServices services;
+    services.showStatus = [this](const QString& text) { Show_Status(text); };
+    services.showInfo = [this](const QString& text) { compose::ShowInfo(text, this); };
+    services.showError = [this](const QString& text) { showStandardError(text); };
+    services.restoreWindow = [this] { setWindowState(windowState() & ~Qt::WindowMinimized); };
+    services.focusMessage = [this] { message1->setFocus(); };
+    preparation_ = std::make_unique<compose::MessagePreparation>(*desk_, *c, std::move(services));
 
     connect(SendBtn, &QPushButton::clicked, this, [this] { preparation_->SendBtnClick(); });
 }

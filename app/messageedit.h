@@ -1,5 +1,7 @@
 #pragma once
 
+#include "compose/composition.h"
+
 #include <QPlainTextEdit>
 
 // The main window's message editor: words wrap, the Enter key inserts no line break (a page is one
@@ -9,7 +11,7 @@ class MessageEdit : public QPlainTextEdit {
     Q_OBJECT
 
 public:
-    static constexpr int kMaxTyped = 520;
+    static constexpr int kMaxTyped = compose::Composition::MaxTyped;
 
     explicit MessageEdit(QWidget* parent = nullptr);
 

@@ -1,7 +1,6 @@
 #include "app/schedulesetup.h"
 
 #include "app/mainform.h"
-#include "app/messageedit.h"
 #include "core/deliveryloop.h"
 #include "schedule/scheduledscan.h"
 
@@ -9,7 +8,7 @@
 
 schedule::ScheduledScan* CreateScheduledScan(TMainForm& mainForm)
 {
-    auto* scan = new schedule::ScheduledScan(mainForm.desk(), mainForm.preparation(), mainForm.message1);
+    auto* scan = new schedule::ScheduledScan(mainForm.desk(), mainForm.preparation());
     scan->clock = [&mainForm] { return mainForm.currentDateTime(); };
     scan->showStatus = [&mainForm](const QString& text) { mainForm.Show_Status(text); };
     mainForm.delivery().ScheduledScan = [scan] { scan->run(); };

@@ -8,7 +8,7 @@
 
 config::TSystemForm* CreateSystemForm(TMainForm& mainForm)
 {
-    auto* form = new config::TSystemForm(mainForm.desk().ModemsT, mainForm.desk().dataDirectory(), &mainForm);
+    auto* form = new config::TSystemForm(mainForm.desk().Settings, mainForm.desk().ModemsT, mainForm.desk().dataDirectory(), &mainForm);
     // It lives with the main window: a System window left open does not keep the program running.
     form->setAttribute(Qt::WA_QuitOnClose, false);
     mainForm.SystemForm = form;

@@ -8,15 +8,18 @@
 #include "app/messageedit.h"
 #include "app/schedulesetup.h"
 #include "app/usersetup.h"
+#include "compose/composition.h"
 #include "compose/memberfile.h"
 #include "compose/preparation.h"
 #include "core/desk.h"
 #include "directories/groupsform.h"
+#include "directories/tablemodel.h"
 #include "directories/usersform.h"
 #include "schedule/scheduledscan.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QTableView>
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -137,7 +140,7 @@ int main(int argc, char** argv)
 
     std::unique_ptr<TMainForm> form;
     directories::TGroupsForm* groups = nullptr;
-    QWidget* usersForm = nullptr;
+    directories::TUsersForm* usersForm = nullptr;
     QList<std::pair<const char*, std::function<void()>>> steps;
     steps << std::pair { "open main window (tables, ReadUsersList)", std::function<void()>([&] {
                             form = std::make_unique<TMainForm>(dir.path());
@@ -158,14 +161,15 @@ int main(int argc, char** argv)
     steps << std::pair { "Send Mesg, one ticked user of N", std::function<void()>([&] {
                             form->message1->setPlainText(
                                 QStringLiteral("Fire drill at ten, please leave by the east stairs"));
-                            form->UsersList->findItems(userName(users / 2), Qt::MatchExactly)
-                                .first()
-                                ->setCheckState(Qt::Checked);
+                            form->composition().tick(userName(users / 2));
                             form->SendBtn->click();
                         }) };
     steps << std::pair { "open Pager Users window (N users)", std::function<void()>([&] {
                             form->UsersMenu->trigger();
                             QApplication::processEvents();
+                        }) };
+    steps << std::pair { "Pager Users window: to the last row", std::function<void()>([&] {
+                            usersForm->UsersList->setCurrentIndex(usersForm->UsersModel->index(users - 1, 0));
                         }) };
     steps << std::pair { "close Pager Users window (recipient list rebuilt)", std::function<void()>([&] {
                             usersForm->close();
@@ -188,9 +192,7 @@ int main(int argc, char** argv)
     steps << std::pair { "Send Mesg, ticked group of M", std::function<void()>([&] {
                             form->message1->setPlainText(
                                 QStringLiteral("Fire drill at ten, please leave by the east stairs"));
-                            form->UsersList->findItems(QStringLiteral("Group: Bench"), Qt::MatchExactly)
-                                .first()
-                                ->setCheckState(Qt::Checked);
+                            form->composition().tick(QStringLiteral("Group: Bench"));
                             form->SendBtn->click();
                         }) };
     steps << std::pair { "scheduled scan, due group of M", std::function<void()>([&] {

@@ -10,11 +10,6 @@
 
 namespace compose {
 
-bool isGroupItem(const QString& item)
-{
-    return item.startsWith(QStringLiteral("Group:"));
-}
-
 bool isNumericCarrier(const QString& carrierName)
 {
     return carrierName.compare(QStringLiteral("numeric"), Qt::CaseInsensitive) == 0;

@@ -15,10 +15,6 @@ namespace compose {
 // The text forms of a page's fields, shared by every preparation (single user, message file, and
 // later group and pager-ID pages), without any window or table.
 
-// An item of the recipient list is a group exactly when its first six characters are "Group:";
-// every other item is a user name.
-bool isGroupItem(const QString& item);
-
 // A carrier is numeric when its name, compared without regard to case, is "numeric".
 bool isNumericCarrier(const QString& carrierName);
 

@@ -1,10 +1,6 @@
 #include "compose/pagelib.h"
 
-#include "config/systemform.h"
-#include "store/table.h"
-
-#include <QCheckBox>
-#include <QMessageBox>
+#include "config/systemsettings.h"
 
 namespace compose {
 
@@ -24,26 +20,6 @@ QChar upperAscii(QChar c)
 QString applicationTitle()
 {
     return QStringLiteral("PlimoPager32 V4.00");
-}
-
-void ShowInfo(const QString& text, QWidget* parent)
-{
-    QMessageBox box(QMessageBox::Information, applicationTitle(), text, QMessageBox::Ok, parent);
-    box.setObjectName(QStringLiteral("ShowInfoBox"));
-    box.exec();
-}
-
-bool ConfirmDelete(store::Table& table, QWidget* parent)
-{
-    QMessageBox box(QMessageBox::Question, applicationTitle(), QStringLiteral("Delete Record?"),
-        QMessageBox::Yes | QMessageBox::Cancel, parent);
-    box.setObjectName(QStringLiteral("ConfirmDeleteBox"));
-    box.setDefaultButton(QMessageBox::Yes);
-    box.setEscapeButton(QMessageBox::Cancel);
-    if (box.exec() != QMessageBox::Yes)
-        return false;
-    table.deleteRecord();
-    return true;
 }
 
 QString TrimRightBlanks(const QString& text)
@@ -113,10 +89,9 @@ QString CapitalizeWords(const QString& text)
     return result;
 }
 
-bool InDebugMode()
+bool InDebugMode(const config::SystemSettings& settings)
 {
-    const config::TSystemForm* form = config::TSystemForm::instance();
-    return form && form->Debug->isChecked();
+    return settings.debug();
 }
 
 } // namespace compose

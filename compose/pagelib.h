@@ -4,22 +4,16 @@
 
 #include <cstdint>
 
-class QWidget;
-
-namespace store {
-class Table;
+namespace config {
+class SystemSettings;
 }
 
+// The shared text helpers. The standard message boxes (ShowInfo, ConfirmDelete) are in
+// compose/standardboxes.h, with the windows.
 namespace compose {
 
 // The application's title, the title of its standard message boxes.
 QString applicationTitle();
-
-// An information box with one OK button; returns when it is closed.
-void ShowInfo(const QString& text, QWidget* parent = nullptr);
-// Asks "Delete Record?" (Yes and Cancel); on Yes deletes the table's current record. Returns
-// whether a record was deleted. Store failures propagate (store::StoreError).
-bool ConfirmDelete(store::Table& table, QWidget* parent = nullptr);
 
 // The text without its trailing blanks (only ' ' counts; tabs stay).
 QString TrimRightBlanks(const QString& text);
@@ -36,7 +30,7 @@ QString ZeroPad(int32_t number, uint16_t width);
 // character after a blank, except a word that begins in one of the last two positions. Only a to z
 // change.
 QString CapitalizeWords(const QString& text);
-// True when the System Configuration window exists and its "Debug" box is ticked.
-bool InDebugMode();
+// True when the System Configuration window's "Debug" box is ticked (the working settings' debug).
+bool InDebugMode(const config::SystemSettings& settings);
 
 } // namespace compose

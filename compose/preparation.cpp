@@ -1,17 +1,19 @@
 #include "compose/preparation.h"
 
+#include "compose/composition.h"
 #include "compose/memberfile.h"
 #include "compose/pagelib.h"
 #include "core/desk.h"
+#include "core/engineparams.h"
+#include "core/recipientname.h"
 #include "store/cp1252.h"
+#include "store/fieldnames.h"
 #include "store/storeerror.h"
 
-#include <QCheckBox>
 #include <QDate>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QListWidget>
-#include <QPlainTextEdit>
 #include <QTime>
 
 #include <algorithm>
@@ -20,14 +22,15 @@ namespace compose {
 
 namespace {
 
-const QString kUserName = QStringLiteral("USERNAME");
-const QString kUserCarrier = QStringLiteral("PAGERCOMP");
-const QString kPagerId = QStringLiteral("PAGER_ID");
-const QString kCarrierName = QStringLiteral("PAGERCOMP");
-const QString kHostTel = QStringLiteral("HOST_TEL");
-const QString kHostSpeed = QStringLiteral("HOST_SPEED");
-const QString kHostChars = QStringLiteral("HOST_CHARS");
-const QString kHostPassword = QStringLiteral("HOST_PASSW");
+using namespace store;
+const QString& kUserName = busers::UserName;
+const QString& kUserCarrier = busers::PagerComp;
+const QString& kPagerId = busers::PagerId;
+const QString& kCarrierName = pagecomp::PagerComp;
+const QString& kHostTel = pagecomp::HostTel;
+const QString& kHostSpeed = pagecomp::HostSpeed;
+const QString& kHostChars = pagecomp::HostChars;
+const QString& kHostPassword = pagecomp::HostPassword;
 
 // Pages from a message file try this often, whatever the retries setting says.
 constexpr int kFileRetries = 2;
@@ -56,9 +59,10 @@ QString errorText(const std::exception& e)
 
 } // namespace
 
-MessagePreparation::MessagePreparation(core::Desk& desk, DeskControls controls)
+MessagePreparation::MessagePreparation(core::Desk& desk, Composition& composition, DeskServices services)
     : desk_(desk)
-    , c_(std::move(controls))
+    , composition_(composition)
+    , c_(std::move(services))
 {
 }
 
@@ -89,21 +93,7 @@ void MessagePreparation::error(const QString& text) const
 
 QString MessagePreparation::selectedEditorText() const
 {
-    c_.message1->selectAll();
-    return c_.message1->toPlainText();
-}
-
-void MessagePreparation::untick(const QString& name)
-{
-    // The first ticked item of that name: a name listed twice and ticked twice is unticked once for
-    // each of its two preparations.
-    for (int i = 0; i < c_.UsersList->count(); ++i) {
-        QListWidgetItem* item = c_.UsersList->item(i);
-        if (item->text() == name && item->checkState() != Qt::Unchecked) {
-            item->setCheckState(Qt::Unchecked);
-            return;
-        }
-    }
+    return composition_.selectedText();
 }
 
 void MessagePreparation::SendBtnClick()
@@ -117,43 +107,37 @@ void MessagePreparation::SendBtnClick()
         return;
     }
     try {
-        if (c_.setEngineParams)
-            c_.setEngineParams();
-        if (!c_.SendGroup->isChecked() && !c_.SendByPager->isChecked())
+        core::SetEngineParams(desk_);
+        if (!composition_.selectByGroup() && !composition_.sendByPager())
             PrepareAllMessages();
-        if (c_.SendByPager->isChecked() && c_.prepareByPagerMessage)
+        if (composition_.sendByPager() && c_.prepareByPagerMessage)
             c_.prepareByPagerMessage();
     } catch (const std::exception& e) {
         error(errorText(e));
     }
-    if (c_.window)
-        c_.window->setWindowState(c_.window->windowState() & ~Qt::WindowMinimized);
-    // Unticking runs the switch's own handler, as the operator's click would.
-    if (c_.SendGroup->isChecked())
-        c_.SendGroup->click();
+    if (c_.restoreWindow)
+        c_.restoreWindow();
+    // Unticked after every use; the window's switch handler follows the change.
+    composition_.setSelectByGroup(false);
 }
 
 void MessagePreparation::PrepareAllMessages()
 {
     if (pageMessage(selectedEditorText()).isEmpty()) {
         info(QStringLiteral("Enter a message  and press 'Send Message' button."));
-        c_.message1->setFocus();
+        if (c_.focusMessage)
+            c_.focusMessage();
         return;
     }
     // The ticked items are taken first: a box shown while preparing lets the list be refreshed or
     // rebuilt, which would move the items under a walk by position.
-    QStringList ticked;
-    for (int i = 0; i < c_.UsersList->count(); ++i) {
-        const QListWidgetItem* item = c_.UsersList->item(i);
-        if (item->checkState() != Qt::Unchecked)
-            ticked << item->text();
-    }
+    const QStringList ticked = composition_.tickedNames();
     int users = 0;
     int groups = 0;
     for (const QString& name : ticked) {
         // A table fault for one recipient is shown and the walk goes on with the next.
         try {
-            if (isGroupItem(name)) {
+            if (core::isGroupRecipient(name)) {
                 ++groups;
                 PrepareGroupMessage(name);
             } else {
@@ -170,7 +154,7 @@ void MessagePreparation::PrepareAllMessages()
 
 void MessagePreparation::PrepareOneMessage(const QString& name)
 {
-    untick(name);
+    composition_.untick(name);
     store::Table& users = desk_.BUsersT;
     store::Table& carriers = desk_.PagerCompT;
     if (!users.locate(kUserName, name)) {
@@ -196,7 +180,7 @@ void MessagePreparation::PrepareOneMessage(const QString& name)
     }
     // Logged before the carrier's number is checked: a user whose number is refused below still
     // has the message in the log.
-    if (c_.messagelog->isChecked())
+    if (composition_.messageLog())
         appendLogRecord(input.userName, input.editorText);
     input.hostTel = carriers.fieldText(kHostTel);
     if (input.hostTel.size() < 3) {
@@ -206,7 +190,7 @@ void MessagePreparation::PrepareOneMessage(const QString& name)
     input.hostSpeed = carriers.fieldText(kHostSpeed);
     input.hostChars = carriers.fieldInt(kHostChars);
     input.hostPassword = carriers.fieldText(kHostPassword);
-    input.outsideLine = c_.outsideLine ? c_.outsideLine() : QString();
+    input.outsideLine = desk_.Settings.outsideLine();
     input.deliveryRetries = desk_.DeliveryRetriesValue;
     input.directMesgDelay = desk_.DirectMesgDelayValue;
     appendPage(desk_.SendMsgs, userPage(input));
@@ -219,10 +203,10 @@ void MessagePreparation::appendLogRecord(const QString& userName, const QString&
     // A log that cannot be written is reported; the page is still queued.
     try {
         log.append();
-        log.setFieldText(QStringLiteral("DDATE"), logDate(now.date()));
-        log.setFieldText(QStringLiteral("DTIME"), logTime(now.time()));
-        log.setFieldText(QStringLiteral("USERNAME"), userName);
-        log.setFieldText(QStringLiteral("MSG"), loggedMessage(editorText));
+        log.setFieldText(msglog::DDate, logDate(now.date()));
+        log.setFieldText(msglog::DTime, logTime(now.time()));
+        log.setFieldText(msglog::UserName, userName);
+        log.setFieldText(msglog::Msg, loggedMessage(editorText));
         log.post();
     } catch (const store::StoreError& e) {
         try {
@@ -235,8 +219,8 @@ void MessagePreparation::appendLogRecord(const QString& userName, const QString&
 
 void MessagePreparation::PrepareGroupMessage(const QString& item)
 {
-    const QString groupName = item.mid(7, 16);
-    untick(item);
+    const QString groupName = core::groupNameOf(item);
+    composition_.untick(item);
     const QString path = memberFilePath(desk_.dataDirectory(), groupName);
     QStringList members;
     if (!QFileInfo(path).isFile() || !readMemberFile(path, &members)) {
@@ -265,8 +249,8 @@ void MessagePreparation::PrepareGroupMessage(const QString& item)
     }
 
     const QString editorText = selectedEditorText();
-    if (c_.messagelog->isChecked())
-        appendLogRecord(QStringLiteral("Group: ") + groupName, editorText);
+    if (composition_.messageLog())
+        appendLogRecord(core::groupRecipient(groupName), editorText);
 
     std::stable_sort(entries.begin(), entries.end(),
         [](const QString& a, const QString& b) { return QString::compare(a, b, Qt::CaseInsensitive) < 0; });
@@ -282,7 +266,7 @@ void MessagePreparation::PrepareGroupMessage(const QString& item)
     }
 
     store::Table& carriers = desk_.PagerCompT;
-    const QString outsideLine = c_.outsideLine ? c_.outsideLine() : QString();
+    const QString outsideLine = desk_.Settings.outsideLine();
     for (qsizetype first = 0; first < entries.size();) {
         const QString carrier = entries.at(first).section(u';', 0, 0);
         QString pagerPhone;
@@ -308,7 +292,7 @@ void MessagePreparation::PrepareGroupMessage(const QString& item)
         page.pagerPhone = StripDashes(pagerPhone);
         page.isGroup = true;
         page.retries = desk_.DeliveryRetriesValue;
-        if (InDebugMode())
+        if (InDebugMode(desk_.Settings))
             info(desk_.Engine1.PagerPhone);
         appendPage(desk_.SendMsgs, page);
     }
@@ -378,7 +362,7 @@ void MessagePreparation::ReadPageMsgFromFile()
             return;
         }
         page.messageSize = carriers.fieldInt(kHostChars);
-        page.networkPhone = carrierDialString(c_.outsideLine ? c_.outsideLine() : QString(),
+        page.networkPhone = carrierDialString(desk_.Settings.outsideLine(),
             carriers.fieldText(kHostTel), carriers.fieldText(kHostPassword));
         page.baudRate = carrierBaudRate(carriers.fieldText(kHostSpeed));
         page.pagerPhone = StripDashes(pagerId);

@@ -2,15 +2,8 @@
 
 #include "compose/pageforms.h"
 
-#include <QDateTime>
-#include <QPointer>
 #include <QString>
 #include <functional>
-
-class QCheckBox;
-class QListWidget;
-class QPlainTextEdit;
-class QWidget;
 
 namespace core {
 class Desk;
@@ -18,37 +11,32 @@ class Desk;
 
 namespace compose {
 
-// The main window's controls and services that the preparations read or use. The window fills it
-// once; compose knows nothing of the window class itself.
-struct DeskControls {
-    QWidget* window = nullptr; // restored from minimised by the send command; parent of boxes
-    QListWidget* UsersList = nullptr;
-    QPlainTextEdit* message1 = nullptr;
-    QCheckBox* messagelog = nullptr;
-    QCheckBox* SendGroup = nullptr;
-    QCheckBox* SendByPager = nullptr;
+class Composition;
 
+// What the preparations report through and ask of the desk around them. Each may be left unset.
+struct DeskServices {
     std::function<void(const QString&)> showStatus; // the status list (Show_Status)
     std::function<void(const QString&)> showInfo; // an information box with OK, waited for
     std::function<void(const QString&)> showError; // the application's standard error box
-    std::function<QString()> outsideLine; // "Outside Line Digit(s):" of the System window
-    // Refreshes the engine parameters, among them the desk's DeliveryRetriesValue and
-    // DirectMesgDelayValue that new pages take.
-    std::function<void()> setEngineParams;
+    std::function<void()> restoreWindow; // the send command brings the main window back from minimised
+    std::function<void()> focusMessage; // the message editor takes the keyboard focus
     std::function<void()> prepareByPagerMessage; // "Send By Pager ID"; unset until that window exists
 };
 
-// The send command and the preparations that turn the typed message, or a dropped message file,
-// into pages at the end of the desk's send queue.
+// The send command and the preparations that turn the composed message, or a dropped message file,
+// into pages at the end of the desk's send queue. They read the working settings from the desk
+// (desk.Settings) and the message, the ticks and the switches from the Composition.
 class MessagePreparation {
 public:
-    MessagePreparation(core::Desk& desk, DeskControls controls);
+    MessagePreparation(core::Desk& desk, Composition& composition, DeskServices services = {});
+
+    Composition& composition() { return composition_; }
 
     // The "&Send Mesg" command.
     void SendBtnClick();
     // Walks the recipient list and prepares every ticked item.
     void PrepareAllMessages();
-    // One user of the directory, by name, with the message of the editor.
+    // One user of the directory, by name, with the composed message.
     void PrepareOneMessage(const QString& name);
     // One "Group: " item of the recipient list.
     void PrepareGroupMessage(const QString& item);
@@ -62,17 +50,17 @@ public:
     static constexpr qint64 kMessageFileReadLimit = 4 * 1024 * 1024;
 
 private:
-    // The editor's text with every line; selects it all, as the operator sees it then.
+    // The composed text with every line; the editor shows it all selected, as the operator sees it
+    // then.
     QString selectedEditorText() const;
-    // Unticks the first ticked recipient item `name`, when the list holds one.
-    void untick(const QString& name);
     void status(const QString& text) const;
     void info(const QString& text) const;
     void error(const QString& text) const;
     void appendLogRecord(const QString& userName, const QString& editorText);
 
     core::Desk& desk_;
-    DeskControls c_;
+    Composition& composition_;
+    DeskServices c_;
     // A message file that could not be deleted is reported once, not at every tick.
     QString undeletableFile_;
 };

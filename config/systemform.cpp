@@ -2,7 +2,9 @@
 
 #include "config/inifile.h"
 #include "config/modellist.h"
+#include "config/systemsettings.h"
 #include "store/connection.h"
+#include "store/fieldnames.h"
 #include "store/schema.h"
 #include "store/storeerror.h"
 
@@ -24,10 +26,6 @@
 namespace config {
 
 namespace {
-
-const QString kSection = QStringLiteral("System");
-
-TSystemForm* g_instance = nullptr;
 
 // An edit whose text is kept in upper case, typed or set.
 QLineEdit* upperCaseEdit(const QString& name, QWidget* parent)
@@ -52,12 +50,10 @@ QLabel* fieldLabel(const QString& name, const QString& caption, QWidget* parent)
     return label;
 }
 
-// The text as a whole number, or `fallback` when it is not one.
-int wholeNumber(const QString& text, int fallback)
+void showText(QLineEdit* field, const QString& text)
 {
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok);
-    return ok ? value : fallback;
+    if (field->text() != text)
+        field->setText(text);
 }
 
 // A button shows its mnemonic underlined but leaves the key to the menu: the menu's "&Save
@@ -73,8 +69,10 @@ QPushButton* formButton(const QString& name, const QString& caption, QWidget* pa
 
 } // namespace
 
-TSystemForm::TSystemForm(store::Table& modemsT, const QString& dataDirectory, QWidget* parent)
+TSystemForm::TSystemForm(
+    SystemSettings& settings, store::Table& modemsT, const QString& dataDirectory, QWidget* parent)
     : QWidget(parent, Qt::Window)
+    , settings_(settings)
     , modemsT_(modemsT)
 {
     setObjectName(QStringLiteral("SystemForm"));
@@ -180,6 +178,7 @@ TSystemForm::TSystemForm(store::Table& modemsT, const QString& dataDirectory, QW
         if (ticked)
             emit statusMessage(QStringLiteral("In debug mode"));
     });
+    bindSettings();
     connect(&modemsT_, &store::Table::positionChanged, this, &TSystemForm::showCurrentModel);
     connect(&modemsT_, &store::Table::recordChanged, this, &TSystemForm::showCurrentModel);
 
@@ -200,18 +199,41 @@ TSystemForm::TSystemForm(store::Table& modemsT, const QString& dataDirectory, QW
     showCurrentModel();
 
     setFixedSize(sizeHint().expandedTo(QSize(380, 0)));
-    g_instance = this;
 }
 
-TSystemForm::~TSystemForm()
+TSystemForm::~TSystemForm() = default;
+
+void TSystemForm::bindSettings()
 {
-    if (g_instance == this)
-        g_instance = nullptr;
+    showSettings();
+    connect(&settings_, &SystemSettings::changed, this, &TSystemForm::showSettings);
+    connect(comport, &QComboBox::editTextChanged, &settings_, &SystemSettings::setComPort);
+    // The field's text as it stands once its own handlers ran (an upper-case field has changed it
+    // again by then), never the text the signal carried.
+    const std::pair<QLineEdit*, void (SystemSettings::*)(const QString&)> edits[] = {
+        { ModemModel, &SystemSettings::setModemModel },
+        { ModemInit, &SystemSettings::setModemInitString },
+        { outsideline, &SystemSettings::setOutsideLine },
+        { DeliveryRetries, &SystemSettings::setDeliveryRetries },
+        { DirectMesgDelay, &SystemSettings::setDirectMesgDelay },
+    };
+    for (const auto& [field, set] : edits)
+        connect(field, &QLineEdit::textChanged, &settings_, [this, field, set] { (settings_.*set)(field->text()); });
+    connect(PulseDial, &QCheckBox::toggled, &settings_, &SystemSettings::setPulseDial);
+    connect(Debug, &QCheckBox::toggled, &settings_, &SystemSettings::setDebug);
 }
 
-TSystemForm* TSystemForm::instance()
+void TSystemForm::showSettings()
 {
-    return g_instance;
+    if (comport->currentText() != settings_.comPort())
+        comport->setEditText(settings_.comPort());
+    showText(ModemModel, settings_.modemModel());
+    showText(ModemInit, settings_.modemInitString());
+    showText(outsideline, settings_.outsideLine());
+    showText(DeliveryRetries, settings_.deliveryRetries());
+    showText(DirectMesgDelay, settings_.directMesgDelay());
+    PulseDial->setChecked(settings_.pulseDial());
+    Debug->setChecked(settings_.debug());
 }
 
 void TSystemForm::buildMenu()
@@ -237,42 +259,17 @@ void TSystemForm::buildMenu()
 
 void TSystemForm::ReadPagerIni()
 {
-    const IniFile ini(pagerIniPath());
-    comport->setEditText(ini.readString(kSection, QStringLiteral("ComPort")));
-    ModemModel->setText(ini.readString(kSection, QStringLiteral("ModemModel")));
-    ModemInit->setText(ini.readString(kSection, QStringLiteral("ModemInitString")));
-    outsideline->setText(ini.readString(kSection, QStringLiteral("OutsideLine")));
-    DeliveryRetries->setText(
-        ini.readString(kSection, QStringLiteral("DeliveryRetries"), QStringLiteral("3")));
-    DirectMesgDelay->setText(
-        ini.readString(kSection, QStringLiteral("DirectMesgDelay"), QStringLiteral("10")));
-    PulseDial->setChecked(ini.readString(kSection, QStringLiteral("PulseDial")) == QStringLiteral("1"));
+    settings_.read();
 }
 
 bool TSystemForm::WritePagerIni()
 {
-    const IniFile ini(pagerIniPath());
-    const std::pair<QString, QString> keys[] = {
-        { QStringLiteral("ComPort"), comport->currentText() },
-        { QStringLiteral("ModemModel"), ModemModel->text() },
-        { QStringLiteral("ModemInitString"), ModemInit->text() },
-        { QStringLiteral("OutsideLine"), outsideline->text() },
-        { QStringLiteral("DeliveryRetries"), DeliveryRetries->text() },
-        { QStringLiteral("DirectMesgDelay"), DirectMesgDelay->text() },
-        { QStringLiteral("PulseDial"), PulseDial->isChecked() ? QStringLiteral("1") : QStringLiteral("0") },
-    };
-    bool written = true;
-    for (const auto& [key, value] : keys)
-        written = ini.writeString(kSection, key, value) && written;
-    return reportUnwritten(written);
+    return reportUnwritten(settings_.write());
 }
 
 bool TSystemForm::SaveModemModel()
 {
-    const IniFile ini(pagerIniPath());
-    const bool model = ini.writeString(kSection, QStringLiteral("ModemModel"), ModemModel->text());
-    const bool init = ini.writeString(kSection, QStringLiteral("ModemInitString"), ModemInit->text());
-    return reportUnwritten(model && init);
+    return reportUnwritten(settings_.saveModemModel());
 }
 
 void TSystemForm::ReadModelList()
@@ -282,7 +279,7 @@ void TSystemForm::ReadModelList()
         try {
             ModemsLookup.refresh();
             for (ModemsLookup.first(); !ModemsLookup.eof(); ModemsLookup.next())
-                models << ModemsLookup.fieldText(QStringLiteral("MODEMS"));
+                models << ModemsLookup.fieldText(store::modems::Modems);
         } catch (const store::StoreError& e) {
             reportError(e.message());
         }
@@ -307,7 +304,7 @@ void TSystemForm::showCurrentModel()
     QString model;
     try {
         if (modemsT_.isOpen() && !modemsT_.isEmpty())
-            model = modemsT_.fieldText(QStringLiteral("MODEMS"));
+            model = modemsT_.fieldText(store::modems::Modems);
     } catch (const store::StoreError&) {
         // The list then shows no model; the failure is reported where the handle is used.
     }
@@ -320,7 +317,7 @@ void TSystemForm::ModemListChange(int index)
         return;
     try {
         if (modemsT_.isOpen())
-            modemsT_.locate(QStringLiteral("MODEMS"), ModemList->itemText(index));
+            modemsT_.locate(store::modems::Modems, ModemList->itemText(index));
     } catch (const store::StoreError& e) {
         reportError(e.message());
     }
@@ -333,15 +330,15 @@ void TSystemForm::copyCurrentModel()
     QString init;
     try {
         if (modemsT_.isOpen() && !modemsT_.isEmpty()) {
-            model = modemsT_.fieldText(QStringLiteral("MODEMS"));
-            init = modemsT_.fieldText(QStringLiteral("INITSTR"));
+            model = modemsT_.fieldText(store::modems::Modems);
+            init = modemsT_.fieldText(store::modems::InitStr);
         }
     } catch (const store::StoreError& e) {
         reportError(e.message());
         return; // the saved model stays as it was
     }
-    ModemModel->setText(model);
-    ModemInit->setText(init);
+    settings_.setModemModel(model);
+    settings_.setModemInitString(init);
 }
 
 void TSystemForm::ModemListCloseUp()
@@ -352,14 +349,12 @@ void TSystemForm::ModemListCloseUp()
 
 void TSystemForm::DeliveryRetriesExit()
 {
-    if (wholeNumber(DeliveryRetries->text(), 1) < 1)
-        DeliveryRetries->setText(QStringLiteral("3"));
+    settings_.setDeliveryRetries(SystemSettings::correctedDeliveryRetries(settings_.deliveryRetries()));
 }
 
 void TSystemForm::DirectMesgDelayExit()
 {
-    if (wholeNumber(DirectMesgDelay->text(), 2) < 4)
-        DirectMesgDelay->setText(QStringLiteral("10"));
+    settings_.setDirectMesgDelay(SystemSettings::correctedDirectMesgDelay(settings_.directMesgDelay()));
 }
 
 void TSystemForm::SaveBtnClick()
@@ -389,10 +384,10 @@ void TSystemForm::FormActivate()
     failedSinceActivation_ = false;
     ReadPagerIni();
     ReadModelList();
-    const QString saved = ModemModel->text();
+    const QString saved = settings_.modemModel();
     try {
         if (modemsT_.isOpen())
-            modemsT_.locate(QStringLiteral("MODEMS"), saved);
+            modemsT_.locate(store::modems::Modems, saved);
     } catch (const store::StoreError& e) {
         reportError(e.message());
     }

@@ -15,10 +15,12 @@ class QPushButton;
 namespace config {
 
 class ModelList;
+class SystemSettings;
 
-// The System Configuration window. Its fields are the desk's working settings: the engine
-// parameters and the message preparation read them while the program runs, saved or not. It is
-// made once at start-up, right after the main window, and shown and hidden from then on.
+// The System Configuration window. Its fields show and edit the desk's working settings
+// (SystemSettings) as the operator types: the engine parameters and the message preparation read
+// them while the program runs, saved or not. It is made once at start-up, right after the main
+// window, and shown and hidden from then on.
 //
 // The file is pager.ini at pagerIniPath(), section "System": read at creation and at every
 // activation, written at every close and by "&Save Configuration"; the two modem keys also at every
@@ -31,11 +33,12 @@ public:
     // `dataDirectory` is where the tables live: the window opens its own handle, ModemsLookup, on
     // MODEMS.DBF there for the model list. A store failure while opening it is kept in lookupError()
     // and the window works without models.
-    TSystemForm(store::Table& modemsT, const QString& dataDirectory, QWidget* parent = nullptr);
+    // `settings` are the working settings the fields edit.
+    TSystemForm(SystemSettings& settings, store::Table& modemsT, const QString& dataDirectory,
+        QWidget* parent = nullptr);
     ~TSystemForm() override;
 
-    // The System window while it exists (there is one at a time), else nullptr.
-    static TSystemForm* instance();
+    SystemSettings& settings() { return settings_; }
 
     // The fields, named as the rest of the desk refers to them.
     QComboBox* comport; // editable: "TAPI", "COM1" to "COM4" or whatever is typed
@@ -59,7 +62,7 @@ public:
     store::Table ModemsLookup;
     QString lookupError() const { return lookupError_; }
 
-    // Loads every field but Debug and the model list from the file, with the defaults.
+    // Loads every setting but Debug from the file, with the defaults; the fields show them.
     void ReadPagerIni();
     // Writes the seven keys of this window from the fields, in their fixed order. Returns false when
     // the file could not be written.
@@ -105,9 +108,15 @@ private:
     // The model list shows the model of ModemsT's current record.
     void showCurrentModel();
     void reportError(const QString& text);
+    // The fields show the settings (a field that already shows its value is left alone, caret and
+    // all).
+    void showSettings();
+    // The fields' edits go to the settings as they are made.
+    void bindSettings();
     // A write of the file failed: said so, since the operator takes a close for a save.
     bool reportUnwritten(bool written);
 
+    SystemSettings& settings_;
     store::Table& modemsT_;
     QString lookupError_;
     QString lastReported_;

@@ -1,8 +1,9 @@
 #include "core/desk.h"
 
-#include "config/inifile.h"
 #include "core/clocktext.h"
 #include "core/queues.h"
+#include "core/recipientname.h"
+#include "store/fieldnames.h"
 #include "store/schema.h"
 #include "store/storeerror.h"
 
@@ -50,6 +51,7 @@ Desk::Desk(const QString& dataDirectory)
     : dataDirectory_(withTrailingSlash(dataDirectory.isEmpty() ? defaultDataDirectory() : dataDirectory))
 {
     createQueueTables(SendMsgs, PendingMsgs, TempUser);
+    Settings.read();
 }
 
 Desk::~Desk() = default;
@@ -97,7 +99,7 @@ QString Desk::open()
         startupError_ = e.message();
         return startupError_;
     }
-    ScheduledSendingEnabled = readScheduledSendingEnabled();
+    ScheduledSendingEnabled = config::SystemSettings::scheduledSendingEnabled();
     ScheduleScanActive = false;
     PageInProgress = false;
     opened_ = true;
@@ -118,12 +120,12 @@ QStringList Desk::recipientNames()
     QStringList names;
     if (BUsersT.isOpen()) {
         for (BUsersT.first(); !BUsersT.eof(); BUsersT.next())
-            names << BUsersT.fieldText(QStringLiteral("USERNAME"));
+            names << BUsersT.fieldText(store::busers::UserName);
         BUsersT.last();
     }
     if (GroupsT.isOpen()) {
         for (GroupsT.first(); !GroupsT.eof(); GroupsT.next())
-            names << QStringLiteral("Group: ") + GroupsT.fieldText(QStringLiteral("GROUP"));
+            names << groupRecipient(GroupsT.fieldText(store::groups::Group));
         GroupsT.last();
     }
     return names;
@@ -142,12 +144,12 @@ bool Desk::lookupUser(const QString& userName, ChosenUser* chosen)
     if (!BUsersT.isOpen() || !PagerCompT.isOpen())
         return false;
     BUsersT.refresh();
-    if (!BUsersT.locate(QStringLiteral("USERNAME"), userName))
+    if (!BUsersT.locate(store::busers::UserName, userName))
         return false;
-    chosen->pagerId = BUsersT.fieldText(QStringLiteral("PAGER_ID"));
+    chosen->pagerId = BUsersT.fieldText(store::busers::PagerId);
     chosen->carrier.clear();
-    if (PagerCompT.locate(QStringLiteral("PAGERCOMP"), BUsersT.fieldText(QStringLiteral("PAGERCOMP"))))
-        chosen->carrier = PagerCompT.fieldText(QStringLiteral("PAGERCOMP"));
+    if (PagerCompT.locate(store::pagecomp::PagerComp, BUsersT.fieldText(store::busers::PagerComp)))
+        chosen->carrier = PagerCompT.fieldText(store::pagecomp::PagerComp);
     return true;
 }
 
@@ -206,13 +208,6 @@ QString Desk::saveQueues()
     }
     queuesSaved_ = true;
     return {};
-}
-
-bool readScheduledSendingEnabled()
-{
-    const config::IniFile ini(config::pagerIniPath());
-    return ini.readString(QStringLiteral("System"), QStringLiteral("SendMessages"), QStringLiteral("1"))
-        != QStringLiteral("0");
 }
 
 } // namespace core

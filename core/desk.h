@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/systemsettings.h"
 #include "paging/pageengine.h"
 #include "store/connection.h"
 #include "store/memtable.h"
@@ -94,6 +95,10 @@ public:
     store::TMemTable PendingMsgs;
     store::TMemTable TempUser;
 
+    // The working settings (pager.ini's "System" keys, read when the desk is made), which the System
+    // Configuration window edits and the engine parameters and preparations read.
+    config::SystemSettings Settings;
+
     // The paging component: one page at a time, its per-run settings refreshed by SetEngineParams.
     paging::TPageEngine Engine1;
     // Written by SetEngineParams, read by the preparations into new queue rows: the Retries of every
@@ -116,8 +121,5 @@ private:
     bool queuesMoved_ = false;
     bool queuesSaved_ = false;
 };
-
-// The scheduled-sending switch from pager.ini: on unless "SendMessages" in "System" is exactly "0".
-bool readScheduledSendingEnabled();
 
 } // namespace core

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 namespace config {
-class TSystemForm;
+class SystemSettings;
 }
 namespace paging {
 class TPageEngine;
@@ -15,8 +15,7 @@ namespace core {
 
 class Desk;
 
-// What the engine parameters are made from: the System Configuration window's controls as they
-// stand, saved or not.
+// What the engine parameters are made from: the working settings as they stand, saved or not.
 struct EngineSettings {
     QString comport;
     bool debug = false;
@@ -25,9 +24,7 @@ struct EngineSettings {
     QString deliveryRetries;
     QString directMesgDelay;
 
-    // The controls of `form`; without a window, the settings it would show after reading pager.ini
-    // (Debug clear).
-    static EngineSettings fromSystemForm(const config::TSystemForm* form);
+    static EngineSettings from(const config::SystemSettings& settings);
 };
 
 // The two values that preparation writes into new queue rows.
@@ -42,10 +39,9 @@ struct EngineValues {
 // and the numeric delay (10 when not a whole number, then at least 4).
 EngineValues applyEngineSettings(const EngineSettings& settings, paging::TPageEngine& engine);
 
-// Before each page and before the send command prepares pages: the System window's current
-// settings into desk.Engine1, desk.DeliveryRetriesValue and desk.DirectMesgDelayValue.
-void SetEngineParams(Desk& desk, const config::TSystemForm* form);
-// The same with the System window of the run (config::TSystemForm::instance()).
+// Before each page and before the send command prepares pages: the desk's working settings
+// (desk.Settings, which the System window edits) into desk.Engine1, desk.DeliveryRetriesValue and
+// desk.DirectMesgDelayValue.
 void SetEngineParams(Desk& desk);
 
 } // namespace core

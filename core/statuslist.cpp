@@ -1,5 +1,7 @@
 #include "core/statuslist.h"
 
+#include "core/recipientname.h"
+
 #include <QLocale>
 
 namespace core {
@@ -9,14 +11,6 @@ namespace {
 const QString kSuccessful = QStringLiteral("Successful ");
 
 } // namespace
-
-QString recipientDisplayName(const QString& userOrGroupName)
-{
-    // An item is a group when its first six characters are "Group:"; the name is characters 8 to 23.
-    if (userOrGroupName.startsWith(QStringLiteral("Group:")))
-        return userOrGroupName.mid(7, 16);
-    return userOrGroupName;
-}
 
 QString rewriteStatus(const QString& message, const StatusContext& context)
 {

@@ -23,9 +23,6 @@ struct StatusContext {
 QString rewriteStatus(const QString& message, const StatusContext& context);
 
 // A status line: the time as " hh:mm:ss AM/PM" (12-hour clock), ":  ", then the text.
-// The name a status line gives a page: its UserOrGroupName, without the "Group: " of a group.
-QString recipientDisplayName(const QString& userOrGroupName);
-
 QString stampStatus(const QTime& time, const QString& text);
 
 // The status list's lines: line 0 is the newest; lines 0 to 20 are the history, the 22nd line stays

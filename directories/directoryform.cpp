@@ -1,6 +1,7 @@
 #include "directories/directoryform.h"
 
 #include "compose/pagelib.h"
+#include "compose/standardboxes.h"
 #include "directories/celldelegate.h"
 #include "directories/tablemodel.h"
 #include "store/storeerror.h"

@@ -2,9 +2,11 @@
 
 #include "compose/memberfile.h"
 #include "compose/pagelib.h"
+#include "compose/standardboxes.h"
 #include "core/desk.h"
 #include "directories/celldelegate.h"
 #include "directories/tablemodel.h"
+#include "store/fieldnames.h"
 #include "store/storeerror.h"
 
 #include <QCloseEvent>
@@ -29,9 +31,9 @@ namespace directories {
 
 namespace {
 
-const QString kGroup = QStringLiteral("GROUP");
+const QString& kGroup = store::groups::Group;
 const QString kGroupTag = QStringLiteral("GROUP_UNIQ");
-const QString kUserName = QStringLiteral("USERNAME");
+const QString& kUserName = store::busers::UserName;
 
 QStringList listTexts(const QListWidget* list)
 {

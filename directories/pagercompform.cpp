@@ -1,6 +1,7 @@
 #include "directories/pagercompform.h"
 
 #include "directories/tablemodel.h"
+#include "store/fieldnames.h"
 #include "store/table.h"
 
 #include <QAction>
@@ -26,8 +27,8 @@ TPagerCompForm::TPagerCompForm(store::Table& carriers, QWidget* parent)
     setObjectName(QStringLiteral("PagerCompForm"));
 
     CarriersModel = new TableModel(PagerCompT,
-        { QStringLiteral("PAGERCOMP"), QStringLiteral("HOST_TEL"), QStringLiteral("HOST_SPEED"),
-            QStringLiteral("HOST_CHARS"), QStringLiteral("HOST_PASSW") },
+        { store::pagecomp::PagerComp, store::pagecomp::HostTel, store::pagecomp::HostSpeed,
+            store::pagecomp::HostChars, store::pagecomp::HostPassword },
         this);
     CarriersList = new QTableView(this);
     CarriersList->setObjectName(QStringLiteral("CarriersList"));
@@ -101,10 +102,10 @@ TPagerCompForm::TPagerCompForm(store::Table& carriers, QWidget* parent)
         enterMovesOn(field);
     resize(600, 420);
 
-    bind(HostTel, QStringLiteral("HOST_TEL"));
-    bind(HostSpeed, QStringLiteral("HOST_SPEED"));
-    bind(HostChars, QStringLiteral("HOST_CHARS"));
-    bind(HostPassw, QStringLiteral("HOST_PASSW"));
+    bind(HostTel, store::pagecomp::HostTel);
+    bind(HostSpeed, store::pagecomp::HostSpeed);
+    bind(HostChars, store::pagecomp::HostChars);
+    bind(HostPassw, store::pagecomp::HostPassword);
 
     connect(CarriersModel, &TableModel::currentRowChanged, this, &TPagerCompForm::scheduleSync);
     connect(CarriersList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,

@@ -1,6 +1,7 @@
 #include "directories/usersform.h"
 
 #include "directories/tablemodel.h"
+#include "store/fieldnames.h"
 #include "store/table.h"
 
 #include <QAction>
@@ -26,7 +27,7 @@ TUsersForm::TUsersForm(store::Table& users, store::Table& carriers, QWidget* par
 {
     setObjectName(QStringLiteral("UsersForm"));
 
-    UsersModel = new TableModel(BUsersT, { QStringLiteral("USERNAME") }, this);
+    UsersModel = new TableModel(BUsersT, { store::busers::UserName }, this);
     UsersModel->setColumnTitle(0, QStringLiteral("User Name"));
     UsersList = new QTableView(this);
     UsersList->setObjectName(QStringLiteral("UsersList"));
@@ -44,7 +45,7 @@ TUsersForm::TUsersForm(store::Table& users, store::Table& carriers, QWidget* par
     PagerId->setObjectName(QStringLiteral("PagerId"));
     PagerId->setMaxLength(12);
 
-    CarriersModel = new TableModel(PagerCompT, { QStringLiteral("PAGERCOMP") }, this);
+    CarriersModel = new TableModel(PagerCompT, { store::pagecomp::PagerComp }, this);
     PagerComp = new QComboBox(this);
     PagerComp->setObjectName(QStringLiteral("PagerComp"));
     PagerComp->setModel(CarriersModel);
@@ -113,14 +114,14 @@ TUsersForm::TUsersForm(store::Table& users, store::Table& carriers, QWidget* par
     connect(PagerId, &QLineEdit::textEdited, this, [this](const QString& text) {
         guarded([&] {
             BUsersT.edit();
-            BUsersT.setFieldText(QStringLiteral("PAGER_ID"), text);
+            BUsersT.setFieldText(store::busers::PagerId, text);
         });
     });
     connect(PagerComp, &QComboBox::activated, this, [this](int index) {
         const QString name = PagerComp->itemText(index);
         guarded([&] {
             BUsersT.edit();
-            BUsersT.setFieldText(QStringLiteral("PAGERCOMP"), name);
+            BUsersT.setFieldText(store::busers::PagerComp, name);
         });
     });
 
@@ -160,11 +161,11 @@ void TUsersForm::showRecord()
     if (!BUsersT.isOpen())
         return;
     const bool none = BUsersT.recNo() == 0 && BUsersT.state() != store::Table::State::Insert;
-    const QString id = none ? QString() : BUsersT.fieldText(QStringLiteral("PAGER_ID"));
+    const QString id = none ? QString() : BUsersT.fieldText(store::busers::PagerId);
     if (PagerId->text() != id)
         PagerId->setText(id);
     // A carrier not in the list shows as an empty value; nothing is corrected.
-    const QString carrier = none ? QString() : BUsersT.fieldText(QStringLiteral("PAGERCOMP"));
+    const QString carrier = none ? QString() : BUsersT.fieldText(store::busers::PagerComp);
     PagerComp->setCurrentIndex(carrier.isEmpty() ? -1 : PagerComp->findText(carrier, Qt::MatchFixedString | Qt::MatchCaseSensitive));
 }
 

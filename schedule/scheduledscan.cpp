@@ -1,20 +1,21 @@
 #include "schedule/scheduledscan.h"
 
+#include "compose/composition.h"
 #include "compose/preparation.h"
 #include "core/desk.h"
+#include "core/recipientname.h"
+#include "store/fieldnames.h"
 #include "store/table.h"
-
-#include <QPlainTextEdit>
 
 namespace schedule {
 
 namespace {
 
-const QString kDate = QStringLiteral("DDATE");
-const QString kTime = QStringLiteral("DTIME");
-const QString kUserName = QStringLiteral("USERNAME");
-const QString kMustSend = QStringLiteral("MUSTSEND");
-const QString kMessage = QStringLiteral("MSG");
+const QString& kDate = store::schedmsg::DDate;
+const QString& kTime = store::schedmsg::DTime;
+const QString& kUserName = store::schedmsg::UserName;
+const QString& kMustSend = store::schedmsg::MustSend;
+const QString& kMessage = store::schedmsg::Msg;
 
 int minuteOfDay(const QTime& t)
 {
@@ -23,12 +24,10 @@ int minuteOfDay(const QTime& t)
 
 } // namespace
 
-ScheduledScan::ScheduledScan(
-    core::Desk& desk, compose::MessagePreparation& preparation, QPlainTextEdit* editor)
+ScheduledScan::ScheduledScan(core::Desk& desk, compose::MessagePreparation& preparation)
     : clock([] { return QDateTime::currentDateTime(); })
     , desk_(desk)
     , preparation_(preparation)
-    , editor_(editor)
 {
 }
 
@@ -122,10 +121,9 @@ void ScheduledScan::sendCurrent()
     QString text = sched.fieldText(kMessage);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     const uint32_t recno = sched.recNo();
-    editor_->clear();
-    editor_->setPlainText(text);
+    preparation_.composition().setText(text);
     try {
-        if (recipient.left(6) == QStringLiteral("Group:"))
+        if (core::isGroupRecipient(recipient))
             preparation_.PrepareGroupMessage(recipient);
         else
             preparation_.PrepareOneMessage(recipient);

@@ -6,12 +6,11 @@
 #include <cstdint>
 #include <functional>
 
-class QPlainTextEdit;
-
 namespace core {
 class Desk;
 }
 namespace compose {
+class Composition;
 class MessagePreparation;
 }
 
@@ -19,12 +18,13 @@ namespace schedule {
 
 // The scheduled-message scan: walks SCHEDMS2 through the desk's SchedMsgT in BY_SENTSTA order
 // (waiting records "Y" from the earliest moment to the latest), deletes the waiting records of days
-// gone by unsent, and sends the first one that has fallen due: its text goes into the message
-// editor and through the same preparation as the send command, then the record is deleted. At most
+// gone by unsent, and sends the first one that has fallen due: its text becomes the composed
+// message (the editor shows it) and goes through the same preparation as the send command, then the record is deleted. At most
 // one message is sent per scan. While it runs the desk's ScheduleScanActive is true.
 class ScheduledScan {
 public:
-    ScheduledScan(core::Desk& desk, compose::MessagePreparation& preparation, QPlainTextEdit* editor);
+    // The message is put into the composition that `preparation` works on.
+    ScheduledScan(core::Desk& desk, compose::MessagePreparation& preparation);
 
     // The moment the scan compares with; the system clock unless replaced.
     std::function<QDateTime()> clock;
@@ -48,7 +48,6 @@ private:
 
     core::Desk& desk_;
     compose::MessagePreparation& preparation_;
-    QPlainTextEdit* editor_;
     QSet<uint32_t> reported_; // records with an unreadable date or time already named
 };
 

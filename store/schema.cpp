@@ -2,17 +2,35 @@
 
 #include "store/cdxindex.h"
 #include "store/dbffile.h"
+#include "store/fieldnames.h"
 #include "store/keyexpression.h"
 #include "store/storeerror.h"
 
 #include <QFile>
 #include <QFileInfo>
 
+#include <initializer_list>
+#include <utility>
+
 namespace store {
 
 namespace {
 
-const QString kLogFields = QStringLiteral("DDATE,C,10;DTIME,C,14;USERNAME,C,30;MUSTSEND,C,1;MSG,M;");
+// A field definition list ("NAME,TYPE,WIDTH;...") from the field names and their types.
+QString definitions(std::initializer_list<std::pair<const QString&, const char*>> fields)
+{
+    QString text;
+    for (const auto& [name, type] : fields)
+        text += name + u',' + QLatin1String(type) + u';';
+    return text;
+}
+
+// MSGLOG2 and SCHEDMS2 share one record layout.
+QString logFields()
+{
+    using namespace msglog;
+    return definitions({ { DDate, "C,10" }, { DTime, "C,14" }, { UserName, "C,30" }, { MustSend, "C,1" }, { Msg, "M" } });
+}
 
 void createFrom(const Connection& connection, const TableSchema& schema)
 {
@@ -84,10 +102,11 @@ const TableSchema& busersSchema()
 {
     static const TableSchema s { QStringLiteral("BUSERS.DBF"), QStringLiteral("Busers.dbf"),
         QStringLiteral("Busers.dbf"), QStringLiteral("Busers.cdx"),
-        QStringLiteral("USERNAME,C,30;PAGERCOMP,C,30;GROUP,C,12;PAGER_ID,C,12;"),
-        { { QStringLiteral("USERNAME"), QStringLiteral("USERNAME"), true, QStringLiteral("Busers") },
-            { QStringLiteral("GROUP"), QStringLiteral("GROUP"), false, QStringLiteral("BUsers") },
-            { QStringLiteral("PAGERCOMP"), QStringLiteral("PAGERCOMP"), false, QStringLiteral("BUsers") } },
+        definitions({ { busers::UserName, "C,30" }, { busers::PagerComp, "C,30" }, { busers::Group, "C,12" },
+            { busers::PagerId, "C,12" } }),
+        { { QStringLiteral("USERNAME"), busers::UserName, true, QStringLiteral("Busers") },
+            { QStringLiteral("GROUP"), busers::Group, false, QStringLiteral("BUsers") },
+            { QStringLiteral("PAGERCOMP"), busers::PagerComp, false, QStringLiteral("BUsers") } },
         QStringLiteral("USERNAME") };
     return s;
 }
@@ -96,7 +115,8 @@ const TableSchema& pageCompSchema()
 {
     static const TableSchema s { QStringLiteral("PAGECOMP.DBF"), QStringLiteral("PageComp.dbf"),
         QStringLiteral("PAGECOMP.dbf"), QStringLiteral("PageComp.cdx"),
-        QStringLiteral("PAGERCOMP,C,30;HOST_TEL,C,14;HOST_SPEED,C,5;HOST_CHARS,N,3,0;HOST_PASSW,C,10;"),
+        definitions({ { pagecomp::PagerComp, "C,30" }, { pagecomp::HostTel, "C,14" }, { pagecomp::HostSpeed, "C,5" },
+            { pagecomp::HostChars, "N,3,0" }, { pagecomp::HostPassword, "C,10" } }),
         { { QStringLiteral("PagerComp"), QStringLiteral("PagerComp"), false, QStringLiteral("PageComp") } },
         QStringLiteral("PAGERCOMP") };
     return s;
@@ -106,8 +126,8 @@ const TableSchema& groupsSchema()
 {
     static const TableSchema s { QStringLiteral("GROUPS.DBF"), QStringLiteral("Groups.dbf"),
         QStringLiteral("Groups.dbf"), QStringLiteral("Groups.cdx"),
-        QStringLiteral("GROUP,C,16;GROUPEXTRA,C,8;"),
-        { { QStringLiteral("GROUP_UNIQ"), QStringLiteral("GROUP"), true, QStringLiteral("Groups") } },
+        definitions({ { groups::Group, "C,16" }, { groups::GroupExtra, "C,8" } }),
+        { { QStringLiteral("GROUP_UNIQ"), groups::Group, true, QStringLiteral("Groups") } },
         QStringLiteral("GROUP_UNIQ") };
     return s;
 }
@@ -115,7 +135,7 @@ const TableSchema& groupsSchema()
 const TableSchema& quickMsgSchema()
 {
     static const TableSchema s { QStringLiteral("QUICKMSG.DBF"), QStringLiteral("QuickMsg.dbf"),
-        QStringLiteral("QUICKMSG.dbf"), QString(), QStringLiteral("MSGTITLE,C,16;MSG,M;"), {}, QString() };
+        QStringLiteral("QUICKMSG.dbf"), QString(), definitions({ { quickmsg::MsgTitle, "C,16" }, { quickmsg::Msg, "M" } }), {}, QString() };
     return s;
 }
 
@@ -123,7 +143,7 @@ const TableSchema& modemsSchema()
 {
     static const TableSchema s { QStringLiteral("MODEMS.DBF"), QStringLiteral("Modems.dbf"),
         QStringLiteral("Modems.dbf"), QStringLiteral("Modems.cdx"),
-        QStringLiteral("MODEMS,C,40;INITSTR,C,80;PARAM2,C,80;"),
+        definitions({ { modems::Modems, "C,40" }, { modems::InitStr, "C,80" }, { modems::Param2, "C,80" } }),
         { { QStringLiteral("Modems"), QStringLiteral("Modems"), false, QStringLiteral("Modems") } },
         QStringLiteral("MODEMS") };
     return s;
@@ -132,9 +152,9 @@ const TableSchema& modemsSchema()
 const TableSchema& msgLogSchema()
 {
     static const TableSchema s { QStringLiteral("MSGLOG2.dbf"), QStringLiteral("MsgLog2.dbf"),
-        QStringLiteral("MSGLOG2.dbf"), QStringLiteral("MsgLog2.cdx"), kLogFields,
-        { { QStringLiteral("BY_DATE"), QStringLiteral("DDATE"), false, QStringLiteral("MsgLog2") },
-            { QStringLiteral("BY_NAME"), QStringLiteral("USERNAME+DDATE"), false,
+        QStringLiteral("MSGLOG2.dbf"), QStringLiteral("MsgLog2.cdx"), logFields(),
+        { { QStringLiteral("BY_DATE"), msglog::DDate, false, QStringLiteral("MsgLog2") },
+            { QStringLiteral("BY_NAME"), msglog::UserName + u'+' + msglog::DDate, false,
                 QStringLiteral("MsgLog2") } },
         QStringLiteral("BY_DATE") };
     return s;
@@ -143,8 +163,8 @@ const TableSchema& msgLogSchema()
 const TableSchema& schedMsgSchema()
 {
     static const TableSchema s { QStringLiteral("SCHEDMS2.dbf"), QStringLiteral("SchedMs2.dbf"),
-        QStringLiteral("SCHEDMS2.dbf"), QStringLiteral("SchedMs2.cdx"), kLogFields,
-        { { QStringLiteral("BY_SENTSTA"), QStringLiteral("MUSTSEND+DDATE+DTIME"), false,
+        QStringLiteral("SCHEDMS2.dbf"), QStringLiteral("SchedMs2.cdx"), logFields(),
+        { { QStringLiteral("BY_SENTSTA"), schedmsg::MustSend + u'+' + schedmsg::DDate + u'+' + schedmsg::DTime, false,
             QStringLiteral("SchedMs2") } },
         QStringLiteral("BY_SENTSTA") };
     return s;

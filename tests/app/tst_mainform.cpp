@@ -2,10 +2,15 @@
 #include "app/elidingmemo.h"
 #include "app/helpwindow.h"
 #include "app/mainform.h"
+#include "compose/composition.h"
 #include "app/messageedit.h"
 #include "core/clocktext.h"
 #include "core/queues.h"
 #include "store/memtable.h"
+#include "support/datafolder.h"
+#include "support/recipientview.h"
+#include "support/pages.h"
+#include "support/pendingfile.h"
 
 #include <QAction>
 #include <QApplication>
@@ -38,22 +43,11 @@ namespace {
 
 void appendPage(store::TMemTable& table, const QString& name)
 {
-    table.append();
-    table.setFieldText(QStringLiteral("PagerPhone"), QStringLiteral("5551234"));
-    table.setFieldText(QStringLiteral("MessageToSend"), QStringLiteral("Call ") + name);
-    table.setFieldText(QStringLiteral("UserOrGroupName"), name);
-    table.setFieldInt(QStringLiteral("Retries"), 1);
-    table.post();
-}
-
-QStringList pendingNames()
-{
-    store::TMemTable table;
-    table.loadFromFile(QStringLiteral("PendMsgs"));
-    QStringList names;
-    for (table.first(); !table.eof(); table.next())
-        names << table.fieldText(QStringLiteral("UserOrGroupName"));
-    return names;
+    testsupport::TestPage page;
+    page.name = name;
+    page.pager = QStringLiteral("5551234");
+    page.message = QStringLiteral("Call ") + name;
+    testsupport::appendPage(table, page);
 }
 
 } // namespace
@@ -62,8 +56,7 @@ class tst_MainForm : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> dir_;
-    QString previousCurrent_;
+    std::unique_ptr<testsupport::DataFolder> dir_;
 
     std::unique_ptr<TMainForm> makeForm()
     {
@@ -75,17 +68,14 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        previousCurrent_ = QDir::currentPath();
     }
     void init()
     {
-        dir_ = std::make_unique<QTemporaryDir>();
+        dir_ = std::make_unique<testsupport::DataFolder>();
         QVERIFY(dir_->isValid());
-        QVERIFY(QDir::setCurrent(dir_->path()));
     }
     void cleanup()
     {
-        QDir::setCurrent(previousCurrent_);
         dir_.reset();
     }
 
@@ -101,6 +91,7 @@ private slots:
     void timerIsNotRunningBeforeTheEntryStartsIt();
     void tickShowsClockAndPendingCount();
     void typingStopsAt520();
+    void controlsShowTheComposition();
     void enterInsertsNoLineBreak();
     void pasteIsCutToTheRoomLeft();
     void dateStampOnEmptyEditor();
@@ -298,7 +289,7 @@ void tst_MainForm::singleChoiceControlsLieUnderTheList()
     // The list is drawn above the panel: it comes later among their common parent's children.
     const QObjectList siblings = under->parentWidget()->children();
     QVERIFY(siblings.indexOf(form->UsersList) > siblings.indexOf(under));
-    QVERIFY(form->UsersList->isSortingEnabled());
+    QCOMPARE(form->UsersList->model(), form->composition().recipients());
 
     form->activateWindow();
     QVERIFY(!form->SendGroup->isChecked());
@@ -331,6 +322,36 @@ void tst_MainForm::tickShowsClockAndPendingCount()
     QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs: 0"));
     QCOMPARE(
         form->PendingMsgsBtn->palette().color(QPalette::Active, QPalette::ButtonText), QColor(Qt::black));
+}
+
+void tst_MainForm::controlsShowTheComposition()
+{
+    auto form = makeForm();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    compose::Composition& composition = form->composition();
+    // The operator's typing and clicks reach the composition.
+    form->message1->setFocus();
+    QTest::keyClicks(form->message1, QStringLiteral("Fire"));
+    QCOMPARE(composition.text(), QStringLiteral("Fire"));
+    QTest::mouseClick(form->messagelog, Qt::LeftButton, {}, QPoint(8, form->messagelog->height() / 2));
+    QVERIFY(composition.messageLog());
+    composition.recipients()->rebuild({ "Ann", "Bob" });
+    QVERIFY(testsupport::tickInList(form->UsersList, QStringLiteral("Bob")));
+    QCOMPARE(composition.tickedNames(), QStringList { "Bob" });
+    // What the program puts into the composition is what the controls show.
+    composition.appendText(QStringLiteral(" drill"));
+    QCOMPARE(form->message1->toPlainText(), QStringLiteral("Fire drill"));
+    composition.setText(QStringLiteral("Scheduled"));
+    QCOMPARE(form->message1->toPlainText(), QStringLiteral("Scheduled"));
+    QCOMPARE(form->Numchars->text(), QStringLiteral("9"));
+    composition.setSelectByGroup(true);
+    QVERIFY(form->SendGroup->isChecked());
+    QVERIFY(form->DBLookupCombo2->isEnabled()); // the switch's handler ran
+    composition.setSendByPager(true);
+    QVERIFY(form->SendByPager->isChecked());
+    composition.untick(QStringLiteral("Bob"));
+    QCOMPARE(testsupport::tickedInList(form->UsersList), QStringList());
 }
 
 void tst_MainForm::typingStopsAt520()
@@ -418,19 +439,14 @@ void tst_MainForm::clearTextResetsCount()
 void tst_MainForm::clearAllUnticksEveryRecipient()
 {
     auto form = makeForm();
-    for (const char* name : { "Zed", "adam", "Group: Night", "Mary" }) {
-        auto* item = new QListWidgetItem(QString::fromLatin1(name));
-        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(Qt::Checked);
-        form->UsersList->addItem(item);
-    }
-    form->UsersList->item(1)->setCheckState(Qt::Unchecked);
+    form->composition().recipients()->rebuild({ "Zed", "adam", "Group: Night", "Mary" });
+    for (const char* name : { "Zed", "Group: Night", "Mary" })
+        QVERIFY(testsupport::tickInList(form->UsersList, QString::fromLatin1(name)));
     form->ClearAllBtn->click();
-    for (int i = 0; i < form->UsersList->count(); ++i)
-        QCOMPARE(form->UsersList->item(i)->checkState(), Qt::Unchecked);
-    QCOMPARE(form->UsersList->count(), 4);
+    QCOMPARE(testsupport::tickedInList(form->UsersList), QStringList());
+    QCOMPARE(form->UsersList->model()->rowCount(), 4);
     form->ClearAllBtn->click(); // nothing ticked: nothing changes
-    QCOMPARE(form->UsersList->count(), 4);
+    QCOMPARE(form->UsersList->model()->rowCount(), 4);
 }
 
 void tst_MainForm::showStatusPutsTheNewestLineOnTop()
@@ -637,7 +653,7 @@ void tst_MainForm::exitWithThreePendingPagesAndRestart()
         form->ExitBtn->click();
         QVERIFY(!form->isVisible());
     }
-    QCOMPARE(pendingNames(), QStringList({ "Ann", "Bob", "Cy" }));
+    QCOMPARE(testsupport::pendingNames(), QStringList({ "Ann", "Bob", "Cy" }));
 
     auto form = makeForm();
     QCOMPARE(form->startupError(), QString());
@@ -656,14 +672,14 @@ void tst_MainForm::everyCloseSavesTheWaitingPages()
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     // As the window manager or Alt+F4 close it: a close event, no Exit command.
     QVERIFY(form->close());
-    QCOMPARE(pendingNames(), QStringList({ "Failed", "Waiting1", "Waiting2" }));
+    QCOMPARE(testsupport::pendingNames(), QStringList({ "Failed", "Waiting1", "Waiting2" }));
     QCOMPARE(form->desk().SendMsgs.rowCount(), 0);
     // Closing again (the program's own quit) writes nothing new.
     const QDateTime written = QFileInfo(QStringLiteral("PendMsgs")).lastModified();
     appendPage(form->desk().SendMsgs, QStringLiteral("Late"));
     form->close();
     QCOMPARE(QFileInfo(QStringLiteral("PendMsgs")).lastModified(), written);
-    QCOMPARE(pendingNames().size(), 3);
+    QCOMPARE(testsupport::pendingNames().size(), 3);
     form.reset();
 
     // The waiting pages come back as pending pages at the next start.
@@ -688,7 +704,7 @@ void tst_MainForm::startupFailureIsReportedAndTheWindowStillOpens()
         qPrintable(form->startupError()));
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-    QCOMPARE(form->UsersList->count(), 0);
+    QCOMPARE(form->UsersList->model()->rowCount(), 0);
     form->Timer1Timer(); // the timer runs all the same
     QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs: 0"));
 }
@@ -709,16 +725,11 @@ void tst_MainForm::recipientListIsFilledSortedAndRefreshed()
         desk.GroupsT.post();
     }
     auto form = makeForm();
-    QStringList items;
-    for (int i = 0; i < form->UsersList->count(); ++i) {
-        items << form->UsersList->item(i)->text();
-        QCOMPARE(form->UsersList->item(i)->checkState(), Qt::Unchecked);
-        QVERIFY(form->UsersList->item(i)->flags() & Qt::ItemIsUserCheckable);
-    }
-    QCOMPARE(items, QStringList({ "Adam", "Group: Night", "Mary", "zed" }));
+    QCOMPARE(testsupport::itemsInList(form->UsersList), QStringList({ "Adam", "Group: Night", "Mary", "zed" }));
+    QCOMPARE(testsupport::tickedInList(form->UsersList), QStringList());
 
     // A refresh keeps ticks and adds only names not yet listed (compared without regard to case).
-    form->UsersList->item(2)->setCheckState(Qt::Checked);
+    QVERIFY(testsupport::tickInList(form->UsersList, QStringLiteral("Mary")));
     form->desk().BUsersT.append();
     form->desk().BUsersT.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("Bea"));
     form->desk().BUsersT.post();
@@ -726,10 +737,8 @@ void tst_MainForm::recipientListIsFilledSortedAndRefreshed()
     form->desk().BUsersT.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("MARY"));
     form->desk().BUsersT.post();
     form->RefreshUsersList();
-    QCOMPARE(form->UsersList->count(), 5);
-    QCOMPARE(form->UsersList->item(1)->text(), QStringLiteral("Bea"));
-    QCOMPARE(form->UsersList->item(3)->text(), QStringLiteral("Mary"));
-    QCOMPARE(form->UsersList->item(3)->checkState(), Qt::Checked);
+    QCOMPARE(testsupport::itemsInList(form->UsersList), QStringList({ "Adam", "Bea", "Group: Night", "Mary", "zed" }));
+    QCOMPARE(testsupport::tickedInList(form->UsersList), QStringList { "Mary" });
 }
 
 void tst_MainForm::userLookupShowsPagerIdAndCarrier()

@@ -3,6 +3,7 @@
 #include "app/systemsetup.h"
 #include "config/inifile.h"
 #include "config/systemform.h"
+#include "support/datafolder.h"
 
 #include <QAction>
 #include <QApplication>
@@ -18,25 +19,21 @@ class tst_SystemSetup : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> dir_;
-    QString previousCurrent_;
+    std::unique_ptr<testsupport::DataFolder> dir_;
 
 private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        previousCurrent_ = QDir::currentPath();
     }
     void init()
     {
         QFile::remove(config::pagerIniPath());
-        dir_ = std::make_unique<QTemporaryDir>();
+        dir_ = std::make_unique<testsupport::DataFolder>();
         QVERIFY(dir_->isValid());
-        QVERIFY(QDir::setCurrent(dir_->path()));
     }
     void cleanup()
     {
-        QDir::setCurrent(previousCurrent_);
         dir_.reset();
         QFile::remove(config::pagerIniPath());
     }
@@ -51,7 +48,7 @@ void tst_SystemSetup::setupShowsTheOneWindowNotModal()
     QVERIFY(!main.SetupMenu->isEnabled()); // nothing to show yet
     config::TSystemForm* form = CreateSystemForm(main);
     QCOMPARE(main.SystemForm, form);
-    QCOMPARE(config::TSystemForm::instance(), form);
+    QCOMPARE(&form->settings(), &main.desk().Settings); // it edits the desk's working settings
     QVERIFY(main.SetupMenu->isEnabled());
     QVERIFY(!form->isVisible());
     QVERIFY(!QFile::exists(config::pagerIniPath())); // creation reads, never writes

@@ -5,9 +5,13 @@
 #include "app/messageedit.h"
 #include "app/systemsetup.h"
 #include "compose/preparation.h"
-#include "composetestutil.h"
 #include "config/inifile.h"
 #include "config/systemform.h"
+#include "support/datafolder.h"
+#include "support/boxanswerer.h"
+#include "support/recipientview.h"
+#include "support/records.h"
+#include "support/statuslines.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -19,14 +23,13 @@
 #include <QTest>
 #include <QTimer>
 
-using namespace composetest;
+using namespace testsupport;
 
 class tst_ComposeSim : public QObject {
     Q_OBJECT
 
 private:
     QTemporaryDir home_;
-    QString previousCurrent_;
 
 private slots:
     void initTestCase()
@@ -34,10 +37,8 @@ private slots:
         QStandardPaths::setTestModeEnabled(true);
         QVERIFY(home_.isValid());
         qputenv("HOME", QFile::encodeName(home_.path()));
-        previousCurrent_ = QDir::currentPath();
         QVERIFY2(QFile::exists(PagerSimProcess::program()), "build pagersim first");
     }
-    void cleanupTestCase() { QDir::setCurrent(previousCurrent_); }
 
     void typedMessageAndDroppedFileReachTheTerminal();
 };
@@ -46,9 +47,8 @@ void tst_ComposeSim::typedMessageAndDroppedFileReachTheTerminal()
 {
     PagerSimProcess sim;
     QVERIFY(sim.start({ QStringLiteral("--password"), QStringLiteral("PW") }));
-    QTemporaryDir dir;
+    testsupport::DataFolder dir;
     QVERIFY(dir.isValid());
-    QVERIFY(QDir::setCurrent(dir.path()));
     {
         core::Desk desk(dir.path());
         QCOMPARE(desk.open(), QString());
@@ -62,9 +62,7 @@ void tst_ComposeSim::typedMessageAndDroppedFileReachTheTerminal()
     system->outsideline->setText(QStringLiteral("9,"));
     form.Timer1->start();
 
-    const auto found = form.UsersList->findItems(QStringLiteral("Ann"), Qt::MatchExactly);
-    QCOMPARE(found.size(), 1);
-    found.first()->setCheckState(Qt::Checked);
+    QVERIFY(testsupport::tickInList(form.UsersList, QStringLiteral("Ann")));
     QTest::keyClicks(form.message1, QStringLiteral("Call the office"));
     form.SendBtn->click();
     QCOMPARE(form.desk().SendMsgs.rowCount(), 1);
@@ -94,7 +92,6 @@ void tst_ComposeSim::typedMessageAndDroppedFileReachTheTerminal()
     QVERIFY2(lines.contains(QStringLiteral("Sending message to From File 555-0199")),
         qPrintable(lines.join(u'|')));
     form.Timer1->stop();
-    QDir::setCurrent(previousCurrent_);
 }
 
 QTEST_MAIN(tst_ComposeSim)

@@ -1,15 +1,11 @@
-#include "app/mainform.h"
-#include "app/systemsetup.h"
 #include "compose/preparation.h"
-#include "composetestutil.h"
 #include "config/inifile.h"
-#include "config/systemform.h"
 #include "store/memtable.h"
+#include "support/deskrun.h"
+#include "support/records.h"
 
 #include <QDir>
 #include <QFile>
-#include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -18,7 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using namespace composetest;
+using namespace testsupport;
 
 class tst_MessageFile : public QObject {
     Q_OBJECT
@@ -27,7 +23,7 @@ private:
     std::unique_ptr<QTemporaryDir> dir_;
     QString previousCurrent_;
     QTemporaryDir home_; // the settings file of these tests lives here, apart from other suites'
-    std::unique_ptr<TMainForm> form_;
+    std::unique_ptr<DeskRun> form_;
 
     static QString fileName() { return compose::MessagePreparation::messageFileName(); }
     static void drop(const QByteArray& bytes)
@@ -36,8 +32,8 @@ private:
         QVERIFY(file.open(QIODevice::WriteOnly));
         QCOMPARE(file.write(bytes), bytes.size());
     }
-    void consume() { form_->preparation().ReadPageMsgFromFile(); }
-    QStringList status() const { return statusTexts(form_->StatusMemo); }
+    void consume() { form_->preparation.ReadPageMsgFromFile(); }
+    QStringList status() const { return form_->statusLines; }
     store::TMemTable& send() { return form_->desk().SendMsgs; }
 
 private slots:
@@ -68,7 +64,8 @@ private slots:
             addCarrier(
                 desk, QStringLiteral("Slow"), QStringLiteral("555-1111"), QStringLiteral("x"), 0, QString());
         }
-        form_ = std::make_unique<TMainForm>(root.filePath(QStringLiteral("data")));
+        form_ = std::make_unique<DeskRun>(root.filePath(QStringLiteral("data")));
+        QCOMPARE(form_->openError, QString());
     }
     void cleanup()
     {
@@ -195,10 +192,10 @@ void tst_MessageFile::theTimerTakesTheFileInWhenIdle()
 {
     drop("555-01\nOther\nBy the timer\n");
     form_->desk().PageInProgress = true; // a page under way: the file waits
-    form_->Timer1Timer();
+    form_->tick();
     QVERIFY(QFile::exists(fileName()));
     form_->desk().PageInProgress = false;
-    form_->Timer1Timer();
+    form_->tick();
     QVERIFY(!QFile::exists(fileName()));
     QCOMPARE(send().rowCount(), 1);
     send().first();
@@ -207,9 +204,8 @@ void tst_MessageFile::theTimerTakesTheFileInWhenIdle()
 
 void tst_MessageFile::outsideLineButNotTheRetriesSetting()
 {
-    config::TSystemForm* system = CreateSystemForm(*form_);
-    system->outsideline->setText(QStringLiteral("9, "));
-    system->DeliveryRetries->setText(QStringLiteral("1"));
+    form_->desk().Settings.setOutsideLine(QStringLiteral("9, "));
+    form_->desk().Settings.setDeliveryRetries(QStringLiteral("1"));
     form_->desk().DeliveryRetriesValue = 1;
     drop("555-01\nOther\nHi\n");
     consume();
@@ -257,7 +253,7 @@ void tst_MessageFile::garbage()
         QCOMPARE(send().fieldInt(QStringLiteral("Retries")), 2);
     }
     // The desk goes on: the timer ticks, a good file afterwards is paged.
-    form_->Timer1Timer();
+    form_->tick();
     const int before = send().rowCount();
     drop("1\nOther\nafter\n");
     consume();

@@ -1,4 +1,5 @@
 #include "compose/pageforms.h"
+#include "core/recipientname.h"
 
 #include <QTest>
 
@@ -95,7 +96,7 @@ void tst_PageForms::groupItem()
 {
     QFETCH(QString, item);
     QFETCH(bool, group);
-    QCOMPARE(compose::isGroupItem(item), group);
+    QCOMPARE(core::isGroupRecipient(item), group);
 }
 
 void tst_PageForms::dialString_data()

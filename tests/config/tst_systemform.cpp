@@ -1,6 +1,7 @@
 #include "config/inifile.h"
 #include "config/modellist.h"
 #include "config/systemform.h"
+#include "config/systemsettings.h"
 #include "store/connection.h"
 #include "store/schema.h"
 #include "store/table.h"
@@ -82,7 +83,7 @@ private:
     {
         if (!modemsT_)
             makeModems({});
-        return std::make_unique<config::TSystemForm>(*modemsT_, dir_->path());
+        return std::make_unique<config::TSystemForm>(*settings_, *modemsT_, dir_->path());
     }
 
     static void showActive(QWidget* form)
@@ -94,10 +95,14 @@ private:
 
     QString currentModel() const { return modemsT_->fieldText(QStringLiteral("MODEMS")); }
 
+    std::unique_ptr<config::SystemSettings> settings_; // made afresh for each test, as at a start
+
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void typedFieldsAreTheWorkingSettingsUnsaved();
     void init()
     {
+        settings_ = std::make_unique<config::SystemSettings>();
         QFile::remove(config::pagerIniPath());
         dir_ = std::make_unique<QTemporaryDir>();
         QVERIFY(dir_->isValid());
@@ -613,7 +618,7 @@ void tst_SystemForm::emptyModemsTableSavesEmptyModel()
 void tst_SystemForm::missingModemsTableLeavesTheWindowWorking()
 {
     store::Table closed; // the main window's handle, never opened (its start-up failed)
-    config::TSystemForm form(closed, dir_->path());
+    config::TSystemForm form(*settings_, closed, dir_->path());
     QVERIFY(!form.lookupError().isEmpty());
     QCOMPARE(form.ModemList->count(), 0);
     form.FormActivate();
@@ -646,6 +651,33 @@ void tst_SystemForm::unwritableFileIsReportedOnce()
     showActive(form.get());
     form->close();
     QCOMPARE(errors.size(), 2);
+}
+
+void tst_SystemForm::typedFieldsAreTheWorkingSettingsUnsaved()
+{
+    auto form = makeForm();
+    showActive(form.get());
+    QSignalSpy changed(settings_.get(), &config::SystemSettings::changed);
+    form->comport->setFocus();
+    form->comport->lineEdit()->selectAll();
+    QTest::keyClicks(form->comport, QStringLiteral("com3"));
+    form->outsideline->setFocus();
+    QTest::keyClicks(form->outsideline, QStringLiteral("9w"));
+    form->DeliveryRetries->setFocus();
+    form->DeliveryRetries->selectAll();
+    QTest::keyClicks(form->DeliveryRetries, QStringLiteral("0"));
+    QTest::keyClick(form->DeliveryRetries, Qt::Key_Tab); // leaving it corrects it
+    QTest::keyClick(form->Debug, Qt::Key_Space);
+    QCOMPARE(settings_->comPort(), QStringLiteral("COM3")); // the list's item, completed
+    QCOMPARE(settings_->outsideLine(), QStringLiteral("9W"));
+    QCOMPARE(settings_->deliveryRetries(), QStringLiteral("3"));
+    QVERIFY(settings_->debug());
+    QVERIFY(!changed.isEmpty());
+    QVERIFY(!QFile::exists(config::pagerIniPath())); // nothing was saved for it
+
+    // A change of the settings is what the window shows.
+    settings_->setDirectMesgDelay(QStringLiteral("30"));
+    QCOMPARE(form->DirectMesgDelay->text(), QStringLiteral("30"));
 }
 
 QTEST_MAIN(tst_SystemForm)

@@ -1,8 +1,8 @@
 #include "core/deliveryloop.h"
 #include "core/desk.h"
-#include "pagefixture.h"
 #include "paging/pageengine.h"
 #include "store/storeerror.h"
+#include "support/pages.h"
 #include "tests/paging/pagersimprocess.h"
 
 #include <QDir>
@@ -13,6 +13,8 @@
 
 // The delivery loop on a real desk and the real paging engine, with the carrier simulator on a
 // pseudo-terminal as the paging terminal.
+using namespace testsupport;
+
 class tst_DeliveryLoop : public QObject {
     Q_OBJECT
 

@@ -2,6 +2,8 @@
 #include "core/desk.h"
 #include "store/memtable.h"
 #include "store/storeerror.h"
+#include "support/pages.h"
+#include "support/pendingfile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -20,18 +22,12 @@ struct Page {
     int retries;
 };
 
+// A group page of `page.name` to `page.pager`.
 void appendPage(store::TMemTable& table, const Page& page)
 {
-    table.append();
-    table.setFieldText(QStringLiteral("NetworkPhone"), QStringLiteral("9,5551234^PASS"));
-    table.setFieldText(QStringLiteral("PagerPhone"), page.pager);
-    table.setFieldText(QStringLiteral("BaudRate"), QStringLiteral("1200"));
-    table.setFieldInt(QStringLiteral("MessageSize"), 80);
-    table.setFieldText(QStringLiteral("MessageToSend"), QStringLiteral("Call the desk: ") + page.name);
-    table.setFieldBool(QStringLiteral("IsGroup"), true);
-    table.setFieldText(QStringLiteral("UserOrGroupName"), page.name);
-    table.setFieldInt(QStringLiteral("Retries"), page.retries);
-    table.post();
+    testsupport::appendPage(table,
+        { page.name, page.pager, QStringLiteral("Call the desk: ") + page.name, QStringLiteral("9,5551234^PASS"),
+            QStringLiteral("1200"), 80, page.retries, true });
 }
 
 QByteArray fileBytes(const QString& path)
@@ -41,15 +37,6 @@ QByteArray fileBytes(const QString& path)
 }
 
 // The pending file as another reader sees it: the user names of its rows, in order.
-QStringList pendingNames(const QString& path)
-{
-    store::TMemTable table;
-    table.loadFromFile(path);
-    QStringList names;
-    for (table.first(); !table.eof(); table.next())
-        names << table.fieldText(QStringLiteral("UserOrGroupName"));
-    return names;
-}
 
 } // namespace
 
@@ -182,7 +169,7 @@ void tst_Desk::scheduledSendingSwitch()
     QFETCH(bool, enabled);
     if (!ini.isEmpty())
         writeIni(ini);
-    QCOMPARE(core::readScheduledSendingEnabled(), enabled);
+    QCOMPARE(config::SystemSettings::scheduledSendingEnabled(), enabled);
 }
 
 void tst_Desk::startReadsTheSwitch()
@@ -211,7 +198,7 @@ void tst_Desk::exitWithThreePendingPagesAndRestart()
     }
     QVERIFY(QFile::exists(QDir::current().filePath(QStringLiteral("PendMsgs"))));
     QVERIFY(!QFile::exists(dataDir_ + QStringLiteral("/PendMsgs")));
-    QCOMPARE(pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Ann", "Bob", "Group: Night" }));
+    QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Ann", "Bob", "Group: Night" }));
 
     Desk desk(dataDir_);
     REQUIRE_OPEN(desk);
@@ -250,7 +237,7 @@ void tst_Desk::waitingPagesBecomePendingOnClose()
     QCOMPARE(saved.fieldInt(QStringLiteral("MessageSize")), 80);
     QCOMPARE(saved.fieldInt(QStringLiteral("Retries")), 2);
     QVERIFY(saved.isNull(QStringLiteral("IsGroup")));
-    QCOMPARE(pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Pending", "First", "Second" }));
+    QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Pending", "First", "Second" }));
 }
 
 void tst_Desk::queuesAreSavedOnce()
@@ -281,7 +268,7 @@ void tst_Desk::failedSaveIsReportedAndCanBeRetried()
     QCOMPARE(desk.PendingMsgs.rowCount(), 1); // moved once, kept for the next try
     QVERIFY(QDir::setCurrent(dir_->filePath(QStringLiteral("cwd"))));
     QCOMPARE(desk.saveQueues(), QString());
-    QCOMPARE(pendingNames(QStringLiteral("PendMsgs")), QStringList{QStringLiteral("Waiting")});
+    QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList{QStringLiteral("Waiting")});
 }
 
 void tst_Desk::malformedPendingFileIsReportedAndKept_data()
@@ -317,7 +304,7 @@ void tst_Desk::malformedPendingFileIsReportedAndKept()
     QVERIFY(desk.PendingMsgs.hasField(QStringLiteral("Retries")));
     appendPage(desk.SendMsgs, { "After", "9", 0 });
     QCOMPARE(desk.saveQueues(), QString());
-    QCOMPARE(pendingNames(QStringLiteral("PendMsgs")), QStringList { QStringLiteral("After") });
+    QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList { QStringLiteral("After") });
     QCOMPARE(fileBytes(QStringLiteral("PendMsgs.bad")), content);
 }
 
@@ -369,7 +356,7 @@ void tst_Desk::failedTableOpenSkipsTheRestAndLosesNoPendingPage()
     // Closing must not overwrite the pages of the previous run with an empty queue.
     appendPage(desk.SendMsgs, { "New", "3", 0 });
     QCOMPARE(desk.saveQueues(), QString());
-    QCOMPARE(pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Kept1", "Kept2", "New" }));
+    QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Kept1", "Kept2", "New" }));
 }
 
 void tst_Desk::tickShowsPendingCount()

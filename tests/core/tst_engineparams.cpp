@@ -1,13 +1,10 @@
 #include "config/inifile.h"
-#include "config/systemform.h"
+#include "config/systemsettings.h"
 #include "core/desk.h"
 #include "core/engineparams.h"
 #include "paging/pageengine.h"
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QFile>
-#include <QLineEdit>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -25,8 +22,8 @@ private slots:
     void numericDelay();
     void engineProperties_data();
     void engineProperties();
-    void systemWindowFieldsReachTheDeskUnsaved();
-    void withoutTheWindowTheFileIsRead();
+    void workingSettingsReachTheDeskUnsaved();
+    void theDeskReadsTheFile();
 };
 
 void tst_EngineParams::retries_data()
@@ -127,21 +124,21 @@ void tst_EngineParams::engineProperties()
     QVERIFY(engine.Debugfile.isEmpty());
 }
 
-void tst_EngineParams::systemWindowFieldsReachTheDeskUnsaved()
+void tst_EngineParams::workingSettingsReachTheDeskUnsaved()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     core::Desk desk(dir.path());
     QCOMPARE(desk.open(), QString());
-    config::TSystemForm form(desk.ModemsT, desk.dataDirectory());
-    form.comport->setEditText(QStringLiteral("COM3"));
-    form.ModemInit->setText(QStringLiteral("ATZ"));
-    form.PulseDial->setChecked(true);
-    form.DeliveryRetries->setText(QStringLiteral("2"));
-    form.DirectMesgDelay->setText(QStringLiteral("30"));
-    form.Debug->setChecked(true);
+    config::SystemSettings& settings = desk.Settings;
+    settings.setComPort(QStringLiteral("COM3"));
+    settings.setModemInitString(QStringLiteral("ATZ"));
+    settings.setPulseDial(true);
+    settings.setDeliveryRetries(QStringLiteral("2"));
+    settings.setDirectMesgDelay(QStringLiteral("30"));
+    settings.setDebug(true);
 
-    core::SetEngineParams(desk); // the window of the run
+    core::SetEngineParams(desk);
     QCOMPARE(desk.Engine1.ComPort, QStringLiteral("COM3"));
     QCOMPARE(desk.Engine1.Modem_initstr, QStringLiteral("ATZ~"));
     QCOMPARE(desk.Engine1.dial_initstr, QStringLiteral("ATDP"));
@@ -150,22 +147,21 @@ void tst_EngineParams::systemWindowFieldsReachTheDeskUnsaved()
     QCOMPARE(desk.DirectMesgDelayValue, 30);
     QVERIFY(!QFile::exists(config::pagerIniPath())); // nothing was saved for it
 
-    form.Debug->setChecked(false);
-    form.PulseDial->setChecked(false);
-    form.DeliveryRetries->setText(QStringLiteral("0"));
+    settings.setDebug(false);
+    settings.setPulseDial(false);
+    settings.setDeliveryRetries(QStringLiteral("0"));
     core::SetEngineParams(desk);
     QCOMPARE(desk.Engine1.Debugfile, QStringLiteral("debug.txt"));
     QCOMPARE(desk.Engine1.dial_initstr, QString());
     QCOMPARE(desk.DeliveryRetriesValue, 1);
 }
 
-void tst_EngineParams::withoutTheWindowTheFileIsRead()
+void tst_EngineParams::theDeskReadsTheFile()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     core::Desk desk(dir.path());
-    QVERIFY(!config::TSystemForm::instance());
-    core::SetEngineParams(desk); // no file: the window's defaults
+    core::SetEngineParams(desk); // no file: the defaults
     QCOMPARE(desk.Engine1.ComPort, QString());
     QCOMPARE(desk.DeliveryRetriesValue, 3);
     QCOMPARE(desk.DirectMesgDelayValue, 10);
@@ -180,13 +176,14 @@ void tst_EngineParams::withoutTheWindowTheFileIsRead()
         ini.writeString(QStringLiteral("System"), QStringLiteral("DeliveryRetries"), QStringLiteral("1")));
     QVERIFY(
         ini.writeString(QStringLiteral("System"), QStringLiteral("DirectMesgDelay"), QStringLiteral("5")));
-    core::SetEngineParams(desk);
-    QCOMPARE(desk.Engine1.ComPort, QStringLiteral("tcp:localhost:4000"));
-    QCOMPARE(desk.Engine1.Modem_initstr, QStringLiteral("ATE0~"));
-    QCOMPARE(desk.Engine1.dial_initstr, QStringLiteral("ATDP"));
-    QVERIFY(desk.Engine1.Debugfile.isEmpty());
-    QCOMPARE(desk.DeliveryRetriesValue, 1);
-    QCOMPARE(desk.DirectMesgDelayValue, 5);
+    core::Desk next(dir.path()); // read when the desk is made (and again when the System window reloads)
+    core::SetEngineParams(next);
+    QCOMPARE(next.Engine1.ComPort, QStringLiteral("tcp:localhost:4000"));
+    QCOMPARE(next.Engine1.Modem_initstr, QStringLiteral("ATE0~"));
+    QCOMPARE(next.Engine1.dial_initstr, QStringLiteral("ATDP"));
+    QVERIFY(next.Engine1.Debugfile.isEmpty());
+    QCOMPARE(next.DeliveryRetriesValue, 1);
+    QCOMPARE(next.DirectMesgDelayValue, 5);
 }
 
 QTEST_MAIN(tst_EngineParams)

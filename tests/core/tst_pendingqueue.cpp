@@ -1,7 +1,7 @@
 #include "core/desk.h"
 #include "core/pendingqueue.h"
 #include "core/showpending.h"
-#include "pagefixture.h"
+#include "support/pages.h"
 
 #include <QHeaderView>
 #include <QLabel>
@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+using namespace testsupport;
 
 namespace {
 

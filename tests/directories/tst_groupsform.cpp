@@ -1,8 +1,12 @@
-#include "../compose/composetestutil.h"
 #include "app/groupsetup.h"
 #include "app/mainform.h"
 #include "compose/memberfile.h"
 #include "directories/groupsform.h"
+#include "support/boxanswerer.h"
+#include "support/datafolder.h"
+#include "support/recipientview.h"
+#include "support/records.h"
+#include "support/statuslines.h"
 
 #include <QAction>
 #include <QDir>
@@ -14,7 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-using namespace composetest;
+using namespace testsupport;
 
 namespace {
 
@@ -48,15 +52,6 @@ void choose(QListWidget* list, const QString& name)
     list->setCurrentItem(found.first());
 }
 
-// Answers the next question box with `button`.
-void answerNextBox(QMessageBox::StandardButton button)
-{
-    QTimer::singleShot(50, [button] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
-            box->button(button)->click();
-    });
-}
-
 // With PLIMO_SCREENSHOTS naming a folder, the window is saved there as the tests see it.
 void screenshot(QWidget* window, const QString& name)
 {
@@ -71,7 +66,7 @@ class tst_GroupsForm : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<testsupport::DataFolder> dir_;
     std::unique_ptr<TMainForm> main_;
     directories::TGroupsForm* form_ = nullptr;
 
@@ -105,7 +100,7 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void init()
     {
-        dir_ = std::make_unique<QTemporaryDir>();
+        dir_ = std::make_unique<testsupport::DataFolder>();
         QVERIFY(dir_->isValid());
     }
     void cleanup()
@@ -157,7 +152,7 @@ private slots:
         open([](core::Desk& desk) {
             for (const char* name : { "Zoe", "Ann", "Bob" })
                 addUser(desk, QString::fromLatin1(name), QStringLiteral("A"), QStringLiteral("1"));
-            composetest::addGroup(desk, QStringLiteral("Ops"));
+            testsupport::addGroup(desk, QStringLiteral("Ops"));
         });
         const QString path = file(QStringLiteral("Ops.GRP"));
         // No member file yet: both lists empty, and adding does nothing.
@@ -189,7 +184,7 @@ private slots:
     {
         open([](core::Desk& desk) {
             addUser(desk, QStringLiteral("Ann"), QStringLiteral("A"), QStringLiteral("1"));
-            composetest::addGroup(desk, QStringLiteral("Ops"));
+            testsupport::addGroup(desk, QStringLiteral("Ops"));
         });
         QVERIFY(compose::writeMemberFile(file(QStringLiteral("Ops.GRP")), { QStringLiteral("Ann") }).isEmpty());
         form_->ReadUsersList();
@@ -205,18 +200,19 @@ private slots:
     void deleteAsksFirst()
     {
         open([](core::Desk& desk) {
-            composetest::addGroup(desk, QStringLiteral("Ops"));
-            composetest::addGroup(desk, QStringLiteral("Zeta"));
+            testsupport::addGroup(desk, QStringLiteral("Ops"));
+            testsupport::addGroup(desk, QStringLiteral("Zeta"));
         });
         const QString path = file(QStringLiteral("Ops.GRP"));
         QVERIFY(compose::writeMemberFile(path, { QStringLiteral("Ann") }).isEmpty());
-        answerNextBox(QMessageBox::Cancel);
+        QString asked;
+        answerNextBox(QMessageBox::Cancel, &asked);
         form_->DeleteGroupBtn->click();
         QCOMPARE(groupNames(main_->desk()), QStringList({ "Ops", "Zeta" }));
         QVERIFY(QFile::exists(path));
         // The walk above left the handle on its last record; the window deletes the current one.
         QVERIFY(main_->desk().GroupsT.locate(QStringLiteral("GROUP"), QStringLiteral("Ops")));
-        answerNextBox(QMessageBox::Yes);
+        answerNextBox(QMessageBox::Yes, &asked);
         form_->DeleteGroupBtn->click();
         QCOMPARE(groupNames(main_->desk()), QStringList { "Zeta" });
         QVERIFY(!QFile::exists(path));
@@ -227,8 +223,8 @@ private slots:
         open([](core::Desk& desk) {
             addUser(desk, QStringLiteral("Ann"), QStringLiteral("A"), QStringLiteral("1"));
             addUser(desk, QStringLiteral("Bob"), QStringLiteral("A"), QStringLiteral("2"));
-            composetest::addGroup(desk, QStringLiteral("Ops"));
-            composetest::addGroup(desk, QStringLiteral("Zeta"));
+            testsupport::addGroup(desk, QStringLiteral("Ops"));
+            testsupport::addGroup(desk, QStringLiteral("Zeta"));
         });
         QVERIFY(compose::writeMemberFile(file(QStringLiteral("Zeta.GRP")), { QStringLiteral("Bob") }).isEmpty());
         QVERIFY(main_->desk().GroupsT.locate(QStringLiteral("GROUP"), QStringLiteral("Ops")));
@@ -249,17 +245,17 @@ private slots:
     {
         open([](core::Desk&) {});
         addGroup(QStringLiteral("night shift"));
-        QVERIFY(main_->UsersList->findItems(QStringLiteral("Group: Night Shift"), Qt::MatchExactly).isEmpty());
+        QVERIFY(!testsupport::recipientRow(main_->UsersList, QStringLiteral("Group: Night Shift")).isValid());
         form_->ExitBtn->click();
         QVERIFY(!form_->isVisible());
-        QCOMPARE(main_->UsersList->findItems(QStringLiteral("Group: Night Shift"), Qt::MatchExactly).size(), 1);
+        QCOMPARE(testsupport::itemsInList(main_->UsersList).count(QStringLiteral("Group: Night Shift")), 1);
     }
 
     // Renamed in the grid's own cell editor, then closed by the menu's Exit (Alt+X), which posts
     // nothing: the close's refresh writes the name, with its capital initials.
     void menuExitOwnsAltXAndTheRenameGetsCapitals()
     {
-        open([](core::Desk& desk) { composetest::addGroup(desk, QStringLiteral("Ops")); });
+        open([](core::Desk& desk) { testsupport::addGroup(desk, QStringLiteral("Ops")); });
         QCOMPARE(form_->ExitBtn->text(), QStringLiteral("E&xit"));
         form_->GroupName->setFocus();
         form_->GroupName->setCurrentCell(0, 0);
@@ -281,7 +277,7 @@ private slots:
         open([](core::Desk& desk) {
             for (const char* name : { "bob", "Zed", "alice", "Carol" })
                 addUser(desk, QString::fromLatin1(name), QStringLiteral("A"), QStringLiteral("1"));
-            composetest::addGroup(desk, QStringLiteral("Ops"));
+            testsupport::addGroup(desk, QStringLiteral("Ops"));
         });
         QVERIFY(
             compose::writeMemberFile(file(QStringLiteral("Ops.GRP")), { QStringLiteral("bob") }).isEmpty());
@@ -304,8 +300,8 @@ private slots:
         open([](core::Desk& desk) {
             addUser(desk, QStringLiteral("Ann"), QStringLiteral("A"), QStringLiteral("1"));
             addUser(desk, QStringLiteral("Bob"), QStringLiteral("A"), QStringLiteral("2"));
-            composetest::addGroup(desk, QStringLiteral("Ops"));
-            composetest::addGroup(desk, QStringLiteral("Zeta"));
+            testsupport::addGroup(desk, QStringLiteral("Ops"));
+            testsupport::addGroup(desk, QStringLiteral("Zeta"));
         });
         form_->GroupName->setFocus();
         form_->GroupName->setCurrentCell(0, 0);
@@ -335,7 +331,7 @@ private slots:
                 if (i % 10 == 0)
                     members << name;
             }
-            composetest::addGroup(desk, QStringLiteral("All"));
+            testsupport::addGroup(desk, QStringLiteral("All"));
         }
         QVERIFY(compose::writeMemberFile(file(QStringLiteral("All.GRP")), members).isEmpty());
         main_ = std::make_unique<TMainForm>(dir_->path());

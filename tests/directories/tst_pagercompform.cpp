@@ -3,7 +3,9 @@
 #include "core/desk.h"
 #include "directories/pagercompform.h"
 #include "directories/tablemodel.h"
-#include "dirtestutil.h"
+#include "support/datafolder.h"
+#include "support/boxanswerer.h"
+#include "support/records.h"
 
 #include <QAction>
 #include <QDir>
@@ -25,15 +27,14 @@ class tst_PagerCompForm : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> dir_;
-    QString previousCurrent_;
+    std::unique_ptr<testsupport::DataFolder> dir_;
     std::unique_ptr<TMainForm> main_;
     TPagerCompForm* form_ = nullptr;
 
     store::Table& carriers() { return main_->desk().PagerCompT; }
     QStringList onDisk()
     {
-        return dirtest::onDisk(dir_->path(), "PAGECOMP.DBF", "PAGERCOMP", kCarrierFields);
+        return testsupport::onDisk(dir_->path(), "PAGECOMP.DBF", "PAGERCOMP", kCarrierFields);
     }
     void add(const QString& name, const QString& tel)
     {
@@ -60,19 +61,16 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        previousCurrent_ = QDir::currentPath();
     }
     void init()
     {
-        dir_ = std::make_unique<QTemporaryDir>();
+        dir_ = std::make_unique<testsupport::DataFolder>();
         QVERIFY(dir_->isValid());
-        QVERIFY(QDir::setCurrent(dir_->path()));
     }
     void cleanup()
     {
         main_.reset();
         form_ = nullptr;
-        QDir::setCurrent(previousCurrent_);
         dir_.reset();
     }
 
@@ -159,19 +157,19 @@ void tst_PagerCompForm::deleteKeepsTheUsersCarrierName()
     users.setFieldText("PAGERCOMP", "Acme");
     users.post();
     QStringList texts;
-    dirtest::answerBoxes({ QMessageBox::Cancel }, &texts);
+    testsupport::answerBoxes({ QMessageBox::Cancel }, &texts);
     form_->DeleteKey->trigger();
     QCOMPARE(texts, QStringList { "Delete Record?" });
     QCOMPARE(onDisk().size(), 3);
-    dirtest::answerBoxes({ QMessageBox::Yes }, &texts);
+    testsupport::answerBoxes({ QMessageBox::Yes }, &texts);
     form_->DeleteKey->trigger();
     QCOMPARE(onDisk().size(), 2);
     QCOMPARE(form_->CarriersModel->rowCount(), 2);
-    dirtest::answerBoxes({ QMessageBox::Ok }, &texts);
+    testsupport::answerBoxes({ QMessageBox::Ok }, &texts);
     form_->DelBtn->click();
     QCOMPARE(texts.last(), QStringLiteral("Delete record?"));
     QCOMPARE(onDisk(), QStringList { "Metro|5550003||80|" });
-    QCOMPARE(dirtest::onDisk(dir_->path(), "BUSERS.DBF", "USERNAME", { "USERNAME", "PAGERCOMP" }),
+    QCOMPARE(testsupport::onDisk(dir_->path(), "BUSERS.DBF", "USERNAME", { "USERNAME", "PAGERCOMP" }),
         QStringList { "Ann|Acme" });
 }
 
@@ -208,7 +206,7 @@ void tst_PagerCompForm::refusedPageSizeKeepsTheCell()
     QVERIFY(form_->CarriersList->isAncestorOf(editor));
     QTest::keyClicks(editor, typed.mid(1));
     QString shown;
-    dirtest::answerNextBox(QMessageBox::Ok, &shown);
+    testsupport::answerNextBox(QMessageBox::Ok, &shown);
     QTest::keyClick(editor, Qt::Key_Return);
     QTRY_VERIFY(!shown.isEmpty());
     QVERIFY2(shown.contains(message), qPrintable(shown));

@@ -3,12 +3,14 @@
 #include "core/desk.h"
 #include "directories/tablemodel.h"
 #include "directories/usersform.h"
-#include "dirtestutil.h"
+#include "support/datafolder.h"
+#include "support/boxanswerer.h"
+#include "support/records.h"
+#include "support/recipientview.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -35,8 +37,7 @@ void addRecord(store::Table& t, const QStringList& fields, const QStringList& va
 QStringList recipients(TMainForm& main)
 {
     QStringList names;
-    for (int i = 0; i < main.UsersList->count(); ++i)
-        names << main.UsersList->item(i)->text();
+    names << testsupport::itemsInList(main.UsersList);
     return names;
 }
 
@@ -46,15 +47,14 @@ class tst_UsersForm : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> dir_;
-    QString previousCurrent_;
+    std::unique_ptr<testsupport::DataFolder> dir_;
     std::unique_ptr<TMainForm> main_;
     TUsersForm* form_ = nullptr;
 
     store::Table& users() { return main_->desk().BUsersT; }
     QStringList usersOnDisk()
     {
-        return dirtest::onDisk(dir_->path(), QStringLiteral("BUSERS.DBF"), QStringLiteral("USERNAME"), kUserFields);
+        return testsupport::onDisk(dir_->path(), QStringLiteral("BUSERS.DBF"), QStringLiteral("USERNAME"), kUserFields);
     }
     // The main window and its Users window over users Ann, Bob and Cy and carriers A and B.
     void openWindow()
@@ -86,19 +86,16 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        previousCurrent_ = QDir::currentPath();
     }
     void init()
     {
-        dir_ = std::make_unique<QTemporaryDir>();
+        dir_ = std::make_unique<testsupport::DataFolder>();
         QVERIFY(dir_->isValid());
-        QVERIFY(QDir::setCurrent(dir_->path()));
     }
     void cleanup()
     {
         main_.reset();
         form_ = nullptr;
-        QDir::setCurrent(previousCurrent_);
         dir_.reset();
     }
 
@@ -117,7 +114,7 @@ private slots:
     void nameInTheOpenEditorIsKept_data();
     void nameInTheOpenEditorIsKept();
     void tabLeavesTheList();
-    void tenThousandUsersOpenQuickly();
+    void tenThousandUsersWork();
 };
 
 void tst_UsersForm::opensOneWindowBesideTheMainWindow()
@@ -280,7 +277,7 @@ void tst_UsersForm::duplicateNameIsStoredButNotListed()
     form_->close();
     QCOMPARE(recipients(*main_).count(QStringLiteral("Bob")), 1);
     // Both are on disk, in record order.
-    QCOMPARE(dirtest::onDisk(dir_->path(), "BUSERS.DBF", QString(), { "USERNAME" }).count(QStringLiteral("Bob")), 2);
+    QCOMPARE(testsupport::onDisk(dir_->path(), "BUSERS.DBF", QString(), { "USERNAME" }).count(QStringLiteral("Bob")), 2);
 }
 
 void tst_UsersForm::deleteQuestions_data()
@@ -309,7 +306,7 @@ void tst_UsersForm::deleteQuestions()
     form_->NextBtn->click(); // Bob
     QString text;
     QMessageBox::StandardButtons buttons;
-    dirtest::answerNextBox(QMessageBox::StandardButton(answer), &text, &buttons);
+    testsupport::answerNextBox(QMessageBox::StandardButton(answer), &text, &buttons);
     if (byKey)
         QTest::keyClick(form_, Qt::Key_D, Qt::AltModifier);
     else
@@ -334,7 +331,7 @@ void tst_UsersForm::deleteOnEmptyTableShowsTheStoreError()
     QCOMPARE(errors.size(), 0);
     // The question, then the error box.
     QStringList texts;
-    dirtest::answerBoxes({ QMessageBox::Yes, QMessageBox::Ok }, &texts);
+    testsupport::answerBoxes({ QMessageBox::Yes, QMessageBox::Ok }, &texts);
     form_->DeleteKey->trigger();
     QCOMPARE(errors.size(), 1);
     QCOMPARE(texts.size(), 2);
@@ -353,7 +350,7 @@ void tst_UsersForm::enterMovesToTheNextField()
     QCOMPARE(QApplication::focusWidget(), form_->PagerComp);
 }
 
-void tst_UsersForm::tenThousandUsersOpenQuickly()
+void tst_UsersForm::tenThousandUsersWork()
 {
     {
         // Written by a handle of their own before the program starts, as an existing directory.
@@ -363,39 +360,20 @@ void tst_UsersForm::tenThousandUsersOpenQuickly()
             addRecord(t, kUserFields,
                 { QStringLiteral("User %1").arg(i, 5, 10, QLatin1Char('0')), QString::number(i), QStringLiteral("A-Tel") });
     }
+    // The times of these steps are figures of bench/directory_bench; here they must work at size.
     main_ = std::make_unique<TMainForm>(dir_->path());
-    QElapsedTimer clock;
-    clock.start();
-    main_->RefreshUsersList();
-    qInfo("10,000 users: recipient refresh without the Users window %lld ms", clock.elapsed());
-    clock.restart();
     form_ = CreateUsersForm(*main_);
-    const qint64 built = clock.elapsed();
     main_->show();
     QTRY_COMPARE(QApplication::activeWindow(), main_.get());
-    clock.restart();
     main_->RefreshUsersList();
-    const qint64 recipients = clock.elapsed();
-    clock.restart();
+    QCOMPARE(main_->UsersList->model()->rowCount(), 10000);
     main_->UsersMenu->trigger();
     QTRY_COMPARE(QApplication::activeWindow(), form_);
-    const qint64 shown = clock.elapsed();
-    clock.restart();
-    form_->UsersList->setCurrentIndex(form_->UsersModel->index(9999, 0));
-    const qint64 toLast = clock.elapsed();
-    QCOMPARE(users().fieldText("USERNAME"), QStringLiteral("User 09999"));
-    clock.restart();
-    form_->UsersList->setCurrentIndex(form_->UsersModel->index(5000, 0));
-    const qint64 toMiddle = clock.elapsed();
-    QCOMPARE(users().fieldText("USERNAME"), QStringLiteral("User 05000"));
-    qInfo("10,000 users: main window's recipient refresh %lld ms, Users window built in %lld ms, shown and"
-          " activated in %lld ms, to the last row %lld ms, to the middle row %lld ms",
-        recipients, built, shown, toLast, toMiddle);
-    QVERIFY(recipients < 500);
-    QVERIFY(shown < 500);
     QCOMPARE(form_->UsersModel->rowCount(), 10000);
-    QVERIFY(built < 500);
-    QVERIFY(toMiddle < 500);
+    form_->UsersList->setCurrentIndex(form_->UsersModel->index(9999, 0));
+    QCOMPARE(users().fieldText("USERNAME"), QStringLiteral("User 09999"));
+    form_->UsersList->setCurrentIndex(form_->UsersModel->index(5000, 0));
+    QCOMPARE(users().fieldText("USERNAME"), QStringLiteral("User 05000"));
 }
 
 void tst_UsersForm::nameInTheOpenEditorIsKept_data()

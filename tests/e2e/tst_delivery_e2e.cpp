@@ -10,8 +10,12 @@
 #include "core/deliveryloop.h"
 #include "core/showpending.h"
 #include "store/storeerror.h"
-#include "tests/compose/composetestutil.h"
 #include "tests/paging/pagersimprocess.h"
+#include "support/datafolder.h"
+#include "support/boxanswerer.h"
+#include "support/recipientview.h"
+#include "support/records.h"
+#include "support/statuslines.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -20,13 +24,14 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
-using namespace composetest;
+using namespace testsupport;
 
 namespace {
 
@@ -78,8 +83,7 @@ private:
     static QStringList status(TMainForm& form) { return statusTexts(form.StatusMemo); }
 
     QTemporaryDir home_;
-    std::unique_ptr<QTemporaryDir> dir_;
-    QString previousCurrent_;
+    std::unique_ptr<testsupport::DataFolder> dir_;
 };
 
 void tst_DeliveryE2E::initTestCase()
@@ -88,19 +92,16 @@ void tst_DeliveryE2E::initTestCase()
     // The operator's own settings file is never read or written by the tests.
     qputenv("HOME", home_.path().toLocal8Bit());
     QStandardPaths::setTestModeEnabled(true);
-    previousCurrent_ = QDir::currentPath();
 }
 
 void tst_DeliveryE2E::init()
 {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(QDir::setCurrent(dir_->path())); // the pending file and the message file live here
+    dir_ = std::make_unique<testsupport::DataFolder>();
     QFile::remove(config::pagerIniPath());
 }
 
 void tst_DeliveryE2E::cleanup()
 {
-    QDir::setCurrent(previousCurrent_);
     dir_.reset();
 }
 
@@ -140,9 +141,7 @@ void tst_DeliveryE2E::send(TMainForm& form, const QString& message, const QStrin
     form.message1->setFocus();
     QTest::keyClicks(form.message1, message);
     for (const QString& name : recipients) {
-        const auto found = form.UsersList->findItems(name, Qt::MatchExactly);
-        QVERIFY2(!found.isEmpty(), qPrintable(name));
-        found.first()->setCheckState(Qt::Checked);
+        QVERIFY2(testsupport::tickInList(form.UsersList, name), qPrintable(name));
     }
     QTest::mouseClick(form.SendBtn, Qt::LeftButton);
 }
@@ -317,14 +316,18 @@ void tst_DeliveryE2E::scheduledRecordDueNowIsPaged()
             today, QStringLiteral("11:59:00"), QStringLiteral("Cy Doe"), QStringLiteral("Lunch at noon"));
     }
     auto form = startDesk();
-    // The clock stands one second before a quarter minute; the scan runs at the tick after it.
+    // The test gives the ticks: the clock stands one second before a quarter minute, where the scan
+    // does not run; at the quarter minute it queues the due record.
+    form->Timer1->stop();
     QDateTime now(today, QTime(11, 59, 59));
     form->currentDateTime = [&now] { return now; };
     BoxCatcher boxes;
-    QTest::qWait(1500);
+    form->Timer1Timer();
     QVERIFY(form->desk().SendMsgs.isEmpty());
-    QVERIFY(!sim.waitFor(QStringLiteral("page"), 1, 100));
     now = QDateTime(today, QTime(12, 0, 0));
+    form->Timer1Timer();
+    QCOMPARE(form->desk().SendMsgs.rowCount(), 1);
+    form->Timer1->start(); // the delivery timer takes it from here
     QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 20000));
     const QJsonObject page = sim.transcript(QStringLiteral("page")).first();
     QCOMPARE(textOf(page, "id"), QStringLiteral("9012"));
@@ -334,7 +337,13 @@ void tst_DeliveryE2E::scheduledRecordDueNowIsPaged()
     store::Table& sched = form->desk().SchedMsgT;
     sched.refresh();
     QVERIFY(sched.isEmpty());
-    QTest::qWait(1500);
+    // Further quarter-minute ticks find nothing more to send.
+    form->Timer1->stop();
+    QTRY_VERIFY(!form->desk().PageInProgress);
+    form->Timer1Timer();
+    form->Timer1Timer();
+    QVERIFY(form->desk().SendMsgs.isEmpty());
+    QVERIFY(!form->desk().PageInProgress);
     QCOMPARE(sim.transcript(QStringLiteral("page")).size(), 1);
     QCOMPARE(boxes.texts(), QStringList());
 }
@@ -356,7 +365,10 @@ void tst_DeliveryE2E::messageFileWithBinaryGarbage()
     file.write(garbage);
     file.close();
     QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(QStringLiteral("plimomsgs.txt")), 5000);
-    QTest::qWait(1500);
+    // The timer goes on ticking after the garbage.
+    QSignalSpy ticks(form->Timer1, &QTimer::timeout);
+    QVERIFY(ticks.wait(5000));
+    QVERIFY(ticks.wait(5000));
     QVERIFY(form->Timer1->isActive());
     // Whatever the garbage gave (a report, or a page to an odd ID that fails), the desk goes on: a
     // typed page is delivered after it.

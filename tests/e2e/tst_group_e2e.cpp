@@ -7,8 +7,11 @@
 #include "app/systemsetup.h"
 #include "config/inifile.h"
 #include "directories/groupsform.h"
-#include "tests/compose/composetestutil.h"
 #include "tests/paging/pagersimprocess.h"
+#include "support/datafolder.h"
+#include "support/boxanswerer.h"
+#include "support/recipientview.h"
+#include "support/records.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,15 +22,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-using namespace composetest;
+using namespace testsupport;
 
 class tst_GroupE2E : public QObject {
     Q_OBJECT
 
 private:
     QTemporaryDir home_;
-    QTemporaryDir dir_;
-    QString previousCurrent_;
+    std::unique_ptr<testsupport::DataFolder> dir_;
 
 private slots:
     void initTestCase()
@@ -35,10 +37,10 @@ private slots:
         QVERIFY2(QFile::exists(PagerSimProcess::program()), "build pagersim first");
         qputenv("HOME", home_.path().toLocal8Bit());
         QStandardPaths::setTestModeEnabled(true);
-        previousCurrent_ = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(dir_.path()));
+        dir_ = std::make_unique<testsupport::DataFolder>();
+        QVERIFY(dir_->isValid());
     }
-    void cleanupTestCase() { QDir::setCurrent(previousCurrent_); }
+    void cleanupTestCase() { dir_.reset(); }
 
     // Members on carriers B, A and B: two calls, A's first, the second with both B pager IDs.
     void oneCallPerCarrier()
@@ -51,7 +53,7 @@ private slots:
         ini.write(("[System]\nComPort=" + sim.device() + "\nOutsideLine=\nDeliveryRetries=1\n").toUtf8());
         ini.close();
         {
-            core::Desk desk(dir_.path());
+            core::Desk desk(dir_->path());
             QCOMPARE(desk.open(), QString());
             addCarrier(desk, QStringLiteral("Beta"), QStringLiteral("555-0200"), QStringLiteral("1200"), 80, QString());
             addCarrier(desk, QStringLiteral("Alpha"), QStringLiteral("555-0100"), QStringLiteral("1200"), 80, QString());
@@ -59,7 +61,7 @@ private slots:
             addUser(desk, QStringLiteral("Al"), QStringLiteral("Alpha"), QStringLiteral("1001"));
             addUser(desk, QStringLiteral("Bo"), QStringLiteral("Beta"), QStringLiteral("20-02"));
         }
-        TMainForm form(dir_.path());
+        TMainForm form(dir_->path());
         CreateSystemForm(form);
         directories::TGroupsForm* groups = CreateGroupsForm(form);
         form.show();
@@ -77,9 +79,7 @@ private slots:
         }
         groups->ExitBtn->click();
 
-        const auto item = form.UsersList->findItems(QStringLiteral("Group: Night Crew"), Qt::MatchExactly);
-        QCOMPARE(item.size(), 1);
-        item.first()->setCheckState(Qt::Checked);
+        QVERIFY(testsupport::tickInList(form.UsersList, QStringLiteral("Group: Night Crew")));
         form.message1->setFocus();
         QTest::keyClicks(form.message1, QStringLiteral("Roll call"));
         BoxCatcher boxes;

@@ -1,14 +1,13 @@
-// The scheduled-message scan on the real main window and a real data folder, driven through the
-// window's one-second tick on an injected clock.
+// The scheduled-message scan on a real data folder, driven through the delivery loop's tick on an
+// injected clock, as the program wires it but without its windows.
 
-#include "app/mainform.h"
-#include "app/messageedit.h"
-#include "app/schedulesetup.h"
 #include "compose/memberfile.h"
 #include "config/inifile.h"
 #include "core/queues.h"
 #include "schedule/scheduledscan.h"
-#include "tests/compose/composetestutil.h"
+#include "support/datafolder.h"
+#include "support/deskrun.h"
+#include "support/records.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,7 +16,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-using namespace composetest;
+using namespace testsupport;
 
 namespace {
 
@@ -65,36 +64,31 @@ private slots:
 
 private:
     void fill(const QList<Entry>& entries);
-    std::unique_ptr<TMainForm> startDesk();
+    std::unique_ptr<DeskRun> startDesk();
     // One tick of the window at `time` today.
-    void tickAt(TMainForm& form, const QTime& time);
+    void tickAt(DeskRun& form, const QTime& time);
     // USERNAME of every scheduled record left, in BY_SENTSTA order.
-    static QStringList scheduled(TMainForm& form);
-    static QStringList queuedNames(TMainForm& form);
+    static QStringList scheduled(DeskRun& form);
+    static QStringList queuedNames(DeskRun& form);
 
     QTemporaryDir home_;
-    std::unique_ptr<QTemporaryDir> dir_;
-    QString previousCurrent_;
-    QDateTime now_;
+    std::unique_ptr<testsupport::DataFolder> dir_;
 };
 
 void tst_ScheduledScan::initTestCase()
 {
     qputenv("HOME", home_.path().toLocal8Bit());
     QStandardPaths::setTestModeEnabled(true);
-    previousCurrent_ = QDir::currentPath();
 }
 
 void tst_ScheduledScan::init()
 {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(QDir::setCurrent(dir_->path()));
+    dir_ = std::make_unique<testsupport::DataFolder>();
     QFile::remove(config::pagerIniPath());
 }
 
 void tst_ScheduledScan::cleanup()
 {
-    QDir::setCurrent(previousCurrent_);
     dir_.reset();
 }
 
@@ -116,21 +110,20 @@ void tst_ScheduledScan::fill(const QList<Entry>& entries)
     }
 }
 
-std::unique_ptr<TMainForm> tst_ScheduledScan::startDesk()
+std::unique_ptr<DeskRun> tst_ScheduledScan::startDesk()
 {
-    auto form = std::make_unique<TMainForm>(dir_->path());
-    form->currentDateTime = [this] { return now_; };
-    CreateScheduledScan(*form);
+    auto form = std::make_unique<DeskRun>(dir_->path());
+    [&] { QCOMPARE(form->openError, QString()); }();
     return form;
 }
 
-void tst_ScheduledScan::tickAt(TMainForm& form, const QTime& time)
+void tst_ScheduledScan::tickAt(DeskRun& form, const QTime& time)
 {
-    now_ = QDateTime(kToday, time);
-    form.Timer1Timer();
+    form.now = QDateTime(kToday, time);
+    form.tick();
 }
 
-QStringList tst_ScheduledScan::scheduled(TMainForm& form)
+QStringList tst_ScheduledScan::scheduled(DeskRun& form)
 {
     store::Table& t = form.desk().SchedMsgT;
     t.refresh();
@@ -140,7 +133,7 @@ QStringList tst_ScheduledScan::scheduled(TMainForm& form)
     return names;
 }
 
-QStringList tst_ScheduledScan::queuedNames(TMainForm& form)
+QStringList tst_ScheduledScan::queuedNames(DeskRun& form)
 {
     store::TMemTable& q = form.desk().SendMsgs;
     QStringList names;
@@ -228,23 +221,22 @@ void tst_ScheduledScan::recordDecision()
     fill({ { date, time, QStringLiteral("Ann Lee"), mustSend,
         { QStringLiteral("First line"), QStringLiteral("Second line") } } });
     auto form = startDesk();
-    form->message1->setPlainText(QStringLiteral("operator typing"));
-    BoxCatcher boxes;
+    form->composition.setText(QStringLiteral("operator typing"));
     tickAt(*form, QTime(10, 0, 15));
     QCOMPARE(queuedNames(*form), sent ? QStringList { QStringLiteral("Ann Lee") } : QStringList());
     QCOMPARE(scheduled(*form), kept ? QStringList { QStringLiteral("Ann Lee") } : QStringList());
     QVERIFY(!form->desk().ScheduleScanActive);
     if (sent) {
         // The record's text replaced the editor's, its line break kept; the page carries it.
-        QCOMPARE(form->message1->toPlainText(), QStringLiteral("First line\nSecond line"));
+        QCOMPARE(form->composition.text(), QStringLiteral("First line\nSecond line"));
         form->desk().SendMsgs.first();
         QVERIFY(form->desk()
                     .SendMsgs.fieldText(QString::fromLatin1(core::page::MessageToSend))
                     .startsWith(QStringLiteral("First line")));
     } else {
-        QCOMPARE(form->message1->toPlainText(), QStringLiteral("operator typing"));
+        QCOMPARE(form->composition.text(), QStringLiteral("operator typing"));
     }
-    QCOMPARE(boxes.texts(), QStringList());
+    QCOMPARE(form->boxTexts(), QStringList());
 }
 
 void tst_ScheduledScan::runsOnlyOnQuarterSecondsWhenIdle_data()
@@ -278,7 +270,6 @@ void tst_ScheduledScan::runsOnlyOnQuarterSecondsWhenIdle()
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("x\r\n");
     }
-    BoxCatcher boxes;
     tickAt(*form, QTime(10, 0, second));
     QCOMPARE(scheduled(*form).isEmpty(), runs);
     form->desk().PageInProgress = false;
@@ -289,7 +280,6 @@ void tst_ScheduledScan::oneMessagePerScan()
     fill({ { day(0), QStringLiteral("09:30:00"), QStringLiteral("Bob Ray") },
         { day(0), QStringLiteral("09:00:00"), QStringLiteral("Ann Lee") } });
     auto form = startDesk();
-    BoxCatcher boxes;
     tickAt(*form, QTime(10, 0, 15));
     // The earlier of the two first, whatever the order in the file.
     QCOMPARE(queuedNames(*form), QStringList { QStringLiteral("Ann Lee") });
@@ -311,12 +301,11 @@ void tst_ScheduledScan::staleRecordsGoBeforeTheDueOne()
         { day(0), QStringLiteral("12:00:00"), QStringLiteral("Later") },
         { day(-2), QStringLiteral("08:00:00"), QStringLiteral("Older One") } });
     auto form = startDesk();
-    BoxCatcher boxes;
     tickAt(*form, QTime(10, 0, 0));
     QCOMPARE(queuedNames(*form), QStringList { QStringLiteral("Bob Ray") });
     QCOMPARE(scheduled(*form), QStringList { QStringLiteral("Later") });
     // Old records go without a word.
-    QVERIFY(statusTexts(form->StatusMemo).filter(QStringLiteral("Old")).isEmpty());
+    QVERIFY(form->statusLines.filter(QStringLiteral("Old")).isEmpty());
 }
 
 void tst_ScheduledScan::staleLastRecordEndsTheWalk()
@@ -326,7 +315,6 @@ void tst_ScheduledScan::staleLastRecordEndsTheWalk()
     fill({ { day(-1), QStringLiteral("09:00:00"), QStringLiteral("Old One") },
         { day(0), QStringLiteral("09:00:00"), QStringLiteral("Held"), QStringLiteral("N") } });
     auto form = startDesk();
-    BoxCatcher boxes;
     tickAt(*form, QTime(10, 0, 0));
     QCOMPARE(queuedNames(*form), QStringList());
     QCOMPARE(scheduled(*form), QStringList { QStringLiteral("Held") });
@@ -356,7 +344,6 @@ void tst_ScheduledScan::unreadableRecordPassedOverOnce()
     fill({ { date, time, QStringLiteral("Bad Entry") },
         { day(0), QStringLiteral("09:00:00"), QStringLiteral("Ann Lee") } });
     auto form = startDesk();
-    BoxCatcher boxes;
     tickAt(*form, QTime(10, 0, 0));
     // The good record is sent all the same and the scan ends: delivery goes on.
     QCOMPARE(queuedNames(*form), QStringList { QStringLiteral("Ann Lee") });
@@ -365,11 +352,11 @@ void tst_ScheduledScan::unreadableRecordPassedOverOnce()
     form->desk().SendMsgs.first();
     form->desk().SendMsgs.deleteRow();
     tickAt(*form, QTime(10, 0, 15));
-    const QStringList lines = statusTexts(form->StatusMemo).filter(QStringLiteral("Bad Entry"));
+    const QStringList lines = form->statusLines.filter(QStringLiteral("Bad Entry"));
     QCOMPARE(lines.size(), 1); // named once, not at every scan
     QVERIFY2(lines.first().contains(QStringLiteral("unreadable")), qPrintable(lines.first()));
     QCOMPARE(scheduled(*form), QStringList { QStringLiteral("Bad Entry") });
-    QCOMPARE(boxes.texts(), QStringList());
+    QCOMPARE(form->boxTexts(), QStringList());
 }
 
 void tst_ScheduledScan::switchedOffAtStartKeepsDueRecords()
@@ -383,7 +370,6 @@ void tst_ScheduledScan::switchedOffAtStartKeepsDueRecords()
         { day(-1), QStringLiteral("09:00:00"), QStringLiteral("Bob Ray") } });
     auto form = startDesk();
     QVERIFY(!form->desk().ScheduledSendingEnabled);
-    BoxCatcher boxes;
     tickAt(*form, QTime(10, 0, 0));
     tickAt(*form, QTime(10, 0, 15));
     QCOMPARE(queuedNames(*form), QStringList());
@@ -394,11 +380,10 @@ void tst_ScheduledScan::removedUserIsReportedAndDeleted()
 {
     fill({ { day(0), QStringLiteral("09:00:00"), QStringLiteral("Zed Gone") } });
     auto form = startDesk();
-    BoxCatcher boxes;
     tickAt(*form, QTime(10, 0, 0));
     QCOMPARE(queuedNames(*form), QStringList());
     QCOMPARE(scheduled(*form), QStringList());
-    QVERIFY(statusTexts(form->StatusMemo).contains(QStringLiteral("Zed Gone not found in Users database")));
+    QVERIFY(form->statusLines.contains(QStringLiteral("Zed Gone not found in Users database")));
 }
 
 void tst_ScheduledScan::groupRecordGoesOutPerCarrier()
@@ -416,7 +401,6 @@ void tst_ScheduledScan::groupRecordGoesOutPerCarrier()
             QString());
     }
     auto form = startDesk();
-    BoxCatcher boxes;
     tickAt(*form, QTime(10, 0, 0));
     // One page per carrier, "Area Call" first.
     store::TMemTable& q = form->desk().SendMsgs;
@@ -426,7 +410,7 @@ void tst_ScheduledScan::groupRecordGoesOutPerCarrier()
     q.next();
     QCOMPARE(q.fieldText(QString::fromLatin1(core::page::PagerPhone)), QStringLiteral("1234^5678^"));
     QCOMPARE(scheduled(*form), QStringList());
-    QCOMPARE(boxes.texts(), QStringList());
+    QCOMPARE(form->boxTexts(), QStringList());
 }
 
 void tst_ScheduledScan::missingGroupIsReportedAndDeleted()
@@ -434,9 +418,8 @@ void tst_ScheduledScan::missingGroupIsReportedAndDeleted()
     fill({ { day(0), QStringLiteral("09:00:00"), QStringLiteral("Group: Nobody") },
         { day(0), QStringLiteral("09:30:00"), QStringLiteral("Ann Lee") } });
     auto form = startDesk();
-    BoxCatcher boxes;
     tickAt(*form, QTime(10, 0, 0));
-    QCOMPARE(boxes.texts(), QStringList { QStringLiteral("Group Nobody doesn't exist.") });
+    QCOMPARE(form->boxTexts(), QStringList { QStringLiteral("Group Nobody doesn't exist.") });
     QVERIFY(!form->desk().ScheduleScanActive);
     QCOMPARE(queuedNames(*form), QStringList());
     // Deleted all the same; the next record waits for the next scan.
@@ -448,11 +431,9 @@ void tst_ScheduledScan::tableFaultLeavesTheScanInactive()
     fill({ { day(0), QStringLiteral("09:00:00"), QStringLiteral("Ann Lee") } });
     auto form = startDesk();
     form->desk().SchedMsgT.close(); // every operation on the handle now throws
-    BoxCatcher boxes;
     tickAt(*form, QTime(10, 0, 0));
     QVERIFY(!form->desk().ScheduleScanActive);
-    QCOMPARE(boxes.boxes.size(), 1); // the standard error box
-    QCOMPARE(boxes.boxes.first().icon, QMessageBox::Critical);
+    QCOMPARE(form->errors.size(), 1); // the standard error box
     // Delivery goes on: the handle back, the next quarter sends.
     form->desk().SchedMsgT.open();
     tickAt(*form, QTime(10, 0, 15));

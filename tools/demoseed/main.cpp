@@ -8,7 +8,9 @@
 // XDG_CONFIG_HOME into the sandbox first.
 
 #include "config/inifile.h"
+#include "config/systemsettings.h"
 #include "core/desk.h"
+#include "store/fieldnames.h"
 #include "store/storeerror.h"
 
 #include <QCoreApplication>
@@ -28,13 +30,13 @@ bool hasRecord(store::Table& table, const QString& field, const QString& value)
 
 void seedDirectory(core::Desk& desk)
 {
-    if (!hasRecord(desk.PagerCompT, QStringLiteral("PAGERCOMP"), kCarrier)) {
+    if (!hasRecord(desk.PagerCompT, store::pagecomp::PagerComp, kCarrier)) {
         desk.PagerCompT.append();
-        desk.PagerCompT.setFieldText(QStringLiteral("PAGERCOMP"), kCarrier);
-        desk.PagerCompT.setFieldText(QStringLiteral("HOST_TEL"), QStringLiteral("555-0100"));
-        desk.PagerCompT.setFieldText(QStringLiteral("HOST_SPEED"), QStringLiteral("1200"));
-        desk.PagerCompT.setFieldInt(QStringLiteral("HOST_CHARS"), 80);
-        desk.PagerCompT.setFieldText(QStringLiteral("HOST_PASSW"), QStringLiteral("demo"));
+        desk.PagerCompT.setFieldText(store::pagecomp::PagerComp, kCarrier);
+        desk.PagerCompT.setFieldText(store::pagecomp::HostTel, QStringLiteral("555-0100"));
+        desk.PagerCompT.setFieldText(store::pagecomp::HostSpeed, QStringLiteral("1200"));
+        desk.PagerCompT.setFieldInt(store::pagecomp::HostChars, 80);
+        desk.PagerCompT.setFieldText(store::pagecomp::HostPassword, QStringLiteral("demo"));
         desk.PagerCompT.post();
     }
     const QList<QPair<QString, QString>> users = {
@@ -43,12 +45,12 @@ void seedDirectory(core::Desk& desk)
         { QStringLiteral("Carol Demo"), QStringLiteral("100-3") },
     };
     for (const auto& [name, pagerId] : users) {
-        if (hasRecord(desk.BUsersT, QStringLiteral("USERNAME"), name))
+        if (hasRecord(desk.BUsersT, store::busers::UserName, name))
             continue;
         desk.BUsersT.append();
-        desk.BUsersT.setFieldText(QStringLiteral("USERNAME"), name);
-        desk.BUsersT.setFieldText(QStringLiteral("PAGERCOMP"), kCarrier);
-        desk.BUsersT.setFieldText(QStringLiteral("PAGER_ID"), pagerId);
+        desk.BUsersT.setFieldText(store::busers::UserName, name);
+        desk.BUsersT.setFieldText(store::busers::PagerComp, kCarrier);
+        desk.BUsersT.setFieldText(store::busers::PagerId, pagerId);
         desk.BUsersT.post();
     }
 }
@@ -83,12 +85,14 @@ int main(int argc, char** argv)
     }
     const QString iniPath = config::pagerIniPath();
     QDir().mkpath(QFileInfo(iniPath).path());
+    using config::SystemSettings;
     const config::IniFile ini(iniPath);
-    const QString system = QStringLiteral("System");
     // The simulator's device changes with every start; the other settings stay as the demo left them.
-    bool written = ini.writeString(system, QStringLiteral("ComPort"), device);
-    if (ini.readString(system, QStringLiteral("DeliveryRetries"), QString()).isEmpty())
-        written = written && ini.writeString(system, QStringLiteral("DeliveryRetries"), QStringLiteral("3"));
+    bool written = ini.writeString(SystemSettings::Section, SystemSettings::ComPortKey, device);
+    if (ini.readString(SystemSettings::Section, SystemSettings::DeliveryRetriesKey).isEmpty())
+        written = written
+            && ini.writeString(SystemSettings::Section, SystemSettings::DeliveryRetriesKey,
+                SystemSettings::DefaultDeliveryRetries);
     if (!written) {
         std::fprintf(stderr, "demoseed: cannot write %s\n", qPrintable(iniPath));
         return 1;

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "config/inifile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+// The data folder of one test: a fresh temporary folder that is also the current directory (the
+// pending file and the message file resolve there), and no settings file, in the test-mode
+// configuration folder so that the operator's own pager.ini is never touched. Everything is put back
+// when it goes.
+namespace testsupport {
+
+class DataFolder {
+public:
+    DataFolder()
+        : previous_(QDir::currentPath())
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QFile::remove(config::pagerIniPath());
+        if (dir_.isValid())
+            QDir::setCurrent(dir_.path());
+    }
+    ~DataFolder()
+    {
+        QDir::setCurrent(previous_);
+        QDir().rmdir(config::pagerIniPath());
+        QFile::remove(config::pagerIniPath());
+    }
+    DataFolder(const DataFolder&) = delete;
+    DataFolder& operator=(const DataFolder&) = delete;
+
+    bool isValid() const { return dir_.isValid() && QDir::currentPath() == QDir(dir_.path()).absolutePath(); }
+    QString path() const { return dir_.path(); }
+    QString filePath(const QString& name) const { return dir_.filePath(name); }
+
+private:
+    QTemporaryDir dir_;
+    QString previous_;
+};
+
+} // namespace testsupport
