@@ -5,7 +5,10 @@
 #include "store/storeerror.h"
 
 #include <QFileInfo>
+#include <cerrno>
+#include <cstring>
 #include <set>
+#include <unistd.h>
 
 namespace store {
 
@@ -369,40 +372,177 @@ void CdxIndex::Impl::freeTree(CdxTag::Impl& tag)
     }
 }
 
-uint32_t CdxIndex::Impl::buildTree(CdxTag::Impl& tag, uint32_t recordCount,
-                                   const std::function<QByteArray(uint32_t)>& keyOf,
-                                   const std::function<bool(uint32_t)>& isDeleted)
-{
-    EntrySorter sorter(tag.keyLength, tag.unique, QFileInfo(path).absolutePath());
-    QByteArray padded;
-    for (uint32_t r = 1; r <= recordCount && r != 0; ++r) {
-        if (tag.unique && isDeleted && isDeleted(r))
-            continue;
-        QByteArray k = keyOf(r);
-        if (k.size() != tag.keyLength) {
-            if (k.size() > tag.keyLength)
-                fail(QStringLiteral("key of record %1 for tag %2 is %3 bytes long, the tag's keys %4")
-                         .arg(r)
-                         .arg(QString::fromLatin1(tag.name))
-                         .arg(k.size())
-                         .arg(tag.keyLength));
-            k = normalizedKey(k, tag.keyLength);
-        }
-        sorter.add(bytes(k), r);
+namespace {
+
+// Pages of a bulk build: taken from the end of the file one after another and gathered in memory,
+// so that they reach the file in order, in large writes. A page written after its stretch went
+// out (an interior node finished late) is written on its own.
+class PageSink {
+public:
+    explicit PageSink(CdxIndex::Impl& index) : ix_(index), start_(index.fileEnd) {}
+
+    uint32_t allocate()
+    {
+        if (ix_.fileEnd + kPageSize > kMaxFileSize)
+            ix_.fail(QStringLiteral("the index would grow past 2 GiB"));
+        const uint32_t offset = uint32_t(ix_.fileEnd);
+        ix_.fileEnd += kPageSize;
+        buffer_.resize(size_t(ix_.fileEnd - start_));
+        if (buffer_.size() >= kChunk)
+            flush();
+        return offset;
     }
-    auto allocate = [this]() {
-        if (fileEnd + kPageSize > kMaxFileSize)
-            fail(QStringLiteral("the index would grow past 2 GiB"));
-        const uint32_t o = uint32_t(fileEnd);
-        fileEnd += kPageSize;
-        return o;
-    };
-    auto write = [this](uint32_t offset, const uint8_t* page) { writeAt(offset, page, kPageSize); };
-    TreeWriter writer(tag.keyLength, allocate, write);
-    sorter.finish([&](const uint8_t* key, uint32_t recno) { writer.add(key, recno); });
-    const uint32_t root = writer.finish();
+
+    void write(uint32_t offset, const uint8_t* data, size_t length)
+    {
+        if (offset >= start_ && offset + length <= start_ + buffer_.size())
+            std::memcpy(buffer_.data() + (offset - start_), data, length);
+        else
+            ix_.writeAt(offset, data, length);
+    }
+
+    void flush()
+    {
+        if (!buffer_.empty())
+            ix_.writeAt(start_, buffer_.data(), buffer_.size());
+        buffer_.clear();
+        start_ = ix_.fileEnd;
+    }
+
+private:
+    static constexpr size_t kChunk = 1u << 20;
+    CdxIndex::Impl& ix_;
+    uint64_t start_;
+    std::vector<uint8_t> buffer_;
+};
+
+} // namespace
+
+std::vector<CdxTag*> CdxIndex::Impl::buildTags(const std::vector<CdxTagSpec>& specs, CdxRecords& source,
+                                               bool reuse)
+{
+    // One pass over the records feeds every tag's sorter.
+    source.prepare(specs);
+    const uint32_t count = source.count();
+    const QString spillDir = QFileInfo(path).absolutePath();
+    std::vector<std::unique_ptr<EntrySorter>> sorters;
+    std::vector<std::vector<uint8_t>> keys;
+    std::vector<uint8_t*> keyPointers;
+    for (const CdxTagSpec& spec : specs) {
+        sorters.push_back(std::make_unique<EntrySorter>(spec.keyLength, spec.unique, spillDir));
+        keys.emplace_back(size_t(spec.keyLength), kFill);
+    }
+    for (auto& k : keys)
+        keyPointers.push_back(k.data());
+    for (uint32_t r = 1; r <= count && r != 0; ++r) {
+        const bool deleted = source.keys(r, keyPointers.data());
+        for (size_t i = 0; i < specs.size(); ++i)
+            if (!(deleted && specs[i].unique))
+                sorters[i]->add(keyPointers[i], r);
+    }
+
+    // Then each tag: its header (before its tree, so header order is creation order), its tree.
+    changed = true;
+    PageSink sink(*this);
+    std::vector<CdxTag*> built;
+    for (size_t i = 0; i < specs.size(); ++i) {
+        const CdxTagSpec& spec = specs[i];
+        const uint32_t header = sink.allocate();
+        sink.allocate();
+        CdxTag::Impl* t = nullptr;
+        CdxTag* handle = nullptr;
+        if (reuse) {
+            for (auto& h : tagHandles)
+                if (h->impl_->name == spec.name && h->impl_->index == this)
+                    handle = h.get();
+        }
+        if (handle) {
+            t = handle->impl_;
+        } else {
+            tagImpls.push_back(std::make_unique<CdxTag::Impl>());
+            t = tagImpls.back().get();
+            tagHandles.push_back(std::unique_ptr<CdxTag>(new CdxTag(t)));
+            handle = tagHandles.back().get();
+        }
+        t->index = this;
+        t->header = header;
+        t->name = spec.name;
+        t->expression = spec.expression;
+        t->keyLength = spec.keyLength;
+        t->unique = spec.unique;
+        t->removed = false;
+        t->lastLeaf = kNone;
+
+        TreeWriter writer(
+            spec.keyLength, [&] { return sink.allocate(); },
+            [&](uint32_t offset, const uint8_t* page) { sink.write(offset, page, kPageSize); });
+        sorters[i]->finish([&](const uint8_t* key, uint32_t recno) { writer.add(key, recno); });
+        sorters[i].reset();
+        t->root = writer.finish();
+
+        uint8_t h[kHeaderSize] = {};
+        putLe32(h, t->root);
+        putLe16(h + 12, uint16_t(spec.keyLength));
+        h[14] = spec.unique ? 0x61 : 0x60;
+        h[15] = 1;
+        const int exprLen = int(spec.expression.size()) + 1;
+        putLe16(h + 504, uint16_t(exprLen)); // FOR expression: empty, after the key expression
+        putLe16(h + 506, 1);
+        putLe16(h + 508, 0);
+        putLe16(h + 510, uint16_t(exprLen));
+        std::memcpy(h + 512, spec.expression.constData(), size_t(spec.expression.size()));
+        sink.write(header, h, sizeof h);
+        built.push_back(handle);
+    }
+    sink.flush();
+    if (::ftruncate(fd, off_t(fileEnd)) != 0)
+        fail(QStringLiteral("cannot extend the file (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
     growMap();
-    return root;
+    for (CdxTag* handle : built) {
+        const QByteArray dirKey = normalizedKey(handle->impl_->name, directory.keyLength);
+        insertEntry(directory, bytes(dirKey), handle->impl_->header);
+        liveTags.push_back(handle);
+    }
+    return built;
+}
+
+void CdxIndex::Impl::rebuildInPlace()
+{
+    std::vector<CdxTagSpec> specs;
+    try {
+        loadState();
+    } catch (const StoreError& e) {
+        fail(QStringLiteral("its tags cannot be read to rebuild them (%1); remove the file to have them built "
+                            "anew")
+                 .arg(e.message()));
+    }
+    for (CdxTag* t : liveTags)
+        specs.push_back({t->impl_->name, t->impl_->expression, t->impl_->keyLength, t->impl_->unique});
+    const uint32_t nextCounter = counter + 1;
+    dropCache();
+    // The file starts again from an empty tag directory, marked until the end.
+    uint8_t image[kHeaderSize + kPageSize];
+    emptyIndexImage(image);
+    putBe32(image + 8, nextCounter);
+    putLe32(image + kMarkOffset, kMarkValue);
+    if (::ftruncate(fd, off_t(sizeof image)) != 0)
+        fail(QStringLiteral("cannot rewrite the file (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
+    dropWindow();
+    fileEnd = sizeof image;
+    writeAt(0, image, sizeof image);
+    counter = nextCounter;
+    freeHead = 0;
+    directory.index = this;
+    directory.header = 0;
+    directory.keyLength = kTagNameLength;
+    directory.root = kHeaderSize;
+    haveState = true;
+    for (auto& impl : tagImpls)
+        impl->removed = true; // back to life, by name, in buildTags
+    liveTags.clear();
+    buildTags(specs, *records, true);
+    writeBack();
+    ++generation;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace store {
 
@@ -61,6 +62,18 @@ public:
     // index file name given by the caller ("Busers"); it is matched to the table's structural index
     // without regard to case, and any other name is refused.
     void addTag(const QString& indexFile, const QString& tag, const QString& expression, bool unique);
+    // Several tags at once, built in one pass over the records (faster than one addTag() a tag).
+    struct TagDefinition {
+        QString name;
+        QString expression;
+        bool unique = false;
+    };
+    void addTags(const QString& indexFile, const std::vector<TagDefinition>& tags);
+    // Rebuilds every tag of the structural index from the records, in place (shared handles too).
+    void rebuildTags();
+    // What opening or using the handle found and repaired (a writer that stopped half-way, a
+    // damaged memo header), each said once; empty when nothing.
+    QStringList takeRepairNotes();
 
     // Navigation over the visible records (not deleted, passing the filter) in the selected order.
     void first();
