@@ -81,8 +81,9 @@ void openTable(Table& t, const Connection& c, bool exclusive, const QString& tag
 
 void buildTags(Table& t)
 {
-    t.addTag(QStringLiteral("MsgLog2"), QStringLiteral("BY_DATE"), QStringLiteral("DDATE"), false);
-    t.addTag(QStringLiteral("MsgLog2"), QStringLiteral("BY_NAME"), QStringLiteral("USERNAME+DDATE"), false);
+    t.addTags(QStringLiteral("MsgLog2"),
+        { { QStringLiteral("BY_DATE"), QStringLiteral("DDATE"), false },
+            { QStringLiteral("BY_NAME"), QStringLiteral("USERNAME+DDATE"), false } });
 }
 
 int phaseAppend(const Connection& c, uint64_t n, bool exclusive)

@@ -434,6 +434,8 @@ std::vector<CdxTag*> CdxIndex::Impl::buildTags(const std::vector<CdxTagSpec>& sp
     }
     for (auto& k : keys)
         keyPointers.push_back(k.data());
+    for (auto& sorter : sorters)
+        sorter->expect(count);
     for (uint32_t r = 1; r <= count && r != 0; ++r) {
         const bool deleted = source.keys(r, keyPointers.data());
         for (size_t i = 0; i < specs.size(); ++i)

@@ -28,8 +28,11 @@ void indexFrom(Table& handle, const Connection& connection, const TableSchema& s
     handle.setExclusive(true);
     try {
         handle.open();
+        // All tags in one pass over the records; they are created in the schema's order.
+        std::vector<Table::TagDefinition> tags;
         for (const TagSchema& tag : schema.tags)
-            handle.addTag(tag.indexFile, tag.name, tag.expression, tag.unique);
+            tags.push_back({ tag.name, tag.expression, tag.unique });
+        handle.addTags(schema.tags.front().indexFile, tags);
         handle.close();
     } catch (...) {
         try {
