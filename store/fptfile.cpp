@@ -97,6 +97,14 @@ FptFile::FptFile(const QString& path, bool shared, int fd)
 
 uint32_t FptFile::endBlock()
 {
+    if (shared_ && header_) {
+        // While the header still says where this handle's last memo ended, nobody has written
+        // since and the file ends there: no need to ask the system.
+        const uint32_t next
+            = qFromBigEndian(__atomic_load_n(reinterpret_cast<uint32_t*>(header_), __ATOMIC_ACQUIRE));
+        if (next == knownEnd_ && next != 0)
+            return next;
+    }
     if (shared_) {
         struct stat st;
         if (::fstat(fd_, &st) != 0)
@@ -196,6 +204,7 @@ uint32_t FptFile::write(const QByteArray& data)
         fail(QStringLiteral("cannot write a memo: %1").arg(errnoText(errno)));
     }
     nextFree_ = block + used;
+    knownEnd_ = nextFree_;
     if (header_) {
         __atomic_store_n(reinterpret_cast<uint32_t*>(header_), qToBigEndian(nextFree_), __ATOMIC_RELEASE);
     } else if (shared_) {

@@ -55,6 +55,7 @@ private:
     QByteArray tail_; // new memos not yet written (exclusive files)
     uint32_t tailBlock_ = 0;
     uint64_t fileEnd_ = 0; // exclusive use: the file's size with the memos gathered in tail_
+    uint32_t knownEnd_ = 0; // shared use: the block after this handle's last memo, 0 unknown
     QString correctedAtOpen_;
     uint32_t endBlock(); // the first block past the file's end (memos gathered in tail_ included)
 };
