@@ -19,6 +19,14 @@ namespace store {
 // can work on one table: appends never lose or overwrite a record, index changes are made under the
 // index's lock. Exclusive handles lock nothing and may cache.
 //
+// A writer killed at any instant (no fsync is asked for) loses at most the one change under way,
+// never leaves it half there: a record past the count is adopted or dropped when the table is next
+// opened (DbfFile::settleTail), and every change of an indexed table (record and keys) is made
+// under the index's write lock with the index marked, so that whichever handle next locks it, in
+// any process, finds the mark of a writer that stopped and rebuilds the tags from the records
+// before it reads (CdxIndex). Exclusive handles gather appends in memory: what they have not
+// written out by close() is lost with them.
+//
 // Deleted records are hidden from every reader; records are never packed. Every failing operation
 // throws StoreError with a text that names the file.
 //
