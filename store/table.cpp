@@ -1018,21 +1018,6 @@ void Table::addTags(const QString& indexFile, const std::vector<TagDefinition>& 
     emit tableChanged();
 }
 
-void Table::rebuildTags()
-{
-    d->dropReadAhead();
-    d->settle();
-    d->requireOpen();
-    d->endPending();
-    if (!d->cdx)
-        return;
-    d->cdx->rebuild();
-    d->cdx->flush();
-    d->loadTags();
-    d->reposition();
-    emit tableChanged();
-}
-
 QStringList Table::takeRepairNotes()
 {
     if (d->cdx) {

@@ -77,8 +77,6 @@ public:
         bool unique = false;
     };
     void addTags(const QString& indexFile, const std::vector<TagDefinition>& tags);
-    // Rebuilds every tag of the structural index from the records, in place (shared handles too).
-    void rebuildTags();
     // What opening or using the handle found and repaired (a writer that stopped half-way, a
     // damaged memo header), each said once; empty when nothing.
     QStringList takeRepairNotes();
