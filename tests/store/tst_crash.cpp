@@ -104,7 +104,7 @@ void tst_Crash::killedWriters()
     QRandomGenerator rng(seed);
     const QStringList modes
         = { QStringLiteral("append"), QStringLiteral("churn"), QStringLiteral("users"), QStringLiteral("reindex") };
-    for (int n = 0; n < 24; ++n) {
+    for (int n = 0; n < 40; ++n) {
         const QString mode = modes[n % modes.size()];
         const int acks = mode == u"reindex" ? 1 + int(rng.bounded(3)) : 1 + int(rng.bounded(400));
         const QString context = QStringLiteral("CRASH_SEED=%1, trial %2 (%3)").arg(seed).arg(n).arg(mode);
