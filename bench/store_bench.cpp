@@ -227,7 +227,8 @@ int phaseChurn(const Connection& c, uint64_t n, uint64_t seed, bool exclusive)
     Table t;
     openTable(t, c, exclusive, QStringLiteral("BY_NAME"));
     QRandomGenerator rng(uint32_t(seed ^ (seed >> 32)));
-    const auto someName = [&] { return QStringLiteral("User %1").arg(rng.bounded(20000), 5, 10, QLatin1Char('0')); };
+    const auto someName
+        = [&] { return QStringLiteral("User %1").arg(rng.bounded(20000), 5, 10, QLatin1Char('0')); };
     const auto someDate = [&] { return recordOf(1 + rng.bounded(3650), 3650).ddate; };
     const auto goSomewhere = [&] {
         if (!t.seek(someName().toLatin1()) && t.eof())

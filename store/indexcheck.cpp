@@ -65,14 +65,17 @@ void checkEveryKey(CdxIndex& index, DbfFile& table)
         size_t i = 0;
         for (bool ok = tag->first(e); ok; ok = tag->next(e), ++i) {
             if (i >= expected.size())
-                disagree(index, *tag, QStringLiteral("it holds %1 keys for %2 records").arg(i + 1).arg(count));
+                disagree(
+                    index, *tag, QStringLiteral("it holds %1 keys for %2 records").arg(i + 1).arg(count));
             if (e.key != expected[i].first || e.recno != expected[i].second)
-                disagree(index, *tag, QStringLiteral("it holds %1 where the records give \"%2\" of record %3")
-                                          .arg(entryText(e), QString::fromLatin1(expected[i].first).trimmed())
-                                          .arg(expected[i].second));
+                disagree(index, *tag,
+                    QStringLiteral("it holds %1 where the records give \"%2\" of record %3")
+                        .arg(entryText(e), QString::fromLatin1(expected[i].first).trimmed())
+                        .arg(expected[i].second));
         }
         if (i != expected.size())
-            disagree(index, *tag, QStringLiteral("it holds %1 keys, the records give %2").arg(i).arg(expected.size()));
+            disagree(index, *tag,
+                QStringLiteral("it holds %1 keys, the records give %2").arg(i).arg(expected.size()));
     }
 }
 
@@ -92,7 +95,8 @@ void checkRecentKeys(CdxIndex& index, DbfFile& table, uint32_t recent)
             }
             if (e.recno < 1 || e.recno > count || !table.readRecord(e.recno, record.data())
                 || key.keyOf(record.constData()) != e.key)
-                disagree(index, *tag, QStringLiteral("it holds %1, which the records do not have").arg(entryText(e)));
+                disagree(index, *tag,
+                    QStringLiteral("it holds %1, which the records do not have").arg(entryText(e)));
         }
         if (tag->unique())
             continue;

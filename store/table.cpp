@@ -77,10 +77,11 @@ public:
             keys_.emplace_back(t.expression, dbf_.fields(),
                 QStringLiteral("Table %1, tag %2").arg(dbf_.path(), QString::fromLatin1(t.name)));
             if (keys_.back().keyLength() != t.keyLength)
-                throw StoreError(QStringLiteral("Table %1, tag %2: key length %3 does not fit the expression \"%4\"")
-                                     .arg(dbf_.path(), QString::fromLatin1(t.name))
-                                     .arg(t.keyLength)
-                                     .arg(QString::fromLatin1(t.expression)));
+                throw StoreError(
+                    QStringLiteral("Table %1, tag %2: key length %3 does not fit the expression \"%4\"")
+                        .arg(dbf_.path(), QString::fromLatin1(t.name))
+                        .arg(t.keyLength)
+                        .arg(QString::fromLatin1(t.expression)));
         }
         reader_.emplace(dbf_);
     }
@@ -1005,8 +1006,8 @@ void Table::addTags(const QString& indexFile, const std::vector<TagDefinition>& 
     const QString selected
         = d->currentTag >= 0 ? QString::fromLatin1(d->tags[size_t(d->currentTag)].tag->name()) : QString();
     if (!d->cdx) {
-        d->cdx = CdxIndex::create(
-            d->connection.folder() + base + QStringLiteral(".cdx"), CdxIndex::Access::Exclusive, d->records.get());
+        d->cdx = CdxIndex::create(d->connection.folder() + base + QStringLiteral(".cdx"),
+            CdxIndex::Access::Exclusive, d->records.get());
         d->tags.clear();
     }
     d->dbf->setStructuralIndexFlag(true);

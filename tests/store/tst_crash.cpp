@@ -48,7 +48,8 @@ Target targetOf(const QString& mode)
 {
     if (mode == u"users")
         return { QStringLiteral("BUSERS.DBF"), QStringLiteral("USERNAME"), QStringLiteral("Busers.dbf"),
-            QStringLiteral("Busers.cdx"), { { "USERNAME", "USERNAME" }, { "PAGERCOMP", "PAGERCOMP" } }, true };
+            QStringLiteral("Busers.cdx"), { { "USERNAME", "USERNAME" }, { "PAGERCOMP", "PAGERCOMP" } },
+            true };
     return { QStringLiteral("MSGLOG2.dbf"), QStringLiteral("BY_NAME"), QStringLiteral("MsgLog2.dbf"),
         QStringLiteral("MsgLog2.cdx"), { { "BY_DATE", "DDATE" }, { "BY_NAME", "USERNAME+DDATE" } }, false };
 }
@@ -61,7 +62,8 @@ void seedRecords(const Connection& c, const Target& target, int count)
     t.open();
     for (int i = 0; i < count; ++i) {
         t.append();
-        t.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("N%1").arg(i % 500, 3, 10, QLatin1Char('0')));
+        t.setFieldText(
+            QStringLiteral("USERNAME"), QStringLiteral("N%1").arg(i % 500, 3, 10, QLatin1Char('0')));
         if (t.hasField(QStringLiteral("MSG"))) {
             t.setFieldText(QStringLiteral("DDATE"), QStringLiteral("2023/12/31"));
             t.setFieldText(QStringLiteral("MSG"), QStringLiteral("seed-%1").arg(i));
@@ -102,8 +104,8 @@ void tst_Crash::killedWriters()
         ? uint32_t(qEnvironmentVariableIntValue("CRASH_SEED"))
         : QRandomGenerator::system()->generate();
     QRandomGenerator rng(seed);
-    const QStringList modes
-        = { QStringLiteral("append"), QStringLiteral("churn"), QStringLiteral("users"), QStringLiteral("reindex") };
+    const QStringList modes = { QStringLiteral("append"), QStringLiteral("churn"), QStringLiteral("users"),
+        QStringLiteral("reindex") };
     for (int n = 0; n < 40; ++n) {
         const QString mode = modes[n % modes.size()];
         const int acks = mode == u"reindex" ? 1 + int(rng.bounded(3)) : 1 + int(rng.bounded(400));
@@ -150,7 +152,9 @@ void tst_Crash::trial(
         busy = busy + i * i;
     child.kill(); // SIGKILL
     child.waitForFinished(20000);
-    QVERIFY2(lines.size() >= acks, say(QStringLiteral("the writer stopped early: ") + QString::fromLocal8Bit(child.readAllStandardError())));
+    QVERIFY2(lines.size() >= acks,
+        say(QStringLiteral("the writer stopped early: ")
+            + QString::fromLocal8Bit(child.readAllStandardError())));
     while (child.canReadLine())
         lines << child.readLine().trimmed();
 
@@ -231,7 +235,9 @@ void tst_Crash::trial(
             continue;
         const Expected& x = it->second;
         QVERIFY2(x.memo.isEmpty() || memo == x.memo,
-            say(QStringLiteral("record %1 holds \"%2\", not \"%3\"").arg(r).arg(QString::fromLatin1(memo), QString::fromLatin1(x.memo))));
+            say(QStringLiteral("record %1 holds \"%2\", not \"%3\"")
+                    .arg(r)
+                    .arg(QString::fromLatin1(memo), QString::fromLatin1(x.memo))));
         const QByteArray name = record.mid(nameField->offset, nameField->width).trimmed();
         if ((!x.name.isEmpty() && name != x.name) || (record[0] == '*') != x.deleted)
             ++inFlight;
@@ -243,7 +249,9 @@ void tst_Crash::trial(
     if (target.unique)
         visibleInFile = int(tagcheck::rebuildOf(dbfPath, target.tags[0].second, true).size());
     QVERIFY2(visible == visibleInFile,
-            say(QStringLiteral("the open handle saw %1 records, the file has %2").arg(visible).arg(visibleInFile)));
+        say(QStringLiteral("the open handle saw %1 records, the file has %2")
+                .arg(visible)
+                .arg(visibleInFile)));
 
     if (!readers)
         return;

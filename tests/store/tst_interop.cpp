@@ -3,9 +3,9 @@
 // appending to, or appending, editing and deleting in, one table at once.
 #include "store/cdxindex.h"
 #include "store/connection.h"
+#include "store/schema.h"
 #include "store/storeerror.h"
 #include "store/table.h"
-#include "store/schema.h"
 #include "tagcheck.h"
 #include "writerchild.h"
 
@@ -295,8 +295,10 @@ print('|'.join(r['NAME'] + '=' + r['MSG'] for r in DBF(sys.argv[1], encoding='cp
         const QString self = QCoreApplication::applicationFilePath();
         QProcess a;
         QProcess b;
-        a.start(self, { QStringLiteral("--churn-child"), dir.path(), QStringLiteral("A"), QStringLiteral("11") });
-        b.start(self, { QStringLiteral("--churn-child"), dir.path(), QStringLiteral("B"), QStringLiteral("12") });
+        a.start(
+            self, { QStringLiteral("--churn-child"), dir.path(), QStringLiteral("A"), QStringLiteral("11") });
+        b.start(
+            self, { QStringLiteral("--churn-child"), dir.path(), QStringLiteral("B"), QStringLiteral("12") });
         QVERIFY(a.waitForFinished(120000));
         QVERIFY(b.waitForFinished(120000));
         QVERIFY2(a.exitCode() == 0, a.readAllStandardError().constData());
@@ -305,7 +307,9 @@ print('|'.join(r['NAME'] + '=' + r['MSG'] for r in DBF(sys.argv[1], encoding='cp
         for (QProcess* p : { &a, &b })
             for (const QByteArray& line : p->readAllStandardOutput().split('\n'))
                 if (line.startsWith("A "))
-                    QVERIFY(appended.emplace(line.split(' ')[1].toUInt(), QString::fromLatin1(line.split(' ')[2])).second);
+                    QVERIFY(
+                        appended.emplace(line.split(' ')[1].toUInt(), QString::fromLatin1(line.split(' ')[2]))
+                            .second);
         QVERIFY(appended.size() > 2000);
 
         Table t;

@@ -336,8 +336,10 @@ private slots:
         QFETCH(QString, damage);
         const bool users = table == u"BUSERS.DBF";
         store::CreateDatabase(connection);
-        const QString cdx = connection.resolve(users ? QStringLiteral("Busers.cdx") : QStringLiteral("MsgLog2.cdx"));
-        const QString dbf = connection.resolve(users ? QStringLiteral("Busers.dbf") : QStringLiteral("MsgLog2.dbf"));
+        const QString cdx
+            = connection.resolve(users ? QStringLiteral("Busers.cdx") : QStringLiteral("MsgLog2.cdx"));
+        const QString dbf
+            = connection.resolve(users ? QStringLiteral("Busers.dbf") : QStringLiteral("MsgLog2.dbf"));
         const auto add = [&](int from, int to) {
             for (int i = from; i < to; ++i) {
                 if (!users) {
@@ -377,7 +379,8 @@ private slots:
         QVERIFY2(problems[0].contains(QFileInfo(cdx).fileName()), qPrintable(problems[0]));
         QCOMPARE(store::CreateDatabase(connection), QStringList());
         QByteArray tag = users ? "USERNAME" : "BY_DATE";
-        QCOMPARE(tagcheck::entriesOf(cdx, tag), tagcheck::rebuildOf(dbf, users ? "USERNAME" : "DDATE", users));
+        QCOMPARE(
+            tagcheck::entriesOf(cdx, tag), tagcheck::rebuildOf(dbf, users ? "USERNAME" : "DDATE", users));
         Table t;
         t.setConnection(connection);
         t.setTableName(table);
@@ -407,12 +410,14 @@ private slots:
         const qint64 size = QFileInfo(fpt).size();
         QFile f(fpt);
         QVERIFY(f.open(QIODevice::ReadWrite));
-        const char word[4] = { char(nextFree >> 24), char(nextFree >> 16), char(nextFree >> 8), char(nextFree) };
+        const char word[4]
+            = { char(nextFree >> 24), char(nextFree >> 16), char(nextFree >> 8), char(nextFree) };
         f.write(word, 4);
         f.close();
         const QStringList problems = store::CreateDatabase(connection);
         QCOMPARE(problems.size(), 1);
-        QVERIFY2(problems[0].contains(QStringLiteral("MsgLog2.fpt"), Qt::CaseInsensitive), qPrintable(problems[0]));
+        QVERIFY2(problems[0].contains(QStringLiteral("MsgLog2.fpt"), Qt::CaseInsensitive),
+            qPrintable(problems[0]));
         QCOMPARE(store::CreateDatabase(connection), QStringList());
         addLog(QStringLiteral("MSGLOG2.dbf"), QStringLiteral("2024/01/02"), QStringLiteral("09:00:00 AM"),
             QStringLiteral("Second"), QString());
