@@ -443,29 +443,29 @@ std::vector<CdxTag*> CdxIndex::Impl::buildTags(const std::vector<CdxTagSpec>& sp
                 sorters[i]->add(keyPointers[i], r);
     }
 
-    // Then each tag: its header (before its tree, so header order is creation order), its tree.
+    // Then the tags' definitions, each header with an empty root leaf, into the file and the tag
+    // directory first (headers in the order given, which is creation order): a writer stopped
+    // while the trees are built leaves tags that a repair can read and build again.
     changed = true;
     PageSink sink(*this);
     std::vector<CdxTag*> built;
-    for (size_t i = 0; i < specs.size(); ++i) {
-        const CdxTagSpec& spec = specs[i];
+    std::vector<uint32_t> emptyRoots;
+    for (const CdxTagSpec& spec : specs) {
         const uint32_t header = sink.allocate();
         sink.allocate();
-        CdxTag::Impl* t = nullptr;
+        const uint32_t root = sink.allocate();
         CdxTag* handle = nullptr;
         if (reuse) {
             for (auto& h : tagHandles)
                 if (h->impl_->name == spec.name && h->impl_->index == this)
                     handle = h.get();
         }
-        if (handle) {
-            t = handle->impl_;
-        } else {
+        if (!handle) {
             tagImpls.push_back(std::make_unique<CdxTag::Impl>());
-            t = tagImpls.back().get();
-            tagHandles.push_back(std::unique_ptr<CdxTag>(new CdxTag(t)));
+            tagHandles.push_back(std::unique_ptr<CdxTag>(new CdxTag(tagImpls.back().get())));
             handle = tagHandles.back().get();
         }
+        CdxTag::Impl* t = handle->impl_;
         t->index = this;
         t->header = header;
         t->name = spec.name;
@@ -474,16 +474,10 @@ std::vector<CdxTag*> CdxIndex::Impl::buildTags(const std::vector<CdxTagSpec>& sp
         t->unique = spec.unique;
         t->removed = false;
         t->lastLeaf = kNone;
-
-        TreeWriter writer(
-            spec.keyLength, [&] { return sink.allocate(); },
-            [&](uint32_t offset, const uint8_t* page) { sink.write(offset, page, kPageSize); });
-        sorters[i]->finish([&](const uint8_t* key, uint32_t recno) { writer.add(key, recno); });
-        sorters[i].reset();
-        t->root = writer.finish();
+        t->root = root;
 
         uint8_t h[kHeaderSize] = {};
-        putLe32(h, t->root);
+        putLe32(h, root);
         putLe16(h + 12, uint16_t(spec.keyLength));
         h[14] = spec.unique ? 0x61 : 0x60;
         h[15] = 1;
@@ -494,17 +488,41 @@ std::vector<CdxTag*> CdxIndex::Impl::buildTags(const std::vector<CdxTagSpec>& sp
         putLe16(h + 510, uint16_t(exprLen));
         std::memcpy(h + 512, spec.expression.constData(), size_t(spec.expression.size()));
         sink.write(header, h, sizeof h);
+        Node empty;
+        empty.attr = kAttrRoot | kAttrLeaf;
+        empty.keyLength = spec.keyLength;
+        uint8_t page[kPageSize];
+        encodeNode(empty, page);
+        sink.write(root, page, kPageSize);
+        emptyRoots.push_back(root);
         built.push_back(handle);
     }
-    sink.flush();
-    if (::ftruncate(fd, off_t(fileEnd)) != 0)
-        fail(QStringLiteral("cannot extend the file (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
-    growMap();
+    const auto extendFile = [&] {
+        sink.flush();
+        if (::ftruncate(fd, off_t(fileEnd)) != 0)
+            fail(QStringLiteral("cannot extend the file (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
+        growMap();
+    };
+    extendFile();
     for (CdxTag* handle : built) {
         const QByteArray dirKey = normalizedKey(handle->impl_->name, directory.keyLength);
         insertEntry(directory, bytes(dirKey), handle->impl_->header);
         liveTags.push_back(handle);
     }
+    writeBack();
+
+    // Then the trees, their pages in file order; the empty roots go to the free list.
+    for (size_t i = 0; i < specs.size(); ++i) {
+        TreeWriter writer(
+            specs[i].keyLength, [&] { return sink.allocate(); },
+            [&](uint32_t offset, const uint8_t* page) { sink.write(offset, page, kPageSize); });
+        sorters[i]->finish([&](const uint8_t* key, uint32_t recno) { writer.add(key, recno); });
+        sorters[i].reset();
+        setRoot(*built[i]->impl_, writer.finish());
+        freePage(emptyRoots[i]);
+    }
+    extendFile();
+    changed = true;
     return built;
 }
 
