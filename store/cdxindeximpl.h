@@ -166,7 +166,10 @@ struct CdxIndex::Impl {
     void rebuildInPlace();
     // A tag directory header and its empty root leaf (kHeaderSize + kPageSize bytes).
     static void emptyIndexImage(uint8_t* image);
-    std::vector<CdxTag*> buildTags(const std::vector<CdxTagSpec>& specs, CdxRecords& records, bool reuse);
+    // Builds tags from one pass over the records; `afterPass` runs between the pass and the first
+    // write (a rebuild empties the file there, so that it stays readable as long as possible).
+    std::vector<CdxTag*> buildTags(const std::vector<CdxTagSpec>& specs, CdxRecords& records, bool reuse,
+                                   const std::function<void()>& afterPass = {});
 
     // Lock state.
     int depth = 0;

@@ -419,7 +419,7 @@ private:
 } // namespace
 
 std::vector<CdxTag*> CdxIndex::Impl::buildTags(const std::vector<CdxTagSpec>& specs, CdxRecords& source,
-                                               bool reuse)
+                                               bool reuse, const std::function<void()>& afterPass)
 {
     // One pass over the records feeds every tag's sorter.
     source.prepare(specs);
@@ -442,6 +442,8 @@ std::vector<CdxTag*> CdxIndex::Impl::buildTags(const std::vector<CdxTagSpec>& sp
             if (!(deleted && specs[i].unique))
                 sorters[i]->add(keyPointers[i], r);
     }
+    if (afterPass)
+        afterPass();
 
     // Then the tags' definitions, each header with an empty root leaf, into the file and the tag
     // directory first (headers in the order given, which is creation order): a writer stopped
@@ -538,29 +540,32 @@ void CdxIndex::Impl::rebuildInPlace()
     }
     for (CdxTag* t : liveTags)
         specs.push_back({t->impl_->name, t->impl_->expression, t->impl_->keyLength, t->impl_->unique});
-    const uint32_t nextCounter = counter + 1;
-    dropCache();
-    // The file starts again from an empty tag directory, marked until the end.
-    uint8_t image[kHeaderSize + kPageSize];
-    emptyIndexImage(image);
-    putBe32(image + 8, nextCounter);
-    putLe32(image + kMarkOffset, kMarkValue);
-    if (::ftruncate(fd, off_t(sizeof image)) != 0)
-        fail(QStringLiteral("cannot rewrite the file (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
-    dropWindow();
-    fileEnd = sizeof image;
-    writeAt(0, image, sizeof image);
-    counter = nextCounter;
-    freeHead = 0;
-    directory.index = this;
-    directory.header = 0;
-    directory.keyLength = kTagNameLength;
-    directory.root = kHeaderSize;
-    haveState = true;
-    for (auto& impl : tagImpls)
-        impl->removed = true; // back to life, by name, in buildTags
-    liveTags.clear();
-    buildTags(specs, *records, true);
+    // The records are read first, while the file still holds the tags' definitions; then the file
+    // starts again from an empty tag directory, marked until the end.
+    const auto startAgain = [this] {
+        const uint32_t nextCounter = counter + 1;
+        dropCache();
+        uint8_t image[kHeaderSize + kPageSize];
+        emptyIndexImage(image);
+        putBe32(image + 8, nextCounter);
+        putLe32(image + kMarkOffset, kMarkValue);
+        if (::ftruncate(fd, off_t(sizeof image)) != 0)
+            fail(QStringLiteral("cannot rewrite the file (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
+        dropWindow();
+        fileEnd = sizeof image;
+        writeAt(0, image, sizeof image);
+        counter = nextCounter;
+        freeHead = 0;
+        directory.index = this;
+        directory.header = 0;
+        directory.keyLength = kTagNameLength;
+        directory.root = kHeaderSize;
+        haveState = true;
+        for (auto& impl : tagImpls)
+            impl->removed = true; // back to life, by name, in buildTags
+        liveTags.clear();
+    };
+    buildTags(specs, *records, true, startAgain);
     writeBack();
     ++generation;
 }
