@@ -153,6 +153,7 @@ struct CdxIndex::Impl {
     mutable bool wrote = false;    // something of the change reached the file
     uint32_t counterBeforeMark = 0;
     bool writeFailed = false;
+    uint32_t loadedMark = 0; // the mark as loadState() found it
     QString repairNote;
     // Exclusive use marks the file just before its first write (a change that fails before it
     // leaves the file as it was).
@@ -197,7 +198,7 @@ struct CdxIndex::Impl {
     void begin(bool write, bool mayStartUnlocked = false);
     void end() noexcept;
     void abandon() noexcept;
-    uint32_t fileCounter();
+    uint32_t fileCounter(uint32_t* mark = nullptr);
     void lockForPageRead();
     void lockFile(bool write);
     void unlockFile() noexcept;

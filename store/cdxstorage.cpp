@@ -26,17 +26,23 @@ CdxIndex::Impl::~Impl()
         ::close(fd);
 }
 
-uint32_t CdxIndex::Impl::fileCounter()
+uint32_t CdxIndex::Impl::fileCounter(uint32_t* mark)
 {
+    // The counter at 8, and the mark at 16 with it in the same read when asked for.
+    uint8_t words[12];
+    const size_t length = mark ? 12 : 4;
     if (!map && ++unmappedCounterReads <= kReadsBeforeMapping) {
-        uint8_t word[4];
-        readAt(8, word, 4);
-        return getBe32(word);
+        if (::pread(fd, words, length, 8) != ssize_t(length))
+            fail(QStringLiteral("cannot read the header"));
+    } else {
+        // Another process may write it at any time: read each byte once, as it is now.
+        const volatile uint8_t* p = mapped(8, false);
+        for (size_t i = 0; i < length; ++i)
+            words[i] = p[i];
     }
-    // Another process may write it at any time: read each byte once, as it is now.
-    const volatile uint8_t* p = mapped(8, false);
-    const uint8_t word[4] = {p[0], p[1], p[2], p[3]};
-    return getBe32(word);
+    if (mark)
+        *mark = getLe32(words + 8);
+    return getBe32(words);
 }
 
 void CdxIndex::Impl::lockForPageRead()
@@ -282,12 +288,16 @@ void CdxIndex::Impl::begin(bool write, bool mayStartUnlocked)
         fail(QStringLiteral("an earlier change failed half-way; the index must be rebuilt"));
     if (access == Access::Exclusive) {
         if (!haveState) {
-            if (!marked && readMark() != 0) {
+            try {
+                loadState();
+            } catch (const StoreError&) {
+                if (marked || readMark() == 0)
+                    throw;
+            }
+            if (!marked && (haveState ? loadedMark : readMark()) != 0) {
                 // A writer stopped half-way; its lock went with it.
                 repairInterrupted(true);
                 unlockFile();
-            } else {
-                loadState();
             }
         }
         ++depth;
@@ -314,10 +324,22 @@ void CdxIndex::Impl::begin(bool write, bool mayStartUnlocked)
         unlockFile();
     lockFile(write);
     try {
-        if (readMark() != 0)
-            repairInterrupted(write);
-        else if (!haveState || fileCounter() != counter)
+        // The mark comes with the headers (loading) or with the counter (a cache to check).
+        uint32_t mark = 0;
+        if (!haveState) {
+            try {
+                loadState();
+            } catch (const StoreError&) {
+                if (readMark() == 0)
+                    throw;
+            }
+            mark = haveState ? loadedMark : readMark();
+        } else if (const uint32_t now = fileCounter(&mark); mark == 0 && now != counter) {
             loadState();
+            mark = loadedMark;
+        }
+        if (mark != 0)
+            repairInterrupted(write);
         if (write)
             setMark();
         fileEndAtLock = fileEnd;
@@ -481,6 +503,7 @@ void CdxIndex::Impl::loadState()
     if (freeHead != 0)
         checkPointer(freeHead, "the free-page list");
     counter = getBe32(h + 8);
+    loadedMark = getLe32(h + kMarkOffset);
     haveState = true;
     try {
         readTagList();

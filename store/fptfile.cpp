@@ -72,27 +72,35 @@ FptFile::FptFile(const QString& path, bool shared, int fd)
         fd_ = -1;
         throw StoreError(QStringLiteral("Memo file %1: block size 0").arg(path));
     }
-    struct stat st;
-    fileEnd_ = ::fstat(fd_, &st) == 0 ? uint64_t(st.st_size) : 0;
-    const uint32_t minimum = (kHeaderSize + blockSize_ - 1) / blockSize_;
-    const uint64_t end = std::max<uint64_t>(minimum, (fileEnd_ + blockSize_ - 1) / blockSize_);
-    if (nextFree_ < minimum || nextFree_ > end) {
-        correctedAtOpen_ = QStringLiteral(
-            "Memo file %1: the next free block %2 lay %3; it is set to %4 from the file's size.")
-                               .arg(path)
-                               .arg(nextFree_)
-                               .arg(nextFree_ < minimum ? QStringLiteral("inside the header")
-                                                        : QStringLiteral("past the end of the file"))
-                               .arg(end);
-        nextFree_ = uint32_t(std::min<uint64_t>(end, UINT32_MAX));
-        char b[4];
-        putBe32(b, nextFree_);
-        if (::pwrite(fd_, b, 4, 0) != 4) {
-            ::close(fd_);
-            fd_ = -1;
-            throw StoreError(QStringLiteral("Memo file %1: cannot correct the header").arg(path));
-        }
+    if (!shared_) {
+        struct stat st;
+        fileEnd_ = ::fstat(fd_, &st) == 0 ? uint64_t(st.st_size) : 0;
     }
+}
+
+QString FptFile::correctNextFree()
+{
+    struct stat st;
+    if (::fstat(fd_, &st) != 0)
+        fail(errnoText(errno));
+    const uint32_t minimum = (kHeaderSize + blockSize_ - 1) / blockSize_;
+    const uint64_t end = std::max<uint64_t>(minimum, (uint64_t(st.st_size) + blockSize_ - 1) / blockSize_);
+    unsigned char h[4];
+    if (::pread(fd_, h, 4, 0) != 4)
+        fail(QStringLiteral("cannot read the header"));
+    const uint32_t next = getBe32(h);
+    if (next >= minimum && next <= end)
+        return {};
+    nextFree_ = uint32_t(std::min<uint64_t>(end, UINT32_MAX));
+    char b[4];
+    putBe32(b, nextFree_);
+    if (::pwrite(fd_, b, 4, 0) != 4)
+        fail(QStringLiteral("cannot correct the header: %1").arg(errnoText(errno)));
+    return QStringLiteral("Memo file %1: the next free block %2 lay %3; it is set to %4 from the file's size.")
+        .arg(path_)
+        .arg(next)
+        .arg(next < minimum ? QStringLiteral("inside the header") : QStringLiteral("past the end of the file"))
+        .arg(nextFree_);
 }
 
 uint32_t FptFile::endBlock()

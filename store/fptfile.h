@@ -33,9 +33,10 @@ public:
     // sparse file or overwrite a memo. On a shared file the caller holds the table's header lock.
     uint32_t write(const QByteArray& data);
     void flush();
-    // A next free block that lay past the end of the file or inside the header is set from the
-    // file's size at open; this tells what was done ("" when the header was sound).
-    QString correctedAtOpen() const { return correctedAtOpen_; }
+    // Sets a next free block that lies past the end of the file or inside the header from the
+    // file's size (the start-up step does this for every memo file); tells what was done ("" when
+    // the header was sound). Writes never depend on it.
+    QString correctNextFree();
 
 private:
     FptFile(const QString& path, bool shared, int fd);
@@ -56,7 +57,6 @@ private:
     uint32_t tailBlock_ = 0;
     uint64_t fileEnd_ = 0; // exclusive use: the file's size with the memos gathered in tail_
     uint32_t knownEnd_ = 0; // shared use: the block after this handle's last memo, 0 unknown
-    QString correctedAtOpen_;
     uint32_t endBlock(); // the first block past the file's end (memos gathered in tail_ included)
 };
 

@@ -93,9 +93,10 @@ void settleFiles(const Connection& connection, const TableSchema& schema, QStrin
     if (!table.hasMemo())
         return;
     const QString base = QFileInfo(table.path()).completeBaseName();
-    if (const auto memo = FptFile::openIfExists(connection.resolve(base + QStringLiteral(".fpt")), true);
-        memo && !memo->correctedAtOpen().isEmpty())
-        problems << memo->correctedAtOpen();
+    if (const auto memo = FptFile::openIfExists(connection.resolve(base + QStringLiteral(".fpt")), true)) {
+        if (const QString note = memo->correctNextFree(); !note.isEmpty())
+            problems << note;
+    }
 }
 
 struct Step {

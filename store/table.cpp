@@ -854,9 +854,8 @@ void Table::open()
         }
     }
     QStringList notes;
-    for (const QString& note : { dbf->settledAtOpen(), fpt ? fpt->correctedAtOpen() : QString() })
-        if (!note.isEmpty())
-            notes << note;
+    if (!dbf->settledAtOpen().isEmpty())
+        notes << dbf->settledAtOpen();
     auto records = std::make_unique<TableRecords>(*dbf, d->notes);
     const auto indexAccess = shared ? CdxIndex::Access::Shared : CdxIndex::Access::Exclusive;
     std::unique_ptr<CdxIndex> cdx = CdxIndex::openIfExists(
