@@ -1,7 +1,8 @@
 // The message-log store workload: one phase per run on the same folder, figures printed as
 // NAME<TAB>SECONDS<TAB>OPERATIONS. Usage: store_bench DIR PHASE N M MODE
-// (PHASE append | last | seek | walk | reindex; MODE shared | excl).
+// (PHASE append | last | seek | walk | reindex | churn | startcheck; MODE shared | excl).
 #include "store/connection.h"
+#include "store/schema.h"
 #include "store/storeerror.h"
 #include "store/table.h"
 
@@ -9,6 +10,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRandomGenerator>
 
 #include <cstdio>
 #include <cstdlib>
@@ -81,8 +83,9 @@ void openTable(Table& t, const Connection& c, bool exclusive, const QString& tag
 
 void buildTags(Table& t)
 {
-    t.addTag(QStringLiteral("MsgLog2"), QStringLiteral("BY_DATE"), QStringLiteral("DDATE"), false);
-    t.addTag(QStringLiteral("MsgLog2"), QStringLiteral("BY_NAME"), QStringLiteral("USERNAME+DDATE"), false);
+    t.addTags(QStringLiteral("MsgLog2"),
+        { { QStringLiteral("BY_DATE"), QStringLiteral("DDATE"), false },
+            { QStringLiteral("BY_NAME"), QStringLiteral("USERNAME+DDATE"), false } });
 }
 
 int phaseAppend(const Connection& c, uint64_t n, bool exclusive)
@@ -210,6 +213,91 @@ int phaseReindex(const Connection& c, uint64_t n)
     return 0;
 }
 
+// N random changes, seeded by M: about half appends with memos, a third edits of both keys
+// (USERNAME and DDATE), the rest deletes, each on a record reached by a seek to a random name.
+// The table is created when absent.
+int phaseChurn(const Connection& c, uint64_t n, uint64_t seed, bool exclusive)
+{
+    if (!c.exists(kTable)) {
+        c.createTable(kTable, kFields);
+        Table t;
+        openTable(t, c, true, QString());
+        buildTags(t);
+    }
+    Table t;
+    openTable(t, c, exclusive, QStringLiteral("BY_NAME"));
+    QRandomGenerator rng(uint32_t(seed ^ (seed >> 32)));
+    const auto someName
+        = [&] { return QStringLiteral("User %1").arg(rng.bounded(20000), 5, 10, QLatin1Char('0')); };
+    const auto someDate = [&] { return recordOf(1 + rng.bounded(3650), 3650).ddate; };
+    const auto goSomewhere = [&] {
+        if (!t.seek(someName().toLatin1()) && t.eof())
+            t.last();
+        return !t.eof() && t.recNo() != 0;
+    };
+    uint64_t appends = 0, edits = 0, deletes = 0;
+    QElapsedTimer timer;
+    timer.start();
+    for (uint64_t i = 1; i <= n; ++i) {
+        const uint32_t what = rng.bounded(6);
+        if (what < 3 || !goSomewhere()) {
+            const Record r = recordOf(t.recordCount() + 1, n);
+            t.append();
+            t.setFieldText(QStringLiteral("DDATE"), someDate());
+            t.setFieldText(QStringLiteral("DTIME"), r.dtime);
+            t.setFieldText(QStringLiteral("USERNAME"), someName());
+            t.setFieldText(QStringLiteral("MSG"), r.msg);
+            t.post();
+            ++appends;
+        } else if (what < 5) {
+            t.edit();
+            t.setFieldText(QStringLiteral("USERNAME"), someName());
+            t.setFieldText(QStringLiteral("DDATE"), someDate());
+            t.post();
+            ++edits;
+        } else {
+            t.deleteRecord();
+            ++deletes;
+        }
+    }
+    t.close();
+    figure("churn", timer.nsecsElapsed() / 1e9, n);
+    std::printf("# %llu appends, %llu edits, %llu deletes\n", static_cast<unsigned long long>(appends),
+        static_cast<unsigned long long>(edits), static_cast<unsigned long long>(deletes));
+    return 0;
+}
+
+// The desk's start-up step on a folder of its seven tables with N users (added when the users
+// table has fewer): creating nothing, it checks every index against its records. 20 rounds.
+int phaseStartCheck(const Connection& c, uint64_t n)
+{
+    store::CreateDatabase(c);
+    {
+        Table users;
+        users.setConnection(c);
+        users.setTableName(QStringLiteral("BUSERS.DBF"));
+        users.open();
+        for (uint64_t i = users.recordCount() + 1; i <= n; ++i) {
+            users.append();
+            users.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("User %1").arg(i * 7919 % 100003));
+            users.setFieldText(QStringLiteral("PAGERCOMP"), QStringLiteral("Carrier %1").arg(i % 7));
+            users.setFieldText(QStringLiteral("PAGER_ID"), QString::number(5550000 + i));
+            users.post();
+        }
+    }
+    QElapsedTimer timer;
+    timer.start();
+    for (int round = 0; round < 20; ++round) {
+        const QStringList problems = store::CreateDatabase(c);
+        if (!problems.isEmpty()) {
+            std::printf("# %s\n", qPrintable(problems.join(QLatin1Char(' '))));
+            return 1;
+        }
+    }
+    figure("startcheck", timer.nsecsElapsed() / 1e9, 20);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -241,6 +329,10 @@ int main(int argc, char** argv)
             return phaseWalk(c, n, exclusive);
         if (phase == "reindex")
             return phaseReindex(c, n);
+        if (phase == "startcheck")
+            return phaseStartCheck(c, n);
+        if (phase == "churn")
+            return phaseChurn(c, n, m, exclusive);
     } catch (const store::StoreError& e) {
         std::printf("# store error: %s\n", qPrintable(e.message()));
         return 1;

@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QTemporaryFile>
 #include <algorithm>
+#include <array>
+#include <utility>
 #include <unistd.h>
 
 namespace store::cdx {
@@ -113,17 +115,26 @@ EntrySorter::EntrySorter(int keyLength, bool uniqueKeys, const QString& spillDir
     : keyLength_(keyLength), recordSize_(keyLength + 4), unique_(uniqueKeys), spillDir_(spillDir),
       budget_(memoryBudget)
 {
-    capacity_ = std::max<size_t>(1024, budget_ / size_t(recordSize_ + 4 + 16)); // record, order, sort item
-    buffer_.resize(capacity_ * size_t(recordSize_));
-    order_.reserve(capacity_);
+    // A record, its place in the order and two sort items (radix sort) an entry; the buffer
+    // grows as entries come, so a small tag takes little memory.
+    capacity_ = std::max<size_t>(1024, budget_ / size_t(recordSize_ + 4 + 32));
 }
 
 EntrySorter::~EntrySorter() = default;
+
+void EntrySorter::expect(size_t entries)
+{
+    const size_t want = std::min(capacity_, entries) * size_t(recordSize_);
+    if (want > buffer_.size())
+        buffer_.resize(want);
+}
 
 void EntrySorter::add(const uint8_t* key, uint32_t recno)
 {
     if (count_ == capacity_)
         spill();
+    if ((count_ + 1) * size_t(recordSize_) > buffer_.size())
+        buffer_.resize(std::min(capacity_, std::max<size_t>(1024, 2 * count_)) * size_t(recordSize_));
     uint8_t* r = buffer_.data() + count_ * size_t(recordSize_);
     std::memcpy(r, key, size_t(keyLength_));
     putBe32(r + keyLength_, recno); // big-endian, so one memcmp orders key then record number
@@ -143,8 +154,9 @@ void EntrySorter::sortBuffer()
         sorted = std::memcmp(base + (i - 1) * rs, base + i * rs, rs) <= 0;
     if (sorted)
         return;
-    // Sort 8-byte big-endian prefixes taken after the bytes that all records share, so that most
-    // comparisons are one integer comparison on contiguous memory.
+    // The 8 bytes after those that all records share, as a big-endian number, sorted by a stable
+    // radix sort (one pass a byte that differs between records): keys of a few significant
+    // characters, such as names and dates, are then in order or in short runs of equal prefixes.
     size_t common = rs;
     for (size_t i = 1; i < count_ && common > 0; ++i) {
         const uint8_t* r = base + i * rs;
@@ -165,13 +177,42 @@ void EntrySorter::sortBuffer()
             p = (p << 8) | (common + b < rs ? r[common + b] : 0);
         items[i] = {p, uint32_t(i)};
     }
+    std::vector<std::array<uint32_t, 256>> counts(8);
+    for (auto& c : counts)
+        c.fill(0);
+    for (const Item& it : items)
+        for (int d = 0; d < 8; ++d)
+            ++counts[size_t(d)][(it.prefix >> (8 * d)) & 0xFF];
+    std::vector<Item> spare(count_);
+    for (int d = 0; d < 8; ++d) {
+        auto& c = counts[size_t(d)];
+        if (std::find(c.begin(), c.end(), uint32_t(count_)) != c.end())
+            continue; // every record has the same byte here
+        uint32_t at = 0;
+        for (uint32_t& n : c)
+            at += std::exchange(n, at);
+        for (const Item& it : items)
+            spare[c[(it.prefix >> (8 * d)) & 0xFF]++] = it;
+        items.swap(spare);
+    }
+    std::vector<Item>().swap(spare);
+    // Runs of equal prefixes are in insertion order; those whose rest is out of order are sorted.
     const size_t restAt = std::min(rs, common + 8);
     const size_t rest = rs - restAt;
-    std::sort(items.begin(), items.end(), [base, rs, restAt, rest](const Item& a, const Item& b) {
-        if (a.prefix != b.prefix)
-            return a.prefix < b.prefix;
-        return rest > 0 && std::memcmp(base + a.index * rs + restAt, base + b.index * rs + restAt, rest) < 0;
-    });
+    const auto restLess = [base, rs, restAt, rest](const Item& a, const Item& b) {
+        return std::memcmp(base + a.index * rs + restAt, base + b.index * rs + restAt, rest) < 0;
+    };
+    for (size_t i = 0; rest > 0 && i < count_;) {
+        size_t j = i + 1;
+        bool inOrder = true;
+        while (j < count_ && items[j].prefix == items[i].prefix) {
+            inOrder = inOrder && !restLess(items[j], items[j - 1]);
+            ++j;
+        }
+        if (!inOrder)
+            std::sort(items.begin() + ptrdiff_t(i), items.begin() + ptrdiff_t(j), restLess);
+        i = j;
+    }
     for (size_t i = 0; i < count_; ++i)
         order_[i] = items[i].index;
 }

@@ -45,8 +45,11 @@ private:
 // `uniqueKeys` only the first entry of each key.
 class EntrySorter {
 public:
-    EntrySorter(int keyLength, bool uniqueKeys, const QString& spillDir, size_t memoryBudget = 4u << 20);
+    EntrySorter(int keyLength, bool uniqueKeys, const QString& spillDir, size_t memoryBudget = 96u << 20);
     ~EntrySorter();
+    // Room for about `entries` entries at once (within the budget), so the buffer is not grown
+    // and copied while they come.
+    void expect(size_t entries);
     void add(const uint8_t* key, uint32_t recno);
     void finish(const std::function<void(const uint8_t*, uint32_t)>& sink);
     int runCount() const { return int(runs_.size()); }

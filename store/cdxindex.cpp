@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <set>
+#include <utility>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,19 +31,20 @@ CdxIndex::~CdxIndex()
     }
 }
 
-std::unique_ptr<CdxIndex> CdxIndex::open(const QString& path, Access access)
+std::unique_ptr<CdxIndex> CdxIndex::open(const QString& path, Access access, CdxRecords* records)
 {
-    auto index = openIfExists(path, access);
+    auto index = openIfExists(path, access, records);
     if (!index)
         throw StoreError(QStringLiteral("%1: cannot open the index (%2)").arg(path, QString::fromLocal8Bit(strerror(ENOENT))));
     return index;
 }
 
-std::unique_ptr<CdxIndex> CdxIndex::openIfExists(const QString& path, Access access)
+std::unique_ptr<CdxIndex> CdxIndex::openIfExists(const QString& path, Access access, CdxRecords* records)
 {
     auto impl = std::make_unique<Impl>();
     impl->path = path;
     impl->access = access;
+    impl->records = records;
     impl->fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
     if (impl->fd < 0 && errno == ENOENT)
         return nullptr;
@@ -59,9 +61,9 @@ std::unique_ptr<CdxIndex> CdxIndex::openIfExists(const QString& path, Access acc
     return std::unique_ptr<CdxIndex>(new CdxIndex(std::move(impl)));
 }
 
-std::unique_ptr<CdxIndex> CdxIndex::create(const QString& path, Access access)
+void CdxIndex::Impl::emptyIndexImage(uint8_t* image)
 {
-    uint8_t image[kHeaderSize + kPageSize] = {};
+    std::memset(image, 0, kHeaderSize + kPageSize);
     putLe32(image, kHeaderSize); // root: the page after the header
     putLe16(image + 12, kTagNameLength);
     image[14] = 0xE0; // compact, compound, structure
@@ -74,6 +76,12 @@ std::unique_ptr<CdxIndex> CdxIndex::create(const QString& path, Access access)
     root.attr = kAttrRoot | kAttrLeaf;
     root.keyLength = kTagNameLength;
     encodeNode(root, image + kHeaderSize);
+}
+
+std::unique_ptr<CdxIndex> CdxIndex::create(const QString& path, Access access, CdxRecords* records)
+{
+    uint8_t image[kHeaderSize + kPageSize];
+    Impl::emptyIndexImage(image);
     // Written beside and renamed over the old file: a handle still open on the old file keeps
     // its own (it is never truncated under it).
     QSaveFile out(path);
@@ -81,7 +89,7 @@ std::unique_ptr<CdxIndex> CdxIndex::create(const QString& path, Access access)
     if (!out.open(QIODevice::WriteOnly) ||
         out.write(reinterpret_cast<const char*>(image), qint64(sizeof image)) != qint64(sizeof image) || !out.commit())
         throw StoreError(QStringLiteral("%1: cannot create the index (%2)").arg(path, out.errorString()));
-    return open(path, access);
+    return open(path, access, records);
 }
 
 QString CdxIndex::path() const { return impl_->path; }
@@ -103,73 +111,98 @@ CdxTag* CdxIndex::findTag(const QByteArray& name) const
     });
 }
 
+namespace {
+
+// Records given as two functions, for addTag().
+class FunctionRecords : public CdxRecords {
+public:
+    FunctionRecords(uint32_t count, const std::function<QByteArray(uint32_t)>& keyOf,
+                    const std::function<bool(uint32_t)>& isDeleted)
+        : count_(count), keyOf_(keyOf), isDeleted_(isDeleted)
+    {
+    }
+    void prepare(const std::vector<CdxTagSpec>& tags) override { keyLength_ = tags.at(0).keyLength; }
+    uint32_t count() override { return count_; }
+    bool keys(uint32_t recno, uint8_t* const* keys) override
+    {
+        const QByteArray k = keyOf_(recno);
+        if (k.size() > keyLength_)
+            throw StoreError(QStringLiteral("key of record %1 is %2 bytes long, the tag's keys %3")
+                                 .arg(recno)
+                                 .arg(k.size())
+                                 .arg(keyLength_));
+        std::memcpy(keys[0], k.constData(), size_t(k.size()));
+        std::memset(keys[0] + k.size(), kFill, size_t(keyLength_ - k.size()));
+        return isDeleted_ && isDeleted_(recno);
+    }
+
+private:
+    uint32_t count_;
+    const std::function<QByteArray(uint32_t)>& keyOf_;
+    const std::function<bool(uint32_t)>& isDeleted_;
+    int keyLength_ = 0;
+};
+
+} // namespace
+
 CdxTag* CdxIndex::addTag(const QByteArray& name, const QByteArray& expression, int keyLength, bool unique,
                          uint32_t recordCount, const std::function<QByteArray(uint32_t)>& keyOf,
                          const std::function<bool(uint32_t)>& isDeleted)
 {
+    FunctionRecords records(recordCount, keyOf, isDeleted);
+    return addTags({CdxTagSpec{name, expression, keyLength, unique}}, records).front();
+}
+
+std::vector<CdxTag*> CdxIndex::addTags(const std::vector<CdxTagSpec>& tags, CdxRecords& records)
+{
     Impl& ix = *impl_;
-    const QByteArray upper = name.trimmed().toUpper();
-    if (upper.isEmpty() || upper.size() > kTagNameLength || upper.contains(' '))
-        ix.fail(QStringLiteral("tag name \"%1\" must be 1 to %2 characters without blanks")
-                    .arg(QString::fromLatin1(name))
-                    .arg(kTagNameLength));
-    if (keyLength < 1 || keyLength > kMaxKeyLength)
-        ix.fail(QStringLiteral("tag %1: key length %2 is outside 1 to %3")
-                    .arg(QString::fromLatin1(upper))
-                    .arg(keyLength)
-                    .arg(kMaxKeyLength));
-    if (expression.size() > 500 || expression.contains('\0'))
-        ix.fail(QStringLiteral("tag %1: the key expression is too long").arg(QString::fromLatin1(upper)));
-
-    CdxOperation op(ix, true);
-    const QByteArray dirKey = normalizedKey(upper, ix.directory.keyLength);
-    for (CdxTag* t : ix.liveTags) {
-        CdxTag::Impl& old = *t->impl_;
-        if (old.name != upper)
-            continue;
-        ix.freeTree(old);
-        ix.removeEntry(ix.directory, bytes(dirKey), old.header);
-        ix.freePage(old.header);
-        ix.freePage(old.header + kPageSize);
-        old.removed = true;
+    std::vector<CdxTagSpec> specs;
+    for (const CdxTagSpec& spec : tags) {
+        const QByteArray upper = spec.name.trimmed().toUpper();
+        if (upper.isEmpty() || upper.size() > kTagNameLength || upper.contains(' '))
+            ix.fail(QStringLiteral("tag name \"%1\" must be 1 to %2 characters without blanks")
+                        .arg(QString::fromLatin1(spec.name))
+                        .arg(kTagNameLength));
+        if (spec.keyLength < 1 || spec.keyLength > kMaxKeyLength)
+            ix.fail(QStringLiteral("tag %1: key length %2 is outside 1 to %3")
+                        .arg(QString::fromLatin1(upper))
+                        .arg(spec.keyLength)
+                        .arg(kMaxKeyLength));
+        if (spec.expression.size() > 500 || spec.expression.contains('\0'))
+            ix.fail(QStringLiteral("tag %1: the key expression is too long").arg(QString::fromLatin1(upper)));
+        specs.push_back(spec);
+        specs.back().name = upper;
     }
-    std::erase_if(ix.liveTags, [](CdxTag* t) { return t->impl_->removed; });
+    CdxOperation op(ix, true);
+    for (const CdxTagSpec& spec : specs) {
+        const QByteArray dirKey = normalizedKey(spec.name, ix.directory.keyLength);
+        for (CdxTag* t : ix.liveTags) {
+            CdxTag::Impl& old = *t->impl_;
+            if (old.name != spec.name)
+                continue;
+            ix.freeTree(old);
+            ix.removeEntry(ix.directory, bytes(dirKey), old.header);
+            ix.freePage(old.header);
+            ix.freePage(old.header + kPageSize);
+            old.removed = true;
+        }
+        std::erase_if(ix.liveTags, [](CdxTag* t) { return t->impl_->removed; });
+    }
+    return ix.buildTags(specs, records, false);
+}
 
-    // Tag headers always go to the end of the file, so header order is creation order.
-    if (ix.fileEnd + kHeaderSize > kMaxFileSize)
-        ix.fail(QStringLiteral("the index would grow past 2 GiB"));
-    const uint32_t header = uint32_t(ix.fileEnd);
-    ix.fileEnd += kHeaderSize;
-    ix.changed = true;
+void CdxIndex::rebuild()
+{
+    Impl& ix = *impl_;
+    if (!ix.records)
+        ix.fail(QStringLiteral("no records to rebuild the tags from"));
+    CdxOperation op(ix, true);
+    ix.rebuildInPlace();
+}
 
-    ix.tagImpls.push_back(std::make_unique<CdxTag::Impl>());
-    CdxTag::Impl* t = ix.tagImpls.back().get();
-    t->index = &ix;
-    t->header = header;
-    t->name = upper;
-    t->expression = expression;
-    t->keyLength = keyLength;
-    t->unique = unique;
-    ix.tagHandles.push_back(std::unique_ptr<CdxTag>(new CdxTag(t)));
-    CdxTag* handle = ix.tagHandles.back().get();
-
-    uint8_t h[kHeaderSize] = {};
-    putLe16(h + 12, uint16_t(keyLength));
-    h[14] = unique ? 0x61 : 0x60;
-    h[15] = 1;
-    const int exprLen = int(expression.size()) + 1;
-    putLe16(h + 504, uint16_t(exprLen)); // FOR expression: empty, after the key expression
-    putLe16(h + 506, 1);
-    putLe16(h + 508, 0);
-    putLe16(h + 510, uint16_t(exprLen));
-    std::memcpy(h + 512, expression.constData(), size_t(expression.size()));
-    ix.writeAt(header, h, sizeof h); // reserve the header's pages before the tree's
-    t->root = ix.buildTree(*t, recordCount, keyOf, isDeleted);
-    putLe32(h, t->root);
-    ix.writeAt(header, h, 4);
-    ix.insertEntry(ix.directory, bytes(dirKey), header);
-    ix.liveTags.push_back(handle);
-    return handle;
+QString CdxIndex::takeRepairNote()
+{
+    return std::exchange(impl_->repairNote, QString());
 }
 
 void CdxIndex::flush()
@@ -177,7 +210,13 @@ void CdxIndex::flush()
     Impl& ix = *impl_;
     if (ix.access == Access::Exclusive && ix.changed && ix.haveState && !ix.broken) {
         ix.writeBack();
-        ix.bumpCounter();
+        if (!ix.marked)
+            ix.bumpCounter();
+    }
+    if (ix.access == Access::Exclusive && ix.marked && !ix.broken) {
+        // Everything is in the file: the change is complete.
+        ix.clearMark();
+        ix.unlockFile();
     }
 }
 

@@ -17,6 +17,27 @@ struct CdxEntry {
     uint32_t recno = 0;
 };
 
+// A tag to build: its name, key expression (as stored), key length and unique mark.
+struct CdxTagSpec {
+    QByteArray name;
+    QByteArray expression;
+    int keyLength = 0;
+    bool unique = false;
+};
+
+// The records that tags are built from, read in one pass for every tag being built.
+class CdxRecords {
+public:
+    virtual ~CdxRecords() = default;
+    // Called before each pass with the tags to build; throws StoreError when a key expression does
+    // not fit the records.
+    virtual void prepare(const std::vector<CdxTagSpec>& tags) = 0;
+    virtual uint32_t count() = 0;
+    // Writes record `recno`'s key for each prepared tag to keys[i] (that tag's key length) and
+    // returns whether the record carries the deletion mark.
+    virtual bool keys(uint32_t recno, uint8_t* const* keys) = 0;
+};
+
 // A compound index file (.cdx) in the FoxPro layout: a tag directory and one B-tree per tag, 512-byte
 // pages, compressed leaf keys. Keys compare as unsigned bytes, equal keys by record number.
 //
@@ -28,13 +49,22 @@ class CdxIndex {
 public:
     enum class Access { Shared, Exclusive };
 
+    // Crash safety. A writer marks the directory header (bytes 16 to 19, unused by other engines)
+    // and moves the change counter before it changes anything, and clears the mark when all of its
+    // change is in the file; it holds the index's write lock (a byte-range lock the system drops
+    // when a process dies) all that time. Whoever takes the lock and finds the mark knows that the
+    // writer stopped half-way: the tags are rebuilt from `records` in place (same file, so handles
+    // open in other processes go on with it), or, without records, StoreError says so. Handles of
+    // a table pass its records, so any of them repairs before it reads.
+    //
     // Opens an existing compound index. Checks the headers (cheaply: no walk of the trees); a file that
     // is not a usable CDX throws StoreError naming the file.
-    static std::unique_ptr<CdxIndex> open(const QString& path, Access access);
+    static std::unique_ptr<CdxIndex> open(const QString& path, Access access, CdxRecords* records = nullptr);
     // The same for a file that may be missing: nullptr when there is no file of exactly that name.
-    static std::unique_ptr<CdxIndex> openIfExists(const QString& path, Access access);
+    static std::unique_ptr<CdxIndex> openIfExists(
+        const QString& path, Access access, CdxRecords* records = nullptr);
     // Creates an empty compound index (tag directory only), replacing any file of that name.
-    static std::unique_ptr<CdxIndex> create(const QString& path, Access access);
+    static std::unique_ptr<CdxIndex> create(const QString& path, Access access, CdxRecords* records = nullptr);
     ~CdxIndex(); // flushes; never throws
 
     QString path() const;
@@ -52,6 +82,15 @@ public:
     CdxTag* addTag(const QByteArray& name, const QByteArray& expression, int keyLength, bool unique,
                    uint32_t recordCount, const std::function<QByteArray(uint32_t)>& keyOf,
                    const std::function<bool(uint32_t)>& isDeleted);
+
+    // Builds several tags in one pass over the records (tags of the same names are replaced), their
+    // pages written in file order. Returns the tags in the order given.
+    std::vector<CdxTag*> addTags(const std::vector<CdxTagSpec>& tags, CdxRecords& records);
+
+    // Rebuilds every tag from the records given at open, in place (under the write lock).
+    void rebuild();
+    // What the last repair of an interrupted change did, once ("" when there was none since).
+    QString takeRepairNote();
 
     // Writes cached changes to the file (exclusive access); shared access writes at the end of
     // every change or Scope.

@@ -20,6 +20,9 @@ namespace cdxi {
 // so it never blocks plain reads of the file's bytes.
 inline constexpr uint64_t kLockOffset = 0x7FFFFFFEull;
 inline constexpr uint64_t kLockLength = 1;
+// The mark of a change under way, in unused bytes of the directory header.
+inline constexpr uint64_t kMarkOffset = 16;
+inline constexpr uint32_t kMarkValue = 0x57524954; // "WRIT"
 // Page offsets must stay below the lock byte.
 inline constexpr uint64_t kMaxFileSize = 0x7FFFFE00ull;
 inline constexpr int kMaxDepth = 40;
@@ -143,6 +146,32 @@ struct CdxIndex::Impl {
     std::vector<CdxTag::Impl*> dirtyRoots;
     uint64_t generation = 1;
 
+    // Crash safety (see CdxIndex::open).
+    CdxRecords* records = nullptr; // what the tags are rebuilt from after an interrupted change
+    bool marked = false;           // this handle set the mark: its change is under way
+    bool marking = false;          // writing the mark itself
+    mutable bool wrote = false;    // something of the change reached the file
+    uint32_t counterBeforeMark = 0;
+    bool writeFailed = false;
+    uint32_t loadedMark = 0; // the mark as loadState() found it
+    QString repairNote;
+    // Exclusive use marks the file just before its first write (a change that fails before it
+    // leaves the file as it was).
+    void beforeWrite() const;
+    uint32_t readMark();
+    void setMark();
+    void clearMark();
+    // Called with a lock held when the mark of a stopped writer is found; leaves the lock as
+    // `write` asks and the state loaded.
+    void repairInterrupted(bool write);
+    void rebuildInPlace();
+    // A tag directory header and its empty root leaf (kHeaderSize + kPageSize bytes).
+    static void emptyIndexImage(uint8_t* image);
+    // Builds tags from one pass over the records; `afterPass` runs between the pass and the first
+    // write (a rebuild empties the file there, so that it stays readable as long as possible).
+    std::vector<CdxTag*> buildTags(const std::vector<CdxTagSpec>& specs, CdxRecords& records, bool reuse,
+                                   const std::function<void()>& afterPass = {});
+
     // Lock state.
     int depth = 0;
     bool writeLocked = false;
@@ -169,7 +198,7 @@ struct CdxIndex::Impl {
     void begin(bool write, bool mayStartUnlocked = false);
     void end() noexcept;
     void abandon() noexcept;
-    uint32_t fileCounter();
+    uint32_t fileCounter(uint32_t* mark = nullptr);
     void lockForPageRead();
     void lockFile(bool write);
     void unlockFile() noexcept;
@@ -179,7 +208,7 @@ struct CdxIndex::Impl {
     void writeNode(const cdx::Node& n);
     void bumpCounter();
     void readTagList();
-    CdxTag::Impl* tagAt(uint32_t header);
+    CdxTag::Impl* tagAt(uint32_t header, const QByteArray& name);
 
     NodePtr node(CdxTag::Impl& tag, uint32_t offset);
     NodePtr newNode(CdxTag::Impl& tag, bool leaf);
@@ -205,8 +234,6 @@ struct CdxIndex::Impl {
     void collapseRoot(CdxTag::Impl& tag);
     void freeTree(CdxTag::Impl& tag);
     void verifyTag(CdxTag::Impl& tag);
-    uint32_t buildTree(CdxTag::Impl& tag, uint32_t recordCount, const std::function<QByteArray(uint32_t)>& keyOf,
-                       const std::function<bool(uint32_t)>& isDeleted);
     void fill(const cdx::Node& leaf, int pos, CdxTag::Impl& tag, CdxEntry& out);
 };
 

@@ -26,17 +26,23 @@ CdxIndex::Impl::~Impl()
         ::close(fd);
 }
 
-uint32_t CdxIndex::Impl::fileCounter()
+uint32_t CdxIndex::Impl::fileCounter(uint32_t* mark)
 {
+    // The counter at 8, and the mark at 16 with it in the same read when asked for.
+    uint8_t words[12];
+    const size_t length = mark ? 12 : 4;
     if (!map && ++unmappedCounterReads <= kReadsBeforeMapping) {
-        uint8_t word[4];
-        readAt(8, word, 4);
-        return getBe32(word);
+        if (::pread(fd, words, length, 8) != ssize_t(length))
+            fail(QStringLiteral("cannot read the header"));
+    } else {
+        // Another process may write it at any time: read each byte once, as it is now.
+        const volatile uint8_t* p = mapped(8, false);
+        for (size_t i = 0; i < length; ++i)
+            words[i] = p[i];
     }
-    // Another process may write it at any time: read each byte once, as it is now.
-    const volatile uint8_t* p = mapped(8, false);
-    const uint8_t word[4] = {p[0], p[1], p[2], p[3]};
-    return getBe32(word);
+    if (mark)
+        *mark = getLe32(words + 8);
+    return getBe32(words);
 }
 
 void CdxIndex::Impl::lockForPageRead()
@@ -70,6 +76,8 @@ void CdxIndex::Impl::mapUpTo(uint64_t size)
 
 uint8_t* CdxIndex::Impl::mapped(uint64_t offset, bool write)
 {
+    if (write)
+        beforeWrite();
     if (offset + kPageSize > mapSize)
         mapUpTo(std::max<uint64_t>(fileEnd, offset + kPageSize));
     const uint64_t page = offset / 4096;
@@ -135,6 +143,7 @@ void CdxIndex::Impl::readAt(uint64_t offset, void* buf, size_t len) const
 
 void CdxIndex::Impl::writeAt(uint64_t offset, const void* buf, size_t len) const
 {
+    beforeWrite();
     for (uint64_t page = offset / kPageSize * kPageSize; page < offset + len; page += kPageSize)
         rawPages.forget(uint32_t(page));
     size_t done = 0;
@@ -177,6 +186,86 @@ void CdxIndex::Impl::unlockFile() noexcept
     writeLocked = readLocked = false;
 }
 
+uint32_t CdxIndex::Impl::readMark()
+{
+    uint8_t word[4];
+    if (map) {
+        const volatile uint8_t* p = mapped(kMarkOffset, false);
+        for (int i = 0; i < 4; ++i)
+            word[i] = p[i];
+    } else if (::pread(fd, word, 4, off_t(kMarkOffset)) != 4) {
+        fail(QStringLiteral("cannot read the header"));
+    }
+    return getLe32(word);
+}
+
+// Set under the write lock before anything of a change reaches the file; the counter moves with
+// it, so that a reader working from its cache takes the lock (and sees the mark) before it reads
+// a page that the change may have touched.
+void CdxIndex::Impl::setMark()
+{
+    marking = true;
+    counterBeforeMark = counter;
+    putLe32(mapped(kMarkOffset, true), kMarkValue);
+    bumpCounter();
+    marking = false;
+    marked = true;
+    wrote = false;
+}
+
+void CdxIndex::Impl::clearMark()
+{
+    marking = true;
+    if (!wrote && counter == counterBeforeMark + 1) {
+        // Nothing was written: the file goes back to exactly what it was, counter included.
+        counter = counterBeforeMark;
+        putBe32(mapped(8, true), counter);
+    }
+    putLe32(mapped(kMarkOffset, true), 0);
+    marking = false;
+    marked = false;
+}
+
+void CdxIndex::Impl::beforeWrite() const
+{
+    if (marking)
+        return;
+    if (access == Access::Exclusive && !marked) {
+        // Held until flush() has written everything: a live exclusive writer is told from a
+        // stopped one by this lock.
+        auto* self = const_cast<CdxIndex::Impl*>(this);
+        self->lockFile(true);
+        self->setMark();
+    }
+    wrote = true;
+}
+
+void CdxIndex::Impl::repairInterrupted(bool write)
+{
+    if (!records)
+        fail(QStringLiteral("a change of the index was left unfinished by a program that stopped; its tags "
+                            "must be rebuilt from the table"));
+    if (!writeLocked) {
+        unlockFile();
+        lockFile(true);
+    }
+    if (readMark() != 0) {
+        rebuildInPlace();
+        clearMark();
+        repairNote = QStringLiteral("Index file %1: a change was left unfinished by a program that stopped; "
+                                    "its tags were rebuilt from the table.")
+                         .arg(path);
+    } else if (!haveState || fileCounter() != counter) {
+        loadState(); // another handle repaired it meanwhile
+    }
+    if (!write) {
+        unlockFile();
+        lockFile(false);
+        if (fileCounter() != counter)
+            loadState();
+    }
+}
+
 void CdxIndex::Impl::abandon() noexcept
 {
     if (access == Access::Exclusive) {
@@ -198,8 +287,19 @@ void CdxIndex::Impl::begin(bool write, bool mayStartUnlocked)
     if (broken)
         fail(QStringLiteral("an earlier change failed half-way; the index must be rebuilt"));
     if (access == Access::Exclusive) {
-        if (!haveState)
-            loadState();
+        if (!haveState) {
+            try {
+                loadState();
+            } catch (const StoreError&) {
+                if (marked || readMark() == 0)
+                    throw;
+            }
+            if (!marked && (haveState ? loadedMark : readMark()) != 0) {
+                // A writer stopped half-way; its lock went with it.
+                repairInterrupted(true);
+                unlockFile();
+            }
+        }
         ++depth;
         return;
     }
@@ -224,8 +324,24 @@ void CdxIndex::Impl::begin(bool write, bool mayStartUnlocked)
         unlockFile();
     lockFile(write);
     try {
-        if (!haveState || fileCounter() != counter)
+        // The mark comes with the headers (loading) or with the counter (a cache to check).
+        uint32_t mark = 0;
+        if (!haveState) {
+            try {
+                loadState();
+            } catch (const StoreError&) {
+                if (readMark() == 0)
+                    throw;
+            }
+            mark = haveState ? loadedMark : readMark();
+        } else if (const uint32_t now = fileCounter(&mark); mark == 0 && now != counter) {
             loadState();
+            mark = loadedMark;
+        }
+        if (mark != 0)
+            repairInterrupted(write);
+        if (write)
+            setMark();
         fileEndAtLock = fileEnd;
     } catch (...) {
         haveState = false;
@@ -253,13 +369,24 @@ void CdxIndex::Impl::end() noexcept
             fileEndAtLock = fileEnd;
         } catch (...) {
             haveState = false;
+            writeFailed = true;
         }
     }
     if (depth > 0)
         return;
     optimistic = false;
-    if (announce)
+    // The counter moved when the mark was set, before anything was written: once is enough.
+    if (announce && !marked)
         bumpCounter();
+    announce = false;
+    if (marked) {
+        // A write-back that failed half-way leaves the mark for the next handle that locks
+        // (this one too) to repair.
+        if (!writeFailed)
+            clearMark();
+        marked = false;
+    }
+    writeFailed = false;
     unlockFile();
 }
 
@@ -376,6 +503,7 @@ void CdxIndex::Impl::loadState()
     if (freeHead != 0)
         checkPointer(freeHead, "the free-page list");
     counter = getBe32(h + 8);
+    loadedMark = getLe32(h + kMarkOffset);
     haveState = true;
     try {
         readTagList();
@@ -385,7 +513,7 @@ void CdxIndex::Impl::loadState()
     }
 }
 
-CdxTag::Impl* CdxIndex::Impl::tagAt(uint32_t header)
+CdxTag::Impl* CdxIndex::Impl::tagAt(uint32_t header, const QByteArray& name)
 {
     if (header % kPageSize != 0 || header < kHeaderSize || uint64_t(header) + kHeaderSize > fileEnd)
         fail(QStringLiteral("tag directory points to a tag header at offset %1 outside the file").arg(header));
@@ -405,9 +533,13 @@ CdxTag::Impl* CdxIndex::Impl::tagAt(uint32_t header)
     const char* pool = reinterpret_cast<const char*>(h + 512 + exprOffset);
     QByteArray expression(pool, int(strnlen(pool, size_t(exprLength))));
 
+    // A tag keeps its handle when its header moved (the index was rebuilt in another process).
     CdxTag::Impl* t = nullptr;
     for (auto& impl : tagImpls)
         if (!impl->removed && impl->header == header)
+            t = impl.get();
+    for (auto& impl : tagImpls)
+        if (!t && !impl->removed && impl->name == name)
             t = impl.get();
     if (!t) {
         tagImpls.push_back(std::make_unique<CdxTag::Impl>());
@@ -416,6 +548,7 @@ CdxTag::Impl* CdxIndex::Impl::tagAt(uint32_t header)
         t->header = header;
         tagHandles.push_back(std::unique_ptr<CdxTag>(new CdxTag(t)));
     }
+    t->header = header;
     t->keyLength = keyLength;
     t->root = root;
     t->unique = h[14] & 0x01;
@@ -441,7 +574,7 @@ void CdxIndex::Impl::readTagList()
     }
     std::vector<CdxTag::Impl*> seen;
     for (const Found& f : found) {
-        CdxTag::Impl* t = tagAt(f.header);
+        CdxTag::Impl* t = tagAt(f.header, f.name);
         t->name = f.name;
         seen.push_back(t);
     }

@@ -5,7 +5,10 @@
 #include "store/storeerror.h"
 
 #include <QFileInfo>
+#include <cerrno>
+#include <cstring>
 #include <set>
+#include <unistd.h>
 
 namespace store {
 
@@ -369,40 +372,202 @@ void CdxIndex::Impl::freeTree(CdxTag::Impl& tag)
     }
 }
 
-uint32_t CdxIndex::Impl::buildTree(CdxTag::Impl& tag, uint32_t recordCount,
-                                   const std::function<QByteArray(uint32_t)>& keyOf,
-                                   const std::function<bool(uint32_t)>& isDeleted)
-{
-    EntrySorter sorter(tag.keyLength, tag.unique, QFileInfo(path).absolutePath());
-    QByteArray padded;
-    for (uint32_t r = 1; r <= recordCount && r != 0; ++r) {
-        if (tag.unique && isDeleted && isDeleted(r))
-            continue;
-        QByteArray k = keyOf(r);
-        if (k.size() != tag.keyLength) {
-            if (k.size() > tag.keyLength)
-                fail(QStringLiteral("key of record %1 for tag %2 is %3 bytes long, the tag's keys %4")
-                         .arg(r)
-                         .arg(QString::fromLatin1(tag.name))
-                         .arg(k.size())
-                         .arg(tag.keyLength));
-            k = normalizedKey(k, tag.keyLength);
-        }
-        sorter.add(bytes(k), r);
+namespace {
+
+// Pages of a bulk build: taken from the end of the file one after another and gathered in memory,
+// so that they reach the file in order, in large writes. A page written after its stretch went
+// out (an interior node finished late) is written on its own.
+class PageSink {
+public:
+    explicit PageSink(CdxIndex::Impl& index) : ix_(index), start_(index.fileEnd) {}
+
+    uint32_t allocate()
+    {
+        if (ix_.fileEnd + kPageSize > kMaxFileSize)
+            ix_.fail(QStringLiteral("the index would grow past 2 GiB"));
+        const uint32_t offset = uint32_t(ix_.fileEnd);
+        ix_.fileEnd += kPageSize;
+        buffer_.resize(size_t(ix_.fileEnd - start_));
+        if (buffer_.size() >= kChunk)
+            flush();
+        return offset;
     }
-    auto allocate = [this]() {
-        if (fileEnd + kPageSize > kMaxFileSize)
-            fail(QStringLiteral("the index would grow past 2 GiB"));
-        const uint32_t o = uint32_t(fileEnd);
-        fileEnd += kPageSize;
-        return o;
+
+    void write(uint32_t offset, const uint8_t* data, size_t length)
+    {
+        if (offset >= start_ && offset + length <= start_ + buffer_.size())
+            std::memcpy(buffer_.data() + (offset - start_), data, length);
+        else
+            ix_.writeAt(offset, data, length);
+    }
+
+    void flush()
+    {
+        if (!buffer_.empty())
+            ix_.writeAt(start_, buffer_.data(), buffer_.size());
+        buffer_.clear();
+        start_ = ix_.fileEnd;
+    }
+
+private:
+    static constexpr size_t kChunk = 1u << 20;
+    CdxIndex::Impl& ix_;
+    uint64_t start_;
+    std::vector<uint8_t> buffer_;
+};
+
+} // namespace
+
+std::vector<CdxTag*> CdxIndex::Impl::buildTags(const std::vector<CdxTagSpec>& specs, CdxRecords& source,
+                                               bool reuse, const std::function<void()>& afterPass)
+{
+    // One pass over the records feeds every tag's sorter.
+    source.prepare(specs);
+    const uint32_t count = source.count();
+    const QString spillDir = QFileInfo(path).absolutePath();
+    std::vector<std::unique_ptr<EntrySorter>> sorters;
+    std::vector<std::vector<uint8_t>> keys;
+    std::vector<uint8_t*> keyPointers;
+    for (const CdxTagSpec& spec : specs) {
+        sorters.push_back(std::make_unique<EntrySorter>(spec.keyLength, spec.unique, spillDir));
+        keys.emplace_back(size_t(spec.keyLength), kFill);
+    }
+    for (auto& k : keys)
+        keyPointers.push_back(k.data());
+    for (auto& sorter : sorters)
+        sorter->expect(count);
+    for (uint32_t r = 1; r <= count && r != 0; ++r) {
+        const bool deleted = source.keys(r, keyPointers.data());
+        for (size_t i = 0; i < specs.size(); ++i)
+            if (!(deleted && specs[i].unique))
+                sorters[i]->add(keyPointers[i], r);
+    }
+    if (afterPass)
+        afterPass();
+
+    // Then the tags' definitions, each header with an empty root leaf, into the file and the tag
+    // directory first (headers in the order given, which is creation order): a writer stopped
+    // while the trees are built leaves tags that a repair can read and build again.
+    changed = true;
+    PageSink sink(*this);
+    std::vector<CdxTag*> built;
+    std::vector<uint32_t> emptyRoots;
+    for (const CdxTagSpec& spec : specs) {
+        const uint32_t header = sink.allocate();
+        sink.allocate();
+        const uint32_t root = sink.allocate();
+        CdxTag* handle = nullptr;
+        if (reuse) {
+            for (auto& h : tagHandles)
+                if (h->impl_->name == spec.name && h->impl_->index == this)
+                    handle = h.get();
+        }
+        if (!handle) {
+            tagImpls.push_back(std::make_unique<CdxTag::Impl>());
+            tagHandles.push_back(std::unique_ptr<CdxTag>(new CdxTag(tagImpls.back().get())));
+            handle = tagHandles.back().get();
+        }
+        CdxTag::Impl* t = handle->impl_;
+        t->index = this;
+        t->header = header;
+        t->name = spec.name;
+        t->expression = spec.expression;
+        t->keyLength = spec.keyLength;
+        t->unique = spec.unique;
+        t->removed = false;
+        t->lastLeaf = kNone;
+        t->root = root;
+
+        uint8_t h[kHeaderSize] = {};
+        putLe32(h, root);
+        putLe16(h + 12, uint16_t(spec.keyLength));
+        h[14] = spec.unique ? 0x61 : 0x60;
+        h[15] = 1;
+        const int exprLen = int(spec.expression.size()) + 1;
+        putLe16(h + 504, uint16_t(exprLen)); // FOR expression: empty, after the key expression
+        putLe16(h + 506, 1);
+        putLe16(h + 508, 0);
+        putLe16(h + 510, uint16_t(exprLen));
+        std::memcpy(h + 512, spec.expression.constData(), size_t(spec.expression.size()));
+        sink.write(header, h, sizeof h);
+        Node empty;
+        empty.attr = kAttrRoot | kAttrLeaf;
+        empty.keyLength = spec.keyLength;
+        uint8_t page[kPageSize];
+        encodeNode(empty, page);
+        sink.write(root, page, kPageSize);
+        emptyRoots.push_back(root);
+        built.push_back(handle);
+    }
+    const auto extendFile = [&] {
+        sink.flush();
+        if (::ftruncate(fd, off_t(fileEnd)) != 0)
+            fail(QStringLiteral("cannot extend the file (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
+        growMap();
     };
-    auto write = [this](uint32_t offset, const uint8_t* page) { writeAt(offset, page, kPageSize); };
-    TreeWriter writer(tag.keyLength, allocate, write);
-    sorter.finish([&](const uint8_t* key, uint32_t recno) { writer.add(key, recno); });
-    const uint32_t root = writer.finish();
-    growMap();
-    return root;
+    extendFile();
+    for (CdxTag* handle : built) {
+        const QByteArray dirKey = normalizedKey(handle->impl_->name, directory.keyLength);
+        insertEntry(directory, bytes(dirKey), handle->impl_->header);
+        liveTags.push_back(handle);
+    }
+    writeBack();
+
+    // Then the trees, their pages in file order; the empty roots go to the free list.
+    for (size_t i = 0; i < specs.size(); ++i) {
+        TreeWriter writer(
+            specs[i].keyLength, [&] { return sink.allocate(); },
+            [&](uint32_t offset, const uint8_t* page) { sink.write(offset, page, kPageSize); });
+        sorters[i]->finish([&](const uint8_t* key, uint32_t recno) { writer.add(key, recno); });
+        sorters[i].reset();
+        setRoot(*built[i]->impl_, writer.finish());
+        freePage(emptyRoots[i]);
+    }
+    extendFile();
+    changed = true;
+    return built;
+}
+
+void CdxIndex::Impl::rebuildInPlace()
+{
+    std::vector<CdxTagSpec> specs;
+    try {
+        loadState();
+    } catch (const StoreError& e) {
+        fail(QStringLiteral("its tags cannot be read to rebuild them (%1); remove the file to have them built "
+                            "anew")
+                 .arg(e.message()));
+    }
+    for (CdxTag* t : liveTags)
+        specs.push_back({t->impl_->name, t->impl_->expression, t->impl_->keyLength, t->impl_->unique});
+    // The records are read first, while the file still holds the tags' definitions; then the file
+    // starts again from an empty tag directory, marked until the end.
+    const auto startAgain = [this] {
+        const uint32_t nextCounter = counter + 1;
+        dropCache();
+        uint8_t image[kHeaderSize + kPageSize];
+        emptyIndexImage(image);
+        putBe32(image + 8, nextCounter);
+        putLe32(image + kMarkOffset, kMarkValue);
+        if (::ftruncate(fd, off_t(sizeof image)) != 0)
+            fail(QStringLiteral("cannot rewrite the file (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
+        dropWindow();
+        fileEnd = sizeof image;
+        writeAt(0, image, sizeof image);
+        counter = nextCounter;
+        freeHead = 0;
+        directory.index = this;
+        directory.header = 0;
+        directory.keyLength = kTagNameLength;
+        directory.root = kHeaderSize;
+        haveState = true;
+        for (auto& impl : tagImpls)
+            impl->removed = true; // back to life, by name, in buildTags
+        liveTags.clear();
+    };
+    buildTags(specs, *records, true, startAgain);
+    writeBack();
+    ++generation;
 }
 
 // ---------------------------------------------------------------------------------------------

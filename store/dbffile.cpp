@@ -15,6 +15,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <mutex>
+#include <optional>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -125,10 +126,15 @@ DbfFile::DbfFile(const QString& path, bool shared, int fd)
         try {
             readHeader();
         } catch (const StoreError&) {
-            if (!shared_)
-                throw;
-            // Perhaps an append of another handle was half done: look again under the header lock.
-            RangeLock lock(lockFd(), kLockBase, 1, fileName());
+            // Perhaps an append of another handle is half done: look again under the header lock
+            // (held already by an exclusive handle). What is still wrong then was left by a writer
+            // that stopped.
+            std::optional<RangeLock> lock;
+            if (shared_)
+                lock.emplace(lockFd(), kLockBase, 1, fileName());
+            readHeaderFields();
+            settledAtOpen_ = settleTail();
+            adoptedAtOpen_ = settledAtOpen_.contains(QStringLiteral("adopted"));
             readHeader();
         }
     } catch (...) {
@@ -190,6 +196,44 @@ DbfFile::~DbfFile()
 void DbfFile::fail(const QString& what) const
 {
     throw StoreError(QStringLiteral("Table %1: %2").arg(path_, what));
+}
+
+void DbfFile::readHeaderFields()
+{
+    unsigned char h[12];
+    if (::pread(fd_, h, sizeof h, 0) != ssize_t(sizeof h))
+        fail(QStringLiteral("the file is truncated (no complete header)"));
+    count_ = getLe32(h + 4);
+    headerLength_ = getLe16(h + 8);
+    recordLength_ = getLe16(h + 10);
+}
+
+QString DbfFile::settleTail()
+{
+    struct stat st;
+    if (::fstat(fd_, &st) != 0)
+        fail(errnoText(errno));
+    if (recordLength_ < 1 || headerLength_ < kHeaderSize + 1)
+        return {};
+    recordCount();
+    const int64_t counted = int64_t(headerLength_) + int64_t(count_) * recordLength_;
+    const int64_t extra = int64_t(st.st_size) - counted;
+    if (extra <= 1 || extra > recordLength_ + 1)
+        return {};
+    QString what;
+    if (extra >= recordLength_) {
+        publishCount(count_ + 1);
+        flush();
+        what = QStringLiteral("a record that a stopped writer had written but not counted was adopted");
+    } else {
+        what = QStringLiteral("%1 bytes of an append that a stopped writer left unfinished were dropped")
+                   .arg(extra);
+    }
+    const int64_t end = int64_t(headerLength_) + int64_t(count_) * recordLength_;
+    const char mark = kEndOfFile;
+    if (::ftruncate(fd_, off_t(end + 1)) != 0 || ::pwrite(fd_, &mark, 1, off_t(end)) != 1)
+        fail(QStringLiteral("cannot repair the end of the file: %1").arg(errnoText(errno)));
+    return QStringLiteral("Table %1: %2.").arg(path_, what);
 }
 
 void DbfFile::readHeader()

@@ -34,6 +34,8 @@ public:
 
     // Opens and checks the header: a file too short for its header or its record count, a record
     // count that disagrees with the file size, or descriptors that do not add up throw StoreError.
+    // One exception is what a writer that stopped half-way through an append leaves: at most one
+    // record past the count (see settleTail()). It is settled here, under the header lock.
     DbfFile(const QString& path, bool shared);
     ~DbfFile(); // writes a pending header (exclusive); never throws
     // Opens the file when there is one of exactly that name; nullptr when there is none.
@@ -67,6 +69,18 @@ public:
     // Writes the header of an exclusive file now.
     void flush();
 
+    // An append writes the record and the end mark first and counts it second, so a writer that
+    // stopped in between leaves the file longer than its count by one record (or, cut short, by
+    // less). The caller makes sure no live append is under way (the header lock, or the index's
+    // write lock, under which every append of an indexed table is made). A complete record is
+    // adopted (counted), a partial one dropped, and the end mark restored; a file longer by more
+    // than one record is damage and is left as it is (opening refuses it). Returns what was done
+    // ("" when the file agreed with its count).
+    QString settleTail();
+    // What settling at open did ("" when nothing); an adopted record has no index entries yet.
+    QString settledAtOpen() const { return settledAtOpen_; }
+    bool adoptedAtOpen() const { return adoptedAtOpen_; }
+
     int fd() const { return fd_; }
     int lockFd() const { return shared_ ? fd_ : -1; } // -1: nothing to lock
     static int64_t recordLockOffset(uint32_t recno) { return kLockBase - recno; }
@@ -74,6 +88,7 @@ public:
 private:
     DbfFile(const QString& path, bool shared, int fd);
     void readHeader();
+    void readHeaderFields(); // count and lengths only, for settleTail()
     void writeCountAndDate(uint32_t count);
     void flushTail();
     void lockForExclusiveUse();
@@ -95,6 +110,8 @@ private:
     static constexpr qsizetype kTailBytes = 64 * 1024;
     QByteArray tail_; // appended records not yet written (exclusive files)
     uint32_t tailFirst_ = 0;
+    QString settledAtOpen_;
+    bool adoptedAtOpen_ = false;
 };
 
 } // namespace store

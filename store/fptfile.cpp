@@ -72,6 +72,58 @@ FptFile::FptFile(const QString& path, bool shared, int fd)
         fd_ = -1;
         throw StoreError(QStringLiteral("Memo file %1: block size 0").arg(path));
     }
+    if (!shared_) {
+        struct stat st;
+        fileEnd_ = ::fstat(fd_, &st) == 0 ? uint64_t(st.st_size) : 0;
+    }
+}
+
+QString FptFile::correctNextFree()
+{
+    struct stat st;
+    if (::fstat(fd_, &st) != 0)
+        fail(errnoText(errno));
+    const uint32_t minimum = (kHeaderSize + blockSize_ - 1) / blockSize_;
+    const uint64_t end = std::max<uint64_t>(minimum, (uint64_t(st.st_size) + blockSize_ - 1) / blockSize_);
+    unsigned char h[4];
+    if (::pread(fd_, h, 4, 0) != 4)
+        fail(QStringLiteral("cannot read the header"));
+    const uint32_t next = getBe32(h);
+    if (next >= minimum && next <= end)
+        return {};
+    nextFree_ = uint32_t(std::min<uint64_t>(end, UINT32_MAX));
+    char b[4];
+    putBe32(b, nextFree_);
+    if (::pwrite(fd_, b, 4, 0) != 4)
+        fail(QStringLiteral("cannot correct the header: %1").arg(errnoText(errno)));
+    return QStringLiteral("Memo file %1: the next free block %2 lay %3; it is set to %4 from the file's size.")
+        .arg(path_)
+        .arg(next)
+        .arg(next < minimum ? QStringLiteral("inside the header") : QStringLiteral("past the end of the file"))
+        .arg(nextFree_);
+}
+
+uint32_t FptFile::endBlock()
+{
+    if (shared_ && header_) {
+        // While the header still says where this handle's last memo ended, nobody has written
+        // since and the file ends there: no need to ask the system.
+        const uint32_t next
+            = qFromBigEndian(__atomic_load_n(reinterpret_cast<uint32_t*>(header_), __ATOMIC_ACQUIRE));
+        if (next == knownEnd_ && next != 0)
+            return next;
+    }
+    if (shared_) {
+        struct stat st;
+        if (::fstat(fd_, &st) != 0)
+            fail(errnoText(errno));
+        fileEnd_ = uint64_t(st.st_size);
+    }
+    const uint64_t block = tail_.isEmpty() ? (fileEnd_ + blockSize_ - 1) / blockSize_
+                                           : uint64_t(tailBlock_) + uint64_t(tail_.size()) / blockSize_;
+    if (block > UINT32_MAX)
+        fail(QStringLiteral("the file is too large for more memos"));
+    return uint32_t(block);
 }
 
 unsigned char* FptFile::mappedHeader()
@@ -135,16 +187,11 @@ QByteArray FptFile::read(uint32_t block)
 
 uint32_t FptFile::write(const QByteArray& data)
 {
-    if (mappedHeader()) {
-        nextFree_ = qFromBigEndian(__atomic_load_n(reinterpret_cast<uint32_t*>(header_), __ATOMIC_ACQUIRE));
-    } else if (shared_) {
-        unsigned char h[4];
-        if (::pread(fd_, h, 4, 0) != 4)
-            fail(QStringLiteral("cannot read the header"));
-        nextFree_ = getBe32(h);
-    }
+    mappedHeader();
+    // New memos go at the end of the file, whatever the header says: a header that lags (a writer
+    // stopped between its memo and the header) or is damaged never leads to an overwrite.
     const uint32_t minimum = (kHeaderSize + blockSize_ - 1) / blockSize_;
-    const uint32_t block = std::max(nextFree_, minimum);
+    const uint32_t block = std::max(minimum, endBlock());
     const uint32_t used = uint32_t((8 + data.size() + blockSize_ - 1) / blockSize_);
     // The memo padded to whole blocks, so the file always ends on a block boundary.
     QByteArray bytes(qsizetype(used) * blockSize_, '\0');
@@ -165,6 +212,7 @@ uint32_t FptFile::write(const QByteArray& data)
         fail(QStringLiteral("cannot write a memo: %1").arg(errnoText(errno)));
     }
     nextFree_ = block + used;
+    knownEnd_ = nextFree_;
     if (header_) {
         __atomic_store_n(reinterpret_cast<uint32_t*>(header_), qToBigEndian(nextFree_), __ATOMIC_RELEASE);
     } else if (shared_) {
@@ -184,6 +232,7 @@ void FptFile::flushTail()
         return;
     const bool ok = ::pwrite(fd_, tail_.constData(), size_t(tail_.size()), off_t(tailBlock_) * blockSize_)
         == tail_.size();
+    fileEnd_ = std::max<uint64_t>(fileEnd_, uint64_t(tailBlock_) * blockSize_ + uint64_t(tail_.size()));
     tail_.clear();
     if (!ok)
         fail(QStringLiteral("cannot write memos: %1").arg(errnoText(errno)));

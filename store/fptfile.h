@@ -28,10 +28,15 @@ public:
     QString path() const { return path_; }
     // The text of the memo at `block`; a block or length past the end of the file throws.
     QByteArray read(uint32_t block);
-    // Stores `data` in fresh blocks and returns the first. On a shared file the caller holds the
-    // table's header lock: the next free block is re-read under it.
+    // Stores `data` in fresh blocks at the end of the file and returns the first. The header's next
+    // free block is kept up to date but never trusted alone: a damaged one must not make a huge
+    // sparse file or overwrite a memo. On a shared file the caller holds the table's header lock.
     uint32_t write(const QByteArray& data);
     void flush();
+    // Sets a next free block that lies past the end of the file or inside the header from the
+    // file's size (the start-up step does this for every memo file); tells what was done ("" when
+    // the header was sound). Writes never depend on it.
+    QString correctNextFree();
 
 private:
     FptFile(const QString& path, bool shared, int fd);
@@ -50,6 +55,9 @@ private:
     static constexpr qsizetype kTailBytes = 64 * 1024;
     QByteArray tail_; // new memos not yet written (exclusive files)
     uint32_t tailBlock_ = 0;
+    uint64_t fileEnd_ = 0; // exclusive use: the file's size with the memos gathered in tail_
+    uint32_t knownEnd_ = 0; // shared use: the block after this handle's last memo, 0 unknown
+    uint32_t endBlock(); // the first block past the file's end (memos gathered in tail_ included)
 };
 
 } // namespace store

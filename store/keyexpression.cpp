@@ -4,6 +4,8 @@
 
 #include <QList>
 
+#include <cstring>
+
 namespace store {
 
 KeyExpression::KeyExpression(
@@ -35,6 +37,14 @@ QByteArray KeyExpression::keyOf(const char* record) const
     for (const auto& [offset, width] : slices_)
         key.append(record + offset, width);
     return key;
+}
+
+void KeyExpression::keyInto(const char* record, uint8_t* key) const
+{
+    for (const auto& [offset, width] : slices_) {
+        std::memcpy(key, record + offset, size_t(width));
+        key += width;
+    }
 }
 
 } // namespace store

@@ -3,6 +3,7 @@
 #include "store/fielddef.h"
 
 #include <QByteArray>
+#include <cstdint>
 #include <vector>
 
 namespace store {
@@ -19,6 +20,8 @@ public:
     const std::vector<int>& fieldIndexes() const { return indexes_; }
     // The key of a record image (deletion flag at byte 0).
     QByteArray keyOf(const char* record) const;
+    // The same, written to `key` (keyLength() bytes).
+    void keyInto(const char* record, uint8_t* key) const;
 
 private:
     std::vector<int> indexes_;

@@ -3,6 +3,8 @@
 #include "store/cdxindex.h"
 #include "store/dbffile.h"
 #include "store/fieldnames.h"
+#include "store/fptfile.h"
+#include "store/indexcheck.h"
 #include "store/keyexpression.h"
 #include "store/storeerror.h"
 
@@ -46,8 +48,11 @@ void indexFrom(Table& handle, const Connection& connection, const TableSchema& s
     handle.setExclusive(true);
     try {
         handle.open();
+        // All tags in one pass over the records; they are created in the schema's order.
+        std::vector<Table::TagDefinition> tags;
         for (const TagSchema& tag : schema.tags)
-            handle.addTag(tag.indexFile, tag.name, tag.expression, tag.unique);
+            tags.push_back({ tag.name, tag.expression, tag.unique });
+        handle.addTags(schema.tags.front().indexFile, tags);
         handle.close();
     } catch (...) {
         try {
@@ -62,11 +67,13 @@ void indexFrom(Table& handle, const Connection& connection, const TableSchema& s
     handle.setIndexName(schema.defaultTag);
 }
 
-// Checks an existing index file: the trees must pass the deep check, every tag of the schema
-// must be there with its key expression and unique mark, and every tag's key must be made of the
-// table's fields (else the table could not open with it).
-void checkIndex(const QString& path, const std::vector<FieldDef>& fields, const TableSchema& schema)
+// Checks an existing index file: no change may have been left unfinished, the trees must pass
+// the deep check, every tag of the schema must be there with its key expression and unique mark,
+// every tag's key must be made of the table's fields (else the table could not open with it),
+// and the keys must agree with the records (all of them, or those of the last records).
+void checkIndex(const QString& path, DbfFile& table, const TableSchema& schema, bool everyKey)
 {
+    const std::vector<FieldDef>& fields = table.fields();
     const std::unique_ptr<CdxIndex> index = CdxIndex::open(path, CdxIndex::Access::Shared);
     index->verify();
     for (CdxTag* tag : index->tags()) {
@@ -88,12 +95,33 @@ void checkIndex(const QString& path, const std::vector<FieldDef>& fields, const 
                                  .arg(path, wanted.name, wanted.expression,
                                      wanted.unique ? QStringLiteral(" unique") : QString()));
     }
+    if (everyKey)
+        checkEveryKey(*index, table);
+    else
+        checkRecentKeys(*index, table);
+}
+
+// Opens a table's files as a handle would, so that what a writer that stopped left (a record past
+// the count) or a damaged memo header is put right here and told once. A damaged table throws.
+void settleFiles(const Connection& connection, const TableSchema& schema, QStringList& problems)
+{
+    DbfFile table(connection.resolve(schema.lookedFor), true);
+    if (!table.settledAtOpen().isEmpty())
+        problems << table.settledAtOpen();
+    if (!table.hasMemo())
+        return;
+    const QString base = QFileInfo(table.path()).completeBaseName();
+    if (const auto memo = FptFile::openIfExists(connection.resolve(base + QStringLiteral(".fpt")), true)) {
+        if (const QString note = memo->correctNextFree(); !note.isEmpty())
+            problems << note;
+    }
 }
 
 struct Step {
     const TableSchema& (*schema)();
     void (*create)(const Connection&);
     void (*index)(Table&, const Connection&);
+    bool everyKey; // the table stays small: its keys are checked one by one
 };
 
 } // namespace
@@ -227,21 +255,23 @@ void Index_SchedMsg(Table& h, const Connection& c)
 QStringList CreateDatabase(const Connection& connection)
 {
     static const Step steps[] = {
-        { busersSchema, Create_Busers, Index_Busers },
-        { pageCompSchema, Create_PageComp, Index_PageComp },
-        { modemsSchema, Create_Modems, Index_Modems },
-        { msgLogSchema, Create_MsgLog, Index_MsgLog },
-        { schedMsgSchema, Create_SchedMsg, Index_SchedMsg },
-        { groupsSchema, Create_Groups, Index_Groups },
-        { quickMsgSchema, Create_QuickMsg, nullptr },
+        { busersSchema, Create_Busers, Index_Busers, true },
+        { pageCompSchema, Create_PageComp, Index_PageComp, true },
+        { modemsSchema, Create_Modems, Index_Modems, true },
+        { msgLogSchema, Create_MsgLog, Index_MsgLog, false },
+        { schedMsgSchema, Create_SchedMsg, Index_SchedMsg, false },
+        { groupsSchema, Create_Groups, Index_Groups, true },
+        { quickMsgSchema, Create_QuickMsg, nullptr, false },
     };
     // A table created here replaces any index file left beside it (createTable removes it), so a
     // stale index is rebuilt for the new, empty table below.
+    QStringList problems;
     for (const Step& step : steps) {
         if (!connection.exists(step.schema().lookedFor))
             step.create(connection);
+        else
+            settleFiles(connection, step.schema(), problems);
     }
-    QStringList problems;
     for (const Step& step : steps) {
         if (!step.index)
             continue;
@@ -249,9 +279,9 @@ QStringList CreateDatabase(const Connection& connection)
         const QString indexPath = connection.resolve(schema.indexLookedFor);
         if (QFileInfo::exists(indexPath)) {
             // A damaged table is its own fault, reported as such (it throws here).
-            const std::vector<FieldDef> fields = DbfFile(connection.resolve(schema.lookedFor), true).fields();
+            DbfFile table(connection.resolve(schema.lookedFor), true);
             try {
-                checkIndex(indexPath, fields, schema);
+                checkIndex(indexPath, table, schema, step.everyKey);
                 continue;
             } catch (const StoreError& e) {
                 problems << QStringLiteral("%1 The index tags of %2 are rebuilt from its records.")

@@ -15,6 +15,7 @@
 #include <exception>
 #include <map>
 #include <optional>
+#include <utility>
 
 namespace store {
 
@@ -59,6 +60,59 @@ private:
     uint32_t count_ = 0;
 };
 
+// The table's records as the index builds and repairs its tags from them: one pass over the file,
+// keys copied straight from the record images.
+class TableRecords : public CdxRecords {
+public:
+    TableRecords(DbfFile& dbf, QStringList& notes)
+        : dbf_(dbf)
+        , notes_(notes)
+    {
+    }
+
+    void prepare(const std::vector<CdxTagSpec>& tags) override
+    {
+        keys_.clear();
+        for (const CdxTagSpec& t : tags) {
+            keys_.emplace_back(t.expression, dbf_.fields(),
+                QStringLiteral("Table %1, tag %2").arg(dbf_.path(), QString::fromLatin1(t.name)));
+            if (keys_.back().keyLength() != t.keyLength)
+                throw StoreError(
+                    QStringLiteral("Table %1, tag %2: key length %3 does not fit the expression \"%4\"")
+                        .arg(dbf_.path(), QString::fromLatin1(t.name))
+                        .arg(t.keyLength)
+                        .arg(QString::fromLatin1(t.expression)));
+        }
+        reader_.emplace(dbf_);
+    }
+
+    // Called with the index's write lock held, under which every append of an indexed table is
+    // made: a record past the count was left by a writer that stopped, and is settled first.
+    uint32_t count() override
+    {
+        if (dbf_.shared()) {
+            const QString note = dbf_.settleTail();
+            if (!note.isEmpty())
+                notes_ << note;
+        }
+        return dbf_.recordCount();
+    }
+
+    bool keys(uint32_t recno, uint8_t* const* keys) override
+    {
+        const char* record = reader_->record(recno);
+        for (size_t i = 0; i < keys_.size(); ++i)
+            keys_[i].keyInto(record, keys[i]);
+        return record[0] == '*';
+    }
+
+private:
+    DbfFile& dbf_;
+    QStringList& notes_;
+    std::vector<KeyExpression> keys_;
+    std::optional<SliceReader> reader_;
+};
+
 struct TagInfo {
     CdxTag* tag = nullptr;
     KeyExpression key;
@@ -83,7 +137,9 @@ struct Table::Impl {
 
     std::unique_ptr<DbfFile> dbf;
     std::unique_ptr<FptFile> fpt;
+    std::unique_ptr<TableRecords> records; // what cdx rebuilds its tags from
     std::unique_ptr<CdxIndex> cdx;
+    QStringList notes; // repairs not yet told
     std::vector<TagInfo> tags;
     int currentTag = -1;
 
@@ -482,15 +538,16 @@ struct Table::Impl {
             // header counts it and while the lock is held, so no handle can reach and change the
             // record before its entries are in place.
             RangeLock header(dbf->lockFd(), DbfFile::kLockBase, 1, dbf->fileName());
-            const uint32_t count = dbf->recordCount();
             writeMemos();
-            recno = count + 1;
-            dbf->writeNewRecord(recno, buffer.constData());
-            // The count is published before the index lock goes: a handle that then looks for
-            // the next live record of a unique key (after a delete) finds this one too.
+            // The record is written, indexed and counted under the index's write lock, marked as a
+            // change under way (see CdxIndex): a writer stopped anywhere in between leaves the mark
+            // and the next handle repairs. The count is published before the lock goes: a handle
+            // that then looks for the next live record of a unique key finds this one too.
             std::optional<CdxIndex::Scope> scope;
             if (cdx && !tags.empty())
                 scope.emplace(*cdx, true);
+            recno = dbf->recordCount() + 1;
+            dbf->writeNewRecord(recno, buffer.constData());
             try {
                 indexNewRecord(recno, buffer.constData());
             } catch (...) {
@@ -533,8 +590,13 @@ struct Table::Impl {
             RangeLock header(fd, DbfFile::kLockBase, 1, dbf->fileName());
             writeMemos();
         }
-        dbf->writeRecord(recno, buffer.constData());
-        indexChangedRecord(recno, old.constData(), buffer.constData());
+        {
+            std::optional<CdxIndex::Scope> scope; // the record and its keys as one marked change
+            if (cdx && !tags.empty())
+                scope.emplace(*cdx, true);
+            dbf->writeRecord(recno, buffer.constData());
+            indexChangedRecord(recno, old.constData(), buffer.constData());
+        }
 
         pos.record = buffer;
         setEntry(pos);
@@ -791,17 +853,30 @@ void Table::open()
             fpt = std::make_unique<FptFile>(memoPath, shared);
         }
     }
+    QStringList notes;
+    if (!dbf->settledAtOpen().isEmpty())
+        notes << dbf->settledAtOpen();
+    auto records = std::make_unique<TableRecords>(*dbf, d->notes);
     const auto indexAccess = shared ? CdxIndex::Access::Shared : CdxIndex::Access::Exclusive;
-    std::unique_ptr<CdxIndex> cdx
-        = CdxIndex::openIfExists(d->connection.folder() + base + QStringLiteral(".cdx"), indexAccess);
+    std::unique_ptr<CdxIndex> cdx = CdxIndex::openIfExists(
+        d->connection.folder() + base + QStringLiteral(".cdx"), indexAccess, records.get());
     if (!cdx) {
         const QString indexPath = d->connection.existingPath(base + QStringLiteral(".cdx"));
         if (!indexPath.isEmpty())
-            cdx = CdxIndex::open(indexPath, indexAccess);
+            cdx = CdxIndex::open(indexPath, indexAccess, records.get());
+    }
+    if (cdx) {
+        const QString repaired = cdx->takeRepairNote();
+        if (!repaired.isEmpty())
+            notes << repaired;
+        else if (dbf->adoptedAtOpen())
+            cdx->rebuild(); // the adopted record's keys
     }
 
+    d->notes << notes;
     d->dbf = std::move(dbf);
     d->fpt = std::move(fpt);
+    d->records = std::move(records);
     d->cdx = std::move(cdx);
     try {
         d->loadTags();
@@ -815,6 +890,7 @@ void Table::open()
     } catch (...) {
         d->tags.clear();
         d->cdx.reset();
+        d->records.reset();
         d->fpt.reset();
         d->dbf.reset();
         throw;
@@ -857,6 +933,7 @@ void Table::close()
     d->tags.clear();
     d->currentTag = -1;
     d->cdx.reset();
+    d->records.reset();
     d->fpt.reset();
     d->dbf.reset();
     d->pos = Position();
@@ -897,6 +974,11 @@ QStringList Table::tagNames() const
 
 void Table::addTag(const QString& indexFile, const QString& tag, const QString& expression, bool unique)
 {
+    addTags(indexFile, { TagDefinition { tag, expression, unique } });
+}
+
+void Table::addTags(const QString& indexFile, const std::vector<TagDefinition>& definitions)
+{
     d->dropReadAhead();
     d->settle();
     d->requireOpen();
@@ -909,32 +991,41 @@ void Table::addTag(const QString& indexFile, const QString& tag, const QString& 
         given.chop(4);
     if (given.compare(base, Qt::CaseInsensitive) != 0)
         d->fail(QStringLiteral("index file \"%1\" is not the table's structural index").arg(indexFile));
-    const QByteArray name = tag.trimmed().toUpper().toLatin1();
-    if (name.isEmpty() || name.size() > 10)
-        d->fail(QStringLiteral("invalid tag name \"%1\"").arg(tag));
-    const QByteArray expr = expression.trimmed().toLatin1();
-    const KeyExpression key(
-        expr, d->dbf->fields(), QStringLiteral("Table %1, tag %2").arg(d->dbf->path(), tag));
+    std::vector<CdxTagSpec> specs;
+    for (const TagDefinition& t : definitions) {
+        const QByteArray name = t.name.trimmed().toUpper().toLatin1();
+        if (name.isEmpty() || name.size() > 10)
+            d->fail(QStringLiteral("invalid tag name \"%1\"").arg(t.name));
+        const QByteArray expr = t.expression.trimmed().toLatin1();
+        const KeyExpression key(
+            expr, d->dbf->fields(), QStringLiteral("Table %1, tag %2").arg(d->dbf->path(), t.name));
+        specs.push_back({ name, expr, key.keyLength(), t.unique });
+    }
 
     const QString selected
         = d->currentTag >= 0 ? QString::fromLatin1(d->tags[size_t(d->currentTag)].tag->name()) : QString();
     if (!d->cdx) {
-        d->cdx = CdxIndex::create(
-            d->connection.folder() + base + QStringLiteral(".cdx"), CdxIndex::Access::Exclusive);
+        d->cdx = CdxIndex::create(d->connection.folder() + base + QStringLiteral(".cdx"),
+            CdxIndex::Access::Exclusive, d->records.get());
         d->tags.clear();
     }
     d->dbf->setStructuralIndexFlag(true);
-
-    SliceReader reader(*d->dbf);
-    d->cdx->addTag(
-        name, expr, key.keyLength(), unique, d->dbf->recordCount(),
-        [&](uint32_t recno) { return key.keyOf(reader.record(recno)); },
-        [&](uint32_t recno) { return reader.record(recno)[0] == '*'; });
+    d->cdx->addTags(specs, *d->records);
     d->cdx->flush();
     d->loadTags();
     d->currentTag = selected.isEmpty() ? -1 : d->findTag(selected);
     d->setEntry(d->pos);
     emit tableChanged();
+}
+
+QStringList Table::takeRepairNotes()
+{
+    if (d->cdx) {
+        const QString note = d->cdx->takeRepairNote();
+        if (!note.isEmpty())
+            d->notes << note;
+    }
+    return std::exchange(d->notes, QStringList());
 }
 
 void Table::first()
@@ -1200,6 +1291,9 @@ void Table::deleteRecord()
     {
         RangeLock recordLock(d->dbf->lockFd(), DbfFile::recordLockOffset(recno), 1, d->dbf->fileName());
         QByteArray record(d->dbf->recordLength(), '\0');
+        std::optional<CdxIndex::Scope> scope; // the mark and the keys as one marked change
+        if (d->cdx && !d->tags.empty())
+            scope.emplace(*d->cdx, true);
         if (d->dbf->readRecord(recno, record.data()) && record[0] != '*') {
             d->dbf->writeDeletionFlag(recno, '*');
             d->indexDeletedRecord(recno, record.constData());

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace store {
 
@@ -17,6 +18,14 @@ namespace store {
 // Shared handles (the default) lock with fcntl byte-range locks, so several handles and processes
 // can work on one table: appends never lose or overwrite a record, index changes are made under the
 // index's lock. Exclusive handles lock nothing and may cache.
+//
+// A writer killed at any instant (no fsync is asked for) loses at most the one change under way,
+// never leaves it half there: a record past the count is adopted or dropped when the table is next
+// opened (DbfFile::settleTail), and every change of an indexed table (record and keys) is made
+// under the index's write lock with the index marked, so that whichever handle next locks it, in
+// any process, finds the mark of a writer that stopped and rebuilds the tags from the records
+// before it reads (CdxIndex). Exclusive handles gather appends in memory: what they have not
+// written out by close() is lost with them.
 //
 // Deleted records are hidden from every reader; records are never packed. Every failing operation
 // throws StoreError with a text that names the file.
@@ -61,6 +70,16 @@ public:
     // index file name given by the caller ("Busers"); it is matched to the table's structural index
     // without regard to case, and any other name is refused.
     void addTag(const QString& indexFile, const QString& tag, const QString& expression, bool unique);
+    // Several tags at once, built in one pass over the records (faster than one addTag() a tag).
+    struct TagDefinition {
+        QString name;
+        QString expression;
+        bool unique = false;
+    };
+    void addTags(const QString& indexFile, const std::vector<TagDefinition>& tags);
+    // What opening or using the handle found and repaired (a writer that stopped half-way, a
+    // damaged memo header), each said once; empty when nothing.
+    QStringList takeRepairNotes();
 
     // Navigation over the visible records (not deleted, passing the filter) in the selected order.
     void first();

@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstring>
+
 using core::Desk;
 
 namespace {
@@ -103,6 +105,7 @@ private slots:
     void failedTableOpenSkipsTheRestAndLosesNoPendingPage();
     void tickShowsPendingCount();
     void recipientNamesFromUsersAndGroups();
+    void usersIndexLaggingItsTableRebuiltAtStart();
 };
 
 void tst_Desk::dataDirectory()
@@ -391,6 +394,33 @@ void tst_Desk::recipientNamesFromUsersAndGroups()
     desk.GroupsT.setFieldText(QStringLiteral("GROUP"), QStringLiteral("Night Shift"));
     desk.GroupsT.post();
     QCOMPARE(desk.recipientNames(), QStringList({ "Mary", "Zoe", "adam", "Group: Night Shift" }));
+}
+
+// Another program appended users without updating the index: the start rebuilds it, says so
+// once, and lists every user.
+void tst_Desk::usersIndexLaggingItsTableRebuiltAtStart()
+{
+    const QString cdx = dataDir_ + QStringLiteral("/Busers.cdx");
+    QByteArray lagging;
+    {
+        Desk desk(dataDir_);
+        REQUIRE_OPEN(desk);
+        for (const char* name : { "Zoe", "adam", "Mary" }) {
+            if (lagging.isEmpty() && std::strcmp(name, "Mary") == 0)
+                lagging = fileBytes(cdx);
+            desk.BUsersT.append();
+            desk.BUsersT.setFieldText(QStringLiteral("USERNAME"), QString::fromLatin1(name));
+            desk.BUsersT.post();
+        }
+    }
+    QFile file(cdx);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(lagging);
+    file.close();
+    Desk desk(dataDir_);
+    REQUIRE_OPEN(desk);
+    QCOMPARE(desk.startupNotices().size(), 1);
+    QCOMPARE(desk.recipientNames(), QStringList({ "Mary", "Zoe", "adam" }));
 }
 
 QTEST_GUILESS_MAIN(tst_Desk)

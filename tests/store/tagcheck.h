@@ -16,6 +16,12 @@ namespace tagcheck {
 
 using Entries = std::vector<std::pair<QByteArray, uint32_t>>;
 
+inline uint32_t le32(const QByteArray& b, int at)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(b.constData()) + at;
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
+}
+
 inline Entries entriesOf(const QString& cdxPath, const QByteArray& tagName)
 {
     Entries out;

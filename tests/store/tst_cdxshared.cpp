@@ -302,25 +302,29 @@ void TstCdxShared::scopeBatchesOneWriteBack()
     const QString path = dir_.filePath("scope.cdx");
     auto ix = CdxIndex::create(path, CdxIndex::Access::Shared);
     CdxTag* t = ix->addTag("T", "code", kKeyLength, false, 0, {}, {});
-    auto counter = [&]() {
+    auto header = [&]() {
         QFile f(path);
         f.open(QIODevice::ReadOnly);
-        return be32(f.read(12), 8);
+        return f.read(20);
     };
+    auto counter = [&]() { return be32(header(), 8); };
     const uint32_t before = counter();
     t->insert("A", 1);
     QCOMPARE(counter(), before + 1); // every change is announced
     {
         CdxIndex::Scope scope(*ix, true);
+        // Announced and marked as under way when it begins, once for the whole scope.
+        QCOMPARE(counter(), before + 2);
+        QVERIFY(le32(header(), 16) != 0);
         for (uint32_t r = 1; r <= 2000; ++r)
             t->insert(keyOf(r), r);
         {
             CdxIndex::Scope inner(*ix, false);
             QCOMPARE(t->count(), 2001u);
         }
-        QCOMPARE(counter(), before + 1); // nothing written yet
     }
     QCOMPARE(counter(), before + 2);
+    QCOMPARE(le32(header(), 16), 0u);
     auto other = CdxIndex::open(path, CdxIndex::Access::Shared);
     QCOMPARE(other->findTag("T")->count(), 2001u);
     other->verify();

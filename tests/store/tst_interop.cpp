@@ -1,11 +1,13 @@
 // Files this store writes, read by independent xBase readers (Debian's python3-dbfread and Perl's
 // XBase module), files another writer (python3-dbf) made, read by this store, and two processes
-// appending to one table at once.
+// appending to, or appending, editing and deleting in, one table at once.
 #include "store/cdxindex.h"
 #include "store/connection.h"
+#include "store/schema.h"
 #include "store/storeerror.h"
 #include "store/table.h"
 #include "tagcheck.h"
+#include "writerchild.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -20,6 +22,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 using store::Connection;
 using store::Table;
@@ -284,6 +287,47 @@ print('|'.join(r['NAME'] + '=' + r['MSG'] for r in DBF(sys.argv[1], encoding='cp
         }
     }
 
+    // Both processes append, edit keys and delete at once: every record either appended is there
+    // with its memo, the count is the sum, and both tags equal their rebuilds.
+    void twoProcessesChurn()
+    {
+        store::CreateDatabase(connection);
+        const QString self = QCoreApplication::applicationFilePath();
+        QProcess a;
+        QProcess b;
+        a.start(
+            self, { QStringLiteral("--churn-child"), dir.path(), QStringLiteral("A"), QStringLiteral("11") });
+        b.start(
+            self, { QStringLiteral("--churn-child"), dir.path(), QStringLiteral("B"), QStringLiteral("12") });
+        QVERIFY(a.waitForFinished(120000));
+        QVERIFY(b.waitForFinished(120000));
+        QVERIFY2(a.exitCode() == 0, a.readAllStandardError().constData());
+        QVERIFY2(b.exitCode() == 0, b.readAllStandardError().constData());
+        std::map<uint32_t, QString> appended;
+        for (QProcess* p : { &a, &b })
+            for (const QByteArray& line : p->readAllStandardOutput().split('\n'))
+                if (line.startsWith("A "))
+                    QVERIFY(
+                        appended.emplace(line.split(' ')[1].toUInt(), QString::fromLatin1(line.split(' ')[2]))
+                            .second);
+        QVERIFY(appended.size() > 2000);
+
+        Table t;
+        t.setConnection(connection);
+        t.setTableName(QStringLiteral("MSGLOG2.dbf"));
+        t.open();
+        QCOMPARE(size_t(t.recordCount()), appended.size());
+        size_t live = 0;
+        for (t.first(); !t.eof(); t.next(), ++live)
+            QCOMPARE(t.fieldText(QStringLiteral("MSG")), appended[t.recNo()]);
+        QVERIFY(live < appended.size()); // some were deleted
+        t.close();
+        const QString cdx = connection.resolve(QStringLiteral("MsgLog2.cdx"));
+        const QString dbf = connection.resolve(QStringLiteral("MsgLog2.dbf"));
+        QCOMPARE(tagcheck::entriesOf(cdx, "BY_DATE"), tagcheck::rebuildOf(dbf, "DDATE", false));
+        QCOMPARE(tagcheck::entriesOf(cdx, "BY_NAME"), tagcheck::rebuildOf(dbf, "USERNAME+DDATE", false));
+    }
+
     void twoProcessesShareUniqueTag()
     {
         connection.createTable(QStringLiteral("BUSERS.DBF"),
@@ -322,6 +366,9 @@ int main(int argc, char** argv)
     if (argc == 5 && std::strcmp(argv[1], "--append-child") == 0)
         return appendChild(
             QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), std::atoi(argv[4]));
+    if (argc == 5 && std::strcmp(argv[1], "--churn-child") == 0)
+        return writerchild::run(QStringLiteral("churn"), QString::fromLocal8Bit(argv[2]),
+            QString::fromLocal8Bit(argv[3]), uint32_t(std::atoi(argv[4])), 5000);
     if (argc == 5 && std::strcmp(argv[1], "--users-child") == 0)
         return usersChild(QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
     QCoreApplication app(argc, argv);

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -314,6 +315,143 @@ private slots:
         QCOMPARE(tagcheck::entriesOf(cdx, "GROUP"), tagcheck::rebuildOf(dbf, "GROUP", false));
         QCOMPARE(tagcheck::entriesOf(cdx, "PAGERCOMP").size(), size_t(3));
         QCOMPARE(store::CreateDatabase(connection), QStringList());
+    }
+
+    // Indexes that pass the structural check but disagree with their records: rebuilt, told once,
+    // and every record is seen again in tag order.
+    void indexDisagreesWithRecords_data()
+    {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("users index lags its table") << "BUSERS.DBF"
+                                                    << "lag";
+        QTest::newRow("log index lags its table") << "MSGLOG2.dbf"
+                                                  << "lag";
+        QTest::newRow("record number changed in a users leaf") << "BUSERS.DBF"
+                                                               << "recno";
+    }
+    void indexDisagreesWithRecords()
+    {
+        QFETCH(QString, table);
+        QFETCH(QString, damage);
+        const bool users = table == u"BUSERS.DBF";
+        store::CreateDatabase(connection);
+        const QString cdx
+            = connection.resolve(users ? QStringLiteral("Busers.cdx") : QStringLiteral("MsgLog2.cdx"));
+        const QString dbf
+            = connection.resolve(users ? QStringLiteral("Busers.dbf") : QStringLiteral("MsgLog2.dbf"));
+        const auto add = [&](int from, int to) {
+            for (int i = from; i < to; ++i) {
+                if (!users) {
+                    addLog(table, QStringLiteral("2024/01/0%1").arg(1 + i), QStringLiteral("09:00:00 AM"),
+                        QStringLiteral("U%1").arg(i), QString());
+                    continue;
+                }
+                Table t;
+                t.setConnection(connection);
+                t.setTableName(table);
+                t.open();
+                t.append();
+                t.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("User %1").arg(i));
+                t.post();
+            }
+        };
+        add(0, 5);
+        QFile f(cdx);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QByteArray image = f.readAll(); // the index of 5 records
+        add(5, 8);
+        if (damage == u"recno") {
+            // Another program rewrote one entry's record number: the first tag's only leaf (the
+            // root) follows its header; its first entry's record number is in its low bits.
+            f.seek(0);
+            image = f.readAll();
+            const int leaf = int(tagcheck::le32(image, 1536));
+            image[leaf + 24] = char(image[leaf + 24] ^ 0x06);
+        }
+        // The index as another program left it.
+        f.seek(0);
+        f.write(image);
+        f.resize(image.size());
+        f.close();
+        const QStringList problems = store::CreateDatabase(connection);
+        QCOMPARE(problems.size(), 1);
+        QVERIFY2(problems[0].contains(QFileInfo(cdx).fileName()), qPrintable(problems[0]));
+        QCOMPARE(store::CreateDatabase(connection), QStringList());
+        QByteArray tag = users ? "USERNAME" : "BY_DATE";
+        QCOMPARE(
+            tagcheck::entriesOf(cdx, tag), tagcheck::rebuildOf(dbf, users ? "USERNAME" : "DDATE", users));
+        Table t;
+        t.setConnection(connection);
+        t.setTableName(table);
+        t.setIndexName(QString::fromLatin1(tag));
+        t.open();
+        int seen = 0;
+        for (t.first(); !t.eof(); t.next())
+            ++seen;
+        QCOMPARE(seen, 8);
+    }
+
+    // A memo file whose next free block lies past its end or inside its header: corrected at
+    // start and told once; the next memo goes to the end of the file and no memo is overwritten.
+    void memoHeaderCorrected_data()
+    {
+        QTest::addColumn<quint32>("nextFree");
+        QTest::newRow("past the end") << 0xFFFFFFFFu;
+        QTest::newRow("inside the header") << 1u;
+    }
+    void memoHeaderCorrected()
+    {
+        QFETCH(quint32, nextFree);
+        store::CreateDatabase(connection);
+        addLog(QStringLiteral("MSGLOG2.dbf"), QStringLiteral("2024/01/01"), QStringLiteral("09:00:00 AM"),
+            QStringLiteral("First"), QString());
+        const QString fpt = connection.resolve(QStringLiteral("MsgLog2.fpt"));
+        const qint64 size = QFileInfo(fpt).size();
+        QFile f(fpt);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        const char word[4]
+            = { char(nextFree >> 24), char(nextFree >> 16), char(nextFree >> 8), char(nextFree) };
+        f.write(word, 4);
+        f.close();
+        const QStringList problems = store::CreateDatabase(connection);
+        QCOMPARE(problems.size(), 1);
+        QVERIFY2(problems[0].contains(QStringLiteral("MsgLog2.fpt"), Qt::CaseInsensitive),
+            qPrintable(problems[0]));
+        QCOMPARE(store::CreateDatabase(connection), QStringList());
+        addLog(QStringLiteral("MSGLOG2.dbf"), QStringLiteral("2024/01/02"), QStringLiteral("09:00:00 AM"),
+            QStringLiteral("Second"), QString());
+        QCOMPARE(QFileInfo(fpt).size(), 2 * size - 512);
+        Table t;
+        t.setConnection(connection);
+        t.setTableName(QStringLiteral("MSGLOG2.dbf"));
+        t.open();
+        QStringList memos;
+        for (t.first(); !t.eof(); t.next())
+            memos << t.fieldText(QStringLiteral("MSG"));
+        QCOMPARE(memos, QStringList({ "First at 09:00:00 AM", "Second at 09:00:00 AM" }));
+    }
+
+    // A record that a writer wrote but did not count before it stopped is adopted at start, with
+    // its keys; the end-of-file mark stays where independent readers look for it.
+    void uncountedRecordAdopted()
+    {
+        store::CreateDatabase(connection);
+        for (const char* user : { "Ann", "Bob" })
+            addLog(QStringLiteral("MSGLOG2.dbf"), QStringLiteral("2024/01/01"), QStringLiteral("09:00:00 AM"),
+                QString::fromLatin1(user), QString());
+        const QString dbf = connection.resolve(QStringLiteral("MsgLog2.dbf"));
+        QFile f(dbf);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        f.seek(4);
+        f.write(QByteArray("\x01", 1)); // the count before the second append was published
+        f.close();
+        const QStringList problems = store::CreateDatabase(connection);
+        QCOMPARE(problems.size(), 1);
+        QVERIFY2(problems[0].contains(QStringLiteral("adopted")), qPrintable(problems[0]));
+        QCOMPARE(tagcheck::entriesOf(connection.resolve(QStringLiteral("MsgLog2.cdx")), "BY_NAME"),
+            tagcheck::rebuildOf(dbf, "USERNAME+DDATE", false));
+        QCOMPARE(tagcheck::rebuildOf(dbf, "USERNAME+DDATE", false).size(), size_t(2));
     }
 
     // An index whose tags the table could not use (a key of fields it lacks) is rebuilt too.
