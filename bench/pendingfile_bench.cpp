@@ -30,7 +30,8 @@ void fill(store::TMemTable& table, int rows, const char* kind)
         table.setFieldText(QStringLiteral("BaudRate"), QStringLiteral("1200"));
         table.setFieldInt(QStringLiteral("MessageSize"), 80);
         table.setFieldText(QStringLiteral("MessageToSend"), QString(500, u'm'));
-        table.setFieldText(QStringLiteral("UserOrGroupName"), QStringLiteral("%1 %2").arg(QLatin1String(kind)).arg(i));
+        table.setFieldText(
+            QStringLiteral("UserOrGroupName"), QStringLiteral("%1 %2").arg(QLatin1String(kind)).arg(i));
         table.setFieldInt(QStringLiteral("Retries"), 3);
         table.post();
     }

@@ -14,7 +14,8 @@ namespace core {
 // next start loads every one of them into the pending queue, so a page waiting to be sent comes
 // back for the operator and is not sent again by itself. Neither table's current row moves.
 // Throws store::StoreError on failure.
-void writePendingFile(const store::TMemTable& pendingMsgs, const store::TMemTable& sendMsgs, const QString& path);
+void writePendingFile(
+    const store::TMemTable& pendingMsgs, const store::TMemTable& sendMsgs, const QString& path);
 
 // Keeps the pending file current while the desk runs, so that a kill or a power cut loses no page:
 // every change of either queue (a row added, removed or changed, a reload) asks for one rewrite,

@@ -159,7 +159,8 @@ QString loadPendingQueue(TMemTable& pendingMsgs, const QString& path, QString* k
         if (index < 0 || loaded.fields()[index].type != field.type) {
             usable = false;
             if (error.isEmpty())
-                error = QStringLiteral("'%1' does not hold the pending-queue field '%2'.").arg(path, field.name);
+                error = QStringLiteral("'%1' does not hold the pending-queue field '%2'.")
+                            .arg(path, field.name);
         }
     }
 

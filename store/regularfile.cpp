@@ -53,7 +53,8 @@ Opened openChecked(const QString& path, int flags, bool followLinks)
         opened.kind = kindText(st.st_mode);
         return opened;
     }
-    opened.fd = ::open(name.constData(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
+    opened.fd = ::open(
+        name.constData(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
     if (opened.fd < 0) {
         opened.error = errno;
         if (opened.error == ELOOP && !followLinks)

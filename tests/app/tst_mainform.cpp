@@ -1,10 +1,10 @@
 #include "app/aboutbox.h"
 #include "app/elidingmemo.h"
+#include "app/groupsetup.h"
 #include "app/helpwindow.h"
 #include "app/mainform.h"
 #include "app/messageedit.h"
 #include "app/schedulesetup.h"
-#include "app/groupsetup.h"
 #include "app/systemsetup.h"
 #include "app/usersetup.h"
 #include "config/inifile.h"
@@ -708,9 +708,12 @@ void tst_MainForm::oddFolderStartsRunsAndExits_data()
 {
     QTest::addColumn<QString>("odd");
     QTest::addColumn<QString>("named");
-    QTest::newRow("pipe as pending file") << "PendMsgs" << "PendMsgs is a pipe";
-    QTest::newRow("pipe as settings file") << "pager.ini" << "pager.ini is a pipe";
-    QTest::newRow("users table without PAGER_ID") << "Busers.dbf" << "Table BUSERS.DBF has no field PAGER_ID.";
+    QTest::newRow("pipe as pending file") << "PendMsgs"
+                                          << "PendMsgs is a pipe";
+    QTest::newRow("pipe as settings file") << "pager.ini"
+                                           << "pager.ini is a pipe";
+    QTest::newRow("users table without PAGER_ID") << "Busers.dbf"
+                                                  << "Table BUSERS.DBF has no field PAGER_ID.";
 }
 
 void tst_MainForm::oddFolderStartsRunsAndExits()
@@ -746,7 +749,8 @@ void tst_MainForm::oddFolderStartsRunsAndExits()
     form->UsersMenu->trigger();
     auto* users = form->findChild<QWidget*>(QStringLiteral("UsersForm"));
     QVERIFY(users && users->isVisible());
-    QCOMPARE(users->findChild<QLineEdit*>(QStringLiteral("PagerId"))->isEnabled(), odd != QStringLiteral("Busers.dbf"));
+    QCOMPARE(users->findChild<QLineEdit*>(QStringLiteral("PagerId"))->isEnabled(),
+        odd != QStringLiteral("Busers.dbf"));
     form->Timer1->start();
     {
         QFile drop(QStringLiteral("plimomsgs.txt"));

@@ -291,7 +291,8 @@ void tst_MessageFile::folderIsLeftAlonePipeAndLinkAreDeletedUnread()
     QVERIFY(!QFileInfo(fileName()).exists() && !QFileInfo(fileName()).isSymLink());
     QVERIFY(QFileInfo(QStringLiteral("elsewhere.txt")).isFile());
     QCOMPARE(status().size(), 2);
-    QVERIFY2(status()[0].endsWith(QStringLiteral("File plimomsgs.txt is a symbolic link; it was deleted unread.")),
+    QVERIFY2(
+        status()[0].endsWith(QStringLiteral("File plimomsgs.txt is a symbolic link; it was deleted unread.")),
         qPrintable(status()[0]));
     QCOMPARE(send().rowCount(), 0);
 }

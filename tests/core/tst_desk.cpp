@@ -357,7 +357,8 @@ void tst_Desk::truncatedPendingFileKeepsCompleteRows()
     QVERIFY(!desk.ScheduledSendingEnabled); // the switch was read
     QCOMPARE(desk.recipientNames(), QStringList());
     QCOMPARE(desk.startupReport(),
-        QStringLiteral("'PendMsgs' is cut short: 1 of its 2 rows are complete. The file is kept as PendMsgs.bad."));
+        QStringLiteral(
+            "'PendMsgs' is cut short: 1 of its 2 rows are complete. The file is kept as PendMsgs.bad."));
     QCOMPARE(fileBytes(QStringLiteral("PendMsgs.bad")), bytes);
     QCOMPARE(desk.PendingMsgs.rowCount(), 1);
     desk.PendingMsgs.first();
@@ -495,8 +496,8 @@ void tst_Desk::pipesAndDevicesAreNotRead()
         QCoreApplication::processEvents();
         QVERIFY(QFileInfo(QStringLiteral("PendMsgs")).isFile());
         QCOMPARE(pendingNames(QStringLiteral("PendMsgs")), QStringList { "Queued" });
-        QVERIFY(config::IniFile(ini).writeString(QStringLiteral("System"), QStringLiteral("SendMessages"),
-            QStringLiteral("0")));
+        QVERIFY(config::IniFile(ini).writeString(
+            QStringLiteral("System"), QStringLiteral("SendMessages"), QStringLiteral("0")));
         QVERIFY(QFileInfo(ini).isFile());
     }
     QFile::remove(QStringLiteral("PendMsgs"));
@@ -520,7 +521,8 @@ void tst_Desk::tableLackingFieldsStillStarts()
     }
     // Another tool renamed PAGER_ID and narrowed and retyped carrier fields.
     store::Connection folder(dataDir_);
-    folder.createTable(QStringLiteral("Busers.dbf"), QStringLiteral("USERNAME,C,30;PAGERCOMP,C,30;GROUP,C,12;PAGERID,C,12;"));
+    folder.createTable(QStringLiteral("Busers.dbf"),
+        QStringLiteral("USERNAME,C,30;PAGERCOMP,C,30;GROUP,C,12;PAGERID,C,12;"));
     folder.createTable(QStringLiteral("PAGECOMP.dbf"),
         QStringLiteral("PAGERCOMP,C,30;HOST_TEL,C,10;HOST_SPEED,N,5,0;HOST_CHARS,N,3,0;HOST_PASSW,C,10;"));
     {

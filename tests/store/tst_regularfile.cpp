@@ -43,14 +43,16 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::newRow("regular") << "plain" << qint64(12) << true << true << "";
         QTest::newRow("missing") << "none" << qint64(12) << true << false << "";
-        QTest::newRow("over the bound") << "plain" << qint64(11) << true << true << " is larger than 11 bytes";
+        QTest::newRow("over the bound")
+            << "plain" << qint64(11) << true << true << " is larger than 11 bytes";
         QTest::newRow("pipe") << "pipe" << qint64(12) << true << true << " is a pipe, not a regular file";
-        QTest::newRow("link to a device") << "zero" << qint64(12) << true << true
-                                          << " is a device, not a regular file";
+        QTest::newRow("link to a device")
+            << "zero" << qint64(12) << true << true << " is a device, not a regular file";
         QTest::newRow("folder") << "folder" << qint64(12) << true << true << " is a folder, not a file";
         QTest::newRow("link followed") << "link" << qint64(12) << true << true << "";
         QTest::newRow("link refused") << "link" << qint64(12) << false << true << " is a symbolic link";
-        QTest::newRow("link to nothing") << "dangling" << qint64(12) << true << true << " is a link to nothing";
+        QTest::newRow("link to nothing")
+            << "dangling" << qint64(12) << true << true << " is a link to nothing";
     }
 
     void readWhole()
@@ -78,7 +80,8 @@ private slots:
             QFAIL("a pipe opened as a table");
         } catch (const store::StoreError& e) {
             QCOMPARE(e.message(),
-                QStringLiteral("Cannot open table %1: it is a pipe, not a regular file").arg(path("BUSERS.DBF")));
+                QStringLiteral("Cannot open table %1: it is a pipe, not a regular file")
+                    .arg(path("BUSERS.DBF")));
         }
         QVERIFY_THROWS_EXCEPTION(
             store::StoreError, store::openRegularFile(path("pipe"), O_RDWR, QStringLiteral("index")));
