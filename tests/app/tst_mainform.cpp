@@ -714,6 +714,8 @@ void tst_MainForm::oddFolderStartsRunsAndExits_data()
                                            << "pager.ini is a pipe";
     QTest::newRow("users table without PAGER_ID") << "Busers.dbf"
                                                   << "Table BUSERS.DBF has no field PAGER_ID.";
+    QTest::newRow("carriers table without HOST_TEL") << "PAGECOMP.dbf"
+                                                     << "Table PAGECOMP.DBF has no field HOST_TEL.";
 }
 
 void tst_MainForm::oddFolderStartsRunsAndExits()
@@ -729,7 +731,10 @@ void tst_MainForm::oddFolderStartsRunsAndExits()
         QCOMPARE(::mkfifo(QFile::encodeName(ini).constData(), 0600), 0);
     } else {
         store::Connection(dir_->path())
-            .createTable(odd, QStringLiteral("USERNAME,C,30;PAGERCOMP,C,30;GROUP,C,12;"));
+            .createTable(odd,
+                odd == QStringLiteral("Busers.dbf")
+                    ? QStringLiteral("USERNAME,C,30;PAGERCOMP,C,30;GROUP,C,12;")
+                    : QStringLiteral("PAGERCOMP,C,30;HOST_SPEED,C,5;HOST_CHARS,N,3,0;HOST_PASSW,C,10;"));
     }
     // As the program entry builds the desk.
     auto form = makeForm();
@@ -751,6 +756,7 @@ void tst_MainForm::oddFolderStartsRunsAndExits()
     QVERIFY(users && users->isVisible());
     QCOMPARE(users->findChild<QLineEdit*>(QStringLiteral("PagerId"))->isEnabled(),
         odd != QStringLiteral("Busers.dbf"));
+    form->CarriersMenu->trigger();
     form->Timer1->start();
     {
         QFile drop(QStringLiteral("plimomsgs.txt"));
