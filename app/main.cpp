@@ -34,8 +34,10 @@ int main(int argc, char** argv)
     CreateUsersForm(mainForm);
     CreatePagerCompForm(mainForm);
     mainForm.show();
-    if (!mainForm.startupError().isEmpty())
-        QMessageBox::critical(&mainForm, title, mainForm.startupError());
+    // One box for what went wrong at start: a failure that stopped the steps and the faults that
+    // did not.
+    if (const QString report = mainForm.desk().startupReport(); !report.isEmpty())
+        QMessageBox::critical(&mainForm, title, report);
     else if (const QStringList notices = mainForm.desk().startupNotices(); !notices.isEmpty())
         QMessageBox::information(&mainForm, title, notices.join(u'\n'));
     // A session that ends without closing the window still keeps the pending pages.

@@ -125,6 +125,10 @@ TMainForm::TMainForm(const QString& dataDirectory, QWidget* parent)
     // Faults inside the engine's events (the loop's handlers among them) go to the standard box.
     paging::TPageEngine::setErrorReporter([this](const QString& text) { showStandardError(text); });
     delivery_->ReadPageMsgFromFile = [this] { preparation_->ReadPageMsgFromFile(); };
+    // The queues are kept on disk as they change; a write that fails is told once.
+    connect(&desk_->pendingFile(), &core::PendingFile::writeFailed, this, [this](const QString& text) {
+        Show_Status(QStringLiteral("The pending messages could not be saved: ") + text);
+    });
     ShowPending = new TShowPending(desk_->PendingMsgs, desk_->SendMsgs, this);
     connect(ShowPending, &TShowPending::closedWithCount, PendingMsgsBtn,
         [this](int pending) { PendingMsgsBtn->setText(QStringLiteral("Pending Msgs: ") + QString::number(pending)); });

@@ -2,6 +2,7 @@
 
 #include "compose/pageforms.h"
 #include "store/cp1252.h"
+#include "store/regularfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,14 +30,16 @@ QString memberFilePath(const QString& dataDirectory, const QString& groupName)
     return QDir(dataDirectory).filePath(memberFileName(groupName));
 }
 
-bool readMemberFile(const QString& path, QStringList* members)
+bool readMemberFile(const QString& path, QStringList* members, QString* fault)
 {
     members->clear();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const store::WholeFile file = store::readWholeFile(path, kMemberFileLimit);
+    if (fault)
+        *fault = file.fault;
+    if (!file.read())
         return false;
-    *members = messageFileLines(file.readAll());
-    return file.error() == QFileDevice::NoError;
+    *members = messageFileLines(file.bytes);
+    return true;
 }
 
 QString writeMemberFile(const QString& path, const QStringList& members)

@@ -8,6 +8,7 @@
 #include "core/recipientname.h"
 #include "store/cp1252.h"
 #include "store/fieldnames.h"
+#include "store/regularfile.h"
 #include "store/storeerror.h"
 
 #include <QDate>
@@ -302,25 +303,16 @@ void MessagePreparation::PrepareGroupMessage(const QString& item)
 void MessagePreparation::ReadPageMsgFromFile()
 {
     const QString name = messageFileName();
+    // Only a regular file within the bound is read, never through a link: a pipe would stall the
+    // tick, a link would page a file from elsewhere. Anything else is deleted unread.
+    const store::WholeFile read = store::readWholeFile(name, kMessageFileReadLimit, false);
     const QFileInfo found(name);
-    // Only a file counts: a folder of that name, or nothing, leaves the tick alone.
-    if (!found.isFile()) {
+    // A folder of that name is no message file and cannot be consumed: the tick leaves it alone.
+    if (!read.exists || (found.isDir() && !found.isSymLink())) {
         undeletableFile_.clear();
         return;
     }
 
-    QByteArray bytes;
-    QString readError;
-    {
-        QFile file(name);
-        if (file.open(QIODevice::ReadOnly)) {
-            bytes = file.read(kMessageFileReadLimit);
-            if (file.error() != QFileDevice::NoError)
-                readError = file.errorString();
-        } else {
-            readError = file.errorString();
-        }
-    }
     // Consumed whatever it holds. A file that stays would be paged again at every idle tick, so
     // one that cannot be deleted is not paged at all, and reported once.
     QFile file(name);
@@ -330,15 +322,16 @@ void MessagePreparation::ReadPageMsgFromFile()
         if (which != undeletableFile_) {
             undeletableFile_ = which;
             status(QStringLiteral("File plimomsgs.txt cannot be deleted and is not paged: ")
-                + file.errorString());
+                + (read.fault.isEmpty() ? file.errorString() : read.fault));
         }
         return;
     }
     undeletableFile_.clear();
-    if (!readError.isEmpty()) {
-        status(QStringLiteral("File plimomsgs.txt could not be read: ") + readError);
+    if (!read.read()) {
+        status(QStringLiteral("File ") + read.fault + QStringLiteral("; it was deleted unread."));
         return;
     }
+    const QByteArray& bytes = read.bytes;
 
     const QStringList lines = messageFileLines(bytes);
     if (lines.size() < 3) {

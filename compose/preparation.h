@@ -46,7 +46,7 @@ public:
 
     // The message file's name, relative to the current directory.
     static QString messageFileName();
-    // Most of a message file that is read; lines 1 to 6 are all that count.
+    // The largest message file read; a larger one is deleted unread.
     static constexpr qint64 kMessageFileReadLimit = 4 * 1024 * 1024;
 
 private:

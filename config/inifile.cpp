@@ -1,5 +1,7 @@
 #include "config/inifile.h"
 
+#include "store/regularfile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -151,6 +153,11 @@ bool hasLineBreak(const QString& text)
 
 } // namespace
 
+QString IniFile::fault() const
+{
+    return store::readWholeFile(path_, kIniFileLimit).fault;
+}
+
 IniFile::IniFile(const QString& path)
     : path_(path)
 {
@@ -158,12 +165,10 @@ IniFile::IniFile(const QString& path)
 
 QString IniFile::readString(const QString& section, const QString& key, const QString& defaultValue) const
 {
-    QFile file(path_);
-    if (!file.open(QIODevice::ReadOnly))
+    const store::WholeFile file = store::readWholeFile(path_, kIniFileLimit);
+    if (!file.read())
         return defaultValue;
-    const Parsed parsed = parse(file.readAll());
-    if (file.error() != QFileDevice::NoError)
-        return defaultValue;
+    const Parsed parsed = parse(file.bytes);
     const Found found = find(parsed.lines, section.trimmed(), key.trimmed());
     return found.keyLine >= 0 ? found.value : defaultValue;
 }
@@ -179,17 +184,13 @@ bool IniFile::writeString(const QString& section, const QString& key, const QStr
     QString cleanValue = value;
     cleanValue.replace(u'\r', u' ').replace(u'\n', u' ');
 
-    QByteArray data;
-    QFile existing(path_);
-    if (existing.exists()) {
-        if (!existing.open(QIODevice::ReadOnly))
-            return false; // never replace a file that could not be read
-        data = existing.readAll();
-        if (existing.error() != QFileDevice::NoError)
-            return false;
-        existing.close();
-    }
-    Parsed parsed = parse(data);
+    // A regular file that cannot be read is never replaced; a pipe, a device or a file past the
+    // bound holds no settings that were ever read, and the atomic write puts a regular file there.
+    const store::WholeFile existing = store::readWholeFile(path_, kIniFileLimit);
+    const QFileInfo info(path_);
+    if (existing.exists && !existing.read() && info.isFile() && info.size() <= kIniFileLimit)
+        return false;
+    Parsed parsed = parse(existing.bytes);
     QList<Line>& lines = parsed.lines;
     const Found found = find(lines, sectionName, keyName);
 

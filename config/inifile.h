@@ -12,11 +12,17 @@ namespace config {
 // of the file when missing). Section and key names compare without regard to case. Every other line
 // (comments, blank lines, junk) is kept byte for byte. The file is opened afresh for each call and
 // written atomically, so a reader never sees half a file. Text is Windows-1252.
+// The largest settings file read.
+inline constexpr qint64 kIniFileLimit = 1024 * 1024;
+
 class IniFile {
 public:
     explicit IniFile(const QString& path);
 
     QString path() const { return path_; }
+    // Why the file is not read (not a regular file, larger than kIniFileLimit, unreadable), naming
+    // it; empty when it is read or missing. Reads then give their defaults.
+    QString fault() const;
 
     // The value of `key` in `section`, blanks around it removed and one pair of enclosing quotes
     // dropped; `defaultValue` when the file cannot be read or holds no such key.

@@ -1,8 +1,10 @@
 #include "core/desk.h"
 
+#include "config/inifile.h"
 #include "core/clocktext.h"
 #include "core/queues.h"
 #include "core/recipientname.h"
+#include "store/fieldcheck.h"
 #include "store/fieldnames.h"
 #include "store/schema.h"
 #include "store/storeerror.h"
@@ -24,18 +26,6 @@ QString withTrailingSlash(QString folder)
     return folder;
 }
 
-// Restores the pending queue from `path`; a fault is thrown as the loader's text, naming where the
-// original file was kept.
-void restoreFrom(store::TMemTable& pending, const QString& path)
-{
-    QString keptAs;
-    const QString error = loadPendingQueue(pending, path, &keptAs);
-    if (error.isEmpty())
-        return;
-    throw store::StoreError(
-        keptAs.isEmpty() ? error : error + QStringLiteral(" The file is kept as %1.").arg(keptAs));
-}
-
 void bind(store::Table& handle, const store::Connection& connection, const store::TableSchema& schema)
 {
     handle.close();
@@ -52,6 +42,7 @@ Desk::Desk(const QString& dataDirectory)
 {
     createQueueTables(SendMsgs, PendingMsgs, TempUser);
     Settings.read();
+    pendingFile_ = std::make_unique<PendingFile>(PendingMsgs, SendMsgs, pendingFileName());
 }
 
 Desk::~Desk() = default;
@@ -80,25 +71,37 @@ QString Desk::open()
 {
     startupError_.clear();
     startupNotices_.clear();
+    startupFaults_.clear();
     opened_ = false;
     try {
         Plimo32.setFolder(dataDirectory_);
         startupNotices_ = store::CreateDatabase(Plimo32);
-        bind(BUsersT, Plimo32, store::busersSchema());
-        bind(PagerCompT, Plimo32, store::pageCompSchema());
-        bind(GroupsT, Plimo32, store::groupsSchema());
-        bind(QuickMsgT, Plimo32, store::quickMsgSchema());
-        bind(ModemsT, Plimo32, store::modemsSchema());
-        bind(MsgLogT, Plimo32, store::msgLogSchema());
-        bind(SchedMsgT, Plimo32, store::schedMsgSchema());
-        for (store::Table* handle :
-            { &ModemsT, &BUsersT, &MsgLogT, &SchedMsgT, &GroupsT, &QuickMsgT, &PagerCompT })
+        const std::pair<store::Table*, const store::TableSchema*> tables[] = {
+            { &ModemsT, &store::modemsSchema() },
+            { &BUsersT, &store::busersSchema() },
+            { &MsgLogT, &store::msgLogSchema() },
+            { &SchedMsgT, &store::schedMsgSchema() },
+            { &GroupsT, &store::groupsSchema() },
+            { &QuickMsgT, &store::quickMsgSchema() },
+            { &PagerCompT, &store::pageCompSchema() },
+        };
+        for (const auto& [handle, schema] : tables)
+            bind(*handle, Plimo32, *schema);
+        for (const auto& [handle, schema] : tables) {
             handle->open();
-        restorePendingQueue();
+            // A field another tool renamed or narrowed fails only where it is used.
+            startupFaults_ << store::fieldFaults(*handle, *schema);
+        }
     } catch (const store::StoreError& e) {
         startupError_ = e.message();
-        return startupError_;
     }
+    restorePendingQueue();
+    if (!startupError_.isEmpty())
+        return startupError_;
+    const QString iniFault = config::IniFile(config::pagerIniPath()).fault();
+    if (!iniFault.isEmpty())
+        startupFaults_ << iniFault
+                + QStringLiteral(" and is not read: the settings are the defaults until they are saved.");
     ScheduledSendingEnabled = config::SystemSettings::scheduledSendingEnabled();
     ScheduleScanActive = false;
     PageInProgress = false;
@@ -109,8 +112,31 @@ QString Desk::open()
 void Desk::restorePendingQueue()
 {
     pendingRestored_ = true;
-    if (QFileInfo::exists(pendingFileName()))
-        restoreFrom(PendingMsgs, pendingFileName());
+    QString keptAs;
+    QString fault;
+    try {
+        fault = loadPendingQueue(PendingMsgs, pendingFileName(), &keptAs);
+    } catch (const store::StoreError& e) {
+        fault = sentence(e.message());
+    }
+    if (!fault.isEmpty()) {
+        if (!keptAs.isEmpty())
+            fault += QStringLiteral(" The file is kept as %1.").arg(keptAs);
+        startupFaults_ << fault;
+    }
+    // A file that could not be read whole was moved aside first; one that stayed is never
+    // overwritten.
+    pendingWritable_ = fault.isEmpty() || !keptAs.isEmpty();
+    if (pendingWritable_)
+        pendingFile_->follow();
+}
+
+QString Desk::startupReport() const
+{
+    QStringList paragraphs = startupFaults_;
+    if (!startupError_.isEmpty())
+        paragraphs.prepend(startupError_);
+    return paragraphs.join(QStringLiteral("\n\n"));
 }
 
 QStringList Desk::recipientNames()
@@ -180,13 +206,10 @@ QString Desk::saveQueues()
 {
     if (queuesSaved_)
         return {};
+    if (!pendingWritable_)
+        return QStringLiteral("%1 could not be read at start nor kept aside, so it is not overwritten.")
+            .arg(pendingFileName());
     try {
-        if (!queuesMoved_) {
-            SendMsgs.first();
-            while (SendMsgs.rowCount() > 0)
-                movePage(SendMsgs, PendingMsgs);
-            queuesMoved_ = true;
-        }
         if (!pendingRestored_ && QFileInfo::exists(pendingFileName())) {
             // The start stopped before it read the pending file: its pages are still only there.
             // Keep them, followed by the pages of this run.
@@ -202,7 +225,14 @@ QString Desk::saveQueues()
                 movePage(merged, PendingMsgs);
             pendingRestored_ = true;
         }
-        savePendingQueue(PendingMsgs, pendingFileName());
+        const QString failure = pendingFile_->writeNow();
+        if (!failure.isEmpty())
+            return failure;
+        // On disk the waiting pages are pending pages now; so they are here.
+        SendMsgs.first();
+        while (SendMsgs.rowCount() > 0)
+            movePage(SendMsgs, PendingMsgs);
+        pendingFile_->stop();
     } catch (const store::StoreError& e) {
         return e.message();
     }

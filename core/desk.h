@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/systemsettings.h"
+#include "core/pendingfile.h"
 #include "paging/pageengine.h"
 #include "store/connection.h"
 #include "store/memtable.h"
@@ -9,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTime>
+#include <memory>
 
 namespace core {
 
@@ -40,12 +42,26 @@ public:
     bool usesFallbackDataDirectory() const;
 
     // The creation steps, in order: create missing tables and index files, open the seven handles
-    // (MODEMS, BUSERS, MSGLOG2, SCHEDMS2, GROUPS, QUICKMSG, PAGECOMP, each in its default tag),
-    // restore the pending queue from the pending file when it exists, read the scheduled-sending
-    // switch, clear the flags. A failure skips the steps that follow; its text (the store's or the
-    // loader's own) is returned and kept in startupError(). Returns an empty text on success.
+    // (MODEMS, BUSERS, MSGLOG2, SCHEDMS2, GROUPS, QUICKMSG, PAGECOMP, each in its default tag) and
+    // check their fields, restore the pending queue from the pending file when it exists, read the
+    // scheduled-sending switch, clear the flags. A table that cannot be opened skips the steps after
+    // it but the pending queue's, which runs whatever happened to the tables (its pages are only
+    // there); its text (the store's own) is returned and kept in startupError(). Returns an empty
+    // text on success.
+    //
+    // From then on the pending file follows both queues (PendingFile), unless it could be neither
+    // read nor kept aside.
     QString open();
     QString startupError() const { return startupError_; }
+    // Faults that do not stop the start, as whole sentences for one box: fields a table lacks or
+    // holds too small (what needs them fails when used, everything else works), a pending file
+    // that could not be read whole (its complete pages are restored, the file kept as
+    // PendMsgs.bad), a settings file that is not a regular file or too large (not read: the
+    // defaults hold until the settings are saved, which replaces it).
+    QStringList startupFaults() const { return startupFaults_; }
+    // The start's one message box: the failure, then the faults, a paragraph each; empty when the
+    // start went well.
+    QString startupReport() const;
     // Faults found in index files that the start rebuilt from their records (not failures: the
     // steps go on), for the operator to be told.
     QStringList startupNotices() const { return startupNotices_; }
@@ -72,16 +88,19 @@ public:
     // Steps 1 to 3 of the one-second tick.
     TickDisplay tick(const QTime& now) const;
 
-    // The way out, for every close of the main window: the pages still waiting in SendMsgs become
-    // pending pages, then PendingMsgs is written to the pending file (atomically). Done once: later
-    // calls return at once. Returns an empty text, or the failure's text (the call may then be
-    // repeated, and only the save is tried again).
+    // The way out, for every close of the main window: the pending file is written (atomically)
+    // with the pending pages followed by the pages still waiting in SendMsgs, and only once that
+    // has succeeded do those pages move to PendingMsgs. Done once: later calls return at once.
+    // Returns an empty text, or the failure's text; both queues are then as they were, and the
+    // call may be repeated.
     QString saveQueues();
     bool queuesSaved() const { return queuesSaved_; }
 
     // The pending file: "PendMsgs." names it; as on the system the desk came from, the trailing dot
     // is not part of the name on disk. It resolves against the current directory.
     static QString pendingFileName();
+    // Rewrites the pending file whenever a queue changes, once open() has restored the queue.
+    PendingFile& pendingFile() { return *pendingFile_; }
 
     store::Connection Plimo32;
     store::Table BUsersT;
@@ -117,9 +136,11 @@ private:
     QString startupError_;
     QStringList startupNotices_;
     bool opened_ = false;
+    QStringList startupFaults_;
     bool pendingRestored_ = false; // the creation step that loads the pending file ran
-    bool queuesMoved_ = false;
+    bool pendingWritable_ = true; // false: the file could be neither read whole nor kept aside
     bool queuesSaved_ = false;
+    std::unique_ptr<PendingFile> pendingFile_;
 };
 
 } // namespace core

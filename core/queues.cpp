@@ -1,6 +1,7 @@
 #include "core/queues.h"
 
 #include "store/memtable.h"
+#include "store/regularfile.h"
 #include "store/storeerror.h"
 
 #include <QFile>
@@ -95,16 +96,30 @@ void createQueueTables(TMemTable& sendMsgs, TMemTable& pendingMsgs, TMemTable& t
     define(tempUser, tempUserFields());
 }
 
-void movePage(TMemTable& from, TMemTable& to)
+const QStringList& movedPageFields()
 {
     static const QStringList moved = { page::NetworkPhone, page::PagerPhone, page::MessageToSend,
         page::BaudRate, page::MessageSize, page::UserOrGroupName, page::Retries };
+    return moved;
+}
+
+void movePage(TMemTable& from, TMemTable& to)
+{
+    const QStringList& moved = movedPageFields();
     if (from.state() != TMemTable::State::Browse)
         from.post();
     if (from.isEmpty())
         throw StoreError(QStringLiteral("Cannot perform this operation on an empty dataset"));
     copyRow(from, to, moved);
     from.deleteRow();
+}
+
+QString sentence(const QString& text)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty() || trimmed.endsWith(u'.') || trimmed.endsWith(u'!') || trimmed.endsWith(u'?'))
+        return trimmed;
+    return trimmed + u'.';
 }
 
 QString badPendingQueuePath(const QString& path)
@@ -118,7 +133,10 @@ QString loadPendingQueue(TMemTable& pendingMsgs, const QString& path, QString* k
     if (keptAs)
         keptAs->clear();
     pendingMsgs.close();
-    if (!QFileInfo::exists(path)) {
+    // Only a regular file within the bound is read: a pipe would hang the start, a link to a
+    // device would never end.
+    const store::WholeFile file = store::readWholeFile(path, PendingQueueFileLimit);
+    if (!file.exists) {
         pendingMsgs.open();
         return {};
     }
@@ -126,11 +144,12 @@ QString loadPendingQueue(TMemTable& pendingMsgs, const QString& path, QString* k
     // The file is read into a table of its own: its field order decides its row layout, and the
     // queue keeps its own definitions (and sizes), taking the rows over by field name.
     TMemTable loaded;
-    QString error;
+    QString error = file.fault.isEmpty() ? QString() : file.fault + QStringLiteral(" and is not read.");
     try {
-        loaded.loadFromFile(path);
+        if (file.read())
+            loaded.loadFromBytes(file.bytes, path);
     } catch (const StoreError& e) {
-        error = e.message();
+        error = sentence(e.message());
     }
     bool usable = loaded.isOpen();
     for (const store::MemFieldDef& field : pendingMsgs.fields()) {
@@ -140,8 +159,8 @@ QString loadPendingQueue(TMemTable& pendingMsgs, const QString& path, QString* k
         if (index < 0 || loaded.fields()[index].type != field.type) {
             usable = false;
             if (error.isEmpty())
-                error
-                    = QStringLiteral("'%1' does not hold the pending-queue field '%2'").arg(path, field.name);
+                error = QStringLiteral("'%1' does not hold the pending-queue field '%2'.")
+                            .arg(path, field.name);
         }
     }
 
@@ -163,11 +182,12 @@ QString loadPendingQueue(TMemTable& pendingMsgs, const QString& path, QString* k
         // save at Exit writes the queue over it.
         const QString bad = badPendingQueuePath(path);
         QFile::remove(bad);
-        if (QFile::rename(path, bad) || QFile::copy(path, bad)) {
+        // A copy reads the file again: only a regular one, never a pipe or a device.
+        if (QFile::rename(path, bad) || (file.read() && QFile::copy(path, bad))) {
             if (keptAs)
                 *keptAs = bad;
         } else {
-            error += QStringLiteral(" (the file could not be kept as '%1')").arg(bad);
+            error += QStringLiteral(" The file could not be kept as %1 and is never overwritten.").arg(bad);
         }
     }
     return error;

@@ -29,6 +29,9 @@ inline constexpr char TempUserName[] = "username";
 // no extension. On Linux the dot would stay part of the name, so the name is written without it.
 inline constexpr char PendingQueueFileName[] = "PendMsgs";
 
+// The largest pending-queue file read (some 60,000 pages).
+inline constexpr qint64 PendingQueueFileLimit = 64 * 1024 * 1024;
+
 // Definition items ("Name;type;size;required") of the queue tables.
 QStringList sendQueueFields(); // the eight page fields in send-queue order
 QStringList pendingQueueFields(); // the same fields with Retries first
@@ -37,11 +40,17 @@ QStringList tempUserFields();
 // Defines and opens the three in-memory tables, empty.
 void createQueueTables(store::TMemTable& sendMsgs, store::TMemTable& pendingMsgs, store::TMemTable& tempUser);
 
+// The seven fields a move between the queues copies (all but IsGroup).
+const QStringList& movedPageFields();
+
 // Moves the current page of `from` to the end of `to`: seven fields are copied by name (IsGroup is
 // not; it stays unset in the new row), the new row is posted, then the source row is deleted, so
 // the following page of `from` becomes current. On an empty `from`: "Cannot perform this
 // operation on an empty dataset", and neither table changes.
 void movePage(store::TMemTable& from, store::TMemTable& to);
+
+// A message as a whole sentence: ends in a full stop unless it already ends a sentence.
+QString sentence(const QString& text);
 
 // Where a pending-queue file that could not be read whole is kept: "PendMsgs.bad" beside it.
 QString badPendingQueuePath(const QString& path);
@@ -50,8 +59,9 @@ QString badPendingQueuePath(const QString& path);
 // with the table's own definitions (rows are taken over by field name, whatever the file's field
 // order). A missing file is normal and leaves the queue empty.
 //
-// A file that cannot be read whole (malformed, truncated, lacking a page field) gives the loader's
-// text, which the caller shows in a message box; the queue then holds the complete pages that came
+// A file that cannot be read whole (not a regular file, larger than PendingQueueFileLimit,
+// malformed, truncated, lacking a page field) gives the loader's text as whole sentences, which the
+// caller shows in a message box; the queue then holds the complete pages that came
 // before the fault, and the original file is moved aside to "PendMsgs.bad" (replacing an older
 // one), so that saving the queue at Exit cannot destroy what it held. `keptAs`, when given, receives
 // the path of that copy ("" when the file was read whole, or when it could not be kept).

@@ -368,8 +368,16 @@ void TGroupsForm::ReadUsersList()
     if (desk_.GroupsT.isEmpty() && desk_.GroupsT.state() == store::Table::State::Browse)
         return;
     QStringList members;
-    if (!compose::readMemberFile(currentMemberFile(), &members))
+    QString fault;
+    if (!compose::readMemberFile(currentMemberFile(), &members, &fault)) {
+        unreadMemberFile_ = fault.isEmpty() ? QString() : currentMemberFile();
+        if (!fault.isEmpty() && fault != memberFileFault_)
+            emit statusMessage(fault + QStringLiteral(": the group's members are not read."));
+        memberFileFault_ = fault;
         return;
+    }
+    unreadMemberFile_.clear();
+    memberFileFault_.clear();
     fillSorted(MemberList, members);
     QSet<QString> taken;
     for (const QString& member : members)
@@ -425,6 +433,11 @@ void TGroupsForm::DeleteMember()
 
 void TGroupsForm::SaveGroupMembers()
 {
+    if (!unreadMemberFile_.isEmpty() && unreadMemberFile_ == currentMemberFile()) {
+        emit statusMessage(QStringLiteral("Group members are not saved over ") + currentMemberFile()
+            + QStringLiteral(", which could not be read."));
+        return;
+    }
     const QString error = compose::writeMemberFile(currentMemberFile(), listTexts(MemberList));
     if (!error.isEmpty())
         emit statusMessage(QStringLiteral("Group members could not be saved to ") + currentMemberFile()

@@ -83,6 +83,10 @@ private:
     bool opened_ = false; // shown once since the start: the lists follow every change of group
     bool walking_ = false; // the window itself moves through GROUPS.DBF
     bool showActivated_ = false; // activated for a show: the platform's activation to come is that one
+    // A member file that is there but was not read (a pipe, a device, past its bound): its fault,
+    // told once, and its path, never saved over (what it holds was never shown).
+    QString unreadMemberFile_;
+    QString memberFileFault_;
     QTimer* activate_;
     QTimer* follow_;
 };

@@ -154,7 +154,10 @@ void TPagerCompForm::showRecord()
         return;
     const bool none = PagerCompT.recNo() == 0 && PagerCompT.state() != store::Table::State::Insert;
     for (const auto& [edit, field] : bound_) {
-        const QString text = none ? QString() : PagerCompT.fieldText(field);
+        // A field the table lacks (the start names it) shows empty and cannot be edited.
+        const bool held = PagerCompT.hasField(field);
+        edit->setEnabled(held);
+        const QString text = none || !held ? QString() : PagerCompT.fieldText(field);
         if (edit->text() != text)
             edit->setText(text);
     }

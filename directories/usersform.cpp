@@ -161,11 +161,16 @@ void TUsersForm::showRecord()
     if (!BUsersT.isOpen())
         return;
     const bool none = BUsersT.recNo() == 0 && BUsersT.state() != store::Table::State::Insert;
-    const QString id = none ? QString() : BUsersT.fieldText(store::busers::PagerId);
+    // A field the table lacks (the start names it) shows empty and cannot be edited.
+    const bool hasId = BUsersT.hasField(store::busers::PagerId);
+    const bool hasCarrier = BUsersT.hasField(store::busers::PagerComp);
+    PagerId->setEnabled(hasId);
+    PagerComp->setEnabled(hasCarrier);
+    const QString id = none || !hasId ? QString() : BUsersT.fieldText(store::busers::PagerId);
     if (PagerId->text() != id)
         PagerId->setText(id);
     // A carrier not in the list shows as an empty value; nothing is corrected.
-    const QString carrier = none ? QString() : BUsersT.fieldText(store::busers::PagerComp);
+    const QString carrier = none || !hasCarrier ? QString() : BUsersT.fieldText(store::busers::PagerComp);
     PagerComp->setCurrentIndex(carrier.isEmpty() ? -1 : PagerComp->findText(carrier, Qt::MatchFixedString | Qt::MatchCaseSensitive));
 }
 

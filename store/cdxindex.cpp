@@ -1,6 +1,7 @@
 // The public face of the compound index: opening, creating, tags, scopes.
 #include "store/cdxindeximpl.h"
 #include "store/filelock.h"
+#include "store/regularfile.h"
 #include "store/storeerror.h"
 
 #include <QFile>
@@ -45,11 +46,10 @@ std::unique_ptr<CdxIndex> CdxIndex::openIfExists(const QString& path, Access acc
     impl->path = path;
     impl->access = access;
     impl->records = records;
-    impl->fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
-    if (impl->fd < 0 && errno == ENOENT)
-        return nullptr;
+    // Only a regular file: a pipe or a device under the index's name would block or never end.
+    impl->fd = openRegularFile(path, O_RDWR, QStringLiteral("index"), true);
     if (impl->fd < 0)
-        throw StoreError(QStringLiteral("%1: cannot open the index (%2)").arg(path, QString::fromLocal8Bit(strerror(errno))));
+        return nullptr;
     struct stat st;
     if (::fstat(impl->fd, &st) != 0 || uint64_t(st.st_size) < kHeaderSize + kPageSize)
         impl->fail(QStringLiteral("file of %1 bytes is too short for a compound index").arg(qint64(st.st_size)));

@@ -1,5 +1,6 @@
 #include "store/systemfile.h"
 
+#include "store/regularfile.h"
 #include "store/storeerror.h"
 
 #include <QFile>
@@ -17,10 +18,7 @@ QString errnoText(int error)
 
 int openReadWrite(const QString& path, const QString& what, bool missingIsNone)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
-    if (fd < 0 && !(missingIsNone && errno == ENOENT))
-        throw StoreError(QStringLiteral("Cannot open %1 %2: %3").arg(what, path, errnoText(errno)));
-    return fd;
+    return openRegularFile(path, O_RDWR, what, missingIsNone);
 }
 
 void writeWholeFile(const QString& path, const QByteArray& bytes, const QString& what)

@@ -1,9 +1,14 @@
 #include "app/aboutbox.h"
 #include "app/elidingmemo.h"
+#include "app/groupsetup.h"
 #include "app/helpwindow.h"
 #include "app/mainform.h"
 #include "compose/composition.h"
 #include "app/messageedit.h"
+#include "app/schedulesetup.h"
+#include "app/systemsetup.h"
+#include "app/usersetup.h"
+#include "config/inifile.h"
 #include "core/clocktext.h"
 #include "core/queues.h"
 #include "store/memtable.h"
@@ -23,9 +28,11 @@
 #include <QFileInfo>
 #include <QHelpEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -38,6 +45,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QToolTip>
+#include <sys/stat.h>
 
 namespace {
 
@@ -110,6 +118,9 @@ private slots:
     void exitWithThreePendingPagesAndRestart();
     void everyCloseSavesTheWaitingPages();
     void startupFailureIsReportedAndTheWindowStillOpens();
+    void oddFolderStartsRunsAndExits_data();
+    void oddFolderStartsRunsAndExits();
+    void cancelAfterFailedSaveLosesNothing();
     void recipientListIsFilledSortedAndRefreshed();
     void userLookupShowsPagerIdAndCarrier();
 };
@@ -707,6 +718,108 @@ void tst_MainForm::startupFailureIsReportedAndTheWindowStillOpens()
     QCOMPARE(form->UsersList->model()->rowCount(), 0);
     form->Timer1Timer(); // the timer runs all the same
     QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs: 0"));
+}
+
+void tst_MainForm::oddFolderStartsRunsAndExits_data()
+{
+    QTest::addColumn<QString>("odd");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("pipe as pending file") << "PendMsgs"
+                                          << "PendMsgs is a pipe";
+    QTest::newRow("pipe as settings file") << "pager.ini"
+                                           << "pager.ini is a pipe";
+    QTest::newRow("users table without PAGER_ID") << "Busers.dbf"
+                                                  << "Table BUSERS.DBF has no field PAGER_ID.";
+    QTest::newRow("carriers table without HOST_TEL") << "PAGECOMP.dbf"
+                                                     << "Table PAGECOMP.DBF has no field HOST_TEL.";
+}
+
+void tst_MainForm::oddFolderStartsRunsAndExits()
+{
+    QFETCH(QString, odd);
+    QFETCH(QString, named);
+    const QString ini = config::pagerIniPath();
+    QFile::remove(ini);
+    if (odd == QStringLiteral("PendMsgs")) {
+        QCOMPARE(::mkfifo("PendMsgs", 0600), 0);
+    } else if (odd == QStringLiteral("pager.ini")) {
+        QDir().mkpath(QFileInfo(ini).absolutePath());
+        QCOMPARE(::mkfifo(QFile::encodeName(ini).constData(), 0600), 0);
+    } else {
+        store::Connection(dir_->path())
+            .createTable(odd,
+                odd == QStringLiteral("Busers.dbf")
+                    ? QStringLiteral("USERNAME,C,30;PAGERCOMP,C,30;GROUP,C,12;")
+                    : QStringLiteral("PAGERCOMP,C,30;HOST_SPEED,C,5;HOST_CHARS,N,3,0;HOST_PASSW,C,10;"));
+    }
+    // As the program entry builds the desk.
+    auto form = makeForm();
+    CreateSystemForm(*form);
+    CreateScheduledScan(*form);
+    CreateGroupsForm(*form);
+    CreateUsersForm(*form);
+    CreatePagerCompForm(*form);
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    // One message, naming the file or the field.
+    const QString report = form->desk().startupReport();
+    QVERIFY2(report.contains(named) && !report.contains(QStringLiteral("\n\n")), qPrintable(report));
+    QCOMPARE(form->startupError(), QString());
+
+    // The Users window opens; a field the table lacks shows empty and cannot be edited.
+    form->UsersMenu->trigger();
+    auto* users = form->findChild<QWidget*>(QStringLiteral("UsersForm"));
+    QVERIFY(users && users->isVisible());
+    QCOMPARE(users->findChild<QLineEdit*>(QStringLiteral("PagerId"))->isEnabled(),
+        odd != QStringLiteral("Busers.dbf"));
+    form->CarriersMenu->trigger();
+    form->Timer1->start();
+    {
+        QFile drop(QStringLiteral("plimomsgs.txt"));
+        QVERIFY(drop.open(QIODevice::WriteOnly));
+        drop.write("5551234\nNo Such Carrier\nHello\n");
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(QStringLiteral("plimomsgs.txt")), 10000);
+    form->ExitBtn->click();
+    QVERIFY(!form->isVisible());
+    QVERIFY(QFileInfo(QStringLiteral("PendMsgs")).isFile());
+    QFile::remove(ini);
+}
+
+void tst_MainForm::cancelAfterFailedSaveLosesNothing()
+{
+    auto form = makeForm();
+    appendPage(form->desk().PendingMsgs, QStringLiteral("Failed"));
+    appendPage(form->desk().SendMsgs, QStringLiteral("Waiting"));
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    // The pending file cannot be written: its folder is gone.
+    const QString gone = dir_->filePath(QStringLiteral("gone"));
+    QVERIFY(QDir().mkpath(gone));
+    QVERIFY(QDir::setCurrent(gone));
+    QVERIFY(QDir(gone).removeRecursively());
+    QStringList asked;
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            asked << box->text();
+            box->button(QMessageBox::Cancel)->click();
+        }
+    });
+    answer.start(10);
+    form->ExitBtn->click();
+    answer.stop();
+    QCOMPARE(asked.size(), 1);
+    QVERIFY(form->isVisible());
+    // Both queues as they were: the waiting page is still to be sent.
+    QCOMPARE(form->desk().PendingMsgs.rowCount(), 1);
+    QCOMPARE(form->desk().SendMsgs.rowCount(), 1);
+
+    appendPage(form->desk().SendMsgs, QStringLiteral("Later"));
+    QVERIFY(QDir::setCurrent(dir_->path()));
+    form->ExitBtn->click();
+    QVERIFY(!form->isVisible());
+    QCOMPARE(testsupport::pendingNames(), QStringList({ "Failed", "Waiting", "Later" }));
 }
 
 void tst_MainForm::recipientListIsFilledSortedAndRefreshed()

@@ -83,7 +83,7 @@ private slots:
     void outsideLineButNotTheRetriesSetting();
     void garbage_data();
     void garbage();
-    void folderOrPipeOfThatNameIsLeftAlone();
+    void folderIsLeftAlonePipeAndLinkAreDeletedUnread();
     void unreadableFileIsConsumedAndReported();
     void undeletableFileIsNotPagedAndReportedOnce();
 };
@@ -260,7 +260,7 @@ void tst_MessageFile::garbage()
     QCOMPARE(send().rowCount(), before + 1);
 }
 
-void tst_MessageFile::folderOrPipeOfThatNameIsLeftAlone()
+void tst_MessageFile::folderIsLeftAlonePipeAndLinkAreDeletedUnread()
 {
     QVERIFY(QDir().mkdir(fileName()));
     consume();
@@ -268,11 +268,28 @@ void tst_MessageFile::folderOrPipeOfThatNameIsLeftAlone()
     QCOMPARE(status(), QStringList());
     QVERIFY(QDir().rmdir(fileName()));
 
-    // Opening a pipe would wait for a writer: it is not a message file.
+    // Opening a pipe would wait for a writer: it is no message file, and goes.
     QCOMPARE(::mkfifo(QFile::encodeName(fileName()).constData(), 0600), 0);
     consume();
-    QVERIFY(QFileInfo::exists(fileName()));
-    QCOMPARE(status(), QStringList());
+    QVERIFY(!QFileInfo(fileName()).exists());
+    QCOMPARE(status().size(), 1);
+    QVERIFY2(status()[0].endsWith(
+                 QStringLiteral("File plimomsgs.txt is a pipe, not a regular file; it was deleted unread.")),
+        qPrintable(status()[0]));
+
+    // A link would page a file from elsewhere: the link goes, what it points to stays.
+    QFile elsewhere(QStringLiteral("elsewhere.txt"));
+    QVERIFY(elsewhere.open(QIODevice::WriteOnly));
+    elsewhere.write("1\nOther\nNot from here\n");
+    elsewhere.close();
+    QVERIFY(QFile::link(QFileInfo(elsewhere).absoluteFilePath(), fileName()));
+    consume();
+    QVERIFY(!QFileInfo(fileName()).exists() && !QFileInfo(fileName()).isSymLink());
+    QVERIFY(QFileInfo(QStringLiteral("elsewhere.txt")).isFile());
+    QCOMPARE(status().size(), 2);
+    QVERIFY2(
+        status()[0].endsWith(QStringLiteral("File plimomsgs.txt is a symbolic link; it was deleted unread.")),
+        qPrintable(status()[0]));
     QCOMPARE(send().rowCount(), 0);
 }
 

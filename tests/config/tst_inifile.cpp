@@ -46,6 +46,7 @@ private slots:
     void writeRefusesUnusableNames_data();
     void writeRefusesUnusableNames();
     void writeKeepsUnreadableFile();
+    void fileOverTheBoundIsNotReadAndSaveReplacesIt();
     void writeThenReadRoundTrip_data();
     void writeThenReadRoundTrip();
     void pagerIniLivesInTheUsersConfigFolder();
@@ -255,6 +256,17 @@ void tst_IniFile::writeKeepsUnreadableFile()
     QVERIFY(!IniFile(path).writeString("System", "k", "2"));
     QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QCOMPARE(fileBytes(path), QByteArray("[System]\nk=1\n"));
+}
+
+void tst_IniFile::fileOverTheBoundIsNotReadAndSaveReplacesIt()
+{
+    const QString path = writeFile("[System]\nSendMessages=0\n;" + QByteArray(config::kIniFileLimit, 'x'));
+    const IniFile ini(path);
+    QCOMPARE(ini.readString("System", "SendMessages", "1"), QStringLiteral("1"));
+    QCOMPARE(ini.fault(), path + QStringLiteral(" is larger than 1 MiB"));
+    QVERIFY(ini.writeString("System", "ComPort", "COM2"));
+    QCOMPARE(fileBytes(path), QByteArray("[System]\nComPort=COM2\n"));
+    QCOMPARE(ini.fault(), QString());
 }
 
 void tst_IniFile::writeThenReadRoundTrip_data()

@@ -1,5 +1,6 @@
 #include "config/inifile.h"
 #include "core/desk.h"
+#include "core/pendingqueue.h"
 #include "store/memtable.h"
 #include "store/storeerror.h"
 #include "support/pages.h"
@@ -11,6 +12,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 #include <cstring>
 
@@ -102,10 +104,14 @@ private slots:
     void malformedPendingFileIsReportedAndKept_data();
     void malformedPendingFileIsReportedAndKept();
     void truncatedPendingFileKeepsCompleteRows();
-    void failedTableOpenSkipsTheRestAndLosesNoPendingPage();
+    void failedTableOpenStillRestoresThePendingQueue();
+    void closingWithoutOpeningKeepsThePendingFile();
     void tickShowsPendingCount();
     void recipientNamesFromUsersAndGroups();
     void usersIndexLaggingItsTableRebuiltAtStart();
+    void everyQueueChangeIsOnDisk();
+    void pipesAndDevicesAreNotRead();
+    void tableLackingFieldsStillStarts();
 };
 
 void tst_Desk::dataDirectory()
@@ -259,7 +265,8 @@ void tst_Desk::queuesAreSavedOnce()
 void tst_Desk::failedSaveIsReportedAndCanBeRetried()
 {
     Desk desk(dataDir_);
-    appendPage(desk.SendMsgs, {"Waiting", "1", 0});
+    appendPage(desk.PendingMsgs, { "Failed", "0", 0 });
+    appendPage(desk.SendMsgs, { "Waiting", "1", 0 });
     // The current directory disappears under the program: the file cannot be written there.
     const QString gone = dir_->filePath(QStringLiteral("gone"));
     QVERIFY(QDir().mkpath(gone));
@@ -268,10 +275,15 @@ void tst_Desk::failedSaveIsReportedAndCanBeRetried()
     const QString error = desk.saveQueues();
     QVERIFY(!error.isEmpty());
     QVERIFY(!desk.queuesSaved());
-    QCOMPARE(desk.PendingMsgs.rowCount(), 1); // moved once, kept for the next try
+    // Nothing moved: the operator may stay, and the page is still sent.
+    QCOMPARE(desk.PendingMsgs.rowCount(), 1);
+    QCOMPARE(desk.SendMsgs.rowCount(), 1);
+    // Pages queued after the failed save are saved with the others at the next try.
+    appendPage(desk.SendMsgs, { "Later", "2", 0 });
     QVERIFY(QDir::setCurrent(dir_->filePath(QStringLiteral("cwd"))));
     QCOMPARE(desk.saveQueues(), QString());
-    QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList{QStringLiteral("Waiting")});
+    QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Failed", "Waiting", "Later" }));
+    QCOMPARE(desk.PendingMsgs.rowCount(), 3);
 }
 
 void tst_Desk::malformedPendingFileIsReportedAndKept_data()
@@ -294,15 +306,18 @@ void tst_Desk::malformedPendingFileIsReportedAndKept()
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(content);
     }
+    writeIni("[System]\nSendMessages=1\n");
     Desk desk(dataDir_);
-    const QString error = desk.open();
-    QVERIFY(!error.isEmpty());
-    QVERIFY2(error.contains(QStringLiteral("PendMsgs")), qPrintable(error));
-    QCOMPARE(desk.startupError(), error);
-    QVERIFY(!desk.isOpen());
-    QVERIFY(!desk.ScheduledSendingEnabled); // the steps after the failure did not run
+    // The start goes on: the fault is one paragraph of its report.
+    REQUIRE_OPEN(desk);
+    QVERIFY(desk.ScheduledSendingEnabled);
+    QCOMPARE(desk.startupFaults().size(), 1);
+    const QString fault = desk.startupFaults().first();
+    QVERIFY2(fault.contains(QStringLiteral("PendMsgs")), qPrintable(fault));
+    QVERIFY2(fault.endsWith(QStringLiteral(". The file is kept as PendMsgs.bad.")), qPrintable(fault));
+    QCOMPARE(desk.startupReport(), fault);
     QCOMPARE(fileBytes(QStringLiteral("PendMsgs.bad")), content);
-    // The queue still works and can be saved; the bad file stays for the operator.
+    // The queue still works and is saved; the bad file stays for the operator.
     QVERIFY(desk.PendingMsgs.isOpen());
     QVERIFY(desk.PendingMsgs.hasField(QStringLiteral("Retries")));
     appendPage(desk.SendMsgs, { "After", "9", 0 });
@@ -326,16 +341,21 @@ void tst_Desk::truncatedPendingFileKeepsCompleteRows()
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(bytes);
     }
+    writeIni("[System]\nSendMessages=0\n");
     Desk desk(dataDir_);
-    const QString error = desk.open();
-    QVERIFY(!error.isEmpty());
+    REQUIRE_OPEN(desk);
+    QVERIFY(!desk.ScheduledSendingEnabled); // the switch was read
+    QCOMPARE(desk.recipientNames(), QStringList());
+    QCOMPARE(desk.startupReport(),
+        QStringLiteral(
+            "'PendMsgs' is cut short: 1 of its 2 rows are complete. The file is kept as PendMsgs.bad."));
     QCOMPARE(fileBytes(QStringLiteral("PendMsgs.bad")), bytes);
     QCOMPARE(desk.PendingMsgs.rowCount(), 1);
     desk.PendingMsgs.first();
     QCOMPARE(desk.PendingMsgs.fieldText(QStringLiteral("UserOrGroupName")), QStringLiteral("One"));
 }
 
-void tst_Desk::failedTableOpenSkipsTheRestAndLosesNoPendingPage()
+void tst_Desk::failedTableOpenStillRestoresThePendingQueue()
 {
     {
         Desk desk(dataDir_);
@@ -354,12 +374,25 @@ void tst_Desk::failedTableOpenSkipsTheRestAndLosesNoPendingPage()
     QVERIFY(!error.isEmpty());
     QVERIFY(!desk.isOpen());
     QVERIFY(!desk.ScheduledSendingEnabled);
-    QCOMPARE(desk.PendingMsgs.rowCount(), 0); // the pending file was not read
+    QCOMPARE(desk.PendingMsgs.rowCount(), 2); // its pages are only in the pending file
     QVERIFY(desk.recipientNames().isEmpty());
-    // Closing must not overwrite the pages of the previous run with an empty queue.
     appendPage(desk.SendMsgs, { "New", "3", 0 });
     QCOMPARE(desk.saveQueues(), QString());
     QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Kept1", "Kept2", "New" }));
+}
+
+void tst_Desk::closingWithoutOpeningKeepsThePendingFile()
+{
+    {
+        Desk desk(dataDir_);
+        appendPage(desk.PendingMsgs, { "Kept", "1", 0 });
+        QCOMPARE(desk.saveQueues(), QString());
+    }
+    // A desk that never ran its creation steps merges the file's pages with its own.
+    Desk desk(dataDir_);
+    appendPage(desk.SendMsgs, { "New", "3", 0 });
+    QCOMPARE(desk.saveQueues(), QString());
+    QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Kept", "New" }));
 }
 
 void tst_Desk::tickShowsPendingCount()
@@ -421,6 +454,114 @@ void tst_Desk::usersIndexLaggingItsTableRebuiltAtStart()
     REQUIRE_OPEN(desk);
     QCOMPARE(desk.startupNotices().size(), 1);
     QCOMPARE(desk.recipientNames(), QStringList({ "Mary", "Zoe", "adam" }));
+}
+
+void tst_Desk::everyQueueChangeIsOnDisk()
+{
+    {
+        Desk desk(dataDir_);
+        REQUIRE_OPEN(desk);
+        appendPage(desk.SendMsgs, { "Failing", "1", 1 });
+        QCoreApplication::processEvents();
+        QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList { "Failing" });
+        // Its retries used up, the page moves to the pending queue, which comes first in the file.
+        appendPage(desk.SendMsgs, { "Queued", "2", 3 });
+        core::PendingMessages(desk.SendMsgs, desk.PendingMsgs, 19);
+        QCoreApplication::processEvents();
+        QCOMPARE(desk.PendingMsgs.rowCount(), 1);
+        QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Failing", "Queued" }));
+        core::deletePendingPage(desk.PendingMsgs);
+        QCoreApplication::processEvents();
+        QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList { "Queued" });
+        appendPage(desk.PendingMsgs, { "Failed", "3", 1 });
+        QCoreApplication::processEvents();
+        // No Exit: the desk goes as in a kill.
+    }
+    // Every undelivered page is pending at the next start; none is sent by itself.
+    Desk desk(dataDir_);
+    REQUIRE_OPEN(desk);
+    QCOMPARE(desk.SendMsgs.rowCount(), 0);
+    QCOMPARE(desk.PendingMsgs.rowCount(), 2);
+    desk.PendingMsgs.first();
+    QCOMPARE(desk.PendingMsgs.fieldText(QStringLiteral("UserOrGroupName")), QStringLiteral("Failed"));
+    desk.PendingMsgs.next();
+    QCOMPARE(desk.PendingMsgs.fieldText(QStringLiteral("UserOrGroupName")), QStringLiteral("Queued"));
+    QCOMPARE(desk.PendingMsgs.fieldInt(QStringLiteral("Retries")), 3);
+}
+
+void tst_Desk::pipesAndDevicesAreNotRead()
+{
+    // Opening or reading a pipe would wait for a writer for ever; /dev/zero never ends.
+    QCOMPARE(::mkfifo("PendMsgs", 0600), 0);
+    const QString ini = config::pagerIniPath();
+    QDir().mkpath(QFileInfo(ini).absolutePath());
+    QCOMPARE(::mkfifo(QFile::encodeName(ini).constData(), 0600), 0);
+    {
+        Desk desk(dataDir_);
+        REQUIRE_OPEN(desk);
+        QVERIFY(desk.ScheduledSendingEnabled); // the default
+        QCOMPARE(desk.startupFaults().size(), 2);
+        QVERIFY2(desk.startupFaults()[0].startsWith(
+                     QStringLiteral("PendMsgs is a pipe, not a regular file and is not read.")),
+            qPrintable(desk.startupFaults()[0]));
+        QVERIFY2(desk.startupFaults()[1].startsWith(ini + QStringLiteral(" is a pipe")),
+            qPrintable(desk.startupFaults()[1]));
+        QVERIFY(QFileInfo(QStringLiteral("PendMsgs.bad")).exists());
+        // The first change writes a regular pending file; the first save of a setting a regular
+        // settings file.
+        appendPage(desk.SendMsgs, { "Queued", "1", 1 });
+        QCoreApplication::processEvents();
+        QVERIFY(QFileInfo(QStringLiteral("PendMsgs")).isFile());
+        QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList { "Queued" });
+        QVERIFY(config::IniFile(ini).writeString(
+            QStringLiteral("System"), QStringLiteral("SendMessages"), QStringLiteral("0")));
+        QVERIFY(QFileInfo(ini).isFile());
+    }
+    QFile::remove(QStringLiteral("PendMsgs"));
+    QFile::remove(QStringLiteral("PendMsgs.bad"));
+    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), QStringLiteral("PendMsgs")));
+    Desk desk(dataDir_);
+    REQUIRE_OPEN(desk);
+    QVERIFY(!desk.ScheduledSendingEnabled); // the setting saved above
+    QCOMPARE(desk.startupFaults(),
+        QStringList { "PendMsgs is a device, not a regular file and is not read. "
+                      "The file is kept as PendMsgs.bad." });
+    QCOMPARE(QFileInfo(QStringLiteral("PendMsgs.bad")).symLinkTarget(), QStringLiteral("/dev/zero"));
+}
+
+void tst_Desk::tableLackingFieldsStillStarts()
+{
+    {
+        Desk desk(dataDir_);
+        appendPage(desk.PendingMsgs, { "Kept", "1", 0 });
+        QCOMPARE(desk.saveQueues(), QString());
+    }
+    // Another tool renamed PAGER_ID and narrowed and retyped carrier fields.
+    store::Connection folder(dataDir_);
+    folder.createTable(QStringLiteral("Busers.dbf"),
+        QStringLiteral("USERNAME,C,30;PAGERCOMP,C,30;GROUP,C,12;PAGERID,C,12;"));
+    folder.createTable(QStringLiteral("PAGECOMP.dbf"),
+        QStringLiteral("PAGERCOMP,C,30;HOST_TEL,C,10;HOST_SPEED,N,5,0;HOST_CHARS,N,3,0;HOST_PASSW,C,10;"));
+    {
+        store::Table users;
+        users.setConnection(folder);
+        users.setTableName(QStringLiteral("BUSERS.DBF"));
+        users.open();
+        users.append();
+        users.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("Ann"));
+        users.post();
+    }
+    Desk desk(dataDir_);
+    REQUIRE_OPEN(desk);
+    QCOMPARE(desk.startupFaults(),
+        QStringList({ "Table BUSERS.DBF has no field PAGER_ID.",
+            "Table PAGECOMP.DBF holds the field HOST_TEL with width 10, less than 14.",
+            "Table PAGECOMP.DBF holds the field HOST_SPEED as numeric, not as character." }));
+    // Everything that does not need those fields works.
+    QCOMPARE(desk.recipientNames(), QStringList { "Ann" });
+    QCOMPARE(desk.PendingMsgs.rowCount(), 1);
+    Desk::ChosenUser chosen;
+    QVERIFY_THROWS_EXCEPTION(store::StoreError, desk.lookupUser(QStringLiteral("Ann"), &chosen));
 }
 
 QTEST_GUILESS_MAIN(tst_Desk)

@@ -12,7 +12,9 @@
 #include <QDir>
 #include <QFile>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -178,6 +180,30 @@ private slots:
         QCOMPARE(fileBytes(path), QByteArray("Zoe\r\n"));
         QCOMPARE(texts(form_->UsersList), QStringList({ "Ann", "Bob" }));
         screenshot(form_, QStringLiteral("groups"));
+    }
+
+    void memberFileNotReadIsToldOnceAndNeverSavedOver()
+    {
+        const QString path = file(QStringLiteral("Ops.GRP"));
+        const QByteArray big = "Ann\r\n" + QByteArray(compose::kMemberFileLimit, 'x');
+        {
+            QFile grp(path);
+            QVERIFY(grp.open(QIODevice::WriteOnly));
+            grp.write(big);
+        }
+        open([](core::Desk& desk) {
+            addUser(desk, QStringLiteral("Ann"), QStringLiteral("A"), QStringLiteral("1"));
+            testsupport::addGroup(desk, QStringLiteral("Ops"));
+        });
+        QSignalSpy status(form_, &directories::TGroupsForm::statusMessage);
+        form_->ReadUsersList();
+        form_->ReadUsersList();
+        QCOMPARE(texts(form_->MemberList), QStringList());
+        QCOMPARE(status.size(), 0); // told when the window first read it
+        QVERIFY(main_->StatusMemo->toPlainText().contains(path + QStringLiteral(" is larger than 4 MiB")));
+        form_->SaveGroupBtn->click();
+        QCOMPARE(status.size(), 1);
+        QCOMPARE(fileBytes(path), big);
     }
 
     void renamingFollowsTheNewName()

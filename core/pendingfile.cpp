@@ -1,0 +1,101 @@
+#include "core/pendingfile.h"
+
+#include "core/queues.h"
+#include "store/memtable.h"
+#include "store/storeerror.h"
+
+using store::TMemTable;
+
+namespace core {
+
+namespace {
+
+// Appends every stored row of `from` to `to` with the fields a move between the queues copies,
+// without moving `from`'s current row.
+void appendRows(const TMemTable& from, TMemTable& to)
+{
+    QList<int> columns;
+    for (const QString& name : movedPageFields())
+        columns << from.fieldIndex(name);
+    for (int row = 0; row < from.rowCount(); ++row) {
+        to.append();
+        for (int c = 0; c < columns.size(); ++c) {
+            const QVariant value = from.value(row, columns[c]);
+            if (!value.isValid())
+                continue;
+            if (value.typeId() == QMetaType::Int)
+                to.setFieldInt(movedPageFields()[c], value.toInt());
+            else
+                to.setFieldText(movedPageFields()[c], value.toString());
+        }
+        to.post();
+    }
+}
+
+} // namespace
+
+void writePendingFile(const TMemTable& pendingMsgs, const TMemTable& sendMsgs, const QString& path)
+{
+    TMemTable file;
+    file.setFieldDefinitions(pendingQueueFields());
+    file.open();
+    appendRows(pendingMsgs, file);
+    appendRows(sendMsgs, file);
+    file.saveToFile(path);
+}
+
+PendingFile::PendingFile(TMemTable& pendingMsgs, TMemTable& sendMsgs, const QString& path, QObject* parent)
+    : QObject(parent)
+    , pendingMsgs_(pendingMsgs)
+    , sendMsgs_(sendMsgs)
+    , path_(path)
+{
+    for (TMemTable* queue : { &pendingMsgs_, &sendMsgs_ }) {
+        connect(queue, &TMemTable::rowsInserted, this, &PendingFile::changed);
+        connect(queue, &TMemTable::rowsRemoved, this, &PendingFile::changed);
+        connect(queue, &TMemTable::rowChanged, this, &PendingFile::changed);
+        connect(queue, &TMemTable::reset, this, &PendingFile::changed);
+    }
+}
+
+void PendingFile::follow()
+{
+    following_ = true;
+}
+
+void PendingFile::stop()
+{
+    following_ = false;
+    asked_ = false;
+}
+
+void PendingFile::changed()
+{
+    if (!following_ || asked_)
+        return;
+    asked_ = true;
+    QMetaObject::invokeMethod(this, &PendingFile::writeIfAsked, Qt::QueuedConnection);
+}
+
+void PendingFile::writeIfAsked()
+{
+    if (!asked_ || !following_)
+        return;
+    const QString failure = writeNow();
+    if (!failure.isEmpty() && failure != lastFailure_)
+        emit writeFailed(failure);
+    lastFailure_ = failure;
+}
+
+QString PendingFile::writeNow()
+{
+    asked_ = false;
+    try {
+        writePendingFile(pendingMsgs_, sendMsgs_, path_);
+    } catch (const store::StoreError& e) {
+        return e.message();
+    }
+    return {};
+}
+
+} // namespace core

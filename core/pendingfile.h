@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+namespace store {
+class TMemTable;
+}
+
+namespace core {
+
+// Writes the pending file whole: the pending rows, then the pages still waiting in the send queue,
+// all in the pending queue's layout, atomically (a temporary file renamed over the old one). The
+// next start loads every one of them into the pending queue, so a page waiting to be sent comes
+// back for the operator and is not sent again by itself. Neither table's current row moves.
+// Throws store::StoreError on failure.
+void writePendingFile(
+    const store::TMemTable& pendingMsgs, const store::TMemTable& sendMsgs, const QString& path);
+
+// Keeps the pending file current while the desk runs, so that a kill or a power cut loses no page:
+// every change of either queue (a row added, removed or changed, a reload) asks for one rewrite,
+// made once control is back in the event loop, so the two halves of a move between the queues
+// cost one write and never leave the page out of the file.
+//
+// Nothing is written before follow() (the start decides first whether the file may be written:
+// a file it could not read and could not keep aside is never overwritten).
+class PendingFile : public QObject {
+    Q_OBJECT
+
+public:
+    PendingFile(store::TMemTable& pendingMsgs, store::TMemTable& sendMsgs, const QString& path,
+        QObject* parent = nullptr);
+
+    // From now on every change is written; until stop(), called once the queues are saved for the
+    // way out.
+    void follow();
+    void stop();
+    bool following() const { return following_; }
+    // Writes now (a rewrite asked for and not yet made is then not needed). Returns an empty text,
+    // or the failure's text.
+    QString writeNow();
+
+signals:
+    // A rewrite failed; sent once for each new failure text (again after a write that succeeded).
+    void writeFailed(const QString& text);
+
+private:
+    void changed();
+    void writeIfAsked();
+
+    store::TMemTable& pendingMsgs_;
+    store::TMemTable& sendMsgs_;
+    QString path_;
+    bool following_ = false;
+    bool asked_ = false;
+    QString lastFailure_;
+};
+
+} // namespace core
