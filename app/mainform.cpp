@@ -135,7 +135,7 @@ TMainForm::TMainForm(const QString& dataDirectory, QWidget* parent)
     connect(delivery_, &core::DeliveryLoop::pageEnded, SendByPager, [this] { SendByPager->setChecked(false); });
     // Faults inside the engine's events (the loop's handlers among them) go to the standard box.
     paging::TPageEngine::setErrorReporter([this](const QString& text) { showStandardError(text); });
-    delivery_->ReadPageMsgFromFile = [this] { preparation_->ReadPageMsgFromFile(); };
+    delivery_->ReadPageMsgFromFile = [this] { return preparation_->ReadPageMsgFromFile(); };
     ShowPending = new TShowPending(desk_->PendingMsgs, desk_->SendMsgs, this);
     connect(ShowPending, &TShowPending::closedWithCount, PendingMsgsBtn,
         [this](int pending) { PendingMsgsBtn->setText(QStringLiteral("Pending Msgs: ") + QString::number(pending)); });
@@ -546,7 +546,13 @@ void TMainForm::ClearTextClick()
 
 void TMainForm::message1Change()
 {
-    Numchars->setText(QString::number(message1->toPlainText().size()));
+    const qsizetype count = message1->toPlainText().size();
+    Numchars->setText(QString::number(count));
+    // Above what a page holds the count turns red: the rest of the text would be cut when it is sent.
+    QPalette palette = Numchars->palette();
+    palette.setColor(QPalette::WindowText,
+        count > compose::kPageTextWidth ? QColor(Qt::red) : this->palette().color(QPalette::WindowText));
+    Numchars->setPalette(palette);
 }
 
 void TMainForm::ClearUsersListCheck()

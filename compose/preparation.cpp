@@ -16,6 +16,8 @@
 
 #include <algorithm>
 
+#include <sys/stat.h>
+
 namespace compose {
 
 namespace {
@@ -45,6 +47,20 @@ QString shownFromFile(const QString& text)
     if (text.size() > kShown)
         shown += QStringLiteral("...");
     return shown;
+}
+
+// Device, inode, size and modification time: a file that is replaced or changed reads differently.
+QString fileIdentity(const QString& path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return QString();
+    return QStringLiteral("%1:%2:%3:%4.%5")
+        .arg(st.st_dev)
+        .arg(st.st_ino)
+        .arg(st.st_size)
+        .arg(st.st_mtim.tv_sec)
+        .arg(st.st_mtim.tv_nsec);
 }
 
 QString errorText(const std::exception& e)
@@ -121,6 +137,8 @@ void MessagePreparation::SendBtnClick()
             c_.setEngineParams();
         if (!c_.SendGroup->isChecked() && !c_.SendByPager->isChecked())
             PrepareAllMessages();
+        else if (c_.SendGroup->isChecked() && !c_.SendByPager->isChecked())
+            status(QStringLiteral("Nothing sent from the list: Select By Group is ticked"));
         if (c_.SendByPager->isChecked() && c_.prepareByPagerMessage)
             c_.prepareByPagerMessage();
     } catch (const std::exception& e) {
@@ -209,7 +227,10 @@ void MessagePreparation::PrepareOneMessage(const QString& name)
     input.outsideLine = c_.outsideLine ? c_.outsideLine() : QString();
     input.deliveryRetries = desk_.DeliveryRetriesValue;
     input.directMesgDelay = desk_.DirectMesgDelayValue;
-    appendPage(desk_.SendMsgs, userPage(input));
+    const Page page = userPage(input);
+    appendPage(desk_.SendMsgs, page);
+    if (page.messageToSend.size() < pageMessage(input.editorText).size())
+        status(messageCutText(input.userName, page.messageToSend.size()));
 }
 
 void MessagePreparation::appendLogRecord(const QString& userName, const QString& editorText)
@@ -283,12 +304,14 @@ void MessagePreparation::PrepareGroupMessage(const QString& item)
 
     store::Table& carriers = desk_.PagerCompT;
     const QString outsideLine = c_.outsideLine ? c_.outsideLine() : QString();
+    const QString text = fittedMessage(message, true);
+    bool cutReported = false;
     for (qsizetype first = 0; first < entries.size();) {
         const QString carrier = entries.at(first).section(u';', 0, 0);
-        QString pagerPhone;
+        QStringList pagerIds;
         qsizetype next = first;
         for (; next < entries.size() && entries.at(next).section(u';', 0, 0) == carrier; ++next)
-            pagerPhone += entries.at(next).section(u';', 1) + u'^';
+            pagerIds << entries.at(next).section(u';', 1);
         first = next;
 
         // A run without its carrier would reach the delivery loop with no number to dial: it is
@@ -299,31 +322,43 @@ void MessagePreparation::PrepareGroupMessage(const QString& item)
             continue;
         }
         Page page;
-        page.messageToSend = message + QStringLiteral("^^");
+        page.messageToSend = text + QStringLiteral("^^");
         page.networkPhone
             = carrierDialString(outsideLine, carriers.fieldText(kHostTel), carriers.fieldText(kHostPassword));
-        page.baudRate = carriers.fieldText(kHostSpeed);
+        page.baudRate = carrierBaudRate(carriers.fieldText(kHostSpeed));
         page.messageSize = carriers.fieldInt(kHostChars);
         page.userOrGroupName = item;
-        page.pagerPhone = StripDashes(pagerPhone);
         page.isGroup = true;
         page.retries = desk_.DeliveryRetriesValue;
-        if (InDebugMode())
-            info(desk_.Engine1.PagerPhone);
-        appendPage(desk_.SendMsgs, page);
+        // A run whose IDs overflow PagerPhone goes as several pages of whole IDs, each an ordinary
+        // page of the queue.
+        for (const QString& pagerPhone : groupPagerPhones(pagerIds)) {
+            page.pagerPhone = pagerPhone;
+            if (InDebugMode())
+                info(desk_.Engine1.PagerPhone);
+            appendPage(desk_.SendMsgs, page);
+        }
+        if (text.size() < message.size() && !cutReported) {
+            cutReported = true;
+            status(messageCutText(item, text.size()));
+        }
     }
     users.refresh();
 }
 
-void MessagePreparation::ReadPageMsgFromFile()
+bool MessagePreparation::ReadPageMsgFromFile()
 {
     const QString name = messageFileName();
     const QFileInfo found(name);
     // Only a file counts: a folder of that name, or nothing, leaves the tick alone.
     if (!found.isFile()) {
         undeletableFile_.clear();
-        return;
+        return false;
     }
+    // The file already reported as undeletable, unchanged: it is not read again, and the tick goes on.
+    const QString identity = fileIdentity(name);
+    if (!undeletableFile_.isEmpty() && identity == undeletableFile_)
+        return false;
 
     QByteArray bytes;
     QString readError;
@@ -341,25 +376,20 @@ void MessagePreparation::ReadPageMsgFromFile()
     // one that cannot be deleted is not paged at all, and reported once.
     QFile file(name);
     if (!file.remove()) {
-        const QString which
-            = QString::number(found.size()) + u'@' + found.lastModified().toString(Qt::ISODateWithMs);
-        if (which != undeletableFile_) {
-            undeletableFile_ = which;
-            status(QStringLiteral("File plimomsgs.txt cannot be deleted and is not paged: ")
-                + file.errorString());
-        }
-        return;
+        undeletableFile_ = identity;
+        status(QStringLiteral("File plimomsgs.txt cannot be deleted and is not paged: ") + file.errorString());
+        return true;
     }
     undeletableFile_.clear();
     if (!readError.isEmpty()) {
         status(QStringLiteral("File plimomsgs.txt could not be read: ") + readError);
-        return;
+        return true;
     }
 
     const QStringList lines = messageFileLines(bytes);
     if (lines.size() < 3) {
         status(QStringLiteral("File plimomsgs.txt does not contain required information."));
-        return;
+        return true;
     }
     try {
         QString pagerId = lines.at(0);
@@ -369,14 +399,15 @@ void MessagePreparation::ReadPageMsgFromFile()
         if (!carriers.locate(kCarrierName, lines.at(1))) {
             status(QStringLiteral("Paging carrier ") + shownFromFile(lines.at(1))
                 + QStringLiteral(" not found."));
-            return;
+            return true;
+        }
+        const QString message = messageFromFileLines(lines);
+        if (message.isEmpty()) {
+            status(QStringLiteral("Message from file is too short"));
+            return true;
         }
         Page page;
-        page.messageToSend = messageFromFileLines(lines);
-        if (page.messageToSend.isEmpty()) {
-            status(QStringLiteral("Message from file is too short"));
-            return;
-        }
+        page.messageToSend = fittedMessage(message, false);
         page.messageSize = carriers.fieldInt(kHostChars);
         page.networkPhone = carrierDialString(c_.outsideLine ? c_.outsideLine() : QString(),
             carriers.fieldText(kHostTel), carriers.fieldText(kHostPassword));
@@ -385,9 +416,12 @@ void MessagePreparation::ReadPageMsgFromFile()
         page.userOrGroupName = QStringLiteral("From File ") + pagerId;
         page.retries = kFileRetries;
         appendPage(desk_.SendMsgs, page);
+        if (page.messageToSend.size() < message.size())
+            status(messageCutText(shownFromFile(lines.at(0)), page.messageToSend.size()));
     } catch (const std::exception& e) {
         error(QStringLiteral("The message of plimomsgs.txt could not be queued: ") + errorText(e));
     }
+    return true;
 }
 
 } // namespace compose
