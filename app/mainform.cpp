@@ -124,7 +124,7 @@ TMainForm::TMainForm(const QString& dataDirectory, QWidget* parent)
     connect(delivery_, &core::DeliveryLoop::pageEnded, composition_, [this] { composition_->setSendByPager(false); });
     // Faults inside the engine's events (the loop's handlers among them) go to the standard box.
     paging::TPageEngine::setErrorReporter([this](const QString& text) { showStandardError(text); });
-    delivery_->ReadPageMsgFromFile = [this] { preparation_->ReadPageMsgFromFile(); };
+    delivery_->ReadPageMsgFromFile = [this] { return preparation_->ReadPageMsgFromFile(); };
     // The queues are kept on disk as they change; a write that fails is told once.
     connect(&desk_->pendingFile(), &core::PendingFile::writeFailed, this, [this](const QString& text) {
         Show_Status(QStringLiteral("The pending messages could not be saved: ") + text);
@@ -543,7 +543,13 @@ void TMainForm::ClearTextClick()
 
 void TMainForm::message1Change()
 {
-    Numchars->setText(QString::number(message1->toPlainText().size()));
+    const qsizetype count = message1->toPlainText().size();
+    Numchars->setText(QString::number(count));
+    // Above what a page holds the count turns red: the rest of the text would be cut when it is sent.
+    QPalette palette = Numchars->palette();
+    palette.setColor(QPalette::WindowText,
+        count > compose::kPageTextWidth ? QColor(Qt::red) : this->palette().color(QPalette::WindowText));
+    Numchars->setPalette(palette);
 }
 
 void TMainForm::ClearUsersListCheck()

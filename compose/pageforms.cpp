@@ -36,6 +36,34 @@ QString pageMessage(const QString& editorText)
     return StripReturns(joined);
 }
 
+QString fittedMessage(const QString& message, bool group)
+{
+    return message.left(group ? kPageTextWidth - 2 : kPageTextWidth);
+}
+
+QString messageCutText(const QString& recipient, qsizetype kept)
+{
+    return QStringLiteral("Message to ") + recipient + QStringLiteral(" cut to ") + QString::number(kept)
+        + QStringLiteral(" characters");
+}
+
+QStringList groupPagerPhones(const QStringList& pagerIds)
+{
+    QStringList values;
+    QString value;
+    for (const QString& id : pagerIds) {
+        const QString entry = StripDashes(id) + u'^';
+        if (!value.isEmpty() && value.size() + entry.size() > kPagerPhoneWidth) {
+            values << value;
+            value.clear();
+        }
+        value += entry;
+    }
+    if (!value.isEmpty())
+        values << value;
+    return values;
+}
+
 QString loggedMessage(const QString& editorText)
 {
     QString text = editorText;
@@ -57,7 +85,7 @@ QString logTime(const QTime& time)
 Page userPage(const UserPageInput& input)
 {
     Page page;
-    page.messageToSend = pageMessage(input.editorText);
+    page.messageToSend = fittedMessage(pageMessage(input.editorText), false);
     page.networkPhone = carrierDialString(input.outsideLine, input.hostTel, input.hostPassword);
     page.baudRate = carrierBaudRate(input.hostSpeed);
     page.pagerPhone = StripDashes(input.pagerId);

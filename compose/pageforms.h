@@ -31,6 +31,21 @@ QString carrierBaudRate(const QString& hostSpeed);
 // removed. `editorText` is the editor's plain text (lines separated by "\n").
 QString pageMessage(const QString& editorText);
 
+// What the send queue's MessageToSend and PagerPhone hold.
+constexpr qsizetype kPageTextWidth = 500;
+constexpr qsizetype kPagerPhoneWidth = 500;
+
+// The part of `message` that one page carries: its first 500 characters, or 498 for a group page,
+// whose text must keep the "^^" that makes it a group page.
+QString fittedMessage(const QString& message, bool group);
+
+// The status line that tells the operator a message was cut to fit a page.
+QString messageCutText(const QString& recipient, qsizetype kept);
+
+// A group's pager IDs on one carrier as PagerPhone values: each ID followed by "^", as many whole IDs
+// as fit in PagerPhone a value, in the order given. Dashes are taken out of the IDs first.
+QStringList groupPagerPhones(const QStringList& pagerIds);
+
 // The message as the log keeps it: the editor's text with its line breaks as CR LF.
 QString loggedMessage(const QString& editorText);
 

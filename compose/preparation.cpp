@@ -19,6 +19,8 @@
 
 #include <algorithm>
 
+#include <sys/stat.h>
+
 namespace compose {
 
 namespace {
@@ -49,6 +51,21 @@ QString shownFromFile(const QString& text)
     if (text.size() > kShown)
         shown += QStringLiteral("...");
     return shown;
+}
+
+// Device, inode, size and modification time of the name itself (a link is not followed): a file
+// that is replaced or changed reads differently.
+QString fileIdentity(const QString& path)
+{
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return QString();
+    return QStringLiteral("%1:%2:%3:%4.%5")
+        .arg(st.st_dev)
+        .arg(st.st_ino)
+        .arg(st.st_size)
+        .arg(st.st_mtim.tv_sec)
+        .arg(st.st_mtim.tv_nsec);
 }
 
 QString errorText(const std::exception& e)
@@ -111,6 +128,8 @@ void MessagePreparation::SendBtnClick()
         core::SetEngineParams(desk_);
         if (!composition_.selectByGroup() && !composition_.sendByPager())
             PrepareAllMessages();
+        else if (composition_.selectByGroup() && !composition_.sendByPager())
+            status(QStringLiteral("Nothing sent from the list: Select By Group is ticked"));
         if (composition_.sendByPager() && c_.prepareByPagerMessage)
             c_.prepareByPagerMessage();
     } catch (const std::exception& e) {
@@ -194,7 +213,10 @@ void MessagePreparation::PrepareOneMessage(const QString& name)
     input.outsideLine = desk_.Settings.outsideLine();
     input.deliveryRetries = desk_.DeliveryRetriesValue;
     input.directMesgDelay = desk_.DirectMesgDelayValue;
-    appendPage(desk_.SendMsgs, userPage(input));
+    const Page page = userPage(input);
+    appendPage(desk_.SendMsgs, page);
+    if (page.messageToSend.size() < pageMessage(input.editorText).size())
+        status(messageCutText(input.userName, page.messageToSend.size()));
 }
 
 void MessagePreparation::appendLogRecord(const QString& userName, const QString& editorText)
@@ -268,12 +290,14 @@ void MessagePreparation::PrepareGroupMessage(const QString& item)
 
     store::Table& carriers = desk_.PagerCompT;
     const QString outsideLine = desk_.Settings.outsideLine();
+    const QString text = fittedMessage(message, true);
+    bool cutReported = false;
     for (qsizetype first = 0; first < entries.size();) {
         const QString carrier = entries.at(first).section(u';', 0, 0);
-        QString pagerPhone;
+        QStringList pagerIds;
         qsizetype next = first;
         for (; next < entries.size() && entries.at(next).section(u';', 0, 0) == carrier; ++next)
-            pagerPhone += entries.at(next).section(u';', 1) + u'^';
+            pagerIds << entries.at(next).section(u';', 1);
         first = next;
 
         // A run without its carrier would reach the delivery loop with no number to dial: it is
@@ -284,23 +308,31 @@ void MessagePreparation::PrepareGroupMessage(const QString& item)
             continue;
         }
         Page page;
-        page.messageToSend = message + QStringLiteral("^^");
+        page.messageToSend = text + QStringLiteral("^^");
         page.networkPhone
             = carrierDialString(outsideLine, carriers.fieldText(kHostTel), carriers.fieldText(kHostPassword));
-        page.baudRate = carriers.fieldText(kHostSpeed);
+        page.baudRate = carrierBaudRate(carriers.fieldText(kHostSpeed));
         page.messageSize = carriers.fieldInt(kHostChars);
         page.userOrGroupName = item;
-        page.pagerPhone = StripDashes(pagerPhone);
         page.isGroup = true;
         page.retries = desk_.DeliveryRetriesValue;
-        if (InDebugMode(desk_.Settings))
-            info(desk_.Engine1.PagerPhone);
-        appendPage(desk_.SendMsgs, page);
+        // A run whose IDs overflow PagerPhone goes as several pages of whole IDs, each an ordinary
+        // page of the queue.
+        for (const QString& pagerPhone : groupPagerPhones(pagerIds)) {
+            page.pagerPhone = pagerPhone;
+            if (InDebugMode(desk_.Settings))
+                info(desk_.Engine1.PagerPhone);
+            appendPage(desk_.SendMsgs, page);
+        }
+        if (text.size() < message.size() && !cutReported) {
+            cutReported = true;
+            status(messageCutText(item, text.size()));
+        }
     }
     users.refresh();
 }
 
-void MessagePreparation::ReadPageMsgFromFile()
+bool MessagePreparation::ReadPageMsgFromFile()
 {
     const QString name = messageFileName();
     // Only a regular file within the bound is read, never through a link: a pipe would stall the
@@ -310,33 +342,33 @@ void MessagePreparation::ReadPageMsgFromFile()
     // A folder of that name is no message file and cannot be consumed: the tick leaves it alone.
     if (!read.exists || (found.isDir() && !found.isSymLink())) {
         undeletableFile_.clear();
-        return;
+        return false;
     }
+    // The file already reported as undeletable, unchanged: it is not read again, and the tick goes on.
+    const QString identity = fileIdentity(name);
+    if (!undeletableFile_.isEmpty() && identity == undeletableFile_)
+        return false;
 
     // Consumed whatever it holds. A file that stays would be paged again at every idle tick, so
     // one that cannot be deleted is not paged at all, and reported once.
     QFile file(name);
     if (!file.remove()) {
-        const QString which
-            = QString::number(found.size()) + u'@' + found.lastModified().toString(Qt::ISODateWithMs);
-        if (which != undeletableFile_) {
-            undeletableFile_ = which;
-            status(QStringLiteral("File plimomsgs.txt cannot be deleted and is not paged: ")
-                + (read.fault.isEmpty() ? file.errorString() : read.fault));
-        }
-        return;
+        undeletableFile_ = identity;
+        status(QStringLiteral("File plimomsgs.txt cannot be deleted and is not paged: ")
+            + (read.fault.isEmpty() ? file.errorString() : read.fault));
+        return true;
     }
     undeletableFile_.clear();
     if (!read.read()) {
         status(QStringLiteral("File ") + read.fault + QStringLiteral("; it was deleted unread."));
-        return;
+        return true;
     }
     const QByteArray& bytes = read.bytes;
 
     const QStringList lines = messageFileLines(bytes);
     if (lines.size() < 3) {
         status(QStringLiteral("File plimomsgs.txt does not contain required information."));
-        return;
+        return true;
     }
     try {
         QString pagerId = lines.at(0);
@@ -346,14 +378,15 @@ void MessagePreparation::ReadPageMsgFromFile()
         if (!carriers.locate(kCarrierName, lines.at(1))) {
             status(QStringLiteral("Paging carrier ") + shownFromFile(lines.at(1))
                 + QStringLiteral(" not found."));
-            return;
+            return true;
+        }
+        const QString message = messageFromFileLines(lines);
+        if (message.isEmpty()) {
+            status(QStringLiteral("Message from file is too short"));
+            return true;
         }
         Page page;
-        page.messageToSend = messageFromFileLines(lines);
-        if (page.messageToSend.isEmpty()) {
-            status(QStringLiteral("Message from file is too short"));
-            return;
-        }
+        page.messageToSend = fittedMessage(message, false);
         page.messageSize = carriers.fieldInt(kHostChars);
         page.networkPhone = carrierDialString(desk_.Settings.outsideLine(),
             carriers.fieldText(kHostTel), carriers.fieldText(kHostPassword));
@@ -362,9 +395,12 @@ void MessagePreparation::ReadPageMsgFromFile()
         page.userOrGroupName = QStringLiteral("From File ") + pagerId;
         page.retries = kFileRetries;
         appendPage(desk_.SendMsgs, page);
+        if (page.messageToSend.size() < message.size())
+            status(messageCutText(shownFromFile(lines.at(0)), page.messageToSend.size()));
     } catch (const std::exception& e) {
         error(QStringLiteral("The message of plimomsgs.txt could not be queued: ") + errorText(e));
     }
+    return true;
 }
 
 } // namespace compose

@@ -41,8 +41,9 @@ public:
     // One "Group: " item of the recipient list.
     void PrepareGroupMessage(const QString& item);
     // Consumes "plimomsgs.txt" in the current directory, when there is one, and queues at most one
-    // page from it. Called by the delivery loop when it is idle and the send queue is empty.
-    void ReadPageMsgFromFile();
+    // page from it. Called by the delivery loop when it is idle and the send queue is empty. False
+    // when there was nothing to take: no file, or the undeletable file already reported, unchanged.
+    bool ReadPageMsgFromFile();
 
     // The message file's name, relative to the current directory.
     static QString messageFileName();
@@ -61,7 +62,8 @@ private:
     core::Desk& desk_;
     Composition& composition_;
     DeskServices c_;
-    // A message file that could not be deleted is reported once, not at every tick.
+    // A message file that could not be deleted (its device, inode, size and modification time) is
+    // reported once, not at every tick, and does not hold the tick up.
     QString undeletableFile_;
 };
 

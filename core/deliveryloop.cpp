@@ -47,12 +47,9 @@ void DeliveryLoop::idleTick(const QTime& now)
         return;
     }
     // Only a file counts: a folder of that name is no message, and must not keep the scheduled
-    // scan from ever running.
-    if (QFileInfo(messageFileName()).isFile()) {
-        if (ReadPageMsgFromFile)
-            ReadPageMsgFromFile();
+    // scan from ever running; nor must a file that cannot be deleted, once it has been reported.
+    if (QFileInfo(messageFileName()).isFile() && (!ReadPageMsgFromFile || ReadPageMsgFromFile()))
         return;
-    }
     if (now.second() % 15 == 0 && desk_.ScheduledSendingEnabled && ScheduledScan)
         ScheduledScan();
 }

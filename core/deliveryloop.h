@@ -36,7 +36,7 @@ public:
     // window's, through core::SetEngineParams, unless replaced).
     std::function<void()> SetEngineParams;
     // Takes in "plimomsgs.txt" (consumes it, queues at most one page).
-    std::function<void()> ReadPageMsgFromFile;
+    std::function<bool()> ReadPageMsgFromFile;
     // The scheduled-message scan, run on seconds 0, 15, 30 and 45 while scheduled sending is on.
     std::function<void()> ScheduledScan;
 

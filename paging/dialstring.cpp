@@ -2,14 +2,16 @@
 
 namespace paging::dialstring {
 
-QByteArray dialCharacters(const QString& number)
+std::optional<QByteArray> dialCharacters(const QString& number)
 {
     QByteArray out;
     for (QChar c : number) {
         const char16_t u = c.toUpper().unicode();
         if ((u >= '0' && u <= '9') || u == '*' || u == '#' || u == ',' || u == 'W' || u == '@' || u == '!'
-            || u == 'P' || u == 'T' || u == ' ')
+            || u == 'P' || u == 'T')
             out.append(char(u));
+        else if (u != ' ' && u != '-' && u != '(' && u != ')' && u != '.')
+            return std::nullopt;
     }
     return out;
 }
@@ -20,6 +22,14 @@ bool isDialable(const QByteArray& dial)
         if ((c >= '0' && c <= '9') || c == '*' || c == '#')
             return true;
     return false;
+}
+
+std::optional<QByteArray> dialableCharacters(const QString& number)
+{
+    std::optional<QByteArray> dial = dialCharacters(number);
+    if (dial && !isDialable(*dial))
+        dial.reset();
+    return dial;
 }
 
 QByteArray toneDigits(const QString& message)

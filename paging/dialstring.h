@@ -3,15 +3,24 @@
 #include <QByteArray>
 #include <QString>
 
-// What of a carrier's or pager's number may reach a dial command. Text from a table never reaches the
-// modem as it is: only dialling characters pass, so a number cannot carry modem commands.
+#include <optional>
+
+// What of a carrier's or pager's number may reach a dial command. A number is dialled whole or not at
+// all: dropping a character it holds would call somebody else (the letters of "555-PAGE" dropped leave
+// "555P", and P is the modem's pulse-dialling command), and text from a table must never carry modem
+// commands.
 namespace paging::dialstring {
 
-// Digits, * # , W @ ! P T and blanks (letters upper-cased); everything else dropped.
-QByteArray dialCharacters(const QString& number);
+// The dial command's characters of `number`: digits, * # , W @ ! P T kept (letters upper-cased), the
+// separators blank - ( ) . left out. Empty when any other character is present: such a number is not
+// dialled at all.
+std::optional<QByteArray> dialCharacters(const QString& number);
 
 // True when `dial` holds at least one digit, * or # to dial.
 bool isDialable(const QByteArray& dial);
+
+// The dial characters of `number` when it is whole and dialable; empty otherwise.
+std::optional<QByteArray> dialableCharacters(const QString& number);
 
 // The digits a numeric pager shows: 0-9 * # only.
 QByteArray toneDigits(const QString& message);

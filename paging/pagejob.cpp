@@ -234,7 +234,9 @@ int PageJob::callTerminal(DebugLog& log, std::unique_ptr<Line>* line, bool tcp)
     if (const int code = modem.initialize(m_request.modemInit))
         return code;
     m_state->report(Dialing, statusText(Dialing));
-    const QByteArray number = dialstring::dialCharacters(dialstring::numberPart(m_request.networkPhone));
+    // Checked before the port was opened (deliverAlphanumeric): the number is whole and dialable here.
+    const QByteArray number
+        = dialstring::dialableCharacters(dialstring::numberPart(m_request.networkPhone)).value_or(QByteArray());
     const QByteArray command = QByteArray(m_plan.pulse ? "ATDP" : "ATDT") + number;
     if (const int code = modem.dial(command, m_timings.connectMs, false))
         return code;
@@ -255,9 +257,7 @@ int PageJob::deliverAlphanumeric(DebugLog& log)
     int failure = 0;
     qsizetype index = 0;
     int recalls = 0;
-    if (!tcp
-        && !dialstring::isDialable(
-            dialstring::dialCharacters(dialstring::numberPart(m_request.networkPhone))))
+    if (!tcp && !dialstring::dialableCharacters(dialstring::numberPart(m_request.networkPhone)))
         failure = BadDialString; // checked before the port is opened: nothing would be dialled
     else
         m_state->report(OpeningPort, statusText(OpeningPort));
@@ -341,12 +341,12 @@ int PageJob::deliverNumeric(DebugLog& log)
     if (tcpline::parse(m_request.comPort, &host, &port))
         return BadParameters; // a numeric page needs a modem to tone-dial the digits
     const QByteArray digits = dialstring::toneDigits(m_plan.items.first().text);
-    const QByteArray number = dialstring::dialCharacters(m_plan.items.first().pagerId);
-    if (!dialstring::isDialable(number))
+    const std::optional<QByteArray> number = dialstring::dialableCharacters(m_plan.items.first().pagerId);
+    const std::optional<QByteArray> suffix = dialstring::dialCharacters(m_request.networkPhone);
+    if (!number || !suffix)
         return BadDialString;
     if (digits.isEmpty())
         return BadParameters;
-    const QByteArray suffix = dialstring::dialCharacters(m_request.networkPhone);
 
     m_state->report(OpeningPort, statusText(OpeningPort));
     std::unique_ptr<Line> line;
@@ -371,8 +371,8 @@ int PageJob::deliverNumeric(DebugLog& log)
     default:
         break;
     }
-    const QByteArray command = QByteArray(m_plan.pulse ? "ATDP" : "ATDT") + number + QByteArray(commas, ',')
-        + digits + suffix + ';'; // ";" keeps the modem in command mode: no carrier is expected
+    const QByteArray command = QByteArray(m_plan.pulse ? "ATDP" : "ATDT") + *number + QByteArray(commas, ',')
+        + digits + *suffix + ';'; // ";" keeps the modem in command mode: no carrier is expected
     m_state->report(Dialing, statusText(Dialing));
     const int code = modem.dial(command, m_timings.connectMs + commas * commaSeconds * 1000, true);
     if (code == Cancelled) {

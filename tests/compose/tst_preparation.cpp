@@ -195,6 +195,7 @@ void tst_Preparation::selectByGroupPreparesNothingAndIsUnticked()
     form->SendBtn->click();
     QVERIFY(catcher.boxes.isEmpty());
     QCOMPARE(form->desk().SendMsgs.rowCount(), 0);
+    QCOMPARE(statusTexts(form->StatusMemo), QStringList { "Nothing sent from the list: Select By Group is ticked" });
     QVERIFY(!form->SendGroup->isChecked());
     QVERIFY(!form->pager_id2->isHidden()); // unticking ran the switch's handler
     QVERIFY(form->DBLookupComboBox1->isEnabled());

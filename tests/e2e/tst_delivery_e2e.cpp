@@ -443,7 +443,7 @@ void tst_DeliveryE2E::tableErrorDuringATick()
     // A table error raised inside the tick itself is shown in the standard error box; the timer
     // goes on and the next page is sent.
     form->delivery().ReadPageMsgFromFile
-        = [] { throw store::StoreError(QStringLiteral("Table BUSERS.DBF is damaged")); };
+        = []() -> bool { throw store::StoreError(QStringLiteral("Table BUSERS.DBF is damaged")); };
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("x\n");
     file.close();

@@ -103,6 +103,9 @@ void tst_PagingSim::statusCodes_data()
     QTest::newRow("3 nothing to dial") << "pty" << none << "carrier^secret"
                                        << "123"
                                        << "hi" << false << 3 << 0 << none;
+    QTest::newRow("3 letters in the number") << "pty" << none << "555-PAGE^secret"
+                                             << "123"
+                                             << "hi" << false << 3 << 0 << none;
     QTest::newRow("3 group, nothing to dial")
         << "pty" << none << "carrier^secret"
         << "1^2^"
@@ -207,6 +210,8 @@ void tst_PagingSim::statusCodes()
     QTest::qWait(100);
     QCOMPARE(
         sim.transcript(QStringLiteral("page")).size(), pages); // nothing counted that was not acknowledged
+    if (code == BadDialString)
+        QVERIFY(sim.transcript(QStringLiteral("dial")).isEmpty());
     QCOMPARE(rec.finishedCount, 1);
 }
 

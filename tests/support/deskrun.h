@@ -26,7 +26,7 @@ public:
         , loop(desk_, desk_.Engine1)
         , scan(desk_, preparation)
     {
-        loop.ReadPageMsgFromFile = [this] { preparation.ReadPageMsgFromFile(); };
+        loop.ReadPageMsgFromFile = [this] { return preparation.ReadPageMsgFromFile(); };
         loop.ScheduledScan = [this] { scan.run(); };
         QObject::connect(&loop, &core::DeliveryLoop::status, [this](const QString& text) { status(text); });
         scan.clock = [this] { return now; };

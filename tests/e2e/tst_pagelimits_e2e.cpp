@@ -1,0 +1,266 @@
+// Pages at the edges of what a page holds, end to end: the real main window offscreen on a real data
+// folder, the carrier simulator as the paging terminal. Nothing may be cut, misdialled or held up
+// without the operator being told.
+
+#include "app/mainform.h"
+#include "app/messageedit.h"
+#include "app/schedulesetup.h"
+#include "app/systemsetup.h"
+#include "compose/memberfile.h"
+#include "config/inifile.h"
+#include "tests/paging/pagersimprocess.h"
+#include "support/boxanswerer.h"
+#include "support/recipientview.h"
+#include "support/records.h"
+#include "support/statuslines.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QListView>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <unistd.h>
+
+using namespace testsupport;
+
+namespace {
+
+const QString kCarrier = QStringLiteral("Metro Paging");
+
+QString textOf(const QJsonObject& o, const char* key)
+{
+    return o.value(QLatin1String(key)).toString();
+}
+
+// Keeps every file of `folder` from being deleted while it lives: folder permissions for an ordinary
+// user, the immutable attribute for the super-user, whom permissions do not stop.
+class UndeletableFolder {
+public:
+    explicit UndeletableFolder(const QString& folder)
+        : folder_(folder)
+        , permissions_(QFile::permissions(folder))
+    {
+        if (::geteuid() == 0)
+            active_ = QProcess::execute(QStringLiteral("chattr"), { QStringLiteral("+i"), folder_ }) == 0;
+        else
+            active_ = QFile::setPermissions(folder_, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    }
+    ~UndeletableFolder()
+    {
+        if (::geteuid() == 0)
+            QProcess::execute(QStringLiteral("chattr"), { QStringLiteral("-i"), folder_ });
+        else
+            QFile::setPermissions(folder_, permissions_);
+    }
+    bool active() const { return active_; }
+
+private:
+    QString folder_;
+    QFileDevice::Permissions permissions_;
+    bool active_ = false;
+};
+
+} // namespace
+
+class tst_PageLimitsE2E : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(QFile::exists(PagerSimProcess::program()), "build pagersim first");
+        qputenv("HOME", home_.path().toLocal8Bit());
+        QStandardPaths::setTestModeEnabled(true);
+        previousCurrent_ = QDir::currentPath();
+    }
+    void init()
+    {
+        dir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir::setCurrent(dir_->path()));
+        QFile::remove(config::pagerIniPath());
+    }
+    void cleanup()
+    {
+        QDir::setCurrent(previousCurrent_);
+        dir_.reset();
+    }
+
+    // 60 members with 8-digit IDs need 540 characters of PagerPhone: two pages of whole IDs, every
+    // member paged; a 499-character message keeps the "^^" of a group page and says it was cut. The
+    // carrier's speed "12OO" reads as 300, so the group goes.
+    void bigGroupWithALongMessage()
+    {
+        PagerSimProcess sim;
+        QVERIFY(sim.start({}));
+        writeSettings(sim.device());
+        QStringList ids;
+        {
+            core::Desk desk(dir_->path());
+            QCOMPARE(desk.open(), QString());
+            addCarrier(desk, kCarrier, QStringLiteral("555-0101"), QStringLiteral("12OO"), 500, QString());
+            QStringList members;
+            for (int i = 0; i < 60; ++i) {
+                const QString name = QStringLiteral("Member %1").arg(i, 2, 10, QLatin1Char('0'));
+                ids << QString::number(30000000 + i);
+                addUser(desk, name, kCarrier, ids.last());
+                members << name;
+            }
+            addGroup(desk, QStringLiteral("All Hands"));
+            QVERIFY(compose::writeMemberFile(compose::memberFilePath(dir_->path(), QStringLiteral("All Hands")),
+                members)
+                        .isEmpty());
+        }
+        auto form = startDesk();
+        BoxCatcher boxes;
+        QString message;
+        for (int i = 0; message.size() < 499; ++i)
+            message += QString(QChar(u'a' + i % 26));
+        send(*form, message, { QStringLiteral("Group: All Hands") });
+        QCOMPARE(form->desk().SendMsgs.rowCount() + (form->desk().PageInProgress ? 1 : 0), 2);
+
+        QVERIFY(sim.waitFor(QStringLiteral("page"), 60, 60000));
+        QTRY_VERIFY_WITH_TIMEOUT(!form->desk().PageInProgress && form->desk().SendMsgs.isEmpty(), 20000);
+        QStringList paged;
+        for (const QJsonObject& page : sim.transcript(QStringLiteral("page"))) {
+            QCOMPARE(textOf(page, "text"), message.left(498));
+            paged << textOf(page, "id");
+        }
+        QCOMPARE(paged, ids);
+        QCOMPARE(sim.transcript(QStringLiteral("dial")).size(), 2);
+        QVERIFY(form->desk().PendingMsgs.isEmpty());
+        QCOMPARE(status(*form).filter(QStringLiteral(" cut to ")),
+            QStringList { "Message to Group: All Hands cut to 498 characters" });
+        QCOMPARE(boxes.texts(), QStringList());
+    }
+
+    // The editor takes 520 characters; the page holds 500, the count turns red past them, and the
+    // status list says the message was cut.
+    void longMessageIsCutAndSaidSo()
+    {
+        PagerSimProcess sim;
+        QVERIFY(sim.start({}));
+        writeSettings(sim.device());
+        fillDirectory(QStringLiteral("555-0101"));
+        auto form = startDesk();
+        BoxCatcher boxes;
+        QString message;
+        for (int i = 0; i < 520; ++i)
+            message += QChar(u'0' + i % 10);
+        form->message1->setFocus();
+        QTest::keyClicks(form->message1, message.left(500));
+        const QColor normal = form->Numchars->palette().color(QPalette::WindowText);
+        QTest::keyClicks(form->message1, message.mid(500));
+        QCOMPARE(form->Numchars->text(), QStringLiteral("520"));
+        QCOMPARE(form->Numchars->palette().color(QPalette::WindowText), QColor(Qt::red));
+        QVERIFY(normal != QColor(Qt::red));
+        send(*form, QString(), { QStringLiteral("Ann Lee") });
+
+        QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 20000));
+        QCOMPARE(textOf(sim.transcript(QStringLiteral("page")).first(), "text"), message.left(500));
+        QVERIFY(status(*form).contains(QStringLiteral("Message to Ann Lee cut to 500 characters")));
+    }
+
+    // "555-PAGE" is not a number the modem can dial: no call is made, and the page waits in the
+    // pending queue with the reason.
+    void vanityNumberMakesNoCall()
+    {
+        PagerSimProcess sim;
+        QVERIFY(sim.start({}));
+        writeSettings(sim.device());
+        fillDirectory(QStringLiteral("555-PAGE"));
+        auto form = startDesk();
+        BoxCatcher boxes;
+        send(*form, QStringLiteral("Call the desk"), { QStringLiteral("Ann Lee") });
+        QTRY_COMPARE_WITH_TIMEOUT(form->desk().PendingMsgs.rowCount(), 1, 20000);
+        QVERIFY(!status(*form).filter(QStringLiteral("Bad dial string")).isEmpty());
+        QVERIFY(sim.transcript(QStringLiteral("dial")).isEmpty());
+        for (const QJsonObject& m : sim.transcript(QStringLiteral("modem")))
+            QVERIFY(!textOf(m, "command").startsWith(QStringLiteral("ATD")));
+    }
+
+    // A message file that cannot be deleted is reported once; the scheduled scan still runs and a
+    // record due now is sent.
+    void undeletableMessageFileDoesNotStopTheSchedule()
+    {
+        PagerSimProcess sim;
+        QVERIFY(sim.start({}));
+        writeSettings(sim.device());
+        fillDirectory(QStringLiteral("555-0101"));
+        const QDate today = QDate::currentDate();
+        {
+            core::Desk desk(dir_->path());
+            QCOMPARE(desk.open(), QString());
+            desk.SchedMsgT.append();
+            desk.SchedMsgT.setFieldText(QStringLiteral("DDATE"), today.toString(QStringLiteral("yyyy/MM/dd")));
+            desk.SchedMsgT.setFieldText(QStringLiteral("DTIME"), QStringLiteral("11:59:00"));
+            desk.SchedMsgT.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("Ann Lee"));
+            desk.SchedMsgT.setFieldText(QStringLiteral("MUSTSEND"), QStringLiteral("Y"));
+            desk.SchedMsgT.setMemoLines(QStringLiteral("MSG"), { QStringLiteral("Lunch at noon") });
+            desk.SchedMsgT.post();
+        }
+        QFile file(QStringLiteral("plimomsgs.txt"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("Ann Lee\r\nMetro Paging\r\nFrom the file\r\n");
+        file.close();
+        UndeletableFolder folder(dir_->path());
+        if (!folder.active())
+            QSKIP("this file system cannot keep a file from being deleted");
+        auto form = startDesk();
+        form->currentDateTime = [today] { return QDateTime(today, QTime(12, 0, 0)); };
+        BoxCatcher boxes;
+        QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 20000));
+        QCOMPARE(textOf(sim.transcript(QStringLiteral("page")).first(), "text"), QStringLiteral("Lunch at noon"));
+        QVERIFY(QFile::exists(QStringLiteral("plimomsgs.txt")));
+        QCOMPARE(status(*form).filter(QStringLiteral("cannot be deleted")).size(), 1);
+    }
+
+private:
+    void writeSettings(const QString& port)
+    {
+        QDir().mkpath(QFileInfo(config::pagerIniPath()).path());
+        QFile ini(config::pagerIniPath());
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(("[System]\nComPort=" + port + "\nOutsideLine=\nDeliveryRetries=1\n").toUtf8());
+    }
+    void fillDirectory(const QString& tel)
+    {
+        core::Desk desk(dir_->path());
+        QCOMPARE(desk.open(), QString());
+        addCarrier(desk, kCarrier, tel, QStringLiteral("1200"), 0, QString());
+        addUser(desk, QStringLiteral("Ann Lee"), kCarrier, QStringLiteral("1234"));
+    }
+    std::unique_ptr<TMainForm> startDesk()
+    {
+        auto form = std::make_unique<TMainForm>(dir_->path());
+        CreateSystemForm(*form);
+        CreateScheduledScan(*form);
+        form->desk().ScheduledSendingEnabled = true;
+        form->show();
+        form->Timer1->start();
+        return form;
+    }
+    // Types the message, ticks the recipients and presses "&Send Mesg".
+    void send(TMainForm& form, const QString& message, const QStringList& recipients)
+    {
+        form.message1->setFocus();
+        QTest::keyClicks(form.message1, message);
+        for (const QString& name : recipients)
+            QVERIFY2(tickInList(form.UsersList, name), qPrintable(name));
+        QTest::mouseClick(form.SendBtn, Qt::LeftButton);
+    }
+    static QStringList status(TMainForm& form) { return statusTexts(form.StatusMemo); }
+
+    QTemporaryDir home_;
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString previousCurrent_;
+};
+
+QTEST_MAIN(tst_PageLimitsE2E)
+#include "tst_pagelimits_e2e.moc"
