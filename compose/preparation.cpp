@@ -344,15 +344,17 @@ bool MessagePreparation::ReadPageMsgFromFile()
         undeletableFile_.clear();
         return false;
     }
-    // The file already reported as undeletable, unchanged: it is not read again, and the tick goes on.
+    // The file already reported as undeletable and unchanged is not reported again, and while it
+    // stays it does not hold the tick up; once it can be deleted it is paged.
     const QString identity = fileIdentity(name);
-    if (!undeletableFile_.isEmpty() && identity == undeletableFile_)
-        return false;
+    const bool reported = !undeletableFile_.isEmpty() && identity == undeletableFile_;
 
     // Consumed whatever it holds. A file that stays would be paged again at every idle tick, so
     // one that cannot be deleted is not paged at all, and reported once.
     QFile file(name);
     if (!file.remove()) {
+        if (reported)
+            return false;
         undeletableFile_ = identity;
         status(QStringLiteral("File plimomsgs.txt cannot be deleted and is not paged: ")
             + (read.fault.isEmpty() ? file.errorString() : read.fault));

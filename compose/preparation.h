@@ -42,7 +42,8 @@ public:
     void PrepareGroupMessage(const QString& item);
     // Consumes "plimomsgs.txt" in the current directory, when there is one, and queues at most one
     // page from it. Called by the delivery loop when it is idle and the send queue is empty. False
-    // when there was nothing to take: no file, or the undeletable file already reported, unchanged.
+    // when there was nothing to take: no file, or the undeletable file already reported, unchanged
+    // and still undeletable.
     bool ReadPageMsgFromFile();
 
     // The message file's name, relative to the current directory.

@@ -13,20 +13,18 @@
 #include "support/recipientview.h"
 #include "support/records.h"
 #include "support/statuslines.h"
+#include "support/undeletablefolder.h"
 
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QListView>
-#include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
-#include <unistd.h>
 
 using namespace testsupport;
 
@@ -38,34 +36,6 @@ QString textOf(const QJsonObject& o, const char* key)
 {
     return o.value(QLatin1String(key)).toString();
 }
-
-// Keeps every file of `folder` from being deleted while it lives: folder permissions for an ordinary
-// user, the immutable attribute for the super-user, whom permissions do not stop.
-class UndeletableFolder {
-public:
-    explicit UndeletableFolder(const QString& folder)
-        : folder_(folder)
-        , permissions_(QFile::permissions(folder))
-    {
-        if (::geteuid() == 0)
-            active_ = QProcess::execute(QStringLiteral("chattr"), { QStringLiteral("+i"), folder_ }) == 0;
-        else
-            active_ = QFile::setPermissions(folder_, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    }
-    ~UndeletableFolder()
-    {
-        if (::geteuid() == 0)
-            QProcess::execute(QStringLiteral("chattr"), { QStringLiteral("-i"), folder_ });
-        else
-            QFile::setPermissions(folder_, permissions_);
-    }
-    bool active() const { return active_; }
-
-private:
-    QString folder_;
-    QFileDevice::Permissions permissions_;
-    bool active_ = false;
-};
 
 } // namespace
 
