@@ -18,8 +18,11 @@ plimo_need_packages() {
 }
 
 PLIMO_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools
-                      libgl-dev fonts-dejavu-core)
-PLIMO_TEST_PACKAGES=(python3 python3-dbfread python3-dbf libdbd-xbase-perl xvfb xauth poppler-utils)
+                      libgl-dev fonts-dejavu-core librsvg2-bin)
+# dpkg-dev, desktop-file-utils and appstream: the Debian package's test builds it and checks its
+# menu entry and metainfo.
+PLIMO_TEST_PACKAGES=(python3 python3-dbfread python3-dbf libdbd-xbase-perl xvfb xauth poppler-utils
+                     dpkg-dev desktop-file-utils appstream)
 
 # Configures and builds into build/ (Release with debug information).
 plimo_build() {

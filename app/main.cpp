@@ -4,8 +4,10 @@
 #include "app/schedulesetup.h"
 #include "app/systemsetup.h"
 #include "app/usersetup.h"
+#include "core/desk.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFont>
 #include <QMessageBox>
 #include <QTimer>
@@ -21,11 +23,18 @@ int main(int argc, char** argv)
     const QString title = QStringLiteral("PlimoPager32 V4.00");
     QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 8));
 
+    // `./run.sh --demo` alone sets PLIMOPAGER_DEMO_DATA, to keep the demo's tables in its sandbox;
+    // a normal start has it unset and uses the data folder beside the program, or the per-user one.
+    const QString demoData = qEnvironmentVariable("PLIMOPAGER_DEMO_DATA");
+    // An installed desk works in its per-user data folder: the pending file PendMsgs and the message
+    // file plimomsgs.txt are in the current directory, which, started from a menu, is the home
+    // folder or "/".
+    if (demoData.isEmpty() && core::Desk::isInstalledProgram(QApplication::applicationDirPath()))
+        QDir::setCurrent(core::Desk::defaultDataDirectory());
+
     // 2. The windows that live for the whole run, the main window first: it creates and opens the
     // tables and restores the pending queue.
-    // `./run.sh --demo` alone sets PLIMOPAGER_DEMO_DATA, to keep the demo's tables in its sandbox;
-    // a normal start has it unset and uses the data folder beside the program.
-    TMainForm mainForm(qEnvironmentVariable("PLIMOPAGER_DEMO_DATA"));
+    TMainForm mainForm(demoData);
     // The System Configuration window next: its fields are the working settings from here on.
     CreateSystemForm(mainForm);
     // The scheduled-message scan, run by the delivery timer on the quarter minutes.

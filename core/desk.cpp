@@ -49,12 +49,23 @@ Desk::~Desk() = default;
 
 QString Desk::defaultDataDirectory()
 {
-    const QString programFolder = QCoreApplication::applicationDirPath();
-    if (QFileInfo(programFolder).isWritable())
+    return dataDirectoryFor(QCoreApplication::applicationDirPath());
+}
+
+QString Desk::dataDirectoryFor(const QString& programFolder)
+{
+    if (!isInstalledProgram(programFolder) && QFileInfo(programFolder).isWritable())
         return withTrailingSlash(programFolder);
     const QString appData = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     QDir().mkpath(appData);
     return withTrailingSlash(appData);
+}
+
+bool Desk::isInstalledProgram(const QString& programFolder)
+{
+    const QDir bin(programFolder);
+    return bin.dirName() == u"bin"
+        && QFileInfo::exists(bin.filePath(QStringLiteral("../share/applications/" PLIMO_APP_ID ".desktop")));
 }
 
 bool Desk::usesFallbackDataDirectory() const

@@ -34,9 +34,16 @@ public:
     Desk(const Desk&) = delete;
     Desk& operator=(const Desk&) = delete;
 
-    // The folder holding the program file, or, when that folder cannot be written (an installed
-    // copy), the user's application-data folder; with a trailing "/".
+    // dataDirectoryFor() the program's own folder.
     static QString defaultDataDirectory();
+    // Where a desk whose program file lies in `programFolder` keeps its tables, with a trailing "/":
+    // that folder itself, or the user's application-data folder (created when missing) for an
+    // installed program, whoever runs it, and for a folder that cannot be written.
+    static QString dataDirectoryFor(const QString& programFolder);
+    // True when `programFolder` is the bin folder of an install prefix that holds the desk's menu
+    // entry (PREFIX/share/applications/<desktop-file ID>.desktop): the desk was installed, not
+    // run from its build folder. An installed desk also works in its data folder (see main).
+    static bool isInstalledProgram(const QString& programFolder);
     QString dataDirectory() const { return dataDirectory_; }
     // True when the tables do not live beside the program (the about box then names their folder).
     bool usesFallbackDataDirectory() const;

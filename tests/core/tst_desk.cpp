@@ -122,6 +122,23 @@ void tst_Desk::dataDirectory()
     QCOMPARE(Desk::defaultDataDirectory(), QCoreApplication::applicationDirPath() + u'/');
     QVERIFY(!Desk(QString()).usesFallbackDataDirectory());
     QVERIFY(Desk(dataDir_).usesFallbackDataDirectory());
+    QVERIFY(!Desk::isInstalledProgram(QCoreApplication::applicationDirPath()));
+
+    // An installed program (PREFIX/bin beside the menu entry the package ships) keeps its tables in
+    // the per-user data folder even when its own folder can be written, as /usr/bin can by root.
+    const QString bin = dataDir_ + QStringLiteral("/prefix/bin");
+    const QString entries = dataDir_ + QStringLiteral("/prefix/share/applications/");
+    QVERIFY(QDir().mkpath(bin) && QDir().mkpath(entries));
+    QCOMPARE(Desk::dataDirectoryFor(bin), bin + u'/');
+    const QStringList menuEntry
+        = QDir(QStringLiteral(PLIMO_SOURCE_DIR "/packaging")).entryList({ QStringLiteral("*.desktop") });
+    QCOMPARE(menuEntry.size(), 1);
+    QVERIFY(QFile::copy(QStringLiteral(PLIMO_SOURCE_DIR "/packaging/") + menuEntry.first(),
+        entries + menuEntry.first()));
+    QVERIFY(Desk::isInstalledProgram(bin));
+    const QString perUser = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QCOMPARE(Desk::dataDirectoryFor(bin), perUser + u'/');
+    QVERIFY(QFileInfo(perUser).isDir());
 }
 
 void tst_Desk::firstStartCreatesAndOpensEveryTable()
