@@ -279,8 +279,7 @@ QWidget* TMainForm::buildCommandColumn()
 
     // Their windows come with later work.
     QuickBtn->setEnabled(false);
-    ByPagerBtn->setEnabled(false);
-    SendLaterBtn->setEnabled(false);
+    SendLaterBtn->setEnabled(false); // enabled with its window (CreateScheduleForm)
 
     connect(DateBtn, &QPushButton::clicked, this, &TMainForm::DateBtnClick);
     connect(TimeBtn, &QPushButton::clicked, this, &TMainForm::TimeBtnClick);
@@ -436,6 +435,7 @@ void TMainForm::tick()
     const core::TickDisplay shown = desk_->tick(now);
     TimeofDay->setText(shown.clock);
     // The scheduling window's clock is kept here too once "Send Later" has opened it.
+    emit clockShown(shown.clock);
     if (!shown.idle)
         return;
     PendingMsgsBtn->setText(shown.pendingCaption);
@@ -572,8 +572,7 @@ void TMainForm::Show_Status(const QString& msg)
     StatusMemo->setUpdatesEnabled(false);
     core::StatusContext context;
     context.sendByPager = composition_->sendByPager();
-    // context.byPagerId: the pager ID typed in the "Send Message By Pager ID Only" window, once it
-    // exists.
+    context.byPagerId = composition_->byPagerId();
     if (delivery_)
         context.pageName = delivery_->deliveredName();
     context.firstLine = firstDisplayedLine();

@@ -3,8 +3,11 @@
 #include "app/groupsetup.h"
 #include "app/helpwindow.h"
 #include "app/mainform.h"
+#include "compose/bypagerid.h"
+#include "directories/quickmsgform.h"
 #include "compose/composition.h"
 #include "app/messageedit.h"
+#include "app/quickmsgsetup.h"
 #include "app/schedulesetup.h"
 #include "app/systemsetup.h"
 #include "app/usersetup.h"
@@ -12,8 +15,10 @@
 #include "core/clocktext.h"
 #include "core/queues.h"
 #include "store/memtable.h"
+#include "support/boxanswerer.h"
 #include "support/datafolder.h"
 #include "support/recipientview.h"
+#include "support/records.h"
 #include "support/pages.h"
 #include "support/pendingfile.h"
 
@@ -35,6 +40,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTableView>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QStandardPaths>
@@ -123,6 +129,9 @@ private slots:
     void cancelAfterFailedSaveLosesNothing();
     void recipientListIsFilledSortedAndRefreshed();
     void userLookupShowsPagerIdAndCarrier();
+    void byPagerIdCancelAndEmptyMessageQueueNothing();
+    void quickMessageReplacesTheEditor();
+    void quickMessageEditedIsUsedAndWrittenAtNextActivation();
 };
 
 void tst_MainForm::windowFrame()
@@ -901,4 +910,96 @@ void tst_MainForm::userLookupShowsPagerIdAndCarrier()
 }
 
 QTEST_MAIN(tst_MainForm)
+
+void tst_MainForm::byPagerIdCancelAndEmptyMessageQueueNothing()
+{
+    auto form = makeForm();
+    form->show();
+    // Cancel: nothing queued, the switch stays off.
+    QTimer::singleShot(0, form.get(), [&] {
+        if (auto* dialog = qobject_cast<compose::TByPagerID*>(QApplication::activeModalWidget())) {
+            QTest::keyClicks(dialog->pager, QStringLiteral("4321"));
+            QTest::mouseClick(dialog->CancelBtn, Qt::LeftButton);
+        }
+    });
+    QTest::mouseClick(form->ByPagerBtn, Qt::LeftButton);
+    QVERIFY(!form->SendByPager->isChecked());
+    QVERIFY(form->desk().SendMsgs.isEmpty());
+    // OK with an empty editor: the box, nothing queued; the switch waits for the end of an attempt.
+    QString box;
+    QTimer::singleShot(0, form.get(), [&] {
+        if (auto* dialog = qobject_cast<compose::TByPagerID*>(QApplication::activeModalWidget())) {
+            QCOMPARE(dialog->pager->text(), QStringLiteral("4321"));
+            testsupport::answerNextBox(QMessageBox::Ok, &box);
+            QTest::mouseClick(dialog->OKBtn, Qt::LeftButton);
+        }
+    });
+    QTest::mouseClick(form->ByPagerBtn, Qt::LeftButton);
+    QTRY_COMPARE(box, QStringLiteral("Enter message to send"));
+    QVERIFY(form->SendByPager->isChecked());
+    QVERIFY(form->desk().SendMsgs.isEmpty());
+    QVERIFY(form->DBLookupComboBox1->isEnabled());
+}
+
+namespace {
+
+void addQuickMessage(core::Desk& desk, const QString& title, const QString& body)
+{
+    desk.QuickMsgT.append();
+    desk.QuickMsgT.setFieldText(QStringLiteral("MSGTITLE"), title);
+    desk.QuickMsgT.setMemoLines(QStringLiteral("MSG"), { body });
+    desk.QuickMsgT.post();
+}
+
+} // namespace
+
+void tst_MainForm::quickMessageReplacesTheEditor()
+{
+    auto form = makeForm();
+    CreateQuickMsgForms(*form);
+    addQuickMessage(form->desk(), QStringLiteral("Zulu"), QStringLiteral("First stored"));
+    addQuickMessage(form->desk(), QStringLiteral("Alpha"), QString(500, u'q'));
+    form->show();
+    form->message1->setFocus();
+    QTest::keyClicks(form->message1, QStringLiteral("typed before"));
+    QTest::mouseClick(form->QuickBtn, Qt::LeftButton);
+    auto* dialog = form->findChild<directories::TQuickMsgF*>(QStringLiteral("QuickMsgDialog"));
+    QVERIFY(dialog);
+    QVERIFY(QTest::qWaitForWindowActive(dialog));
+    // Record order, not name order; the last one taken, 500 characters whole, replacing the text.
+    QCOMPARE(dialog->NameList->model()->index(0, 0).data().toString(), QStringLiteral("Zulu"));
+    QTest::keyClick(dialog->NameList, Qt::Key_Down);
+    QTRY_COMPARE(dialog->Body->toPlainText().size(), 500);
+    QVERIFY(dialog->Body->isReadOnly());
+    QTest::mouseClick(dialog->UseBtn, Qt::LeftButton);
+    QCOMPARE(form->message1->toPlainText(), QString(500, u'q'));
+    QVERIFY(!dialog->isVisible());
+}
+
+void tst_MainForm::quickMessageEditedIsUsedAndWrittenAtNextActivation()
+{
+    auto form = makeForm();
+    CreateQuickMsgForms(*form);
+    addQuickMessage(form->desk(), QStringLiteral("Fire"), QStringLiteral("Fire drill"));
+    form->show();
+    form->QuickMsgMenu->trigger();
+    auto* definition = form->findChild<directories::TQuickMsgF*>(QStringLiteral("QuickMsgF"));
+    QVERIFY(definition);
+    QVERIFY(QTest::qWaitForWindowActive(definition));
+    // The directories' hidden keys do nothing here.
+    QTest::keyClick(definition, Qt::Key_A, Qt::AltModifier);
+    QCOMPARE(definition->NameList->model()->rowCount(), 1);
+    definition->Body->setFocus();
+    definition->Body->moveCursor(QTextCursor::End);
+    QTest::keyClicks(definition->Body, QStringLiteral(" at noon"));
+    QTest::mouseClick(definition->UseBtn, Qt::LeftButton);
+    QCOMPARE(form->message1->toPlainText(), QStringLiteral("Fire drill at noon"));
+    // Written when a quick-message window is next activated.
+    QTest::mouseClick(form->QuickBtn, Qt::LeftButton);
+    auto* dialog = form->findChild<directories::TQuickMsgF*>(QStringLiteral("QuickMsgDialog"));
+    QVERIFY(QTest::qWaitForWindowActive(dialog));
+    QCOMPARE(testsupport::onDisk(dir_->path(), QStringLiteral("QUICKMSG.DBF"), QString(), { QStringLiteral("MSG") }),
+        QStringList { QStringLiteral("Fire drill at noon") });
+}
+
 #include "tst_mainform.moc"
