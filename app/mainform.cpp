@@ -194,6 +194,9 @@ QWidget* TMainForm::buildRecipients()
     DBLookupCombo2->setObjectName(QStringLiteral("DBLookupCombo2"));
     DBLookupCombo2->setEnabled(false);
     DBLookupComboBox1->setCurrentIndex(-1);
+    // What they hold, for screen readers: no caption stands beside them.
+    DBLookupComboBox1->setAccessibleName(QStringLiteral("User"));
+    DBLookupCombo2->setAccessibleName(QStringLiteral("Group"));
     pager_id2 = namedLabel(QStringLiteral("pager_id2"), QString(), under);
     pagercompL = namedLabel(QStringLiteral("pagercompL"), QString(), under);
     underGrid->addWidget(SendGroup, 0, 0, 1, 2);
@@ -207,6 +210,7 @@ QWidget* TMainForm::buildRecipients()
     grid->addWidget(under, 0, 1);
 
     UsersList = new QListView(box);
+    UsersList->setAccessibleName(QStringLiteral("Select Users"));
     UsersList->setObjectName(QStringLiteral("UsersList"));
     UsersList->setModel(composition_->recipients());
     UsersList->setUniformItemSizes(true); // ten thousand names are laid out without measuring each

@@ -14,6 +14,7 @@
 #include "config/inifile.h"
 #include "core/clocktext.h"
 #include "core/queues.h"
+#include "core/showpending.h"
 #include "store/memtable.h"
 #include "support/boxanswerer.h"
 #include "support/datafolder.h"
@@ -22,6 +23,7 @@
 #include "support/pages.h"
 #include "support/pendingfile.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -130,6 +132,7 @@ private slots:
     void recipientListIsFilledSortedAndRefreshed();
     void userLookupShowsPagerIdAndCarrier();
     void byPagerIdCancelAndEmptyMessageQueueNothing();
+    void everyControlHasAnAccessibleName();
     void quickMessageReplacesTheEditor();
     void quickMessageEditedIsUsedAndWrittenAtNextActivation();
 };
@@ -971,6 +974,8 @@ void tst_MainForm::quickMessageReplacesTheEditor()
     QTest::keyClick(dialog->NameList, Qt::Key_Down);
     QTRY_COMPARE(dialog->Body->toPlainText().size(), 500);
     QVERIFY(dialog->Body->isReadOnly());
+    if (const QString folder = qEnvironmentVariable("PLIMO_SCREENSHOTS"); !folder.isEmpty())
+        dialog->grab().save(folder + QStringLiteral("/quick-message-selection.png"));
     QTest::mouseClick(dialog->UseBtn, Qt::LeftButton);
     QCOMPARE(form->message1->toPlainText(), QString(500, u'q'));
     QVERIFY(!dialog->isVisible());
@@ -986,6 +991,8 @@ void tst_MainForm::quickMessageEditedIsUsedAndWrittenAtNextActivation()
     auto* definition = form->findChild<directories::TQuickMsgF*>(QStringLiteral("QuickMsgF"));
     QVERIFY(definition);
     QVERIFY(QTest::qWaitForWindowActive(definition));
+    if (const QString folder = qEnvironmentVariable("PLIMO_SCREENSHOTS"); !folder.isEmpty())
+        definition->grab().save(folder + QStringLiteral("/quick-messages-definition.png"));
     // The directories' hidden keys do nothing here.
     QTest::keyClick(definition, Qt::Key_A, Qt::AltModifier);
     QCOMPARE(definition->NameList->model()->rowCount(), 1);
@@ -1000,6 +1007,43 @@ void tst_MainForm::quickMessageEditedIsUsedAndWrittenAtNextActivation()
     QVERIFY(QTest::qWaitForWindowActive(dialog));
     QCOMPARE(testsupport::onDisk(dir_->path(), QStringLiteral("QUICKMSG.DBF"), QString(), { QStringLiteral("MSG") }),
         QStringList { QStringLiteral("Fire drill at noon") });
+}
+
+void tst_MainForm::everyControlHasAnAccessibleName()
+{
+    auto form = makeForm();
+    CreateSystemForm(*form);
+    CreateGroupsForm(*form);
+    CreateUsersForm(*form);
+    CreatePagerCompForm(*form);
+    CreateScheduleForm(*form);
+    CreateQuickMsgForms(*form);
+    form->show();
+    // The windows made on first use are made here.
+    QTest::mouseClick(form->SendLaterBtn, Qt::LeftButton);
+    form->SchedMsgsMenu->trigger();
+    form->QuickMsgMenu->trigger();
+    QTest::mouseClick(form->QuickBtn, Qt::LeftButton);
+    QStringList unnamed;
+    QList<QWidget*> windows = { form.get() };
+    windows << form->ShowPending << form->ByPagerID;
+    for (QWidget* child : form->findChildren<QWidget*>()) {
+        if (child->isWindow() && !windows.contains(child) && !child->inherits("QComboBoxPrivateContainer"))
+            windows << child;
+    }
+    for (QWidget* window : windows) {
+        for (QWidget* w : window->findChildren<QWidget*>()) {
+            if (w->window() != window || w->focusPolicy() == Qt::NoFocus || !w->isVisibleTo(window)
+                || qobject_cast<QAbstractScrollArea*>(w->parentWidget()) || w->inherits("QCalendarView")
+                || w->inherits("QMenuBar") || qobject_cast<QComboBox*>(w->parentWidget()))
+                continue;
+            QAccessibleInterface* face = QAccessible::queryAccessibleInterface(w);
+            if (!face || face->text(QAccessible::Name).trimmed().isEmpty())
+                unnamed << window->windowTitle() + QStringLiteral(": ") + w->metaObject()->className()
+                        + u' ' + w->objectName();
+        }
+    }
+    QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(u'\n')));
 }
 
 #include "tst_mainform.moc"

@@ -34,6 +34,14 @@ namespace {
 const QStringList kFields = { QStringLiteral("DDATE"), QStringLiteral("DTIME"), QStringLiteral("USERNAME"),
     QStringLiteral("MUSTSEND"), QStringLiteral("MSG") };
 
+// With PLIMO_SCREENSHOTS naming a folder, the windows are saved there as the tests see them.
+void screenshot(QWidget* window, const QString& name)
+{
+    const QString folder = qEnvironmentVariable("PLIMO_SCREENSHOTS");
+    if (!folder.isEmpty())
+        window->grab().save(folder + u'/' + name + QStringLiteral(".png"));
+}
+
 } // namespace
 
 class tst_ScheduleWindow : public QObject {
@@ -197,6 +205,7 @@ void tst_ScheduleWindow::okSchedulesTheFirstTickedItemOnly()
     QVERIFY(tickInList(form_->UsersList, QStringLiteral("Alice")));
     QVERIFY(tickInList(form_->UsersList, QStringLiteral("Group: Sales")));
     schedule::TSchedule* w = open();
+    screenshot(w, QStringLiteral("pager-scheduling"));
     QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
     QVERIFY(!w->isVisible());
     QCOMPARE(form_->message1->toPlainText(), QString());
@@ -278,6 +287,7 @@ void tst_ScheduleWindow::listShowsEarliestFirstAndDeleteAsks()
     QTRY_COMPARE(list->DBGrid1->currentIndex().row(), 0);
     QCOMPARE(list->DBGrid1->model()->index(0, 1).data().toString(), QStringLiteral("09:05:00"));
     QCOMPARE(list->DBMemo1->toPlainText(), QStringLiteral("Earlier"));
+    screenshot(list, QStringLiteral("scheduled-messages"));
     QStringList texts;
     answerBoxes({ QMessageBox::Cancel, QMessageBox::Ok }, &texts);
     QTest::mouseClick(list->DeleteBtn, Qt::LeftButton);
