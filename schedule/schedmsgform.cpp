@@ -75,7 +75,6 @@ TSchedMsgF::TSchedMsgF(store::Table& scheduled, compose::Composition& compositio
     PriorBtn = button(QStringLiteral("PriorBtn"), QStringLiteral("Prev"), this);
     NextBtn = button(QStringLiteral("NextBtn"), QStringLiteral("Next"), this);
     LastBtn = button(QStringLiteral("LastBtn"), QStringLiteral("Last"), this);
-    // The captions above these two show "&": they are captions only, no key presses them.
     DeleteBtn = button(QStringLiteral("DeleteBtn"), QStringLiteral("Delete"), this);
     CancelBtn = button(QStringLiteral("CancelBtn"), QStringLiteral("Cancel"), this);
     DeleteBtn->setText(QStringLiteral("\u2212"));
@@ -108,8 +107,9 @@ TSchedMsgF::TSchedMsgF(store::Table& scheduled, compose::Composition& compositio
 
     auto* navigators = new QGridLayout;
     navigators->addWidget(new QLabel(QStringLiteral(" First    Prev    Next   Last  "), this), 0, 0, 1, 4);
-    navigators->addWidget(new QLabel(QStringLiteral("&Delete"), this), 0, 5);
-    navigators->addWidget(new QLabel(QStringLiteral("&Cancel"), this), 0, 6);
+    // The captions show their letter underlined, yet no key belongs to them.
+    navigators->addWidget(new QLabel(QStringLiteral("<u>D</u>elete"), this), 0, 5);
+    navigators->addWidget(new QLabel(QStringLiteral("<u>C</u>ancel"), this), 0, 6);
     const QList<QPushButton*> row = { FirstBtn, PriorBtn, NextBtn, LastBtn };
     for (int i = 0; i < row.size(); ++i)
         navigators->addWidget(row.at(i), 1, i);
