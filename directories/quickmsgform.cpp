@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopedValueRollback>
+#include <QShortcut>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -31,8 +32,13 @@ TQuickMsgF::TQuickMsgF(store::Table& quickMessages, bool selectionOnly, QWidget*
     // The hidden keys of the directories do nothing here: the buttons alone add, delete, save.
     for (QAction* key : { SaveKey, AddKey, DeleteKey, CancelKey })
         key->setEnabled(false);
-    if (selectionOnly)
-        MainMenu->hide(); // the selection window has no menu
+    if (selectionOnly) {
+        // The selection window has no menu, and no menu key.
+        MainMenu->clear();
+        MainMenu->hide();
+        HelpMenu = nullptr;
+        ExitMenu = nullptr;
+    }
 
     Model = new TableModel(QuickMsgT, { f::MsgTitle }, this);
     NameList = new QTableView(this);
@@ -65,6 +71,9 @@ TQuickMsgF::TQuickMsgF(store::Table& quickMessages, bool selectionOnly, QWidget*
     CancelBtn = button(QStringLiteral("CancelBtn"), QStringLiteral("&Cancel "));
     SaveBtn = button(QStringLiteral("SaveBtn"), QStringLiteral("&Save"));
     ExitBtn = button(QStringLiteral("ExitBtn"), QStringLiteral("E&xit"));
+    // Without a menu, Alt+X closes the window as its Exit button does.
+    if (selectionOnly)
+        connect(new QShortcut(QKeySequence(Qt::ALT | Qt::Key_X), this), &QShortcut::activated, this, &QWidget::close);
     UseBtn = new QPushButton(QStringLiteral("&Use Msg"), this);
     UseBtn->setObjectName(QStringLiteral("UseBtn"));
     UseBtn->setAutoDefault(true);

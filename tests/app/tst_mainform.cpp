@@ -979,6 +979,11 @@ void tst_MainForm::quickMessageReplacesTheEditor()
     QTest::mouseClick(dialog->UseBtn, Qt::LeftButton);
     QCOMPARE(form->message1->toPlainText(), QString(500, u'q'));
     QVERIFY(!dialog->isVisible());
+    // Without a menu, Alt+X closes it through its Exit button.
+    QTest::mouseClick(form->QuickBtn, Qt::LeftButton);
+    QVERIFY(QTest::qWaitForWindowActive(dialog));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_X, Qt::AltModifier);
+    QVERIFY(!dialog->isVisible());
 }
 
 void tst_MainForm::quickMessageEditedIsUsedAndWrittenAtNextActivation()

@@ -295,10 +295,15 @@ void tst_ScheduleWindow::listShowsEarliestFirstAndDeleteAsks()
     QTest::mouseClick(list->DeleteBtn, Qt::LeftButton);
     QCOMPARE(texts, QStringList({ QStringLiteral("Delete record?"), QStringLiteral("Delete record?") }));
     QCOMPARE(scheduled(), QStringList { QStringLiteral("2026/12/24|14:30:00|Alice|Y|Later") });
-    // The captions above the navigator are no keys.
+    // The captions above the navigator are no keys; Alt+X is the menu's Exit.
+    list->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(list));
     QTest::keyClick(list, Qt::Key_D, Qt::AltModifier);
     QTest::keyClick(list, Qt::Key_C, Qt::AltModifier);
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
     QCOMPARE(scheduled().size(), 1);
+    QTest::keyClick(list, Qt::Key_X, Qt::AltModifier);
+    QVERIFY(!list->isVisible());
 }
 
 void tst_ScheduleWindow::listRefusesAnUnreadableMoment()
