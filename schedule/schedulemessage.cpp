@@ -127,16 +127,22 @@ ScheduleOutcome scheduleMessage(
     return outcome;
 }
 
+// Only the zero-padded forms are taken: the BY_SENTSTA index orders the records by their text, and
+// the scan stops at the first one not yet due, so "2026/2/3" would be filed among later moments.
 QString dateRefusal(const QString& text)
 {
-    if (QDate::fromString(text, QStringLiteral("yyyy/MM/dd")).isValid())
+    const QString format = QStringLiteral("yyyy/MM/dd");
+    const QDate date = QDate::fromString(text, format);
+    if (date.isValid() && date.toString(format) == text)
         return QString();
     return QStringLiteral("'%1' is not a valid date").arg(text);
 }
 
 QString timeRefusal(const QString& text)
 {
-    if (QTime::fromString(text, QStringLiteral("HH:mm:ss")).isValid())
+    const QString format = QStringLiteral("HH:mm:ss");
+    const QTime time = QTime::fromString(text, format);
+    if (time.isValid() && time.toString(format) == text)
         return QString();
     return QStringLiteral("'%1' is not a valid time").arg(text);
 }

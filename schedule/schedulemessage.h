@@ -47,8 +47,8 @@ struct ScheduleOutcome {
 ScheduleOutcome scheduleMessage(
     core::Desk& desk, compose::Composition& composition, const QDate& day, const ClockFace& face);
 
-// A DDATE or DTIME typed into the scheduled list: the value kept when it is a real date
-// "yyyy/mm/dd" or a real time "hh:mm:ss", else the message that refuses it.
+// A DDATE or DTIME typed into the scheduled list: empty when it is a real date "yyyy/mm/dd" or a
+// real time "hh:mm:ss" written with every zero, else the message that refuses it.
 QString dateRefusal(const QString& text);
 QString timeRefusal(const QString& text);
 

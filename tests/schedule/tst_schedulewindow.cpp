@@ -328,15 +328,19 @@ void tst_ScheduleWindow::listRefusesAnUnreadableMoment()
         return true;
     };
     QStringList texts;
-    answerBoxes({ QMessageBox::Ok, QMessageBox::Ok }, &texts);
+    answerBoxes({ QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Ok }, &texts);
     QVERIFY(typeInto(0, QStringLiteral("2026/02/30")));
     QTRY_COMPARE(texts.size(), 1);
     QTRY_VERIFY(!QApplication::activeModalWidget());
     QVERIFY(typeInto(1, QStringLiteral("24:00:00")));
     QTRY_COMPARE(texts.size(), 2);
     QTRY_VERIFY(!QApplication::activeModalWidget());
+    // Without its zeros a date would be filed out of order.
+    QVERIFY(typeInto(0, QStringLiteral("2026/1/5")));
+    QTRY_COMPARE(texts.size(), 3);
+    QTRY_VERIFY(!QApplication::activeModalWidget());
     QCOMPARE(texts, QStringList({ QStringLiteral("'2026/02/30' is not a valid date"),
-                        QStringLiteral("'24:00:00' is not a valid time") }));
+                        QStringLiteral("'24:00:00' is not a valid time"), QStringLiteral("'2026/1/5' is not a valid date") }));
     // A real time is kept and saved when the cursor leaves the record.
     QVERIFY(typeInto(1, QStringLiteral("07:15:00")));
     QTest::mouseClick(list->NextBtn, Qt::LeftButton);
