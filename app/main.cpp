@@ -1,6 +1,7 @@
 #include "app/deskapplication.h"
 #include "app/groupsetup.h"
 #include "app/mainform.h"
+#include "app/quickmsgsetup.h"
 #include "app/schedulesetup.h"
 #include "app/systemsetup.h"
 #include "app/usersetup.h"
@@ -39,6 +40,8 @@ int main(int argc, char** argv)
     CreateSystemForm(mainForm);
     // The scheduled-message scan, run by the delivery timer on the quarter minutes.
     CreateScheduledScan(mainForm);
+    CreateScheduleForm(mainForm);
+    CreateQuickMsgForms(mainForm);
     CreateGroupsForm(mainForm);
     CreateUsersForm(mainForm);
     CreatePagerCompForm(mainForm);

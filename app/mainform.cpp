@@ -194,6 +194,9 @@ QWidget* TMainForm::buildRecipients()
     DBLookupCombo2->setObjectName(QStringLiteral("DBLookupCombo2"));
     DBLookupCombo2->setEnabled(false);
     DBLookupComboBox1->setCurrentIndex(-1);
+    // What they hold, for screen readers: no caption stands beside them.
+    DBLookupComboBox1->setAccessibleName(QStringLiteral("User"));
+    DBLookupCombo2->setAccessibleName(QStringLiteral("Group"));
     pager_id2 = namedLabel(QStringLiteral("pager_id2"), QString(), under);
     pagercompL = namedLabel(QStringLiteral("pagercompL"), QString(), under);
     underGrid->addWidget(SendGroup, 0, 0, 1, 2);
@@ -207,6 +210,7 @@ QWidget* TMainForm::buildRecipients()
     grid->addWidget(under, 0, 1);
 
     UsersList = new QListView(box);
+    UsersList->setAccessibleName(QStringLiteral("Select Users"));
     UsersList->setObjectName(QStringLiteral("UsersList"));
     UsersList->setModel(composition_->recipients());
     UsersList->setUniformItemSizes(true); // ten thousand names are laid out without measuring each
@@ -279,8 +283,7 @@ QWidget* TMainForm::buildCommandColumn()
 
     // Their windows come with later work.
     QuickBtn->setEnabled(false);
-    ByPagerBtn->setEnabled(false);
-    SendLaterBtn->setEnabled(false);
+    SendLaterBtn->setEnabled(false); // enabled with its window (CreateScheduleForm)
 
     connect(DateBtn, &QPushButton::clicked, this, &TMainForm::DateBtnClick);
     connect(TimeBtn, &QPushButton::clicked, this, &TMainForm::TimeBtnClick);
@@ -436,6 +439,7 @@ void TMainForm::tick()
     const core::TickDisplay shown = desk_->tick(now);
     TimeofDay->setText(shown.clock);
     // The scheduling window's clock is kept here too once "Send Later" has opened it.
+    emit clockShown(shown.clock);
     if (!shown.idle)
         return;
     PendingMsgsBtn->setText(shown.pendingCaption);
@@ -572,8 +576,7 @@ void TMainForm::Show_Status(const QString& msg)
     StatusMemo->setUpdatesEnabled(false);
     core::StatusContext context;
     context.sendByPager = composition_->sendByPager();
-    // context.byPagerId: the pager ID typed in the "Send Message By Pager ID Only" window, once it
-    // exists.
+    context.byPagerId = composition_->byPagerId();
     if (delivery_)
         context.pageName = delivery_->deliveredName();
     context.firstLine = firstDisplayedLine();

@@ -23,6 +23,7 @@ class TAboutBox;
 namespace compose {
 class Composition;
 class MessagePreparation;
+class TByPagerID;
 }
 class TShowPending;
 namespace core {
@@ -84,6 +85,7 @@ public:
     QCheckBox* SendByPager; // hidden: ticked while a page typed by pager ID is under way
     QTimer* Timer1;
     TShowPending* ShowPending; // the "Pending Messages" window, made at start
+    compose::TByPagerID* ByPagerID; // "Send Message By Pager ID Only", made at start
     // The System Configuration window, made at start right after this one (CreateSystemForm).
     config::TSystemForm* SystemForm = nullptr;
 
@@ -120,6 +122,8 @@ public slots:
     void ClearUsersListCheck();
     void BitBtn6Click();
     void SendGroupClick();
+    // "By Pager ID": asks for a pager ID and a carrier, then sends the message to it.
+    void ByPagerBtnClick();
     // The user lookup's choice: shows the user's pager ID and carrier beside it.
     void UserLookupCloseUp();
     void HelpClick();
@@ -129,6 +133,10 @@ public slots:
     void message1Change();
     void ReadUsersList();
     void RefreshUsersList();
+
+signals:
+    // The clock label's text, at every tick.
+    void clockShown(const QString& text);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

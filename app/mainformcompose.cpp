@@ -3,11 +3,16 @@
 #include "app/mainform.h"
 
 #include "app/messageedit.h"
+#include "compose/bypagerid.h"
 #include "compose/composition.h"
 #include "compose/preparation.h"
 #include "compose/standardboxes.h"
+#include "store/storeerror.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 
 namespace {
@@ -58,4 +63,33 @@ void TMainForm::connectComposition()
     preparation_ = std::make_unique<compose::MessagePreparation>(*desk_, *c, std::move(services));
 
     connect(SendBtn, &QPushButton::clicked, this, [this] { preparation_->SendBtnClick(); });
+
+    ByPagerID = new compose::TByPagerID(desk_->PagerCompT, this);
+    connect(ByPagerBtn, &QPushButton::clicked, this, &TMainForm::ByPagerBtnClick);
+}
+
+void TMainForm::ByPagerBtnClick()
+{
+    if (ByPagerID->exec() != QDialog::Accepted)
+        return;
+    composition_->setByPagerTarget(ByPagerID->pager->text(), ByPagerID->chosenCarrier());
+    composition_->setSendByPager(true);
+    DBLookupComboBox1->setEnabled(false);
+    DBLookupCombo2->setEnabled(false);
+    pager_id2->hide();
+    pagercompL->hide();
+    preparation_->SendBtnClick();
+    // Back to the user lookup, as after a send by group.
+    try {
+        desk_->BUsersT.refresh();
+    } catch (const store::StoreError& e) {
+        showStandardError(e.message());
+    }
+    DBLookupComboBox1->setEnabled(true);
+    DBLookupCombo2->setEnabled(false);
+    pager_id2->clear();
+    pagercompL->clear();
+    pager_id2->show();
+    pagercompL->show();
+    DBLookupComboBox1->setFocus();
 }

@@ -3,8 +3,14 @@
 #include "app/mainform.h"
 #include "core/deliveryloop.h"
 #include "schedule/scheduledscan.h"
+#include "schedule/schedmsgform.h"
+#include "schedule/schedulewindow.h"
 
+#include <QAction>
+
+#include <QLabel>
 #include <QObject>
+#include <QPushButton>
 
 schedule::ScheduledScan* CreateScheduledScan(TMainForm& mainForm)
 {
@@ -14,4 +20,53 @@ schedule::ScheduledScan* CreateScheduledScan(TMainForm& mainForm)
     mainForm.delivery().ScheduledScan = [scan] { scan->run(); };
     QObject::connect(&mainForm, &QObject::destroyed, [scan] { delete scan; });
     return scan;
+}
+
+namespace {
+
+void showBeside(QWidget* window)
+{
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+schedule::TSchedMsgF* schedMsgForm(TMainForm& mainForm)
+{
+    if (auto* form = mainForm.findChild<schedule::TSchedMsgF*>())
+        return form;
+    auto* form = new schedule::TSchedMsgF(mainForm.desk().SchedMsgT, mainForm.composition(), &mainForm);
+    QObject::connect(form, &schedule::TSchedMsgF::helpRequested, &mainForm, &TMainForm::showHelpTopic);
+    QObject::connect(form, &schedule::TSchedMsgF::messageUsed, &mainForm, [&mainForm] {
+        if (auto* scheduling = mainForm.findChild<schedule::TSchedule*>())
+            scheduling->close();
+    });
+    return form;
+}
+
+schedule::TSchedule* scheduleForm(TMainForm& mainForm)
+{
+    if (auto* form = mainForm.findChild<schedule::TSchedule*>())
+        return form;
+    auto* form = new schedule::TSchedule(mainForm.desk(), mainForm.composition(), &mainForm);
+    form->clock = [&mainForm] { return mainForm.currentDateTime(); };
+    QObject::connect(form, &schedule::TSchedule::statusMessage, &mainForm, &TMainForm::Show_Status);
+    QObject::connect(form, &schedule::TSchedule::helpRequested, &mainForm, &TMainForm::showHelpTopic);
+    QObject::connect(&mainForm, &TMainForm::clockShown, form->TimeofDay, &QLabel::setText);
+    form->TimeofDay->setText(mainForm.TimeofDay->text());
+    QObject::connect(form, &schedule::TSchedule::scheduledListRequested, &mainForm,
+        [&mainForm] { showBeside(schedMsgForm(mainForm)); });
+    return form;
+}
+
+} // namespace
+
+void CreateScheduleForm(TMainForm& mainForm)
+{
+    mainForm.SendLaterBtn->setEnabled(true);
+    QObject::connect(
+        mainForm.SendLaterBtn, &QPushButton::clicked, &mainForm, [&mainForm] { showBeside(scheduleForm(mainForm)); });
+    mainForm.SchedMsgsMenu->setEnabled(true);
+    QObject::connect(
+        mainForm.SchedMsgsMenu, &QAction::triggered, &mainForm, [&mainForm] { showBeside(schedMsgForm(mainForm)); });
 }

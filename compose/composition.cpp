@@ -51,4 +51,10 @@ void Composition::setSendByPager(bool on)
     emit sendByPagerChanged(on);
 }
 
+void Composition::setByPagerTarget(const QString& pagerId, const QString& carrier)
+{
+    byPagerId_ = pagerId;
+    byPagerCarrier_ = carrier;
+}
+
 } // namespace compose

@@ -41,6 +41,11 @@ public:
     void setSelectByGroup(bool on);
     bool sendByPager() const { return sendByPager_; }
     void setSendByPager(bool on);
+    // Where "Send By Pager ID" pages: the typed pager ID and the carrier chosen for it (empty: none
+    // chosen, the carriers table's current record is taken).
+    QString byPagerId() const { return byPagerId_; }
+    QString byPagerCarrier() const { return byPagerCarrier_; }
+    void setByPagerTarget(const QString& pagerId, const QString& carrier);
 
 signals:
     void textChanged(const QString& text);
@@ -56,6 +61,8 @@ private:
     bool messageLog_ = false;
     bool selectByGroup_ = false;
     bool sendByPager_ = false;
+    QString byPagerId_;
+    QString byPagerCarrier_;
 };
 
 } // namespace compose

@@ -130,8 +130,8 @@ void MessagePreparation::SendBtnClick()
             PrepareAllMessages();
         else if (composition_.selectByGroup() && !composition_.sendByPager())
             status(QStringLiteral("Nothing sent from the list: Select By Group is ticked"));
-        if (composition_.sendByPager() && c_.prepareByPagerMessage)
-            c_.prepareByPagerMessage();
+        if (composition_.sendByPager())
+            PrepareByPagerMessage();
     } catch (const std::exception& e) {
         error(errorText(e));
     }
@@ -217,6 +217,37 @@ void MessagePreparation::PrepareOneMessage(const QString& name)
     appendPage(desk_.SendMsgs, page);
     if (page.messageToSend.size() < pageMessage(input.editorText).size())
         status(messageCutText(input.userName, page.messageToSend.size()));
+}
+
+void MessagePreparation::PrepareByPagerMessage()
+{
+    const QString editorText = selectedEditorText();
+    if (pageMessage(editorText).isEmpty()) {
+        info(QStringLiteral("Enter message to send"));
+        return;
+    }
+    const QString pagerId = composition_.byPagerId();
+    store::Table& carriers = desk_.PagerCompT;
+    const QString carrier = composition_.byPagerCarrier();
+    // The chosen carrier, found again: other preparations move the carriers table meanwhile. With
+    // none chosen, the current record. Without any carrier there is nothing to dial.
+    const bool found = carrier.isEmpty() ? !carriers.isEmpty() : carriers.locate(kCarrierName, carrier);
+    if (!found) {
+        status(QStringLiteral("Bad Carrier Phone number for ") + pagerId);
+        return;
+    }
+    Page page;
+    page.messageToSend = fittedMessage(pageMessage(editorText), false);
+    page.messageSize = carriers.fieldInt(kHostChars);
+    page.networkPhone = carrierDialString(
+        desk_.Settings.outsideLine(), carriers.fieldText(kHostTel), carriers.fieldText(kHostPassword));
+    page.baudRate = carrierBaudRate(carriers.fieldText(kHostSpeed));
+    page.pagerPhone = QString(pagerId).remove(u'-');
+    page.userOrGroupName = pagerId;
+    page.retries = desk_.DeliveryRetriesValue;
+    appendPage(desk_.SendMsgs, page);
+    if (page.messageToSend.size() < pageMessage(editorText).size())
+        status(messageCutText(pagerId, page.messageToSend.size()));
 }
 
 void MessagePreparation::appendLogRecord(const QString& userName, const QString& editorText)

@@ -20,7 +20,6 @@ struct DeskServices {
     std::function<void(const QString&)> showError; // the application's standard error box
     std::function<void()> restoreWindow; // the send command brings the main window back from minimised
     std::function<void()> focusMessage; // the message editor takes the keyboard focus
-    std::function<void()> prepareByPagerMessage; // "Send By Pager ID"; unset until that window exists
 };
 
 // The send command and the preparations that turn the composed message, or a dropped message file,
@@ -40,6 +39,8 @@ public:
     void PrepareOneMessage(const QString& name);
     // One "Group: " item of the recipient list.
     void PrepareGroupMessage(const QString& item);
+    // "Send By Pager ID": one page to the composition's typed pager ID on its chosen carrier.
+    void PrepareByPagerMessage();
     // Consumes "plimomsgs.txt" in the current directory, when there is one, and queues at most one
     // page from it. Called by the delivery loop when it is idle and the send queue is empty. False
     // when there was nothing to take: no file, or the undeletable file already reported, unchanged

@@ -107,6 +107,12 @@ bool SystemSettings::scheduledSendingEnabled()
     return ini.readString(Section, SendMessagesKey, QStringLiteral("1")) != QStringLiteral("0");
 }
 
+bool SystemSettings::setScheduledSendingEnabled(bool on)
+{
+    const IniFile ini(pagerIniPath());
+    return ini.writeString(Section, SendMessagesKey, on ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
 QString SystemSettings::correctedDeliveryRetries(const QString& text)
 {
     return wholeNumberOr(text, 1) < 1 ? DefaultDeliveryRetries : text;

@@ -62,6 +62,8 @@ public:
 
     // The scheduled-sending switch: on unless SendMessages is exactly "0".
     static bool scheduledSendingEnabled();
+    // Writes the switch as "1" or "0"; false when the file could not be written.
+    static bool setScheduledSendingEnabled(bool on);
 
     // The corrections made when the operator leaves a number field: a retries text that reads below
     // 1 (not a number reads as 1 and stays as typed) becomes "3"; a delay that reads below 4 (not a

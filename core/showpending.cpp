@@ -34,6 +34,7 @@ TShowPending::TShowPending(store::TMemTable& pendingMsgs, store::TMemTable& send
         },
         this);
     DBGrid1 = new QTableView(this);
+    DBGrid1->setAccessibleName(QStringLiteral("Pending messages"));
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
     DBGrid1->setModel(model_);
     DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);

@@ -108,8 +108,12 @@ TGroupsForm::TGroupsForm(core::Desk& desk, QWidget* parent)
     // Every row is one line of one font: a list of thousands lays out by measuring one row.
     UsersList = new QListWidget(this);
     UsersList->setObjectName(QStringLiteral("UsersList"));
+    // Named for screen readers after the captions above them.
+    GroupName->setAccessibleName(QStringLiteral("Group Names Definition:"));
+    UsersList->setAccessibleName(QStringLiteral("Available Users:"));
     UsersList->setUniformItemSizes(true);
     MemberList = new QListWidget(this);
+    MemberList->setAccessibleName(QStringLiteral("Group Members:"));
     MemberList->setObjectName(QStringLiteral("MemberList"));
     MemberList->setUniformItemSizes(true);
     MemberList->setToolTip(QStringLiteral("Double Click on Top of Member to Delete"));

@@ -32,6 +32,7 @@ TPagerCompForm::TPagerCompForm(store::Table& carriers, QWidget* parent)
         this);
     CarriersList = new QTableView(this);
     CarriersList->setObjectName(QStringLiteral("CarriersList"));
+    CarriersList->setAccessibleName(QStringLiteral("Paging Carrier Name:"));
     CarriersList->setModel(CarriersModel);
     CarriersList->setSelectionMode(QAbstractItemView::SingleSelection);
     CarriersList->setSelectionBehavior(QAbstractItemView::SelectRows);

@@ -31,6 +31,7 @@ TUsersForm::TUsersForm(store::Table& users, store::Table& carriers, QWidget* par
     UsersModel->setColumnTitle(0, QStringLiteral("User Name"));
     UsersList = new QTableView(this);
     UsersList->setObjectName(QStringLiteral("UsersList"));
+    UsersList->setAccessibleName(QStringLiteral("User Name")); // what it holds: its column
     UsersList->setModel(UsersModel);
     UsersList->setSelectionMode(QAbstractItemView::SingleSelection);
     UsersList->setSelectionBehavior(QAbstractItemView::SelectRows);

@@ -3,20 +3,27 @@
 #include "app/groupsetup.h"
 #include "app/helpwindow.h"
 #include "app/mainform.h"
+#include "compose/bypagerid.h"
+#include "directories/quickmsgform.h"
 #include "compose/composition.h"
 #include "app/messageedit.h"
+#include "app/quickmsgsetup.h"
 #include "app/schedulesetup.h"
 #include "app/systemsetup.h"
 #include "app/usersetup.h"
 #include "config/inifile.h"
 #include "core/clocktext.h"
 #include "core/queues.h"
+#include "core/showpending.h"
 #include "store/memtable.h"
+#include "support/boxanswerer.h"
 #include "support/datafolder.h"
 #include "support/recipientview.h"
+#include "support/records.h"
 #include "support/pages.h"
 #include "support/pendingfile.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -35,6 +42,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTableView>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QStandardPaths>
@@ -123,6 +131,10 @@ private slots:
     void cancelAfterFailedSaveLosesNothing();
     void recipientListIsFilledSortedAndRefreshed();
     void userLookupShowsPagerIdAndCarrier();
+    void byPagerIdCancelAndEmptyMessageQueueNothing();
+    void everyControlHasAnAccessibleName();
+    void quickMessageReplacesTheEditor();
+    void quickMessageEditedIsUsedAndWrittenAtNextActivation();
 };
 
 void tst_MainForm::windowFrame()
@@ -901,4 +913,142 @@ void tst_MainForm::userLookupShowsPagerIdAndCarrier()
 }
 
 QTEST_MAIN(tst_MainForm)
+
+void tst_MainForm::byPagerIdCancelAndEmptyMessageQueueNothing()
+{
+    auto form = makeForm();
+    form->show();
+    // Cancel: nothing queued, the switch stays off.
+    QTimer::singleShot(0, form.get(), [&] {
+        if (auto* dialog = qobject_cast<compose::TByPagerID*>(QApplication::activeModalWidget())) {
+            QTest::keyClicks(dialog->pager, QStringLiteral("4321"));
+            QTest::mouseClick(dialog->CancelBtn, Qt::LeftButton);
+        }
+    });
+    QTest::mouseClick(form->ByPagerBtn, Qt::LeftButton);
+    QVERIFY(!form->SendByPager->isChecked());
+    QVERIFY(form->desk().SendMsgs.isEmpty());
+    // OK with an empty editor: the box, nothing queued; the switch waits for the end of an attempt.
+    QString box;
+    QTimer::singleShot(0, form.get(), [&] {
+        if (auto* dialog = qobject_cast<compose::TByPagerID*>(QApplication::activeModalWidget())) {
+            QCOMPARE(dialog->pager->text(), QStringLiteral("4321"));
+            testsupport::answerNextBox(QMessageBox::Ok, &box);
+            QTest::mouseClick(dialog->OKBtn, Qt::LeftButton);
+        }
+    });
+    QTest::mouseClick(form->ByPagerBtn, Qt::LeftButton);
+    QTRY_COMPARE(box, QStringLiteral("Enter message to send"));
+    QVERIFY(form->SendByPager->isChecked());
+    QVERIFY(form->desk().SendMsgs.isEmpty());
+    QVERIFY(form->DBLookupComboBox1->isEnabled());
+}
+
+namespace {
+
+void addQuickMessage(core::Desk& desk, const QString& title, const QString& body)
+{
+    desk.QuickMsgT.append();
+    desk.QuickMsgT.setFieldText(QStringLiteral("MSGTITLE"), title);
+    desk.QuickMsgT.setMemoLines(QStringLiteral("MSG"), { body });
+    desk.QuickMsgT.post();
+}
+
+} // namespace
+
+void tst_MainForm::quickMessageReplacesTheEditor()
+{
+    auto form = makeForm();
+    CreateQuickMsgForms(*form);
+    addQuickMessage(form->desk(), QStringLiteral("Zulu"), QStringLiteral("First stored"));
+    addQuickMessage(form->desk(), QStringLiteral("Alpha"), QString(500, u'q'));
+    form->show();
+    form->message1->setFocus();
+    QTest::keyClicks(form->message1, QStringLiteral("typed before"));
+    QTest::mouseClick(form->QuickBtn, Qt::LeftButton);
+    auto* dialog = form->findChild<directories::TQuickMsgF*>(QStringLiteral("QuickMsgDialog"));
+    QVERIFY(dialog);
+    QVERIFY(QTest::qWaitForWindowActive(dialog));
+    // Record order, not name order; the last one taken, 500 characters whole, replacing the text.
+    QCOMPARE(dialog->NameList->model()->index(0, 0).data().toString(), QStringLiteral("Zulu"));
+    QTest::keyClick(dialog->NameList, Qt::Key_Down);
+    QTRY_COMPARE(dialog->Body->toPlainText().size(), 500);
+    QVERIFY(dialog->Body->isReadOnly());
+    if (const QString folder = qEnvironmentVariable("PLIMO_SCREENSHOTS"); !folder.isEmpty())
+        dialog->grab().save(folder + QStringLiteral("/quick-message-selection.png"));
+    QTest::mouseClick(dialog->UseBtn, Qt::LeftButton);
+    QCOMPARE(form->message1->toPlainText(), QString(500, u'q'));
+    QVERIFY(!dialog->isVisible());
+    // Without a menu, Alt+X closes it through its Exit button.
+    QTest::mouseClick(form->QuickBtn, Qt::LeftButton);
+    QVERIFY(QTest::qWaitForWindowActive(dialog));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_X, Qt::AltModifier);
+    QVERIFY(!dialog->isVisible());
+}
+
+void tst_MainForm::quickMessageEditedIsUsedAndWrittenAtNextActivation()
+{
+    auto form = makeForm();
+    CreateQuickMsgForms(*form);
+    addQuickMessage(form->desk(), QStringLiteral("Fire"), QStringLiteral("Fire drill"));
+    form->show();
+    form->QuickMsgMenu->trigger();
+    auto* definition = form->findChild<directories::TQuickMsgF*>(QStringLiteral("QuickMsgF"));
+    QVERIFY(definition);
+    QVERIFY(QTest::qWaitForWindowActive(definition));
+    if (const QString folder = qEnvironmentVariable("PLIMO_SCREENSHOTS"); !folder.isEmpty())
+        definition->grab().save(folder + QStringLiteral("/quick-messages-definition.png"));
+    // The directories' hidden keys do nothing here.
+    QTest::keyClick(definition, Qt::Key_A, Qt::AltModifier);
+    QCOMPARE(definition->NameList->model()->rowCount(), 1);
+    definition->Body->setFocus();
+    definition->Body->moveCursor(QTextCursor::End);
+    QTest::keyClicks(definition->Body, QStringLiteral(" at noon"));
+    QTest::mouseClick(definition->UseBtn, Qt::LeftButton);
+    QCOMPARE(form->message1->toPlainText(), QStringLiteral("Fire drill at noon"));
+    // Written when a quick-message window is next activated.
+    QTest::mouseClick(form->QuickBtn, Qt::LeftButton);
+    auto* dialog = form->findChild<directories::TQuickMsgF*>(QStringLiteral("QuickMsgDialog"));
+    QVERIFY(QTest::qWaitForWindowActive(dialog));
+    QCOMPARE(testsupport::onDisk(dir_->path(), QStringLiteral("QUICKMSG.DBF"), QString(), { QStringLiteral("MSG") }),
+        QStringList { QStringLiteral("Fire drill at noon") });
+}
+
+void tst_MainForm::everyControlHasAnAccessibleName()
+{
+    auto form = makeForm();
+    CreateSystemForm(*form);
+    CreateGroupsForm(*form);
+    CreateUsersForm(*form);
+    CreatePagerCompForm(*form);
+    CreateScheduleForm(*form);
+    CreateQuickMsgForms(*form);
+    form->show();
+    // The windows made on first use are made here.
+    QTest::mouseClick(form->SendLaterBtn, Qt::LeftButton);
+    form->SchedMsgsMenu->trigger();
+    form->QuickMsgMenu->trigger();
+    QTest::mouseClick(form->QuickBtn, Qt::LeftButton);
+    QStringList unnamed;
+    QList<QWidget*> windows = { form.get() };
+    windows << form->ShowPending << form->ByPagerID;
+    for (QWidget* child : form->findChildren<QWidget*>()) {
+        if (child->isWindow() && !windows.contains(child) && !child->inherits("QComboBoxPrivateContainer"))
+            windows << child;
+    }
+    for (QWidget* window : windows) {
+        for (QWidget* w : window->findChildren<QWidget*>()) {
+            if (w->window() != window || w->focusPolicy() == Qt::NoFocus || !w->isVisibleTo(window)
+                || qobject_cast<QAbstractScrollArea*>(w->parentWidget()) || w->inherits("QCalendarView")
+                || w->inherits("QMenuBar") || qobject_cast<QComboBox*>(w->parentWidget()))
+                continue;
+            QAccessibleInterface* face = QAccessible::queryAccessibleInterface(w);
+            if (!face || face->text(QAccessible::Name).trimmed().isEmpty())
+                unnamed << window->windowTitle() + QStringLiteral(": ") + w->metaObject()->className()
+                        + u' ' + w->objectName();
+        }
+    }
+    QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(u'\n')));
+}
+
 #include "tst_mainform.moc"

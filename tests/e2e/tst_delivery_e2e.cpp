@@ -6,6 +6,8 @@
 #include "app/messageedit.h"
 #include "app/schedulesetup.h"
 #include "app/systemsetup.h"
+#include "compose/bypagerid.h"
+#include "schedule/schedulewindow.h"
 #include "config/inifile.h"
 #include "core/deliveryloop.h"
 #include "core/showpending.h"
@@ -18,6 +20,8 @@
 #include "support/statuslines.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -65,6 +69,8 @@ private slots:
     void abortDropsThePageUnderWay();
     void droppedMessageFileIsPaged();
     void scheduledRecordDueNowIsPaged();
+    void byPagerIdReachesTheTerminal();
+    void scheduledFromTheWindowIsPagedAtTheNextScan();
     void messageFileWithBinaryGarbage();
     void carrierWithOddValues();
     void settingsFileWithJunkLines();
@@ -345,6 +351,88 @@ void tst_DeliveryE2E::scheduledRecordDueNowIsPaged()
     QVERIFY(form->desk().SendMsgs.isEmpty());
     QVERIFY(!form->desk().PageInProgress);
     QCOMPARE(sim.transcript(QStringLiteral("page")).size(), 1);
+    QCOMPARE(boxes.texts(), QStringList());
+}
+
+void tst_DeliveryE2E::byPagerIdReachesTheTerminal()
+{
+    PagerSimProcess sim;
+    QVERIFY(sim.start({}));
+    writeSettings(sim.device());
+    fillDirectory();
+    {
+        core::Desk desk(dir_->path());
+        QCOMPARE(desk.open(), QString());
+        addCarrier(desk, QStringLiteral("Zeta Paging"), QStringLiteral("555-0199"), QStringLiteral("2400"), 80,
+            QStringLiteral("zz"));
+    }
+    auto form = startDesk();
+    form->message1->setFocus();
+    QTest::keyClicks(form->message1, QStringLiteral("Gate code changed"));
+    bool typed = false;
+    QTimer::singleShot(0, form.get(), [&] {
+        auto* dialog = qobject_cast<compose::TByPagerID*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        screenshot(dialog, QStringLiteral("by-pager-id"));
+        QCOMPARE(QApplication::focusWidget(), dialog->pager);
+        QTest::keyClicks(dialog->pager, QStringLiteral("12a34567890")); // letters refused, nine digits kept
+        QTest::keyClick(dialog->pager, Qt::Key_Return); // moves on to the drop-down, does not close
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(QApplication::focusWidget(), dialog->Name);
+        dialog->Name->setCurrentIndex(dialog->Name->findText(QStringLiteral("Zeta Paging")));
+        emit dialog->Name->activated(dialog->Name->currentIndex());
+        typed = true;
+        QTest::keyClick(dialog->Name, Qt::Key_Return); // in the drop-down Enter presses OK
+    });
+    QTest::mouseClick(form->ByPagerBtn, Qt::LeftButton);
+    QVERIFY(typed);
+    QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 20000));
+    const QJsonObject page = sim.transcript(QStringLiteral("page")).first();
+    QCOMPARE(textOf(page, "id"), QStringLiteral("123456789"));
+    QCOMPARE(textOf(page, "text"), QStringLiteral("Gate code changed"));
+    QCOMPARE(textOf(sim.transcript(QStringLiteral("dial")).first(), "number"), QStringLiteral("95550199"));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        status(*form).contains(QStringLiteral("Sent to 123456789: Gate code changed")), 10000);
+    QTRY_VERIFY(!form->SendByPager->isChecked());
+}
+
+void tst_DeliveryE2E::scheduledFromTheWindowIsPagedAtTheNextScan()
+{
+    PagerSimProcess sim;
+    QVERIFY(sim.start({}));
+    writeSettings(sim.device());
+    fillDirectory();
+    auto form = startDesk();
+    CreateScheduleForm(*form);
+    form->Timer1->stop(); // the test gives the ticks
+    QDateTime now(QDate::currentDate(), QTime(16, 20, 5));
+    form->currentDateTime = [&now] { return now; };
+    BoxCatcher boxes;
+    form->message1->setFocus();
+    QTest::keyClicks(form->message1, QStringLiteral("Doors close at five"));
+    QVERIFY(tickInList(form->UsersList, QStringLiteral("Bob Ray")));
+    QTest::mouseClick(form->SendLaterBtn, Qt::LeftButton);
+    auto* window = form->findChild<schedule::TSchedule*>();
+    QVERIFY(window);
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    screenshot(window, QStringLiteral("pager-scheduling"));
+    QTest::mouseClick(window->BitBtn1, Qt::LeftButton);
+    form->Timer1Timer(); // 16:20:05 is no quarter minute
+    QVERIFY(form->desk().SendMsgs.isEmpty());
+    now = QDateTime(QDate::currentDate(), QTime(16, 20, 15));
+    form->Timer1Timer();
+    QCOMPARE(form->desk().SendMsgs.rowCount(), 1);
+    form->Timer1->start();
+    QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 20000));
+    const QJsonObject page = sim.transcript(QStringLiteral("page")).first();
+    QCOMPARE(textOf(page, "id"), QStringLiteral("5678"));
+    QCOMPARE(textOf(page, "text"), QStringLiteral("Doors close at five"));
+    QTRY_VERIFY_WITH_TIMEOUT(!form->desk().PageInProgress, 10000);
+    QCOMPARE(onDisk(dir_->path(), QStringLiteral("SCHEDMS2.dbf"), QStringLiteral("BY_SENTSTA"),
+                 { QStringLiteral("DDATE") }),
+        QStringList());
     QCOMPARE(boxes.texts(), QStringList());
 }
 

@@ -1,0 +1,232 @@
+#include "schedule/schedmsgform.h"
+
+#include "compose/composition.h"
+#include "directories/celldelegate.h"
+#include "directories/tablemodel.h"
+#include "schedule/schedulemessage.h"
+#include "store/fieldnames.h"
+#include "store/storeerror.h"
+#include "store/table.h"
+
+#include <QAbstractItemView>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScopedValueRollback>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace schedule {
+
+namespace {
+
+namespace f = store::schedmsg;
+
+// The grid's rows, refusing a DDATE or DTIME the scan could not read.
+class ScheduledModel : public directories::TableModel {
+public:
+    using TableModel::TableModel;
+
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override
+    {
+        const QString text = value.toString();
+        const QString refusal
+            = index.column() == 0 ? dateRefusal(text) : index.column() == 1 ? timeRefusal(text) : QString();
+        if (!refusal.isEmpty()) {
+            emit storeError(refusal);
+            return false;
+        }
+        return TableModel::setData(index, value, role);
+    }
+};
+
+QPushButton* button(const QString& name, const QString& caption, QWidget* parent)
+{
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setAccessibleName(QString(caption).remove(u'&').trimmed());
+    return b;
+}
+
+} // namespace
+
+TSchedMsgF::TSchedMsgF(store::Table& scheduled, compose::Composition& composition, QWidget* parent)
+    : QWidget(parent, Qt::Window)
+    , SchedMsgT(scheduled)
+    , composition_(composition)
+{
+    setObjectName(QStringLiteral("SchedMsgF"));
+    setWindowTitle(QStringLiteral("Scheduled Messages"));
+    setAttribute(Qt::WA_QuitOnClose, false);
+
+    MainMenu = new QMenuBar(this);
+    MainMenu->setObjectName(QStringLiteral("MainMenu"));
+    HelpMenu = MainMenu->addAction(QStringLiteral("&Help"));
+    HelpMenu->setObjectName(QStringLiteral("HelpMenu"));
+    ExitMenu = MainMenu->addAction(QStringLiteral("E&xit"));
+    ExitMenu->setObjectName(QStringLiteral("ExitMenu"));
+
+    FirstBtn = button(QStringLiteral("FirstBtn"), QStringLiteral("First"), this);
+    PriorBtn = button(QStringLiteral("PriorBtn"), QStringLiteral("Prev"), this);
+    NextBtn = button(QStringLiteral("NextBtn"), QStringLiteral("Next"), this);
+    LastBtn = button(QStringLiteral("LastBtn"), QStringLiteral("Last"), this);
+    DeleteBtn = button(QStringLiteral("DeleteBtn"), QStringLiteral("Delete"), this);
+    CancelBtn = button(QStringLiteral("CancelBtn"), QStringLiteral("Cancel"), this);
+    DeleteBtn->setText(QStringLiteral("\u2212"));
+    CancelBtn->setText(QStringLiteral("\u2715"));
+
+    Model = new ScheduledModel(SchedMsgT, { f::DDate, f::DTime, f::UserName, f::MustSend, f::Msg }, this);
+    DBGrid1 = new QTableView(this);
+    DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
+    DBGrid1->setAccessibleName(QStringLiteral("Scheduled messages"));
+    DBGrid1->setModel(Model);
+    DBGrid1->setItemDelegate(new directories::CellDelegate(DBGrid1));
+    DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
+    DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    DBGrid1->setTabKeyNavigation(false);
+    DBGrid1->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
+        | QAbstractItemView::AnyKeyPressed);
+    DBGrid1->verticalHeader()->setDefaultSectionSize(DBGrid1->fontMetrics().height() + 6);
+    DBGrid1->horizontalHeader()->setStretchLastSection(true);
+
+    auto* memoCaption = new QLabel(QStringLiteral("Message:"), this);
+    DBMemo1 = new QPlainTextEdit(this);
+    DBMemo1->setObjectName(QStringLiteral("DBMemo1"));
+    DBMemo1->setAccessibleName(QStringLiteral("Message:"));
+    DBMemo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memoCaption->setBuddy(DBMemo1);
+    BitBtn1 = button(QStringLiteral("BitBtn1"), QStringLiteral("Use &Msg"), this);
+    BitBtn2 = button(QStringLiteral("BitBtn2"), QStringLiteral("E&xit"), this);
+    // Alt+X belongs to the menu's "E&xit", which does the same.
+    BitBtn2->setShortcut(QKeySequence());
+
+    auto* navigators = new QGridLayout;
+    navigators->addWidget(new QLabel(QStringLiteral(" First    Prev    Next   Last  "), this), 0, 0, 1, 4);
+    // The captions show their letter underlined, yet no key belongs to them.
+    navigators->addWidget(new QLabel(QStringLiteral("<u>D</u>elete"), this), 0, 5);
+    navigators->addWidget(new QLabel(QStringLiteral("<u>C</u>ancel"), this), 0, 6);
+    const QList<QPushButton*> row = { FirstBtn, PriorBtn, NextBtn, LastBtn };
+    for (int i = 0; i < row.size(); ++i)
+        navigators->addWidget(row.at(i), 1, i);
+    navigators->setColumnMinimumWidth(4, 24);
+    navigators->addWidget(DeleteBtn, 1, 5);
+    navigators->addWidget(CancelBtn, 1, 6);
+    navigators->setColumnStretch(7, 1);
+    auto* bottom = new QHBoxLayout;
+    auto* memoColumn = new QVBoxLayout;
+    memoColumn->addWidget(memoCaption);
+    memoColumn->addWidget(DBMemo1);
+    bottom->addLayout(memoColumn, 1);
+    auto* buttons = new QVBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(BitBtn1);
+    buttons->addWidget(BitBtn2);
+    bottom->addLayout(buttons);
+    auto* layout = new QVBoxLayout(this);
+    layout->setMenuBar(MainMenu);
+    layout->addLayout(navigators);
+    layout->addWidget(DBGrid1, 2);
+    layout->addLayout(bottom, 1);
+    resize(620, 420);
+
+    connect(HelpMenu, &QAction::triggered, this, [this] { emit helpRequested(QStringLiteral("SchedMsgLog")); });
+    connect(ExitMenu, &QAction::triggered, this, &QWidget::close);
+    connect(BitBtn2, &QPushButton::clicked, this, &QWidget::close);
+    connect(BitBtn1, &QPushButton::clicked, this, &TSchedMsgF::BitBtn1Click);
+    connect(FirstBtn, &QPushButton::clicked, this, [this] { guarded([this] { SchedMsgT.first(); }); });
+    connect(PriorBtn, &QPushButton::clicked, this, [this] { guarded([this] { SchedMsgT.prior(); }); });
+    connect(NextBtn, &QPushButton::clicked, this, [this] { guarded([this] { SchedMsgT.next(); }); });
+    connect(LastBtn, &QPushButton::clicked, this, [this] { guarded([this] { SchedMsgT.last(); }); });
+    connect(DeleteBtn, &QPushButton::clicked, this, [this] {
+        if (SchedMsgT.isEmpty())
+            return;
+        QMessageBox box(QMessageBox::Question, windowTitle(), QStringLiteral("Delete record?"),
+            QMessageBox::Ok | QMessageBox::Cancel, this);
+        if (box.exec() == QMessageBox::Ok)
+            guarded([this] { SchedMsgT.deleteRecord(); });
+    });
+    connect(CancelBtn, &QPushButton::clicked, this, [this] {
+        if (QWidget* editor = DBGrid1->indexWidget(DBGrid1->currentIndex()))
+            editor->clearFocus();
+        guarded([this] { SchedMsgT.cancel(); });
+        syncView();
+    });
+    connect(Model, &directories::TableModel::storeError, this,
+        [this](const QString& text) { QMessageBox::critical(this, windowTitle(), text); }, Qt::QueuedConnection);
+    connect(Model, &directories::TableModel::currentRowChanged, this, &TSchedMsgF::syncView);
+    connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+        [this](const QModelIndex& current) {
+            if (!showing_ && current.isValid())
+                guarded([&] { Model->moveToRow(current.row()); });
+        });
+    connect(&SchedMsgT, &store::Table::recordChanged, this, &TSchedMsgF::showMemo);
+    connect(&SchedMsgT, &store::Table::positionChanged, this, &TSchedMsgF::showMemo);
+    // The message typed into the memo is the record's, saved with it when the record is left.
+    connect(DBMemo1, &QPlainTextEdit::textChanged, this, [this] {
+        if (showing_ || SchedMsgT.isEmpty())
+            return;
+        QString text = DBMemo1->toPlainText();
+        if (text.size() > 520) {
+            text.truncate(520);
+            const QScopedValueRollback showing(showing_, true);
+            DBMemo1->setPlainText(text);
+            DBMemo1->moveCursor(QTextCursor::End);
+        }
+        guarded([&] {
+            SchedMsgT.edit();
+            SchedMsgT.setMemoLines(f::Msg, text.split(u'\n'));
+        });
+    });
+    syncView();
+}
+
+void TSchedMsgF::guarded(const std::function<void()>& command)
+{
+    try {
+        command();
+    } catch (const store::StoreError& e) {
+        QMessageBox::critical(this, windowTitle(), e.message());
+    }
+}
+
+void TSchedMsgF::syncView()
+{
+    const int row = Model->currentRow();
+    {
+        const QScopedValueRollback showing(showing_, true);
+        const int column = qMax(0, DBGrid1->currentIndex().column());
+        DBGrid1->setCurrentIndex(row >= 0 ? Model->index(row, column) : QModelIndex());
+    }
+    showMemo();
+}
+
+void TSchedMsgF::showMemo()
+{
+    if (DBMemo1->hasFocus() && SchedMsgT.state() != store::Table::State::Browse)
+        return; // the operator is typing into this record's message
+    const QString text = SchedMsgT.isEmpty() ? QString() : SchedMsgT.fieldText(f::Msg);
+    const QString shown = QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    if (DBMemo1->toPlainText() == shown)
+        return;
+    const QScopedValueRollback showing(showing_, true);
+    DBMemo1->setPlainText(shown);
+}
+
+void TSchedMsgF::BitBtn1Click()
+{
+    QString text;
+    guarded([&] {
+        if (!SchedMsgT.isEmpty())
+            text = SchedMsgT.fieldText(f::Msg).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    });
+    composition_.setText(text.left(kUseMsgLimit));
+    close();
+    emit messageUsed();
+}
+
+} // namespace schedule

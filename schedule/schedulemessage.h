@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+#include <QTime>
+
+namespace core {
+class Desk;
+}
+namespace compose {
+class Composition;
+}
+
+namespace schedule {
+
+// The hour and minute as the scheduling window shows them: the hour on a 12-hour clock face
+// ("01" to "12"), the minute "00" to "59", and the half of the day.
+struct ClockFace {
+    QString hour;
+    QString minute;
+    bool pm = false;
+};
+
+// Now on the clock face: 0:xx is 12 AM, 12:xx is 12 PM, 13:xx to 23:xx are 1 to 11 PM.
+ClockFace clockFace(const QTime& time);
+
+// One step of the spin button. The hour turns like a clock face: up past 12 gives 01, and the half
+// of the day flips on reaching 12 going up or 11 going down. The minute wraps from 59 to 00 and
+// back without touching the hour. False, with nothing changed, when the field is not a whole number.
+bool stepHour(ClockFace& face, bool up);
+bool stepMinute(ClockFace& face, bool up);
+
+// The month `months` away from `date`, on the same day or the last day of a shorter month.
+QDate addMonths(const QDate& date, int months);
+
+// What the OK command did.
+struct ScheduleOutcome {
+    enum Kind { Scheduled, NothingToSchedule, InvalidMoment } kind = NothingToSchedule;
+    QString text; // the status line when scheduled; the message when the moment is invalid
+};
+
+// The OK command of the scheduling window: takes the first ticked recipient (unticked, the others
+// keep their ticks), checks that the message has 2 characters or more, reads the moment from the
+// day and the clock face, writes the SCHEDMS2 record (DDATE "yyyy/mm/dd", DTIME "hh:mm:ss" on the
+// 24-hour clock, MUSTSEND "Y", USERNAME the recipient item, MSG the message) and clears the message.
+// Store failures propagate (store::StoreError), with no record left half-written.
+ScheduleOutcome scheduleMessage(
+    core::Desk& desk, compose::Composition& composition, const QDate& day, const ClockFace& face);
+
+// A DDATE or DTIME typed into the scheduled list: empty when it is a real date "yyyy/mm/dd" or a
+// real time "hh:mm:ss" written with every zero, else the message that refuses it.
+QString dateRefusal(const QString& text);
+QString timeRefusal(const QString& text);
+
+} // namespace schedule

@@ -1,0 +1,294 @@
+#include "schedule/schedulewindow.h"
+
+#include "compose/standardboxes.h"
+#include "config/systemsettings.h"
+#include "store/storeerror.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCalendarWidget>
+#include <QCheckBox>
+#include <QDateTime>
+#include <QEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace schedule {
+
+namespace {
+
+QToolButton* arrowButton(const QString& name, Qt::ArrowType arrow, const QString& accessible, QWidget* parent)
+{
+    auto* button = new QToolButton(parent);
+    button->setObjectName(name);
+    button->setArrowType(arrow);
+    button->setAccessibleName(accessible);
+    return button;
+}
+
+QLineEdit* twoDigitField(const QString& name, const QString& accessible, QWidget* parent)
+{
+    auto* field = new QLineEdit(parent);
+    field->setObjectName(name);
+    field->setAccessibleName(accessible);
+    field->setMaxLength(2);
+    field->setValidator(new QIntValidator(0, 99, field));
+    field->setFixedWidth(32);
+    field->setAlignment(Qt::AlignRight);
+    return field;
+}
+
+QPushButton* button(const QString& name, const QString& caption, QWidget* parent)
+{
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setAccessibleName(QString(caption).remove(u'&'));
+    return b;
+}
+
+} // namespace
+
+TSchedule::TSchedule(core::Desk& desk, compose::Composition& composition, QWidget* parent)
+    : QWidget(parent, Qt::Window)
+    , clock([] { return QDateTime::currentDateTime(); })
+    , desk_(desk)
+    , composition_(composition)
+{
+    setObjectName(QStringLiteral("Schedule"));
+    setWindowTitle(QStringLiteral("Pager Scheduling"));
+    setAttribute(Qt::WA_QuitOnClose, false);
+
+    MainMenu = new QMenuBar(this);
+    MainMenu->setObjectName(QStringLiteral("MainMenu"));
+    ScheduledMsgsMenu = MainMenu->addAction(QStringLiteral("&ScheduledMsgs"));
+    ScheduledMsgsMenu->setObjectName(QStringLiteral("ScheduledMsgsMenu"));
+    HelpMenu = MainMenu->addAction(QStringLiteral("&Help"));
+    HelpMenu->setObjectName(QStringLiteral("HelpMenu"));
+    ExitMenu = MainMenu->addAction(QStringLiteral("E&xit"));
+    ExitMenu->setObjectName(QStringLiteral("ExitMenu"));
+
+    SpeedButton2 = arrowButton(QStringLiteral("SpeedButton2"), Qt::LeftArrow, QStringLiteral("Previous month"), this);
+    Month = new QLabel(this);
+    Month->setObjectName(QStringLiteral("Month"));
+    Month->setAlignment(Qt::AlignCenter);
+    Month->setAccessibleName(QStringLiteral("Month"));
+    SpeedButton1 = arrowButton(QStringLiteral("SpeedButton1"), Qt::RightArrow, QStringLiteral("Next month"), this);
+    Calendar1 = new QCalendarWidget(this);
+    Calendar1->setObjectName(QStringLiteral("Calendar1"));
+    Calendar1->setAccessibleName(QStringLiteral("Calendar"));
+    Calendar1->setFirstDayOfWeek(Qt::Sunday);
+    Calendar1->setNavigationBarVisible(false);
+    Calendar1->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
+
+    auto* timeCaption = new QLabel(QStringLiteral("  hh    :  mm"), this);
+    nhr = twoDigitField(QStringLiteral("nhr"), QStringLiteral("Hour"), this);
+    nmin = twoDigitField(QStringLiteral("nmin"), QStringLiteral("Minute"), this);
+    TimeSpinUp = arrowButton(QStringLiteral("TimeSpinUp"), Qt::UpArrow, QStringLiteral("Up"), this);
+    TimeSpinDown = arrowButton(QStringLiteral("TimeSpinDown"), Qt::DownArrow, QStringLiteral("Down"), this);
+    am = new QRadioButton(QStringLiteral("AM"), this);
+    am->setObjectName(QStringLiteral("am"));
+    pm = new QRadioButton(QStringLiteral("PM"), this);
+    pm->setObjectName(QStringLiteral("pm"));
+
+    BitBtn1 = button(QStringLiteral("BitBtn1"), QStringLiteral("&OK"), this);
+    BitBtn3 = button(QStringLiteral("BitBtn3"), QStringLiteral("&Today's Date"), this);
+    BitBtn2 = button(QStringLiteral("BitBtn2"), QStringLiteral("E&xit"), this);
+    // Alt+X belongs to the menu's "E&xit", which does the same.
+    BitBtn2->setShortcut(QKeySequence());
+    SendMessages = new QCheckBox(QStringLiteral("Send &Messages?"), this);
+    SendMessages->setObjectName(QStringLiteral("SendMessages"));
+    SendMessages->setAccessibleName(QStringLiteral("Send Messages?"));
+    TimeofDay = new QLabel(this);
+    TimeofDay->setObjectName(QStringLiteral("TimeofDay"));
+    TimeofDay->setAccessibleName(QStringLiteral("Time of day"));
+
+    auto* monthRow = new QHBoxLayout;
+    monthRow->addWidget(SpeedButton2);
+    monthRow->addWidget(Month, 1);
+    monthRow->addWidget(SpeedButton1);
+    auto* timeRow = new QHBoxLayout;
+    timeRow->addWidget(nhr);
+    timeRow->addWidget(new QLabel(QStringLiteral(":"), this));
+    timeRow->addWidget(nmin);
+    auto* spinColumn = new QVBoxLayout;
+    spinColumn->setSpacing(0);
+    spinColumn->addWidget(TimeSpinUp);
+    spinColumn->addWidget(TimeSpinDown);
+    timeRow->addLayout(spinColumn);
+    auto* halfColumn = new QVBoxLayout;
+    halfColumn->addWidget(am);
+    halfColumn->addWidget(pm);
+    timeRow->addLayout(halfColumn);
+    timeRow->addStretch();
+    auto* side = new QVBoxLayout;
+    side->addWidget(timeCaption);
+    side->addLayout(timeRow);
+    side->addSpacing(8);
+    side->addWidget(BitBtn1);
+    side->addWidget(BitBtn3);
+    side->addWidget(BitBtn2);
+    side->addStretch();
+    side->addWidget(SendMessages);
+    side->addWidget(TimeofDay);
+    auto* left = new QVBoxLayout;
+    left->addLayout(monthRow);
+    left->addWidget(Calendar1, 1);
+    auto* body = new QHBoxLayout;
+    body->addLayout(left, 1);
+    body->addLayout(side);
+    auto* layout = new QVBoxLayout(this);
+    layout->setMenuBar(MainMenu);
+    layout->addLayout(body);
+
+    spinTarget_ = nmin;
+    for (QLineEdit* field : { nhr, nmin })
+        field->installEventFilter(this);
+
+    connect(SpeedButton2, &QToolButton::clicked, this, [this] {
+        Calendar1->setSelectedDate(addMonths(Calendar1->selectedDate(), -1));
+        showMonth();
+    });
+    connect(SpeedButton1, &QToolButton::clicked, this, [this] {
+        Calendar1->setSelectedDate(addMonths(Calendar1->selectedDate(), 1));
+        showMonth();
+    });
+    connect(TimeSpinUp, &QToolButton::clicked, this, [this] { spin(true); });
+    connect(TimeSpinDown, &QToolButton::clicked, this, [this] { spin(false); });
+    connect(BitBtn1, &QPushButton::clicked, this, &TSchedule::BitBtn1Click);
+    connect(BitBtn3, &QPushButton::clicked, this, &TSchedule::BitBtn3Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &QWidget::close);
+    connect(ExitMenu, &QAction::triggered, this, &QWidget::close);
+    connect(HelpMenu, &QAction::triggered, this, [this] { emit helpRequested(QStringLiteral("SchedMsgLog")); });
+    connect(ScheduledMsgsMenu, &QAction::triggered, this, &TSchedule::scheduledListRequested);
+    connect(SendMessages, &QCheckBox::clicked, this, &TSchedule::SendMessagesClick);
+    resize(460, 260);
+}
+
+void TSchedule::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::ActivationChange)
+        return;
+    if (!isActiveWindow()) {
+        // Going to one of its own boxes (a refused moment, the switch's question): coming back is
+        // no activation, and the entries stay as they were.
+        const QWidget* now = QApplication::activeWindow();
+        toOwnDialog_ = now && now != this && now->parentWidget() == this;
+        return;
+    }
+    if (toOwnDialog_) {
+        toOwnDialog_ = false;
+        return;
+    }
+    FormActivate();
+}
+
+bool TSchedule::eventFilter(QObject* watched, QEvent* event)
+{
+    // The time field that last took the focus or a click is the one the spin button steps.
+    if (event->type() == QEvent::FocusIn || event->type() == QEvent::MouseButtonPress)
+        spinTarget_ = static_cast<QLineEdit*>(watched);
+    return QWidget::eventFilter(watched, event);
+}
+
+void TSchedule::FormActivate()
+{
+    SendMessages->setChecked(config::SystemSettings::scheduledSendingEnabled());
+    resetToNow();
+}
+
+void TSchedule::BitBtn3Click()
+{
+    resetToNow();
+}
+
+void TSchedule::resetToNow()
+{
+    const QDateTime now = clock();
+    Calendar1->setSelectedDate(now.date());
+    showFace(clockFace(now.time()));
+    spinTarget_ = nmin;
+    showMonth();
+}
+
+void TSchedule::showMonth()
+{
+    Month->setText(QLocale().toString(Calendar1->selectedDate(), QStringLiteral("MMMM, yyyy")));
+}
+
+ClockFace TSchedule::face() const
+{
+    return ClockFace { nhr->text(), nmin->text(), pm->isChecked() };
+}
+
+void TSchedule::showFace(const ClockFace& face)
+{
+    nhr->setText(face.hour);
+    nmin->setText(face.minute);
+    pm->setChecked(face.pm);
+    am->setChecked(!face.pm);
+}
+
+void TSchedule::spin(bool up)
+{
+    ClockFace f = face();
+    const bool hour = spinTarget_ == nhr;
+    if (!(hour ? stepHour(f, up) : stepMinute(f, up))) {
+        QMessageBox::critical(
+            this, windowTitle(), QStringLiteral("'%1' is not a valid integer value").arg(spinTarget_->text()));
+        return;
+    }
+    showFace(f);
+}
+
+void TSchedule::BitBtn1Click()
+{
+    ScheduleOutcome outcome;
+    try {
+        outcome = scheduleMessage(desk_, composition_, Calendar1->selectedDate(), face());
+    } catch (const store::StoreError& e) {
+        QMessageBox::critical(this, windowTitle(), e.message());
+        return;
+    }
+    switch (outcome.kind) {
+    case ScheduleOutcome::NothingToSchedule:
+        close();
+        compose::ShowInfo(QStringLiteral(
+            "Select User Name, Prepare a Message, and then press \"Send Later\" button."));
+        return;
+    case ScheduleOutcome::InvalidMoment:
+        QMessageBox::critical(this, windowTitle(), outcome.text);
+        return;
+    case ScheduleOutcome::Scheduled:
+        emit statusMessage(outcome.text);
+        close();
+        return;
+    }
+}
+
+void TSchedule::SendMessagesClick(bool on)
+{
+    if (!on) {
+        const auto answer = QMessageBox::warning(this, windowTitle(),
+            QStringLiteral("Are you sure you want to disable message scheduling?"),
+            QMessageBox::Ok | QMessageBox::Cancel);
+        if (answer != QMessageBox::Ok) {
+            SendMessages->setChecked(true);
+            on = true;
+        }
+    }
+    if (!config::SystemSettings::setScheduledSendingEnabled(on))
+        QMessageBox::critical(this, windowTitle(), QStringLiteral("The settings file could not be written."));
+}
+
+} // namespace schedule

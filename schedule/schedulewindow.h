@@ -1,0 +1,91 @@
+#pragma once
+
+#include "schedule/schedulemessage.h"
+
+#include <QDateTime>
+#include <QWidget>
+#include <functional>
+
+class QAction;
+class QCalendarWidget;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QMenuBar;
+class QPushButton;
+class QRadioButton;
+class QToolButton;
+
+namespace core {
+class Desk;
+}
+namespace compose {
+class Composition;
+}
+
+namespace schedule {
+
+// "Pager Scheduling": schedules the composed message for its first ticked recipient on a chosen day
+// and minute (one SCHEDMS2 record), and holds the scheduled-sending switch and a clock. Not modal;
+// made on first use and hidden when closed.
+class TSchedule : public QWidget {
+    Q_OBJECT
+
+public:
+    TSchedule(core::Desk& desk, compose::Composition& composition, QWidget* parent = nullptr);
+
+    QToolButton* SpeedButton2; // previous month
+    QLabel* Month;
+    QToolButton* SpeedButton1; // next month
+    QCalendarWidget* Calendar1;
+    QLineEdit* nhr;
+    QLineEdit* nmin;
+    QToolButton* TimeSpinUp;
+    QToolButton* TimeSpinDown;
+    QRadioButton* am;
+    QRadioButton* pm;
+    QPushButton* BitBtn1; // &OK
+    QPushButton* BitBtn3; // &Today's Date
+    QPushButton* BitBtn2; // E&xit
+    QCheckBox* SendMessages;
+    QLabel* TimeofDay;
+    QMenuBar* MainMenu;
+    QAction* ScheduledMsgsMenu;
+    QAction* HelpMenu;
+    QAction* ExitMenu;
+
+    // The clock the window resets to; the system's unless replaced.
+    std::function<QDateTime()> clock;
+
+    // The time field the spin button steps.
+    QLineEdit* spinTarget() const { return spinTarget_; }
+
+public slots:
+    void BitBtn1Click();
+    void BitBtn3Click();
+
+signals:
+    void statusMessage(const QString& text);
+    void helpRequested(const QString& keyword);
+    void scheduledListRequested();
+
+protected:
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormActivate();
+    void resetToNow();
+    void showMonth();
+    void spin(bool up);
+    ClockFace face() const;
+    void showFace(const ClockFace& face);
+    void SendMessagesClick(bool on);
+
+    core::Desk& desk_;
+    compose::Composition& composition_;
+    QLineEdit* spinTarget_ = nullptr;
+    bool toOwnDialog_ = false;
+};
+
+} // namespace schedule
