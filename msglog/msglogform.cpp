@@ -1,6 +1,7 @@
 #include "msglog/msglogform.h"
 
 #include "directories/tablemodel.h"
+#include "msglog/printlogfilter.h"
 #include "store/fieldnames.h"
 #include "store/table.h"
 
@@ -29,11 +30,12 @@ TMsgLogF::TMsgLogF(core::Desk& desk, compose::MessagePreparation& preparation, R
 {
     setObjectName(QStringLiteral("MsgLogF"));
 
-    // "&Print" stands between Help and Exit; it opens the report parameters once the report exists.
+    // "&Print" stands between Help and Exit.
     PrintMenu = new QAction(QStringLiteral("&Print"), this);
     PrintMenu->setObjectName(QStringLiteral("PrintMenu"));
-    PrintMenu->setEnabled(false);
     MainMenu->insertAction(ExitMenu, PrintMenu);
+    PrintLogFilter = new TPrintLogFilter(desk, this);
+    connect(PrintMenu, &QAction::triggered, this, &TMsgLogF::Print2Click);
     // The log has no Save and no Add: only Delete (Alt+D) and Cancel (Alt+C) act through keys.
     SaveKey->setEnabled(false);
     AddKey->setEnabled(false);
@@ -138,6 +140,13 @@ void TMsgLogF::BitBtn3Click()
     // The window closes whatever the resend found.
     guarded([this] { resend_.resend(); });
     close();
+}
+
+void TMsgLogF::Print2Click()
+{
+    // A value still open in the grid's editor is kept before the report reads the table.
+    guarded([] {});
+    PrintLogFilter->exec();
 }
 
 void TMsgLogF::FormActivate()

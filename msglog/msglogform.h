@@ -12,6 +12,8 @@ class TableModel;
 
 namespace msglog {
 
+class TPrintLogFilter;
+
 // "Message Log": the log table MSGLOG2 on the desk's shared handle MsgLogT in BY_DATE order, with
 // the grid, the full message of the current record, moving and deleting, "Use &Msg" (the message
 // into the main editor) and "&ReSend" (the message again to the same user or group). Each
@@ -29,10 +31,12 @@ public:
     QPushButton* BitBtn1; // Use Msg
     QPushButton* BitBtn3; // ReSend
     QAction* PrintMenu;
+    TPrintLogFilter* PrintLogFilter; // "&Print": the report parameters, modal
     directories::TableModel* LogModel;
 
     void BitBtn1Click();
     void BitBtn3Click();
+    void Print2Click();
 
 protected:
     void FormActivate() override;

@@ -9,6 +9,7 @@
 #include "core/desk.h"
 #include "directories/tablemodel.h"
 #include "msglog/msglogform.h"
+#include "msglog/printlogfilter.h"
 #include "support/boxanswerer.h"
 #include "support/datafolder.h"
 #include "support/logrecords.h"
@@ -17,7 +18,12 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
+#include <QComboBox>
 #include <QPlainTextEdit>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
+#include <QSpinBox>
+#include <QTimer>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTableView>
@@ -219,6 +225,59 @@ private slots:
         QCOMPARE(namesOnDisk(), QStringList({ "Group: Sales", "Alice", "Alice" }));
         // The message is read here, never edited.
         QVERIFY(!(form_->LogModel->flags(form_->LogModel->index(0, 4)) & Qt::ItemIsEditable));
+    }
+
+    // "&Print": the parameters start at one day and no user each time; "Print" opens the preview
+    // of the chosen user's records; the shared handle stays where it was.
+    void printShowsThePreview()
+    {
+        openWindow();
+        if (QTest::currentTestFailed())
+            return;
+        TMsgLogF* form = form_;
+        form->PrintLogFilter->today = [] { return QDate(2026, 3, 4); };
+        int shownDays = 0;
+        int previewTries = 0;
+        int shownUser = 0;
+        int previewPages = -1;
+        int round = 0;
+        QTimer poll;
+        poll.setInterval(10);
+        connect(&poll, &QTimer::timeout, this, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* preview = qobject_cast<QPrintPreviewDialog*>(modal)) {
+                auto* widget = preview->findChild<QPrintPreviewWidget*>();
+                if ((widget && widget->pageCount() > 0) || ++previewTries > 500) {
+                    previewPages = widget ? widget->pageCount() : -1;
+                    preview->reject();
+                }
+            } else if (modal == form->PrintLogFilter && round == 0) {
+                round = 1;
+                shownDays = form->PrintLogFilter->DaysSpin->value();
+                shownUser = form->PrintLogFilter->UserLookup->currentIndex();
+                form->PrintLogFilter->DaysSpin->setValue(7);
+                form->PrintLogFilter->UserLookup->setCurrentIndex(form->PrintLogFilter->UserLookup->findText("Alice"));
+                // From outside this slot: the preview's own loop needs this timer again.
+                QTimer::singleShot(0, form, [form] { QTest::keyClick(form->PrintLogFilter, Qt::Key_Return); });
+            } else if (modal == form->PrintLogFilter && round == 2) {
+                round = 3;
+                shownDays = form->PrintLogFilter->DaysSpin->value();
+                shownUser = form->PrintLogFilter->UserLookup->currentIndex();
+                QTest::keyClick(form->PrintLogFilter, Qt::Key_Escape);
+            }
+        });
+        poll.start();
+        form_->PrintMenu->trigger();
+        QCOMPARE(shownDays, 1);
+        QCOMPARE(shownUser, -1);
+        QCOMPARE(previewPages, 1);
+        QCOMPARE(desk().MsgLogT.fieldText(store::msglog::Msg), QStringLiteral("newest"));
+
+        round = 2;
+        form_->PrintMenu->trigger();
+        QCOMPARE(round, 3);
+        QCOMPARE(shownDays, 1);
+        QCOMPARE(shownUser, -1);
     }
 };
 
