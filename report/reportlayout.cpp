@@ -2,6 +2,7 @@
 
 #include <QFontDatabase>
 #include <QFontMetricsF>
+#include <QHash>
 #include <QTextLayout>
 
 namespace report {
@@ -13,17 +14,32 @@ namespace {
 constexpr int kUnitsPerPoint = 10;
 constexpr double kMmPerUnit = 25.4 / (72.0 * kUnitsPerPoint);
 
-QFont measuringFont(const FontSpec& spec)
+QString fontKey(const FontSpec& spec)
 {
-    QFont font = resolveFont(spec);
-    font.setPixelSize(qMax(1, qRound(spec.pointSize * kUnitsPerPoint)));
-    font.setHintingPreference(QFont::PreferNoHinting);
-    return font;
+    return spec.family + u'|' + QString::number(spec.pointSize) + (spec.bold ? u'b' : u'r');
 }
 
-} // namespace
+// Fonts and their metrics are looked up once a report: a page of a thousand texts asks for the same
+// two or three. (Reports are laid out and painted on the GUI thread alone.)
+struct MeasuringFont {
+    QFont font;
+    QFontMetricsF metrics;
+};
 
-QFont resolveFont(const FontSpec& spec)
+const MeasuringFont& measuringFont(const FontSpec& spec)
+{
+    static QHash<QString, MeasuringFont*> cache;
+    MeasuringFont*& entry = cache[fontKey(spec)];
+    if (!entry) {
+        QFont font = resolveFont(spec);
+        font.setPixelSize(qMax(1, qRound(spec.pointSize * kUnitsPerPoint)));
+        font.setHintingPreference(QFont::PreferNoHinting);
+        entry = new MeasuringFont { font, QFontMetricsF(font) };
+    }
+    return *entry;
+}
+
+QFont findFont(const FontSpec& spec)
 {
     QString family = spec.family;
     if (!QFontDatabase::hasFamily(family)) {
@@ -47,6 +63,18 @@ QFont resolveFont(const FontSpec& spec)
     return font;
 }
 
+} // namespace
+
+QFont resolveFont(const FontSpec& spec)
+{
+    static QHash<QString, QFont> cache;
+    const QString key = fontKey(spec);
+    auto found = cache.constFind(key);
+    if (found == cache.constEnd())
+        found = cache.insert(key, findFont(spec));
+    return *found;
+}
+
 ReportLayout::ReportLayout(const ReportDefinition& definition, RecordSource& source)
     : def_(definition)
     , source_(source)
@@ -55,7 +83,7 @@ ReportLayout::ReportLayout(const ReportDefinition& definition, RecordSource& sou
 
 QStringList ReportLayout::wrap(const QString& text, const FontSpec& font, double widthMm)
 {
-    const QFont measured = measuringFont(font);
+    const QFont& measured = measuringFont(font).font;
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     QStringList lines;
@@ -82,12 +110,12 @@ QStringList ReportLayout::wrap(const QString& text, const FontSpec& font, double
 
 double ReportLayout::textWidthMm(const QString& text, const FontSpec& font)
 {
-    return QFontMetricsF(measuringFont(font)).horizontalAdvance(text) * kMmPerUnit;
+    return measuringFont(font).metrics.horizontalAdvance(text) * kMmPerUnit;
 }
 
 double ReportLayout::lineHeightMm(const FontSpec& font)
 {
-    return QFontMetricsF(measuringFont(font)).lineSpacing() * kMmPerUnit;
+    return measuringFont(font).metrics.lineSpacing() * kMmPerUnit;
 }
 
 double ReportLayout::bandHeight(const Band& band, const QStringList& record) const
