@@ -1,7 +1,8 @@
 // The message log at size: writes its own MSGLOG2 of N records dated over the last 365 days (so a
 // report by days has records to choose), then runs logreport on it as the operator would, and opens
 // the Message Log window on it (offscreen).
-// Usage: msglog_bench LOGREPORT_PROGRAM [N] (default 10000).
+// Usage: msglog_bench LOGREPORT_PROGRAM [N] [--keep] (default 10000; --keep leaves the data folder and
+// its log.pdf and a picture of the window, msglog.png, in place for viewing and names it).
 // Figures: STEP<TAB>VALUE: milliseconds, and logreport's peak resident memory in KiB.
 #include "app/mainform.h"
 #include "app/msglogsetup.h"
@@ -35,6 +36,10 @@ int main(int argc, char** argv)
     const QString program = QString::fromLocal8Bit(argv[1]);
     const int n = argc > 2 ? std::atoi(argv[2]) : 10000;
     QTemporaryDir dir;
+    if (argc > 3 && QByteArray(argv[3]) == "--keep") {
+        dir.setAutoRemove(false);
+        std::printf("data folder\t%s\n", qPrintable(dir.path()));
+    }
     const QDate today = QDate::currentDate();
     QElapsedTimer timer;
     {
@@ -80,5 +85,7 @@ int main(int argc, char** argv)
         && timer.elapsed() < 600000)
         QApplication::processEvents();
     std::printf("Message Log window open on its newest record (ms)\t%lld\n", timer.elapsed());
+    if (!dir.autoRemove())
+        form->grab().save(dir.filePath(QStringLiteral("msglog.png")));
     return 0;
 }

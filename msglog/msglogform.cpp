@@ -83,8 +83,9 @@ TMsgLogF::TMsgLogF(core::Desk& desk, compose::MessagePreparation& preparation, R
     layout->setMenuBar(MainMenu);
     auto* navigators = new QGridLayout;
     navigators->addWidget(new QLabel(QStringLiteral(" First    Prev    Next   Last  "), this), 0, 0, 1, 4);
-    navigators->addWidget(new QLabel(QStringLiteral("&Delete"), this), 0, 5);
-    navigators->addWidget(new QLabel(QStringLiteral("&Cancel"), this), 0, 6);
+    // The keys are the window's hidden commands (Alt+D, Alt+C), so the captions only underline them.
+    navigators->addWidget(new QLabel(QStringLiteral("<u>D</u>elete"), this), 0, 5);
+    navigators->addWidget(new QLabel(QStringLiteral("<u>C</u>ancel"), this), 0, 6);
     const QList<QPushButton*> row = { FirstBtn, PriorBtn, NextBtn, LastBtn };
     for (int i = 0; i < row.size(); ++i)
         navigators->addWidget(row.at(i), 1, i);
