@@ -80,8 +80,8 @@ TModInitForm::TModInitForm(store::Table& modems, QWidget* parent)
         enterMovesOn(field);
     resize(520, 260);
 
-    bind(ModemModel, store::modems::Modems);
-    bind(InitString, store::modems::InitStr);
+    bindField(ModemModel, store::modems::Modems);
+    bindField(InitString, store::modems::InitStr);
 
     connect(ModelsModel, &TableModel::currentRowChanged, this, &TModInitForm::scheduleSync);
     connect(ModelsModel, &QAbstractItemModel::modelReset, this, &TModInitForm::scheduleSync);
@@ -96,17 +96,6 @@ TModInitForm::TModInitForm(store::Table& modems, QWidget* parent)
     syncView();
 }
 
-void TModInitForm::bind(QLineEdit* edit, const QString& field)
-{
-    bound_.append({ edit, field });
-    connect(edit, &QLineEdit::textEdited, this, [this, field](const QString& text) {
-        guarded([&] {
-            ModemsT.edit();
-            ModemsT.setFieldText(field, text);
-        });
-    });
-}
-
 void TModInitForm::FormActivate()
 {
     ModemsT.refresh();
@@ -119,16 +108,7 @@ void TModInitForm::syncView()
         const QScopedValueRollback showing(showing_, true);
         ModemLookup->setCurrentIndex(ModelsModel->currentRow());
     }
-    if (!ModemsT.isOpen())
-        return;
-    const bool none = ModemsT.recNo() == 0 && ModemsT.state() != store::Table::State::Insert;
-    for (const auto& [edit, field] : bound_) {
-        const bool held = ModemsT.hasField(field);
-        edit->setEnabled(held);
-        const QString text = none || !held ? QString() : ModemsT.fieldText(field);
-        if (edit->text() != text)
-            edit->setText(text);
-    }
+    showBoundFields();
 }
 
 } // namespace directories

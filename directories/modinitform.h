@@ -2,9 +2,6 @@
 
 #include "directories/directoryform.h"
 
-#include <QList>
-#include <utility>
-
 class QComboBox;
 class QLineEdit;
 
@@ -36,10 +33,7 @@ protected:
     void syncView() override;
 
 private:
-    void bind(QLineEdit* edit, const QString& field);
-
     store::Table& ModemsT;
-    QList<std::pair<QLineEdit*, QString>> bound_;
     bool showing_ = false;
 };
 

@@ -1,6 +1,7 @@
 #include "msglog/printlogfilter.h"
 
 #include "core/desk.h"
+#include "directories/tablemodel.h"
 #include "msglog/logreport.h"
 #include "report/reportpainter.h"
 #include "store/fieldnames.h"
@@ -19,19 +20,6 @@
 #include <QVBoxLayout>
 
 namespace msglog {
-
-namespace {
-
-// A handle of its own on the file of `table`, in its order: the report never moves the shared one.
-void openReader(store::Table& reader, const store::Table& table)
-{
-    reader.setConnection(table.connection());
-    reader.setTableName(table.tableName());
-    reader.setIndexName(table.indexName());
-    reader.open();
-}
-
-} // namespace
 
 TPrintLogFilter::TPrintLogFilter(core::Desk& desk, QWidget* parent)
     : QDialog(parent)
@@ -73,7 +61,7 @@ void TPrintLogFilter::showEvent(QShowEvent* event)
         store::Table& users = desk_.BUsersT;
         if (users.isOpen()) {
             store::Table reader;
-            openReader(reader, users);
+            directories::openReaderOn(reader, users);
             for (reader.first(); !reader.eof(); reader.next())
                 UserLookup->addItem(reader.fieldText(store::busers::UserName));
         }
@@ -87,8 +75,9 @@ void TPrintLogFilter::showEvent(QShowEvent* event)
 int TPrintLogFilter::paintReport(QPrinter& printer)
 {
     try {
+        // A handle of its own on the log: the report never moves the window's current record.
         store::Table log;
-        openReader(log, desk_.MsgLogT);
+        directories::openReaderOn(log, desk_.MsgLogT);
         LogRecordSource source(log, UserLookup->currentText(), DaysSpin->value(), today());
         const report::ReportDefinition definition = logReportDefinition();
         report::ReportLayout layout(definition, source);
