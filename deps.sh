@@ -18,7 +18,7 @@ plimo_need_packages() {
 }
 
 PLIMO_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools
-                      libgl-dev fonts-dejavu-core librsvg2-bin)
+                      libgl-dev fonts-dejavu-core fonts-liberation librsvg2-bin)
 # dpkg-dev, desktop-file-utils and appstream: the Debian package's test builds it and checks its
 # menu entry and metainfo.
 PLIMO_TEST_PACKAGES=(python3 python3-dbfread python3-dbf libdbd-xbase-perl xvfb xauth poppler-utils

@@ -1,6 +1,7 @@
 #include "app/deskapplication.h"
 #include "app/groupsetup.h"
 #include "app/mainform.h"
+#include "app/msglogsetup.h"
 #include "app/quickmsgsetup.h"
 #include "app/schedulesetup.h"
 #include "app/systemsetup.h"
@@ -45,6 +46,7 @@ int main(int argc, char** argv)
     CreateGroupsForm(mainForm);
     CreateUsersForm(mainForm);
     CreatePagerCompForm(mainForm);
+    CreateMsgLogForm(mainForm);
     mainForm.show();
     // One box for what went wrong at start: a failure that stopped the steps and the faults that
     // did not.

@@ -2,6 +2,7 @@
 
 #include "app/mainform.h"
 #include "config/systemform.h"
+#include "directories/modinitform.h"
 
 #include <QAction>
 #include <QMessageBox>
@@ -19,6 +20,16 @@ config::TSystemForm* CreateSystemForm(TMainForm& mainForm)
         form, &config::TSystemForm::errorReported, &mainForm, [form, &mainForm](const QString& text) {
             QMessageBox::critical(form, mainForm.windowTitle(), text);
         });
+
+    // "&Modem_Initialization" shows the modem models window on the same ModemsT handle, not modal.
+    auto* modems = new directories::TModInitForm(mainForm.desk().ModemsT, &mainForm);
+    QObject::connect(modems, &directories::DirectoryForm::helpRequested, &mainForm, &TMainForm::showHelpTopic);
+    form->ModemInitMenu->setEnabled(true);
+    QObject::connect(form->ModemInitMenu, &QAction::triggered, modems, [modems] {
+        modems->show();
+        modems->raise();
+        modems->activateWindow();
+    });
 
     mainForm.SetupMenu->setEnabled(true);
     QObject::connect(mainForm.SetupMenu, &QAction::triggered, form, [form] {

@@ -249,7 +249,7 @@ void TSystemForm::buildMenu()
     ModemInitMenu = command(QStringLiteral("ModemInitMenu"), QStringLiteral("&Modem_Initialization"));
     HelpMenu = command(QStringLiteral("HelpMenu"), QStringLiteral("&Help"));
     ExitMenu = command(QStringLiteral("ExitMenu"), QStringLiteral("E&xit"));
-    // The Modem Initialization Strings window comes with later work.
+    // The Modem Initialization Strings window lives above this library: the program connects it.
     ModemInitMenu->setEnabled(false);
 
     connect(SaveConfigMenu, &QAction::triggered, this, &TSystemForm::SaveConfigClick);

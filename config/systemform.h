@@ -55,7 +55,7 @@ public:
 
     QMenuBar* MainMenu;
     QAction* SaveConfigMenu;
-    QAction* ModemInitMenu; // "&Modem_Initialization": its window comes with later work
+    QAction* ModemInitMenu; // "&Modem_Initialization": disabled until the program gives it its window
     QAction* HelpMenu;
     QAction* ExitMenu;
 

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -178,6 +179,31 @@ QPushButton* DirectoryForm::button(const QString& name, const QString& text)
 void DirectoryForm::enterMovesOn(QWidget* field)
 {
     field->installEventFilter(this);
+}
+
+void DirectoryForm::bindField(QLineEdit* edit, const QString& field)
+{
+    bound_.append({ edit, field });
+    connect(edit, &QLineEdit::textEdited, this, [this, field](const QString& text) {
+        guarded([&] {
+            records_->edit();
+            records_->setFieldText(field, text);
+        });
+    });
+}
+
+void DirectoryForm::showBoundFields()
+{
+    if (!records_ || !records_->isOpen())
+        return;
+    const bool none = records_->recNo() == 0 && records_->state() != store::Table::State::Insert;
+    for (const auto& [edit, field] : bound_) {
+        const bool held = records_->hasField(field);
+        edit->setEnabled(held);
+        const QString text = none || !held ? QString() : records_->fieldText(field);
+        if (edit->text() != text)
+            edit->setText(text);
+    }
 }
 
 bool DirectoryForm::eventFilter(QObject* watched, QEvent* event)

@@ -2,9 +2,13 @@
 
 #include <QWidget>
 
+#include <QList>
+#include <QPair>
+
 #include <functional>
 
 class QAbstractItemView;
+class QLineEdit;
 class QAction;
 class QMenuBar;
 class QPushButton;
@@ -80,6 +84,11 @@ protected:
     void connectRecordCommands(store::Table& table, QAbstractItemView* list);
     // Enter in `field` moves on to the next field.
     void enterMovesOn(QWidget* field);
+    // `edit` shows `field` of the handle's current record, and what the operator types goes to it.
+    void bindField(QLineEdit* edit, const QString& field);
+    // The bound fields show the current record: empty without one; a field the table lacks (the
+    // start names it) shows empty and cannot be edited.
+    void showBoundFields();
 
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -95,6 +104,7 @@ private:
     bool toOwnDialog_ = false;
     bool syncPending_ = false;
     store::Table* records_ = nullptr; // the handle given to connectRecordCommands
+    QList<QPair<QLineEdit*, QString>> bound_;
 };
 
 } // namespace directories

@@ -103,10 +103,10 @@ TPagerCompForm::TPagerCompForm(store::Table& carriers, QWidget* parent)
         enterMovesOn(field);
     resize(600, 420);
 
-    bind(HostTel, store::pagecomp::HostTel);
-    bind(HostSpeed, store::pagecomp::HostSpeed);
-    bind(HostChars, store::pagecomp::HostChars);
-    bind(HostPassw, store::pagecomp::HostPassword);
+    bindField(HostTel, store::pagecomp::HostTel);
+    bindField(HostSpeed, store::pagecomp::HostSpeed);
+    bindField(HostChars, store::pagecomp::HostChars);
+    bindField(HostPassw, store::pagecomp::HostPassword);
 
     connect(CarriersModel, &TableModel::currentRowChanged, this, &TPagerCompForm::scheduleSync);
     connect(CarriersList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -129,39 +129,13 @@ void TPagerCompForm::syncView()
         const int column = qMax(0, CarriersList->currentIndex().column());
         CarriersList->setCurrentIndex(row >= 0 ? CarriersModel->index(row, column) : QModelIndex());
     }
-    showRecord();
-}
-
-void TPagerCompForm::bind(QLineEdit* edit, const QString& field)
-{
-    bound_.append({ edit, field });
-    connect(edit, &QLineEdit::textEdited, this, [this, field](const QString& text) {
-        guarded([&] {
-            PagerCompT.edit();
-            PagerCompT.setFieldText(field, text);
-        });
-    });
+    showBoundFields();
 }
 
 void TPagerCompForm::FormActivate()
 {
     PagerCompT.refresh();
     PagerCompT.first();
-}
-
-void TPagerCompForm::showRecord()
-{
-    if (!PagerCompT.isOpen())
-        return;
-    const bool none = PagerCompT.recNo() == 0 && PagerCompT.state() != store::Table::State::Insert;
-    for (const auto& [edit, field] : bound_) {
-        // A field the table lacks (the start names it) shows empty and cannot be edited.
-        const bool held = PagerCompT.hasField(field);
-        edit->setEnabled(held);
-        const QString text = none || !held ? QString() : PagerCompT.fieldText(field);
-        if (edit->text() != text)
-            edit->setText(text);
-    }
 }
 
 } // namespace directories

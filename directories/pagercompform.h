@@ -34,11 +34,8 @@ protected:
     void syncView() override;
 
 private:
-    void showRecord();
-    void bind(QLineEdit* edit, const QString& field);
 
     store::Table& PagerCompT;
-    QList<QPair<QLineEdit*, QString>> bound_;
     bool showing_ = false;
 };
 

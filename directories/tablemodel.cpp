@@ -87,7 +87,8 @@ Qt::ItemFlags TableModel::flags(const QModelIndex& index) const
 {
     if (!index.isValid())
         return Qt::NoItemFlags;
-    return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsEditable;
+    const Qt::ItemFlags flags = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+    return readOnlyColumns_.contains(index.column()) ? flags : flags | Qt::ItemIsEditable;
 }
 
 QVariant TableModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -106,6 +107,11 @@ void TableModel::setColumnTitle(int column, const QString& title)
         return;
     titles_[column] = title;
     emit headerDataChanged(Qt::Horizontal, column, column);
+}
+
+void TableModel::setColumnReadOnly(int column)
+{
+    readOnlyColumns_.insert(column);
 }
 
 void TableModel::reload()

@@ -2,6 +2,7 @@
 
 #include <QAbstractTableModel>
 #include <QHash>
+#include <QSet>
 #include <QStringList>
 #include <QVector>
 
@@ -44,6 +45,8 @@ public:
 
     // Sets a column title (the field name by default).
     void setColumnTitle(int column, const QString& title);
+    // The column's cells can be read but not edited in place.
+    void setColumnReadOnly(int column);
     // The row of the shared handle's current record, -1 when there is none.
     int currentRow() const { return currentRow_; }
     // Moves the shared handle to the record shown in `row` (ending its pending edit, as any move).
@@ -68,6 +71,7 @@ private:
     store::Table& table_;
     QStringList fields_;
     QStringList titles_;
+    QSet<int> readOnlyColumns_;
     QVector<uint32_t> recNos_;
     QVector<QStringList> rows_;
     QHash<uint32_t, int> rowOfRecNo_;

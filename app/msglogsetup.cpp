@@ -1,0 +1,40 @@
+#include "app/msglogsetup.h"
+
+#include "app/mainform.h"
+#include "msglog/msglogform.h"
+#include "store/storeerror.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+
+msglog::TMsgLogF* CreateMsgLogForm(TMainForm& mainForm)
+{
+    msglog::ResendView view;
+    view.showUserName = [&mainForm](const QString& name) {
+        mainForm.DBLookupComboBox1->setCurrentIndex(mainForm.DBLookupComboBox1->findText(name));
+    };
+    view.showChosenUser = [&mainForm](const core::Desk::ChosenUser& user) {
+        mainForm.pager_id2->setText(user.pagerId);
+        if (!user.carrier.isEmpty())
+            mainForm.pagercompL->setText(user.carrier);
+    };
+    auto* form = new msglog::TMsgLogF(mainForm.desk(), mainForm.preparation(), std::move(view), &mainForm);
+    QObject::connect(form, &directories::DirectoryForm::helpRequested, &mainForm, &TMainForm::showHelpTopic);
+    mainForm.MsgLogMenu->setEnabled(true);
+    QObject::connect(mainForm.MsgLogMenu, &QAction::triggered, form, [&mainForm, form] {
+        store::Table& log = mainForm.desk().MsgLogT;
+        if (!log.isOpen()) {
+            try {
+                log.open();
+            } catch (const store::StoreError& e) {
+                emit form->errorReported(e.message());
+                return;
+            }
+        }
+        form->show();
+        form->raise();
+        form->activateWindow();
+    });
+    return form;
+}

@@ -1,0 +1,91 @@
+// The message log at size: writes its own MSGLOG2 of N records dated over the last 365 days (so a
+// report by days has records to choose), then runs logreport on it as the operator would, and opens
+// the Message Log window on it (offscreen).
+// Usage: msglog_bench LOGREPORT_PROGRAM [N] [--keep] (default 10000; --keep leaves the data folder and
+// its log.pdf and a picture of the window, msglog.png, in place for viewing and names it).
+// Figures: STEP<TAB>VALUE: milliseconds, and logreport's peak resident memory in KiB.
+#include "app/mainform.h"
+#include "app/msglogsetup.h"
+#include "core/desk.h"
+#include "msglog/msglogform.h"
+#include "store/fieldnames.h"
+#include "store/table.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QStandardPaths::setTestModeEnabled(true);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: msglog_bench LOGREPORT_PROGRAM [N]\n");
+        return 1;
+    }
+    const QString program = QString::fromLocal8Bit(argv[1]);
+    const int n = argc > 2 ? std::atoi(argv[2]) : 10000;
+    QTemporaryDir dir;
+    if (argc > 3 && QByteArray(argv[3]) == "--keep") {
+        dir.setAutoRemove(false);
+        std::printf("data folder\t%s\n", qPrintable(dir.path()));
+    }
+    const QDate today = QDate::currentDate();
+    QElapsedTimer timer;
+    {
+        core::Desk desk(dir.path());
+        if (!desk.open().isEmpty())
+            return 1;
+        timer.start();
+        store::Table& log = desk.MsgLogT;
+        for (int i = 0; i < n; ++i) {
+            log.append();
+            const QDate day = today.addDays(-(365 - qint64(i) * 365 / n));
+            log.setFieldText(store::msglog::DDate, QLocale::c().toString(day, QStringLiteral("yyyy'/'MM'/'dd")));
+            log.setFieldText(store::msglog::DTime, QStringLiteral("10:%1:00 AM").arg(i % 60, 2, 10, QLatin1Char('0')));
+            log.setFieldText(store::msglog::UserName, QStringLiteral("User %1").arg(i / 3 % 50));
+            log.setFieldText(store::msglog::Msg,
+                QStringLiteral("Message %1: please call the dispatch desk about the delivery at dock %2.").arg(i).arg(i % 9));
+            log.post();
+        }
+        std::printf("write %d records\t%lld\n", n, timer.elapsed());
+    }
+
+    // logreport in its own process: its wall time and its peak memory.
+    timer.restart();
+    const QString pdf = dir.filePath(QStringLiteral("log.pdf"));
+    QProcess report;
+    report.start(program, { dir.path(), pdf });
+    report.waitForFinished(-1);
+    const qint64 reportMs = timer.elapsed();
+    struct rusage usage {};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    std::printf("logreport %d records to PDF (ms)\t%lld\n", n, reportMs);
+    std::printf("logreport peak resident memory (KiB)\t%ld\n", usage.ru_maxrss);
+    std::printf("PDF size (bytes)\t%lld\n", QFileInfo(pdf).size());
+
+    // The Message Log window: from the menu to the newest record shown.
+    TMainForm main(dir.path());
+    msglog::TMsgLogF* form = CreateMsgLogForm(main);
+    main.show();
+    timer.restart();
+    main.MsgLogMenu->trigger();
+    const QString newest = QStringLiteral("Message %1:").arg(n - 1);
+    while ((QApplication::activeWindow() != form || !form->DBMemo1->toPlainText().startsWith(newest))
+        && timer.elapsed() < 600000)
+        QApplication::processEvents();
+    std::printf("Message Log window open on its newest record (ms)\t%lld\n", timer.elapsed());
+    if (!dir.autoRemove())
+        form->grab().save(dir.filePath(QStringLiteral("msglog.png")));
+    return 0;
+}

@@ -1,0 +1,66 @@
+#include "msglog/logreport.h"
+
+#include "store/fieldnames.h"
+#include "store/table.h"
+
+#include <QLocale>
+
+namespace msglog {
+
+namespace {
+enum Column { DateColumn, TimeColumn, NameColumn, MessageColumn };
+}
+
+report::ReportDefinition logReportDefinition()
+{
+    report::ReportDefinition def;
+    def.pageMm = QSizeF(215.9, 279.4);
+    def.marginsMm = QMarginsF(12.7, 12.7, 12.7, 12.7);
+    const report::FontSpec title { QStringLiteral("Arial"), 18, true };
+    const report::FontSpec detail { QStringLiteral("Arial"), 10, true };
+    def.title.heightMm = 11.38;
+    def.title.fields = { { -1, QStringLiteral("Message Log"), 56.4, 1.6, 68.0, title, false, true } };
+    def.groupHeader.heightMm = 10.58;
+    def.detail.heightMm = 6.61;
+    def.detail.fields = {
+        { DateColumn, {}, 2.1, 0.53, 0, detail, false, false },
+        { TimeColumn, {}, 19.6, 0.53, 0, detail, false, false },
+        { NameColumn, {}, 46.3, 0.53, 0, detail, false, false },
+        { MessageColumn, {}, 68.8, 0.53, 0, detail, true, false },
+    };
+    def.groupKey = [](const QStringList& record) { return record.value(NameColumn); };
+    return def;
+}
+
+QString firstReportedDay(const QDate& today, int days)
+{
+    return QLocale::c().toString(today.addDays(-(qMax(days, 1) - 1)), QStringLiteral("yyyy'/'MM'/'dd"));
+}
+
+LogRecordSource::LogRecordSource(store::Table& log, const QString& userName, int days, const QDate& today)
+    : log_(log)
+    , firstDay_(days > 0 ? firstReportedDay(today, days) : QString())
+{
+    if (!userName.isEmpty())
+        log_.setFilter(store::Table::equalsFilter(store::msglog::UserName, userName));
+}
+
+bool LogRecordSource::next(QStringList* record)
+{
+    using namespace store::msglog;
+    if (!started_) {
+        started_ = true;
+        log_.first();
+    } else {
+        log_.next();
+    }
+    // Days are stored "yyyy/mm/dd", so they compare as text.
+    while (!log_.eof() && !firstDay_.isEmpty() && log_.fieldText(DDate) < firstDay_)
+        log_.next();
+    if (log_.eof())
+        return false;
+    *record = { log_.fieldText(DDate), log_.fieldText(DTime), log_.fieldText(UserName), log_.fieldText(Msg) };
+    return true;
+}
+
+} // namespace msglog

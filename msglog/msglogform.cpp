@@ -1,0 +1,186 @@
+#include "msglog/msglogform.h"
+
+#include "directories/tablemodel.h"
+#include "msglog/printlogfilter.h"
+#include "store/fieldnames.h"
+#include "store/table.h"
+
+#include <QAction>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScopedValueRollback>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace msglog {
+
+namespace {
+constexpr int kMsgColumn = 4;
+}
+
+TMsgLogF::TMsgLogF(core::Desk& desk, compose::MessagePreparation& preparation, ResendView view, QWidget* parent)
+    : DirectoryForm(QStringLiteral("Message Log"), QStringLiteral("MsgLog"), parent)
+    , MsgLogT(desk.MsgLogT)
+    , resend_(desk, preparation, std::move(view))
+{
+    setObjectName(QStringLiteral("MsgLogF"));
+
+    // "&Print" stands between Help and Exit.
+    PrintMenu = new QAction(QStringLiteral("&Print"), this);
+    PrintMenu->setObjectName(QStringLiteral("PrintMenu"));
+    MainMenu->insertAction(ExitMenu, PrintMenu);
+    PrintLogFilter = new TPrintLogFilter(desk, this);
+    connect(PrintMenu, &QAction::triggered, this, &TMsgLogF::Print2Click);
+    // The log has no Save and no Add: only Delete (Alt+D) and Cancel (Alt+C) act through keys.
+    SaveKey->setEnabled(false);
+    AddKey->setEnabled(false);
+
+    using namespace store::msglog;
+    LogModel = new directories::TableModel(MsgLogT, { DDate, DTime, UserName, MustSend, Msg }, this);
+    LogModel->setColumnReadOnly(kMsgColumn);
+    DBGrid2 = new QTableView(this);
+    DBGrid2->setObjectName(QStringLiteral("DBGrid2"));
+    DBGrid2->setModel(LogModel);
+    DBGrid2->setSelectionMode(QAbstractItemView::SingleSelection);
+    DBGrid2->setSelectionBehavior(QAbstractItemView::SelectRows);
+    DBGrid2->setTabKeyNavigation(false);
+    DBGrid2->setWordWrap(false);
+    DBGrid2->horizontalHeader()->setStretchLastSection(true);
+    DBGrid2->verticalHeader()->setDefaultSectionSize(DBGrid2->fontMetrics().height() + 6);
+    DBGrid2->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
+        | QAbstractItemView::AnyKeyPressed);
+
+    DBMemo1 = new QPlainTextEdit(this);
+    DBMemo1->setObjectName(QStringLiteral("DBMemo1"));
+    DBMemo1->setReadOnly(true);
+    DBMemo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+    FirstBtn = button(QStringLiteral("FirstBtn"), QStringLiteral("First"));
+    PriorBtn = button(QStringLiteral("PriorBtn"), QStringLiteral("Prev"));
+    NextBtn = button(QStringLiteral("NextBtn"), QStringLiteral("Next"));
+    LastBtn = button(QStringLiteral("LastBtn"), QStringLiteral("Last"));
+    DelBtn = button(QStringLiteral("DelBtn"), QStringLiteral("Delete"));
+    CancelBtn = button(QStringLiteral("CancelBtn"), QStringLiteral("Cancel"));
+    ExitBtn = button(QStringLiteral("ExitBtn"), QStringLiteral("E&xit"));
+    // Commands the shared frame wires up but this window does not offer.
+    AddBtn = button(QStringLiteral("AddBtn"), QString());
+    PostBtn = button(QStringLiteral("PostBtn"), QString());
+    SaveBtn = button(QStringLiteral("SaveBtn"), QString());
+    for (QPushButton* unused : { AddBtn, PostBtn, SaveBtn })
+        unused->hide();
+    // These two keep their keys: Alt+M and Alt+R belong to no other command of the window.
+    BitBtn1 = new QPushButton(QStringLiteral("Use &Msg"), this);
+    BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
+    BitBtn3 = new QPushButton(QStringLiteral("&ReSend"), this);
+    BitBtn3->setObjectName(QStringLiteral("BitBtn3"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setMenuBar(MainMenu);
+    auto* navigators = new QGridLayout;
+    navigators->addWidget(new QLabel(QStringLiteral(" First    Prev    Next   Last  "), this), 0, 0, 1, 4);
+    // The keys are the window's hidden commands (Alt+D, Alt+C), so the captions only underline them.
+    navigators->addWidget(new QLabel(QStringLiteral("<u>D</u>elete"), this), 0, 5);
+    navigators->addWidget(new QLabel(QStringLiteral("<u>C</u>ancel"), this), 0, 6);
+    const QList<QPushButton*> row = { FirstBtn, PriorBtn, NextBtn, LastBtn };
+    for (int i = 0; i < row.size(); ++i)
+        navigators->addWidget(row.at(i), 1, i);
+    navigators->setColumnMinimumWidth(4, 12);
+    navigators->addWidget(DelBtn, 1, 5);
+    navigators->addWidget(CancelBtn, 1, 6);
+    navigators->setColumnStretch(7, 1);
+    layout->addLayout(navigators);
+    layout->addWidget(DBGrid2, 2);
+    auto* memoLabel = new QLabel(QStringLiteral("Message:"), this);
+    layout->addWidget(memoLabel);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(DBMemo1, 1);
+    auto* commands = new QVBoxLayout;
+    commands->addWidget(BitBtn3);
+    commands->addWidget(BitBtn1);
+    commands->addStretch(1);
+    commands->addWidget(ExitBtn);
+    bottom->addLayout(commands);
+    layout->addLayout(bottom, 1);
+
+    setTabOrder(DBGrid2, DBMemo1);
+    setTabOrder(DBMemo1, BitBtn3);
+    setTabOrder(BitBtn3, BitBtn1);
+    setTabOrder(BitBtn1, ExitBtn);
+    enterMovesOn(DBGrid2);
+    enterMovesOn(DBMemo1);
+    resize(640, 440);
+
+    connect(LogModel, &directories::TableModel::currentRowChanged, this, &TMsgLogF::scheduleSync);
+    connect(DBGrid2->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+        [this](const QModelIndex& current) {
+            if (!showing_ && current.isValid())
+                guarded([&] { LogModel->moveToRow(current.row()); });
+        });
+    connect(&MsgLogT, &store::Table::recordChanged, this, &TMsgLogF::scheduleSync);
+    connect(&MsgLogT, &store::Table::positionChanged, this, &TMsgLogF::scheduleSync);
+    connect(BitBtn1, &QPushButton::clicked, this, &TMsgLogF::BitBtn1Click);
+    connect(BitBtn3, &QPushButton::clicked, this, &TMsgLogF::BitBtn3Click);
+
+    connectRecordCommands(MsgLogT, DBGrid2);
+    syncView();
+}
+
+void TMsgLogF::BitBtn1Click()
+{
+    guarded([this] { resend_.copyMessage(); });
+    close();
+}
+
+void TMsgLogF::BitBtn3Click()
+{
+    // The window closes whatever the resend found.
+    guarded([this] { resend_.resend(); });
+    close();
+}
+
+void TMsgLogF::Print2Click()
+{
+    // A value still open in the grid's editor is kept before the report reads the table.
+    guarded([] {});
+    PrintLogFilter->exec();
+}
+
+void TMsgLogF::FormActivate()
+{
+    MsgLogT.refresh();
+    MsgLogT.last();
+    // The grid shows the newest record before it takes the focus: a grid without a current cell
+    // would make its first row current on focus, and so move the handle there.
+    syncView();
+    DBGrid2->setFocus();
+}
+
+void TMsgLogF::syncView()
+{
+    showCurrentRow(LogModel->currentRow());
+    QString message;
+    if (MsgLogT.isOpen() && MsgLogT.recNo() != 0)
+        message = MsgLogT.fieldText(store::msglog::Msg);
+    message.remove(u'\r');
+    if (DBMemo1->toPlainText() != message)
+        DBMemo1->setPlainText(message);
+}
+
+void TMsgLogF::showCurrentRow(int row)
+{
+    const QScopedValueRollback showing(showing_, true);
+    if (row >= 0) {
+        const QModelIndex index = LogModel->index(row, DBGrid2->currentIndex().isValid() ? DBGrid2->currentIndex().column() : 0);
+        DBGrid2->setCurrentIndex(index);
+        DBGrid2->scrollTo(index);
+    } else {
+        DBGrid2->setCurrentIndex(QModelIndex());
+    }
+}
+
+} // namespace msglog

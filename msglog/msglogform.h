@@ -1,0 +1,53 @@
+#pragma once
+
+#include "directories/directoryform.h"
+#include "msglog/logresend.h"
+
+class QPlainTextEdit;
+class QTableView;
+
+namespace directories {
+class TableModel;
+}
+
+namespace msglog {
+
+class TPrintLogFilter;
+
+// "Message Log": the log table MSGLOG2 on the desk's shared handle MsgLogT in BY_DATE order, with
+// the grid, the full message of the current record, moving and deleting, "Use &Msg" (the message
+// into the main editor) and "&ReSend" (the message again to the same user or group). Each
+// activation reads the table again and goes to the newest record; records that sends append show
+// at once.
+class TMsgLogF : public directories::DirectoryForm {
+    Q_OBJECT
+
+public:
+    TMsgLogF(core::Desk& desk, compose::MessagePreparation& preparation, ResendView view = {},
+        QWidget* parent = nullptr);
+
+    QTableView* DBGrid2;
+    QPlainTextEdit* DBMemo1;
+    QPushButton* BitBtn1; // Use Msg
+    QPushButton* BitBtn3; // ReSend
+    QAction* PrintMenu;
+    TPrintLogFilter* PrintLogFilter; // "&Print": the report parameters, modal
+    directories::TableModel* LogModel;
+
+    void BitBtn1Click();
+    void BitBtn3Click();
+    void Print2Click();
+
+protected:
+    void FormActivate() override;
+    void syncView() override;
+
+private:
+    void showCurrentRow(int row);
+
+    store::Table& MsgLogT;
+    LogResend resend_;
+    bool showing_ = false;
+};
+
+} // namespace msglog

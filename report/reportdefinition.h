@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QMarginsF>
+#include <QRectF>
+#include <QSizeF>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <functional>
+
+namespace report {
+
+// A font by family, point size and weight. The family falls back to the first of `fallbacks` the
+// system has, so a report asking for a font the machine lacks keeps its metrics with a
+// metric-compatible one.
+struct FontSpec {
+    QString family;
+    double pointSize = 10;
+    bool bold = false;
+};
+
+// A text placed in a band: `field` is the index of the record value shown, or -1 for `text`.
+// Positions are millimetres from the band's top left corner. A wrapping field runs up to the band's
+// right edge (or its width when one is given) and grows the band downward; another is as wide as
+// its text. A centred field is centred in its width.
+struct BandField {
+    int field = -1;
+    QString text;
+    double leftMm = 0;
+    double topMm = 0;
+    double widthMm = 0; // 0: up to the band's right edge
+    FontSpec font;
+    bool wraps = false;
+    bool centred = false;
+};
+
+struct Band {
+    double heightMm = 0;
+    QVector<BandField> fields;
+};
+
+// Page, margins, the bands and the grouping. Bands are as wide as the page between its margins.
+struct ReportDefinition {
+    QSizeF pageMm { 215.9, 279.4 };
+    QMarginsF marginsMm { 12.7, 12.7, 12.7, 12.7 };
+    Band title; // once, at the top of the first page (height 0: none)
+    Band groupHeader; // before the first record and before each record whose group key differs
+    Band detail; // once a record
+    // The group key of a record; unset: no grouping.
+    std::function<QString(const QStringList& record)> groupKey;
+    // A report without records has no pages unless this is set.
+    bool printWhenEmpty = false;
+
+    double bandWidthMm() const { return pageMm.width() - marginsMm.left() - marginsMm.right(); }
+};
+
+// The records a report walks, one at a time, first to last.
+class RecordSource {
+public:
+    virtual ~RecordSource() = default;
+    // The next record's values, false after the last.
+    virtual bool next(QStringList* record) = 0;
+};
+
+// One text on a laid-out page: its box in millimetres from the page's top left corner.
+struct PlacedText {
+    QRectF boxMm;
+    QString text;
+    FontSpec font;
+    bool centred = false;
+};
+
+struct LaidOutPage {
+    QVector<PlacedText> texts;
+};
+
+} // namespace report

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "report/reportdefinition.h"
+
+#include <QFont>
+#include <optional>
+
+namespace report {
+
+// The font a FontSpec asks for, or its metric-compatible stand-in when the machine lacks it
+// (Arial: Liberation Sans, then Arimo, then the default sans serif).
+QFont resolveFont(const FontSpec& spec);
+
+// Turns a definition and a record source into positioned pages, one page when asked, reading only
+// the records that page needs: a long report is laid out and painted page by page in little memory.
+// Text is measured with the fonts' own metrics in millimetres, the same on every device.
+class ReportLayout {
+public:
+    ReportLayout(const ReportDefinition& definition, RecordSource& source);
+
+    // The next page, or nothing after the last. A report without records has no page (unless the
+    // definition prints when empty).
+    std::optional<LaidOutPage> nextPage();
+
+    // The lines `text` takes in `font` within `widthMm` (line breaks kept, long words broken).
+    static QStringList wrap(const QString& text, const FontSpec& font, double widthMm);
+    // The width of `text` in `font`, in millimetres.
+    static double textWidthMm(const QString& text, const FontSpec& font);
+    // The height of one line of `font`, in millimetres.
+    static double lineHeightMm(const FontSpec& font);
+
+private:
+    // Places `band` for `record` at the current position of `page`; the height it took.
+    double bandHeight(const Band& band, const QStringList& record) const;
+    void place(LaidOutPage& page, const Band& band, const QStringList& record, double topMm) const;
+
+    const ReportDefinition& def_;
+    RecordSource& source_;
+    std::optional<QStringList> pending_; // read but not yet placed
+    bool started_ = false;
+    bool finished_ = false;
+    bool titleDone_ = false;
+    bool headerDone_ = false; // the group header of pending_ is placed
+    std::optional<QString> lastKey_;
+};
+
+} // namespace report

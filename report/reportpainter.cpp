@@ -1,0 +1,57 @@
+#include "report/reportpainter.h"
+
+#include <QFile>
+#include <QPageSize>
+#include <QPagedPaintDevice>
+#include <QPainter>
+#include <QPdfWriter>
+
+namespace report {
+
+void paintPage(QPainter& painter, const LaidOutPage& page, double dpiX, double dpiY)
+{
+    const double sx = dpiX / 25.4;
+    const double sy = dpiY / 25.4;
+    painter.setPen(Qt::black);
+    for (const PlacedText& text : page.texts) {
+        painter.setFont(resolveFont(text.font));
+        const QRectF box(text.boxMm.left() * sx, text.boxMm.top() * sy, text.boxMm.width() * sx, text.boxMm.height() * sy);
+        const int align = (text.centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop | Qt::TextSingleLine | Qt::TextDontClip;
+        painter.drawText(box, align, text.text);
+    }
+}
+
+int paintReport(ReportLayout& layout, QPagedPaintDevice& device, const std::function<bool(int page)>& keepGoing)
+{
+    QPainter painter;
+    int pages = 0;
+    while (!keepGoing || keepGoing(pages)) {
+        std::optional<LaidOutPage> page = layout.nextPage();
+        if (!page)
+            break;
+        if (pages == 0) {
+            if (!painter.begin(&device))
+                return -1;
+        } else {
+            device.newPage();
+        }
+        paintPage(painter, *page, device.logicalDpiX(), device.logicalDpiY());
+        ++pages;
+    }
+    return pages;
+}
+
+int writePdf(const ReportDefinition& definition, RecordSource& source, const QString& path, const QString& title)
+{
+    ReportLayout layout(definition, source);
+    QPdfWriter writer(path);
+    writer.setTitle(title);
+    writer.setCreator(title);
+    writer.setResolution(300);
+    writer.setPageSize(QPageSize(definition.pageMm, QPageSize::Millimeter, QString(), QPageSize::ExactMatch));
+    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+    const int pages = paintReport(layout, writer);
+    return pages;
+}
+
+} // namespace report

@@ -1,0 +1,285 @@
+// The "Message Log" window on a real data folder, driven through its own widgets offscreen.
+
+#include "app/mainform.h"
+#include "app/messageedit.h"
+#include "app/msglogsetup.h"
+#include "compose/composition.h"
+#include "compose/memberfile.h"
+#include "compose/preparation.h"
+#include "core/desk.h"
+#include "directories/tablemodel.h"
+#include "msglog/msglogform.h"
+#include "msglog/printlogfilter.h"
+#include "support/boxanswerer.h"
+#include "support/datafolder.h"
+#include "support/logrecords.h"
+#include "support/records.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
+#include <QSpinBox>
+#include <QTimer>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QTest>
+
+using msglog::TMsgLogF;
+using namespace testsupport;
+
+class tst_MsgLogForm : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<DataFolder> dir_;
+    std::unique_ptr<TMainForm> main_;
+    TMsgLogF* form_ = nullptr;
+
+    core::Desk& desk() { return main_->desk(); }
+    QStringList namesOnDisk()
+    {
+        return onDisk(dir_->path(), QStringLiteral("MSGLOG2.DBF"), QStringLiteral("BY_DATE"),
+            { store::msglog::UserName });
+    }
+    // User Alice on carrier Net, group Sales holding her, and three log records written out of day
+    // order; `extra` is written last, dated after all of them.
+    void openWindow(const QString& extraUser = QString(), const QString& extraMessage = QString())
+    {
+        main_ = std::make_unique<TMainForm>(dir_->path());
+        addCarrier(desk(), QStringLiteral("Net"), QStringLiteral("5550100"), QStringLiteral("1200"), 80, QString());
+        addUser(desk(), QStringLiteral("Alice"), QStringLiteral("Net"), QStringLiteral("100"));
+        addGroup(desk(), QStringLiteral("Sales"));
+        QCOMPARE(compose::writeMemberFile(compose::memberFilePath(dir_->path(), QStringLiteral("Sales")),
+                     { QStringLiteral("Alice") }),
+            QString());
+        addLogRecord(desk(), QStringLiteral("2026/03/02"), QStringLiteral("09:00:00 AM"), QStringLiteral("Alice"),
+            QStringLiteral("second"));
+        addLogRecord(desk(), QStringLiteral("2026/03/01"), QStringLiteral("08:00:00 AM"),
+            QStringLiteral("Group: Sales"), QStringLiteral("first\r\nline two"));
+        addLogRecord(desk(), QStringLiteral("2026/03/03"), QStringLiteral("10:00:00 AM"), QStringLiteral("Alice"),
+            QStringLiteral("newest"));
+        if (!extraUser.isEmpty())
+            addLogRecord(desk(), QStringLiteral("2026/03/04"), QStringLiteral("11:00:00 AM"), extraUser, extraMessage);
+        main_->ReadUsersList();
+        form_ = CreateMsgLogForm(*main_);
+        main_->show();
+        QTRY_COMPARE(QApplication::activeWindow(), main_.get());
+        main_->MsgLogMenu->trigger();
+        QTRY_COMPARE(QApplication::activeWindow(), form_);
+    }
+    void clickFirst()
+    {
+        QTest::mouseClick(form_->FirstBtn, Qt::LeftButton);
+        QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("first\nline two"));
+    }
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void init()
+    {
+        dir_ = std::make_unique<DataFolder>();
+        QVERIFY(dir_->isValid());
+    }
+    void cleanup()
+    {
+        main_.reset();
+        form_ = nullptr;
+        dir_.reset();
+    }
+
+    void activationGoesToTheNewestRecord()
+    {
+        openWindow();
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("newest"));
+        QCOMPARE(form_->LogModel->rowCount(), 3);
+        QTRY_COMPARE(form_->DBGrid2->currentIndex().row(), 2);
+        QCOMPARE(form_->LogModel->index(0, 0).data().toString(), QStringLiteral("2026/03/01"));
+        clickFirst();
+
+        main_->activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), main_.get());
+        main_->MsgLogMenu->trigger();
+        QTRY_COMPARE(QApplication::activeWindow(), form_);
+        QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("newest"));
+    }
+
+    // 600 characters: more than the operator may type, copied whole.
+    void useMsgCopiesALongMessageWhole()
+    {
+        const QString text = QString(600, u'x');
+        openWindow(QStringLiteral("Alice"), text);
+        if (QTest::currentTestFailed())
+            return;
+        QTest::mouseClick(form_->BitBtn1, Qt::LeftButton);
+        QCOMPARE(main_->composition().text(), text);
+        QCOMPARE(main_->message1->toPlainText(), text);
+        QVERIFY(!form_->isVisible());
+        QCOMPARE(desk().SendMsgs.rowCount(), 0);
+    }
+
+    void resendOfAUserQueuesItAndLogsIt()
+    {
+        openWindow();
+        if (QTest::currentTestFailed())
+            return;
+        main_->messagelog->setChecked(true);
+        BoxCatcher boxes;
+        QTest::mouseClick(form_->BitBtn3, Qt::LeftButton);
+        QVERIFY(!form_->isVisible());
+        QCOMPARE(desk().SendMsgs.rowCount(), 1);
+        QCOMPARE(main_->pager_id2->text(), QStringLiteral("100"));
+        QCOMPARE(main_->pagercompL->text(), QStringLiteral("Net"));
+        const QStringList names = namesOnDisk();
+        QCOMPARE(names.size(), 4);
+        QCOMPARE(names.last(), QStringLiteral("Alice"));
+        QCOMPARE(boxes.texts(), QStringList());
+    }
+
+    void resendOfAGroupTicksSelectByGroup()
+    {
+        openWindow();
+        if (QTest::currentTestFailed())
+            return;
+        clickFirst();
+        QTest::mouseClick(form_->BitBtn3, Qt::LeftButton);
+        QVERIFY(main_->SendGroup->isChecked());
+        QCOMPARE(main_->composition().text(), QStringLiteral("first\nline two"));
+        QCOMPARE(desk().SendMsgs.rowCount(), 1);
+    }
+
+    void resendOfAVanishedUserSendsNothing()
+    {
+        openWindow(QStringLiteral("Zed"), QStringLiteral("for Zed"));
+        if (QTest::currentTestFailed())
+            return;
+        BoxCatcher boxes;
+        QTest::mouseClick(form_->BitBtn3, Qt::LeftButton);
+        QVERIFY(!form_->isVisible());
+        QCOMPARE(main_->composition().text(), QStringLiteral("for Zed"));
+        QCOMPARE(desk().SendMsgs.rowCount(), 0);
+        QCOMPARE(boxes.texts(), QStringList());
+    }
+
+    // A record the preparation appends while the window is open shows at once, as the current one.
+    void appendedRecordShowsAtOnce()
+    {
+        openWindow();
+        if (QTest::currentTestFailed())
+            return;
+        main_->composition().setMessageLog(true);
+        main_->composition().setText(QStringLiteral("just sent"));
+        main_->preparation().PrepareOneMessage(QStringLiteral("Alice"));
+        QTRY_COMPARE(form_->LogModel->rowCount(), 4);
+        QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("just sent"));
+    }
+
+    void deleteQuestions()
+    {
+        openWindow();
+        if (QTest::currentTestFailed())
+            return;
+        QString text;
+        answerNextBox(QMessageBox::Yes, &text);
+        QTest::keyClick(form_, Qt::Key_D, Qt::AltModifier);
+        QCOMPARE(text, QStringLiteral("Delete Record?"));
+        QCOMPARE(namesOnDisk(), QStringList({ "Group: Sales", "Alice" }));
+        QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("second"));
+
+        answerNextBox(QMessageBox::Cancel, &text);
+        QTest::mouseClick(form_->DelBtn, Qt::LeftButton);
+        QCOMPARE(text, QStringLiteral("Delete record?"));
+        QCOMPARE(namesOnDisk().size(), 2);
+    }
+
+    // Enter in the grid moves on and leaves the cell alone; a cell typed over is undone by Alt+C.
+    void enterMovesOnAndAltCUndoesAnEdit()
+    {
+        openWindow();
+        if (QTest::currentTestFailed())
+            return;
+        form_->DBGrid2->setFocus();
+        QTest::keyClick(form_->DBGrid2, Qt::Key_Return);
+        QTRY_COMPARE(QApplication::focusWidget(), form_->DBMemo1);
+        QCOMPARE(form_->LogModel->index(2, 2).data().toString(), QStringLiteral("Alice"));
+
+        const QModelIndex cell = form_->LogModel->index(2, 2);
+        form_->DBGrid2->setFocus();
+        form_->DBGrid2->setCurrentIndex(cell);
+        form_->DBGrid2->edit(cell);
+        QWidget* editor = QApplication::focusWidget();
+        QVERIFY(editor && editor != form_->DBGrid2);
+        QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(editor, QStringLiteral("Bob"));
+        QTest::keyClick(editor, Qt::Key_Return);
+        QCOMPARE(cell.data().toString(), QStringLiteral("Bob"));
+        QTest::keyClick(form_, Qt::Key_C, Qt::AltModifier);
+        QTRY_COMPARE(cell.data().toString(), QStringLiteral("Alice"));
+        QTest::mouseClick(form_->FirstBtn, Qt::LeftButton);
+        QCOMPARE(namesOnDisk(), QStringList({ "Group: Sales", "Alice", "Alice" }));
+        // The message is read here, never edited.
+        QVERIFY(!(form_->LogModel->flags(form_->LogModel->index(0, 4)) & Qt::ItemIsEditable));
+    }
+
+    // "&Print": the parameters start at one day and no user each time; "Print" opens the preview
+    // of the chosen user's records; the shared handle stays where it was.
+    void printShowsThePreview()
+    {
+        openWindow();
+        if (QTest::currentTestFailed())
+            return;
+        TMsgLogF* form = form_;
+        form->PrintLogFilter->today = [] { return QDate(2026, 3, 4); };
+        int shownDays = 0;
+        int previewTries = 0;
+        int shownUser = 0;
+        int previewPages = -1;
+        int round = 0;
+        QTimer poll;
+        poll.setInterval(10);
+        connect(&poll, &QTimer::timeout, this, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* preview = qobject_cast<QPrintPreviewDialog*>(modal)) {
+                auto* widget = preview->findChild<QPrintPreviewWidget*>();
+                if ((widget && widget->pageCount() > 0) || ++previewTries > 500) {
+                    previewPages = widget ? widget->pageCount() : -1;
+                    preview->reject();
+                }
+            } else if (modal == form->PrintLogFilter && round == 0) {
+                round = 1;
+                shownDays = form->PrintLogFilter->DaysSpin->value();
+                shownUser = form->PrintLogFilter->UserLookup->currentIndex();
+                form->PrintLogFilter->DaysSpin->setValue(7);
+                form->PrintLogFilter->UserLookup->setCurrentIndex(form->PrintLogFilter->UserLookup->findText("Alice"));
+                // From outside this slot: the preview's own loop needs this timer again.
+                QTimer::singleShot(0, form, [form] { QTest::keyClick(form->PrintLogFilter, Qt::Key_Return); });
+            } else if (modal == form->PrintLogFilter && round == 2) {
+                round = 3;
+                shownDays = form->PrintLogFilter->DaysSpin->value();
+                shownUser = form->PrintLogFilter->UserLookup->currentIndex();
+                QTest::keyClick(form->PrintLogFilter, Qt::Key_Escape);
+            }
+        });
+        poll.start();
+        form_->PrintMenu->trigger();
+        QCOMPARE(shownDays, 1);
+        QCOMPARE(shownUser, -1);
+        QCOMPARE(previewPages, 1);
+        QCOMPARE(desk().MsgLogT.fieldText(store::msglog::Msg), QStringLiteral("newest"));
+
+        round = 2;
+        form_->PrintMenu->trigger();
+        QCOMPARE(round, 3);
+        QCOMPARE(shownDays, 1);
+        QCOMPARE(shownUser, -1);
+    }
+};
+
+QTEST_MAIN(tst_MsgLogForm)
+#include "tst_msglogform.moc"
