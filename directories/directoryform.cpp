@@ -176,6 +176,20 @@ QPushButton* DirectoryForm::button(const QString& name, const QString& text)
     return b;
 }
 
+void DirectoryForm::createRecordButtons()
+{
+    FirstBtn = button(QStringLiteral("FirstBtn"), QStringLiteral("First"));
+    PriorBtn = button(QStringLiteral("PriorBtn"), QStringLiteral("Prev"));
+    NextBtn = button(QStringLiteral("NextBtn"), QStringLiteral("Next"));
+    LastBtn = button(QStringLiteral("LastBtn"), QStringLiteral("Last"));
+    AddBtn = button(QStringLiteral("AddBtn"), QStringLiteral("&Add "));
+    DelBtn = button(QStringLiteral("DelBtn"), QStringLiteral("&Del "));
+    PostBtn = button(QStringLiteral("PostBtn"), QStringLiteral("&Save "));
+    CancelBtn = button(QStringLiteral("CancelBtn"), QStringLiteral("&Cancel "));
+    SaveBtn = button(QStringLiteral("SaveBtn"), QStringLiteral("&Save"));
+    ExitBtn = button(QStringLiteral("ExitBtn"), QStringLiteral("E&xit"));
+}
+
 void DirectoryForm::enterMovesOn(QWidget* field)
 {
     field->installEventFilter(this);

@@ -76,6 +76,9 @@ protected:
     void guarded(const std::function<void()>& command);
     // A button whose "&" shows its key while the key itself is the window's hidden command.
     QPushButton* button(const QString& name, const QString& text);
+    // The ten buttons of a directory window (moving, editing, Save, Exit), named and captioned alike in
+    // every window that lays them out.
+    void createRecordButtons();
     // Connects the buttons and the hidden keys to `table` (the window's shared handle) and to the
     // commands: moving, "&Add " (then the focus goes to `list`), "&Del " asking "Delete record?" with
     // OK and Cancel, "&Save " posting, "&Cancel ", the Save and Exit buttons. Every command but

@@ -61,16 +61,7 @@ TQuickMsgF::TQuickMsgF(store::Table& quickMessages, bool selectionOnly, QWidget*
     Body->viewport()->installEventFilter(this);
     NameList->viewport()->installEventFilter(this);
 
-    FirstBtn = button(QStringLiteral("FirstBtn"), QStringLiteral("First"));
-    PriorBtn = button(QStringLiteral("PriorBtn"), QStringLiteral("Prev"));
-    NextBtn = button(QStringLiteral("NextBtn"), QStringLiteral("Next"));
-    LastBtn = button(QStringLiteral("LastBtn"), QStringLiteral("Last"));
-    AddBtn = button(QStringLiteral("AddBtn"), QStringLiteral("&Add "));
-    DelBtn = button(QStringLiteral("DelBtn"), QStringLiteral("&Del "));
-    PostBtn = button(QStringLiteral("PostBtn"), QStringLiteral("&Save "));
-    CancelBtn = button(QStringLiteral("CancelBtn"), QStringLiteral("&Cancel "));
-    SaveBtn = button(QStringLiteral("SaveBtn"), QStringLiteral("&Save"));
-    ExitBtn = button(QStringLiteral("ExitBtn"), QStringLiteral("E&xit"));
+    createRecordButtons();
     // Without a menu, Alt+X closes the window as its Exit button does.
     if (selectionOnly)
         connect(new QShortcut(QKeySequence(Qt::ALT | Qt::Key_X), this), &QShortcut::activated, this, &QWidget::close);

@@ -51,16 +51,7 @@ TUsersForm::TUsersForm(store::Table& users, store::Table& carriers, QWidget* par
     PagerComp->setObjectName(QStringLiteral("PagerComp"));
     PagerComp->setModel(CarriersModel);
 
-    FirstBtn = button(QStringLiteral("FirstBtn"), QStringLiteral("First"));
-    PriorBtn = button(QStringLiteral("PriorBtn"), QStringLiteral("Prev"));
-    NextBtn = button(QStringLiteral("NextBtn"), QStringLiteral("Next"));
-    LastBtn = button(QStringLiteral("LastBtn"), QStringLiteral("Last"));
-    AddBtn = button(QStringLiteral("AddBtn"), QStringLiteral("&Add "));
-    DelBtn = button(QStringLiteral("DelBtn"), QStringLiteral("&Del "));
-    PostBtn = button(QStringLiteral("PostBtn"), QStringLiteral("&Save "));
-    CancelBtn = button(QStringLiteral("CancelBtn"), QStringLiteral("&Cancel "));
-    SaveBtn = button(QStringLiteral("SaveBtn"), QStringLiteral("&Save"));
-    ExitBtn = button(QStringLiteral("ExitBtn"), QStringLiteral("E&xit"));
+    createRecordButtons();
 
     auto* layout = new QVBoxLayout(this);
     layout->setMenuBar(MainMenu);
