@@ -5,7 +5,7 @@
 
 #include <QScopedValueRollback>
 
-#include <cstdlib>
+#include <algorithm>
 
 namespace directories {
 
@@ -18,6 +18,12 @@ void openReaderOn(store::Table& reader, const store::Table& table)
     if (!table.filter().isEmpty())
         reader.setFilter(table.filter());
 }
+
+namespace {
+
+constexpr int kCachedRows = 4096; // rows kept read; past that the cache starts again
+
+} // namespace
 
 TableModel::TableModel(store::Table& table, const QStringList& fields, QObject* parent)
     : QAbstractTableModel(parent)
@@ -32,9 +38,11 @@ TableModel::TableModel(store::Table& table, const QStringList& fields, QObject* 
     reload();
 }
 
+TableModel::~TableModel() = default;
+
 int TableModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : int(rows_.size()) + (pendingRow_ ? 1 : 0);
+    return parent.isValid() ? 0 : visibleRows() + (pendingRow_ ? 1 : 0);
 }
 
 int TableModel::columnCount(const QModelIndex& parent) const
@@ -50,9 +58,8 @@ QVariant TableModel::data(const QModelIndex& index, int role) const
         && (table_.state() == store::Table::State::Edit || table_.state() == store::Table::State::Insert);
     if (live)
         return table_.fieldText(fields_.at(index.column()));
-    if (index.row() >= rows_.size())
-        return {};
-    return rows_.at(index.row()).at(index.column());
+    const Row* row = rowAt(index.row());
+    return row ? row->values.at(index.column()) : QVariant();
 }
 
 bool TableModel::setData(const QModelIndex& index, const QVariant& value, int role)
@@ -114,26 +121,138 @@ void TableModel::setColumnReadOnly(int column)
     readOnlyColumns_.insert(column);
 }
 
+// ---- rows by entry number ---------------------------------------------------------------------
+
+uint32_t TableModel::entryOfRow(int row) const
+{
+    // The smallest entry with `row` shown entries before it: step past the hidden entries at or
+    // before the guess until the guess stands still.
+    uint32_t entry = uint32_t(row);
+    for (;;) {
+        const auto hiddenUpTo = std::upper_bound(hidden_.begin(), hidden_.end(), entry) - hidden_.begin();
+        const uint32_t next = uint32_t(row) + uint32_t(hiddenUpTo);
+        if (next == entry)
+            return entry;
+        entry = next;
+    }
+}
+
+int TableModel::rowOfEntry(uint32_t entry) const
+{
+    const auto hiddenBefore = std::lower_bound(hidden_.begin(), hidden_.end(), entry) - hidden_.begin();
+    return int(entry - uint32_t(hiddenBefore));
+}
+
+const TableModel::Row* TableModel::rowAt(int row) const
+{
+    if (row < 0 || row >= visibleRows() || !reader_)
+        return nullptr;
+    const uint32_t entry = entryOfRow(row);
+    if (found_.count(entry))
+        return nullptr; // its row goes once the event loop is free
+    auto cached = cache_.constFind(entry);
+    if (cached == cache_.constEnd()) {
+        readBlock(entry);
+        cached = cache_.constFind(entry);
+    }
+    return cached == cache_.constEnd() ? nullptr : &cached.value();
+}
+
+void TableModel::readBlock(uint32_t entry) const
+{
+    if (cache_.size() > kCachedRows)
+        cache_.clear();
+    const uint32_t first = entry - entry % kBlock;
+    const uint32_t end = std::min(entries_, first + kBlock);
+    try {
+        store::Table& reader = *reader_;
+        uint32_t at = first;
+        bool standing = false; // the reader stands on entry `at`
+        while (at < end) {
+            if (!standing && !reader.goToEntry(at)) {
+                noteHidden(at++);
+                continue;
+            }
+            Row row;
+            row.recNo = reader.recNo();
+            row.values.reserve(fields_.size());
+            for (const QString& field : fields_)
+                row.values.append(reader.fieldText(field));
+            cache_.insert(at, row);
+            reader.next();
+            if (reader.eof())
+                break;
+            const uint32_t next = reader.entryNumber();
+            for (uint32_t skipped = at + 1; skipped < std::min(next, end); ++skipped)
+                noteHidden(skipped);
+            standing = next > at;
+            at = standing ? next : at + 1;
+        }
+    } catch (const store::StoreError& error) {
+        failed(error.message());
+    }
+}
+
+void TableModel::noteHidden(uint32_t entry) const
+{
+    if (std::binary_search(hidden_.begin(), hidden_.end(), entry))
+        return;
+    found_.insert(entry);
+    if (removalPending_)
+        return;
+    removalPending_ = true;
+    QMetaObject::invokeMethod(const_cast<TableModel*>(this), &TableModel::removeHiddenRows, Qt::QueuedConnection);
+}
+
+void TableModel::removeHiddenRows()
+{
+    removalPending_ = false;
+    // From the last up, so that each row number is still right when its turn comes.
+    for (auto it = found_.rbegin(); it != found_.rend(); ++it) {
+        const uint32_t entry = *it;
+        if (entry >= entries_ || std::binary_search(hidden_.begin(), hidden_.end(), entry))
+            continue;
+        const int row = rowOfEntry(entry);
+        beginRemoveRows(QModelIndex(), row, row);
+        hidden_.insert(std::lower_bound(hidden_.begin(), hidden_.end(), entry), entry);
+        cache_.remove(entry);
+        endRemoveRows();
+    }
+    found_.clear();
+    currentRow_ = -2; // the rows moved: place the current one afresh
+    followPosition();
+}
+
+void TableModel::failed(const QString& text) const
+{
+    // Reported once the event loop is free: the caller may be the view painting.
+    auto* self = const_cast<TableModel*>(this);
+    QMetaObject::invokeMethod(self, [self, text] { emit self->storeError(text); }, Qt::QueuedConnection);
+}
+
 void TableModel::reload()
 {
     beginResetModel();
-    rows_.clear();
-    recNos_.clear();
-    rowOfRecNo_.clear();
+    cache_.clear();
+    hidden_.clear();
+    found_.clear();
+    entries_ = 0;
+    reader_.reset();
     if (table_.isOpen()) {
-        store::Table reader;
-        openReaderOn(reader, table_);
-        const uint32_t count = reader.recordCount();
-        rows_.reserve(count);
-        recNos_.reserve(count);
-        for (reader.first(); !reader.eof(); reader.next()) {
-            QStringList row;
-            row.reserve(fields_.size());
-            for (const QString& field : fields_)
-                row.append(reader.fieldText(field));
-            rowOfRecNo_.insert(reader.recNo(), int(rows_.size()));
-            recNos_.append(reader.recNo());
-            rows_.append(row);
+        try {
+            reader_ = std::make_unique<store::Table>();
+            openReaderOn(*reader_, table_);
+            entries_ = reader_->entryCount();
+            if (entries_ <= kReadWhole) {
+                for (uint32_t first = 0; first < entries_; first += kBlock)
+                    readBlock(first);
+                hidden_.assign(found_.begin(), found_.end());
+                found_.clear();
+            }
+        } catch (const store::StoreError& error) {
+            reader_.reset();
+            entries_ = 0;
+            failed(error.message());
         }
     }
     pendingRow_ = pendingRowShown();
@@ -161,7 +280,7 @@ void TableModel::followState()
     }
     editing_ = table_.isOpen() && table_.state() == store::Table::State::Edit;
     if (pending && !pendingRow_) {
-        const int row = int(rows_.size());
+        const int row = visibleRows();
         beginInsertRows(QModelIndex(), row, row);
         pendingRow_ = true;
         endInsertRows();
@@ -174,10 +293,17 @@ void TableModel::followPosition()
     if (moving_)
         return;
     int row = -1;
-    if (pendingRow_)
-        row = int(rows_.size());
-    else if (table_.isOpen() && table_.recNo())
-        row = rowOfRecNo_.value(table_.recNo(), -1);
+    if (pendingRow_) {
+        row = visibleRows();
+    } else if (reader_ && table_.isOpen() && table_.recNo()) {
+        try {
+            const uint32_t entry = reader_->entryNumberOf(table_.recNo());
+            if (entry < entries_ && !std::binary_search(hidden_.begin(), hidden_.end(), entry))
+                row = rowOfEntry(entry);
+        } catch (const store::StoreError& error) {
+            failed(error.message());
+        }
+    }
     setCurrentRow(row);
 }
 
@@ -189,11 +315,12 @@ void TableModel::followRecord()
     if (currentRow_ < 0)
         return;
     // The current record's values as the handle has them now (the edit buffer, or re-read).
-    if (currentRow_ < rows_.size() && table_.state() == store::Table::State::Browse) {
-        QStringList row;
-        for (const QString& field : fields_)
-            row.append(table_.fieldText(field));
-        rows_[currentRow_] = row;
+    if (currentRow_ < visibleRows() && table_.state() == store::Table::State::Browse) {
+        auto cached = cache_.find(entryOfRow(currentRow_));
+        if (cached != cache_.end() && cached->recNo == table_.recNo()) {
+            for (int i = 0; i < fields_.size(); ++i)
+                cached->values[i] = table_.fieldText(fields_.at(i));
+        }
     }
     emit dataChanged(index(currentRow_, 0), index(currentRow_, int(fields_.size()) - 1));
 }
@@ -226,44 +353,29 @@ void TableModel::reportCurrentRow()
 
 void TableModel::moveToRow(int row)
 {
-    if (row < 0 || row >= rowCount() || row == currentRow_ || !table_.isOpen())
+    if (row < 0 || row >= rowCount() || row == currentRow_ || !table_.isOpen() || !reader_)
         return;
-    if (pendingRow_ && row == int(rows_.size()))
+    if (pendingRow_ && row == visibleRows())
         return; // the new record is current while it is pending
-    uint32_t target = recNos_.at(row);
+    const Row* shown = rowAt(row);
+    if (!shown)
+        return;
+    const uint32_t target = shown->recNo;
     if (table_.state() != store::Table::State::Browse) {
-        // The move ends the pending edit first (a posted record may take another place).
+        // The move ends the pending edit first (a posted record may take another place, and the
+        // rows are read again).
         table_.refresh();
-        row = rowOfRecNo_.value(target, -1);
-        if (row < 0 || row == currentRow_)
+        if (!reader_)
             return;
-        target = recNos_.at(row);
     }
     {
-        // Step from the nearest known place: the current row, the first or the last.
         const QScopedValueRollback moving(moving_, true);
-        const int last = int(recNos_.size()) - 1;
-        int from = currentRow_ >= 0 && currentRow_ < recNos_.size() && !pendingRow_ ? currentRow_ : -1;
-        if (from < 0 || std::abs(row - from) > row) {
-            table_.first();
-            from = 0;
-        }
-        if (std::abs(last - row) < std::abs(row - from)) {
-            table_.last();
-            from = last;
-        }
-        while (from < row && !table_.eof() && table_.recNo() != target) {
-            table_.next();
-            ++from;
-        }
-        while (from > row && !table_.bof() && table_.recNo() != target) {
-            table_.prior();
-            --from;
-        }
+        const uint32_t entry = reader_->entryNumberOf(target);
+        if (entry >= entries_ || !table_.goToEntry(entry) || table_.recNo() != target)
+            table_.refresh(); // the file changed under the rows: read them again
     }
-    // A move ends a pending edit, which may have re-read the rows: find the record again.
     followPosition();
-    if (currentRow_ >= 0 && currentRow_ < recNos_.size())
+    if (currentRow_ >= 0 && currentRow_ < visibleRows())
         emit dataChanged(index(currentRow_, 0), index(currentRow_, int(fields_.size()) - 1));
 }
 

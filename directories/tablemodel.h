@@ -4,7 +4,10 @@
 #include <QHash>
 #include <QSet>
 #include <QStringList>
-#include <QVector>
+
+#include <memory>
+#include <set>
+#include <vector>
 
 namespace store {
 class Table;
@@ -17,24 +20,30 @@ namespace directories {
 void openReaderOn(store::Table& reader, const store::Table& table);
 
 // A view's rows over a shared table handle: one row per visible record in the handle's order, one
-// column per field given. The rows are read in one pass through a second handle on the same file,
-// so building the list never moves the shared handle or ends its pending edit. The model follows
-// the handle's signals: a move changes the current row, a record change repaints its row, a table
-// change reads the rows again. A record being appended shows as a last row of its own until it is
-// posted or dropped. The current row is always up to date; the signals that report it (the row
-// marker, currentRowChanged) come once the event loop is free, so a walk of thousands of records
-// by another window costs one report, not thousands.
+// column per field given. Rows are read when the view asks for them, a block of entries at a
+// time, through a second handle on the same file (so reading never moves the shared handle or ends
+// its pending edit); a table of a million records opens as fast as one of ten. The row count comes
+// from the order's entry count, which includes deleted records: a block that finds some removes
+// their rows once the event loop is free (the scroll bar shrinks by as much), and a small table is
+// read whole at once so that its rows are exact from the start. The model follows the handle's
+// signals: a move changes the current row, a record change repaints its row, a table change reads
+// the rows again. A record being appended shows as a last row of its own until it is posted or
+// dropped. The current row is always up to date; the signals that report it (the row marker,
+// currentRowChanged) come once the event loop is free, so a walk of thousands of records by another
+// window costs one report, not thousands.
 //
 // Editing a cell puts the shared handle's current record in edit state and writes the field; the
 // change is posted by whoever posts the handle (its post(), or any later move). A value the table
 // refuses (a word or too many digits for a number field) leaves the cell as it was: setData()
 // returns false and storeError() carries the store's message. No store error leaves the model, as
-// one unwinding through the view's own frames would end the program.
+// one unwinding through the view's own frames would end the program: a table that cannot be read
+// shows no rows and says why.
 class TableModel : public QAbstractTableModel {
     Q_OBJECT
 
 public:
     TableModel(store::Table& table, const QStringList& fields, QObject* parent = nullptr);
+    ~TableModel() override;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -54,6 +63,11 @@ public:
     // Reads the rows again from the file.
     void reload();
 
+    // Rows are read in blocks of this many entries; a table of at most kReadWhole entries is read
+    // whole when the rows are read again.
+    static constexpr uint32_t kBlock = 64;
+    static constexpr uint32_t kReadWhole = 2048;
+
 signals:
     // The shared handle's current record is now shown in this row (-1: none).
     void currentRowChanged(int row);
@@ -61,6 +75,11 @@ signals:
     void storeError(const QString& text);
 
 private:
+    struct Row {
+        uint32_t recNo = 0;
+        QStringList values;
+    };
+
     void followPosition();
     void followRecord();
     void followState();
@@ -68,19 +87,31 @@ private:
     void setCurrentRow(int row);
     void reportCurrentRow();
 
+    int visibleRows() const { return int(entries_ - hidden_.size()); }
+    uint32_t entryOfRow(int row) const;
+    int rowOfEntry(uint32_t entry) const;
+    const Row* rowAt(int row) const;
+    void readBlock(uint32_t entry) const;
+    void noteHidden(uint32_t entry) const;
+    void removeHiddenRows();
+    void failed(const QString& text) const;
+
     store::Table& table_;
+    std::unique_ptr<store::Table> reader_; // the second handle the rows are read through
     QStringList fields_;
     QStringList titles_;
     QSet<int> readOnlyColumns_;
-    QVector<uint32_t> recNos_;
-    QVector<QStringList> rows_;
-    QHash<uint32_t, int> rowOfRecNo_;
+    uint32_t entries_ = 0;               // entries of the order when the rows were last read
+    std::vector<uint32_t> hidden_;       // entries known not to be shown, ascending
+    mutable std::set<uint32_t> found_;   // entries found hidden whose rows are still to go
+    mutable QHash<uint32_t, Row> cache_; // rows read, by entry
     bool pendingRow_ = false; // a record being appended is shown as the last row
     bool editing_ = false;    // the current record is in edit state
     bool moving_ = false;     // the model itself is moving the shared handle
     int currentRow_ = -1;
     int reportedRow_ = -1; // the row last reported by currentRowChanged
     bool reportPending_ = false;
+    mutable bool removalPending_ = false;
 };
 
 } // namespace directories

@@ -267,15 +267,6 @@ QByteArray CdxTag::expression() const { return impl_->expression; }
 int CdxTag::keyLength() const { return impl_->keyLength; }
 bool CdxTag::unique() const { return impl_->unique; }
 
-namespace {
-
-void checkLive(const CdxTag::Impl& t)
-{
-    if (t.removed)
-        throw StoreError(QStringLiteral("%1: tag %2 no longer exists").arg(t.index->path, QString::fromLatin1(t.name)));
-}
-
-} // namespace
 
 bool CdxTag::first(CdxEntry& entry)
 {
@@ -376,6 +367,7 @@ void CdxTag::insert(const QByteArray& key, uint32_t recno)
     CdxOperation op(ix, true);
     checkLive(*impl_);
     const QByteArray k = normalizedKey(key, impl_->keyLength);
+    impl_->numbering.valid = false;
     ix.insertEntry(*impl_, bytes(k), recno);
 }
 
@@ -387,27 +379,8 @@ bool CdxTag::remove(const QByteArray& key, uint32_t recno)
     CdxOperation op(ix, true);
     checkLive(*impl_);
     const QByteArray k = normalizedKey(key, impl_->keyLength);
+    impl_->numbering.valid = false;
     return ix.removeEntry(*impl_, bytes(k), recno);
-}
-
-uint64_t CdxTag::count()
-{
-    CdxIndex::Impl& ix = *impl_->index;
-    CdxOperation op(ix, false);
-    checkLive(*impl_);
-    CdxEntry e;
-    if (!ix.edge(*impl_, false, e))
-        return 0;
-    NodePtr n = ix.node(*impl_, impl_->lastLeaf);
-    uint64_t total = 0;
-    size_t guard = 0;
-    while (n) {
-        total += uint64_t(n->count());
-        if (++guard > ix.fileEnd / kPageSize)
-            ix.fail(QStringLiteral("loop in the sibling links of tag %1").arg(QString::fromLatin1(impl_->name)));
-        n = ix.stepRight(*impl_, *n);
-    }
-    return total;
 }
 
 } // namespace store

@@ -147,8 +147,14 @@ public:
     void insert(const QByteArray& key, uint32_t recno);
     bool remove(const QByteArray& key, uint32_t recno);
 
-    // Number of entries (walks the leaves: for checks and tests).
+    // Entries by number, 0 being the first in key order: for views that show a part of a large
+    // tag. The first call after a change (by any handle) walks the leaf pages' headers once, some
+    // ten thousand pages for a million entries; later calls cost one descent.
     uint64_t count();
+    // The entry numbered `number`; false when there are not that many.
+    bool entryAt(uint64_t number, CdxEntry& entry);
+    // The number of entries before (key, recno): the entry's own number when it is in the tag.
+    uint64_t numberOf(const QByteArray& key, uint32_t recno);
 
     struct Impl;
 

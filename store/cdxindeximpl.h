@@ -2,6 +2,7 @@
 
 #include "store/cdxindex.h"
 #include "store/cdxpage.h"
+#include "store/storeerror.h"
 
 #include <exception>
 #include <cstring>
@@ -63,6 +64,16 @@ struct CdxTag::Impl {
     // The leaf of the last navigation, valid while the cache generation is unchanged.
     uint32_t lastLeaf = cdx::kNone;
     uint64_t lastGeneration = 0;
+    // Entry numbers: the leaves in key order with the number of the first entry of each, read in
+    // one walk of the leaf headers; valid while the cache generation is unchanged and this handle
+    // has not changed the tag since.
+    struct Numbering {
+        bool valid = false;
+        uint64_t generation = 0;
+        std::vector<uint32_t> leaves;
+        std::vector<uint64_t> starts; // one more than leaves: the last is the entry count
+        std::unordered_map<uint32_t, uint32_t> indexOf; // leaf offset -> its place in `leaves`
+    } numbering;
 };
 
 struct CdxIndex::Impl {
@@ -235,7 +246,19 @@ struct CdxIndex::Impl {
     void freeTree(CdxTag::Impl& tag);
     void verifyTag(CdxTag::Impl& tag);
     void fill(const cdx::Node& leaf, int pos, CdxTag::Impl& tag, CdxEntry& out);
+    // The tag's numbering, walked again when it is out of date (callers hold the lock).
+    const CdxTag::Impl::Numbering& numbering(CdxTag::Impl& tag);
 };
+
+namespace cdxi {
+
+inline void checkLive(const CdxTag::Impl& t)
+{
+    if (t.removed)
+        throw StoreError(QStringLiteral("%1: tag %2 no longer exists").arg(t.index->path, QString::fromLatin1(t.name)));
+}
+
+} // namespace cdxi
 
 // Holds the lock for one operation (or joins an open Scope).
 class CdxOperation {

@@ -1120,6 +1120,63 @@ uint32_t Table::recordCount()
     return d->dbf->recordCount();
 }
 
+uint32_t Table::entryCount()
+{
+    d->requireOpen();
+    if (TagInfo* t = d->tag())
+        return uint32_t(t->tag->count());
+    return d->dbf->recordCount();
+}
+
+uint32_t Table::entryNumber()
+{
+    d->settle();
+    d->requireOpen();
+    if (!d->pos.recno || d->state == State::Insert)
+        return entryCount();
+    TagInfo* t = d->tag();
+    if (!t)
+        return d->pos.recno - 1;
+    if (d->pos.entry.recno != d->pos.recno)
+        d->setEntry(d->pos);
+    return uint32_t(t->tag->numberOf(d->pos.entry.key, d->pos.recno));
+}
+
+uint32_t Table::entryNumberOf(uint32_t recno)
+{
+    d->requireOpen();
+    Position p;
+    if (recno == 0 || recno > d->dbf->recordCount() || !d->readAt(recno, p))
+        return entryCount();
+    TagInfo* t = d->tag();
+    if (!t)
+        return recno - 1;
+    d->setEntry(p);
+    return uint32_t(t->tag->numberOf(p.entry.key, recno));
+}
+
+bool Table::goToEntry(uint32_t number)
+{
+    d->settle();
+    d->requireOpen();
+    d->endPending();
+    d->dropReadAhead(); // a jump starts a fresh walk: no batch read before it is used after it
+    Position p;
+    if (TagInfo* t = d->tag()) {
+        CdxEntry e;
+        if (!t->tag->entryAt(number, e) || !d->readAt(e.recno, p))
+            return false;
+        p.entry = e;
+    } else if (number >= d->dbf->recordCount() || !d->readAt(number + 1, p)) {
+        return false;
+    }
+    if (!d->visible(p.record.constData()))
+        return false;
+    d->eof = d->bof = false;
+    d->moveTo(p);
+    return true;
+}
+
 void Table::refresh()
 {
     d->dropReadAhead();

@@ -94,6 +94,22 @@ public:
     // Number of records in the file, deleted ones included.
     uint32_t recordCount();
 
+    // Entries by number, for views that show a part of a large table: the entries of the selected
+    // order numbered from 0 (in record order, the record number minus one). Deleted records and
+    // records the filter hides keep their numbers; a view learns that an entry is not shown when
+    // goToEntry() refuses it. Counting and numbering in a tag walk its leaf pages' headers once
+    // after each change of the index, not the records.
+    uint32_t entryCount();
+    // The number of the current record's entry; entryCount() when there is no current record.
+    uint32_t entryNumber();
+    // The number of record `recno`'s entry (read from the file); entryCount() when there is no
+    // such record.
+    uint32_t entryNumberOf(uint32_t recno);
+    // Makes the record of entry `number` current (ending a pending edit, as any move) and returns
+    // true when it is visible; returns false, the position unchanged, when it is not or there is
+    // no such entry.
+    bool goToEntry(uint32_t number);
+
     // Re-reads the table (other handles or processes may have changed it); keeps the current record
     // when it is still visible, else moves to the next visible one.
     void refresh();
