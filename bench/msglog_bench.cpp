@@ -2,7 +2,8 @@
 // report by days has records to choose), then runs logreport on it as the operator would, and opens
 // the Message Log window on it (offscreen).
 // Usage: msglog_bench LOGREPORT_PROGRAM [N] [--keep] (default 10000; --keep leaves the data folder and
-// its log.pdf and a picture of the window, msglog.png, in place for viewing and names it).
+// its log.pdf and a picture of the window, msglog.png, in place for viewing and names it; "-" for
+// the program leaves the report out, for the window alone at a million records).
 // Figures: STEP<TAB>VALUE: milliseconds, and logreport's peak resident memory in KiB.
 #include "app/mainform.h"
 #include "app/msglogsetup.h"
@@ -17,6 +18,8 @@
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QScrollBar>
+#include <QTableView>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -62,6 +65,7 @@ int main(int argc, char** argv)
     }
 
     // logreport in its own process: its wall time and its peak memory.
+    if (program != QLatin1String("-")) {
     timer.restart();
     const QString pdf = dir.filePath(QStringLiteral("log.pdf"));
     QProcess report;
@@ -73,6 +77,7 @@ int main(int argc, char** argv)
     std::printf("logreport %d records to PDF (ms)\t%lld\n", n, reportMs);
     std::printf("logreport peak resident memory (KiB)\t%ld\n", usage.ru_maxrss);
     std::printf("PDF size (bytes)\t%lld\n", QFileInfo(pdf).size());
+    }
 
     // The Message Log window: from the menu to the newest record shown.
     TMainForm main(dir.path());
@@ -87,5 +92,29 @@ int main(int argc, char** argv)
     std::printf("Message Log window open on its newest record (ms)\t%lld\n", timer.elapsed());
     if (!dir.autoRemove())
         form->grab().save(dir.filePath(QStringLiteral("msglog.png")));
+
+    // Scrolling: the scroll bar dragged to the middle and to the top, each painted.
+    QScrollBar* bar = form->DBGrid2->verticalScrollBar();
+    for (const auto& [name, value] : { std::pair { "middle", bar->maximum() / 2 }, std::pair { "top", 0 } }) {
+        timer.restart();
+        bar->setValue(value);
+        form->DBGrid2->viewport()->repaint();
+        std::printf("grid scrolled to the %s and painted (ms)\t%lld\n", name, timer.elapsed());
+    }
+    // A send's log record appended while the window is open: the rows are read again.
+    timer.restart();
+    store::Table& log = main.desk().MsgLogT;
+    log.append();
+    log.setFieldText(store::msglog::DDate, QLocale::c().toString(today, QStringLiteral("yyyy'/'MM'/'dd")));
+    log.setFieldText(store::msglog::UserName, QStringLiteral("User 1"));
+    log.setFieldText(store::msglog::Msg, QStringLiteral("One more"));
+    log.post();
+    QApplication::processEvents();
+    form->DBGrid2->viewport()->repaint();
+    std::printf("log record appended with the window open, shown (ms)\t%lld\n", timer.elapsed());
+
+    struct rusage self {};
+    getrusage(RUSAGE_SELF, &self);
+    std::printf("bench peak resident memory (KiB)\t%ld\n", self.ru_maxrss);
     return 0;
 }

@@ -25,6 +25,7 @@
 #include <QSpinBox>
 #include <QTimer>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTest>
@@ -178,6 +179,54 @@ private slots:
         main_->preparation().PrepareOneMessage(QStringLiteral("Alice"));
         QTRY_COMPARE(form_->LogModel->rowCount(), 4);
         QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("just sent"));
+    }
+
+    // A log larger than is read at once, written and partly deleted by another handle: the grid
+    // ends up with exactly the live records in order, and a click on a row far from the newest
+    // moves the shared handle to that record.
+    void aLargeLogIsReadAsShown()
+    {
+        openWindow();
+        if (QTest::currentTestFailed())
+            return;
+        {
+            store::Table other;
+            other.setConnection(store::Connection(dir_->path()));
+            other.setTableName(QStringLiteral("MSGLOG2.DBF"));
+            other.open();
+            for (int i = 0; i < 3000; ++i) {
+                other.append();
+                other.setFieldText(store::msglog::DDate, QStringLiteral("2026/04/%1").arg(1 + i / 100, 2, 10, QLatin1Char('0')));
+                other.setFieldText(store::msglog::Msg, QStringLiteral("m%1").arg(i));
+                other.post();
+                if (i % 7 == 4)
+                    other.deleteRecord();
+            }
+        }
+        main_->activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), main_.get());
+        main_->MsgLogMenu->trigger();
+        QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m2999"));
+
+        QTableView* grid = form_->DBGrid2;
+        QScrollBar* bar = grid->verticalScrollBar();
+        for (int value = bar->maximum(); value >= 0; value -= bar->pageStep()) {
+            bar->setValue(value);
+            grid->viewport()->repaint();
+            QCoreApplication::processEvents();
+        }
+        const QStringList expected = onDisk(dir_->path(), QStringLiteral("MSGLOG2.DBF"), QStringLiteral("BY_DATE"),
+            { store::msglog::Msg });
+        QStringList shown;
+        for (int row = 0; row < form_->LogModel->rowCount(); ++row)
+            shown << form_->LogModel->index(row, 4).data().toString();
+        QCOMPARE(shown, expected);
+
+        const int row = int(expected.indexOf(QStringLiteral("m1500")));
+        grid->scrollTo(form_->LogModel->index(row, 0));
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(form_->LogModel->index(row, 1)).center());
+        QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m1500"));
+        QCOMPARE(desk().MsgLogT.fieldText(store::msglog::Msg), QStringLiteral("m1500"));
     }
 
     void deleteQuestions()

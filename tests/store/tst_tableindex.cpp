@@ -315,6 +315,57 @@ private slots:
         QCOMPARE(backwards, expected);
     }
 
+    // Entries by number: every entry of the order has one, deleted records included, which
+    // goToEntry() refuses; the numbers follow another handle's changes and the record order.
+    void entriesByNumber()
+    {
+        QStringList names;
+        QStringList carriers;
+        for (int i = 0; i < 600; ++i) {
+            names << QStringLiteral("N%1").arg(i);
+            carriers << QStringLiteral("C%1").arg((i * 7919) % 600, 3, 10, QLatin1Char('0'));
+        }
+        makeUsers(names, carriers);
+        Table numbered;
+        Table other;
+        openUsers(numbered, QStringLiteral("PAGERCOMP"));
+        openUsers(other, QStringLiteral("PAGERCOMP"));
+        for (int i = 0; i < 600; i += 7) {
+            QVERIFY(other.locate(QStringLiteral("USERNAME"), names[i]));
+            other.deleteRecord();
+        }
+        const QStringList order = walk(numbered, QStringLiteral("USERNAME"));
+        const auto byNumber = [&] {
+            QStringList shown;
+            for (uint32_t n = 0; n < numbered.entryCount(); ++n) {
+                if (numbered.goToEntry(n)) {
+                    shown << numbered.fieldText(QStringLiteral("USERNAME"));
+                    if (numbered.entryNumber() != n || numbered.entryNumberOf(numbered.recNo()) != n)
+                        return QStringList { QStringLiteral("entry %1 numbered wrongly").arg(n) };
+                }
+            }
+            return shown;
+        };
+        QCOMPARE(numbered.entryCount(), 600u);
+        QCOMPARE(byNumber(), order);
+        QVERIFY(!numbered.goToEntry(600));
+
+        other.append();
+        other.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("Middle"));
+        other.setFieldText(QStringLiteral("PAGERCOMP"), QStringLiteral("C300x"));
+        other.post();
+        QCOMPARE(numbered.entryCount(), 601u);
+        const uint32_t middle = numbered.entryNumberOf(other.recNo());
+        QVERIFY(numbered.goToEntry(middle));
+        QCOMPARE(numbered.fieldText(QStringLiteral("USERNAME")), QStringLiteral("Middle"));
+        QCOMPARE(byNumber(), walk(numbered, QStringLiteral("USERNAME")));
+
+        numbered.selectTag(QString());
+        QVERIFY(numbered.goToEntry(600));
+        QCOMPARE(numbered.fieldText(QStringLiteral("USERNAME")), QStringLiteral("Middle"));
+        QVERIFY(!numbered.goToEntry(0)); // record 1 was deleted
+    }
+
     void openWithoutIndexFile()
     {
         makeUsers({ QStringLiteral("Ann"), QStringLiteral("Bob") });
