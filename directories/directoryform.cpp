@@ -238,17 +238,9 @@ void DirectoryForm::changeEvent(QEvent* event)
     QWidget::changeEvent(event);
     if (event->type() != QEvent::ActivationChange)
         return;
-    if (!isActiveWindow()) {
-        // Going to one of its own boxes (a delete question, an error): coming back is no activation.
-        const QWidget* now = QApplication::activeWindow();
-        toOwnDialog_ = now && now != this && now->parentWidget() == this;
-        return;
-    }
-    if (toOwnDialog_) {
-        toOwnDialog_ = false;
-        return;
-    }
-    guarded([this] { FormActivate(); });
+    // Coming back from one of its own boxes (a delete question, an error) is no activation.
+    if (activation_.activated(*this))
+        guarded([this] { FormActivate(); });
 }
 
 void DirectoryForm::closeEvent(QCloseEvent* event)

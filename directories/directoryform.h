@@ -1,5 +1,7 @@
 #pragma once
 
+#include "directories/windowparts.h"
+
 #include <QWidget>
 
 #include <QList>
@@ -104,7 +106,7 @@ private:
 
     QString helpTopic_;
     QAbstractItemView* list_ = nullptr;
-    bool toOwnDialog_ = false;
+    ActivationWatch activation_;
     bool syncPending_ = false;
     store::Table* records_ = nullptr; // the handle given to connectRecordCommands
     QList<QPair<QLineEdit*, QString>> bound_;

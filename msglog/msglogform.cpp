@@ -1,6 +1,7 @@
 #include "msglog/msglogform.h"
 
 #include "directories/tablemodel.h"
+#include "directories/windowparts.h"
 #include "msglog/printlogfilter.h"
 #include "store/fieldnames.h"
 #include "store/table.h"
@@ -81,19 +82,8 @@ TMsgLogF::TMsgLogF(core::Desk& desk, compose::MessagePreparation& preparation, R
 
     auto* layout = new QVBoxLayout(this);
     layout->setMenuBar(MainMenu);
-    auto* navigators = new QGridLayout;
-    navigators->addWidget(new QLabel(QStringLiteral(" First    Prev    Next   Last  "), this), 0, 0, 1, 4);
     // The keys are the window's hidden commands (Alt+D, Alt+C), so the captions only underline them.
-    navigators->addWidget(new QLabel(QStringLiteral("<u>D</u>elete"), this), 0, 5);
-    navigators->addWidget(new QLabel(QStringLiteral("<u>C</u>ancel"), this), 0, 6);
-    const QList<QPushButton*> row = { FirstBtn, PriorBtn, NextBtn, LastBtn };
-    for (int i = 0; i < row.size(); ++i)
-        navigators->addWidget(row.at(i), 1, i);
-    navigators->setColumnMinimumWidth(4, 12);
-    navigators->addWidget(DelBtn, 1, 5);
-    navigators->addWidget(CancelBtn, 1, 6);
-    navigators->setColumnStretch(7, 1);
-    layout->addLayout(navigators);
+    layout->addLayout(directories::navigatorGrid(this, { FirstBtn, PriorBtn, NextBtn, LastBtn }, DelBtn, CancelBtn, 12));
     layout->addWidget(DBGrid2, 2);
     auto* memoLabel = new QLabel(QStringLiteral("Message:"), this);
     layout->addWidget(memoLabel);

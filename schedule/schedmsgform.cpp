@@ -3,6 +3,7 @@
 #include "compose/composition.h"
 #include "directories/celldelegate.h"
 #include "directories/tablemodel.h"
+#include "directories/windowparts.h"
 #include "schedule/schedulemessage.h"
 #include "store/fieldnames.h"
 #include "store/storeerror.h"
@@ -105,18 +106,9 @@ TSchedMsgF::TSchedMsgF(store::Table& scheduled, compose::Composition& compositio
     // Alt+X belongs to the menu's "E&xit", which does the same.
     BitBtn2->setShortcut(QKeySequence());
 
-    auto* navigators = new QGridLayout;
-    navigators->addWidget(new QLabel(QStringLiteral(" First    Prev    Next   Last  "), this), 0, 0, 1, 4);
     // The captions show their letter underlined, yet no key belongs to them.
-    navigators->addWidget(new QLabel(QStringLiteral("<u>D</u>elete"), this), 0, 5);
-    navigators->addWidget(new QLabel(QStringLiteral("<u>C</u>ancel"), this), 0, 6);
-    const QList<QPushButton*> row = { FirstBtn, PriorBtn, NextBtn, LastBtn };
-    for (int i = 0; i < row.size(); ++i)
-        navigators->addWidget(row.at(i), 1, i);
-    navigators->setColumnMinimumWidth(4, 24);
-    navigators->addWidget(DeleteBtn, 1, 5);
-    navigators->addWidget(CancelBtn, 1, 6);
-    navigators->setColumnStretch(7, 1);
+    QGridLayout* navigators
+        = directories::navigatorGrid(this, { FirstBtn, PriorBtn, NextBtn, LastBtn }, DeleteBtn, CancelBtn, 24);
     auto* bottom = new QHBoxLayout;
     auto* memoColumn = new QVBoxLayout;
     memoColumn->addWidget(memoCaption);

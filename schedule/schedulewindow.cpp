@@ -179,18 +179,10 @@ void TSchedule::changeEvent(QEvent* event)
     QWidget::changeEvent(event);
     if (event->type() != QEvent::ActivationChange)
         return;
-    if (!isActiveWindow()) {
-        // Going to one of its own boxes (a refused moment, the switch's question): coming back is
-        // no activation, and the entries stay as they were.
-        const QWidget* now = QApplication::activeWindow();
-        toOwnDialog_ = now && now != this && now->parentWidget() == this;
-        return;
-    }
-    if (toOwnDialog_) {
-        toOwnDialog_ = false;
-        return;
-    }
-    FormActivate();
+    // Coming back from one of its own boxes (a refused moment, the switch's question) is no
+    // activation: the entries stay as they were.
+    if (activation_.activated(*this))
+        FormActivate();
 }
 
 bool TSchedule::eventFilter(QObject* watched, QEvent* event)

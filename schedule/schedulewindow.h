@@ -1,5 +1,6 @@
 #pragma once
 
+#include "directories/windowparts.h"
 #include "schedule/schedulemessage.h"
 
 #include <QDateTime>
@@ -85,7 +86,7 @@ private:
     core::Desk& desk_;
     compose::Composition& composition_;
     QLineEdit* spinTarget_ = nullptr;
-    bool toOwnDialog_ = false;
+    directories::ActivationWatch activation_;
 };
 
 } // namespace schedule

@@ -1,0 +1,40 @@
+#include "directories/windowparts.h"
+
+#include <QApplication>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+
+namespace directories {
+
+bool ActivationWatch::activated(const QWidget& window)
+{
+    if (!window.isActiveWindow()) {
+        const QWidget* now = QApplication::activeWindow();
+        toOwnBox_ = now && now != &window && now->parentWidget() == &window;
+        return false;
+    }
+    if (toOwnBox_) {
+        toOwnBox_ = false;
+        return false;
+    }
+    return true;
+}
+
+QGridLayout* navigatorGrid(QWidget* parent, const QList<QPushButton*>& moves, QPushButton* del,
+    QPushButton* cancel, int gap)
+{
+    auto* grid = new QGridLayout;
+    grid->addWidget(new QLabel(QStringLiteral(" First    Prev    Next   Last  "), parent), 0, 0, 1, int(moves.size()));
+    grid->addWidget(new QLabel(QStringLiteral("<u>D</u>elete"), parent), 0, int(moves.size()) + 1);
+    grid->addWidget(new QLabel(QStringLiteral("<u>C</u>ancel"), parent), 0, int(moves.size()) + 2);
+    for (int i = 0; i < moves.size(); ++i)
+        grid->addWidget(moves.at(i), 1, i);
+    grid->setColumnMinimumWidth(int(moves.size()), gap);
+    grid->addWidget(del, 1, int(moves.size()) + 1);
+    grid->addWidget(cancel, 1, int(moves.size()) + 2);
+    grid->setColumnStretch(int(moves.size()) + 3, 1);
+    return grid;
+}
+
+} // namespace directories

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QList>
+
+class QGridLayout;
+class QPushButton;
+class QWidget;
+
+namespace directories {
+
+// Tells a window's activations apart from its returns from its own boxes (a delete question, an
+// error, a refused entry): coming back from one of those is no activation. Fed from the window's
+// changeEvent() on every activation change.
+class ActivationWatch {
+public:
+    // True when `window` has just become active and was not away in one of its own boxes.
+    bool activated(const QWidget& window);
+
+private:
+    bool toOwnBox_ = false;
+};
+
+// The record navigator of the list windows: the four moves under one caption, Delete and Cancel
+// under captions that underline their letter though no key belongs to them (the window's hidden
+// commands, where it has them, own the keys). `gap` is the space between the two groups.
+QGridLayout* navigatorGrid(QWidget* parent, const QList<QPushButton*>& moves, QPushButton* del,
+    QPushButton* cancel, int gap);
+
+} // namespace directories
