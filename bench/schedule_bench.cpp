@@ -2,7 +2,7 @@
 // records, then times the scheduling window's OK (one more record written, the status line built)
 // and the opening of the "Scheduled Messages" list (its window made and shown with its grid read).
 // Run by hand:
-//     build/bench/schedule_bench [records=10000]
+//     build/bench/schedule_bench [records=10000] [picture.png]
 
 #include "app/mainform.h"
 #include "app/schedulesetup.h"
@@ -61,5 +61,8 @@ int main(int argc, char** argv)
     auto* list = form.findChild<schedule::TSchedMsgF*>();
     std::printf("Scheduled Messages opened with %d records: %lld ms (%s)\n", records + 1,
         static_cast<long long>(open.elapsed()), list && list->isVisible() ? "shown" : "not shown");
+    // A picture of the list, for looking at it: schedule_bench N PICTURE.png
+    if (list && app.arguments().size() > 2)
+        list->grab().save(app.arguments().at(2));
     return 0;
 }
