@@ -54,7 +54,7 @@ QVariant TableModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole))
         return {};
-    const bool live = index.row() == currentRow_ && table_.isOpen()
+    const bool live = index.row() == currentRow() && table_.isOpen()
         && (table_.state() == store::Table::State::Edit || table_.state() == store::Table::State::Insert);
     if (live)
         return table_.fieldText(fields_.at(index.column()));
@@ -67,9 +67,9 @@ bool TableModel::setData(const QModelIndex& index, const QVariant& value, int ro
     if (!index.isValid() || role != Qt::EditRole)
         return false;
     try {
-        if (index.row() != currentRow_)
+        if (index.row() != currentRow())
             moveToRow(index.row());
-        if (index.row() != currentRow_)
+        if (index.row() != currentRow())
             return false;
         const bool wasBrowsing = table_.state() == store::Table::State::Browse;
         table_.edit();
@@ -105,7 +105,7 @@ QVariant TableModel::headerData(int section, Qt::Orientation orientation, int ro
     if (orientation == Qt::Horizontal)
         return section >= 0 && section < titles_.size() ? QVariant(titles_.at(section)) : QVariant();
     // The row marker: the current record.
-    return section == currentRow_ ? QStringLiteral("\u25B6") : QString();
+    return section == currentRow() ? QStringLiteral("\u25B6") : QString();
 }
 
 void TableModel::setColumnTitle(int column, const QString& title)
@@ -219,7 +219,7 @@ void TableModel::removeHiddenRows()
         endRemoveRows();
     }
     found_.clear();
-    currentRow_ = -2; // the rows moved: place the current one afresh
+    reportedRow_ = -2; // the rows moved: report the current one afresh
     followPosition();
 }
 
@@ -257,8 +257,7 @@ void TableModel::reload()
     }
     pendingRow_ = pendingRowShown();
     endResetModel();
-    currentRow_ = -2; // report the position afresh
-    reportedRow_ = -2;
+    reportedRow_ = -2; // report the position afresh
     followPosition();
 }
 
@@ -288,48 +287,47 @@ void TableModel::followState()
     followPosition();
 }
 
+// A walk by another window moves the shared handle thousands of times: each move only marks the
+// current row as to be found again, which happens once, when the row is asked for or reported.
 void TableModel::followPosition()
 {
     if (moving_)
         return;
-    int row = -1;
-    if (pendingRow_) {
-        row = visibleRows();
-    } else if (reader_ && table_.isOpen() && table_.recNo()) {
-        try {
-            const uint32_t entry = reader_->entryNumberOf(table_.recNo());
-            if (entry < entries_ && !std::binary_search(hidden_.begin(), hidden_.end(), entry))
-                row = rowOfEntry(entry);
-        } catch (const store::StoreError& error) {
-            failed(error.message());
-        }
-    }
-    setCurrentRow(row);
+    positionStale_ = true;
+    scheduleReport();
 }
 
 void TableModel::followRecord()
 {
     if (moving_)
         return;
-    followPosition();
-    if (currentRow_ < 0)
-        return;
-    // The current record's values as the handle has them now (the edit buffer, or re-read).
-    if (currentRow_ < visibleRows() && table_.state() == store::Table::State::Browse) {
-        auto cached = cache_.find(entryOfRow(currentRow_));
-        if (cached != cache_.end() && cached->recNo == table_.recNo()) {
-            for (int i = 0; i < fields_.size(); ++i)
-                cached->values[i] = table_.fieldText(fields_.at(i));
-        }
-    }
-    emit dataChanged(index(currentRow_, 0), index(currentRow_, int(fields_.size()) - 1));
+    positionStale_ = true;
+    recordStale_ = true;
+    scheduleReport();
 }
 
-void TableModel::setCurrentRow(int row)
+int TableModel::currentRow() const
 {
-    if (row == currentRow_)
-        return;
-    currentRow_ = row;
+    if (!positionStale_)
+        return currentRow_;
+    positionStale_ = false;
+    currentRow_ = -1;
+    if (pendingRow_) {
+        currentRow_ = visibleRows();
+    } else if (reader_ && table_.isOpen() && table_.recNo()) {
+        try {
+            const uint32_t entry = reader_->entryNumberOf(table_.recNo());
+            if (entry < entries_ && !std::binary_search(hidden_.begin(), hidden_.end(), entry))
+                currentRow_ = rowOfEntry(entry);
+        } catch (const store::StoreError& error) {
+            failed(error.message());
+        }
+    }
+    return currentRow_;
+}
+
+void TableModel::scheduleReport()
+{
     if (reportPending_)
         return;
     reportPending_ = true;
@@ -339,21 +337,35 @@ void TableModel::setCurrentRow(int row)
 void TableModel::reportCurrentRow()
 {
     reportPending_ = false;
-    if (currentRow_ == reportedRow_)
+    const int row = currentRow();
+    const int rows = rowCount();
+    if (recordStale_ && row >= 0 && row < rows) {
+        // The current record's values as the handle has them now (the edit buffer, or re-read).
+        recordStale_ = false;
+        if (row < visibleRows() && table_.state() == store::Table::State::Browse) {
+            auto cached = cache_.find(entryOfRow(row));
+            if (cached != cache_.end() && cached->recNo == table_.recNo()) {
+                for (int i = 0; i < fields_.size(); ++i)
+                    cached->values[i] = table_.fieldText(fields_.at(i));
+            }
+        }
+        emit dataChanged(index(row, 0), index(row, int(fields_.size()) - 1));
+    }
+    recordStale_ = false;
+    if (row == reportedRow_)
         return;
     const int old = reportedRow_;
-    reportedRow_ = currentRow_;
-    const int rows = rowCount();
+    reportedRow_ = row;
     if (old >= 0 && old < rows)
         emit headerDataChanged(Qt::Vertical, old, old);
-    if (currentRow_ >= 0 && currentRow_ < rows)
-        emit headerDataChanged(Qt::Vertical, currentRow_, currentRow_);
-    emit currentRowChanged(currentRow_);
+    if (row >= 0 && row < rows)
+        emit headerDataChanged(Qt::Vertical, row, row);
+    emit currentRowChanged(row);
 }
 
 void TableModel::moveToRow(int row)
 {
-    if (row < 0 || row >= rowCount() || row == currentRow_ || !table_.isOpen() || !reader_)
+    if (row < 0 || row >= rowCount() || row == currentRow() || !table_.isOpen() || !reader_)
         return;
     if (pendingRow_ && row == visibleRows())
         return; // the new record is current while it is pending
@@ -375,8 +387,8 @@ void TableModel::moveToRow(int row)
             table_.refresh(); // the file changed under the rows: read them again
     }
     followPosition();
-    if (currentRow_ >= 0 && currentRow_ < visibleRows())
-        emit dataChanged(index(currentRow_, 0), index(currentRow_, int(fields_.size()) - 1));
+    if (const int now = currentRow(); now >= 0 && now < visibleRows())
+        emit dataChanged(index(now, 0), index(now, int(fields_.size()) - 1));
 }
 
 } // namespace directories

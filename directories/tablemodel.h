@@ -57,7 +57,7 @@ public:
     // The column's cells can be read but not edited in place.
     void setColumnReadOnly(int column);
     // The row of the shared handle's current record, -1 when there is none.
-    int currentRow() const { return currentRow_; }
+    int currentRow() const;
     // Moves the shared handle to the record shown in `row` (ending its pending edit, as any move).
     void moveToRow(int row);
     // Reads the rows again from the file.
@@ -84,7 +84,7 @@ private:
     void followRecord();
     void followState();
     bool pendingRowShown() const;
-    void setCurrentRow(int row);
+    void scheduleReport();
     void reportCurrentRow();
 
     int visibleRows() const { return int(entries_ - hidden_.size()); }
@@ -108,7 +108,9 @@ private:
     bool pendingRow_ = false; // a record being appended is shown as the last row
     bool editing_ = false;    // the current record is in edit state
     bool moving_ = false;     // the model itself is moving the shared handle
-    int currentRow_ = -1;
+    mutable int currentRow_ = -1;
+    mutable bool positionStale_ = true; // the shared handle moved: currentRow_ is to be found again
+    bool recordStale_ = false;          // the current record's values changed: its row to be repainted
     int reportedRow_ = -1; // the row last reported by currentRowChanged
     bool reportPending_ = false;
     mutable bool removalPending_ = false;
