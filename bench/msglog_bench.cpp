@@ -3,7 +3,8 @@
 // the Message Log window on it (offscreen).
 // Usage: msglog_bench LOGREPORT_PROGRAM [N] [--keep] (default 10000; --keep leaves the data folder and
 // its log.pdf and a picture of the window, msglog.png, in place for viewing and names it; "-" for
-// the program leaves the report out, for the window alone at a million records).
+// the program leaves the report out, for the window alone at a million records; --delete-every=K
+// deletes every K-th record as it is written, so that the grid finds deleted records as it reads).
 // Figures: STEP<TAB>VALUE: milliseconds, and logreport's peak resident memory in KiB.
 #include "app/mainform.h"
 #include "app/msglogsetup.h"
@@ -33,15 +34,21 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: msglog_bench LOGREPORT_PROGRAM [N]\n");
+        std::fprintf(stderr, "usage: msglog_bench LOGREPORT_PROGRAM|- [N] [--keep] [--delete-every=K]\n");
         return 1;
     }
     const QString program = QString::fromLocal8Bit(argv[1]);
     const int n = argc > 2 ? std::atoi(argv[2]) : 10000;
     QTemporaryDir dir;
-    if (argc > 3 && QByteArray(argv[3]) == "--keep") {
-        dir.setAutoRemove(false);
-        std::printf("data folder\t%s\n", qPrintable(dir.path()));
+    int deleteEvery = 0;
+    for (int i = 3; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--keep") {
+            dir.setAutoRemove(false);
+            std::printf("data folder\t%s\n", qPrintable(dir.path()));
+        } else if (arg.startsWith("--delete-every=")) {
+            deleteEvery = arg.mid(15).toInt();
+        }
     }
     const QDate today = QDate::currentDate();
     QElapsedTimer timer;
@@ -60,6 +67,8 @@ int main(int argc, char** argv)
             log.setFieldText(store::msglog::Msg,
                 QStringLiteral("Message %1: please call the dispatch desk about the delivery at dock %2.").arg(i).arg(i % 9));
             log.post();
+            if (deleteEvery > 0 && i % deleteEvery == 1)
+                log.deleteRecord();
         }
         std::printf("write %d records\t%lld\n", n, timer.elapsed());
     }
@@ -99,7 +108,8 @@ int main(int argc, char** argv)
         timer.restart();
         bar->setValue(value);
         form->DBGrid2->viewport()->repaint();
-        std::printf("grid scrolled to the %s and painted (ms)\t%lld\n", name, timer.elapsed());
+        QApplication::processEvents(); // rows of deleted records found by the paint go
+        std::printf("grid scrolled to the %s, painted and settled (ms)\t%lld\n", name, timer.elapsed());
     }
     // A send's log record appended while the window is open: the rows are read again.
     timer.restart();

@@ -23,9 +23,10 @@ void openReaderOn(store::Table& reader, const store::Table& table);
 // column per field given. Rows are read when the view asks for them, a block of entries at a
 // time, through a second handle on the same file (so reading never moves the shared handle or ends
 // its pending edit); a table of a million records opens as fast as one of ten. The row count comes
-// from the order's entry count, which includes deleted records: a block that finds some removes
-// their rows once the event loop is free (the scroll bar shrinks by as much), and a small table is
-// read whole at once so that its rows are exact from the start. The model follows the handle's
+// from the order's entry count, which includes deleted records: once the event loop is free after a
+// block found some, the rows from the first of them on show the records that follow and as many
+// rows go from the end (the scroll bar shrinks by as much; the current row follows its record). A
+// small table is read whole at once, so that its rows are exact from the start. The model follows the handle's
 // signals: a move changes the current row, a record change repaints its row, a table change reads
 // the rows again. A record being appended shows as a last row of its own until it is posted or
 // dropped. The current row is always up to date; the signals that report it (the row marker,
