@@ -383,6 +383,19 @@ void TableModel::moveToRow(int row)
     if (pendingRow_ && row == visibleRows())
         return; // the new record is current while it is pending
     const Row* shown = rowAt(row);
+    if (!shown && row < visibleRows()) {
+        // The row's record was found deleted and its row is about to go: the nearest record of
+        // its block that is shown takes its place (the block has just been read).
+        const uint32_t entry = entryOfRow(row);
+        const uint32_t first = entry - entry % kBlock;
+        for (uint32_t step = 1; !shown && step < kBlock; ++step) {
+            for (const uint32_t near : { entry + step, entry - step }) {
+                if (!shown && near >= first && near < first + kBlock)
+                    if (auto cached = cache_.constFind(near); cached != cache_.constEnd())
+                        shown = &cached.value();
+            }
+        }
+    }
     if (!shown)
         return;
     const uint32_t target = shown->recNo;
