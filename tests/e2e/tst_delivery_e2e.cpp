@@ -113,12 +113,7 @@ void tst_DeliveryE2E::cleanup()
 
 void tst_DeliveryE2E::writeSettings(const QString& port, int retries)
 {
-    QDir().mkpath(QFileInfo(config::pagerIniPath()).path());
-    QFile ini(config::pagerIniPath());
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write(
-        ("[System]\nComPort=" + port + "\nOutsideLine=9\nDeliveryRetries=" + QString::number(retries) + "\n")
-            .toUtf8());
+    QVERIFY(testsupport::DataFolder::writeSimulatorSettings(port, QStringLiteral("9"), retries));
 }
 
 void tst_DeliveryE2E::fillDirectory(

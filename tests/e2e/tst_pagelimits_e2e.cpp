@@ -10,6 +10,7 @@
 #include "config/inifile.h"
 #include "tests/paging/pagersimprocess.h"
 #include "support/boxanswerer.h"
+#include "support/datafolder.h"
 #include "support/recipientview.h"
 #include "support/records.h"
 #include "support/statuslines.h"
@@ -194,10 +195,7 @@ private slots:
 private:
     void writeSettings(const QString& port)
     {
-        QDir().mkpath(QFileInfo(config::pagerIniPath()).path());
-        QFile ini(config::pagerIniPath());
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write(("[System]\nComPort=" + port + "\nOutsideLine=\nDeliveryRetries=1\n").toUtf8());
+        QVERIFY(DataFolder::writeSimulatorSettings(port));
     }
     void fillDirectory(const QString& tel)
     {

@@ -51,11 +51,7 @@ private slots:
     {
         PagerSimProcess sim;
         QVERIFY(sim.start({}));
-        QDir().mkpath(QFileInfo(config::pagerIniPath()).path());
-        QFile ini(config::pagerIniPath());
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write(("[System]\nComPort=" + sim.device() + "\nOutsideLine=\nDeliveryRetries=1\n").toUtf8());
-        ini.close();
+        QVERIFY(testsupport::DataFolder::writeSimulatorSettings(sim.device()));
         {
             core::Desk desk(dir_->path());
             QCOMPARE(desk.open(), QString());

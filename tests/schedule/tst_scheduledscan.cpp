@@ -361,11 +361,7 @@ void tst_ScheduledScan::unreadableRecordPassedOverOnce()
 
 void tst_ScheduledScan::switchedOffAtStartKeepsDueRecords()
 {
-    QDir().mkpath(QFileInfo(config::pagerIniPath()).path());
-    QFile ini(config::pagerIniPath());
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write("[System]\nSendMessages=0\n");
-    ini.close();
+    QVERIFY(testsupport::DataFolder::writeSettings(QStringLiteral("[System]\nSendMessages=0\n")));
     fill({ { day(0), QStringLiteral("09:00:00"), QStringLiteral("Ann Lee") },
         { day(-1), QStringLiteral("09:00:00"), QStringLiteral("Bob Ray") } });
     auto form = startDesk();

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -35,6 +36,20 @@ public:
     bool isValid() const { return dir_.isValid() && QDir::currentPath() == QDir(dir_.path()).absolutePath(); }
     QString path() const { return dir_.path(); }
     QString filePath(const QString& name) const { return dir_.filePath(name); }
+    // Writes the settings file (test mode) with these lines; false when it cannot be written.
+    static bool writeSettings(const QString& lines)
+    {
+        QDir().mkpath(QFileInfo(config::pagerIniPath()).path());
+        QFile ini(config::pagerIniPath());
+        return ini.open(QIODevice::WriteOnly) && ini.write(lines.toUtf8()) == lines.toUtf8().size();
+    }
+    // The settings of a test that pages through the carrier simulator on `port`.
+    static bool writeSimulatorSettings(const QString& port, const QString& outsideLine = QString(), int retries = 1)
+    {
+        return writeSettings(QStringLiteral("[System]\nComPort=%1\nOutsideLine=%2\nDeliveryRetries=%3\n")
+                                 .arg(port, outsideLine)
+                                 .arg(retries));
+    }
 
 private:
     QTemporaryDir dir_;
