@@ -1,5 +1,5 @@
 // The message log's DBF, FPT and CDX files as any other program might leave them: opened, walked in
-// record order and in every tag, every field read, then a record appended with a memo, a key edited
+// record order and in every tag (by entry number too, as a grid reads them), every field read, then a record appended with a memo, a key edited
 // and a record deleted. A damaged file may be refused with a StoreError; nothing else may happen.
 
 #include "fuzzsupport.h"
@@ -19,6 +19,15 @@ void walk(store::Table& table)
         for (const store::FieldDef& field : table.fields())
             table.fieldText(field.name);
     }
+}
+
+// The entries by number, as a grid reads them: every number tried, each shown record numbered back.
+void numbered(store::Table& table)
+{
+    const uint32_t count = std::min<uint32_t>(table.entryCount(), 10000);
+    for (uint32_t n = 0; n < count; ++n)
+        if (table.goToEntry(n))
+            table.entryNumberOf(table.recNo());
 }
 
 QByteArray seed()
@@ -68,6 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         for (const QString& tag : table.tagNames()) {
             table.selectTag(tag);
             walk(table);
+            numbered(table);
         }
         table.append();
         table.setFieldText(QStringLiteral("DDATE"), QStringLiteral("2026/12/08"));
