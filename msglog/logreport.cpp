@@ -40,6 +40,7 @@ QString firstReportedDay(const QDate& today, int days)
 LogRecordSource::LogRecordSource(store::Table& log, const QString& userName, int days, const QDate& today)
     : log_(log)
     , firstDay_(days > 0 ? firstReportedDay(today, days) : QString())
+    , today_(today)
 {
     if (!userName.isEmpty())
         log_.setFilter(store::Table::equalsFilter(store::msglog::UserName, userName));
@@ -50,7 +51,12 @@ bool LogRecordSource::next(QStringList* record)
     using namespace store::msglog;
     if (!started_) {
         started_ = true;
-        log_.first();
+        // In date order the first day of the period is found through the index, not by reading
+        // every older record.
+        if (!firstDay_.isEmpty() && log_.indexName().compare(QStringLiteral("BY_DATE"), Qt::CaseInsensitive) == 0)
+            log_.seek(firstDay_.toLatin1());
+        else
+            log_.first();
     } else {
         log_.next();
     }
@@ -60,7 +66,18 @@ bool LogRecordSource::next(QStringList* record)
     if (log_.eof())
         return false;
     *record = { log_.fieldText(DDate), log_.fieldText(DTime), log_.fieldText(UserName), log_.fieldText(Msg) };
+    lastRead_ = QDate::fromString(record->at(0), QStringLiteral("yyyy/MM/dd"));
+    if (!firstRead_.isValid())
+        firstRead_ = lastRead_;
     return true;
+}
+
+double LogRecordSource::progress() const
+{
+    const qint64 span = firstRead_.daysTo(today_);
+    if (!lastRead_.isValid() || span <= 0)
+        return 0;
+    return qBound(0.0, double(firstRead_.daysTo(lastRead_)) / double(span), 1.0);
 }
 
 } // namespace msglog

@@ -26,10 +26,16 @@ class LogRecordSource : public report::RecordSource {
 public:
     LogRecordSource(store::Table& log, const QString& userName, int days, const QDate& today);
     bool next(QStringList* record) override;
+    // How far the walk has come, 0 to 1: the days from the first record read to the last one read,
+    // against the days from the first to today (the log grows by day, so this tracks the work).
+    double progress() const;
 
 private:
     store::Table& log_;
     QString firstDay_;
+    QDate today_;
+    QDate firstRead_;
+    QDate lastRead_;
     bool started_ = false;
 };
 
