@@ -1,9 +1,12 @@
 // preview_bench: the log report's print preview at size, offscreen. Writes its own MSGLOG2 of N
-// records dated over the last 30 days, then times the report laid out alone (no painting) and the
-// "Print Log Report Parameters" window's "Print" up to the preview shown with its pages (every page
-// laid out and painted into the preview, as Qt's preview asks for them all before it shows one).
+// records dated over the last 30 days (some long names and messages among them), then times the
+// report laid out alone (no painting) and the "Print Log Report Parameters" window's "Print" up to
+// the preview shown with its pages (every page laid out and painted into the preview, as Qt's
+// preview asks for them all before it shows one).
 // Run by hand:
-//     build/bench/preview_bench [records=1000]
+//     build/bench/preview_bench [records=1000] [PICTURE.png]
+// (with a picture path, the preview as shown is saved there, and the progress window, when it
+// shows, beside it as ...-progress.png, for looking at them).
 // Figures: STEP<TAB>milliseconds.
 
 #include "core/desk.h"
@@ -33,6 +36,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
     const int n = argc > 1 ? std::atoi(argv[1]) : 1000;
+    const QString picture = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
     constexpr int days = 30;
     QTemporaryDir dir;
     core::Desk desk(dir.path());
@@ -47,9 +51,15 @@ int main(int argc, char** argv)
         const QDate day = today.addDays(-(days - 1 - qint64(i) * days / n));
         log.setFieldText(store::msglog::DDate, QLocale::c().toString(day, QStringLiteral("yyyy'/'MM'/'dd")));
         log.setFieldText(store::msglog::DTime, QStringLiteral("10:%1:00 AM").arg(i % 60, 2, 10, QLatin1Char('0')));
-        log.setFieldText(store::msglog::UserName, QStringLiteral("User %1").arg(i / 3 % 50));
-        log.setFieldText(store::msglog::Msg,
-            QStringLiteral("Message %1: please call the dispatch desk about the delivery at dock %2.").arg(i).arg(i % 9));
+        // Runs of three records; every fifth run a group whose name wraps in its column, every tenth
+        // message a long one.
+        const int run = i / 3 % 50;
+        log.setFieldText(store::msglog::UserName,
+            run % 5 ? QStringLiteral("User %1").arg(run) : QStringLiteral("Group: Night Shift %1").arg(run));
+        QString message = QStringLiteral("Message %1: please call the dispatch desk about the delivery at dock %2.").arg(i).arg(i % 9);
+        if (i % 10 == 0)
+            message += QStringLiteral(" The driver waits at the gate until the paperwork is signed and the load is checked.").repeated(3);
+        log.setFieldText(store::msglog::Msg, message);
         log.post();
     }
     std::printf("write %d records\t%lld\n", n, timer.elapsed());
@@ -79,8 +89,11 @@ int main(int argc, char** argv)
     QTimer poll;
     poll.setInterval(0);
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (QApplication::activeModalWidget() && qobject_cast<QProgressDialog*>(QApplication::activeModalWidget()))
+        if (auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget())) {
+            if (!progressShown && !picture.isEmpty())
+                progress->grab().save(QString(picture).replace(QStringLiteral(".png"), QStringLiteral("-progress.png")));
             progressShown = true;
+        }
         auto* preview = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
         if (!preview || !preview->isVisible())
             return;
@@ -88,6 +101,10 @@ int main(int argc, char** argv)
         if (widget && widget->pageCount() > 0 && shownMs < 0) {
             shownMs = timer.elapsed();
             pages = widget->pageCount();
+            if (!picture.isEmpty()) {
+                preview->resize(900, 1000);
+                preview->grab().save(picture);
+            }
             preview->reject();
         }
     });

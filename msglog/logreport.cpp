@@ -1,5 +1,6 @@
 #include "msglog/logreport.h"
 
+#include "report/reportlayout.h"
 #include "store/fieldnames.h"
 #include "store/table.h"
 
@@ -9,7 +10,13 @@ namespace msglog {
 
 namespace {
 enum Column { DateColumn, TimeColumn, NameColumn, MessageColumn };
-}
+// The least space between the date and the time: a blank of the detail font, so they read as two
+// words.
+constexpr double kTimeGapMm = 1.0;
+// The least space between a name and its message: a name as wide as "Group: Sales" still fits
+// on one line.
+constexpr double kNameGapMm = 0.5;
+} // namespace
 
 report::ReportDefinition logReportDefinition()
 {
@@ -22,11 +29,20 @@ report::ReportDefinition logReportDefinition()
     def.title.fields = { { -1, QStringLiteral("Message Log"), 56.4, 1.6, 68.0, title, false, true } };
     def.groupHeader.heightMm = 10.58;
     def.detail.heightMm = 6.61;
+    // A date "yyyy/mm/dd" in Arial 10 bold is as wide as the 17.5 mm from the date's column to the
+    // time's, so the two would read as one word: the time starts a gap after the widest date (its
+    // digits are all one width). A name wider than its column would run into the message: it wraps
+    // within the column, growing the band as a long message does.
+    const double dateLeft = 2.1;
+    const double timeLeft
+        = qMax(19.6, dateLeft + report::ReportLayout::textWidthMm(QStringLiteral("0000/00/00"), detail) + kTimeGapMm);
+    const double nameLeft = 46.3;
+    const double messageLeft = 68.8;
     def.detail.fields = {
-        { DateColumn, {}, 2.1, 0.53, 0, detail, false, false },
-        { TimeColumn, {}, 19.6, 0.53, 0, detail, false, false },
-        { NameColumn, {}, 46.3, 0.53, 0, detail, false, false },
-        { MessageColumn, {}, 68.8, 0.53, 0, detail, true, false },
+        { DateColumn, {}, dateLeft, 0.53, 0, detail, false, false },
+        { TimeColumn, {}, timeLeft, 0.53, 0, detail, false, false },
+        { NameColumn, {}, nameLeft, 0.53, messageLeft - nameLeft - kNameGapMm, detail, true, false },
+        { MessageColumn, {}, messageLeft, 0.53, 0, detail, true, false },
     };
     def.groupKey = [](const QStringList& record) { return record.value(NameColumn); };
     return def;

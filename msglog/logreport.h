@@ -13,7 +13,9 @@ namespace msglog {
 
 // The log report: US Letter, margins of half an inch, the title "Message Log", a blank gap before
 // each run of one USERNAME, and one line a record (date, time, name, the message wrapping and
-// growing its band) in Arial 10 point bold.
+// growing its band) in Arial 10 point bold. No column runs into the next: the time starts after the
+// date, and a long name wraps within its column. (Its fonts are measured: call it with a
+// QGuiApplication.)
 report::ReportDefinition logReportDefinition();
 
 // The first day a report of the last `days` days covers (today counts as one), as DDATE stores it.
