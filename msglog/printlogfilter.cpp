@@ -33,6 +33,7 @@ constexpr int kSteps = 1000;
 constexpr int kLayoutSteps = 400;
 // Below this a task is too young to guess its length from.
 constexpr qint64 kGuessAfterMs = 50;
+constexpr qint64 kUpdateEveryMs = 40;
 } // namespace
 
 // Hidden while the task looks short; shown once it has run `showAfterMs` or looks like lasting that
@@ -55,18 +56,26 @@ public:
     }
     ~ReportProgress() { finish(); }
 
+    // A new task: the clock and the bar start again.
     void start(const QString& label)
     {
         clock_.start();
+        nextUpdateMs_ = 0;
         dialog_.setLabelText(label);
         dialog_.setValue(0);
     }
-    // Moves to `value` of kSteps; false when the operator cancelled.
+    // The next stage of the same task: its first step is shown at once.
+    void nextStage() { nextUpdateMs_ = 0; }
+    // Moves to `value` of kSteps; false when the operator cancelled. The window is brought up to
+    // date a few dozen times a second, not at every step: repainting it costs more than a page.
     bool advance(int value, const QString& label)
     {
+        const qint64 elapsed = clock_.elapsed();
+        if (elapsed < nextUpdateMs_)
+            return !dialog_.wasCanceled();
+        nextUpdateMs_ = elapsed + kUpdateEveryMs;
         dialog_.setValue(value);
         if (!dialog_.isVisible()) {
-            const qint64 elapsed = clock_.elapsed();
             const bool looksLong = elapsed >= showAfterMs_
                 || (elapsed >= kGuessAfterMs && value > 0 && elapsed * (kSteps - value) / value >= showAfterMs_);
             if (looksLong)
@@ -87,6 +96,7 @@ public:
 private:
     QProgressDialog dialog_;
     QElapsedTimer clock_;
+    qint64 nextUpdateMs_ = 0;
     int showAfterMs_;
 };
 
@@ -172,6 +182,8 @@ bool TPrintLogFilter::preview(const QVector<report::LaidOutPage>& pages, ReportP
         const int from = previewPainted ? 0 : kLayoutSteps;
         if (previewPainted)
             progress.start(tr("Printing the report..."));
+        else
+            progress.nextStage();
         const int total = int(pages.size());
         bool stopped = false;
         report::paintPages(pages, *target, [&](int page) {
