@@ -1,5 +1,6 @@
 #include "msglog/logreport.h"
 
+#include "report/reportlayout.h"
 #include "store/fieldnames.h"
 #include "store/table.h"
 
@@ -9,7 +10,13 @@ namespace msglog {
 
 namespace {
 enum Column { DateColumn, TimeColumn, NameColumn, MessageColumn };
-}
+// The least space between the date and the time: a blank of the detail font, so they read as two
+// words.
+constexpr double kTimeGapMm = 1.0;
+// The least space between a name and its message: a name as wide as "Group: Sales" still fits
+// on one line.
+constexpr double kNameGapMm = 0.5;
+} // namespace
 
 report::ReportDefinition logReportDefinition()
 {
@@ -22,11 +29,20 @@ report::ReportDefinition logReportDefinition()
     def.title.fields = { { -1, QStringLiteral("Message Log"), 56.4, 1.6, 68.0, title, false, true } };
     def.groupHeader.heightMm = 10.58;
     def.detail.heightMm = 6.61;
+    // A date "yyyy/mm/dd" in Arial 10 bold is as wide as the 17.5 mm from the date's column to the
+    // time's, so the two would read as one word: the time starts a gap after the widest date (its
+    // digits are all one width). A name wider than its column would run into the message: it wraps
+    // within the column, growing the band as a long message does.
+    const double dateLeft = 2.1;
+    const double timeLeft
+        = qMax(19.6, dateLeft + report::ReportLayout::textWidthMm(QStringLiteral("0000/00/00"), detail) + kTimeGapMm);
+    const double nameLeft = 46.3;
+    const double messageLeft = 68.8;
     def.detail.fields = {
-        { DateColumn, {}, 2.1, 0.53, 0, detail, false, false },
-        { TimeColumn, {}, 19.6, 0.53, 0, detail, false, false },
-        { NameColumn, {}, 46.3, 0.53, 0, detail, false, false },
-        { MessageColumn, {}, 68.8, 0.53, 0, detail, true, false },
+        { DateColumn, {}, dateLeft, 0.53, 0, detail, false, false },
+        { TimeColumn, {}, timeLeft, 0.53, 0, detail, false, false },
+        { NameColumn, {}, nameLeft, 0.53, messageLeft - nameLeft - kNameGapMm, detail, true, false },
+        { MessageColumn, {}, messageLeft, 0.53, 0, detail, true, false },
     };
     def.groupKey = [](const QStringList& record) { return record.value(NameColumn); };
     return def;
@@ -40,6 +56,7 @@ QString firstReportedDay(const QDate& today, int days)
 LogRecordSource::LogRecordSource(store::Table& log, const QString& userName, int days, const QDate& today)
     : log_(log)
     , firstDay_(days > 0 ? firstReportedDay(today, days) : QString())
+    , today_(today)
 {
     if (!userName.isEmpty())
         log_.setFilter(store::Table::equalsFilter(store::msglog::UserName, userName));
@@ -50,7 +67,12 @@ bool LogRecordSource::next(QStringList* record)
     using namespace store::msglog;
     if (!started_) {
         started_ = true;
-        log_.first();
+        // In date order the first day of the period is found through the index, not by reading
+        // every older record.
+        if (!firstDay_.isEmpty() && log_.indexName().compare(QStringLiteral("BY_DATE"), Qt::CaseInsensitive) == 0)
+            log_.seek(firstDay_.toLatin1());
+        else
+            log_.first();
     } else {
         log_.next();
     }
@@ -60,7 +82,18 @@ bool LogRecordSource::next(QStringList* record)
     if (log_.eof())
         return false;
     *record = { log_.fieldText(DDate), log_.fieldText(DTime), log_.fieldText(UserName), log_.fieldText(Msg) };
+    lastRead_ = QDate::fromString(record->at(0), QStringLiteral("yyyy/MM/dd"));
+    if (!firstRead_.isValid())
+        firstRead_ = lastRead_;
     return true;
+}
+
+double LogRecordSource::progress() const
+{
+    const qint64 span = firstRead_.daysTo(today_);
+    if (!lastRead_.isValid() || span <= 0)
+        return 0;
+    return qBound(0.0, double(firstRead_.daysTo(lastRead_)) / double(span), 1.0);
 }
 
 } // namespace msglog

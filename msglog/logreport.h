@@ -13,7 +13,9 @@ namespace msglog {
 
 // The log report: US Letter, margins of half an inch, the title "Message Log", a blank gap before
 // each run of one USERNAME, and one line a record (date, time, name, the message wrapping and
-// growing its band) in Arial 10 point bold.
+// growing its band) in Arial 10 point bold. No column runs into the next: the time starts after the
+// date, and a long name wraps within its column. (Its fonts are measured: call it with a
+// QGuiApplication.)
 report::ReportDefinition logReportDefinition();
 
 // The first day a report of the last `days` days covers (today counts as one), as DDATE stores it.
@@ -26,10 +28,16 @@ class LogRecordSource : public report::RecordSource {
 public:
     LogRecordSource(store::Table& log, const QString& userName, int days, const QDate& today);
     bool next(QStringList* record) override;
+    // How far the walk has come, 0 to 1: the days from the first record read to the last one read,
+    // against the days from the first to today (the log grows by day, so this tracks the work).
+    double progress() const;
 
 private:
     store::Table& log_;
     QString firstDay_;
+    QDate today_;
+    QDate firstRead_;
+    QDate lastRead_;
     bool started_ = false;
 };
 

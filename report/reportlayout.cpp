@@ -118,34 +118,42 @@ double ReportLayout::lineHeightMm(const FontSpec& font)
     return measuringFont(font).metrics.lineSpacing() * kMmPerUnit;
 }
 
-double ReportLayout::bandHeight(const Band& band, const QStringList& record) const
+double ReportLayout::bandHeight(const Band& band, const QStringList& record, QVector<QStringList>* wrapped) const
 {
     double height = band.heightMm;
-    for (const BandField& field : band.fields) {
+    wrapped->resize(band.fields.size());
+    for (int i = 0; i < band.fields.size(); ++i) {
+        const BandField& field = band.fields.at(i);
         if (!field.wraps)
             continue;
         const QString text = field.field >= 0 ? record.value(field.field) : field.text;
-        const double width = field.widthMm > 0 ? field.widthMm : def_.bandWidthMm() - field.leftMm;
-        const int lines = int(wrap(text, field.font, width).size());
+        (*wrapped)[i] = wrap(text, field.font, wrapWidthMm(field));
         // Each further line adds its height; the space under the first line stays.
-        height = qMax(height, band.heightMm + (lines - 1) * lineHeightMm(field.font));
+        height = qMax(height, band.heightMm + ((*wrapped)[i].size() - 1) * lineHeightMm(field.font));
     }
     return height;
 }
 
-void ReportLayout::place(LaidOutPage& page, const Band& band, const QStringList& record, double topMm) const
+double ReportLayout::wrapWidthMm(const BandField& field) const
+{
+    return field.widthMm > 0 ? field.widthMm : def_.bandWidthMm() - field.leftMm;
+}
+
+void ReportLayout::place(LaidOutPage& page, const Band& band, const QStringList& record, double topMm,
+    const QVector<QStringList>& wrapped) const
 {
     const double left = def_.marginsMm.left();
-    for (const BandField& field : band.fields) {
+    for (int i = 0; i < band.fields.size(); ++i) {
+        const BandField& field = band.fields.at(i);
         const QString text = field.field >= 0 ? record.value(field.field) : field.text;
         const double lineHeight = lineHeightMm(field.font);
         const double x = left + field.leftMm;
         const double y = topMm + field.topMm;
         if (field.wraps) {
-            const double width = field.widthMm > 0 ? field.widthMm : def_.bandWidthMm() - field.leftMm;
-            const QStringList lines = wrap(text, field.font, width);
-            for (int i = 0; i < lines.size(); ++i)
-                page.texts.append({ QRectF(x, y + i * lineHeight, width, lineHeight), lines.at(i), field.font, false });
+            const double width = wrapWidthMm(field);
+            const QStringList lines = i < wrapped.size() ? wrapped.at(i) : wrap(text, field.font, width);
+            for (int line = 0; line < lines.size(); ++line)
+                page.texts.append({ QRectF(x, y + line * lineHeight, width, lineHeight), lines.at(line), field.font, false });
         } else {
             const double width = field.widthMm > 0 ? field.widthMm : textWidthMm(text, field.font);
             page.texts.append({ QRectF(x, y, width, lineHeight), text, field.font, field.centred });
@@ -175,7 +183,7 @@ std::optional<LaidOutPage> ReportLayout::nextPage()
     if (!titleDone_) {
         titleDone_ = true;
         if (def_.title.heightMm > 0) {
-            place(page, def_.title, {}, y);
+            place(page, def_.title, {}, y, {});
             y += def_.title.heightMm;
             empty = false;
         }
@@ -184,17 +192,18 @@ std::optional<LaidOutPage> ReportLayout::nextPage()
         const QStringList& record = *pending_;
         const std::optional<QString> key = def_.groupKey ? std::optional<QString>(def_.groupKey(record)) : std::nullopt;
         const bool header = key && key != lastKey_;
-        const double detailHeight = bandHeight(def_.detail, record);
+        QVector<QStringList> wrapped;
+        const double detailHeight = bandHeight(def_.detail, record, &wrapped);
         const double needed = detailHeight + (header ? def_.groupHeader.heightMm : 0);
         // A band that does not fit goes to the next page with its group header; on an empty page
         // it is placed whatever its height.
         if (!empty && y + needed > bottom)
             break;
         if (header) {
-            place(page, def_.groupHeader, record, y);
+            place(page, def_.groupHeader, record, y, {});
             y += def_.groupHeader.heightMm;
         }
-        place(page, def_.detail, record, y);
+        place(page, def_.detail, record, y, wrapped);
         y += detailHeight;
         empty = false;
         lastKey_ = key;
@@ -207,6 +216,19 @@ std::optional<LaidOutPage> ReportLayout::nextPage()
     if (!pending_)
         finished_ = true;
     return page;
+}
+
+std::optional<QVector<LaidOutPage>> layOutAll(ReportLayout& layout, const std::function<bool(int pages)>& keepGoing)
+{
+    QVector<LaidOutPage> pages;
+    while (true) {
+        if (keepGoing && !keepGoing(int(pages.size())))
+            return std::nullopt;
+        std::optional<LaidOutPage> page = layout.nextPage();
+        if (!page)
+            return pages;
+        pages.append(std::move(*page));
+    }
 }
 
 } // namespace report

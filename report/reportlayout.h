@@ -30,9 +30,13 @@ public:
     static double lineHeightMm(const FontSpec& font);
 
 private:
-    // Places `band` for `record` at the current position of `page`; the height it took.
-    double bandHeight(const Band& band, const QStringList& record) const;
-    void place(LaidOutPage& page, const Band& band, const QStringList& record, double topMm) const;
+    // The height `band` takes for `record`; `wrapped` gets each wrapping field's lines (by field).
+    double bandHeight(const Band& band, const QStringList& record, QVector<QStringList>* wrapped) const;
+    double wrapWidthMm(const BandField& field) const;
+    // Places `band` for `record` at `topMm` on `page`, with the lines bandHeight() wrapped (a
+    // wrapping field missing from `wrapped` is wrapped here).
+    void place(LaidOutPage& page, const Band& band, const QStringList& record, double topMm,
+        const QVector<QStringList>& wrapped) const;
 
     const ReportDefinition& def_;
     RecordSource& source_;
@@ -43,5 +47,9 @@ private:
     bool headerDone_ = false; // the group header of pending_ is placed
     std::optional<QString> lastKey_;
 };
+
+// Every page of the report laid out in memory, for a preview that shows them all. `keepGoing`, when
+// set, is asked before each page with the number laid out so far; false stops, and gives nothing.
+std::optional<QVector<LaidOutPage>> layOutAll(ReportLayout& layout, const std::function<bool(int pages)>& keepGoing = {});
 
 } // namespace report

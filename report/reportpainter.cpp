@@ -21,12 +21,16 @@ void paintPage(QPainter& painter, const LaidOutPage& page, double dpiX, double d
     }
 }
 
-int paintReport(ReportLayout& layout, QPagedPaintDevice& device, const std::function<bool(int page)>& keepGoing)
+namespace {
+
+// Paints the pages `nextPage` gives, one at a time, asking `keepGoing` before each.
+int paintEach(const std::function<std::optional<LaidOutPage>()>& nextPage, QPagedPaintDevice& device,
+    const std::function<bool(int page)>& keepGoing)
 {
     QPainter painter;
     int pages = 0;
     while (!keepGoing || keepGoing(pages)) {
-        std::optional<LaidOutPage> page = layout.nextPage();
+        std::optional<LaidOutPage> page = nextPage();
         if (!page)
             break;
         if (pages == 0) {
@@ -39,6 +43,25 @@ int paintReport(ReportLayout& layout, QPagedPaintDevice& device, const std::func
         ++pages;
     }
     return pages;
+}
+
+} // namespace
+
+int paintReport(ReportLayout& layout, QPagedPaintDevice& device, const std::function<bool(int page)>& keepGoing)
+{
+    return paintEach([&layout] { return layout.nextPage(); }, device, keepGoing);
+}
+
+int paintPages(const QVector<LaidOutPage>& pages, QPagedPaintDevice& device, const std::function<bool(int page)>& keepGoing)
+{
+    int next = 0;
+    return paintEach(
+        [&]() -> std::optional<LaidOutPage> {
+            if (next == pages.size())
+                return std::nullopt;
+            return pages.at(next++);
+        },
+        device, keepGoing);
 }
 
 int writePdf(const ReportDefinition& definition, RecordSource& source, const QString& path, const QString& title)

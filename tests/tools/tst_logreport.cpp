@@ -83,8 +83,8 @@ private slots:
     }
     void cleanup() { dir_.reset(); }
 
-    // Alice, Alice, Group: Sales, Alice: the title centred in its box, the four columns at their
-    // offsets from the half-inch margin, a gap before each run.
+    // Alice, Alice, Group: Sales, Alice: the title centred in its box, the four columns apart at
+    // their offsets from the half-inch margin, a gap before each run.
     void pageLayoutReadBack()
     {
         seed({ { day(3), "08:00:00 AM", "Alice", "one" }, { day(2), "09:00:00 AM", "Alice", "two" },
@@ -99,30 +99,30 @@ private slots:
         QVERIFY(qAbs(titleCentre - (12.7 + 56.4 + 34.0) * kPointsPerMm) < 1.5);
 
         QList<double> rowTops;
-        const double columns[] = { 2.1, 19.6, 46.3, 68.8 };
         for (const QString message : { "one", "two", "three", "four" }) {
             QList<Word> row;
             for (const Word& w : words)
                 if (w.text == message)
                     row << w;
             QCOMPARE(row.size(), 1);
-            // The words of the message's line, left to right: the date and time (they touch, so they
-            // read as one word), AM/PM, the name, the message.
+            // The words of the message's line, left to right: the date, the time, AM/PM, the name
+            // (one or two words), the message.
             const double top = row[0].yMin;
             row.clear();
             for (const Word& w : words)
                 if (qAbs(w.yMin - top) < 0.5)
                     row << w;
             std::sort(row.begin(), row.end(), [](const Word& a, const Word& b) { return a.xMin < b.xMin; });
-            QVERIFY(row.size() >= 4);
+            QVERIFY(row.size() >= 5);
             const Word& date = row[0];
-            // The time starts where its text, measured as the report measures it, ends at AM's end
-            // (the font's digits are all one width).
-            const double timeWidth
-                = report::ReportLayout::textWidthMm(QStringLiteral("00:00:00 AM"), { QStringLiteral("Arial"), 10, true });
-            const double starts[] = { row[0].xMin, row[1].xMax - timeWidth * kPointsPerMm, row[2].xMin, row.last().xMin };
-            for (int c = 0; c < 4; ++c)
-                QVERIFY2(qAbs(starts[c] - (12.7 + columns[c]) * kPointsPerMm) < 1.5, qPrintable(message));
+            const Word& time = row[1];
+            // The date, the name and the message at their columns from the half-inch margin; the
+            // time after the date with a blank's room between them, ended before the name.
+            QVERIFY2(qAbs(date.xMin - (12.7 + 2.1) * kPointsPerMm) < 1.5, qPrintable(message));
+            QVERIFY2(time.xMin - date.xMax >= 0.5 * kPointsPerMm, qPrintable(message));
+            QVERIFY2(row[2].xMax < (12.7 + 46.3) * kPointsPerMm, qPrintable(message));
+            QVERIFY2(qAbs(row[3].xMin - (12.7 + 46.3) * kPointsPerMm) < 1.5, qPrintable(message));
+            QVERIFY2(qAbs(row.last().xMin - (12.7 + 68.8) * kPointsPerMm) < 1.5, qPrintable(message));
             rowTops << date.yMin;
         }
         const double detail = 6.61 * kPointsPerMm;
