@@ -32,7 +32,8 @@
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen"); // QT_QPA_PLATFORM=xcb under xvfb-run for a real display
     QApplication app(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
     const int n = argc > 1 ? std::atoi(argv[1]) : 1000;
