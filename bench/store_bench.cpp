@@ -1,6 +1,6 @@
 // The message-log store workload: one phase per run on the same folder, figures printed as
 // NAME<TAB>SECONDS<TAB>OPERATIONS. Usage: store_bench DIR PHASE N M MODE
-// (PHASE append | last | seek | walk | reindex | churn | startcheck; MODE shared | excl).
+// (PHASE append | last | seek | walk | number | reindex | churn | startcheck; MODE shared | excl).
 #include "store/connection.h"
 #include "store/schema.h"
 #include "store/storeerror.h"
@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 using store::Connection;
 using store::Table;
@@ -200,6 +201,43 @@ int phaseWalk(const Connection& c, uint64_t n, bool exclusive)
     return 0;
 }
 
+// Entries by number, as a grid reads them: the first count on a fresh handle (one walk of the
+// leaf headers), M records found by number, and M records numbered.
+int phaseNumber(const Connection& c, uint64_t n, uint64_t m, bool exclusive)
+{
+    Table t;
+    openTable(t, c, exclusive, QStringLiteral("BY_DATE"));
+    QElapsedTimer timer;
+    timer.start();
+    const uint32_t count = t.entryCount();
+    figure("number-count", timer.nsecsElapsed() / 1e9, 1);
+    if (count != n) {
+        std::printf("# %u entries, expected %llu\n", count, static_cast<unsigned long long>(n));
+        return 1;
+    }
+    std::vector<uint32_t> recnos;
+    timer.restart();
+    for (uint64_t j = 1; j <= m; ++j) {
+        const uint32_t entry = uint32_t((j * 2654435761ULL) % n);
+        if (!t.goToEntry(entry)) {
+            std::printf("# entry %u not found\n", entry);
+            return 1;
+        }
+        recnos.push_back(t.recNo());
+    }
+    figure("number-goto", timer.nsecsElapsed() / 1e9, m);
+    timer.restart();
+    for (uint64_t j = 1; j <= m; ++j) {
+        const uint32_t entry = uint32_t((j * 2654435761ULL) % n);
+        if (t.entryNumberOf(recnos[j - 1]) != entry) {
+            std::printf("# record %u numbered wrongly\n", recnos[j - 1]);
+            return 1;
+        }
+    }
+    figure("number-of", timer.nsecsElapsed() / 1e9, m);
+    return 0;
+}
+
 int phaseReindex(const Connection& c, uint64_t n)
 {
     QFile::remove(c.resolve(QStringLiteral("MsgLog2.cdx")));
@@ -327,6 +365,8 @@ int main(int argc, char** argv)
             return phaseSeek(c, n, m, exclusive);
         if (phase == "walk")
             return phaseWalk(c, n, exclusive);
+        if (phase == "number")
+            return phaseNumber(c, n, m, exclusive);
         if (phase == "reindex")
             return phaseReindex(c, n);
         if (phase == "startcheck")
