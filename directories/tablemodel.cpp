@@ -146,7 +146,7 @@ int TableModel::rowOfEntry(uint32_t entry) const
 
 const TableModel::Row* TableModel::rowAt(int row) const
 {
-    if (row < 0 || row >= visibleRows() || !reader_)
+    if (row < 0 || row >= visibleRows() || !reader_ || broken_)
         return nullptr;
     const uint32_t entry = entryOfRow(row);
     if (found_.count(entry))
@@ -212,6 +212,10 @@ void TableModel::noteHidden(uint32_t entry) const
 void TableModel::removeHiddenRows()
 {
     removalPending_ = false;
+    if (broken_) {
+        found_.clear();
+        return;
+    }
     std::vector<uint32_t> gone;
     for (const uint32_t entry : found_)
         if (entry < entries_ && !std::binary_search(hidden_.begin(), hidden_.end(), entry))
@@ -222,6 +226,8 @@ void TableModel::removeHiddenRows()
     const int firstChanged = rowOfEntry(gone.front());
     const int before = visibleRows();
     const int after = before - int(gone.size());
+    // The view moves its current row off the rows that go: that is no move of the operator's.
+    const QScopedValueRollback rearranging(rearranging_, true);
     beginRemoveRows(QModelIndex(), after, before - 1);
     std::vector<uint32_t> merged;
     merged.reserve(hidden_.size() + gone.size());
@@ -238,9 +244,37 @@ void TableModel::removeHiddenRows()
 
 void TableModel::failed(const QString& text) const
 {
-    // Reported once the event loop is free: the caller may be the view painting.
+    // Said once, and once the event loop is free: the caller may be the view painting, which would
+    // otherwise fail again at every cell of every paint. Then the view shows no rows (a view with
+    // rows but no current one would pick the first as soon as it has the focus, and fail again)
+    // until the rows are read again: at the next change of the table, or reload().
+    if (broken_)
+        return;
+    broken_ = true;
     auto* self = const_cast<TableModel*>(this);
-    QMetaObject::invokeMethod(self, [self, text] { emit self->storeError(text); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        self,
+        [self, text] {
+            self->showNoRows();
+            emit self->storeError(text);
+        },
+        Qt::QueuedConnection);
+}
+
+void TableModel::showNoRows()
+{
+    if (!broken_ || (entries_ == 0 && !reader_))
+        return;
+    const QScopedValueRollback rearranging(rearranging_, true);
+    beginResetModel();
+    entries_ = 0;
+    hidden_.clear();
+    found_.clear();
+    cache_.clear();
+    reader_.reset();
+    endResetModel();
+    reportedRow_ = -2;
+    followPosition();
 }
 
 void TableModel::reload()
@@ -251,13 +285,14 @@ void TableModel::reload()
     found_.clear();
     entries_ = 0;
     reader_.reset();
+    broken_ = false;
     if (table_.isOpen()) {
         try {
             reader_ = std::make_unique<store::Table>();
             openReaderOn(*reader_, table_);
             entries_ = reader_->entryCount();
             if (entries_ <= kReadWhole) {
-                for (uint32_t first = 0; first < entries_; first += kBlock)
+                for (uint32_t first = 0; first < entries_ && !broken_; first += kBlock)
                     readBlock(first);
                 hidden_.assign(found_.begin(), found_.end());
                 found_.clear();
@@ -327,7 +362,7 @@ int TableModel::currentRow() const
     currentRow_ = -1;
     if (pendingRow_) {
         currentRow_ = visibleRows();
-    } else if (reader_ && table_.isOpen() && table_.recNo()) {
+    } else if (reader_ && !broken_ && table_.isOpen() && table_.recNo()) {
         try {
             const uint32_t entry = reader_->entryNumberOf(table_.recNo());
             if (entry < entries_ && !std::binary_search(hidden_.begin(), hidden_.end(), entry))
@@ -378,7 +413,7 @@ void TableModel::reportCurrentRow()
 
 void TableModel::moveToRow(int row)
 {
-    if (row < 0 || row >= rowCount() || row == currentRow() || !table_.isOpen() || !reader_)
+    if (rearranging_ || broken_ || row < 0 || row >= rowCount() || row == currentRow() || !table_.isOpen() || !reader_)
         return;
     if (pendingRow_ && row == visibleRows())
         return; // the new record is current while it is pending

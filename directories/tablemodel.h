@@ -96,6 +96,7 @@ private:
     void noteHidden(uint32_t entry) const;
     void removeHiddenRows();
     void failed(const QString& text) const;
+    void showNoRows();
 
     store::Table& table_;
     std::unique_ptr<store::Table> reader_; // the second handle the rows are read through
@@ -109,12 +110,14 @@ private:
     bool pendingRow_ = false; // a record being appended is shown as the last row
     bool editing_ = false;    // the current record is in edit state
     bool moving_ = false;     // the model itself is moving the shared handle
+    bool rearranging_ = false; // the model is removing or resetting rows: the view's moves are not the operator's
     mutable int currentRow_ = -1;
     mutable bool positionStale_ = true; // the shared handle moved: currentRow_ is to be found again
     bool recordStale_ = false;          // the current record's values changed: its row to be repainted
     int reportedRow_ = -1; // the row last reported by currentRowChanged
     bool reportPending_ = false;
     mutable bool removalPending_ = false;
+    mutable bool broken_ = false; // reading failed: said once, nothing read until the next reload
 };
 
 } // namespace directories

@@ -211,6 +211,7 @@ struct CdxIndex::Impl {
     void abandon() noexcept;
     uint32_t fileCounter(uint32_t* mark = nullptr);
     void lockForPageRead();
+    bool shrunk() const; // the file is shorter than the cache believes
     void lockFile(bool write);
     void unlockFile() noexcept;
     void loadState();

@@ -45,13 +45,26 @@ uint32_t CdxIndex::Impl::fileCounter(uint32_t* mark)
     return getBe32(words);
 }
 
+bool CdxIndex::Impl::shrunk() const
+{
+    // Only a program that ignores the locks cuts the file short without moving the counter; the
+    // pages it took must then never be read through the mapping, where the system answers with
+    // SIGBUS instead of an error. Checked whenever the lock is taken, so reads from the mapping
+    // (which take the lock first) stay within the file; read through pread, the pages past the
+    // end are a plain error anyway.
+    if (!map)
+        return false;
+    struct stat st;
+    return ::fstat(fd, &st) != 0 || uint64_t(st.st_size) < fileEnd;
+}
+
 void CdxIndex::Impl::lockForPageRead()
 {
     if (!optimistic)
         return;
     optimistic = false;
     lockFile(false);
-    if (fileCounter() != counter)
+    if (shrunk() || fileCounter() != counter)
         throw CdxRetryLocked{};
 }
 
@@ -334,6 +347,9 @@ void CdxIndex::Impl::begin(bool write, bool mayStartUnlocked)
                     throw;
             }
             mark = haveState ? loadedMark : readMark();
+        } else if (shrunk()) {
+            loadState();
+            mark = loadedMark;
         } else if (const uint32_t now = fileCounter(&mark); mark == 0 && now != counter) {
             loadState();
             mark = loadedMark;
