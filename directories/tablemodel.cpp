@@ -181,8 +181,12 @@ void TableModel::readBlock(uint32_t entry) const
                 row.values.append(reader.fieldText(field));
             cache_.insert(at, row);
             reader.next();
-            if (reader.eof())
+            if (reader.eof()) {
+                // No record is shown after this one: the block's entries after it are not shown.
+                for (uint32_t skipped = at + 1; skipped < end; ++skipped)
+                    noteHidden(skipped);
                 break;
+            }
             const uint32_t next = reader.entryNumber();
             for (uint32_t skipped = at + 1; skipped < std::min(next, end); ++skipped)
                 noteHidden(skipped);

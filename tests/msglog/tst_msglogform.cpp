@@ -240,6 +240,8 @@ private slots:
         QCOMPARE(text, QStringLiteral("Delete Record?"));
         QCOMPARE(namesOnDisk(), QStringList({ "Group: Sales", "Alice" }));
         QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("second"));
+        // The newest record was the last row: its row goes, no blank row stays behind.
+        QCOMPARE(form_->LogModel->rowCount(), 2);
 
         answerNextBox(QMessageBox::Cancel, &text);
         QTest::mouseClick(form_->DelBtn, Qt::LeftButton);
