@@ -226,6 +226,8 @@ void TableModel::removeHiddenRows()
     const int firstChanged = rowOfEntry(gone.front());
     const int before = visibleRows();
     const int after = before - int(gone.size());
+    // The view moves its current row off the rows that go; that is no move of the operator's.
+    const QScopedValueRollback removing(removing_, true);
     beginRemoveRows(QModelIndex(), after, before - 1);
     std::vector<uint32_t> merged;
     merged.reserve(hidden_.size() + gone.size());
@@ -382,7 +384,7 @@ void TableModel::reportCurrentRow()
 
 void TableModel::moveToRow(int row)
 {
-    if (row < 0 || row >= rowCount() || row == currentRow() || !table_.isOpen() || !reader_)
+    if (removing_ || row < 0 || row >= rowCount() || row == currentRow() || !table_.isOpen() || !reader_)
         return;
     if (pendingRow_ && row == visibleRows())
         return; // the new record is current while it is pending

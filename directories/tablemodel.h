@@ -59,7 +59,8 @@ public:
     void setColumnReadOnly(int column);
     // The row of the shared handle's current record, -1 when there is none.
     int currentRow() const;
-    // Moves the shared handle to the record shown in `row` (ending its pending edit, as any move).
+    // Moves the shared handle to the record shown in `row` (ending its pending edit, as any move);
+    // does nothing while rows are being removed (the view then moves its current row by itself).
     void moveToRow(int row);
     // Reads the rows again from the file.
     void reload();
@@ -115,6 +116,7 @@ private:
     int reportedRow_ = -1; // the row last reported by currentRowChanged
     bool reportPending_ = false;
     mutable bool removalPending_ = false;
+    bool removing_ = false; // rows are going: a move the view reports meanwhile is not followed
 };
 
 } // namespace directories

@@ -181,9 +181,10 @@ private slots:
         QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("just sent"));
     }
 
-    // A log larger than is read at once, written and partly deleted by another handle: the grid
-    // ends up with exactly the live records in order, and a click on a row far from the newest
-    // moves the shared handle to that record.
+    // A log larger than is read at once, written and partly deleted by another handle (its newest
+    // 150 records too): the grid ends up with exactly the live records in order, a click on a row
+    // far from the newest moves the shared handle to that record, Ctrl+End reaches the newest live
+    // record, and a record a send appends becomes current and stays so.
     void aLargeLogIsReadAsShown()
     {
         openWindow();
@@ -199,14 +200,14 @@ private slots:
                 other.setFieldText(store::msglog::DDate, QStringLiteral("2026/04/%1").arg(1 + i / 100, 2, 10, QLatin1Char('0')));
                 other.setFieldText(store::msglog::Msg, QStringLiteral("m%1").arg(i));
                 other.post();
-                if (i % 7 == 4)
+                if (i % 7 == 4 || i >= 2850)
                     other.deleteRecord();
             }
         }
         main_->activateWindow();
         QTRY_COMPARE(QApplication::activeWindow(), main_.get());
         main_->MsgLogMenu->trigger();
-        QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m2999"));
+        QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m2849"));
 
         QTableView* grid = form_->DBGrid2;
         QScrollBar* bar = grid->verticalScrollBar();
@@ -227,6 +228,27 @@ private slots:
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(form_->LogModel->index(row, 1)).center());
         QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m1500"));
         QCOMPARE(desk().MsgLogT.fieldText(store::msglog::Msg), QStringLiteral("m1500"));
+
+        auto settle = [grid] {
+            for (int i = 0; i < 3; ++i) {
+                grid->viewport()->repaint();
+                QCoreApplication::processEvents();
+            }
+        };
+        QTest::keyClick(grid, Qt::Key_Home, Qt::ControlModifier);
+        settle();
+        QTest::keyClick(grid, Qt::Key_End, Qt::ControlModifier);
+        settle();
+        QCOMPARE(desk().MsgLogT.fieldText(store::msglog::Msg), QStringLiteral("m2849"));
+        QCOMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m2849"));
+
+        main_->composition().setMessageLog(true);
+        main_->composition().setText(QStringLiteral("just sent"));
+        main_->preparation().PrepareOneMessage(QStringLiteral("Alice"));
+        settle();
+        QCOMPARE(desk().MsgLogT.fieldText(store::msglog::Msg), QStringLiteral("just sent"));
+        QCOMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("just sent"));
+        QCOMPARE(form_->LogModel->index(grid->currentIndex().row(), 4).data().toString(), QStringLiteral("just sent"));
     }
 
     void deleteQuestions()
