@@ -242,6 +242,33 @@ void TableModel::removeHiddenRows()
     followPosition();
 }
 
+// A whole block of deleted records (the newest ones of a log, say): the next shown record after
+// it, or the last one before it when none follows, reading the blocks on the way.
+const TableModel::Row* TableModel::shownBeyondBlock(uint32_t entry) const
+{
+    auto shownAt = [this](uint32_t at, bool& unreadable) -> const Row* {
+        if (found_.count(at) || std::binary_search(hidden_.begin(), hidden_.end(), at))
+            return nullptr;
+        auto cached = cache_.constFind(at);
+        if (cached == cache_.constEnd()) {
+            readBlock(at);
+            cached = cache_.constFind(at);
+        }
+        if (cached != cache_.constEnd())
+            return &cached.value();
+        unreadable = !found_.count(at); // neither read nor found hidden: the block failed
+        return nullptr;
+    };
+    bool unreadable = false;
+    for (uint32_t at = entry + 1; at < entries_ && !unreadable; ++at)
+        if (const Row* shown = shownAt(at, unreadable))
+            return shown;
+    for (uint32_t at = entry; at-- > 0 && !unreadable;)
+        if (const Row* shown = shownAt(at, unreadable))
+            return shown;
+    return nullptr;
+}
+
 void TableModel::failed(const QString& text) const
 {
     // Reported once the event loop is free: the caller may be the view painting.
@@ -402,6 +429,8 @@ void TableModel::moveToRow(int row)
             }
         }
     }
+    if (!shown && row < visibleRows())
+        shown = shownBeyondBlock(entryOfRow(row));
     if (!shown)
         return;
     const uint32_t target = shown->recNo;

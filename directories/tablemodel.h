@@ -93,6 +93,7 @@ private:
     uint32_t entryOfRow(int row) const;
     int rowOfEntry(uint32_t entry) const;
     const Row* rowAt(int row) const;
+    const Row* shownBeyondBlock(uint32_t entry) const;
     void readBlock(uint32_t entry) const;
     void noteHidden(uint32_t entry) const;
     void removeHiddenRows();
