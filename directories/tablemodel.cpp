@@ -151,6 +151,8 @@ const TableModel::Row* TableModel::rowAt(int row) const
     const uint32_t entry = entryOfRow(row);
     if (found_.count(entry))
         return nullptr; // its row goes once the event loop is free
+    if (unreadBlocks_.count(entry / kBlock))
+        return nullptr; // read once and failed: its rows stay empty until the rows are read again
     auto cached = cache_.constFind(entry);
     if (cached == cache_.constEnd()) {
         readBlock(entry);
@@ -194,6 +196,7 @@ void TableModel::readBlock(uint32_t entry) const
             at = standing ? next : at + 1;
         }
     } catch (const store::StoreError& error) {
+        unreadBlocks_.insert(first / kBlock);
         failed(error.message());
     }
 }
@@ -249,6 +252,10 @@ const TableModel::Row* TableModel::shownBeyondBlock(uint32_t entry) const
     auto shownAt = [this](uint32_t at, bool& unreadable) -> const Row* {
         if (found_.count(at) || std::binary_search(hidden_.begin(), hidden_.end(), at))
             return nullptr;
+        if (unreadBlocks_.count(at / kBlock)) {
+            unreadable = true;
+            return nullptr;
+        }
         auto cached = cache_.constFind(at);
         if (cached == cache_.constEnd()) {
             readBlock(at);
@@ -271,6 +278,11 @@ const TableModel::Row* TableModel::shownBeyondBlock(uint32_t entry) const
 
 void TableModel::failed(const QString& text) const
 {
+    // One report until the rows are read again: a damaged file would otherwise raise one for
+    // every row the view paints.
+    if (failureReported_)
+        return;
+    failureReported_ = true;
     // Reported once the event loop is free: the caller may be the view painting.
     auto* self = const_cast<TableModel*>(this);
     QMetaObject::invokeMethod(self, [self, text] { emit self->storeError(text); }, Qt::QueuedConnection);
@@ -279,6 +291,8 @@ void TableModel::failed(const QString& text) const
 void TableModel::reload()
 {
     beginResetModel();
+    failureReported_ = false;
+    unreadBlocks_.clear();
     cache_.clear();
     hidden_.clear();
     found_.clear();

@@ -38,7 +38,8 @@ void openReaderOn(store::Table& reader, const store::Table& table);
 // refuses (a word or too many digits for a number field) leaves the cell as it was: setData()
 // returns false and storeError() carries the store's message. No store error leaves the model, as
 // one unwinding through the view's own frames would end the program: a table that cannot be read
-// shows no rows and says why.
+// shows no rows and says why, and rows that cannot be read stay empty, said once until the rows
+// are read again.
 class TableModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -108,6 +109,8 @@ private:
     std::vector<uint32_t> hidden_;       // entries known not to be shown, ascending
     mutable std::set<uint32_t> found_;   // entries found hidden whose rows are still to go
     mutable QHash<uint32_t, Row> cache_; // rows read, by entry
+    mutable std::set<uint32_t> unreadBlocks_; // blocks whose reading failed, not tried again
+    mutable bool failureReported_ = false;    // a read failure was reported since the rows were read
     bool pendingRow_ = false; // a record being appended is shown as the last row
     bool editing_ = false;    // the current record is in edit state
     bool moving_ = false;     // the model itself is moving the shared handle

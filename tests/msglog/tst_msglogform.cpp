@@ -19,6 +19,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QComboBox>
+#include <QFile>
 #include <QPlainTextEdit>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
@@ -256,6 +257,49 @@ private slots:
         QCOMPARE(desk().MsgLogT.fieldText(store::msglog::Msg), QStringLiteral("just sent"));
         QCOMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("just sent"));
         QCOMPARE(form_->LogModel->index(grid->currentIndex().row(), 4).data().toString(), QStringLiteral("just sent"));
+    }
+
+    // A log damaged by another program while the window is open: scrolling through it shows the
+    // store's message once, not once for every row painted.
+    void aDamagedLogIsReportedOnce()
+    {
+        openWindow();
+        if (QTest::currentTestFailed())
+            return;
+        {
+            store::Table other;
+            other.setConnection(store::Connection(dir_->path()));
+            other.setTableName(QStringLiteral("MSGLOG2.DBF"));
+            other.open();
+            for (int i = 0; i < 2100; ++i) {
+                other.append();
+                other.setFieldText(store::msglog::DDate, QStringLiteral("2026/04/01"));
+                other.setFieldText(store::msglog::Msg, QStringLiteral("m%1").arg(i));
+                other.post();
+            }
+        }
+        main_->activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), main_.get());
+        main_->MsgLogMenu->trigger();
+        QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m2099"));
+        QFile memos(dir_->filePath(QStringLiteral("MSGLOG2.fpt")));
+        QVERIFY(memos.open(QIODevice::ReadWrite));
+        QVERIFY(memos.seek(memos.size() / 4));
+        memos.write(QByteArray(int(memos.size() / 2), '\xff'));
+        memos.close();
+
+        BoxCatcher boxes;
+        QTableView* grid = form_->DBGrid2;
+        QScrollBar* bar = grid->verticalScrollBar();
+        for (int value = bar->maximum(); value >= 0; value -= bar->pageStep()) {
+            bar->setValue(value);
+            grid->viewport()->repaint();
+            QCoreApplication::processEvents();
+        }
+        QTRY_COMPARE(boxes.texts().size(), 1);
+        QVERIFY2(boxes.texts().constFirst().contains(QStringLiteral("MSGLOG2.fpt")), qPrintable(boxes.texts().constFirst()));
+        QCoreApplication::processEvents();
+        QCOMPARE(boxes.texts().size(), 1);
     }
 
     void deleteQuestions()
