@@ -229,6 +229,17 @@ void TableModel::removeHiddenRows()
     const int firstChanged = rowOfEntry(gone.front());
     const int before = visibleRows();
     const int after = before - int(gone.size());
+    // The view's current cell, its selection and an open cell editor stay with their records:
+    // they move up with the rows, rather than stay on a row that now shows another record.
+    for (const QModelIndex& old : persistentIndexList()) {
+        if (old.row() < firstChanged)
+            continue;
+        const int goneBefore = old.row() >= before
+            ? int(gone.size()) // the record being added
+            : int(std::lower_bound(gone.begin(), gone.end(), entryOfRow(old.row())) - gone.begin());
+        if (goneBefore > 0)
+            changePersistentIndex(old, index(old.row() - goneBefore, old.column()));
+    }
     // The view moves its current row off the rows that go; that is no move of the operator's.
     const QScopedValueRollback removing(removing_, true);
     beginRemoveRows(QModelIndex(), after, before - 1);
@@ -239,8 +250,21 @@ void TableModel::removeHiddenRows()
     for (const uint32_t entry : gone)
         cache_.remove(entry);
     endRemoveRows();
-    if (firstChanged < after)
-        emit dataChanged(index(firstChanged, 0), index(after - 1, int(fields_.size()) - 1));
+    // The shifted rows show other records now; the rows that moved with their records above keep
+    // theirs, and are left out, as a change reported there would put the record's stored value back
+    // into an open editor, over what the operator is typing. (The view lays its rows out again.)
+    std::vector<int> kept;
+    for (const QModelIndex& held : persistentIndexList())
+        if (held.row() >= firstChanged && held.row() < after)
+            kept.push_back(held.row());
+    std::sort(kept.begin(), kept.end());
+    kept.push_back(after);
+    int from = firstChanged;
+    for (const int row : kept) {
+        if (from < row)
+            emit dataChanged(index(from, 0), index(row - 1, int(fields_.size()) - 1));
+        from = std::max(from, row + 1);
+    }
     reportedRow_ = -2; // the rows moved: report the current one afresh
     followPosition();
 }

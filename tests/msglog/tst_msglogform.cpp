@@ -18,9 +18,11 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QComboBox>
 #include <QFile>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QSpinBox>
@@ -300,6 +302,68 @@ private slots:
         QVERIFY2(boxes.texts().constFirst().contains(QStringLiteral("MSGLOG2.fpt")), qPrintable(boxes.texts().constFirst()));
         QCoreApplication::processEvents();
         QCOMPARE(boxes.texts().size(), 1);
+    }
+
+    // Scrolling a large log up from a cell being typed over, while the rows above it are read (and
+    // the deleted records among them found): the view stays where it was scrolled to, and the value
+    // typed goes to the record the cell was opened on.
+    void scrollingKeepsTheViewAndTheOpenCell()
+    {
+        openWindow();
+        if (QTest::currentTestFailed())
+            return;
+        {
+            store::Table other;
+            other.setConnection(store::Connection(dir_->path()));
+            other.setTableName(QStringLiteral("MSGLOG2.DBF"));
+            other.open();
+            for (int i = 0; i < 3000; ++i) {
+                other.append();
+                other.setFieldText(store::msglog::DDate, QStringLiteral("2026/04/%1").arg(1 + i / 100, 2, 10, QLatin1Char('0')));
+                other.setFieldText(store::msglog::Msg, QStringLiteral("m%1").arg(i));
+                other.post();
+                if (i % 7 == 4)
+                    other.deleteRecord();
+            }
+        }
+        main_->activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), main_.get());
+        main_->MsgLogMenu->trigger();
+        QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m2999"));
+
+        // A row in the middle, the rows above it not read yet.
+        QTableView* grid = form_->DBGrid2;
+        QScrollBar* bar = grid->verticalScrollBar();
+        bar->setValue(bar->maximum() / 2);
+        grid->viewport()->repaint();
+        QCoreApplication::processEvents();
+        const QModelIndex cell = form_->LogModel->index(grid->rowAt(grid->viewport()->height() / 2), 2);
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(cell).center());
+        QTRY_COMPARE(desk().MsgLogT.fieldText(store::msglog::Msg), cell.siblingAtColumn(4).data().toString());
+        const QString record = desk().MsgLogT.fieldText(store::msglog::Msg);
+        QTest::keyClick(grid, Qt::Key_F2);
+        QPointer<QLineEdit> editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        QVERIFY(editor);
+        editor->selectAll();
+        QTest::keyClicks(editor, QStringLiteral("Zed"));
+        for (int value = bar->value(); value >= 0; value -= bar->pageStep()) {
+            bar->setValue(value);
+            grid->viewport()->repaint();
+            QCoreApplication::processEvents();
+        }
+        bar->setValue(0);
+        grid->viewport()->repaint();
+        QCoreApplication::processEvents();
+        // The view stays where the operator scrolled it, the cell open on its record.
+        QCoreApplication::processEvents();
+        QCOMPARE(bar->value(), 0);
+        QVERIFY(editor);
+        QCOMPARE(editor->text(), QStringLiteral("Zed"));
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTest::mouseClick(form_->FirstBtn, Qt::LeftButton);
+        const QStringList rows = onDisk(dir_->path(), QStringLiteral("MSGLOG2.DBF"), QStringLiteral("BY_DATE"),
+            { store::msglog::UserName, store::msglog::Msg });
+        QCOMPARE(rows.filter(QStringLiteral("Zed|")), QStringList { QStringLiteral("Zed|") + record });
     }
 
     void deleteQuestions()
