@@ -114,7 +114,9 @@ TQuickMsgF::TQuickMsgF(store::Table& quickMessages, bool selectionOnly, QWidget*
     connect(&QuickMsgT, &store::Table::recordChanged, this, &TQuickMsgF::scheduleSync);
     connect(&QuickMsgT, &store::Table::positionChanged, this, &TQuickMsgF::scheduleSync);
     connect(Body, &QPlainTextEdit::textChanged, this, [this] {
-        if (showing_ || selectionOnly_ || QuickMsgT.isEmpty())
+        // A record to write to: a stored one, or the one being added (the first of all, too).
+        const bool none = QuickMsgT.isEmpty() && QuickMsgT.state() != store::Table::State::Insert;
+        if (showing_ || selectionOnly_ || none)
             return;
         QString text = Body->toPlainText();
         if (text.size() > kBodyLimit) {

@@ -146,11 +146,13 @@ int TableModel::rowOfEntry(uint32_t entry) const
 
 const TableModel::Row* TableModel::rowAt(int row) const
 {
-    if (row < 0 || row >= visibleRows() || !reader_ || broken_)
+    if (row < 0 || row >= visibleRows() || !reader_)
         return nullptr;
     const uint32_t entry = entryOfRow(row);
     if (found_.count(entry))
         return nullptr; // its row goes once the event loop is free
+    if (unreadBlocks_.count(entry / kBlock))
+        return nullptr; // read once and failed: its rows stay empty until the rows are read again
     auto cached = cache_.constFind(entry);
     if (cached == cache_.constEnd()) {
         readBlock(entry);
@@ -181,8 +183,12 @@ void TableModel::readBlock(uint32_t entry) const
                 row.values.append(reader.fieldText(field));
             cache_.insert(at, row);
             reader.next();
-            if (reader.eof())
+            if (reader.eof()) {
+                // No record is shown after this one: the block's entries after it are not shown.
+                for (uint32_t skipped = at + 1; skipped < end; ++skipped)
+                    noteHidden(skipped);
                 break;
+            }
             const uint32_t next = reader.entryNumber();
             for (uint32_t skipped = at + 1; skipped < std::min(next, end); ++skipped)
                 noteHidden(skipped);
@@ -190,6 +196,7 @@ void TableModel::readBlock(uint32_t entry) const
             at = standing ? next : at + 1;
         }
     } catch (const store::StoreError& error) {
+        unreadBlocks_.insert(first / kBlock);
         failed(error.message());
     }
 }
@@ -212,10 +219,6 @@ void TableModel::noteHidden(uint32_t entry) const
 void TableModel::removeHiddenRows()
 {
     removalPending_ = false;
-    if (broken_) {
-        found_.clear();
-        return;
-    }
     std::vector<uint32_t> gone;
     for (const uint32_t entry : found_)
         if (entry < entries_ && !std::binary_search(hidden_.begin(), hidden_.end(), entry))
@@ -226,8 +229,19 @@ void TableModel::removeHiddenRows()
     const int firstChanged = rowOfEntry(gone.front());
     const int before = visibleRows();
     const int after = before - int(gone.size());
-    // The view moves its current row off the rows that go: that is no move of the operator's.
-    const QScopedValueRollback rearranging(rearranging_, true);
+    // The view's current cell, its selection and an open cell editor stay with their records:
+    // they move up with the rows, rather than stay on a row that now shows another record.
+    for (const QModelIndex& old : persistentIndexList()) {
+        if (old.row() < firstChanged)
+            continue;
+        const int goneBefore = old.row() >= before
+            ? int(gone.size()) // the record being added
+            : int(std::lower_bound(gone.begin(), gone.end(), entryOfRow(old.row())) - gone.begin());
+        if (goneBefore > 0)
+            changePersistentIndex(old, index(old.row() - goneBefore, old.column()));
+    }
+    // The view moves its current row off the rows that go; that is no move of the operator's.
+    const QScopedValueRollback removing(removing_, true);
     beginRemoveRows(QModelIndex(), after, before - 1);
     std::vector<uint32_t> merged;
     merged.reserve(hidden_.size() + gone.size());
@@ -236,63 +250,85 @@ void TableModel::removeHiddenRows()
     for (const uint32_t entry : gone)
         cache_.remove(entry);
     endRemoveRows();
-    if (firstChanged < after)
-        emit dataChanged(index(firstChanged, 0), index(after - 1, int(fields_.size()) - 1));
+    // The shifted rows show other records now; the rows that moved with their records above keep
+    // theirs, and are left out, as a change reported there would put the record's stored value back
+    // into an open editor, over what the operator is typing. (The view lays its rows out again.)
+    std::vector<int> kept;
+    for (const QModelIndex& held : persistentIndexList())
+        if (held.row() >= firstChanged && held.row() < after)
+            kept.push_back(held.row());
+    std::sort(kept.begin(), kept.end());
+    kept.push_back(after);
+    int from = firstChanged;
+    for (const int row : kept) {
+        if (from < row)
+            emit dataChanged(index(from, 0), index(row - 1, int(fields_.size()) - 1));
+        from = std::max(from, row + 1);
+    }
     reportedRow_ = -2; // the rows moved: report the current one afresh
     followPosition();
 }
 
-void TableModel::failed(const QString& text) const
+// A whole block of deleted records (the newest ones of a log, say): the next shown record after
+// it, or the last one before it when none follows, reading the blocks on the way.
+const TableModel::Row* TableModel::shownBeyondBlock(uint32_t entry) const
 {
-    // Said once, and once the event loop is free: the caller may be the view painting, which would
-    // otherwise fail again at every cell of every paint. Then the view shows no rows (a view with
-    // rows but no current one would pick the first as soon as it has the focus, and fail again)
-    // until the rows are read again: at the next change of the table, or reload().
-    if (broken_)
-        return;
-    broken_ = true;
-    auto* self = const_cast<TableModel*>(this);
-    QMetaObject::invokeMethod(
-        self,
-        [self, text] {
-            self->showNoRows();
-            emit self->storeError(text);
-        },
-        Qt::QueuedConnection);
+    auto shownAt = [this](uint32_t at, bool& unreadable) -> const Row* {
+        if (found_.count(at) || std::binary_search(hidden_.begin(), hidden_.end(), at))
+            return nullptr;
+        if (unreadBlocks_.count(at / kBlock)) {
+            unreadable = true;
+            return nullptr;
+        }
+        auto cached = cache_.constFind(at);
+        if (cached == cache_.constEnd()) {
+            readBlock(at);
+            cached = cache_.constFind(at);
+        }
+        if (cached != cache_.constEnd())
+            return &cached.value();
+        unreadable = !found_.count(at); // neither read nor found hidden: the block failed
+        return nullptr;
+    };
+    bool unreadable = false;
+    for (uint32_t at = entry + 1; at < entries_ && !unreadable; ++at)
+        if (const Row* shown = shownAt(at, unreadable))
+            return shown;
+    for (uint32_t at = entry; at-- > 0 && !unreadable;)
+        if (const Row* shown = shownAt(at, unreadable))
+            return shown;
+    return nullptr;
 }
 
-void TableModel::showNoRows()
+void TableModel::failed(const QString& text) const
 {
-    if (!broken_ || (entries_ == 0 && !reader_))
+    // One report until the rows are read again: a damaged file would otherwise raise one for
+    // every row the view paints.
+    if (failureReported_)
         return;
-    const QScopedValueRollback rearranging(rearranging_, true);
-    beginResetModel();
-    entries_ = 0;
-    hidden_.clear();
-    found_.clear();
-    cache_.clear();
-    reader_.reset();
-    endResetModel();
-    reportedRow_ = -2;
-    followPosition();
+    failureReported_ = true;
+    // Reported once the event loop is free: the caller may be the view painting.
+    auto* self = const_cast<TableModel*>(this);
+    QMetaObject::invokeMethod(self, [self, text] { emit self->storeError(text); }, Qt::QueuedConnection);
 }
 
 void TableModel::reload()
 {
     beginResetModel();
+    failureReported_ = false;
+    unreadBlocks_.clear();
     cache_.clear();
     hidden_.clear();
     found_.clear();
     entries_ = 0;
     reader_.reset();
-    broken_ = false;
     if (table_.isOpen()) {
         try {
             reader_ = std::make_unique<store::Table>();
             openReaderOn(*reader_, table_);
             entries_ = reader_->entryCount();
             if (entries_ <= kReadWhole) {
-                for (uint32_t first = 0; first < entries_ && !broken_; first += kBlock)
+                for (uint32_t first = 0; first < entries_; first += kBlock)
                     readBlock(first);
                 hidden_.assign(found_.begin(), found_.end());
                 found_.clear();
@@ -362,7 +398,7 @@ int TableModel::currentRow() const
     currentRow_ = -1;
     if (pendingRow_) {
         currentRow_ = visibleRows();
-    } else if (reader_ && !broken_ && table_.isOpen() && table_.recNo()) {
+    } else if (reader_ && table_.isOpen() && table_.recNo()) {
         try {
             const uint32_t entry = reader_->entryNumberOf(table_.recNo());
             if (entry < entries_ && !std::binary_search(hidden_.begin(), hidden_.end(), entry))
@@ -413,7 +449,7 @@ void TableModel::reportCurrentRow()
 
 void TableModel::moveToRow(int row)
 {
-    if (rearranging_ || broken_ || row < 0 || row >= rowCount() || row == currentRow() || !table_.isOpen() || !reader_)
+    if (removing_ || row < 0 || row >= rowCount() || row == currentRow() || !table_.isOpen() || !reader_)
         return;
     if (pendingRow_ && row == visibleRows())
         return; // the new record is current while it is pending
@@ -431,6 +467,8 @@ void TableModel::moveToRow(int row)
             }
         }
     }
+    if (!shown && row < visibleRows())
+        shown = shownBeyondBlock(entryOfRow(row));
     if (!shown)
         return;
     const uint32_t target = shown->recNo;

@@ -38,7 +38,8 @@ void openReaderOn(store::Table& reader, const store::Table& table);
 // refuses (a word or too many digits for a number field) leaves the cell as it was: setData()
 // returns false and storeError() carries the store's message. No store error leaves the model, as
 // one unwinding through the view's own frames would end the program: a table that cannot be read
-// shows no rows and says why.
+// shows no rows and says why, and rows that cannot be read stay empty, said once until the rows
+// are read again.
 class TableModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -59,7 +60,8 @@ public:
     void setColumnReadOnly(int column);
     // The row of the shared handle's current record, -1 when there is none.
     int currentRow() const;
-    // Moves the shared handle to the record shown in `row` (ending its pending edit, as any move).
+    // Moves the shared handle to the record shown in `row` (ending its pending edit, as any move);
+    // does nothing while rows are being removed (the view then moves its current row by itself).
     void moveToRow(int row);
     // Reads the rows again from the file.
     void reload();
@@ -92,11 +94,11 @@ private:
     uint32_t entryOfRow(int row) const;
     int rowOfEntry(uint32_t entry) const;
     const Row* rowAt(int row) const;
+    const Row* shownBeyondBlock(uint32_t entry) const;
     void readBlock(uint32_t entry) const;
     void noteHidden(uint32_t entry) const;
     void removeHiddenRows();
     void failed(const QString& text) const;
-    void showNoRows();
 
     store::Table& table_;
     std::unique_ptr<store::Table> reader_; // the second handle the rows are read through
@@ -107,17 +109,18 @@ private:
     std::vector<uint32_t> hidden_;       // entries known not to be shown, ascending
     mutable std::set<uint32_t> found_;   // entries found hidden whose rows are still to go
     mutable QHash<uint32_t, Row> cache_; // rows read, by entry
+    mutable std::set<uint32_t> unreadBlocks_; // blocks whose reading failed, not tried again
+    mutable bool failureReported_ = false;    // a read failure was reported since the rows were read
     bool pendingRow_ = false; // a record being appended is shown as the last row
     bool editing_ = false;    // the current record is in edit state
     bool moving_ = false;     // the model itself is moving the shared handle
-    bool rearranging_ = false; // the model is removing or resetting rows: the view's moves are not the operator's
     mutable int currentRow_ = -1;
     mutable bool positionStale_ = true; // the shared handle moved: currentRow_ is to be found again
     bool recordStale_ = false;          // the current record's values changed: its row to be repainted
     int reportedRow_ = -1; // the row last reported by currentRowChanged
     bool reportPending_ = false;
     mutable bool removalPending_ = false;
-    mutable bool broken_ = false; // reading failed: said once, nothing read until the next reload
+    bool removing_ = false; // rows are going: a move the view reports meanwhile is not followed
 };
 
 } // namespace directories

@@ -147,6 +147,7 @@ void TMsgLogF::FormActivate()
     // The grid shows the newest record before it takes the focus: a grid without a current cell
     // would make its first row current on focus, and so move the handle there.
     syncView();
+    DBGrid2->scrollTo(DBGrid2->currentIndex());
     DBGrid2->setFocus();
 }
 
@@ -165,6 +166,10 @@ void TMsgLogF::showCurrentRow(int row)
 {
     const QScopedValueRollback showing(showing_, true);
     if (row >= 0) {
+        // Brought into view when the record changes, not when its row only follows it (as the rows
+        // are read), which would pull the view back while the operator scrolls.
+        if (DBGrid2->currentIndex().row() == row)
+            return;
         const QModelIndex index = LogModel->index(row, DBGrid2->currentIndex().isValid() ? DBGrid2->currentIndex().column() : 0);
         DBGrid2->setCurrentIndex(index);
         DBGrid2->scrollTo(index);

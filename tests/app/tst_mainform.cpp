@@ -132,6 +132,7 @@ private slots:
     void recipientListIsFilledSortedAndRefreshed();
     void userLookupShowsPagerIdAndCarrier();
     void byPagerIdCancelAndEmptyMessageQueueNothing();
+    void firstQuickMessageKeepsItsBody();
     void everyControlHasAnAccessibleName();
     void quickMessageReplacesTheEditor();
     void quickMessageEditedIsUsedAndWrittenAtNextActivation();
@@ -1012,6 +1013,30 @@ void tst_MainForm::quickMessageEditedIsUsedAndWrittenAtNextActivation()
     QVERIFY(QTest::qWaitForWindowActive(dialog));
     QCOMPARE(testsupport::onDisk(dir_->path(), QStringLiteral("QUICKMSG.DBF"), QString(), { QStringLiteral("MSG") }),
         QStringList { QStringLiteral("Fire drill at noon") });
+}
+
+// The very first quick message, added to an empty table: its name and body are both written.
+void tst_MainForm::firstQuickMessageKeepsItsBody()
+{
+    auto form = makeForm();
+    CreateQuickMsgForms(*form);
+    form->show();
+    form->QuickMsgMenu->trigger();
+    auto* definition = form->findChild<directories::TQuickMsgF*>(QStringLiteral("QuickMsgF"));
+    QVERIFY(definition);
+    QVERIFY(QTest::qWaitForWindowActive(definition));
+    QTest::mouseClick(definition->AddBtn, Qt::LeftButton);
+    QTest::keyClicks(definition->NameList, QStringLiteral("L"));
+    QWidget* editor = QApplication::focusWidget();
+    QVERIFY(editor && editor != definition->NameList);
+    QTest::keyClicks(editor, QStringLiteral("unch"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    definition->Body->setFocus();
+    QTest::keyClicks(definition->Body, QStringLiteral("Lunch is ready"));
+    QTest::mouseClick(definition->PostBtn, Qt::LeftButton);
+    QCOMPARE(testsupport::onDisk(dir_->path(), QStringLiteral("QUICKMSG.DBF"), QString(),
+                 { QStringLiteral("MSGTITLE"), QStringLiteral("MSG") }),
+        QStringList { QStringLiteral("Lunch|Lunch is ready") });
 }
 
 void tst_MainForm::everyControlHasAnAccessibleName()
