@@ -7,6 +7,7 @@
 #include "directories/quickmsgform.h"
 #include "compose/composition.h"
 #include "app/messageedit.h"
+#include "app/msglogsetup.h"
 #include "app/quickmsgsetup.h"
 #include "app/schedulesetup.h"
 #include "app/systemsetup.h"
@@ -24,6 +25,7 @@
 #include "support/pendingfile.h"
 
 #include <QAccessible>
+#include <QAbstractSpinBox>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -1048,12 +1050,14 @@ void tst_MainForm::everyControlHasAnAccessibleName()
     CreatePagerCompForm(*form);
     CreateScheduleForm(*form);
     CreateQuickMsgForms(*form);
+    CreateMsgLogForm(*form);
     form->show();
     // The windows made on first use are made here.
     QTest::mouseClick(form->SendLaterBtn, Qt::LeftButton);
     form->SchedMsgsMenu->trigger();
     form->QuickMsgMenu->trigger();
     QTest::mouseClick(form->QuickBtn, Qt::LeftButton);
+    form->MsgLogMenu->trigger();
     QStringList unnamed;
     QList<QWidget*> windows = { form.get() };
     windows << form->ShowPending << form->ByPagerID;
@@ -1065,7 +1069,8 @@ void tst_MainForm::everyControlHasAnAccessibleName()
         for (QWidget* w : window->findChildren<QWidget*>()) {
             if (w->window() != window || w->focusPolicy() == Qt::NoFocus || !w->isVisibleTo(window)
                 || qobject_cast<QAbstractScrollArea*>(w->parentWidget()) || w->inherits("QCalendarView")
-                || w->inherits("QMenuBar") || qobject_cast<QComboBox*>(w->parentWidget()))
+                || w->inherits("QMenuBar") || qobject_cast<QComboBox*>(w->parentWidget())
+                || qobject_cast<QAbstractSpinBox*>(w->parentWidget()))
                 continue;
             QAccessibleInterface* face = QAccessible::queryAccessibleInterface(w);
             if (!face || face->text(QAccessible::Name).trimmed().isEmpty())
