@@ -55,6 +55,8 @@ TQuickMsgF::TQuickMsgF(store::Table& quickMessages, bool selectionOnly, QWidget*
     Body->setObjectName(QStringLiteral("Body"));
     Body->setAccessibleName(selectionOnly ? QStringLiteral("Message:") : QStringLiteral("Message :"));
     Body->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Tab moves on: a tab character has no place in a page.
+    Body->setTabChangesFocus(true);
     Body->setReadOnly(selectionOnly);
     Body->setToolTip(
         QStringLiteral("Enter body of Quick Message up to 500 characters. Double Click to Use this Quick Message."));

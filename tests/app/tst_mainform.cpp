@@ -1035,6 +1035,9 @@ void tst_MainForm::firstQuickMessageKeepsItsBody()
     QTest::keyClick(editor, Qt::Key_Return);
     definition->Body->setFocus();
     QTest::keyClicks(definition->Body, QStringLiteral("Lunch is ready"));
+    // Tab moves on from the body, as from the main window's editor, and types nothing into it.
+    QTest::keyClick(definition->Body, Qt::Key_Tab);
+    QVERIFY(QApplication::focusWidget() != definition->Body);
     QTest::mouseClick(definition->PostBtn, Qt::LeftButton);
     QCOMPARE(testsupport::onDisk(dir_->path(), QStringLiteral("QUICKMSG.DBF"), QString(),
                  { QStringLiteral("MSGTITLE"), QStringLiteral("MSG") }),
