@@ -95,6 +95,10 @@ TQuickMsgF::TQuickMsgF(store::Table& quickMessages, bool selectionOnly, QWidget*
         commands->addWidget(SaveBtn);
     commands->addWidget(ExitBtn);
     layout->addLayout(commands);
+    // Tab takes the command buttons as they stand, left to right.
+    setTabOrder(CancelBtn, UseBtn);
+    setTabOrder(UseBtn, SaveBtn);
+    setTabOrder(SaveBtn, ExitBtn);
     for (QPushButton* b : { FirstBtn, PriorBtn, NextBtn, LastBtn, AddBtn, DelBtn, PostBtn, CancelBtn, SaveBtn })
         b->setVisible(!selectionOnly);
     if (selectionOnly)

@@ -977,6 +977,10 @@ void tst_MainForm::quickMessageReplacesTheEditor()
     QTest::keyClick(dialog->NameList, Qt::Key_Down);
     QTRY_COMPARE(dialog->Body->toPlainText().size(), 500);
     QVERIFY(dialog->Body->isReadOnly());
+    // Tab goes through the buttons as they stand, "&Use Msg" before "E&xit".
+    dialog->Body->setFocus();
+    QTest::keyClick(dialog->Body, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), dialog->UseBtn);
     if (const QString folder = qEnvironmentVariable("PLIMO_SCREENSHOTS"); !folder.isEmpty())
         dialog->grab().save(folder + QStringLiteral("/quick-message-selection.png"));
     QTest::mouseClick(dialog->UseBtn, Qt::LeftButton);
