@@ -55,6 +55,8 @@ TQuickMsgF::TQuickMsgF(store::Table& quickMessages, bool selectionOnly, QWidget*
     Body->setObjectName(QStringLiteral("Body"));
     Body->setAccessibleName(selectionOnly ? QStringLiteral("Message:") : QStringLiteral("Message :"));
     Body->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Tab moves on: a tab character has no place in a page.
+    Body->setTabChangesFocus(true);
     Body->setReadOnly(selectionOnly);
     Body->setToolTip(
         QStringLiteral("Enter body of Quick Message up to 500 characters. Double Click to Use this Quick Message."));
@@ -93,6 +95,10 @@ TQuickMsgF::TQuickMsgF(store::Table& quickMessages, bool selectionOnly, QWidget*
         commands->addWidget(SaveBtn);
     commands->addWidget(ExitBtn);
     layout->addLayout(commands);
+    // Tab takes the command buttons as they stand, left to right.
+    setTabOrder(CancelBtn, UseBtn);
+    setTabOrder(UseBtn, SaveBtn);
+    setTabOrder(SaveBtn, ExitBtn);
     for (QPushButton* b : { FirstBtn, PriorBtn, NextBtn, LastBtn, AddBtn, DelBtn, PostBtn, CancelBtn, SaveBtn })
         b->setVisible(!selectionOnly);
     if (selectionOnly)

@@ -46,6 +46,7 @@ TMsgLogF::TMsgLogF(core::Desk& desk, compose::MessagePreparation& preparation, R
     LogModel->setColumnReadOnly(kMsgColumn);
     DBGrid2 = new QTableView(this);
     DBGrid2->setObjectName(QStringLiteral("DBGrid2"));
+    DBGrid2->setAccessibleName(QStringLiteral("Message log"));
     DBGrid2->setModel(LogModel);
     DBGrid2->setSelectionMode(QAbstractItemView::SingleSelection);
     DBGrid2->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -86,6 +87,8 @@ TMsgLogF::TMsgLogF(core::Desk& desk, compose::MessagePreparation& preparation, R
     layout->addLayout(directories::navigatorGrid(this, { FirstBtn, PriorBtn, NextBtn, LastBtn }, DelBtn, CancelBtn, 12));
     layout->addWidget(DBGrid2, 2);
     auto* memoLabel = new QLabel(QStringLiteral("Message:"), this);
+    memoLabel->setBuddy(DBMemo1);
+    DBMemo1->setAccessibleName(memoLabel->text());
     layout->addWidget(memoLabel);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(DBMemo1, 1);

@@ -100,6 +100,8 @@ TSchedMsgF::TSchedMsgF(store::Table& scheduled, compose::Composition& compositio
     DBMemo1->setObjectName(QStringLiteral("DBMemo1"));
     DBMemo1->setAccessibleName(QStringLiteral("Message:"));
     DBMemo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Tab moves on: a tab character has no place in a page.
+    DBMemo1->setTabChangesFocus(true);
     memoCaption->setBuddy(DBMemo1);
     BitBtn1 = button(QStringLiteral("BitBtn1"), QStringLiteral("Use &Msg"), this);
     BitBtn2 = button(QStringLiteral("BitBtn2"), QStringLiteral("E&xit"), this);

@@ -7,6 +7,7 @@
 #include "directories/quickmsgform.h"
 #include "compose/composition.h"
 #include "app/messageedit.h"
+#include "app/msglogsetup.h"
 #include "app/quickmsgsetup.h"
 #include "app/schedulesetup.h"
 #include "app/systemsetup.h"
@@ -24,6 +25,7 @@
 #include "support/pendingfile.h"
 
 #include <QAccessible>
+#include <QAbstractSpinBox>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -975,6 +977,10 @@ void tst_MainForm::quickMessageReplacesTheEditor()
     QTest::keyClick(dialog->NameList, Qt::Key_Down);
     QTRY_COMPARE(dialog->Body->toPlainText().size(), 500);
     QVERIFY(dialog->Body->isReadOnly());
+    // Tab goes through the buttons as they stand, "&Use Msg" before "E&xit".
+    dialog->Body->setFocus();
+    QTest::keyClick(dialog->Body, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), dialog->UseBtn);
     if (const QString folder = qEnvironmentVariable("PLIMO_SCREENSHOTS"); !folder.isEmpty())
         dialog->grab().save(folder + QStringLiteral("/quick-message-selection.png"));
     QTest::mouseClick(dialog->UseBtn, Qt::LeftButton);
@@ -1033,6 +1039,9 @@ void tst_MainForm::firstQuickMessageKeepsItsBody()
     QTest::keyClick(editor, Qt::Key_Return);
     definition->Body->setFocus();
     QTest::keyClicks(definition->Body, QStringLiteral("Lunch is ready"));
+    // Tab moves on from the body, as from the main window's editor, and types nothing into it.
+    QTest::keyClick(definition->Body, Qt::Key_Tab);
+    QVERIFY(QApplication::focusWidget() != definition->Body);
     QTest::mouseClick(definition->PostBtn, Qt::LeftButton);
     QCOMPARE(testsupport::onDisk(dir_->path(), QStringLiteral("QUICKMSG.DBF"), QString(),
                  { QStringLiteral("MSGTITLE"), QStringLiteral("MSG") }),
@@ -1048,12 +1057,14 @@ void tst_MainForm::everyControlHasAnAccessibleName()
     CreatePagerCompForm(*form);
     CreateScheduleForm(*form);
     CreateQuickMsgForms(*form);
+    CreateMsgLogForm(*form);
     form->show();
     // The windows made on first use are made here.
     QTest::mouseClick(form->SendLaterBtn, Qt::LeftButton);
     form->SchedMsgsMenu->trigger();
     form->QuickMsgMenu->trigger();
     QTest::mouseClick(form->QuickBtn, Qt::LeftButton);
+    form->MsgLogMenu->trigger();
     QStringList unnamed;
     QList<QWidget*> windows = { form.get() };
     windows << form->ShowPending << form->ByPagerID;
@@ -1065,7 +1076,8 @@ void tst_MainForm::everyControlHasAnAccessibleName()
         for (QWidget* w : window->findChildren<QWidget*>()) {
             if (w->window() != window || w->focusPolicy() == Qt::NoFocus || !w->isVisibleTo(window)
                 || qobject_cast<QAbstractScrollArea*>(w->parentWidget()) || w->inherits("QCalendarView")
-                || w->inherits("QMenuBar") || qobject_cast<QComboBox*>(w->parentWidget()))
+                || w->inherits("QMenuBar") || qobject_cast<QComboBox*>(w->parentWidget())
+                || qobject_cast<QAbstractSpinBox*>(w->parentWidget()))
                 continue;
             QAccessibleInterface* face = QAccessible::queryAccessibleInterface(w);
             if (!face || face->text(QAccessible::Name).trimmed().isEmpty())

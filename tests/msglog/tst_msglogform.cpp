@@ -79,22 +79,27 @@ private:
         main_->MsgLogMenu->trigger();
         QTRY_COMPARE(QApplication::activeWindow(), form_);
     }
-    // `count` log records "m0".. dated in April, after the others, written by a handle of their own
-    // (so that the window's handle hears nothing of them), those `deleted` names deleted.
-    void addLogRecords(int count, const std::function<bool(int)>& deleted)
+    // `count` more records "m0", "m1", ... written by another handle, 100 a day from 2026/04/01,
+    // those `deleted` names deleted again; then the window is activated anew and reads them.
+    void writeAndReopen(int count, const std::function<bool(int)>& deleted)
     {
-        store::Table other;
-        other.setConnection(store::Connection(dir_->path()));
-        other.setTableName(QStringLiteral("MSGLOG2.DBF"));
-        other.open();
-        for (int i = 0; i < count; ++i) {
-            other.append();
-            other.setFieldText(store::msglog::DDate, QStringLiteral("2026/04/%1").arg(1 + i / 100, 2, 10, QLatin1Char('0')));
-            other.setFieldText(store::msglog::Msg, QStringLiteral("m%1").arg(i));
-            other.post();
-            if (deleted(i))
-                other.deleteRecord();
+        {
+            store::Table other;
+            other.setConnection(store::Connection(dir_->path()));
+            other.setTableName(QStringLiteral("MSGLOG2.DBF"));
+            other.open();
+            for (int i = 0; i < count; ++i) {
+                other.append();
+                other.setFieldText(store::msglog::DDate, QStringLiteral("2026/04/%1").arg(1 + i / 100, 2, 10, QLatin1Char('0')));
+                other.setFieldText(store::msglog::Msg, QStringLiteral("m%1").arg(i));
+                other.post();
+                if (deleted(i))
+                    other.deleteRecord();
+            }
         }
+        main_->activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), main_.get());
+        main_->MsgLogMenu->trigger();
     }
     void clickFirst()
     {
@@ -213,10 +218,7 @@ private slots:
         openWindow();
         if (QTest::currentTestFailed())
             return;
-        addLogRecords(3000, [](int i) { return i % 7 == 4 || i >= 2850; });
-        main_->activateWindow();
-        QTRY_COMPARE(QApplication::activeWindow(), main_.get());
-        main_->MsgLogMenu->trigger();
+        writeAndReopen(3000, [](int i) { return i % 7 == 4 || i >= 2850; });
         QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m2849"));
 
         QTableView* grid = form_->DBGrid2;
@@ -277,10 +279,7 @@ private slots:
         openWindow();
         if (QTest::currentTestFailed())
             return;
-        addLogRecords(2100, [](int) { return false; });
-        main_->activateWindow();
-        QTRY_COMPARE(QApplication::activeWindow(), main_.get());
-        main_->MsgLogMenu->trigger();
+        writeAndReopen(2100, [](int) { return false; });
         QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m2099"));
         QFile memos(dir_->filePath(QStringLiteral("MSGLOG2.fpt")));
         QVERIFY(memos.open(QIODevice::ReadWrite));
@@ -309,10 +308,7 @@ private slots:
         openWindow();
         if (QTest::currentTestFailed())
             return;
-        addLogRecords(3000, [](int i) { return i % 7 == 4; });
-        main_->activateWindow();
-        QTRY_COMPARE(QApplication::activeWindow(), main_.get());
-        main_->MsgLogMenu->trigger();
+        writeAndReopen(3000, [](int i) { return i % 7 == 4; });
         QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m2999"));
 
         const QStringList found = QDir(dir_->path()).entryList({ QStringLiteral("msglog2.cdx") }, QDir::Files);
@@ -340,10 +336,7 @@ private slots:
         openWindow();
         if (QTest::currentTestFailed())
             return;
-        addLogRecords(3000, [](int i) { return i % 7 == 4; });
-        main_->activateWindow();
-        QTRY_COMPARE(QApplication::activeWindow(), main_.get());
-        main_->MsgLogMenu->trigger();
+        writeAndReopen(3000, [](int i) { return i % 7 == 4; });
         QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m2999"));
 
         // A row in the middle, the rows above it not read yet.

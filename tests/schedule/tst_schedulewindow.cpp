@@ -80,6 +80,7 @@ private slots:
     void listShowsEarliestFirstAndDeleteAsks();
     void listRefusesAnUnreadableMoment();
     void useMsgClosesBothWindowsAndKeepsTheRecord();
+    void tabLeavesTheMessageUntouched();
 
 private:
     schedule::TSchedule* open()
@@ -361,6 +362,19 @@ void tst_ScheduleWindow::useMsgClosesBothWindowsAndKeepsTheRecord()
     QVERIFY(!list->isVisible());
     QVERIFY(!w->isVisible());
     QCOMPARE(scheduled().size(), 1);
+}
+
+// Tab in the list's message moves on, as in the main window's editor: no tab character is typed
+// into the text that will be sent.
+void tst_ScheduleWindow::tabLeavesTheMessageUntouched()
+{
+    addScheduled(QStringLiteral("2026/12/24"), QStringLiteral("14:30:00"), QStringLiteral("One"));
+    schedule::TSchedMsgF* list = openList();
+    list->DBMemo1->setFocus();
+    QTest::keyClick(list->DBMemo1, Qt::Key_Tab);
+    QVERIFY(QApplication::focusWidget() != list->DBMemo1);
+    QCOMPARE(list->DBMemo1->toPlainText(), QStringLiteral("One"));
+    QCOMPARE(form_->desk().SchedMsgT.state(), store::Table::State::Browse);
 }
 
 QTEST_MAIN(tst_ScheduleWindow)
