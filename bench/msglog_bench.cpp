@@ -94,7 +94,10 @@ int main(int argc, char** argv)
     main.show();
     timer.restart();
     main.MsgLogMenu->trigger();
-    const QString newest = QStringLiteral("Message %1:").arg(n - 1);
+    int newestLive = n - 1; // the newest record the writing above did not delete again
+    while (newestLive > 0 && deleteEvery > 0 && newestLive % deleteEvery == 1)
+        --newestLive;
+    const QString newest = QStringLiteral("Message %1:").arg(newestLive);
     while ((QApplication::activeWindow() != form || !form->DBMemo1->toPlainText().startsWith(newest))
         && timer.elapsed() < 600000)
         QApplication::processEvents();
