@@ -12,7 +12,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QGridLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -188,6 +190,20 @@ void DirectoryForm::createRecordButtons()
     CancelBtn = button(QStringLiteral("CancelBtn"), QStringLiteral("&Cancel "));
     SaveBtn = button(QStringLiteral("SaveBtn"), QStringLiteral("&Save"));
     ExitBtn = button(QStringLiteral("ExitBtn"), QStringLiteral("E&xit"));
+}
+
+QGridLayout* DirectoryForm::recordButtonGrid(const QList<QPair<QString, int>>& captions)
+{
+    auto* grid = new QGridLayout;
+    int column = 0;
+    for (const auto& [caption, span] : captions) {
+        grid->addWidget(new QLabel(caption, this), 0, column, 1, span);
+        column += span;
+    }
+    const QList<QPushButton*> row = { FirstBtn, PriorBtn, NextBtn, LastBtn, AddBtn, DelBtn, PostBtn, CancelBtn };
+    for (int i = 0; i < row.size(); ++i)
+        grid->addWidget(row.at(i), 1, i);
+    return grid;
 }
 
 void DirectoryForm::enterMovesOn(QWidget* field)

@@ -10,6 +10,7 @@
 #include <functional>
 
 class QAbstractItemView;
+class QGridLayout;
 class QLineEdit;
 class QAction;
 class QMenuBar;
@@ -81,6 +82,11 @@ protected:
     // The ten buttons of a directory window (moving, editing, Save, Exit), named and captioned alike in
     // every window that lays them out.
     void createRecordButtons();
+    // The eight record buttons (moving, then Add, Del, Save, Cancel) in one row, under captions that
+    // each span the columns they name, left to right.
+    QGridLayout* recordButtonGrid(const QList<QPair<QString, int>>& captions);
+    // The caption over the four editing buttons.
+    static QString editCaption() { return QStringLiteral("Add  Del  Save  Cancel  (Alt+A, Alt+D, Alt+S, Alt+C)"); }
     // Connects the buttons and the hidden keys to `table` (the window's shared handle) and to the
     // commands: moving, "&Add " (then the focus goes to `list`), "&Del " asking "Delete record?" with
     // OK and Cancel, "&Save " posting, "&Cancel ", the Save and Exit buttons. Every command but

@@ -48,14 +48,7 @@ TModInitForm::TModInitForm(store::Table& modems, QWidget* parent)
     form->addRow(QStringLiteral("Modem Model:"), ModemModel);
     form->addRow(QStringLiteral("Initialization String:"), InitString);
     layout->addLayout(form);
-    auto* buttons = new QGridLayout;
-    buttons->addWidget(new QLabel(QStringLiteral("First   Prev   Next  Last"), this), 0, 0, 1, 4);
-    buttons->addWidget(new QLabel(QStringLiteral("Add  Del  Save  Cancel  (Alt+A, Alt+D, Alt+S, Alt+C)"), this),
-        0, 4, 1, 4);
-    const QList<QPushButton*> row = { FirstBtn, PriorBtn, NextBtn, LastBtn, AddBtn, DelBtn, PostBtn, CancelBtn };
-    for (int i = 0; i < row.size(); ++i)
-        buttons->addWidget(row.at(i), 1, i);
-    layout->addLayout(buttons);
+    layout->addLayout(recordButtonGrid({ { QStringLiteral("First   Prev   Next  Last"), 4 }, { editCaption(), 4 } }));
     auto* exits = new QHBoxLayout;
     exits->addStretch();
     exits->addWidget(SaveBtn);

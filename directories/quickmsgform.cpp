@@ -81,13 +81,8 @@ TQuickMsgF::TQuickMsgF(store::Table& quickMessages, bool selectionOnly, QWidget*
     layout->addWidget(Body, 1);
     auto* commands = new QHBoxLayout;
     if (!selectionOnly) {
-        auto* grid = new QGridLayout;
-        grid->addWidget(new QLabel(QStringLiteral("First   Prev"), this), 0, 0, 1, 2);
-        grid->addWidget(new QLabel(QStringLiteral("Next  Last"), this), 0, 2, 1, 2);
-        const QList<QPushButton*> row = { FirstBtn, PriorBtn, NextBtn, LastBtn, AddBtn, DelBtn, PostBtn, CancelBtn };
-        for (int i = 0; i < row.size(); ++i)
-            grid->addWidget(row.at(i), 1, i);
-        commands->addLayout(grid);
+        commands->addLayout(
+            recordButtonGrid({ { QStringLiteral("First   Prev"), 2 }, { QStringLiteral("Next  Last"), 2 } }));
     }
     commands->addStretch();
     commands->addWidget(UseBtn);

@@ -74,15 +74,8 @@ TUsersForm::TUsersForm(store::Table& users, store::Table& carriers, QWidget* par
     top->addLayout(fields, 1);
     layout->addLayout(top, 1);
 
-    auto* buttons = new QGridLayout;
-    buttons->addWidget(new QLabel(QStringLiteral("First   Prev"), this), 0, 0, 1, 2);
-    buttons->addWidget(new QLabel(QStringLiteral("Next  Last"), this), 0, 2, 1, 2);
-    buttons->addWidget(new QLabel(QStringLiteral("Add  Del  Save  Cancel  (Alt+A, Alt+D, Alt+S, Alt+C)"), this),
-        0, 4, 1, 4);
-    const QList<QPushButton*> row = { FirstBtn, PriorBtn, NextBtn, LastBtn, AddBtn, DelBtn, PostBtn, CancelBtn };
-    for (int i = 0; i < row.size(); ++i)
-        buttons->addWidget(row.at(i), 1, i);
-    layout->addLayout(buttons);
+    layout->addLayout(recordButtonGrid(
+        { { QStringLiteral("First   Prev"), 2 }, { QStringLiteral("Next  Last"), 2 }, { editCaption(), 4 } }));
 
     setTabOrder(UsersList, PagerId);
     setTabOrder(PagerId, PagerComp);

@@ -62,17 +62,10 @@ TMsgLogF::TMsgLogF(core::Desk& desk, compose::MessagePreparation& preparation, R
     DBMemo1->setReadOnly(true);
     DBMemo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
-    FirstBtn = button(QStringLiteral("FirstBtn"), QStringLiteral("First"));
-    PriorBtn = button(QStringLiteral("PriorBtn"), QStringLiteral("Prev"));
-    NextBtn = button(QStringLiteral("NextBtn"), QStringLiteral("Next"));
-    LastBtn = button(QStringLiteral("LastBtn"), QStringLiteral("Last"));
-    DelBtn = button(QStringLiteral("DelBtn"), QStringLiteral("Delete"));
-    CancelBtn = button(QStringLiteral("CancelBtn"), QStringLiteral("Cancel"));
-    ExitBtn = button(QStringLiteral("ExitBtn"), QStringLiteral("E&xit"));
+    createRecordButtons();
+    DelBtn->setText(QStringLiteral("Delete"));
+    CancelBtn->setText(QStringLiteral("Cancel"));
     // Commands the shared frame wires up but this window does not offer.
-    AddBtn = button(QStringLiteral("AddBtn"), QString());
-    PostBtn = button(QStringLiteral("PostBtn"), QString());
-    SaveBtn = button(QStringLiteral("SaveBtn"), QString());
     for (QPushButton* unused : { AddBtn, PostBtn, SaveBtn })
         unused->hide();
     // These two keep their keys: Alt+M and Alt+R belong to no other command of the window.
