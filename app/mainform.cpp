@@ -615,14 +615,19 @@ void TMainForm::SendGroupClick()
         pagercompL->hide();
         DBLookupCombo2->setFocus();
     } else {
-        DBLookupComboBox1->setEnabled(true);
-        DBLookupCombo2->setEnabled(false);
-        pager_id2->clear();
-        pagercompL->clear();
-        pager_id2->show();
-        pagercompL->show();
-        DBLookupComboBox1->setFocus();
+        showUserLookup();
     }
+}
+
+void TMainForm::showUserLookup()
+{
+    DBLookupComboBox1->setEnabled(true);
+    DBLookupCombo2->setEnabled(false);
+    pager_id2->clear();
+    pagercompL->clear();
+    pager_id2->show();
+    pagercompL->show();
+    DBLookupComboBox1->setFocus();
 }
 
 void TMainForm::ReadUsersList()

@@ -154,6 +154,9 @@ private:
     QWidget* buildBottomRow();
     QWidget* buildStatusGroup();
     void FormActivate();
+    // The user lookup enabled and focused, the group lookup disabled, the pager ID and carrier
+    // labels emptied and shown.
+    void showUserLookup();
     // The single-choice lookups list the users and the groups of `names` (the recipient items).
     void fillLookups(const QStringList& names);
     void tick();

@@ -85,11 +85,5 @@ void TMainForm::ByPagerBtnClick()
     } catch (const store::StoreError& e) {
         showStandardError(e.message());
     }
-    DBLookupComboBox1->setEnabled(true);
-    DBLookupCombo2->setEnabled(false);
-    pager_id2->clear();
-    pagercompL->clear();
-    pager_id2->show();
-    pagercompL->show();
-    DBLookupComboBox1->setFocus();
+    showUserLookup();
 }
