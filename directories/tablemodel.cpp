@@ -153,6 +153,11 @@ const TableModel::Row* TableModel::rowAt(int row) const
         return nullptr; // its row goes once the event loop is free
     if (unreadBlocks_.count(entry / kBlock))
         return nullptr; // read once and failed: its rows stay empty until the rows are read again
+    return readRow(entry);
+}
+
+const TableModel::Row* TableModel::readRow(uint32_t entry) const
+{
     auto cached = cache_.constFind(entry);
     if (cached == cache_.constEnd()) {
         readBlock(entry);
@@ -269,9 +274,10 @@ void TableModel::removeHiddenRows()
     followPosition();
 }
 
-// A whole block of deleted records (the newest ones of a log, say): the next shown record after
-// it, or the last one before it when none follows, reading the blocks on the way.
-const TableModel::Row* TableModel::shownBeyondBlock(uint32_t entry) const
+// In place of an entry found not shown (one deleted record, or a whole block of them, the newest
+// of a log say): the next shown record after it, the one its row shows once the rows of the deleted
+// ones have gone, or the last one before it when none follows, reading the blocks on the way.
+const TableModel::Row* TableModel::shownInstead(uint32_t entry) const
 {
     auto shownAt = [this](uint32_t at, bool& unreadable) -> const Row* {
         if (found_.count(at) || std::binary_search(hidden_.begin(), hidden_.end(), at))
@@ -280,13 +286,8 @@ const TableModel::Row* TableModel::shownBeyondBlock(uint32_t entry) const
             unreadable = true;
             return nullptr;
         }
-        auto cached = cache_.constFind(at);
-        if (cached == cache_.constEnd()) {
-            readBlock(at);
-            cached = cache_.constFind(at);
-        }
-        if (cached != cache_.constEnd())
-            return &cached.value();
+        if (const Row* shown = readRow(at))
+            return shown;
         unreadable = !found_.count(at); // neither read nor found hidden: the block failed
         return nullptr;
     };
@@ -454,21 +455,8 @@ void TableModel::moveToRow(int row)
     if (pendingRow_ && row == visibleRows())
         return; // the new record is current while it is pending
     const Row* shown = rowAt(row);
-    if (!shown && row < visibleRows()) {
-        // The row's record was found deleted and its row is about to go: the nearest record of
-        // its block that is shown takes its place (the block has just been read).
-        const uint32_t entry = entryOfRow(row);
-        const uint32_t first = entry - entry % kBlock;
-        for (uint32_t step = 1; !shown && step < kBlock; ++step) {
-            for (const uint32_t near : { entry + step, entry - step }) {
-                if (!shown && near >= first && near < first + kBlock)
-                    if (auto cached = cache_.constFind(near); cached != cache_.constEnd())
-                        shown = &cached.value();
-            }
-        }
-    }
-    if (!shown && row < visibleRows())
-        shown = shownBeyondBlock(entryOfRow(row));
+    if (!shown)
+        shown = shownInstead(entryOfRow(row));
     if (!shown)
         return;
     const uint32_t target = shown->recNo;

@@ -94,7 +94,8 @@ private:
     uint32_t entryOfRow(int row) const;
     int rowOfEntry(uint32_t entry) const;
     const Row* rowAt(int row) const;
-    const Row* shownBeyondBlock(uint32_t entry) const;
+    const Row* readRow(uint32_t entry) const; // from the cache, else its block read
+    const Row* shownInstead(uint32_t entry) const;
     void readBlock(uint32_t entry) const;
     void noteHidden(uint32_t entry) const;
     void removeHiddenRows();
