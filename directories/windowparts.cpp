@@ -21,6 +21,14 @@ bool ActivationWatch::activated(const QWidget& window)
     return true;
 }
 
+QPushButton* namedButton(const QString& name, const QString& caption, QWidget* parent)
+{
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setAccessibleName(QString(caption).remove(u'&').trimmed());
+    return b;
+}
+
 QGridLayout* navigatorGrid(QWidget* parent, const QList<QPushButton*>& moves, QPushButton* del,
     QPushButton* cancel, int gap)
 {

@@ -4,6 +4,7 @@
 
 class QGridLayout;
 class QPushButton;
+class QString;
 class QWidget;
 
 namespace directories {
@@ -19,6 +20,10 @@ public:
 private:
     bool toOwnBox_ = false;
 };
+
+// A push button named `name` whose accessible name is its caption without the key mark and the
+// blanks around it ("&OK" is found as "OK").
+QPushButton* namedButton(const QString& name, const QString& caption, QWidget* parent);
 
 // The record navigator of the list windows: the four moves under one caption, Delete and Cancel
 // under captions that underline their letter though no key belongs to them (the window's hidden

@@ -46,14 +46,6 @@ public:
     }
 };
 
-QPushButton* button(const QString& name, const QString& caption, QWidget* parent)
-{
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    b->setAccessibleName(QString(caption).remove(u'&').trimmed());
-    return b;
-}
-
 } // namespace
 
 TSchedMsgF::TSchedMsgF(store::Table& scheduled, compose::Composition& composition, QWidget* parent)
@@ -72,12 +64,12 @@ TSchedMsgF::TSchedMsgF(store::Table& scheduled, compose::Composition& compositio
     ExitMenu = MainMenu->addAction(QStringLiteral("E&xit"));
     ExitMenu->setObjectName(QStringLiteral("ExitMenu"));
 
-    FirstBtn = button(QStringLiteral("FirstBtn"), QStringLiteral("First"), this);
-    PriorBtn = button(QStringLiteral("PriorBtn"), QStringLiteral("Prev"), this);
-    NextBtn = button(QStringLiteral("NextBtn"), QStringLiteral("Next"), this);
-    LastBtn = button(QStringLiteral("LastBtn"), QStringLiteral("Last"), this);
-    DeleteBtn = button(QStringLiteral("DeleteBtn"), QStringLiteral("Delete"), this);
-    CancelBtn = button(QStringLiteral("CancelBtn"), QStringLiteral("Cancel"), this);
+    FirstBtn = directories::namedButton(QStringLiteral("FirstBtn"), QStringLiteral("First"), this);
+    PriorBtn = directories::namedButton(QStringLiteral("PriorBtn"), QStringLiteral("Prev"), this);
+    NextBtn = directories::namedButton(QStringLiteral("NextBtn"), QStringLiteral("Next"), this);
+    LastBtn = directories::namedButton(QStringLiteral("LastBtn"), QStringLiteral("Last"), this);
+    DeleteBtn = directories::namedButton(QStringLiteral("DeleteBtn"), QStringLiteral("Delete"), this);
+    CancelBtn = directories::namedButton(QStringLiteral("CancelBtn"), QStringLiteral("Cancel"), this);
     DeleteBtn->setText(QStringLiteral("\u2212"));
     CancelBtn->setText(QStringLiteral("\u2715"));
 
@@ -103,8 +95,8 @@ TSchedMsgF::TSchedMsgF(store::Table& scheduled, compose::Composition& compositio
     // Tab moves on: a tab character has no place in a page.
     DBMemo1->setTabChangesFocus(true);
     memoCaption->setBuddy(DBMemo1);
-    BitBtn1 = button(QStringLiteral("BitBtn1"), QStringLiteral("Use &Msg"), this);
-    BitBtn2 = button(QStringLiteral("BitBtn2"), QStringLiteral("E&xit"), this);
+    BitBtn1 = directories::namedButton(QStringLiteral("BitBtn1"), QStringLiteral("Use &Msg"), this);
+    BitBtn2 = directories::namedButton(QStringLiteral("BitBtn2"), QStringLiteral("E&xit"), this);
     // Alt+X belongs to the menu's "E&xit", which does the same.
     BitBtn2->setShortcut(QKeySequence());
 

@@ -48,13 +48,6 @@ QLineEdit* twoDigitField(const QString& name, const QString& accessible, QWidget
     return field;
 }
 
-QPushButton* button(const QString& name, const QString& caption, QWidget* parent)
-{
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    b->setAccessibleName(QString(caption).remove(u'&'));
-    return b;
-}
 
 } // namespace
 
@@ -100,9 +93,9 @@ TSchedule::TSchedule(core::Desk& desk, compose::Composition& composition, QWidge
     pm = new QRadioButton(QStringLiteral("PM"), this);
     pm->setObjectName(QStringLiteral("pm"));
 
-    BitBtn1 = button(QStringLiteral("BitBtn1"), QStringLiteral("&OK"), this);
-    BitBtn3 = button(QStringLiteral("BitBtn3"), QStringLiteral("&Today's Date"), this);
-    BitBtn2 = button(QStringLiteral("BitBtn2"), QStringLiteral("E&xit"), this);
+    BitBtn1 = directories::namedButton(QStringLiteral("BitBtn1"), QStringLiteral("&OK"), this);
+    BitBtn3 = directories::namedButton(QStringLiteral("BitBtn3"), QStringLiteral("&Today's Date"), this);
+    BitBtn2 = directories::namedButton(QStringLiteral("BitBtn2"), QStringLiteral("E&xit"), this);
     // Alt+X belongs to the menu's "E&xit", which does the same.
     BitBtn2->setShortcut(QKeySequence());
     SendMessages = new QCheckBox(QStringLiteral("Send &Messages?"), this);
