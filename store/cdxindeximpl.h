@@ -236,6 +236,8 @@ struct CdxIndex::Impl {
     NodePtr stepRight(CdxTag::Impl& tag, const cdx::Node& from);
     NodePtr stepLeft(CdxTag::Impl& tag, const cdx::Node& from);
     bool seekAt(CdxTag::Impl& tag, const uint8_t* key, uint32_t recno, bool strict, CdxEntry& out);
+    // The first (or last) leaf of the tag, empty or not.
+    NodePtr edgeLeaf(CdxTag::Impl& tag, bool last);
     bool edge(CdxTag::Impl& tag, bool last, CdxEntry& out);
     bool before(CdxTag::Impl& tag, const uint8_t* key, uint32_t recno, CdxEntry& out);
     void insertEntry(CdxTag::Impl& tag, const uint8_t* key, uint32_t recno);

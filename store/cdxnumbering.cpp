@@ -23,20 +23,7 @@ const CdxTag::Impl::Numbering& CdxIndex::Impl::numbering(CdxTag::Impl& tag)
     n.starts.clear();
     n.indexOf.clear();
 
-    // Down the left edge to the first leaf.
-    uint32_t offset = tag.root;
-    for (int depth = 0;; ++depth) {
-        if (depth > kMaxDepth)
-            fail(QStringLiteral("tag %1 is deeper than %2 levels (a loop of child links)")
-                     .arg(QString::fromLatin1(tag.name))
-                     .arg(kMaxDepth));
-        NodePtr node = this->node(tag, offset);
-        if (node->isLeaf())
-            break;
-        if (node->count() == 0)
-            fail(QStringLiteral("interior node at offset %1 has no keys").arg(offset));
-        offset = node->children.front();
-    }
+    uint32_t offset = edgeLeaf(tag, false)->offset;
 
     // Along the leaf level: a leaf this handle holds decoded is taken from the cache (it may hold
     // changes not yet written), any other from its page header in the file.

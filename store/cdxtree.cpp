@@ -94,22 +94,26 @@ bool CdxIndex::Impl::seekAt(CdxTag::Impl& tag, const uint8_t* key, uint32_t recn
     return true;
 }
 
-bool CdxIndex::Impl::edge(CdxTag::Impl& tag, bool last, CdxEntry& out)
+NodePtr CdxIndex::Impl::edgeLeaf(CdxTag::Impl& tag, bool last)
 {
     uint32_t offset = tag.root;
-    NodePtr n;
     for (int depth = 0;; ++depth) {
         if (depth > kMaxDepth)
             fail(QStringLiteral("tag %1 is deeper than %2 levels (a loop of child links)")
                      .arg(QString::fromLatin1(tag.name))
                      .arg(kMaxDepth));
-        n = node(tag, offset);
+        NodePtr n = node(tag, offset);
         if (n->isLeaf())
-            break;
+            return n;
         if (n->count() == 0)
             fail(QStringLiteral("interior node at offset %1 has no keys").arg(offset));
         offset = last ? n->children.back() : n->children.front();
     }
+}
+
+bool CdxIndex::Impl::edge(CdxTag::Impl& tag, bool last, CdxEntry& out)
+{
+    NodePtr n = edgeLeaf(tag, last);
     size_t guard = 0;
     while (n->count() == 0) {
         n = last ? stepLeft(tag, *n) : stepRight(tag, *n);
