@@ -1,4 +1,5 @@
 #include "app/deskapplication.h"
+#include "app/deskchannel.h"
 #include "app/groupsetup.h"
 #include "app/mainform.h"
 #include "app/msglogsetup.h"
@@ -7,6 +8,8 @@
 #include "app/systemsetup.h"
 #include "app/usersetup.h"
 #include "core/desk.h"
+#include "session/desksession.h"
+#include "session/runnerlock.h"
 
 #include <QApplication>
 #include <QDir>
@@ -34,13 +37,33 @@ int main(int argc, char** argv)
     if (demoData.isEmpty() && core::Desk::isInstalledProgram(QApplication::applicationDirPath()))
         QDir::setCurrent(core::Desk::defaultDataDirectory());
 
-    // 2. The windows that live for the whole run, the main window first: it creates and opens the
-    // tables and restores the pending queue.
-    TMainForm mainForm(demoData);
+    // One runner per data folder. Nothing is touched before the folder is ours: a second desk
+    // brings the running one to the front; a desk started while the paging service runs says so.
+    const QString dataFolder = demoData.isEmpty() ? core::Desk::defaultDataDirectory() : demoData;
+    session::RunnerLock folderLock;
+    switch (folderLock.acquire(dataFolder, QStringLiteral("plimopager"))) {
+    case session::RunnerLock::Result::Held:
+        break;
+    case session::RunnerLock::Result::HeldByOther: {
+        const bool desk = folderLock.holder().program == QStringLiteral("plimopager");
+        if (desk && DeskChannel::raiseRunningDesk(dataFolder))
+            return 0;
+        QMessageBox::critical(nullptr, title, folderLock.heldMessage(dataFolder));
+        return desk ? 0 : 1;
+    }
+    case session::RunnerLock::Result::Failed:
+        QMessageBox::critical(nullptr, title, QStringLiteral("PlimoPager32 cannot start: ") + folderLock.error());
+        return 1;
+    }
+
+    // 2. The desk's runtime: it creates and opens the tables and restores the pending queue. Then the
+    // windows that live for the whole run, the main window first.
+    session::DeskSession deskSession(dataFolder);
+    deskSession.open();
+    TMainForm mainForm(deskSession);
+    DeskChannel channel(dataFolder, &mainForm);
     // The System Configuration window next: its fields are the working settings from here on.
     CreateSystemForm(mainForm);
-    // The scheduled-message scan, run by the delivery timer on the quarter minutes.
-    CreateScheduledScan(mainForm);
     CreateScheduleForm(mainForm);
     CreateQuickMsgForms(mainForm);
     CreateGroupsForm(mainForm);
@@ -56,11 +79,11 @@ int main(int argc, char** argv)
         QMessageBox::information(&mainForm, title, notices.join(u'\n'));
     // A session that ends without closing the window still keeps the pending pages.
     QObject::connect(
-        &app, &QCoreApplication::aboutToQuit, &mainForm, [&mainForm] { mainForm.desk().saveQueues(); });
+        &app, &QCoreApplication::aboutToQuit, &mainForm, [&deskSession] { deskSession.saveQueues(); });
     // Then, as they are built: "Send Message By Pager ID Only", "Pending Messages", "Print Log Report
     // Parameters" with the log report and "Pager Scheduling".
 
     // 3. Only now does the delivery timer run: nothing is sent during creation.
-    mainForm.Timer1->start();
+    deskSession.start();
     return app.exec();
 }

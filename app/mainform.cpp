@@ -7,7 +7,8 @@
 #include "compose/composition.h"
 #include "compose/preparation.h"
 #include "core/clocktext.h"
-#include "core/deliveryloop.h"
+#include "compose/pageforms.h"
+#include "compose/standardboxes.h"
 #include "core/recipientname.h"
 #include "core/showpending.h"
 #include "paging/pageengine.h"
@@ -69,16 +70,26 @@ QLabel* namedLabel(const QString& name, const QString& caption, QWidget* parent)
 } // namespace
 
 TMainForm::TMainForm(const QString& dataDirectory, QWidget* parent)
+    : TMainForm(std::make_unique<session::DeskSession>(dataDirectory), nullptr, parent)
+{
+}
+
+TMainForm::TMainForm(session::DeskSession& session, QWidget* parent)
+    : TMainForm(nullptr, &session, parent)
+{
+}
+
+TMainForm::TMainForm(std::unique_ptr<session::DeskSession> owned, session::DeskSession* shown, QWidget* parent)
     : QMainWindow(parent,
         Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
             | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
-    , desk_(std::make_unique<core::Desk>(dataDirectory))
+    , currentDateTime((shown ? shown : owned.get())->clock)
+    , ownedSession_(std::move(owned))
+    , session_(shown ? shown : ownedSession_.get())
 {
+    session::DeskSession& session = *session_;
     setObjectName(QStringLiteral("MainForm"));
-    // Made before the controls that show it, so that it is the first child to go.
-    composition_ = new compose::Composition(this);
-    composition_->setObjectName(QStringLiteral("Composition"));
-
+    composition_ = &session.composition();
     auto* central = new QWidget(this);
     central->setObjectName(QStringLiteral("ClientArea"));
     auto* grid = new QGridLayout(central);
@@ -112,31 +123,45 @@ TMainForm::TMainForm(const QString& dataDirectory, QWidget* parent)
         setTabOrder(tabChain[i - 1], tabChain[i]);
     message1->setFocus(); // the operator starts by typing the message
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(1000);
-    connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
-    delivery_ = new core::DeliveryLoop(*desk_, desk_->Engine1, this);
-    connect(delivery_, &core::DeliveryLoop::status, this, &TMainForm::Show_Status);
-    connect(delivery_, &core::DeliveryLoop::sendingShown, Sending, &QWidget::show);
-    connect(delivery_, &core::DeliveryLoop::sendingHidden, Sending, &QWidget::hide);
-    connect(delivery_, &core::DeliveryLoop::sendingProgress, Sending, &QLabel::setText);
-    connect(delivery_, &core::DeliveryLoop::pageEnded, composition_, [this] { composition_->setSendByPager(false); });
+    // What the session says, shown.
+    Timer1 = session.timer();
+    connect(&session, &session::DeskSession::clockShown, this, [this](const QString& text) {
+        TimeofDay->setText(text);
+        // The scheduling window's clock is kept here too once "Send Later" has opened it.
+        emit clockShown(text);
+    });
+    connect(&session, &session::DeskSession::pendingShown, this, &TMainForm::showPending);
+    connect(&session, &session::DeskSession::statusLine, this, &TMainForm::Show_Status);
+    connect(&session, &session::DeskSession::sendingShown, Sending, &QWidget::show);
+    connect(&session, &session::DeskSession::sendingHidden, Sending, &QWidget::hide);
+    connect(&session, &session::DeskSession::sendingProgress, Sending, &QLabel::setText);
+    connect(&session, &session::DeskSession::errorRaised, this, &TMainForm::showStandardError);
+    connect(&session, &session::DeskSession::infoRequested, this,
+        [this](const QString& text) { compose::ShowInfo(text, this); });
+    connect(&session, &session::DeskSession::restoreRequested, this,
+        [this] { setWindowState(windowState() & ~Qt::WindowMinimized); });
+    connect(&session, &session::DeskSession::focusMessageRequested, this, [this] { message1->setFocus(); });
+    // A result line quotes the editor's first line as the operator sees it, when the editor holds
+    // the page's text; otherwise the page's own text.
+    session.shownFirstLine = [this](const QString& pageText) {
+        const QString editorMessage = compose::pageMessage(message1->toPlainText());
+        if (!pageText.isEmpty() && editorMessage.startsWith(pageText))
+            return firstDisplayedLine();
+        return QString();
+    };
     // Faults inside the engine's events (the loop's handlers among them) go to the standard box.
     paging::TPageEngine::setErrorReporter([this](const QString& text) { showStandardError(text); });
-    delivery_->ReadPageMsgFromFile = [this] { return preparation_->ReadPageMsgFromFile(); };
-    // The queues are kept on disk as they change; a write that fails is told once.
-    connect(&desk_->pendingFile(), &core::PendingFile::writeFailed, this, [this](const QString& text) {
-        Show_Status(QStringLiteral("The pending messages could not be saved: ") + text);
-    });
-    ShowPending = new TShowPending(desk_->PendingMsgs, desk_->SendMsgs, this);
+    ShowPending = new TShowPending(desk().PendingMsgs, desk().SendMsgs, this);
     connect(ShowPending, &TShowPending::closedWithCount, PendingMsgsBtn,
         [this](int pending) { PendingMsgsBtn->setText(QStringLiteral("Pending Msgs: ") + QString::number(pending)); });
     connectComposition();
 
-    // Creation: the windows made on first use start unmade (aboutBox_, helpWindow_); then the data
-    // steps, which report a failure through startupError() and never keep the window from opening.
-    if (desk_->open().isEmpty()) {
+    // Creation: the windows made on first use start unmade (aboutBox_, helpWindow_); a window with
+    // a session of its own runs the data steps, which report a failure through startupError() and
+    // never keep the window from opening.
+    if (ownedSession_)
+        ownedSession_->open();
+    if (desk().isOpen()) {
         message1->clear();
         ReadUsersList();
     }
@@ -155,10 +180,7 @@ TMainForm::TMainForm(const QString& dataDirectory, QWidget* parent)
 TMainForm::~TMainForm()
 {
     paging::TPageEngine::setErrorReporter(nullptr);
-    // The loop lets go of Engine1's handlers when it goes: before the Desk that holds Engine1, not
-    // later among the window's children.
-    delete delivery_;
-    delivery_ = nullptr;
+    session_->shownFirstLine = nullptr;
 }
 
 QWidget* TMainForm::buildRecipients()
@@ -411,16 +433,7 @@ void TMainForm::buildMenus()
 
 void TMainForm::Timer1Timer()
 {
-    // A fault inside a tick is shown and the timer goes on.
-    try {
-        tick();
-    } catch (const store::StoreError& e) {
-        showStandardError(e.message());
-    } catch (const std::exception& e) {
-        showStandardError(QString::fromLocal8Bit(e.what()));
-    } catch (...) {
-        showStandardError(QStringLiteral("Unknown error"));
-    }
+    session_->tick();
 }
 
 void TMainForm::showStandardError(const QString& text)
@@ -433,39 +446,23 @@ void TMainForm::showStandardError(const QString& text)
     errorBoxOpen_ = false;
 }
 
-void TMainForm::tick()
+void TMainForm::showPending(const QString& caption, bool alert)
 {
-    const QTime now = currentDateTime().time();
-    const core::TickDisplay shown = desk_->tick(now);
-    TimeofDay->setText(shown.clock);
-    // The scheduling window's clock is kept here too once "Send Later" has opened it.
-    emit clockShown(shown.clock);
-    if (!shown.idle)
-        return;
-    PendingMsgsBtn->setText(shown.pendingCaption);
+    PendingMsgsBtn->setText(caption);
     // Red while pages wait, also while the button cannot be used yet; black (greyed when disabled)
     // otherwise.
     QPalette palette = PendingMsgsBtn->palette();
-    const QColor colour = shown.pendingAlert ? QColor(Qt::red) : QColor(Qt::black);
+    const QColor colour = alert ? QColor(Qt::red) : QColor(Qt::black);
     palette.setColor(QPalette::Active, QPalette::ButtonText, colour);
     palette.setColor(QPalette::Inactive, QPalette::ButtonText, colour);
     palette.setColor(QPalette::Disabled, QPalette::ButtonText,
-        shown.pendingAlert
-            ? colour
-            : QApplication::palette(PendingMsgsBtn).color(QPalette::Disabled, QPalette::ButtonText));
+        alert ? colour : QApplication::palette(PendingMsgsBtn).color(QPalette::Disabled, QPalette::ButtonText));
     PendingMsgsBtn->setPalette(palette);
-    delivery_->idleTick(now);
 }
 
 void TMainForm::BitBtn7Click()
 {
-    try {
-        delivery_->BitBtn7Click();
-    } catch (const store::StoreError& e) {
-        showStandardError(e.message());
-    } catch (const std::exception& e) {
-        showStandardError(QString::fromLocal8Bit(e.what()));
-    }
+    session_->abortPage();
 }
 
 void TMainForm::PendingMsgsBtnClick()
@@ -492,7 +489,7 @@ void TMainForm::closeEvent(QCloseEvent* event)
 bool TMainForm::saveQueuesOnClose()
 {
     for (;;) {
-        const QString failure = desk_->saveQueues();
+        const QString failure = session_->saveQueues();
         if (failure.isEmpty())
             return true;
         const auto answer = QMessageBox::warning(this, windowTitle(),
@@ -522,7 +519,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 void TMainForm::FormActivate()
 {
     try {
-        desk_->refreshDirectory();
+        desk().refreshDirectory();
     } catch (const store::StoreError&) {
         // The listing below meets the same fault and reports it once.
     }
@@ -572,15 +569,10 @@ void TMainForm::BitBtn6Click()
 void TMainForm::Show_Status(const QString& msg)
 {
     Sending->hide();
-    // No repaint between the shift and the new line.
+    // No repaint between the shift and the new line. The session's lines come rewritten as the
+    // operator reads them.
     StatusMemo->setUpdatesEnabled(false);
-    core::StatusContext context;
-    context.sendByPager = composition_->sendByPager();
-    context.byPagerId = composition_->byPagerId();
-    if (delivery_)
-        context.pageName = delivery_->deliveredName();
-    context.firstLine = firstDisplayedLine();
-    statusHistory_.add(core::stampStatus(QTime::currentTime(), core::rewriteStatus(msg, context)));
+    statusHistory_.add(core::stampStatus(QTime::currentTime(), msg));
     StatusMemo->setPlainText(statusHistory_.lines().join(u'\n'));
     StatusMemo->setUpdatesEnabled(true);
 }
@@ -601,10 +593,10 @@ void TMainForm::SendGroupClick()
     DBLookupComboBox1->setCurrentIndex(-1);
     DBLookupCombo2->setCurrentIndex(-1);
     try {
-        desk_->clearTempUser();
+        desk().clearTempUser();
         // Back to the user lookup: it lists the users table as it stands now.
-        if (!composition_->selectByGroup() && desk_->BUsersT.isOpen())
-            desk_->BUsersT.refresh();
+        if (!composition_->selectByGroup() && desk().BUsersT.isOpen())
+            desk().BUsersT.refresh();
     } catch (const store::StoreError& e) {
         showStandardError(e.message());
     }
@@ -655,7 +647,7 @@ void TMainForm::UserLookupCloseUp()
 {
     core::Desk::ChosenUser chosen;
     try {
-        if (!desk_->lookupUser(DBLookupComboBox1->currentText(), &chosen))
+        if (!desk().lookupUser(DBLookupComboBox1->currentText(), &chosen))
             return;
     } catch (const store::StoreError& e) {
         showStandardError(e.message());
@@ -675,7 +667,7 @@ void TMainForm::RefreshUsersList()
 QStringList TMainForm::recipientNamesOrReport()
 {
     try {
-        const QStringList names = desk_->recipientNames();
+        const QStringList names = desk().recipientNames();
         lastListError_.clear();
         fillLookups(names);
         return names;
@@ -706,7 +698,7 @@ void TMainForm::AboutClick()
 {
     if (!aboutBox_)
         aboutBox_
-            = new TAboutBox(desk_->usesFallbackDataDirectory() ? desk_->dataDirectory() : QString(), this);
+            = new TAboutBox(desk().usesFallbackDataDirectory() ? desk().dataDirectory() : QString(), this);
     // Beside the main window, not modal, like the other windows opened from the menu.
     aboutBox_->show();
     aboutBox_->raise();

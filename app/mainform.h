@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/desk.h"
+#include "session/desksession.h"
 #include "core/statuslist.h"
 
 #include <QDateTime>
@@ -22,38 +23,34 @@ class HelpWindow;
 class TAboutBox;
 namespace compose {
 class Composition;
-class MessagePreparation;
 class TByPagerID;
 }
 class TShowPending;
-namespace core {
-class DeliveryLoop;
-}
 namespace config {
 class TSystemForm;
 }
 
 // The main window: recipients, message editor, command column, the bottom row, the status group and
-// the menus. Its logic without widgets is the Desk it owns.
+// the menus. It shows a desk session (the runtime: tables, queues, delivery, scan, intake) and
+// passes the operator's commands to it.
 class TMainForm : public QMainWindow {
     Q_OBJECT
 
 public:
-    // Runs the creation steps on a Desk for `dataDirectory` (empty: the default data folder). A
-    // failure is kept in startupError() for the program entry to show; the window opens regardless.
+    // Shows `session`, opened by the caller; the window never runs its tick.
+    explicit TMainForm(session::DeskSession& session, QWidget* parent = nullptr);
+    // A window with a session of its own on `dataDirectory` (empty: the default data folder), opened
+    // here. A failure is kept in startupError(); the window opens regardless.
     explicit TMainForm(const QString& dataDirectory = QString(), QWidget* parent = nullptr);
     ~TMainForm() override;
 
-    core::Desk& desk() { return *desk_; }
+    session::DeskSession& session() { return *session_; }
+    core::Desk& desk() { return session_->desk(); }
     // The message, the recipient ticks and the switches that this window's controls show.
     compose::Composition& composition() { return *composition_; }
-    // The send command, the preparations and the message file intake, on the composition.
-    compose::MessagePreparation& preparation() { return *preparation_; }
-    // The delivery loop; its hooks (message-file intake, scheduled scan) are set by the program.
-    core::DeliveryLoop& delivery() { return *delivery_; }
-    QString startupError() const { return desk_->startupError(); }
-    // The clock the delivery timer and the scheduled scan read; the system's unless replaced.
-    std::function<QDateTime()> currentDateTime = [] { return QDateTime::currentDateTime(); };
+    QString startupError() const { return session_->desk().startupError(); }
+    // The clock the tick and the scheduled scan read: the session's.
+    std::function<QDateTime()>& currentDateTime;
 
     // Controls named as the rest of the desk refers to them.
     QListView* UsersList; // shows composition().recipients()
@@ -83,7 +80,7 @@ public:
     QToolButton* BitBtn6; // clears the status list
     QLabel* Version;
     QCheckBox* SendByPager; // hidden: ticked while a page typed by pager ID is under way
-    QTimer* Timer1;
+    QTimer* Timer1; // the session's tick
     TShowPending* ShowPending; // the "Pending Messages" window, made at start
     compose::TByPagerID* ByPagerID; // "Send Message By Pager ID Only", made at start
     // The System Configuration window, made at start right after this one (CreateSystemForm).
@@ -159,7 +156,9 @@ private:
     void showUserLookup();
     // The single-choice lookups list the users and the groups of `names` (the recipient items).
     void fillLookups(const QStringList& names);
-    void tick();
+    // Shows the session's tick: the clock, and the pending count when idle.
+    void showPending(const QString& caption, bool alert);
+    TMainForm(std::unique_ptr<session::DeskSession> owned, session::DeskSession* session, QWidget* parent);
     // The application's standard error box, one at a time.
     void showStandardError(const QString& text);
     // The recipient names; a store error is shown in the error box and gives no names.
@@ -168,10 +167,9 @@ private:
     // open (the operator chose to stay after a failed save).
     bool saveQueuesOnClose();
 
-    std::unique_ptr<core::Desk> desk_;
+    std::unique_ptr<session::DeskSession> ownedSession_; // set when the window made its session
+    session::DeskSession* session_;
     compose::Composition* composition_ = nullptr;
-    std::unique_ptr<compose::MessagePreparation> preparation_;
-    core::DeliveryLoop* delivery_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;
     HelpWindow* helpWindow_ = nullptr;
     QString lastListError_;

@@ -5,7 +5,6 @@
 #include "app/messageedit.h"
 #include "compose/bypagerid.h"
 #include "compose/composition.h"
-#include "compose/preparation.h"
 #include "compose/standardboxes.h"
 #include "store/storeerror.h"
 
@@ -54,17 +53,9 @@ void TMainForm::connectComposition()
     // Every change of "Select By Group", the operator's or the send command's, switches the lookups.
     connect(c, &compose::Composition::selectByGroupChanged, this, &TMainForm::SendGroupClick);
 
-    compose::DeskServices services;
-    services.showStatus = [this](const QString& text) { Show_Status(text); };
-    services.showInfo = [this](const QString& text) { compose::ShowInfo(text, this); };
-    services.showError = [this](const QString& text) { showStandardError(text); };
-    services.restoreWindow = [this] { setWindowState(windowState() & ~Qt::WindowMinimized); };
-    services.focusMessage = [this] { message1->setFocus(); };
-    preparation_ = std::make_unique<compose::MessagePreparation>(*desk_, *c, std::move(services));
+    connect(SendBtn, &QPushButton::clicked, this, [this] { session_->sendComposed(); });
 
-    connect(SendBtn, &QPushButton::clicked, this, [this] { preparation_->SendBtnClick(); });
-
-    ByPagerID = new compose::TByPagerID(desk_->PagerCompT, this);
+    ByPagerID = new compose::TByPagerID(desk().PagerCompT, this);
     connect(ByPagerBtn, &QPushButton::clicked, this, &TMainForm::ByPagerBtnClick);
 }
 
@@ -72,16 +63,14 @@ void TMainForm::ByPagerBtnClick()
 {
     if (ByPagerID->exec() != QDialog::Accepted)
         return;
-    composition_->setByPagerTarget(ByPagerID->pager->text(), ByPagerID->chosenCarrier());
-    composition_->setSendByPager(true);
     DBLookupComboBox1->setEnabled(false);
     DBLookupCombo2->setEnabled(false);
     pager_id2->hide();
     pagercompL->hide();
-    preparation_->SendBtnClick();
+    session_->sendByPagerId(ByPagerID->pager->text(), ByPagerID->chosenCarrier());
     // Back to the user lookup, as after a send by group.
     try {
-        desk_->BUsersT.refresh();
+        desk().BUsersT.refresh();
     } catch (const store::StoreError& e) {
         showStandardError(e.message());
     }

@@ -19,7 +19,11 @@ msglog::TMsgLogF* CreateMsgLogForm(TMainForm& mainForm)
         if (!user.carrier.isEmpty())
             mainForm.pagercompL->setText(user.carrier);
     };
-    auto* form = new msglog::TMsgLogF(mainForm.desk(), mainForm.preparation(), std::move(view), &mainForm);
+    auto* form = new msglog::TMsgLogF(mainForm.desk(), mainForm.composition(),
+        [&mainForm](const QString& recipient, const QString& text) {
+            mainForm.session().sendToRecipient(recipient, text);
+        },
+        std::move(view), &mainForm);
     QObject::connect(form, &directories::DirectoryForm::helpRequested, &mainForm, &TMainForm::showHelpTopic);
     mainForm.MsgLogMenu->setEnabled(true);
     QObject::connect(mainForm.MsgLogMenu, &QAction::triggered, form, [&mainForm, form] {

@@ -1,15 +1,6 @@
 #pragma once
 
 class TMainForm;
-namespace schedule {
-class ScheduledScan;
-}
-
-// Makes the scheduled-message scan on the main window's desk and preparations (their composition), on the
-// window's clock, and hands it to the delivery loop's ScheduledScan hook. The scan lives as long as
-// the window.
-schedule::ScheduledScan* CreateScheduledScan(TMainForm& mainForm);
-
 // Enables "Send L&ater": its first press makes the "Pager Scheduling" window on the main window's
 // desk, composition and clock; every press shows it. Once made, the window's clock follows the
 // delivery timer's ticks and its status lines go to the main window's status list. Enables

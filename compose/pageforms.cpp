@@ -100,27 +100,6 @@ Page userPage(const UserPageInput& input)
     return page;
 }
 
-void appendPage(store::TMemTable& sendMsgs, const Page& page)
-{
-    using namespace core::page;
-    sendMsgs.append();
-    try {
-        sendMsgs.setFieldText(QString::fromLatin1(NetworkPhone), page.networkPhone);
-        sendMsgs.setFieldText(QString::fromLatin1(PagerPhone), page.pagerPhone);
-        sendMsgs.setFieldText(QString::fromLatin1(BaudRate), page.baudRate);
-        sendMsgs.setFieldInt(QString::fromLatin1(MessageSize), page.messageSize);
-        sendMsgs.setFieldText(QString::fromLatin1(MessageToSend), page.messageToSend);
-        if (page.isGroup)
-            sendMsgs.setFieldBool(QString::fromLatin1(IsGroup), true);
-        sendMsgs.setFieldText(QString::fromLatin1(UserOrGroupName), page.userOrGroupName);
-        sendMsgs.setFieldInt(QString::fromLatin1(Retries), page.retries);
-        sendMsgs.post();
-    } catch (const store::StoreError&) {
-        sendMsgs.cancel();
-        throw;
-    }
-}
-
 QStringList messageFileLines(const QByteArray& bytes)
 {
     const QString text = store::fromCp1252(bytes);

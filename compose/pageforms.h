@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/page.h"
+
 #include <QByteArray>
 #include <QDate>
 #include <QString>
@@ -53,17 +55,9 @@ QString loggedMessage(const QString& editorText);
 QString logDate(const QDate& date);
 QString logTime(const QTime& time);
 
-// One record of the send queue.
-struct Page {
-    QString networkPhone;
-    QString pagerPhone;
-    QString baudRate;
-    int messageSize = 0;
-    QString messageToSend;
-    bool isGroup = false;
-    QString userOrGroupName;
-    int retries = 0;
-};
+// One record of the send queue, and its appending: the desk's one page type.
+using core::Page;
+using core::appendPage;
 
 // What a single-user page is built from: the user's and the carrier's fields (read without trailing
 // blanks) and the working settings.
@@ -84,11 +78,6 @@ struct UserPageInput {
 // The page for one user: the alphanumeric forms, then, for a numeric carrier, "B" + speed, the
 // dial string "#," and the numeric delay as the page size.
 Page userPage(const UserPageInput& input);
-
-// Appends `page` to the end of the send queue and posts it; values longer than a field are cut to
-// its width by the table. A failure leaves no half-built row behind (the row is cancelled) and is
-// thrown on as store::StoreError.
-void appendPage(store::TMemTable& sendMsgs, const Page& page);
 
 // The lines of a message file: Windows-1252 text, lines ended by CR LF, CR alone or LF alone; a line
 // end at the very end of the file starts no further line.

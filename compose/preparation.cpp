@@ -109,29 +109,32 @@ void MessagePreparation::error(const QString& text) const
         status(text);
 }
 
-QString MessagePreparation::selectedEditorText() const
+bool MessagePreparation::mayPrepare() const
 {
-    return composition_.selectedText();
+    if (desk_.pageInProgress()) {
+        status(QStringLiteral("Already sending message..."));
+        return false;
+    }
+    if (desk_.scheduleScanActive()) {
+        status(QStringLiteral("Already sending scheduled message..."));
+        return false;
+    }
+    return true;
 }
 
 void MessagePreparation::SendBtnClick()
 {
-    if (desk_.PageInProgress) {
-        status(QStringLiteral("Already sending message..."));
+    if (!mayPrepare())
         return;
-    }
-    if (desk_.ScheduleScanActive) {
-        status(QStringLiteral("Already sending scheduled message..."));
-        return;
-    }
     try {
         core::SetEngineParams(desk_);
         if (!composition_.selectByGroup() && !composition_.sendByPager())
-            PrepareAllMessages();
+            PrepareAllMessages(composition_.selectedText());
         else if (composition_.selectByGroup() && !composition_.sendByPager())
             status(QStringLiteral("Nothing sent from the list: Select By Group is ticked"));
         if (composition_.sendByPager())
-            PrepareByPagerMessage();
+            PrepareByPagerMessage(
+                composition_.selectedText(), composition_.byPagerId(), composition_.byPagerCarrier());
     } catch (const std::exception& e) {
         error(errorText(e));
     }
@@ -141,9 +144,39 @@ void MessagePreparation::SendBtnClick()
     composition_.setSelectByGroup(false);
 }
 
-void MessagePreparation::PrepareAllMessages()
+bool MessagePreparation::sendByPagerId(const QString& pagerId, const QString& carrier)
 {
-    if (pageMessage(selectedEditorText()).isEmpty()) {
+    if (!mayPrepare())
+        return false;
+    composition_.setByPagerTarget(pagerId, carrier);
+    bool queued = false;
+    try {
+        core::SetEngineParams(desk_);
+        queued = PrepareByPagerMessage(composition_.selectedText(), pagerId, carrier);
+    } catch (const std::exception& e) {
+        error(errorText(e));
+    }
+    // Ticked only for a page that waits: a press of the send button while it is under way pages
+    // the typed ID again, and the end of its attempt unticks it. An attempt that queued nothing
+    // leaves the ticked recipients to the next send.
+    composition_.setSendByPager(queued);
+    if (c_.restoreWindow)
+        c_.restoreWindow();
+    composition_.setSelectByGroup(false);
+    return queued;
+}
+
+void MessagePreparation::prepareRecipient(const QString& item, const QString& editorText)
+{
+    if (core::isGroupRecipient(item))
+        PrepareGroupMessage(item, editorText);
+    else
+        PrepareOneMessage(item, editorText);
+}
+
+void MessagePreparation::PrepareAllMessages(const QString& editorText)
+{
+    if (pageMessage(editorText).isEmpty()) {
         info(QStringLiteral("Enter a message  and press 'Send Message' button."));
         if (c_.focusMessage)
             c_.focusMessage();
@@ -157,12 +190,13 @@ void MessagePreparation::PrepareAllMessages()
     for (const QString& name : ticked) {
         // A table fault for one recipient is shown and the walk goes on with the next.
         try {
+            composition_.untick(name);
             if (core::isGroupRecipient(name)) {
                 ++groups;
-                PrepareGroupMessage(name);
+                PrepareGroupMessage(name, editorText);
             } else {
                 ++users;
-                PrepareOneMessage(name);
+                PrepareOneMessage(name, editorText);
             }
         } catch (const std::exception& e) {
             error(errorText(e));
@@ -172,9 +206,8 @@ void MessagePreparation::PrepareAllMessages()
         info(QStringLiteral("Select a user and/or group and press 'Send Message' button."));
 }
 
-void MessagePreparation::PrepareOneMessage(const QString& name)
+void MessagePreparation::PrepareOneMessage(const QString& name, const QString& editorText)
 {
-    composition_.untick(name);
     store::Table& users = desk_.BUsersT;
     store::Table& carriers = desk_.PagerCompT;
     if (!users.locate(kUserName, name)) {
@@ -193,7 +226,7 @@ void MessagePreparation::PrepareOneMessage(const QString& name)
         status(QStringLiteral("Bad Pager ID for ") + input.userName);
         return;
     }
-    input.editorText = selectedEditorText();
+    input.editorText = editorText;
     if (pageMessage(input.editorText).isEmpty()) {
         info(QStringLiteral("Enter a message..."));
         return;
@@ -219,22 +252,20 @@ void MessagePreparation::PrepareOneMessage(const QString& name)
         status(messageCutText(input.userName, page.messageToSend.size()));
 }
 
-void MessagePreparation::PrepareByPagerMessage()
+bool MessagePreparation::PrepareByPagerMessage(
+    const QString& editorText, const QString& pagerId, const QString& carrier)
 {
-    const QString editorText = selectedEditorText();
     if (pageMessage(editorText).isEmpty()) {
         info(QStringLiteral("Enter message to send"));
-        return;
+        return false;
     }
-    const QString pagerId = composition_.byPagerId();
     store::Table& carriers = desk_.PagerCompT;
-    const QString carrier = composition_.byPagerCarrier();
     // The chosen carrier, found again: other preparations move the carriers table meanwhile. With
     // none chosen, the current record. Without any carrier there is nothing to dial.
     const bool found = carrier.isEmpty() ? !carriers.isEmpty() : carriers.locate(kCarrierName, carrier);
     if (!found) {
         status(QStringLiteral("Bad Carrier Phone number for ") + pagerId);
-        return;
+        return false;
     }
     Page page;
     page.messageToSend = fittedMessage(pageMessage(editorText), false);
@@ -248,6 +279,7 @@ void MessagePreparation::PrepareByPagerMessage()
     appendPage(desk_.SendMsgs, page);
     if (page.messageToSend.size() < pageMessage(editorText).size())
         status(messageCutText(pagerId, page.messageToSend.size()));
+    return true;
 }
 
 void MessagePreparation::appendLogRecord(const QString& userName, const QString& editorText)
@@ -271,10 +303,9 @@ void MessagePreparation::appendLogRecord(const QString& userName, const QString&
     }
 }
 
-void MessagePreparation::PrepareGroupMessage(const QString& item)
+void MessagePreparation::PrepareGroupMessage(const QString& item, const QString& editorText)
 {
     const QString groupName = core::groupNameOf(item);
-    composition_.untick(item);
     const QString path = memberFilePath(desk_.dataDirectory(), groupName);
     QStringList members;
     if (!QFileInfo(path).isFile() || !readMemberFile(path, &members)) {
@@ -302,7 +333,6 @@ void MessagePreparation::PrepareGroupMessage(const QString& item)
         entries << carrier + u';' + users.fieldText(kPagerId);
     }
 
-    const QString editorText = selectedEditorText();
     if (composition_.messageLog())
         appendLogRecord(core::groupRecipient(groupName), editorText);
 

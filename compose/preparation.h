@@ -31,16 +31,25 @@ public:
 
     Composition& composition() { return composition_; }
 
-    // The "&Send Mesg" command.
+    // The "&Send Mesg" command: the composed message to the ticked recipients, or, while "Send By
+    // Pager ID" is ticked, to the pager ID typed last.
     void SendBtnClick();
-    // Walks the recipient list and prepares every ticked item.
-    void PrepareAllMessages();
-    // One user of the directory, by name, with the composed message.
-    void PrepareOneMessage(const QString& name);
+    // "By Pager ID": the send command's guards, then the composed message to `pagerId` on
+    // `carrier` (empty: the carriers table's current record). "Send By Pager ID" is ticked only when
+    // the page was queued. Returns whether it was.
+    bool sendByPagerId(const QString& pagerId, const QString& carrier);
+    // Walks the recipient list and prepares every ticked item with `editorText`, unticking each.
+    void PrepareAllMessages(const QString& editorText);
+    // One recipient item, a user name or "Group: " + a group name, with `editorText` (lines
+    // separated by LF). The operator's ticks and editor are not touched.
+    void prepareRecipient(const QString& item, const QString& editorText);
+    // One user of the directory, by name.
+    void PrepareOneMessage(const QString& name, const QString& editorText);
     // One "Group: " item of the recipient list.
-    void PrepareGroupMessage(const QString& item);
-    // "Send By Pager ID": one page to the composition's typed pager ID on its chosen carrier.
-    void PrepareByPagerMessage();
+    void PrepareGroupMessage(const QString& item, const QString& editorText);
+    // One page to a typed pager ID on a carrier (empty: the carriers table's current record).
+    // Returns whether it was queued.
+    bool PrepareByPagerMessage(const QString& editorText, const QString& pagerId, const QString& carrier);
     // Consumes "plimomsgs.txt" in the current directory, when there is one, and queues at most one
     // page from it. Called by the delivery loop when it is idle and the send queue is empty. False
     // when there was nothing to take: no file, or the undeletable file already reported, unchanged
@@ -53,9 +62,8 @@ public:
     static constexpr qint64 kMessageFileReadLimit = 4 * 1024 * 1024;
 
 private:
-    // The composed text with every line; the editor shows it all selected, as the operator sees it
-    // then.
-    QString selectedEditorText() const;
+    // The send command's guards: false (and said) while a page or the scheduled scan is under way.
+    bool mayPrepare() const;
     void status(const QString& text) const;
     void info(const QString& text) const;
     void error(const QString& text) const;

@@ -230,8 +230,23 @@ bool IniFile::writeString(const QString& section, const QString& key, const QStr
     return file.commit();
 }
 
+namespace {
+QString& pagerIniOverride()
+{
+    static QString path;
+    return path;
+}
+} // namespace
+
+void setPagerIniPath(const QString& path)
+{
+    pagerIniOverride() = path;
+}
+
 QString pagerIniPath()
 {
+    if (!pagerIniOverride().isEmpty())
+        return pagerIniOverride();
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
         + QStringLiteral("/PlimoPager32/pager.ini");
 }

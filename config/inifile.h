@@ -40,5 +40,8 @@ private:
 
 // The one settings file of the desk, pager.ini, in the user's configuration folder.
 QString pagerIniPath();
+// Points pagerIniPath() at another file for the rest of the run (a runner's --config); empty: the
+// per-user file again.
+void setPagerIniPath(const QString& path);
 
 } // namespace config

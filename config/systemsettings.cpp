@@ -107,6 +107,12 @@ bool SystemSettings::scheduledSendingEnabled()
     return ini.readString(Section, SendMessagesKey, QStringLiteral("1")) != QStringLiteral("0");
 }
 
+bool SystemSettings::serviceMessageLogEnabled()
+{
+    const IniFile ini(pagerIniPath());
+    return ini.readString(Section, MessageLogKey, QStringLiteral("1")) != QStringLiteral("0");
+}
+
 bool SystemSettings::setScheduledSendingEnabled(bool on)
 {
     const IniFile ini(pagerIniPath());

@@ -23,6 +23,8 @@ public:
     static inline const QString DirectMesgDelayKey = QStringLiteral("DirectMesgDelay");
     static inline const QString PulseDialKey = QStringLiteral("PulseDial");
     static inline const QString SendMessagesKey = QStringLiteral("SendMessages");
+    // Whether a runner without a window (plimopagerd) writes the message log: not "0" (default "1").
+    static inline const QString MessageLogKey = QStringLiteral("MessageLog");
 
     static inline const QString DefaultDeliveryRetries = QStringLiteral("3");
     static inline const QString DefaultDirectMesgDelay = QStringLiteral("10");
@@ -62,6 +64,8 @@ public:
 
     // The scheduled-sending switch: on unless SendMessages is exactly "0".
     static bool scheduledSendingEnabled();
+    // MessageLogKey read from the settings file.
+    static bool serviceMessageLogEnabled();
     // Writes the switch as "1" or "0"; false when the file could not be written.
     static bool setScheduledSendingEnabled(bool on);
 

@@ -2,6 +2,7 @@
 
 #include "core/desk.h"
 #include "core/engineparams.h"
+#include "core/page.h"
 #include "core/pendingqueue.h"
 #include "core/queues.h"
 #include "paging/pageengine.h"
@@ -9,13 +10,6 @@
 #include <QFileInfo>
 
 namespace core {
-
-namespace {
-
-const QString kName = QString::fromLatin1(page::UserOrGroupName);
-const QString kMessage = QString::fromLatin1(page::MessageToSend);
-
-} // namespace
 
 DeliveryLoop::DeliveryLoop(Desk& desk, paging::TPageEngine& engine, QObject* parent)
     : QObject(parent)
@@ -40,7 +34,7 @@ QString DeliveryLoop::messageFileName()
 
 void DeliveryLoop::idleTick(const QTime& now)
 {
-    if (desk_.PageInProgress || desk_.ScheduleScanActive)
+    if (desk_.pageInProgress() || desk_.scheduleScanActive())
         return;
     if (!desk_.SendMsgs.isEmpty()) {
         startHeadPage();
@@ -61,26 +55,17 @@ void DeliveryLoop::startHeadPage()
         return;
     if (SetEngineParams)
         SetEngineParams();
-    desk_.PageInProgress = true;
-    try {
-        queue.first();
-        startedName_ = queue.fieldText(kName);
-        startedMessage_ = queue.fieldText(kMessage);
-        engine_.MessageToSend = startedMessage_;
-        engine_.NetworkPhone = queue.fieldText(QString::fromLatin1(page::NetworkPhone));
-        engine_.PagerPhone = queue.fieldText(QString::fromLatin1(page::PagerPhone));
-        engine_.MessageSize = queue.fieldInt(QString::fromLatin1(page::MessageSize));
-        engine_.BaudRate = queue.fieldText(QString::fromLatin1(page::BaudRate));
-        startedRowQueued_ = true;
-        engine_.Send();
-    } catch (...) {
-        // The page never reached the engine: it stays queued and the next tick may try again.
-        desk_.PageInProgress = false;
-        throw;
-    }
+    // Until the page has reached the engine a fault releases the mark: the page stays queued and the
+    // next tick may try again.
+    BusyMark mark = desk_.markPageInProgress();
+    queue.first();
+    started_ = currentPage(queue);
+    loadPage(started_, engine_);
+    startedRowQueued_ = true;
+    engine_.Send();
     if (engine_.statusCode() != 0) {
         // Refused: the library posts nothing for this page. It waits in the pending queue.
-        desk_.PageInProgress = false;
+        mark.release();
         ShowErrorStatus();
         if (startedRowQueued_ && !queue.isEmpty()) {
             queue.first();
@@ -89,8 +74,9 @@ void DeliveryLoop::startHeadPage()
         }
         return;
     }
+    pageMark_ = std::move(mark);
     emit sendingShown();
-    emit status(QStringLiteral("Sending message to ") + startedName_);
+    emit status(QStringLiteral("Sending message to ") + started_.userOrGroupName);
 }
 
 void DeliveryLoop::dropStartedRow()
@@ -114,7 +100,7 @@ void DeliveryLoop::ShowErrorStatus()
     }
     if (code == 0) {
         emit status(
-            QStringLiteral("Sent to ") + startedName_ + QStringLiteral(": ") + startedMessage_.left(40));
+            QStringLiteral("Sent to ") + started_.userOrGroupName + QStringLiteral(": ") + started_.messageToSend.left(40));
         dropStartedRow();
         return; // the end-of-page decision leaves the queues alone for a delivered page
     }
@@ -134,7 +120,7 @@ void DeliveryLoop::Engine1Finished()
         return;
     }
     emit sendingHidden();
-    desk_.PageInProgress = false;
+    pageMark_.release();
     emit pageEnded();
     // Only the page that was started is retried or moved; once it has left, the row behind it is
     // another page, which waits for its own turn.
@@ -146,19 +132,29 @@ void DeliveryLoop::Engine1Finished()
 
 void DeliveryLoop::BitBtn7Click()
 {
-    if (!desk_.PageInProgress)
+    if (!desk_.pageInProgress())
         return;
     dropStartedRow();
-    try {
-        engine_.Abort();
-    } catch (...) {
-        desk_.PageInProgress = false;
-        throw;
-    }
-    desk_.PageInProgress = false;
+    // The mark comes down whatever the abort meets.
+    BusyMark mark = std::move(pageMark_);
+    engine_.Abort();
+    mark.release();
     emit sendingHidden();
     emit pageEnded();
     // A page that ended under the abort still posts its end; that one is not the next page's.
+    abortedPageFinishing_ = engine_.statusCode() < 30;
+}
+
+void DeliveryLoop::cancelKeepingPage()
+{
+    if (!desk_.pageInProgress())
+        return;
+    // Neither retried nor moved by the end-of-page steps: the row stays as it was queued.
+    startedRowQueued_ = false;
+    BusyMark mark = std::move(pageMark_);
+    engine_.Abort();
+    mark.release();
+    emit sendingHidden();
     abortedPageFinishing_ = engine_.statusCode() < 30;
 }
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "core/desk.h"
+#include "core/page.h"
+
 #include <QObject>
 #include <QString>
 #include <QTime>
@@ -52,9 +55,14 @@ public:
     // "Abort Mesg": drops the page under way (it does not become pending) and cancels it.
     void BitBtn7Click();
 
+    // Cancels the page under way and keeps it first in the send queue, untouched: the way out of a
+    // runner that saves its queues (the page is then pending at the next start).
+    void cancelKeepingPage();
+
     // The page handed to the engine last: its UserOrGroupName (empty before the first page), and
     // whether its row is still first in the send queue.
-    QString deliveredName() const { return startedName_; }
+    QString deliveredName() const { return started_.userOrGroupName; }
+    const Page& startedPage() const { return started_; }
     bool startedRowQueued() const { return startedRowQueued_; }
 
 signals:
@@ -69,8 +77,8 @@ private:
 
     Desk& desk_;
     paging::TPageEngine& engine_;
-    QString startedName_;
-    QString startedMessage_;
+    Page started_;
+    BusyMark pageMark_; // held from a page's start to the end of its attempt
     bool startedRowQueued_ = false;
     bool abortedPageFinishing_ = false;
 };

@@ -114,8 +114,6 @@ QString Desk::open()
         startupFaults_ << iniFault
                 + QStringLiteral(" and is not read: the settings are the defaults until they are saved.");
     ScheduledSendingEnabled = config::SystemSettings::scheduledSendingEnabled();
-    ScheduleScanActive = false;
-    PageInProgress = false;
     opened_ = true;
     return startupError_;
 }
@@ -204,7 +202,7 @@ TickDisplay Desk::tick(const QTime& now) const
 {
     TickDisplay display;
     display.clock = longTimeText(now);
-    if (PageInProgress || ScheduleScanActive)
+    if (pageInProgress_ || scheduleScanActive_)
         return display;
     const int pending = PendingMsgs.rowCount();
     display.idle = true;

@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QTime>
 #include <memory>
+#include <utility>
 
 namespace core {
 
@@ -20,6 +21,43 @@ struct TickDisplay {
     bool idle = false; // neither a page nor a scheduled scan is under way
     QString pendingCaption; // set when idle: "Pending Msgs: " + count
     bool pendingAlert = false; // the count is 1 or more (shown in red)
+};
+
+// Marks the desk busy while it lives: with a page under way, or with a scheduled scan. Moved, the
+// mark goes with it; released (or destroyed), the desk is no longer busy with that work.
+class BusyMark {
+public:
+    BusyMark() = default;
+    explicit BusyMark(bool& flag)
+        : flag_(&flag)
+    {
+        flag = true;
+    }
+    BusyMark(BusyMark&& other) noexcept
+        : flag_(std::exchange(other.flag_, nullptr))
+    {
+    }
+    BusyMark& operator=(BusyMark&& other) noexcept
+    {
+        if (this != &other) {
+            release();
+            flag_ = std::exchange(other.flag_, nullptr);
+        }
+        return *this;
+    }
+    BusyMark(const BusyMark&) = delete;
+    BusyMark& operator=(const BusyMark&) = delete;
+    ~BusyMark() { release(); }
+    void release()
+    {
+        if (flag_)
+            *flag_ = false;
+        flag_ = nullptr;
+    }
+    bool held() const { return flag_ != nullptr; }
+
+private:
+    bool* flag_ = nullptr;
 };
 
 // The main window's state without the window: the store connection, the seven table handles, the
@@ -132,12 +170,21 @@ public:
     int32_t DeliveryRetriesValue = 3;
     int32_t DirectMesgDelayValue = 10;
 
-    bool PageInProgress = false;
-    bool ScheduleScanActive = false;
+    // A page is under way (from its start to the end of its attempt), or the scheduled scan runs:
+    // the send command, the tick and the scan keep out of each other's way, also while a message box
+    // runs its own event loop. Each is set by holding its mark.
+    bool pageInProgress() const { return pageInProgress_; }
+    bool scheduleScanActive() const { return scheduleScanActive_; }
+    [[nodiscard]] BusyMark markPageInProgress() { return BusyMark(pageInProgress_); }
+    [[nodiscard]] BusyMark markScheduleScan() { return BusyMark(scheduleScanActive_); }
+
     bool ScheduledSendingEnabled = false; // set by the creation steps; stays off when they stop early
 
 private:
     void restorePendingQueue();
+
+    bool pageInProgress_ = false;
+    bool scheduleScanActive_ = false;
 
     QString dataDirectory_;
     QString startupError_;

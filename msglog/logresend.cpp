@@ -1,7 +1,6 @@
 #include "msglog/logresend.h"
 
 #include "compose/composition.h"
-#include "compose/preparation.h"
 #include "core/recipientname.h"
 #include "store/fieldnames.h"
 #include "store/table.h"
@@ -15,23 +14,30 @@ LoggedRecipient loggedRecipient(const QString& userName)
     return { false, userName };
 }
 
-LogResend::LogResend(core::Desk& desk, compose::MessagePreparation& preparation, ResendView view)
+LogResend::LogResend(core::Desk& desk, compose::Composition& composition, SendFunction send, ResendView view)
     : desk_(desk)
-    , preparation_(preparation)
+    , composition_(composition)
+    , send_(std::move(send))
     , view_(std::move(view))
 {
 }
 
-void LogResend::copyMessage()
+QString LogResend::loggedMessage() const
 {
     store::Table& log = desk_.MsgLogT;
     QString text;
     if (log.isOpen() && log.recNo() != 0)
         text = log.fieldText(store::msglog::Msg);
-    // The memo keeps CR LF line ends; the editor's lines end in LF. The program's own text is not
-    // held to the typing limit, so a logged message longer than it comes back whole.
+    // The memo keeps CR LF line ends; the editor's lines end in LF.
     text.remove(u'\r');
-    preparation_.composition().setText(text);
+    return text;
+}
+
+void LogResend::copyMessage()
+{
+    // The program's own text is not held to the typing limit, so a logged message longer than it
+    // comes back whole.
+    composition_.setText(loggedMessage());
 }
 
 void LogResend::resend()
@@ -39,18 +45,15 @@ void LogResend::resend()
     store::Table& log = desk_.MsgLogT;
     const QString userName = log.isOpen() && log.recNo() != 0 ? log.fieldText(store::msglog::UserName) : QString();
     const LoggedRecipient recipient = loggedRecipient(userName);
-    compose::Composition& composition = preparation_.composition();
-    if (recipient.group)
-        composition.setSelectByGroup(true);
-    copyMessage();
+    const QString text = loggedMessage();
 
     if (recipient.group) {
         store::Table& groups = desk_.GroupsT;
         if (!groups.isOpen() || recipient.name.isEmpty())
             return;
         groups.refresh();
-        if (groups.locate(store::groups::Group, recipient.name))
-            preparation_.PrepareGroupMessage(core::groupRecipient(recipient.name));
+        if (groups.locate(store::groups::Group, recipient.name) && send_)
+            send_(core::groupRecipient(recipient.name), text);
         return;
     }
 
@@ -61,7 +64,8 @@ void LogResend::resend()
         return;
     if (view_.showChosenUser)
         view_.showChosenUser(chosen);
-    preparation_.PrepareOneMessage(desk_.BUsersT.fieldText(store::busers::UserName));
+    if (send_)
+        send_(desk_.BUsersT.fieldText(store::busers::UserName), text);
 }
 
 } // namespace msglog

@@ -6,7 +6,7 @@
 #include <functional>
 
 namespace compose {
-class MessagePreparation;
+class Composition;
 }
 
 namespace msglog {
@@ -28,23 +28,31 @@ struct ResendView {
     std::function<void(const core::Desk::ChosenUser& user)> showChosenUser;
 };
 
-// "Use &Msg" and "&ReSend" on the current record of the desk's log handle MsgLogT: the logged
-// message goes into the composition, and a resend prepares it again for the same user or group as
-// an ordinary preparation (pages at the end of the send queue, a new log record when "Message &Log"
-// is ticked). A user or group that no longer exists gets nothing and nothing is reported.
+// "Use &Msg" and "&ReSend" on the current record of the desk's log handle MsgLogT. "Use &Msg" puts
+// the logged message into the operator's composition; a resend prepares it again for the same user
+// or group as an ordinary preparation (pages at the end of the send queue, a new log record when
+// "Message &Log" is ticked) and leaves the operator's draft alone. A user or group that no longer
+// exists gets nothing and nothing is reported.
 class LogResend {
 public:
-    LogResend(core::Desk& desk, compose::MessagePreparation& preparation, ResendView view = {});
+    // Prepares the pages of a resend: a recipient item (a user, or "Group: " + a group) and the
+    // logged message with LF line ends.
+    using SendFunction = std::function<void(const QString& recipient, const QString& text)>;
+
+    LogResend(core::Desk& desk, compose::Composition& composition, SendFunction send, ResendView view = {});
 
     // The current record's message into the composition, whole, line breaks kept; empty when the
     // log has no record.
     void copyMessage();
+    // The current record's message with LF line ends; empty when the log has no record.
+    QString loggedMessage() const;
     // Resends the current record to the user or group it names.
     void resend();
 
 private:
     core::Desk& desk_;
-    compose::MessagePreparation& preparation_;
+    compose::Composition& composition_;
+    SendFunction send_;
     ResendView view_;
 };
 

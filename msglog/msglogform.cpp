@@ -24,10 +24,11 @@ namespace {
 constexpr int kMsgColumn = 4;
 }
 
-TMsgLogF::TMsgLogF(core::Desk& desk, compose::MessagePreparation& preparation, ResendView view, QWidget* parent)
+TMsgLogF::TMsgLogF(core::Desk& desk, compose::Composition& composition, LogResend::SendFunction send,
+    ResendView view, QWidget* parent)
     : DirectoryForm(QStringLiteral("Message Log"), QStringLiteral("MsgLog"), parent)
     , MsgLogT(desk.MsgLogT)
-    , resend_(desk, preparation, std::move(view))
+    , resend_(desk, composition, std::move(send), std::move(view))
 {
     setObjectName(QStringLiteral("MsgLogF"));
 

@@ -23,8 +23,9 @@ class TMsgLogF : public directories::DirectoryForm {
     Q_OBJECT
 
 public:
-    TMsgLogF(core::Desk& desk, compose::MessagePreparation& preparation, ResendView view = {},
-        QWidget* parent = nullptr);
+    // "&ReSend" prepares through `send` (the desk session's); "Use &Msg" writes into `composition`.
+    TMsgLogF(core::Desk& desk, compose::Composition& composition, LogResend::SendFunction send,
+        ResendView view = {}, QWidget* parent = nullptr);
 
     QTableView* DBGrid2;
     QPlainTextEdit* DBMemo1;

@@ -1,7 +1,5 @@
 #include "schedule/scheduledscan.h"
 
-#include "compose/composition.h"
-#include "compose/preparation.h"
 #include "core/desk.h"
 #include "core/recipientname.h"
 #include "store/fieldnames.h"
@@ -24,10 +22,10 @@ int minuteOfDay(const QTime& t)
 
 } // namespace
 
-ScheduledScan::ScheduledScan(core::Desk& desk, compose::MessagePreparation& preparation)
+ScheduledScan::ScheduledScan(core::Desk& desk, SendFunction send)
     : clock([] { return QDateTime::currentDateTime(); })
     , desk_(desk)
-    , preparation_(preparation)
+    , send_(std::move(send))
 {
 }
 
@@ -45,31 +43,26 @@ QTime ScheduledScan::readTime(const QString& text)
     return time;
 }
 
-void ScheduledScan::run()
+bool ScheduledScan::run()
 {
-    desk_.ScheduleScanActive = true;
+    // The mark comes down before the caller's error box opens: ticks run inside that box and
+    // delivery must go on.
+    const core::BusyMark mark = desk_.markScheduleScan();
+    bool sent = false;
     try {
-        walk();
+        sent = walk();
     } catch (...) {
-        // The flag comes down before the caller's error box opens: ticks run inside that box and
-        // delivery must go on.
         try {
             desk_.SchedMsgT.refresh();
         } catch (...) {
         }
-        desk_.ScheduleScanActive = false;
         throw;
     }
-    try {
-        desk_.SchedMsgT.refresh();
-    } catch (...) {
-        desk_.ScheduleScanActive = false;
-        throw;
-    }
-    desk_.ScheduleScanActive = false;
+    desk_.SchedMsgT.refresh();
+    return sent;
 }
 
-void ScheduledScan::walk()
+bool ScheduledScan::walk()
 {
     store::Table& sched = desk_.SchedMsgT;
     const QDateTime now = clock();
@@ -108,10 +101,11 @@ void ScheduledScan::walk()
         }
         if (date == today && minuteOfDay(time) <= nowMinute) {
             sendCurrent();
-            return;
+            return true;
         }
         sched.next();
     }
+    return false;
 }
 
 void ScheduledScan::sendCurrent()
@@ -121,12 +115,9 @@ void ScheduledScan::sendCurrent()
     QString text = sched.fieldText(kMessage);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     const uint32_t recno = sched.recNo();
-    preparation_.composition().setText(text);
     try {
-        if (core::isGroupRecipient(recipient))
-            preparation_.PrepareGroupMessage(recipient);
-        else
-            preparation_.PrepareOneMessage(recipient);
+        if (send_)
+            send_(recipient, text);
     } catch (...) {
         // Whatever the preparation reported, the record goes; the fault is reported by the caller.
         deleteRecord(recno);

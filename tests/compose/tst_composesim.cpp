@@ -73,7 +73,7 @@ void tst_ComposeSim::typedMessageAndDroppedFileReachTheTerminal()
     file.write("555-0199\r\nMetro\r\nFrom the file\r\n");
     file.close();
     QVERIFY(sim.waitFor(QStringLiteral("page"), 2, 30000));
-    QTRY_VERIFY_WITH_TIMEOUT(!form.desk().PageInProgress && form.desk().SendMsgs.isEmpty(), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.desk().pageInProgress() && form.desk().SendMsgs.isEmpty(), 15000);
     QVERIFY(!QFile::exists(compose::MessagePreparation::messageFileName()));
 
     const QList<QJsonObject> dials = sim.transcript(QStringLiteral("dial"));

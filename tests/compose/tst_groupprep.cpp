@@ -3,7 +3,7 @@
 #include "config/inifile.h"
 #include "store/memtable.h"
 #include "support/datafolder.h"
-#include "support/deskrun.h"
+#include "support/sessionrun.h"
 #include "support/pages.h"
 #include "support/records.h"
 
@@ -33,7 +33,7 @@ private:
 
     // The data folder with what `fill` appends, the member file of `group`, and the desk on it.
     template <typename Fill>
-    std::unique_ptr<DeskRun> formWith(const QString& group, const QByteArray& memberBytes, Fill fill)
+    std::unique_ptr<SessionRun> formWith(const QString& group, const QByteArray& memberBytes, Fill fill)
     {
         {
             core::Desk desk(dir_->path());
@@ -46,15 +46,15 @@ private:
         if (!file.open(QIODevice::WriteOnly) || file.write(memberBytes) != memberBytes.size())
             return nullptr;
         file.close();
-        return std::make_unique<DeskRun>(dir_->path());
+        return std::make_unique<SessionRun>(dir_->path());
     }
     // Ticks `item`, types `text` and gives the send command.
-    static void send(DeskRun& form, const QString& item, const QString& text = QStringLiteral("Fire drill"))
+    static void send(SessionRun& form, const QString& item, const QString& text = QStringLiteral("Fire drill"))
     {
         QVERIFY2(form.composition.tick(item), qPrintable(item));
         if (!text.isEmpty())
             form.composition.setText(text);
-        form.preparation.SendBtnClick();
+        form.deskSession.sendComposed();
     }
 
 private slots:
@@ -236,7 +236,7 @@ private slots:
         // The send command itself refuses an empty editor; the preparation's own check is reached
         // by its other callers.
         if (text.isEmpty()) {
-            form->preparation.PrepareGroupMessage(QStringLiteral("Group: ") + group);
+            form->deskSession.sendToRecipient(QStringLiteral("Group: ") + group, QString());
         } else {
             send(*form, QStringLiteral("Group: ") + group, text);
         }
@@ -266,9 +266,8 @@ private slots:
         QVERIFY(compose::writeMemberFile(compose::memberFilePath(dir_->path(), QStringLiteral("All")),
                     QString::fromLatin1(members).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
                     .isEmpty());
-        form->composition.setText(QStringLiteral("Hi"));
         // Its time is a figure of bench/directory_bench.
-        form->preparation.PrepareGroupMessage(QStringLiteral("Group: All"));
+        form->deskSession.sendToRecipient(QStringLiteral("Group: All"), QStringLiteral("Hi"));
         // Every tenth user is on B: 5,100 characters of pager IDs make 11 pages of whole IDs.
         QCOMPARE(form->desk().SendMsgs.rowCount(), 11);
     }

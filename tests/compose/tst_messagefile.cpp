@@ -1,7 +1,7 @@
 #include "compose/preparation.h"
 #include "config/inifile.h"
 #include "store/memtable.h"
-#include "support/deskrun.h"
+#include "support/sessionrun.h"
 #include "support/records.h"
 #include "support/undeletablefolder.h"
 
@@ -24,7 +24,7 @@ private:
     std::unique_ptr<QTemporaryDir> dir_;
     QString previousCurrent_;
     QTemporaryDir home_; // the settings file of these tests lives here, apart from other suites'
-    std::unique_ptr<DeskRun> form_;
+    std::unique_ptr<SessionRun> form_;
 
     static QString fileName() { return compose::MessagePreparation::messageFileName(); }
     static void drop(const QByteArray& bytes)
@@ -33,7 +33,7 @@ private:
         QVERIFY(file.open(QIODevice::WriteOnly));
         QCOMPARE(file.write(bytes), bytes.size());
     }
-    void consume() { form_->preparation.ReadPageMsgFromFile(); }
+    void consume() { form_->deskSession.takeMessageFile(); }
     QStringList status() const { return form_->statusLines; }
     store::TMemTable& send() { return form_->desk().SendMsgs; }
 
@@ -65,7 +65,7 @@ private slots:
             addCarrier(
                 desk, QStringLiteral("Slow"), QStringLiteral("555-1111"), QStringLiteral("x"), 0, QString());
         }
-        form_ = std::make_unique<DeskRun>(root.filePath(QStringLiteral("data")));
+        form_ = std::make_unique<SessionRun>(root.filePath(QStringLiteral("data")));
         QCOMPARE(form_->openError, QString());
     }
     void cleanup()
@@ -192,10 +192,10 @@ void tst_MessageFile::onePagePerFile()
 void tst_MessageFile::theTimerTakesTheFileInWhenIdle()
 {
     drop("555-01\nOther\nBy the timer\n");
-    form_->desk().PageInProgress = true; // a page under way: the file waits
+    core::BusyMark page = form_->desk().markPageInProgress(); // a page under way: the file waits
     form_->tick();
     QVERIFY(QFile::exists(fileName()));
-    form_->desk().PageInProgress = false;
+    page.release();
     form_->tick();
     QVERIFY(!QFile::exists(fileName()));
     QCOMPARE(send().rowCount(), 1);

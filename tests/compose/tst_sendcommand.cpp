@@ -1,11 +1,11 @@
 // The send command and single-user preparation on the desk without its windows: the composition
-// ticked and typed into, the working settings set, what the windows would show kept by DeskRun.
+// ticked and typed into, the working settings set, what the windows would show kept by SessionRun.
 #include "compose/composition.h"
 #include "compose/pageforms.h"
 #include "compose/preparation.h"
 #include "store/memtable.h"
 #include "support/datafolder.h"
-#include "support/deskrun.h"
+#include "support/sessionrun.h"
 #include "support/pages.h"
 #include "support/records.h"
 
@@ -21,7 +21,7 @@ private:
     std::unique_ptr<DataFolder> dir_;
 
     // A data folder holding the users and carriers that `fill` appends, and the desk on it.
-    template <typename Fill> std::unique_ptr<DeskRun> formWith(Fill fill)
+    template <typename Fill> std::unique_ptr<SessionRun> formWith(Fill fill)
     {
         {
             core::Desk desk(dir_->path());
@@ -29,7 +29,7 @@ private:
                 return nullptr;
             fill(desk);
         }
-        return std::make_unique<DeskRun>(dir_->path());
+        return std::make_unique<SessionRun>(dir_->path());
     }
 
 private slots:
@@ -127,7 +127,7 @@ void tst_SendCommand::oneUser()
     QVERIFY(form->composition.tick(QStringLiteral("Ann")));
     form->composition.setMessageLog(true);
     form->composition.setText(QStringLiteral("Call the office"));
-    form->preparation.SendBtnClick();
+    form->deskSession.sendComposed();
 
     const QStringList lines = form->statusLines;
     if (status.isEmpty())
@@ -190,7 +190,7 @@ void tst_SendCommand::workingSettings()
     form->desk().Settings.setDirectMesgDelay(delay);
     QVERIFY(form->composition.tick(QStringLiteral("Ann")));
     form->composition.setText(QStringLiteral("Hi"));
-    form->preparation.SendBtnClick();
+    form->deskSession.sendComposed();
     const QList<QueuedPage> pages = queuedPages(form->desk().SendMsgs);
     QCOMPARE(pages.size(), 1);
     QTEST(pages[0].networkPhone, "networkPhone");
@@ -212,7 +212,7 @@ void tst_SendCommand::walkFollowsListOrderAndRoutesByPrefix()
     for (const char* name : { "Zoe", "Group: Night", "Ann", "Group:x", "Bob" })
         QVERIFY(form->composition.tick(QString::fromLatin1(name)));
     form->composition.setText(QStringLiteral("Hi"));
-    form->preparation.SendBtnClick();
+    form->deskSession.sendComposed();
 
     QStringList names;
     for (const QueuedPage& page : queuedPages(form->desk().SendMsgs))
@@ -237,7 +237,7 @@ void tst_SendCommand::oneFailureDoesNotStopTheWalk()
     for (const char* name : { "Ann", "Bob", "Cy" })
         QVERIFY(form->composition.tick(QString::fromLatin1(name)));
     form->composition.setText(QStringLiteral("Hi"));
-    form->preparation.SendBtnClick();
+    form->deskSession.sendComposed();
     QCOMPARE(form->statusLines,
         QStringList({ "Bad Carrier Phone number for Bob", "Bad Pager ID for Ann" }));
     QCOMPARE(queuedPages(form->desk().SendMsgs).size(), 1);
@@ -260,7 +260,7 @@ void tst_SendCommand::deletedUserIsReportedByName()
     form->composition.recipients()->addMissing(form->desk().recipientNames()); // a refresh never removes the user
     QVERIFY(form->composition.tick(QStringLiteral("Ann")));
     form->composition.setText(QStringLiteral("Hi"));
-    form->preparation.SendBtnClick();
+    form->deskSession.sendComposed();
     QCOMPARE(form->statusLines, QStringList { "Ann not found in Users database" });
     QCOMPARE(form->desk().SendMsgs.rowCount(), 0);
 }
@@ -273,7 +273,7 @@ void tst_SendCommand::otherCallersGetTheShortEmptyMessageBox()
     });
     QVERIFY(form);
     form->composition.setMessageLog(true);
-    form->preparation.PrepareOneMessage(QStringLiteral("Ann"));
+    form->deskSession.sendToRecipient(QStringLiteral("Ann"), QString());
     QCOMPARE(form->boxTexts(), QStringList { "Enter a message..." });
     QCOMPARE(logCount(form->desk()), 0); // the box comes before the log and the number's check
     QCOMPARE(form->statusLines, QStringList());
@@ -295,11 +295,11 @@ void tst_SendCommand::busyDeskQueuesNothingAndKeepsTicks()
         addCarrier(desk, QStringLiteral("Metro"), QStringLiteral("555"), QString(), 80, QString());
     });
     QVERIFY(form);
-    (pageInProgress ? form->desk().PageInProgress : form->desk().ScheduleScanActive) = true;
+    const core::BusyMark busy = pageInProgress ? form->desk().markPageInProgress() : form->desk().markScheduleScan();
     QVERIFY(form->composition.tick(QStringLiteral("Ann")));
     form->composition.setMessageLog(true);
     form->composition.setText(QStringLiteral("Hi"));
-    form->preparation.SendBtnClick();
+    form->deskSession.sendComposed();
     QTEST(form->statusLines.value(0), "status");
     QCOMPARE(form->statusLines.size(), 1);
     QCOMPARE(form->desk().SendMsgs.rowCount(), 0);
@@ -319,7 +319,7 @@ void tst_SendCommand::tableFaultIsShownAndTheWalkGoesOn()
     QVERIFY(form->composition.tick(QStringLiteral("Bob")));
     form->composition.setText(QStringLiteral("Hi"));
     form->desk().BUsersT.close(); // every lookup of a user now fails inside the store
-    form->preparation.SendBtnClick();
+    form->deskSession.sendComposed();
     QCOMPARE(form->errors.size(), 2); // the standard error box, once for each user
     QCOMPARE(form->boxTexts().size(), 2);
     QCOMPARE(form->desk().SendMsgs.rowCount(), 0);

@@ -84,7 +84,7 @@ bool tst_DeliveryLoop::runUntilDone(Rig& r, int ms)
     const QDeadlineTimer deadline(ms);
     while (!deadline.hasExpired()) {
         r.loop.idleTick(QTime(12, 0, 1));
-        if (!r.desk.PageInProgress && r.desk.SendMsgs.isEmpty())
+        if (!r.desk.pageInProgress() && r.desk.SendMsgs.isEmpty())
             return true;
         QTest::qWait(50);
     }
@@ -103,11 +103,11 @@ void tst_DeliveryLoop::deliveredPageLeavesTheQueue()
     p.message = QStringLiteral("Server room is on fire, call the duty engineer now please");
     appendPage(r->desk.SendMsgs, p);
     r->loop.idleTick(QTime(12, 0, 1));
-    QVERIFY(r->desk.PageInProgress);
+    QVERIFY(r->desk.pageInProgress());
     QCOMPARE(r->lines, QStringList { QStringLiteral("Sending message to Mary Jones") });
     QCOMPARE(r->loop.deliveredName(), QStringLiteral("Mary Jones"));
     r->loop.idleTick(QTime(12, 0, 2)); // a tick during the page starts nothing
-    QTRY_VERIFY_WITH_TIMEOUT(!r->desk.PageInProgress, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!r->desk.pageInProgress(), 20000);
     QVERIFY(r->desk.SendMsgs.isEmpty());
     QVERIFY(r->desk.PendingMsgs.isEmpty());
     QCOMPARE(r->lines.last(), QStringLiteral("Sent to Mary Jones: ") + p.message.left(40));
@@ -135,7 +135,7 @@ void tst_DeliveryLoop::refusedStartMovesToPendingAtOnce()
     next.name = QStringLiteral("Next");
     appendPage(r->desk.SendMsgs, next);
     r->loop.idleTick(QTime(12, 0, 1));
-    QVERIFY(!r->desk.PageInProgress);
+    QVERIFY(!r->desk.pageInProgress());
     QCOMPARE(pageNames(r->desk.PendingMsgs), QStringList { QStringLiteral("Nobody") });
     QCOMPARE(pageNames(r->desk.SendMsgs), QStringList { QStringLiteral("Next") });
     QCOMPARE(r->lines.size(), 1);
@@ -160,7 +160,7 @@ void tst_DeliveryLoop::groupPageWithBadIdsLeavesTheNextPageAlone()
     next.retries = 1;
     appendPage(r->desk.SendMsgs, next);
     r->loop.idleTick(QTime(12, 0, 1));
-    QTRY_VERIFY_WITH_TIMEOUT(!r->desk.PageInProgress, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!r->desk.pageInProgress(), 20000);
     QCOMPARE(pageNames(r->desk.SendMsgs), QStringList { QStringLiteral("Innocent") });
     QVERIFY(r->desk.PendingMsgs.isEmpty());
     QVERIFY(r->lines.contains(QStringLiteral("Group message included one or more bad pager IDs")));
@@ -183,12 +183,12 @@ void tst_DeliveryLoop::abortDropsThePageOnly()
     next.pager = QStringLiteral("88");
     appendPage(r->desk.SendMsgs, next);
     r->loop.idleTick(QTime(12, 0, 1));
-    QVERIFY(r->desk.PageInProgress);
+    QVERIFY(r->desk.pageInProgress());
     QVERIFY(sim.waitFor(QStringLiteral("connect"), 1, 10000));
     QSignalSpy ended(&r->loop, &core::DeliveryLoop::pageEnded);
     QSignalSpy hidden(&r->loop, &core::DeliveryLoop::sendingHidden);
     r->loop.BitBtn7Click();
-    QVERIFY(!r->desk.PageInProgress);
+    QVERIFY(!r->desk.pageInProgress());
     QCOMPARE(ended.size(), 1);
     QCOMPARE(hidden.size(), 1);
     QCOMPARE(pageNames(r->desk.SendMsgs), QStringList { QStringLiteral("Next") });
@@ -227,14 +227,16 @@ void tst_DeliveryLoop::messageFileWaitsForAnEmptyQueue()
     QFile file(core::DeliveryLoop::messageFileName());
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.close();
-    r->desk.PageInProgress = true;
-    r->loop.idleTick(QTime(12, 0, 0));
-    QCOMPARE(reads, 0);
-    r->desk.PageInProgress = false;
-    r->desk.ScheduleScanActive = true;
-    r->loop.idleTick(QTime(12, 0, 0));
-    QCOMPARE(reads, 0);
-    r->desk.ScheduleScanActive = false;
+    {
+        const core::BusyMark page = r->desk.markPageInProgress();
+        r->loop.idleTick(QTime(12, 0, 0));
+        QCOMPARE(reads, 0);
+    }
+    {
+        const core::BusyMark scan = r->desk.markScheduleScan();
+        r->loop.idleTick(QTime(12, 0, 0));
+        QCOMPARE(reads, 0);
+    }
     r->loop.idleTick(QTime(12, 0, 0));
     QCOMPARE(reads, 1);
     QCOMPARE(scans, 0); // no scan while a file waits, even on second 0
@@ -287,7 +289,7 @@ void tst_DeliveryLoop::faultBeforeTheEngineKeepsThePage()
     TestPage p;
     appendPage(r->desk.SendMsgs, p);
     QVERIFY_THROWS_EXCEPTION(store::StoreError, r->loop.idleTick(QTime(12, 0, 1)));
-    QVERIFY(!r->desk.PageInProgress);
+    QVERIFY(!r->desk.pageInProgress());
     QCOMPARE(r->desk.SendMsgs.rowCount(), 1);
     fail = false;
     QVERIFY(runUntilDone(*r));

@@ -424,7 +424,7 @@ void tst_Desk::tickShowsPendingCount()
     shown = desk.tick(QTime(9, 5, 8));
     QCOMPARE(shown.pendingCaption, QStringLiteral("Pending Msgs: 1"));
     QVERIFY(shown.pendingAlert);
-    desk.ScheduleScanActive = true;
+    const core::BusyMark scan = desk.markScheduleScan();
     shown = desk.tick(QTime(9, 5, 9));
     QVERIFY(!shown.idle);
     QVERIFY(shown.pendingCaption.isEmpty());

@@ -166,7 +166,7 @@ void tst_DeliveryE2E::typedMessageReachesTheTerminal()
             screenshot(form.get(), QStringLiteral("mainwindow-sending"));
     });
     QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 20000));
-    QTRY_VERIFY_WITH_TIMEOUT(!form->desk().PageInProgress, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!form->desk().pageInProgress(), 10000);
     QVERIFY2(progress.contains(QStringLiteral("Sending page 1 of 1")), qPrintable(progress.join(u'|')));
     const QJsonObject page = sim.transcript(QStringLiteral("page")).first();
     QCOMPARE(textOf(page, "id"), QStringLiteral("1234"));
@@ -199,7 +199,7 @@ void tst_DeliveryE2E::threeQueuedPagesGoInQueueOrder()
     // The recipient list's order (sorted), the pager IDs without dashes.
     QCOMPARE(ids, QStringList({ "1234", "5678", "9012" }));
     QCOMPARE(sim.transcript(QStringLiteral("connect")).size(), 3); // one call per page, one at a time
-    QTRY_VERIFY_WITH_TIMEOUT(!form->desk().PageInProgress, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!form->desk().pageInProgress(), 10000);
     QCOMPARE(status(*form).filter(QStringLiteral("Sent to ")),
         QStringList({ "Sent to Cy Doe: Meeting at ten", "Sent to Bob Ray: Meeting at ten",
             "Sent to Ann Lee: Meeting at ten" }));
@@ -245,7 +245,7 @@ void tst_DeliveryE2E::busyLineRetriedThenPendingSurvivesRestartAndResends()
     QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 20000));
     QCOMPARE(
         textOf(sim.transcript(QStringLiteral("page")).first(), "text"), QStringLiteral("Busy line test"));
-    QTRY_VERIFY_WITH_TIMEOUT(!form->desk().PageInProgress && form->desk().SendMsgs.isEmpty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!form->desk().pageInProgress() && form->desk().SendMsgs.isEmpty(), 10000);
     QVERIFY(form->desk().PendingMsgs.isEmpty());
 }
 
@@ -258,14 +258,14 @@ void tst_DeliveryE2E::abortDropsThePageUnderWay()
     auto form = startDesk();
     send(*form, QStringLiteral("Abort me"), { QStringLiteral("Ann Lee"), QStringLiteral("Bob Ray") });
     QVERIFY(sim.waitFor(QStringLiteral("connect"), 1, 10000));
-    QVERIFY(form->desk().PageInProgress);
+    QVERIFY(form->desk().pageInProgress());
     QVERIFY(form->BitBtn7->isEnabled());
     QTest::mouseClick(form->BitBtn7, Qt::LeftButton);
-    QVERIFY(!form->desk().PageInProgress);
+    QVERIFY(!form->desk().pageInProgress());
     QCOMPARE(form->desk().SendMsgs.rowCount(), 1); // Ann's page is dropped, Bob's waits
     QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 20000));
     QCOMPARE(textOf(sim.transcript(QStringLiteral("page")).first(), "id"), QStringLiteral("5678"));
-    QTRY_VERIFY_WITH_TIMEOUT(!form->desk().PageInProgress && form->desk().SendMsgs.isEmpty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!form->desk().pageInProgress() && form->desk().SendMsgs.isEmpty(), 10000);
     QVERIFY(form->desk().PendingMsgs.isEmpty()); // an aborted page does not become pending
     QCOMPARE(sim.transcript(QStringLiteral("page")).size(), 1);
 }
@@ -340,11 +340,11 @@ void tst_DeliveryE2E::scheduledRecordDueNowIsPaged()
     QVERIFY(sched.isEmpty());
     // Further quarter-minute ticks find nothing more to send.
     form->Timer1->stop();
-    QTRY_VERIFY(!form->desk().PageInProgress);
+    QTRY_VERIFY(!form->desk().pageInProgress());
     form->Timer1Timer();
     form->Timer1Timer();
     QVERIFY(form->desk().SendMsgs.isEmpty());
-    QVERIFY(!form->desk().PageInProgress);
+    QVERIFY(!form->desk().pageInProgress());
     QCOMPARE(sim.transcript(QStringLiteral("page")).size(), 1);
     QCOMPARE(boxes.texts(), QStringList());
 }
@@ -424,7 +424,7 @@ void tst_DeliveryE2E::scheduledFromTheWindowIsPagedAtTheNextScan()
     const QJsonObject page = sim.transcript(QStringLiteral("page")).first();
     QCOMPARE(textOf(page, "id"), QStringLiteral("5678"));
     QCOMPARE(textOf(page, "text"), QStringLiteral("Doors close at five"));
-    QTRY_VERIFY_WITH_TIMEOUT(!form->desk().PageInProgress, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!form->desk().pageInProgress(), 10000);
     QCOMPARE(onDisk(dir_->path(), QStringLiteral("SCHEDMS2.dbf"), QStringLiteral("BY_SENTSTA"),
                  { QStringLiteral("DDATE") }),
         QStringList());
@@ -474,7 +474,7 @@ void tst_DeliveryE2E::carrierWithOddValues()
     BoxCatcher boxes;
     send(*form, QStringLiteral("Odd carrier"), { QStringLiteral("Ann Lee") });
     // Delivered or pending, never lost, and the timer goes on.
-    QTRY_VERIFY_WITH_TIMEOUT(form->desk().SendMsgs.isEmpty() && !form->desk().PageInProgress, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(form->desk().SendMsgs.isEmpty() && !form->desk().pageInProgress(), 30000);
     const int delivered = sim.transcript(QStringLiteral("page")).size();
     QCOMPARE(delivered + form->desk().PendingMsgs.rowCount(), 1);
     QVERIFY(form->Timer1->isActive());

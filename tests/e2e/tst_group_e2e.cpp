@@ -84,7 +84,7 @@ private slots:
         QCOMPARE(form.desk().SendMsgs.rowCount(), 2);
 
         QVERIFY(sim.waitFor(QStringLiteral("page"), 3, 40000));
-        QTRY_VERIFY_WITH_TIMEOUT(!form.desk().PageInProgress, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.desk().pageInProgress(), 10000);
         const QList<QJsonObject> dials = sim.transcript(QStringLiteral("dial"));
         QCOMPARE(dials.size(), 2);
         QCOMPARE(dials[0].value("number").toString(), QStringLiteral("5550100"));

@@ -94,10 +94,10 @@ private slots:
         for (int i = 0; message.size() < 499; ++i)
             message += QString(QChar(u'a' + i % 26));
         send(*form, message, { QStringLiteral("Group: All Hands") });
-        QCOMPARE(form->desk().SendMsgs.rowCount() + (form->desk().PageInProgress ? 1 : 0), 2);
+        QCOMPARE(form->desk().SendMsgs.rowCount() + (form->desk().pageInProgress() ? 1 : 0), 2);
 
         QVERIFY(sim.waitFor(QStringLiteral("page"), 60, 60000));
-        QTRY_VERIFY_WITH_TIMEOUT(!form->desk().PageInProgress && form->desk().SendMsgs.isEmpty(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form->desk().pageInProgress() && form->desk().SendMsgs.isEmpty(), 20000);
         QStringList paged;
         for (const QJsonObject& page : sim.transcript(QStringLiteral("page"))) {
             QCOMPARE(textOf(page, "text"), message.left(498));

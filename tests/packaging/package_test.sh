@@ -35,17 +35,21 @@ deb=${debs[0]}
 echo "package: $(basename "$deb") ($(stat -c %s "$deb") bytes)"
 
 dpkg-deb -c "$deb" | awk '{ print $6 }' >"$work/files"
-for f in usr/bin/plimopager usr/bin/pagesend usr/bin/pagersim usr/bin/logreport \
+for f in usr/bin/plimopager usr/bin/pagesend usr/bin/pagersim usr/bin/logreport usr/bin/plimopagerd \
          "usr/share/applications/$app_id.desktop" "usr/share/metainfo/$app_id.metainfo.xml" \
          "usr/share/icons/hicolor/scalable/apps/$app_id.svg" \
          "usr/share/icons/hicolor/48x48/apps/$app_id.png" "usr/share/icons/hicolor/256x256/apps/$app_id.png" \
          usr/share/man/man1/plimopager.1.gz usr/share/man/man1/pagesend.1.gz usr/share/man/man1/pagersim.1.gz \
-         usr/share/man/man1/logreport.1.gz; do
+         usr/share/man/man1/logreport.1.gz usr/share/man/man1/plimopagerd.1.gz \
+         usr/lib/systemd/user/plimopagerd.service; do
     grep -qx "\./$f" "$work/files" || fail "the package lacks /$f"
 done
-# Nothing of the build or the tests: only the prefix's programs and shared files.
-if grep -v -e '/$' -e '^\./usr/bin/' -e '^\./usr/share/' "$work/files"; then
-    fail "files outside /usr/bin and /usr/share"
+# Nothing of the build or the tests: only the prefix's programs and shared files, and the service's
+# systemd user unit with its folders.
+if grep -vx -e '\./' -e '\./usr/' -e '\./usr/bin/.*' -e '\./usr/share/.*' \
+        -e '\./usr/lib/' -e '\./usr/lib/systemd/' -e '\./usr/lib/systemd/user/' \
+        -e '\./usr/lib/systemd/user/plimopagerd\.service' "$work/files"; then
+    fail "files outside /usr/bin, /usr/share and the user unit"
 fi
 
 depends=$(dpkg-deb -f "$deb" Depends)
@@ -58,10 +62,12 @@ root=$work/root
 dpkg-deb -x "$deb" "$root"
 desktop-file-validate "$root/usr/share/applications/$app_id.desktop" || fail "desktop-file-validate"
 appstreamcli validate --no-net "$root/usr/share/metainfo/$app_id.metainfo.xml" || fail "appstreamcli validate"
-for page in plimopager pagesend pagersim logreport; do
+for page in plimopager pagesend pagersim logreport plimopagerd; do
     zcat "$root/usr/share/man/man1/$page.1.gz" | grep -qx '\.SH NAME' || fail "manual page $page"
 done
 "$root/usr/bin/pagesend" --help | grep -q -- '--pager' || fail "pagesend --help"
+"$root/usr/bin/plimopagerd" --help | grep -q -- '--once' || fail "plimopagerd --help"
+grep -qx 'ExecStart=/usr/bin/plimopagerd' "$root/usr/lib/systemd/user/plimopagerd.service" || fail "the unit's ExecStart"
 
 # The desk, started by the menu entry's Exec line in the home folder. Its tables, its pending file
 # and its message file are in the per-user data folder; nothing is written beside the program or
@@ -87,6 +93,6 @@ within 'ls "$data" 2>/dev/null | grep -qix pagecomp.cdx' || { cat "$work/desk.lo
 printf 'nobody\r\nno carrier\r\n' >"$data/plimomsgs.txt"
 within '[ ! -e "$data/plimomsgs.txt" ]' || { cat "$work/desk.log"; fail "the desk did not take in $data/plimomsgs.txt"; }
 stop_desk
-[ "$(ls -A "$root/usr/bin" | sort | tr '\n' ' ')" = "logreport pagersim pagesend plimopager " ] || fail "files beside the program"
+[ "$(ls -A "$root/usr/bin" | sort | tr '\n' ' ')" = "logreport pagersim pagesend plimopager plimopagerd " ] || fail "files beside the program"
 if ls -A "$home" | grep -vx -e .local -e .config; then fail "files in the start folder"; fi
 echo "installed desk's data folder: $(ls "$data" | tr '\n' ' ')"

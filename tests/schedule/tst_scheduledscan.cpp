@@ -6,7 +6,7 @@
 #include "core/queues.h"
 #include "schedule/scheduledscan.h"
 #include "support/datafolder.h"
-#include "support/deskrun.h"
+#include "support/sessionrun.h"
 #include "support/records.h"
 
 #include <QDir>
@@ -64,12 +64,12 @@ private slots:
 
 private:
     void fill(const QList<Entry>& entries);
-    std::unique_ptr<DeskRun> startDesk();
+    std::unique_ptr<SessionRun> startDesk();
     // One tick of the window at `time` today.
-    void tickAt(DeskRun& form, const QTime& time);
+    void tickAt(SessionRun& form, const QTime& time);
     // USERNAME of every scheduled record left, in BY_SENTSTA order.
-    static QStringList scheduled(DeskRun& form);
-    static QStringList queuedNames(DeskRun& form);
+    static QStringList scheduled(SessionRun& form);
+    static QStringList queuedNames(SessionRun& form);
 
     QTemporaryDir home_;
     std::unique_ptr<testsupport::DataFolder> dir_;
@@ -110,20 +110,20 @@ void tst_ScheduledScan::fill(const QList<Entry>& entries)
     }
 }
 
-std::unique_ptr<DeskRun> tst_ScheduledScan::startDesk()
+std::unique_ptr<SessionRun> tst_ScheduledScan::startDesk()
 {
-    auto form = std::make_unique<DeskRun>(dir_->path());
+    auto form = std::make_unique<SessionRun>(dir_->path());
     [&] { QCOMPARE(form->openError, QString()); }();
     return form;
 }
 
-void tst_ScheduledScan::tickAt(DeskRun& form, const QTime& time)
+void tst_ScheduledScan::tickAt(SessionRun& form, const QTime& time)
 {
     form.now = QDateTime(kToday, time);
     form.tick();
 }
 
-QStringList tst_ScheduledScan::scheduled(DeskRun& form)
+QStringList tst_ScheduledScan::scheduled(SessionRun& form)
 {
     store::Table& t = form.desk().SchedMsgT;
     t.refresh();
@@ -133,7 +133,7 @@ QStringList tst_ScheduledScan::scheduled(DeskRun& form)
     return names;
 }
 
-QStringList tst_ScheduledScan::queuedNames(DeskRun& form)
+QStringList tst_ScheduledScan::queuedNames(SessionRun& form)
 {
     store::TMemTable& q = form.desk().SendMsgs;
     QStringList names;
@@ -225,7 +225,7 @@ void tst_ScheduledScan::recordDecision()
     tickAt(*form, QTime(10, 0, 15));
     QCOMPARE(queuedNames(*form), sent ? QStringList { QStringLiteral("Ann Lee") } : QStringList());
     QCOMPARE(scheduled(*form), kept ? QStringList { QStringLiteral("Ann Lee") } : QStringList());
-    QVERIFY(!form->desk().ScheduleScanActive);
+    QVERIFY(!form->desk().scheduleScanActive());
     if (sent) {
         // The record's text replaced the editor's, its line break kept; the page carries it.
         QCOMPARE(form->composition.text(), QStringLiteral("First line\nSecond line"));
@@ -262,7 +262,9 @@ void tst_ScheduledScan::runsOnlyOnQuarterSecondsWhenIdle()
     QFETCH(bool, runs);
     fill({ { day(0), QStringLiteral("09:00:00"), QStringLiteral("Ann Lee") } });
     auto form = startDesk();
-    form->desk().PageInProgress = pageInProgress;
+    core::BusyMark page;
+    if (pageInProgress)
+        page = form->desk().markPageInProgress();
     if (messageFile) {
         // A message file the intake cannot use (fewer than the lines it needs) still holds the scan
         // off for that tick.
@@ -272,7 +274,6 @@ void tst_ScheduledScan::runsOnlyOnQuarterSecondsWhenIdle()
     }
     tickAt(*form, QTime(10, 0, second));
     QCOMPARE(scheduled(*form).isEmpty(), runs);
-    form->desk().PageInProgress = false;
 }
 
 void tst_ScheduledScan::oneMessagePerScan()
@@ -318,7 +319,7 @@ void tst_ScheduledScan::staleLastRecordEndsTheWalk()
     tickAt(*form, QTime(10, 0, 0));
     QCOMPARE(queuedNames(*form), QStringList());
     QCOMPARE(scheduled(*form), QStringList { QStringLiteral("Held") });
-    QVERIFY(!form->desk().ScheduleScanActive);
+    QVERIFY(!form->desk().scheduleScanActive());
 }
 
 void tst_ScheduledScan::unreadableRecordPassedOverOnce_data()
@@ -347,7 +348,7 @@ void tst_ScheduledScan::unreadableRecordPassedOverOnce()
     tickAt(*form, QTime(10, 0, 0));
     // The good record is sent all the same and the scan ends: delivery goes on.
     QCOMPARE(queuedNames(*form), QStringList { QStringLiteral("Ann Lee") });
-    QVERIFY(!form->desk().ScheduleScanActive);
+    QVERIFY(!form->desk().scheduleScanActive());
     QCOMPARE(scheduled(*form), QStringList { QStringLiteral("Bad Entry") });
     form->desk().SendMsgs.first();
     form->desk().SendMsgs.deleteRow();
@@ -416,7 +417,7 @@ void tst_ScheduledScan::missingGroupIsReportedAndDeleted()
     auto form = startDesk();
     tickAt(*form, QTime(10, 0, 0));
     QCOMPARE(form->boxTexts(), QStringList { QStringLiteral("Group Nobody doesn't exist.") });
-    QVERIFY(!form->desk().ScheduleScanActive);
+    QVERIFY(!form->desk().scheduleScanActive());
     QCOMPARE(queuedNames(*form), QStringList());
     // Deleted all the same; the next record waits for the next scan.
     QCOMPARE(scheduled(*form), QStringList { QStringLiteral("Ann Lee") });
@@ -428,7 +429,7 @@ void tst_ScheduledScan::tableFaultLeavesTheScanInactive()
     auto form = startDesk();
     form->desk().SchedMsgT.close(); // every operation on the handle now throws
     tickAt(*form, QTime(10, 0, 0));
-    QVERIFY(!form->desk().ScheduleScanActive);
+    QVERIFY(!form->desk().scheduleScanActive());
     QCOMPARE(form->errors.size(), 1); // the standard error box
     // Delivery goes on: the handle back, the next quarter sends.
     form->desk().SchedMsgT.open();

@@ -1,0 +1,67 @@
+#include "core/page.h"
+
+#include "core/queues.h"
+#include "paging/pageengine.h"
+#include "store/memtable.h"
+#include "store/storeerror.h"
+
+namespace core {
+
+namespace {
+
+QString field(const char* name)
+{
+    return QString::fromLatin1(name);
+}
+
+} // namespace
+
+QString Page::shownText() const
+{
+    return isGroup && messageToSend.endsWith(QStringLiteral("^^")) ? messageToSend.chopped(2) : messageToSend;
+}
+
+void appendPage(store::TMemTable& queue, const Page& page)
+{
+    queue.append();
+    try {
+        queue.setFieldText(field(page::NetworkPhone), page.networkPhone);
+        queue.setFieldText(field(page::PagerPhone), page.pagerPhone);
+        queue.setFieldText(field(page::BaudRate), page.baudRate);
+        queue.setFieldInt(field(page::MessageSize), page.messageSize);
+        queue.setFieldText(field(page::MessageToSend), page.messageToSend);
+        if (page.isGroup)
+            queue.setFieldBool(field(page::IsGroup), true);
+        queue.setFieldText(field(page::UserOrGroupName), page.userOrGroupName);
+        queue.setFieldInt(field(page::Retries), page.retries);
+        queue.post();
+    } catch (const store::StoreError&) {
+        queue.cancel();
+        throw;
+    }
+}
+
+Page currentPage(const store::TMemTable& queue)
+{
+    Page page;
+    page.networkPhone = queue.fieldText(field(page::NetworkPhone));
+    page.pagerPhone = queue.fieldText(field(page::PagerPhone));
+    page.baudRate = queue.fieldText(field(page::BaudRate));
+    page.messageSize = queue.fieldInt(field(page::MessageSize));
+    page.messageToSend = queue.fieldText(field(page::MessageToSend));
+    page.isGroup = queue.fieldBool(field(page::IsGroup));
+    page.userOrGroupName = queue.fieldText(field(page::UserOrGroupName));
+    page.retries = queue.fieldInt(field(page::Retries));
+    return page;
+}
+
+void loadPage(const Page& page, paging::TPageEngine& engine)
+{
+    engine.MessageToSend = page.messageToSend;
+    engine.NetworkPhone = page.networkPhone;
+    engine.PagerPhone = page.pagerPhone;
+    engine.MessageSize = page.messageSize;
+    engine.BaudRate = page.baudRate;
+}
+
+} // namespace core

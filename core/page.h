@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+
+namespace paging {
+class TPageEngine;
+}
+namespace store {
+class TMemTable;
+}
+
+namespace core {
+
+// One page: a row of the send queue or the pending queue, from its preparation to the paging
+// component. Every way into a page builds one; the queues keep it in their eight fields.
+struct Page {
+    QString networkPhone;
+    QString pagerPhone;
+    QString baudRate;
+    int messageSize = 0;
+    QString messageToSend;
+    bool isGroup = false;
+    QString userOrGroupName;
+    int retries = 0;
+
+    // The text a status line quotes: the message without a group page's "^^" marker.
+    QString shownText() const;
+};
+
+// Appends `page` to the end of a queue and posts it; values longer than a field are cut to its
+// width by the table. A failure leaves no half-built row behind (the row is cancelled) and is
+// thrown on as store::StoreError.
+void appendPage(store::TMemTable& queue, const Page& page);
+
+// The current row of a queue as a page.
+Page currentPage(const store::TMemTable& queue);
+
+// The page's fields into the paging component, ready for its Send.
+void loadPage(const Page& page, paging::TPageEngine& engine);
+
+} // namespace core

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "session/runnerlock.h"
+
+#include <QObject>
+#include <QString>
+#include <memory>
+
+class QSocketNotifier;
+class QTextStream;
+
+namespace session {
+class DeskSession;
+}
+
+namespace service {
+
+enum ExitStatus {
+    ExitDone = 0, // every page of the pass went, or a clean stop
+    ExitPagesPending = 1, // pages of a --once pass stayed pending
+    ExitCannotRun = 2, // folder held by another runner, tables, options
+};
+
+// plimopagerd's run: the desk session on a data folder without a window, its status lines on
+// standard output.
+class PagingService : public QObject {
+    Q_OBJECT
+
+public:
+    struct Options {
+        QString dataFolder;
+        QString configFile; // empty: the desk's pager.ini
+        bool once = false;
+        bool listPending = false;
+        bool resendPending = false;
+    };
+
+    explicit PagingService(Options options, QObject* parent = nullptr);
+    ~PagingService() override;
+
+    // The installed desk's per-user data folder.
+    static QString defaultDataFolder();
+
+    // Runs as the options say and returns the exit status.
+    int run();
+
+private:
+    int listPending();
+    int runOnce();
+    int runService();
+    // SIGTERM and SIGINT end the run through the event loop.
+    void watchStopSignals();
+    void stopOnSignal();
+    void print(const QString& line);
+    void printError(const QString& text);
+    // The queues saved for the way out; false (and said) when they could not be.
+    bool saveQueues();
+
+    Options options_;
+    session::RunnerLock lock_;
+    std::unique_ptr<session::DeskSession> session_;
+    QSocketNotifier* signalNotifier_ = nullptr;
+    bool stopped_ = false;
+};
+
+} // namespace service

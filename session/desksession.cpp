@@ -1,0 +1,220 @@
+#include "session/desksession.h"
+
+#include "compose/preparation.h"
+#include "core/clocktext.h"
+#include "core/deliveryloop.h"
+#include "core/statuslist.h"
+#include "paging/pageengine.h"
+#include "schedule/scheduledscan.h"
+#include "store/storeerror.h"
+
+#include <QTimer>
+
+namespace session {
+
+namespace {
+
+QString faultText(const std::exception_ptr& fault)
+{
+    try {
+        std::rethrow_exception(fault);
+    } catch (const store::StoreError& e) {
+        return e.message();
+    } catch (const std::exception& e) {
+        return QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error");
+    }
+}
+
+} // namespace
+
+DeskSession::DeskSession(const QString& dataDirectory, QObject* parent)
+    : QObject(parent)
+    , clock([] { return QDateTime::currentDateTime(); })
+    , desk_(std::make_unique<core::Desk>(dataDirectory))
+    , composition_(new compose::Composition(this))
+{
+    composition_->setObjectName(QStringLiteral("Composition"));
+
+    compose::DeskServices services;
+    services.showStatus = [this](const QString& text) { say(text); };
+    services.showInfo = [this](const QString& text) { emit infoRequested(text); };
+    services.showError = [this](const QString& text) { emit errorRaised(text); };
+    services.restoreWindow = [this] { emit restoreRequested(); };
+    services.focusMessage = [this] { emit focusMessageRequested(); };
+    preparation_ = std::make_unique<compose::MessagePreparation>(*desk_, *composition_, std::move(services));
+
+    delivery_ = new core::DeliveryLoop(*desk_, desk_->Engine1, this);
+    connect(delivery_, &core::DeliveryLoop::status, this, &DeskSession::say);
+    connect(delivery_, &core::DeliveryLoop::sendingShown, this, &DeskSession::sendingShown);
+    connect(delivery_, &core::DeliveryLoop::sendingHidden, this, &DeskSession::sendingHidden);
+    connect(delivery_, &core::DeliveryLoop::sendingProgress, this, &DeskSession::sendingProgress);
+    connect(delivery_, &core::DeliveryLoop::pageEnded, this, [this] {
+        composition_->setSendByPager(false);
+        emit pageEnded();
+    });
+    delivery_->ReadPageMsgFromFile = [this] { return preparation_->ReadPageMsgFromFile(); };
+
+    scan_ = std::make_unique<schedule::ScheduledScan>(
+        *desk_, [this](const QString& recipient, const QString& text) { sendToRecipient(recipient, text); });
+    scan_->clock = [this] { return clock(); };
+    scan_->showStatus = [this](const QString& text) { say(text); };
+    delivery_->ScheduledScan = [this] { scan_->run(); };
+
+    // The queues are kept on disk as they change; a write that fails is said once.
+    connect(&desk_->pendingFile(), &core::PendingFile::writeFailed, this,
+        [this](const QString& text) { say(QStringLiteral("The pending messages could not be saved: ") + text); });
+
+    timer_ = new QTimer(this);
+    timer_->setObjectName(QStringLiteral("Timer1"));
+    timer_->setInterval(1000);
+    connect(timer_, &QTimer::timeout, this, &DeskSession::tick);
+}
+
+DeskSession::~DeskSession()
+{
+    timer_->stop();
+    // The loop lets go of the engine's handlers before the desk that holds the engine goes.
+    delete delivery_;
+    delivery_ = nullptr;
+}
+
+QString DeskSession::open()
+{
+    const QString failure = desk_->open();
+    if (failure.isEmpty()) {
+        try {
+            composition_->recipients()->rebuild(desk_->recipientNames());
+        } catch (const store::StoreError& e) {
+            emit errorRaised(e.message());
+        }
+    }
+    return failure;
+}
+
+void DeskSession::setTickInterval(int milliseconds)
+{
+    timer_->setInterval(milliseconds);
+}
+
+int DeskSession::tickInterval() const
+{
+    return timer_->interval();
+}
+
+void DeskSession::start()
+{
+    timer_->start();
+}
+
+void DeskSession::stop()
+{
+    timer_->stop();
+}
+
+bool DeskSession::isRunning() const
+{
+    return timer_->isActive();
+}
+
+void DeskSession::tick()
+{
+    try {
+        const QTime now = clock().time();
+        const core::TickDisplay shown = desk_->tick(now);
+        emit clockShown(shown.clock);
+        if (!shown.idle)
+            return;
+        emit pendingShown(shown.pendingCaption, shown.pendingAlert);
+        delivery_->idleTick(now);
+    } catch (...) {
+        reportFault(std::current_exception());
+    }
+}
+
+void DeskSession::reportFault(const std::exception_ptr& fault)
+{
+    emit errorRaised(faultText(fault));
+}
+
+void DeskSession::sendComposed()
+{
+    preparation_->SendBtnClick();
+}
+
+bool DeskSession::sendByPagerId(const QString& pagerId, const QString& carrier)
+{
+    return preparation_->sendByPagerId(pagerId, carrier);
+}
+
+void DeskSession::sendToRecipient(const QString& recipient, const QString& text)
+{
+    preparation_->prepareRecipient(recipient, text);
+}
+
+bool DeskSession::takeMessageFile()
+{
+    try {
+        return preparation_->ReadPageMsgFromFile();
+    } catch (...) {
+        reportFault(std::current_exception());
+        return true;
+    }
+}
+
+bool DeskSession::runScheduledScan()
+{
+    if (desk_->pageInProgress() || desk_->scheduleScanActive())
+        return false;
+    try {
+        return scan_->run();
+    } catch (...) {
+        reportFault(std::current_exception());
+        return false;
+    }
+}
+
+void DeskSession::abortPage()
+{
+    try {
+        delivery_->BitBtn7Click();
+    } catch (...) {
+        reportFault(std::current_exception());
+    }
+}
+
+void DeskSession::cancelPageKeepingIt()
+{
+    if (!desk_->pageInProgress())
+        return;
+    try {
+        delivery_->cancelKeepingPage();
+    } catch (...) {
+        reportFault(std::current_exception());
+    }
+}
+
+QString DeskSession::saveQueues()
+{
+    return desk_->saveQueues();
+}
+
+QString DeskSession::pageName() const
+{
+    return delivery_->deliveredName();
+}
+
+void DeskSession::say(const QString& text)
+{
+    const core::Page& page = delivery_->startedPage();
+    core::StatusContext context;
+    context.pageName = page.userOrGroupName;
+    const QString pageText = page.shownText();
+    context.firstLine = shownFirstLine ? shownFirstLine(pageText) : QString();
+    if (context.firstLine.isNull())
+        context.firstLine = pageText;
+    emit statusLine(core::rewriteStatus(text, context));
+}
+
+} // namespace session

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+
+namespace session {
+
+// Who runs on a data folder: the program, its process id and its host, as the lock file holds them.
+struct Runner {
+    QString program;
+    qint64 pid = 0;
+    QString host;
+
+    // "plimopagerd (process 4711 on dispatch1)"; "another program" when the file named nobody.
+    QString described() const;
+};
+
+// One runner per data folder: the desk and plimopagerd each hold an exclusive lock on the file
+// "plimopager.lock" in the folder for as long as they run. It is an fcntl lock on an open file
+// description: it works on network shares that pass locks on, and is gone at once when its holder
+// dies, however it dies. Once held, the file names the holder.
+class RunnerLock {
+public:
+    RunnerLock() = default;
+    ~RunnerLock();
+    RunnerLock(const RunnerLock&) = delete;
+    RunnerLock& operator=(const RunnerLock&) = delete;
+
+    static QString fileName();
+
+    enum class Result { Held, HeldByOther, Failed };
+    // Takes the lock on `folder` for `program`, without waiting. HeldByOther: holder() names the
+    // runner that has it. Failed: error() says why (the file cannot be made or locked).
+    Result acquire(const QString& folder, const QString& program);
+    bool held() const { return fd_ >= 0; }
+    Runner holder() const { return holder_; }
+    QString error() const { return error_; }
+    // The one message for a runner that finds the folder held: it names the folder and the holder.
+    QString heldMessage(const QString& folder) const;
+    // Lets go of the lock (also done by the destructor).
+    void release();
+
+private:
+    int fd_ = -1;
+    Runner holder_;
+    QString error_;
+};
+
+} // namespace session
