@@ -12,6 +12,7 @@
 #include "session/runnerlock.h"
 
 #include <QApplication>
+#include <QDebug>
 #include <QDir>
 #include <QFont>
 #include <QMessageBox>
@@ -48,6 +49,8 @@ int main(int argc, char** argv)
         const bool desk = folderLock.holder().program == QStringLiteral("plimopager");
         if (desk && DeskChannel::raiseRunningDesk(dataFolder))
             return 0;
+        // Said on the terminal too, for a desk started from one.
+        qWarning().noquote() << folderLock.heldMessage(dataFolder);
         QMessageBox::critical(nullptr, title, folderLock.heldMessage(dataFolder));
         return desk ? 0 : 1;
     }

@@ -131,7 +131,7 @@ TMainForm::TMainForm(std::unique_ptr<session::DeskSession> owned, session::DeskS
         emit clockShown(text);
     });
     connect(&session, &session::DeskSession::pendingShown, this, &TMainForm::showPending);
-    connect(&session, &session::DeskSession::statusLine, this, &TMainForm::Show_Status);
+    connect(&session, &session::DeskSession::statusLine, this, &TMainForm::showStatusLine);
     connect(&session, &session::DeskSession::sendingShown, Sending, &QWidget::show);
     connect(&session, &session::DeskSession::sendingHidden, Sending, &QWidget::hide);
     connect(&session, &session::DeskSession::sendingProgress, Sending, &QLabel::setText);
@@ -145,7 +145,7 @@ TMainForm::TMainForm(std::unique_ptr<session::DeskSession> owned, session::DeskS
     // the page's text; otherwise the page's own text.
     session.shownFirstLine = [this](const QString& pageText) {
         const QString editorMessage = compose::pageMessage(message1->toPlainText());
-        if (!pageText.isEmpty() && editorMessage.startsWith(pageText))
+        if (pageText.isEmpty() || editorMessage.startsWith(pageText))
             return firstDisplayedLine();
         return QString();
     };
@@ -567,6 +567,11 @@ void TMainForm::BitBtn6Click()
 }
 
 void TMainForm::Show_Status(const QString& msg)
+{
+    session_->report(msg);
+}
+
+void TMainForm::showStatusLine(const QString& msg)
 {
     Sending->hide();
     // No repaint between the shift and the new line. The session's lines come rewritten as the

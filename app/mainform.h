@@ -158,6 +158,8 @@ private:
     void fillLookups(const QStringList& names);
     // Shows the session's tick: the clock, and the pending count when idle.
     void showPending(const QString& caption, bool alert);
+    // A line the session said, shown with its time on top of the status list.
+    void showStatusLine(const QString& msg);
     TMainForm(std::unique_ptr<session::DeskSession> owned, session::DeskSession* session, QWidget* parent);
     // The application's standard error box, one at a time.
     void showStandardError(const QString& text);

@@ -144,7 +144,6 @@ int main(int argc, char** argv)
     QList<std::pair<const char*, std::function<void()>>> steps;
     steps << std::pair { "open main window (tables, ReadUsersList)", std::function<void()>([&] {
                             form = std::make_unique<TMainForm>(dir.path());
-                            CreateScheduledScan(*form);
                             groups = CreateGroupsForm(*form);
                             usersForm = CreateUsersForm(*form);
                             form->currentDateTime
@@ -156,7 +155,7 @@ int main(int argc, char** argv)
     steps << std::pair { "PrepareOneMessage (last user)", std::function<void()>([&] {
                             form->message1->setPlainText(
                                 QStringLiteral("Fire drill at ten, please leave by the east stairs"));
-                            form->preparation().PrepareOneMessage(userName(users));
+                            form->session().sendToRecipient(userName(users), form->composition().text());
                         }) };
     steps << std::pair { "Send Mesg, one ticked user of N", std::function<void()>([&] {
                             form->message1->setPlainText(
@@ -187,7 +186,7 @@ int main(int argc, char** argv)
     steps << std::pair { "PrepareGroupMessage (M members)", std::function<void()>([&] {
                             form->message1->setPlainText(
                                 QStringLiteral("Fire drill at ten, please leave by the east stairs"));
-                            form->preparation().PrepareGroupMessage(QStringLiteral("Group: Bench"));
+                            form->session().sendToRecipient(QStringLiteral("Group: Bench"), form->composition().text());
                         }) };
     steps << std::pair { "Send Mesg, ticked group of M", std::function<void()>([&] {
                             form->message1->setPlainText(

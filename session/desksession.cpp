@@ -38,7 +38,7 @@ DeskSession::DeskSession(const QString& dataDirectory, QObject* parent)
     composition_->setObjectName(QStringLiteral("Composition"));
 
     compose::DeskServices services;
-    services.showStatus = [this](const QString& text) { say(text); };
+    services.showStatus = [this](const QString& text) { report(text); };
     services.showInfo = [this](const QString& text) { emit infoRequested(text); };
     services.showError = [this](const QString& text) { emit errorRaised(text); };
     services.restoreWindow = [this] { emit restoreRequested(); };
@@ -46,7 +46,7 @@ DeskSession::DeskSession(const QString& dataDirectory, QObject* parent)
     preparation_ = std::make_unique<compose::MessagePreparation>(*desk_, *composition_, std::move(services));
 
     delivery_ = new core::DeliveryLoop(*desk_, desk_->Engine1, this);
-    connect(delivery_, &core::DeliveryLoop::status, this, &DeskSession::say);
+    connect(delivery_, &core::DeliveryLoop::status, this, &DeskSession::report);
     connect(delivery_, &core::DeliveryLoop::sendingShown, this, &DeskSession::sendingShown);
     connect(delivery_, &core::DeliveryLoop::sendingHidden, this, &DeskSession::sendingHidden);
     connect(delivery_, &core::DeliveryLoop::sendingProgress, this, &DeskSession::sendingProgress);
@@ -59,12 +59,12 @@ DeskSession::DeskSession(const QString& dataDirectory, QObject* parent)
     scan_ = std::make_unique<schedule::ScheduledScan>(
         *desk_, [this](const QString& recipient, const QString& text) { sendToRecipient(recipient, text); });
     scan_->clock = [this] { return clock(); };
-    scan_->showStatus = [this](const QString& text) { say(text); };
+    scan_->showStatus = [this](const QString& text) { report(text); };
     delivery_->ScheduledScan = [this] { scan_->run(); };
 
     // The queues are kept on disk as they change; a write that fails is said once.
     connect(&desk_->pendingFile(), &core::PendingFile::writeFailed, this,
-        [this](const QString& text) { say(QStringLiteral("The pending messages could not be saved: ") + text); });
+        [this](const QString& text) { report(QStringLiteral("The pending messages could not be saved: ") + text); });
 
     timer_ = new QTimer(this);
     timer_->setObjectName(QStringLiteral("Timer1"));
@@ -205,7 +205,7 @@ QString DeskSession::pageName() const
     return delivery_->deliveredName();
 }
 
-void DeskSession::say(const QString& text)
+void DeskSession::report(const QString& text)
 {
     const core::Page& page = delivery_->startedPage();
     core::StatusContext context;

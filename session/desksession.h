@@ -83,6 +83,10 @@ public:
     // Saves the queues for the way out (core::Desk::saveQueues).
     QString saveQueues();
 
+    // One line for the status list from any part of the desk: the paging library's result texts are
+    // rewritten as the operator reads them ("Successful " becomes "Sent to ..."), then statusLine().
+    void report(const QString& text);
+
     // The page under way or last started, its name empty before the first.
     QString pageName() const;
     bool pageInProgress() const { return desk_->pageInProgress(); }
@@ -112,7 +116,6 @@ signals:
     void pageEnded();
 
 private:
-    void say(const QString& text);
     void reportFault(const std::exception_ptr& fault);
 
     std::unique_ptr<core::Desk> desk_;

@@ -213,7 +213,7 @@ void tst_Preparation::minimisedWindowIsRestored()
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     form->setWindowState(Qt::WindowMinimized);
     BoxCatcher catcher;
-    form->preparation().SendBtnClick();
+    form->session().sendComposed();
     QVERIFY(!(form->windowState() & Qt::WindowMinimized));
 }
 

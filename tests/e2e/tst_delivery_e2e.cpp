@@ -131,7 +131,6 @@ std::unique_ptr<TMainForm> tst_DeliveryE2E::startDesk()
 {
     auto form = std::make_unique<TMainForm>(dir_->path());
     CreateSystemForm(*form);
-    CreateScheduledScan(*form);
     form->show();
     form->Timer1->start();
     return form;
@@ -158,7 +157,7 @@ void tst_DeliveryE2E::typedMessageReachesTheTerminal()
     const QString text = QStringLiteral("Server room is warm, please check the cooling unit today");
     send(*form, text, { QStringLiteral("Ann Lee") });
     QStringList progress; // the Sending label's captions while the page goes
-    connect(&form->delivery(), &core::DeliveryLoop::sendingProgress, this, [&] {
+    connect(&form->session(), &session::DeskSession::sendingProgress, this, [&] {
         if (!form->Sending->isVisible())
             return;
         progress << form->Sending->text();
@@ -523,16 +522,15 @@ void tst_DeliveryE2E::tableErrorDuringATick()
             || form->desk().PendingMsgs.rowCount() > 0,
         10000);
     QVERIFY(form->Timer1->isActive());
-    // A table error raised inside the tick itself is shown in the standard error box; the timer
-    // goes on and the next page is sent.
-    form->delivery().ReadPageMsgFromFile
-        = []() -> bool { throw store::StoreError(QStringLiteral("Table BUSERS.DBF is damaged")); };
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("x\n");
-    file.close();
-    QTRY_VERIFY_WITH_TIMEOUT(boxes.texts().contains(QStringLiteral("Table BUSERS.DBF is damaged")), 5000);
+    // A table error raised inside the tick itself (the scheduled scan on a table that is not open)
+    // is shown in the standard error box; the timer goes on and the next page is sent.
+    form->desk().SchedMsgT.close();
+    const int boxesBefore = boxes.texts().size();
+    form->currentDateTime = [] { return QDateTime(QDate::currentDate(), QTime(12, 0, 0)); };
+    QTRY_VERIFY_WITH_TIMEOUT(boxes.texts().size() > boxesBefore, 5000);
+    form->currentDateTime = [] { return QDateTime::currentDateTime(); };
     QVERIFY(form->Timer1->isActive());
-    QFile::remove(QStringLiteral("plimomsgs.txt"));
+    form->desk().SchedMsgT.open();
     form->desk().BUsersT.open();
     const int before = sim.transcript(QStringLiteral("page")).size();
     send(*form, QStringLiteral("After the fault"), { QStringLiteral("Cy Doe") });

@@ -208,7 +208,6 @@ private:
     {
         auto form = std::make_unique<TMainForm>(dir_->path());
         CreateSystemForm(*form);
-        CreateScheduledScan(*form);
         form->desk().ScheduledSendingEnabled = true;
         form->show();
         form->Timer1->start();

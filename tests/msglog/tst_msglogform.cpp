@@ -171,15 +171,16 @@ private slots:
         QCOMPARE(boxes.texts(), QStringList());
     }
 
-    void resendOfAGroupTicksSelectByGroup()
+    void resendOfAGroupLeavesTheDraft()
     {
         openWindow();
         if (QTest::currentTestFailed())
             return;
         clickFirst();
+        main_->composition().setText(QStringLiteral("draft"));
         QTest::mouseClick(form_->BitBtn3, Qt::LeftButton);
-        QVERIFY(main_->SendGroup->isChecked());
-        QCOMPARE(main_->composition().text(), QStringLiteral("first\nline two"));
+        QVERIFY(!main_->SendGroup->isChecked());
+        QCOMPARE(main_->composition().text(), QStringLiteral("draft"));
         QCOMPARE(desk().SendMsgs.rowCount(), 1);
     }
 
@@ -191,7 +192,7 @@ private slots:
         BoxCatcher boxes;
         QTest::mouseClick(form_->BitBtn3, Qt::LeftButton);
         QVERIFY(!form_->isVisible());
-        QCOMPARE(main_->composition().text(), QStringLiteral("for Zed"));
+        QCOMPARE(main_->composition().text(), QString());
         QCOMPARE(desk().SendMsgs.rowCount(), 0);
         QCOMPARE(boxes.texts(), QStringList());
     }
@@ -203,8 +204,7 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         main_->composition().setMessageLog(true);
-        main_->composition().setText(QStringLiteral("just sent"));
-        main_->preparation().PrepareOneMessage(QStringLiteral("Alice"));
+        main_->session().sendToRecipient(QStringLiteral("Alice"), QStringLiteral("just sent"));
         QTRY_COMPARE(form_->LogModel->rowCount(), 4);
         QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("just sent"));
     }
@@ -264,8 +264,7 @@ private slots:
         QCOMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m2849"));
 
         main_->composition().setMessageLog(true);
-        main_->composition().setText(QStringLiteral("just sent"));
-        main_->preparation().PrepareOneMessage(QStringLiteral("Alice"));
+        main_->session().sendToRecipient(QStringLiteral("Alice"), QStringLiteral("just sent"));
         settle();
         QCOMPARE(desk().MsgLogT.fieldText(store::msglog::Msg), QStringLiteral("just sent"));
         QCOMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("just sent"));

@@ -227,8 +227,8 @@ void tst_ScheduledScan::recordDecision()
     QCOMPARE(scheduled(*form), kept ? QStringList { QStringLiteral("Ann Lee") } : QStringList());
     QVERIFY(!form->desk().scheduleScanActive());
     if (sent) {
-        // The record's text replaced the editor's, its line break kept; the page carries it.
-        QCOMPARE(form->composition.text(), QStringLiteral("First line\nSecond line"));
+        // The page carries the record's text; the operator's draft stays as it was.
+        QCOMPARE(form->composition.text(), QStringLiteral("operator typing"));
         form->desk().SendMsgs.first();
         QVERIFY(form->desk()
                     .SendMsgs.fieldText(QString::fromLatin1(core::page::MessageToSend))

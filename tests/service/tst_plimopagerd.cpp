@@ -1,0 +1,193 @@
+// plimopagerd run as a service and as one pass, on a real data folder, with the carrier simulator
+// on a pseudo-terminal; the desk and a second service refused on a folder it holds.
+#include "core/desk.h"
+#include "store/fieldnames.h"
+#include "support/records.h"
+#include "tests/paging/pagersimprocess.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+using namespace testsupport;
+
+namespace {
+
+QString program()
+{
+    return QStringLiteral(PLIMO_BINARY_DIR "/service/plimopagerd");
+}
+
+} // namespace
+
+class tst_PlimoPagerd : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir_;
+    QString data_;
+    QString ini_;
+
+    void writeSettings(const QString& device)
+    {
+        QFile ini(ini_);
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(QStringLiteral("[System]\nComPort=%1\nDeliveryRetries=1\n").arg(device).toUtf8());
+    }
+    void drop(const QByteArray& text)
+    {
+        QFile file(data_ + QStringLiteral("/plimomsgs.txt"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    }
+    void start(QProcess& p, const QStringList& args)
+    {
+        p.setProgram(program());
+        p.setArguments(QStringList { QStringLiteral("--data"), data_, QStringLiteral("--config"), ini_ } + args);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PLIMOPAGERD_TICK_MS"), QStringLiteral("100"));
+        p.setProcessEnvironment(env);
+        p.start();
+        QVERIFY(p.waitForStarted(5000));
+    }
+    // One run to its end: the exit status, its standard output in `out`.
+    int runOnce(const QStringList& args, QString* out = nullptr, QString* err = nullptr)
+    {
+        QProcess p;
+        start(p, args);
+        if (!p.waitForFinished(60000)) {
+            p.kill();
+            return -1;
+        }
+        if (out)
+            *out = QString::fromUtf8(p.readAllStandardOutput());
+        if (err)
+            *err = QString::fromUtf8(p.readAllStandardError());
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+    static bool waitForOutput(QProcess& p, const QString& text, QString* seen)
+    {
+        QDeadlineTimer deadline(20000);
+        while (!seen->contains(text)) {
+            if (deadline.hasExpired() || !p.waitForReadyRead(int(deadline.remainingTime())))
+                return seen->contains(text);
+            *seen += QString::fromUtf8(p.readAllStandardOutput());
+        }
+        return true;
+    }
+
+private slots:
+    void init()
+    {
+        data_ = dir_.filePath(QStringLiteral("data-%1").arg(QTest::currentTestFunction()));
+        ini_ = dir_.filePath(QStringLiteral("pager-%1.ini").arg(QTest::currentTestFunction()));
+        QVERIFY(QDir().mkpath(data_));
+        core::Desk desk(data_);
+        QCOMPARE(desk.open(), QString());
+        addCarrier(desk, QStringLiteral("Metro"), QStringLiteral("5550101"), QStringLiteral("1200"), 80,
+            QStringLiteral("pw"));
+        addUser(desk, QStringLiteral("Alice"), QStringLiteral("Metro"), QStringLiteral("1001"));
+        desk.SchedMsgT.append();
+        desk.SchedMsgT.setFieldText(store::schedmsg::DDate, QDate::currentDate().toString(QStringLiteral("yyyy/MM/dd")));
+        desk.SchedMsgT.setFieldText(store::schedmsg::DTime, QStringLiteral("00:00:00"));
+        desk.SchedMsgT.setFieldText(store::schedmsg::UserName, QStringLiteral("Alice"));
+        desk.SchedMsgT.setFieldText(store::schedmsg::MustSend, QStringLiteral("Y"));
+        desk.SchedMsgT.setMemoLines(store::schedmsg::Msg, { QStringLiteral("Scheduled hello") });
+        desk.SchedMsgT.post();
+        QVERIFY(desk.saveQueues().isEmpty());
+    }
+
+    void aPassSendsTheDroppedFileAndTheDueRecord()
+    {
+        PagerSimProcess sim;
+        QVERIFY(sim.start({}));
+        writeSettings(sim.device());
+        drop("Alice\r\nMetro\r\nDropped hello\r\n");
+        QString out;
+        QCOMPARE(runOnce({ QStringLiteral("--once") }, &out), 0);
+        QStringList texts;
+        for (const QJsonObject& page : sim.transcript(QStringLiteral("page")))
+            texts << page.value(QStringLiteral("text")).toString();
+        texts.sort();
+        QCOMPARE(texts, QStringList({ "Dropped hello", "Scheduled hello" }));
+        QVERIFY2(out.contains(QStringLiteral("  Sent to Alice: Scheduled hello")), qPrintable(out));
+        QVERIFY(!QFile::exists(data_ + QStringLiteral("/plimomsgs.txt")));
+        // The scheduled page went through a preparation, which logs it.
+        core::Desk desk(data_);
+        QCOMPARE(desk.open(), QString());
+        QCOMPARE(logCount(desk), 1);
+        QCOMPARE(desk.SchedMsgT.isEmpty(), true);
+    }
+
+    void aBusyCarrierKeepsThePagePendingUntilItIsResent()
+    {
+        {
+            PagerSimProcess busy;
+            QVERIFY(busy.start({ QStringLiteral("--fault"), QStringLiteral("busy") }));
+            writeSettings(busy.device());
+            drop("1234\r\nMetro\r\nCall me\r\n");
+            QCOMPARE(runOnce({ QStringLiteral("--once") }), 1);
+        }
+        QString listed;
+        QCOMPARE(runOnce({ QStringLiteral("--pending") }, &listed), 0);
+        QVERIFY2(listed.contains(QStringLiteral("From File 1234\t1234\t")), qPrintable(listed));
+        QVERIFY(listed.contains(QStringLiteral("Call me")));
+
+        PagerSimProcess sim;
+        QVERIFY(sim.start({}));
+        writeSettings(sim.device());
+        QCOMPARE(runOnce({ QStringLiteral("--resend-pending"), QStringLiteral("--once") }), 0);
+        QVERIFY(sim.waitFor(QStringLiteral("page"), 2));
+        QCOMPARE(runOnce({ QStringLiteral("--pending") }, &listed), 0);
+        QCOMPARE(listed, QString());
+    }
+
+    void theFolderHasOneRunnerAndAStopKeepsThePageUnderWay()
+    {
+        PagerSimProcess sim;
+        QVERIFY(sim.start({ QStringLiteral("--fault"), QStringLiteral("silent-terminal") }));
+        writeSettings(sim.device());
+        QProcess service;
+        start(service, {});
+        QString seen;
+        QVERIFY2(waitForOutput(service, QStringLiteral("Paging service on"), &seen), qPrintable(seen));
+
+        // A second service and the desk are refused, naming the first.
+        QString err;
+        QCOMPARE(runOnce({ QStringLiteral("--once") }, nullptr, &err), 2);
+        const QString named = QStringLiteral("plimopagerd (process %1 on ").arg(service.processId());
+        QVERIFY2(err.contains(named), qPrintable(err));
+        QProcess desk;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PLIMOPAGER_DEMO_DATA"), data_);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        desk.setProcessEnvironment(env);
+        desk.setProcessChannelMode(QProcess::MergedChannels);
+        desk.start(QStringLiteral(PLIMO_BINARY_DIR "/app/plimopager"), {});
+        QVERIFY(desk.waitForStarted(5000));
+        QString deskSaid;
+        QDeadlineTimer deadline(20000);
+        while (!deskSaid.contains(named) && !deadline.hasExpired() && desk.waitForReadyRead(1000))
+            deskSaid += QString::fromUtf8(desk.readAll());
+        desk.kill(); // its box waits for an operator
+        desk.waitForFinished(5000);
+        QVERIFY2(deskSaid.contains(named), qPrintable(deskSaid));
+
+        // A page under way when the service is stopped stays pending.
+        drop("1234\r\nMetro\r\nCut short\r\n");
+        QVERIFY2(waitForOutput(service, QStringLiteral("Sending message to From File 1234"), &seen), qPrintable(seen));
+        ::kill(pid_t(service.processId()), SIGTERM);
+        QVERIFY(service.waitForFinished(20000));
+        QCOMPARE(service.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(service.exitCode(), 0);
+        QString listed;
+        QCOMPARE(runOnce({ QStringLiteral("--pending") }, &listed), 0);
+        QVERIFY2(listed.contains(QStringLiteral("Cut short")), qPrintable(listed));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_PlimoPagerd)
+#include "tst_plimopagerd.moc"
