@@ -13,7 +13,7 @@
 #include "compose/preparation.h"
 #include "core/desk.h"
 #include "directories/groupsform.h"
-#include "directories/tablemodel.h"
+#include "models/tablemodel.h"
 #include "directories/usersform.h"
 #include "schedule/scheduledscan.h"
 

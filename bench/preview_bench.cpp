@@ -10,7 +10,7 @@
 // Figures: STEP<TAB>milliseconds.
 
 #include "core/desk.h"
-#include "directories/tablemodel.h"
+#include "models/tablemodel.h"
 #include "msglog/logreport.h"
 #include "msglog/printlogfilter.h"
 #include "report/reportlayout.h"
@@ -68,7 +68,7 @@ int main(int argc, char** argv)
     // The layout alone: every page, nothing painted.
     {
         store::Table reader;
-        directories::openReaderOn(reader, desk.MsgLogT);
+        models::openReaderOn(reader, desk.MsgLogT);
         msglog::LogRecordSource source(reader, QString(), days, today);
         const report::ReportDefinition definition = msglog::logReportDefinition();
         report::ReportLayout layout(definition, source);

@@ -3,7 +3,7 @@
 #include "compose/pagelib.h"
 #include "compose/standardboxes.h"
 #include "directories/celldelegate.h"
-#include "directories/tablemodel.h"
+#include "models/tablemodel.h"
 #include "store/storeerror.h"
 #include "store/table.h"
 
@@ -64,8 +64,8 @@ void DirectoryForm::connectRecordCommands(store::Table& table, QAbstractItemView
     list->setItemDelegate(new CellDelegate(list));
     // Shown once the view has closed its editor: a box opened inside the editor's commit would
     // take the focus from an editor that is still closing.
-    if (auto* model = qobject_cast<TableModel*>(list->model()))
-        connect(model, &TableModel::storeError, this, &DirectoryForm::errorReported, Qt::QueuedConnection);
+    if (auto* model = qobject_cast<models::TableModel*>(list->model()))
+        connect(model, &models::TableModel::storeError, this, &DirectoryForm::errorReported, Qt::QueuedConnection);
     connect(FirstBtn, &QPushButton::clicked, this, [this, &table] { guarded([&table] { table.first(); }); });
     connect(PriorBtn, &QPushButton::clicked, this, [this, &table] { guarded([&table] { table.prior(); }); });
     connect(NextBtn, &QPushButton::clicked, this, [this, &table] { guarded([&table] { table.next(); }); });

@@ -5,7 +5,7 @@
 #include "compose/standardboxes.h"
 #include "core/desk.h"
 #include "directories/celldelegate.h"
-#include "directories/tablemodel.h"
+#include "models/tablemodel.h"
 #include "store/fieldnames.h"
 #include "store/storeerror.h"
 
@@ -395,7 +395,7 @@ void TGroupsForm::ReadUsersList()
         users.first();
         if (users.isOpen()) {
             store::Table reader;
-            openReaderOn(reader, users);
+            models::openReaderOn(reader, users);
             for (reader.first(); !reader.eof(); reader.next()) {
                 const QString name = reader.fieldText(kUserName);
                 if (!taken.contains(name.toCaseFolded()))

@@ -9,9 +9,13 @@ namespace store {
 class Table;
 }
 
+namespace models {
+class TableModel;
+}
+
 namespace directories {
 
-class TableModel;
+using models::TableModel;
 
 // "Modem Initialization Strings": the modem models of MODEMS.DBF with their initialization strings,
 // on the main window's handle ModemsT in "Modems" order (current record shared with the System

@@ -1,6 +1,6 @@
 #include "directories/pagercompform.h"
 
-#include "directories/tablemodel.h"
+#include "models/tablemodel.h"
 #include "store/fieldnames.h"
 #include "store/table.h"
 

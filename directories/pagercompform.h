@@ -9,9 +9,13 @@ namespace store {
 class Table;
 }
 
+namespace models {
+class TableModel;
+}
+
 namespace directories {
 
-class TableModel;
+using models::TableModel;
 
 // "Paging Carriers Information": the directory of paging carriers in PAGECOMP.DBF, on the main
 // window's carriers handle PagerCompT (current record shared).

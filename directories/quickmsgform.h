@@ -9,9 +9,13 @@ namespace store {
 class Table;
 }
 
+namespace models {
+class TableModel;
+}
+
 namespace directories {
 
-class TableModel;
+using models::TableModel;
 
 // "Quick Messages Definition" (menu "&QuickMsg") and, with `selectionOnly`, "Quick Message
 // Selection" (the "Quick" button): the stored texts of QUICKMSG.DBF in record order, on the desk's

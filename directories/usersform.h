@@ -10,9 +10,13 @@ namespace store {
 class Table;
 }
 
+namespace models {
+class TableModel;
+}
+
 namespace directories {
 
-class TableModel;
+using models::TableModel;
 
 // "Pager Users": the directory of pager users in BUSERS.DBF, on the main window's users handle
 // BUsersT (current record shared) with the carriers of PagerCompT in its carrier list.

@@ -1,6 +1,6 @@
 #include "msglog/msglogform.h"
 
-#include "directories/tablemodel.h"
+#include "models/tablemodel.h"
 #include "directories/windowparts.h"
 #include "msglog/printlogfilter.h"
 #include "store/fieldnames.h"
@@ -43,7 +43,7 @@ TMsgLogF::TMsgLogF(core::Desk& desk, compose::Composition& composition, LogResen
     AddKey->setEnabled(false);
 
     using namespace store::msglog;
-    LogModel = new directories::TableModel(MsgLogT, { DDate, DTime, UserName, MustSend, Msg }, this);
+    LogModel = new models::TableModel(MsgLogT, { DDate, DTime, UserName, MustSend, Msg }, this);
     LogModel->setColumnReadOnly(kMsgColumn);
     DBGrid2 = new QTableView(this);
     DBGrid2->setObjectName(QStringLiteral("DBGrid2"));
@@ -102,7 +102,7 @@ TMsgLogF::TMsgLogF(core::Desk& desk, compose::Composition& composition, LogResen
     enterMovesOn(DBMemo1);
     resize(640, 440);
 
-    connect(LogModel, &directories::TableModel::currentRowChanged, this, &TMsgLogF::scheduleSync);
+    connect(LogModel, &models::TableModel::currentRowChanged, this, &TMsgLogF::scheduleSync);
     connect(DBGrid2->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
         [this](const QModelIndex& current) {
             if (!showing_ && current.isValid())

@@ -6,7 +6,7 @@
 class QPlainTextEdit;
 class QTableView;
 
-namespace directories {
+namespace models {
 class TableModel;
 }
 
@@ -33,7 +33,7 @@ public:
     QPushButton* BitBtn3; // ReSend
     QAction* PrintMenu;
     TPrintLogFilter* PrintLogFilter; // "&Print": the report parameters, modal
-    directories::TableModel* LogModel;
+    models::TableModel* LogModel;
 
     void BitBtn1Click();
     void BitBtn3Click();

@@ -1,7 +1,7 @@
 #include "msglog/printlogfilter.h"
 
 #include "core/desk.h"
-#include "directories/tablemodel.h"
+#include "models/tablemodel.h"
 #include "msglog/logreport.h"
 #include "report/reportpainter.h"
 #include "store/fieldnames.h"
@@ -140,7 +140,7 @@ void TPrintLogFilter::showEvent(QShowEvent* event)
         store::Table& users = desk_.BUsersT;
         if (users.isOpen()) {
             store::Table reader;
-            directories::openReaderOn(reader, users);
+            models::openReaderOn(reader, users);
             for (reader.first(); !reader.eof(); reader.next())
                 UserLookup->addItem(reader.fieldText(store::busers::UserName));
         }
@@ -155,7 +155,7 @@ std::optional<QVector<report::LaidOutPage>> TPrintLogFilter::layOutReport(Report
 {
     // A handle of its own on the log: the report never moves the window's current record.
     store::Table log;
-    directories::openReaderOn(log, desk_.MsgLogT);
+    models::openReaderOn(log, desk_.MsgLogT);
     LogRecordSource source(log, UserLookup->currentText(), DaysSpin->value(), today());
     const report::ReportDefinition definition = logReportDefinition();
     report::ReportLayout layout(definition, source);

@@ -2,7 +2,7 @@
 
 #include "compose/composition.h"
 #include "directories/celldelegate.h"
-#include "directories/tablemodel.h"
+#include "models/tablemodel.h"
 #include "directories/windowparts.h"
 #include "schedule/schedulemessage.h"
 #include "store/fieldnames.h"
@@ -29,9 +29,9 @@ namespace {
 namespace f = store::schedmsg;
 
 // The grid's rows, refusing a DDATE or DTIME the scan could not read.
-class ScheduledModel : public directories::TableModel {
+class ScheduledModel : public models::TableModel {
 public:
-    using TableModel::TableModel;
+    using models::TableModel::TableModel;
 
     bool setData(const QModelIndex& index, const QVariant& value, int role) override
     {
@@ -42,7 +42,7 @@ public:
             emit storeError(refusal);
             return false;
         }
-        return TableModel::setData(index, value, role);
+        return models::TableModel::setData(index, value, role);
     }
 };
 
@@ -142,9 +142,9 @@ TSchedMsgF::TSchedMsgF(store::Table& scheduled, compose::Composition& compositio
         guarded([this] { SchedMsgT.cancel(); });
         syncView();
     });
-    connect(Model, &directories::TableModel::storeError, this,
+    connect(Model, &models::TableModel::storeError, this,
         [this](const QString& text) { QMessageBox::critical(this, windowTitle(), text); }, Qt::QueuedConnection);
-    connect(Model, &directories::TableModel::currentRowChanged, this, &TSchedMsgF::syncView);
+    connect(Model, &models::TableModel::currentRowChanged, this, &TSchedMsgF::syncView);
     connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
         [this](const QModelIndex& current) {
             if (!showing_ && current.isValid())

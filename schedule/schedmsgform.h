@@ -15,7 +15,7 @@ class Table;
 namespace compose {
 class Composition;
 }
-namespace directories {
+namespace models {
 class TableModel;
 }
 
@@ -45,7 +45,7 @@ public:
     QPlainTextEdit* DBMemo1;
     QPushButton* BitBtn1; // Use &Msg
     QPushButton* BitBtn2; // E&xit
-    directories::TableModel* Model;
+    models::TableModel* Model;
 
     // Most characters "Use &Msg" puts into the composition: the editor's limit raised by 200.
     static constexpr int kUseMsgLimit = 720;

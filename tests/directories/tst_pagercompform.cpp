@@ -2,7 +2,7 @@
 #include "app/usersetup.h"
 #include "core/desk.h"
 #include "directories/pagercompform.h"
-#include "directories/tablemodel.h"
+#include "models/tablemodel.h"
 #include "support/datafolder.h"
 #include "support/boxanswerer.h"
 #include "support/records.h"

@@ -1,7 +1,7 @@
 #include "app/mainform.h"
 #include "app/usersetup.h"
 #include "core/desk.h"
-#include "directories/tablemodel.h"
+#include "models/tablemodel.h"
 #include "directories/usersform.h"
 #include "support/datafolder.h"
 #include "support/boxanswerer.h"

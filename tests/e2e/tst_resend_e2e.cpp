@@ -6,7 +6,7 @@
 #include "app/systemsetup.h"
 #include "compose/memberfile.h"
 #include "config/inifile.h"
-#include "directories/tablemodel.h"
+#include "models/tablemodel.h"
 #include "msglog/msglogform.h"
 #include "support/boxanswerer.h"
 #include "support/datafolder.h"

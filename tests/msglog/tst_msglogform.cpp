@@ -7,7 +7,7 @@
 #include "compose/memberfile.h"
 #include "compose/preparation.h"
 #include "core/desk.h"
-#include "directories/tablemodel.h"
+#include "models/tablemodel.h"
 #include "msglog/msglogform.h"
 #include "msglog/printlogfilter.h"
 #include "support/boxanswerer.h"

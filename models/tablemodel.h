@@ -13,7 +13,7 @@ namespace store {
 class Table;
 }
 
-namespace directories {
+namespace models {
 
 // Opens `reader` as a second handle on the file of `table`, in its order and filter: a window reads
 // the rows through it in one pass, and the shared handle neither moves nor ends its pending edit.
@@ -124,4 +124,4 @@ private:
     bool removing_ = false; // rows are going: a move the view reports meanwhile is not followed
 };
 
-} // namespace directories
+} // namespace models

@@ -1,4 +1,4 @@
-#include "directories/tablemodel.h"
+#include "models/tablemodel.h"
 
 #include "store/storeerror.h"
 #include "store/table.h"
@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <iterator>
 
-namespace directories {
+namespace models {
 
 void openReaderOn(store::Table& reader, const store::Table& table)
 {
@@ -478,4 +478,4 @@ void TableModel::moveToRow(int row)
         emit dataChanged(index(now, 0), index(now, int(fields_.size()) - 1));
 }
 
-} // namespace directories
+} // namespace models

