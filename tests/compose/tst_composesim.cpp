@@ -60,6 +60,7 @@ void tst_ComposeSim::typedMessageAndDroppedFileReachTheTerminal()
     config::TSystemForm* system = CreateSystemForm(form);
     system->comport->setEditText(sim.device());
     system->outsideline->setText(QStringLiteral("9,"));
+    form.session().setTickInterval(100); // a short tick: the suite does not wait on the real second
     form.Timer1->start();
 
     QVERIFY(testsupport::tickInList(form.UsersList, QStringLiteral("Ann")));

@@ -132,6 +132,7 @@ std::unique_ptr<TMainForm> tst_DeliveryE2E::startDesk()
     auto form = std::make_unique<TMainForm>(dir_->path());
     CreateSystemForm(*form);
     form->show();
+    form->session().setTickInterval(100); // a short tick: the suite does not wait on the real second
     form->Timer1->start();
     return form;
 }
@@ -327,6 +328,7 @@ void tst_DeliveryE2E::scheduledRecordDueNowIsPaged()
     now = QDateTime(today, QTime(12, 0, 0));
     form->Timer1Timer();
     QCOMPARE(form->desk().SendMsgs.rowCount(), 1);
+    form->session().setTickInterval(100); // a short tick: the suite does not wait on the real second
     form->Timer1->start(); // the delivery timer takes it from here
     QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 20000));
     const QJsonObject page = sim.transcript(QStringLiteral("page")).first();
@@ -418,6 +420,7 @@ void tst_DeliveryE2E::scheduledFromTheWindowIsPagedAtTheNextScan()
     now = QDateTime(QDate::currentDate(), QTime(16, 20, 15));
     form->Timer1Timer();
     QCOMPARE(form->desk().SendMsgs.rowCount(), 1);
+    form->session().setTickInterval(100); // a short tick: the suite does not wait on the real second
     form->Timer1->start();
     QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 20000));
     const QJsonObject page = sim.transcript(QStringLiteral("page")).first();

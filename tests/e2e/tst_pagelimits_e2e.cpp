@@ -210,6 +210,7 @@ private:
         CreateSystemForm(*form);
         form->desk().ScheduledSendingEnabled = true;
         form->show();
+        form->session().setTickInterval(100); // a short tick: the suite does not wait on the real second
         form->Timer1->start();
         return form;
     }
