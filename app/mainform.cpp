@@ -107,53 +107,53 @@ TMainForm::TMainForm(std::unique_ptr<session::DeskSession> owned, session::DeskS
     grid->setRowStretch(3, 3);
     setCentralWidget(central);
 
-    Version = namedLabel(QStringLiteral("Version"), QStringLiteral("V4.00"), central);
-    Version->hide();
-    SendByPager = new QCheckBox(QStringLiteral("Send By Pager ID"), central);
-    SendByPager->setObjectName(QStringLiteral("SendByPager"));
-    SendByPager->hide();
+    versionLabel = namedLabel(QStringLiteral("Version"), QStringLiteral("V4.00"), central);
+    versionLabel->hide();
+    sendByPagerBox = new QCheckBox(QStringLiteral("Send By Pager ID"), central);
+    sendByPagerBox->setObjectName(QStringLiteral("SendByPager"));
+    sendByPagerBox->hide();
 
     buildMenus();
     statusBar()->setSizeGripEnabled(true);
 
     // Tab order: recipients, message, the command column, the bottom row, the status clear button.
-    const QList<QWidget*> tabChain = { UsersList, ClearAllBtn, message1, DateBtn, TimeBtn, QuickBtn, SendBtn,
-        messagelog, ByPagerBtn, SendLaterBtn, ExitBtn, ClearTextBtn, BitBtn7, PendingMsgsBtn, BitBtn6 };
+    const QList<QWidget*> tabChain = { recipientList, clearAllButton, messageEditor, dateButton, timeButton, quickButton, sendButton,
+        messageLogBox, byPagerIdButton, sendLaterButton, exitButton, clearTextButton, abortButton, pendingButton, clearStatusButton };
     for (qsizetype i = 1; i < tabChain.size(); ++i)
         setTabOrder(tabChain[i - 1], tabChain[i]);
-    message1->setFocus(); // the operator starts by typing the message
+    messageEditor->setFocus(); // the operator starts by typing the message
 
     // What the session says, shown.
-    Timer1 = session.timer();
+    deliveryTimer = session.timer();
     connect(&session, &session::DeskSession::clockShown, this, [this](const QString& text) {
-        TimeofDay->setText(text);
+        clockLabel->setText(text);
         // The scheduling window's clock is kept here too once "Send Later" has opened it.
         emit clockShown(text);
     });
     connect(&session, &session::DeskSession::pendingShown, this, &TMainForm::showPending);
     connect(&session, &session::DeskSession::statusLine, this, &TMainForm::showStatusLine);
-    connect(&session, &session::DeskSession::sendingShown, Sending, &QWidget::show);
-    connect(&session, &session::DeskSession::sendingHidden, Sending, &QWidget::hide);
-    connect(&session, &session::DeskSession::sendingProgress, Sending, &QLabel::setText);
+    connect(&session, &session::DeskSession::sendingShown, sendingLabel, &QWidget::show);
+    connect(&session, &session::DeskSession::sendingHidden, sendingLabel, &QWidget::hide);
+    connect(&session, &session::DeskSession::sendingProgress, sendingLabel, &QLabel::setText);
     connect(&session, &session::DeskSession::errorRaised, this, &TMainForm::showStandardError);
     connect(&session, &session::DeskSession::infoRequested, this,
         [this](const QString& text) { compose::ShowInfo(text, this); });
     connect(&session, &session::DeskSession::restoreRequested, this,
         [this] { setWindowState(windowState() & ~Qt::WindowMinimized); });
-    connect(&session, &session::DeskSession::focusMessageRequested, this, [this] { message1->setFocus(); });
+    connect(&session, &session::DeskSession::focusMessageRequested, this, [this] { messageEditor->setFocus(); });
     // A result line quotes the editor's first line as the operator sees it, when the editor holds
     // the page's text; otherwise the page's own text.
     session.shownFirstLine = [this](const QString& pageText) {
-        const QString editorMessage = compose::pageMessage(message1->toPlainText());
+        const QString editorMessage = compose::pageMessage(messageEditor->toPlainText());
         if (pageText.isEmpty() || editorMessage.startsWith(pageText))
             return firstDisplayedLine();
         return QString();
     };
     // Faults inside the engine's events (the loop's handlers among them) go to the standard box.
     paging::TPageEngine::setErrorReporter([this](const QString& text) { showStandardError(text); });
-    ShowPending = new TShowPending(desk().PendingMsgs, desk().SendMsgs, this);
-    connect(ShowPending, &TShowPending::closedWithCount, PendingMsgsBtn,
-        [this](int pending) { PendingMsgsBtn->setText(QStringLiteral("Pending Msgs: ") + QString::number(pending)); });
+    pendingWindow = new TShowPending(desk().PendingMsgs, desk().SendMsgs, this);
+    connect(pendingWindow, &TShowPending::closedWithCount, pendingButton,
+        [this](int pending) { pendingButton->setText(QStringLiteral("Pending Msgs: ") + QString::number(pending)); });
     connectComposition();
 
     // Creation: the windows made on first use start unmade (aboutBox_, helpWindow_); a window with
@@ -162,10 +162,10 @@ TMainForm::TMainForm(std::unique_ptr<session::DeskSession> owned, session::DeskS
     if (ownedSession_)
         ownedSession_->open();
     if (desk().isOpen()) {
-        message1->clear();
+        messageEditor->clear();
         ReadUsersList();
     }
-    setWindowTitle(QStringLiteral("PlimoPager32 ") + Version->text());
+    setWindowTitle(QStringLiteral("PlimoPager32 ") + versionLabel->text());
 
     // Client area of 571 x 363 under the menu bar, centred on the screen.
     central->setMinimumSize(central->minimumSizeHint());
@@ -196,8 +196,8 @@ QWidget* TMainForm::buildRecipients()
     caption->addWidget(namedLabel(QStringLiteral("SelectUsersLabel"), QStringLiteral("Select Users "), box));
     caption->addWidget(namedLabel(QStringLiteral("AndGroupsLabel"), QStringLiteral("and Groups"), box));
     caption->addSpacing(6);
-    ClearAllBtn = commandButton(QStringLiteral("ClearAllBtn"), QStringLiteral("Clear All"), box);
-    caption->addWidget(ClearAllBtn);
+    clearAllButton = commandButton(QStringLiteral("ClearAllBtn"), QStringLiteral("Clear All"), box);
+    caption->addWidget(clearAllButton);
     caption->addStretch(1);
     grid->addLayout(caption, 0, 0);
 
@@ -207,47 +207,47 @@ QWidget* TMainForm::buildRecipients()
     under->setObjectName(QStringLiteral("SingleChoicePanel"));
     auto* underGrid = new QGridLayout(under);
     underGrid->setContentsMargins(2, 2, 2, 2);
-    SendGroup = new QCheckBox(QStringLiteral("Select By &Group"), under);
-    SendGroup->setObjectName(QStringLiteral("SendGroup"));
-    setHint(SendGroup, QStringLiteral("Select to send to a group of Users."));
-    DBLookupComboBox1 = new QComboBox(under);
-    DBLookupComboBox1->setObjectName(QStringLiteral("DBLookupComboBox1"));
-    DBLookupCombo2 = new QComboBox(under);
-    DBLookupCombo2->setObjectName(QStringLiteral("DBLookupCombo2"));
-    DBLookupCombo2->setEnabled(false);
-    DBLookupComboBox1->setCurrentIndex(-1);
+    selectByGroupBox = new QCheckBox(QStringLiteral("Select By &Group"), under);
+    selectByGroupBox->setObjectName(QStringLiteral("SendGroup"));
+    setHint(selectByGroupBox, QStringLiteral("Select to send to a group of Users."));
+    userLookup = new QComboBox(under);
+    userLookup->setObjectName(QStringLiteral("DBLookupComboBox1"));
+    groupLookup = new QComboBox(under);
+    groupLookup->setObjectName(QStringLiteral("DBLookupCombo2"));
+    groupLookup->setEnabled(false);
+    userLookup->setCurrentIndex(-1);
     // What they hold, for screen readers: no caption stands beside them.
-    DBLookupComboBox1->setAccessibleName(QStringLiteral("User"));
-    DBLookupCombo2->setAccessibleName(QStringLiteral("Group"));
-    pager_id2 = namedLabel(QStringLiteral("pager_id2"), QString(), under);
-    pagercompL = namedLabel(QStringLiteral("pagercompL"), QString(), under);
-    underGrid->addWidget(SendGroup, 0, 0, 1, 2);
-    underGrid->addWidget(DBLookupComboBox1, 1, 0);
-    underGrid->addWidget(pager_id2, 1, 1);
-    underGrid->addWidget(DBLookupCombo2, 2, 0);
-    underGrid->addWidget(pagercompL, 2, 1);
-    for (QWidget* w : { static_cast<QWidget*>(SendGroup), static_cast<QWidget*>(DBLookupComboBox1),
-             static_cast<QWidget*>(DBLookupCombo2) })
+    userLookup->setAccessibleName(QStringLiteral("User"));
+    groupLookup->setAccessibleName(QStringLiteral("Group"));
+    pagerIdLabel = namedLabel(QStringLiteral("pager_id2"), QString(), under);
+    carrierLabel = namedLabel(QStringLiteral("pagercompL"), QString(), under);
+    underGrid->addWidget(selectByGroupBox, 0, 0, 1, 2);
+    underGrid->addWidget(userLookup, 1, 0);
+    underGrid->addWidget(pagerIdLabel, 1, 1);
+    underGrid->addWidget(groupLookup, 2, 0);
+    underGrid->addWidget(carrierLabel, 2, 1);
+    for (QWidget* w : { static_cast<QWidget*>(selectByGroupBox), static_cast<QWidget*>(userLookup),
+             static_cast<QWidget*>(groupLookup) })
         w->setFocusPolicy(Qt::ClickFocus); // out of the tab order: the operator cannot see them
     grid->addWidget(under, 0, 1);
 
-    UsersList = new QListView(box);
-    UsersList->setAccessibleName(QStringLiteral("Select Users"));
-    UsersList->setObjectName(QStringLiteral("UsersList"));
-    UsersList->setModel(composition_->recipients());
-    UsersList->setUniformItemSizes(true); // ten thousand names are laid out without measuring each
-    UsersList->setSelectionMode(QAbstractItemView::SingleSelection);
+    recipientList = new QListView(box);
+    recipientList->setAccessibleName(QStringLiteral("Select Users"));
+    recipientList->setObjectName(QStringLiteral("UsersList"));
+    recipientList->setModel(composition_->recipients());
+    recipientList->setUniformItemSizes(true); // ten thousand names are laid out without measuring each
+    recipientList->setSelectionMode(QAbstractItemView::SingleSelection);
     // Every row is one line of one font: the list measures one, not ten thousand, when it lays out.
-    UsersList->setUniformItemSizes(true);
-    setHint(UsersList,
+    recipientList->setUniformItemSizes(true);
+    setHint(recipientList,
         QStringLiteral("Select user and click on checkbox. Select more than one for group messages."));
-    grid->addWidget(UsersList, 0, 1);
-    UsersList->raise();
-    UsersList->installEventFilter(this); // names added elsewhere appear when the list gains or loses focus
+    grid->addWidget(recipientList, 0, 1);
+    recipientList->raise();
+    recipientList->installEventFilter(this); // names added elsewhere appear when the list gains or loses focus
     grid->setColumnStretch(1, 1);
 
-    connect(ClearAllBtn, &QPushButton::clicked, this, &TMainForm::ClearUsersListCheck);
-    connect(DBLookupComboBox1, &QComboBox::activated, this, &TMainForm::UserLookupCloseUp);
+    connect(clearAllButton, &QPushButton::clicked, this, &TMainForm::ClearUsersListCheck);
+    connect(userLookup, &QComboBox::activated, this, &TMainForm::UserLookupCloseUp);
     return box;
 }
 
@@ -258,20 +258,20 @@ QWidget* TMainForm::buildMessage()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);
     auto* labels = new QHBoxLayout;
-    MessageLabel = namedLabel(QStringLiteral("MessageLabel"), QStringLiteral("M&essage:"), box);
-    Numchars = namedLabel(QStringLiteral("Numchars"), QStringLiteral("0"), box);
-    labels->addWidget(MessageLabel);
+    messageLabel = namedLabel(QStringLiteral("MessageLabel"), QStringLiteral("M&essage:"), box);
+    characterCount = namedLabel(QStringLiteral("Numchars"), QStringLiteral("0"), box);
+    labels->addWidget(messageLabel);
     labels->addSpacing(8);
-    labels->addWidget(Numchars);
+    labels->addWidget(characterCount);
     labels->addStretch(1);
     layout->addLayout(labels);
 
-    message1 = new MessageEdit(box);
-    message1->setObjectName(QStringLiteral("message1"));
-    setHint(message1, QStringLiteral("Enter Message (500 characters max.):"));
-    MessageLabel->setBuddy(message1);
-    layout->addWidget(message1, 1);
-    connect(message1, &QPlainTextEdit::textChanged, this, &TMainForm::message1Change);
+    messageEditor = new MessageEdit(box);
+    messageEditor->setObjectName(QStringLiteral("message1"));
+    setHint(messageEditor, QStringLiteral("Enter Message (500 characters max.):"));
+    messageLabel->setBuddy(messageEditor);
+    layout->addWidget(messageEditor, 1);
+    connect(messageEditor, &QPlainTextEdit::textChanged, this, &TMainForm::message1Change);
     return box;
 }
 
@@ -281,35 +281,35 @@ QWidget* TMainForm::buildCommandColumn()
     auto* layout = new QVBoxLayout(box);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(3);
-    DateBtn = commandButton(QStringLiteral("DateBtn"), QStringLiteral("&Date"), box);
-    TimeBtn = commandButton(QStringLiteral("TimeBtn"), QStringLiteral("&Time of Day"), box);
-    QuickBtn = commandButton(QStringLiteral("QuickBtn"), QStringLiteral("Quick"), box);
-    SendBtn = commandButton(QStringLiteral("SendBtn"), QStringLiteral("&Send Mesg"), box);
-    messagelog = new QCheckBox(QStringLiteral("Message &Log"), box);
-    messagelog->setObjectName(QStringLiteral("messagelog"));
-    messagelog->setFixedHeight(kButtonHeight);
-    ByPagerBtn = commandButton(QStringLiteral("ByPagerBtn"), QStringLiteral("By Pager ID"), box);
-    SendLaterBtn = commandButton(QStringLiteral("SendLaterBtn"), QStringLiteral("Send L&ater"), box);
-    ExitBtn = commandButton(QStringLiteral("ExitBtn"), QStringLiteral("E&xit"), box);
+    dateButton = commandButton(QStringLiteral("DateBtn"), QStringLiteral("&Date"), box);
+    timeButton = commandButton(QStringLiteral("TimeBtn"), QStringLiteral("&Time of Day"), box);
+    quickButton = commandButton(QStringLiteral("QuickBtn"), QStringLiteral("Quick"), box);
+    sendButton = commandButton(QStringLiteral("SendBtn"), QStringLiteral("&Send Mesg"), box);
+    messageLogBox = new QCheckBox(QStringLiteral("Message &Log"), box);
+    messageLogBox->setObjectName(QStringLiteral("messagelog"));
+    messageLogBox->setFixedHeight(kButtonHeight);
+    byPagerIdButton = commandButton(QStringLiteral("ByPagerBtn"), QStringLiteral("By Pager ID"), box);
+    sendLaterButton = commandButton(QStringLiteral("SendLaterBtn"), QStringLiteral("Send L&ater"), box);
+    exitButton = commandButton(QStringLiteral("ExitBtn"), QStringLiteral("E&xit"), box);
     // Alt+X belongs to the menu's "Exit", which does the same; two owners of one key would make
     // Qt treat the key as ambiguous and do neither.
-    ExitBtn->setShortcut(QKeySequence());
-    for (QWidget* w : { static_cast<QWidget*>(DateBtn), static_cast<QWidget*>(TimeBtn),
-             static_cast<QWidget*>(QuickBtn), static_cast<QWidget*>(SendBtn),
-             static_cast<QWidget*>(messagelog), static_cast<QWidget*>(ByPagerBtn),
-             static_cast<QWidget*>(SendLaterBtn), static_cast<QWidget*>(ExitBtn) }) {
+    exitButton->setShortcut(QKeySequence());
+    for (QWidget* w : { static_cast<QWidget*>(dateButton), static_cast<QWidget*>(timeButton),
+             static_cast<QWidget*>(quickButton), static_cast<QWidget*>(sendButton),
+             static_cast<QWidget*>(messageLogBox), static_cast<QWidget*>(byPagerIdButton),
+             static_cast<QWidget*>(sendLaterButton), static_cast<QWidget*>(exitButton) }) {
         w->setMinimumWidth(96);
         layout->addWidget(w);
     }
     layout->addStretch(1);
 
     // Their windows come with later work.
-    QuickBtn->setEnabled(false);
-    SendLaterBtn->setEnabled(false); // enabled with its window (CreateScheduleForm)
+    quickButton->setEnabled(false);
+    sendLaterButton->setEnabled(false); // enabled with its window (CreateScheduleForm)
 
-    connect(DateBtn, &QPushButton::clicked, this, &TMainForm::DateBtnClick);
-    connect(TimeBtn, &QPushButton::clicked, this, &TMainForm::TimeBtnClick);
-    connect(ExitBtn, &QPushButton::clicked, this, &TMainForm::ExitClick);
+    connect(dateButton, &QPushButton::clicked, this, &TMainForm::DateBtnClick);
+    connect(timeButton, &QPushButton::clicked, this, &TMainForm::TimeBtnClick);
+    connect(exitButton, &QPushButton::clicked, this, &TMainForm::ExitClick);
     return box;
 }
 
@@ -319,19 +319,19 @@ QWidget* TMainForm::buildBottomRow()
     auto* layout = new QHBoxLayout(box);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
-    ClearTextBtn = commandButton(QStringLiteral("ClearTextBtn"), QStringLiteral("Clea&r Text"), box);
-    BitBtn7 = commandButton(QStringLiteral("BitBtn7"), QStringLiteral("Abort Mesg"), box);
-    PendingMsgsBtn = commandButton(QStringLiteral("PendingMsgsBtn"), QStringLiteral("Pending Msgs"), box);
-    PendingMsgsBtn->setMinimumWidth(
-        PendingMsgsBtn->fontMetrics().horizontalAdvance(QStringLiteral("Pending Msgs: 0000")) + 24);
-    layout->addWidget(ClearTextBtn);
-    layout->addWidget(BitBtn7);
-    layout->addWidget(PendingMsgsBtn);
+    clearTextButton = commandButton(QStringLiteral("ClearTextBtn"), QStringLiteral("Clea&r Text"), box);
+    abortButton = commandButton(QStringLiteral("BitBtn7"), QStringLiteral("Abort Mesg"), box);
+    pendingButton = commandButton(QStringLiteral("PendingMsgsBtn"), QStringLiteral("Pending Msgs"), box);
+    pendingButton->setMinimumWidth(
+        pendingButton->fontMetrics().horizontalAdvance(QStringLiteral("Pending Msgs: 0000")) + 24);
+    layout->addWidget(clearTextButton);
+    layout->addWidget(abortButton);
+    layout->addWidget(pendingButton);
     layout->addStretch(1);
 
-    connect(ClearTextBtn, &QPushButton::clicked, this, &TMainForm::ClearTextClick);
-    connect(BitBtn7, &QPushButton::clicked, this, &TMainForm::BitBtn7Click);
-    connect(PendingMsgsBtn, &QPushButton::clicked, this, &TMainForm::PendingMsgsBtnClick);
+    connect(clearTextButton, &QPushButton::clicked, this, &TMainForm::ClearTextClick);
+    connect(abortButton, &QPushButton::clicked, this, &TMainForm::BitBtn7Click);
+    connect(pendingButton, &QPushButton::clicked, this, &TMainForm::PendingMsgsBtnClick);
     return box;
 }
 
@@ -344,47 +344,47 @@ QWidget* TMainForm::buildStatusGroup()
     grid->setHorizontalSpacing(6);
     grid->setVerticalSpacing(3);
 
-    StatusMemo = new ElidingMemo(group);
-    StatusMemo->setObjectName(QStringLiteral("StatusMemo"));
-    StatusMemo->setReadOnly(true);
-    StatusMemo->setFocusPolicy(Qt::NoFocus);
+    statusList = new ElidingMemo(group);
+    statusList->setObjectName(QStringLiteral("StatusMemo"));
+    statusList->setReadOnly(true);
+    statusList->setFocusPolicy(Qt::NoFocus);
     QFont memoFont(QStringLiteral("DejaVu Sans"), 8);
     memoFont.setBold(true);
-    StatusMemo->setFont(memoFont);
-    StatusMemo->setPlainText(statusHistory_.lines().join(u'\n'));
+    statusList->setFont(memoFont);
+    statusList->setPlainText(statusHistory_.lines().join(u'\n'));
 
-    Sending = namedLabel(QStringLiteral("Sending"), QStringLiteral(" Sending"), group);
-    Sending->setAutoFillBackground(true);
-    QPalette yellow = Sending->palette();
+    sendingLabel = namedLabel(QStringLiteral("Sending"), QStringLiteral(" Sending"), group);
+    sendingLabel->setAutoFillBackground(true);
+    QPalette yellow = sendingLabel->palette();
     yellow.setColor(QPalette::Window, Qt::yellow);
     yellow.setColor(QPalette::WindowText, Qt::black);
-    Sending->setPalette(yellow);
+    sendingLabel->setPalette(yellow);
     // It shares the clock's column and never widens it, so the status list keeps its width; a
     // long progress text goes on a second line instead.
-    QSizePolicy keepPlace(QSizePolicy::Ignored, Sending->sizePolicy().verticalPolicy());
+    QSizePolicy keepPlace(QSizePolicy::Ignored, sendingLabel->sizePolicy().verticalPolicy());
     keepPlace.setRetainSizeWhenHidden(true);
-    Sending->setSizePolicy(keepPlace);
-    Sending->setWordWrap(true);
-    Sending->setMinimumWidth(Sending->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00 PM ")));
-    Sending->hide();
+    sendingLabel->setSizePolicy(keepPlace);
+    sendingLabel->setWordWrap(true);
+    sendingLabel->setMinimumWidth(sendingLabel->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00 PM ")));
+    sendingLabel->hide();
 
-    TimeofDay = namedLabel(QStringLiteral("TimeofDay"), QString(), group);
-    TimeofDay->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    TimeofDay->setMinimumWidth(TimeofDay->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00 PM ")));
+    clockLabel = namedLabel(QStringLiteral("TimeofDay"), QString(), group);
+    clockLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    clockLabel->setMinimumWidth(clockLabel->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00 PM ")));
 
-    BitBtn6 = new QToolButton(group);
-    BitBtn6->setObjectName(QStringLiteral("BitBtn6"));
-    BitBtn6->setIcon(style()->standardIcon(QStyle::SP_DialogResetButton));
-    BitBtn6->setAutoRaise(false);
-    BitBtn6->setFixedSize(22, 22);
-    setHint(BitBtn6, QStringLiteral("Clear Message Status"));
+    clearStatusButton = new QToolButton(group);
+    clearStatusButton->setObjectName(QStringLiteral("BitBtn6"));
+    clearStatusButton->setIcon(style()->standardIcon(QStyle::SP_DialogResetButton));
+    clearStatusButton->setAutoRaise(false);
+    clearStatusButton->setFixedSize(22, 22);
+    setHint(clearStatusButton, QStringLiteral("Clear Message Status"));
 
-    grid->addWidget(StatusMemo, 0, 0, 3, 1);
-    grid->addWidget(TimeofDay, 0, 1);
-    grid->addWidget(Sending, 1, 1);
-    grid->addWidget(BitBtn6, 2, 1, Qt::AlignRight | Qt::AlignBottom);
+    grid->addWidget(statusList, 0, 0, 3, 1);
+    grid->addWidget(clockLabel, 0, 1);
+    grid->addWidget(sendingLabel, 1, 1);
+    grid->addWidget(clearStatusButton, 2, 1, Qt::AlignRight | Qt::AlignBottom);
     grid->setColumnStretch(0, 1);
-    connect(BitBtn6, &QToolButton::clicked, this, &TMainForm::BitBtn6Click);
+    connect(clearStatusButton, &QToolButton::clicked, this, &TMainForm::BitBtn6Click);
     return group;
 }
 
@@ -448,16 +448,16 @@ void TMainForm::showStandardError(const QString& text)
 
 void TMainForm::showPending(const QString& caption, bool alert)
 {
-    PendingMsgsBtn->setText(caption);
+    pendingButton->setText(caption);
     // Red while pages wait, also while the button cannot be used yet; black (greyed when disabled)
     // otherwise.
-    QPalette palette = PendingMsgsBtn->palette();
+    QPalette palette = pendingButton->palette();
     const QColor colour = alert ? QColor(Qt::red) : QColor(Qt::black);
     palette.setColor(QPalette::Active, QPalette::ButtonText, colour);
     palette.setColor(QPalette::Inactive, QPalette::ButtonText, colour);
     palette.setColor(QPalette::Disabled, QPalette::ButtonText,
-        alert ? colour : QApplication::palette(PendingMsgsBtn).color(QPalette::Disabled, QPalette::ButtonText));
-    PendingMsgsBtn->setPalette(palette);
+        alert ? colour : QApplication::palette(pendingButton).color(QPalette::Disabled, QPalette::ButtonText));
+    pendingButton->setPalette(palette);
 }
 
 void TMainForm::BitBtn7Click()
@@ -467,7 +467,7 @@ void TMainForm::BitBtn7Click()
 
 void TMainForm::PendingMsgsBtnClick()
 {
-    ShowPending->exec();
+    pendingWindow->exec();
 }
 
 void TMainForm::ExitClick()
@@ -511,7 +511,7 @@ void TMainForm::changeEvent(QEvent* event)
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == UsersList && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut))
+    if (watched == recipientList && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut))
         RefreshUsersList();
     return QMainWindow::eventFilter(watched, event);
 }
@@ -523,34 +523,34 @@ void TMainForm::FormActivate()
     } catch (const store::StoreError&) {
         // The listing below meets the same fault and reports it once.
     }
-    setWindowTitle(QStringLiteral("PlimoPager32 ") + Version->text());
+    setWindowTitle(QStringLiteral("PlimoPager32 ") + versionLabel->text());
     RefreshUsersList();
 }
 
 void TMainForm::DateBtnClick()
 {
-    message1->appendAtEnd(core::dateStamp(QDate::currentDate()));
+    messageEditor->appendAtEnd(core::dateStamp(QDate::currentDate()));
 }
 
 void TMainForm::TimeBtnClick()
 {
-    message1->appendAtEnd(core::timeStamp(QTime::currentTime()));
+    messageEditor->appendAtEnd(core::timeStamp(QTime::currentTime()));
 }
 
 void TMainForm::ClearTextClick()
 {
-    message1->clear();
+    messageEditor->clear();
 }
 
 void TMainForm::message1Change()
 {
-    const qsizetype count = message1->toPlainText().size();
-    Numchars->setText(QString::number(count));
+    const qsizetype count = messageEditor->toPlainText().size();
+    characterCount->setText(QString::number(count));
     // Above what a page holds the count turns red: the rest of the text would be cut when it is sent.
-    QPalette palette = Numchars->palette();
+    QPalette palette = characterCount->palette();
     palette.setColor(QPalette::WindowText,
         count > compose::kPageTextWidth ? QColor(Qt::red) : this->palette().color(QPalette::WindowText));
-    Numchars->setPalette(palette);
+    characterCount->setPalette(palette);
 }
 
 void TMainForm::ClearUsersListCheck()
@@ -560,10 +560,10 @@ void TMainForm::ClearUsersListCheck()
 
 void TMainForm::BitBtn6Click()
 {
-    StatusMemo->setEnabled(false);
+    statusList->setEnabled(false);
     statusHistory_.clear();
-    StatusMemo->setPlainText(statusHistory_.lines().join(u'\n'));
-    StatusMemo->setEnabled(true);
+    statusList->setPlainText(statusHistory_.lines().join(u'\n'));
+    statusList->setEnabled(true);
 }
 
 void TMainForm::Show_Status(const QString& msg)
@@ -573,18 +573,18 @@ void TMainForm::Show_Status(const QString& msg)
 
 void TMainForm::showStatusLine(const QString& msg)
 {
-    Sending->hide();
+    sendingLabel->hide();
     // No repaint between the shift and the new line. The session's lines come rewritten as the
     // operator reads them.
-    StatusMemo->setUpdatesEnabled(false);
+    statusList->setUpdatesEnabled(false);
     statusHistory_.add(core::stampStatus(QTime::currentTime(), msg));
-    StatusMemo->setPlainText(statusHistory_.lines().join(u'\n'));
-    StatusMemo->setUpdatesEnabled(true);
+    statusList->setPlainText(statusHistory_.lines().join(u'\n'));
+    statusList->setUpdatesEnabled(true);
 }
 
 QString TMainForm::firstDisplayedLine() const
 {
-    const QTextBlock block = message1->document()->firstBlock();
+    const QTextBlock block = messageEditor->document()->firstBlock();
     const QTextLayout* layout = block.layout();
     if (layout && layout->lineCount() > 0) {
         const QTextLine line = layout->lineAt(0);
@@ -595,8 +595,8 @@ QString TMainForm::firstDisplayedLine() const
 
 void TMainForm::SendGroupClick()
 {
-    DBLookupComboBox1->setCurrentIndex(-1);
-    DBLookupCombo2->setCurrentIndex(-1);
+    userLookup->setCurrentIndex(-1);
+    groupLookup->setCurrentIndex(-1);
     try {
         desk().clearTempUser();
         // Back to the user lookup: it lists the users table as it stands now.
@@ -606,11 +606,11 @@ void TMainForm::SendGroupClick()
         showStandardError(e.message());
     }
     if (composition_->selectByGroup()) {
-        DBLookupComboBox1->setEnabled(false);
-        DBLookupCombo2->setEnabled(true);
-        pager_id2->hide();
-        pagercompL->hide();
-        DBLookupCombo2->setFocus();
+        userLookup->setEnabled(false);
+        groupLookup->setEnabled(true);
+        pagerIdLabel->hide();
+        carrierLabel->hide();
+        groupLookup->setFocus();
     } else {
         showUserLookup();
     }
@@ -618,13 +618,13 @@ void TMainForm::SendGroupClick()
 
 void TMainForm::showUserLookup()
 {
-    DBLookupComboBox1->setEnabled(true);
-    DBLookupCombo2->setEnabled(false);
-    pager_id2->clear();
-    pagercompL->clear();
-    pager_id2->show();
-    pagercompL->show();
-    DBLookupComboBox1->setFocus();
+    userLookup->setEnabled(true);
+    groupLookup->setEnabled(false);
+    pagerIdLabel->clear();
+    carrierLabel->clear();
+    pagerIdLabel->show();
+    carrierLabel->show();
+    userLookup->setFocus();
 }
 
 void TMainForm::ReadUsersList()
@@ -634,33 +634,33 @@ void TMainForm::ReadUsersList()
 
 void TMainForm::fillLookups(const QStringList& names)
 {
-    const QString user = DBLookupComboBox1->currentText();
-    const QString group = DBLookupCombo2->currentText();
-    DBLookupComboBox1->clear();
-    DBLookupCombo2->clear();
+    const QString user = userLookup->currentText();
+    const QString group = groupLookup->currentText();
+    userLookup->clear();
+    groupLookup->clear();
     for (const QString& name : names) {
         if (core::isGroupRecipient(name))
-            DBLookupCombo2->addItem(core::groupNameOf(name));
+            groupLookup->addItem(core::groupNameOf(name));
         else
-            DBLookupComboBox1->addItem(name);
+            userLookup->addItem(name);
     }
-    DBLookupComboBox1->setCurrentIndex(DBLookupComboBox1->findText(user));
-    DBLookupCombo2->setCurrentIndex(DBLookupCombo2->findText(group));
+    userLookup->setCurrentIndex(userLookup->findText(user));
+    groupLookup->setCurrentIndex(groupLookup->findText(group));
 }
 
 void TMainForm::UserLookupCloseUp()
 {
     core::Desk::ChosenUser chosen;
     try {
-        if (!desk().lookupUser(DBLookupComboBox1->currentText(), &chosen))
+        if (!desk().lookupUser(userLookup->currentText(), &chosen))
             return;
     } catch (const store::StoreError& e) {
         showStandardError(e.message());
         return;
     }
-    pager_id2->setText(chosen.pagerId);
+    pagerIdLabel->setText(chosen.pagerId);
     if (!chosen.carrier.isEmpty())
-        pagercompL->setText(chosen.carrier); // else the previous carrier's name stays
+        carrierLabel->setText(chosen.carrier); // else the previous carrier's name stays
 }
 
 void TMainForm::RefreshUsersList()

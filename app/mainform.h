@@ -52,37 +52,38 @@ public:
     // The clock the tick and the scheduled scan read: the session's.
     std::function<QDateTime()>& currentDateTime;
 
-    // Controls named as the rest of the desk refers to them.
-    QListView* UsersList; // shows composition().recipients()
-    QCheckBox* SendGroup;
-    QComboBox* DBLookupComboBox1;
-    QComboBox* DBLookupCombo2;
-    QLabel* pager_id2;
-    QLabel* pagercompL;
-    QPushButton* ClearAllBtn;
-    QLabel* MessageLabel;
-    QLabel* Numchars;
-    MessageEdit* message1;
-    QPushButton* DateBtn;
-    QPushButton* TimeBtn;
-    QPushButton* QuickBtn;
-    QPushButton* SendBtn;
-    QCheckBox* messagelog;
-    QPushButton* ByPagerBtn;
-    QPushButton* SendLaterBtn;
-    QPushButton* ExitBtn;
-    QPushButton* ClearTextBtn;
-    QPushButton* BitBtn7; // Abort Mesg
-    QPushButton* PendingMsgsBtn;
-    QPlainTextEdit* StatusMemo;
-    QLabel* Sending;
-    QLabel* TimeofDay;
-    QToolButton* BitBtn6; // clears the status list
-    QLabel* Version;
-    QCheckBox* SendByPager; // hidden: ticked while a page typed by pager ID is under way
-    QTimer* Timer1; // the session's tick
-    TShowPending* ShowPending; // the "Pending Messages" window, made at start
-    compose::TByPagerID* ByPagerID; // "Send Message By Pager ID Only", made at start
+    // The controls. Each has as its object name the name the rest of the desk and its checks know it
+    // by ("SendBtn", "message1", "BitBtn7" ...), and an accessible name for screen readers.
+    QListView* recipientList; // shows composition().recipients()
+    QCheckBox* selectByGroupBox;
+    QComboBox* userLookup;
+    QComboBox* groupLookup;
+    QLabel* pagerIdLabel;
+    QLabel* carrierLabel;
+    QPushButton* clearAllButton;
+    QLabel* messageLabel;
+    QLabel* characterCount;
+    MessageEdit* messageEditor;
+    QPushButton* dateButton;
+    QPushButton* timeButton;
+    QPushButton* quickButton;
+    QPushButton* sendButton;
+    QCheckBox* messageLogBox;
+    QPushButton* byPagerIdButton;
+    QPushButton* sendLaterButton;
+    QPushButton* exitButton;
+    QPushButton* clearTextButton;
+    QPushButton* abortButton; // Abort Mesg
+    QPushButton* pendingButton;
+    QPlainTextEdit* statusList;
+    QLabel* sendingLabel;
+    QLabel* clockLabel;
+    QToolButton* clearStatusButton; // clears the status list
+    QLabel* versionLabel;
+    QCheckBox* sendByPagerBox; // hidden: ticked while a page typed by pager ID is under way
+    QTimer* deliveryTimer; // the session's tick
+    TShowPending* pendingWindow; // the "Pending Messages" window, made at start
+    compose::TByPagerID* byPagerIdDialog; // "Send Message By Pager ID Only", made at start
     // The System Configuration window, made at start right after this one (CreateSystemForm).
     config::TSystemForm* SystemForm = nullptr;
 

@@ -32,42 +32,42 @@ void TMainForm::connectComposition()
     compose::Composition* c = composition_;
     // The editor and the composed text: the operator's typing goes into the composition, a text
     // put in by the program (a scheduled message) comes out into the editor.
-    connect(message1, &QPlainTextEdit::textChanged, c, [this, c] { c->setText(message1->toPlainText()); });
-    connect(c, &compose::Composition::textChanged, message1, [this](const QString& text) {
-        const QString shown = message1->toPlainText();
+    connect(messageEditor, &QPlainTextEdit::textChanged, c, [this, c] { c->setText(messageEditor->toPlainText()); });
+    connect(c, &compose::Composition::textChanged, messageEditor, [this](const QString& text) {
+        const QString shown = messageEditor->toPlainText();
         if (shown == text)
             return;
         if (!shown.isEmpty() && text.startsWith(shown))
-            message1->appendAtEnd(text.mid(shown.size()));
+            messageEditor->appendAtEnd(text.mid(shown.size()));
         else
-            message1->setPlainText(text);
+            messageEditor->setPlainText(text);
     });
-    connect(c, &compose::Composition::textSelected, message1, &QPlainTextEdit::selectAll);
+    connect(c, &compose::Composition::textSelected, messageEditor, &QPlainTextEdit::selectAll);
 
-    bindSwitch(messagelog, c, &compose::Composition::setMessageLog, &compose::Composition::messageLogChanged,
+    bindSwitch(messageLogBox, c, &compose::Composition::setMessageLog, &compose::Composition::messageLogChanged,
         c->messageLog());
-    bindSwitch(SendGroup, c, &compose::Composition::setSelectByGroup, &compose::Composition::selectByGroupChanged,
+    bindSwitch(selectByGroupBox, c, &compose::Composition::setSelectByGroup, &compose::Composition::selectByGroupChanged,
         c->selectByGroup());
-    bindSwitch(SendByPager, c, &compose::Composition::setSendByPager, &compose::Composition::sendByPagerChanged,
+    bindSwitch(sendByPagerBox, c, &compose::Composition::setSendByPager, &compose::Composition::sendByPagerChanged,
         c->sendByPager());
     // Every change of "Select By Group", the operator's or the send command's, switches the lookups.
     connect(c, &compose::Composition::selectByGroupChanged, this, &TMainForm::SendGroupClick);
 
-    connect(SendBtn, &QPushButton::clicked, this, [this] { session_->sendComposed(); });
+    connect(sendButton, &QPushButton::clicked, this, [this] { session_->sendComposed(); });
 
-    ByPagerID = new compose::TByPagerID(desk().PagerCompT, this);
-    connect(ByPagerBtn, &QPushButton::clicked, this, &TMainForm::ByPagerBtnClick);
+    byPagerIdDialog = new compose::TByPagerID(desk().PagerCompT, this);
+    connect(byPagerIdButton, &QPushButton::clicked, this, &TMainForm::ByPagerBtnClick);
 }
 
 void TMainForm::ByPagerBtnClick()
 {
-    if (ByPagerID->exec() != QDialog::Accepted)
+    if (byPagerIdDialog->exec() != QDialog::Accepted)
         return;
-    DBLookupComboBox1->setEnabled(false);
-    DBLookupCombo2->setEnabled(false);
-    pager_id2->hide();
-    pagercompL->hide();
-    session_->sendByPagerId(ByPagerID->pager->text(), ByPagerID->chosenCarrier());
+    userLookup->setEnabled(false);
+    groupLookup->setEnabled(false);
+    pagerIdLabel->hide();
+    carrierLabel->hide();
+    session_->sendByPagerId(byPagerIdDialog->pager->text(), byPagerIdDialog->chosenCarrier());
     // Back to the user lookup, as after a send by group.
     try {
         desk().BUsersT.refresh();

@@ -12,12 +12,12 @@ msglog::TMsgLogF* CreateMsgLogForm(TMainForm& mainForm)
 {
     msglog::ResendView view;
     view.showUserName = [&mainForm](const QString& name) {
-        mainForm.DBLookupComboBox1->setCurrentIndex(mainForm.DBLookupComboBox1->findText(name));
+        mainForm.userLookup->setCurrentIndex(mainForm.userLookup->findText(name));
     };
     view.showChosenUser = [&mainForm](const core::Desk::ChosenUser& user) {
-        mainForm.pager_id2->setText(user.pagerId);
+        mainForm.pagerIdLabel->setText(user.pagerId);
         if (!user.carrier.isEmpty())
-            mainForm.pagercompL->setText(user.carrier);
+            mainForm.carrierLabel->setText(user.carrier);
     };
     auto* form = new msglog::TMsgLogF(mainForm.desk(), mainForm.composition(),
         [&mainForm](const QString& recipient, const QString& text) {

@@ -39,7 +39,7 @@ void CreateQuickMsgForms(TMainForm& mainForm)
     mainForm.QuickMsgMenu->setEnabled(true);
     QObject::connect(mainForm.QuickMsgMenu, &QAction::triggered, &mainForm,
         [&mainForm] { showBeside(quickForm(mainForm, false)); });
-    mainForm.QuickBtn->setEnabled(true);
+    mainForm.quickButton->setEnabled(true);
     QObject::connect(
-        mainForm.QuickBtn, &QPushButton::clicked, &mainForm, [&mainForm] { showBeside(quickForm(mainForm, true)); });
+        mainForm.quickButton, &QPushButton::clicked, &mainForm, [&mainForm] { showBeside(quickForm(mainForm, true)); });
 }

@@ -41,7 +41,7 @@ schedule::TSchedule* scheduleForm(TMainForm& mainForm)
     QObject::connect(form, &schedule::TSchedule::statusMessage, &mainForm, &TMainForm::Show_Status);
     QObject::connect(form, &schedule::TSchedule::helpRequested, &mainForm, &TMainForm::showHelpTopic);
     QObject::connect(&mainForm, &TMainForm::clockShown, form->TimeofDay, &QLabel::setText);
-    form->TimeofDay->setText(mainForm.TimeofDay->text());
+    form->TimeofDay->setText(mainForm.clockLabel->text());
     QObject::connect(form, &schedule::TSchedule::scheduledListRequested, &mainForm,
         [&mainForm] { showBeside(schedMsgForm(mainForm)); });
     return form;
@@ -51,9 +51,9 @@ schedule::TSchedule* scheduleForm(TMainForm& mainForm)
 
 void CreateScheduleForm(TMainForm& mainForm)
 {
-    mainForm.SendLaterBtn->setEnabled(true);
+    mainForm.sendLaterButton->setEnabled(true);
     QObject::connect(
-        mainForm.SendLaterBtn, &QPushButton::clicked, &mainForm, [&mainForm] { showBeside(scheduleForm(mainForm)); });
+        mainForm.sendLaterButton, &QPushButton::clicked, &mainForm, [&mainForm] { showBeside(scheduleForm(mainForm)); });
     mainForm.SchedMsgsMenu->setEnabled(true);
     QObject::connect(
         mainForm.SchedMsgsMenu, &QAction::triggered, &mainForm, [&mainForm] { showBeside(schedMsgForm(mainForm)); });

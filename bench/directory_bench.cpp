@@ -153,15 +153,15 @@ int main(int argc, char** argv)
     steps << std::pair { "ReadUsersList", std::function<void()>([&] { form->ReadUsersList(); }) };
     steps << std::pair { "RefreshUsersList", std::function<void()>([&] { form->RefreshUsersList(); }) };
     steps << std::pair { "PrepareOneMessage (last user)", std::function<void()>([&] {
-                            form->message1->setPlainText(
+                            form->messageEditor->setPlainText(
                                 QStringLiteral("Fire drill at ten, please leave by the east stairs"));
                             form->session().sendToRecipient(userName(users), form->composition().text());
                         }) };
     steps << std::pair { "Send Mesg, one ticked user of N", std::function<void()>([&] {
-                            form->message1->setPlainText(
+                            form->messageEditor->setPlainText(
                                 QStringLiteral("Fire drill at ten, please leave by the east stairs"));
                             form->composition().tick(userName(users / 2));
-                            form->SendBtn->click();
+                            form->sendButton->click();
                         }) };
     steps << std::pair { "open Pager Users window (N users)", std::function<void()>([&] {
                             form->UsersMenu->trigger();
@@ -184,15 +184,15 @@ int main(int argc, char** argv)
                             QApplication::processEvents();
                         }) };
     steps << std::pair { "PrepareGroupMessage (M members)", std::function<void()>([&] {
-                            form->message1->setPlainText(
+                            form->messageEditor->setPlainText(
                                 QStringLiteral("Fire drill at ten, please leave by the east stairs"));
                             form->session().sendToRecipient(QStringLiteral("Group: Bench"), form->composition().text());
                         }) };
     steps << std::pair { "Send Mesg, ticked group of M", std::function<void()>([&] {
-                            form->message1->setPlainText(
+                            form->messageEditor->setPlainText(
                                 QStringLiteral("Fire drill at ten, please leave by the east stairs"));
                             form->composition().tick(QStringLiteral("Group: Bench"));
-                            form->SendBtn->click();
+                            form->sendButton->click();
                         }) };
     steps << std::pair { "scheduled scan, due group of M", std::function<void()>([&] {
                             form->desk().SendMsgs.first();

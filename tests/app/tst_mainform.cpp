@@ -146,8 +146,8 @@ void tst_MainForm::windowFrame()
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     QCOMPARE(form->windowTitle(), QStringLiteral("PlimoPager32 V4.00"));
-    QCOMPARE(form->Version->text(), QStringLiteral("V4.00"));
-    QVERIFY(!form->Version->isVisible());
+    QCOMPARE(form->versionLabel->text(), QStringLiteral("V4.00"));
+    QVERIFY(!form->versionLabel->isVisible());
     QCOMPARE(form->centralWidget()->size(), QSize(571, 363));
     const Qt::WindowFlags flags = form->windowFlags();
     QVERIFY(flags & Qt::WindowMinimizeButtonHint);
@@ -310,44 +310,44 @@ void tst_MainForm::singleChoiceControlsLieUnderTheList()
     auto form = makeForm();
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-    QWidget* under = form->SendGroup->parentWidget();
-    QCOMPARE(under->geometry(), form->UsersList->geometry());
+    QWidget* under = form->selectByGroupBox->parentWidget();
+    QCOMPARE(under->geometry(), form->recipientList->geometry());
     // The list is drawn above the panel: it comes later among their common parent's children.
     const QObjectList siblings = under->parentWidget()->children();
-    QVERIFY(siblings.indexOf(form->UsersList) > siblings.indexOf(under));
-    QCOMPARE(form->UsersList->model(), form->composition().recipients());
+    QVERIFY(siblings.indexOf(form->recipientList) > siblings.indexOf(under));
+    QCOMPARE(form->recipientList->model(), form->composition().recipients());
 
     form->activateWindow();
-    QVERIFY(!form->SendGroup->isChecked());
+    QVERIFY(!form->selectByGroupBox->isChecked());
     QTest::keyClick(form.get(), Qt::Key_G, Qt::AltModifier);
-    QTRY_VERIFY(form->SendGroup->isChecked());
-    QVERIFY(!form->DBLookupComboBox1->isEnabled());
-    QVERIFY(form->DBLookupCombo2->isEnabled());
+    QTRY_VERIFY(form->selectByGroupBox->isChecked());
+    QVERIFY(!form->userLookup->isEnabled());
+    QVERIFY(form->groupLookup->isEnabled());
     QTest::keyClick(form.get(), Qt::Key_G, Qt::AltModifier);
-    QTRY_VERIFY(!form->SendGroup->isChecked());
-    QVERIFY(form->DBLookupComboBox1->isEnabled());
-    QVERIFY(!form->DBLookupCombo2->isEnabled());
+    QTRY_VERIFY(!form->selectByGroupBox->isChecked());
+    QVERIFY(form->userLookup->isEnabled());
+    QVERIFY(!form->groupLookup->isEnabled());
 }
 
 void tst_MainForm::timerIsNotRunningBeforeTheEntryStartsIt()
 {
     auto form = makeForm();
-    QTimer* timer = form->Timer1;
+    QTimer* timer = form->deliveryTimer;
     QVERIFY(timer);
     QCOMPARE(timer->interval(), 1000);
     QVERIFY(!timer->isActive());
-    QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs"));
+    QCOMPARE(form->pendingButton->text(), QStringLiteral("Pending Msgs"));
 }
 
 void tst_MainForm::tickShowsClockAndPendingCount()
 {
     auto form = makeForm();
     form->Timer1Timer();
-    QVERIFY(!form->TimeofDay->text().isEmpty());
-    QVERIFY(form->TimeofDay->text().contains(u':'));
-    QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs: 0"));
+    QVERIFY(!form->clockLabel->text().isEmpty());
+    QVERIFY(form->clockLabel->text().contains(u':'));
+    QCOMPARE(form->pendingButton->text(), QStringLiteral("Pending Msgs: 0"));
     QCOMPARE(
-        form->PendingMsgsBtn->palette().color(QPalette::Active, QPalette::ButtonText), QColor(Qt::black));
+        form->pendingButton->palette().color(QPalette::Active, QPalette::ButtonText), QColor(Qt::black));
 }
 
 void tst_MainForm::controlsShowTheComposition()
@@ -357,82 +357,82 @@ void tst_MainForm::controlsShowTheComposition()
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     compose::Composition& composition = form->composition();
     // The operator's typing and clicks reach the composition.
-    form->message1->setFocus();
-    QTest::keyClicks(form->message1, QStringLiteral("Fire"));
+    form->messageEditor->setFocus();
+    QTest::keyClicks(form->messageEditor, QStringLiteral("Fire"));
     QCOMPARE(composition.text(), QStringLiteral("Fire"));
-    QTest::mouseClick(form->messagelog, Qt::LeftButton, {}, QPoint(8, form->messagelog->height() / 2));
+    QTest::mouseClick(form->messageLogBox, Qt::LeftButton, {}, QPoint(8, form->messageLogBox->height() / 2));
     QVERIFY(composition.messageLog());
     composition.recipients()->rebuild({ "Ann", "Bob" });
-    QVERIFY(testsupport::tickInList(form->UsersList, QStringLiteral("Bob")));
+    QVERIFY(testsupport::tickInList(form->recipientList, QStringLiteral("Bob")));
     QCOMPARE(composition.tickedNames(), QStringList { "Bob" });
     // What the program puts into the composition is what the controls show.
     composition.appendText(QStringLiteral(" drill"));
-    QCOMPARE(form->message1->toPlainText(), QStringLiteral("Fire drill"));
+    QCOMPARE(form->messageEditor->toPlainText(), QStringLiteral("Fire drill"));
     composition.setText(QStringLiteral("Scheduled"));
-    QCOMPARE(form->message1->toPlainText(), QStringLiteral("Scheduled"));
-    QCOMPARE(form->Numchars->text(), QStringLiteral("9"));
+    QCOMPARE(form->messageEditor->toPlainText(), QStringLiteral("Scheduled"));
+    QCOMPARE(form->characterCount->text(), QStringLiteral("9"));
     composition.setSelectByGroup(true);
-    QVERIFY(form->SendGroup->isChecked());
-    QVERIFY(form->DBLookupCombo2->isEnabled()); // the switch's handler ran
+    QVERIFY(form->selectByGroupBox->isChecked());
+    QVERIFY(form->groupLookup->isEnabled()); // the switch's handler ran
     composition.setSendByPager(true);
-    QVERIFY(form->SendByPager->isChecked());
+    QVERIFY(form->sendByPagerBox->isChecked());
     composition.untick(QStringLiteral("Bob"));
-    QCOMPARE(testsupport::tickedInList(form->UsersList), QStringList());
+    QCOMPARE(testsupport::tickedInList(form->recipientList), QStringList());
 }
 
 void tst_MainForm::typingStopsAt520()
 {
     auto form = makeForm();
     form->show();
-    form->message1->setFocus();
-    QTest::keyClicks(form->message1, QString(530, u'a'));
-    QCOMPARE(form->message1->toPlainText().size(), 520);
-    QCOMPARE(form->Numchars->text(), QStringLiteral("520"));
+    form->messageEditor->setFocus();
+    QTest::keyClicks(form->messageEditor, QString(530, u'a'));
+    QCOMPARE(form->messageEditor->toPlainText().size(), 520);
+    QCOMPARE(form->characterCount->text(), QStringLiteral("520"));
     // With the editor full, typing over a selection fills the room it frees, then stops.
-    QTextCursor cursor = form->message1->textCursor();
+    QTextCursor cursor = form->messageEditor->textCursor();
     cursor.movePosition(QTextCursor::Start);
     cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor, 2);
-    form->message1->setTextCursor(cursor);
-    QTest::keyClicks(form->message1, QStringLiteral("xyz"));
-    QCOMPARE(form->message1->toPlainText().size(), 520);
-    QVERIFY(form->message1->toPlainText().startsWith(QStringLiteral("xya")));
+    form->messageEditor->setTextCursor(cursor);
+    QTest::keyClicks(form->messageEditor, QStringLiteral("xyz"));
+    QCOMPARE(form->messageEditor->toPlainText().size(), 520);
+    QVERIFY(form->messageEditor->toPlainText().startsWith(QStringLiteral("xya")));
     // Deleting makes room again.
-    QTest::keyClick(form->message1, Qt::Key_Backspace);
-    QCOMPARE(form->Numchars->text(), QStringLiteral("519"));
+    QTest::keyClick(form->messageEditor, Qt::Key_Backspace);
+    QCOMPARE(form->characterCount->text(), QStringLiteral("519"));
 }
 
 void tst_MainForm::enterInsertsNoLineBreak()
 {
     auto form = makeForm();
     form->show();
-    form->message1->setFocus();
-    QTest::keyClicks(form->message1, QStringLiteral("ab"));
-    QTest::keyClick(form->message1, Qt::Key_Return);
-    QTest::keyClick(form->message1, Qt::Key_Enter);
-    QTest::keyClicks(form->message1, QStringLiteral("cd"));
-    QCOMPARE(form->message1->toPlainText(), QStringLiteral("abcd"));
+    form->messageEditor->setFocus();
+    QTest::keyClicks(form->messageEditor, QStringLiteral("ab"));
+    QTest::keyClick(form->messageEditor, Qt::Key_Return);
+    QTest::keyClick(form->messageEditor, Qt::Key_Enter);
+    QTest::keyClicks(form->messageEditor, QStringLiteral("cd"));
+    QCOMPARE(form->messageEditor->toPlainText(), QStringLiteral("abcd"));
 }
 
 void tst_MainForm::pasteIsCutToTheRoomLeft()
 {
     auto form = makeForm();
-    form->message1->setPlainText(QString(515, u'a'));
-    form->message1->moveCursor(QTextCursor::End);
+    form->messageEditor->setPlainText(QString(515, u'a'));
+    form->messageEditor->moveCursor(QTextCursor::End);
     QApplication::clipboard()->setText(QStringLiteral("0123456789"));
     if (QApplication::clipboard()->text() != QStringLiteral("0123456789"))
         QSKIP("no clipboard on this platform");
-    form->message1->paste();
-    QCOMPARE(form->message1->toPlainText(), QString(515, u'a') + QStringLiteral("01234"));
-    form->message1->paste();
-    QCOMPARE(form->message1->toPlainText().size(), 520);
+    form->messageEditor->paste();
+    QCOMPARE(form->messageEditor->toPlainText(), QString(515, u'a') + QStringLiteral("01234"));
+    form->messageEditor->paste();
+    QCOMPARE(form->messageEditor->toPlainText().size(), 520);
 }
 
 void tst_MainForm::dateStampOnEmptyEditor()
 {
     auto form = makeForm();
     const QDate before = QDate::currentDate();
-    form->DateBtn->click();
-    const QString text = form->message1->toPlainText();
+    form->dateButton->click();
+    const QString text = form->messageEditor->toPlainText();
     QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d/\\d\\d/\\d\\d $")).match(text).hasMatch());
     const QString expected = QStringLiteral("%1/%2/%3 ")
                                  .arg(before.month(), 2, 10, QChar(u'0'))
@@ -440,26 +440,26 @@ void tst_MainForm::dateStampOnEmptyEditor()
                                  .arg(before.year() % 100, 2, 10, QChar(u'0'));
     if (QDate::currentDate() == before)
         QCOMPARE(text, expected);
-    QCOMPARE(form->Numchars->text(), QStringLiteral("9"));
+    QCOMPARE(form->characterCount->text(), QStringLiteral("9"));
 }
 
 void tst_MainForm::stampsPassTheTypingLimit()
 {
     auto form = makeForm();
-    form->message1->setPlainText(QString(515, u'a'));
-    form->DateBtn->click();
-    QCOMPARE(form->message1->toPlainText().size(), 524);
-    QCOMPARE(form->Numchars->text(), QStringLiteral("524"));
+    form->messageEditor->setPlainText(QString(515, u'a'));
+    form->dateButton->click();
+    QCOMPARE(form->messageEditor->toPlainText().size(), 524);
+    QCOMPARE(form->characterCount->text(), QStringLiteral("524"));
 }
 
 void tst_MainForm::clearTextResetsCount()
 {
     auto form = makeForm();
-    form->message1->setPlainText(QStringLiteral("hello"));
-    QCOMPARE(form->Numchars->text(), QStringLiteral("5"));
-    form->ClearTextBtn->click();
-    QVERIFY(form->message1->toPlainText().isEmpty());
-    QCOMPARE(form->Numchars->text(), QStringLiteral("0"));
+    form->messageEditor->setPlainText(QStringLiteral("hello"));
+    QCOMPARE(form->characterCount->text(), QStringLiteral("5"));
+    form->clearTextButton->click();
+    QVERIFY(form->messageEditor->toPlainText().isEmpty());
+    QCOMPARE(form->characterCount->text(), QStringLiteral("0"));
 }
 
 void tst_MainForm::clearAllUnticksEveryRecipient()
@@ -467,12 +467,12 @@ void tst_MainForm::clearAllUnticksEveryRecipient()
     auto form = makeForm();
     form->composition().recipients()->rebuild({ "Zed", "adam", "Group: Night", "Mary" });
     for (const char* name : { "Zed", "Group: Night", "Mary" })
-        QVERIFY(testsupport::tickInList(form->UsersList, QString::fromLatin1(name)));
-    form->ClearAllBtn->click();
-    QCOMPARE(testsupport::tickedInList(form->UsersList), QStringList());
-    QCOMPARE(form->UsersList->model()->rowCount(), 4);
-    form->ClearAllBtn->click(); // nothing ticked: nothing changes
-    QCOMPARE(form->UsersList->model()->rowCount(), 4);
+        QVERIFY(testsupport::tickInList(form->recipientList, QString::fromLatin1(name)));
+    form->clearAllButton->click();
+    QCOMPARE(testsupport::tickedInList(form->recipientList), QStringList());
+    QCOMPARE(form->recipientList->model()->rowCount(), 4);
+    form->clearAllButton->click(); // nothing ticked: nothing changes
+    QCOMPARE(form->recipientList->model()->rowCount(), 4);
 }
 
 void tst_MainForm::showStatusPutsTheNewestLineOnTop()
@@ -487,21 +487,21 @@ void tst_MainForm::showStatusPutsTheNewestLineOnTop()
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     // A long message wraps: only its first displayed line is quoted.
     const QString words = QStringLiteral("word ").repeated(60);
-    form->message1->setPlainText(words);
+    form->messageEditor->setPlainText(words);
     QCoreApplication::processEvents();
     const QString first = form->firstDisplayedLine();
     QVERIFY(!first.isEmpty());
     QVERIFY(first.size() < words.size());
     QVERIFY(words.startsWith(first));
 
-    QVERIFY(form->StatusMemo->isReadOnly());
-    QCOMPARE(form->StatusMemo->focusPolicy(), Qt::NoFocus); // not in the tab order
-    QCOMPARE(form->Sending->palette().color(QPalette::Window), QColor(Qt::yellow));
-    form->Sending->show();
+    QVERIFY(form->statusList->isReadOnly());
+    QCOMPARE(form->statusList->focusPolicy(), Qt::NoFocus); // not in the tab order
+    QCOMPARE(form->sendingLabel->palette().color(QPalette::Window), QColor(Qt::yellow));
+    form->sendingLabel->show();
     form->Show_Status(QStringLiteral("Line busy"));
     form->Show_Status(QStringLiteral("Successful "));
-    QVERIFY(form->Sending->isHidden());
-    const QStringList lines = form->StatusMemo->toPlainText().split(u'\n');
+    QVERIFY(form->sendingLabel->isHidden());
+    const QStringList lines = form->statusList->toPlainText().split(u'\n');
     QCOMPARE(lines.size(), 22);
     // The rewrite names the page under way (none yet), not the users table's current record.
     QVERIFY2(QRegularExpression(QStringLiteral("^ \\d\\d:\\d\\d:\\d\\d (AM|PM):  Sent to : "))
@@ -510,8 +510,8 @@ void tst_MainForm::showStatusPutsTheNewestLineOnTop()
         qPrintable(lines[0]));
     QVERIFY(lines[0].endsWith(first.left(55) + QStringLiteral("...")));
     QVERIFY(lines[1].endsWith(QStringLiteral(":  Line busy")));
-    form->BitBtn6->click();
-    QVERIFY(form->StatusMemo->toPlainText().trimmed().isEmpty());
+    form->clearStatusButton->click();
+    QVERIFY(form->statusList->toPlainText().trimmed().isEmpty());
 }
 
 // A long line neither wraps nor brings up a sideways scroll bar: it is cut short, whole in its
@@ -521,16 +521,16 @@ void tst_MainForm::statusLinesStayInTheirBox()
     auto form = makeForm();
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-    auto* memo = qobject_cast<ElidingMemo*>(form->StatusMemo);
+    auto* memo = qobject_cast<ElidingMemo*>(form->statusList);
     QVERIFY(memo);
     const int width = memo->width();
     const QString longLine = QStringLiteral("Not Sent to Group Night Shift: at 2: Status: ").repeated(4);
-    form->Sending->show();
-    form->Sending->setText(QStringLiteral("Sending page 12 of 12 to a terminal far away"));
+    form->sendingLabel->show();
+    form->sendingLabel->setText(QStringLiteral("Sending page 12 of 12 to a terminal far away"));
     form->Show_Status(longLine);
     form->Show_Status(QStringLiteral("short"));
-    form->Sending->show();
-    form->Sending->setText(QStringLiteral("Sending page 12 of 12 to a terminal far away"));
+    form->sendingLabel->show();
+    form->sendingLabel->setText(QStringLiteral("Sending page 12 of 12 to a terminal far away"));
     QCoreApplication::processEvents();
     QCOMPARE(memo->width(), width);
     QVERIFY(memo->verticalScrollBar()->isVisible());
@@ -553,15 +553,15 @@ void tst_MainForm::messageLabelGivesEditorTheFocus()
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     form->activateWindow();
-    QCOMPARE(form->MessageLabel->text(), QStringLiteral("M&essage:"));
-    QCOMPARE(form->MessageLabel->buddy(), form->message1);
-    form->ExitBtn->setFocus();
+    QCOMPARE(form->messageLabel->text(), QStringLiteral("M&essage:"));
+    QCOMPARE(form->messageLabel->buddy(), form->messageEditor);
+    form->exitButton->setFocus();
     QTest::keyClick(form.get(), Qt::Key_E, Qt::AltModifier);
-    QTRY_VERIFY(form->message1->hasFocus());
+    QTRY_VERIFY(form->messageEditor->hasFocus());
     // Alt+L toggles the log switch.
-    QVERIFY(!form->messagelog->isChecked());
+    QVERIFY(!form->messageLogBox->isChecked());
     QTest::keyClick(form.get(), Qt::Key_L, Qt::AltModifier);
-    QTRY_VERIFY(form->messagelog->isChecked());
+    QTRY_VERIFY(form->messageLogBox->isChecked());
 }
 
 void tst_MainForm::aboutBoxTexts()
@@ -656,7 +656,7 @@ void tst_MainForm::exitButtonAndMenuCloseTheWindow()
         auto form = makeForm();
         form->show();
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-        form->ExitBtn->click();
+        form->exitButton->click();
         QVERIFY(!form->isVisible());
     }
     {
@@ -676,7 +676,7 @@ void tst_MainForm::exitWithThreePendingPagesAndRestart()
         for (const char* name : { "Ann", "Bob", "Cy" })
             appendPage(form->desk().PendingMsgs, QString::fromLatin1(name));
         form->show();
-        form->ExitBtn->click();
+        form->exitButton->click();
         QVERIFY(!form->isVisible());
     }
     QCOMPARE(testsupport::pendingNames(), QStringList({ "Ann", "Bob", "Cy" }));
@@ -684,8 +684,8 @@ void tst_MainForm::exitWithThreePendingPagesAndRestart()
     auto form = makeForm();
     QCOMPARE(form->startupError(), QString());
     form->Timer1Timer();
-    QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs: 3"));
-    QCOMPARE(form->PendingMsgsBtn->palette().color(QPalette::Active, QPalette::ButtonText), QColor(Qt::red));
+    QCOMPARE(form->pendingButton->text(), QStringLiteral("Pending Msgs: 3"));
+    QCOMPARE(form->pendingButton->palette().color(QPalette::Active, QPalette::ButtonText), QColor(Qt::red));
 }
 
 void tst_MainForm::everyCloseSavesTheWaitingPages()
@@ -714,7 +714,7 @@ void tst_MainForm::everyCloseSavesTheWaitingPages()
     QCOMPARE(next->desk().PendingMsgs.rowCount(), 3);
     QCOMPARE(next->desk().SendMsgs.rowCount(), 0);
     next->Timer1Timer();
-    QCOMPARE(next->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs: 3"));
+    QCOMPARE(next->pendingButton->text(), QStringLiteral("Pending Msgs: 3"));
 }
 
 void tst_MainForm::startupFailureIsReportedAndTheWindowStillOpens()
@@ -730,9 +730,9 @@ void tst_MainForm::startupFailureIsReportedAndTheWindowStillOpens()
         qPrintable(form->startupError()));
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-    QCOMPARE(form->UsersList->model()->rowCount(), 0);
+    QCOMPARE(form->recipientList->model()->rowCount(), 0);
     form->Timer1Timer(); // the timer runs all the same
-    QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs: 0"));
+    QCOMPARE(form->pendingButton->text(), QStringLiteral("Pending Msgs: 0"));
 }
 
 void tst_MainForm::oddFolderStartsRunsAndExits_data()
@@ -787,14 +787,14 @@ void tst_MainForm::oddFolderStartsRunsAndExits()
     QCOMPARE(users->findChild<QLineEdit*>(QStringLiteral("PagerId"))->isEnabled(),
         odd != QStringLiteral("Busers.dbf"));
     form->CarriersMenu->trigger();
-    form->Timer1->start();
+    form->deliveryTimer->start();
     {
         QFile drop(QStringLiteral("plimomsgs.txt"));
         QVERIFY(drop.open(QIODevice::WriteOnly));
         drop.write("5551234\nNo Such Carrier\nHello\n");
     }
     QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(QStringLiteral("plimomsgs.txt")), 10000);
-    form->ExitBtn->click();
+    form->exitButton->click();
     QVERIFY(!form->isVisible());
     QVERIFY(QFileInfo(QStringLiteral("PendMsgs")).isFile());
     QFile::remove(ini);
@@ -821,7 +821,7 @@ void tst_MainForm::cancelAfterFailedSaveLosesNothing()
         }
     });
     answer.start(10);
-    form->ExitBtn->click();
+    form->exitButton->click();
     answer.stop();
     QCOMPARE(asked.size(), 1);
     QVERIFY(form->isVisible());
@@ -831,7 +831,7 @@ void tst_MainForm::cancelAfterFailedSaveLosesNothing()
 
     appendPage(form->desk().SendMsgs, QStringLiteral("Later"));
     QVERIFY(QDir::setCurrent(dir_->path()));
-    form->ExitBtn->click();
+    form->exitButton->click();
     QVERIFY(!form->isVisible());
     QCOMPARE(testsupport::pendingNames(), QStringList({ "Failed", "Waiting", "Later" }));
 }
@@ -852,11 +852,11 @@ void tst_MainForm::recipientListIsFilledSortedAndRefreshed()
         desk.GroupsT.post();
     }
     auto form = makeForm();
-    QCOMPARE(testsupport::itemsInList(form->UsersList), QStringList({ "Adam", "Group: Night", "Mary", "zed" }));
-    QCOMPARE(testsupport::tickedInList(form->UsersList), QStringList());
+    QCOMPARE(testsupport::itemsInList(form->recipientList), QStringList({ "Adam", "Group: Night", "Mary", "zed" }));
+    QCOMPARE(testsupport::tickedInList(form->recipientList), QStringList());
 
     // A refresh keeps ticks and adds only names not yet listed (compared without regard to case).
-    QVERIFY(testsupport::tickInList(form->UsersList, QStringLiteral("Mary")));
+    QVERIFY(testsupport::tickInList(form->recipientList, QStringLiteral("Mary")));
     form->desk().BUsersT.append();
     form->desk().BUsersT.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("Bea"));
     form->desk().BUsersT.post();
@@ -864,8 +864,8 @@ void tst_MainForm::recipientListIsFilledSortedAndRefreshed()
     form->desk().BUsersT.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("MARY"));
     form->desk().BUsersT.post();
     form->RefreshUsersList();
-    QCOMPARE(testsupport::itemsInList(form->UsersList), QStringList({ "Adam", "Bea", "Group: Night", "Mary", "zed" }));
-    QCOMPARE(testsupport::tickedInList(form->UsersList), QStringList { "Mary" });
+    QCOMPARE(testsupport::itemsInList(form->recipientList), QStringList({ "Adam", "Bea", "Group: Night", "Mary", "zed" }));
+    QCOMPARE(testsupport::tickedInList(form->recipientList), QStringList { "Mary" });
 }
 
 void tst_MainForm::userLookupShowsPagerIdAndCarrier()
@@ -889,29 +889,29 @@ void tst_MainForm::userLookupShowsPagerIdAndCarrier()
         desk.GroupsT.post();
     }
     auto form = makeForm();
-    QCOMPARE(form->DBLookupComboBox1->count(), 2);
-    QCOMPARE(form->DBLookupCombo2->count(), 1);
-    QCOMPARE(form->DBLookupCombo2->itemText(0), QStringLiteral("Night"));
+    QCOMPARE(form->userLookup->count(), 2);
+    QCOMPARE(form->groupLookup->count(), 1);
+    QCOMPARE(form->groupLookup->itemText(0), QStringLiteral("Night"));
 
-    form->DBLookupComboBox1->setCurrentIndex(0);
+    form->userLookup->setCurrentIndex(0);
     form->UserLookupCloseUp();
-    QCOMPARE(form->pager_id2->text(), QStringLiteral("555-01"));
-    QCOMPARE(form->pagercompL->text(), QStringLiteral("SkyTel"));
+    QCOMPARE(form->pagerIdLabel->text(), QStringLiteral("555-01"));
+    QCOMPARE(form->carrierLabel->text(), QStringLiteral("SkyTel"));
     // A carrier that is not in the table leaves the previous carrier's name.
-    form->DBLookupComboBox1->setCurrentIndex(1);
+    form->userLookup->setCurrentIndex(1);
     form->UserLookupCloseUp();
-    QCOMPARE(form->pager_id2->text(), QStringLiteral("555-02"));
-    QCOMPARE(form->pagercompL->text(), QStringLiteral("SkyTel"));
+    QCOMPARE(form->pagerIdLabel->text(), QStringLiteral("555-02"));
+    QCOMPARE(form->carrierLabel->text(), QStringLiteral("SkyTel"));
 
-    form->SendGroup->click();
-    QCOMPARE(form->DBLookupComboBox1->currentIndex(), -1);
-    QVERIFY(form->pager_id2->isHidden());
+    form->selectByGroupBox->click();
+    QCOMPARE(form->userLookup->currentIndex(), -1);
+    QVERIFY(form->pagerIdLabel->isHidden());
     QCOMPARE(form->desk().TempUser.rowCount(), 1);
     QCOMPARE(form->desk().TempUser.fieldText(QStringLiteral("username")), QString());
-    form->SendGroup->click();
+    form->selectByGroupBox->click();
     QCOMPARE(form->desk().TempUser.rowCount(), 1);
-    QCOMPARE(form->pager_id2->text(), QString());
-    QVERIFY(!form->pager_id2->isHidden());
+    QCOMPARE(form->pagerIdLabel->text(), QString());
+    QVERIFY(!form->pagerIdLabel->isHidden());
 }
 
 QTEST_MAIN(tst_MainForm)
@@ -927,8 +927,8 @@ void tst_MainForm::byPagerIdCancelAndEmptyMessageQueueNothing()
             QTest::mouseClick(dialog->CancelBtn, Qt::LeftButton);
         }
     });
-    QTest::mouseClick(form->ByPagerBtn, Qt::LeftButton);
-    QVERIFY(!form->SendByPager->isChecked());
+    QTest::mouseClick(form->byPagerIdButton, Qt::LeftButton);
+    QVERIFY(!form->sendByPagerBox->isChecked());
     QVERIFY(form->desk().SendMsgs.isEmpty());
     // OK with an empty editor: the box, nothing queued, and the switch stays off (the next send goes
     // to the ticked recipients, not to the typed ID).
@@ -940,11 +940,11 @@ void tst_MainForm::byPagerIdCancelAndEmptyMessageQueueNothing()
             QTest::mouseClick(dialog->OKBtn, Qt::LeftButton);
         }
     });
-    QTest::mouseClick(form->ByPagerBtn, Qt::LeftButton);
+    QTest::mouseClick(form->byPagerIdButton, Qt::LeftButton);
     QTRY_COMPARE(box, QStringLiteral("Enter message to send"));
-    QVERIFY(!form->SendByPager->isChecked());
+    QVERIFY(!form->sendByPagerBox->isChecked());
     QVERIFY(form->desk().SendMsgs.isEmpty());
-    QVERIFY(form->DBLookupComboBox1->isEnabled());
+    QVERIFY(form->userLookup->isEnabled());
 }
 
 namespace {
@@ -966,9 +966,9 @@ void tst_MainForm::quickMessageReplacesTheEditor()
     addQuickMessage(form->desk(), QStringLiteral("Zulu"), QStringLiteral("First stored"));
     addQuickMessage(form->desk(), QStringLiteral("Alpha"), QString(500, u'q'));
     form->show();
-    form->message1->setFocus();
-    QTest::keyClicks(form->message1, QStringLiteral("typed before"));
-    QTest::mouseClick(form->QuickBtn, Qt::LeftButton);
+    form->messageEditor->setFocus();
+    QTest::keyClicks(form->messageEditor, QStringLiteral("typed before"));
+    QTest::mouseClick(form->quickButton, Qt::LeftButton);
     auto* dialog = form->findChild<directories::TQuickMsgF*>(QStringLiteral("QuickMsgDialog"));
     QVERIFY(dialog);
     QVERIFY(QTest::qWaitForWindowActive(dialog));
@@ -984,10 +984,10 @@ void tst_MainForm::quickMessageReplacesTheEditor()
     if (const QString folder = qEnvironmentVariable("PLIMO_SCREENSHOTS"); !folder.isEmpty())
         dialog->grab().save(folder + QStringLiteral("/quick-message-selection.png"));
     QTest::mouseClick(dialog->UseBtn, Qt::LeftButton);
-    QCOMPARE(form->message1->toPlainText(), QString(500, u'q'));
+    QCOMPARE(form->messageEditor->toPlainText(), QString(500, u'q'));
     QVERIFY(!dialog->isVisible());
     // Without a menu, Alt+X closes it through its Exit button.
-    QTest::mouseClick(form->QuickBtn, Qt::LeftButton);
+    QTest::mouseClick(form->quickButton, Qt::LeftButton);
     QVERIFY(QTest::qWaitForWindowActive(dialog));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_X, Qt::AltModifier);
     QVERIFY(!dialog->isVisible());
@@ -1012,9 +1012,9 @@ void tst_MainForm::quickMessageEditedIsUsedAndWrittenAtNextActivation()
     definition->Body->moveCursor(QTextCursor::End);
     QTest::keyClicks(definition->Body, QStringLiteral(" at noon"));
     QTest::mouseClick(definition->UseBtn, Qt::LeftButton);
-    QCOMPARE(form->message1->toPlainText(), QStringLiteral("Fire drill at noon"));
+    QCOMPARE(form->messageEditor->toPlainText(), QStringLiteral("Fire drill at noon"));
     // Written when a quick-message window is next activated.
-    QTest::mouseClick(form->QuickBtn, Qt::LeftButton);
+    QTest::mouseClick(form->quickButton, Qt::LeftButton);
     auto* dialog = form->findChild<directories::TQuickMsgF*>(QStringLiteral("QuickMsgDialog"));
     QVERIFY(QTest::qWaitForWindowActive(dialog));
     QCOMPARE(testsupport::onDisk(dir_->path(), QStringLiteral("QUICKMSG.DBF"), QString(), { QStringLiteral("MSG") }),
@@ -1060,14 +1060,14 @@ void tst_MainForm::everyControlHasAnAccessibleName()
     CreateMsgLogForm(*form);
     form->show();
     // The windows made on first use are made here.
-    QTest::mouseClick(form->SendLaterBtn, Qt::LeftButton);
+    QTest::mouseClick(form->sendLaterButton, Qt::LeftButton);
     form->SchedMsgsMenu->trigger();
     form->QuickMsgMenu->trigger();
-    QTest::mouseClick(form->QuickBtn, Qt::LeftButton);
+    QTest::mouseClick(form->quickButton, Qt::LeftButton);
     form->MsgLogMenu->trigger();
     QStringList unnamed;
     QList<QWidget*> windows = { form.get() };
-    windows << form->ShowPending << form->ByPagerID;
+    windows << form->pendingWindow << form->byPagerIdDialog;
     for (QWidget* child : form->findChildren<QWidget*>()) {
         if (child->isWindow() && !windows.contains(child) && !child->inherits("QComboBoxPrivateContainer"))
             windows << child;

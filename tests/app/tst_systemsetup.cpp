@@ -75,7 +75,7 @@ void tst_SystemSetup::debugLineAndHelpReachTheMainWindow()
     TMainForm main(dir_->path());
     config::TSystemForm* form = CreateSystemForm(main);
     form->Debug->setChecked(true);
-    QVERIFY(main.StatusMemo->toPlainText().contains(QStringLiteral("In debug mode")));
+    QVERIFY(main.statusList->toPlainText().contains(QStringLiteral("In debug mode")));
     form->HelpMenu->trigger();
     QVERIFY(main.helpWindow());
     QCOMPARE(main.helpWindow()->currentTopic(), QStringLiteral("systemssetup"));

@@ -71,7 +71,7 @@ private slots:
             { "Groups", [&] { main.GroupsMenu->trigger(); } },
             { "Quick Messages Definition", [&] { main.QuickMsgMenu->trigger(); } },
             { "Message Log", [&] { main.MsgLogMenu->trigger(); } },
-            { "Pager Scheduling", [&] { QTest::mouseClick(main.SendLaterBtn, Qt::LeftButton); } },
+            { "Pager Scheduling", [&] { QTest::mouseClick(main.sendLaterButton, Qt::LeftButton); } },
             { "Scheduled Messages", [&] { main.SchedMsgsMenu->trigger(); } },
             { "System Configuration", [&] { main.SetupMenu->trigger(); } },
             { "Modem Initialization Strings",

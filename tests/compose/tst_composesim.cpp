@@ -61,11 +61,11 @@ void tst_ComposeSim::typedMessageAndDroppedFileReachTheTerminal()
     system->comport->setEditText(sim.device());
     system->outsideline->setText(QStringLiteral("9,"));
     form.session().setTickInterval(100); // a short tick: the suite does not wait on the real second
-    form.Timer1->start();
+    form.deliveryTimer->start();
 
-    QVERIFY(testsupport::tickInList(form.UsersList, QStringLiteral("Ann")));
-    QTest::keyClicks(form.message1, QStringLiteral("Call the office"));
-    form.SendBtn->click();
+    QVERIFY(testsupport::tickInList(form.recipientList, QStringLiteral("Ann")));
+    QTest::keyClicks(form.messageEditor, QStringLiteral("Call the office"));
+    form.sendButton->click();
     QCOMPARE(form.desk().SendMsgs.rowCount(), 1);
     QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 30000));
 
@@ -88,11 +88,11 @@ void tst_ComposeSim::typedMessageAndDroppedFileReachTheTerminal()
     QCOMPARE(pages[0].value(QStringLiteral("text")).toString(), QStringLiteral("Call the office"));
     QCOMPARE(pages[1].value(QStringLiteral("id")).toString(), QStringLiteral("5550199"));
     QCOMPARE(pages[1].value(QStringLiteral("text")).toString(), QStringLiteral("From the file"));
-    const QStringList lines = statusTexts(form.StatusMemo);
+    const QStringList lines = statusTexts(form.statusList);
     QVERIFY2(lines.contains(QStringLiteral("Sending message to Ann")), qPrintable(lines.join(u'|')));
     QVERIFY2(lines.contains(QStringLiteral("Sending message to From File 555-0199")),
         qPrintable(lines.join(u'|')));
-    form.Timer1->stop();
+    form.deliveryTimer->stop();
 }
 
 QTEST_MAIN(tst_ComposeSim)

@@ -77,8 +77,8 @@ void tst_Preparation::sendButtonIsEnabled()
 {
     auto form = formWith([](core::Desk&) {});
     QVERIFY(form);
-    QVERIFY(form->SendBtn->isEnabled());
-    QCOMPARE(form->SendBtn->text(), QStringLiteral("&Send Mesg"));
+    QVERIFY(form->sendButton->isEnabled());
+    QCOMPARE(form->sendButton->text(), QStringLiteral("&Send Mesg"));
 }
 
 void tst_Preparation::logRecordKeepsTheEditorText()
@@ -88,10 +88,10 @@ void tst_Preparation::logRecordKeepsTheEditorText()
         addCarrier(desk, QStringLiteral("Metro"), QStringLiteral("555"), QString(), 80, QString());
     });
     QVERIFY(form);
-    QVERIFY(testsupport::tickInList(form->UsersList, QStringLiteral("Ann")));
-    form->messagelog->setChecked(true);
-    form->message1->setPlainText(QStringLiteral("Line one\nLine two"));
-    form->SendBtn->click();
+    QVERIFY(testsupport::tickInList(form->recipientList, QStringLiteral("Ann")));
+    form->messageLogBox->setChecked(true);
+    form->messageEditor->setPlainText(QStringLiteral("Line one\nLine two"));
+    form->sendButton->click();
 
     core::Desk& desk = form->desk();
     QCOMPARE(logCount(desk), 1);
@@ -108,12 +108,12 @@ void tst_Preparation::logRecordKeepsTheEditorText()
     QCOMPARE(desk.MsgLogT.fieldText(QStringLiteral("MUSTSEND")), QString());
     QCOMPARE(queuedPages(desk.SendMsgs).value(0).message, QStringLiteral("Line oneLine two"));
     // The editor's text is left selected.
-    QCOMPARE(form->message1->textCursor().selectedText().size(), form->message1->toPlainText().size());
+    QCOMPARE(form->messageEditor->textCursor().selectedText().size(), form->messageEditor->toPlainText().size());
 
     // Without "Message Log" no record is written.
-    QVERIFY(testsupport::tickInList(form->UsersList, QStringLiteral("Ann")));
-    form->messagelog->setChecked(false);
-    form->SendBtn->click();
+    QVERIFY(testsupport::tickInList(form->recipientList, QStringLiteral("Ann")));
+    form->messageLogBox->setChecked(false);
+    form->sendButton->click();
     QCOMPARE(logCount(desk), 1);
     QCOMPARE(desk.SendMsgs.rowCount(), 2);
 }
@@ -129,11 +129,11 @@ void tst_Preparation::longMessageIsLoggedWholeAndQueuedCut()
     for (int i = 0; i < 52; ++i)
         text += QStringLiteral("%1 ").arg(i, 9, 10, QChar(u'0'));
     QCOMPARE(text.size(), 520);
-    QTest::keyClicks(form->message1, text);
-    QCOMPARE(form->message1->toPlainText(), text);
-    QVERIFY(testsupport::tickInList(form->UsersList, QStringLiteral("Ann")));
-    form->messagelog->setChecked(true);
-    form->SendBtn->click();
+    QTest::keyClicks(form->messageEditor, text);
+    QCOMPARE(form->messageEditor->toPlainText(), text);
+    QVERIFY(testsupport::tickInList(form->recipientList, QStringLiteral("Ann")));
+    form->messageLogBox->setChecked(true);
+    form->sendButton->click();
     form->desk().MsgLogT.first();
     QCOMPARE(form->desk().MsgLogT.fieldText(QStringLiteral("MSG")), text);
     QCOMPARE(queuedPages(form->desk().SendMsgs).value(0).message, text.left(500));
@@ -163,19 +163,19 @@ void tst_Preparation::boxes()
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     if (tickAnn)
-        QVERIFY(testsupport::tickInList(form->UsersList, QStringLiteral("Ann")));
-    QTest::keyClicks(form->message1, message);
-    form->UsersList->setFocus();
+        QVERIFY(testsupport::tickInList(form->recipientList, QStringLiteral("Ann")));
+    QTest::keyClicks(form->messageEditor, message);
+    form->recipientList->setFocus();
     BoxCatcher catcher;
-    form->SendBtn->click();
+    form->sendButton->click();
     QCOMPARE(catcher.boxes.size(), 1);
     QTEST(catcher.boxes[0].text, "box");
     QCOMPARE(catcher.boxes[0].icon, QMessageBox::Information);
     QCOMPARE(form->desk().SendMsgs.rowCount(), 0);
-    QCOMPARE(statusTexts(form->StatusMemo), QStringList());
+    QCOMPARE(statusTexts(form->statusList), QStringList());
     if (message.isEmpty()) {
-        QCOMPARE(form->focusWidget(), form->message1);
-        QCOMPARE(testsupport::tickedInList(form->UsersList).size(), tickAnn ? 1 : 0); // ticks stay for the next try
+        QCOMPARE(form->focusWidget(), form->messageEditor);
+        QCOMPARE(testsupport::tickedInList(form->recipientList).size(), tickAnn ? 1 : 0); // ticks stay for the next try
     }
 }
 
@@ -186,22 +186,22 @@ void tst_Preparation::selectByGroupPreparesNothingAndIsUnticked()
         addCarrier(desk, QStringLiteral("Metro"), QStringLiteral("555"), QString(), 80, QString());
     });
     QVERIFY(form);
-    form->SendGroup->click();
-    QVERIFY(form->SendGroup->isChecked());
-    QVERIFY(form->pager_id2->isHidden());
-    QVERIFY(testsupport::tickInList(form->UsersList, QStringLiteral("Ann")));
-    QTest::keyClicks(form->message1, QStringLiteral("Hi"));
+    form->selectByGroupBox->click();
+    QVERIFY(form->selectByGroupBox->isChecked());
+    QVERIFY(form->pagerIdLabel->isHidden());
+    QVERIFY(testsupport::tickInList(form->recipientList, QStringLiteral("Ann")));
+    QTest::keyClicks(form->messageEditor, QStringLiteral("Hi"));
     BoxCatcher catcher;
-    form->SendBtn->click();
+    form->sendButton->click();
     QVERIFY(catcher.boxes.isEmpty());
     QCOMPARE(form->desk().SendMsgs.rowCount(), 0);
-    QCOMPARE(statusTexts(form->StatusMemo), QStringList { "Nothing sent from the list: Select By Group is ticked" });
-    QVERIFY(!form->SendGroup->isChecked());
-    QVERIFY(!form->pager_id2->isHidden()); // unticking ran the switch's handler
-    QVERIFY(form->DBLookupComboBox1->isEnabled());
-    QCOMPARE(testsupport::tickedInList(form->UsersList), QStringList { "Ann" });
+    QCOMPARE(statusTexts(form->statusList), QStringList { "Nothing sent from the list: Select By Group is ticked" });
+    QVERIFY(!form->selectByGroupBox->isChecked());
+    QVERIFY(!form->pagerIdLabel->isHidden()); // unticking ran the switch's handler
+    QVERIFY(form->userLookup->isEnabled());
+    QCOMPARE(testsupport::tickedInList(form->recipientList), QStringList { "Ann" });
     // The next press prepares as usual.
-    form->SendBtn->click();
+    form->sendButton->click();
     QCOMPARE(form->desk().SendMsgs.rowCount(), 1);
 }
 

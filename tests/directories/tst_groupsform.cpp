@@ -200,7 +200,7 @@ private slots:
         form_->ReadUsersList();
         QCOMPARE(texts(form_->MemberList), QStringList());
         QCOMPARE(status.size(), 0); // told when the window first read it
-        QVERIFY(main_->StatusMemo->toPlainText().contains(path + QStringLiteral(" is larger than 4 MiB")));
+        QVERIFY(main_->statusList->toPlainText().contains(path + QStringLiteral(" is larger than 4 MiB")));
         form_->SaveGroupBtn->click();
         QCOMPARE(status.size(), 1);
         QCOMPARE(fileBytes(path), big);
@@ -271,10 +271,10 @@ private slots:
     {
         open([](core::Desk&) {});
         addGroup(QStringLiteral("night shift"));
-        QVERIFY(!testsupport::recipientRow(main_->UsersList, QStringLiteral("Group: Night Shift")).isValid());
+        QVERIFY(!testsupport::recipientRow(main_->recipientList, QStringLiteral("Group: Night Shift")).isValid());
         form_->ExitBtn->click();
         QVERIFY(!form_->isVisible());
-        QCOMPARE(testsupport::itemsInList(main_->UsersList).count(QStringLiteral("Group: Night Shift")), 1);
+        QCOMPARE(testsupport::itemsInList(main_->recipientList).count(QStringLiteral("Group: Night Shift")), 1);
     }
 
     // Renamed in the grid's own cell editor, then closed by the menu's Exit (Alt+X), which posts

@@ -37,7 +37,7 @@ void addRecord(store::Table& t, const QStringList& fields, const QStringList& va
 QStringList recipients(TMainForm& main)
 {
     QStringList names;
-    names << testsupport::itemsInList(main.UsersList);
+    names << testsupport::itemsInList(main.recipientList);
     return names;
 }
 
@@ -366,7 +366,7 @@ void tst_UsersForm::tenThousandUsersWork()
     main_->show();
     QTRY_COMPARE(QApplication::activeWindow(), main_.get());
     main_->RefreshUsersList();
-    QCOMPARE(main_->UsersList->model()->rowCount(), 10000);
+    QCOMPARE(main_->recipientList->model()->rowCount(), 10000);
     main_->UsersMenu->trigger();
     QTRY_COMPARE(QApplication::activeWindow(), form_);
     QCOMPARE(form_->UsersModel->rowCount(), 10000);

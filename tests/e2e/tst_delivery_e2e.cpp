@@ -86,7 +86,7 @@ private:
     std::unique_ptr<TMainForm> startDesk();
     // Types the message, ticks the recipients and presses "&Send Mesg".
     void send(TMainForm& form, const QString& message, const QStringList& recipients);
-    static QStringList status(TMainForm& form) { return statusTexts(form.StatusMemo); }
+    static QStringList status(TMainForm& form) { return statusTexts(form.statusList); }
 
     QTemporaryDir home_;
     std::unique_ptr<testsupport::DataFolder> dir_;
@@ -133,18 +133,18 @@ std::unique_ptr<TMainForm> tst_DeliveryE2E::startDesk()
     CreateSystemForm(*form);
     form->show();
     form->session().setTickInterval(100); // a short tick: the suite does not wait on the real second
-    form->Timer1->start();
+    form->deliveryTimer->start();
     return form;
 }
 
 void tst_DeliveryE2E::send(TMainForm& form, const QString& message, const QStringList& recipients)
 {
-    form.message1->setFocus();
-    QTest::keyClicks(form.message1, message);
+    form.messageEditor->setFocus();
+    QTest::keyClicks(form.messageEditor, message);
     for (const QString& name : recipients) {
-        QVERIFY2(testsupport::tickInList(form.UsersList, name), qPrintable(name));
+        QVERIFY2(testsupport::tickInList(form.recipientList, name), qPrintable(name));
     }
-    QTest::mouseClick(form.SendBtn, Qt::LeftButton);
+    QTest::mouseClick(form.sendButton, Qt::LeftButton);
 }
 
 void tst_DeliveryE2E::typedMessageReachesTheTerminal()
@@ -159,9 +159,9 @@ void tst_DeliveryE2E::typedMessageReachesTheTerminal()
     send(*form, text, { QStringLiteral("Ann Lee") });
     QStringList progress; // the Sending label's captions while the page goes
     connect(&form->session(), &session::DeskSession::sendingProgress, this, [&] {
-        if (!form->Sending->isVisible())
+        if (!form->sendingLabel->isVisible())
             return;
-        progress << form->Sending->text();
+        progress << form->sendingLabel->text();
         if (progress.size() == 3)
             screenshot(form.get(), QStringLiteral("mainwindow-sending"));
     });
@@ -176,7 +176,7 @@ void tst_DeliveryE2E::typedMessageReachesTheTerminal()
     const QStringList lines = status(*form);
     QCOMPARE(lines.first(), QStringLiteral("Sent to Ann Lee: ") + text.left(40));
     QVERIFY(lines.contains(QStringLiteral("Sending message to Ann Lee")));
-    QVERIFY(!form->Sending->isVisible());
+    QVERIFY(!form->sendingLabel->isVisible());
     QVERIFY(form->desk().SendMsgs.isEmpty());
     QVERIFY(form->desk().PendingMsgs.isEmpty());
     QCOMPARE(boxes.texts(), QStringList());
@@ -218,19 +218,19 @@ void tst_DeliveryE2E::busyLineRetriedThenPendingSurvivesRestartAndResends()
         QCOMPARE(sim.transcript(QStringLiteral("dial")).size(), 2); // tried as Retries allows
         QVERIFY(form->desk().SendMsgs.isEmpty());
         QCOMPARE(status(*form).filter(QStringLiteral("Line busy")).size(), 2);
-        QTRY_COMPARE_WITH_TIMEOUT(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs: 1"), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(form->pendingButton->text(), QStringLiteral("Pending Msgs: 1"), 3000);
         QCOMPARE(
-            form->PendingMsgsBtn->palette().color(QPalette::Active, QPalette::ButtonText), QColor(Qt::red));
-        QTest::mouseClick(form->ExitBtn, Qt::LeftButton);
+            form->pendingButton->palette().color(QPalette::Active, QPalette::ButtonText), QColor(Qt::red));
+        QTest::mouseClick(form->exitButton, Qt::LeftButton);
     }
     QVERIFY(QFile::exists(QStringLiteral("PendMsgs")));
     auto form = startDesk();
     QCOMPARE(form->desk().PendingMsgs.rowCount(), 1);
-    QTRY_COMPARE_WITH_TIMEOUT(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs: 1"), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(form->pendingButton->text(), QStringLiteral("Pending Msgs: 1"), 3000);
     // The Pending Messages window is modal: a double click on the page sends it again.
     bool seen = false;
     QTimer::singleShot(200, form.get(), [&] {
-        TShowPending* window = form->ShowPending;
+        TShowPending* window = form->pendingWindow;
         seen = window->isVisible() && window->DBGrid1->model()->rowCount() == 1;
         screenshot(window, QStringLiteral("pending-messages"));
         const QRect cell = window->DBGrid1->visualRect(window->DBGrid1->model()->index(0, 1));
@@ -239,9 +239,9 @@ void tst_DeliveryE2E::busyLineRetriedThenPendingSurvivesRestartAndResends()
         if (window->isVisible())
             window->reject();
     });
-    QTest::mouseClick(form->PendingMsgsBtn, Qt::LeftButton);
+    QTest::mouseClick(form->pendingButton, Qt::LeftButton);
     QVERIFY(seen);
-    QCOMPARE(form->PendingMsgsBtn->text(), QStringLiteral("Pending Msgs: 0"));
+    QCOMPARE(form->pendingButton->text(), QStringLiteral("Pending Msgs: 0"));
     QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 20000));
     QCOMPARE(
         textOf(sim.transcript(QStringLiteral("page")).first(), "text"), QStringLiteral("Busy line test"));
@@ -259,8 +259,8 @@ void tst_DeliveryE2E::abortDropsThePageUnderWay()
     send(*form, QStringLiteral("Abort me"), { QStringLiteral("Ann Lee"), QStringLiteral("Bob Ray") });
     QVERIFY(sim.waitFor(QStringLiteral("connect"), 1, 10000));
     QVERIFY(form->desk().pageInProgress());
-    QVERIFY(form->BitBtn7->isEnabled());
-    QTest::mouseClick(form->BitBtn7, Qt::LeftButton);
+    QVERIFY(form->abortButton->isEnabled());
+    QTest::mouseClick(form->abortButton, Qt::LeftButton);
     QVERIFY(!form->desk().pageInProgress());
     QCOMPARE(form->desk().SendMsgs.rowCount(), 1); // Ann's page is dropped, Bob's waits
     QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 20000));
@@ -319,7 +319,7 @@ void tst_DeliveryE2E::scheduledRecordDueNowIsPaged()
     auto form = startDesk();
     // The test gives the ticks: the clock stands one second before a quarter minute, where the scan
     // does not run; at the quarter minute it queues the due record.
-    form->Timer1->stop();
+    form->deliveryTimer->stop();
     QDateTime now(today, QTime(11, 59, 59));
     form->currentDateTime = [&now] { return now; };
     BoxCatcher boxes;
@@ -329,7 +329,7 @@ void tst_DeliveryE2E::scheduledRecordDueNowIsPaged()
     form->Timer1Timer();
     QCOMPARE(form->desk().SendMsgs.rowCount(), 1);
     form->session().setTickInterval(100); // a short tick: the suite does not wait on the real second
-    form->Timer1->start(); // the delivery timer takes it from here
+    form->deliveryTimer->start(); // the delivery timer takes it from here
     QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 20000));
     const QJsonObject page = sim.transcript(QStringLiteral("page")).first();
     QCOMPARE(textOf(page, "id"), QStringLiteral("9012"));
@@ -340,7 +340,7 @@ void tst_DeliveryE2E::scheduledRecordDueNowIsPaged()
     sched.refresh();
     QVERIFY(sched.isEmpty());
     // Further quarter-minute ticks find nothing more to send.
-    form->Timer1->stop();
+    form->deliveryTimer->stop();
     QTRY_VERIFY(!form->desk().pageInProgress());
     form->Timer1Timer();
     form->Timer1Timer();
@@ -363,8 +363,8 @@ void tst_DeliveryE2E::byPagerIdReachesTheTerminal()
             QStringLiteral("zz"));
     }
     auto form = startDesk();
-    form->message1->setFocus();
-    QTest::keyClicks(form->message1, QStringLiteral("Gate code changed"));
+    form->messageEditor->setFocus();
+    QTest::keyClicks(form->messageEditor, QStringLiteral("Gate code changed"));
     bool typed = false;
     QTimer::singleShot(0, form.get(), [&] {
         auto* dialog = qobject_cast<compose::TByPagerID*>(QApplication::activeModalWidget());
@@ -382,7 +382,7 @@ void tst_DeliveryE2E::byPagerIdReachesTheTerminal()
         typed = true;
         QTest::keyClick(dialog->Name, Qt::Key_Return); // in the drop-down Enter presses OK
     });
-    QTest::mouseClick(form->ByPagerBtn, Qt::LeftButton);
+    QTest::mouseClick(form->byPagerIdButton, Qt::LeftButton);
     QVERIFY(typed);
     QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 20000));
     const QJsonObject page = sim.transcript(QStringLiteral("page")).first();
@@ -391,7 +391,7 @@ void tst_DeliveryE2E::byPagerIdReachesTheTerminal()
     QCOMPARE(textOf(sim.transcript(QStringLiteral("dial")).first(), "number"), QStringLiteral("95550199"));
     QTRY_VERIFY_WITH_TIMEOUT(
         status(*form).contains(QStringLiteral("Sent to 123456789: Gate code changed")), 10000);
-    QTRY_VERIFY(!form->SendByPager->isChecked());
+    QTRY_VERIFY(!form->sendByPagerBox->isChecked());
 }
 
 void tst_DeliveryE2E::scheduledFromTheWindowIsPagedAtTheNextScan()
@@ -402,14 +402,14 @@ void tst_DeliveryE2E::scheduledFromTheWindowIsPagedAtTheNextScan()
     fillDirectory();
     auto form = startDesk();
     CreateScheduleForm(*form);
-    form->Timer1->stop(); // the test gives the ticks
+    form->deliveryTimer->stop(); // the test gives the ticks
     QDateTime now(QDate::currentDate(), QTime(16, 20, 5));
     form->currentDateTime = [&now] { return now; };
     BoxCatcher boxes;
-    form->message1->setFocus();
-    QTest::keyClicks(form->message1, QStringLiteral("Doors close at five"));
-    QVERIFY(tickInList(form->UsersList, QStringLiteral("Bob Ray")));
-    QTest::mouseClick(form->SendLaterBtn, Qt::LeftButton);
+    form->messageEditor->setFocus();
+    QTest::keyClicks(form->messageEditor, QStringLiteral("Doors close at five"));
+    QVERIFY(tickInList(form->recipientList, QStringLiteral("Bob Ray")));
+    QTest::mouseClick(form->sendLaterButton, Qt::LeftButton);
     auto* window = form->findChild<schedule::TSchedule*>();
     QVERIFY(window);
     QVERIFY(QTest::qWaitForWindowActive(window));
@@ -421,7 +421,7 @@ void tst_DeliveryE2E::scheduledFromTheWindowIsPagedAtTheNextScan()
     form->Timer1Timer();
     QCOMPARE(form->desk().SendMsgs.rowCount(), 1);
     form->session().setTickInterval(100); // a short tick: the suite does not wait on the real second
-    form->Timer1->start();
+    form->deliveryTimer->start();
     QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 20000));
     const QJsonObject page = sim.transcript(QStringLiteral("page")).first();
     QCOMPARE(textOf(page, "id"), QStringLiteral("5678"));
@@ -451,17 +451,17 @@ void tst_DeliveryE2E::messageFileWithBinaryGarbage()
     file.close();
     QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(QStringLiteral("plimomsgs.txt")), 5000);
     // The timer goes on ticking after the garbage.
-    QSignalSpy ticks(form->Timer1, &QTimer::timeout);
+    QSignalSpy ticks(form->deliveryTimer, &QTimer::timeout);
     QVERIFY(ticks.wait(5000));
     QVERIFY(ticks.wait(5000));
-    QVERIFY(form->Timer1->isActive());
+    QVERIFY(form->deliveryTimer->isActive());
     // Whatever the garbage gave (a report, or a page to an odd ID that fails), the desk goes on: a
     // typed page is delivered after it.
     send(*form, QStringLiteral("After the garbage"), { QStringLiteral("Cy Doe") });
     QTRY_VERIFY_WITH_TIMEOUT(!sim.transcript(QStringLiteral("page")).isEmpty()
             && textOf(sim.transcript(QStringLiteral("page")).last(), "id") == QStringLiteral("9012"),
         30000);
-    QVERIFY(form->Timer1->isActive());
+    QVERIFY(form->deliveryTimer->isActive());
 }
 
 void tst_DeliveryE2E::carrierWithOddValues()
@@ -479,7 +479,7 @@ void tst_DeliveryE2E::carrierWithOddValues()
     QTRY_VERIFY_WITH_TIMEOUT(form->desk().SendMsgs.isEmpty() && !form->desk().pageInProgress(), 30000);
     const int delivered = sim.transcript(QStringLiteral("page")).size();
     QCOMPARE(delivered + form->desk().PendingMsgs.rowCount(), 1);
-    QVERIFY(form->Timer1->isActive());
+    QVERIFY(form->deliveryTimer->isActive());
     for (const QJsonObject& o : sim.transcript(QStringLiteral("modem")))
         QVERIFY2(!textOf(o, "command").contains(u'x'),
             qPrintable(textOf(o, "command"))); // no text reached the modem
@@ -503,7 +503,7 @@ void tst_DeliveryE2E::settingsFileWithJunkLines()
     send(*form, QStringLiteral("Junk settings"), { QStringLiteral("Bob Ray") });
     QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 20000));
     QCOMPARE(textOf(sim.transcript(QStringLiteral("page")).first(), "id"), QStringLiteral("5678"));
-    QVERIFY(form->Timer1->isActive());
+    QVERIFY(form->deliveryTimer->isActive());
 }
 
 void tst_DeliveryE2E::tableErrorDuringATick()
@@ -524,7 +524,7 @@ void tst_DeliveryE2E::tableErrorDuringATick()
     QTRY_VERIFY_WITH_TIMEOUT(!boxes.texts().isEmpty() || !sim.transcript(QStringLiteral("page")).isEmpty()
             || form->desk().PendingMsgs.rowCount() > 0,
         10000);
-    QVERIFY(form->Timer1->isActive());
+    QVERIFY(form->deliveryTimer->isActive());
     // A table error raised inside the tick itself (the scheduled scan on a table that is not open)
     // is shown in the standard error box; the timer goes on and the next page is sent.
     form->desk().SchedMsgT.close();
@@ -532,7 +532,7 @@ void tst_DeliveryE2E::tableErrorDuringATick()
     form->currentDateTime = [] { return QDateTime(QDate::currentDate(), QTime(12, 0, 0)); };
     QTRY_VERIFY_WITH_TIMEOUT(boxes.texts().size() > boxesBefore, 5000);
     form->currentDateTime = [] { return QDateTime::currentDateTime(); };
-    QVERIFY(form->Timer1->isActive());
+    QVERIFY(form->deliveryTimer->isActive());
     form->desk().SchedMsgT.open();
     form->desk().BUsersT.open();
     const int before = sim.transcript(QStringLiteral("page")).size();

@@ -75,13 +75,13 @@ private slots:
         }
         groups->ExitBtn->click();
 
-        QVERIFY(testsupport::tickInList(form.UsersList, QStringLiteral("Group: Night Crew")));
-        form.message1->setFocus();
-        QTest::keyClicks(form.message1, QStringLiteral("Roll call"));
+        QVERIFY(testsupport::tickInList(form.recipientList, QStringLiteral("Group: Night Crew")));
+        form.messageEditor->setFocus();
+        QTest::keyClicks(form.messageEditor, QStringLiteral("Roll call"));
         BoxCatcher boxes;
         form.session().setTickInterval(100); // a short tick: the suite does not wait on the real second
-        form.Timer1->start();
-        QTest::mouseClick(form.SendBtn, Qt::LeftButton);
+        form.deliveryTimer->start();
+        QTest::mouseClick(form.sendButton, Qt::LeftButton);
         QCOMPARE(form.desk().SendMsgs.rowCount(), 2);
 
         QVERIFY(sim.waitFor(QStringLiteral("page"), 3, 40000));

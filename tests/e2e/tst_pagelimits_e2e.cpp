@@ -124,12 +124,12 @@ private slots:
         QString message;
         for (int i = 0; i < 520; ++i)
             message += QChar(u'0' + i % 10);
-        form->message1->setFocus();
-        QTest::keyClicks(form->message1, message.left(500));
-        const QColor normal = form->Numchars->palette().color(QPalette::WindowText);
-        QTest::keyClicks(form->message1, message.mid(500));
-        QCOMPARE(form->Numchars->text(), QStringLiteral("520"));
-        QCOMPARE(form->Numchars->palette().color(QPalette::WindowText), QColor(Qt::red));
+        form->messageEditor->setFocus();
+        QTest::keyClicks(form->messageEditor, message.left(500));
+        const QColor normal = form->characterCount->palette().color(QPalette::WindowText);
+        QTest::keyClicks(form->messageEditor, message.mid(500));
+        QCOMPARE(form->characterCount->text(), QStringLiteral("520"));
+        QCOMPARE(form->characterCount->palette().color(QPalette::WindowText), QColor(Qt::red));
         QVERIFY(normal != QColor(Qt::red));
         send(*form, QString(), { QStringLiteral("Ann Lee") });
 
@@ -211,19 +211,19 @@ private:
         form->desk().ScheduledSendingEnabled = true;
         form->show();
         form->session().setTickInterval(100); // a short tick: the suite does not wait on the real second
-        form->Timer1->start();
+        form->deliveryTimer->start();
         return form;
     }
     // Types the message, ticks the recipients and presses "&Send Mesg".
     void send(TMainForm& form, const QString& message, const QStringList& recipients)
     {
-        form.message1->setFocus();
-        QTest::keyClicks(form.message1, message);
+        form.messageEditor->setFocus();
+        QTest::keyClicks(form.messageEditor, message);
         for (const QString& name : recipients)
-            QVERIFY2(tickInList(form.UsersList, name), qPrintable(name));
-        QTest::mouseClick(form.SendBtn, Qt::LeftButton);
+            QVERIFY2(tickInList(form.recipientList, name), qPrintable(name));
+        QTest::mouseClick(form.sendButton, Qt::LeftButton);
     }
-    static QStringList status(TMainForm& form) { return statusTexts(form.StatusMemo); }
+    static QStringList status(TMainForm& form) { return statusTexts(form.statusList); }
 
     QTemporaryDir home_;
     std::unique_ptr<QTemporaryDir> dir_;

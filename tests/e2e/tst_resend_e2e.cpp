@@ -71,10 +71,10 @@ private slots:
         CreateSystemForm(form);
         msglog::TMsgLogF* log = CreateMsgLogForm(form);
         form.show();
-        form.messagelog->setChecked(true);
+        form.messageLogBox->setChecked(true);
         BoxCatcher boxes;
         form.session().setTickInterval(100); // a short tick: the suite does not wait on the real second
-        form.Timer1->start();
+        form.deliveryTimer->start();
 
         form.MsgLogMenu->trigger();
         QTRY_COMPARE(QApplication::activeWindow(), log);

@@ -148,7 +148,7 @@ private slots:
             return;
         QTest::mouseClick(form_->BitBtn1, Qt::LeftButton);
         QCOMPARE(main_->composition().text(), text);
-        QCOMPARE(main_->message1->toPlainText(), text);
+        QCOMPARE(main_->messageEditor->toPlainText(), text);
         QVERIFY(!form_->isVisible());
         QCOMPARE(desk().SendMsgs.rowCount(), 0);
     }
@@ -158,13 +158,13 @@ private slots:
         openWindow();
         if (QTest::currentTestFailed())
             return;
-        main_->messagelog->setChecked(true);
+        main_->messageLogBox->setChecked(true);
         BoxCatcher boxes;
         QTest::mouseClick(form_->BitBtn3, Qt::LeftButton);
         QVERIFY(!form_->isVisible());
         QCOMPARE(desk().SendMsgs.rowCount(), 1);
-        QCOMPARE(main_->pager_id2->text(), QStringLiteral("100"));
-        QCOMPARE(main_->pagercompL->text(), QStringLiteral("Net"));
+        QCOMPARE(main_->pagerIdLabel->text(), QStringLiteral("100"));
+        QCOMPARE(main_->carrierLabel->text(), QStringLiteral("Net"));
         const QStringList names = namesOnDisk();
         QCOMPARE(names.size(), 4);
         QCOMPARE(names.last(), QStringLiteral("Alice"));
@@ -179,7 +179,7 @@ private slots:
         clickFirst();
         main_->composition().setText(QStringLiteral("draft"));
         QTest::mouseClick(form_->BitBtn3, Qt::LeftButton);
-        QVERIFY(!main_->SendGroup->isChecked());
+        QVERIFY(!main_->selectByGroupBox->isChecked());
         QCOMPARE(main_->composition().text(), QStringLiteral("draft"));
         QCOMPARE(desk().SendMsgs.rowCount(), 1);
     }

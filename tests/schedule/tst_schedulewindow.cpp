@@ -85,7 +85,7 @@ private slots:
 private:
     schedule::TSchedule* open()
     {
-        QTest::mouseClick(form_->SendLaterBtn, Qt::LeftButton);
+        QTest::mouseClick(form_->sendLaterButton, Qt::LeftButton);
         auto* window = form_->findChild<schedule::TSchedule*>();
         if (window)
             (void)QTest::qWaitForWindowActive(window);
@@ -93,9 +93,9 @@ private:
     }
     void type(const QString& message)
     {
-        form_->message1->clear();
-        form_->message1->setFocus();
-        QTest::keyClicks(form_->message1, message);
+        form_->messageEditor->clear();
+        form_->messageEditor->setFocus();
+        QTest::keyClicks(form_->messageEditor, message);
     }
     void addScheduled(const QString& date, const QString& time, const QString& text)
     {
@@ -202,16 +202,16 @@ void tst_ScheduleWindow::okSchedulesTheFirstTickedItemOnly()
     BoxCatcher boxes;
     // 12 AM: the window opens at 00:00 and the OK stores midnight.
     now_ = QDateTime(QDate(2026, 12, 24), QTime(0, 0));
-    form_->message1->setPlainText(QStringLiteral("Night shift\nstarts")); // a pasted line break
-    QVERIFY(tickInList(form_->UsersList, QStringLiteral("Alice")));
-    QVERIFY(tickInList(form_->UsersList, QStringLiteral("Group: Sales")));
+    form_->messageEditor->setPlainText(QStringLiteral("Night shift\nstarts")); // a pasted line break
+    QVERIFY(tickInList(form_->recipientList, QStringLiteral("Alice")));
+    QVERIFY(tickInList(form_->recipientList, QStringLiteral("Group: Sales")));
     schedule::TSchedule* w = open();
     screenshot(w, QStringLiteral("pager-scheduling"));
     QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
     QVERIFY(!w->isVisible());
-    QCOMPARE(form_->message1->toPlainText(), QString());
-    QCOMPARE(tickedInList(form_->UsersList), QStringList { QStringLiteral("Group: Sales") });
-    QVERIFY(statusTexts(form_->StatusMemo).first().endsWith(
+    QCOMPARE(form_->messageEditor->toPlainText(), QString());
+    QCOMPARE(tickedInList(form_->recipientList), QStringList { QStringLiteral("Group: Sales") });
+    QVERIFY(statusTexts(form_->statusList).first().endsWith(
         QStringLiteral("Message scheduled for Alice on 2026/12/24 at 00:00:00")));
     // 12 PM for the group, then 3:07 PM typed into the fields.
     now_ = QDateTime(QDate(2026, 12, 24), QTime(12, 0));
@@ -220,7 +220,7 @@ void tst_ScheduleWindow::okSchedulesTheFirstTickedItemOnly()
     QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
     now_ = QDateTime(QDate(2026, 12, 24), QTime(10, 0));
     type(QStringLiteral("Tea"));
-    QVERIFY(tickInList(form_->UsersList, QStringLiteral("Alice")));
+    QVERIFY(tickInList(form_->recipientList, QStringLiteral("Alice")));
     w = open();
     w->nhr->clear();
     QTest::keyClicks(w->nhr, QStringLiteral("3"));
@@ -239,18 +239,18 @@ void tst_ScheduleWindow::okRefusesAOneCharacterMessage()
 {
     now_ = QDateTime(QDate(2026, 12, 24), QTime(14, 30));
     type(QStringLiteral("x"));
-    QVERIFY(tickInList(form_->UsersList, QStringLiteral("Alice")));
+    QVERIFY(tickInList(form_->recipientList, QStringLiteral("Alice")));
     schedule::TSchedule* w = open();
     QString box;
     answerNextBox(QMessageBox::Ok, &box);
     QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
     QCOMPARE(box, QStringLiteral("Select User Name, Prepare a Message, and then press \"Send Later\" button."));
     QVERIFY(!w->isVisible());
-    QCOMPARE(tickedInList(form_->UsersList), QStringList());
+    QCOMPARE(tickedInList(form_->recipientList), QStringList());
     QCOMPARE(scheduled(), QStringList());
     // An hour the clock face does not have: refused, the window stays open.
     type(QStringLiteral("ok"));
-    QVERIFY(tickInList(form_->UsersList, QStringLiteral("Alice")));
+    QVERIFY(tickInList(form_->recipientList, QStringLiteral("Alice")));
     w = open();
     w->nhr->setText(QStringLiteral("13"));
     answerNextBox(QMessageBox::Ok, &box);
@@ -358,7 +358,7 @@ void tst_ScheduleWindow::useMsgClosesBothWindowsAndKeepsTheRecord()
     auto* list = form_->findChild<schedule::TSchedMsgF*>();
     QVERIFY(list && list->isVisible());
     QTest::mouseClick(list->BitBtn1, Qt::LeftButton);
-    QCOMPARE(form_->message1->toPlainText(), QStringLiteral("Reused text"));
+    QCOMPARE(form_->messageEditor->toPlainText(), QStringLiteral("Reused text"));
     QVERIFY(!list->isVisible());
     QVERIFY(!w->isVisible());
     QCOMPARE(scheduled().size(), 1);
