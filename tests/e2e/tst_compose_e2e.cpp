@@ -25,7 +25,7 @@
 
 using namespace testsupport;
 
-class tst_ComposeSim : public QObject {
+class tst_ComposeE2E : public QObject {
     Q_OBJECT
 
 private:
@@ -43,7 +43,7 @@ private slots:
     void typedMessageAndDroppedFileReachTheTerminal();
 };
 
-void tst_ComposeSim::typedMessageAndDroppedFileReachTheTerminal()
+void tst_ComposeE2E::typedMessageAndDroppedFileReachTheTerminal()
 {
     PagerSimProcess sim;
     QVERIFY(sim.start({ QStringLiteral("--password"), QStringLiteral("PW") }));
@@ -95,5 +95,5 @@ void tst_ComposeSim::typedMessageAndDroppedFileReachTheTerminal()
     form.deliveryTimer->stop();
 }
 
-QTEST_MAIN(tst_ComposeSim)
-#include "tst_composesim.moc"
+QTEST_MAIN(tst_ComposeE2E)
+#include "tst_compose_e2e.moc"

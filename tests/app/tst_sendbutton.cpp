@@ -27,7 +27,7 @@
 
 using namespace testsupport;
 
-class tst_Preparation : public QObject {
+class tst_SendButton : public QObject {
     Q_OBJECT
 
 private:
@@ -73,7 +73,7 @@ private slots:
     void minimisedWindowIsRestored();
 };
 
-void tst_Preparation::sendButtonIsEnabled()
+void tst_SendButton::sendButtonIsEnabled()
 {
     auto form = formWith([](core::Desk&) {});
     QVERIFY(form);
@@ -81,7 +81,7 @@ void tst_Preparation::sendButtonIsEnabled()
     QCOMPARE(form->sendButton->text(), QStringLiteral("&Send Mesg"));
 }
 
-void tst_Preparation::logRecordKeepsTheEditorText()
+void tst_SendButton::logRecordKeepsTheEditorText()
 {
     auto form = formWith([](core::Desk& desk) {
         addUser(desk, QStringLiteral("Ann"), QStringLiteral("Metro"), QStringLiteral("5550"));
@@ -118,7 +118,7 @@ void tst_Preparation::logRecordKeepsTheEditorText()
     QCOMPARE(desk.SendMsgs.rowCount(), 2);
 }
 
-void tst_Preparation::longMessageIsLoggedWholeAndQueuedCut()
+void tst_SendButton::longMessageIsLoggedWholeAndQueuedCut()
 {
     auto form = formWith([](core::Desk& desk) {
         addUser(desk, QStringLiteral("Ann"), QStringLiteral("Metro"), QStringLiteral("5550"));
@@ -139,7 +139,7 @@ void tst_Preparation::longMessageIsLoggedWholeAndQueuedCut()
     QCOMPARE(queuedPages(form->desk().SendMsgs).value(0).message, text.left(500));
 }
 
-void tst_Preparation::boxes_data()
+void tst_SendButton::boxes_data()
 {
     QTest::addColumn<QString>("message");
     QTest::addColumn<bool>("tickAnn");
@@ -151,7 +151,7 @@ void tst_Preparation::boxes_data()
                                     << "Select a user and/or group and press 'Send Message' button.";
 }
 
-void tst_Preparation::boxes()
+void tst_SendButton::boxes()
 {
     QFETCH(QString, message);
     QFETCH(bool, tickAnn);
@@ -179,7 +179,7 @@ void tst_Preparation::boxes()
     }
 }
 
-void tst_Preparation::selectByGroupPreparesNothingAndIsUnticked()
+void tst_SendButton::selectByGroupPreparesNothingAndIsUnticked()
 {
     auto form = formWith([](core::Desk& desk) {
         addUser(desk, QStringLiteral("Ann"), QStringLiteral("Metro"), QStringLiteral("1111"));
@@ -205,7 +205,7 @@ void tst_Preparation::selectByGroupPreparesNothingAndIsUnticked()
     QCOMPARE(form->desk().SendMsgs.rowCount(), 1);
 }
 
-void tst_Preparation::minimisedWindowIsRestored()
+void tst_SendButton::minimisedWindowIsRestored()
 {
     auto form = formWith([](core::Desk&) {});
     QVERIFY(form);
@@ -217,5 +217,5 @@ void tst_Preparation::minimisedWindowIsRestored()
     QVERIFY(!(form->windowState() & Qt::WindowMinimized));
 }
 
-QTEST_MAIN(tst_Preparation)
-#include "tst_preparation.moc"
+QTEST_MAIN(tst_SendButton)
+#include "tst_sendbutton.moc"
