@@ -151,7 +151,7 @@ TMainForm::TMainForm(std::unique_ptr<session::DeskSession> owned, session::DeskS
     };
     // Faults inside the engine's events (the loop's handlers among them) go to the standard box.
     paging::TPageEngine::setErrorReporter([this](const QString& text) { showStandardError(text); });
-    pendingWindow = new TShowPending(desk().PendingMsgs, desk().SendMsgs, this);
+    pendingWindow = new TShowPending(desk().PendingMsgs(), desk().SendMsgs(), this);
     connect(pendingWindow, &TShowPending::closedWithCount, pendingButton,
         [this](int pending) { pendingButton->setText(QStringLiteral("Pending Msgs: ") + QString::number(pending)); });
     connectComposition();
@@ -600,8 +600,8 @@ void TMainForm::SendGroupClick()
     try {
         desk().clearTempUser();
         // Back to the user lookup: it lists the users table as it stands now.
-        if (!composition_->selectByGroup() && desk().BUsersT.isOpen())
-            desk().BUsersT.refresh();
+        if (!composition_->selectByGroup() && desk().BUsersT().isOpen())
+            desk().BUsersT().refresh();
     } catch (const store::StoreError& e) {
         showStandardError(e.message());
     }

@@ -55,7 +55,7 @@ void TMainForm::connectComposition()
 
     connect(sendButton, &QPushButton::clicked, this, [this] { session_->sendComposed(); });
 
-    byPagerIdDialog = new compose::TByPagerID(desk().PagerCompT, this);
+    byPagerIdDialog = new compose::TByPagerID(desk().PagerCompT(), this);
     connect(byPagerIdButton, &QPushButton::clicked, this, &TMainForm::ByPagerBtnClick);
 }
 
@@ -70,7 +70,7 @@ void TMainForm::ByPagerBtnClick()
     session_->sendByPagerId(byPagerIdDialog->pager->text(), byPagerIdDialog->chosenCarrier());
     // Back to the user lookup, as after a send by group.
     try {
-        desk().BUsersT.refresh();
+        desk().BUsersT().refresh();
     } catch (const store::StoreError& e) {
         showStandardError(e.message());
     }

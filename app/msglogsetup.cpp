@@ -27,7 +27,7 @@ msglog::TMsgLogF* CreateMsgLogForm(TMainForm& mainForm)
     QObject::connect(form, &directories::DirectoryForm::helpRequested, &mainForm, &TMainForm::showHelpTopic);
     mainForm.MsgLogMenu->setEnabled(true);
     QObject::connect(mainForm.MsgLogMenu, &QAction::triggered, form, [&mainForm, form] {
-        store::Table& log = mainForm.desk().MsgLogT;
+        store::Table& log = mainForm.desk().MsgLogT();
         if (!log.isOpen()) {
             try {
                 log.open();

@@ -18,7 +18,7 @@ directories::TQuickMsgF* quickForm(TMainForm& mainForm, bool selectionOnly)
         if ((form->objectName() == QStringLiteral("QuickMsgDialog")) == selectionOnly)
             return form;
     }
-    auto* form = new directories::TQuickMsgF(mainForm.desk().QuickMsgT, selectionOnly, &mainForm);
+    auto* form = new directories::TQuickMsgF(mainForm.desk().QuickMsgT(), selectionOnly, &mainForm);
     QObject::connect(form, &directories::TQuickMsgF::helpRequested, &mainForm, &TMainForm::showHelpTopic);
     QObject::connect(form, &directories::TQuickMsgF::messageUsed, &mainForm,
         [&mainForm](const QString& text) { mainForm.composition().setText(text.left(kRaisedLimit)); });

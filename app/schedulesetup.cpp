@@ -23,7 +23,7 @@ schedule::TSchedMsgF* schedMsgForm(TMainForm& mainForm)
 {
     if (auto* form = mainForm.findChild<schedule::TSchedMsgF*>())
         return form;
-    auto* form = new schedule::TSchedMsgF(mainForm.desk().SchedMsgT, mainForm.composition(), &mainForm);
+    auto* form = new schedule::TSchedMsgF(mainForm.desk().SchedMsgT(), mainForm.composition(), &mainForm);
     QObject::connect(form, &schedule::TSchedMsgF::helpRequested, &mainForm, &TMainForm::showHelpTopic);
     QObject::connect(form, &schedule::TSchedMsgF::messageUsed, &mainForm, [&mainForm] {
         if (auto* scheduling = mainForm.findChild<schedule::TSchedule*>())

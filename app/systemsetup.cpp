@@ -9,7 +9,7 @@
 
 config::TSystemForm* CreateSystemForm(TMainForm& mainForm)
 {
-    auto* form = new config::TSystemForm(mainForm.desk().Settings, mainForm.desk().ModemsT, mainForm.desk().dataDirectory(), &mainForm);
+    auto* form = new config::TSystemForm(mainForm.desk().Settings(), mainForm.desk().ModemsT(), mainForm.desk().dataDirectory(), &mainForm);
     // It lives with the main window: a System window left open does not keep the program running.
     form->setAttribute(Qt::WA_QuitOnClose, false);
     mainForm.SystemForm = form;
@@ -22,7 +22,7 @@ config::TSystemForm* CreateSystemForm(TMainForm& mainForm)
         });
 
     // "&Modem_Initialization" shows the modem models window on the same ModemsT handle, not modal.
-    auto* modems = new directories::TModInitForm(mainForm.desk().ModemsT, &mainForm);
+    auto* modems = new directories::TModInitForm(mainForm.desk().ModemsT(), &mainForm);
     QObject::connect(modems, &directories::DirectoryForm::helpRequested, &mainForm, &TMainForm::showHelpTopic);
     form->ModemInitMenu->setEnabled(true);
     QObject::connect(form->ModemInitMenu, &QAction::triggered, modems, [modems] {

@@ -25,7 +25,7 @@ template <typename Form> void showOnMenu(TMainForm& mainForm, QAction* menu, For
 
 directories::TUsersForm* CreateUsersForm(TMainForm& mainForm)
 {
-    auto* form = new directories::TUsersForm(mainForm.desk().BUsersT, mainForm.desk().PagerCompT, &mainForm);
+    auto* form = new directories::TUsersForm(mainForm.desk().BUsersT(), mainForm.desk().PagerCompT(), &mainForm);
     showOnMenu(mainForm, mainForm.UsersMenu, form);
     QObject::connect(form, &directories::DirectoryForm::closed, &mainForm, &TMainForm::ReadUsersList);
     return form;
@@ -33,7 +33,7 @@ directories::TUsersForm* CreateUsersForm(TMainForm& mainForm)
 
 directories::TPagerCompForm* CreatePagerCompForm(TMainForm& mainForm)
 {
-    auto* form = new directories::TPagerCompForm(mainForm.desk().PagerCompT, &mainForm);
+    auto* form = new directories::TPagerCompForm(mainForm.desk().PagerCompT(), &mainForm);
     showOnMenu(mainForm, mainForm.CarriersMenu, form);
     return form;
 }

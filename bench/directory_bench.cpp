@@ -56,25 +56,25 @@ void fillDirectory(const QString& dir, int users, int members)
         std::exit(1);
     }
     for (int c = 0; c < kCarriers; ++c) {
-        desk.PagerCompT.append();
-        desk.PagerCompT.setFieldText(QStringLiteral("PAGERCOMP"), carrierName(c));
-        desk.PagerCompT.setFieldText(
+        desk.PagerCompT().append();
+        desk.PagerCompT().setFieldText(QStringLiteral("PAGERCOMP"), carrierName(c));
+        desk.PagerCompT().setFieldText(
             QStringLiteral("HOST_TEL"), QStringLiteral("555-01%1").arg(c, 2, 10, QLatin1Char('0')));
-        desk.PagerCompT.setFieldText(QStringLiteral("HOST_SPEED"), QStringLiteral("1200"));
-        desk.PagerCompT.setFieldInt(QStringLiteral("HOST_CHARS"), 80);
-        desk.PagerCompT.setFieldText(QStringLiteral("HOST_PASSW"), QString());
-        desk.PagerCompT.post();
+        desk.PagerCompT().setFieldText(QStringLiteral("HOST_SPEED"), QStringLiteral("1200"));
+        desk.PagerCompT().setFieldInt(QStringLiteral("HOST_CHARS"), 80);
+        desk.PagerCompT().setFieldText(QStringLiteral("HOST_PASSW"), QString());
+        desk.PagerCompT().post();
     }
     for (int i = 1; i <= users; ++i) {
-        desk.BUsersT.append();
-        desk.BUsersT.setFieldText(QStringLiteral("USERNAME"), userName(i));
-        desk.BUsersT.setFieldText(QStringLiteral("PAGERCOMP"), carrierName(i % kCarriers));
-        desk.BUsersT.setFieldText(QStringLiteral("PAGER_ID"), QString::number(100000 + i));
-        desk.BUsersT.post();
+        desk.BUsersT().append();
+        desk.BUsersT().setFieldText(QStringLiteral("USERNAME"), userName(i));
+        desk.BUsersT().setFieldText(QStringLiteral("PAGERCOMP"), carrierName(i % kCarriers));
+        desk.BUsersT().setFieldText(QStringLiteral("PAGER_ID"), QString::number(100000 + i));
+        desk.BUsersT().post();
     }
-    desk.GroupsT.append();
-    desk.GroupsT.setFieldText(QStringLiteral("GROUP"), QStringLiteral("Bench"));
-    desk.GroupsT.post();
+    desk.GroupsT().append();
+    desk.GroupsT().setFieldText(QStringLiteral("GROUP"), QStringLiteral("Bench"));
+    desk.GroupsT().post();
     QStringList list;
     // Spread over the carriers, so that the group goes out as one page per carrier.
     const int step = qMax(1, users / qMax(1, members));
@@ -87,13 +87,13 @@ void fillDirectory(const QString& dir, int users, int members)
         std::exit(1);
     }
     // A scheduled group message, due.
-    desk.SchedMsgT.append();
-    desk.SchedMsgT.setFieldText(QStringLiteral("DDATE"), QStringLiteral("2031/05/14"));
-    desk.SchedMsgT.setFieldText(QStringLiteral("DTIME"), QStringLiteral("09:00:00"));
-    desk.SchedMsgT.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("Group: Bench"));
-    desk.SchedMsgT.setFieldText(QStringLiteral("MUSTSEND"), QStringLiteral("Y"));
-    desk.SchedMsgT.setMemoLines(QStringLiteral("MSG"), { QStringLiteral("Scheduled drill at ten") });
-    desk.SchedMsgT.post();
+    desk.SchedMsgT().append();
+    desk.SchedMsgT().setFieldText(QStringLiteral("DDATE"), QStringLiteral("2031/05/14"));
+    desk.SchedMsgT().setFieldText(QStringLiteral("DTIME"), QStringLiteral("09:00:00"));
+    desk.SchedMsgT().setFieldText(QStringLiteral("USERNAME"), QStringLiteral("Group: Bench"));
+    desk.SchedMsgT().setFieldText(QStringLiteral("MUSTSEND"), QStringLiteral("Y"));
+    desk.SchedMsgT().setMemoLines(QStringLiteral("MSG"), { QStringLiteral("Scheduled drill at ten") });
+    desk.SchedMsgT().post();
 }
 
 double longest = 0;
@@ -195,16 +195,16 @@ int main(int argc, char** argv)
                             form->sendButton->click();
                         }) };
     steps << std::pair { "scheduled scan, due group of M", std::function<void()>([&] {
-                            form->desk().SendMsgs.first();
-                            while (!form->desk().SendMsgs.isEmpty())
-                                form->desk().SendMsgs.deleteRow();
+                            form->desk().SendMsgs().first();
+                            while (!form->desk().SendMsgs().isEmpty())
+                                form->desk().SendMsgs().deleteRow();
                             form->Timer1Timer();
                         }) };
 
     int at = 0;
     std::function<void()> runNext = [&] {
         if (at == steps.size()) {
-            std::printf("pages queued at the end\t%d\n", form->desk().SendMsgs.rowCount());
+            std::printf("pages queued at the end\t%d\n", form->desk().SendMsgs().rowCount());
             heart.stop();
             app.quit();
             return;

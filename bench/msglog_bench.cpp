@@ -57,7 +57,7 @@ int main(int argc, char** argv)
         if (!desk.open().isEmpty())
             return 1;
         timer.start();
-        store::Table& log = desk.MsgLogT;
+        store::Table& log = desk.MsgLogT();
         for (int i = 0; i < n; ++i) {
             log.append();
             const QDate day = today.addDays(-(365 - qint64(i) * 365 / n));
@@ -116,7 +116,7 @@ int main(int argc, char** argv)
     }
     // A send's log record appended while the window is open: the rows are read again.
     timer.restart();
-    store::Table& log = main.desk().MsgLogT;
+    store::Table& log = main.desk().MsgLogT();
     log.append();
     log.setFieldText(store::msglog::DDate, QLocale::c().toString(today, QStringLiteral("yyyy'/'MM'/'dd")));
     log.setFieldText(store::msglog::UserName, QStringLiteral("User 1"));

@@ -46,7 +46,7 @@ int main(int argc, char** argv)
     const QDate today = QDate::currentDate();
     QElapsedTimer timer;
     timer.start();
-    store::Table& log = desk.MsgLogT;
+    store::Table& log = desk.MsgLogT();
     for (int i = 0; i < n; ++i) {
         log.append();
         const QDate day = today.addDays(-(days - 1 - qint64(i) * days / n));
@@ -68,7 +68,7 @@ int main(int argc, char** argv)
     // The layout alone: every page, nothing painted.
     {
         store::Table reader;
-        models::openReaderOn(reader, desk.MsgLogT);
+        models::openReaderOn(reader, desk.MsgLogT());
         msglog::LogRecordSource source(reader, QString(), days, today);
         const report::ReportDefinition definition = msglog::logReportDefinition();
         report::ReportLayout layout(definition, source);

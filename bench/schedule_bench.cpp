@@ -26,7 +26,7 @@ int main(int argc, char** argv)
     const int records = app.arguments().size() > 1 ? app.arguments().at(1).toInt() : 10000;
     QTemporaryDir dir;
     TMainForm form(dir.path());
-    store::Table& sched = form.desk().SchedMsgT;
+    store::Table& sched = form.desk().SchedMsgT();
     namespace f = store::schedmsg;
     QElapsedTimer fill;
     fill.start();

@@ -208,8 +208,8 @@ void MessagePreparation::PrepareAllMessages(const QString& editorText)
 
 void MessagePreparation::PrepareOneMessage(const QString& name, const QString& editorText)
 {
-    store::Table& users = desk_.BUsersT;
-    store::Table& carriers = desk_.PagerCompT;
+    store::Table& users = desk_.BUsersT();
+    store::Table& carriers = desk_.PagerCompT();
     if (!users.locate(kUserName, name)) {
         status(name + QStringLiteral(" not found in Users database"));
         return;
@@ -243,11 +243,11 @@ void MessagePreparation::PrepareOneMessage(const QString& name, const QString& e
     input.hostSpeed = carriers.fieldText(kHostSpeed);
     input.hostChars = carriers.fieldInt(kHostChars);
     input.hostPassword = carriers.fieldText(kHostPassword);
-    input.outsideLine = desk_.Settings.outsideLine();
-    input.deliveryRetries = desk_.DeliveryRetriesValue;
-    input.directMesgDelay = desk_.DirectMesgDelayValue;
+    input.outsideLine = desk_.Settings().outsideLine();
+    input.deliveryRetries = desk_.DeliveryRetriesValue();
+    input.directMesgDelay = desk_.DirectMesgDelayValue();
     const Page page = userPage(input);
-    appendPage(desk_.SendMsgs, page);
+    appendPage(desk_.SendMsgs(), page);
     if (page.messageToSend.size() < pageMessage(input.editorText).size())
         status(messageCutText(input.userName, page.messageToSend.size()));
 }
@@ -259,7 +259,7 @@ bool MessagePreparation::PrepareByPagerMessage(
         info(QStringLiteral("Enter message to send"));
         return false;
     }
-    store::Table& carriers = desk_.PagerCompT;
+    store::Table& carriers = desk_.PagerCompT();
     // The chosen carrier, found again: other preparations move the carriers table meanwhile. With
     // none chosen, the current record. Without any carrier there is nothing to dial.
     const bool found = carrier.isEmpty() ? !carriers.isEmpty() : carriers.locate(kCarrierName, carrier);
@@ -271,12 +271,12 @@ bool MessagePreparation::PrepareByPagerMessage(
     page.messageToSend = fittedMessage(pageMessage(editorText), false);
     page.messageSize = carriers.fieldInt(kHostChars);
     page.networkPhone = carrierDialString(
-        desk_.Settings.outsideLine(), carriers.fieldText(kHostTel), carriers.fieldText(kHostPassword));
+        desk_.Settings().outsideLine(), carriers.fieldText(kHostTel), carriers.fieldText(kHostPassword));
     page.baudRate = carrierBaudRate(carriers.fieldText(kHostSpeed));
     page.pagerPhone = QString(pagerId).remove(u'-');
     page.userOrGroupName = pagerId;
-    page.retries = desk_.DeliveryRetriesValue;
-    appendPage(desk_.SendMsgs, page);
+    page.retries = desk_.DeliveryRetriesValue();
+    appendPage(desk_.SendMsgs(), page);
     if (page.messageToSend.size() < pageMessage(editorText).size())
         status(messageCutText(pagerId, page.messageToSend.size()));
     return true;
@@ -284,7 +284,7 @@ bool MessagePreparation::PrepareByPagerMessage(
 
 void MessagePreparation::appendLogRecord(const QString& userName, const QString& editorText)
 {
-    store::Table& log = desk_.MsgLogT;
+    store::Table& log = desk_.MsgLogT();
     const QDateTime now = QDateTime::currentDateTime();
     // A log that cannot be written is reported; the page is still queued.
     try {
@@ -316,7 +316,7 @@ void MessagePreparation::PrepareGroupMessage(const QString& item, const QString&
     // Carrier + ";" + pager ID for every member that is in the directory and not paged directly.
     // The users are found through their unique USERNAME tag, so a large group costs one index
     // look-up a member rather than a walk over the users.
-    store::Table& users = desk_.BUsersT;
+    store::Table& users = desk_.BUsersT();
     if (users.indexName() != kUserName)
         users.selectTag(kUserName);
     QStringList entries;
@@ -349,8 +349,8 @@ void MessagePreparation::PrepareGroupMessage(const QString& item, const QString&
         return;
     }
 
-    store::Table& carriers = desk_.PagerCompT;
-    const QString outsideLine = desk_.Settings.outsideLine();
+    store::Table& carriers = desk_.PagerCompT();
+    const QString outsideLine = desk_.Settings().outsideLine();
     const QString text = fittedMessage(message, true);
     bool cutReported = false;
     for (qsizetype first = 0; first < entries.size();) {
@@ -376,14 +376,14 @@ void MessagePreparation::PrepareGroupMessage(const QString& item, const QString&
         page.messageSize = carriers.fieldInt(kHostChars);
         page.userOrGroupName = item;
         page.isGroup = true;
-        page.retries = desk_.DeliveryRetriesValue;
+        page.retries = desk_.DeliveryRetriesValue();
         // A run whose IDs overflow PagerPhone goes as several pages of whole IDs, each an ordinary
         // page of the queue.
         for (const QString& pagerPhone : groupPagerPhones(pagerIds)) {
             page.pagerPhone = pagerPhone;
-            if (InDebugMode(desk_.Settings))
-                info(desk_.Engine1.PagerPhone);
-            appendPage(desk_.SendMsgs, page);
+            if (InDebugMode(desk_.Settings()))
+                info(desk_.Engine1().PagerPhone);
+            appendPage(desk_.SendMsgs(), page);
         }
         if (text.size() < message.size() && !cutReported) {
             cutReported = true;
@@ -435,9 +435,9 @@ bool MessagePreparation::ReadPageMsgFromFile()
     }
     try {
         QString pagerId = lines.at(0);
-        if (desk_.BUsersT.locate(kUserName, lines.at(0)))
-            pagerId = desk_.BUsersT.fieldText(kPagerId);
-        store::Table& carriers = desk_.PagerCompT;
+        if (desk_.BUsersT().locate(kUserName, lines.at(0)))
+            pagerId = desk_.BUsersT().fieldText(kPagerId);
+        store::Table& carriers = desk_.PagerCompT();
         if (!carriers.locate(kCarrierName, lines.at(1))) {
             status(QStringLiteral("Paging carrier ") + shownFromFile(lines.at(1))
                 + QStringLiteral(" not found."));
@@ -451,13 +451,13 @@ bool MessagePreparation::ReadPageMsgFromFile()
         Page page;
         page.messageToSend = fittedMessage(message, false);
         page.messageSize = carriers.fieldInt(kHostChars);
-        page.networkPhone = carrierDialString(desk_.Settings.outsideLine(),
+        page.networkPhone = carrierDialString(desk_.Settings().outsideLine(),
             carriers.fieldText(kHostTel), carriers.fieldText(kHostPassword));
         page.baudRate = carrierBaudRate(carriers.fieldText(kHostSpeed));
         page.pagerPhone = StripDashes(pagerId);
         page.userOrGroupName = QStringLiteral("From File ") + pagerId;
         page.retries = kFileRetries;
-        appendPage(desk_.SendMsgs, page);
+        appendPage(desk_.SendMsgs(), page);
         if (page.messageToSend.size() < message.size())
             status(messageCutText(shownFromFile(lines.at(0)), page.messageToSend.size()));
     } catch (const std::exception& e) {

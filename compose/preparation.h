@@ -24,7 +24,7 @@ struct DeskServices {
 
 // The send command and the preparations that turn the composed message, or a dropped message file,
 // into pages at the end of the desk's send queue. They read the working settings from the desk
-// (desk.Settings) and the message, the ticks and the switches from the Composition.
+// (desk.Settings()) and the message, the ticks and the switches from the Composition.
 class MessagePreparation {
 public:
     MessagePreparation(core::Desk& desk, Composition& composition, DeskServices services = {});

@@ -36,7 +36,7 @@ void DeliveryLoop::idleTick(const QTime& now)
 {
     if (desk_.pageInProgress() || desk_.scheduleScanActive())
         return;
-    if (!desk_.SendMsgs.isEmpty()) {
+    if (!desk_.SendMsgs().isEmpty()) {
         startHeadPage();
         return;
     }
@@ -44,13 +44,13 @@ void DeliveryLoop::idleTick(const QTime& now)
     // scan from ever running; nor must a file that cannot be deleted, once it has been reported.
     if (QFileInfo(messageFileName()).isFile() && (!ReadPageMsgFromFile || ReadPageMsgFromFile()))
         return;
-    if (now.second() % 15 == 0 && desk_.ScheduledSendingEnabled && ScheduledScan)
+    if (now.second() % 15 == 0 && desk_.ScheduledSendingEnabled() && ScheduledScan)
         ScheduledScan();
 }
 
 void DeliveryLoop::startHeadPage()
 {
-    store::TMemTable& queue = desk_.SendMsgs;
+    store::TMemTable& queue = desk_.SendMsgs();
     if (queue.isEmpty())
         return;
     if (SetEngineParams)
@@ -70,7 +70,7 @@ void DeliveryLoop::startHeadPage()
         if (startedRowQueued_ && !queue.isEmpty()) {
             queue.first();
             startedRowQueued_ = false;
-            movePage(queue, desk_.PendingMsgs);
+            movePage(queue, desk_.PendingMsgs());
         }
         return;
     }
@@ -84,9 +84,9 @@ void DeliveryLoop::dropStartedRow()
     if (!startedRowQueued_)
         return;
     startedRowQueued_ = false;
-    if (!desk_.SendMsgs.isEmpty()) {
-        desk_.SendMsgs.first();
-        desk_.SendMsgs.deleteRow();
+    if (!desk_.SendMsgs().isEmpty()) {
+        desk_.SendMsgs().first();
+        desk_.SendMsgs().deleteRow();
     }
 }
 
@@ -127,7 +127,7 @@ void DeliveryLoop::Engine1Finished()
     const bool queued = startedRowQueued_;
     startedRowQueued_ = false;
     if (queued)
-        PendingMessages(desk_.SendMsgs, desk_.PendingMsgs, engine_.statusCode());
+        PendingMessages(desk_.SendMsgs(), desk_.PendingMsgs(), engine_.statusCode());
 }
 
 void DeliveryLoop::BitBtn7Click()

@@ -40,9 +40,9 @@ void bind(store::Table& handle, const store::Connection& connection, const store
 Desk::Desk(const QString& dataDirectory)
     : dataDirectory_(withTrailingSlash(dataDirectory.isEmpty() ? defaultDataDirectory() : dataDirectory))
 {
-    createQueueTables(SendMsgs, PendingMsgs, TempUser);
-    Settings.read();
-    pendingFile_ = std::make_unique<PendingFile>(PendingMsgs, SendMsgs, pendingFileName());
+    createQueueTables(sendMsgs_, pendingMsgs_, tempUser_);
+    settings_.read();
+    pendingFile_ = std::make_unique<PendingFile>(pendingMsgs_, sendMsgs_, pendingFileName());
 }
 
 Desk::~Desk() = default;
@@ -85,19 +85,19 @@ QString Desk::open()
     startupFaults_.clear();
     opened_ = false;
     try {
-        Plimo32.setFolder(dataDirectory_);
-        startupNotices_ = store::CreateDatabase(Plimo32);
+        plimo32_.setFolder(dataDirectory_);
+        startupNotices_ = store::CreateDatabase(plimo32_);
         const std::pair<store::Table*, const store::TableSchema*> tables[] = {
-            { &ModemsT, &store::modemsSchema() },
-            { &BUsersT, &store::busersSchema() },
-            { &MsgLogT, &store::msgLogSchema() },
-            { &SchedMsgT, &store::schedMsgSchema() },
-            { &GroupsT, &store::groupsSchema() },
-            { &QuickMsgT, &store::quickMsgSchema() },
-            { &PagerCompT, &store::pageCompSchema() },
+            { &modemsT_, &store::modemsSchema() },
+            { &busersT_, &store::busersSchema() },
+            { &msgLogT_, &store::msgLogSchema() },
+            { &schedMsgT_, &store::schedMsgSchema() },
+            { &groupsT_, &store::groupsSchema() },
+            { &quickMsgT_, &store::quickMsgSchema() },
+            { &pagerCompT_, &store::pageCompSchema() },
         };
         for (const auto& [handle, schema] : tables)
-            bind(*handle, Plimo32, *schema);
+            bind(*handle, plimo32_, *schema);
         for (const auto& [handle, schema] : tables) {
             handle->open();
             // A field another tool renamed or narrowed fails only where it is used.
@@ -113,7 +113,7 @@ QString Desk::open()
     if (!iniFault.isEmpty())
         startupFaults_ << iniFault
                 + QStringLiteral(" and is not read: the settings are the defaults until they are saved.");
-    ScheduledSendingEnabled = config::SystemSettings::scheduledSendingEnabled();
+    scheduledSendingEnabled_ = config::SystemSettings::scheduledSendingEnabled();
     opened_ = true;
     return startupError_;
 }
@@ -124,7 +124,7 @@ void Desk::restorePendingQueue()
     QString keptAs;
     QString fault;
     try {
-        fault = loadPendingQueue(PendingMsgs, pendingFileName(), &keptAs);
+        fault = loadPendingQueue(pendingMsgs_, pendingFileName(), &keptAs);
     } catch (const store::StoreError& e) {
         fault = sentence(e.message());
     }
@@ -153,49 +153,49 @@ QStringList Desk::recipientNames()
     // Each walk ends on the last record, which stays current (a walk past the end would leave the
     // handle on no record at all).
     QStringList names;
-    if (BUsersT.isOpen()) {
-        for (BUsersT.first(); !BUsersT.eof(); BUsersT.next())
-            names << BUsersT.fieldText(store::busers::UserName);
-        BUsersT.last();
+    if (busersT_.isOpen()) {
+        for (busersT_.first(); !busersT_.eof(); busersT_.next())
+            names << busersT_.fieldText(store::busers::UserName);
+        busersT_.last();
     }
-    if (GroupsT.isOpen()) {
-        for (GroupsT.first(); !GroupsT.eof(); GroupsT.next())
-            names << groupRecipient(GroupsT.fieldText(store::groups::Group));
-        GroupsT.last();
+    if (groupsT_.isOpen()) {
+        for (groupsT_.first(); !groupsT_.eof(); groupsT_.next())
+            names << groupRecipient(groupsT_.fieldText(store::groups::Group));
+        groupsT_.last();
     }
     return names;
 }
 
 void Desk::refreshDirectory()
 {
-    if (BUsersT.isOpen())
-        BUsersT.refresh();
-    if (GroupsT.isOpen())
-        GroupsT.refresh();
+    if (busersT_.isOpen())
+        busersT_.refresh();
+    if (groupsT_.isOpen())
+        groupsT_.refresh();
 }
 
 bool Desk::lookupUser(const QString& userName, ChosenUser* chosen)
 {
-    if (!BUsersT.isOpen() || !PagerCompT.isOpen())
+    if (!busersT_.isOpen() || !pagerCompT_.isOpen())
         return false;
-    BUsersT.refresh();
-    if (!BUsersT.locate(store::busers::UserName, userName))
+    busersT_.refresh();
+    if (!busersT_.locate(store::busers::UserName, userName))
         return false;
-    chosen->pagerId = BUsersT.fieldText(store::busers::PagerId);
+    chosen->pagerId = busersT_.fieldText(store::busers::PagerId);
     chosen->carrier.clear();
-    if (PagerCompT.locate(store::pagecomp::PagerComp, BUsersT.fieldText(store::busers::PagerComp)))
-        chosen->carrier = PagerCompT.fieldText(store::pagecomp::PagerComp);
+    if (pagerCompT_.locate(store::pagecomp::PagerComp, busersT_.fieldText(store::busers::PagerComp)))
+        chosen->carrier = pagerCompT_.fieldText(store::pagecomp::PagerComp);
     return true;
 }
 
 void Desk::clearTempUser()
 {
-    if (TempUser.isEmpty())
-        TempUser.append();
+    if (tempUser_.isEmpty())
+        tempUser_.append();
     else
-        TempUser.edit();
-    TempUser.setFieldText(QString::fromLatin1(TempUserName), QString());
-    TempUser.post();
+        tempUser_.edit();
+    tempUser_.setFieldText(QString::fromLatin1(TempUserName), QString());
+    tempUser_.post();
 }
 
 TickDisplay Desk::tick(const QTime& now) const
@@ -204,7 +204,7 @@ TickDisplay Desk::tick(const QTime& now) const
     display.clock = longTimeText(now);
     if (pageInProgress_ || scheduleScanActive_)
         return display;
-    const int pending = PendingMsgs.rowCount();
+    const int pending = pendingMsgs_.rowCount();
     display.idle = true;
     display.pendingCaption = QStringLiteral("Pending Msgs: ") + QString::number(pending);
     display.pendingAlert = pending >= 1;
@@ -226,21 +226,21 @@ QString Desk::saveQueues()
             merged.setFieldDefinitions(pendingQueueFields());
             // A fault keeps the file as .bad; the complete pages read before it are merged.
             loadPendingQueue(merged, pendingFileName());
-            PendingMsgs.first();
-            while (PendingMsgs.rowCount() > 0)
-                movePage(PendingMsgs, merged);
+            pendingMsgs_.first();
+            while (pendingMsgs_.rowCount() > 0)
+                movePage(pendingMsgs_, merged);
             merged.first();
             while (merged.rowCount() > 0)
-                movePage(merged, PendingMsgs);
+                movePage(merged, pendingMsgs_);
             pendingRestored_ = true;
         }
         const QString failure = pendingFile_->writeNow();
         if (!failure.isEmpty())
             return failure;
         // On disk the waiting pages are pending pages now; so they are here.
-        SendMsgs.first();
-        while (SendMsgs.rowCount() > 0)
-            movePage(SendMsgs, PendingMsgs);
+        sendMsgs_.first();
+        while (sendMsgs_.rowCount() > 0)
+            movePage(sendMsgs_, pendingMsgs_);
         pendingFile_->stop();
     } catch (const store::StoreError& e) {
         return e.message();

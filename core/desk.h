@@ -147,28 +147,37 @@ public:
     // Rewrites the pending file whenever a queue changes, once open() has restored the queue.
     PendingFile& pendingFile() { return *pendingFile_; }
 
-    store::Connection Plimo32;
-    store::Table BUsersT;
-    store::Table PagerCompT;
-    store::Table GroupsT;
-    store::Table QuickMsgT;
-    store::Table ModemsT;
-    store::Table MsgLogT;
-    store::Table SchedMsgT;
-    store::TMemTable SendMsgs;
-    store::TMemTable PendingMsgs;
-    store::TMemTable TempUser;
+    // The store connection, the seven table handles (the windows work on them: a window and the
+    // desk's logic share one current record of a table) and the three in-memory tables.
+    store::Connection& Plimo32() { return plimo32_; }
+    store::Table& BUsersT() { return busersT_; }
+    store::Table& PagerCompT() { return pagerCompT_; }
+    store::Table& GroupsT() { return groupsT_; }
+    store::Table& QuickMsgT() { return quickMsgT_; }
+    store::Table& ModemsT() { return modemsT_; }
+    store::Table& MsgLogT() { return msgLogT_; }
+    store::Table& SchedMsgT() { return schedMsgT_; }
+    store::TMemTable& SendMsgs() { return sendMsgs_; }
+    const store::TMemTable& SendMsgs() const { return sendMsgs_; }
+    store::TMemTable& PendingMsgs() { return pendingMsgs_; }
+    const store::TMemTable& PendingMsgs() const { return pendingMsgs_; }
+    store::TMemTable& TempUser() { return tempUser_; }
 
     // The working settings (pager.ini's "System" keys, read when the desk is made), which the System
     // Configuration window edits and the engine parameters and preparations read.
-    config::SystemSettings Settings;
+    config::SystemSettings& Settings() { return settings_; }
 
     // The paging component: one page at a time, its per-run settings refreshed by SetEngineParams.
-    paging::TPageEngine Engine1;
+    paging::TPageEngine& Engine1() { return engine1_; }
     // Written by SetEngineParams, read by the preparations into new queue rows: the Retries of every
     // row (1 to 3) and the MessageSize of rows for numeric carriers (4 or more seconds).
-    int32_t DeliveryRetriesValue = 3;
-    int32_t DirectMesgDelayValue = 10;
+    int32_t DeliveryRetriesValue() const { return deliveryRetriesValue_; }
+    int32_t DirectMesgDelayValue() const { return directMesgDelayValue_; }
+    void setEngineValues(int32_t deliveryRetries, int32_t directMesgDelay)
+    {
+        deliveryRetriesValue_ = deliveryRetries;
+        directMesgDelayValue_ = directMesgDelay;
+    }
 
     // A page is under way (from its start to the end of its attempt), or the scheduled scan runs:
     // the send command, the tick and the scan keep out of each other's way, also while a message box
@@ -178,10 +187,30 @@ public:
     [[nodiscard]] BusyMark markPageInProgress() { return BusyMark(pageInProgress_); }
     [[nodiscard]] BusyMark markScheduleScan() { return BusyMark(scheduleScanActive_); }
 
-    bool ScheduledSendingEnabled = false; // set by the creation steps; stays off when they stop early
+    // The scheduled-sending switch, read by the creation steps (off when they stop early); the
+    // scheduling window's switch changes it.
+    bool ScheduledSendingEnabled() const { return scheduledSendingEnabled_; }
+    void setScheduledSendingEnabled(bool on) { scheduledSendingEnabled_ = on; }
 
 private:
     void restorePendingQueue();
+
+    store::Connection plimo32_;
+    store::Table busersT_;
+    store::Table pagerCompT_;
+    store::Table groupsT_;
+    store::Table quickMsgT_;
+    store::Table modemsT_;
+    store::Table msgLogT_;
+    store::Table schedMsgT_;
+    store::TMemTable sendMsgs_;
+    store::TMemTable pendingMsgs_;
+    store::TMemTable tempUser_;
+    config::SystemSettings settings_;
+    paging::TPageEngine engine1_;
+    int32_t deliveryRetriesValue_ = 3;
+    int32_t directMesgDelayValue_ = 10;
+    bool scheduledSendingEnabled_ = false;
 
     bool pageInProgress_ = false;
     bool scheduleScanActive_ = false;

@@ -35,9 +35,8 @@ EngineValues applyEngineSettings(const EngineSettings& settings, paging::TPageEn
 
 void SetEngineParams(Desk& desk)
 {
-    const EngineValues values = applyEngineSettings(EngineSettings::from(desk.Settings), desk.Engine1);
-    desk.DeliveryRetriesValue = values.deliveryRetries;
-    desk.DirectMesgDelayValue = values.directMesgDelay;
+    const EngineValues values = applyEngineSettings(EngineSettings::from(desk.Settings()), desk.Engine1());
+    desk.setEngineValues(values.deliveryRetries, values.directMesgDelay);
 }
 
 } // namespace core

@@ -40,8 +40,8 @@ struct EngineValues {
 EngineValues applyEngineSettings(const EngineSettings& settings, paging::TPageEngine& engine);
 
 // Before each page and before the send command prepares pages: the desk's working settings
-// (desk.Settings, which the System window edits) into desk.Engine1, desk.DeliveryRetriesValue and
-// desk.DirectMesgDelayValue.
+// (desk.Settings(), which the System window edits) into desk.Engine1(), desk.DeliveryRetriesValue() and
+// desk.DirectMesgDelayValue().
 void SetEngineParams(Desk& desk);
 
 } // namespace core

@@ -189,13 +189,13 @@ TGroupsForm::TGroupsForm(core::Desk& desk, QWidget* parent)
     follow_->setSingleShot(true);
     follow_->setInterval(0);
     connect(follow_, &QTimer::timeout, this, &TGroupsForm::reloadForCurrentGroup);
-    connect(&desk_.GroupsT, &store::Table::positionChanged, this, &TGroupsForm::followCurrentGroup);
-    connect(&desk_.GroupsT, &store::Table::recordChanged, this, &TGroupsForm::followCurrentGroup);
+    connect(&desk_.GroupsT(), &store::Table::positionChanged, this, &TGroupsForm::followCurrentGroup);
+    connect(&desk_.GroupsT(), &store::Table::recordChanged, this, &TGroupsForm::followCurrentGroup);
 }
 
 QString TGroupsForm::currentMemberFile() const
 {
-    return compose::memberFilePath(desk_.dataDirectory(), desk_.GroupsT.fieldText(kGroup));
+    return compose::memberFilePath(desk_.dataDirectory(), desk_.GroupsT().fieldText(kGroup));
 }
 
 bool TGroupsForm::event(QEvent* event)
@@ -236,7 +236,7 @@ bool TGroupsForm::eventFilter(QObject* watched, QEvent* event)
 void TGroupsForm::closeEvent(QCloseEvent* event)
 {
     try {
-        desk_.GroupsT.refresh();
+        desk_.GroupsT().refresh();
     } catch (const store::StoreError& e) {
         reportError(e.message());
     }
@@ -254,13 +254,13 @@ void TGroupsForm::FormActivate()
     try {
         {
             const QScopedValueRollback walking(walking_, true);
-            desk_.BUsersT.refresh();
-            desk_.BUsersT.first();
-            if (desk_.GroupsT.state() == store::Table::State::Browse) {
-                if (desk_.GroupsT.indexName() != kGroupTag)
-                    desk_.GroupsT.selectTag(kGroupTag);
-                desk_.GroupsT.refresh();
-                desk_.GroupsT.first();
+            desk_.BUsersT().refresh();
+            desk_.BUsersT().first();
+            if (desk_.GroupsT().state() == store::Table::State::Browse) {
+                if (desk_.GroupsT().indexName() != kGroupTag)
+                    desk_.GroupsT().selectTag(kGroupTag);
+                desk_.GroupsT().refresh();
+                desk_.GroupsT().first();
             }
         }
         loadGrid();
@@ -272,7 +272,7 @@ void TGroupsForm::FormActivate()
 
 int TGroupsForm::currentRow()
 {
-    store::Table& groups = desk_.GroupsT;
+    store::Table& groups = desk_.GroupsT();
     if (groups.isEmpty())
         return -1;
     const uint32_t current = groups.recNo();
@@ -286,7 +286,7 @@ int TGroupsForm::currentRow()
 
 void TGroupsForm::loadGrid()
 {
-    store::Table& groups = desk_.GroupsT;
+    store::Table& groups = desk_.GroupsT();
     const QScopedValueRollback walking(walking_, true);
     const QSignalBlocker blocker(GroupName);
     const int row = currentRow();
@@ -304,7 +304,7 @@ void TGroupsForm::loadGrid()
 
 void TGroupsForm::goToRow(int row)
 {
-    store::Table& groups = desk_.GroupsT;
+    store::Table& groups = desk_.GroupsT();
     if (groups.state() != store::Table::State::Browse)
         return;
     const QScopedValueRollback walking(walking_, true);
@@ -319,7 +319,7 @@ void TGroupsForm::gridEdited(QTableWidgetItem* item)
 {
     if (walking_)
         return;
-    store::Table& groups = desk_.GroupsT;
+    store::Table& groups = desk_.GroupsT();
     try {
         if (groups.state() == store::Table::State::Browse) {
             goToRow(item->row());
@@ -347,7 +347,7 @@ void TGroupsForm::reloadForCurrentGroup()
         return;
     // The grid shows the record that is current now.
     try {
-        if (desk_.GroupsT.state() == store::Table::State::Browse) {
+        if (desk_.GroupsT().state() == store::Table::State::Browse) {
             const QScopedValueRollback walking(walking_, true);
             const int row = currentRow();
             if (row >= 0 && row < GroupName->rowCount() && row != GroupName->currentRow()) {
@@ -369,7 +369,7 @@ void TGroupsForm::ReadUsersList()
 {
     UsersList->clear();
     MemberList->clear();
-    if (desk_.GroupsT.isEmpty() && desk_.GroupsT.state() == store::Table::State::Browse)
+    if (desk_.GroupsT().isEmpty() && desk_.GroupsT().state() == store::Table::State::Browse)
         return;
     QStringList members;
     QString fault;
@@ -387,7 +387,7 @@ void TGroupsForm::ReadUsersList()
     for (const QString& member : members)
         taken.insert(member.toCaseFolded());
     QStringList available;
-    store::Table& users = desk_.BUsersT;
+    store::Table& users = desk_.BUsersT();
     try {
         // The shared handle goes to the first user (ending a pending edit, as a walk would); the
         // names are read through a handle of the window's own, so that the windows following the
@@ -410,7 +410,7 @@ void TGroupsForm::ReadUsersList()
 
 void TGroupsForm::AddGroupMembers()
 {
-    if (compose::RemoveBlanks(desk_.GroupsT.fieldText(kGroup)).isEmpty())
+    if (compose::RemoveBlanks(desk_.GroupsT().fieldText(kGroup)).isEmpty())
         return;
     QListWidgetItem* chosen = UsersList->currentItem();
     if (!chosen || !chosen->isSelected())
@@ -450,7 +450,7 @@ void TGroupsForm::SaveGroupMembers()
 
 void TGroupsForm::AddNewGroup()
 {
-    store::Table& groups = desk_.GroupsT;
+    store::Table& groups = desk_.GroupsT();
     try {
         if (!postCurrentGroup())
             return;
@@ -475,7 +475,7 @@ void TGroupsForm::AddNewGroup()
 
 bool TGroupsForm::postCurrentGroup()
 {
-    store::Table& groups = desk_.GroupsT;
+    store::Table& groups = desk_.GroupsT();
     if (groups.state() != store::Table::State::Edit && groups.state() != store::Table::State::Insert)
         return true;
     try {
@@ -493,10 +493,10 @@ void TGroupsForm::SaveGroup()
     if (!postCurrentGroup())
         return;
     try {
-        const uint32_t saved = desk_.GroupsT.isEmpty() ? 0 : desk_.GroupsT.recNo();
+        const uint32_t saved = desk_.GroupsT().isEmpty() ? 0 : desk_.GroupsT().recNo();
         {
             const QScopedValueRollback walking(walking_, true);
-            desk_.GroupsT.refresh();
+            desk_.GroupsT().refresh();
         }
         if (saved == 0)
             return;
@@ -510,7 +510,7 @@ void TGroupsForm::SaveGroup()
 
 void TGroupsForm::DeleteGroup()
 {
-    store::Table& groups = desk_.GroupsT;
+    store::Table& groups = desk_.GroupsT();
     try {
         if (groups.state() == store::Table::State::Insert) {
             groups.cancel();

@@ -24,7 +24,7 @@ LogResend::LogResend(core::Desk& desk, compose::Composition& composition, SendFu
 
 QString LogResend::loggedMessage() const
 {
-    store::Table& log = desk_.MsgLogT;
+    store::Table& log = desk_.MsgLogT();
     QString text;
     if (log.isOpen() && log.recNo() != 0)
         text = log.fieldText(store::msglog::Msg);
@@ -42,13 +42,13 @@ void LogResend::copyMessage()
 
 void LogResend::resend()
 {
-    store::Table& log = desk_.MsgLogT;
+    store::Table& log = desk_.MsgLogT();
     const QString userName = log.isOpen() && log.recNo() != 0 ? log.fieldText(store::msglog::UserName) : QString();
     const LoggedRecipient recipient = loggedRecipient(userName);
     const QString text = loggedMessage();
 
     if (recipient.group) {
-        store::Table& groups = desk_.GroupsT;
+        store::Table& groups = desk_.GroupsT();
         if (!groups.isOpen() || recipient.name.isEmpty())
             return;
         groups.refresh();
@@ -65,7 +65,7 @@ void LogResend::resend()
     if (view_.showChosenUser)
         view_.showChosenUser(chosen);
     if (send_)
-        send_(desk_.BUsersT.fieldText(store::busers::UserName), text);
+        send_(desk_.BUsersT().fieldText(store::busers::UserName), text);
 }
 
 } // namespace msglog

@@ -27,7 +27,7 @@ constexpr int kMsgColumn = 4;
 TMsgLogF::TMsgLogF(core::Desk& desk, compose::Composition& composition, LogResend::SendFunction send,
     ResendView view, QWidget* parent)
     : DirectoryForm(QStringLiteral("Message Log"), QStringLiteral("MsgLog"), parent)
-    , MsgLogT(desk.MsgLogT)
+    , MsgLogT(desk.MsgLogT())
     , resend_(desk, composition, std::move(send), std::move(view))
 {
     setObjectName(QStringLiteral("MsgLogF"));

@@ -137,7 +137,7 @@ void TPrintLogFilter::showEvent(QShowEvent* event)
     DaysSpin->setValue(1);
     UserLookup->clear();
     try {
-        store::Table& users = desk_.BUsersT;
+        store::Table& users = desk_.BUsersT();
         if (users.isOpen()) {
             store::Table reader;
             models::openReaderOn(reader, users);
@@ -155,7 +155,7 @@ std::optional<QVector<report::LaidOutPage>> TPrintLogFilter::layOutReport(Report
 {
     // A handle of its own on the log: the report never moves the window's current record.
     store::Table log;
-    models::openReaderOn(log, desk_.MsgLogT);
+    models::openReaderOn(log, desk_.MsgLogT());
     LogRecordSource source(log, UserLookup->currentText(), DaysSpin->value(), today());
     const report::ReportDefinition definition = logReportDefinition();
     report::ReportLayout layout(definition, source);
@@ -207,7 +207,7 @@ bool TPrintLogFilter::preview(const QVector<report::LaidOutPage>& pages, ReportP
 
 void TPrintLogFilter::BitBtn1Click()
 {
-    if (desk_.MsgLogT.isOpen()) {
+    if (desk_.MsgLogT().isOpen()) {
         ReportProgress progress(this, progressAfterMs);
         std::optional<QVector<report::LaidOutPage>> pages;
         try {

@@ -53,18 +53,18 @@ bool ScheduledScan::run()
         sent = walk();
     } catch (...) {
         try {
-            desk_.SchedMsgT.refresh();
+            desk_.SchedMsgT().refresh();
         } catch (...) {
         }
         throw;
     }
-    desk_.SchedMsgT.refresh();
+    desk_.SchedMsgT().refresh();
     return sent;
 }
 
 bool ScheduledScan::walk()
 {
-    store::Table& sched = desk_.SchedMsgT;
+    store::Table& sched = desk_.SchedMsgT();
     const QDateTime now = clock();
     const QDate today = now.date();
     const int nowMinute = minuteOfDay(now.time());
@@ -110,7 +110,7 @@ bool ScheduledScan::walk()
 
 void ScheduledScan::sendCurrent()
 {
-    store::Table& sched = desk_.SchedMsgT;
+    store::Table& sched = desk_.SchedMsgT();
     const QString recipient = sched.fieldText(kUserName);
     QString text = sched.fieldText(kMessage);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -130,7 +130,7 @@ void ScheduledScan::deleteRecord(uint32_t recno)
 {
     // A box shown by the preparation lets the operator move the shared handle (the scheduled list
     // works on it too): the record sent is the one deleted.
-    store::Table& sched = desk_.SchedMsgT;
+    store::Table& sched = desk_.SchedMsgT();
     if (sched.isEmpty())
         return;
     if (sched.recNo() != recno) {

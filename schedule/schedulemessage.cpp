@@ -101,7 +101,7 @@ ScheduleOutcome scheduleMessage(
     }
     const QTime time((hour % 12) + (face.pm ? 12 : 0), minute);
 
-    store::Table& sched = desk.SchedMsgT;
+    store::Table& sched = desk.SchedMsgT();
     namespace f = store::schedmsg;
     const QString userName
         = core::isGroupRecipient(recipient) ? QStringLiteral("Group: ") + core::groupNameOf(recipient) : recipient;

@@ -136,12 +136,12 @@ int PagingService::run()
         // The restored pending pages stay in the file as they were.
         return ExitCannotRun;
     }
-    print(QStringLiteral("Paging service on %1: %2 pending").arg(folder).arg(desk.PendingMsgs.rowCount()));
+    print(QStringLiteral("Paging service on %1: %2 pending").arg(folder).arg(desk.PendingMsgs().rowCount()));
 
     if (options_.resendPending) {
         int moved = 0;
-        desk.PendingMsgs.first();
-        while (core::resendPendingPage(desk.PendingMsgs, desk.SendMsgs))
+        desk.PendingMsgs().first();
+        while (core::resendPendingPage(desk.PendingMsgs(), desk.SendMsgs()))
             ++moved;
         print(QStringLiteral("%1 pending pages moved back to the send queue").arg(moved));
     }
@@ -173,9 +173,9 @@ int PagingService::runOnce()
 {
     session::DeskSession& s = *session_;
     core::Desk& desk = s.desk();
-    const int pendingBefore = desk.PendingMsgs.rowCount();
+    const int pendingBefore = desk.PendingMsgs().rowCount();
     s.takeMessageFile();
-    if (desk.ScheduledSendingEnabled) {
+    if (desk.ScheduledSendingEnabled()) {
         while (s.runScheduledScan()) {
         }
     }
@@ -186,18 +186,18 @@ int PagingService::runOnce()
         if (stopped_)
             return;
         s.tick();
-        if (!desk.pageInProgress() && desk.SendMsgs.isEmpty())
+        if (!desk.pageInProgress() && desk.SendMsgs().isEmpty())
             QCoreApplication::exit(0);
     });
     ticks.start();
-    if (!desk.SendMsgs.isEmpty() || desk.pageInProgress())
+    if (!desk.SendMsgs().isEmpty() || desk.pageInProgress())
         QCoreApplication::exec();
     ticks.stop();
     if (!saveQueues())
         return ExitPagesPending;
     if (stopped_)
         return ExitDone;
-    const int stayed = desk.PendingMsgs.rowCount() - pendingBefore;
+    const int stayed = desk.PendingMsgs().rowCount() - pendingBefore;
     if (stayed > 0) {
         print(QStringLiteral("%1 pages of this pass stayed pending").arg(stayed));
         return ExitPagesPending;

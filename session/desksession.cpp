@@ -45,7 +45,7 @@ DeskSession::DeskSession(const QString& dataDirectory, QObject* parent)
     services.focusMessage = [this] { emit focusMessageRequested(); };
     preparation_ = std::make_unique<compose::MessagePreparation>(*desk_, *composition_, std::move(services));
 
-    delivery_ = new core::DeliveryLoop(*desk_, desk_->Engine1, this);
+    delivery_ = new core::DeliveryLoop(*desk_, desk_->Engine1(), this);
     connect(delivery_, &core::DeliveryLoop::status, this, &DeskSession::report);
     connect(delivery_, &core::DeliveryLoop::sendingShown, this, &DeskSession::sendingShown);
     connect(delivery_, &core::DeliveryLoop::sendingHidden, this, &DeskSession::sendingHidden);

@@ -479,10 +479,10 @@ void tst_MainForm::showStatusPutsTheNewestLineOnTop()
 {
     auto form = makeForm();
     QCOMPARE(form->startupError(), QString());
-    form->desk().BUsersT.append();
-    form->desk().BUsersT.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("Mary Jones"));
-    form->desk().BUsersT.post();
-    form->desk().BUsersT.first();
+    form->desk().BUsersT().append();
+    form->desk().BUsersT().setFieldText(QStringLiteral("USERNAME"), QStringLiteral("Mary Jones"));
+    form->desk().BUsersT().post();
+    form->desk().BUsersT().first();
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     // A long message wraps: only its first displayed line is quoted.
@@ -674,7 +674,7 @@ void tst_MainForm::exitWithThreePendingPagesAndRestart()
     {
         auto form = makeForm();
         for (const char* name : { "Ann", "Bob", "Cy" })
-            appendPage(form->desk().PendingMsgs, QString::fromLatin1(name));
+            appendPage(form->desk().PendingMsgs(), QString::fromLatin1(name));
         form->show();
         form->exitButton->click();
         QVERIFY(!form->isVisible());
@@ -691,18 +691,18 @@ void tst_MainForm::exitWithThreePendingPagesAndRestart()
 void tst_MainForm::everyCloseSavesTheWaitingPages()
 {
     auto form = makeForm();
-    appendPage(form->desk().PendingMsgs, QStringLiteral("Failed"));
-    appendPage(form->desk().SendMsgs, QStringLiteral("Waiting1"));
-    appendPage(form->desk().SendMsgs, QStringLiteral("Waiting2"));
+    appendPage(form->desk().PendingMsgs(), QStringLiteral("Failed"));
+    appendPage(form->desk().SendMsgs(), QStringLiteral("Waiting1"));
+    appendPage(form->desk().SendMsgs(), QStringLiteral("Waiting2"));
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     // As the window manager or Alt+F4 close it: a close event, no Exit command.
     QVERIFY(form->close());
     QCOMPARE(testsupport::pendingNames(), QStringList({ "Failed", "Waiting1", "Waiting2" }));
-    QCOMPARE(form->desk().SendMsgs.rowCount(), 0);
+    QCOMPARE(form->desk().SendMsgs().rowCount(), 0);
     // Closing again (the program's own quit) writes nothing new.
     const QDateTime written = QFileInfo(QStringLiteral("PendMsgs")).lastModified();
-    appendPage(form->desk().SendMsgs, QStringLiteral("Late"));
+    appendPage(form->desk().SendMsgs(), QStringLiteral("Late"));
     form->close();
     QCOMPARE(QFileInfo(QStringLiteral("PendMsgs")).lastModified(), written);
     QCOMPARE(testsupport::pendingNames().size(), 3);
@@ -711,8 +711,8 @@ void tst_MainForm::everyCloseSavesTheWaitingPages()
     // The waiting pages come back as pending pages at the next start.
     auto next = makeForm();
     QCOMPARE(next->startupError(), QString());
-    QCOMPARE(next->desk().PendingMsgs.rowCount(), 3);
-    QCOMPARE(next->desk().SendMsgs.rowCount(), 0);
+    QCOMPARE(next->desk().PendingMsgs().rowCount(), 3);
+    QCOMPARE(next->desk().SendMsgs().rowCount(), 0);
     next->Timer1Timer();
     QCOMPARE(next->pendingButton->text(), QStringLiteral("Pending Msgs: 3"));
 }
@@ -803,8 +803,8 @@ void tst_MainForm::oddFolderStartsRunsAndExits()
 void tst_MainForm::cancelAfterFailedSaveLosesNothing()
 {
     auto form = makeForm();
-    appendPage(form->desk().PendingMsgs, QStringLiteral("Failed"));
-    appendPage(form->desk().SendMsgs, QStringLiteral("Waiting"));
+    appendPage(form->desk().PendingMsgs(), QStringLiteral("Failed"));
+    appendPage(form->desk().SendMsgs(), QStringLiteral("Waiting"));
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     // The pending file cannot be written: its folder is gone.
@@ -826,10 +826,10 @@ void tst_MainForm::cancelAfterFailedSaveLosesNothing()
     QCOMPARE(asked.size(), 1);
     QVERIFY(form->isVisible());
     // Both queues as they were: the waiting page is still to be sent.
-    QCOMPARE(form->desk().PendingMsgs.rowCount(), 1);
-    QCOMPARE(form->desk().SendMsgs.rowCount(), 1);
+    QCOMPARE(form->desk().PendingMsgs().rowCount(), 1);
+    QCOMPARE(form->desk().SendMsgs().rowCount(), 1);
 
-    appendPage(form->desk().SendMsgs, QStringLiteral("Later"));
+    appendPage(form->desk().SendMsgs(), QStringLiteral("Later"));
     QVERIFY(QDir::setCurrent(dir_->path()));
     form->exitButton->click();
     QVERIFY(!form->isVisible());
@@ -843,13 +843,13 @@ void tst_MainForm::recipientListIsFilledSortedAndRefreshed()
         const QString error = desk.open();
         QCOMPARE(error, QString());
         for (const char* name : { "zed", "Adam", "Mary" }) {
-            desk.BUsersT.append();
-            desk.BUsersT.setFieldText(QStringLiteral("USERNAME"), QString::fromLatin1(name));
-            desk.BUsersT.post();
+            desk.BUsersT().append();
+            desk.BUsersT().setFieldText(QStringLiteral("USERNAME"), QString::fromLatin1(name));
+            desk.BUsersT().post();
         }
-        desk.GroupsT.append();
-        desk.GroupsT.setFieldText(QStringLiteral("GROUP"), QStringLiteral("Night"));
-        desk.GroupsT.post();
+        desk.GroupsT().append();
+        desk.GroupsT().setFieldText(QStringLiteral("GROUP"), QStringLiteral("Night"));
+        desk.GroupsT().post();
     }
     auto form = makeForm();
     QCOMPARE(testsupport::itemsInList(form->recipientList), QStringList({ "Adam", "Group: Night", "Mary", "zed" }));
@@ -857,12 +857,12 @@ void tst_MainForm::recipientListIsFilledSortedAndRefreshed()
 
     // A refresh keeps ticks and adds only names not yet listed (compared without regard to case).
     QVERIFY(testsupport::tickInList(form->recipientList, QStringLiteral("Mary")));
-    form->desk().BUsersT.append();
-    form->desk().BUsersT.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("Bea"));
-    form->desk().BUsersT.post();
-    form->desk().BUsersT.append();
-    form->desk().BUsersT.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("MARY"));
-    form->desk().BUsersT.post();
+    form->desk().BUsersT().append();
+    form->desk().BUsersT().setFieldText(QStringLiteral("USERNAME"), QStringLiteral("Bea"));
+    form->desk().BUsersT().post();
+    form->desk().BUsersT().append();
+    form->desk().BUsersT().setFieldText(QStringLiteral("USERNAME"), QStringLiteral("MARY"));
+    form->desk().BUsersT().post();
     form->RefreshUsersList();
     QCOMPARE(testsupport::itemsInList(form->recipientList), QStringList({ "Adam", "Bea", "Group: Night", "Mary", "zed" }));
     QCOMPARE(testsupport::tickedInList(form->recipientList), QStringList { "Mary" });
@@ -875,18 +875,18 @@ void tst_MainForm::userLookupShowsPagerIdAndCarrier()
         QCOMPARE(desk.open(), QString());
         const char* users[][3] = { { "Ann", "SkyTel", "555-01" }, { "Bob", "Gone Carrier", "555-02" } };
         for (const auto& user : users) {
-            desk.BUsersT.append();
-            desk.BUsersT.setFieldText(QStringLiteral("USERNAME"), QString::fromLatin1(user[0]));
-            desk.BUsersT.setFieldText(QStringLiteral("PAGERCOMP"), QString::fromLatin1(user[1]));
-            desk.BUsersT.setFieldText(QStringLiteral("PAGER_ID"), QString::fromLatin1(user[2]));
-            desk.BUsersT.post();
+            desk.BUsersT().append();
+            desk.BUsersT().setFieldText(QStringLiteral("USERNAME"), QString::fromLatin1(user[0]));
+            desk.BUsersT().setFieldText(QStringLiteral("PAGERCOMP"), QString::fromLatin1(user[1]));
+            desk.BUsersT().setFieldText(QStringLiteral("PAGER_ID"), QString::fromLatin1(user[2]));
+            desk.BUsersT().post();
         }
-        desk.PagerCompT.append();
-        desk.PagerCompT.setFieldText(QStringLiteral("PAGERCOMP"), QStringLiteral("SkyTel"));
-        desk.PagerCompT.post();
-        desk.GroupsT.append();
-        desk.GroupsT.setFieldText(QStringLiteral("GROUP"), QStringLiteral("Night"));
-        desk.GroupsT.post();
+        desk.PagerCompT().append();
+        desk.PagerCompT().setFieldText(QStringLiteral("PAGERCOMP"), QStringLiteral("SkyTel"));
+        desk.PagerCompT().post();
+        desk.GroupsT().append();
+        desk.GroupsT().setFieldText(QStringLiteral("GROUP"), QStringLiteral("Night"));
+        desk.GroupsT().post();
     }
     auto form = makeForm();
     QCOMPARE(form->userLookup->count(), 2);
@@ -906,10 +906,10 @@ void tst_MainForm::userLookupShowsPagerIdAndCarrier()
     form->selectByGroupBox->click();
     QCOMPARE(form->userLookup->currentIndex(), -1);
     QVERIFY(form->pagerIdLabel->isHidden());
-    QCOMPARE(form->desk().TempUser.rowCount(), 1);
-    QCOMPARE(form->desk().TempUser.fieldText(QStringLiteral("username")), QString());
+    QCOMPARE(form->desk().TempUser().rowCount(), 1);
+    QCOMPARE(form->desk().TempUser().fieldText(QStringLiteral("username")), QString());
     form->selectByGroupBox->click();
-    QCOMPARE(form->desk().TempUser.rowCount(), 1);
+    QCOMPARE(form->desk().TempUser().rowCount(), 1);
     QCOMPARE(form->pagerIdLabel->text(), QString());
     QVERIFY(!form->pagerIdLabel->isHidden());
 }
@@ -929,7 +929,7 @@ void tst_MainForm::byPagerIdCancelAndEmptyMessageQueueNothing()
     });
     QTest::mouseClick(form->byPagerIdButton, Qt::LeftButton);
     QVERIFY(!form->sendByPagerBox->isChecked());
-    QVERIFY(form->desk().SendMsgs.isEmpty());
+    QVERIFY(form->desk().SendMsgs().isEmpty());
     // OK with an empty editor: the box, nothing queued, and the switch stays off (the next send goes
     // to the ticked recipients, not to the typed ID).
     QString box;
@@ -943,7 +943,7 @@ void tst_MainForm::byPagerIdCancelAndEmptyMessageQueueNothing()
     QTest::mouseClick(form->byPagerIdButton, Qt::LeftButton);
     QTRY_COMPARE(box, QStringLiteral("Enter message to send"));
     QVERIFY(!form->sendByPagerBox->isChecked());
-    QVERIFY(form->desk().SendMsgs.isEmpty());
+    QVERIFY(form->desk().SendMsgs().isEmpty());
     QVERIFY(form->userLookup->isEnabled());
 }
 
@@ -951,10 +951,10 @@ namespace {
 
 void addQuickMessage(core::Desk& desk, const QString& title, const QString& body)
 {
-    desk.QuickMsgT.append();
-    desk.QuickMsgT.setFieldText(QStringLiteral("MSGTITLE"), title);
-    desk.QuickMsgT.setMemoLines(QStringLiteral("MSG"), { body });
-    desk.QuickMsgT.post();
+    desk.QuickMsgT().append();
+    desk.QuickMsgT().setFieldText(QStringLiteral("MSGTITLE"), title);
+    desk.QuickMsgT().setMemoLines(QStringLiteral("MSG"), { body });
+    desk.QuickMsgT().post();
 }
 
 } // namespace

@@ -95,18 +95,18 @@ void tst_SendButton::logRecordKeepsTheEditorText()
 
     core::Desk& desk = form->desk();
     QCOMPARE(logCount(desk), 1);
-    desk.MsgLogT.first();
+    desk.MsgLogT().first();
     QVERIFY(QRegularExpression(QStringLiteral("^\\d{4}/\\d\\d/\\d\\d$"))
-                .match(desk.MsgLogT.fieldText(QStringLiteral("DDATE")))
+                .match(desk.MsgLogT().fieldText(QStringLiteral("DDATE")))
                 .hasMatch());
-    QCOMPARE(desk.MsgLogT.fieldText(QStringLiteral("DDATE")), compose::logDate(QDate::currentDate()));
+    QCOMPARE(desk.MsgLogT().fieldText(QStringLiteral("DDATE")), compose::logDate(QDate::currentDate()));
     QVERIFY(QRegularExpression(QStringLiteral("^(0[1-9]|1[0-2]):[0-5]\\d:[0-5]\\d (AM|PM)$"))
-                .match(desk.MsgLogT.fieldText(QStringLiteral("DTIME")))
+                .match(desk.MsgLogT().fieldText(QStringLiteral("DTIME")))
                 .hasMatch());
-    QCOMPARE(desk.MsgLogT.fieldText(QStringLiteral("USERNAME")), QStringLiteral("Ann"));
-    QCOMPARE(desk.MsgLogT.fieldText(QStringLiteral("MSG")), QStringLiteral("Line one\r\nLine two"));
-    QCOMPARE(desk.MsgLogT.fieldText(QStringLiteral("MUSTSEND")), QString());
-    QCOMPARE(queuedPages(desk.SendMsgs).value(0).message, QStringLiteral("Line oneLine two"));
+    QCOMPARE(desk.MsgLogT().fieldText(QStringLiteral("USERNAME")), QStringLiteral("Ann"));
+    QCOMPARE(desk.MsgLogT().fieldText(QStringLiteral("MSG")), QStringLiteral("Line one\r\nLine two"));
+    QCOMPARE(desk.MsgLogT().fieldText(QStringLiteral("MUSTSEND")), QString());
+    QCOMPARE(queuedPages(desk.SendMsgs()).value(0).message, QStringLiteral("Line oneLine two"));
     // The editor's text is left selected.
     QCOMPARE(form->messageEditor->textCursor().selectedText().size(), form->messageEditor->toPlainText().size());
 
@@ -115,7 +115,7 @@ void tst_SendButton::logRecordKeepsTheEditorText()
     form->messageLogBox->setChecked(false);
     form->sendButton->click();
     QCOMPARE(logCount(desk), 1);
-    QCOMPARE(desk.SendMsgs.rowCount(), 2);
+    QCOMPARE(desk.SendMsgs().rowCount(), 2);
 }
 
 void tst_SendButton::longMessageIsLoggedWholeAndQueuedCut()
@@ -134,9 +134,9 @@ void tst_SendButton::longMessageIsLoggedWholeAndQueuedCut()
     QVERIFY(testsupport::tickInList(form->recipientList, QStringLiteral("Ann")));
     form->messageLogBox->setChecked(true);
     form->sendButton->click();
-    form->desk().MsgLogT.first();
-    QCOMPARE(form->desk().MsgLogT.fieldText(QStringLiteral("MSG")), text);
-    QCOMPARE(queuedPages(form->desk().SendMsgs).value(0).message, text.left(500));
+    form->desk().MsgLogT().first();
+    QCOMPARE(form->desk().MsgLogT().fieldText(QStringLiteral("MSG")), text);
+    QCOMPARE(queuedPages(form->desk().SendMsgs()).value(0).message, text.left(500));
 }
 
 void tst_SendButton::boxes_data()
@@ -171,7 +171,7 @@ void tst_SendButton::boxes()
     QCOMPARE(catcher.boxes.size(), 1);
     QTEST(catcher.boxes[0].text, "box");
     QCOMPARE(catcher.boxes[0].icon, QMessageBox::Information);
-    QCOMPARE(form->desk().SendMsgs.rowCount(), 0);
+    QCOMPARE(form->desk().SendMsgs().rowCount(), 0);
     QCOMPARE(statusTexts(form->statusList), QStringList());
     if (message.isEmpty()) {
         QCOMPARE(form->focusWidget(), form->messageEditor);
@@ -194,7 +194,7 @@ void tst_SendButton::selectByGroupPreparesNothingAndIsUnticked()
     BoxCatcher catcher;
     form->sendButton->click();
     QVERIFY(catcher.boxes.isEmpty());
-    QCOMPARE(form->desk().SendMsgs.rowCount(), 0);
+    QCOMPARE(form->desk().SendMsgs().rowCount(), 0);
     QCOMPARE(statusTexts(form->statusList), QStringList { "Nothing sent from the list: Select By Group is ticked" });
     QVERIFY(!form->selectByGroupBox->isChecked());
     QVERIFY(!form->pagerIdLabel->isHidden()); // unticking ran the switch's handler
@@ -202,7 +202,7 @@ void tst_SendButton::selectByGroupPreparesNothingAndIsUnticked()
     QCOMPARE(testsupport::tickedInList(form->recipientList), QStringList { "Ann" });
     // The next press prepares as usual.
     form->sendButton->click();
-    QCOMPARE(form->desk().SendMsgs.rowCount(), 1);
+    QCOMPARE(form->desk().SendMsgs().rowCount(), 1);
 }
 
 void tst_SendButton::minimisedWindowIsRestored()

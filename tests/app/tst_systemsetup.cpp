@@ -48,7 +48,7 @@ void tst_SystemSetup::setupShowsTheOneWindowNotModal()
     QVERIFY(!main.SetupMenu->isEnabled()); // nothing to show yet
     config::TSystemForm* form = CreateSystemForm(main);
     QCOMPARE(main.SystemForm, form);
-    QCOMPARE(&form->settings(), &main.desk().Settings); // it edits the desk's working settings
+    QCOMPARE(&form->settings(), &main.desk().Settings()); // it edits the desk's working settings
     QVERIFY(main.SetupMenu->isEnabled());
     QVERIFY(!form->isVisible());
     QVERIFY(!QFile::exists(config::pagerIniPath())); // creation reads, never writes

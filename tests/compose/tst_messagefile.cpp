@@ -35,7 +35,7 @@ private:
     }
     void consume() { form_->deskSession.takeMessageFile(); }
     QStringList status() const { return form_->statusLines; }
-    store::TMemTable& send() { return form_->desk().SendMsgs; }
+    store::TMemTable& send() { return form_->desk().SendMsgs(); }
 
 private slots:
     void initTestCase()
@@ -205,9 +205,9 @@ void tst_MessageFile::theTimerTakesTheFileInWhenIdle()
 
 void tst_MessageFile::outsideLineButNotTheRetriesSetting()
 {
-    form_->desk().Settings.setOutsideLine(QStringLiteral("9, "));
-    form_->desk().Settings.setDeliveryRetries(QStringLiteral("1"));
-    form_->desk().DeliveryRetriesValue = 1;
+    form_->desk().Settings().setOutsideLine(QStringLiteral("9, "));
+    form_->desk().Settings().setDeliveryRetries(QStringLiteral("1"));
+    form_->desk().setEngineValues(1, form_->desk().DirectMesgDelayValue());
     drop("555-01\nOther\nHi\n");
     consume();
     QCOMPARE(send().rowCount(), 1);

@@ -136,7 +136,7 @@ void tst_SendCommand::oneUser()
         QCOMPARE(lines, QStringList { status });
     QCOMPARE(logCount(form->desk()), logs);
     QCOMPARE(form->composition.tickedNames(), QStringList()); // unticked whatever the outcome
-    const QList<QueuedPage> pages = queuedPages(form->desk().SendMsgs);
+    const QList<QueuedPage> pages = queuedPages(form->desk().SendMsgs());
     if (networkPhone.isEmpty()) {
         QCOMPARE(pages.size(), 0);
         return;
@@ -185,13 +185,13 @@ void tst_SendCommand::workingSettings()
     });
     QVERIFY(form);
     // Not saved: the working settings as they stand.
-    form->desk().Settings.setOutsideLine(outside);
-    form->desk().Settings.setDeliveryRetries(retries);
-    form->desk().Settings.setDirectMesgDelay(delay);
+    form->desk().Settings().setOutsideLine(outside);
+    form->desk().Settings().setDeliveryRetries(retries);
+    form->desk().Settings().setDirectMesgDelay(delay);
     QVERIFY(form->composition.tick(QStringLiteral("Ann")));
     form->composition.setText(QStringLiteral("Hi"));
     form->deskSession.sendComposed();
-    const QList<QueuedPage> pages = queuedPages(form->desk().SendMsgs);
+    const QList<QueuedPage> pages = queuedPages(form->desk().SendMsgs());
     QCOMPARE(pages.size(), 1);
     QTEST(pages[0].networkPhone, "networkPhone");
     QTEST(pages[0].size, "size");
@@ -215,7 +215,7 @@ void tst_SendCommand::walkFollowsListOrderAndRoutesByPrefix()
     form->deskSession.sendComposed();
 
     QStringList names;
-    for (const QueuedPage& page : queuedPages(form->desk().SendMsgs))
+    for (const QueuedPage& page : queuedPages(form->desk().SendMsgs()))
         names << page.name;
     QCOMPARE(names, QStringList({ "Ann", "Bob", "Zoe" }));
     // Both items that start with "Group:" went to group preparation: neither was looked up as a user,
@@ -240,8 +240,8 @@ void tst_SendCommand::oneFailureDoesNotStopTheWalk()
     form->deskSession.sendComposed();
     QCOMPARE(form->statusLines,
         QStringList({ "Bad Carrier Phone number for Bob", "Bad Pager ID for Ann" }));
-    QCOMPARE(queuedPages(form->desk().SendMsgs).size(), 1);
-    QCOMPARE(queuedPages(form->desk().SendMsgs).value(0).name, QStringLiteral("Cy"));
+    QCOMPARE(queuedPages(form->desk().SendMsgs()).size(), 1);
+    QCOMPARE(queuedPages(form->desk().SendMsgs()).value(0).name, QStringLiteral("Cy"));
 }
 
 void tst_SendCommand::deletedUserIsReportedByName()
@@ -254,15 +254,15 @@ void tst_SendCommand::deletedUserIsReportedByName()
     {
         core::Desk other(dir_->path());
         QCOMPARE(other.open(), QString());
-        QVERIFY(other.BUsersT.locate(QStringLiteral("USERNAME"), QStringLiteral("Ann")));
-        other.BUsersT.deleteRecord();
+        QVERIFY(other.BUsersT().locate(QStringLiteral("USERNAME"), QStringLiteral("Ann")));
+        other.BUsersT().deleteRecord();
     }
     form->composition.recipients()->addMissing(form->desk().recipientNames()); // a refresh never removes the user
     QVERIFY(form->composition.tick(QStringLiteral("Ann")));
     form->composition.setText(QStringLiteral("Hi"));
     form->deskSession.sendComposed();
     QCOMPARE(form->statusLines, QStringList { "Ann not found in Users database" });
-    QCOMPARE(form->desk().SendMsgs.rowCount(), 0);
+    QCOMPARE(form->desk().SendMsgs().rowCount(), 0);
 }
 
 void tst_SendCommand::otherCallersGetTheShortEmptyMessageBox()
@@ -302,7 +302,7 @@ void tst_SendCommand::busyDeskQueuesNothingAndKeepsTicks()
     form->deskSession.sendComposed();
     QTEST(form->statusLines.value(0), "status");
     QCOMPARE(form->statusLines.size(), 1);
-    QCOMPARE(form->desk().SendMsgs.rowCount(), 0);
+    QCOMPARE(form->desk().SendMsgs().rowCount(), 0);
     QCOMPARE(logCount(form->desk()), 0);
     QCOMPARE(form->composition.tickedNames(), QStringList { "Ann" });
 }
@@ -318,11 +318,11 @@ void tst_SendCommand::tableFaultIsShownAndTheWalkGoesOn()
     QVERIFY(form->composition.tick(QStringLiteral("Ann")));
     QVERIFY(form->composition.tick(QStringLiteral("Bob")));
     form->composition.setText(QStringLiteral("Hi"));
-    form->desk().BUsersT.close(); // every lookup of a user now fails inside the store
+    form->desk().BUsersT().close(); // every lookup of a user now fails inside the store
     form->deskSession.sendComposed();
     QCOMPARE(form->errors.size(), 2); // the standard error box, once for each user
     QCOMPARE(form->boxTexts().size(), 2);
-    QCOMPARE(form->desk().SendMsgs.rowCount(), 0);
+    QCOMPARE(form->desk().SendMsgs().rowCount(), 0);
     QCOMPARE(form->composition.tickedNames(), QStringList());
     form->tick(); // the desk goes on
 }

@@ -39,7 +39,7 @@ private:
         QStringList lines;
         explicit Rig(const QString& dir)
             : desk(dir)
-            , loop(desk, desk.Engine1)
+            , loop(desk, desk.Engine1())
         {
             QObject::connect(
                 &loop, &core::DeliveryLoop::status, &loop, [this](const QString& t) { lines << t; });
@@ -75,7 +75,7 @@ void tst_DeliveryLoop::cleanup()
 std::unique_ptr<tst_DeliveryLoop::Rig> tst_DeliveryLoop::rig(const QString& port)
 {
     auto r = std::make_unique<Rig>(dir_.path());
-    r->loop.SetEngineParams = [engine = &r->desk.Engine1, port] { engine->ComPort = port; };
+    r->loop.SetEngineParams = [engine = &r->desk.Engine1(), port] { engine->ComPort = port; };
     return r;
 }
 
@@ -84,7 +84,7 @@ bool tst_DeliveryLoop::runUntilDone(Rig& r, int ms)
     const QDeadlineTimer deadline(ms);
     while (!deadline.hasExpired()) {
         r.loop.idleTick(QTime(12, 0, 1));
-        if (!r.desk.pageInProgress() && r.desk.SendMsgs.isEmpty())
+        if (!r.desk.pageInProgress() && r.desk.SendMsgs().isEmpty())
             return true;
         QTest::qWait(50);
     }
@@ -101,15 +101,15 @@ void tst_DeliveryLoop::deliveredPageLeavesTheQueue()
     QSignalSpy ended(&r->loop, &core::DeliveryLoop::pageEnded);
     TestPage p;
     p.message = QStringLiteral("Server room is on fire, call the duty engineer now please");
-    appendPage(r->desk.SendMsgs, p);
+    appendPage(r->desk.SendMsgs(), p);
     r->loop.idleTick(QTime(12, 0, 1));
     QVERIFY(r->desk.pageInProgress());
     QCOMPARE(r->lines, QStringList { QStringLiteral("Sending message to Mary Jones") });
     QCOMPARE(r->loop.deliveredName(), QStringLiteral("Mary Jones"));
     r->loop.idleTick(QTime(12, 0, 2)); // a tick during the page starts nothing
     QTRY_VERIFY_WITH_TIMEOUT(!r->desk.pageInProgress(), 20000);
-    QVERIFY(r->desk.SendMsgs.isEmpty());
-    QVERIFY(r->desk.PendingMsgs.isEmpty());
+    QVERIFY(r->desk.SendMsgs().isEmpty());
+    QVERIFY(r->desk.PendingMsgs().isEmpty());
     QCOMPARE(r->lines.last(), QStringLiteral("Sent to Mary Jones: ") + p.message.left(40));
     QVERIFY(shown.size() >= 2);
     QVERIFY(!progress.isEmpty());
@@ -130,14 +130,14 @@ void tst_DeliveryLoop::refusedStartMovesToPendingAtOnce()
     TestPage bad;
     bad.pager.clear(); // the library refuses a page without a pager ID
     bad.name = QStringLiteral("Nobody");
-    appendPage(r->desk.SendMsgs, bad);
+    appendPage(r->desk.SendMsgs(), bad);
     TestPage next;
     next.name = QStringLiteral("Next");
-    appendPage(r->desk.SendMsgs, next);
+    appendPage(r->desk.SendMsgs(), next);
     r->loop.idleTick(QTime(12, 0, 1));
     QVERIFY(!r->desk.pageInProgress());
-    QCOMPARE(pageNames(r->desk.PendingMsgs), QStringList { QStringLiteral("Nobody") });
-    QCOMPARE(pageNames(r->desk.SendMsgs), QStringList { QStringLiteral("Next") });
+    QCOMPARE(pageNames(r->desk.PendingMsgs()), QStringList { QStringLiteral("Nobody") });
+    QCOMPARE(pageNames(r->desk.SendMsgs()), QStringList { QStringLiteral("Next") });
     QCOMPARE(r->lines.size(), 1);
     QVERIFY2(r->lines.first().startsWith(QStringLiteral("Bad parameters")), qPrintable(r->lines.first()));
 }
@@ -153,16 +153,16 @@ void tst_DeliveryLoop::groupPageWithBadIdsLeavesTheNextPageAlone()
     group.name = QStringLiteral("Group: Night Shift");
     group.pager = QStringLiteral("1^2^3^");
     group.message = QStringLiteral("Shift starts^^");
-    appendPage(r->desk.SendMsgs, group);
+    appendPage(r->desk.SendMsgs(), group);
     TestPage next;
     next.name = QStringLiteral("Innocent");
     next.pager = QStringLiteral("77");
     next.retries = 1;
-    appendPage(r->desk.SendMsgs, next);
+    appendPage(r->desk.SendMsgs(), next);
     r->loop.idleTick(QTime(12, 0, 1));
     QTRY_VERIFY_WITH_TIMEOUT(!r->desk.pageInProgress(), 20000);
-    QCOMPARE(pageNames(r->desk.SendMsgs), QStringList { QStringLiteral("Innocent") });
-    QVERIFY(r->desk.PendingMsgs.isEmpty());
+    QCOMPARE(pageNames(r->desk.SendMsgs()), QStringList { QStringLiteral("Innocent") });
+    QVERIFY(r->desk.PendingMsgs().isEmpty());
     QVERIFY(r->lines.contains(QStringLiteral("Group message included one or more bad pager IDs")));
     QVERIFY(r->lines.contains(QStringLiteral("GroupRes|2:511Invalid pager ID")));
     QCOMPARE(r->loop.deliveredName(), QStringLiteral("Group: Night Shift"));
@@ -177,11 +177,11 @@ void tst_DeliveryLoop::abortDropsThePageOnly()
     auto r = rig(sim.device());
     TestPage first;
     first.name = QStringLiteral("Aborted");
-    appendPage(r->desk.SendMsgs, first);
+    appendPage(r->desk.SendMsgs(), first);
     TestPage next;
     next.name = QStringLiteral("Next");
     next.pager = QStringLiteral("88");
-    appendPage(r->desk.SendMsgs, next);
+    appendPage(r->desk.SendMsgs(), next);
     r->loop.idleTick(QTime(12, 0, 1));
     QVERIFY(r->desk.pageInProgress());
     QVERIFY(sim.waitFor(QStringLiteral("connect"), 1, 10000));
@@ -191,13 +191,13 @@ void tst_DeliveryLoop::abortDropsThePageOnly()
     QVERIFY(!r->desk.pageInProgress());
     QCOMPARE(ended.size(), 1);
     QCOMPARE(hidden.size(), 1);
-    QCOMPARE(pageNames(r->desk.SendMsgs), QStringList { QStringLiteral("Next") });
+    QCOMPARE(pageNames(r->desk.SendMsgs()), QStringList { QStringLiteral("Next") });
     QTest::qWait(300); // the aborted page's own end arrives now and is not taken for another's
     QCOMPARE(ended.size(), 1);
-    QCOMPARE(pageNames(r->desk.SendMsgs), QStringList { QStringLiteral("Next") });
-    QVERIFY(r->desk.PendingMsgs.isEmpty()); // dropped, not pending
+    QCOMPARE(pageNames(r->desk.SendMsgs()), QStringList { QStringLiteral("Next") });
+    QVERIFY(r->desk.PendingMsgs().isEmpty()); // dropped, not pending
     QVERIFY(runUntilDone(*r));
-    QVERIFY(r->desk.PendingMsgs.isEmpty());
+    QVERIFY(r->desk.PendingMsgs().isEmpty());
     QCOMPARE(sim.transcript(QStringLiteral("page")).size(), 1);
     QCOMPARE(sim.transcript(QStringLiteral("page")).first().value("id").toString(), QStringLiteral("88"));
 }
@@ -206,9 +206,9 @@ void tst_DeliveryLoop::abortWithoutPageDoesNothing()
 {
     auto r = rig(QStringLiteral("/dev/null"));
     TestPage p;
-    appendPage(r->desk.SendMsgs, p);
+    appendPage(r->desk.SendMsgs(), p);
     r->loop.BitBtn7Click();
-    QCOMPARE(r->desk.SendMsgs.rowCount(), 1);
+    QCOMPARE(r->desk.SendMsgs().rowCount(), 1);
     QVERIFY(r->lines.isEmpty());
 }
 
@@ -223,7 +223,7 @@ void tst_DeliveryLoop::messageFileWaitsForAnEmptyQueue()
         return taken;
     };
     r->loop.ScheduledScan = [&scans] { ++scans; };
-    r->desk.ScheduledSendingEnabled = true;
+    r->desk.setScheduledSendingEnabled(true);
     QFile file(core::DeliveryLoop::messageFileName());
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.close();
@@ -270,7 +270,7 @@ void tst_DeliveryLoop::scheduledScanOnQuarterMinutes()
     auto r = rig(QStringLiteral("/dev/null"));
     int ran = 0;
     r->loop.ScheduledScan = [&ran] { ++ran; };
-    r->desk.ScheduledSendingEnabled = enabled;
+    r->desk.setScheduledSendingEnabled(enabled);
     r->loop.idleTick(QTime(8, 30, second));
     QCOMPARE(ran, scans);
 }
@@ -284,13 +284,13 @@ void tst_DeliveryLoop::faultBeforeTheEngineKeepsThePage()
     r->loop.SetEngineParams = [&] {
         if (fail)
             throw store::StoreError(QStringLiteral("settings table unreadable"));
-        r->desk.Engine1.ComPort = sim.device();
+        r->desk.Engine1().ComPort = sim.device();
     };
     TestPage p;
-    appendPage(r->desk.SendMsgs, p);
+    appendPage(r->desk.SendMsgs(), p);
     QVERIFY_THROWS_EXCEPTION(store::StoreError, r->loop.idleTick(QTime(12, 0, 1)));
     QVERIFY(!r->desk.pageInProgress());
-    QCOMPARE(r->desk.SendMsgs.rowCount(), 1);
+    QCOMPARE(r->desk.SendMsgs().rowCount(), 1);
     fail = false;
     QVERIFY(runUntilDone(*r));
     QCOMPARE(sim.transcript(QStringLiteral("page")).size(), 1);

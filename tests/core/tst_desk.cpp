@@ -155,13 +155,13 @@ void tst_Desk::firstStartCreatesAndOpensEveryTable()
             "MSGLOG2.CDX", "MSGLOG2.DBF", "MSGLOG2.FPT", "PAGECOMP.CDX", "PAGECOMP.DBF", "QUICKMSG.DBF",
             "QUICKMSG.FPT", "SCHEDMS2.CDX", "SCHEDMS2.DBF", "SCHEDMS2.FPT" }));
     const std::pair<store::Table*, const char*> handles[] = {
-        { &desk.BUsersT, "USERNAME" },
-        { &desk.PagerCompT, "PAGERCOMP" },
-        { &desk.GroupsT, "GROUP_UNIQ" },
-        { &desk.QuickMsgT, "" },
-        { &desk.ModemsT, "MODEMS" },
-        { &desk.MsgLogT, "BY_DATE" },
-        { &desk.SchedMsgT, "BY_SENTSTA" },
+        { &desk.BUsersT(), "USERNAME" },
+        { &desk.PagerCompT(), "PAGERCOMP" },
+        { &desk.GroupsT(), "GROUP_UNIQ" },
+        { &desk.QuickMsgT(), "" },
+        { &desk.ModemsT(), "MODEMS" },
+        { &desk.MsgLogT(), "BY_DATE" },
+        { &desk.SchedMsgT(), "BY_SENTSTA" },
     };
     for (const auto& [handle, tag] : handles) {
         QVERIFY2(handle->isOpen(), qPrintable(handle->tableName()));
@@ -170,7 +170,7 @@ void tst_Desk::firstStartCreatesAndOpensEveryTable()
         QVERIFY(handle->isEmpty());
         QCOMPARE(handle->connection().folder(), dataDir_ + u'/');
     }
-    QCOMPARE(desk.PendingMsgs.rowCount(), 0);
+    QCOMPARE(desk.PendingMsgs().rowCount(), 0);
     QVERIFY(!QFile::exists(Desk::pendingFileName())); // a missing pending file is normal
 }
 
@@ -204,12 +204,12 @@ void tst_Desk::startReadsTheSwitch()
     {
         Desk desk(dataDir_);
         REQUIRE_OPEN(desk);
-        QVERIFY(!desk.ScheduledSendingEnabled);
+        QVERIFY(!desk.ScheduledSendingEnabled());
     }
     QFile::remove(config::pagerIniPath());
     Desk desk(dataDir_);
     REQUIRE_OPEN(desk);
-    QVERIFY(desk.ScheduledSendingEnabled);
+    QVERIFY(desk.ScheduledSendingEnabled());
 }
 
 void tst_Desk::exitWithThreePendingPagesAndRestart()
@@ -219,7 +219,7 @@ void tst_Desk::exitWithThreePendingPagesAndRestart()
         REQUIRE_OPEN(desk);
         for (const Page& page :
             { Page { "Ann", "111", 0 }, Page { "Bob", "222", 1 }, Page { "Group: Night", "3^4^", 2 } })
-            appendPage(desk.PendingMsgs, page);
+            appendPage(desk.PendingMsgs(), page);
         QCOMPARE(desk.saveQueues(), QString());
     }
     QVERIFY(QFile::exists(QDir::current().filePath(QStringLiteral("PendMsgs"))));
@@ -228,12 +228,12 @@ void tst_Desk::exitWithThreePendingPagesAndRestart()
 
     Desk desk(dataDir_);
     REQUIRE_OPEN(desk);
-    QCOMPARE(desk.PendingMsgs.rowCount(), 3);
-    desk.PendingMsgs.first();
-    desk.PendingMsgs.next();
-    QCOMPARE(desk.PendingMsgs.fieldText(QStringLiteral("PagerPhone")), QStringLiteral("222"));
-    QCOMPARE(desk.PendingMsgs.fieldInt(QStringLiteral("Retries")), 1);
-    QCOMPARE(desk.PendingMsgs.fieldInt(QStringLiteral("MessageSize")), 80);
+    QCOMPARE(desk.PendingMsgs().rowCount(), 3);
+    desk.PendingMsgs().first();
+    desk.PendingMsgs().next();
+    QCOMPARE(desk.PendingMsgs().fieldText(QStringLiteral("PagerPhone")), QStringLiteral("222"));
+    QCOMPARE(desk.PendingMsgs().fieldInt(QStringLiteral("Retries")), 1);
+    QCOMPARE(desk.PendingMsgs().fieldInt(QStringLiteral("MessageSize")), 80);
     const core::TickDisplay shown = desk.tick(QTime(10, 0));
     QCOMPARE(shown.pendingCaption, QStringLiteral("Pending Msgs: 3"));
     QVERIFY(shown.pendingAlert);
@@ -242,12 +242,12 @@ void tst_Desk::exitWithThreePendingPagesAndRestart()
 void tst_Desk::waitingPagesBecomePendingOnClose()
 {
     Desk desk(dataDir_);
-    appendPage(desk.PendingMsgs, { "Pending", "100", 0 });
-    appendPage(desk.SendMsgs, { "First", "101", 3 });
-    appendPage(desk.SendMsgs, { "Second", "102", 2 });
+    appendPage(desk.PendingMsgs(), { "Pending", "100", 0 });
+    appendPage(desk.SendMsgs(), { "First", "101", 3 });
+    appendPage(desk.SendMsgs(), { "Second", "102", 2 });
     QCOMPARE(desk.saveQueues(), QString());
-    QCOMPARE(desk.SendMsgs.rowCount(), 0);
-    QCOMPARE(desk.PendingMsgs.rowCount(), 3);
+    QCOMPARE(desk.SendMsgs().rowCount(), 0);
+    QCOMPARE(desk.PendingMsgs().rowCount(), 3);
 
     store::TMemTable saved;
     saved.loadFromFile(QStringLiteral("PendMsgs"));
@@ -269,21 +269,21 @@ void tst_Desk::waitingPagesBecomePendingOnClose()
 void tst_Desk::queuesAreSavedOnce()
 {
     Desk desk(dataDir_);
-    appendPage(desk.SendMsgs, { "Once", "1", 0 });
+    appendPage(desk.SendMsgs(), { "Once", "1", 0 });
     QCOMPARE(desk.saveQueues(), QString());
     QVERIFY(desk.queuesSaved());
     const QByteArray first = fileBytes(QStringLiteral("PendMsgs"));
-    appendPage(desk.SendMsgs, { "Late", "2", 0 });
+    appendPage(desk.SendMsgs(), { "Late", "2", 0 });
     QCOMPARE(desk.saveQueues(), QString());
     QCOMPARE(fileBytes(QStringLiteral("PendMsgs")), first);
-    QCOMPARE(desk.SendMsgs.rowCount(), 1);
+    QCOMPARE(desk.SendMsgs().rowCount(), 1);
 }
 
 void tst_Desk::failedSaveIsReportedAndCanBeRetried()
 {
     Desk desk(dataDir_);
-    appendPage(desk.PendingMsgs, { "Failed", "0", 0 });
-    appendPage(desk.SendMsgs, { "Waiting", "1", 0 });
+    appendPage(desk.PendingMsgs(), { "Failed", "0", 0 });
+    appendPage(desk.SendMsgs(), { "Waiting", "1", 0 });
     // The current directory disappears under the program: the file cannot be written there.
     const QString gone = dir_->filePath(QStringLiteral("gone"));
     QVERIFY(QDir().mkpath(gone));
@@ -293,14 +293,14 @@ void tst_Desk::failedSaveIsReportedAndCanBeRetried()
     QVERIFY(!error.isEmpty());
     QVERIFY(!desk.queuesSaved());
     // Nothing moved: the operator may stay, and the page is still sent.
-    QCOMPARE(desk.PendingMsgs.rowCount(), 1);
-    QCOMPARE(desk.SendMsgs.rowCount(), 1);
+    QCOMPARE(desk.PendingMsgs().rowCount(), 1);
+    QCOMPARE(desk.SendMsgs().rowCount(), 1);
     // Pages queued after the failed save are saved with the others at the next try.
-    appendPage(desk.SendMsgs, { "Later", "2", 0 });
+    appendPage(desk.SendMsgs(), { "Later", "2", 0 });
     QVERIFY(QDir::setCurrent(dir_->filePath(QStringLiteral("cwd"))));
     QCOMPARE(desk.saveQueues(), QString());
     QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Failed", "Waiting", "Later" }));
-    QCOMPARE(desk.PendingMsgs.rowCount(), 3);
+    QCOMPARE(desk.PendingMsgs().rowCount(), 3);
 }
 
 void tst_Desk::malformedPendingFileIsReportedAndKept_data()
@@ -327,7 +327,7 @@ void tst_Desk::malformedPendingFileIsReportedAndKept()
     Desk desk(dataDir_);
     // The start goes on: the fault is one paragraph of its report.
     REQUIRE_OPEN(desk);
-    QVERIFY(desk.ScheduledSendingEnabled);
+    QVERIFY(desk.ScheduledSendingEnabled());
     QCOMPARE(desk.startupFaults().size(), 1);
     const QString fault = desk.startupFaults().first();
     QVERIFY2(fault.contains(QStringLiteral("PendMsgs")), qPrintable(fault));
@@ -335,9 +335,9 @@ void tst_Desk::malformedPendingFileIsReportedAndKept()
     QCOMPARE(desk.startupReport(), fault);
     QCOMPARE(fileBytes(QStringLiteral("PendMsgs.bad")), content);
     // The queue still works and is saved; the bad file stays for the operator.
-    QVERIFY(desk.PendingMsgs.isOpen());
-    QVERIFY(desk.PendingMsgs.hasField(QStringLiteral("Retries")));
-    appendPage(desk.SendMsgs, { "After", "9", 0 });
+    QVERIFY(desk.PendingMsgs().isOpen());
+    QVERIFY(desk.PendingMsgs().hasField(QStringLiteral("Retries")));
+    appendPage(desk.SendMsgs(), { "After", "9", 0 });
     QCOMPARE(desk.saveQueues(), QString());
     QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList { QStringLiteral("After") });
     QCOMPARE(fileBytes(QStringLiteral("PendMsgs.bad")), content);
@@ -348,7 +348,7 @@ void tst_Desk::truncatedPendingFileKeepsCompleteRows()
     {
         Desk desk(dataDir_);
         for (const Page& page : { Page { "One", "1", 0 }, Page { "Two", "2", 0 } })
-            appendPage(desk.PendingMsgs, page);
+            appendPage(desk.PendingMsgs(), page);
         QCOMPARE(desk.saveQueues(), QString());
     }
     QByteArray bytes = fileBytes(QStringLiteral("PendMsgs"));
@@ -361,15 +361,15 @@ void tst_Desk::truncatedPendingFileKeepsCompleteRows()
     writeIni("[System]\nSendMessages=0\n");
     Desk desk(dataDir_);
     REQUIRE_OPEN(desk);
-    QVERIFY(!desk.ScheduledSendingEnabled); // the switch was read
+    QVERIFY(!desk.ScheduledSendingEnabled()); // the switch was read
     QCOMPARE(desk.recipientNames(), QStringList());
     QCOMPARE(desk.startupReport(),
         QStringLiteral(
             "'PendMsgs' is cut short: 1 of its 2 rows are complete. The file is kept as PendMsgs.bad."));
     QCOMPARE(fileBytes(QStringLiteral("PendMsgs.bad")), bytes);
-    QCOMPARE(desk.PendingMsgs.rowCount(), 1);
-    desk.PendingMsgs.first();
-    QCOMPARE(desk.PendingMsgs.fieldText(QStringLiteral("UserOrGroupName")), QStringLiteral("One"));
+    QCOMPARE(desk.PendingMsgs().rowCount(), 1);
+    desk.PendingMsgs().first();
+    QCOMPARE(desk.PendingMsgs().fieldText(QStringLiteral("UserOrGroupName")), QStringLiteral("One"));
 }
 
 void tst_Desk::failedTableOpenStillRestoresThePendingQueue()
@@ -377,7 +377,7 @@ void tst_Desk::failedTableOpenStillRestoresThePendingQueue()
     {
         Desk desk(dataDir_);
         for (const Page& page : { Page { "Kept1", "1", 0 }, Page { "Kept2", "2", 0 } })
-            appendPage(desk.PendingMsgs, page);
+            appendPage(desk.PendingMsgs(), page);
         QCOMPARE(desk.saveQueues(), QString());
     }
     {
@@ -390,10 +390,10 @@ void tst_Desk::failedTableOpenStillRestoresThePendingQueue()
     const QString error = desk.open();
     QVERIFY(!error.isEmpty());
     QVERIFY(!desk.isOpen());
-    QVERIFY(!desk.ScheduledSendingEnabled);
-    QCOMPARE(desk.PendingMsgs.rowCount(), 2); // its pages are only in the pending file
+    QVERIFY(!desk.ScheduledSendingEnabled());
+    QCOMPARE(desk.PendingMsgs().rowCount(), 2); // its pages are only in the pending file
     QVERIFY(desk.recipientNames().isEmpty());
-    appendPage(desk.SendMsgs, { "New", "3", 0 });
+    appendPage(desk.SendMsgs(), { "New", "3", 0 });
     QCOMPARE(desk.saveQueues(), QString());
     QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Kept1", "Kept2", "New" }));
 }
@@ -402,12 +402,12 @@ void tst_Desk::closingWithoutOpeningKeepsThePendingFile()
 {
     {
         Desk desk(dataDir_);
-        appendPage(desk.PendingMsgs, { "Kept", "1", 0 });
+        appendPage(desk.PendingMsgs(), { "Kept", "1", 0 });
         QCOMPARE(desk.saveQueues(), QString());
     }
     // A desk that never ran its creation steps merges the file's pages with its own.
     Desk desk(dataDir_);
-    appendPage(desk.SendMsgs, { "New", "3", 0 });
+    appendPage(desk.SendMsgs(), { "New", "3", 0 });
     QCOMPARE(desk.saveQueues(), QString());
     QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Kept", "New" }));
 }
@@ -420,7 +420,7 @@ void tst_Desk::tickShowsPendingCount()
     QCOMPARE(shown.pendingCaption, QStringLiteral("Pending Msgs: 0"));
     QVERIFY(!shown.pendingAlert);
     QVERIFY(shown.clock.contains(QStringLiteral("05:07")));
-    appendPage(desk.PendingMsgs, { "A", "1", 0 });
+    appendPage(desk.PendingMsgs(), { "A", "1", 0 });
     shown = desk.tick(QTime(9, 5, 8));
     QCOMPARE(shown.pendingCaption, QStringLiteral("Pending Msgs: 1"));
     QVERIFY(shown.pendingAlert);
@@ -436,13 +436,13 @@ void tst_Desk::recipientNamesFromUsersAndGroups()
     Desk desk(dataDir_);
     REQUIRE_OPEN(desk);
     for (const char* name : { "Zoe", "adam", "Mary" }) {
-        desk.BUsersT.append();
-        desk.BUsersT.setFieldText(QStringLiteral("USERNAME"), QString::fromLatin1(name));
-        desk.BUsersT.post();
+        desk.BUsersT().append();
+        desk.BUsersT().setFieldText(QStringLiteral("USERNAME"), QString::fromLatin1(name));
+        desk.BUsersT().post();
     }
-    desk.GroupsT.append();
-    desk.GroupsT.setFieldText(QStringLiteral("GROUP"), QStringLiteral("Night Shift"));
-    desk.GroupsT.post();
+    desk.GroupsT().append();
+    desk.GroupsT().setFieldText(QStringLiteral("GROUP"), QStringLiteral("Night Shift"));
+    desk.GroupsT().post();
     QCOMPARE(desk.recipientNames(), QStringList({ "Mary", "Zoe", "adam", "Group: Night Shift" }));
 }
 
@@ -458,9 +458,9 @@ void tst_Desk::usersIndexLaggingItsTableRebuiltAtStart()
         for (const char* name : { "Zoe", "adam", "Mary" }) {
             if (lagging.isEmpty() && std::strcmp(name, "Mary") == 0)
                 lagging = fileBytes(cdx);
-            desk.BUsersT.append();
-            desk.BUsersT.setFieldText(QStringLiteral("USERNAME"), QString::fromLatin1(name));
-            desk.BUsersT.post();
+            desk.BUsersT().append();
+            desk.BUsersT().setFieldText(QStringLiteral("USERNAME"), QString::fromLatin1(name));
+            desk.BUsersT().post();
         }
     }
     QFile file(cdx);
@@ -478,32 +478,32 @@ void tst_Desk::everyQueueChangeIsOnDisk()
     {
         Desk desk(dataDir_);
         REQUIRE_OPEN(desk);
-        appendPage(desk.SendMsgs, { "Failing", "1", 1 });
+        appendPage(desk.SendMsgs(), { "Failing", "1", 1 });
         QCoreApplication::processEvents();
         QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList { "Failing" });
         // Its retries used up, the page moves to the pending queue, which comes first in the file.
-        appendPage(desk.SendMsgs, { "Queued", "2", 3 });
-        core::PendingMessages(desk.SendMsgs, desk.PendingMsgs, 19);
+        appendPage(desk.SendMsgs(), { "Queued", "2", 3 });
+        core::PendingMessages(desk.SendMsgs(), desk.PendingMsgs(), 19);
         QCoreApplication::processEvents();
-        QCOMPARE(desk.PendingMsgs.rowCount(), 1);
+        QCOMPARE(desk.PendingMsgs().rowCount(), 1);
         QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Failing", "Queued" }));
-        core::deletePendingPage(desk.PendingMsgs);
+        core::deletePendingPage(desk.PendingMsgs());
         QCoreApplication::processEvents();
         QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList { "Queued" });
-        appendPage(desk.PendingMsgs, { "Failed", "3", 1 });
+        appendPage(desk.PendingMsgs(), { "Failed", "3", 1 });
         QCoreApplication::processEvents();
         // No Exit: the desk goes as in a kill.
     }
     // Every undelivered page is pending at the next start; none is sent by itself.
     Desk desk(dataDir_);
     REQUIRE_OPEN(desk);
-    QCOMPARE(desk.SendMsgs.rowCount(), 0);
-    QCOMPARE(desk.PendingMsgs.rowCount(), 2);
-    desk.PendingMsgs.first();
-    QCOMPARE(desk.PendingMsgs.fieldText(QStringLiteral("UserOrGroupName")), QStringLiteral("Failed"));
-    desk.PendingMsgs.next();
-    QCOMPARE(desk.PendingMsgs.fieldText(QStringLiteral("UserOrGroupName")), QStringLiteral("Queued"));
-    QCOMPARE(desk.PendingMsgs.fieldInt(QStringLiteral("Retries")), 3);
+    QCOMPARE(desk.SendMsgs().rowCount(), 0);
+    QCOMPARE(desk.PendingMsgs().rowCount(), 2);
+    desk.PendingMsgs().first();
+    QCOMPARE(desk.PendingMsgs().fieldText(QStringLiteral("UserOrGroupName")), QStringLiteral("Failed"));
+    desk.PendingMsgs().next();
+    QCOMPARE(desk.PendingMsgs().fieldText(QStringLiteral("UserOrGroupName")), QStringLiteral("Queued"));
+    QCOMPARE(desk.PendingMsgs().fieldInt(QStringLiteral("Retries")), 3);
 }
 
 void tst_Desk::pipesAndDevicesAreNotRead()
@@ -516,7 +516,7 @@ void tst_Desk::pipesAndDevicesAreNotRead()
     {
         Desk desk(dataDir_);
         REQUIRE_OPEN(desk);
-        QVERIFY(desk.ScheduledSendingEnabled); // the default
+        QVERIFY(desk.ScheduledSendingEnabled()); // the default
         QCOMPARE(desk.startupFaults().size(), 2);
         QVERIFY2(desk.startupFaults()[0].startsWith(
                      QStringLiteral("PendMsgs is a pipe, not a regular file and is not read.")),
@@ -526,7 +526,7 @@ void tst_Desk::pipesAndDevicesAreNotRead()
         QVERIFY(QFileInfo(QStringLiteral("PendMsgs.bad")).exists());
         // The first change writes a regular pending file; the first save of a setting a regular
         // settings file.
-        appendPage(desk.SendMsgs, { "Queued", "1", 1 });
+        appendPage(desk.SendMsgs(), { "Queued", "1", 1 });
         QCoreApplication::processEvents();
         QVERIFY(QFileInfo(QStringLiteral("PendMsgs")).isFile());
         QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList { "Queued" });
@@ -539,7 +539,7 @@ void tst_Desk::pipesAndDevicesAreNotRead()
     QVERIFY(QFile::link(QStringLiteral("/dev/zero"), QStringLiteral("PendMsgs")));
     Desk desk(dataDir_);
     REQUIRE_OPEN(desk);
-    QVERIFY(!desk.ScheduledSendingEnabled); // the setting saved above
+    QVERIFY(!desk.ScheduledSendingEnabled()); // the setting saved above
     QCOMPARE(desk.startupFaults(),
         QStringList { "PendMsgs is a device, not a regular file and is not read. "
                       "The file is kept as PendMsgs.bad." });
@@ -550,7 +550,7 @@ void tst_Desk::tableLackingFieldsStillStarts()
 {
     {
         Desk desk(dataDir_);
-        appendPage(desk.PendingMsgs, { "Kept", "1", 0 });
+        appendPage(desk.PendingMsgs(), { "Kept", "1", 0 });
         QCOMPARE(desk.saveQueues(), QString());
     }
     // Another tool renamed PAGER_ID and narrowed and retyped carrier fields.
@@ -576,7 +576,7 @@ void tst_Desk::tableLackingFieldsStillStarts()
             "Table PAGECOMP.DBF holds the field HOST_SPEED as numeric, not as character." }));
     // Everything that does not need those fields works.
     QCOMPARE(desk.recipientNames(), QStringList { "Ann" });
-    QCOMPARE(desk.PendingMsgs.rowCount(), 1);
+    QCOMPARE(desk.PendingMsgs().rowCount(), 1);
     Desk::ChosenUser chosen;
     QVERIFY_THROWS_EXCEPTION(store::StoreError, desk.lookupUser(QStringLiteral("Ann"), &chosen));
 }

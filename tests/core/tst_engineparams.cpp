@@ -130,7 +130,7 @@ void tst_EngineParams::workingSettingsReachTheDeskUnsaved()
     QVERIFY(dir.isValid());
     core::Desk desk(dir.path());
     QCOMPARE(desk.open(), QString());
-    config::SystemSettings& settings = desk.Settings;
+    config::SystemSettings& settings = desk.Settings();
     settings.setComPort(QStringLiteral("COM3"));
     settings.setModemInitString(QStringLiteral("ATZ"));
     settings.setPulseDial(true);
@@ -139,21 +139,21 @@ void tst_EngineParams::workingSettingsReachTheDeskUnsaved()
     settings.setDebug(true);
 
     core::SetEngineParams(desk);
-    QCOMPARE(desk.Engine1.ComPort, QStringLiteral("COM3"));
-    QCOMPARE(desk.Engine1.Modem_initstr, QStringLiteral("ATZ~"));
-    QCOMPARE(desk.Engine1.dial_initstr, QStringLiteral("ATDP"));
-    QCOMPARE(desk.Engine1.Debugfile, QStringLiteral("debug.txt"));
-    QCOMPARE(desk.DeliveryRetriesValue, 2);
-    QCOMPARE(desk.DirectMesgDelayValue, 30);
+    QCOMPARE(desk.Engine1().ComPort, QStringLiteral("COM3"));
+    QCOMPARE(desk.Engine1().Modem_initstr, QStringLiteral("ATZ~"));
+    QCOMPARE(desk.Engine1().dial_initstr, QStringLiteral("ATDP"));
+    QCOMPARE(desk.Engine1().Debugfile, QStringLiteral("debug.txt"));
+    QCOMPARE(desk.DeliveryRetriesValue(), 2);
+    QCOMPARE(desk.DirectMesgDelayValue(), 30);
     QVERIFY(!QFile::exists(config::pagerIniPath())); // nothing was saved for it
 
     settings.setDebug(false);
     settings.setPulseDial(false);
     settings.setDeliveryRetries(QStringLiteral("0"));
     core::SetEngineParams(desk);
-    QCOMPARE(desk.Engine1.Debugfile, QStringLiteral("debug.txt"));
-    QCOMPARE(desk.Engine1.dial_initstr, QString());
-    QCOMPARE(desk.DeliveryRetriesValue, 1);
+    QCOMPARE(desk.Engine1().Debugfile, QStringLiteral("debug.txt"));
+    QCOMPARE(desk.Engine1().dial_initstr, QString());
+    QCOMPARE(desk.DeliveryRetriesValue(), 1);
 }
 
 void tst_EngineParams::theDeskReadsTheFile()
@@ -162,9 +162,9 @@ void tst_EngineParams::theDeskReadsTheFile()
     QVERIFY(dir.isValid());
     core::Desk desk(dir.path());
     core::SetEngineParams(desk); // no file: the defaults
-    QCOMPARE(desk.Engine1.ComPort, QString());
-    QCOMPARE(desk.DeliveryRetriesValue, 3);
-    QCOMPARE(desk.DirectMesgDelayValue, 10);
+    QCOMPARE(desk.Engine1().ComPort, QString());
+    QCOMPARE(desk.DeliveryRetriesValue(), 3);
+    QCOMPARE(desk.DirectMesgDelayValue(), 10);
 
     const config::IniFile ini(config::pagerIniPath());
     QVERIFY(ini.writeString(
@@ -178,12 +178,12 @@ void tst_EngineParams::theDeskReadsTheFile()
         ini.writeString(QStringLiteral("System"), QStringLiteral("DirectMesgDelay"), QStringLiteral("5")));
     core::Desk next(dir.path()); // read when the desk is made (and again when the System window reloads)
     core::SetEngineParams(next);
-    QCOMPARE(next.Engine1.ComPort, QStringLiteral("tcp:localhost:4000"));
-    QCOMPARE(next.Engine1.Modem_initstr, QStringLiteral("ATE0~"));
-    QCOMPARE(next.Engine1.dial_initstr, QStringLiteral("ATDP"));
-    QVERIFY(next.Engine1.Debugfile.isEmpty());
-    QCOMPARE(next.DeliveryRetriesValue, 1);
-    QCOMPARE(next.DirectMesgDelayValue, 5);
+    QCOMPARE(next.Engine1().ComPort, QStringLiteral("tcp:localhost:4000"));
+    QCOMPARE(next.Engine1().Modem_initstr, QStringLiteral("ATE0~"));
+    QCOMPARE(next.Engine1().dial_initstr, QStringLiteral("ATDP"));
+    QVERIFY(next.Engine1().Debugfile.isEmpty());
+    QCOMPARE(next.DeliveryRetriesValue(), 1);
+    QCOMPARE(next.DirectMesgDelayValue(), 5);
 }
 
 QTEST_MAIN(tst_EngineParams)

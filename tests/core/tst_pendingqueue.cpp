@@ -88,16 +88,16 @@ void tst_PendingQueue::endOfPage()
     a.retries = retries;
     TestPage b;
     b.name = QStringLiteral("B");
-    appendPage(desk.SendMsgs, a);
-    appendPage(desk.SendMsgs, b);
-    core::PendingMessages(desk.SendMsgs, desk.PendingMsgs, code);
-    QCOMPARE(desk.SendMsgs.rowCount(), sendRows);
-    QCOMPARE(pageRetries(desk.SendMsgs, 0), headRetries);
+    appendPage(desk.SendMsgs(), a);
+    appendPage(desk.SendMsgs(), b);
+    core::PendingMessages(desk.SendMsgs(), desk.PendingMsgs(), code);
+    QCOMPARE(desk.SendMsgs().rowCount(), sendRows);
+    QCOMPARE(pageRetries(desk.SendMsgs(), 0), headRetries);
     QCOMPARE(
-        pageNames(desk.PendingMsgs), pendingName.isEmpty() ? QStringList() : QStringList { pendingName });
+        pageNames(desk.PendingMsgs()), pendingName.isEmpty() ? QStringList() : QStringList { pendingName });
     if (!pendingName.isEmpty()) {
-        QCOMPARE(pageNames(desk.SendMsgs), QStringList { QStringLiteral("B") });
-        QCOMPARE(pageRetries(desk.PendingMsgs, 0), retries); // moved as it was
+        QCOMPARE(pageNames(desk.SendMsgs()), QStringList { QStringLiteral("B") });
+        QCOMPARE(pageRetries(desk.PendingMsgs(), 0), retries); // moved as it was
     }
 }
 
@@ -116,30 +116,30 @@ void tst_PendingQueue::retryableThenPendingAfterItsRetries()
     core::Desk desk(dir_.path());
     TestPage p;
     p.retries = retries;
-    appendPage(desk.SendMsgs, p);
+    appendPage(desk.SendMsgs(), p);
     int attempts = 0;
-    while (!desk.SendMsgs.isEmpty() && attempts < 10) {
+    while (!desk.SendMsgs().isEmpty() && attempts < 10) {
         ++attempts;
-        core::PendingMessages(desk.SendMsgs, desk.PendingMsgs, 18);
+        core::PendingMessages(desk.SendMsgs(), desk.PendingMsgs(), 18);
     }
     QCOMPARE(attempts, retries);
-    QCOMPARE(desk.PendingMsgs.rowCount(), 1);
+    QCOMPARE(desk.PendingMsgs().rowCount(), 1);
 }
 
 void tst_PendingQueue::emptySendQueueIsLeftAlone()
 {
     core::Desk desk(dir_.path());
-    core::PendingMessages(desk.SendMsgs, desk.PendingMsgs, 5);
-    QVERIFY(desk.SendMsgs.isEmpty());
-    QVERIFY(desk.PendingMsgs.isEmpty());
+    core::PendingMessages(desk.SendMsgs(), desk.PendingMsgs(), 5);
+    QVERIFY(desk.SendMsgs().isEmpty());
+    QVERIFY(desk.PendingMsgs().isEmpty());
 }
 
 void tst_PendingQueue::windowLayout()
 {
     core::Desk desk(dir_.path());
     TestPage p;
-    appendPage(desk.PendingMsgs, p);
-    TShowPending window(desk.PendingMsgs, desk.SendMsgs);
+    appendPage(desk.PendingMsgs(), p);
+    TShowPending window(desk.PendingMsgs(), desk.SendMsgs());
     QCOMPARE(window.windowTitle(), QStringLiteral("Pending Messages"));
     QCOMPARE(window.size(), QSize(575, 244));
     QVERIFY(window.isModal());
@@ -167,25 +167,25 @@ void tst_PendingQueue::doubleClickResendsAndCloses()
     TestPage b;
     b.name = QStringLiteral("B");
     b.retries = 3;
-    appendPage(desk.PendingMsgs, a);
-    appendPage(desk.PendingMsgs, b);
+    appendPage(desk.PendingMsgs(), a);
+    appendPage(desk.PendingMsgs(), b);
     TestPage waiting;
     waiting.name = QStringLiteral("Waiting");
-    appendPage(desk.SendMsgs, waiting);
-    TShowPending window(desk.PendingMsgs, desk.SendMsgs);
+    appendPage(desk.SendMsgs(), waiting);
+    TShowPending window(desk.PendingMsgs(), desk.SendMsgs());
     QSignalSpy closed(&window, &TShowPending::closedWithCount);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     // Selecting the second row makes it the current pending row; a double click sends it again.
     window.DBGrid1->selectRow(1);
-    QCOMPARE(desk.PendingMsgs.currentRow(), 1);
+    QCOMPARE(desk.PendingMsgs().currentRow(), 1);
     const QRect cell = window.DBGrid1->visualRect(window.DBGrid1->model()->index(1, 0));
     QTest::mouseClick(window.DBGrid1->viewport(), Qt::LeftButton, {}, cell.center());
     QTest::mouseDClick(window.DBGrid1->viewport(), Qt::LeftButton, {}, cell.center());
     QVERIFY(!window.isVisible());
-    QCOMPARE(pageNames(desk.SendMsgs), QStringList({ "Waiting", "B" })); // at the end of the queue
-    QCOMPARE(pageRetries(desk.SendMsgs, 1), 3); // keeps its retries
-    QCOMPARE(pageNames(desk.PendingMsgs), QStringList { QStringLiteral("A") });
+    QCOMPARE(pageNames(desk.SendMsgs()), QStringList({ "Waiting", "B" })); // at the end of the queue
+    QCOMPARE(pageRetries(desk.SendMsgs(), 1), 3); // keeps its retries
+    QCOMPARE(pageNames(desk.PendingMsgs()), QStringList { QStringLiteral("A") });
     QCOMPARE(closed.size(), 1);
     QCOMPARE(closed.first().first().toInt(), 1);
 }
@@ -193,17 +193,17 @@ void tst_PendingQueue::doubleClickResendsAndCloses()
 void tst_PendingQueue::deleteDropsCurrentRowAtOnce()
 {
     core::Desk desk(dir_.path());
-    appendNamedPages(desk.PendingMsgs, { "A", "B", "C" });
-    TShowPending window(desk.PendingMsgs, desk.SendMsgs);
+    appendNamedPages(desk.PendingMsgs(), { "A", "B", "C" });
+    TShowPending window(desk.PendingMsgs(), desk.SendMsgs());
     QSignalSpy closed(&window, &TShowPending::closedWithCount);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     window.DBGrid1->selectRow(1);
     QTest::mouseClick(window.DeleteBtn, Qt::LeftButton); // no question asked
-    QCOMPARE(pageNames(desk.PendingMsgs), QStringList({ "A", "C" }));
+    QCOMPARE(pageNames(desk.PendingMsgs()), QStringList({ "A", "C" }));
     QCOMPARE(window.DBGrid1->model()->rowCount(), 2);
     QVERIFY(window.isVisible());
-    QVERIFY(desk.SendMsgs.isEmpty());
+    QVERIFY(desk.SendMsgs().isEmpty());
     window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     QTest::keyClick(&window, Qt::Key_X, Qt::AltModifier); // E&xit
@@ -215,7 +215,7 @@ void tst_PendingQueue::deleteDropsCurrentRowAtOnce()
 void tst_PendingQueue::emptyGridCommands()
 {
     core::Desk desk(dir_.path());
-    TShowPending window(desk.PendingMsgs, desk.SendMsgs);
+    TShowPending window(desk.PendingMsgs(), desk.SendMsgs());
     QSignalSpy closed(&window, &TShowPending::closedWithCount);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -223,7 +223,7 @@ void tst_PendingQueue::emptyGridCommands()
     QVERIFY(window.isVisible());
     window.DBGrid1DblClick();
     QVERIFY(!window.isVisible()); // it just closes
-    QVERIFY(desk.SendMsgs.isEmpty());
+    QVERIFY(desk.SendMsgs().isEmpty());
     QCOMPARE(closed.size(), 1);
     QCOMPARE(closed.first().first().toInt(), 0);
 }
@@ -241,8 +241,8 @@ void tst_PendingQueue::doubleClickBelowTheRows()
 {
     QFETCH(int, pages);
     core::Desk desk(dir_.path());
-    appendNamedPages(desk.PendingMsgs, QStringList { "A", "B" }.mid(0, pages));
-    TShowPending window(desk.PendingMsgs, desk.SendMsgs);
+    appendNamedPages(desk.PendingMsgs(), QStringList { "A", "B" }.mid(0, pages));
+    TShowPending window(desk.PendingMsgs(), desk.SendMsgs());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     if (pages)
@@ -251,8 +251,8 @@ void tst_PendingQueue::doubleClickBelowTheRows()
     QVERIFY(!window.DBGrid1->indexAt(below).isValid());
     QTest::mouseDClick(window.DBGrid1->viewport(), Qt::LeftButton, {}, below);
     QVERIFY(!window.isVisible());
-    QCOMPARE(pageNames(desk.SendMsgs), pages ? QStringList { "B" } : QStringList());
-    QCOMPARE(desk.PendingMsgs.rowCount(), qMax(0, pages - 1));
+    QCOMPARE(pageNames(desk.SendMsgs()), pages ? QStringList { "B" } : QStringList());
+    QCOMPARE(desk.PendingMsgs().rowCount(), qMax(0, pages - 1));
 }
 
 // From the keyboard: the Delete key drops the current page, Enter sends it again and closes; Tab
@@ -260,24 +260,24 @@ void tst_PendingQueue::doubleClickBelowTheRows()
 void tst_PendingQueue::keysResendAndDelete()
 {
     core::Desk desk(dir_.path());
-    appendNamedPages(desk.PendingMsgs, { "A", "B", "C" });
-    TShowPending window(desk.PendingMsgs, desk.SendMsgs);
+    appendNamedPages(desk.PendingMsgs(), { "A", "B", "C" });
+    TShowPending window(desk.PendingMsgs(), desk.SendMsgs());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     window.DBGrid1->setFocus();
     window.DBGrid1->selectRow(0);
     QTest::keyClick(window.DBGrid1, Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), window.DeleteBtn);
-    QCOMPARE(desk.PendingMsgs.currentRow(), 0);
+    QCOMPARE(desk.PendingMsgs().currentRow(), 0);
     window.DBGrid1->setFocus();
     QTest::keyClick(window.DBGrid1, Qt::Key_Delete);
-    QCOMPARE(pageNames(desk.PendingMsgs), QStringList({ "B", "C" }));
+    QCOMPARE(pageNames(desk.PendingMsgs()), QStringList({ "B", "C" }));
     QVERIFY(window.isVisible());
     window.DBGrid1->selectRow(1);
     QTest::keyClick(window.DBGrid1, Qt::Key_Return);
     QVERIFY(!window.isVisible());
-    QCOMPARE(pageNames(desk.SendMsgs), QStringList { "C" });
-    QCOMPARE(pageNames(desk.PendingMsgs), QStringList { "B" });
+    QCOMPARE(pageNames(desk.SendMsgs()), QStringList { "C" });
+    QCOMPARE(pageNames(desk.PendingMsgs()), QStringList { "B" });
 }
 
 QTEST_MAIN(tst_PendingQueue)

@@ -41,9 +41,9 @@ QStringList texts(const QListWidget* list)
 QStringList groupNames(core::Desk& desk)
 {
     QStringList names;
-    desk.GroupsT.refresh();
-    for (desk.GroupsT.first(); !desk.GroupsT.eof(); desk.GroupsT.next())
-        names << desk.GroupsT.fieldText(QStringLiteral("GROUP"));
+    desk.GroupsT().refresh();
+    for (desk.GroupsT().first(); !desk.GroupsT().eof(); desk.GroupsT().next())
+        names << desk.GroupsT().fieldText(QStringLiteral("GROUP"));
     return names;
 }
 
@@ -237,7 +237,7 @@ private slots:
         QCOMPARE(groupNames(main_->desk()), QStringList({ "Ops", "Zeta" }));
         QVERIFY(QFile::exists(path));
         // The walk above left the handle on its last record; the window deletes the current one.
-        QVERIFY(main_->desk().GroupsT.locate(QStringLiteral("GROUP"), QStringLiteral("Ops")));
+        QVERIFY(main_->desk().GroupsT().locate(QStringLiteral("GROUP"), QStringLiteral("Ops")));
         answerNextBox(QMessageBox::Yes, &asked);
         form_->DeleteGroupBtn->click();
         QCOMPARE(groupNames(main_->desk()), QStringList { "Zeta" });
@@ -253,13 +253,13 @@ private slots:
             testsupport::addGroup(desk, QStringLiteral("Zeta"));
         });
         QVERIFY(compose::writeMemberFile(file(QStringLiteral("Zeta.GRP")), { QStringLiteral("Bob") }).isEmpty());
-        QVERIFY(main_->desk().GroupsT.locate(QStringLiteral("GROUP"), QStringLiteral("Ops")));
+        QVERIFY(main_->desk().GroupsT().locate(QStringLiteral("GROUP"), QStringLiteral("Ops")));
         QTRY_COMPARE(texts(form_->MemberList), QStringList());
-        QVERIFY(main_->desk().GroupsT.locate(QStringLiteral("GROUP"), QStringLiteral("Zeta")));
+        QVERIFY(main_->desk().GroupsT().locate(QStringLiteral("GROUP"), QStringLiteral("Zeta")));
         QTRY_COMPARE(texts(form_->MemberList), QStringList { "Bob" });
         QCOMPARE(texts(form_->UsersList), QStringList { "Ann" });
         QCOMPARE(form_->GroupName->currentRow(), 1);
-        QVERIFY(main_->desk().GroupsT.locate(QStringLiteral("GROUP"), QStringLiteral("Ops")));
+        QVERIFY(main_->desk().GroupsT().locate(QStringLiteral("GROUP"), QStringLiteral("Ops")));
         QTRY_COMPARE(texts(form_->MemberList), QStringList());
         // The recipient list's walk over every group reloads the lists once, for the group it
         // ends on.
@@ -292,7 +292,7 @@ private slots:
         QTest::keyClicks(editor, QStringLiteral("day crew"));
         QTest::keyClick(editor, Qt::Key_Return);
         // The view commits the editor once the key has been handled.
-        QTRY_COMPARE(main_->desk().GroupsT.state(), store::Table::State::Edit);
+        QTRY_COMPARE(main_->desk().GroupsT().state(), store::Table::State::Edit);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_X, Qt::AltModifier);
         QVERIFY(!form_->isVisible());
         QCOMPARE(groupNames(main_->desk()), QStringList { "Day Crew" });
@@ -334,7 +334,7 @@ private slots:
         QTest::keyClick(form_->GroupName, Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), form_->UsersList);
         QCOMPARE(form_->GroupName->currentRow(), 0);
-        QCOMPARE(main_->desk().GroupsT.fieldText(QStringLiteral("GROUP")), QStringLiteral("Ops"));
+        QCOMPARE(main_->desk().GroupsT().fieldText(QStringLiteral("GROUP")), QStringLiteral("Ops"));
         QCOMPARE(texts(form_->MemberList), QStringList());
         QVERIFY(
             compose::writeMemberFile(file(QStringLiteral("Ops.GRP")), { QStringLiteral("Ann") }).isEmpty());

@@ -24,10 +24,10 @@ namespace {
 
 void addModem(core::Desk& desk, const QString& model, const QString& init)
 {
-    desk.ModemsT.append();
-    desk.ModemsT.setFieldText(store::modems::Modems, model);
-    desk.ModemsT.setFieldText(store::modems::InitStr, init);
-    desk.ModemsT.post();
+    desk.ModemsT().append();
+    desk.ModemsT().setFieldText(store::modems::Modems, model);
+    desk.ModemsT().setFieldText(store::modems::InitStr, init);
+    desk.ModemsT().post();
 }
 
 QString savedInit()

@@ -31,7 +31,7 @@ private:
     std::unique_ptr<TMainForm> main_;
     TPagerCompForm* form_ = nullptr;
 
-    store::Table& carriers() { return main_->desk().PagerCompT; }
+    store::Table& carriers() { return main_->desk().PagerCompT(); }
     QStringList onDisk()
     {
         return testsupport::onDisk(dir_->path(), "PAGECOMP.DBF", "PAGERCOMP", kCarrierFields);
@@ -151,7 +151,7 @@ void tst_PagerCompForm::exitLeavesTheChangePending()
 void tst_PagerCompForm::deleteKeepsTheUsersCarrierName()
 {
     openWindow();
-    store::Table& users = main_->desk().BUsersT;
+    store::Table& users = main_->desk().BUsersT();
     users.append();
     users.setFieldText("USERNAME", "Ann");
     users.setFieldText("PAGERCOMP", "Acme");

@@ -51,7 +51,7 @@ private:
     std::unique_ptr<TMainForm> main_;
     TUsersForm* form_ = nullptr;
 
-    store::Table& users() { return main_->desk().BUsersT; }
+    store::Table& users() { return main_->desk().BUsersT(); }
     QStringList usersOnDisk()
     {
         return testsupport::onDisk(dir_->path(), QStringLiteral("BUSERS.DBF"), QStringLiteral("USERNAME"), kUserFields);
@@ -60,9 +60,9 @@ private:
     void openWindow()
     {
         main_ = std::make_unique<TMainForm>(dir_->path());
-        addRecord(main_->desk().PagerCompT, { QStringLiteral("PAGERCOMP"), QStringLiteral("HOST_TEL") },
+        addRecord(main_->desk().PagerCompT(), { QStringLiteral("PAGERCOMP"), QStringLiteral("HOST_TEL") },
             { QStringLiteral("B-Net"), QStringLiteral("5550002") });
-        addRecord(main_->desk().PagerCompT, { QStringLiteral("PAGERCOMP"), QStringLiteral("HOST_TEL") },
+        addRecord(main_->desk().PagerCompT(), { QStringLiteral("PAGERCOMP"), QStringLiteral("HOST_TEL") },
             { QStringLiteral("A-Tel"), QStringLiteral("5550001") });
         addRecord(users(), kUserFields, { QStringLiteral("Cy"), QStringLiteral("300"), QStringLiteral("B-Net") });
         addRecord(users(), kUserFields, { QStringLiteral("Ann"), QStringLiteral("100"), QStringLiteral("A-Tel") });
@@ -355,7 +355,7 @@ void tst_UsersForm::tenThousandUsersWork()
     {
         // Written by a handle of their own before the program starts, as an existing directory.
         TMainForm seed(dir_->path());
-        store::Table& t = seed.desk().BUsersT;
+        store::Table& t = seed.desk().BUsersT();
         for (int i = 0; i < 10000; ++i)
             addRecord(t, kUserFields,
                 { QStringLiteral("User %1").arg(i, 5, 10, QLatin1Char('0')), QString::number(i), QStringLiteral("A-Tel") });

@@ -66,7 +66,7 @@ void tst_ComposeE2E::typedMessageAndDroppedFileReachTheTerminal()
     QVERIFY(testsupport::tickInList(form.recipientList, QStringLiteral("Ann")));
     QTest::keyClicks(form.messageEditor, QStringLiteral("Call the office"));
     form.sendButton->click();
-    QCOMPARE(form.desk().SendMsgs.rowCount(), 1);
+    QCOMPARE(form.desk().SendMsgs().rowCount(), 1);
     QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 30000));
 
     QFile file(compose::MessagePreparation::messageFileName());
@@ -74,7 +74,7 @@ void tst_ComposeE2E::typedMessageAndDroppedFileReachTheTerminal()
     file.write("555-0199\r\nMetro\r\nFrom the file\r\n");
     file.close();
     QVERIFY(sim.waitFor(QStringLiteral("page"), 2, 30000));
-    QTRY_VERIFY_WITH_TIMEOUT(!form.desk().pageInProgress() && form.desk().SendMsgs.isEmpty(), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.desk().pageInProgress() && form.desk().SendMsgs().isEmpty(), 15000);
     QVERIFY(!QFile::exists(compose::MessagePreparation::messageFileName()));
 
     const QList<QJsonObject> dials = sim.transcript(QStringLiteral("dial"));

@@ -94,7 +94,7 @@ void tst_CrashE2E::failedPageSurvivesAKill()
     {
         TMainForm next(data);
         QCOMPARE(next.desk().startupReport(), QString());
-        QCOMPARE(next.desk().SendMsgs.rowCount(), 0);
+        QCOMPARE(next.desk().SendMsgs().rowCount(), 0);
         next.Timer1Timer();
         QCOMPARE(next.pendingButton->text(), QStringLiteral("Pending Msgs: 1"));
     }

@@ -177,8 +177,8 @@ void tst_DeliveryE2E::typedMessageReachesTheTerminal()
     QCOMPARE(lines.first(), QStringLiteral("Sent to Ann Lee: ") + text.left(40));
     QVERIFY(lines.contains(QStringLiteral("Sending message to Ann Lee")));
     QVERIFY(!form->sendingLabel->isVisible());
-    QVERIFY(form->desk().SendMsgs.isEmpty());
-    QVERIFY(form->desk().PendingMsgs.isEmpty());
+    QVERIFY(form->desk().SendMsgs().isEmpty());
+    QVERIFY(form->desk().PendingMsgs().isEmpty());
     QCOMPARE(boxes.texts(), QStringList());
 }
 
@@ -191,7 +191,7 @@ void tst_DeliveryE2E::threeQueuedPagesGoInQueueOrder()
     auto form = startDesk();
     send(*form, QStringLiteral("Meeting at ten"),
         { QStringLiteral("Cy Doe"), QStringLiteral("Ann Lee"), QStringLiteral("Bob Ray") });
-    QCOMPARE(form->desk().SendMsgs.rowCount(), 3);
+    QCOMPARE(form->desk().SendMsgs().rowCount(), 3);
     QVERIFY(sim.waitFor(QStringLiteral("page"), 3, 30000));
     QStringList ids;
     for (const QJsonObject& page : sim.transcript(QStringLiteral("page")))
@@ -214,9 +214,9 @@ void tst_DeliveryE2E::busyLineRetriedThenPendingSurvivesRestartAndResends()
     {
         auto form = startDesk();
         send(*form, QStringLiteral("Busy line test"), { QStringLiteral("Ann Lee") });
-        QTRY_VERIFY_WITH_TIMEOUT(form->desk().PendingMsgs.rowCount() == 1, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(form->desk().PendingMsgs().rowCount() == 1, 20000);
         QCOMPARE(sim.transcript(QStringLiteral("dial")).size(), 2); // tried as Retries allows
-        QVERIFY(form->desk().SendMsgs.isEmpty());
+        QVERIFY(form->desk().SendMsgs().isEmpty());
         QCOMPARE(status(*form).filter(QStringLiteral("Line busy")).size(), 2);
         QTRY_COMPARE_WITH_TIMEOUT(form->pendingButton->text(), QStringLiteral("Pending Msgs: 1"), 3000);
         QCOMPARE(
@@ -225,7 +225,7 @@ void tst_DeliveryE2E::busyLineRetriedThenPendingSurvivesRestartAndResends()
     }
     QVERIFY(QFile::exists(QStringLiteral("PendMsgs")));
     auto form = startDesk();
-    QCOMPARE(form->desk().PendingMsgs.rowCount(), 1);
+    QCOMPARE(form->desk().PendingMsgs().rowCount(), 1);
     QTRY_COMPARE_WITH_TIMEOUT(form->pendingButton->text(), QStringLiteral("Pending Msgs: 1"), 3000);
     // The Pending Messages window is modal: a double click on the page sends it again.
     bool seen = false;
@@ -245,8 +245,8 @@ void tst_DeliveryE2E::busyLineRetriedThenPendingSurvivesRestartAndResends()
     QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 20000));
     QCOMPARE(
         textOf(sim.transcript(QStringLiteral("page")).first(), "text"), QStringLiteral("Busy line test"));
-    QTRY_VERIFY_WITH_TIMEOUT(!form->desk().pageInProgress() && form->desk().SendMsgs.isEmpty(), 10000);
-    QVERIFY(form->desk().PendingMsgs.isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(!form->desk().pageInProgress() && form->desk().SendMsgs().isEmpty(), 10000);
+    QVERIFY(form->desk().PendingMsgs().isEmpty());
 }
 
 void tst_DeliveryE2E::abortDropsThePageUnderWay()
@@ -262,11 +262,11 @@ void tst_DeliveryE2E::abortDropsThePageUnderWay()
     QVERIFY(form->abortButton->isEnabled());
     QTest::mouseClick(form->abortButton, Qt::LeftButton);
     QVERIFY(!form->desk().pageInProgress());
-    QCOMPARE(form->desk().SendMsgs.rowCount(), 1); // Ann's page is dropped, Bob's waits
+    QCOMPARE(form->desk().SendMsgs().rowCount(), 1); // Ann's page is dropped, Bob's waits
     QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 20000));
     QCOMPARE(textOf(sim.transcript(QStringLiteral("page")).first(), "id"), QStringLiteral("5678"));
-    QTRY_VERIFY_WITH_TIMEOUT(!form->desk().pageInProgress() && form->desk().SendMsgs.isEmpty(), 10000);
-    QVERIFY(form->desk().PendingMsgs.isEmpty()); // an aborted page does not become pending
+    QTRY_VERIFY_WITH_TIMEOUT(!form->desk().pageInProgress() && form->desk().SendMsgs().isEmpty(), 10000);
+    QVERIFY(form->desk().PendingMsgs().isEmpty()); // an aborted page does not become pending
     QCOMPARE(sim.transcript(QStringLiteral("page")).size(), 1);
 }
 
@@ -303,13 +303,13 @@ void tst_DeliveryE2E::scheduledRecordDueNowIsPaged()
         QCOMPARE(desk.open(), QString());
         const auto schedule = [&](const QDate& date, const QString& time, const QString& user,
                                   const QString& text) {
-            desk.SchedMsgT.append();
-            desk.SchedMsgT.setFieldText(QStringLiteral("DDATE"), date.toString(QStringLiteral("yyyy/MM/dd")));
-            desk.SchedMsgT.setFieldText(QStringLiteral("DTIME"), time);
-            desk.SchedMsgT.setFieldText(QStringLiteral("USERNAME"), user);
-            desk.SchedMsgT.setFieldText(QStringLiteral("MUSTSEND"), QStringLiteral("Y"));
-            desk.SchedMsgT.setMemoLines(QStringLiteral("MSG"), { text });
-            desk.SchedMsgT.post();
+            desk.SchedMsgT().append();
+            desk.SchedMsgT().setFieldText(QStringLiteral("DDATE"), date.toString(QStringLiteral("yyyy/MM/dd")));
+            desk.SchedMsgT().setFieldText(QStringLiteral("DTIME"), time);
+            desk.SchedMsgT().setFieldText(QStringLiteral("USERNAME"), user);
+            desk.SchedMsgT().setFieldText(QStringLiteral("MUSTSEND"), QStringLiteral("Y"));
+            desk.SchedMsgT().setMemoLines(QStringLiteral("MSG"), { text });
+            desk.SchedMsgT().post();
         };
         schedule(today.addDays(-1), QStringLiteral("11:00:00"), QStringLiteral("Bob Ray"),
             QStringLiteral("Yesterday's reminder"));
@@ -324,10 +324,10 @@ void tst_DeliveryE2E::scheduledRecordDueNowIsPaged()
     form->currentDateTime = [&now] { return now; };
     BoxCatcher boxes;
     form->Timer1Timer();
-    QVERIFY(form->desk().SendMsgs.isEmpty());
+    QVERIFY(form->desk().SendMsgs().isEmpty());
     now = QDateTime(today, QTime(12, 0, 0));
     form->Timer1Timer();
-    QCOMPARE(form->desk().SendMsgs.rowCount(), 1);
+    QCOMPARE(form->desk().SendMsgs().rowCount(), 1);
     form->session().setTickInterval(100); // a short tick: the suite does not wait on the real second
     form->deliveryTimer->start(); // the delivery timer takes it from here
     QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 20000));
@@ -336,7 +336,7 @@ void tst_DeliveryE2E::scheduledRecordDueNowIsPaged()
     QCOMPARE(textOf(page, "text"), QStringLiteral("Lunch at noon"));
     QTRY_VERIFY_WITH_TIMEOUT(status(*form).contains(QStringLiteral("Sent to Cy Doe: Lunch at noon")), 10000);
     // Both records are gone: the due one sent, yesterday's unsent.
-    store::Table& sched = form->desk().SchedMsgT;
+    store::Table& sched = form->desk().SchedMsgT();
     sched.refresh();
     QVERIFY(sched.isEmpty());
     // Further quarter-minute ticks find nothing more to send.
@@ -344,7 +344,7 @@ void tst_DeliveryE2E::scheduledRecordDueNowIsPaged()
     QTRY_VERIFY(!form->desk().pageInProgress());
     form->Timer1Timer();
     form->Timer1Timer();
-    QVERIFY(form->desk().SendMsgs.isEmpty());
+    QVERIFY(form->desk().SendMsgs().isEmpty());
     QVERIFY(!form->desk().pageInProgress());
     QCOMPARE(sim.transcript(QStringLiteral("page")).size(), 1);
     QCOMPARE(boxes.texts(), QStringList());
@@ -416,10 +416,10 @@ void tst_DeliveryE2E::scheduledFromTheWindowIsPagedAtTheNextScan()
     screenshot(window, QStringLiteral("pager-scheduling"));
     QTest::mouseClick(window->BitBtn1, Qt::LeftButton);
     form->Timer1Timer(); // 16:20:05 is no quarter minute
-    QVERIFY(form->desk().SendMsgs.isEmpty());
+    QVERIFY(form->desk().SendMsgs().isEmpty());
     now = QDateTime(QDate::currentDate(), QTime(16, 20, 15));
     form->Timer1Timer();
-    QCOMPARE(form->desk().SendMsgs.rowCount(), 1);
+    QCOMPARE(form->desk().SendMsgs().rowCount(), 1);
     form->session().setTickInterval(100); // a short tick: the suite does not wait on the real second
     form->deliveryTimer->start();
     QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 20000));
@@ -476,9 +476,9 @@ void tst_DeliveryE2E::carrierWithOddValues()
     BoxCatcher boxes;
     send(*form, QStringLiteral("Odd carrier"), { QStringLiteral("Ann Lee") });
     // Delivered or pending, never lost, and the timer goes on.
-    QTRY_VERIFY_WITH_TIMEOUT(form->desk().SendMsgs.isEmpty() && !form->desk().pageInProgress(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(form->desk().SendMsgs().isEmpty() && !form->desk().pageInProgress(), 30000);
     const int delivered = sim.transcript(QStringLiteral("page")).size();
-    QCOMPARE(delivered + form->desk().PendingMsgs.rowCount(), 1);
+    QCOMPARE(delivered + form->desk().PendingMsgs().rowCount(), 1);
     QVERIFY(form->deliveryTimer->isActive());
     for (const QJsonObject& o : sim.transcript(QStringLiteral("modem")))
         QVERIFY2(!textOf(o, "command").contains(u'x'),
@@ -515,26 +515,26 @@ void tst_DeliveryE2E::tableErrorDuringATick()
     auto form = startDesk();
     BoxCatcher boxes;
     // The tick takes in a message file naming a user while the users table cannot be read.
-    form->desk().BUsersT.close();
+    form->desk().BUsersT().close();
     QFile file(QStringLiteral("plimomsgs.txt"));
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("Ann Lee\nMetro Paging\nTable fault\n");
     file.close();
     QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(QStringLiteral("plimomsgs.txt")), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(!boxes.texts().isEmpty() || !sim.transcript(QStringLiteral("page")).isEmpty()
-            || form->desk().PendingMsgs.rowCount() > 0,
+            || form->desk().PendingMsgs().rowCount() > 0,
         10000);
     QVERIFY(form->deliveryTimer->isActive());
     // A table error raised inside the tick itself (the scheduled scan on a table that is not open)
     // is shown in the standard error box; the timer goes on and the next page is sent.
-    form->desk().SchedMsgT.close();
+    form->desk().SchedMsgT().close();
     const int boxesBefore = boxes.texts().size();
     form->currentDateTime = [] { return QDateTime(QDate::currentDate(), QTime(12, 0, 0)); };
     QTRY_VERIFY_WITH_TIMEOUT(boxes.texts().size() > boxesBefore, 5000);
     form->currentDateTime = [] { return QDateTime::currentDateTime(); };
     QVERIFY(form->deliveryTimer->isActive());
-    form->desk().SchedMsgT.open();
-    form->desk().BUsersT.open();
+    form->desk().SchedMsgT().open();
+    form->desk().BUsersT().open();
     const int before = sim.transcript(QStringLiteral("page")).size();
     send(*form, QStringLiteral("After the fault"), { QStringLiteral("Cy Doe") });
     QVERIFY(sim.waitFor(QStringLiteral("page"), before + 1, 20000));

@@ -82,7 +82,7 @@ private slots:
         form.session().setTickInterval(100); // a short tick: the suite does not wait on the real second
         form.deliveryTimer->start();
         QTest::mouseClick(form.sendButton, Qt::LeftButton);
-        QCOMPARE(form.desk().SendMsgs.rowCount(), 2);
+        QCOMPARE(form.desk().SendMsgs().rowCount(), 2);
 
         QVERIFY(sim.waitFor(QStringLiteral("page"), 3, 40000));
         QTRY_VERIFY_WITH_TIMEOUT(!form.desk().pageInProgress(), 10000);

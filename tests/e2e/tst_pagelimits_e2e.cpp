@@ -94,10 +94,10 @@ private slots:
         for (int i = 0; message.size() < 499; ++i)
             message += QString(QChar(u'a' + i % 26));
         send(*form, message, { QStringLiteral("Group: All Hands") });
-        QCOMPARE(form->desk().SendMsgs.rowCount() + (form->desk().pageInProgress() ? 1 : 0), 2);
+        QCOMPARE(form->desk().SendMsgs().rowCount() + (form->desk().pageInProgress() ? 1 : 0), 2);
 
         QVERIFY(sim.waitFor(QStringLiteral("page"), 60, 60000));
-        QTRY_VERIFY_WITH_TIMEOUT(!form->desk().pageInProgress() && form->desk().SendMsgs.isEmpty(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form->desk().pageInProgress() && form->desk().SendMsgs().isEmpty(), 20000);
         QStringList paged;
         for (const QJsonObject& page : sim.transcript(QStringLiteral("page"))) {
             QCOMPARE(textOf(page, "text"), message.left(498));
@@ -105,7 +105,7 @@ private slots:
         }
         QCOMPARE(paged, ids);
         QCOMPARE(sim.transcript(QStringLiteral("dial")).size(), 2);
-        QVERIFY(form->desk().PendingMsgs.isEmpty());
+        QVERIFY(form->desk().PendingMsgs().isEmpty());
         QCOMPARE(status(*form).filter(QStringLiteral(" cut to ")),
             QStringList { "Message to Group: All Hands cut to 498 characters" });
         QCOMPARE(boxes.texts(), QStringList());
@@ -149,7 +149,7 @@ private slots:
         auto form = startDesk();
         BoxCatcher boxes;
         send(*form, QStringLiteral("Call the desk"), { QStringLiteral("Ann Lee") });
-        QTRY_COMPARE_WITH_TIMEOUT(form->desk().PendingMsgs.rowCount(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(form->desk().PendingMsgs().rowCount(), 1, 20000);
         QVERIFY(!status(*form).filter(QStringLiteral("Bad dial string")).isEmpty());
         QVERIFY(sim.transcript(QStringLiteral("dial")).isEmpty());
         for (const QJsonObject& m : sim.transcript(QStringLiteral("modem")))
@@ -168,13 +168,13 @@ private slots:
         {
             core::Desk desk(dir_->path());
             QCOMPARE(desk.open(), QString());
-            desk.SchedMsgT.append();
-            desk.SchedMsgT.setFieldText(QStringLiteral("DDATE"), today.toString(QStringLiteral("yyyy/MM/dd")));
-            desk.SchedMsgT.setFieldText(QStringLiteral("DTIME"), QStringLiteral("11:59:00"));
-            desk.SchedMsgT.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("Ann Lee"));
-            desk.SchedMsgT.setFieldText(QStringLiteral("MUSTSEND"), QStringLiteral("Y"));
-            desk.SchedMsgT.setMemoLines(QStringLiteral("MSG"), { QStringLiteral("Lunch at noon") });
-            desk.SchedMsgT.post();
+            desk.SchedMsgT().append();
+            desk.SchedMsgT().setFieldText(QStringLiteral("DDATE"), today.toString(QStringLiteral("yyyy/MM/dd")));
+            desk.SchedMsgT().setFieldText(QStringLiteral("DTIME"), QStringLiteral("11:59:00"));
+            desk.SchedMsgT().setFieldText(QStringLiteral("USERNAME"), QStringLiteral("Ann Lee"));
+            desk.SchedMsgT().setFieldText(QStringLiteral("MUSTSEND"), QStringLiteral("Y"));
+            desk.SchedMsgT().setMemoLines(QStringLiteral("MSG"), { QStringLiteral("Lunch at noon") });
+            desk.SchedMsgT().post();
         }
         QFile file(QStringLiteral("plimomsgs.txt"));
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -208,7 +208,7 @@ private:
     {
         auto form = std::make_unique<TMainForm>(dir_->path());
         CreateSystemForm(*form);
-        form->desk().ScheduledSendingEnabled = true;
+        form->desk().setScheduledSendingEnabled(true);
         form->show();
         form->session().setTickInterval(100); // a short tick: the suite does not wait on the real second
         form->deliveryTimer->start();

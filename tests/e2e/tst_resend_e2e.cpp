@@ -81,7 +81,7 @@ private slots:
         QTRY_COMPARE(log->DBMemo1->toPlainText(), QStringLiteral("for Al"));
         QTest::mouseClick(log->BitBtn3, Qt::LeftButton);
         QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 40000));
-        QTRY_VERIFY_WITH_TIMEOUT(!form.desk().pageInProgress() && form.desk().SendMsgs.rowCount() == 0, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.desk().pageInProgress() && form.desk().SendMsgs().rowCount() == 0, 10000);
 
         form.MsgLogMenu->trigger();
         QTRY_COMPARE(QApplication::activeWindow(), log);

@@ -48,7 +48,7 @@ private slots:
     {
         core::Desk shared(dir_->path());
         QCOMPARE(shared.open(), QString());
-        models::TableModel model(shared.MsgLogT, { store::msglog::UserName, store::msglog::Msg });
+        models::TableModel model(shared.MsgLogT(), { store::msglog::UserName, store::msglog::Msg });
         // The rows of deleted records a block finds go in one removal from the end, the rows after
         // them shifting up (one removal a batch keeps a million-row view quick); the tester's check
         // of the rows beside a removal counts that shift, so here it warns instead of failing.
@@ -64,11 +64,11 @@ private slots:
                 addLogRecord(other, QStringLiteral("2031/05/14"), QStringLiteral("10:00:00 AM"), QStringLiteral("U"),
                     QStringLiteral("m%1").arg(i, 4, 10, QChar(u'0')));
                 if (i % 7 == 3 || i >= 2900)
-                    other.MsgLogT.deleteRecord();
+                    other.MsgLogT().deleteRecord();
             }
         }
         // Read again, as a window does when it is activated.
-        shared.MsgLogT.refresh();
+        shared.MsgLogT().refresh();
         model.reload();
         QStringList expected;
         for (int i = 0; i < 2900; ++i) {
@@ -77,7 +77,7 @@ private slots:
         }
         QCOMPARE(shownMessages(model), expected);
         // A move of the shared handle is the model's current row.
-        shared.MsgLogT.last();
+        shared.MsgLogT().last();
         QTRY_COMPARE(model.currentRow(), model.rowCount() - 1);
     }
 
@@ -85,7 +85,7 @@ private slots:
     {
         core::Desk shared(dir_->path());
         QCOMPARE(shared.open(), QString());
-        models::TableModel model(shared.MsgLogT, { store::msglog::UserName, store::msglog::Msg });
+        models::TableModel model(shared.MsgLogT(), { store::msglog::UserName, store::msglog::Msg });
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         core::Desk other(dir_->path());
         QCOMPARE(other.open(), QString());
@@ -96,7 +96,7 @@ private slots:
                 addLogRecord(other, QStringLiteral("2031/05/14"), QStringLiteral("10:00:00 AM"), QStringLiteral("U"), text);
                 expected << text;
             }
-            shared.MsgLogT.refresh();
+            shared.MsgLogT().refresh();
             model.reload();
             QCOMPARE(shownMessages(model), expected);
         }
@@ -109,7 +109,7 @@ private slots:
         for (int i = 0; i < 2100; ++i)
             addLogRecord(shared, QStringLiteral("2031/05/14"), QStringLiteral("10:00:00 AM"), QStringLiteral("U"),
                 QStringLiteral("m%1").arg(i));
-        models::TableModel model(shared.MsgLogT, { store::msglog::UserName, store::msglog::Msg });
+        models::TableModel model(shared.MsgLogT(), { store::msglog::UserName, store::msglog::Msg });
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         QSignalSpy errors(&model, &models::TableModel::storeError);
         QFile memos(dir_->filePath(QStringLiteral("MSGLOG2.fpt")));

@@ -150,7 +150,7 @@ private slots:
         QCOMPARE(main_->composition().text(), text);
         QCOMPARE(main_->messageEditor->toPlainText(), text);
         QVERIFY(!form_->isVisible());
-        QCOMPARE(desk().SendMsgs.rowCount(), 0);
+        QCOMPARE(desk().SendMsgs().rowCount(), 0);
     }
 
     void resendOfAUserQueuesItAndLogsIt()
@@ -162,7 +162,7 @@ private slots:
         BoxCatcher boxes;
         QTest::mouseClick(form_->BitBtn3, Qt::LeftButton);
         QVERIFY(!form_->isVisible());
-        QCOMPARE(desk().SendMsgs.rowCount(), 1);
+        QCOMPARE(desk().SendMsgs().rowCount(), 1);
         QCOMPARE(main_->pagerIdLabel->text(), QStringLiteral("100"));
         QCOMPARE(main_->carrierLabel->text(), QStringLiteral("Net"));
         const QStringList names = namesOnDisk();
@@ -181,7 +181,7 @@ private slots:
         QTest::mouseClick(form_->BitBtn3, Qt::LeftButton);
         QVERIFY(!main_->selectByGroupBox->isChecked());
         QCOMPARE(main_->composition().text(), QStringLiteral("draft"));
-        QCOMPARE(desk().SendMsgs.rowCount(), 1);
+        QCOMPARE(desk().SendMsgs().rowCount(), 1);
     }
 
     void resendOfAVanishedUserSendsNothing()
@@ -193,7 +193,7 @@ private slots:
         QTest::mouseClick(form_->BitBtn3, Qt::LeftButton);
         QVERIFY(!form_->isVisible());
         QCOMPARE(main_->composition().text(), QString());
-        QCOMPARE(desk().SendMsgs.rowCount(), 0);
+        QCOMPARE(desk().SendMsgs().rowCount(), 0);
         QCOMPARE(boxes.texts(), QStringList());
     }
 
@@ -229,7 +229,7 @@ private slots:
             QCoreApplication::processEvents();
         }
         // The rows of deleted records went from under the current one: the record stays current.
-        QCOMPARE(desk().MsgLogT.fieldText(store::msglog::Msg), QStringLiteral("m2849"));
+        QCOMPARE(desk().MsgLogT().fieldText(store::msglog::Msg), QStringLiteral("m2849"));
         const QStringList expected = onDisk(dir_->path(), QStringLiteral("MSGLOG2.DBF"), QStringLiteral("BY_DATE"),
             { store::msglog::Msg });
         QStringList shown;
@@ -241,7 +241,7 @@ private slots:
         grid->scrollTo(form_->LogModel->index(row, 0));
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(form_->LogModel->index(row, 1)).center());
         QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m1500"));
-        QCOMPARE(desk().MsgLogT.fieldText(store::msglog::Msg), QStringLiteral("m1500"));
+        QCOMPARE(desk().MsgLogT().fieldText(store::msglog::Msg), QStringLiteral("m1500"));
 
         auto settle = [grid] {
             for (int i = 0; i < 3; ++i) {
@@ -260,13 +260,13 @@ private slots:
         settle();
         QTest::keyClick(grid, Qt::Key_End, Qt::ControlModifier);
         settle();
-        QCOMPARE(desk().MsgLogT.fieldText(store::msglog::Msg), QStringLiteral("m2849"));
+        QCOMPARE(desk().MsgLogT().fieldText(store::msglog::Msg), QStringLiteral("m2849"));
         QCOMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m2849"));
 
         main_->composition().setMessageLog(true);
         main_->session().sendToRecipient(QStringLiteral("Alice"), QStringLiteral("just sent"));
         settle();
-        QCOMPARE(desk().MsgLogT.fieldText(store::msglog::Msg), QStringLiteral("just sent"));
+        QCOMPARE(desk().MsgLogT().fieldText(store::msglog::Msg), QStringLiteral("just sent"));
         QCOMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("just sent"));
         QCOMPARE(form_->LogModel->index(grid->currentIndex().row(), 4).data().toString(), QStringLiteral("just sent"));
     }
@@ -346,8 +346,8 @@ private slots:
         QCoreApplication::processEvents();
         const QModelIndex cell = form_->LogModel->index(grid->rowAt(grid->viewport()->height() / 2), 2);
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(cell).center());
-        QTRY_COMPARE(desk().MsgLogT.fieldText(store::msglog::Msg), cell.siblingAtColumn(4).data().toString());
-        const QString record = desk().MsgLogT.fieldText(store::msglog::Msg);
+        QTRY_COMPARE(desk().MsgLogT().fieldText(store::msglog::Msg), cell.siblingAtColumn(4).data().toString());
+        const QString record = desk().MsgLogT().fieldText(store::msglog::Msg);
         QTest::keyClick(grid, Qt::Key_F2);
         QPointer<QLineEdit> editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
         QVERIFY(editor);
@@ -466,7 +466,7 @@ private slots:
         QCOMPARE(shownDays, 1);
         QCOMPARE(shownUser, -1);
         QCOMPARE(previewPages, 1);
-        QCOMPARE(desk().MsgLogT.fieldText(store::msglog::Msg), QStringLiteral("newest"));
+        QCOMPARE(desk().MsgLogT().fieldText(store::msglog::Msg), QStringLiteral("newest"));
 
         round = 2;
         form_->PrintMenu->trigger();

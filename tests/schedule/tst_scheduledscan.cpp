@@ -100,13 +100,13 @@ void tst_ScheduledScan::fill(const QList<Entry>& entries)
     addUser(desk, QStringLiteral("Ann Lee"), kCarrier, QStringLiteral("1234"));
     addUser(desk, QStringLiteral("Bob Ray"), kCarrier, QStringLiteral("5678"));
     for (const Entry& e : entries) {
-        desk.SchedMsgT.append();
-        desk.SchedMsgT.setFieldText(QStringLiteral("DDATE"), e.date);
-        desk.SchedMsgT.setFieldText(QStringLiteral("DTIME"), e.time);
-        desk.SchedMsgT.setFieldText(QStringLiteral("USERNAME"), e.user);
-        desk.SchedMsgT.setFieldText(QStringLiteral("MUSTSEND"), e.mustSend);
-        desk.SchedMsgT.setMemoLines(QStringLiteral("MSG"), e.lines);
-        desk.SchedMsgT.post();
+        desk.SchedMsgT().append();
+        desk.SchedMsgT().setFieldText(QStringLiteral("DDATE"), e.date);
+        desk.SchedMsgT().setFieldText(QStringLiteral("DTIME"), e.time);
+        desk.SchedMsgT().setFieldText(QStringLiteral("USERNAME"), e.user);
+        desk.SchedMsgT().setFieldText(QStringLiteral("MUSTSEND"), e.mustSend);
+        desk.SchedMsgT().setMemoLines(QStringLiteral("MSG"), e.lines);
+        desk.SchedMsgT().post();
     }
 }
 
@@ -125,7 +125,7 @@ void tst_ScheduledScan::tickAt(SessionRun& form, const QTime& time)
 
 QStringList tst_ScheduledScan::scheduled(SessionRun& form)
 {
-    store::Table& t = form.desk().SchedMsgT;
+    store::Table& t = form.desk().SchedMsgT();
     t.refresh();
     QStringList names;
     for (t.first(); !t.eof() && !t.isEmpty(); t.next())
@@ -135,7 +135,7 @@ QStringList tst_ScheduledScan::scheduled(SessionRun& form)
 
 QStringList tst_ScheduledScan::queuedNames(SessionRun& form)
 {
-    store::TMemTable& q = form.desk().SendMsgs;
+    store::TMemTable& q = form.desk().SendMsgs();
     QStringList names;
     for (q.first(); !q.eof() && !q.isEmpty(); q.next())
         names << q.fieldText(QString::fromLatin1(core::page::UserOrGroupName));
@@ -229,9 +229,9 @@ void tst_ScheduledScan::recordDecision()
     if (sent) {
         // The page carries the record's text; the operator's draft stays as it was.
         QCOMPARE(form->composition.text(), QStringLiteral("operator typing"));
-        form->desk().SendMsgs.first();
+        form->desk().SendMsgs().first();
         QVERIFY(form->desk()
-                    .SendMsgs.fieldText(QString::fromLatin1(core::page::MessageToSend))
+                    .SendMsgs().fieldText(QString::fromLatin1(core::page::MessageToSend))
                     .startsWith(QStringLiteral("First line")));
     } else {
         QCOMPARE(form->composition.text(), QStringLiteral("operator typing"));
@@ -286,8 +286,8 @@ void tst_ScheduledScan::oneMessagePerScan()
     QCOMPARE(queuedNames(*form), QStringList { QStringLiteral("Ann Lee") });
     QCOMPARE(scheduled(*form), QStringList { QStringLiteral("Bob Ray") });
     // The page would go out at the next tick; here it is taken off by hand.
-    form->desk().SendMsgs.first();
-    form->desk().SendMsgs.deleteRow();
+    form->desk().SendMsgs().first();
+    form->desk().SendMsgs().deleteRow();
     tickAt(*form, QTime(10, 0, 16));
     QCOMPARE(scheduled(*form), QStringList { QStringLiteral("Bob Ray") });
     tickAt(*form, QTime(10, 0, 30));
@@ -350,8 +350,8 @@ void tst_ScheduledScan::unreadableRecordPassedOverOnce()
     QCOMPARE(queuedNames(*form), QStringList { QStringLiteral("Ann Lee") });
     QVERIFY(!form->desk().scheduleScanActive());
     QCOMPARE(scheduled(*form), QStringList { QStringLiteral("Bad Entry") });
-    form->desk().SendMsgs.first();
-    form->desk().SendMsgs.deleteRow();
+    form->desk().SendMsgs().first();
+    form->desk().SendMsgs().deleteRow();
     tickAt(*form, QTime(10, 0, 15));
     const QStringList lines = form->statusLines.filter(QStringLiteral("Bad Entry"));
     QCOMPARE(lines.size(), 1); // named once, not at every scan
@@ -366,7 +366,7 @@ void tst_ScheduledScan::switchedOffAtStartKeepsDueRecords()
     fill({ { day(0), QStringLiteral("09:00:00"), QStringLiteral("Ann Lee") },
         { day(-1), QStringLiteral("09:00:00"), QStringLiteral("Bob Ray") } });
     auto form = startDesk();
-    QVERIFY(!form->desk().ScheduledSendingEnabled);
+    QVERIFY(!form->desk().ScheduledSendingEnabled());
     tickAt(*form, QTime(10, 0, 0));
     tickAt(*form, QTime(10, 0, 15));
     QCOMPARE(queuedNames(*form), QStringList());
@@ -400,7 +400,7 @@ void tst_ScheduledScan::groupRecordGoesOutPerCarrier()
     auto form = startDesk();
     tickAt(*form, QTime(10, 0, 0));
     // One page per carrier, "Area Call" first.
-    store::TMemTable& q = form->desk().SendMsgs;
+    store::TMemTable& q = form->desk().SendMsgs();
     QCOMPARE(q.rowCount(), 2);
     q.first();
     QCOMPARE(q.fieldText(QString::fromLatin1(core::page::PagerPhone)), QStringLiteral("9012^"));
@@ -427,12 +427,12 @@ void tst_ScheduledScan::tableFaultLeavesTheScanInactive()
 {
     fill({ { day(0), QStringLiteral("09:00:00"), QStringLiteral("Ann Lee") } });
     auto form = startDesk();
-    form->desk().SchedMsgT.close(); // every operation on the handle now throws
+    form->desk().SchedMsgT().close(); // every operation on the handle now throws
     tickAt(*form, QTime(10, 0, 0));
     QVERIFY(!form->desk().scheduleScanActive());
     QCOMPARE(form->errors.size(), 1); // the standard error box
     // Delivery goes on: the handle back, the next quarter sends.
-    form->desk().SchedMsgT.open();
+    form->desk().SchedMsgT().open();
     tickAt(*form, QTime(10, 0, 15));
     QCOMPARE(queuedNames(*form), QStringList { QStringLiteral("Ann Lee") });
 }

@@ -99,7 +99,7 @@ private:
     }
     void addScheduled(const QString& date, const QString& time, const QString& text)
     {
-        store::Table& t = form_->desk().SchedMsgT;
+        store::Table& t = form_->desk().SchedMsgT();
         t.append();
         t.setFieldText(QStringLiteral("DDATE"), date);
         t.setFieldText(QStringLiteral("DTIME"), time);
@@ -374,7 +374,7 @@ void tst_ScheduleWindow::tabLeavesTheMessageUntouched()
     QTest::keyClick(list->DBMemo1, Qt::Key_Tab);
     QVERIFY(QApplication::focusWidget() != list->DBMemo1);
     QCOMPARE(list->DBMemo1->toPlainText(), QStringLiteral("One"));
-    QCOMPARE(form_->desk().SchedMsgT.state(), store::Table::State::Browse);
+    QCOMPARE(form_->desk().SchedMsgT().state(), store::Table::State::Browse);
 }
 
 QTEST_MAIN(tst_ScheduleWindow)

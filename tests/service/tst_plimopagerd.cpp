@@ -90,13 +90,13 @@ private slots:
         addCarrier(desk, QStringLiteral("Metro"), QStringLiteral("5550101"), QStringLiteral("1200"), 80,
             QStringLiteral("pw"));
         addUser(desk, QStringLiteral("Alice"), QStringLiteral("Metro"), QStringLiteral("1001"));
-        desk.SchedMsgT.append();
-        desk.SchedMsgT.setFieldText(store::schedmsg::DDate, QDate::currentDate().toString(QStringLiteral("yyyy/MM/dd")));
-        desk.SchedMsgT.setFieldText(store::schedmsg::DTime, QStringLiteral("00:00:00"));
-        desk.SchedMsgT.setFieldText(store::schedmsg::UserName, QStringLiteral("Alice"));
-        desk.SchedMsgT.setFieldText(store::schedmsg::MustSend, QStringLiteral("Y"));
-        desk.SchedMsgT.setMemoLines(store::schedmsg::Msg, { QStringLiteral("Scheduled hello") });
-        desk.SchedMsgT.post();
+        desk.SchedMsgT().append();
+        desk.SchedMsgT().setFieldText(store::schedmsg::DDate, QDate::currentDate().toString(QStringLiteral("yyyy/MM/dd")));
+        desk.SchedMsgT().setFieldText(store::schedmsg::DTime, QStringLiteral("00:00:00"));
+        desk.SchedMsgT().setFieldText(store::schedmsg::UserName, QStringLiteral("Alice"));
+        desk.SchedMsgT().setFieldText(store::schedmsg::MustSend, QStringLiteral("Y"));
+        desk.SchedMsgT().setMemoLines(store::schedmsg::Msg, { QStringLiteral("Scheduled hello") });
+        desk.SchedMsgT().post();
         QVERIFY(desk.saveQueues().isEmpty());
     }
 
@@ -119,7 +119,7 @@ private slots:
         core::Desk desk(data_);
         QCOMPARE(desk.open(), QString());
         QCOMPARE(logCount(desk), 1);
-        QCOMPARE(desk.SchedMsgT.isEmpty(), true);
+        QCOMPARE(desk.SchedMsgT().isEmpty(), true);
     }
 
     void aBusyCarrierKeepsThePagePendingUntilItIsResent()

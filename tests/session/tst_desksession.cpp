@@ -34,13 +34,13 @@ private:
             addUser(desk, QStringLiteral("Alice"), QStringLiteral("Metro"), QStringLiteral("1001"));
             addUser(desk, QStringLiteral("Bob"), QStringLiteral("Metro"), QStringLiteral("1002"));
             const QDateTime due = QDateTime::currentDateTime();
-            desk.SchedMsgT.append();
-            desk.SchedMsgT.setFieldText(store::schedmsg::DDate, due.toString(QStringLiteral("yyyy/MM/dd")));
-            desk.SchedMsgT.setFieldText(store::schedmsg::DTime, QStringLiteral("00:00:00"));
-            desk.SchedMsgT.setFieldText(store::schedmsg::UserName, QStringLiteral("Alice"));
-            desk.SchedMsgT.setFieldText(store::schedmsg::MustSend, QStringLiteral("Y"));
-            desk.SchedMsgT.setMemoLines(store::schedmsg::Msg, { QStringLiteral("Scheduled text") });
-            desk.SchedMsgT.post();
+            desk.SchedMsgT().append();
+            desk.SchedMsgT().setFieldText(store::schedmsg::DDate, due.toString(QStringLiteral("yyyy/MM/dd")));
+            desk.SchedMsgT().setFieldText(store::schedmsg::DTime, QStringLiteral("00:00:00"));
+            desk.SchedMsgT().setFieldText(store::schedmsg::UserName, QStringLiteral("Alice"));
+            desk.SchedMsgT().setFieldText(store::schedmsg::MustSend, QStringLiteral("Y"));
+            desk.SchedMsgT().setMemoLines(store::schedmsg::Msg, { QStringLiteral("Scheduled text") });
+            desk.SchedMsgT().post();
         }
         return std::make_unique<SessionRun>(dir_->path());
     }
@@ -48,8 +48,8 @@ private:
     static QStringList queued(core::Desk& desk, const char* field)
     {
         QStringList values;
-        for (desk.SendMsgs.first(); !desk.SendMsgs.eof(); desk.SendMsgs.next())
-            values << desk.SendMsgs.fieldText(QString::fromLatin1(field));
+        for (desk.SendMsgs().first(); !desk.SendMsgs().eof(); desk.SendMsgs().next())
+            values << desk.SendMsgs().fieldText(QString::fromLatin1(field));
         return values;
     }
 
@@ -85,7 +85,7 @@ private slots:
         run->composition.setText(QStringLiteral("My draft"));
         msglog::LogResend resend(run->desk(), run->composition,
             [&](const QString& recipient, const QString& text) { run->deskSession.sendToRecipient(recipient, text); });
-        run->desk().MsgLogT.last();
+        run->desk().MsgLogT().last();
         resend.resend();
         QCOMPARE(queued(run->desk(), core::page::MessageToSend), QStringList({ "Loggedline two", "Loggedline two" }));
         QCOMPARE(run->composition.text(), QStringLiteral("My draft"));

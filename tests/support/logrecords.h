@@ -12,7 +12,7 @@ namespace testsupport {
 inline void addLogRecord(core::Desk& desk, const QString& date, const QString& time, const QString& userName,
     const QString& message)
 {
-    store::Table& log = desk.MsgLogT;
+    store::Table& log = desk.MsgLogT();
     log.append();
     log.setFieldText(store::msglog::DDate, date);
     log.setFieldText(store::msglog::DTime, time);

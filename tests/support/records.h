@@ -15,38 +15,38 @@ namespace testsupport {
 // Users and carriers appended through the store, as the directory windows would.
 inline void addUser(core::Desk& desk, const QString& name, const QString& carrier, const QString& pagerId)
 {
-    desk.BUsersT.append();
-    desk.BUsersT.setFieldText(store::busers::UserName, name);
-    desk.BUsersT.setFieldText(store::busers::PagerComp, carrier);
-    desk.BUsersT.setFieldText(store::busers::PagerId, pagerId);
-    desk.BUsersT.post();
+    desk.BUsersT().append();
+    desk.BUsersT().setFieldText(store::busers::UserName, name);
+    desk.BUsersT().setFieldText(store::busers::PagerComp, carrier);
+    desk.BUsersT().setFieldText(store::busers::PagerId, pagerId);
+    desk.BUsersT().post();
 }
 
 inline void addCarrier(core::Desk& desk, const QString& name, const QString& tel, const QString& speed,
     int chars, const QString& password)
 {
-    desk.PagerCompT.append();
-    desk.PagerCompT.setFieldText(store::pagecomp::PagerComp, name);
-    desk.PagerCompT.setFieldText(store::pagecomp::HostTel, tel);
-    desk.PagerCompT.setFieldText(store::pagecomp::HostSpeed, speed);
-    desk.PagerCompT.setFieldInt(store::pagecomp::HostChars, chars);
-    desk.PagerCompT.setFieldText(store::pagecomp::HostPassword, password);
-    desk.PagerCompT.post();
+    desk.PagerCompT().append();
+    desk.PagerCompT().setFieldText(store::pagecomp::PagerComp, name);
+    desk.PagerCompT().setFieldText(store::pagecomp::HostTel, tel);
+    desk.PagerCompT().setFieldText(store::pagecomp::HostSpeed, speed);
+    desk.PagerCompT().setFieldInt(store::pagecomp::HostChars, chars);
+    desk.PagerCompT().setFieldText(store::pagecomp::HostPassword, password);
+    desk.PagerCompT().post();
 }
 
 inline void addGroup(core::Desk& desk, const QString& name)
 {
-    desk.GroupsT.append();
-    desk.GroupsT.setFieldText(store::groups::Group, name);
-    desk.GroupsT.post();
+    desk.GroupsT().append();
+    desk.GroupsT().setFieldText(store::groups::Group, name);
+    desk.GroupsT().post();
 }
 
 // The records of the message log, read afresh.
 inline int logCount(core::Desk& desk)
 {
     int count = 0;
-    desk.MsgLogT.refresh();
-    for (desk.MsgLogT.first(); !desk.MsgLogT.eof(); desk.MsgLogT.next())
+    desk.MsgLogT().refresh();
+    for (desk.MsgLogT().first(); !desk.MsgLogT().eof(); desk.MsgLogT().next())
         ++count;
     return count;
 }

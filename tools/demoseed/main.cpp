@@ -30,14 +30,14 @@ bool hasRecord(store::Table& table, const QString& field, const QString& value)
 
 void seedDirectory(core::Desk& desk)
 {
-    if (!hasRecord(desk.PagerCompT, store::pagecomp::PagerComp, kCarrier)) {
-        desk.PagerCompT.append();
-        desk.PagerCompT.setFieldText(store::pagecomp::PagerComp, kCarrier);
-        desk.PagerCompT.setFieldText(store::pagecomp::HostTel, QStringLiteral("555-0100"));
-        desk.PagerCompT.setFieldText(store::pagecomp::HostSpeed, QStringLiteral("1200"));
-        desk.PagerCompT.setFieldInt(store::pagecomp::HostChars, 80);
-        desk.PagerCompT.setFieldText(store::pagecomp::HostPassword, QStringLiteral("demo"));
-        desk.PagerCompT.post();
+    if (!hasRecord(desk.PagerCompT(), store::pagecomp::PagerComp, kCarrier)) {
+        desk.PagerCompT().append();
+        desk.PagerCompT().setFieldText(store::pagecomp::PagerComp, kCarrier);
+        desk.PagerCompT().setFieldText(store::pagecomp::HostTel, QStringLiteral("555-0100"));
+        desk.PagerCompT().setFieldText(store::pagecomp::HostSpeed, QStringLiteral("1200"));
+        desk.PagerCompT().setFieldInt(store::pagecomp::HostChars, 80);
+        desk.PagerCompT().setFieldText(store::pagecomp::HostPassword, QStringLiteral("demo"));
+        desk.PagerCompT().post();
     }
     const QList<QPair<QString, QString>> users = {
         { QStringLiteral("Alice Demo"), QStringLiteral("1001") },
@@ -45,13 +45,13 @@ void seedDirectory(core::Desk& desk)
         { QStringLiteral("Carol Demo"), QStringLiteral("100-3") },
     };
     for (const auto& [name, pagerId] : users) {
-        if (hasRecord(desk.BUsersT, store::busers::UserName, name))
+        if (hasRecord(desk.BUsersT(), store::busers::UserName, name))
             continue;
-        desk.BUsersT.append();
-        desk.BUsersT.setFieldText(store::busers::UserName, name);
-        desk.BUsersT.setFieldText(store::busers::PagerComp, kCarrier);
-        desk.BUsersT.setFieldText(store::busers::PagerId, pagerId);
-        desk.BUsersT.post();
+        desk.BUsersT().append();
+        desk.BUsersT().setFieldText(store::busers::UserName, name);
+        desk.BUsersT().setFieldText(store::busers::PagerComp, kCarrier);
+        desk.BUsersT().setFieldText(store::busers::PagerId, pagerId);
+        desk.BUsersT().post();
     }
 }
 
