@@ -149,8 +149,6 @@ TMainForm::TMainForm(std::unique_ptr<session::DeskSession> owned, session::DeskS
             return firstDisplayedLine();
         return QString();
     };
-    // Faults inside the engine's events (the loop's handlers among them) go to the standard box.
-    paging::TPageEngine::setErrorReporter([this](const QString& text) { showStandardError(text); });
     pendingWindow = new TShowPending(desk().PendingMsgs(), desk().SendMsgs(), this);
     connect(pendingWindow, &TShowPending::closedWithCount, pendingButton,
         [this](int pending) { pendingButton->setText(QStringLiteral("Pending Msgs: ") + QString::number(pending)); });
@@ -179,7 +177,6 @@ TMainForm::TMainForm(std::unique_ptr<session::DeskSession> owned, session::DeskS
 
 TMainForm::~TMainForm()
 {
-    paging::TPageEngine::setErrorReporter(nullptr);
     session_->shownFirstLine = nullptr;
 }
 

@@ -66,6 +66,10 @@ DeskSession::DeskSession(const QString& dataDirectory, QObject* parent)
     connect(&desk_->pendingFile(), &core::PendingFile::writeFailed, this,
         [this](const QString& text) { report(QStringLiteral("The pending messages could not be saved: ") + text); });
 
+    // Faults inside the paging component's events (the loop's handlers among them) are said like
+    // any other.
+    paging::TPageEngine::setErrorReporter([this](const QString& text) { emit errorRaised(text); });
+
     timer_ = new QTimer(this);
     timer_->setObjectName(QStringLiteral("Timer1"));
     timer_->setInterval(1000);
@@ -75,6 +79,7 @@ DeskSession::DeskSession(const QString& dataDirectory, QObject* parent)
 DeskSession::~DeskSession()
 {
     timer_->stop();
+    paging::TPageEngine::setErrorReporter(nullptr);
     // The loop lets go of the engine's handlers before the desk that holds the engine goes.
     delete delivery_;
     delivery_ = nullptr;
