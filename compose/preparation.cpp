@@ -397,57 +397,42 @@ bool MessagePreparation::ReadPageMsgFromFile()
 {
     const QString name = messageFileName();
     // Only a regular file within the bound is read, never through a link: a pipe would stall the
-    // tick, a link would page a file from elsewhere. Anything else is deleted unread.
+    // tick, a link would page a file from elsewhere. Anything else is removed unread (a link itself,
+    // never what it points to) and said.
     const store::WholeFile read = store::readWholeFile(name, kMessageFileReadLimit, false);
-    const QFileInfo found(name);
-    // A folder of that name is no message file and cannot be consumed: the tick leaves it alone.
-    if (!read.exists || (found.isDir() && !found.isSymLink())) {
-        undeletableFile_.clear();
+    if (!read.exists) {
+        reportedFile_.clear();
         return false;
     }
-    // The file already reported as undeletable and unchanged is not reported again, and while it
-    // stays it does not hold the tick up; once it can be deleted it is paged.
     const QString identity = fileIdentity(name);
-    const bool reported = !undeletableFile_.isEmpty() && identity == undeletableFile_;
+    struct stat st {};
+    if (::lstat(QFile::encodeName(name).constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        // A folder of that name is no message file and cannot be consumed: said once, then left
+        // alone, so that it never holds the scheduled scan up.
+        sayOnce(identity, QStringLiteral("plimomsgs.txt is a folder, not a message file; it is left alone."));
+        return false;
+    }
+    if (!read.read())
+        return consume(identity, QStringLiteral("File ") + read.fault + QStringLiteral("; it was deleted unread."));
 
-    // Consumed whatever it holds. A file that stays would be paged again at every idle tick, so
-    // one that cannot be deleted is not paged at all, and reported once.
-    QFile file(name);
-    if (!file.remove()) {
-        if (reported)
-            return false;
-        undeletableFile_ = identity;
-        status(QStringLiteral("File plimomsgs.txt cannot be deleted and is not paged: ")
-            + (read.fault.isEmpty() ? file.errorString() : read.fault));
-        return true;
-    }
-    undeletableFile_.clear();
-    if (!read.read()) {
-        status(QStringLiteral("File ") + read.fault + QStringLiteral("; it was deleted unread."));
-        return true;
-    }
-    const QByteArray& bytes = read.bytes;
-
-    const QStringList lines = messageFileLines(bytes);
-    if (lines.size() < 3) {
-        status(QStringLiteral("File plimomsgs.txt does not contain required information."));
-        return true;
-    }
+    QByteArray bytes = read.bytes;
+    // A byte-order mark some editors put first is no part of the first line.
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
+    const QStringList lines = bytes.contains('\0') ? QStringList() : messageFileLines(bytes);
+    if (lines.size() < 3)
+        return consume(identity, QStringLiteral("File plimomsgs.txt does not contain required information."));
     try {
         QString pagerId = lines.at(0);
         if (desk_.BUsersT().locate(kUserName, lines.at(0)))
             pagerId = desk_.BUsersT().fieldText(kPagerId);
         store::Table& carriers = desk_.PagerCompT();
-        if (!carriers.locate(kCarrierName, lines.at(1))) {
-            status(QStringLiteral("Paging carrier ") + shownFromFile(lines.at(1))
-                + QStringLiteral(" not found."));
-            return true;
-        }
+        if (!carriers.locate(kCarrierName, lines.at(1)))
+            return consume(identity,
+                QStringLiteral("Paging carrier ") + shownFromFile(lines.at(1)) + QStringLiteral(" not found."));
         const QString message = messageFromFileLines(lines);
-        if (message.isEmpty()) {
-            status(QStringLiteral("Message from file is too short"));
-            return true;
-        }
+        if (message.isEmpty())
+            return consume(identity, QStringLiteral("Message from file is too short"));
         Page page;
         page.messageToSend = fittedMessage(message, false);
         page.messageSize = carriers.fieldInt(kHostChars);
@@ -458,11 +443,50 @@ bool MessagePreparation::ReadPageMsgFromFile()
         page.userOrGroupName = QStringLiteral("From File ") + pagerId;
         page.retries = kFileRetries;
         appendPage(desk_.SendMsgs(), page);
+        // Queued, then consumed: a file that stayed would be paged again at every idle tick, so one
+        // that cannot be deleted takes its page back.
+        QFile file(name);
+        if (!file.remove()) {
+            desk_.SendMsgs().last();
+            desk_.SendMsgs().deleteRow();
+            return sayOnce(identity,
+                QStringLiteral("File plimomsgs.txt cannot be deleted and is not paged: ") + file.errorString());
+        }
+        reportedFile_.clear();
         if (page.messageToSend.size() < message.size())
             status(messageCutText(shownFromFile(lines.at(0)), page.messageToSend.size()));
     } catch (const std::exception& e) {
-        error(QStringLiteral("The message of plimomsgs.txt could not be queued: ") + errorText(e));
+        // Its page could not be queued (a table that is not open or cannot be read): the file stays,
+        // to be taken once it can be; the fault is said once.
+        const QString text = QStringLiteral("The message of plimomsgs.txt waits: ") + errorText(e);
+        if (reportedFile_ != identity + text) {
+            reportedFile_ = identity + text;
+            error(text);
+        }
+        return false;
     }
+    return true;
+}
+
+bool MessagePreparation::consume(const QString& identity, const QString& text)
+{
+    QFile file(messageFileName());
+    if (!file.remove())
+        return sayOnce(identity,
+            QStringLiteral("File plimomsgs.txt cannot be deleted and is not paged: ") + file.errorString());
+    reportedFile_.clear();
+    status(text);
+    return true;
+}
+
+bool MessagePreparation::sayOnce(const QString& identity, const QString& text)
+{
+    // The same file (its device, inode, size and time) with the same fault is said once; while it
+    // stays it does not hold the tick up.
+    if (reportedFile_ == identity + text)
+        return false;
+    reportedFile_ = identity + text;
+    status(text);
     return true;
 }
 

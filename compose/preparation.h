@@ -50,10 +50,13 @@ public:
     // One page to a typed pager ID on a carrier (empty: the carriers table's current record).
     // Returns whether it was queued.
     bool PrepareByPagerMessage(const QString& editorText, const QString& pagerId, const QString& carrier);
-    // Consumes "plimomsgs.txt" in the current directory, when there is one, and queues at most one
-    // page from it. Called by the delivery loop when it is idle and the send queue is empty. False
-    // when there was nothing to take: no file, or the undeletable file already reported, unchanged
-    // and still undeletable.
+    // Takes "plimomsgs.txt" in the current directory, when there is one, and queues at most one
+    // page from it. The file is deleted once its page is queued, or once it was said not to hold a
+    // page (not a regular file, too large, a NUL byte, fewer than three lines, no such carrier); a
+    // page that cannot be queued for a table fault leaves it for a later tick, the fault said once.
+    // Called by the delivery loop when it is idle and the send queue is empty. False when there was
+    // nothing to take: no file, a folder of that name, or a file already said to wait or to be
+    // undeletable, unchanged.
     bool ReadPageMsgFromFile();
 
     // The message file's name, relative to the current directory.
@@ -72,9 +75,15 @@ private:
     core::Desk& desk_;
     Composition& composition_;
     DeskServices c_;
-    // A message file that could not be deleted (its device, inode, size and modification time) is
-    // reported once, not at every tick, and does not hold the tick up.
-    QString undeletableFile_;
+    // Removes the message file and says `text`; a file that cannot be removed is said once. Returns
+    // whether a tick's intake did something.
+    bool consume(const QString& identity, const QString& text);
+    // Says `text` of the message file with `identity` once; false when it was said already.
+    bool sayOnce(const QString& identity, const QString& text);
+
+    // The message file last said (its device, inode, size and modification time, and what was said
+    // of it): said once, not at every tick, and it does not hold the tick up.
+    QString reportedFile_;
 };
 
 } // namespace compose

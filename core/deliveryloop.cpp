@@ -7,9 +7,22 @@
 #include "core/queues.h"
 #include "paging/pageengine.h"
 
-#include <QFileInfo>
+#include <QFile>
+
+#include <sys/stat.h>
 
 namespace core {
+
+namespace {
+
+// Anything under the name, a dangling link included; one system call when nothing is there.
+bool somethingNamed(const QString& name)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(name).constData(), &st) == 0;
+}
+
+} // namespace
 
 DeliveryLoop::DeliveryLoop(Desk& desk, paging::TPageEngine& engine, QObject* parent)
     : QObject(parent)
@@ -40,9 +53,10 @@ void DeliveryLoop::idleTick(const QTime& now)
         startHeadPage();
         return;
     }
-    // Only a file counts: a folder of that name is no message, and must not keep the scheduled
-    // scan from ever running; nor must a file that cannot be deleted, once it has been reported.
-    if (QFileInfo(messageFileName()).isFile() && (!ReadPageMsgFromFile || ReadPageMsgFromFile()))
+    // Whatever stands under the name is the intake's to take or to say (a pipe, a link, a device);
+    // a folder of that name, or a file already said to wait, does not keep the scheduled scan from
+    // running.
+    if (somethingNamed(messageFileName()) && (!ReadPageMsgFromFile || ReadPageMsgFromFile()))
         return;
     if (now.second() % 15 == 0 && desk_.ScheduledSendingEnabled() && ScheduledScan)
         ScheduledScan();

@@ -86,7 +86,6 @@ QString Desk::open()
     opened_ = false;
     try {
         plimo32_.setFolder(dataDirectory_);
-        startupNotices_ = store::CreateDatabase(plimo32_);
         const std::pair<store::Table*, const store::TableSchema*> tables[] = {
             { &modemsT_, &store::modemsSchema() },
             { &busersT_, &store::busersSchema() },
@@ -96,8 +95,10 @@ QString Desk::open()
             { &quickMsgT_, &store::quickMsgSchema() },
             { &pagerCompT_, &store::pageCompSchema() },
         };
+        // Bound first: a handle that the steps below never open still names its table in a fault.
         for (const auto& [handle, schema] : tables)
             bind(*handle, plimo32_, *schema);
+        startupNotices_ = store::CreateDatabase(plimo32_);
         for (const auto& [handle, schema] : tables) {
             handle->open();
             // A field another tool renamed or narrowed fails only where it is used.

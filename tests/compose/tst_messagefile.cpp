@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -78,6 +80,8 @@ private slots:
 
     void intake_data();
     void intake();
+    void aFileWhosePageCannotBeQueuedWaits();
+    void aNulByteOrAByteOrderMark();
     void noFileDoesNothing();
     void onePagePerFile();
     void theTimerTakesTheFileInWhenIdle();
@@ -263,35 +267,83 @@ void tst_MessageFile::garbage()
 
 void tst_MessageFile::folderIsLeftAlonePipeAndLinkAreDeletedUnread()
 {
+    // Through the real tick, at a second that is no quarter minute. A folder of that name is said
+    // once and left alone.
+    form_->now = QDateTime(QDate::currentDate(), QTime(12, 0, 1));
     QVERIFY(QDir().mkdir(fileName()));
-    consume();
+    form_->tick();
+    form_->tick();
     QVERIFY(QFileInfo(fileName()).isDir());
-    QCOMPARE(status(), QStringList());
+    QCOMPARE(status().size(), 1);
+    QVERIFY2(status()[0].endsWith(QStringLiteral("plimomsgs.txt is a folder, not a message file; it is left alone.")),
+        qPrintable(status()[0]));
     QVERIFY(QDir().rmdir(fileName()));
 
-    // Opening a pipe would wait for a writer: it is no message file, and goes.
-    QCOMPARE(::mkfifo(QFile::encodeName(fileName()).constData(), 0600), 0);
-    consume();
-    QVERIFY(!QFileInfo(fileName()).exists());
-    QCOMPARE(status().size(), 1);
-    QVERIFY2(status()[0].endsWith(
-                 QStringLiteral("File plimomsgs.txt is a pipe, not a regular file; it was deleted unread.")),
-        qPrintable(status()[0]));
-
-    // A link would page a file from elsewhere: the link goes, what it points to stays.
+    // A pipe (opening it would wait for a writer, and a writer would block), a dangling link, a
+    // link loop, a link to a device, a link to a file elsewhere: each is said once and removed, the
+    // link and never what it points to.
     QFile elsewhere(QStringLiteral("elsewhere.txt"));
     QVERIFY(elsewhere.open(QIODevice::WriteOnly));
     elsewhere.write("1\nOther\nNot from here\n");
     elsewhere.close();
-    QVERIFY(QFile::link(QFileInfo(elsewhere).absoluteFilePath(), fileName()));
-    consume();
-    QVERIFY(!QFileInfo(fileName()).exists() && !QFileInfo(fileName()).isSymLink());
+    const QByteArray name = QFile::encodeName(fileName());
+    const QList<std::pair<QString, std::function<bool()>>> odd = {
+        { QStringLiteral("is a pipe, not a regular file"), [&] { return ::mkfifo(name.constData(), 0600) == 0; } },
+        { QStringLiteral("is a symbolic link"), [&] { return ::symlink("nowhere.txt", name.constData()) == 0; } },
+        { QStringLiteral("is a symbolic link"), [&] { return ::symlink(name.constData(), name.constData()) == 0; } },
+        { QStringLiteral("is a symbolic link"), [&] { return ::symlink("/dev/zero", name.constData()) == 0; } },
+        { QStringLiteral("is a symbolic link"),
+            [&] { return QFile::link(QFileInfo(elsewhere).absoluteFilePath(), fileName()); } },
+    };
+    for (const auto& [said, make] : odd) {
+        const qsizetype before = status().size();
+        QVERIFY(make());
+        form_->tick();
+        form_->tick();
+        QVERIFY(!QFileInfo(fileName()).exists() && !QFileInfo(fileName()).isSymLink());
+        QCOMPARE(status().size(), before + 1);
+        QVERIFY2(status()[0].endsWith(QStringLiteral("File plimomsgs.txt %1; it was deleted unread.").arg(said)),
+            qPrintable(status()[0]));
+    }
     QVERIFY(QFileInfo(QStringLiteral("elsewhere.txt")).isFile());
-    QCOMPARE(status().size(), 2);
-    QVERIFY2(
-        status()[0].endsWith(QStringLiteral("File plimomsgs.txt is a symbolic link; it was deleted unread.")),
-        qPrintable(status()[0]));
+    QVERIFY(QFileInfo(QStringLiteral("/dev/zero")).exists());
     QCOMPARE(send().rowCount(), 0);
+}
+
+void tst_MessageFile::aFileWhosePageCannotBeQueuedWaits()
+{
+    // The carriers table cannot be read (as after a start that could not open it): the file stays,
+    // the fault naming the table is said once, and the file is paged once the table is back.
+    form_->now = QDateTime(QDate::currentDate(), QTime(12, 0, 1));
+    form_->desk().PagerCompT().close();
+    drop("1\nOther\nWaits\n");
+    form_->tick();
+    form_->tick();
+    QVERIFY(QFile::exists(fileName()));
+    QCOMPARE(form_->errors.size(), 1);
+    QVERIFY2(form_->errors[0].startsWith(QStringLiteral("The message of plimomsgs.txt waits: Table "))
+            && form_->errors[0].contains(QStringLiteral("PAGECOMP"), Qt::CaseInsensitive),
+        qPrintable(form_->errors[0]));
+    form_->desk().PagerCompT().open();
+    form_->tick();
+    QVERIFY(!QFile::exists(fileName()));
+    QCOMPARE(send().rowCount(), 1);
+}
+
+void tst_MessageFile::aNulByteOrAByteOrderMark()
+{
+    const char withNul[] = "1\nOther\nhel\0lo\n";
+    drop(QByteArray(withNul, sizeof withNul - 1));
+    consume();
+    QVERIFY(!QFile::exists(fileName()));
+    QCOMPARE(status().size(), 1);
+    QVERIFY(status()[0].endsWith(QStringLiteral("File plimomsgs.txt does not contain required information.")));
+    QCOMPARE(send().rowCount(), 0);
+    drop("\xEF\xBB\xBFJOHN SMITH\r\nOther\r\nHello\r\n");
+    consume();
+    QCOMPARE(send().rowCount(), 1);
+    send().first();
+    QCOMPARE(send().fieldText(QStringLiteral("PagerPhone")), QStringLiteral("5550100"));
 }
 
 void tst_MessageFile::unreadableFileIsConsumedAndReported()
