@@ -38,6 +38,12 @@ private:
     std::weak_ptr<JobState> m_job;
     quint64 m_seq;
 };
+// A dial command that would not fit the modem's command line (what follows "AT").
+bool dialCommandTooLong(const QByteArray& command)
+{
+    return command.size() - 2 > modem::kMaxCommandChars;
+}
+
 } // namespace
 
 JobState::JobState(QObject* receiver, int statusType, int finishedType)
@@ -257,8 +263,11 @@ int PageJob::deliverAlphanumeric(DebugLog& log)
     int failure = 0;
     qsizetype index = 0;
     int recalls = 0;
-    if (!tcp && !dialstring::dialableCharacters(dialstring::numberPart(m_request.networkPhone)))
-        failure = BadDialString; // checked before the port is opened: nothing would be dialled
+    // Checked before the port is opened: a number that is not dialable whole, or a dial command
+    // longer than the modem's command line, would dial nothing or the wrong number.
+    const std::optional<QByteArray> dialled = dialstring::dialableCharacters(dialstring::numberPart(m_request.networkPhone));
+    if (!tcp && (!dialled || dialCommandTooLong(QByteArray("ATDT") + *dialled)))
+        failure = BadDialString;
     else
         m_state->report(OpeningPort, statusText(OpeningPort));
 
@@ -348,6 +357,17 @@ int PageJob::deliverNumeric(DebugLog& log)
     if (digits.isEmpty())
         return BadParameters;
 
+    // The wait before the digits is MessageSize seconds whatever S8 was: S8 seconds a comma, and no
+    // more than kMaxCommas commas so that the command fits a modem's command buffer.
+    const int wait = m_plan.messageSize;
+    const int commaSeconds = std::max(1, (wait + modem::kMaxCommas - 1) / modem::kMaxCommas);
+    // At least one pause: digits dialled straight after the number would be taken as part of it.
+    const int commas = std::max(1, (wait + commaSeconds - 1) / commaSeconds);
+    const QByteArray command = QByteArray(m_plan.pulse ? "ATDP" : "ATDT") + *number + QByteArray(commas, ',')
+        + digits + *suffix + ';'; // ";" keeps the modem in command mode: no carrier is expected
+    if (dialCommandTooLong(command))
+        return BadDialString; // before the port is opened
+
     m_state->report(OpeningPort, statusText(OpeningPort));
     std::unique_ptr<Line> line;
     if (const int code = openLine(log, &line))
@@ -356,12 +376,6 @@ int PageJob::deliverNumeric(DebugLog& log)
     m_state->report(InitializingModem, statusText(InitializingModem));
     if (const int code = modem.initialize(m_request.modemInit))
         return code;
-    // The wait before the digits is MessageSize seconds whatever S8 was: S8 seconds a comma, and no
-    // more than kMaxCommas commas so that the command fits a modem's command buffer.
-    const int wait = m_plan.messageSize;
-    const int commaSeconds = std::max(1, (wait + modem::kMaxCommas - 1) / modem::kMaxCommas);
-    // At least one pause: digits dialled straight after the number would be taken as part of it.
-    const int commas = std::max(1, (wait + commaSeconds - 1) / commaSeconds);
     switch (modem.command("ATS8=" + QByteArray::number(commaSeconds), m_timings.commandReplyMs)) {
     case ModemDialogue::Result::Cancelled:
         return Cancelled;
@@ -371,8 +385,6 @@ int PageJob::deliverNumeric(DebugLog& log)
     default:
         break;
     }
-    const QByteArray command = QByteArray(m_plan.pulse ? "ATDP" : "ATDT") + *number + QByteArray(commas, ',')
-        + digits + *suffix + ';'; // ";" keeps the modem in command mode: no carrier is expected
     m_state->report(Dialing, statusText(Dialing));
     const int code = modem.dial(command, m_timings.connectMs + commas * commaSeconds * 1000, true);
     if (code == Cancelled) {

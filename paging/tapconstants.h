@@ -22,6 +22,7 @@ namespace modem {
 constexpr int kCommandReplyMs = 3000; // wait for the modem's answer to a command
 constexpr int kConnectMs = 60000; // wait for the result of a dial command
 constexpr int kGuardMs = 1100; // silence before and after "+++" (S12 is 1 s by default)
+constexpr int kMaxCommandChars = 40; // characters after "AT" that the usual Hayes command line holds
 constexpr int kMaxCommas = 10; // pauses in a numeric page's dial command; S8 is set to make up the wait
 constexpr int kTcpConnectMs = 10000; // a TAP-over-IP terminal that does not answer by then is dead
 constexpr int kCancelEscapeMs = 1300; // after a cancel: wait for the answer to "+++"

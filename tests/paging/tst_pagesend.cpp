@@ -85,6 +85,11 @@ void tst_PageSend::helpNamesEveryOption()
     for (const char* option :
         { "--port", "--baud", "--init", "--pulse", "--size", "--debug", "--network", "--pager", "MESSAGE" })
         QVERIFY2(help.contains(QLatin1String(option)), option);
+    // A negative page size is refused before anything is sent (0 stays "no limit").
+    p.start(program(), { "--port", "/dev/null", "--network", "5551234^pw", "--pager", "1", "--size", "-1", "hi" });
+    QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitCode(), 2);
+    QVERIFY(p.readAllStandardError().contains("--size"));
 }
 
 QTEST_GUILESS_MAIN(tst_PageSend)

@@ -106,6 +106,10 @@ void tst_PagingSim::statusCodes_data()
     QTest::newRow("3 letters in the number") << "pty" << none << "555-PAGE^secret"
                                              << "123"
                                              << "hi" << false << 3 << 0 << none;
+    // "DT" and 39 digits: one character more than the usual Hayes command line holds after "AT".
+    QTest::newRow("3 dial command too long") << "pty" << none << QString(39, u'5') + QStringLiteral("^secret")
+                                             << "123"
+                                             << "hi" << false << 3 << 0 << none;
     QTest::newRow("3 group, nothing to dial")
         << "pty" << none << "carrier^secret"
         << "1^2^"

@@ -61,8 +61,8 @@ int main(int argc, char* argv[])
     }
     bool sizeOk = false;
     const int messageSize = parser.value(size).toInt(&sizeOk);
-    if (!sizeOk) {
-        err << "pagesend: --size wants a number\n";
+    if (!sizeOk || messageSize < 0) {
+        err << "pagesend: --size wants a number of 0 or more (0: no limit)\n";
         return 2;
     }
 
