@@ -12,21 +12,24 @@ namespace {
 
 // Appends every stored row of `from` to `to` with the fields a move between the queues copies,
 // without moving `from`'s current row.
-void appendRows(const TMemTable& from, TMemTable& to)
+// The rows of `from` at the end of `to`, with the fields named.
+void appendRows(const TMemTable& from, TMemTable& to, const QStringList& fields)
 {
     QList<int> columns;
-    for (const QString& name : movedPageFields())
+    for (const QString& name : fields)
         columns << from.fieldIndex(name);
     for (int row = 0; row < from.rowCount(); ++row) {
         to.append();
         for (int c = 0; c < columns.size(); ++c) {
             const QVariant value = from.value(row, columns[c]);
-            if (!value.isValid())
+            if (columns[c] < 0 || !value.isValid())
                 continue;
             if (value.typeId() == QMetaType::Int)
-                to.setFieldInt(movedPageFields()[c], value.toInt());
+                to.setFieldInt(fields[c], value.toInt());
+            else if (value.typeId() == QMetaType::Bool)
+                to.setFieldBool(fields[c], value.toBool());
             else
-                to.setFieldText(movedPageFields()[c], value.toString());
+                to.setFieldText(fields[c], value.toString());
         }
         to.post();
     }
@@ -39,8 +42,13 @@ void writePendingFile(const TMemTable& pendingMsgs, const TMemTable& sendMsgs, c
     TMemTable file;
     file.setFieldDefinitions(pendingQueueFields());
     file.open();
-    appendRows(pendingMsgs, file);
-    appendRows(sendMsgs, file);
+    // The pending rows stay what they are, IsGroup included; the waiting pages become pending pages
+    // as a move between the queues makes them (seven fields, IsGroup not copied).
+    QStringList allFields;
+    for (const store::MemFieldDef& field : pendingMsgs.fields())
+        allFields << field.name;
+    appendRows(pendingMsgs, file, allFields);
+    appendRows(sendMsgs, file, movedPageFields());
     file.saveToFile(path);
 }
 

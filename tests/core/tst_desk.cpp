@@ -93,6 +93,7 @@ private slots:
     }
 
     void dataDirectory();
+    void pendingRowsKeepTheirGroupMarkThroughASave();
     void firstStartCreatesAndOpensEveryTable();
     void scheduledSendingSwitch_data();
     void scheduledSendingSwitch();
@@ -237,6 +238,36 @@ void tst_Desk::exitWithThreePendingPagesAndRestart()
     const core::TickDisplay shown = desk.tick(QTime(10, 0));
     QCOMPARE(shown.pendingCaption, QStringLiteral("Pending Msgs: 3"));
     QVERIFY(shown.pendingAlert);
+}
+
+void tst_Desk::pendingRowsKeepTheirGroupMarkThroughASave()
+{
+    // Written by another program in the send queue's field order, a group page among them.
+    {
+        store::TMemTable other;
+        other.setFieldDefinitions(core::sendQueueFields());
+        other.open();
+        appendPage(other, { "Group: Night", "1^2^", 2 }); // IsGroup set
+        appendPage(other, { "Ann", "100", 1 });
+        other.last();
+        other.edit();
+        other.setFieldBool(QStringLiteral("IsGroup"), false);
+        other.post();
+        other.saveToFile(QStringLiteral("PendMsgs"));
+    }
+    {
+        Desk desk(dataDir_);
+        QCOMPARE(desk.open(), QString());
+        QCOMPARE(desk.saveQueues(), QString());
+    }
+    store::TMemTable saved;
+    saved.loadFromFile(QStringLiteral("PendMsgs"));
+    QCOMPARE(saved.rowCount(), 2);
+    saved.first();
+    QCOMPARE(saved.fieldText(QStringLiteral("UserOrGroupName")), QStringLiteral("Group: Night"));
+    QCOMPARE(saved.fieldBool(QStringLiteral("IsGroup")), true);
+    saved.next();
+    QCOMPARE(saved.fieldBool(QStringLiteral("IsGroup")), false);
 }
 
 void tst_Desk::waitingPagesBecomePendingOnClose()
