@@ -74,6 +74,11 @@ int main(int argc, char** argv)
     CreatePagerCompForm(mainForm);
     CreateMsgLogForm(mainForm);
     mainForm.show();
+    // A desk run from a folder it cannot write keeps its tables elsewhere: the operator is told where.
+    if (demoData.isEmpty()) {
+        if (const QString notice = core::Desk::dataFolderNotice(QApplication::applicationDirPath()); !notice.isEmpty())
+            QMessageBox::information(&mainForm, title, notice);
+    }
     // One box for what went wrong at start: a failure that stopped the steps and the faults that
     // did not.
     if (const QString report = mainForm.desk().startupReport(); !report.isEmpty())

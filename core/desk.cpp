@@ -61,6 +61,15 @@ QString Desk::dataDirectoryFor(const QString& programFolder)
     return withTrailingSlash(appData);
 }
 
+QString Desk::dataFolderNotice(const QString& programFolder)
+{
+    if (isInstalledProgram(programFolder) || QFileInfo(programFolder).isWritable())
+        return {};
+    return QStringLiteral("The program's folder %1 cannot be written, so the desk keeps its tables, its pending "
+                          "messages and the message file plimomsgs.txt in %2.")
+        .arg(QDir::toNativeSeparators(programFolder), QDir::toNativeSeparators(dataDirectoryFor(programFolder)));
+}
+
 bool Desk::isInstalledProgram(const QString& programFolder)
 {
     const QDir bin(programFolder);

@@ -82,6 +82,10 @@ public:
     // entry (PREFIX/share/applications/<desktop-file ID>.desktop): the desk was installed, not
     // run from its build folder. An installed desk also works in its data folder (see main).
     static bool isInstalledProgram(const QString& programFolder);
+    // What the operator is told when a desk run from its own folder keeps its tables elsewhere
+    // because that folder cannot be written: a text naming both folders. Empty for an installed
+    // program (the per-user folder is its place by design) and for a folder that can be written.
+    static QString dataFolderNotice(const QString& programFolder);
     QString dataDirectory() const { return dataDirectory_; }
     // True when the tables do not live beside the program (the about box then names their folder).
     bool usesFallbackDataDirectory() const;

@@ -12,6 +12,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <cstring>
@@ -140,6 +142,19 @@ void tst_Desk::dataDirectory()
     const QString perUser = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     QCOMPARE(Desk::dataDirectoryFor(bin), perUser + u'/');
     QVERIFY(QFileInfo(perUser).isDir());
+    QCOMPARE(Desk::dataFolderNotice(bin), QString()); // the per-user folder by design: nothing said
+    QCOMPARE(Desk::dataFolderNotice(dataDir_), QString());
+
+    // A build folder that cannot be written: the desk moves to the per-user folder and says so,
+    // naming both.
+    if (::geteuid() == 0)
+        QSKIP("the super-user can write any folder");
+    const QString locked = dataDir_ + QStringLiteral("/locked");
+    QVERIFY(QDir().mkpath(locked));
+    QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
+    const QString notice = Desk::dataFolderNotice(locked);
+    QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QVERIFY2(notice.contains(locked) && notice.contains(perUser), qPrintable(notice));
 }
 
 void tst_Desk::firstStartCreatesAndOpensEveryTable()
