@@ -3,10 +3,10 @@
 #include "compose/pageforms.h"
 #include "store/cp1252.h"
 #include "store/regularfile.h"
+#include "store/systemfile.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 
 namespace compose {
 
@@ -47,12 +47,7 @@ QString writeMemberFile(const QString& path, const QStringList& members)
     QByteArray bytes;
     for (const QString& member : members)
         bytes += store::toCp1252(member) + "\r\n";
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    if (file.write(bytes) != bytes.size() || !file.commit())
-        return file.errorString();
-    return QString();
+    return store::writeWholeFile(path, bytes);
 }
 
 } // namespace compose

@@ -1,11 +1,11 @@
 #include "config/inifile.h"
 
 #include "store/regularfile.h"
+#include "store/systemfile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -220,14 +220,7 @@ bool IniFile::writeString(const QString& section, const QString& key, const QStr
     const QString folder = QFileInfo(path_).absolutePath();
     if (!QDir().mkpath(folder))
         return false;
-    QSaveFile file(path_);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(out) != out.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return store::writeWholeFile(path_, out).isEmpty();
 }
 
 namespace {

@@ -64,6 +64,9 @@ PendingFile::PendingFile(TMemTable& pendingMsgs, TMemTable& sendMsgs, const QStr
         connect(queue, &TMemTable::rowChanged, this, &PendingFile::changed);
         connect(queue, &TMemTable::reset, this, &PendingFile::changed);
     }
+    retry_.setSingleShot(true);
+    retry_.setInterval(60 * 1000);
+    connect(&retry_, &QTimer::timeout, this, &PendingFile::writeIfAsked);
 }
 
 void PendingFile::follow()
@@ -79,20 +82,32 @@ void PendingFile::stop()
 
 void PendingFile::changed()
 {
-    if (!following_ || asked_)
+    if (!following_)
         return;
     asked_ = true;
+    if (queued_)
+        return;
+    queued_ = true;
     QMetaObject::invokeMethod(this, &PendingFile::writeIfAsked, Qt::QueuedConnection);
 }
 
 void PendingFile::writeIfAsked()
 {
+    queued_ = false;
     if (!asked_ || !following_)
         return;
     const QString failure = writeNow();
     if (!failure.isEmpty() && failure != lastFailure_)
         emit writeFailed(failure);
     lastFailure_ = failure;
+    // The queues are still whole in memory and the old file on disk: tried again at the next change,
+    // and at the latest after the retry interval.
+    if (!failure.isEmpty()) {
+        asked_ = true;
+        retry_.start();
+    } else {
+        retry_.stop();
+    }
 }
 
 QString PendingFile::writeNow()

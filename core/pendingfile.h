@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 namespace store {
 class TMemTable;
@@ -39,6 +40,9 @@ public:
     // Writes now (a rewrite asked for and not yet made is then not needed). Returns an empty text,
     // or the failure's text.
     QString writeNow();
+    // After a failed write the file is tried again at the next change, and at the latest after this
+    // long (a minute unless set otherwise).
+    void setRetryInterval(int milliseconds) { retry_.setInterval(milliseconds); }
 
 signals:
     // A rewrite failed; sent once for each new failure text (again after a write that succeeded).
@@ -52,8 +56,10 @@ private:
     store::TMemTable& sendMsgs_;
     QString path_;
     bool following_ = false;
-    bool asked_ = false;
+    bool asked_ = false; // a write is owed
+    bool queued_ = false; // a write waits for the event loop
     QString lastFailure_;
+    QTimer retry_;
 };
 
 } // namespace core

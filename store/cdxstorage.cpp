@@ -713,8 +713,10 @@ uint32_t CdxIndex::Impl::allocatePage()
     if (fileEnd + kPageSize > kMaxFileSize)
         fail(QStringLiteral("the index would grow past 2 GiB"));
     const uint32_t offset = uint32_t(fileEnd);
-    if (::ftruncate(fd, off_t(fileEnd + kPageSize)) != 0)
-        fail(QStringLiteral("cannot extend the file (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
+    // The page's blocks are reserved, not just the file's length set: the page is written through
+    // the mapping, where a disk found full would end the program with SIGBUS instead of an error.
+    if (const int error = ::posix_fallocate(fd, off_t(fileEnd), off_t(kPageSize)); error != 0)
+        fail(QStringLiteral("cannot extend the file (%1)").arg(QString::fromLocal8Bit(strerror(error))));
     fileEnd += kPageSize;
     growMap();
     return offset;

@@ -363,8 +363,8 @@ void DbfFile::writeRecord(uint32_t recno, const char* record)
 {
     flushTail();
     const off_t pos = off_t(headerLength_) + off_t(recno - 1) * recordLength_;
-    if (::pwrite(fd_, record, size_t(recordLength_), pos) != recordLength_)
-        fail(QStringLiteral("cannot write record %1: %2").arg(recno).arg(errnoText(errno)));
+    if (const QString failure = writeFullyAt(fd_, record, size_t(recordLength_), pos); !failure.isEmpty())
+        fail(QStringLiteral("cannot write record %1: %2").arg(recno).arg(failure));
 }
 
 void DbfFile::writeDeletionFlag(uint32_t recno, char flag)
@@ -399,8 +399,25 @@ void DbfFile::writeNewRecord(uint32_t recno, const char* record)
     std::memcpy(buf, record, size_t(recordLength_));
     buf[recordLength_] = kEndOfFile;
     const off_t pos = off_t(headerLength_) + off_t(recno - 1) * recordLength_;
-    if (::pwrite(fd_, buf, size_t(recordLength_) + 1, pos) != recordLength_ + 1)
-        fail(QStringLiteral("cannot append a record: %1").arg(errnoText(errno)));
+    if (const QString failure = writeFullyAt(fd_, buf, size_t(recordLength_) + 1, pos); !failure.isEmpty()) {
+        dropNewRecord(recno);
+        fail(QStringLiteral("cannot append a record: %1").arg(failure));
+    }
+}
+
+void DbfFile::dropNewRecord(uint32_t recno) noexcept
+{
+    if (!shared_)
+        return; // an exclusive handle's new records are still in memory
+    // The file ends where it ended before: the end-of-file mark back in the record's first byte
+    // (a byte the file already had), what was written after it cut off.
+    const off_t pos = off_t(headerLength_) + off_t(recno - 1) * recordLength_;
+    const char end = kEndOfFile;
+    if (::pwrite(fd_, &end, 1, pos) == 1) {
+        // Nothing more can be done here when the cut fails: a partial record past the mark is
+        // dropped by the next open.
+        [[maybe_unused]] const int cut = ::ftruncate(fd_, pos + 1);
+    }
 }
 
 void DbfFile::publishCount(uint32_t count)
@@ -432,10 +449,10 @@ void DbfFile::flushTail()
         return;
     tail_.append(kEndOfFile);
     const off_t pos = off_t(headerLength_) + off_t(tailFirst_ - 1) * recordLength_;
-    const bool ok = ::pwrite(fd_, tail_.constData(), size_t(tail_.size()), pos) == tail_.size();
+    const QString failure = writeFullyAt(fd_, tail_.constData(), size_t(tail_.size()), pos);
     tail_.clear();
-    if (!ok)
-        fail(QStringLiteral("cannot append records: %1").arg(errnoText(errno)));
+    if (!failure.isEmpty())
+        fail(QStringLiteral("cannot append records: %1").arg(failure));
 }
 
 void DbfFile::flush()

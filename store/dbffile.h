@@ -64,6 +64,9 @@ public:
     // it and re-reads the count with recordCount()): the record and the end-of-file mark are
     // written after the last record, then the header is made to count it.
     void writeNewRecord(uint32_t recno, const char* record);
+    // Takes back a new record that was written but is not counted (its write or its keys failed):
+    // the file ends as before it, so that no later open adopts it.
+    void dropNewRecord(uint32_t recno) noexcept;
     void publishCount(uint32_t count);
 
     // Writes the header of an exclusive file now.

@@ -207,9 +207,10 @@ uint32_t FptFile::write(const QByteArray& data)
         tail_.append(bytes);
         if (tail_.size() >= kTailBytes)
             flushTail();
-    } else if (::pwrite(fd_, bytes.constData(), size_t(bytes.size()), off_t(block) * blockSize_)
-        != bytes.size()) {
-        fail(QStringLiteral("cannot write a memo: %1").arg(errnoText(errno)));
+    } else if (const QString failure
+               = writeFullyAt(fd_, bytes.constData(), size_t(bytes.size()), off_t(block) * blockSize_);
+               !failure.isEmpty()) {
+        fail(QStringLiteral("cannot write a memo: %1").arg(failure));
     }
     nextFree_ = block + used;
     knownEnd_ = nextFree_;
@@ -230,12 +231,12 @@ void FptFile::flushTail()
 {
     if (tail_.isEmpty())
         return;
-    const bool ok = ::pwrite(fd_, tail_.constData(), size_t(tail_.size()), off_t(tailBlock_) * blockSize_)
-        == tail_.size();
+    const QString failure
+        = writeFullyAt(fd_, tail_.constData(), size_t(tail_.size()), off_t(tailBlock_) * blockSize_);
     fileEnd_ = std::max<uint64_t>(fileEnd_, uint64_t(tailBlock_) * blockSize_ + uint64_t(tail_.size()));
     tail_.clear();
-    if (!ok)
-        fail(QStringLiteral("cannot write memos: %1").arg(errnoText(errno)));
+    if (!failure.isEmpty())
+        fail(QStringLiteral("cannot write memos: %1").arg(failure));
 }
 
 void FptFile::flush()

@@ -9,9 +9,10 @@
 #include "store/cp1252.h"
 #include "store/memtable_p.h"
 #include "store/storeerror.h"
+#include "store/systemfile.h"
 
 #include <QFile>
-#include <QSaveFile>
+
 #include <QtEndian>
 
 namespace store {
@@ -272,13 +273,8 @@ QByteArray TMemTable::saveToBytes()
 
 void TMemTable::saveToFile(const QString& path)
 {
-    const QByteArray bytes = saveToBytes();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw StoreError(QStringLiteral("Cannot write '%1': %2").arg(path, file.errorString()));
-    file.write(bytes);
-    if (!file.commit())
-        throw StoreError(QStringLiteral("Cannot write '%1': %2").arg(path, file.errorString()));
+    if (const QString failure = writeWholeFile(path, saveToBytes()); !failure.isEmpty())
+        throw StoreError(QStringLiteral("Cannot write '%1': %2").arg(path, failure));
 }
 
 } // namespace store

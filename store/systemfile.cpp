@@ -21,11 +21,50 @@ int openReadWrite(const QString& path, const QString& what, bool missingIsNone)
     return openRegularFile(path, O_RDWR, what, missingIsNone);
 }
 
-void writeWholeFile(const QString& path, const QByteArray& bytes, const QString& what)
+QString writeWholeFile(const QString& path, const QByteArray& bytes)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw StoreError(QStringLiteral("Cannot create %1 %2: %3").arg(what, path, file.errorString()));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return file.errorString();
+    // Written straight to the descriptor, so that a failure keeps the system's own reason.
+    if (const QString failure = writeFullyAt(file.handle(), bytes.constData(), size_t(bytes.size()), 0);
+        !failure.isEmpty()) {
+        file.cancelWriting();
+        return failure;
+    }
+    // What the system holds in its caches reaches the disk before the rename makes it the file.
+    if (::fsync(file.handle()) != 0) {
+        const QString reason = errnoText(errno);
+        file.cancelWriting();
+        return reason;
+    }
+    if (!file.commit())
+        return file.errorString();
+    return {};
+}
+
+void writeWholeFile(const QString& path, const QByteArray& bytes, const QString& what)
+{
+    if (const QString failure = writeWholeFile(path, bytes); !failure.isEmpty())
+        throw StoreError(QStringLiteral("Cannot create %1 %2: %3").arg(what, path, failure));
+}
+
+QString writeFullyAt(int fd, const char* data, size_t size, off_t pos)
+{
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, data, size, pos);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errnoText(errno);
+        }
+        if (n == 0)
+            return errnoText(ENOSPC);
+        data += n;
+        size -= size_t(n);
+        pos += n;
+    }
+    return {};
 }
 
 } // namespace store

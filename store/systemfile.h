@@ -13,8 +13,16 @@ QString errnoText(int error);
 // "Cannot open <what> <path>: <reason>".
 int openReadWrite(const QString& path, const QString& what, bool missingIsNone = false);
 
-// Writes a whole file atomically (temporary file, then rename); a failure throws StoreError
-// "Cannot create <what> <path>: <reason>".
+// Writes `bytes` as the whole of the file at `path`, atomically: into a temporary file beside it,
+// every write and the sync to disk checked, then renamed over the old file. Anything that fails (a
+// full disk, a short write, a failed sync) leaves the old file whole and gives the system's reason
+// ("No space left on device"); an empty text means the file was written.
+QString writeWholeFile(const QString& path, const QByteArray& bytes);
+// The same; a failure throws StoreError "Cannot create <what> <path>: <reason>".
 void writeWholeFile(const QString& path, const QByteArray& bytes, const QString& what);
+
+// Writes all `size` bytes at `pos`: a short write is continued, so that a full disk gives its own
+// reason rather than none. Returns an empty text, or the system's reason.
+QString writeFullyAt(int fd, const char* data, size_t size, off_t pos);
 
 } // namespace store

@@ -554,6 +554,7 @@ struct Table::Impl {
                 // The record is not counted, so the next append takes its number: its entries
                 // must not stay behind.
                 forgetNewRecord(recno, buffer.constData());
+                dbf->dropNewRecord(recno);
                 throw;
             }
             dbf->publishCount(recno);
