@@ -198,6 +198,8 @@ void MessagePreparation::PrepareAllMessages(const QString& editorText)
                 ++users;
                 PrepareOneMessage(name, editorText);
             }
+        } catch (const store::LockedError&) {
+            throw; // one wait for a table another program keeps locked, not one a recipient
         } catch (const std::exception& e) {
             error(errorText(e));
         }
@@ -455,6 +457,8 @@ bool MessagePreparation::ReadPageMsgFromFile()
         reportedFile_.clear();
         if (page.messageToSend.size() < message.size())
             status(messageCutText(shownFromFile(lines.at(0)), page.messageToSend.size()));
+    } catch (const store::LockedError&) {
+        throw; // the tick rests the tables another program keeps locked
     } catch (const std::exception& e) {
         // Its page could not be queued (a table that is not open or cannot be read): the file stays,
         // to be taken once it can be; the fault is said once.

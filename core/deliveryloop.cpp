@@ -53,6 +53,8 @@ void DeliveryLoop::idleTick(const QTime& now)
         startHeadPage();
         return;
     }
+    if (tableWorkPaused)
+        return;
     // Whatever stands under the name is the intake's to take or to say (a pipe, a link, a device);
     // a folder of that name, or a file already said to wait, does not keep the scheduled scan from
     // running.

@@ -43,6 +43,10 @@ public:
     // The scheduled-message scan, run on seconds 0, 15, 30 and 45 while scheduled sending is on.
     std::function<void()> ScheduledScan;
 
+    // While set, the idle tick starts queued pages only: the message file and the scheduled scan,
+    // which read tables, wait (a table another program keeps locked is not waited for at every tick).
+    bool tableWorkPaused = false;
+
     // Steps 4 to 6 of the tick; the caller has shown the clock and the pending count and found the
     // desk idle (no page in progress, no scheduled scan).
     void idleTick(const QTime& now);

@@ -3,6 +3,7 @@
 #include "core/desk.h"
 #include "core/recipientname.h"
 #include "store/fieldnames.h"
+#include "store/storeerror.h"
 #include "store/table.h"
 
 namespace schedule {
@@ -51,6 +52,8 @@ bool ScheduledScan::run()
     bool sent = false;
     try {
         sent = walk();
+    } catch (const store::LockedError&) {
+        throw; // waited for once: not again for the refresh
     } catch (...) {
         try {
             desk_.SchedMsgT().refresh();
@@ -99,6 +102,10 @@ bool ScheduledScan::walk()
             sched.deleteRecord(); // unsent; what followed it is current now
             continue;
         }
+        if (sentNotDeleted_.contains(recno)) {
+            deleteSent(recno); // sent by an earlier scan whose deletion failed
+            continue;
+        }
         if (date == today && minuteOfDay(time) <= nowMinute) {
             sendCurrent();
             return true;
@@ -120,10 +127,22 @@ void ScheduledScan::sendCurrent()
             send_(recipient, text);
     } catch (...) {
         // Whatever the preparation reported, the record goes; the fault is reported by the caller.
-        deleteRecord(recno);
+        deleteSent(recno);
         throw;
     }
-    deleteRecord(recno);
+    deleteSent(recno);
+}
+
+void ScheduledScan::deleteSent(uint32_t recno)
+{
+    try {
+        deleteRecord(recno);
+        sentNotDeleted_.remove(recno);
+    } catch (const store::StoreError&) {
+        // Its pages are queued: a later scan deletes it without sending it again.
+        sentNotDeleted_.insert(recno);
+        throw;
+    }
 }
 
 void ScheduledScan::deleteRecord(uint32_t recno)

@@ -45,10 +45,13 @@ private:
     void sendCurrent();
     // Deletes record `recno` of SchedMsgT, wherever the handle stands now.
     void deleteRecord(uint32_t recno);
+    // Deletes a record whose pages were queued; one that cannot be deleted now is remembered.
+    void deleteSent(uint32_t recno);
 
     core::Desk& desk_;
     SendFunction send_;
     QSet<uint32_t> reported_; // records with an unreadable date or time already named
+    QSet<uint32_t> sentNotDeleted_; // records sent whose deletion failed (a table kept locked)
 };
 
 } // namespace schedule

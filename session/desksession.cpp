@@ -132,7 +132,17 @@ void DeskSession::tick()
         if (!shown.idle)
             return;
         emit pendingShown(shown.pendingCaption, shown.pendingAlert);
+        const QDateTime moment = QDateTime::currentDateTime();
+        delivery_->tableWorkPaused = tablesRestUntil_.isValid() && moment < tablesRestUntil_;
         delivery_->idleTick(now);
+    } catch (const store::LockedError& e) {
+        // One wait, then the tables rest: the tick does not stall the window at every second while
+        // another program keeps a table locked. Each table's lock is said once.
+        tablesRestUntil_ = QDateTime::currentDateTime().addMSecs(kTableRestMs);
+        if (e.message() != lastLockFault_)
+            emit errorRaised(e.message());
+        lastLockFault_ = e.message();
+        return;
     } catch (...) {
         reportFault(std::current_exception());
     }

@@ -124,6 +124,10 @@ private:
     core::DeliveryLoop* delivery_;
     std::unique_ptr<schedule::ScheduledScan> scan_;
     QTimer* timer_;
+    // A table another program kept locked: the tick's table work rests until then.
+    QDateTime tablesRestUntil_;
+    QString lastLockFault_;
+    static constexpr int kTableRestMs = 30 * 1000;
 };
 
 } // namespace session

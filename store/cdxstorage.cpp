@@ -184,6 +184,8 @@ void CdxIndex::Impl::lockFile(bool write)
     if (!FileLock::lock(fd, kLockOffset, kLockLength, write ? FileLock::Mode::Write : FileLock::Mode::Read)) {
         const int err = errno;
         LocalLocks::release(device, inode, this);
+        if (err == EAGAIN)
+            throw LockedError(path);
         fail(QStringLiteral("cannot lock the index (%1)").arg(QString::fromLocal8Bit(strerror(err))));
     }
     writeLocked = write;

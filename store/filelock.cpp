@@ -34,11 +34,32 @@ bool apply(int fd, uint64_t offset, uint64_t length, short type, int command)
     }
 }
 
+// Takes the lock, trying again while another holder has it, for at most kLockPatienceMs: quickly
+// at first (locks are held for microseconds), then every 2 ms. False with errno EAGAIN when the
+// holder kept it, or with the system's errno when it refuses the lock.
+bool waitFor(int fd, uint64_t offset, uint64_t length, short type)
+{
+    QElapsedTimer waited;
+    for (int attempt = 0;; ++attempt) {
+        if (apply(fd, offset, length, type, F_OFD_SETLK))
+            return true;
+        if (errno != EAGAIN && errno != EACCES)
+            return false;
+        if (attempt == 0)
+            waited.start();
+        else if (waited.elapsed() > kLockPatienceMs) {
+            errno = EAGAIN;
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(attempt < 100 ? 50 : 2000));
+    }
+}
+
 } // namespace
 
 bool FileLock::lock(int fd, uint64_t offset, uint64_t length, Mode mode)
 {
-    return apply(fd, offset, length, mode == Mode::Write ? F_WRLCK : F_RDLCK, F_OFD_SETLKW);
+    return waitFor(fd, offset, length, mode == Mode::Write ? F_WRLCK : F_RDLCK);
 }
 
 void FileLock::unlock(int fd, uint64_t offset, uint64_t length)
@@ -88,24 +109,14 @@ void LocalLocks::release(uint64_t device, uint64_t inode, const void* holder)
 
 void lockRange(int fd, int64_t start, int64_t length, bool write, const QString& fileName)
 {
-    // Locks are held for a few system calls at a time, so a lock that stays taken for seconds
-    // belongs to a handle that keeps it (opened for exclusive use): report that rather than wait
-    // for good.
-    constexpr int kPatienceMs = 5000;
-    const short type = write ? F_WRLCK : F_RDLCK;
-    QElapsedTimer waited;
-    for (int attempt = 0;; ++attempt) {
-        if (apply(fd, uint64_t(start), uint64_t(length), type, F_OFD_SETLK))
-            return;
-        if (errno != EAGAIN && errno != EACCES)
-            throw StoreError(QStringLiteral("Cannot lock %1: %2")
-                                 .arg(fileName, QString::fromLocal8Bit(std::strerror(errno))));
-        if (attempt == 0)
-            waited.start();
-        else if (waited.elapsed() > kPatienceMs)
-            throw StoreError(QStringLiteral("%1 is locked by another handle or program").arg(fileName));
-        std::this_thread::sleep_for(std::chrono::microseconds(attempt < 100 ? 50 : 2000));
-    }
+    // A lock that stays taken for seconds belongs to a handle that keeps it (opened for exclusive
+    // use, or a program stopped while it held it): said rather than waited for for good.
+    if (waitFor(fd, uint64_t(start), uint64_t(length), write ? F_WRLCK : F_RDLCK))
+        return;
+    if (errno == EAGAIN)
+        throw LockedError(fileName);
+    throw StoreError(
+        QStringLiteral("Cannot lock %1: %2").arg(fileName, QString::fromLocal8Bit(std::strerror(errno))));
 }
 
 void unlockRange(int fd, int64_t start, int64_t length)

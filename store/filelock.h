@@ -8,12 +8,18 @@ namespace store {
 // Byte-range locks on an open file, taken with open-file-description locks (F_OFD_SETLKW): they
 // belong to the descriptor that took them, so closing another descriptor of the same file in this
 // process (a second handle, a reader of the file) never drops them, and two handles in one process
-// exclude each other like two processes do. Blocking; interrupted waits are resumed.
+// exclude each other like two processes do. A wait is bounded: a lock another program keeps
+// (a program stopped while it held it) is given up after kLockPatienceMs.
+// How long a lock is waited for. Locks are held for a few system calls at a time: a lock taken for
+// seconds belongs to a program that keeps it.
+inline constexpr int kLockPatienceMs = 5000;
+
 class FileLock {
 public:
     enum class Mode { Read, Write };
 
-    // Returns false only when the system refuses the lock (errno tells why).
+    // Returns false when the system refuses the lock, or when another holder kept it past the
+    // patience (errno is then EAGAIN).
     static bool lock(int fd, uint64_t offset, uint64_t length, Mode mode);
     static void unlock(int fd, uint64_t offset, uint64_t length);
 };

@@ -16,4 +16,12 @@ private:
     QString message_;
 };
 
+// A lock another program kept for longer than the store waits (a program stopped while it held a
+// table's lock, say): "Table NAME is locked by another program".
+class LockedError : public StoreError {
+public:
+    // `fileName`: the table's or its index's file.
+    explicit LockedError(const QString& fileName);
+};
+
 } // namespace store

@@ -10,6 +10,9 @@
 #include "support/records.h"
 #include "support/sessionrun.h"
 
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QSysInfo>
 #include <QTest>
 
@@ -113,6 +116,47 @@ private slots:
         QVERIFY(run->deskSession.sendByPagerId(QStringLiteral("777"), QStringLiteral("Metro")));
         QVERIFY(run->composition.sendByPager());
         QCOMPARE(queued(run->desk(), core::page::PagerPhone), QStringList({ "1002", "777" }));
+    }
+
+    void aStoppedLockHolderCostsOneWait()
+    {
+        auto run = startDesk();
+        QVERIFY(run);
+        // An xBase tool stopped (Ctrl+Z) while it held the lock of the scheduled messages' index.
+        QProcess holder;
+        holder.start(QStringLiteral("python3"),
+            { QStringLiteral("-c"),
+                QStringLiteral("import fcntl, os, signal, sys\n"
+                               "fd = os.open(sys.argv[1], os.O_RDWR)\n"
+                               "fcntl.lockf(fd, fcntl.LOCK_EX, 1, 0x7FFFFFFE)\n"
+                               "print('locked', flush=True)\n"
+                               "os.kill(os.getpid(), signal.SIGSTOP)\n"),
+                QDir(dir_->path()).entryInfoList({ QStringLiteral("SCHEDMS2.cdx") }, QDir::Files).value(0).filePath() });
+        QVERIFY(holder.waitForReadyRead(10000));
+        QCOMPARE(holder.readAll().trimmed(), QByteArray("locked"));
+
+        QElapsedTimer took;
+        took.start();
+        run->now = QDateTime(QDate::currentDate(), QTime(23, 59, 0));
+        run->tick(); // the scan cannot read the scheduled messages
+        const qint64 firstTick = took.restart();
+        run->now = run->now.addSecs(15);
+        run->tick();
+        run->now = run->now.addSecs(15);
+        run->tick();
+        const qint64 laterTicks = took.elapsed();
+        holder.kill();
+        holder.waitForFinished(5000);
+
+        QVERIFY2(firstTick < 6000, qPrintable(QString::number(firstTick)));
+        QVERIFY2(laterTicks < 500, qPrintable(QString::number(laterTicks)));
+        QCOMPARE(run->errors, QStringList { "Table SCHEDMS2 is locked by another program" });
+        // Nothing was lost meanwhile: with the lock gone the record is sent, once.
+        QCOMPARE(queued(run->desk(), core::page::UserOrGroupName), QStringList());
+        QVERIFY(run->deskSession.runScheduledScan());
+        QVERIFY(!run->deskSession.runScheduledScan());
+        QCOMPARE(queued(run->desk(), core::page::UserOrGroupName), QStringList { "Alice" });
+        qInfo("first tick %lld ms, the next two %lld ms", firstTick, laterTicks);
     }
 
     void oneRunnerHoldsAFolder()
