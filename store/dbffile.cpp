@@ -218,10 +218,18 @@ QString DbfFile::settleTail()
     recordCount();
     const int64_t counted = int64_t(headerLength_) + int64_t(count_) * recordLength_;
     const int64_t extra = int64_t(st.st_size) - counted;
-    if (extra <= 1 || extra > recordLength_ + 1)
-        return {};
     QString what;
-    if (extra >= recordLength_) {
+    if (extra < 0 && extra >= -int64_t(recordLength_) && count_ > 0) {
+        // The last counted record is cut short (the power went while it was written, the count
+        // already on disk): the complete records stay readable, the cut one goes.
+        publishCount(count_ - 1);
+        flush();
+        what = QStringLiteral("its last record was cut short (%1 of %2 bytes) and was dropped")
+                   .arg(extra + recordLength_)
+                   .arg(recordLength_);
+    } else if (extra <= 1 || extra > recordLength_ + 1) {
+        return {};
+    } else if (extra >= recordLength_) {
         publishCount(count_ + 1);
         flush();
         what = QStringLiteral("a record that a stopped writer had written but not counted was adopted");

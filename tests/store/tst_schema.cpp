@@ -254,7 +254,7 @@ private slots:
     {
         QTest::addColumn<int>("cut"); // bytes cut from the end
         QTest::addColumn<int>("count"); // record count written into the header, -1 kept
-        QTest::newRow("truncated") << 50 << -1;
+        QTest::newRow("truncated by more than a record") << 150 << -1;
         QTest::newRow("count disagrees") << 0 << 7;
     }
     void damagedTableNamed()
@@ -430,6 +430,37 @@ private slots:
         for (t.first(); !t.eof(); t.next())
             memos << t.fieldText(QStringLiteral("MSG"));
         QCOMPARE(memos, QStringList({ "First at 09:00:00 AM", "Second at 09:00:00 AM" }));
+    }
+
+    // A table whose last counted record is cut short (the count reached the disk, the record not
+    // all of it): it opens with its complete records, the cut one dropped and said once.
+    void cutLastRecordDropped()
+    {
+        store::CreateDatabase(connection);
+        for (const char* user : { "Ann", "Bob", "Cid" })
+            addLog(QStringLiteral("MSGLOG2.dbf"), QStringLiteral("2024/01/01"), QStringLiteral("09:00:00 AM"),
+                QString::fromLatin1(user), QString());
+        const QString dbf = connection.resolve(QStringLiteral("MsgLog2.dbf"));
+        QFile f(dbf);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.resize(f.size() - 30)); // the end mark and 29 bytes of Cid's record
+        f.close();
+        // Said once; the index, which held the cut record's keys, is rebuilt and said too.
+        const QStringList problems = store::CreateDatabase(connection);
+        QCOMPARE(problems.filter(QStringLiteral("cut short")).size(), 1);
+        QVERIFY2(problems.filter(QStringLiteral("cut short")).constFirst().contains(QStringLiteral("MSGLOG2.dbf"), Qt::CaseInsensitive),
+            qPrintable(problems.join(u'|')));
+        Table t;
+        t.setConnection(connection);
+        t.setTableName(QStringLiteral("MSGLOG2.dbf"));
+        t.open();
+        QStringList users;
+        for (t.first(); !t.eof(); t.next())
+            users << t.fieldText(QStringLiteral("USERNAME"));
+        QCOMPARE(users, QStringList({ "Ann", "Bob" }));
+        QCOMPARE(tagcheck::entriesOf(connection.resolve(QStringLiteral("MsgLog2.cdx")), "BY_NAME"),
+            tagcheck::rebuildOf(dbf, "USERNAME+DDATE", false));
+        QCOMPARE(store::CreateDatabase(connection), QStringList()); // said once
     }
 
     // A record that a writer wrote but did not count before it stopped is adopted at start, with
