@@ -103,6 +103,39 @@ QString FptFile::correctNextFree()
         .arg(nextFree_);
 }
 
+QString FptFile::keepReferencedBlocks(uint32_t highest)
+{
+    if (highest == 0)
+        return {};
+    struct stat st;
+    if (::fstat(fd_, &st) != 0)
+        fail(errnoText(errno));
+    const uint64_t size = uint64_t(st.st_size);
+    uint64_t end = uint64_t(highest) + 1; // the memo's first block at least
+    unsigned char h[8];
+    if (uint64_t(highest) * blockSize_ + 8 <= size && ::pread(fd_, h, 8, off_t(uint64_t(highest) * blockSize_)) == 8) {
+        // Its length, when the memo's own header is there (a sane one: a cut file ends in zeros or
+        // in the middle of a memo).
+        const uint64_t length = getBe32(h + 4);
+        if (length < (uint64_t(64) << 20))
+            end = uint64_t(highest) + (8 + length + blockSize_ - 1) / blockSize_;
+    }
+    if (end * blockSize_ <= size || end > UINT32_MAX)
+        return {};
+    if (::ftruncate(fd_, off_t(end * blockSize_)) != 0)
+        fail(QStringLiteral("cannot lengthen the file: %1").arg(errnoText(errno)));
+    nextFree_ = uint32_t(end);
+    char b[4];
+    putBe32(b, nextFree_);
+    if (::pwrite(fd_, b, 4, 0) != 4)
+        fail(QStringLiteral("cannot correct the header: %1").arg(errnoText(errno)));
+    return QStringLiteral("Memo file %1 is shorter than its records' references (it ends at block %2, a record "
+                          "points to block %3): the missing memos read empty, and new memos go after them.")
+        .arg(path_)
+        .arg((size + blockSize_ - 1) / blockSize_)
+        .arg(highest);
+}
+
 uint32_t FptFile::endBlock()
 {
     if (shared_ && header_) {

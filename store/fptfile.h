@@ -37,6 +37,12 @@ public:
     // file's size (the start-up step does this for every memo file); tells what was done ("" when
     // the header was sound). Writes never depend on it.
     QString correctNextFree();
+    // The start-up step for a file shorter than its records' references (cut by a power loss):
+    // `highest` is the highest block any record points to. When that memo does not end inside the
+    // file, the file is lengthened (with empty blocks) to where it ends and the next free block set
+    // there, so that new memos never overwrite what older records point to. Returns the note said
+    // once, or an empty text.
+    QString keepReferencedBlocks(uint32_t highest);
 
 private:
     FptFile(const QString& path, bool shared, int fd);

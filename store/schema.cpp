@@ -101,6 +101,39 @@ void checkIndex(const QString& path, DbfFile& table, const TableSchema& schema, 
         checkRecentKeys(*index, table);
 }
 
+// The highest memo block any record of `table` points to (0: none), read in large steps.
+uint32_t highestMemoBlock(DbfFile& table)
+{
+    std::vector<const FieldDef*> memos;
+    for (const FieldDef& f : table.fields())
+        if (f.type == 'M')
+            memos.push_back(&f);
+    const int length = table.recordLength();
+    constexpr uint32_t kStep = 4096;
+    QByteArray chunk(qsizetype(kStep) * length, '\0');
+    uint32_t highest = 0;
+    const uint32_t count = table.recordCount();
+    for (uint32_t first = 1; first <= count; first += kStep) {
+        const uint32_t got = table.readRecords(first, std::min(kStep, count - first + 1), chunk.data());
+        for (uint32_t r = 0; r < got; ++r) {
+            const char* record = chunk.constData() + qsizetype(r) * length;
+            for (const FieldDef* f : memos) {
+                uint32_t block = 0;
+                if (f->width == 4) {
+                    block = uint32_t(uchar(record[f->offset])) | uint32_t(uchar(record[f->offset + 1])) << 8
+                        | uint32_t(uchar(record[f->offset + 2])) << 16 | uint32_t(uchar(record[f->offset + 3])) << 24;
+                } else {
+                    block = QByteArray(record + f->offset, f->width).trimmed().toUInt();
+                }
+                highest = std::max(highest, block);
+            }
+        }
+        if (got == 0)
+            break;
+    }
+    return highest;
+}
+
 // Opens a table's files as a handle would, so that what a writer that stopped left (a record past
 // the count) or a damaged memo header is put right here and told once. A damaged table throws.
 void settleFiles(const Connection& connection, const TableSchema& schema, QStringList& problems)
@@ -113,6 +146,8 @@ void settleFiles(const Connection& connection, const TableSchema& schema, QStrin
     const QString base = QFileInfo(table.path()).completeBaseName();
     if (const auto memo = FptFile::openIfExists(connection.resolve(base + QStringLiteral(".fpt")), true)) {
         if (const QString note = memo->correctNextFree(); !note.isEmpty())
+            problems << note;
+        if (const QString note = memo->keepReferencedBlocks(highestMemoBlock(table)); !note.isEmpty())
             problems << note;
     }
 }

@@ -432,6 +432,34 @@ private slots:
         QCOMPARE(memos, QStringList({ "First at 09:00:00 AM", "Second at 09:00:00 AM" }));
     }
 
+    // A memo file cut short by a power loss, shorter than what its records point to: said once, and
+    // new memos go after the blocks the records point to, so that no older record reads another's.
+    void memoFileShorterThanItsReferences()
+    {
+        store::CreateDatabase(connection);
+        for (const char* user : { "Ann", "Bob", "Cid" })
+            addLog(QStringLiteral("MSGLOG2.dbf"), QStringLiteral("2024/01/01"), QStringLiteral("09:00:00 AM"),
+                QString::fromLatin1(user), QString());
+        const QString fpt = connection.resolve(QStringLiteral("MsgLog2.fpt"));
+        QFile f(fpt);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.resize(f.size() - 64)); // Cid's memo gone
+        f.close();
+        const QStringList problems = store::CreateDatabase(connection);
+        QCOMPARE(problems.filter(QStringLiteral("shorter than its records' references")).size(), 1);
+        QCOMPARE(store::CreateDatabase(connection), QStringList());
+        addLog(QStringLiteral("MSGLOG2.dbf"), QStringLiteral("2024/01/02"), QStringLiteral("09:00:00 AM"),
+            QStringLiteral("Dan"), QString());
+        Table t;
+        t.setConnection(connection);
+        t.setTableName(QStringLiteral("MSGLOG2.dbf"));
+        t.open();
+        QStringList memos;
+        for (t.first(); !t.eof(); t.next())
+            memos << t.fieldText(QStringLiteral("USERNAME")) + u'=' + t.fieldText(QStringLiteral("MSG"));
+        QCOMPARE(memos, QStringList({ "Ann=Ann at 09:00:00 AM", "Bob=Bob at 09:00:00 AM", "Cid=", "Dan=Dan at 09:00:00 AM" }));
+    }
+
     // A table whose last counted record is cut short (the count reached the disk, the record not
     // all of it): it opens with its complete records, the cut one dropped and said once.
     void cutLastRecordDropped()
