@@ -457,6 +457,7 @@ void tst_DeliveryE2E::messageFileWithBinaryGarbage()
     QVERIFY(form->deliveryTimer->isActive());
     // Whatever the garbage gave (a report, or a page to an odd ID that fails), the desk goes on: a
     // typed page is delivered after it.
+    QTRY_VERIFY_WITH_TIMEOUT(!form->desk().pageInProgress() && form->desk().SendMsgs().isEmpty(), 30000);
     send(*form, QStringLiteral("After the garbage"), { QStringLiteral("Cy Doe") });
     QTRY_VERIFY_WITH_TIMEOUT(!sim.transcript(QStringLiteral("page")).isEmpty()
             && textOf(sim.transcript(QStringLiteral("page")).last(), "id") == QStringLiteral("9012"),
@@ -542,6 +543,7 @@ void tst_DeliveryE2E::tableErrorDuringATick()
     // The table back, the waiting file is paged.
     QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 20000));
     QVERIFY(!QFile::exists(QStringLiteral("plimomsgs.txt")));
+    QTRY_VERIFY_WITH_TIMEOUT(!form->desk().pageInProgress() && form->desk().SendMsgs().isEmpty(), 10000);
     const int before = sim.transcript(QStringLiteral("page")).size();
     send(*form, QStringLiteral("After the fault"), { QStringLiteral("Cy Doe") });
     QVERIFY(sim.waitFor(QStringLiteral("page"), before + 1, 20000));
