@@ -6,6 +6,7 @@
 #include "core/pendingqueue.h"
 #include "core/queues.h"
 #include "paging/pageengine.h"
+#include "paging/pagestatus.h"
 
 #include <QFile>
 
@@ -111,6 +112,12 @@ void DeliveryLoop::ShowErrorStatus()
     emit sendingShown();
     const int code = engine_.statusCode();
     if (code >= 30) {
+        // From the first block on the terminal may take the page: a desk stopped from here on keeps
+        // it marked as one that may have been delivered.
+        if (code == paging::SendingPage && startedRowQueued_ && !desk_.deliveryMarks().contains(started_)) {
+            desk_.deliveryMarks().mark(started_);
+            desk_.pendingFile().touch();
+        }
         emit sendingProgress(engine_.statusText());
         return;
     }
@@ -137,6 +144,7 @@ void DeliveryLoop::Engine1Finished()
     }
     emit sendingHidden();
     pageMark_.release();
+    forgetMark();
     emit pageEnded();
     // Only the page that was started is retried or moved; once it has left, the row behind it is
     // another page, which waits for its own turn.
@@ -155,10 +163,20 @@ void DeliveryLoop::BitBtn7Click()
     BusyMark mark = std::move(pageMark_);
     engine_.Abort();
     mark.release();
+    forgetMark();
     emit sendingHidden();
     emit pageEnded();
     // A page that ended under the abort still posts its end; that one is not the next page's.
     abortedPageFinishing_ = engine_.statusCode() < 30;
+}
+
+void DeliveryLoop::forgetMark()
+{
+    // The attempt ended while the desk ran: what became of the page is known.
+    if (desk_.deliveryMarks().contains(started_)) {
+        desk_.deliveryMarks().unmark(started_);
+        desk_.pendingFile().touch();
+    }
 }
 
 void DeliveryLoop::cancelKeepingPage()

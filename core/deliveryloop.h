@@ -78,6 +78,8 @@ signals:
 
 private:
     void dropStartedRow();
+    // Takes the "may have been delivered" mark off the started page.
+    void forgetMark();
 
     Desk& desk_;
     paging::TPageEngine& engine_;

@@ -43,6 +43,7 @@ Desk::Desk(const QString& dataDirectory)
     createQueueTables(sendMsgs_, pendingMsgs_, tempUser_);
     settings_.read();
     pendingFile_ = std::make_unique<PendingFile>(pendingMsgs_, sendMsgs_, pendingFileName());
+    pendingFile_->setMarks(&deliveryMarks_);
 }
 
 Desk::~Desk() = default;
@@ -146,6 +147,7 @@ void Desk::restorePendingQueue()
     // A file that could not be read whole was moved aside first; one that stayed is never
     // overwritten.
     pendingWritable_ = fault.isEmpty() || !keptAs.isEmpty();
+    deliveryMarks_.load(DeliveryMarks::sideFilePath(pendingFileName()));
     if (pendingWritable_)
         pendingFile_->follow();
 }

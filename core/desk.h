@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/systemsettings.h"
+#include "core/deliverymarks.h"
 #include "core/pendingfile.h"
 #include "paging/pageengine.h"
 #include "store/connection.h"
@@ -150,6 +151,9 @@ public:
     static QString pendingFileName();
     // Rewrites the pending file whenever a queue changes, once open() has restored the queue.
     PendingFile& pendingFile() { return *pendingFile_; }
+    // The queued pages that may have been delivered (restored with the pending file, kept beside it).
+    DeliveryMarks& deliveryMarks() { return deliveryMarks_; }
+    const DeliveryMarks& deliveryMarks() const { return deliveryMarks_; }
 
     // The store connection, the seven table handles (the windows work on them: a window and the
     // desk's logic share one current record of a table) and the three in-memory tables.
@@ -227,6 +231,7 @@ private:
     bool pendingRestored_ = false; // the creation step that loads the pending file ran
     bool pendingWritable_ = true; // false: the file could be neither read whole nor kept aside
     bool queuesSaved_ = false;
+    DeliveryMarks deliveryMarks_;
     std::unique_ptr<PendingFile> pendingFile_;
 };
 

@@ -55,6 +55,21 @@ Page currentPage(const store::TMemTable& queue)
     return page;
 }
 
+Page pageAt(const store::TMemTable& queue, int row)
+{
+    auto value = [&](const char* name) { return queue.value(row, queue.fieldIndex(QString::fromLatin1(name))); };
+    Page page;
+    page.networkPhone = value(page::NetworkPhone).toString();
+    page.pagerPhone = value(page::PagerPhone).toString();
+    page.baudRate = value(page::BaudRate).toString();
+    page.messageSize = value(page::MessageSize).toInt();
+    page.messageToSend = value(page::MessageToSend).toString();
+    page.isGroup = value(page::IsGroup).toBool();
+    page.userOrGroupName = value(page::UserOrGroupName).toString();
+    page.retries = value(page::Retries).toInt();
+    return page;
+}
+
 void loadPage(const Page& page, paging::TPageEngine& engine)
 {
     engine.MessageToSend = page.messageToSend;

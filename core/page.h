@@ -34,6 +34,8 @@ void appendPage(store::TMemTable& queue, const Page& page);
 
 // The current row of a queue as a page.
 Page currentPage(const store::TMemTable& queue);
+// Row `row` of a queue as a page, without moving its current row.
+Page pageAt(const store::TMemTable& queue, int row);
 
 // The page's fields into the paging component, ready for its Send.
 void loadPage(const Page& page, paging::TPageEngine& engine);

@@ -1,8 +1,13 @@
 #include "core/pendingfile.h"
 
+#include "core/deliverymarks.h"
+#include "core/page.h"
 #include "core/queues.h"
 #include "store/memtable.h"
 #include "store/storeerror.h"
+#include "store/systemfile.h"
+
+#include <QFile>
 
 using store::TMemTable;
 
@@ -37,7 +42,8 @@ void appendRows(const TMemTable& from, TMemTable& to, const QStringList& fields)
 
 } // namespace
 
-void writePendingFile(const TMemTable& pendingMsgs, const TMemTable& sendMsgs, const QString& path)
+void writePendingFile(
+    const TMemTable& pendingMsgs, const TMemTable& sendMsgs, const QString& path, const DeliveryMarks* marks)
 {
     TMemTable file;
     file.setFieldDefinitions(pendingQueueFields());
@@ -50,6 +56,21 @@ void writePendingFile(const TMemTable& pendingMsgs, const TMemTable& sendMsgs, c
     appendRows(pendingMsgs, file, allFields);
     appendRows(sendMsgs, file, movedPageFields());
     file.saveToFile(path);
+
+    // The marks of the pages that may have been delivered, beside it; none, no side file.
+    const QString side = DeliveryMarks::sideFilePath(path);
+    QByteArray text;
+    if (marks && !marks->isEmpty()) {
+        QList<Page> pages;
+        for (int row = 0; row < file.rowCount(); ++row)
+            pages << pageAt(file, row);
+        text = marks->textFor(pages);
+    }
+    if (text.isEmpty()) {
+        QFile::remove(side);
+    } else if (const QString failure = store::writeWholeFile(side, text); !failure.isEmpty()) {
+        throw store::StoreError(QStringLiteral("Cannot write '%1': %2").arg(side, failure));
+    }
 }
 
 PendingFile::PendingFile(TMemTable& pendingMsgs, TMemTable& sendMsgs, const QString& path, QObject* parent)
@@ -114,7 +135,7 @@ QString PendingFile::writeNow()
 {
     asked_ = false;
     try {
-        writePendingFile(pendingMsgs_, sendMsgs_, path_);
+        writePendingFile(pendingMsgs_, sendMsgs_, path_, marks_);
     } catch (const store::StoreError& e) {
         return e.message();
     }

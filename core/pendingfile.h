@@ -10,13 +10,16 @@ class TMemTable;
 
 namespace core {
 
+class DeliveryMarks;
+
 // Writes the pending file whole: the pending rows, then the pages still waiting in the send queue,
 // all in the pending queue's layout, atomically (a temporary file renamed over the old one). The
 // next start loads every one of them into the pending queue, so a page waiting to be sent comes
 // back for the operator and is not sent again by itself. Neither table's current row moves.
 // Throws store::StoreError on failure.
-void writePendingFile(
-    const store::TMemTable& pendingMsgs, const store::TMemTable& sendMsgs, const QString& path);
+// With `marks`, the pages that may have been delivered are named in its side file beside it.
+void writePendingFile(const store::TMemTable& pendingMsgs, const store::TMemTable& sendMsgs, const QString& path,
+    const DeliveryMarks* marks = nullptr);
 
 // Keeps the pending file current while the desk runs, so that a kill or a power cut loses no page:
 // every change of either queue (a row added, removed or changed, a reload) asks for one rewrite,
@@ -31,6 +34,11 @@ class PendingFile : public QObject {
 public:
     PendingFile(store::TMemTable& pendingMsgs, store::TMemTable& sendMsgs, const QString& path,
         QObject* parent = nullptr);
+
+    // The marks written beside the file (none unless set).
+    void setMarks(const DeliveryMarks* marks) { marks_ = marks; }
+    // A change the queues do not see (a mark set or taken off): the file is written again.
+    void touch() { changed(); }
 
     // From now on every change is written; until stop(), called once the queues are saved for the
     // way out.
@@ -60,6 +68,7 @@ private:
     bool queued_ = false; // a write waits for the event loop
     QString lastFailure_;
     QTimer retry_;
+    const DeliveryMarks* marks_ = nullptr;
 };
 
 } // namespace core

@@ -1,5 +1,7 @@
 #include "core/showpending.h"
 
+#include "core/deliverymarks.h"
+#include "core/page.h"
 #include "core/pendingqueue.h"
 #include "core/queues.h"
 #include "store/memtable.h"
@@ -15,10 +17,12 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-TShowPending::TShowPending(store::TMemTable& pendingMsgs, store::TMemTable& sendMsgs, QWidget* parent)
+TShowPending::TShowPending(
+    store::TMemTable& pendingMsgs, store::TMemTable& sendMsgs, QWidget* parent, const core::DeliveryMarks* marks)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
     , pendingMsgs_(pendingMsgs)
     , sendMsgs_(sendMsgs)
+    , marks_(marks)
 {
     setObjectName(QStringLiteral("ShowPending"));
     setWindowTitle(QStringLiteral("Pending Messages"));
@@ -70,9 +74,17 @@ TShowPending::TShowPending(store::TMemTable& pendingMsgs, store::TMemTable& send
     bottom->addStretch(1);
     bottom->addWidget(DeleteBtn);
     bottom->addWidget(ExitBtn);
+    maybeDeliveredLabel = new QLabel(this);
+    maybeDeliveredLabel->setObjectName(QStringLiteral("MaybeDeliveredLabel"));
+    maybeDeliveredLabel->setWordWrap(true);
+    QPalette red = maybeDeliveredLabel->palette();
+    red.setColor(QPalette::WindowText, Qt::red);
+    maybeDeliveredLabel->setPalette(red);
+    maybeDeliveredLabel->hide();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
     layout->addWidget(DBGrid1, 1);
+    layout->addWidget(maybeDeliveredLabel);
     layout->addLayout(bottom);
     resize(575, 244);
 
@@ -97,6 +109,7 @@ void TShowPending::DeleteBtnClick()
     } catch (const store::StoreError& e) {
         QMessageBox::critical(this, windowTitle(), e.message());
     }
+    showMaybeDelivered();
 }
 
 bool TShowPending::eventFilter(QObject* watched, QEvent* event)
@@ -126,4 +139,24 @@ void TShowPending::done(int result)
 {
     QDialog::done(result);
     emit closedWithCount(pendingMsgs_.rowCount());
+}
+
+void TShowPending::showEvent(QShowEvent* event)
+{
+    showMaybeDelivered();
+    QDialog::showEvent(event);
+}
+
+void TShowPending::showMaybeDelivered()
+{
+    QStringList names;
+    for (int row = 0; marks_ && row < pendingMsgs_.rowCount(); ++row) {
+        const core::Page page = core::pageAt(pendingMsgs_, row);
+        if (marks_->contains(page))
+            names << page.userOrGroupName;
+    }
+    maybeDeliveredLabel->setText(QStringLiteral("May have been delivered (the desk stopped while the terminal was "
+                                                "taking them; check before you resend): ")
+        + names.join(QStringLiteral(", ")));
+    maybeDeliveredLabel->setVisible(!names.isEmpty());
 }

@@ -3,6 +3,9 @@
 #include <QDialog>
 
 class QLabel;
+namespace core {
+class DeliveryMarks;
+}
 class QPushButton;
 class QTableView;
 
@@ -18,10 +21,14 @@ class TShowPending : public QDialog {
     Q_OBJECT
 
 public:
-    TShowPending(store::TMemTable& pendingMsgs, store::TMemTable& sendMsgs, QWidget* parent = nullptr);
+    // `marks`, when given, names the pages that may have been delivered.
+    TShowPending(store::TMemTable& pendingMsgs, store::TMemTable& sendMsgs, QWidget* parent = nullptr,
+        const core::DeliveryMarks* marks = nullptr);
 
     QTableView* DBGrid1;
     QLabel* HintLabel;
+    // Which of the pages may have been delivered (hidden when none).
+    QLabel* maybeDeliveredLabel;
     QPushButton* DeleteBtn;
     QPushButton* ExitBtn;
 
@@ -42,4 +49,10 @@ private:
     store::TMemTable& pendingMsgs_;
     store::TMemTable& sendMsgs_;
     store::MemTableModel* model_;
+    const core::DeliveryMarks* marks_;
+
+    void showMaybeDelivered();
+
+protected:
+    void showEvent(QShowEvent* event) override;
 };

@@ -3,6 +3,7 @@
 #include "compose/composition.h"
 #include "config/inifile.h"
 #include "config/systemsettings.h"
+#include "core/deliverymarks.h"
 #include "core/desk.h"
 #include "core/page.h"
 #include "core/pendingqueue.h"
@@ -158,12 +159,17 @@ int PagingService::listPending()
     if (!fault.isEmpty())
         printError(fault + (keptAs.isEmpty() ? QString() : QStringLiteral(" The file is kept as %1.").arg(keptAs)));
     QTextStream out(stdout);
-    // One page a line: name, pager ID(s), retries left, message. The dial string is not shown: it
-    // holds the terminal's password.
+    core::DeliveryMarks marks;
+    marks.load(core::DeliveryMarks::sideFilePath(QString::fromLatin1(core::PendingQueueFileName)));
+    // One page a line: name, pager ID(s), retries left, message, and "may have been delivered" for
+    // a page the terminal may have taken before a stop. The dial string is not shown: it holds the
+    // terminal's password.
     for (queue.first(); !queue.eof(); queue.next()) {
         const core::Page page = core::currentPage(queue);
-        out << page.userOrGroupName << '\t' << page.pagerPhone << '\t' << page.retries << '\t' << page.shownText()
-            << '\n';
+        out << page.userOrGroupName << '\t' << page.pagerPhone << '\t' << page.retries << '\t' << page.shownText();
+        if (marks.contains(page))
+            out << "\tmay have been delivered";
+        out << '\n';
     }
     out.flush();
     return fault.isEmpty() ? ExitDone : ExitCannotRun;

@@ -3,9 +3,11 @@
 #include "compose/preparation.h"
 #include "core/clocktext.h"
 #include "core/deliveryloop.h"
+#include "core/page.h"
 #include "core/statuslist.h"
 #include "paging/pageengine.h"
 #include "schedule/scheduledscan.h"
+#include "store/memtable.h"
 #include "store/storeerror.h"
 
 #include <QTimer>
@@ -88,6 +90,16 @@ DeskSession::~DeskSession()
 QString DeskSession::open()
 {
     const QString failure = desk_->open();
+    // Pages the terminal may have taken before the desk stopped: the operator checks before a
+    // resend.
+    const store::TMemTable& pending = desk_->PendingMsgs();
+    for (int row = 0; row < pending.rowCount(); ++row) {
+        const core::Page page = core::pageAt(pending, row);
+        if (desk_->deliveryMarks().contains(page))
+            report(QStringLiteral("Pending message to %1 may have been delivered: the desk stopped while the "
+                                  "terminal was taking it")
+                       .arg(page.userOrGroupName));
+    }
     if (failure.isEmpty()) {
         try {
             composition_->recipients()->rebuild(desk_->recipientNames());
