@@ -159,6 +159,9 @@ TMainForm::TMainForm(std::unique_ptr<session::DeskSession> owned, session::DeskS
     // never keep the window from opening.
     if (ownedSession_)
         ownedSession_->open();
+    else
+        for (const QString& line : session.startupLines())
+            showStatusLine(line);
     if (desk().isOpen()) {
         messageEditor->clear();
         ReadUsersList();

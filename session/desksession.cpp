@@ -95,10 +95,12 @@ QString DeskSession::open()
     const store::TMemTable& pending = desk_->PendingMsgs();
     for (int row = 0; row < pending.rowCount(); ++row) {
         const core::Page page = core::pageAt(pending, row);
-        if (desk_->deliveryMarks().contains(page))
-            report(QStringLiteral("Pending message to %1 may have been delivered: the desk stopped while the "
-                                  "terminal was taking it")
-                       .arg(page.userOrGroupName));
+        if (desk_->deliveryMarks().contains(page)) {
+            startupLines_ << QStringLiteral("Pending message to %1 may have been delivered: the desk stopped "
+                                            "while the terminal was taking it")
+                                 .arg(page.userOrGroupName);
+            report(startupLines_.constLast());
+        }
     }
     if (failure.isEmpty()) {
         try {

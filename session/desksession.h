@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
@@ -87,6 +88,9 @@ public:
     // rewritten as the operator reads them ("Successful " becomes "Sent to ..."), then statusLine().
     void report(const QString& text);
 
+    // The status lines open() said (a window made after it shows them).
+    QStringList startupLines() const { return startupLines_; }
+
     // The page under way or last started, its name empty before the first.
     QString pageName() const;
     bool pageInProgress() const { return desk_->pageInProgress(); }
@@ -127,6 +131,7 @@ private:
     // A table another program kept locked: the tick's table work rests until then.
     QDateTime tablesRestUntil_;
     QString lastLockFault_;
+    QStringList startupLines_;
     static constexpr int kTableRestMs = 30 * 1000;
 };
 

@@ -14,6 +14,9 @@
 #include "app/usersetup.h"
 #include "config/inifile.h"
 #include "core/clocktext.h"
+#include "core/deliverymarks.h"
+#include "core/page.h"
+#include "core/pendingfile.h"
 #include "core/queues.h"
 #include "core/showpending.h"
 #include "store/memtable.h"
@@ -108,6 +111,7 @@ private slots:
     void singleChoiceControlsLieUnderTheList();
     void timerIsNotRunningBeforeTheEntryStartsIt();
     void tickShowsClockAndPendingCount();
+    void aPageThatMayHaveBeenDeliveredIsSaidAtStart();
     void typingStopsAt520();
     void controlsShowTheComposition();
     void enterInsertsNoLineBreak();
@@ -337,6 +341,34 @@ void tst_MainForm::timerIsNotRunningBeforeTheEntryStartsIt()
     QCOMPARE(timer->interval(), 1000);
     QVERIFY(!timer->isActive());
     QCOMPARE(form->pendingButton->text(), QStringLiteral("Pending Msgs"));
+}
+
+void tst_MainForm::aPageThatMayHaveBeenDeliveredIsSaidAtStart()
+{
+    // Left by a desk stopped while the terminal was taking Bob's page: the session is opened before
+    // the window is made, as the program does.
+    {
+        store::TMemTable send;
+        store::TMemTable pending;
+        store::TMemTable temp;
+        core::createQueueTables(send, pending, temp);
+        appendPage(pending, QStringLiteral("Ann"));
+        appendPage(send, QStringLiteral("Bob"));
+        core::DeliveryMarks marks;
+        send.first();
+        marks.mark(core::currentPage(send));
+        core::writePendingFile(pending, send, QStringLiteral("PendMsgs"), &marks);
+    }
+    session::DeskSession session(dir_->path());
+    QCOMPARE(session.open(), QString());
+    TMainForm form(session);
+    const QString shown = form.statusList->toPlainText();
+    QVERIFY2(shown.contains(QStringLiteral("Pending message to Bob may have been delivered")), qPrintable(shown));
+    QVERIFY(!shown.contains(QStringLiteral("to Ann")));
+    form.pendingWindow->show();
+    QVERIFY(form.pendingWindow->maybeDeliveredLabel->isVisible());
+    QVERIFY(form.pendingWindow->maybeDeliveredLabel->text().endsWith(QStringLiteral(": Bob")));
+    form.pendingWindow->hide();
 }
 
 void tst_MainForm::tickShowsClockAndPendingCount()
