@@ -53,13 +53,10 @@ QString shownFromFile(const QString& text)
     return shown;
 }
 
-// Device, inode, size and modification time of the name itself (a link is not followed): a file
-// that is replaced or changed reads differently.
-QString fileIdentity(const QString& path)
+// Device, inode, size and modification time of the name itself (lstat: a link is not followed): a
+// file that is replaced or changed reads differently.
+QString fileIdentity(const struct stat& st)
 {
-    struct stat st {};
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
-        return QString();
     return QStringLiteral("%1:%2:%3:%4.%5")
         .arg(st.st_dev)
         .arg(st.st_ino)
@@ -406,9 +403,10 @@ bool MessagePreparation::ReadPageMsgFromFile()
         reportedFile_.clear();
         return false;
     }
-    const QString identity = fileIdentity(name);
     struct stat st {};
-    if (::lstat(QFile::encodeName(name).constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    const bool named = ::lstat(QFile::encodeName(name).constData(), &st) == 0;
+    const QString identity = named ? fileIdentity(st) : QString();
+    if (named && S_ISDIR(st.st_mode)) {
         // A folder of that name is no message file and cannot be consumed: said once, then left
         // alone, so that it never holds the scheduled scan up.
         sayOnce(identity, QStringLiteral("plimomsgs.txt is a folder, not a message file; it is left alone."));

@@ -1,6 +1,7 @@
 #include "core/deliverymarks.h"
 
 #include "core/page.h"
+#include "store/memtable.h"
 #include "store/regularfile.h"
 
 #include <QCryptographicHash>
@@ -37,14 +38,22 @@ void DeliveryMarks::load(const QString& sideFilePath)
     }
 }
 
-QByteArray DeliveryMarks::textFor(const QList<Page>& pages) const
+QList<Page> DeliveryMarks::markedPages(const store::TMemTable& queue) const
+{
+    QList<Page> marked;
+    for (int row = 0; !marks_.isEmpty() && row < queue.rowCount(); ++row) {
+        const Page page = pageAt(queue, row);
+        if (contains(page))
+            marked << page;
+    }
+    return marked;
+}
+
+QByteArray DeliveryMarks::textFor(const store::TMemTable& queue) const
 {
     QByteArray text;
-    for (const Page& page : pages) {
-        const QByteArray mark = fingerprint(page);
-        if (marks_.contains(mark))
-            text += mark + '\n';
-    }
+    for (const Page& page : markedPages(queue))
+        text += fingerprint(page) + '\n';
     return text;
 }
 

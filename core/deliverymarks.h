@@ -4,6 +4,10 @@
 #include <QSet>
 #include <QString>
 
+namespace store {
+class TMemTable;
+}
+
 namespace core {
 
 struct Page;
@@ -29,8 +33,10 @@ public:
 
     // Reads the side file (a missing or unreadable one marks nothing).
     void load(const QString& sideFilePath);
-    // The side file's text for the marked pages among `pages`.
-    QByteArray textFor(const QList<Page>& pages) const;
+    // The marked pages among the rows of `queue`, in its order.
+    QList<Page> markedPages(const store::TMemTable& queue) const;
+    // The side file's text for the marked pages of `queue`.
+    QByteArray textFor(const store::TMemTable& queue) const;
 
 private:
     QSet<QByteArray> marks_;

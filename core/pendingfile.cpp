@@ -59,13 +59,7 @@ void writePendingFile(
 
     // The marks of the pages that may have been delivered, beside it; none, no side file.
     const QString side = DeliveryMarks::sideFilePath(path);
-    QByteArray text;
-    if (marks && !marks->isEmpty()) {
-        QList<Page> pages;
-        for (int row = 0; row < file.rowCount(); ++row)
-            pages << pageAt(file, row);
-        text = marks->textFor(pages);
-    }
+    const QByteArray text = marks ? marks->textFor(file) : QByteArray();
     if (text.isEmpty()) {
         QFile::remove(side);
     } else if (const QString failure = store::writeWholeFile(side, text); !failure.isEmpty()) {

@@ -150,9 +150,8 @@ void TShowPending::showEvent(QShowEvent* event)
 void TShowPending::showMaybeDelivered()
 {
     QStringList names;
-    for (int row = 0; marks_ && row < pendingMsgs_.rowCount(); ++row) {
-        const core::Page page = core::pageAt(pendingMsgs_, row);
-        if (marks_->contains(page))
+    if (marks_) {
+        for (const core::Page& page : marks_->markedPages(pendingMsgs_))
             names << page.userOrGroupName;
     }
     maybeDeliveredLabel->setText(QStringLiteral("May have been delivered (the desk stopped while the terminal was "

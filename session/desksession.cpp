@@ -92,15 +92,11 @@ QString DeskSession::open()
     const QString failure = desk_->open();
     // Pages the terminal may have taken before the desk stopped: the operator checks before a
     // resend.
-    const store::TMemTable& pending = desk_->PendingMsgs();
-    for (int row = 0; row < pending.rowCount(); ++row) {
-        const core::Page page = core::pageAt(pending, row);
-        if (desk_->deliveryMarks().contains(page)) {
-            startupLines_ << QStringLiteral("Pending message to %1 may have been delivered: the desk stopped "
-                                            "while the terminal was taking it")
-                                 .arg(page.userOrGroupName);
-            report(startupLines_.constLast());
-        }
+    for (const core::Page& page : desk_->deliveryMarks().markedPages(desk_->PendingMsgs())) {
+        startupLines_ << QStringLiteral("Pending message to %1 may have been delivered: the desk stopped "
+                                        "while the terminal was taking it")
+                             .arg(page.userOrGroupName);
+        report(startupLines_.constLast());
     }
     if (failure.isEmpty()) {
         try {
