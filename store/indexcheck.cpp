@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -35,6 +36,63 @@ QString entryText(const CdxEntry& e)
     return QStringLiteral("\"%1\" of record %2").arg(QString::fromLatin1(e.key).trimmed()).arg(e.recno);
 }
 
+struct Keyed {
+    QByteArray key;
+    uint32_t recno;
+    bool deleted;
+};
+
+// A plain tag holds every record, deleted ones included.
+void comparePlain(const CdxIndex& index, CdxTag& tag, const std::vector<Keyed>& keyed)
+{
+    CdxEntry e;
+    size_t i = 0;
+    for (bool ok = tag.first(e); ok; ok = tag.next(e), ++i) {
+        if (i >= keyed.size())
+            disagree(index, tag, QStringLiteral("it holds %1 keys for %2 records").arg(i + 1).arg(keyed.size()));
+        if (e.key != keyed[i].key || e.recno != keyed[i].recno)
+            disagree(index, tag,
+                QStringLiteral("it holds %1 where the records give \"%2\" of record %3")
+                    .arg(entryText(e), QString::fromLatin1(keyed[i].key).trimmed())
+                    .arg(keyed[i].recno));
+    }
+    if (i != keyed.size())
+        disagree(index, tag, QStringLiteral("it holds %1 keys, the records give %2").arg(i).arg(keyed.size()));
+}
+
+// A unique tag holds one entry a key. This program keeps the lowest-numbered live record of each
+// key; other xBase engines keep the lowest-numbered record, deleted or not, so a key whose
+// records are all deleted may keep its entry. Each key is accepted under either rule (a table
+// both kinds of program wrote mixes them); only an entry neither rule gives is damage.
+void compareUnique(const CdxIndex& index, CdxTag& tag, const std::vector<Keyed>& keyed)
+{
+    CdxEntry e;
+    bool have = tag.first(e);
+    for (size_t i = 0; i < keyed.size();) {
+        const QByteArray& k = keyed[i].key;
+        const uint32_t lowest = keyed[i].recno;
+        uint32_t lowestLive = 0;
+        for (; i < keyed.size() && keyed[i].key == k; ++i)
+            if (!lowestLive && !keyed[i].deleted)
+                lowestLive = keyed[i].recno;
+        if (have && e.key < k)
+            disagree(index, tag, QStringLiteral("it holds %1, which the records do not have").arg(entryText(e)));
+        if (have && e.key == k) {
+            if (e.recno != lowest && e.recno != lowestLive)
+                disagree(index, tag,
+                    QStringLiteral("it holds %1 where the records give record %2")
+                        .arg(entryText(e))
+                        .arg(lowestLive ? lowestLive : lowest));
+            have = tag.next(e);
+        } else if (lowestLive) {
+            disagree(index, tag,
+                QStringLiteral("it lacks \"%1\" of record %2").arg(QString::fromLatin1(k).trimmed()).arg(lowestLive));
+        }
+    }
+    if (have)
+        disagree(index, tag, QStringLiteral("it holds %1, which the records do not have").arg(entryText(e)));
+}
+
 } // namespace
 
 void checkEveryKey(CdxIndex& index, DbfFile& table)
@@ -47,35 +105,19 @@ void checkEveryKey(CdxIndex& index, DbfFile& table)
     CdxIndex::Scope scope(index, false);
     for (CdxTag* tag : index.tags()) {
         const KeyExpression key = keyOf(index, *tag, table);
-        // What a rebuild would hold: every record, or for a unique tag the first live one a key.
-        std::vector<std::pair<QByteArray, uint32_t>> expected;
-        expected.reserve(count);
+        // Every record's key, in tag order (by key, then record number).
+        std::vector<Keyed> keyed;
+        keyed.reserve(count);
         for (uint32_t r = 1; r <= count; ++r) {
             const char* record = records.constData() + qsizetype(r - 1) * length;
-            if (!tag->unique() || record[0] != '*')
-                expected.emplace_back(key.keyOf(record), r);
+            keyed.push_back({ key.keyOf(record), r, record[0] == '*' });
         }
-        std::sort(expected.begin(), expected.end());
-        if (tag->unique()) {
-            expected.erase(std::unique(expected.begin(), expected.end(),
-                               [](const auto& a, const auto& b) { return a.first == b.first; }),
-                expected.end());
-        }
-        CdxEntry e;
-        size_t i = 0;
-        for (bool ok = tag->first(e); ok; ok = tag->next(e), ++i) {
-            if (i >= expected.size())
-                disagree(
-                    index, *tag, QStringLiteral("it holds %1 keys for %2 records").arg(i + 1).arg(count));
-            if (e.key != expected[i].first || e.recno != expected[i].second)
-                disagree(index, *tag,
-                    QStringLiteral("it holds %1 where the records give \"%2\" of record %3")
-                        .arg(entryText(e), QString::fromLatin1(expected[i].first).trimmed())
-                        .arg(expected[i].second));
-        }
-        if (i != expected.size())
-            disagree(index, *tag,
-                QStringLiteral("it holds %1 keys, the records give %2").arg(i).arg(expected.size()));
+        std::sort(keyed.begin(), keyed.end(),
+            [](const Keyed& a, const Keyed& b) { return std::tie(a.key, a.recno) < std::tie(b.key, b.recno); });
+        if (tag->unique())
+            compareUnique(index, *tag, keyed);
+        else
+            comparePlain(index, *tag, keyed);
     }
 }
 

@@ -11,8 +11,9 @@ class DbfFile;
 // structural check). Each throws StoreError naming the index file and the tag at the first
 // disagreement.
 
-// Every tag, key by key, against what a rebuild from the records would hold: for tables that stay
-// small (directories), where a walk of every tag costs a few milliseconds.
+// Every tag, key by key, against what a rebuild from the records would hold (a unique tag's key
+// may name its lowest-numbered live record, or its lowest-numbered record as other engines keep
+// it): for tables that stay small (directories), where a walk of every tag costs a few milliseconds.
 void checkEveryKey(CdxIndex& index, DbfFile& table);
 
 // At a cost that does not grow with the table: each plain tag holds the keys of the last `recent`

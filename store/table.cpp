@@ -296,7 +296,42 @@ struct Table::Impl {
         if (TagInfo* t = tag()) {
             p.entry.key = t->key.keyOf(p.record.constData());
             p.entry.recno = p.recno;
+            if (t->tag->unique()) {
+                // The record may be shown through its key's entry for a deleted record.
+                CdxEntry e;
+                Position standIn;
+                if (t->tag->seek(p.entry.key, 0, e) && e.key == p.entry.key && e.recno < p.recno
+                    && readAt(e.recno, standIn) && liveStandIn(e.key, standIn) && standIn.recno == p.recno)
+                    p.entry = e;
+            }
         }
+    }
+
+    // Other xBase engines keep, in a unique tag, a key's lowest-numbered record even when it is
+    // deleted. A position read through such an entry (`p` holds the deleted record) stands for
+    // the key's first live record instead, so a live record is never hidden behind a deleted one.
+    // True when `p` now holds a record to show; its entry is left to the caller.
+    bool liveStandIn(const QByteArray& key, Position& p)
+    {
+        TagInfo* t = tag();
+        if (!t || !t->tag->unique() || p.record.isEmpty() || p.record[0] != '*')
+            return false;
+        const uint32_t r = firstLive(*t, key, 0);
+        return r && readAt(r, p) && visible(p.record.constData());
+    }
+
+    // The lowest-numbered live record whose key is `key`, other than `skip`; 0 when there is none.
+    // Unique tags index small directory tables, so a pass over the table is cheap.
+    uint32_t firstLive(const TagInfo& info, const QByteArray& key, uint32_t skip, uint32_t below = 0)
+    {
+        SliceReader reader(*dbf);
+        const uint32_t count = below ? std::min(below - 1, dbf->recordCount()) : dbf->recordCount();
+        for (uint32_t r = 1; r <= count; ++r) {
+            const char* record = reader.record(r);
+            if (r != skip && record[0] != '*' && info.key.keyOf(record) == key)
+                return r;
+        }
+        return 0;
     }
 
     // ---- navigation over visible records --------------------------------------------------------
@@ -325,7 +360,7 @@ struct Table::Impl {
             if (!have && !(forward ? t->next(entry) : t->prior(entry)))
                 return std::nullopt;
             have = false;
-            if (readAt(entry.recno, p) && visible(p.record.constData())) {
+            if (readAt(entry.recno, p) && (visible(p.record.constData()) || liveStandIn(entry.key, p))) {
                 p.entry = entry;
                 return p;
             }
@@ -422,7 +457,7 @@ struct Table::Impl {
                 } else if (!readAt(x.recno, p)) {
                     continue;
                 }
-                if (visible(p.record.constData()))
+                if (visible(p.record.constData()) || liveStandIn(x.key, p))
                     readAhead.items.push_back(std::move(p));
             }
         }
@@ -608,34 +643,44 @@ struct Table::Impl {
 
     // ---- index maintenance --------------------------------------------------------------------
 
-    // A unique tag holds, per key, the lowest-numbered record that is not deleted.
-    static void uniqueAdd(CdxTag* t, const QByteArray& key, uint32_t recno)
+    bool isLive(uint32_t recno)
     {
+        QByteArray record(dbf->recordLength(), '\0');
+        return dbf->readRecord(recno, record.data()) && record[0] != '*';
+    }
+
+    // A unique tag holds, per key, the lowest-numbered record that is not deleted. An entry another
+    // engine left for a deleted record gives way to that.
+    void uniqueAdd(const TagInfo& info, const QByteArray& key, uint32_t recno)
+    {
+        CdxTag* t = info.tag;
         CdxEntry e;
+        uint32_t target = recno;
         if (t->seek(key, 0, e) && e.key == key) {
-            if (e.recno <= recno)
+            if (e.recno <= recno && isLive(e.recno))
                 return;
+            if (e.recno < recno) {
+                if (const uint32_t r = firstLive(info, key, 0, recno))
+                    target = r;
+            }
             t->remove(key, e.recno);
         }
-        t->insert(key, recno);
+        t->insert(key, target);
     }
 
     // `recno` no longer has `key` (deleted, or its key changed; the file already says so): the
-    // next live record with that key takes its place. Unique tags index small directory tables,
-    // so a pass over the table is cheap.
+    // next live record with that key takes its place, also when the key's entry is a deleted
+    // record another engine left.
     void uniqueRemove(const TagInfo& info, const QByteArray& key, uint32_t recno)
     {
-        if (!info.tag->remove(key, recno))
+        CdxEntry e;
+        if (!info.tag->seek(key, 0, e) || e.key != key)
             return;
-        SliceReader reader(*dbf);
-        const uint32_t count = dbf->recordCount();
-        for (uint32_t r = 1; r <= count; ++r) {
-            const char* record = reader.record(r);
-            if (r != recno && record[0] != '*' && info.key.keyOf(record) == key) {
-                uniqueAdd(info.tag, key, r);
-                return;
-            }
-        }
+        if (e.recno != recno && isLive(e.recno))
+            return;
+        info.tag->remove(key, e.recno);
+        if (const uint32_t r = firstLive(info, key, recno))
+            info.tag->insert(key, r);
     }
 
     void indexNewRecord(uint32_t recno, const char* record)
@@ -646,7 +691,7 @@ struct Table::Impl {
         for (const TagInfo& info : tags) {
             const QByteArray key = info.key.keyOf(record);
             if (info.tag->unique())
-                uniqueAdd(info.tag, key, recno);
+                uniqueAdd(info, key, recno);
             else
                 info.tag->insert(key, recno);
         }
@@ -674,7 +719,7 @@ struct Table::Impl {
                 continue;
             if (info.tag->unique()) {
                 uniqueRemove(info, oldKey, recno);
-                uniqueAdd(info.tag, newKey, recno);
+                uniqueAdd(info, newKey, recno);
             } else {
                 info.tag->remove(oldKey, recno);
                 info.tag->insert(newKey, recno);
@@ -755,8 +800,8 @@ struct Table::Impl {
                 bool inOrder = true;
                 if (TagInfo* t = tag(); t && t->tag->unique()) {
                     CdxEntry e;
-                    inOrder
-                        = t->tag->seek(p.entry.key, p.recno, e) && e.recno == p.recno && e.key == p.entry.key;
+                    inOrder = t->tag->seek(p.entry.key, p.entry.recno, e) && e.recno == p.entry.recno
+                        && e.key == p.entry.key;
                 }
                 if (inOrder) {
                     pos = p;
@@ -1140,7 +1185,7 @@ uint32_t Table::entryNumber()
         return d->pos.recno - 1;
     if (d->pos.entry.recno != d->pos.recno)
         d->setEntry(d->pos);
-    return uint32_t(t->tag->numberOf(d->pos.entry.key, d->pos.recno));
+    return uint32_t(t->tag->numberOf(d->pos.entry.key, d->pos.entry.recno));
 }
 
 uint32_t Table::entryNumberOf(uint32_t recno)
@@ -1153,7 +1198,7 @@ uint32_t Table::entryNumberOf(uint32_t recno)
     if (!t)
         return recno - 1;
     d->setEntry(p);
-    return uint32_t(t->tag->numberOf(p.entry.key, recno));
+    return uint32_t(t->tag->numberOf(p.entry.key, p.entry.recno));
 }
 
 bool Table::goToEntry(uint32_t number)
@@ -1167,12 +1212,13 @@ bool Table::goToEntry(uint32_t number)
         CdxEntry e;
         if (!t->tag->entryAt(number, e) || !d->readAt(e.recno, p))
             return false;
+        if (!d->visible(p.record.constData()) && !d->liveStandIn(e.key, p))
+            return false;
         p.entry = e;
-    } else if (number >= d->dbf->recordCount() || !d->readAt(number + 1, p)) {
+    } else if (number >= d->dbf->recordCount() || !d->readAt(number + 1, p)
+        || !d->visible(p.record.constData())) {
         return false;
     }
-    if (!d->visible(p.record.constData()))
-        return false;
     d->eof = d->bof = false;
     d->moveTo(p);
     return true;

@@ -1,5 +1,8 @@
 // The seven tables and the start-up step that creates missing tables and rebuilds index files.
 #include "store/connection.h"
+#include "store/keyexpression.h"
+#include "store/dbffile.h"
+#include "store/cdxindex.h"
 #include "store/schema.h"
 #include "store/storeerror.h"
 #include "store/table.h"
@@ -570,6 +573,85 @@ private slots:
         const QString cdx = connection.resolve(QStringLiteral("Groups.cdx"));
         groups.close();
         QCOMPARE(perlTag(cdx, QStringLiteral("GROUP_UNIQ")), (QStringList { "Admin\t2", "Ops\t1" }));
+    }
+
+    // A unique tag kept by the other engines' rule (a key's lowest-numbered record, deleted or not)
+    // is no damage: kept as it is, and the live record of such a key is still found through it.
+    // This program's own changes then follow its own rule (the lowest-numbered live record).
+    void uniqueTagOfOtherEngines()
+    {
+        store::CreateDatabase(connection);
+        const QString dbf = connection.resolve(QStringLiteral("Groups.dbf"));
+        const QString cdx = connection.resolve(QStringLiteral("Groups.cdx"));
+        {
+            Table groups;
+            groups.setConnection(connection);
+            groups.setTableName(QStringLiteral("Groups.dbf"));
+            groups.open();
+            for (const char* g : { "Ops", "Admin", "Ops" }) {
+                groups.append();
+                groups.setFieldText(QStringLiteral("GROUP"), QString::fromLatin1(g));
+                groups.setFieldText(QStringLiteral("GROUPEXTRA"), QString::number(groups.recordCount() + 1));
+                groups.post();
+            }
+            groups.first();
+            groups.deleteRecord(); // the first "Ops"
+        }
+        {
+            // The tag as another engine builds it.
+            store::DbfFile table(dbf, true);
+            const store::KeyExpression key("GROUP", table.fields(), dbf);
+            auto index = store::CdxIndex::open(cdx, store::CdxIndex::Access::Shared);
+            QByteArray record(table.recordLength(), '\0');
+            index->addTag("GROUP_UNIQ", "GROUP", key.keyLength(), true, table.recordCount(),
+                [&](uint32_t r) {
+                    table.readRecord(r, record.data());
+                    return key.keyOf(record.constData());
+                },
+                [](uint32_t) { return false; });
+        }
+        const auto entries = [&] {
+            QStringList out;
+            for (const auto& [k, r] : tagcheck::entriesOf(cdx, "GROUP_UNIQ"))
+                out << QString::fromLatin1(k).trimmed() + QString::number(r);
+            return out;
+        };
+        QCOMPARE(entries(), (QStringList { "Admin2", "Ops1" }));
+        QFile file(cdx);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray image = file.readAll();
+        file.close();
+        QCOMPARE(store::CreateDatabase(connection), QStringList());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), image);
+        file.close();
+
+        Table groups;
+        groups.setConnection(connection);
+        groups.setTableName(QStringLiteral("Groups.dbf"));
+        groups.setIndexName(QStringLiteral("GROUP_UNIQ"));
+        groups.open();
+        const auto shown = [&](bool backwards) {
+            QStringList out;
+            for (backwards ? groups.last() : groups.first(); !(backwards ? groups.bof() : groups.eof());
+                 backwards ? groups.prior() : groups.next())
+                out << groups.fieldText(QStringLiteral("GROUP")) + groups.fieldText(QStringLiteral("GROUPEXTRA"));
+            return out;
+        };
+        QCOMPARE(shown(false), (QStringList { "Admin2", "Ops3" }));
+        QCOMPARE(shown(true), (QStringList { "Ops3", "Admin2" }));
+        QVERIFY(groups.seek("Ops"));
+        QCOMPARE(groups.recNo(), 3u);
+        QVERIFY(groups.locate(QStringLiteral("GROUP"), QStringLiteral("Ops")));
+        QCOMPARE(groups.recNo(), 3u);
+        QCOMPARE(groups.entryNumber(), 1u);
+
+        groups.append();
+        groups.setFieldText(QStringLiteral("GROUP"), QStringLiteral("Ops"));
+        groups.post();
+        QCOMPARE(entries(), (QStringList { "Admin2", "Ops3" }));
+        groups.close();
+        QCOMPARE(store::CreateDatabase(connection), QStringList());
     }
 
     void scheduleOrder()
