@@ -6,6 +6,7 @@
 #include <QTemporaryFile>
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <utility>
 #include <unistd.h>
 
@@ -115,9 +116,9 @@ EntrySorter::EntrySorter(int keyLength, bool uniqueKeys, const QString& spillDir
     : keyLength_(keyLength), recordSize_(keyLength + 4), unique_(uniqueKeys), spillDir_(spillDir),
       budget_(memoryBudget)
 {
-    // A record, its place in the order and two sort items (radix sort) an entry; the buffer
-    // grows as entries come, so a small tag takes little memory.
-    capacity_ = std::max<size_t>(1024, budget_ / size_t(recordSize_ + 4 + 32));
+    // An entry and two sort items (radix sort) an entry; the buffer grows as entries come, so a
+    // small tag takes little memory.
+    capacity_ = std::max<size_t>(1024, budget_ / (size_t(recordSize_) + 2 * sizeof(Item)));
 }
 
 EntrySorter::~EntrySorter() = default;
@@ -133,27 +134,29 @@ void EntrySorter::add(const uint8_t* key, uint32_t recno)
 {
     if (count_ == capacity_)
         spill();
-    if ((count_ + 1) * size_t(recordSize_) > buffer_.size())
-        buffer_.resize(std::min(capacity_, std::max<size_t>(1024, 2 * count_)) * size_t(recordSize_));
-    uint8_t* r = buffer_.data() + count_ * size_t(recordSize_);
+    const size_t rs = size_t(recordSize_);
+    if ((count_ + 1) * rs > buffer_.size())
+        buffer_.resize(std::min(capacity_, std::max<size_t>(1024, 2 * count_)) * rs);
+    uint8_t* r = buffer_.data() + count_ * rs;
     std::memcpy(r, key, size_t(keyLength_));
     putBe32(r + keyLength_, recno); // big-endian, so one memcmp orders key then record number
+    if (inOrder_ && count_ > 0)
+        inOrder_ = std::memcmp(r - rs, r, rs) <= 0;
     ++count_;
+}
+
+const uint8_t* EntrySorter::sorted(size_t i) const
+{
+    return buffer_.data() + (items_.empty() ? i : size_t(items_[i].index)) * size_t(recordSize_);
 }
 
 void EntrySorter::sortBuffer()
 {
+    items_.clear();
+    if (inOrder_)
+        return;
     const uint8_t* base = buffer_.data();
     const size_t rs = size_t(recordSize_);
-    order_.resize(count_);
-    for (size_t i = 0; i < count_; ++i)
-        order_[i] = uint32_t(i);
-    // Records often come in key order already (keys that grow with the record number).
-    bool sorted = true;
-    for (size_t i = 1; i < count_ && sorted; ++i)
-        sorted = std::memcmp(base + (i - 1) * rs, base + i * rs, rs) <= 0;
-    if (sorted)
-        return;
     // The 8 bytes after those that all records share, as a big-endian number, sorted by a stable
     // radix sort (one pass a byte that differs between records): keys of a few significant
     // characters, such as names and dates, are then in order or in short runs of equal prefixes.
@@ -165,25 +168,21 @@ void EntrySorter::sortBuffer()
             ++c;
         common = c;
     }
-    struct Item {
-        uint64_t prefix;
-        uint32_t index;
-    };
-    std::vector<Item> items(count_);
+    items_.resize(count_);
     for (size_t i = 0; i < count_; ++i) {
         const uint8_t* r = base + i * rs;
         uint64_t p = 0;
         for (size_t b = 0; b < 8; ++b)
             p = (p << 8) | (common + b < rs ? r[common + b] : 0);
-        items[i] = {p, uint32_t(i)};
+        items_[i] = {p, uint32_t(i)};
     }
     std::vector<std::array<uint32_t, 256>> counts(8);
     for (auto& c : counts)
         c.fill(0);
-    for (const Item& it : items)
+    for (const Item& it : items_)
         for (int d = 0; d < 8; ++d)
             ++counts[size_t(d)][(it.prefix >> (8 * d)) & 0xFF];
-    std::vector<Item> spare(count_);
+    spare_.resize(count_);
     for (int d = 0; d < 8; ++d) {
         auto& c = counts[size_t(d)];
         if (std::find(c.begin(), c.end(), uint32_t(count_)) != c.end())
@@ -191,11 +190,10 @@ void EntrySorter::sortBuffer()
         uint32_t at = 0;
         for (uint32_t& n : c)
             at += std::exchange(n, at);
-        for (const Item& it : items)
-            spare[c[(it.prefix >> (8 * d)) & 0xFF]++] = it;
-        items.swap(spare);
+        for (const Item& it : items_)
+            spare_[c[(it.prefix >> (8 * d)) & 0xFF]++] = it;
+        items_.swap(spare_);
     }
-    std::vector<Item>().swap(spare);
     // Runs of equal prefixes are in insertion order; those whose rest is out of order are sorted.
     const size_t restAt = std::min(rs, common + 8);
     const size_t rest = rs - restAt;
@@ -205,16 +203,32 @@ void EntrySorter::sortBuffer()
     for (size_t i = 0; rest > 0 && i < count_;) {
         size_t j = i + 1;
         bool inOrder = true;
-        while (j < count_ && items[j].prefix == items[i].prefix) {
-            inOrder = inOrder && !restLess(items[j], items[j - 1]);
+        while (j < count_ && items_[j].prefix == items_[i].prefix) {
+            inOrder = inOrder && !restLess(items_[j], items_[j - 1]);
             ++j;
         }
         if (!inOrder)
-            std::sort(items.begin() + ptrdiff_t(i), items.begin() + ptrdiff_t(j), restLess);
+            std::sort(items_.begin() + ptrdiff_t(i), items_.begin() + ptrdiff_t(j), restLess);
         i = j;
     }
-    for (size_t i = 0; i < count_; ++i)
-        order_[i] = items[i].index;
+}
+
+void EntrySorter::writeSpill(const uint8_t* data, size_t bytes)
+{
+    if (spillFile_->write(reinterpret_cast<const char*>(data), qint64(bytes)) != qint64(bytes))
+        throw StoreError(QStringLiteral("%1: cannot write the temporary sort file: %2")
+                             .arg(spillDir_, spillFile_->errorString()));
+}
+
+void EntrySorter::readSpill(uint64_t offset, uint8_t* data, size_t bytes)
+{
+    size_t got = 0;
+    while (got < bytes) {
+        const ssize_t r = ::pread(spillFile_->handle(), data + got, bytes - got, off_t(offset + got));
+        if (r <= 0)
+            throw StoreError(QStringLiteral("%1: cannot read the temporary sort file").arg(spillDir_));
+        got += size_t(r);
+    }
 }
 
 void EntrySorter::spill()
@@ -226,28 +240,46 @@ void EntrySorter::spill()
             throw StoreError(QStringLiteral("%1: cannot create a temporary sort file: %2")
                                  .arg(spillDir_, spillFile_->errorString()));
     }
-    Run run{uint64_t(spillFile_->pos()), 0};
-    std::vector<uint8_t> out;
-    out.reserve(64 * 1024);
-    const uint8_t* prev = nullptr;
-    for (uint32_t i : order_) {
-        const uint8_t* r = buffer_.data() + size_t(i) * size_t(recordSize_);
-        if (unique_ && prev && std::memcmp(prev, r, size_t(keyLength_)) == 0)
-            continue;
-        prev = r;
-        out.insert(out.end(), r, r + recordSize_);
-        ++run.count;
-        if (out.size() + size_t(recordSize_) > out.capacity()) {
-            if (spillFile_->write(reinterpret_cast<const char*>(out.data()), qint64(out.size())) != qint64(out.size()))
-                throw StoreError(QStringLiteral("%1: cannot write the temporary sort file").arg(spillDir_));
-            out.clear();
+    const size_t rs = size_t(recordSize_);
+    Run run{uint64_t(spillFile_->pos()), 0, {}, {}};
+    if (items_.empty() && !unique_) {
+        writeSpill(buffer_.data(), count_ * rs); // came in order: written as it stands
+        run.count = count_;
+    } else {
+        // Gathered in order into the spare items' memory, which the sort no longer needs.
+        const size_t spareBytes = spare_.size() * sizeof(Item);
+        std::vector<uint8_t> ownChunk;
+        uint8_t* out = reinterpret_cast<uint8_t*>(spare_.data());
+        size_t chunk = std::min<size_t>(spareBytes, 1u << 20) / rs * rs;
+        if (spareBytes < (64u << 10)) {
+            chunk = std::max<size_t>(rs, (256u << 10) / rs * rs);
+            ownChunk.resize(chunk);
+            out = ownChunk.data();
         }
+        size_t used = 0;
+        const uint8_t* prev = nullptr;
+        for (size_t i = 0; i < count_; ++i) {
+            const uint8_t* r = sorted(i);
+            if (unique_ && prev && std::memcmp(prev, r, size_t(keyLength_)) == 0)
+                continue;
+            prev = r;
+            std::memcpy(out + used, r, rs);
+            used += rs;
+            ++run.count;
+            if (used + rs > chunk) {
+                writeSpill(out, used);
+                used = 0;
+            }
+        }
+        writeSpill(out, used);
     }
-    if (!out.empty() &&
-        spillFile_->write(reinterpret_cast<const char*>(out.data()), qint64(out.size())) != qint64(out.size()))
-        throw StoreError(QStringLiteral("%1: cannot write the temporary sort file").arg(spillDir_));
-    runs_.push_back(run);
+    if (count_ > 0) {
+        run.first.assign(sorted(0), sorted(0) + rs);
+        run.last.assign(sorted(count_ - 1), sorted(count_ - 1) + rs);
+    }
+    runs_.push_back(std::move(run));
     count_ = 0;
+    inOrder_ = true;
 }
 
 void EntrySorter::finish(const std::function<void(const uint8_t*, uint32_t)>& sink)
@@ -267,8 +299,8 @@ void EntrySorter::finish(const std::function<void(const uint8_t*, uint32_t)>& si
 
     if (runs_.empty()) {
         sortBuffer();
-        for (uint32_t i : order_)
-            deliver(buffer_.data() + size_t(i) * rs);
+        for (size_t i = 0; i < count_; ++i)
+            deliver(sorted(i));
         return;
     }
     if (count_ > 0)
@@ -277,28 +309,49 @@ void EntrySorter::finish(const std::function<void(const uint8_t*, uint32_t)>& si
         throw StoreError(QStringLiteral("%1: cannot write the temporary sort file").arg(spillDir_));
     // The run buffer is no longer needed: its memory goes to the merge's read buffers.
     std::vector<uint8_t>().swap(buffer_);
-    std::vector<uint32_t>().swap(order_);
+    std::vector<Item>().swap(items_);
+    std::vector<Item>().swap(spare_);
+    bool overlap = false;
+    for (size_t i = 1; i < runs_.size() && !overlap; ++i)
+        overlap = std::memcmp(runs_[i - 1].last.data(), runs_[i].first.data(), rs) > 0;
+    if (overlap)
+        mergeRuns(deliver);
+    else
+        concatenateRuns(deliver);
+}
 
+void EntrySorter::concatenateRuns(const std::function<void(const uint8_t*)>& deliver)
+{
+    const size_t rs = size_t(recordSize_);
+    std::vector<uint8_t> buf(std::max<size_t>(rs, std::min<size_t>(budget_, 1u << 20) / rs * rs));
+    for (const Run& run : runs_) {
+        uint64_t done = 0;
+        while (done < run.count) {
+            const size_t n = size_t(std::min<uint64_t>(run.count - done, buf.size() / rs));
+            readSpill(run.offset + done * rs, buf.data(), n * rs);
+            for (size_t i = 0; i < n; ++i)
+                deliver(buf.data() + i * rs);
+            done += n;
+        }
+    }
+}
+
+void EntrySorter::mergeRuns(const std::function<void(const uint8_t*)>& deliver)
+{
+    const size_t rs = size_t(recordSize_);
     struct Reader {
-        uint64_t next;   // file offset of the next record not yet buffered
-        uint64_t left;   // records not yet buffered
+        uint64_t next; // file offset of the next record not yet buffered
+        uint64_t left; // records not yet buffered
         std::vector<uint8_t> buf;
         size_t pos = 0;
         size_t len = 0;
     };
-    const int fd = spillFile_->handle();
     const size_t perRun = std::max<size_t>(rs * 16, (budget_ / runs_.size()) / rs * rs);
     std::vector<Reader> readers(runs_.size());
     auto refill = [&](Reader& rd) {
         const uint64_t n = std::min<uint64_t>(rd.left, perRun / rs);
         rd.buf.resize(size_t(n) * rs);
-        size_t got = 0;
-        while (got < rd.buf.size()) {
-            const ssize_t r = ::pread(fd, rd.buf.data() + got, rd.buf.size() - got, off_t(rd.next + got));
-            if (r <= 0)
-                throw StoreError(QStringLiteral("%1: cannot read the temporary sort file").arg(spillDir_));
-            got += size_t(r);
-        }
+        readSpill(rd.next, rd.buf.data(), rd.buf.size());
         rd.next += n * rs;
         rd.left -= n;
         rd.pos = 0;
@@ -320,10 +373,15 @@ void EntrySorter::finish(const std::function<void(const uint8_t*, uint32_t)>& si
         std::pop_heap(heap.begin(), heap.end(), greater);
         const int i = heap.back();
         Reader& rd = readers[size_t(i)];
-        deliver(current(i));
-        rd.pos += rs;
-        if (rd.pos == rd.len && rd.left > 0)
-            refill(rd);
+        // The smallest run goes on alone while it stays below every other run's next entry:
+        // runs of a key or of neighbouring keys cost one comparison an entry, not a heap step.
+        const uint8_t* bound = heap.size() > 1 ? current(heap.front()) : nullptr;
+        do {
+            deliver(current(i));
+            rd.pos += rs;
+            if (rd.pos == rd.len && rd.left > 0)
+                refill(rd);
+        } while (rd.pos < rd.len && (!bound || std::memcmp(current(i), bound, rs) <= 0));
         if (rd.pos < rd.len)
             std::push_heap(heap.begin(), heap.end(), greater);
         else

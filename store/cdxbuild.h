@@ -42,10 +42,12 @@ private:
 
 // Sorts (key, record number) pairs with bounded memory: sorted runs are spilled to a temporary file
 // in `spillDir` and merged. Entries come out ascending (key bytes, then record number); with
-// `uniqueKeys` only the first entry of each key.
+// `uniqueKeys` only the first entry of each key. Entries that come in order (keys that grow with the
+// record number, such as dates in a log) are neither sorted nor merged: their runs are read back
+// one after another.
 class EntrySorter {
 public:
-    EntrySorter(int keyLength, bool uniqueKeys, const QString& spillDir, size_t memoryBudget = 96u << 20);
+    EntrySorter(int keyLength, bool uniqueKeys, const QString& spillDir, size_t memoryBudget = 16u << 20);
     ~EntrySorter();
     // Room for about `entries` entries at once (within the budget), so the buffer is not grown
     // and copied while they come.
@@ -55,8 +57,25 @@ public:
     int runCount() const { return int(runs_.size()); }
 
 private:
+    // A prefix of the entry as a number, and the entry's place in the buffer.
+    struct Item {
+        uint64_t prefix;
+        uint32_t index;
+    };
+    struct Run {
+        uint64_t offset;
+        uint64_t count;
+        std::vector<uint8_t> first; // its first and last entries, to see whether runs overlap
+        std::vector<uint8_t> last;
+    };
+
     void sortBuffer();
+    const uint8_t* sorted(size_t i) const;
     void spill();
+    void writeSpill(const uint8_t* data, size_t bytes);
+    void readSpill(uint64_t offset, uint8_t* data, size_t bytes);
+    void mergeRuns(const std::function<void(const uint8_t*)>& deliver);
+    void concatenateRuns(const std::function<void(const uint8_t*)>& deliver);
 
     int keyLength_;
     int recordSize_;
@@ -64,14 +83,12 @@ private:
     QString spillDir_;
     size_t budget_;
     std::vector<uint8_t> buffer_;
-    std::vector<uint32_t> order_;
     size_t count_ = 0;
     size_t capacity_ = 0;
+    bool inOrder_ = true; // the buffer's entries came in ascending order
+    std::vector<Item> items_; // the buffer's order after sortBuffer() (empty when it came in order)
+    std::vector<Item> spare_;
     std::unique_ptr<QTemporaryFile> spillFile_;
-    struct Run {
-        uint64_t offset;
-        uint64_t count;
-    };
     std::vector<Run> runs_;
 };
 

@@ -432,8 +432,12 @@ std::vector<CdxTag*> CdxIndex::Impl::buildTags(const std::vector<CdxTagSpec>& sp
     std::vector<std::unique_ptr<EntrySorter>> sorters;
     std::vector<std::vector<uint8_t>> keys;
     std::vector<uint8_t*> keyPointers;
+    // The sorters share one memory budget, so a reindex of a large table stays small whatever
+    // its tags.
+    constexpr size_t kSortMemory = 20u << 20;
     for (const CdxTagSpec& spec : specs) {
-        sorters.push_back(std::make_unique<EntrySorter>(spec.keyLength, spec.unique, spillDir));
+        sorters.push_back(
+            std::make_unique<EntrySorter>(spec.keyLength, spec.unique, spillDir, kSortMemory / specs.size()));
         keys.emplace_back(size_t(spec.keyLength), kFill);
     }
     for (auto& k : keys)

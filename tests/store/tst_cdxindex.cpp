@@ -179,20 +179,27 @@ void TstCdxIndex::bulkMatchesIncremental()
 void TstCdxIndex::sorterSpillsAndMerges_data()
 {
     QTest::addColumn<bool>("unique");
-    QTest::newRow("plain") << false;
-    QTest::newRow("unique") << true;
+    QTest::addColumn<QString>("order"); // of the keys as they come: random, ascending, or grouped
+    for (const char* order : {"random", "ascending", "grouped"}) {
+        QTest::addRow("plain, %s", order) << false << QString::fromLatin1(order);
+        QTest::addRow("unique, %s", order) << true << QString::fromLatin1(order);
+    }
 }
 
 void TstCdxIndex::sorterSpillsAndMerges()
 {
     QFETCH(bool, unique);
-    // A 64 KiB budget makes dozens of runs from 50,000 entries.
+    QFETCH(QString, order);
+    // A 64 KiB budget makes dozens of runs from 50,000 entries. Ascending keys make runs that
+    // follow each other; grouped keys (a few names over and over) runs that interleave.
     cdx::EntrySorter sorter(12, unique, dir_.path(), 64 * 1024);
     std::mt19937 rng(11);
     Model model;
     std::set<QByteArray> keysSeen;
     for (uint32_t r = 1; r <= 50000; ++r) {
-        const QByteArray k = randomKey(rng, 12, 3).left(12);
+        QByteArray k = order == u"random" ? randomKey(rng, 12, 3).left(12)
+            : order == u"ascending"       ? QByteArray::number(r / 3).rightJustified(12, '0')
+                                          : QByteArray::number(r % 97).rightJustified(12, ' ');
         sorter.add(reinterpret_cast<const uint8_t*>(k.constData()), r);
         if (!unique || keysSeen.insert(k).second)
             model.emplace(k, r);
