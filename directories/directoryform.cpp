@@ -230,9 +230,8 @@ void DirectoryForm::showBoundFields()
     for (const auto& [edit, field] : bound_) {
         const bool held = records_->hasField(field);
         edit->setEnabled(held);
-        const QString text = none || !held ? QString() : records_->fieldText(field);
-        if (edit->text() != text)
-            edit->setText(text);
+        showStoredText(edit, none || !held ? QString() : records_->fieldText(field),
+            records_->state() != store::Table::State::Browse);
     }
 }
 

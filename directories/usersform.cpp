@@ -151,9 +151,8 @@ void TUsersForm::showRecord()
     const bool hasCarrier = BUsersT.hasField(store::busers::PagerComp);
     PagerId->setEnabled(hasId);
     PagerComp->setEnabled(hasCarrier);
-    const QString id = none || !hasId ? QString() : BUsersT.fieldText(store::busers::PagerId);
-    if (PagerId->text() != id)
-        PagerId->setText(id);
+    showStoredText(PagerId, none || !hasId ? QString() : BUsersT.fieldText(store::busers::PagerId),
+        BUsersT.state() != store::Table::State::Browse);
     // A carrier not in the list shows as an empty value; nothing is corrected.
     const QString carrier = none || !hasCarrier ? QString() : BUsersT.fieldText(store::busers::PagerComp);
     PagerComp->setCurrentIndex(carrier.isEmpty() ? -1 : PagerComp->findText(carrier, Qt::MatchFixedString | Qt::MatchCaseSensitive));

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QGridLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 
 namespace directories {
@@ -43,6 +44,16 @@ QGridLayout* navigatorGrid(QWidget* parent, const QList<QPushButton*>& moves, QP
     grid->addWidget(cancel, 1, int(moves.size()) + 2);
     grid->setColumnStretch(int(moves.size()) + 3, 1);
     return grid;
+}
+
+void showStoredText(QLineEdit* edit, const QString& stored, bool editing)
+{
+    const QString shown = edit->text();
+    if (shown == stored)
+        return;
+    if (editing && shown.startsWith(stored) && shown.mid(stored.size()).trimmed().isEmpty())
+        return;
+    edit->setText(stored);
 }
 
 } // namespace directories

@@ -3,6 +3,7 @@
 #include <QList>
 
 class QGridLayout;
+class QLineEdit;
 class QPushButton;
 class QString;
 class QWidget;
@@ -30,5 +31,10 @@ QPushButton* namedButton(const QString& name, const QString& caption, QWidget* p
 // commands, where it has them, own the keys). `gap` is the space between the two groups.
 QGridLayout* navigatorGrid(QWidget* parent, const QList<QPushButton*>& moves, QPushButton* del,
     QPushButton* cancel, int gap);
+
+// Shows a field's stored text in `edit`. The store keeps a field without the blanks after it; while
+// the record is being edited (`editing`) an edit that holds the stored text with blanks typed after
+// it keeps them, so "pass word" can be typed: the store trims when the record is written.
+void showStoredText(QLineEdit* edit, const QString& stored, bool editing);
 
 } // namespace directories

@@ -124,13 +124,15 @@ private slots:
             return;
         QTest::keyClick(form_, Qt::Key_A, Qt::AltModifier);
         form_->ModemModel->setFocus();
-        QTest::keyClicks(form_->ModemModel, QStringLiteral("Gamma"));
+        QTest::keyClicks(form_->ModemModel, QStringLiteral("US Robotics "));
+        QTest::qWait(20);
+        QTest::keyClicks(form_->ModemModel, QStringLiteral("Sportster"));
         QTest::keyClick(form_->ModemModel, Qt::Key_Return);
         QCOMPARE(QApplication::focusWidget(), form_->InitString);
         QTest::keyClicks(form_->InitString, QStringLiteral("ATX4~"));
         QTest::mouseClick(form_->SaveBtn, Qt::LeftButton);
         QVERIFY(!form_->isVisible());
-        QCOMPARE(modemsOnDisk(), QStringList({ "Alpha|AT&F~", "Beta|ATZ~", "Gamma|ATX4~" }));
+        QCOMPARE(modemsOnDisk(), QStringList({ "Alpha|AT&F~", "Beta|ATZ~", "US Robotics Sportster|ATX4~" }));
         main_->SetupMenu->trigger();
         QTRY_COMPARE(QApplication::activeWindow(), system_);
         QTRY_COMPARE(system_->ModemList->count(), 3);
