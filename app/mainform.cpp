@@ -1,6 +1,7 @@
 #include "app/mainform.h"
 
 #include "app/aboutbox.h"
+#include "app/commandbutton.h"
 #include "app/elidingmemo.h"
 #include "app/helpwindow.h"
 #include "app/messageedit.h"
@@ -53,7 +54,7 @@ void setHint(QWidget* widget, const QString& hint)
 
 QPushButton* commandButton(const QString& name, const QString& caption, QWidget* parent)
 {
-    auto* button = new QPushButton(caption, parent);
+    auto* button = new CommandButton(caption, parent);
     button->setObjectName(name);
     button->setFixedHeight(kButtonHeight);
     button->setAutoDefault(false);

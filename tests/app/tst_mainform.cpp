@@ -487,11 +487,17 @@ void tst_MainForm::stampsPassTheTypingLimit()
 void tst_MainForm::clearTextResetsCount()
 {
     auto form = makeForm();
-    form->messageEditor->setPlainText(QStringLiteral("hello"));
+    form->show();
+    QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    form->messageEditor->setFocus();
+    QTest::keyClicks(form->messageEditor, QStringLiteral("hello"));
     QCOMPARE(form->characterCount->text(), QStringLiteral("5"));
-    form->clearTextButton->click();
-    QVERIFY(form->messageEditor->toPlainText().isEmpty());
+    // Alt+R clears at once: the next message typed straight after it stays.
+    QTest::keyClick(form->messageEditor, Qt::Key_R, Qt::AltModifier);
     QCOMPARE(form->characterCount->text(), QStringLiteral("0"));
+    QTest::keyClicks(form->messageEditor, QStringLiteral("operator call"));
+    QTest::qWait(200);
+    QCOMPARE(form->messageEditor->toPlainText(), QStringLiteral("operator call"));
 }
 
 void tst_MainForm::clearAllUnticksEveryRecipient()
