@@ -1,7 +1,7 @@
 #include "app/mainform.h"
 
 #include "app/aboutbox.h"
-#include "app/commandbutton.h"
+#include "app/keyatonce.h"
 #include "app/elidingmemo.h"
 #include "app/helpwindow.h"
 #include "app/messageedit.h"
@@ -54,9 +54,10 @@ void setHint(QWidget* widget, const QString& hint)
 
 QPushButton* commandButton(const QString& name, const QString& caption, QWidget* parent)
 {
-    auto* button = new CommandButton(caption, parent);
+    auto* button = new QPushButton(caption, parent);
     button->setObjectName(name);
     button->setFixedHeight(kButtonHeight);
+    actOnKeyAtOnce(button);
     button->setAutoDefault(false);
     return button;
 }
@@ -289,6 +290,9 @@ QWidget* TMainForm::buildCommandColumn()
     messageLogBox = new QCheckBox(QStringLiteral("Message &Log"), box);
     messageLogBox->setObjectName(QStringLiteral("messagelog"));
     messageLogBox->setFixedHeight(kButtonHeight);
+    actOnKeyAtOnce(messageLogBox);
+    // A switch beside the message: the operator goes on typing after it.
+    connect(messageLogBox, &QCheckBox::clicked, this, [this] { messageEditor->setFocus(); });
     byPagerIdButton = commandButton(QStringLiteral("ByPagerBtn"), QStringLiteral("By Pager ID"), box);
     sendLaterButton = commandButton(QStringLiteral("SendLaterBtn"), QStringLiteral("Send L&ater"), box);
     exitButton = commandButton(QStringLiteral("ExitBtn"), QStringLiteral("E&xit"), box);
@@ -615,6 +619,13 @@ void TMainForm::SendGroupClick()
     } else {
         showUserLookup();
     }
+}
+
+void TMainForm::focusMessageEditor()
+{
+    raise();
+    activateWindow();
+    messageEditor->setFocus();
 }
 
 void TMainForm::showUserLookup()

@@ -122,6 +122,9 @@ public slots:
     void SendGroupClick();
     // "By Pager ID": asks for a pager ID and a carrier, then sends the message to it.
     void ByPagerBtnClick();
+    // Brings the main window forward with the focus in the message editor (after a message was
+    // put in from another window).
+    void focusMessageEditor();
     // The user lookup's choice: shows the user's pager ID and carrier beside it.
     void UserLookupCloseUp();
     void HelpClick();

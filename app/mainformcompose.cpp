@@ -68,11 +68,12 @@ void TMainForm::ByPagerBtnClick()
     pagerIdLabel->hide();
     carrierLabel->hide();
     session_->sendByPagerId(byPagerIdDialog->pager->text(), byPagerIdDialog->chosenCarrier());
-    // Back to the user lookup, as after a send by group.
+    // The lookups back as after a send by group.
     try {
         desk().BUsersT().refresh();
     } catch (const store::StoreError& e) {
         showStandardError(e.message());
     }
     showUserLookup();
+    messageEditor->setFocus(); // the next message is typed at once
 }

@@ -25,6 +25,7 @@ msglog::TMsgLogF* CreateMsgLogForm(TMainForm& mainForm)
         },
         std::move(view), &mainForm);
     QObject::connect(form, &directories::DirectoryForm::helpRequested, &mainForm, &TMainForm::showHelpTopic);
+    QObject::connect(form, &msglog::TMsgLogF::messageUsed, &mainForm, &TMainForm::focusMessageEditor);
     mainForm.MsgLogMenu->setEnabled(true);
     QObject::connect(mainForm.MsgLogMenu, &QAction::triggered, form, [&mainForm, form] {
         store::Table& log = mainForm.desk().MsgLogT();

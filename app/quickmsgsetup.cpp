@@ -21,7 +21,10 @@ directories::TQuickMsgF* quickForm(TMainForm& mainForm, bool selectionOnly)
     auto* form = new directories::TQuickMsgF(mainForm.desk().QuickMsgT(), selectionOnly, &mainForm);
     QObject::connect(form, &directories::TQuickMsgF::helpRequested, &mainForm, &TMainForm::showHelpTopic);
     QObject::connect(form, &directories::TQuickMsgF::messageUsed, &mainForm,
-        [&mainForm](const QString& text) { mainForm.composition().setText(text.left(kRaisedLimit)); });
+        [&mainForm](const QString& text) {
+            mainForm.composition().setText(text.left(kRaisedLimit));
+            mainForm.focusMessageEditor();
+        });
     return form;
 }
 

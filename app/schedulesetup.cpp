@@ -28,6 +28,7 @@ schedule::TSchedMsgF* schedMsgForm(TMainForm& mainForm)
     QObject::connect(form, &schedule::TSchedMsgF::messageUsed, &mainForm, [&mainForm] {
         if (auto* scheduling = mainForm.findChild<schedule::TSchedule*>())
             scheduling->close();
+        mainForm.focusMessageEditor();
     });
     return form;
 }

@@ -8,6 +8,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -163,6 +164,18 @@ bool TQuickMsgF::eventFilter(QObject* watched, QEvent* event)
         return true;
     }
     return DirectoryForm::eventFilter(watched, event);
+}
+
+void TQuickMsgF::keyPressEvent(QKeyEvent* event)
+{
+    // "Use Msg" is the selection window's default: Enter that no control took (the name list
+    // passes it on) uses the highlighted message.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (selectionOnly_ && enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        UseClick();
+        return;
+    }
+    DirectoryForm::keyPressEvent(event);
 }
 
 void TQuickMsgF::UseClick()

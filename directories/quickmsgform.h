@@ -46,6 +46,7 @@ protected:
     void FormActivate() override;
     void syncView() override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     store::Table& QuickMsgT;

@@ -121,6 +121,7 @@ void TMsgLogF::BitBtn1Click()
 {
     guarded([this] { resend_.copyMessage(); });
     close();
+    emit messageUsed();
 }
 
 void TMsgLogF::BitBtn3Click()

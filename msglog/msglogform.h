@@ -39,6 +39,10 @@ public:
     void BitBtn3Click();
     void Print2Click();
 
+signals:
+    // "Use &Msg" put the logged message into the main editor and closed the window.
+    void messageUsed();
+
 protected:
     void FormActivate() override;
     void syncView() override;

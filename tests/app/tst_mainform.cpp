@@ -596,10 +596,13 @@ void tst_MainForm::messageLabelGivesEditorTheFocus()
     form->exitButton->setFocus();
     QTest::keyClick(form.get(), Qt::Key_E, Qt::AltModifier);
     QTRY_VERIFY(form->messageEditor->hasFocus());
-    // Alt+L toggles the log switch.
+    // Alt+L toggles the log switch at once, and the typing goes on in the editor.
     QVERIFY(!form->messageLogBox->isChecked());
-    QTest::keyClick(form.get(), Qt::Key_L, Qt::AltModifier);
-    QTRY_VERIFY(form->messageLogBox->isChecked());
+    QTest::keyClick(form->messageEditor, Qt::Key_L, Qt::AltModifier);
+    QVERIFY(form->messageLogBox->isChecked());
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("on call"));
+    QCOMPARE(form->messageEditor->toPlainText(), QStringLiteral("on call"));
+    QVERIFY(form->messageLogBox->isChecked());
 }
 
 void tst_MainForm::aboutBoxTexts()
@@ -958,6 +961,7 @@ void tst_MainForm::byPagerIdCancelAndEmptyMessageQueueNothing()
 {
     auto form = makeForm();
     form->show();
+    QVERIFY(QTest::qWaitForWindowActive(form.get()));
     // Cancel: nothing queued, the switch stays off.
     QTimer::singleShot(0, form.get(), [&] {
         if (auto* dialog = qobject_cast<compose::TByPagerID*>(QApplication::activeModalWidget())) {
@@ -983,6 +987,7 @@ void tst_MainForm::byPagerIdCancelAndEmptyMessageQueueNothing()
     QVERIFY(!form->sendByPagerBox->isChecked());
     QVERIFY(form->desk().SendMsgs().isEmpty());
     QVERIFY(form->userLookup->isEnabled());
+    QCOMPARE(form->focusWidget(), form->messageEditor);
 }
 
 namespace {
@@ -1021,12 +1026,16 @@ void tst_MainForm::quickMessageReplacesTheEditor()
     QCOMPARE(QApplication::focusWidget(), dialog->UseBtn);
     if (const QString folder = qEnvironmentVariable("PLIMO_SCREENSHOTS"); !folder.isEmpty())
         dialog->grab().save(folder + QStringLiteral("/quick-message-selection.png"));
-    QTest::mouseClick(dialog->UseBtn, Qt::LeftButton);
+    // Enter on the highlighted name uses it (the default button), and the typing goes on in the
+    // main editor.
+    dialog->NameList->setFocus();
+    QTest::keyClick(dialog->NameList, Qt::Key_Return);
     QCOMPARE(form->messageEditor->toPlainText(), QString(500, u'q'));
     QVERIFY(!dialog->isVisible());
+    QTRY_COMPARE(QApplication::focusWidget(), form->messageEditor);
     // Without a menu, Alt+X closes it through its Exit button.
     QTest::mouseClick(form->quickButton, Qt::LeftButton);
-    QVERIFY(QTest::qWaitForWindowActive(dialog));
+    QTRY_COMPARE(QApplication::activeWindow(), dialog);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_X, Qt::AltModifier);
     QVERIFY(!dialog->isVisible());
 }

@@ -150,6 +150,7 @@ private slots:
         QCOMPARE(main_->composition().text(), text);
         QCOMPARE(main_->messageEditor->toPlainText(), text);
         QVERIFY(!form_->isVisible());
+        QTRY_COMPARE(QApplication::focusWidget(), main_->messageEditor);
         QCOMPARE(desk().SendMsgs().rowCount(), 0);
     }
 
