@@ -54,7 +54,11 @@ void CreateScheduleForm(TMainForm& mainForm)
 {
     mainForm.sendLaterButton->setEnabled(true);
     QObject::connect(
-        mainForm.sendLaterButton, &QPushButton::clicked, &mainForm, [&mainForm] { showBeside(scheduleForm(mainForm)); });
+        mainForm.sendLaterButton, &QPushButton::clicked, &mainForm, [&mainForm] {
+            schedule::TSchedule* window = scheduleForm(mainForm);
+            window->resetToNow();
+            showBeside(window);
+        });
     mainForm.SchedMsgsMenu->setEnabled(true);
     QObject::connect(
         mainForm.SchedMsgsMenu, &QAction::triggered, &mainForm, [&mainForm] { showBeside(schedMsgForm(mainForm)); });

@@ -48,7 +48,8 @@ int main(int argc, char** argv)
     QElapsedTimer ok;
     ok.start();
     const schedule::ScheduleOutcome outcome = schedule::scheduleMessage(
-        form.desk(), form.composition(), QDate(2029, 12, 31), schedule::ClockFace { "12", "00", true });
+        form.desk(), form.composition(), QDate(2029, 12, 31), schedule::ClockFace { "12", "00", true },
+        QDateTime::currentDateTime());
     std::printf("OK with %d records: %lld ms (%s)\n", records, static_cast<long long>(ok.elapsed()),
         qPrintable(outcome.text));
 

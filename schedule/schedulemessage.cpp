@@ -71,8 +71,8 @@ QDate addMonths(const QDate& date, int months)
     return date.addMonths(months);
 }
 
-ScheduleOutcome scheduleMessage(
-    core::Desk& desk, compose::Composition& composition, const QDate& day, const ClockFace& face)
+ScheduleOutcome scheduleMessage(core::Desk& desk, compose::Composition& composition, const QDate& day,
+    const ClockFace& face, const QDateTime& now, bool passedAccepted)
 {
     ScheduleOutcome outcome;
     const QString text = composition.text();
@@ -80,8 +80,6 @@ ScheduleOutcome scheduleMessage(
     // The first ticked item in list order, and only that one.
     const QStringList ticked = composition.tickedNames();
     const QString recipient = ticked.isEmpty() ? QString() : ticked.first();
-    if (!recipient.isEmpty())
-        composition.untick(recipient);
     if (joined.size() < 2 || recipient.isEmpty())
         return outcome;
 
@@ -100,6 +98,17 @@ ScheduleOutcome scheduleMessage(
         return outcome;
     }
     const QTime time((hour % 12) + (face.pm ? 12 : 0), minute);
+    // A moment already passed is sent now, if the operator says so: the record is due this minute.
+    const QDateTime thisMinute(now.date(), QTime(now.time().hour(), now.time().minute()));
+    QDateTime moment(day, time);
+    if (moment < thisMinute) {
+        if (!passedAccepted) {
+            outcome.kind = ScheduleOutcome::MomentPassed;
+            outcome.text = QStringLiteral("This moment has passed. Send the message now?");
+            return outcome;
+        }
+        moment = thisMinute;
+    }
 
     store::Table& sched = desk.SchedMsgT();
     namespace f = store::schedmsg;
@@ -107,8 +116,8 @@ ScheduleOutcome scheduleMessage(
         = core::isGroupRecipient(recipient) ? QStringLiteral("Group: ") + core::groupNameOf(recipient) : recipient;
     try {
         sched.append();
-        sched.setFieldText(f::DDate, day.toString(QStringLiteral("yyyy/MM/dd")));
-        sched.setFieldText(f::DTime, time.toString(QStringLiteral("HH:mm:ss")));
+        sched.setFieldText(f::DDate, moment.date().toString(QStringLiteral("yyyy/MM/dd")));
+        sched.setFieldText(f::DTime, moment.time().toString(QStringLiteral("HH:mm:ss")));
         sched.setFieldText(f::MustSend, QStringLiteral("Y"));
         sched.setFieldText(f::UserName, userName);
         sched.setMemoLines(f::Msg, text.split(u'\n'));
@@ -120,6 +129,7 @@ ScheduleOutcome scheduleMessage(
         }
         throw;
     }
+    composition.untick(recipient);
     composition.setText(QString());
     outcome.kind = ScheduleOutcome::Scheduled;
     outcome.text = QStringLiteral("Message scheduled for ") + sched.fieldText(f::UserName) + QStringLiteral(" on ")

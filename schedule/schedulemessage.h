@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDate>
+#include <QDateTime>
 #include <QString>
 #include <QTime>
 
@@ -35,17 +36,20 @@ QDate addMonths(const QDate& date, int months);
 
 // What the OK command did.
 struct ScheduleOutcome {
-    enum Kind { Scheduled, NothingToSchedule, InvalidMoment } kind = NothingToSchedule;
-    QString text; // the status line when scheduled; the message when the moment is invalid
+    enum Kind { Scheduled, NothingToSchedule, InvalidMoment, MomentPassed } kind = NothingToSchedule;
+    QString text; // the status line when scheduled; the message when the moment is invalid or passed
 };
 
-// The OK command of the scheduling window: takes the first ticked recipient (unticked, the others
-// keep their ticks), checks that the message has 2 characters or more, reads the moment from the
-// day and the clock face, writes the SCHEDMS2 record (DDATE "yyyy/mm/dd", DTIME "hh:mm:ss" on the
-// 24-hour clock, MUSTSEND "Y", USERNAME the recipient item, MSG the message) and clears the message.
-// Store failures propagate (store::StoreError), with no record left half-written.
-ScheduleOutcome scheduleMessage(
-    core::Desk& desk, compose::Composition& composition, const QDate& day, const ClockFace& face);
+// The OK command of the scheduling window: takes the first ticked recipient, checks that the message
+// has 2 characters or more, reads the moment from the day and the clock face, writes the SCHEDMS2
+// record (DDATE "yyyy/mm/dd", DTIME "hh:mm:ss" on the 24-hour clock, MUSTSEND "Y", USERNAME the
+// recipient item, MSG the message), and only then unticks the recipient (the others keep their
+// ticks) and clears the message. A moment before the minute of `now` is MomentPassed, nothing
+// written, unless `passedAccepted` (the operator chose to send it now: the record is written for
+// the minute of `now`, due at once).
+// Store failures propagate (store::StoreError), with no record left half-written and the tick kept.
+ScheduleOutcome scheduleMessage(core::Desk& desk, compose::Composition& composition, const QDate& day,
+    const ClockFace& face, const QDateTime& now, bool passedAccepted = false);
 
 // A DDATE or DTIME typed into the scheduled list: empty when it is a real date "yyyy/mm/dd" or a
 // real time "hh:mm:ss" written with every zero, else the message that refuses it.

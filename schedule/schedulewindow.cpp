@@ -189,8 +189,8 @@ bool TSchedule::eventFilter(QObject* watched, QEvent* event)
 void TSchedule::FormActivate()
 {
     SendMessages->setChecked(config::SystemSettings::scheduledSendingEnabled());
-    resetToNow();
 }
+
 
 void TSchedule::BitBtn3Click()
 {
@@ -239,11 +239,23 @@ void TSchedule::spin(bool up)
 void TSchedule::BitBtn1Click()
 {
     ScheduleOutcome outcome;
-    try {
-        outcome = scheduleMessage(desk_, composition_, Calendar1->selectedDate(), face());
-    } catch (const store::StoreError& e) {
-        QMessageBox::critical(this, windowTitle(), e.message());
+    const auto schedule = [&](bool passedAccepted) {
+        try {
+            outcome = scheduleMessage(desk_, composition_, Calendar1->selectedDate(), face(), clock(), passedAccepted);
+            return true;
+        } catch (const store::StoreError& e) {
+            QMessageBox::critical(this, windowTitle(), e.message());
+            return false;
+        }
+    };
+    if (!schedule(false))
         return;
+    if (outcome.kind == ScheduleOutcome::MomentPassed) {
+        if (QMessageBox::question(this, windowTitle(), outcome.text, QMessageBox::Ok | QMessageBox::Cancel)
+            != QMessageBox::Ok)
+            return; // the entries stay, to be mended
+        if (!schedule(true))
+            return;
     }
     switch (outcome.kind) {
     case ScheduleOutcome::NothingToSchedule:
@@ -257,6 +269,8 @@ void TSchedule::BitBtn1Click()
     case ScheduleOutcome::Scheduled:
         emit statusMessage(outcome.text);
         close();
+        return;
+    case ScheduleOutcome::MomentPassed:
         return;
     }
 }

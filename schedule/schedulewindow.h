@@ -61,6 +61,10 @@ public:
     // The time field the spin button steps.
     QLineEdit* spinTarget() const { return spinTarget_; }
 
+    // The day and the time back to now ("Send L&ater" and "&Today's Date" do it; coming back to
+    // the window otherwise keeps what was chosen).
+    void resetToNow();
+
 public slots:
     void BitBtn1Click();
     void BitBtn3Click();
@@ -76,7 +80,6 @@ protected:
 
 private:
     void FormActivate();
-    void resetToNow();
     void showMonth();
     void spin(bool up);
     ClockFace face() const;

@@ -76,6 +76,7 @@ private slots:
     void monthButtonsKeepTheDayOrTakeTheMonthEnd();
     void okSchedulesTheFirstTickedItemOnly();
     void okRefusesAOneCharacterMessage();
+    void passedMomentAsksAndChoiceIsKept();
     void switchCancelKeepsSchedulingOn();
     void listShowsEarliestFirstAndDeleteAsks();
     void listRefusesAnUnreadableMoment();
@@ -246,7 +247,7 @@ void tst_ScheduleWindow::okRefusesAOneCharacterMessage()
     QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
     QCOMPARE(box, QStringLiteral("Select User Name, Prepare a Message, and then press \"Send Later\" button."));
     QVERIFY(!w->isVisible());
-    QCOMPARE(tickedInList(form_->recipientList), QStringList());
+    QCOMPARE(tickedInList(form_->recipientList), QStringList { QStringLiteral("Alice") }); // nothing written
     QCOMPARE(scheduled(), QStringList());
     // An hour the clock face does not have: refused, the window stays open.
     type(QStringLiteral("ok"));
@@ -259,6 +260,51 @@ void tst_ScheduleWindow::okRefusesAOneCharacterMessage()
     QVERIFY(w->isVisible());
     QCOMPARE(w->nhr->text(), QStringLiteral("13")); // the entries stay for mending
     QCOMPARE(scheduled(), QStringList());
+    QCOMPARE(tickedInList(form_->recipientList), QStringList { QStringLiteral("Alice") });
+    // Mended, it is scheduled for the recipient still ticked.
+    w->nhr->clear();
+    QTest::keyClicks(w->nhr, QStringLiteral("3"));
+    QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
+    QCOMPARE(scheduled(), QStringList { QStringLiteral("2026/12/24|15:30:00|Alice|Y|ok") });
+    QCOMPARE(tickedInList(form_->recipientList), QStringList());
+}
+
+// A moment before the current minute asks first; Cancel keeps everything, OK sends it now (due
+// this minute). Coming back to the window keeps the chosen day and time; Send Later and Today's
+// Date start from now.
+void tst_ScheduleWindow::passedMomentAsksAndChoiceIsKept()
+{
+    now_ = QDateTime(QDate(2026, 12, 24), QTime(14, 30, 40));
+    type(QStringLiteral("Call back"));
+    QVERIFY(tickInList(form_->recipientList, QStringLiteral("Alice")));
+    schedule::TSchedule* w = open();
+    w->nmin->clear();
+    QTest::keyClicks(w->nmin, QStringLiteral("29"));
+    form_->activateWindow();
+    QTRY_COMPARE(QApplication::activeWindow(), form_.get());
+    w->activateWindow();
+    QTRY_COMPARE(QApplication::activeWindow(), w);
+    QCOMPARE(w->nmin->text(), QStringLiteral("29"));
+    QString box;
+    answerNextBox(QMessageBox::Cancel, &box);
+    QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
+    QCOMPARE(box, QStringLiteral("This moment has passed. Send the message now?"));
+    QVERIFY(w->isVisible());
+    QCOMPARE(scheduled(), QStringList());
+    answerNextBox(QMessageBox::Ok, &box);
+    QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
+    QVERIFY(!w->isVisible());
+    QCOMPARE(scheduled(), QStringList { QStringLiteral("2026/12/24|14:30:00|Alice|Y|Call back") });
+    // The current minute itself is no passed moment.
+    type(QStringLiteral("Now"));
+    QVERIFY(tickInList(form_->recipientList, QStringLiteral("Alice")));
+    w = open();
+    QCOMPARE(w->nmin->text(), QStringLiteral("30"));
+    w->nmin->setText(QStringLiteral("05"));
+    QTest::keyClick(w, Qt::Key_T, Qt::AltModifier);
+    QTRY_COMPARE(w->nmin->text(), QStringLiteral("30"));
+    QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
+    QCOMPARE(scheduled().size(), 2);
 }
 
 void tst_ScheduleWindow::switchCancelKeepsSchedulingOn()
