@@ -2,7 +2,6 @@
 
 #include "app/aboutbox.h"
 #include "app/keyatonce.h"
-#include "app/elidingmemo.h"
 #include "app/helpwindow.h"
 #include "app/messageedit.h"
 #include "compose/composition.h"
@@ -349,8 +348,14 @@ QWidget* TMainForm::buildStatusGroup()
     grid->setHorizontalSpacing(6);
     grid->setVerticalSpacing(3);
 
-    statusList = new ElidingMemo(group);
+    statusList = new QPlainTextEdit(group);
     statusList->setObjectName(QStringLiteral("StatusMemo"));
+    // A line wider than the box wraps: every status line is read whole, and no sideways scroll
+    // bar covers the last one.
+    statusList->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    statusList->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    statusList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    statusList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     statusList->setReadOnly(true);
     statusList->setFocusPolicy(Qt::NoFocus);
     QFont memoFont(QStringLiteral("DejaVu Sans"), 8);

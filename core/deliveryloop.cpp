@@ -123,7 +123,7 @@ void DeliveryLoop::ShowErrorStatus()
     }
     if (code == 0) {
         emit status(
-            QStringLiteral("Sent to ") + started_.userOrGroupName + QStringLiteral(": ") + started_.messageToSend.left(40));
+            QStringLiteral("Sent to ") + started_.userOrGroupName + QStringLiteral(": ") + started_.shownText().left(40));
         dropStartedRow();
         return; // the end-of-page decision leaves the queues alone for a delivered page
     }

@@ -25,6 +25,7 @@ private slots:
     void deliveredPageLeavesTheQueue();
     void refusedStartMovesToPendingAtOnce();
     void groupPageWithBadIdsLeavesTheNextPageAlone();
+    void deliveredGroupPageLineHidesTheGroupMarker();
     void abortDropsThePageOnly();
     void abortWithoutPageDoesNothing();
     void messageFileWaitsForAnEmptyQueue();
@@ -168,6 +169,21 @@ void tst_DeliveryLoop::groupPageWithBadIdsLeavesTheNextPageAlone()
     QCOMPARE(r->loop.deliveredName(), QStringLiteral("Group: Night Shift"));
     QVERIFY(runUntilDone(*r));
     QCOMPARE(sim.transcript(QStringLiteral("page")).last().value("id").toString(), QStringLiteral("77"));
+}
+
+void tst_DeliveryLoop::deliveredGroupPageLineHidesTheGroupMarker()
+{
+    PagerSimProcess sim;
+    QVERIFY(sim.start({}));
+    auto r = rig(sim.device());
+    TestPage group;
+    group.name = QStringLiteral("Group: Night Shift");
+    group.pager = QStringLiteral("1^2^");
+    group.message = QStringLiteral("test^^");
+    group.isGroup = true;
+    appendPage(r->desk.SendMsgs(), group);
+    QVERIFY(runUntilDone(*r));
+    QVERIFY2(r->lines.contains(QStringLiteral("Sent to Group: Night Shift: test")), qPrintable(r->lines.join(u'|')));
 }
 
 void tst_DeliveryLoop::abortDropsThePageOnly()
