@@ -55,6 +55,7 @@ void MessageEdit::insertFromMimeData(const QMimeData* source)
     QString text = source->text();
     text.remove(u'\r');
     text.replace(u'\n', u' '); // pasted lines join, as Enter would not break them either
+    text.replace(u'\t', u' '); // and a tab is no character a pager shows
     const int left = room();
     if (left <= 0)
         return;

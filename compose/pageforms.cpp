@@ -33,6 +33,7 @@ QString pageMessage(const QString& editorText)
 {
     QString joined = editorText;
     joined.remove(u'\n');
+    joined.replace(u'\t', u' '); // a control character the terminal would get raw
     return StripReturns(joined);
 }
 

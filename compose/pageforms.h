@@ -30,7 +30,7 @@ QString carrierDialString(const QString& outsideLine, const QString& hostTel, co
 QString carrierBaudRate(const QString& hostSpeed);
 
 // The message of a page: the editor's lines joined with nothing between them, carriage returns
-// removed. `editorText` is the editor's plain text (lines separated by "\n").
+// removed, tabs made blanks. `editorText` is the editor's plain text (lines separated by "\n").
 QString pageMessage(const QString& editorText);
 
 // What the send queue's MessageToSend and PagerPhone hold.

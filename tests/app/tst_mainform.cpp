@@ -455,6 +455,12 @@ void tst_MainForm::pasteIsCutToTheRoomLeft()
     QCOMPARE(form->messageEditor->toPlainText(), QString(515, u'a') + QStringLiteral("01234"));
     form->messageEditor->paste();
     QCOMPARE(form->messageEditor->toPlainText().size(), 520);
+    // Tabs and line breaks pasted become blanks (Ctrl+V, as the operator pastes).
+    form->messageEditor->clear();
+    QApplication::clipboard()->setText(QStringLiteral("Line one\twith tab\r\nnext"));
+    form->messageEditor->setFocus();
+    QTest::keyClick(form->messageEditor, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(form->messageEditor->toPlainText(), QStringLiteral("Line one with tab next"));
 }
 
 void tst_MainForm::dateStampOnEmptyEditor()
