@@ -1,6 +1,7 @@
 #include "app/mainform.h"
 
 #include "app/aboutbox.h"
+#include "app/deskwindows.h"
 #include "app/keyatonce.h"
 #include "app/helpwindow.h"
 #include "app/messageedit.h"
@@ -123,6 +124,7 @@ TMainForm::TMainForm(std::unique_ptr<session::DeskSession> owned, session::DeskS
     for (qsizetype i = 1; i < tabChain.size(); ++i)
         setTabOrder(tabChain[i - 1], tabChain[i]);
     messageEditor->setFocus(); // the operator starts by typing the message
+    new DeskWindows(this); // the windows' places between runs, and Esc
 
     // What the session says, shown.
     deliveryTimer = session.timer();

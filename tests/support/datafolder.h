@@ -10,7 +10,7 @@
 
 // The data folder of one test: a fresh temporary folder that is also the current directory (the
 // pending file and the message file resolve there), and no settings file, in the test-mode
-// configuration folder so that the operator's own pager.ini is never touched. Everything is put back
+// configuration folder so that the operator's own pager.ini is never touched (nor the windows' places). Everything is put back
 // when it goes.
 namespace testsupport {
 
@@ -21,6 +21,7 @@ public:
     {
         QStandardPaths::setTestModeEnabled(true);
         QFile::remove(config::pagerIniPath());
+        QFile::remove(windowPlacesPath());
         if (dir_.isValid())
             QDir::setCurrent(dir_.path());
     }
@@ -29,6 +30,12 @@ public:
         QDir::setCurrent(previous_);
         QDir().rmdir(config::pagerIniPath());
         QFile::remove(config::pagerIniPath());
+        QFile::remove(windowPlacesPath());
+    }
+    // The windows' places between runs, beside the settings file.
+    static QString windowPlacesPath()
+    {
+        return QFileInfo(config::pagerIniPath()).dir().filePath(QStringLiteral("windows.ini"));
     }
     DataFolder(const DataFolder&) = delete;
     DataFolder& operator=(const DataFolder&) = delete;

@@ -1,0 +1,106 @@
+// The windows' places between runs, and Esc in the non-modal windows.
+#include "app/mainform.h"
+#include "app/quickmsgsetup.h"
+#include "app/usersetup.h"
+#include "directories/quickmsgform.h"
+#include "directories/usersform.h"
+#include "support/datafolder.h"
+
+#include <QAction>
+#include <QFile>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QTableView>
+#include <QTest>
+
+class tst_DeskWindows : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<testsupport::DataFolder> dir_;
+
+    std::unique_ptr<TMainForm> run()
+    {
+        auto main = std::make_unique<TMainForm>(dir_->path());
+        CreateQuickMsgForms(*main);
+        CreateUsersForm(*main);
+        main->show();
+        if (!QTest::qWaitForWindowActive(main.get()))
+            return nullptr;
+        return main;
+    }
+    static directories::TQuickMsgF* openQuick(TMainForm& main)
+    {
+        QTest::mouseClick(main.quickButton, Qt::LeftButton);
+        auto* quick = main.findChild<directories::TQuickMsgF*>(QStringLiteral("QuickMsgDialog"));
+        if (quick)
+            (void)QTest::qWaitForWindowActive(quick);
+        return quick;
+    }
+
+private slots:
+    void init()
+    {
+        dir_ = std::make_unique<testsupport::DataFolder>();
+        QVERIFY(dir_->isValid());
+    }
+    void cleanup() { dir_.reset(); }
+
+    // First run: beside the main window, never over its menu. Moved, it comes back there at the next
+    // run; a place on no screen is forgotten for beside the main window again.
+    void placesAreKeptBetweenRuns()
+    {
+        QPoint first;
+        {
+            auto main = run();
+            QVERIFY(main);
+            auto* quick = openQuick(*main);
+            QVERIFY(quick && quick->isVisible());
+            const QRect menu(main->menuBar()->mapToGlobal(QPoint(0, 0)), main->menuBar()->size());
+            QVERIFY(!quick->frameGeometry().intersects(menu));
+            first = quick->pos();
+            quick->move(first + QPoint(17, 23));
+            quick->close();
+        }
+        {
+            auto main = run();
+            QVERIFY(main);
+            auto* quick = openQuick(*main);
+            QVERIFY(quick);
+            QCOMPARE(quick->pos(), first + QPoint(17, 23));
+            quick->close();
+        }
+        QSettings places(testsupport::DataFolder::windowPlacesPath(), QSettings::IniFormat);
+        places.setValue(QStringLiteral("QuickMsgDialog/geometry"), QRect(9000, 9000, 360, 320));
+        places.sync();
+        auto main = run();
+        QVERIFY(main);
+        auto* quick = openQuick(*main);
+        QVERIFY(quick);
+        QCOMPARE(quick->pos(), first);
+    }
+
+    // Esc in an open cell editor cancels the edit; Esc again closes the window as Exit does.
+    void escapeCancelsTheEditThenCloses()
+    {
+        auto main = run();
+        QVERIFY(main);
+        main->UsersMenu->trigger();
+        auto* users = main->findChild<directories::TUsersForm*>();
+        QVERIFY(users);
+        QTRY_COMPARE(QApplication::activeWindow(), users);
+        QTest::mouseClick(users->AddBtn, Qt::LeftButton);
+        users->UsersList->setFocus();
+        QTest::keyClicks(users->UsersList, QStringLiteral("Ann"));
+        QWidget* editor = QApplication::focusWidget();
+        QVERIFY(editor && editor != users->UsersList);
+        QTest::keyClick(editor, Qt::Key_Escape);
+        QVERIFY(users->isVisible());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(!users->isVisible());
+    }
+};
+
+QTEST_MAIN(tst_DeskWindows)
+#include "tst_deskwindows.moc"
