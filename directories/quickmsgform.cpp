@@ -30,9 +30,8 @@ TQuickMsgF::TQuickMsgF(store::Table& quickMessages, bool selectionOnly, QWidget*
     , selectionOnly_(selectionOnly)
 {
     setObjectName(selectionOnly ? QStringLiteral("QuickMsgDialog") : QStringLiteral("QuickMsgF"));
-    // The hidden keys of the directories do nothing here: the buttons alone add, delete, save.
-    for (QAction* key : { SaveKey, AddKey, DeleteKey, CancelKey })
-        key->setEnabled(false);
+    // The directories' hidden keys act here as the buttons whose letters they underline (the
+    // window's commands are its buttons).
     if (selectionOnly) {
         // The selection window has no menu, and no menu key.
         MainMenu->clear();
@@ -106,6 +105,19 @@ TQuickMsgF::TQuickMsgF(store::Table& quickMessages, bool selectionOnly, QWidget*
     // "&Save" closes the window; the change it leaves is written at the next activation.
     disconnect(SaveBtn, nullptr, this, nullptr);
     connect(SaveBtn, &QPushButton::clicked, this, &QWidget::close);
+    for (QAction* key : { SaveKey, AddKey, DeleteKey, CancelKey })
+        disconnect(key, nullptr, this, nullptr);
+    if (selectionOnly) {
+        for (QAction* key : { SaveKey, AddKey, DeleteKey, CancelKey })
+            key->setEnabled(false);
+    } else {
+        // Alt+S is "&Save" (the record row's Save, which posts, shows no letter here).
+        PostBtn->setText(QStringLiteral("Save "));
+        connect(SaveKey, &QAction::triggered, SaveBtn, &QPushButton::click);
+        connect(AddKey, &QAction::triggered, AddBtn, &QPushButton::click);
+        connect(DeleteKey, &QAction::triggered, DelBtn, &QPushButton::click);
+        connect(CancelKey, &QAction::triggered, CancelBtn, &QPushButton::click);
+    }
     connect(UseBtn, &QPushButton::clicked, this, &TQuickMsgF::UseClick);
     connect(Model, &TableModel::currentRowChanged, this, &TQuickMsgF::scheduleSync);
     connect(NameList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,

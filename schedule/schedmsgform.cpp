@@ -10,6 +10,7 @@
 #include "store/table.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -21,6 +22,8 @@
 #include <QScopedValueRollback>
 #include <QTableView>
 #include <QVBoxLayout>
+
+#include <utility>
 
 namespace schedule {
 
@@ -70,8 +73,6 @@ TSchedMsgF::TSchedMsgF(store::Table& scheduled, compose::Composition& compositio
     LastBtn = directories::namedButton(QStringLiteral("LastBtn"), QStringLiteral("Last"), this);
     DeleteBtn = directories::namedButton(QStringLiteral("DeleteBtn"), QStringLiteral("Delete"), this);
     CancelBtn = directories::namedButton(QStringLiteral("CancelBtn"), QStringLiteral("Cancel"), this);
-    DeleteBtn->setText(QStringLiteral("\u2212"));
-    CancelBtn->setText(QStringLiteral("\u2715"));
 
     Model = new ScheduledModel(SchedMsgT, { f::DDate, f::DTime, f::UserName, f::MustSend, f::Msg }, this);
     DBGrid1 = new QTableView(this);
@@ -100,7 +101,13 @@ TSchedMsgF::TSchedMsgF(store::Table& scheduled, compose::Composition& compositio
     // Alt+X belongs to the menu's "E&xit", which does the same.
     BitBtn2->setShortcut(QKeySequence());
 
-    // The captions show their letter underlined, yet no key belongs to them.
+    // The captions underline D and C: Alt+D and Alt+C are the buttons' keys.
+    for (const auto& [button, key] : { std::pair { DeleteBtn, Qt::Key_D }, std::pair { CancelBtn, Qt::Key_C } }) {
+        auto* action = new QAction(this);
+        action->setShortcut(QKeySequence(Qt::ALT | key));
+        connect(action, &QAction::triggered, button, &QPushButton::click);
+        addAction(action);
+    }
     QGridLayout* navigators
         = directories::navigatorGrid(this, { FirstBtn, PriorBtn, NextBtn, LastBtn }, DeleteBtn, CancelBtn, 24);
     auto* bottom = new QHBoxLayout;

@@ -335,20 +335,19 @@ void tst_ScheduleWindow::listShowsEarliestFirstAndDeleteAsks()
     QCOMPARE(list->DBGrid1->model()->index(0, 1).data().toString(), QStringLiteral("09:05:00"));
     QCOMPARE(list->DBMemo1->toPlainText(), QStringLiteral("Earlier"));
     screenshot(list, QStringLiteral("scheduled-messages"));
+    // The navigator's buttons say what they do; the letters their captions underline are their keys.
+    QCOMPARE(list->DeleteBtn->text(), QStringLiteral("Delete"));
+    QCOMPARE(list->CancelBtn->text(), QStringLiteral("Cancel"));
     QStringList texts;
     answerBoxes({ QMessageBox::Cancel, QMessageBox::Ok }, &texts);
-    QTest::mouseClick(list->DeleteBtn, Qt::LeftButton);
+    QTest::keyClick(list, Qt::Key_D, Qt::AltModifier);
     QCOMPARE(scheduled().size(), 2);
     QTest::mouseClick(list->DeleteBtn, Qt::LeftButton);
     QCOMPARE(texts, QStringList({ QStringLiteral("Delete record?"), QStringLiteral("Delete record?") }));
     QCOMPARE(scheduled(), QStringList { QStringLiteral("2026/12/24|14:30:00|Alice|Y|Later") });
-    // The captions above the navigator are no keys; Alt+X is the menu's Exit.
+    // Alt+X is the menu's Exit.
     list->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(list));
-    QTest::keyClick(list, Qt::Key_D, Qt::AltModifier);
-    QTest::keyClick(list, Qt::Key_C, Qt::AltModifier);
-    QCOMPARE(QApplication::activeModalWidget(), nullptr);
-    QCOMPARE(scheduled().size(), 1);
     QTest::keyClick(list, Qt::Key_X, Qt::AltModifier);
     QVERIFY(!list->isVisible());
 }
