@@ -72,14 +72,19 @@ int TByPagerID::exec()
     // The names in the carriers table's own order; the current record is not moved by the listing.
     const uint32_t current = PagerCompT.isEmpty() ? 0 : PagerCompT.recNo();
     QStringList names;
-    for (PagerCompT.first(); !PagerCompT.eof(); PagerCompT.next())
+    int currentRow = -1;
+    for (PagerCompT.first(); !PagerCompT.eof(); PagerCompT.next()) {
+        if (PagerCompT.recNo() == current)
+            currentRow = int(names.size());
         names << PagerCompT.fieldText(store::pagecomp::PagerComp);
+    }
     if (current != 0) {
         for (PagerCompT.first(); !PagerCompT.eof() && PagerCompT.recNo() != current; PagerCompT.next()) {
         }
     }
     Name->addItems(names);
-    Name->setCurrentIndex(-1);
+    // Without a choice the page goes through the current carrier record: the list shows it.
+    Name->setCurrentIndex(currentRow);
     pager->setFocus();
     return QDialog::exec();
 }

@@ -957,14 +957,25 @@ void tst_MainForm::byPagerIdCancelAndEmptyMessageQueueNothing()
     auto form = makeForm();
     form->show();
     QVERIFY(QTest::qWaitForWindowActive(form.get()));
-    // Cancel: nothing queued, the switch stays off.
+    store::Table& carriers = form->desk().PagerCompT();
+    for (const char* name : { "Acme", "Metro" }) {
+        carriers.append();
+        carriers.setFieldText(QStringLiteral("PAGERCOMP"), QString::fromLatin1(name));
+        carriers.post();
+    }
+    carriers.last();
+    // The list shows the carrier the page would go through; Cancel: nothing queued, the switch
+    // stays off.
+    QString shownCarrier;
     QTimer::singleShot(0, form.get(), [&] {
         if (auto* dialog = qobject_cast<compose::TByPagerID*>(QApplication::activeModalWidget())) {
+            shownCarrier = dialog->Name->currentText();
             QTest::keyClicks(dialog->pager, QStringLiteral("4321"));
             QTest::mouseClick(dialog->CancelBtn, Qt::LeftButton);
         }
     });
     QTest::mouseClick(form->byPagerIdButton, Qt::LeftButton);
+    QCOMPARE(shownCarrier, QStringLiteral("Metro"));
     QVERIFY(!form->sendByPagerBox->isChecked());
     QVERIFY(form->desk().SendMsgs().isEmpty());
     // OK with an empty editor: the box, nothing queued, and the switch stays off (the next send goes
