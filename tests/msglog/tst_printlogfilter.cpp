@@ -141,7 +141,7 @@ private slots:
             if (auto* files = qobject_cast<QFileDialog*>(modal)) {
                 proposed = files->selectedFiles().value(0);
                 files->selectFile(pdf);
-                files->accept();
+                QMetaObject::invokeMethod(files, "accept");
             } else if (auto* preview = qobject_cast<report::ReportPreview*>(modal)) {
                 if (preview->objectName() != QStringLiteral("LogPreview") || !preview->layoutFinished() || printing)
                     return;

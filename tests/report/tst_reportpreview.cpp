@@ -111,10 +111,12 @@ private slots:
         QVERIFY(paged.finished());
         QCOMPARE(paged.pageCount(), straight.size());
         const int last = paged.pageCount() - 1;
-        // Jumps both ways, pages read one after another, and more pages than are kept.
+        // Jumps both ways, pages read one after another, and pages asked again after more pages than
+        // are kept.
         QList<int> order { last, 0, last / 2, last / 2 + 1, last / 2 + 2, 1, last - 1, last };
-        for (int i = 3; i < last; i += 2)
+        for (int i = 3; i < last; ++i)
             order << i;
+        order << 0 << last / 2 << last;
         for (int index : order)
             QCOMPARE(describe(paged.page(index)), straight.at(index));
     }
