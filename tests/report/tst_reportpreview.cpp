@@ -47,7 +47,7 @@ private:
     int at_ = 0;
 };
 
-// Runs of one to four records a name, some messages long enough to wrap over several lines.
+// Runs of six records a name, some messages long enough to wrap over several lines.
 QList<QStringList> makeRecords(int count)
 {
     QList<QStringList> records;
@@ -56,7 +56,7 @@ QList<QStringList> makeRecords(int count)
         if (i % 7 == 0)
             message += QStringLiteral(" and the load waits at the gate until the paperwork is signed").repeated(i % 5 + 1);
         records << QStringList { QStringLiteral("2026/03/01"), QStringLiteral("08:00:00 AM"),
-            QStringLiteral("User %1").arg(i / (i % 4 + 1) % 9), message };
+            QStringLiteral("User %1").arg(i / 6 % 9), message };
     }
     return records;
 }
