@@ -301,11 +301,11 @@ ReportPreview::ReportPreview(ReportDefinition definition, PagedReport::SourceFac
     pageSpin_ = new QSpinBox(bar);
     pageSpin_->setObjectName(QStringLiteral("PageSpin"));
     pageSpin_->setKeyboardTracking(false);
-    pageSpin_->setMinimumWidth(pageSpin_->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 24);
+    pageSpin_->setMinimumWidth(pageSpin_->fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 24);
     bar->addWidget(pageSpin_);
     pageCountLabel_ = new QLabel(bar);
     pageCountLabel_->setObjectName(QStringLiteral("PageCount"));
-    pageCountLabel_->setMinimumWidth(pageCountLabel_->fontMetrics().horizontalAdvance(QStringLiteral(" of 0000000\u2026 ")));
+    pageCountLabel_->setMinimumWidth(pageCountLabel_->fontMetrics().horizontalAdvance(QStringLiteral(" of 000000\u2026 ")));
     bar->addWidget(pageCountLabel_);
     addAction(QStringLiteral("NextPage"), tr("Next"), {}, [this] { setCurrentPage(currentPage() + 1); });
     addAction(QStringLiteral("LastPage"), tr("Last"), {}, [this] { setCurrentPage(pageCount() - 1); });
