@@ -243,17 +243,4 @@ std::optional<LaidOutPage> ReportLayout::nextPage()
     return page;
 }
 
-std::optional<QVector<LaidOutPage>> layOutAll(ReportLayout& layout, const std::function<bool(int pages)>& keepGoing)
-{
-    QVector<LaidOutPage> pages;
-    while (true) {
-        if (keepGoing && !keepGoing(int(pages.size())))
-            return std::nullopt;
-        std::optional<LaidOutPage> page = layout.nextPage();
-        if (!page)
-            return pages;
-        pages.append(std::move(*page));
-    }
-}
-
 } // namespace report

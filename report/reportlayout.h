@@ -62,8 +62,4 @@ private:
     std::optional<QString> lastKey_;
 };
 
-// Every page of the report laid out in memory, for a preview that shows them all. `keepGoing`, when
-// set, is asked before each page with the number laid out so far; false stops, and gives nothing.
-std::optional<QVector<LaidOutPage>> layOutAll(ReportLayout& layout, const std::function<bool(int pages)>& keepGoing = {});
-
 } // namespace report

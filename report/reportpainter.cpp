@@ -53,18 +53,6 @@ int paintReport(ReportLayout& layout, QPagedPaintDevice& device, const std::func
     return paintEach([&layout] { return layout.nextPage(); }, device, keepGoing);
 }
 
-int paintPages(const QVector<LaidOutPage>& pages, QPagedPaintDevice& device, const std::function<bool(int page)>& keepGoing)
-{
-    int next = 0;
-    return paintEach(
-        [&]() -> std::optional<LaidOutPage> {
-            if (next == pages.size())
-                return std::nullopt;
-            return pages.at(next++);
-        },
-        device, keepGoing);
-}
-
 int writePdf(const ReportDefinition& definition, RecordSource& source, const QString& path, const QString& title,
     const std::function<bool(int page)>& keepGoing)
 {
