@@ -1,12 +1,12 @@
-// preview_bench: the log report's print preview at size, offscreen. Writes its own MSGLOG2 of N
-// records dated over the last 30 days (some long names and messages among them), then times the
-// report laid out alone (no painting) and the "Print Log Report Parameters" window's "Print" up to
-// the preview shown with its pages (every page laid out and painted into the preview, as Qt's
-// preview asks for them all before it shows one).
+// preview_bench: the log report's preview at size, offscreen. Writes its own MSGLOG2 of N records
+// dated over the last 30 days (some long names and messages among them), then times the report laid
+// out alone (no painting), and the "Print Log Report Parameters" window's "Print" up to the first
+// page painted in the preview, up to the preview's page count final (the layout goes on while the
+// preview shows), and then from End to the last page painted. The peak resident memory so far is printed at the end; for the whole run:
+//     /usr/bin/time -v build/bench/preview_bench 1000000
 // Run by hand:
 //     build/bench/preview_bench [records=1000] [PICTURE.png]
-// (with a picture path, the preview as shown is saved there, and the progress window, when it
-// shows, beside it as ...-progress.png, for looking at them).
+// (with a picture path, the preview as it first shows is saved there, for looking at it).
 // Figures: STEP<TAB>milliseconds.
 
 #include "core/desk.h"
@@ -14,21 +14,58 @@
 #include "msglog/logreport.h"
 #include "msglog/printlogfilter.h"
 #include "report/reportlayout.h"
+#include "report/reportpreview.h"
 #include "store/fieldnames.h"
 #include "store/table.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLocale>
-#include <QPrintPreviewDialog>
-#include <QPrintPreviewWidget>
-#include <QProgressDialog>
+#include <QFile>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
+
+namespace {
+
+// Hands each report preview to `caught` as it is about to show.
+class ShowWatch : public QObject {
+public:
+    explicit ShowWatch(std::function<void(report::ReportPreview*)> caught)
+        : caught_(std::move(caught))
+    {
+    }
+    bool eventFilter(QObject* object, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show)
+            if (auto* preview = qobject_cast<report::ReportPreview*>(object); preview && !seen_.contains(preview)) {
+                seen_ << preview;
+                caught_(preview);
+            }
+        return false;
+    }
+
+private:
+    std::function<void(report::ReportPreview*)> caught_;
+    QList<QObject*> seen_;
+};
+
+QByteArray peakResident()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return "?";
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).simplified();
+    return "?";
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -79,40 +116,47 @@ int main(int argc, char** argv)
         std::printf("layout of %d records, %d pages\t%lld\n", n, pages, timer.elapsed());
     }
 
-    // "Print" up to the preview shown with its pages; a progress window on the way is counted, and
-    // left to run.
+    // "Print" up to the first page painted, and on until the page count is final; then closed.
+    // The preview is caught as it shows, before its first painting.
     msglog::TPrintLogFilter filter(desk);
     filter.show();
     filter.DaysSpin->setValue(days);
-    bool progressShown = false;
-    qint64 shownMs = -1;
+    qint64 firstPageMs = -1;
+    qint64 finalMs = -1;
+    qint64 lastAskedMs = -1;
+    qint64 lastPageMs = -1;
     int pages = 0;
-    QTimer poll;
-    poll.setInterval(0);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget())) {
-            if (!progressShown && !picture.isEmpty())
-                progress->grab().save(QString(picture).replace(QStringLiteral(".png"), QStringLiteral("-progress.png")));
-            progressShown = true;
-        }
-        auto* preview = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
-        if (!preview || !preview->isVisible())
-            return;
-        auto* widget = preview->findChild<QPrintPreviewWidget*>();
-        if (widget && widget->pageCount() > 0 && shownMs < 0) {
-            shownMs = timer.elapsed();
-            pages = widget->pageCount();
-            if (!picture.isEmpty()) {
-                preview->resize(900, 1000);
-                preview->grab().save(picture);
+    ShowWatch watch([&](report::ReportPreview* preview) {
+        QObject::connect(preview, &report::ReportPreview::pagePainted, preview, [&, preview](int index) {
+            if (index == 0 && firstPageMs < 0) {
+                firstPageMs = timer.elapsed();
+                if (!picture.isEmpty())
+                    QTimer::singleShot(0, preview, [preview, picture] { preview->grab().save(picture); });
+            } else if (lastAskedMs >= 0 && index == pages - 1 && lastPageMs < 0) {
+                lastPageMs = timer.elapsed() - lastAskedMs;
+                QTimer::singleShot(0, preview, [preview] { preview->reject(); });
             }
-            preview->reject();
-        }
+        });
+        QObject::connect(preview, &report::ReportPreview::pageCountChanged, preview, [&, preview](int count, bool final) {
+            if (!final || finalMs >= 0)
+                return;
+            finalMs = timer.elapsed();
+            pages = count;
+            // Then the last page (End), laid out again from where it begins.
+            QTimer::singleShot(0, preview, [&, preview] {
+                lastAskedMs = timer.elapsed();
+                preview->setCurrentPage(pages - 1);
+                if (pages == 0)
+                    preview->reject();
+            });
+        });
     });
-    poll.start();
+    app.installEventFilter(&watch);
     timer.restart();
     filter.BitBtn1Click();
-    std::printf("preview of %d records, %d pages, shown (progress window %s)\t%lld\n", n, pages,
-        progressShown ? "shown" : "not shown", shownMs);
+    std::printf("preview of %d records: first page shown\t%lld\n", n, firstPageMs);
+    std::printf("preview of %d records: %d pages, count final\t%lld\n", n, pages, finalMs);
+    std::printf("preview of %d records: last page shown after End\t%lld\n", n, lastPageMs);
+    std::printf("peak resident memory (VmHWM)\t%s\n", peakResident().constData());
     return 0;
 }

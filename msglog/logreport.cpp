@@ -6,6 +6,8 @@
 
 #include <QLocale>
 
+#include <limits>
+
 namespace msglog {
 
 namespace {
@@ -56,7 +58,6 @@ QString firstReportedDay(const QDate& today, int days)
 LogRecordSource::LogRecordSource(store::Table& log, const QString& userName, int days, const QDate& today)
     : log_(log)
     , firstDay_(days > 0 ? firstReportedDay(today, days) : QString())
-    , today_(today)
 {
     if (!userName.isEmpty())
         log_.setFilter(store::Table::equalsFilter(store::msglog::UserName, userName));
@@ -73,6 +74,8 @@ bool LogRecordSource::next(QStringList* record)
             log_.seek(firstDay_.toLatin1());
         else
             log_.first();
+    } else if (repeat_) {
+        repeat_ = false;
     } else {
         log_.next();
     }
@@ -81,19 +84,21 @@ bool LogRecordSource::next(QStringList* record)
         log_.next();
     if (log_.eof())
         return false;
+    lastRecNo_ = log_.recNo();
     *record = { log_.fieldText(DDate), log_.fieldText(DTime), log_.fieldText(UserName), log_.fieldText(Msg) };
-    lastRead_ = QDate::fromString(record->at(0), QStringLiteral("yyyy/MM/dd"));
-    if (!firstRead_.isValid())
-        firstRead_ = lastRead_;
     return true;
 }
 
-double LogRecordSource::progress() const
+bool LogRecordSource::rewindTo(qint64 position)
 {
-    const qint64 span = firstRead_.daysTo(today_);
-    if (!lastRead_.isValid() || span <= 0)
-        return 0;
-    return qBound(0.0, double(firstRead_.daysTo(lastRead_)) / double(span), 1.0);
+    if (position <= 0 || position > std::numeric_limits<uint32_t>::max())
+        return false;
+    // Through the record's entry in the handle's order, so that the walk goes on in that order.
+    if (!log_.goToEntry(log_.entryNumberOf(uint32_t(position))))
+        return false;
+    started_ = true;
+    repeat_ = true;
+    return true;
 }
 
 } // namespace msglog

@@ -28,17 +28,18 @@ class LogRecordSource : public report::RecordSource {
 public:
     LogRecordSource(store::Table& log, const QString& userName, int days, const QDate& today);
     bool next(QStringList* record) override;
-    // How far the walk has come, 0 to 1: the days from the first record read to the last one read,
-    // against the days from the first to today (the log grows by day, so this tracks the work).
-    double progress() const;
+    // A record's place is its record number: records are only ever added, never moved, while a
+    // report is shown.
+    qint64 lastPosition() const override { return lastRecNo_ ? qint64(lastRecNo_) : -1; }
+    bool rewindTo(qint64 position) override;
 
 private:
     store::Table& log_;
     QString firstDay_;
-    QDate today_;
-    QDate firstRead_;
-    QDate lastRead_;
     bool started_ = false;
+    // Set by rewindTo(): the current record is the one next() gives.
+    bool repeat_ = false;
+    uint32_t lastRecNo_ = 0;
 };
 
 } // namespace msglog

@@ -61,6 +61,16 @@ public:
     virtual ~RecordSource() = default;
     // The next record's values, false after the last.
     virtual bool next(QStringList* record) = 0;
+    // Where the record next() gave last is, for a layout that comes back to it later (a preview
+    // lays a page out again from the record it starts with); -1 when the source cannot come back.
+    virtual qint64 lastPosition() const { return -1; }
+    // Goes back to a place lastPosition() gave: the next call to next() gives that record again.
+    // False when the source cannot, or the record is gone.
+    virtual bool rewindTo(qint64 position)
+    {
+        Q_UNUSED(position);
+        return false;
+    }
 };
 
 // One text on a laid-out page: its box in millimetres from the page's top left corner.

@@ -81,6 +81,31 @@ ReportLayout::ReportLayout(const ReportDefinition& definition, RecordSource& sou
 {
 }
 
+ReportLayout::ReportLayout(const ReportDefinition& definition, RecordSource& source, const Resume& from)
+    : def_(definition)
+    , source_(source)
+    , started_(true)
+    , titleDone_(true)
+    , lastKey_(from.lastKey)
+{
+    QStringList first;
+    if (from.position >= 0 && source_.rewindTo(from.position) && source_.next(&first))
+        pending_ = first;
+    else
+        finished_ = true;
+}
+
+std::optional<ReportLayout::Resume> ReportLayout::resumePoint() const
+{
+    // Between pages the record read last is the one the next page begins with.
+    if (!started_ || finished_ || !pending_)
+        return std::nullopt;
+    const qint64 position = source_.lastPosition();
+    if (position < 0)
+        return std::nullopt;
+    return Resume { position, lastKey_ };
+}
+
 QStringList ReportLayout::wrap(const QString& text, const FontSpec& font, double widthMm)
 {
     const QFont& measured = measuringFont(font).font;
@@ -216,19 +241,6 @@ std::optional<LaidOutPage> ReportLayout::nextPage()
     if (!pending_)
         finished_ = true;
     return page;
-}
-
-std::optional<QVector<LaidOutPage>> layOutAll(ReportLayout& layout, const std::function<bool(int pages)>& keepGoing)
-{
-    QVector<LaidOutPage> pages;
-    while (true) {
-        if (keepGoing && !keepGoing(int(pages.size())))
-            return std::nullopt;
-        std::optional<LaidOutPage> page = layout.nextPage();
-        if (!page)
-            return pages;
-        pages.append(std::move(*page));
-    }
 }
 
 } // namespace report

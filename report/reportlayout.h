@@ -16,11 +16,25 @@ QFont resolveFont(const FontSpec& spec);
 // Text is measured with the fonts' own metrics in millimetres, the same on every device.
 class ReportLayout {
 public:
+    // Where a page after the first begins: the source's place of its first record and the group
+    // key of the record before it (a group header is placed when they differ).
+    struct Resume {
+        qint64 position = -1;
+        std::optional<QString> lastKey;
+    };
+
     ReportLayout(const ReportDefinition& definition, RecordSource& source);
+    // A layout that goes on at `from` as if the pages before it had been laid out: its first page
+    // is the page that begins there. It has no page when the source cannot go back there.
+    ReportLayout(const ReportDefinition& definition, RecordSource& source, const Resume& from);
 
     // The next page, or nothing after the last. A report without records has no page (unless the
     // definition prints when empty).
     std::optional<LaidOutPage> nextPage();
+    // Where the page nextPage() gives next begins, for laying it out again later. Nothing before
+    // the first page (it begins with the report), after the last, and when the source cannot come
+    // back to a record.
+    std::optional<Resume> resumePoint() const;
 
     // The lines `text` takes in `font` within `widthMm` (line breaks kept, long words broken).
     static QStringList wrap(const QString& text, const FontSpec& font, double widthMm);
@@ -47,9 +61,5 @@ private:
     bool headerDone_ = false; // the group header of pending_ is placed
     std::optional<QString> lastKey_;
 };
-
-// Every page of the report laid out in memory, for a preview that shows them all. `keepGoing`, when
-// set, is asked before each page with the number laid out so far; false stops, and gives nothing.
-std::optional<QVector<LaidOutPage>> layOutAll(ReportLayout& layout, const std::function<bool(int pages)>& keepGoing = {});
 
 } // namespace report

@@ -5,6 +5,7 @@
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QSaveFile>
 
 namespace report {
 
@@ -52,29 +53,33 @@ int paintReport(ReportLayout& layout, QPagedPaintDevice& device, const std::func
     return paintEach([&layout] { return layout.nextPage(); }, device, keepGoing);
 }
 
-int paintPages(const QVector<LaidOutPage>& pages, QPagedPaintDevice& device, const std::function<bool(int page)>& keepGoing)
+int writePdf(const ReportDefinition& definition, RecordSource& source, const QString& path, const QString& title,
+    const std::function<bool(int page)>& keepGoing)
 {
-    int next = 0;
-    return paintEach(
-        [&]() -> std::optional<LaidOutPage> {
-            if (next == pages.size())
-                return std::nullopt;
-            return pages.at(next++);
-        },
-        device, keepGoing);
-}
-
-int writePdf(const ReportDefinition& definition, RecordSource& source, const QString& path, const QString& title)
-{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return -1;
     ReportLayout layout(definition, source);
-    QPdfWriter writer(path);
-    writer.setTitle(title);
-    writer.setCreator(title);
-    writer.setResolution(300);
-    writer.setPageSize(QPageSize(definition.pageMm, QPageSize::Millimeter, QString(), QPageSize::ExactMatch));
-    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
-    const int pages = paintReport(layout, writer);
-    return pages;
+    int pages = 0;
+    bool stopped = false;
+    {
+        QPdfWriter writer(&file);
+        writer.setTitle(title);
+        writer.setCreator(title);
+        writer.setResolution(300);
+        writer.setPageSize(QPageSize(definition.pageMm, QPageSize::Millimeter, QString(), QPageSize::ExactMatch));
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+        pages = paintReport(layout, writer, [&](int page) {
+            stopped = keepGoing && !keepGoing(page);
+            return !stopped;
+        });
+        // The painter has ended here: the writer has written the file's end.
+    }
+    if (pages <= 0 || stopped) {
+        file.cancelWriting();
+        return pages < 0 ? -1 : 0;
+    }
+    return file.commit() ? pages : -1;
 }
 
 } // namespace report

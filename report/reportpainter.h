@@ -16,11 +16,11 @@ void paintPage(QPainter& painter, const LaidOutPage& page, double dpiX, double d
 // is painted, and the device never begun, for a report without pages. `keepGoing`, when set, is
 // asked before each page; false stops.
 int paintReport(ReportLayout& layout, QPagedPaintDevice& device, const std::function<bool(int page)>& keepGoing = {});
-// The same for pages laid out before (layOutAll): a preview prints what it showed.
-int paintPages(const QVector<LaidOutPage>& pages, QPagedPaintDevice& device, const std::function<bool(int page)>& keepGoing = {});
 
-// Writes the report as a PDF file at `path` (US Letter or the definition's page size), page by
-// page. Returns the number of pages; 0 writes no file. A file that cannot be written gives -1.
-int writePdf(const ReportDefinition& definition, RecordSource& source, const QString& path, const QString& title);
+// Writes the report as a PDF file at `path` (the definition's page size), page by page; the file
+// appears whole or not at all. Returns the number of pages; 0 writes no file (no pages, or
+// `keepGoing`, asked before each page, stopped it). A file that cannot be written gives -1.
+int writePdf(const ReportDefinition& definition, RecordSource& source, const QString& path, const QString& title,
+    const std::function<bool(int page)>& keepGoing = {});
 
 } // namespace report

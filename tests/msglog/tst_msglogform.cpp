@@ -10,6 +10,7 @@
 #include "models/tablemodel.h"
 #include "msglog/msglogform.h"
 #include "msglog/printlogfilter.h"
+#include "report/reportpreview.h"
 #include "support/boxanswerer.h"
 #include "support/datafolder.h"
 #include "support/logrecords.h"
@@ -24,8 +25,6 @@
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QPointer>
-#include <QPrintPreviewDialog>
-#include <QPrintPreviewWidget>
 #include <QSpinBox>
 #include <QTimer>
 #include <QPushButton>
@@ -441,10 +440,9 @@ private slots:
         poll.setInterval(10);
         connect(&poll, &QTimer::timeout, this, [&] {
             QWidget* modal = QApplication::activeModalWidget();
-            if (auto* preview = qobject_cast<QPrintPreviewDialog*>(modal)) {
-                auto* widget = preview->findChild<QPrintPreviewWidget*>();
-                if ((widget && widget->pageCount() > 0) || ++previewTries > 500) {
-                    previewPages = widget ? widget->pageCount() : -1;
+            if (auto* preview = qobject_cast<report::ReportPreview*>(modal)) {
+                if (preview->layoutFinished() || ++previewTries > 500) {
+                    previewPages = preview->pageCount();
                     preview->reject();
                 }
             } else if (modal == form->PrintLogFilter && round == 0) {

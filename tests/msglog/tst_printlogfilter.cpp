@@ -1,14 +1,21 @@
-// "Print Log Report Parameters" with a report long enough to show its progress, on a real data
-// folder, driven through its own widgets offscreen.
+// "Print Log Report Parameters" and its preview on a real data folder, driven through their own
+// widgets offscreen: the report's pages laid out again from the log table, and "Print to file".
 
 #include "core/desk.h"
+#include "models/tablemodel.h"
+#include "msglog/logreport.h"
 #include "msglog/printlogfilter.h"
+#include "report/pagedreport.h"
+#include "report/reportpreview.h"
 #include "support/datafolder.h"
 #include "support/logrecords.h"
 
-#include <QPrintPreviewDialog>
-#include <QPrintPreviewWidget>
-#include <QProgressDialog>
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
@@ -16,67 +23,144 @@
 
 using namespace testsupport;
 
+namespace {
+
+// Alice, Bob and a group in runs, over three days, a few long messages among them.
+void addRecords(core::Desk& desk, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        const QString day = QStringLiteral("2026/03/0%1").arg(2 + i * 3 / count);
+        const QString name = i % 5 == 0 ? QStringLiteral("Group: Sales")
+                                        : (i / 3 % 2 ? QStringLiteral("Alice") : QStringLiteral("Bob"));
+        QString message = QStringLiteral("Message %1").arg(i);
+        if (i % 9 == 0)
+            message += QStringLiteral(" please call the desk about the delivery at dock four").repeated(4);
+        addLogRecord(desk, day, QStringLiteral("09:00:00 AM"), name, message);
+    }
+}
+
+QString describe(const report::LaidOutPage& page)
+{
+    QString text;
+    for (const report::PlacedText& placed : page.texts)
+        text += QStringLiteral("%1,%2 %3\n").arg(placed.boxMm.left()).arg(placed.boxMm.top()).arg(placed.text);
+    return text;
+}
+
+// The "Pages:" line of pdfinfo.
+int pdfPages(const QString& pdf)
+{
+    QProcess process;
+    process.start(QStringLiteral("pdfinfo"), { pdf });
+    if (!process.waitForFinished(30000))
+        return -1;
+    for (const QString& line : QString::fromUtf8(process.readAllStandardOutput()).split(u'\n'))
+        if (line.startsWith(QStringLiteral("Pages:")))
+            return line.mid(6).trimmed().toInt();
+    return -1;
+}
+
+} // namespace
+
 class tst_PrintLogFilter : public QObject {
     Q_OBJECT
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    // Cancel in the progress, while the report is laid out or while it is painted into the preview:
-    // no preview stays open and the window keeps its choice; "Print" again shows the whole report.
-    void cancelStopsTheReport_data()
+    // The pages of one user over the last days, laid out again from records of the log table in any
+    // order, are the pages of the straight walk.
+    void pagesComeBackFromTheLogTable()
     {
-        QTest::addColumn<bool>("whilePainting");
-        QTest::newRow("laying out") << false;
-        QTest::newRow("painting the preview") << true;
-    }
-    void cancelStopsTheReport()
-    {
-        QFETCH(bool, whilePainting);
         DataFolder dir;
         core::Desk desk(dir.path());
         QCOMPARE(desk.open(), QString());
-        // Every record starts a run of its own: a gap and a line each, a few pages in all.
-        for (int i = 0; i < 60; ++i)
-            addLogRecord(desk, QStringLiteral("2026/03/04"), QStringLiteral("09:00:00 AM"),
-                i % 2 ? QStringLiteral("Alice") : QStringLiteral("Bob"), QStringLiteral("Message %1").arg(i));
+        addLogRecord(desk, QStringLiteral("2026/02/01"), QStringLiteral("09:00:00 AM"), QStringLiteral("Alice"),
+            QStringLiteral("too old"));
+        addRecords(desk, 900);
+        const QDate today(2026, 3, 4);
+        auto open = [&]() -> std::unique_ptr<report::RecordSource> {
+            struct Source : report::RecordSource {
+                store::Table log;
+                std::optional<msglog::LogRecordSource> walk;
+                bool next(QStringList* record) override { return walk->next(record); }
+                qint64 lastPosition() const override { return walk->lastPosition(); }
+                bool rewindTo(qint64 position) override { return walk->rewindTo(position); }
+            };
+            auto source = std::make_unique<Source>();
+            models::openReaderOn(source->log, desk.MsgLogT());
+            source->walk.emplace(source->log, QStringLiteral("Alice"), 7, today);
+            return source;
+        };
+        const report::ReportDefinition def = msglog::logReportDefinition();
+        QList<QString> straight;
+        {
+            auto source = open();
+            report::ReportLayout layout(def, *source);
+            while (auto page = layout.nextPage())
+                straight << describe(*page);
+        }
+        QVERIFY(straight.size() > 5);
+        QVERIFY(!straight.join(QString()).contains(QStringLiteral("too old")));
+        QVERIFY(!straight.join(QString()).contains(QStringLiteral("Bob")));
+
+        report::PagedReport paged(def, open);
+        while (paged.layOutMore(3)) { }
+        QCOMPARE(paged.pageCount(), straight.size());
+        const int last = paged.pageCount() - 1;
+        for (int index : { last, 2, 3, 0, last - 1, 1 })
+            QCOMPARE(describe(paged.page(index)), straight.at(index));
+    }
+
+    // "Print" opens the preview at once; "Print to file" proposes "Message Log YYYY-MM-DD.pdf" in the
+    // data folder and writes a PDF of as many pages as the preview counts; closing the preview
+    // closes the window.
+    void printToFileWritesTheWholeReport()
+    {
+        DataFolder dir;
+        core::Desk desk(dir.path());
+        QCOMPARE(desk.open(), QString());
+        addRecords(desk, 400);
+        const QString pdf = dir.filePath(QStringLiteral("chosen.pdf"));
 
         msglog::TPrintLogFilter filter(desk);
         filter.today = [] { return QDate(2026, 3, 4); };
-        filter.progressAfterMs = 0; // as a long report does at once
         filter.open();
         QTRY_VERIFY(filter.isVisible());
         filter.DaysSpin->setValue(7);
+        QCOMPARE(filter.proposedPdfPath(), QDir(dir.path()).filePath(QStringLiteral("Message Log 2026-03-04.pdf")));
 
-        bool cancelling = true;
-        bool progressSeen = false;
+        QString proposed;
         int previewPages = -1;
+        int written = -1;
+        bool printing = false;
         QTimer poll;
         poll.setInterval(0);
         connect(&poll, &QTimer::timeout, this, [&] {
-            auto* preview = filter.findChild<QPrintPreviewDialog*>();
-            auto* progress = filter.findChild<QProgressDialog*>(QStringLiteral("ReportProgress"));
-            if (progress && progress->isVisible()) {
-                progressSeen = true;
-                if (cancelling && bool(preview) == whilePainting)
-                    QTest::mouseClick(progress->findChild<QPushButton*>(), Qt::LeftButton);
-            } else if (preview && preview->isVisible()) {
-                if (!cancelling)
-                    previewPages = preview->findChild<QPrintPreviewWidget*>()->pageCount();
-                preview->reject();
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* files = qobject_cast<QFileDialog*>(modal)) {
+                proposed = files->selectedFiles().value(0);
+                files->selectFile(pdf);
+                QMetaObject::invokeMethod(files, "accept");
+            } else if (auto* preview = qobject_cast<report::ReportPreview*>(modal)) {
+                if (preview->objectName() != QStringLiteral("LogPreview") || !preview->layoutFinished() || printing)
+                    return;
+                printing = true;
+                previewPages = preview->pageCount();
+                // From outside this slot: the file dialog's loop needs this timer again.
+                QTimer::singleShot(0, preview, [&, preview] {
+                    preview->findChild<QAction*>(QStringLiteral("PrintToFile"))->trigger();
+                    written = pdfPages(pdf);
+                    QTest::keyClick(preview, Qt::Key_Escape);
+                });
             }
         });
         poll.start();
         QTest::mouseClick(filter.findChild<QPushButton*>(QStringLiteral("BitBtn1")), Qt::LeftButton);
-        QVERIFY(progressSeen);
-        QVERIFY(filter.isVisible());
-        QCOMPARE(filter.DaysSpin->value(), 7);
-        QCOMPARE(previewPages, -1);
-
-        cancelling = false;
-        QTest::mouseClick(filter.findChild<QPushButton*>(QStringLiteral("BitBtn1")), Qt::LeftButton);
-        QVERIFY(previewPages > 2);
         QVERIFY(!filter.isVisible());
+        QCOMPARE(QDir::cleanPath(proposed), QDir::cleanPath(filter.proposedPdfPath()));
+        QVERIFY(previewPages > 3);
+        QCOMPARE(written, previewPages);
     }
 };
 
