@@ -242,12 +242,6 @@ bool DirectoryForm::eventFilter(QObject* watched, QEvent* event)
         const auto* key = static_cast<QKeyEvent*>(event);
         const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
         if (enter && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-            // Enter typed in a list's open cell editor comes on to the list: there it is the
-            // editor's, which writes the value (the list's model writes the record) and gives the
-            // focus back to the list; moving on would close the editor before that.
-            if (auto* view = qobject_cast<QAbstractItemView*>(watched);
-                view && !view->hasFocus() && view->indexWidget(view->currentIndex()))
-                return QWidget::eventFilter(watched, event);
             focusNextChild();
             return true;
         }

@@ -93,8 +93,7 @@ protected:
     // Cancel first commits a value still open in the list's cell editor (Cancel drops it), and the
     // list's refusals of a value are shown in the error box.
     void connectRecordCommands(store::Table& table, QAbstractItemView* list);
-    // Enter in `field` moves on to the next field (in a list, not from its open cell editor: that
-    // Enter writes the cell).
+    // Enter in `field` moves on to the next field.
     void enterMovesOn(QWidget* field);
     // `edit` shows `field` of the handle's current record, and what the operator types goes to it.
     void bindField(QLineEdit* edit, const QString& field);

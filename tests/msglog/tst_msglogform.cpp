@@ -418,7 +418,6 @@ private slots:
             form_->DBGrid2->setFocus();
             form_->DBGrid2->setCurrentIndex(form_->LogModel->index(2, 2));
             QTest::keyClick(form_->DBGrid2, Qt::Key_F2);
-            QCoreApplication::processEvents(); // the grid settles on the row, as between typed keys
             QWidget* editor = QApplication::focusWidget();
             if (!editor || editor == form_->DBGrid2)
                 return static_cast<QWidget*>(nullptr);
