@@ -2,7 +2,8 @@
 // report by days has records to choose), then runs logreport on it as the operator would, and opens
 // the Message Log window on it (offscreen).
 // Usage: msglog_bench LOGREPORT_PROGRAM [N] [--keep] (default 10000; --keep leaves the data folder and
-// its log.pdf and a picture of the window, msglog.png, in place for viewing and names it; "-" for
+// its log.pdf and pictures of the window, msglog.png and, with its find bar, msglog-find.png, in
+// place for viewing and names it; "-" for
 // the program leaves the report out, for the window alone at a million records; --delete-every=K
 // deletes every K-th record as it is written, so that the grid finds deleted records as it reads).
 // Then the find bar at that size: a text that no record holds (a walk of the whole log in steps), a
@@ -197,6 +198,12 @@ int main(int argc, char** argv)
     findRun("a user's previous record", QStringLiteral("User 7"), QString(), false, false);
     findRun("a user's next record, from the first", QStringLiteral("User 7"), QString(), true, true);
     findRun("a user's records for a text none holds", QStringLiteral("User 7"), QStringLiteral("no such words"), false, false);
+    if (!dir.autoRemove()) {
+        // The window with its find bar, on a user's record found.
+        findRun("a user's previous record, for the picture", QStringLiteral("User 7"), QString(), false, false);
+        findBar->TextEdit->setText(QStringLiteral("dock 4"));
+        form->grab().save(dir.filePath(QStringLiteral("msglog-find.png")));
+    }
 
     struct rusage self {};
     getrusage(RUSAGE_SELF, &self);
