@@ -2,20 +2,32 @@
 // report by days has records to choose), then runs logreport on it as the operator would, and opens
 // the Message Log window on it (offscreen).
 // Usage: msglog_bench LOGREPORT_PROGRAM [N] [--keep] (default 10000; --keep leaves the data folder and
-// its log.pdf and a picture of the window, msglog.png, in place for viewing and names it; "-" for
+// its log.pdf and pictures of the window, msglog.png and, with its find bar, msglog-find.png, in
+// place for viewing and names it; "-" for
 // the program leaves the report out, for the window alone at a million records; --delete-every=K
 // deletes every K-th record as it is written, so that the grid finds deleted records as it reads).
+// Then the find bar at that size: a text that no record holds (a walk of the whole log in steps), a
+// text held only by the oldest records, and a user's previous and next record; for each the time
+// to its outcome and the longest gap a 5 ms heartbeat timer saw meanwhile (the longest the window
+// stood still).
 // Figures: STEP<TAB>VALUE: milliseconds, and logreport's peak resident memory in KiB.
 #include "app/mainform.h"
 #include "app/msglogsetup.h"
 #include "core/desk.h"
+#include "msglog/logfindbar.h"
 #include "msglog/msglogform.h"
 #include "store/fieldnames.h"
 #include "store/table.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDateEdit>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QComboBox>
+#include <QCheckBox>
+#include <QTimer>
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -125,6 +137,73 @@ int main(int argc, char** argv)
     QApplication::processEvents();
     form->DBGrid2->viewport()->repaint();
     std::printf("log record appended with the window open, shown (ms)\t%lld\n", timer.elapsed());
+
+    // The find bar: each find from the newest record, run to its outcome on the event loop.
+    QElapsedTimer beat;
+    double longestGap = 0;
+    QTimer heart;
+    heart.setInterval(5);
+    QObject::connect(&heart, &QTimer::timeout, [&] {
+        if (beat.isValid())
+            longestGap = qMax(longestGap, beat.nsecsElapsed() / 1e6);
+        beat.restart();
+    });
+    msglog::LogFindBar* findBar = form->FindBar;
+    form->openFindBar();
+    auto findRun = [&](const char* name, const QString& user, const QString& text, bool next, bool fromFirst) {
+        if (fromFirst)
+            log.first();
+        else
+            log.last();
+        QApplication::processEvents();
+        findBar->UserBox->setEditText(user);
+        findBar->TextEdit->setText(text);
+        QEventLoop loop;
+        QString outcome;
+        const auto quit = [&](const QString& what) {
+            outcome = what;
+            loop.quit();
+        };
+        QMetaObject::Connection a = QObject::connect(findBar->Finder, &msglog::LogFind::found, &loop,
+            [&](uint32_t) { quit(QStringLiteral("found")); });
+        QMetaObject::Connection b = QObject::connect(findBar->Finder, &msglog::LogFind::notFound, &loop,
+            [&] { quit(QStringLiteral("not found")); });
+        QMetaObject::Connection c = QObject::connect(findBar->Finder, &msglog::LogFind::failed, &loop,
+            [&](const QString& text) { quit(text); });
+        // The gap is counted from the command on: the find's own start (its handle opened, its
+        // place found) runs before its first step.
+        longestGap = 0;
+        heart.start();
+        beat.restart();
+        timer.restart();
+        if (next)
+            findBar->findNext();
+        else
+            findBar->findPrevious();
+        loop.exec();
+        const qint64 ms = timer.elapsed();
+        // The grid shown on the record found.
+        QApplication::processEvents();
+        heart.stop();
+        QObject::disconnect(a);
+        QObject::disconnect(b);
+        QObject::disconnect(c);
+        std::printf("find %s: %s (ms)\t%lld\n", name, qPrintable(outcome), ms);
+        std::printf("find %s: longest heartbeat gap (ms)\t%.1f\n", name, longestGap);
+        std::printf("find %s: steps\t%d\n", name, findBar->Finder->stepsTaken());
+        std::fflush(stdout);
+    };
+    findRun("a text no record holds, back from the newest", QString(), QStringLiteral("no such words"), false, false);
+    findRun("a text of the oldest records, back from the newest", QString(), QStringLiteral("Message 3: please"), false, false);
+    findRun("a user's previous record", QStringLiteral("User 7"), QString(), false, false);
+    findRun("a user's next record, from the first", QStringLiteral("User 7"), QString(), true, true);
+    findRun("a user's records for a text none holds", QStringLiteral("User 7"), QStringLiteral("no such words"), false, false);
+    if (!dir.autoRemove()) {
+        // The window with its find bar, on a user's record found.
+        findRun("a user's previous record, for the picture", QStringLiteral("User 7"), QString(), false, false);
+        findBar->TextEdit->setText(QStringLiteral("dock 4"));
+        form->grab().save(dir.filePath(QStringLiteral("msglog-find.png")));
+    }
 
     struct rusage self {};
     getrusage(RUSAGE_SELF, &self);

@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 
 namespace directories {
 
@@ -12,6 +13,18 @@ bool CellDelegate::eventFilter(QObject* watched, QEvent* event)
     if (!editor || event->type() != QEvent::KeyPress)
         return QStyledItemDelegate::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
+    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    if (enter && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        // Enter writes the value here and now, before anything else the event loop holds can
+        // show the stored value in the editor again; the view then submits it, and the grid's
+        // model writes the record. The key goes no further: it is not the window's Enter.
+        auto* line = qobject_cast<QLineEdit*>(editor);
+        if (line && !line->hasAcceptableInput())
+            return QStyledItemDelegate::eventFilter(watched, event);
+        emit commitData(editor);
+        emit closeEditor(editor, QAbstractItemDelegate::SubmitModelCache);
+        return true;
+    }
     if (key->key() != Qt::Key_Tab && key->key() != Qt::Key_Backtab)
         return QStyledItemDelegate::eventFilter(watched, event);
     // The grid the editor sits in: its viewport's parent.

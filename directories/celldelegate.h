@@ -6,7 +6,8 @@ namespace directories {
 
 // The cell editor of the directory grids. Tab and Shift+Tab in an open editor commit its value and
 // leave the grid for the next (or previous) control, as they do from the grid itself; they never
-// open the next cell or move to another record.
+// open the next cell or move to another record. Enter commits the value at once and submits it
+// (the grid's model writes the record); the focus stays in the grid.
 class CellDelegate : public QStyledItemDelegate {
     Q_OBJECT
 

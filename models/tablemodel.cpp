@@ -91,6 +91,32 @@ bool TableModel::setData(const QModelIndex& index, const QVariant& value, int ro
     return true;
 }
 
+// The view submits on Enter in a cell editor, and also when its current row moves away from an
+// open editor, inside its own handling of that move. The post waits for the event loop: by then a
+// move to another row has written the record itself (ending the edit), while after Enter the edit
+// is still pending and is written here; posting at once would read the rows again under the view
+// while it is still moving between them.
+bool TableModel::submit()
+{
+    if (!table_.isOpen() || table_.state() != store::Table::State::Edit || submitPending_)
+        return true;
+    submitPending_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            submitPending_ = false;
+            if (!table_.isOpen() || table_.state() != store::Table::State::Edit)
+                return;
+            try {
+                table_.post();
+            } catch (const store::StoreError& error) {
+                emit storeError(error.message());
+            }
+        },
+        Qt::QueuedConnection);
+    return true;
+}
+
 Qt::ItemFlags TableModel::flags(const QModelIndex& index) const
 {
     if (!index.isValid())

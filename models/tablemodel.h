@@ -34,7 +34,10 @@ void openReaderOn(store::Table& reader, const store::Table& table);
 // window costs one report, not thousands.
 //
 // Editing a cell puts the shared handle's current record in edit state and writes the field; the
-// change is posted by whoever posts the handle (its post(), or any later move). A value the table
+// change is posted when the view submits it (Enter in the cell editor, or the editor closed by a
+// move to another row), or by whoever posts the handle (its post(), or any later move). A record
+// being appended is not written by a submit: its other fields may still be blank, and it is
+// written when the operator saves it or leaves it. A value the table
 // refuses (a word or too many digits for a number field) leaves the cell as it was: setData()
 // returns false and storeError() carries the store's message. No store error leaves the model, as
 // one unwinding through the view's own frames would end the program: a table that cannot be read
@@ -52,6 +55,9 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
+    // Posts the shared handle's record being edited, once the event loop is free; a refusal is
+    // reported by storeError(), the edit then still pending.
+    bool submit() override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
     // Sets a column title (the field name by default).
@@ -115,6 +121,7 @@ private:
     bool pendingRow_ = false; // a record being appended is shown as the last row
     bool editing_ = false;    // the current record is in edit state
     bool moving_ = false;     // the model itself is moving the shared handle
+    bool submitPending_ = false; // a submitted edit is to be posted once the event loop is free
     mutable int currentRow_ = -1;
     mutable bool positionStale_ = true; // the shared handle moved: currentRow_ is to be found again
     bool recordStale_ = false;          // the current record's values changed: its row to be repainted

@@ -1,7 +1,9 @@
 #include "msglog/msglogform.h"
 
+#include "compose/composition.h"
 #include "models/tablemodel.h"
 #include "directories/windowparts.h"
+#include "msglog/logfindbar.h"
 #include "msglog/printlogfilter.h"
 #include "store/fieldnames.h"
 #include "store/table.h"
@@ -21,6 +23,7 @@
 namespace msglog {
 
 namespace {
+constexpr int kMustSendColumn = 3;
 constexpr int kMsgColumn = 4;
 }
 
@@ -28,6 +31,7 @@ TMsgLogF::TMsgLogF(core::Desk& desk, compose::Composition& composition, LogResen
     ResendView view, QWidget* parent)
     : DirectoryForm(QStringLiteral("Message Log"), QStringLiteral("MsgLog"), parent)
     , MsgLogT(desk.MsgLogT())
+    , composition_(composition)
     , resend_(desk, composition, std::move(send), std::move(view))
 {
     setObjectName(QStringLiteral("MsgLogF"));
@@ -57,6 +61,8 @@ TMsgLogF::TMsgLogF(core::Desk& desk, compose::Composition& composition, LogResen
     DBGrid2->verticalHeader()->setDefaultSectionSize(DBGrid2->fontMetrics().height() + 6);
     DBGrid2->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
         | QAbstractItemView::AnyKeyPressed);
+    // The log never sets MUSTSEND: an always blank column only takes room from the message.
+    DBGrid2->setColumnHidden(kMustSendColumn, true);
 
     DBMemo1 = new QPlainTextEdit(this);
     DBMemo1->setObjectName(QStringLiteral("DBMemo1"));
@@ -93,11 +99,15 @@ TMsgLogF::TMsgLogF(core::Desk& desk, compose::Composition& composition, LogResen
     commands->addWidget(ExitBtn);
     bottom->addLayout(commands);
     layout->addLayout(bottom, 1);
+    FindBar = new LogFindBar(MsgLogT, this);
+    FindBar->hide();
+    layout->addWidget(FindBar);
 
     setTabOrder(DBGrid2, DBMemo1);
     setTabOrder(DBMemo1, BitBtn3);
     setTabOrder(BitBtn3, BitBtn1);
     setTabOrder(BitBtn1, ExitBtn);
+    setTabOrder(ExitBtn, FindBar);
     enterMovesOn(DBGrid2);
     enterMovesOn(DBMemo1);
     resize(640, 440);
@@ -112,6 +122,23 @@ TMsgLogF::TMsgLogF(core::Desk& desk, compose::Composition& composition, LogResen
     connect(&MsgLogT, &store::Table::positionChanged, this, &TMsgLogF::scheduleSync);
     connect(BitBtn1, &QPushButton::clicked, this, &TMsgLogF::BitBtn1Click);
     connect(BitBtn3, &QPushButton::clicked, this, &TMsgLogF::BitBtn3Click);
+
+    auto windowKey = [this](const QString& name, const QKeySequence& key) {
+        auto* action = new QAction(this);
+        action->setObjectName(name);
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+        return action;
+    };
+    FindAction = windowKey(QStringLiteral("FindAction"), QKeySequence::Find);
+    FindNextAction = windowKey(QStringLiteral("FindNextAction"), QKeySequence(Qt::Key_F3));
+    FindPrevAction = windowKey(QStringLiteral("FindPrevAction"), QKeySequence(Qt::SHIFT | Qt::Key_F3));
+    connect(FindAction, &QAction::triggered, this, &TMsgLogF::openFindBar);
+    connect(FindNextAction, &QAction::triggered, this, [this] { findFromBar(true); });
+    connect(FindPrevAction, &QAction::triggered, this, [this] { findFromBar(false); });
+    connect(FindBar, &LogFindBar::recordFound, this, &TMsgLogF::goToFound);
+    connect(FindBar, &LogFindBar::dismissed, DBGrid2, [this] { DBGrid2->setFocus(); });
 
     connectRecordCommands(MsgLogT, DBGrid2);
     syncView();
@@ -136,6 +163,33 @@ void TMsgLogF::Print2Click()
     // A value still open in the grid's editor is kept before the report reads the table.
     guarded([] {});
     PrintLogFilter->exec();
+}
+
+void TMsgLogF::openFindBar()
+{
+    FindBar->open(composition_.recipients()->names());
+}
+
+void TMsgLogF::findFromBar(bool next)
+{
+    // F3 with nothing to find yet opens the bar instead.
+    if (FindBar->isHidden() || FindBar->criteria().isEmpty()) {
+        openFindBar();
+        return;
+    }
+    if (next)
+        FindBar->findNext();
+    else
+        FindBar->findPrevious();
+}
+
+void TMsgLogF::goToFound(uint32_t recNo)
+{
+    guarded([&] {
+        // The grid follows the shared handle, as for its own moves.
+        if (!MsgLogT.goToEntry(MsgLogT.entryNumberOf(recNo)))
+            FindBar->Status->setText(QStringLiteral("The record found is no longer in the log"));
+    });
 }
 
 void TMsgLogF::FormActivate()

@@ -12,13 +12,16 @@ class TableModel;
 
 namespace msglog {
 
+class LogFindBar;
 class TPrintLogFilter;
 
 // "Message Log": the log table MSGLOG2 on the desk's shared handle MsgLogT in BY_DATE order, with
 // the grid, the full message of the current record, moving and deleting, "Use &Msg" (the message
 // into the main editor) and "&ReSend" (the message again to the same user or group). Each
 // activation reads the table again and goes to the newest record; records that sends append show
-// at once.
+// at once. Ctrl+F opens the find bar under the message (F3 and Shift+F3 find the next and the
+// previous record from the current one); the grid moves to the record found. The MUSTSEND column,
+// always blank in the log, is not shown.
 class TMsgLogF : public directories::DirectoryForm {
     Q_OBJECT
 
@@ -34,10 +37,16 @@ public:
     QAction* PrintMenu;
     TPrintLogFilter* PrintLogFilter; // "&Print": the report parameters, modal
     models::TableModel* LogModel;
+    LogFindBar* FindBar;
+    QAction* FindAction;     // Ctrl+F
+    QAction* FindNextAction; // F3
+    QAction* FindPrevAction; // Shift+F3
 
     void BitBtn1Click();
     void BitBtn3Click();
     void Print2Click();
+    // The find bar shown, the focus in its user field.
+    void openFindBar();
 
 signals:
     // "Use &Msg" put the logged message into the main editor and closed the window.
@@ -49,8 +58,11 @@ protected:
 
 private:
     void showCurrentRow(int row);
+    void findFromBar(bool next);
+    void goToFound(uint32_t recNo);
 
     store::Table& MsgLogT;
+    compose::Composition& composition_;
     LogResend resend_;
     bool showing_ = false;
 };

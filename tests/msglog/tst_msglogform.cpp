@@ -8,6 +8,7 @@
 #include "compose/preparation.h"
 #include "core/desk.h"
 #include "models/tablemodel.h"
+#include "msglog/logfindbar.h"
 #include "msglog/msglogform.h"
 #include "msglog/printlogfilter.h"
 #include "report/reportpreview.h"
@@ -22,6 +23,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -79,8 +81,10 @@ private:
         QTRY_COMPARE(QApplication::activeWindow(), form_);
     }
     // `count` more records "m0", "m1", ... written by another handle, 100 a day from 2026/04/01,
-    // those `deleted` names deleted again; then the window is activated anew and reads them.
-    void writeAndReopen(int count, const std::function<bool(int)>& deleted)
+    // those `deleted` names deleted again, each for the user `user` names (none by default); then
+    // the window is activated anew and reads them.
+    void writeAndReopen(int count, const std::function<bool(int)>& deleted,
+        const std::function<QString(int)>& user = [](int) { return QString(); })
     {
         {
             store::Table other;
@@ -91,6 +95,7 @@ private:
                 other.append();
                 other.setFieldText(store::msglog::DDate, QStringLiteral("2026/04/%1").arg(1 + i / 100, 2, 10, QLatin1Char('0')));
                 other.setFieldText(store::msglog::Msg, QStringLiteral("m%1").arg(i));
+                other.setFieldText(store::msglog::UserName, user(i));
                 other.post();
                 if (deleted(i))
                     other.deleteRecord();
@@ -129,6 +134,9 @@ private slots:
         QCOMPARE(form_->LogModel->rowCount(), 3);
         QTRY_COMPARE(form_->DBGrid2->currentIndex().row(), 2);
         QCOMPARE(form_->LogModel->index(0, 0).data().toString(), QStringLiteral("2026/03/01"));
+        // MUSTSEND is always blank in the log: not shown.
+        QVERIFY(form_->DBGrid2->isColumnHidden(3));
+        QVERIFY(!form_->DBGrid2->isColumnHidden(2) && !form_->DBGrid2->isColumnHidden(4));
         clickFirst();
 
         main_->activateWindow();
@@ -393,8 +401,10 @@ private slots:
         QCOMPARE(namesOnDisk().size(), 2);
     }
 
-    // Enter in the grid moves on and leaves the cell alone; a cell typed over is undone by Alt+C.
-    void enterMovesOnAndAltCUndoesAnEdit()
+    // Enter in the grid moves on and leaves the cell alone. Enter in the grid's cell editor writes
+    // the record at once (read back by another handle); a cell typed over and still open is
+    // dropped by Alt+C.
+    void enterInTheCellWritesAndAltCDropsAnOpenCell()
     {
         openWindow();
         if (QTest::currentTestFailed())
@@ -404,22 +414,163 @@ private slots:
         QTRY_COMPARE(QApplication::focusWidget(), form_->DBMemo1);
         QCOMPARE(form_->LogModel->index(2, 2).data().toString(), QStringLiteral("Alice"));
 
-        const QModelIndex cell = form_->LogModel->index(2, 2);
-        form_->DBGrid2->setFocus();
-        form_->DBGrid2->setCurrentIndex(cell);
-        form_->DBGrid2->edit(cell);
-        QWidget* editor = QApplication::focusWidget();
-        QVERIFY(editor && editor != form_->DBGrid2);
-        QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClicks(editor, QStringLiteral("Bob"));
+        auto typeOver = [this](const QString& text) {
+            form_->DBGrid2->setFocus();
+            form_->DBGrid2->setCurrentIndex(form_->LogModel->index(2, 2));
+            QTest::keyClick(form_->DBGrid2, Qt::Key_F2);
+            QWidget* editor = QApplication::focusWidget();
+            if (!editor || editor == form_->DBGrid2)
+                return static_cast<QWidget*>(nullptr);
+            QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClicks(editor, text);
+            return editor;
+        };
+        QWidget* editor = typeOver(QStringLiteral("Bob"));
+        QVERIFY(editor);
         QTest::keyClick(editor, Qt::Key_Return);
-        QCOMPARE(cell.data().toString(), QStringLiteral("Bob"));
+        QTRY_COMPARE(namesOnDisk(), QStringList({ "Group: Sales", "Alice", "Bob" }));
+        QCOMPARE(desk().MsgLogT().state(), store::Table::State::Browse);
+        QCOMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("newest"));
+        QCOMPARE(QApplication::focusWidget(), form_->DBGrid2);
+
+        editor = typeOver(QStringLiteral("Carl"));
+        QVERIFY(editor);
         QTest::keyClick(form_, Qt::Key_C, Qt::AltModifier);
-        QTRY_COMPARE(cell.data().toString(), QStringLiteral("Alice"));
+        QTRY_COMPARE(form_->LogModel->index(2, 2).data().toString(), QStringLiteral("Bob"));
         QTest::mouseClick(form_->FirstBtn, Qt::LeftButton);
-        QCOMPARE(namesOnDisk(), QStringList({ "Group: Sales", "Alice", "Alice" }));
+        QCOMPARE(namesOnDisk(), QStringList({ "Group: Sales", "Alice", "Bob" }));
         // The message is read here, never edited.
         QVERIFY(!(form_->LogModel->flags(form_->LogModel->index(0, 4)) & Qt::ItemIsEditable));
+    }
+
+    // Ctrl+F, a user typed (in other case than listed): Enter, F3 and Shift+F3 move the grid and
+    // the shared handle through that user's records only, both ways; a day narrows them to that
+    // day's, up to its ends.
+    void findBarStepsThroughAUsersRecords()
+    {
+        openWindow();
+        if (QTest::currentTestFailed())
+            return;
+        writeAndReopen(300, [](int) { return false; },
+            [](int i) { return i % 7 == 0 ? QStringLiteral("Alice") : QStringLiteral("Bob"); });
+        QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m299"));
+        msglog::LogFindBar* bar = form_->FindBar;
+        QVERIFY(!bar->isVisible());
+        QTest::keyClick(form_->DBGrid2, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(bar->isVisible());
+        QWidget* userField = QApplication::focusWidget();
+        QCOMPARE(userField, bar->UserBox);
+        QTest::keyClicks(userField, QStringLiteral("alice"));
+        auto shown = [this] {
+            // The grid's current row, the memo and the shared handle all show the record found.
+            const QString grid = form_->LogModel->index(form_->DBGrid2->currentIndex().row(), 4).data().toString();
+            return grid == form_->DBMemo1->toPlainText()
+                    && grid == desk().MsgLogT().fieldText(store::msglog::Msg)
+                ? grid
+                : QStringLiteral("grid %1, memo %2").arg(grid, form_->DBMemo1->toPlainText());
+        };
+        QTest::keyClick(userField, Qt::Key_Return); // after the newest record: none
+        QTRY_COMPARE(bar->Status->text(), QStringLiteral("Not found"));
+        QCOMPARE(shown(), QStringLiteral("m299"));
+        QTest::keyClick(userField, Qt::Key_F3, Qt::ShiftModifier);
+        QTRY_COMPARE(shown(), QStringLiteral("m294"));
+        QTest::keyClick(userField, Qt::Key_F3, Qt::ShiftModifier);
+        QTRY_COMPARE(shown(), QStringLiteral("m287"));
+        QTest::keyClick(userField, Qt::Key_F3);
+        QTRY_COMPARE(shown(), QStringLiteral("m294"));
+        QCOMPARE(desk().MsgLogT().fieldText(store::msglog::UserName), QStringLiteral("Alice"));
+        // The focus stays in the bar, for the next find.
+        QCOMPARE(QApplication::focusWidget(), userField);
+
+        // The second day (records 100 to 199): from after it back to its last record of Alice's,
+        // and no further forward than its end.
+        QTest::keyClick(userField, Qt::Key_Y, Qt::AltModifier);
+        QTRY_VERIFY(bar->DayBox->isChecked());
+        bar->DayEdit->setDate(QDate(2026, 4, 2));
+        QTest::mouseClick(bar->PrevBtn, Qt::LeftButton);
+        QTRY_COMPARE(shown(), QStringLiteral("m196"));
+        QTest::mouseClick(bar->NextBtn, Qt::LeftButton);
+        QTRY_COMPARE(bar->Status->text(), QStringLiteral("Not found"));
+        QCOMPARE(shown(), QStringLiteral("m196"));
+        QTest::mouseClick(bar->PrevBtn, Qt::LeftButton);
+        QTRY_COMPARE(shown(), QStringLiteral("m189"));
+        // From before the day, forward to its first record of Alice's.
+        QTest::mouseClick(form_->FirstBtn, Qt::LeftButton);
+        QTest::mouseClick(bar->NextBtn, Qt::LeftButton);
+        QTRY_COMPARE(shown(), QStringLiteral("m105"));
+
+        // Esc hides the bar; the focus goes back to the grid.
+        bar->TextEdit->setFocus();
+        QTest::keyClick(bar->TextEdit, Qt::Key_Escape);
+        QVERIFY(!bar->isVisible());
+        QCOMPARE(QApplication::focusWidget(), form_->DBGrid2);
+    }
+
+    // A text (in other case than logged) found in small steps: each step examines at most 16
+    // records, so the match lies many steps away, both ways.
+    void findBarFindsATextAcrossSteps()
+    {
+        openWindow();
+        if (QTest::currentTestFailed())
+            return;
+        writeAndReopen(300, [](int i) { return i % 7 == 4; });
+        QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m299"));
+        msglog::LogFindBar* bar = form_->FindBar;
+        bar->Finder->setStepRecords(16);
+        QTest::keyClick(form_->DBGrid2, Qt::Key_F, Qt::ControlModifier);
+        bar->TextEdit->setFocus();
+        QTest::keyClicks(bar->TextEdit, QStringLiteral("SECOND"));
+        QTest::keyClick(bar->TextEdit, Qt::Key_Return, Qt::ShiftModifier);
+        QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("second"));
+        QVERIFY2(bar->Finder->stepsTaken() > 10, qPrintable(QString::number(bar->Finder->stepsTaken())));
+        QCOMPARE(form_->LogModel->index(form_->DBGrid2->currentIndex().row(), 4).data().toString(),
+            QStringLiteral("second"));
+
+        bar->TextEdit->clear();
+        QTest::keyClicks(bar->TextEdit, QStringLiteral("M26"));
+        QTest::keyClick(bar->TextEdit, Qt::Key_Return);
+        QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m26"));
+        QVERIFY(bar->Finder->stepsTaken() > 1);
+        QCOMPARE(desk().MsgLogT().fieldText(store::msglog::Msg), QStringLiteral("m26"));
+    }
+
+    // A find that runs through the whole log is stopped by Esc (the record stays current, the
+    // status says so) and by closing the window; a second Esc hides the bar.
+    void aRunningFindIsStopped()
+    {
+        openWindow();
+        if (QTest::currentTestFailed())
+            return;
+        writeAndReopen(300, [](int) { return false; });
+        QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m299"));
+        msglog::LogFindBar* bar = form_->FindBar;
+        bar->Finder->setStepRecords(1);
+        QTest::keyClick(form_->DBGrid2, Qt::Key_F, Qt::ControlModifier);
+        bar->TextEdit->setFocus();
+        QTest::keyClicks(bar->TextEdit, QStringLiteral("nowhere"));
+        QTest::keyClick(bar->TextEdit, Qt::Key_Return, Qt::ShiftModifier);
+        QVERIFY(bar->Finder->isRunning());
+        QCoreApplication::processEvents(); // a step or two of the three hundred
+        QVERIFY2(bar->Status->text().startsWith(QStringLiteral("Searching\u2026 "))
+                && bar->Status->text().endsWith(u'%'),
+            qPrintable(bar->Status->text()));
+        QVERIFY(bar->Finder->isRunning());
+        QVERIFY(bar->StopBtn->isEnabled());
+        QTest::keyClick(bar->TextEdit, Qt::Key_Escape);
+        QVERIFY(!bar->Finder->isRunning());
+        const int steps = bar->Finder->stepsTaken();
+        QTest::qWait(30);
+        QCOMPARE(bar->Finder->stepsTaken(), steps);
+        QCOMPARE(bar->Status->text(), QStringLiteral("Stopped"));
+        QVERIFY(!bar->StopBtn->isEnabled());
+        QVERIFY(bar->isVisible());
+        QCOMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m299"));
+
+        QTest::mouseClick(bar->PrevBtn, Qt::LeftButton);
+        QVERIFY(bar->Finder->isRunning());
+        form_->close();
+        QVERIFY(!bar->Finder->isRunning());
+        QCOMPARE(desk().MsgLogT().fieldText(store::msglog::Msg), QStringLiteral("m299"));
     }
 
     // "&Print": the parameters start at one day and no user each time; "Print" opens the preview
