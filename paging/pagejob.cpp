@@ -6,6 +6,7 @@
 #include "modemdialogue.h"
 #include "pagestatus.h"
 #include "serialline.h"
+#include "snppdelivery.h"
 #include "tapsession.h"
 #include "tcpline.h"
 
@@ -171,6 +172,14 @@ void PageJob::run()
 
 int PageJob::deliver(DebugLog& log)
 {
+    SnppTarget snpp;
+    if (parseSnppPort(m_request.comPort, &snpp.host, &snpp.port)) {
+        // Through an SNPP server: NetworkPhone is "LOGIN^PASSWORD" (no LOGI when LOGIN is empty).
+        snpp.login = dialstring::numberPart(m_request.networkPhone).trimmed();
+        snpp.password = dialstring::passwordPart(m_request.networkPhone);
+        return deliverSnpp(m_plan, snpp, m_timings, m_cancelFd, log,
+            [this](int code, const QString& text) { m_state->report(code, text); });
+    }
     return m_plan.numeric ? deliverNumeric(log) : deliverAlphanumeric(log);
 }
 

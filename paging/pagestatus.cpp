@@ -25,6 +25,14 @@ QString statusText(int code)
         return QStringLiteral("Port busy");
     case BadParameters:
         return QStringLiteral("Bad parameters");
+    case ConnectionRefused:
+        return QStringLiteral("Connection refused");
+    case SnppUnavailable:
+        return QStringLiteral("SNPP service not available (421)");
+    case SnppTransactionFailed:
+        return QStringLiteral("SNPP transaction failed (554)");
+    case SnppPageRefused:
+        return QStringLiteral("SNPP page refused (550)");
     case LineBusy:
         return QStringLiteral("Line busy");
     case NoCarrier:

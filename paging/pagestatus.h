@@ -4,8 +4,9 @@
 
 namespace paging {
 
-// Status codes the library reports; the desk reads only their meanings (0 delivered, 18-22 and 25
-// retryable, 24 group with bad IDs, 30 and up progress, the rest failures).
+// Status codes the library reports; the desk reads only their meanings (0 delivered, 10-12, 18-22 and
+// 25 retryable, 24 group with bad IDs, 30 and up progress, the rest failures). 10 to 13 come from
+// SNPP deliveries only.
 enum StatusCode : int {
     Successful = 0,
     PortNotAvailable = 1,
@@ -17,6 +18,10 @@ enum StatusCode : int {
     Cancelled = 7,
     PortBusy = 8,
     BadParameters = 9,
+    ConnectionRefused = 10, // the SNPP server could not be reached
+    SnppUnavailable = 11, // 421: the server is not taking pages now
+    SnppTransactionFailed = 12, // 554 or another temporary failure of a send
+    SnppPageRefused = 13, // 550: the page (or a single pager's ID) refused for good
     LineBusy = 18,
     NoCarrier = 19,
     NoAnswer = 20,
@@ -44,7 +49,7 @@ QString groupResultText(int place, int response, const QString& reason);
 
 constexpr bool isRetryable(int code)
 {
-    return (code >= 18 && code <= 22) || code == 25;
+    return (code >= 10 && code <= 12) || (code >= 18 && code <= 22) || code == 25;
 }
 
 } // namespace paging

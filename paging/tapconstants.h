@@ -29,6 +29,14 @@ constexpr int kCancelEscapeMs = 1300; // after a cancel: wait for the answer to 
 constexpr int kCancelReplyMs = 300; // after a cancel: wait for the answer to "ATH0"
 } // namespace modem
 
+namespace snpp {
+constexpr int kReplyMs = 30000; // wait for the server's whole reply line (the greeting included)
+constexpr int kQuitReplyMs = 5000; // wait for the 221 to QUIT before the connection is simply closed
+constexpr int kMaxCommandLine = 512; // a command line with its CR LF; a longer MESS goes as DATA
+constexpr int kMaxDataLine = 510; // a DATA line without its CR LF; longer lines are wrapped
+constexpr int kMaxReplyLine = 512; // longest reply line kept; beyond it the line is noise
+} // namespace snpp
+
 // The values one page uses, copied when the page starts. Tests shorten the waits they need to sit out;
 // everything else keeps the defaults above.
 struct ProtocolTimings {
@@ -42,6 +50,7 @@ struct ProtocolTimings {
     int connectMs = modem::kConnectMs;
     int guardMs = modem::kGuardMs;
     int tcpConnectMs = modem::kTcpConnectMs;
+    int snppReplyMs = snpp::kReplyMs;
 };
 
 // Process-wide timings for pages started from now on.
