@@ -89,7 +89,15 @@ bool FaultPlan::apply(const Fault& fault, CallFaults& faults, QString* error)
         faults.badPassword = true;
         return needsNoArg();
     }
-    if (name == u"invalid") {
+    if (name == u"snpp-421") {
+        faults.snpp421 = true;
+        return needsNoArg();
+    }
+    if (name == u"snpp-554") {
+        faults.snpp554 = true;
+        return needsNoArg();
+    }
+    if (name == u"invalid" || name == u"snpp-550") {
         const QStringList ids = fault.arg.split(u',', Qt::SkipEmptyParts);
         if (ids.isEmpty()) {
             *error = QStringLiteral("fault invalid needs pager IDs: invalid=ID1,ID2");

@@ -22,6 +22,8 @@ struct CallFaults {
     int maxPages = -1; // pages accepted before 112 ends the session; -1 no limit
     bool garbage = false;
     int slowAckMs = 0; // delay before each reply of the terminal
+    bool snpp421 = false; // the SNPP server greets with 421 and closes
+    bool snpp554 = false; // the SNPP server answers SEND with 554
 };
 
 // The --fault list: NAME[=ARG][:COUNT], COUNT the number of calls, from the first, that a fault applies to.

@@ -1,5 +1,5 @@
 // pagersim: a Hayes modem and a carrier's TAP 1.8 paging terminal on a pseudo-terminal (and on a
-// loopback TCP port), recording every call to a transcript. See README.md for the command line.
+// loopback TCP port), optionally an SNPP server on another loopback port, recording every call to a transcript. See README.md for the command line.
 
 #include "exchange.h"
 #include "faults.h"
@@ -50,10 +50,12 @@ int main(int argc, char* argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Carrier simulator: a Hayes modem and a TAP 1.8 paging terminal."));
+        QStringLiteral("Carrier simulator: a Hayes modem, a TAP 1.8 paging terminal and an SNPP server."));
     parser.addHelpOption();
     const QCommandLineOption tcpOption(QStringLiteral("tcp"),
         QStringLiteral("Also serve TAP on 127.0.0.1:PORT (0: any free port)."), QStringLiteral("PORT"));
+    const QCommandLineOption snppOption(QStringLiteral("snpp"),
+        QStringLiteral("Also serve SNPP (level 2) on 127.0.0.1:PORT (0: any free port)."), QStringLiteral("PORT"));
     const QCommandLineOption transcriptOption(QStringLiteral("transcript"),
         QStringLiteral("Append the calls' events to FILE, one JSON object a line."), QStringLiteral("FILE"));
     const QCommandLineOption baudOption(QStringLiteral("baud"),
@@ -68,7 +70,7 @@ int main(int argc, char* argv[])
     const QCommandLineOption quietOption(
         QStringLiteral("quiet"), QStringLiteral("Do not log the events to stderr."));
     parser.addOptions(
-        { tcpOption, transcriptOption, baudOption, passwordOption, faultOption, callsOption, quietOption });
+        { tcpOption, snppOption, transcriptOption, baudOption, passwordOption, faultOption, callsOption, quietOption });
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -83,12 +85,15 @@ int main(int argc, char* argv[])
     int baud = 0;
     int calls = 0;
     int tcpPort = -1;
+    int snppPort = -1;
     if (!number(baudOption, 10, 1000000, &baud))
         return fail(QStringLiteral("--baud needs a speed from 10 up"));
     if (!number(callsOption, 1, 1 << 30, &calls))
         return fail(QStringLiteral("--calls needs a count from 1 up"));
     if (!number(tcpOption, 0, 65535, &tcpPort))
         return fail(QStringLiteral("--tcp needs a port from 0 to 65535"));
+    if (!number(snppOption, 0, 65535, &snppPort))
+        return fail(QStringLiteral("--snpp needs a port from 0 to 65535"));
 
     pagersim::FaultPlan faults;
     for (const QString& fault : parser.values(faultOption)) {
@@ -125,6 +130,10 @@ int main(int argc, char* argv[])
     tcp.setCharsPerSecond(baud / 10);
     if (tcpPort >= 0 && !tcp.listen(static_cast<quint16>(tcpPort), &error))
         return fail(error);
+    pagersim::TcpLine snpp(&exchange, pagersim::TcpLine::Protocol::Snpp);
+    snpp.setCharsPerSecond(baud / 10);
+    if (snppPort >= 0 && !snpp.listen(static_cast<quint16>(snppPort), &error))
+        return fail(error);
 
     // SIGTERM and SIGINT end the event loop from inside it.
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
@@ -144,7 +153,7 @@ int main(int argc, char* argv[])
     QElapsedTimer draining;
     drain.setInterval(20);
     QObject::connect(&drain, &QTimer::timeout, &app, [&] {
-        if ((pty.isDrained() && tcp.isDrained()) || draining.elapsed() > 10000)
+        if ((pty.isDrained() && tcp.isDrained() && snpp.isDrained()) || draining.elapsed() > 10000)
             QCoreApplication::quit();
     });
     QObject::connect(&exchange, &pagersim::Exchange::callEnded, &app, [&](int ended) {
@@ -157,6 +166,8 @@ int main(int argc, char* argv[])
     printLine(QStringLiteral("DEVICE ") + pty.devicePath());
     if (tcpPort >= 0)
         printLine(QStringLiteral("TCP 127.0.0.1:%1").arg(tcp.port()));
+    if (snppPort >= 0)
+        printLine(QStringLiteral("SNPP 127.0.0.1:%1").arg(snpp.port()));
     printLine(QStringLiteral("READY"));
     return app.exec();
 }

@@ -3,10 +3,13 @@
 #include "exchange.h"
 #include "linecoding.h"
 #include "pacer.h"
+#include "snppterminal.h"
 #include "tapterminal.h"
 
 #include <QTcpSocket>
 #include <QTimer>
+
+#include <functional>
 
 namespace pagersim {
 
@@ -15,7 +18,7 @@ namespace {
 // One TCP call: the socket, the terminal behind it and the pacing of both directions.
 class TcpCall : public QObject {
 public:
-    TcpCall(QTcpSocket* socket, Exchange* exchange, int cps, QObject* parent)
+    TcpCall(QTcpSocket* socket, Exchange* exchange, TcpLine::Protocol protocol, int cps, QObject* parent)
         : QObject(parent)
         , m_socket(socket)
         , m_exchange(exchange)
@@ -34,39 +37,52 @@ public:
 
         m_call = m_exchange->beginCall();
         const CallFaults faults = m_exchange->faultsFor(m_call);
+        const bool snpp = protocol == TcpLine::Protocol::Snpp;
         m_exchange->record(m_call,
             { { QStringLiteral("event"), QStringLiteral("connect") },
-                { QStringLiteral("via"), QStringLiteral("tcp") } });
+                { QStringLiteral("via"), snpp ? QStringLiteral("snpp") : QStringLiteral("tcp") } });
         if (!faults.dialResult.isEmpty()) {
             // No line to the terminal: the connection is closed at once.
             endCall();
             m_socket->disconnectFromHost();
             return;
         }
-        m_terminal = new TapTerminal(faults, m_exchange->password, this);
-        connect(m_terminal, &TapTerminal::output, this, [this](const QByteArray& bytes) {
-            m_pending += withEvenParity(bytes);
-            writePending();
-        });
-        connect(m_terminal, &TapTerminal::event, this,
-            [this](const QJsonObject& event) { m_exchange->record(m_call, event); });
-        connect(m_terminal, &TapTerminal::dropped, this, [this] {
-            endCall();
-            m_closing = true;
-            writePending();
-        });
-        m_terminal->start();
+        if (snpp)
+            attach(new SnppTerminal(faults, m_exchange->password, this), false);
+        else
+            attach(new TapTerminal(faults, m_exchange->password, this), true);
     }
 
     bool isDrained() const { return m_pending.isEmpty() && (!m_socket || m_socket->bytesToWrite() == 0); }
 
 private:
+    // Wires a terminal of either kind to the socket and starts it. TAP bytes go with even parity (a 7E1
+    // line as an 8N1 port reads it); SNPP is plain text.
+    template <class Terminal>
+    void attach(Terminal* terminal, bool parity)
+    {
+        connect(terminal, &Terminal::output, this, [this, parity](const QByteArray& bytes) {
+            m_pending += parity ? withEvenParity(bytes) : bytes;
+            writePending();
+        });
+        connect(terminal, &Terminal::event, this,
+            [this](const QJsonObject& event) { m_exchange->record(m_call, event); });
+        connect(terminal, &Terminal::dropped, this, [this] {
+            endCall();
+            m_closing = true;
+            writePending();
+        });
+        m_feed = [terminal](const QByteArray& bytes) { terminal->feed(bytes); };
+        m_acceptedPages = [terminal] { return terminal->acceptedPages(); };
+        terminal->start();
+    }
+
     void readAvailable()
     {
-        if (m_ended || !m_terminal)
+        if (m_ended || !m_feed)
             return;
         if (!m_readPacer.isThrottled()) {
-            m_terminal->feed(toSevenBits(m_socket->readAll()));
+            m_feed(toSevenBits(m_socket->readAll()));
             return;
         }
         // What is not due yet waits in the socket, as it would on the wire.
@@ -76,7 +92,7 @@ private:
         if (due > 0 && m_socket->bytesAvailable() > 0) {
             const QByteArray bytes = m_socket->read(due);
             m_readPacer.consume(static_cast<int>(bytes.size()));
-            m_terminal->feed(toSevenBits(bytes));
+            m_feed(toSevenBits(bytes));
         }
         if (m_socket->bytesAvailable() > 0)
             m_readResume.start(m_readPacer.msUntilDue());
@@ -114,12 +130,13 @@ private:
         if (m_ended)
             return;
         m_ended = true;
-        m_exchange->endCall(m_call, m_terminal ? m_terminal->acceptedPages() : 0);
+        m_exchange->endCall(m_call, m_acceptedPages ? m_acceptedPages() : 0);
     }
 
     QTcpSocket* m_socket;
     Exchange* m_exchange;
-    TapTerminal* m_terminal = nullptr;
+    std::function<void(const QByteArray&)> m_feed;
+    std::function<int()> m_acceptedPages;
     int m_call = 0;
     bool m_ended = false;
     bool m_closing = false;
@@ -132,9 +149,10 @@ private:
 
 } // namespace
 
-TcpLine::TcpLine(Exchange* exchange, QObject* parent)
+TcpLine::TcpLine(Exchange* exchange, Protocol protocol, QObject* parent)
     : QObject(parent)
     , m_exchange(exchange)
+    , m_protocol(protocol)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &TcpLine::acceptCalls);
 }
@@ -159,7 +177,7 @@ void TcpLine::acceptCalls()
 {
     m_calls.removeAll(QPointer<QObject>());
     while (QTcpSocket* socket = m_server.nextPendingConnection())
-        m_calls.append(new TcpCall(socket, m_exchange, m_cps, this));
+        m_calls.append(new TcpCall(socket, m_exchange, m_protocol, m_cps, this));
 }
 
 } // namespace pagersim

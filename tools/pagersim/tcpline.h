@@ -9,12 +9,14 @@ namespace pagersim {
 
 class Exchange;
 
-// The carrier's TAP-over-IP port on the loopback interface: every connection is a call straight to a
-// paging terminal, no modem. Several calls may be up at once.
+// A carrier's port on the loopback interface: every connection is a call straight to a paging
+// terminal (TAP over IP) or to an SNPP server, no modem. Several calls may be up at once.
 class TcpLine : public QObject {
     Q_OBJECT
 public:
-    TcpLine(Exchange* exchange, QObject* parent = nullptr);
+    enum class Protocol { Tap, Snpp };
+
+    TcpLine(Exchange* exchange, Protocol protocol = Protocol::Tap, QObject* parent = nullptr);
 
     // PORT 0 takes any free port; port() then tells which.
     bool listen(quint16 port, QString* error);
@@ -27,6 +29,7 @@ private:
     void acceptCalls();
 
     Exchange* m_exchange;
+    Protocol m_protocol;
     QTcpServer m_server;
     int m_cps = 0;
     QList<QPointer<QObject>> m_calls;
