@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -63,7 +64,13 @@ Line::Wait Line::write(const QByteArray& bytes)
         }
         if (!(fds[0].revents & POLLOUT))
             continue;
-        const ssize_t w = ::write(m_fd, out.constData() + done, size_t(out.size() - done));
+        // On a socket, a peer that has gone away is an error here, not a SIGPIPE that ends the program.
+        ssize_t w = m_socket ? ::send(m_fd, out.constData() + done, size_t(out.size() - done), MSG_NOSIGNAL)
+                             : ::write(m_fd, out.constData() + done, size_t(out.size() - done));
+        if (w < 0 && errno == ENOTSOCK) {
+            m_socket = false;
+            continue;
+        }
         if (w < 0) {
             if (errno == EAGAIN || errno == EINTR)
                 continue;

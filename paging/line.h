@@ -50,6 +50,7 @@ private:
     int m_charMs;
     QByteArray m_pending;
     bool m_closed = false;
+    bool m_socket = true; // until a send() says otherwise
     qint64 m_transmitEndsMs = 0; // on QDeadlineTimer's clock
 };
 

@@ -1,7 +1,8 @@
 #pragma once
 
 // The carrier simulator as the paging tests run it: a real process with a pseudo-terminal and a
-// loopback TCP port, and its transcript read back as JSON objects.
+// loopback TCP port (and an SNPP port when the arguments ask for one), and its transcript read back as
+// JSON objects.
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -39,6 +40,8 @@ public:
                 m_device = QString::fromLatin1(line.mid(7).trimmed());
             else if (line.startsWith("TCP "))
                 m_tcp = QStringLiteral("tcp:") + QString::fromLatin1(line.mid(4).trimmed());
+            else if (line.startsWith("SNPP "))
+                m_snpp = QString::fromLatin1(line.mid(5).trimmed());
         }
         return out.contains("READY") && !m_device.isEmpty() && !m_tcp.isEmpty();
     }
@@ -55,6 +58,7 @@ public:
 
     QString device() const { return m_device; }
     QString tcp() const { return m_tcp; }
+    QString snpp() const { return m_snpp; } // HOST:PORT, with --snpp
     QString dir() const { return m_dir.path(); }
 
     QList<QJsonObject> transcript(const QString& event = QString()) const
@@ -89,4 +93,5 @@ private:
     QString m_transcript;
     QString m_device;
     QString m_tcp;
+    QString m_snpp;
 };

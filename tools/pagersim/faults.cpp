@@ -20,7 +20,7 @@ bool toCount(const QString& text, int* value)
 
 bool FaultPlan::add(const QString& text, QString* error)
 {
-    static const QRegularExpression form(QStringLiteral("^([a-z-]+)(?:=([^:]*))?(?::(\\d+))?$"));
+    static const QRegularExpression form(QStringLiteral("^([a-z][a-z0-9-]*)(?:=([^:]*))?(?::(\\d+))?$"));
     const auto match = form.match(text.trimmed());
     if (!match.hasMatch()) {
         *error = QStringLiteral("malformed fault \"%1\" (NAME[=ARG][:COUNT])").arg(text);

@@ -16,7 +16,7 @@ int main(int argc, char* argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Sends one page (TAP 1.8 alphanumeric, or numeric with a \"B\" line speed) and prints every status "
+        "Sends one page (TAP 1.8 alphanumeric, SNPP with --snpp, or numeric with a \"B\" line speed) and prints every status "
         "as \"CODE TEXT\", then \"final CODE TEXT\". Exits with the final code: 0 when delivered."));
     parser.addHelpOption();
     const QCommandLineOption port(QStringLiteral("port"),
@@ -24,6 +24,13 @@ int main(int argc, char* argv[])
             "Communications port: COM1..COM4, TAPI (/dev/modem), a device path such as /dev/pts/3, "
             "or tcp:HOST:PORT for a TAP-over-IP terminal. Default TAPI."),
         QStringLiteral("PORT"), QStringLiteral("TAPI"));
+    const QCommandLineOption snpp(QStringLiteral("snpp"),
+        QStringLiteral("Send through the SNPP server at HOST:PORT instead of a port (--network not needed)."),
+        QStringLiteral("HOST:PORT"));
+    const QCommandLineOption login(QStringLiteral("login"),
+        QStringLiteral("With --snpp: the login ID (LOGI); without it no login is sent."), QStringLiteral("ID"));
+    const QCommandLineOption password(QStringLiteral("password"),
+        QStringLiteral("With --snpp: the password that goes with --login."), QStringLiteral("PW"));
     const QCommandLineOption baud(QStringLiteral("baud"),
         QStringLiteral(
             "Line speed, e.g. 300 or 1200; \"B\" + speed (B300) sends a numeric page. Default 300."),
@@ -49,14 +56,18 @@ int main(int argc, char* argv[])
     const QCommandLineOption pager(QStringLiteral("pager"),
         QStringLiteral("Pager ID, or several as \"ID1^ID2^\" for a group page. Required."),
         QStringLiteral("IDS"));
-    parser.addOptions({ port, baud, init, pulse, size, debug, network, pager });
+    parser.addOptions({ port, snpp, login, password, baud, init, pulse, size, debug, network, pager });
     parser.addPositionalArgument(QStringLiteral("MESSAGE"),
         QStringLiteral("The message; the words are joined by blanks."), QStringLiteral("MESSAGE..."));
     parser.process(app);
 
     QTextStream err(stderr);
-    if (!parser.isSet(network) || !parser.isSet(pager)) {
-        err << "pagesend: --network and --pager are required (see --help)\n";
+    if ((!parser.isSet(network) && !parser.isSet(snpp)) || !parser.isSet(pager)) {
+        err << "pagesend: --network (or --snpp) and --pager are required (see --help)\n";
+        return 2;
+    }
+    if ((parser.isSet(login) || parser.isSet(password)) && !parser.isSet(snpp)) {
+        err << "pagesend: --login and --password go with --snpp (a TAP password is part of --network)\n";
         return 2;
     }
     bool sizeOk = false;
@@ -76,6 +87,10 @@ int main(int argc, char* argv[])
     engine.MessageSize = messageSize;
     engine.Debugfile = parser.value(debug);
     engine.NetworkPhone = parser.value(network);
+    if (parser.isSet(snpp)) { // the library's SNPP port name; its "dial string" is LOGIN^PASSWORD
+        engine.ComPort = QStringLiteral("snpp:") + parser.value(snpp);
+        engine.NetworkPhone = parser.value(login) + QLatin1Char('^') + parser.value(password);
+    }
     engine.PagerPhone = parser.value(pager);
     engine.MessageToSend = parser.positionalArguments().join(QLatin1Char(' '));
     if (engine.PagerPhone.contains(QLatin1Char('^')) && !engine.MessageToSend.endsWith(QLatin1String("^^")))
