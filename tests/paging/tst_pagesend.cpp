@@ -12,6 +12,7 @@ private slots:
     void initTestCase();
     void sends_data();
     void sends();
+    void sendsThroughSnpp();
     void helpNamesEveryOption();
 
 private:
@@ -75,6 +76,28 @@ void tst_PageSend::sends()
     QVERIFY(initSent);
 }
 
+// --snpp, with --login and --password: a group through the simulator's SNPP server.
+void tst_PageSend::sendsThroughSnpp()
+{
+    PagerSimProcess sim;
+    QVERIFY(sim.start({ "--snpp", "0", "--password", "pw" }));
+    QProcess p;
+    p.start(program(),
+        { "--snpp", sim.snpp(), "--login", "desk", "--password", "pw", "--pager", "7^8^", "lunch", "is", "ready" });
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 0);
+    const QByteArray out = p.readAllStandardOutput();
+    QVERIFY2(out.contains("34 Logging in") && out.endsWith("final 0 Successful \n"), out.constData());
+    const QList<QJsonObject> pages = sim.transcript(QStringLiteral("page"));
+    QCOMPARE(pages.size(), 2);
+    QCOMPARE(pages.at(1).value("id").toString(), QStringLiteral("8"));
+    QCOMPARE(pages.at(1).value("text").toString(), QStringLiteral("lunch is ready"));
+    // --login belongs to SNPP: with a port it is refused before anything is sent.
+    p.start(program(), { "--port", "/dev/null", "--network", "1^pw", "--login", "x", "--pager", "1", "hi" });
+    QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitCode(), 2);
+}
+
 void tst_PageSend::helpNamesEveryOption()
 {
     QProcess p;
@@ -83,7 +106,7 @@ void tst_PageSend::helpNamesEveryOption()
     QCOMPARE(p.exitCode(), 0);
     const QString help = QString::fromUtf8(p.readAllStandardOutput());
     for (const char* option :
-        { "--port", "--baud", "--init", "--pulse", "--size", "--debug", "--network", "--pager", "MESSAGE" })
+        { "--port", "--snpp", "--login", "--password", "--baud", "--init", "--pulse", "--size", "--debug", "--network", "--pager", "MESSAGE" })
         QVERIFY2(help.contains(QLatin1String(option)), option);
     // A negative page size is refused before anything is sent (0 stays "no limit").
     p.start(program(), { "--port", "/dev/null", "--network", "5551234^pw", "--pager", "1", "--size", "-1", "hi" });
