@@ -6,6 +6,7 @@
 #include "hayesmodem.h"
 #include "linecoding.h"
 #include "pacer.h"
+#include "snppterminal.h"
 #include "tapchecksum.h"
 #include "tapterminal.h"
 #include "transcript.h"
@@ -184,6 +185,8 @@ private slots:
     void terminalGarbage();
     void terminalSlowAck();
     void terminalIdleTimeout();
+    void snppServer_data();
+    void snppServer();
 
     void modem_data();
     void modem();
@@ -272,6 +275,8 @@ void tst_PagerSim::faultList_data()
     QTest::newRow("invalid ids counted") << "invalid=999:1" << true;
     QTest::newRow("nak count") << "nak=2" << true;
     QTest::newRow("slow-ack fraction") << "slow-ack=0.25:3" << true;
+    QTest::newRow("snpp faults") << "snpp-421:1" << true;
+    QTest::newRow("snpp refused ids") << "snpp-550=9,10" << true;
     QTest::newRow("unknown") << "lightning" << false;
     QTest::newRow("argument not wanted") << "busy=3" << false;
     QTest::newRow("nak without number") << "nak" << false;
@@ -490,6 +495,69 @@ void tst_PagerSim::terminalIdleTimeout()
     run.terminal.feed(kPrompt);
     QTRY_COMPARE(run.drops, 1);
     QCOMPARE(run.output, QByteArray("ID=501 Time-out\r") + kRefused);
+}
+
+// The SNPP server fed command lines as a client would send them, whole and byte by byte: the codes of
+// its replies in order, the pages it records, whether it hangs up. What the library never sends is here.
+void tst_PagerSim::snppServer_data()
+{
+    QTest::addColumn<QStringList>("faults");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QString>("codes");
+    QTest::addColumn<QStringList>("pages"); // "ID|text"
+    QTest::addColumn<bool>("drops");
+    QTest::newRow("level 2 group, DATA unstuffed")
+        << QStringList() << QByteArray("page 1\r\nPAGE 2 pin\r\nDATA\r\n..a\r\n.\r\nSEND\r\nQUIT\r\n")
+        << "220 250 250 354 250 250 221" << QStringList { "1|.a", "2|.a" } << true;
+    QTest::newRow("SEND clears the transaction") << QStringList()
+        << QByteArray("PAGE 1\nMESS hi\nSEND\nSEND\nMESS x\nSEND\n") << "220 250 250 250 503 250 503"
+        << QStringList { "1|hi" } << false;
+    QTest::newRow("RESE, a second message, options, HELP")
+        << QStringList() << QByteArray("PAGE 1\nMESS a\nMESS b\nRESE\nLEVE 2\nHELP\nSEND\n")
+        << "220 250 250 503 250 500 214 250 503" << QStringList() << false;
+    QTest::newRow("refused ID and 554") << QStringList { "snpp-550=9", "snpp-554" }
+        << QByteArray("PAGE 9\nPAGE 1\nMESS x\nSEND\n") << "220 550 250 250 554" << QStringList() << false;
+    QTest::newRow("421 greeting") << QStringList { "snpp-421" } << QByteArray("PAGE 1\n") << "421"
+                                  << QStringList() << true;
+    QTest::newRow("drop after two 250s") << QStringList { "drop=2" }
+        << QByteArray("PAGE 1\nPAGE 2\nPAGE 3\n") << "220 250 250" << QStringList() << true;
+    QTest::newRow("overlong line") << QStringList() << QByteArray(2000, 'P') + "\nPAGE 1\n" << "220 500 250"
+                                   << QStringList() << false;
+}
+
+void tst_PagerSim::snppServer()
+{
+    QFETCH(QStringList, faults);
+    QFETCH(QByteArray, input);
+    QFETCH(QString, codes);
+    QFETCH(QStringList, pages);
+    QFETCH(bool, drops);
+    for (const bool bytewise : { false, true }) {
+        SnppTerminal server(planOf(faults).forCall(1), QString());
+        QByteArray output;
+        QStringList recorded;
+        int dropped = 0;
+        connect(&server, &SnppTerminal::output, [&](const QByteArray& b) { output += b; });
+        connect(&server, &SnppTerminal::event, [&](const QJsonObject& e) {
+            if (e.value("event").toString() == u"page")
+                recorded << e.value("id").toString() + u'|' + e.value("text").toString();
+        });
+        connect(&server, &SnppTerminal::dropped, [&] { ++dropped; });
+        server.start();
+        if (bytewise)
+            for (char c : input)
+                server.feed(QByteArrayView(&c, 1));
+        else
+            server.feed(input);
+        QStringList got;
+        for (const QByteArray& line : output.split('\n'))
+            if (!line.isEmpty())
+                got << QString::fromLatin1(line.left(3));
+        QCOMPARE(got.join(u' '), codes);
+        QVERIFY(output.endsWith("\r\n"));
+        QCOMPARE(recorded, pages);
+        QCOMPARE(dropped, drops ? 1 : 0);
+    }
 }
 
 void tst_PagerSim::modem_data()
