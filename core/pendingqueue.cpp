@@ -1,13 +1,14 @@
 #include "core/pendingqueue.h"
 
 #include "core/queues.h"
+#include "paging/pagestatus.h"
 #include "store/memtable.h"
 
 namespace core {
 
 bool isRetryableCode(int statusCode)
 {
-    return (statusCode >= 18 && statusCode <= 22) || statusCode == 25;
+    return paging::isRetryable(statusCode); // one table: the library's
 }
 
 void PendingMessages(store::TMemTable& sendMsgs, store::TMemTable& pendingMsgs, int statusCode)

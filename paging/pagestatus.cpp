@@ -25,6 +25,14 @@ QString statusText(int code)
         return QStringLiteral("Port busy");
     case BadParameters:
         return QStringLiteral("Bad parameters");
+    case TlsFailure:
+        return QStringLiteral("TLS failure");
+    case HttpError:
+        return QStringLiteral("HTTP error");
+    case WctpRefused:
+        return QStringLiteral("WCTP submission refused");
+    case WctpServerBusy:
+        return QStringLiteral("WCTP server busy");
     case LineBusy:
         return QStringLiteral("Line busy");
     case NoCarrier:
@@ -41,6 +49,12 @@ QString statusText(int code)
         return QStringLiteral("Group page: bad pager IDs");
     case ConnectionLost:
         return QStringLiteral("Connection lost");
+    case ServerUnavailable:
+        return QStringLiteral("Server unavailable");
+    case ServerNotResponding:
+        return QStringLiteral("Server not responding");
+    case BadServerAnswer:
+        return QStringLiteral("Bad answer from server");
     case OpeningPort:
         return QStringLiteral("Opening port");
     case InitializingModem:
