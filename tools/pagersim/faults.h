@@ -21,7 +21,9 @@ struct CallFaults {
     bool noGoAhead = false;
     int maxPages = -1; // pages accepted before 112 ends the session; -1 no limit
     bool garbage = false;
-    int slowAckMs = 0; // delay before each reply of the terminal
+    int slowAckMs = 0; // delay before each reply of the terminal (and of the WCTP server)
+    bool closeUnanswered = false; // WCTP: the connection is closed after the request, no answer
+    int wctpFailCode = 0; // WCTP: every submit answered wctp-Failure with this errorCode
 };
 
 // The --fault list: NAME[=ARG][:COUNT], COUNT the number of calls, from the first, that a fault applies to.

@@ -1,5 +1,5 @@
 // pagersim: a Hayes modem and a carrier's TAP 1.8 paging terminal on a pseudo-terminal (and on a
-// loopback TCP port), recording every call to a transcript. See README.md for the command line.
+// loopback TCP port), and a WCTP server on loopback HTTP, recording every call to a transcript. See README.md for the command line.
 
 #include "exchange.h"
 #include "faults.h"
@@ -7,6 +7,7 @@
 #include "ptyline.h"
 #include "tcpline.h"
 #include "transcript.h"
+#include "wctpserver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -50,10 +51,18 @@ int main(int argc, char* argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Carrier simulator: a Hayes modem and a TAP 1.8 paging terminal."));
+        QStringLiteral("Carrier simulator: a Hayes modem, a TAP 1.8 paging terminal and a WCTP server."));
     parser.addHelpOption();
     const QCommandLineOption tcpOption(QStringLiteral("tcp"),
         QStringLiteral("Also serve TAP on 127.0.0.1:PORT (0: any free port)."), QStringLiteral("PORT"));
+    const QCommandLineOption wctpOption(QStringLiteral("wctp"),
+        QStringLiteral("Also serve WCTP on http://127.0.0.1:PORT/wctp (0: any free port)."), QStringLiteral("PORT"));
+    const QCommandLineOption deliveredOption(QStringLiteral("wctp-delivered-ms"),
+        QStringLiteral("WCTP: a message is DELIVERED this long after its submit (-1: never; default 1000)."),
+        QStringLiteral("MS"));
+    const QCommandLineOption readOption(QStringLiteral("wctp-read-ms"),
+        QStringLiteral("WCTP: a delivered message is READ this long after its submit (-1: never; default 3000)."),
+        QStringLiteral("MS"));
     const QCommandLineOption transcriptOption(QStringLiteral("transcript"),
         QStringLiteral("Append the calls' events to FILE, one JSON object a line."), QStringLiteral("FILE"));
     const QCommandLineOption baudOption(QStringLiteral("baud"),
@@ -68,7 +77,7 @@ int main(int argc, char* argv[])
     const QCommandLineOption quietOption(
         QStringLiteral("quiet"), QStringLiteral("Do not log the events to stderr."));
     parser.addOptions(
-        { tcpOption, transcriptOption, baudOption, passwordOption, faultOption, callsOption, quietOption });
+        { tcpOption, wctpOption, deliveredOption, readOption, transcriptOption, baudOption, passwordOption, faultOption, callsOption, quietOption });
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -89,6 +98,13 @@ int main(int argc, char* argv[])
         return fail(QStringLiteral("--calls needs a count from 1 up"));
     if (!number(tcpOption, 0, 65535, &tcpPort))
         return fail(QStringLiteral("--tcp needs a port from 0 to 65535"));
+    int wctpPort = -1;
+    int deliveredMs = 1000;
+    int readMs = 3000;
+    if (!number(wctpOption, 0, 65535, &wctpPort))
+        return fail(QStringLiteral("--wctp needs a port from 0 to 65535"));
+    if (!number(deliveredOption, -1, 1 << 30, &deliveredMs) || !number(readOption, -1, 1 << 30, &readMs))
+        return fail(QStringLiteral("--wctp-delivered-ms and --wctp-read-ms need milliseconds (-1: never)"));
 
     pagersim::FaultPlan faults;
     for (const QString& fault : parser.values(faultOption)) {
@@ -126,6 +142,11 @@ int main(int argc, char* argv[])
     if (tcpPort >= 0 && !tcp.listen(static_cast<quint16>(tcpPort), &error))
         return fail(error);
 
+    pagersim::WctpServer wctp(&exchange);
+    wctp.setDelays(deliveredMs, readMs);
+    if (wctpPort >= 0 && !wctp.listen(static_cast<quint16>(wctpPort), &error))
+        return fail(error);
+
     // SIGTERM and SIGINT end the event loop from inside it.
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
         return fail(QStringLiteral("socketpair failed"));
@@ -144,7 +165,7 @@ int main(int argc, char* argv[])
     QElapsedTimer draining;
     drain.setInterval(20);
     QObject::connect(&drain, &QTimer::timeout, &app, [&] {
-        if ((pty.isDrained() && tcp.isDrained()) || draining.elapsed() > 10000)
+        if ((pty.isDrained() && tcp.isDrained() && wctp.isDrained()) || draining.elapsed() > 10000)
             QCoreApplication::quit();
     });
     QObject::connect(&exchange, &pagersim::Exchange::callEnded, &app, [&](int ended) {
@@ -157,6 +178,8 @@ int main(int argc, char* argv[])
     printLine(QStringLiteral("DEVICE ") + pty.devicePath());
     if (tcpPort >= 0)
         printLine(QStringLiteral("TCP 127.0.0.1:%1").arg(tcp.port()));
+    if (wctpPort >= 0)
+        printLine(QStringLiteral("WCTP http://127.0.0.1:%1/wctp").arg(wctp.port()));
     printLine(QStringLiteral("READY"));
     return app.exec();
 }
