@@ -126,8 +126,10 @@ WctpClient::Result WctpClient::post(const QByteArray& document)
     if (https && (!sslProblems.isEmpty() || error == QNetworkReply::SslHandshakeFailedError
                      || (!encrypted && !httpStatus.isValid() && error != QNetworkReply::ConnectionRefusedError
                          && error != QNetworkReply::HostNotFoundError))) {
-        const QString why = sslProblems.isEmpty() ? reply->errorString() : sslProblems.join(QStringLiteral("; "));
-        return { TlsFailure, QStringLiteral("certificate of %1 does not verify or no TLS session: %2").arg(host, why) };
+        if (!sslProblems.isEmpty())
+            return { TlsFailure,
+                QStringLiteral("certificate of %1 does not verify: %2").arg(host, sslProblems.join(QStringLiteral("; "))) };
+        return { TlsFailure, QStringLiteral("no TLS session with %1: %2").arg(host, reply->errorString()) };
     }
     if (httpStatus.isValid()) {
         const int code = httpStatus.toInt();

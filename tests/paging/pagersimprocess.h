@@ -39,6 +39,8 @@ public:
                 m_device = QString::fromLatin1(line.mid(7).trimmed());
             else if (line.startsWith("TCP "))
                 m_tcp = QStringLiteral("tcp:") + QString::fromLatin1(line.mid(4).trimmed());
+            else if (line.startsWith("WCTP "))
+                m_wctp = QString::fromLatin1(line.mid(5).trimmed());
         }
         return out.contains("READY") && !m_device.isEmpty() && !m_tcp.isEmpty();
     }
@@ -55,6 +57,7 @@ public:
 
     QString device() const { return m_device; }
     QString tcp() const { return m_tcp; }
+    QString wctp() const { return m_wctp; } // the URL, when started with --wctp
     QString dir() const { return m_dir.path(); }
 
     QList<QJsonObject> transcript(const QString& event = QString()) const
@@ -89,4 +92,5 @@ private:
     QString m_transcript;
     QString m_device;
     QString m_tcp;
+    QString m_wctp;
 };

@@ -132,6 +132,8 @@ private:
         if (m_answered)
             return;
         m_buffer += m_socket->readAll();
+        if (!m_buffer.isEmpty() && !(m_buffer.at(0) >= 'A' && m_buffer.at(0) <= 'Z'))
+            return answerHttp(400, "Bad Request"); // no request line (a TLS hello on this plain port)
         const qsizetype headerEnd = m_buffer.indexOf("\r\n\r\n");
         if (headerEnd < 0) {
             if (m_buffer.size() > WctpServer::kMaxHeaderBytes)
@@ -178,12 +180,13 @@ private:
         if (m_faults.silentTerminal)
             return; // the request is read; no answer ever comes
         if (m_faults.garbage) {
-            QByteArray noise; // printable bytes, never a status line
+            QByteArray noise; // printable bytes, never markup: an HTTP answer whose body is no XML
             auto* random = QRandomGenerator::global();
-            for (int i = random->bounded(40, 400); i > 0; --i)
-                noise += char(random->bounded(0x21, 0x7F));
-            noise.replace("HTTP", "PTTH");
-            send(noise + "\r\n\r\n");
+            for (int i = random->bounded(40, 400); i > 0; --i) {
+                const char c = char(random->bounded(0x21, 0x7F));
+                noise += c == '<' ? '#' : c;
+            }
+            send(httpResponse(200, "OK", noise));
             return;
         }
         const Operation op = readOperation(body);

@@ -16,7 +16,7 @@ int main(int argc, char* argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Sends one page (TAP 1.8 alphanumeric, or numeric with a \"B\" line speed) and prints every status "
+        "Sends one page (TAP 1.8 alphanumeric, numeric with a \"B\" line speed, or WCTP) and prints every status "
         "as \"CODE TEXT\", then \"final CODE TEXT\". Exits with the final code: 0 when delivered."));
     parser.addHelpOption();
     const QCommandLineOption port(QStringLiteral("port"),
@@ -49,14 +49,23 @@ int main(int argc, char* argv[])
     const QCommandLineOption pager(QStringLiteral("pager"),
         QStringLiteral("Pager ID, or several as \"ID1^ID2^\" for a group page. Required."),
         QStringLiteral("IDS"));
-    parser.addOptions({ port, baud, init, pulse, size, debug, network, pager });
+    const QCommandLineOption wctp(QStringLiteral("wctp"),
+        QStringLiteral("Send through a WCTP carrier at URL (http:// or https://, e.g. "
+                       "http://127.0.0.1:8080/wctp) instead of a port; prints \"tracking NUMBER\" for every "
+                       "page accepted. --network is then not needed."),
+        QStringLiteral("URL"));
+    const QCommandLineOption login(QStringLiteral("login"),
+        QStringLiteral("WCTP: the carrier's LOGIN (senderID)."), QStringLiteral("LOGIN"));
+    const QCommandLineOption password(QStringLiteral("password"),
+        QStringLiteral("WCTP: the carrier's PASSWORD (securityCode)."), QStringLiteral("PASSWORD"));
+    parser.addOptions({ port, baud, init, pulse, size, debug, network, pager, wctp, login, password });
     parser.addPositionalArgument(QStringLiteral("MESSAGE"),
         QStringLiteral("The message; the words are joined by blanks."), QStringLiteral("MESSAGE..."));
     parser.process(app);
 
     QTextStream err(stderr);
-    if (!parser.isSet(network) || !parser.isSet(pager)) {
-        err << "pagesend: --network and --pager are required (see --help)\n";
+    if ((!parser.isSet(network) && !parser.isSet(wctp)) || !parser.isSet(pager)) {
+        err << "pagesend: --pager and --network (or --wctp) are required (see --help)\n";
         return 2;
     }
     bool sizeOk = false;
@@ -76,6 +85,13 @@ int main(int argc, char* argv[])
     engine.MessageSize = messageSize;
     engine.Debugfile = parser.value(debug);
     engine.NetworkPhone = parser.value(network);
+    if (parser.isSet(wctp)) {
+        engine.ComPort = QStringLiteral("WCTP"); // only names the page
+        engine.BaudRate.clear();
+        engine.WctpUrl = parser.value(wctp);
+        engine.WctpLogin = parser.value(login);
+        engine.WctpPassword = parser.value(password);
+    }
     engine.PagerPhone = parser.value(pager);
     engine.MessageToSend = parser.positionalArguments().join(QLatin1Char(' '));
     if (engine.PagerPhone.contains(QLatin1Char('^')) && !engine.MessageToSend.endsWith(QLatin1String("^^")))
@@ -87,6 +103,8 @@ int main(int argc, char* argv[])
         out.flush();
     };
     engine.OnFinished = [&out](paging::TPageEngine* e) {
+        for (const QString& number : e->trackingNumbers())
+            out << "tracking " << number << '\n';
         out << "final " << e->statusCode() << ' ' << e->statusText() << '\n';
         out.flush();
         QCoreApplication::exit(e->statusCode());
