@@ -12,6 +12,7 @@ private slots:
     void initTestCase();
     void sends_data();
     void sends();
+    void sendsThroughWctp();
     void helpNamesEveryOption();
 
 private:
@@ -75,6 +76,26 @@ void tst_PageSend::sends()
     QVERIFY(initSent);
 }
 
+// --wctp: no port, no modem; every page accepted prints its tracking number.
+void tst_PageSend::sendsThroughWctp()
+{
+    PagerSimProcess sim;
+    QVERIFY(sim.start({ "--wctp", "0", "--password", "pw" }));
+    QProcess p;
+    p.start(program(), { "--wctp", sim.wctp(), "--login", "desk", "--password", "pw", "--pager", "1^2^", "hello" });
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 0);
+    const QStringList lines
+        = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QStringList tracking = lines.filter(QStringLiteral("tracking "));
+    QStringList recorded;
+    for (const QJsonObject& page : sim.transcript(QStringLiteral("page")))
+        recorded << QStringLiteral("tracking ") + page.value("tracking").toString();
+    QCOMPARE(tracking, recorded);
+    QCOMPARE(recorded.size(), 2);
+    QCOMPARE(lines.last(), QStringLiteral("final 0 Successful "));
+}
+
 void tst_PageSend::helpNamesEveryOption()
 {
     QProcess p;
@@ -83,7 +104,8 @@ void tst_PageSend::helpNamesEveryOption()
     QCOMPARE(p.exitCode(), 0);
     const QString help = QString::fromUtf8(p.readAllStandardOutput());
     for (const char* option :
-        { "--port", "--baud", "--init", "--pulse", "--size", "--debug", "--network", "--pager", "MESSAGE" })
+        { "--port", "--baud", "--init", "--pulse", "--size", "--debug", "--network", "--pager", "--wctp", "--login",
+            "--password", "MESSAGE" })
         QVERIFY2(help.contains(QLatin1String(option)), option);
     // A negative page size is refused before anything is sent (0 stays "no limit").
     p.start(program(), { "--port", "/dev/null", "--network", "5551234^pw", "--pager", "1", "--size", "-1", "hi" });
