@@ -174,8 +174,11 @@ void PageJob::join()
 void PageJob::run()
 {
     DebugLog log(m_request.debugFile);
-    log.note(QStringLiteral("page to %1 via %2 at %3")
-                 .arg(m_request.pagerPhone, m_request.comPort, m_request.baudRate));
+    if (m_wctp)
+        log.note(QStringLiteral("page to %1 via WCTP at %2").arg(m_request.pagerPhone, m_wctp->url.toString()));
+    else
+        log.note(QStringLiteral("page to %1 via %2 at %3")
+                     .arg(m_request.pagerPhone, m_request.comPort, m_request.baudRate));
     const int code = deliver(log);
     const QString text = m_finalDetail.isEmpty() || code == Successful
         ? statusText(code)

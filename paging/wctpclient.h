@@ -18,6 +18,9 @@ namespace paging {
 
 namespace wctp {
 constexpr int kDeadlineMs = 30000; // a whole exchange (connect, TLS, request, answer)
+// A tracking number is queried at the interval the server asks (minNextPollInterval) until DELIVERED,
+// READ, a failure, or this long after its submit.
+constexpr int kQueryGiveUpMinutes = 30;
 }
 
 // Where a WCTP carrier takes pages, and the credentials (the carrier's LOGIN and PASSWORD).

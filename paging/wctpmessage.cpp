@@ -16,13 +16,13 @@ void begin(QXmlStreamWriter& w)
     w.writeAttribute(QStringLiteral("wctpVersion"), QLatin1String(kVersion));
 }
 
-// Characters XML 1.0 cannot carry at all (most controls below 0x20) would make the document
-// ill-formed; they go as blanks. Tab, LF and CR are kept.
+// Characters XML 1.0 cannot carry at all (most controls below 0x20, U+FFFE, U+FFFF) would make the
+// document ill-formed; they go as blanks. Tab, LF and CR are kept.
 QString xmlSafe(const QString& text)
 {
     QString out = text;
     for (QChar& c : out)
-        if (c.unicode() < 0x20 && c != u'\t' && c != u'\n' && c != u'\r')
+        if ((c.unicode() < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || c.unicode() >= 0xFFFE)
             c = u' ';
     return out;
 }

@@ -77,7 +77,8 @@ void tst_Wctp::documentsValidate_data()
     QTest::newRow("plain") << "desk" << "secret" << "Call the office";
     QTest::newRow("markup characters") << "a\"b'<c>" << "p&w<\">" << "if a < b && c > \"d\" then 'e' ]]>";
     QTest::newRow("non-Latin") << "desk" << "pässwörd" << QString::fromUtf8("Grüße – 日本語 🚑");
-    QTest::newRow("control characters") << "desk" << "pw" << QString::fromLatin1("a\x01\x1b[p\x7f b\r\nc\td");
+    QTest::newRow("control characters") << "desk" << "pw"
+                                        << QString::fromLatin1("a\x01\x1b[p\x7f b\r\nc\td") + QChar(0xFFFE);
     QTest::newRow("empty text, no password") << "desk" << "" << "";
 }
 
