@@ -265,7 +265,7 @@ void tst_Wctp::tlsRefusalNamesTheHost()
 void tst_Wctp::queryFollowsTheMessage()
 {
     PagerSimProcess sim;
-    QVERIFY(sim.start({ "--wctp", "0", "--wctp-delivered-ms", "300", "--wctp-read-ms", "700" }));
+    QVERIFY(sim.start({ "--wctp", "0", "--wctp-delivered-ms", "500", "--wctp-read-ms", "1200" }));
     WctpClient client({ QUrl(sim.wctp()), QStringLiteral("desk"), QStringLiteral("pw"), 5000 });
     const WctpClient::SubmitResult submitted = client.submit(QStringLiteral("42"), QStringLiteral("hello"));
     QCOMPARE(submitted.status, 0);
@@ -286,8 +286,8 @@ void tst_Wctp::queryFollowsTheMessage()
         return wctp::deliveryName(r.answer.state);
     };
     QCOMPARE(stateAt(0), QStringLiteral("QUEUED"));
-    QCOMPARE(stateAt(450), QStringLiteral("DELIVERED"));
-    QCOMPARE(stateAt(900), QStringLiteral("READ"));
+    QCOMPARE(stateAt(800), QStringLiteral("DELIVERED"));
+    QCOMPARE(stateAt(1500), QStringLiteral("READ"));
 
     const WctpClient::QueryResult unknown = client.query(QStringLiteral("42"), QStringLiteral("NOSUCH"));
     QCOMPARE(unknown.status, 0);
