@@ -20,9 +20,10 @@ plimo_need_packages() {
 PLIMO_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools
                       libgl-dev fonts-dejavu-core fonts-liberation librsvg2-bin)
 # dpkg-dev, desktop-file-utils and appstream: the Debian package's test builds it and checks its
-# menu entry and metainfo.
+# menu entry and metainfo. libxml2-utils (xmllint) and openssl: the WCTP suite validates its documents
+# against the WCTP DTD and makes a self-signed certificate for a TLS server that must be refused.
 PLIMO_TEST_PACKAGES=(python3 python3-dbfread python3-dbf libdbd-xbase-perl xvfb xauth poppler-utils
-                     dpkg-dev desktop-file-utils appstream)
+                     dpkg-dev desktop-file-utils appstream libxml2-utils openssl)
 
 # Configures and builds into build/ (Release with debug information).
 plimo_build() {

@@ -49,7 +49,13 @@ TPageEngine::ErrorReporter TPageEngine::setErrorReporter(ErrorReporter reporter)
 void TPageEngine::Send()
 {
     char result[kResultBufferSize] = {};
-    const int code = StartPage(ComPort.toUtf8().constData(), BaudRate.toUtf8().constData(),
+    const int code = !WctpUrl.isEmpty()
+        ? startWctpPage(ComPort.toUtf8().constData(),
+              WctpTarget { QUrl(WctpUrl.trimmed()), WctpLogin, WctpPassword },
+              PagerPhone.toUtf8().constData(), QByteArray::number(MessageSize).constData(),
+              MessageToSend.toUtf8().constData(), Debugfile.toUtf8().constData(), result, this, StatusMessageId,
+              FinishedMessageId)
+        : StartPage(ComPort.toUtf8().constData(), BaudRate.toUtf8().constData(),
         Modem_initstr.toUtf8().constData(), dial_initstr.toUtf8().constData(),
         NetworkPhone.toUtf8().constData(), PagerPhone.toUtf8().constData(),
         QByteArray::number(MessageSize).constData(), MessageToSend.toUtf8().constData(),
@@ -59,6 +65,14 @@ void TPageEngine::Send()
     m_statusCode = code;
     if (code != 0)
         raise(OnInitError, &TPageEngine::initError, "OnInitError");
+}
+
+QStringList TPageEngine::trackingNumbers() const
+{
+    QStringList out;
+    for (const WctpTicket& t : wctpTickets(ComPort.toUtf8().constData()))
+        out << t.trackingNumber;
+    return out;
 }
 
 void TPageEngine::Abort()

@@ -51,6 +51,14 @@ public:
     qint32 MessageSize = 80;
     QString NetworkPhone;
     QString PagerPhone;
+    // A WCTP carrier (http:// or https:// URL) in place of the port and modem; its LOGIN and PASSWORD.
+    // ComPort then only names the page.
+    QString WctpUrl;
+    QString WctpLogin;
+    QString WctpPassword;
+
+    // After a WCTP page has finished: the tracking number of every page accepted.
+    QStringList trackingNumbers() const;
 
     qint32 statusCode() const { return m_statusCode; }
     QString statusText() const { return m_statusText; }

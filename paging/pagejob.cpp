@@ -99,6 +99,18 @@ int JobState::read(int* code, QString* text)
     return m_finished && m_unread.empty() && s.seq == m_latest.seq ? 1 : 0;
 }
 
+QList<WctpTicket> JobState::tickets() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_tickets;
+}
+
+void JobState::setTickets(const QList<WctpTicket>& tickets)
+{
+    QMutexLocker lock(&m_mutex);
+    m_tickets = tickets;
+}
+
 bool JobState::finished() const
 {
     QMutexLocker lock(&m_mutex);
@@ -163,11 +175,17 @@ void PageJob::join()
 void PageJob::run()
 {
     DebugLog log(m_request.debugFile);
-    log.note(QStringLiteral("page to %1 via %2 at %3")
-                 .arg(m_request.pagerPhone, m_request.comPort, m_request.baudRate));
+    if (m_wctp)
+        log.note(QStringLiteral("page to %1 via WCTP at %2").arg(m_request.pagerPhone, m_wctp->url.toString()));
+    else
+        log.note(QStringLiteral("page to %1 via %2 at %3")
+                     .arg(m_request.pagerPhone, m_request.comPort, m_request.baudRate));
     const int code = deliver(log);
-    log.note(QStringLiteral("final %1 %2").arg(code).arg(statusText(code)));
-    m_state->finish(code, statusText(code));
+    const QString text = m_finalDetail.isEmpty() || code == Successful
+        ? statusText(code)
+        : statusText(code) + QStringLiteral(": ") + m_finalDetail;
+    log.note(QStringLiteral("final %1 %2").arg(code).arg(text));
+    m_state->finish(code, text);
 }
 
 int PageJob::deliver(DebugLog& log)
@@ -180,7 +198,21 @@ int PageJob::deliver(DebugLog& log)
         return deliverSnpp(m_plan, snpp, m_timings, m_cancelFd, log,
             [this](int code, const QString& text) { m_state->report(code, text); });
     }
+    if (m_wctp)
+        return deliverWctp(log);
     return m_plan.numeric ? deliverNumeric(log) : deliverAlphanumeric(log);
+}
+
+int PageJob::deliverWctp(DebugLog& log)
+{
+    m_state->report(Connected, statusText(Connected));
+    const WctpOutcome outcome = paging::deliverWctp(*m_wctp, m_plan, m_cancelFd, log,
+        [this](int code, const QString& text) { m_state->report(code, text); });
+    m_state->setTickets(outcome.tickets);
+    // Login refusals and bad IDs keep their fixed texts (the desk's status lines know them).
+    if (outcome.code != LoginRefused && outcome.code != InvalidPagerId && outcome.code != GroupBadIds)
+        m_finalDetail = outcome.detail;
+    return outcome.code;
 }
 
 int PageJob::openLine(DebugLog& log, std::unique_ptr<Line>* line)

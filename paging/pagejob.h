@@ -2,6 +2,7 @@
 
 #include "pagerequest.h"
 #include "tapconstants.h"
+#include "wctpdelivery.h"
 
 #include <QEvent>
 #include <QMutex>
@@ -9,6 +10,7 @@
 
 #include <deque>
 #include <memory>
+#include <optional>
 #include <thread>
 
 class QObject;
@@ -42,6 +44,9 @@ public:
     bool finished() const;
     void detach(QObject* receiver);
     void markDelivered(quint64 seq);
+    // A WCTP page's tracking numbers, one per accepted page; set before the page finishes.
+    QList<WctpTicket> tickets() const;
+    void setTickets(const QList<WctpTicket>& tickets);
 
 private:
     void post(int type, quint64 seq);
@@ -54,17 +59,20 @@ private:
     StatusSnapshot m_latest;
     quint64 m_nextSeq = 1;
     bool m_finished = false;
+    QList<WctpTicket> m_tickets;
     std::weak_ptr<JobState> m_self;
     friend class PageJob;
 };
 
-// One page on its own thread: open the port, dial, deliver, hang up, report.
+// One page on its own thread: open the port, dial, deliver, hang up, report. With a WCTP target the
+// pages go to that server instead (no port, no modem), and the attempt ends with the submits' answers.
 class PageJob {
 public:
     PageJob(const PageRequest& request, const PagePlan& plan, QObject* receiver, int statusType,
         int finishedType);
     ~PageJob(); // cancels and joins
 
+    void setWctp(const WctpTarget& target) { m_wctp = target; } // before start()
     void start();
     void cancel();
     void join();
@@ -73,6 +81,7 @@ public:
 private:
     void run();
     int deliver(DebugLog& log);
+    int deliverWctp(DebugLog& log);
     int openLine(DebugLog& log, std::unique_ptr<Line>* line);
     int deliverAlphanumeric(DebugLog& log);
     int deliverNumeric(DebugLog& log);
@@ -84,6 +93,8 @@ private:
     PagePlan m_plan;
     ProtocolTimings m_timings;
     std::shared_ptr<JobState> m_state;
+    std::optional<WctpTarget> m_wctp;
+    QString m_finalDetail; // said after the final code's text when the failure has more to tell
     int m_cancelFd = -1;
     std::thread m_thread;
 };

@@ -33,6 +33,14 @@ QString statusText(int code)
         return QStringLiteral("SNPP transaction failed (554)");
     case SnppPageRefused:
         return QStringLiteral("SNPP page refused (550)");
+    case TlsFailure:
+        return QStringLiteral("TLS failure");
+    case HttpError:
+        return QStringLiteral("HTTP error");
+    case WctpRefused:
+        return QStringLiteral("WCTP submission refused");
+    case WctpServerBusy:
+        return QStringLiteral("WCTP server busy");
     case LineBusy:
         return QStringLiteral("Line busy");
     case NoCarrier:
@@ -49,6 +57,12 @@ QString statusText(int code)
         return QStringLiteral("Group page: bad pager IDs");
     case ConnectionLost:
         return QStringLiteral("Connection lost");
+    case ServerUnavailable:
+        return QStringLiteral("Server unavailable");
+    case ServerNotResponding:
+        return QStringLiteral("Server not responding");
+    case BadServerAnswer:
+        return QStringLiteral("Bad answer from server");
     case OpeningPort:
         return QStringLiteral("Opening port");
     case InitializingModem:

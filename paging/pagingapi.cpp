@@ -105,23 +105,19 @@ bool waitForPage(const char* comPort, int timeoutMs)
 
 using namespace paging;
 
-int StartPage(const char* comPort, const char* baudRate, const char* modemInitString,
-    const char* dialInitString, const char* networkPhone, const char* pagerPhone, const char* messageSize,
-    const char* message, const char* debugFile, char* resultBuffer, QObject* window, int statusMessageId,
-    int finishedMessageId)
+namespace {
+int startJob(const PageRequest& request, const std::optional<WctpTarget>& wctp, char* resultBuffer,
+    QObject* window, int statusMessageId, int finishedMessageId)
 {
     auto refuse = [resultBuffer](int code, const QString& why) {
         copyText(why.isEmpty() ? statusText(code) : statusText(code) + QStringLiteral(": ") + why,
             resultBuffer, kResultBufferSize);
         return code;
     };
-    const QString key = portKey(comPort);
+    const QString key = request.comPort.trimmed().toUpper();
     if (key.isEmpty())
         return refuse(BadParameters, QStringLiteral("no port"));
 
-    const PageRequest request { text(comPort).trimmed(), text(baudRate), text(modemInitString),
-        text(dialInitString), text(networkPhone), text(pagerPhone), text(messageSize), text(message),
-        text(debugFile) };
     PagePlan plan;
     QString why;
     if (const int code = planPage(request, &plan, &why))
@@ -140,6 +136,8 @@ int StartPage(const char* comPort, const char* baudRate, const char* modemInitSt
         }
         auto job = std::make_unique<PageJob>(
             request, plan, window, QEvent::User + statusMessageId, QEvent::User + finishedMessageId);
+        if (wctp)
+            job->setWctp(*wctp);
         job->start();
         r.jobs.emplace(key, std::move(job));
     }
@@ -147,6 +145,37 @@ int StartPage(const char* comPort, const char* baudRate, const char* modemInitSt
     copyText(statusText(OpeningPort), resultBuffer, kResultBufferSize);
     return 0;
 }
+} // namespace
+
+int StartPage(const char* comPort, const char* baudRate, const char* modemInitString,
+    const char* dialInitString, const char* networkPhone, const char* pagerPhone, const char* messageSize,
+    const char* message, const char* debugFile, char* resultBuffer, QObject* window, int statusMessageId,
+    int finishedMessageId)
+{
+    const PageRequest request { text(comPort).trimmed(), text(baudRate), text(modemInitString),
+        text(dialInitString), text(networkPhone), text(pagerPhone), text(messageSize), text(message),
+        text(debugFile) };
+    return startJob(request, std::nullopt, resultBuffer, window, statusMessageId, finishedMessageId);
+}
+
+namespace paging {
+int startWctpPage(const char* key, const WctpTarget& target, const char* pagerPhone, const char* messageSize,
+    const char* message, const char* debugFile, char* resultBuffer, QObject* window, int statusMessageId,
+    int finishedMessageId)
+{
+    const PageRequest request { text(key).trimmed(), QString(), QString(), QString(), QString(), text(pagerPhone),
+        text(messageSize), text(message), text(debugFile) };
+    return startJob(request, target, resultBuffer, window, statusMessageId, finishedMessageId);
+}
+
+QList<WctpTicket> wctpTickets(const char* key)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    auto it = r.jobs.find(portKey(key));
+    return it == r.jobs.end() ? QList<WctpTicket>() : it->second->state()->tickets();
+}
+} // namespace paging
 
 int GetPageStatus(const char* comPort, int* code, char* text)
 {

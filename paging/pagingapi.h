@@ -33,7 +33,17 @@ int GetPageStatus(const char* comPort, int* code, char* text);
 // Stops the page on that port; the worker hangs up and ends with code 7 within two seconds.
 int CancelPage(const char* comPort);
 
+#include "wctpdelivery.h"
+
 namespace paging {
+// A page through a WCTP carrier (see wctpdelivery.h): the arguments of StartPage that still mean
+// something, and the server. KEY names the page for GetPageStatus and CancelPage as a port name does
+// (one page at a time under one key). Returns as StartPage does.
+int startWctpPage(const char* key, const WctpTarget& target, const char* pagerPhone, const char* messageSize,
+    const char* message, const char* debugFile, char* resultBuffer, QObject* window, int statusMessageId,
+    int finishedMessageId);
+// The tracking numbers of the WCTP page under KEY (once it has finished; empty for a TAP page).
+QList<WctpTicket> wctpTickets(const char* key);
 // No more events to `window` from any page (called before the receiver goes away).
 void detachReceiver(QObject* window);
 // Waits until the page on that port has ended (tests and tools); false after `timeoutMs`.

@@ -67,7 +67,11 @@ void tst_PendingQueue::endOfPage_data()
     QTest::newRow("25 connection lost") << 25 << 2 << 2 << 1 << "";
     QTest::newRow("23 not retryable") << 23 << 3 << 1 << 1 << "A";
     QTest::newRow("24 not retryable") << 24 << 3 << 1 << 1 << "A";
-    QTest::newRow("26 not retryable") << 26 << 3 << 1 << 1 << "A";
+    QTest::newRow("14 TLS failure: not retryable") << 14 << 3 << 1 << 1 << "A";
+    QTest::newRow("16 WCTP refused: not retryable") << 16 << 3 << 1 << 1 << "A";
+    QTest::newRow("17 WCTP server busy") << 17 << 3 << 2 << 2 << "";
+    QTest::newRow("26 server unavailable") << 26 << 3 << 2 << 2 << "";
+    QTest::newRow("28 bad answer from server") << 28 << 2 << 2 << 1 << "";
     QTest::newRow("29 last failure code") << 29 << 3 << 1 << 1 << "A";
     QTest::newRow("0 nothing") << 0 << 3 << 2 << 3 << "";
     QTest::newRow("30 progress: nothing") << 30 << 3 << 2 << 3 << "";

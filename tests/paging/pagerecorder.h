@@ -49,6 +49,15 @@ public:
         return rc;
     }
 
+    int startWctp(const paging::WctpTarget& target, const QString& pager, int size, const QString& message)
+    {
+        char buffer[paging::kResultBufferSize];
+        clock.start();
+        return paging::startWctpPage(port.constData(), target, pager.toUtf8().constData(),
+            QByteArray::number(size).constData(), message.toUtf8().constData(), "", buffer, this, kStatusId,
+            kFinishedId);
+    }
+
     QStringList texts() const
     {
         QStringList out;

@@ -42,6 +42,8 @@ public:
                 m_tcp = QStringLiteral("tcp:") + QString::fromLatin1(line.mid(4).trimmed());
             else if (line.startsWith("SNPP "))
                 m_snpp = QString::fromLatin1(line.mid(5).trimmed());
+            else if (line.startsWith("WCTP "))
+                m_wctp = QString::fromLatin1(line.mid(5).trimmed());
         }
         return out.contains("READY") && !m_device.isEmpty() && !m_tcp.isEmpty();
     }
@@ -59,6 +61,7 @@ public:
     QString device() const { return m_device; }
     QString tcp() const { return m_tcp; }
     QString snpp() const { return m_snpp; } // HOST:PORT, with --snpp
+    QString wctp() const { return m_wctp; } // the URL, when started with --wctp
     QString dir() const { return m_dir.path(); }
 
     QList<QJsonObject> transcript(const QString& event = QString()) const
@@ -94,4 +97,5 @@ private:
     QString m_device;
     QString m_tcp;
     QString m_snpp;
+    QString m_wctp;
 };

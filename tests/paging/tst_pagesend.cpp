@@ -13,6 +13,7 @@ private slots:
     void sends_data();
     void sends();
     void sendsThroughSnpp();
+    void sendsThroughWctp();
     void helpNamesEveryOption();
 
 private:
@@ -98,6 +99,26 @@ void tst_PageSend::sendsThroughSnpp()
     QCOMPARE(p.exitCode(), 2);
 }
 
+// --wctp: no port, no modem; every page accepted prints its tracking number.
+void tst_PageSend::sendsThroughWctp()
+{
+    PagerSimProcess sim;
+    QVERIFY(sim.start({ "--wctp", "0", "--password", "pw" }));
+    QProcess p;
+    p.start(program(), { "--wctp", sim.wctp(), "--login", "desk", "--password", "pw", "--pager", "1^2^", "hello" });
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 0);
+    const QStringList lines
+        = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QStringList tracking = lines.filter(QStringLiteral("tracking "));
+    QStringList recorded;
+    for (const QJsonObject& page : sim.transcript(QStringLiteral("page")))
+        recorded << QStringLiteral("tracking ") + page.value("tracking").toString();
+    QCOMPARE(tracking, recorded);
+    QCOMPARE(recorded.size(), 2);
+    QCOMPARE(lines.last(), QStringLiteral("final 0 Successful "));
+}
+
 void tst_PageSend::helpNamesEveryOption()
 {
     QProcess p;
@@ -106,7 +127,8 @@ void tst_PageSend::helpNamesEveryOption()
     QCOMPARE(p.exitCode(), 0);
     const QString help = QString::fromUtf8(p.readAllStandardOutput());
     for (const char* option :
-        { "--port", "--snpp", "--login", "--password", "--baud", "--init", "--pulse", "--size", "--debug", "--network", "--pager", "MESSAGE" })
+        { "--port", "--snpp", "--wctp", "--login", "--password", "--baud", "--init", "--pulse", "--size", "--debug",
+            "--network", "--pager", "MESSAGE" })
         QVERIFY2(help.contains(QLatin1String(option)), option);
     // A negative page size is refused before anything is sent (0 stays "no limit").
     p.start(program(), { "--port", "/dev/null", "--network", "5551234^pw", "--pager", "1", "--size", "-1", "hi" });

@@ -277,7 +277,11 @@ void tst_PagerSim::faultList_data()
     QTest::newRow("slow-ack fraction") << "slow-ack=0.25:3" << true;
     QTest::newRow("snpp faults") << "snpp-421:1" << true;
     QTest::newRow("snpp refused ids") << "snpp-550=9,10" << true;
+    QTest::newRow("close") << "close:1" << true;
+    QTest::newRow("wctp-fail code") << "wctp-fail=602" << true;
     QTest::newRow("unknown") << "lightning" << false;
+    QTest::newRow("wctp-fail below the failure codes") << "wctp-fail=200" << false;
+    QTest::newRow("wctp-fail without a code") << "wctp-fail" << false;
     QTest::newRow("argument not wanted") << "busy=3" << false;
     QTest::newRow("nak without number") << "nak" << false;
     QTest::newRow("nak negative") << "nak=-1" << false;

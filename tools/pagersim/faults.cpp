@@ -139,6 +139,17 @@ bool FaultPlan::apply(const Fault& fault, CallFaults& faults, QString* error)
         faults.slowAckMs = static_cast<int>(seconds * 1000.0 + 0.5);
         return true;
     }
+    if (name == u"close") {
+        faults.closeUnanswered = true;
+        return needsNoArg();
+    }
+    if (name == u"wctp-fail") {
+        if (!toCount(fault.arg, &faults.wctpFailCode) || faults.wctpFailCode < 300 || faults.wctpFailCode > 999) {
+            *error = QStringLiteral("fault wctp-fail needs an error code from 300 to 999, got \"%1\"").arg(fault.arg);
+            return false;
+        }
+        return true;
+    }
     *error = QStringLiteral("unknown fault \"%1\"").arg(name);
     return false;
 }

@@ -21,9 +21,11 @@ struct CallFaults {
     bool noGoAhead = false;
     int maxPages = -1; // pages accepted before 112 ends the session; -1 no limit
     bool garbage = false;
-    int slowAckMs = 0; // delay before each reply of the terminal
+    int slowAckMs = 0; // delay before each reply of the terminal (and of the SNPP and WCTP servers)
     bool snpp421 = false; // the SNPP server greets with 421 and closes
     bool snpp554 = false; // the SNPP server answers SEND with 554
+    bool closeUnanswered = false; // WCTP: the connection is closed after the request, no answer
+    int wctpFailCode = 0; // WCTP: every submit answered wctp-Failure with this errorCode
 };
 
 // The --fault list: NAME[=ARG][:COUNT], COUNT the number of calls, from the first, that a fault applies to.

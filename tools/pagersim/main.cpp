@@ -1,5 +1,6 @@
 // pagersim: a Hayes modem and a carrier's TAP 1.8 paging terminal on a pseudo-terminal (and on a
-// loopback TCP port), optionally an SNPP server on another loopback port, recording every call to a transcript. See README.md for the command line.
+// loopback TCP port), an SNPP server and a WCTP server on loopback ports, recording every call to a
+// transcript. See README.md for the command line.
 
 #include "exchange.h"
 #include "faults.h"
@@ -7,6 +8,7 @@
 #include "ptyline.h"
 #include "tcpline.h"
 #include "transcript.h"
+#include "wctpserver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -50,12 +52,20 @@ int main(int argc, char* argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Carrier simulator: a Hayes modem, a TAP 1.8 paging terminal and an SNPP server."));
+        QStringLiteral("Carrier simulator: a Hayes modem, a TAP 1.8 paging terminal, an SNPP server and a WCTP server."));
     parser.addHelpOption();
     const QCommandLineOption tcpOption(QStringLiteral("tcp"),
         QStringLiteral("Also serve TAP on 127.0.0.1:PORT (0: any free port)."), QStringLiteral("PORT"));
     const QCommandLineOption snppOption(QStringLiteral("snpp"),
         QStringLiteral("Also serve SNPP (level 2) on 127.0.0.1:PORT (0: any free port)."), QStringLiteral("PORT"));
+    const QCommandLineOption wctpOption(QStringLiteral("wctp"),
+        QStringLiteral("Also serve WCTP on http://127.0.0.1:PORT/wctp (0: any free port)."), QStringLiteral("PORT"));
+    const QCommandLineOption deliveredOption(QStringLiteral("wctp-delivered-ms"),
+        QStringLiteral("WCTP: a message is DELIVERED this long after its submit (-1: never; default 1000)."),
+        QStringLiteral("MS"));
+    const QCommandLineOption readOption(QStringLiteral("wctp-read-ms"),
+        QStringLiteral("WCTP: a delivered message is READ this long after its submit (-1: never; default 3000)."),
+        QStringLiteral("MS"));
     const QCommandLineOption transcriptOption(QStringLiteral("transcript"),
         QStringLiteral("Append the calls' events to FILE, one JSON object a line."), QStringLiteral("FILE"));
     const QCommandLineOption baudOption(QStringLiteral("baud"),
@@ -70,7 +80,8 @@ int main(int argc, char* argv[])
     const QCommandLineOption quietOption(
         QStringLiteral("quiet"), QStringLiteral("Do not log the events to stderr."));
     parser.addOptions(
-        { tcpOption, snppOption, transcriptOption, baudOption, passwordOption, faultOption, callsOption, quietOption });
+        { tcpOption, snppOption, wctpOption, deliveredOption, readOption, transcriptOption, baudOption, passwordOption,
+            faultOption, callsOption, quietOption });
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -94,6 +105,13 @@ int main(int argc, char* argv[])
         return fail(QStringLiteral("--tcp needs a port from 0 to 65535"));
     if (!number(snppOption, 0, 65535, &snppPort))
         return fail(QStringLiteral("--snpp needs a port from 0 to 65535"));
+    int wctpPort = -1;
+    int deliveredMs = 1000;
+    int readMs = 3000;
+    if (!number(wctpOption, 0, 65535, &wctpPort))
+        return fail(QStringLiteral("--wctp needs a port from 0 to 65535"));
+    if (!number(deliveredOption, -1, 1 << 30, &deliveredMs) || !number(readOption, -1, 1 << 30, &readMs))
+        return fail(QStringLiteral("--wctp-delivered-ms and --wctp-read-ms need milliseconds (-1: never)"));
 
     pagersim::FaultPlan faults;
     for (const QString& fault : parser.values(faultOption)) {
@@ -135,6 +153,11 @@ int main(int argc, char* argv[])
     if (snppPort >= 0 && !snpp.listen(static_cast<quint16>(snppPort), &error))
         return fail(error);
 
+    pagersim::WctpServer wctp(&exchange);
+    wctp.setDelays(deliveredMs, readMs);
+    if (wctpPort >= 0 && !wctp.listen(static_cast<quint16>(wctpPort), &error))
+        return fail(error);
+
     // SIGTERM and SIGINT end the event loop from inside it.
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
         return fail(QStringLiteral("socketpair failed"));
@@ -153,7 +176,7 @@ int main(int argc, char* argv[])
     QElapsedTimer draining;
     drain.setInterval(20);
     QObject::connect(&drain, &QTimer::timeout, &app, [&] {
-        if ((pty.isDrained() && tcp.isDrained() && snpp.isDrained()) || draining.elapsed() > 10000)
+        if ((pty.isDrained() && tcp.isDrained() && snpp.isDrained() && wctp.isDrained()) || draining.elapsed() > 10000)
             QCoreApplication::quit();
     });
     QObject::connect(&exchange, &pagersim::Exchange::callEnded, &app, [&](int ended) {
@@ -168,6 +191,8 @@ int main(int argc, char* argv[])
         printLine(QStringLiteral("TCP 127.0.0.1:%1").arg(tcp.port()));
     if (snppPort >= 0)
         printLine(QStringLiteral("SNPP 127.0.0.1:%1").arg(snpp.port()));
+    if (wctpPort >= 0)
+        printLine(QStringLiteral("WCTP http://127.0.0.1:%1/wctp").arg(wctp.port()));
     printLine(QStringLiteral("READY"));
     return app.exec();
 }

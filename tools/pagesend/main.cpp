@@ -16,7 +16,7 @@ int main(int argc, char* argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Sends one page (TAP 1.8 alphanumeric, SNPP with --snpp, or numeric with a \"B\" line speed) and prints every status "
+        "Sends one page (TAP 1.8 alphanumeric, numeric with a \"B\" line speed, SNPP with --snpp or WCTP with --wctp) and prints every status "
         "as \"CODE TEXT\", then \"final CODE TEXT\". Exits with the final code: 0 when delivered."));
     parser.addHelpOption();
     const QCommandLineOption port(QStringLiteral("port"),
@@ -28,9 +28,11 @@ int main(int argc, char* argv[])
         QStringLiteral("Send through the SNPP server at HOST:PORT instead of a port (--network not needed)."),
         QStringLiteral("HOST:PORT"));
     const QCommandLineOption login(QStringLiteral("login"),
-        QStringLiteral("With --snpp: the login ID (LOGI); without it no login is sent."), QStringLiteral("ID"));
+        QStringLiteral("With --snpp: the login ID (LOGI; without it no login is sent); with --wctp: the senderID."),
+        QStringLiteral("ID"));
     const QCommandLineOption password(QStringLiteral("password"),
-        QStringLiteral("With --snpp: the password that goes with --login."), QStringLiteral("PW"));
+        QStringLiteral("With --snpp: the password that goes with --login; with --wctp: the securityCode."),
+        QStringLiteral("PW"));
     const QCommandLineOption baud(QStringLiteral("baud"),
         QStringLiteral(
             "Line speed, e.g. 300 or 1200; \"B\" + speed (B300) sends a numeric page. Default 300."),
@@ -56,18 +58,23 @@ int main(int argc, char* argv[])
     const QCommandLineOption pager(QStringLiteral("pager"),
         QStringLiteral("Pager ID, or several as \"ID1^ID2^\" for a group page. Required."),
         QStringLiteral("IDS"));
-    parser.addOptions({ port, snpp, login, password, baud, init, pulse, size, debug, network, pager });
+    const QCommandLineOption wctp(QStringLiteral("wctp"),
+        QStringLiteral("Send through a WCTP carrier at URL (http:// or https://, e.g. "
+                       "http://127.0.0.1:8080/wctp) instead of a port; prints \"tracking NUMBER\" for every "
+                       "page accepted. --network is then not needed."),
+        QStringLiteral("URL"));
+    parser.addOptions({ port, snpp, wctp, login, password, baud, init, pulse, size, debug, network, pager });
     parser.addPositionalArgument(QStringLiteral("MESSAGE"),
         QStringLiteral("The message; the words are joined by blanks."), QStringLiteral("MESSAGE..."));
     parser.process(app);
 
     QTextStream err(stderr);
-    if ((!parser.isSet(network) && !parser.isSet(snpp)) || !parser.isSet(pager)) {
-        err << "pagesend: --network (or --snpp) and --pager are required (see --help)\n";
+    if ((!parser.isSet(network) && !parser.isSet(snpp) && !parser.isSet(wctp)) || !parser.isSet(pager)) {
+        err << "pagesend: --pager and --network (or --snpp, or --wctp) are required (see --help)\n";
         return 2;
     }
-    if ((parser.isSet(login) || parser.isSet(password)) && !parser.isSet(snpp)) {
-        err << "pagesend: --login and --password go with --snpp (a TAP password is part of --network)\n";
+    if ((parser.isSet(login) || parser.isSet(password)) && !parser.isSet(snpp) && !parser.isSet(wctp)) {
+        err << "pagesend: --login and --password go with --snpp or --wctp (a TAP password is part of --network)\n";
         return 2;
     }
     bool sizeOk = false;
@@ -90,6 +97,12 @@ int main(int argc, char* argv[])
     if (parser.isSet(snpp)) { // the library's SNPP port name; its "dial string" is LOGIN^PASSWORD
         engine.ComPort = QStringLiteral("snpp:") + parser.value(snpp);
         engine.NetworkPhone = parser.value(login) + QLatin1Char('^') + parser.value(password);
+    } else if (parser.isSet(wctp)) {
+        engine.ComPort = QStringLiteral("WCTP"); // only names the page
+        engine.BaudRate.clear();
+        engine.WctpUrl = parser.value(wctp);
+        engine.WctpLogin = parser.value(login);
+        engine.WctpPassword = parser.value(password);
     }
     engine.PagerPhone = parser.value(pager);
     engine.MessageToSend = parser.positionalArguments().join(QLatin1Char(' '));
@@ -102,6 +115,8 @@ int main(int argc, char* argv[])
         out.flush();
     };
     engine.OnFinished = [&out](paging::TPageEngine* e) {
+        for (const QString& number : e->trackingNumbers())
+            out << "tracking " << number << '\n';
         out << "final " << e->statusCode() << ' ' << e->statusText() << '\n';
         out.flush();
         QCoreApplication::exit(e->statusCode());

@@ -1,0 +1,165 @@
+#include "wctpclient.h"
+
+#include "pagestatus.h"
+
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSocketNotifier>
+#include <QSslError>
+#include <QTimer>
+
+#include <poll.h>
+
+namespace paging {
+
+namespace {
+bool cancelled(int fd)
+{
+    if (fd < 0)
+        return false;
+    pollfd p { fd, POLLIN, 0 };
+    return ::poll(&p, 1, 0) > 0;
+}
+} // namespace
+
+WctpClient::WctpClient(const WctpTarget& target, int cancelFd)
+    : m_target(target)
+    , m_cancelFd(cancelFd)
+    , m_manager(std::make_unique<QNetworkAccessManager>())
+{
+    m_manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy); // a 3xx is an answer, not a hop
+}
+
+WctpClient::~WctpClient() = default;
+
+WctpClient::SubmitResult WctpClient::submit(const QString& recipientId, const QString& text)
+{
+    SubmitResult r;
+    static_cast<Result&>(r) = post(wctp::writeSubmit({ m_target.login, m_target.password, recipientId, text }));
+    if (r.status)
+        return r;
+    r.answer = wctp::readSubmitAnswer(m_lastBody);
+    if (!r.answer.wellFormed) {
+        r.status = BadServerAnswer;
+        r.detail = QStringLiteral("%1: %2").arg(m_target.url.host(), r.answer.problem);
+    }
+    return r;
+}
+
+WctpClient::QueryResult WctpClient::query(const QString& recipientId, const QString& trackingNumber)
+{
+    QueryResult r;
+    static_cast<Result&>(r) = post(wctp::writeQuery({ m_target.login, recipientId, trackingNumber }));
+    if (r.status)
+        return r;
+    r.answer = wctp::readQueryAnswer(m_lastBody);
+    if (!r.answer.wellFormed) {
+        r.status = BadServerAnswer;
+        r.detail = QStringLiteral("%1: %2").arg(m_target.url.host(), r.answer.problem);
+    }
+    return r;
+}
+
+WctpClient::Result WctpClient::post(const QByteArray& document)
+{
+    m_lastBody.clear();
+    const QString host = m_target.url.host();
+    const bool https = m_target.url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+    if (!m_target.url.isValid() || host.isEmpty()
+        || (!https && m_target.url.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) != 0))
+        return { BadParameters, QStringLiteral("not an http or https URL: %1").arg(m_target.url.toString()) };
+    if (cancelled(m_cancelFd))
+        return { Cancelled, QString() };
+
+    QNetworkRequest request(m_target.url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray(wctp::kContentType));
+    request.setTransferTimeout(0); // the deadline below covers the whole exchange
+    QEventLoop loop;
+    QNetworkReply* reply = m_manager->post(request, document);
+    bool encrypted = false;
+    QStringList sslProblems;
+    QObject::connect(reply, &QNetworkReply::encrypted, &loop, [&] { encrypted = true; });
+    // Recorded, never ignored: the handshake then fails and the reply ends with an error.
+    QObject::connect(reply, &QNetworkReply::sslErrors, &loop, [&](const QList<QSslError>& errors) {
+        for (const QSslError& e : errors)
+            sslProblems << e.errorString();
+    });
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    bool timedOut = false;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
+        timedOut = true;
+        loop.quit();
+    });
+    deadline.start(std::max(1, m_target.deadlineMs));
+    std::unique_ptr<QSocketNotifier> cancel;
+    bool wasCancelled = false;
+    if (m_cancelFd >= 0) {
+        cancel = std::make_unique<QSocketNotifier>(m_cancelFd, QSocketNotifier::Read);
+        QObject::connect(cancel.get(), &QSocketNotifier::activated, &loop, [&] {
+            wasCancelled = true;
+            cancel->setEnabled(false); // the eventfd stays readable: one notice is enough
+            loop.quit();
+        });
+    }
+    if (!reply->isFinished())
+        loop.exec();
+
+    const std::unique_ptr<QNetworkReply, void (*)(QNetworkReply*)> owner(reply, [](QNetworkReply* r) {
+        r->disconnect();
+        r->abort();
+        r->deleteLater();
+    });
+    if (!reply->isFinished()) {
+        if (wasCancelled)
+            return { Cancelled, QString() };
+        if (timedOut)
+            return { ServerNotResponding,
+                QStringLiteral("no answer from %1 within %2 ms").arg(host).arg(m_target.deadlineMs) };
+    }
+
+    const QVariant httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const QNetworkReply::NetworkError error = reply->error();
+    if (https && (!sslProblems.isEmpty() || error == QNetworkReply::SslHandshakeFailedError
+                     || (!encrypted && !httpStatus.isValid() && error != QNetworkReply::ConnectionRefusedError
+                         && error != QNetworkReply::HostNotFoundError))) {
+        if (!sslProblems.isEmpty())
+            return { TlsFailure,
+                QStringLiteral("certificate of %1 does not verify: %2").arg(host, sslProblems.join(QStringLiteral("; "))) };
+        return { TlsFailure, QStringLiteral("no TLS session with %1: %2").arg(host, reply->errorString()) };
+    }
+    if (httpStatus.isValid()) {
+        const int code = httpStatus.toInt();
+        if (code >= 500)
+            return { ServerUnavailable, QStringLiteral("HTTP %1 from %2").arg(code).arg(host) };
+        if (code != 200)
+            return { HttpError, QStringLiteral("HTTP %1 from %2").arg(code).arg(host) };
+    }
+    switch (error) {
+    case QNetworkReply::NoError:
+        break;
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyNotFoundError:
+        return { ServerUnavailable, QStringLiteral("%1: %2").arg(host, reply->errorString()) };
+    case QNetworkReply::RemoteHostClosedError:
+        return { ConnectionLost, QStringLiteral("%1 closed the connection without an answer").arg(host) };
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError:
+        return { ServerNotResponding, QStringLiteral("%1: %2").arg(host, reply->errorString()) };
+    default:
+        return { BadServerAnswer, QStringLiteral("%1: %2").arg(host, reply->errorString()) };
+    }
+    if (!httpStatus.isValid())
+        return { BadServerAnswer, QStringLiteral("%1 gave no HTTP answer").arg(host) };
+    m_lastBody = reply->readAll();
+    return { Successful, QString() };
+}
+
+} // namespace paging
