@@ -54,4 +54,9 @@ QString passwordPart(const QString& networkPhone)
     return caret < 0 ? QString() : networkPhone.mid(caret + 1);
 }
 
+QString networkPhone(const QString& number, const QString& password)
+{
+    return password.isEmpty() ? number : number + QLatin1Char('^') + password;
+}
+
 } // namespace paging::dialstring

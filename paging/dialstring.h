@@ -28,5 +28,7 @@ QByteArray toneDigits(const QString& message);
 // A carrier's "NUMBER^PASSWORD": the part before the first "^" and the part after it.
 QString numberPart(const QString& networkPhone);
 QString passwordPart(const QString& networkPhone);
+// The other way round: "NUMBER^PASSWORD", just NUMBER when there is no password.
+QString networkPhone(const QString& number, const QString& password);
 
 } // namespace paging::dialstring

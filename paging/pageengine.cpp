@@ -49,7 +49,11 @@ TPageEngine::ErrorReporter TPageEngine::setErrorReporter(ErrorReporter reporter)
 void TPageEngine::Send()
 {
     char result[kResultBufferSize] = {};
-    const int code = !WctpUrl.isEmpty()
+    const int code = !Paths.isEmpty()
+        ? startPathsPage(PageRequest { ComPort, BaudRate, Modem_initstr, dial_initstr, NetworkPhone, PagerPhone,
+                             QString::number(MessageSize), MessageToSend, Debugfile },
+              Paths, result, this, StatusMessageId, FinishedMessageId)
+        : !WctpUrl.isEmpty()
         ? startWctpPage(ComPort.toUtf8().constData(),
               WctpTarget { QUrl(WctpUrl.trimmed()), WctpLogin, WctpPassword },
               PagerPhone.toUtf8().constData(), QByteArray::number(MessageSize).constData(),
@@ -73,6 +77,11 @@ QStringList TPageEngine::trackingNumbers() const
     for (const WctpTicket& t : wctpTickets(ComPort.toUtf8().constData()))
         out << t.trackingNumber;
     return out;
+}
+
+QString TPageEngine::deliveredVia() const
+{
+    return paging::deliveredVia(ComPort.toUtf8().constData());
 }
 
 void TPageEngine::Abort()

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "deliverypath.h"
+
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -57,8 +60,16 @@ public:
     QString WctpLogin;
     QString WctpPassword;
 
+    // The carrier's paths in the order they are tried within one attempt (see deliverypath.h). Empty:
+    // the port, modem and WCTP properties above alone say how the page goes. Set: they go through the
+    // paths (MODEM stands for ComPort, NetworkPhone and the modem strings); ComPort still names the page.
+    QList<DeliveryPath> Paths;
+
     // After a WCTP page has finished: the tracking number of every page accepted.
     QStringList trackingNumbers() const;
+    // After the page has finished: the path that delivered it (describe(), e.g. "SNPP host:444");
+    // empty when none did or the page had no paths.
+    QString deliveredVia() const;
 
     qint32 statusCode() const { return m_statusCode; }
     QString statusText() const { return m_statusText; }

@@ -111,6 +111,18 @@ void JobState::setTickets(const QList<WctpTicket>& tickets)
     m_tickets = tickets;
 }
 
+QString JobState::deliveredVia() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_deliveredVia;
+}
+
+void JobState::setDeliveredVia(const QString& via)
+{
+    QMutexLocker lock(&m_mutex);
+    m_deliveredVia = via;
+}
+
 bool JobState::finished() const
 {
     QMutexLocker lock(&m_mutex);
@@ -175,12 +187,17 @@ void PageJob::join()
 void PageJob::run()
 {
     DebugLog log(m_request.debugFile);
-    if (m_wctp)
+    if (!m_paths.isEmpty()) {
+        QStringList via;
+        for (const PathPlan& p : m_paths)
+            via << describe(p.path);
+        log.note(QStringLiteral("page to %1 via %2").arg(m_request.pagerPhone, via.join(QLatin1String(", then "))));
+    } else if (m_wctp)
         log.note(QStringLiteral("page to %1 via WCTP at %2").arg(m_request.pagerPhone, m_wctp->url.toString()));
     else
         log.note(QStringLiteral("page to %1 via %2 at %3")
                      .arg(m_request.pagerPhone, m_request.comPort, m_request.baudRate));
-    const int code = deliver(log);
+    const int code = m_paths.isEmpty() ? deliver(log) : deliverPaths(log);
     const QString text = m_finalDetail.isEmpty() || code == Successful
         ? statusText(code)
         : statusText(code) + QStringLiteral(": ") + m_finalDetail;
@@ -201,6 +218,61 @@ int PageJob::deliver(DebugLog& log)
     if (m_wctp)
         return deliverWctp(log);
     return m_plan.numeric ? deliverNumeric(log) : deliverAlphanumeric(log);
+}
+
+// Each path in turn, within this one attempt: a retryable failure goes on to the next path; success,
+// a failure for good (a refused login, a refused page, a cancel) or the last path's failure ends it.
+int PageJob::deliverPaths(DebugLog& log)
+{
+    const PageRequest request = m_request;
+    int code = BadParameters;
+    for (qsizetype i = 0; i < m_paths.size(); ++i) {
+        const PathPlan& path = m_paths.at(i);
+        log.note(QStringLiteral("path %1 of %2: %3").arg(i + 1).arg(m_paths.size()).arg(describe(path.path)));
+        m_request = request;
+        m_plan = path.plan;
+        m_wctp.reset();
+        m_finalDetail.clear();
+        code = deliverPath(path, log);
+        if (code == Successful || code == GroupBadIds) {
+            m_state->setDeliveredVia(describe(path.path));
+            break;
+        }
+        if (!isRetryable(code))
+            break;
+        log.note(QStringLiteral("%1 failed (%2 %3)%4")
+                     .arg(describe(path.path))
+                     .arg(code)
+                     .arg(statusText(code))
+                     .arg(i + 1 < m_paths.size() ? QStringLiteral(": trying the next path") : QString()));
+    }
+    m_request = request;
+    return code;
+}
+
+int PageJob::deliverPath(const PathPlan& path, DebugLog& log)
+{
+    switch (pathMethod(path.path.method)) {
+    case PathMethod::Modem: // the page's own port, modem and carrier number
+        return deliver(log);
+    case PathMethod::TapIp:
+        m_request.comPort = QStringLiteral("tcp:") + path.path.address.trimmed();
+        m_request.networkPhone = dialstring::networkPhone(QString(), path.path.password);
+        return deliver(log);
+    case PathMethod::Snpp: {
+        SnppTarget snpp { QString(), 0, path.path.login.trimmed(), path.path.password };
+        if (!parseHostPort(path.path.address, &snpp.host, &snpp.port))
+            return BadParameters;
+        return deliverSnpp(m_plan, snpp, m_timings, m_cancelFd, log,
+            [this](int code, const QString& text) { m_state->report(code, text); });
+    }
+    case PathMethod::Wctp:
+        m_wctp = WctpTarget { QUrl(path.path.address.trimmed()), path.path.login, path.path.password };
+        return deliverWctp(log);
+    case PathMethod::Invalid:
+        break;
+    }
+    return BadParameters;
 }
 
 int PageJob::deliverWctp(DebugLog& log)

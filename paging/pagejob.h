@@ -1,5 +1,6 @@
 #pragma once
 
+#include "deliverypath.h"
 #include "pagerequest.h"
 #include "tapconstants.h"
 #include "wctpdelivery.h"
@@ -47,6 +48,9 @@ public:
     // A WCTP page's tracking numbers, one per accepted page; set before the page finishes.
     QList<WctpTicket> tickets() const;
     void setTickets(const QList<WctpTicket>& tickets);
+    // The path that delivered the page (describe()); empty until one has, and for a page without paths.
+    QString deliveredVia() const;
+    void setDeliveredVia(const QString& via);
 
 private:
     void post(int type, quint64 seq);
@@ -60,12 +64,20 @@ private:
     quint64 m_nextSeq = 1;
     bool m_finished = false;
     QList<WctpTicket> m_tickets;
+    QString m_deliveredVia;
     std::weak_ptr<JobState> m_self;
     friend class PageJob;
 };
 
+// A path of the page and the page as planned for it (its own characters per page).
+struct PathPlan {
+    DeliveryPath path;
+    PagePlan plan;
+};
+
 // One page on its own thread: open the port, dial, deliver, hang up, report. With a WCTP target the
 // pages go to that server instead (no port, no modem), and the attempt ends with the submits' answers.
+// With paths, the attempt goes through them in order until one delivers or fails for good.
 class PageJob {
 public:
     PageJob(const PageRequest& request, const PagePlan& plan, QObject* receiver, int statusType,
@@ -73,6 +85,7 @@ public:
     ~PageJob(); // cancels and joins
 
     void setWctp(const WctpTarget& target) { m_wctp = target; } // before start()
+    void setPaths(const QList<PathPlan>& paths) { m_paths = paths; } // before start(); checked already
     void start();
     void cancel();
     void join();
@@ -81,6 +94,8 @@ public:
 private:
     void run();
     int deliver(DebugLog& log);
+    int deliverPaths(DebugLog& log);
+    int deliverPath(const PathPlan& path, DebugLog& log);
     int deliverWctp(DebugLog& log);
     int openLine(DebugLog& log, std::unique_ptr<Line>* line);
     int deliverAlphanumeric(DebugLog& log);
@@ -94,6 +109,7 @@ private:
     ProtocolTimings m_timings;
     std::shared_ptr<JobState> m_state;
     std::optional<WctpTarget> m_wctp;
+    QList<PathPlan> m_paths;
     QString m_finalDetail; // said after the final code's text when the failure has more to tell
     int m_cancelFd = -1;
     std::thread m_thread;

@@ -106,8 +106,8 @@ bool waitForPage(const char* comPort, int timeoutMs)
 using namespace paging;
 
 namespace {
-int startJob(const PageRequest& request, const std::optional<WctpTarget>& wctp, char* resultBuffer,
-    QObject* window, int statusMessageId, int finishedMessageId)
+int startJob(const PageRequest& request, const std::optional<WctpTarget>& wctp, const QList<DeliveryPath>& paths,
+    char* resultBuffer, QObject* window, int statusMessageId, int finishedMessageId)
 {
     auto refuse = [resultBuffer](int code, const QString& why) {
         copyText(why.isEmpty() ? statusText(code) : statusText(code) + QStringLiteral(": ") + why,
@@ -122,6 +122,19 @@ int startJob(const PageRequest& request, const std::optional<WctpTarget>& wctp, 
     QString why;
     if (const int code = planPage(request, &plan, &why))
         return refuse(code, why);
+    QList<PathPlan> pathPlans;
+    for (qsizetype i = 0; i < paths.size(); ++i) // all checked before any is tried
+        if (!checkPath(paths.at(i), &why))
+            return refuse(BadParameters, QStringLiteral("path %1: %2").arg(i + 1).arg(why));
+    for (const DeliveryPath& path : paths) {
+        PathPlan p { path, plan };
+        if (path.maxChars > 0) {
+            PageRequest sized = request;
+            sized.messageSize = QString::number(path.maxChars);
+            planPage(sized, &p.plan, &why); // the same request but its page size: it plans as it did
+        }
+        pathPlans.append(p);
+    }
 
     Registry& r = registry();
     std::unique_ptr<PageJob> previous;
@@ -138,6 +151,7 @@ int startJob(const PageRequest& request, const std::optional<WctpTarget>& wctp, 
             request, plan, window, QEvent::User + statusMessageId, QEvent::User + finishedMessageId);
         if (wctp)
             job->setWctp(*wctp);
+        job->setPaths(pathPlans);
         job->start();
         r.jobs.emplace(key, std::move(job));
     }
@@ -155,7 +169,7 @@ int StartPage(const char* comPort, const char* baudRate, const char* modemInitSt
     const PageRequest request { text(comPort).trimmed(), text(baudRate), text(modemInitString),
         text(dialInitString), text(networkPhone), text(pagerPhone), text(messageSize), text(message),
         text(debugFile) };
-    return startJob(request, std::nullopt, resultBuffer, window, statusMessageId, finishedMessageId);
+    return startJob(request, std::nullopt, {}, resultBuffer, window, statusMessageId, finishedMessageId);
 }
 
 namespace paging {
@@ -165,7 +179,23 @@ int startWctpPage(const char* key, const WctpTarget& target, const char* pagerPh
 {
     const PageRequest request { text(key).trimmed(), QString(), QString(), QString(), QString(), text(pagerPhone),
         text(messageSize), text(message), text(debugFile) };
-    return startJob(request, target, resultBuffer, window, statusMessageId, finishedMessageId);
+    return startJob(request, target, {}, resultBuffer, window, statusMessageId, finishedMessageId);
+}
+
+int startPathsPage(const PageRequest& request, const QList<DeliveryPath>& paths, char* resultBuffer,
+    QObject* window, int statusMessageId, int finishedMessageId)
+{
+    PageRequest r = request;
+    r.comPort = r.comPort.trimmed();
+    return startJob(r, std::nullopt, paths, resultBuffer, window, statusMessageId, finishedMessageId);
+}
+
+QString deliveredVia(const char* key)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    auto it = r.jobs.find(portKey(key));
+    return it == r.jobs.end() ? QString() : it->second->state()->deliveredVia();
 }
 
 QList<WctpTicket> wctpTickets(const char* key)

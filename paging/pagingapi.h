@@ -33,6 +33,8 @@ int GetPageStatus(const char* comPort, int* code, char* text);
 // Stops the page on that port; the worker hangs up and ends with code 7 within two seconds.
 int CancelPage(const char* comPort);
 
+#include "deliverypath.h"
+#include "pagerequest.h"
 #include "wctpdelivery.h"
 
 namespace paging {
@@ -42,6 +44,13 @@ namespace paging {
 int startWctpPage(const char* key, const WctpTarget& target, const char* pagerPhone, const char* messageSize,
     const char* message, const char* debugFile, char* resultBuffer, QObject* window, int statusMessageId,
     int finishedMessageId);
+// A page through PATHS, tried in order within one attempt (see deliverypath.h). REQUEST.comPort names
+// the page and is the MODEM path's port. Every path is checked before anything connects: a bad one
+// refuses the start with 9 ("Bad parameters: path N: ..."). Returns as StartPage does.
+int startPathsPage(const PageRequest& request, const QList<DeliveryPath>& paths, char* resultBuffer,
+    QObject* window, int statusMessageId, int finishedMessageId);
+// The path that delivered the page under KEY (describe()), once it has; empty otherwise.
+QString deliveredVia(const char* key);
 // The tracking numbers of the WCTP page under KEY (once it has finished; empty for a TAP page).
 QList<WctpTicket> wctpTickets(const char* key);
 // No more events to `window` from any page (called before the receiver goes away).
