@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
+#include <algorithm>
 #include <cstdio>
 
 int main(int argc, char* argv[])
@@ -16,7 +17,8 @@ int main(int argc, char* argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Sends one page (TAP 1.8 alphanumeric, numeric with a \"B\" line speed, SNPP with --snpp or WCTP with --wctp) and prints every status "
+        "Sends one page (TAP 1.8 alphanumeric, numeric with a \"B\" line speed, SNPP with --snpp, WCTP with --wctp, or "
+        "through the paths given with --path) and prints every status "
         "as \"CODE TEXT\", then \"final CODE TEXT\". Exits with the final code: 0 when delivered."));
     parser.addHelpOption();
     const QCommandLineOption port(QStringLiteral("port"),
@@ -63,14 +65,32 @@ int main(int argc, char* argv[])
                        "http://127.0.0.1:8080/wctp) instead of a port; prints \"tracking NUMBER\" for every "
                        "page accepted. --network is then not needed."),
         QStringLiteral("URL"));
-    parser.addOptions({ port, snpp, wctp, login, password, baud, init, pulse, size, debug, network, pager });
+    const QCommandLineOption path(QStringLiteral("path"),
+        QStringLiteral("A way to the carrier: METHOD,ADDRESS[,LOGIN[,PASSWORD]] with METHOD MODEM (the port and "
+                       "--network; no ADDRESS), TAPIP (TAP over TCP to HOST:PORT; PASSWORD the TAP password), "
+                       "SNPP (HOST:PORT) or WCTP (URL). Repeatable: the paths are tried in order, the next one "
+                       "after a failure worth retrying; prints \"via PATH\" when delivered."),
+        QStringLiteral("PATH"));
+    parser.addOptions({ port, snpp, wctp, path, login, password, baud, init, pulse, size, debug, network, pager });
     parser.addPositionalArgument(QStringLiteral("MESSAGE"),
         QStringLiteral("The message; the words are joined by blanks."), QStringLiteral("MESSAGE..."));
     parser.process(app);
 
     QTextStream err(stderr);
-    if ((!parser.isSet(network) && !parser.isSet(snpp) && !parser.isSet(wctp)) || !parser.isSet(pager)) {
-        err << "pagesend: --pager and --network (or --snpp, or --wctp) are required (see --help)\n";
+    QList<paging::DeliveryPath> paths;
+    for (const QString& value : parser.values(path)) {
+        paging::DeliveryPath p;
+        p.method = value.section(QLatin1Char(','), 0, 0);
+        p.address = value.section(QLatin1Char(','), 1, 1);
+        p.login = value.section(QLatin1Char(','), 2, 2);
+        p.password = value.section(QLatin1Char(','), 3); // the rest: a password may hold commas
+        paths.append(p); // checked by the library, which refuses the page for a bad one
+    }
+    const bool modemPath = std::any_of(paths.cbegin(), paths.cend(),
+        [](const paging::DeliveryPath& p) { return paging::pathMethod(p.method) == paging::PathMethod::Modem; });
+    if ((!parser.isSet(network) && !parser.isSet(snpp) && !parser.isSet(wctp) && (paths.isEmpty() || modemPath))
+        || !parser.isSet(pager)) {
+        err << "pagesend: --pager and --network (or --snpp, or --wctp, or --path other than MODEM) are required (see --help)\n";
         return 2;
     }
     if ((parser.isSet(login) || parser.isSet(password)) && !parser.isSet(snpp) && !parser.isSet(wctp)) {
@@ -104,6 +124,7 @@ int main(int argc, char* argv[])
         engine.WctpLogin = parser.value(login);
         engine.WctpPassword = parser.value(password);
     }
+    engine.Paths = paths;
     engine.PagerPhone = parser.value(pager);
     engine.MessageToSend = parser.positionalArguments().join(QLatin1Char(' '));
     if (engine.PagerPhone.contains(QLatin1Char('^')) && !engine.MessageToSend.endsWith(QLatin1String("^^")))
@@ -118,6 +139,8 @@ int main(int argc, char* argv[])
         for (const QString& number : e->trackingNumbers())
             out << "tracking " << number << '\n';
         out << "final " << e->statusCode() << ' ' << e->statusText() << '\n';
+        if (!e->deliveredVia().isEmpty())
+            out << "via " << e->deliveredVia() << '\n';
         out.flush();
         QCoreApplication::exit(e->statusCode());
     };
