@@ -131,6 +131,7 @@ int startJob(const PageRequest& request, const std::optional<WctpTarget>& wctp, 
         if (path.maxChars > 0) {
             PageRequest sized = request;
             sized.messageSize = QString::number(path.maxChars);
+            p.plan = PagePlan();
             planPage(sized, &p.plan, &why); // the same request but its page size: it plans as it did
         }
         pathPlans.append(p);

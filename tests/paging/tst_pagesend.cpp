@@ -14,6 +14,7 @@ private slots:
     void sends();
     void sendsThroughSnpp();
     void sendsThroughWctp();
+    void failsOverAlongPaths();
     void helpNamesEveryOption();
 
 private:
@@ -119,6 +120,26 @@ void tst_PageSend::sendsThroughWctp()
     QCOMPARE(lines.last(), QStringLiteral("final 0 Successful "));
 }
 
+// --path twice: the SNPP server turns the page away (421), the TAP-over-IP terminal takes it, and the
+// last line names that path.
+void tst_PageSend::failsOverAlongPaths()
+{
+    PagerSimProcess sim;
+    QVERIFY(sim.start({ "--snpp", "0", "--fault", "snpp-421" }));
+    const QString tap = sim.tcp().mid(4);
+    QProcess p;
+    p.start(program(),
+        { "--path", "SNPP," + sim.snpp(), "--path", "tapip," + tap + ",,pw,x", "--pager", "42", "on", "call" });
+    QVERIFY(p.waitForFinished(30000));
+    const QByteArray out = p.readAllStandardOutput();
+    QVERIFY2(out.endsWith("final 0 Successful \nvia TAPIP " + tap.toUtf8() + "\n"), out.constData());
+    QCOMPARE(p.exitCode(), 0);
+    const QList<QJsonObject> logins = sim.transcript(QStringLiteral("login"));
+    QCOMPARE(logins.size(), 1);
+    QCOMPARE(logins.first().value("password").toString(), QStringLiteral("pw,x"));
+    QCOMPARE(sim.transcript(QStringLiteral("page")).first().value("text").toString(), QStringLiteral("on call"));
+}
+
 void tst_PageSend::helpNamesEveryOption()
 {
     QProcess p;
@@ -127,7 +148,7 @@ void tst_PageSend::helpNamesEveryOption()
     QCOMPARE(p.exitCode(), 0);
     const QString help = QString::fromUtf8(p.readAllStandardOutput());
     for (const char* option :
-        { "--port", "--snpp", "--wctp", "--login", "--password", "--baud", "--init", "--pulse", "--size", "--debug",
+        { "--port", "--snpp", "--wctp", "--path", "--login", "--password", "--baud", "--init", "--pulse", "--size", "--debug",
             "--network", "--pager", "MESSAGE" })
         QVERIFY2(help.contains(QLatin1String(option)), option);
     // A negative page size is refused before anything is sent (0 stays "no limit").
