@@ -61,7 +61,7 @@ void send(TPageEngine& e, const QList<DeliveryPath>& paths, Outcome& o, const QS
         QTRY_COMPARE_WITH_TIMEOUT(o.finished, 1, 30000);
 }
 
-QStringList connections(const PagerSimProcess& sim)
+QStringList connections(const PagerSimProcess& sim) // "snpp", "tcp", ... in order
 {
     QStringList via;
     for (const QJsonObject& c : sim.transcript(QStringLiteral("connect")))
@@ -101,27 +101,14 @@ void tst_DeliveryPaths::checkPath_data()
     QTest::newRow("tapip") << path("TAPIP", "tap.example.net:5000") << "" << "TAPIP tap.example.net:5000";
     QTest::newRow("snpp, any case, blanks") << path(" Snpp ", " paging.example.net:444 ") << ""
                                             << "SNPP paging.example.net:444";
-    QTest::newRow("snpp, IPv6") << path("SNPP", "[::1]:444") << "" << "SNPP [::1]:444";
     QTest::newRow("wctp https") << path("wctp", "https://host/wctp") << "" << "WCTP https://host/wctp";
-    QTest::newRow("wctp http with port") << path("WCTP", "http://127.0.0.1:8080/wctp") << ""
-                                         << "WCTP http://127.0.0.1:8080/wctp";
     QTest::newRow("unknown method") << path("FAX", "host:1") << "unknown method" << "";
-    QTest::newRow("no method") << path("", "host:1") << "unknown method" << "";
     QTest::newRow("snpp without port") << path("SNPP", "paging.example.net") << "bad address" << "";
-    QTest::newRow("snpp port 0") << path("SNPP", "host:0") << "bad address" << "";
     QTest::newRow("snpp port 65536") << path("SNPP", "host:65536") << "bad address" << "";
-    QTest::newRow("snpp signed port") << path("SNPP", "host:+44") << "bad address" << "";
     QTest::newRow("tapip no host") << path("TAPIP", ":5000") << "bad address" << "";
-    QTest::newRow("tapip empty brackets") << path("TAPIP", "[]:5000") << "bad address" << "";
-    QTest::newRow("tapip no address") << path("TAPIP", "") << "bad address" << "";
     QTest::newRow("tapip bare IPv6") << path("TAPIP", "::1:5000") << "bad address" << "";
     QTest::newRow("wctp ftp") << path("WCTP", "ftp://host/wctp") << "not an http(s) URL" << "";
-    QTest::newRow("wctp host:port only") << path("WCTP", "host:80") << "not an http(s) URL" << "";
     QTest::newRow("wctp no host") << path("WCTP", "http:///wctp") << "no host" << "";
-    QTest::newRow("wctp empty") << path("WCTP", "") << "not an http(s) URL" << "";
-    DeliveryPath negative = path("MODEM", "");
-    negative.maxChars = -1;
-    QTest::newRow("negative page size") << negative << "page size" << "";
 }
 
 void tst_DeliveryPaths::checkPath()

@@ -14,7 +14,6 @@ private slots:
     void sends();
     void sendsThroughSnpp();
     void sendsThroughWctp();
-    void failsOverAlongPaths();
     void helpNamesEveryOption();
 
 private:
@@ -118,26 +117,6 @@ void tst_PageSend::sendsThroughWctp()
     QCOMPARE(tracking, recorded);
     QCOMPARE(recorded.size(), 2);
     QCOMPARE(lines.last(), QStringLiteral("final 0 Successful "));
-}
-
-// --path twice: the SNPP server turns the page away (421), the TAP-over-IP terminal takes it, and the
-// last line names that path.
-void tst_PageSend::failsOverAlongPaths()
-{
-    PagerSimProcess sim;
-    QVERIFY(sim.start({ "--snpp", "0", "--fault", "snpp-421" }));
-    const QString tap = sim.tcp().mid(4);
-    QProcess p;
-    p.start(program(),
-        { "--path", "SNPP," + sim.snpp(), "--path", "tapip," + tap + ",,pw,x", "--pager", "42", "on", "call" });
-    QVERIFY(p.waitForFinished(30000));
-    const QByteArray out = p.readAllStandardOutput();
-    QVERIFY2(out.endsWith("final 0 Successful \nvia TAPIP " + tap.toUtf8() + "\n"), out.constData());
-    QCOMPARE(p.exitCode(), 0);
-    const QList<QJsonObject> logins = sim.transcript(QStringLiteral("login"));
-    QCOMPARE(logins.size(), 1);
-    QCOMPARE(logins.first().value("password").toString(), QStringLiteral("pw,x"));
-    QCOMPARE(sim.transcript(QStringLiteral("page")).first().value("text").toString(), QStringLiteral("on call"));
 }
 
 void tst_PageSend::helpNamesEveryOption()
