@@ -33,7 +33,7 @@ directories::TUsersForm* CreateUsersForm(TMainForm& mainForm)
 
 directories::TPagerCompForm* CreatePagerCompForm(TMainForm& mainForm)
 {
-    auto* form = new directories::TPagerCompForm(mainForm.desk().PagerCompT(), &mainForm);
+    auto* form = new directories::TPagerCompForm(mainForm.desk(), &mainForm);
     showOnMenu(mainForm, mainForm.CarriersMenu, form);
     return form;
 }

@@ -104,6 +104,8 @@ QString Desk::open()
             { &groupsT_, &store::groupsSchema() },
             { &quickMsgT_, &store::quickMsgSchema() },
             { &pagerCompT_, &store::pageCompSchema() },
+            { &carrPathT_, &store::carrPathSchema() },
+            { &dlvStatT_, &store::dlvStatSchema() },
         };
         // Bound first: a handle that the steps below never open still names its table in a fault.
         for (const auto& [handle, schema] : tables)

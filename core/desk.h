@@ -61,7 +61,7 @@ private:
     bool* flag_ = nullptr;
 };
 
-// The main window's state without the window: the store connection, the seven table handles, the
+// The main window's state without the window: the store connection, the nine table handles, the
 // three in-memory tables and the flags that keep the timer, the send command and the scheduled scan
 // apart. The window owns one Desk for the whole run.
 class Desk {
@@ -91,13 +91,13 @@ public:
     // True when the tables do not live beside the program (the about box then names their folder).
     bool usesFallbackDataDirectory() const;
 
-    // The creation steps, in order: create missing tables and index files, open the seven handles
-    // (MODEMS, BUSERS, MSGLOG2, SCHEDMS2, GROUPS, QUICKMSG, PAGECOMP, each in its default tag) and
-    // check their fields, restore the pending queue from the pending file when it exists, read the
-    // scheduled-sending switch, clear the flags. A table that cannot be opened skips the steps after
-    // it but the pending queue's, which runs whatever happened to the tables (its pages are only
-    // there); its text (the store's own) is returned and kept in startupError(). Returns an empty
-    // text on success.
+    // The creation steps, in order: create missing tables and index files, open the nine handles
+    // (MODEMS, BUSERS, MSGLOG2, SCHEDMS2, GROUPS, QUICKMSG, PAGECOMP, CARRPATH, DLVSTAT, each in its
+    // default tag) and check their fields, restore the pending queue from the pending file when it
+    // exists, read the scheduled-sending switch, clear the flags. A table that cannot be opened
+    // skips the steps after it but the pending queue's, which runs whatever happened to the tables
+    // (its pages are only there); its text (the store's own) is returned and kept in startupError().
+    // Returns an empty text on success.
     //
     // From then on the pending file follows both queues (PendingFile), unless it could be neither
     // read nor kept aside.
@@ -155,8 +155,10 @@ public:
     DeliveryMarks& deliveryMarks() { return deliveryMarks_; }
     const DeliveryMarks& deliveryMarks() const { return deliveryMarks_; }
 
-    // The store connection, the seven table handles (the windows work on them: a window and the
-    // desk's logic share one current record of a table) and the three in-memory tables.
+    // The store connection, the nine table handles (the windows work on them: a window and the
+    // desk's logic share one current record of a table) and the three in-memory tables. CarrPathT
+    // holds the carriers' delivery paths (in BY_CARRIER order), DlvStatT the pages' delivery status
+    // (in BY_TRACK order).
     store::Connection& Plimo32() { return plimo32_; }
     store::Table& BUsersT() { return busersT_; }
     store::Table& PagerCompT() { return pagerCompT_; }
@@ -165,6 +167,8 @@ public:
     store::Table& ModemsT() { return modemsT_; }
     store::Table& MsgLogT() { return msgLogT_; }
     store::Table& SchedMsgT() { return schedMsgT_; }
+    store::Table& CarrPathT() { return carrPathT_; }
+    store::Table& DlvStatT() { return dlvStatT_; }
     store::TMemTable& SendMsgs() { return sendMsgs_; }
     const store::TMemTable& SendMsgs() const { return sendMsgs_; }
     store::TMemTable& PendingMsgs() { return pendingMsgs_; }
@@ -211,6 +215,8 @@ private:
     store::Table modemsT_;
     store::Table msgLogT_;
     store::Table schedMsgT_;
+    store::Table carrPathT_;
+    store::Table dlvStatT_;
     store::TMemTable sendMsgs_;
     store::TMemTable pendingMsgs_;
     store::TMemTable tempUser_;

@@ -79,8 +79,12 @@ void DirectoryForm::connectRecordCommands(store::Table& table, QAbstractItemView
         QMessageBox box(QMessageBox::Question, windowTitle(), QStringLiteral("Delete record?"),
             QMessageBox::Ok | QMessageBox::Cancel, this);
         box.setObjectName(QStringLiteral("DeleteRecordBox"));
+        aboutToDelete();
         if (box.exec() == QMessageBox::Ok)
-            guarded([&table] { table.deleteRecord(); });
+            guarded([this, &table] {
+                table.deleteRecord();
+                recordDeleted();
+            });
     });
     connect(PostBtn, &QPushButton::clicked, this, [this, &table] { guarded([&table] { table.post(); }); });
     connect(CancelBtn, &QPushButton::clicked, this, [this] { CancelClick(); });
@@ -112,7 +116,11 @@ void DirectoryForm::AddClick()
 
 void DirectoryForm::DeleteClick()
 {
-    guarded([this] { compose::ConfirmDelete(*records_, this); });
+    guarded([this] {
+        aboutToDelete();
+        if (compose::ConfirmDelete(*records_, this))
+            recordDeleted();
+    });
 }
 
 void DirectoryForm::CancelClick()

@@ -70,6 +70,11 @@ signals:
 
 protected:
     virtual void FormActivate() = 0;
+    // Around the deletion of the current record by either delete command: aboutToDelete() before
+    // the question is asked, recordDeleted() once the record is gone (not after a refusal or a
+    // failure).
+    virtual void aboutToDelete() { }
+    virtual void recordDeleted() { }
     // Shows the shared handle's current record in the list and the fields.
     virtual void syncView() = 0;
     // The handle moved or changed: the view follows once the event loop is free, so a walk of

@@ -1,5 +1,7 @@
 #include "directories/pagercompform.h"
 
+#include "core/carrierpaths.h"
+#include "core/desk.h"
 #include "models/tablemodel.h"
 #include "store/fieldnames.h"
 #include "store/table.h"
@@ -20,9 +22,10 @@
 
 namespace directories {
 
-TPagerCompForm::TPagerCompForm(store::Table& carriers, QWidget* parent)
+TPagerCompForm::TPagerCompForm(core::Desk& desk, QWidget* parent)
     : DirectoryForm(QStringLiteral("Paging Carriers Information"), QStringLiteral("PagerCompany"), parent)
-    , PagerCompT(carriers)
+    , PagerCompT(desk.PagerCompT())
+    , desk_(desk)
 {
     setObjectName(QStringLiteral("PagerCompForm"));
 
@@ -101,8 +104,49 @@ TPagerCompForm::TPagerCompForm(store::Table& carriers, QWidget* parent)
     connect(&PagerCompT, &store::Table::recordChanged, this, &TPagerCompForm::scheduleSync);
     connect(&PagerCompT, &store::Table::positionChanged, this, &TPagerCompForm::scheduleSync);
 
+    connect(&PagerCompT, &store::Table::stateChanged, this, &TPagerCompForm::carrierStateChanged);
+
     connectRecordCommands(PagerCompT, CarriersList);
     syncView();
+}
+
+QString TPagerCompForm::storedName() const
+{
+    return editing_ ? editedFrom_ : PagerCompT.fieldText(store::pagecomp::PagerComp);
+}
+
+// An edit begins on the stored record, so the name is read then; when it ends the record shows
+// what was written (or, cancelled, what was there), and a changed name takes the paths along.
+// However the edit ends (Save, a move, Enter in the grid, a refresh by another window), it ends
+// here.
+void TPagerCompForm::carrierStateChanged()
+{
+    const store::Table::State state = PagerCompT.state();
+    if (state == store::Table::State::Edit) {
+        editedFrom_ = PagerCompT.fieldText(store::pagecomp::PagerComp);
+        editing_ = true;
+        return;
+    }
+    if (!editing_ || state != store::Table::State::Browse)
+        return;
+    editing_ = false;
+    const QString now = PagerCompT.fieldText(store::pagecomp::PagerComp);
+    if (now != editedFrom_)
+        guarded([&] { core::renameCarrierPaths(desk_, editedFrom_, now); });
+}
+
+void TPagerCompForm::aboutToDelete()
+{
+    // A new record not yet written has no paths, even when it repeats a carrier's name.
+    deletingStored_ = PagerCompT.state() != store::Table::State::Insert && PagerCompT.recNo() != 0;
+    deleting_ = deletingStored_ ? storedName() : QString();
+}
+
+void TPagerCompForm::recordDeleted()
+{
+    if (deletingStored_)
+        core::deleteCarrierPaths(desk_, deleting_);
+    deletingStored_ = false;
 }
 
 void TPagerCompForm::syncView()

@@ -5,6 +5,10 @@
 class QLineEdit;
 class QTableView;
 
+namespace core {
+class Desk;
+}
+
 namespace store {
 class Table;
 }
@@ -18,12 +22,13 @@ namespace directories {
 using models::TableModel;
 
 // "Paging Carriers Information": the directory of paging carriers in PAGECOMP.DBF, on the main
-// window's carriers handle PagerCompT (current record shared).
+// window's carriers handle PagerCompT (current record shared). A carrier's delivery paths in
+// CARRPATH.DBF follow it: renamed with it, deleted with it.
 class TPagerCompForm : public DirectoryForm {
     Q_OBJECT
 
 public:
-    explicit TPagerCompForm(store::Table& carriers, QWidget* parent = nullptr);
+    explicit TPagerCompForm(core::Desk& desk, QWidget* parent = nullptr);
 
     QTableView* CarriersList;
     QLineEdit* HostTel;
@@ -36,8 +41,19 @@ public:
 protected:
     void FormActivate() override;
     void syncView() override;
+    void aboutToDelete() override;
+    void recordDeleted() override;
 
 private:
+    // The carrier's name as stored: while its record is edited, the name it had before.
+    QString storedName() const;
+    void carrierStateChanged();
+
+    core::Desk& desk_;
+    QString editedFrom_; // the stored name of the carrier being edited
+    bool editing_ = false; // editedFrom_ holds the record being edited
+    QString deleting_; // the stored name of the carrier a delete command may delete
+    bool deletingStored_ = false; // the current record is a stored carrier (not a new one)
 
     store::Table& PagerCompT;
     bool showing_ = false;

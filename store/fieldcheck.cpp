@@ -19,6 +19,8 @@ QString typeName(char type)
         return QStringLiteral("numeric");
     case 'M':
         return QStringLiteral("memo");
+    case 'L':
+        return QStringLiteral("logical");
     default:
         return QStringLiteral("type %1").arg(QLatin1Char(type));
     }

@@ -66,8 +66,11 @@ std::vector<FieldDef> parseFieldDefinitions(const QString& definitions)
         case 'M':
             f.width = 10;
             break;
+        case 'L':
+            f.width = 1;
+            break;
         default:
-            throw fail("type must be C, N or M");
+            throw fail("type must be C, N, L or M");
         }
         for (const FieldDef& other : fields)
             if (other.name == f.name)

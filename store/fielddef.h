@@ -10,7 +10,7 @@ namespace store {
 // deletion flag as byte 0.
 struct FieldDef {
     QByteArray name;  // upper case, at most 10 characters
-    char type = 'C';  // 'C' character, 'N' numeric, 'M' memo (10-byte block number)
+    char type = 'C';  // 'C' character, 'N' numeric, 'L' logical (1 byte), 'M' memo (10-byte block number)
     int width = 0;
     int decimals = 0;
     int offset = 0;
@@ -18,7 +18,7 @@ struct FieldDef {
 
 // Parses a field-definition string such as "USERNAME,C,30;HOST_CHARS,N,3,0;MSG,M;": one entry a
 // field, name, type letter, width and (numeric) decimals separated by commas, each entry ended by a
-// semicolon. Memo fields take no width (they are 10 bytes). Throws StoreError on a malformed entry.
+// semicolon. Memo and logical fields take no width (they are 10 bytes and 1 byte: "ENABLED,L;"). Throws StoreError on a malformed entry.
 std::vector<FieldDef> parseFieldDefinitions(const QString& definitions);
 
 // Record length of a table with these fields: the deletion flag plus every width.

@@ -19,7 +19,10 @@ KeyExpression::KeyExpression(
             if (fields[i].name == name)
                 found = int(i);
         }
-        if (found < 0 || fields[size_t(found)].type == 'M')
+        // Other engines index a logical field only through an expression that turns it into text,
+        // so a bare logical field is no key here either, like a memo.
+        const char type = found < 0 ? 0 : fields[size_t(found)].type;
+        if (found < 0 || type == 'M' || type == 'L')
             throw StoreError(
                 QStringLiteral("%1: the key expression \"%2\" needs character or numeric fields of the table "
                                "(\"%3\" is none)")

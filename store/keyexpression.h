@@ -13,7 +13,8 @@ namespace store {
 class KeyExpression {
 public:
     KeyExpression() = default;
-    // Throws StoreError (naming `context`) for an empty part, an unknown field or a memo field.
+    // Throws StoreError (naming `context`) for an empty part, an unknown field, a memo or a
+    // logical field.
     KeyExpression(const QByteArray& expression, const std::vector<FieldDef>& fields, const QString& context);
 
     int keyLength() const { return keyLength_; }

@@ -233,6 +233,31 @@ const TableSchema& schedMsgSchema()
     return s;
 }
 
+const TableSchema& carrPathSchema()
+{
+    using namespace carrpath;
+    static const TableSchema s { QStringLiteral("CARRPATH.DBF"), QStringLiteral("CARRPATH.DBF"),
+        QStringLiteral("CARRPATH.DBF"), QStringLiteral("CARRPATH.CDX"),
+        definitions({ { PagerComp, "C,30" }, { PathNo, "C,2" }, { Method, "C,8" }, { Address, "C,120" },
+            { Login, "C,40" }, { Password, "C,40" }, { MaxChars, "N,5,0" }, { Enabled, "L" } }),
+        { { QStringLiteral("BY_CARRIER"), PagerComp + u'+' + PathNo, false, QStringLiteral("CarrPath") } },
+        QStringLiteral("BY_CARRIER") };
+    return s;
+}
+
+const TableSchema& dlvStatSchema()
+{
+    using namespace dlvstat;
+    static const TableSchema s { QStringLiteral("DLVSTAT.DBF"), QStringLiteral("DLVSTAT.DBF"),
+        QStringLiteral("DLVSTAT.DBF"), QStringLiteral("DLVSTAT.CDX"),
+        definitions({ { LogRec, "C,10" }, { PagerId, "C,12" }, { UserName, "C,30" }, { Method, "C,8" },
+            { Address, "C,120" }, { Tracking, "C,40" }, { Status, "C,10" }, { Changed, "C,19" } }),
+        { { QStringLiteral("BY_TRACK"), Tracking, false, QStringLiteral("DlvStat") },
+            { QStringLiteral("BY_LOG"), LogRec, false, QStringLiteral("DlvStat") } },
+        QStringLiteral("BY_TRACK") };
+    return s;
+}
+
 void Create_Busers(const Connection& c)
 {
     createFrom(c, busersSchema());
@@ -262,6 +287,15 @@ void Create_SchedMsg(const Connection& c)
     createFrom(c, schedMsgSchema());
 }
 
+void Create_CarrPath(const Connection& c)
+{
+    createFrom(c, carrPathSchema());
+}
+void Create_DlvStat(const Connection& c)
+{
+    createFrom(c, dlvStatSchema());
+}
+
 void Index_Busers(Table& h, const Connection& c)
 {
     indexFrom(h, c, busersSchema());
@@ -287,6 +321,15 @@ void Index_SchedMsg(Table& h, const Connection& c)
     indexFrom(h, c, schedMsgSchema());
 }
 
+void Index_CarrPath(Table& h, const Connection& c)
+{
+    indexFrom(h, c, carrPathSchema());
+}
+void Index_DlvStat(Table& h, const Connection& c)
+{
+    indexFrom(h, c, dlvStatSchema());
+}
+
 QStringList CreateDatabase(const Connection& connection)
 {
     static const Step steps[] = {
@@ -297,6 +340,9 @@ QStringList CreateDatabase(const Connection& connection)
         { schedMsgSchema, Create_SchedMsg, Index_SchedMsg, false },
         { groupsSchema, Create_Groups, Index_Groups, true },
         { quickMsgSchema, Create_QuickMsg, nullptr, false },
+        // Added after the seven: a folder without them gains them here.
+        { carrPathSchema, Create_CarrPath, Index_CarrPath, true },
+        { dlvStatSchema, Create_DlvStat, Index_DlvStat, false },
     };
     // A table created here replaces any index file left beside it (createTable removes it), so a
     // stale index is rebuilt for the new, empty table below.

@@ -17,7 +17,7 @@ struct TagSchema {
     QString indexFile; // the index file name given to tag creation ("Busers", "BUsers")
 };
 
-// One of the seven tables: its names in the several spellings the program uses, its fields, its
+// One of the desk's tables: its names in the several spellings the program uses, its fields, its
 // tags in creation order and the tag its handle opens in.
 struct TableSchema {
     QString openedAs; // "BUSERS.DBF"
@@ -36,6 +36,10 @@ const TableSchema& quickMsgSchema();
 const TableSchema& modemsSchema();
 const TableSchema& msgLogSchema();
 const TableSchema& schedMsgSchema();
+// The carriers' delivery paths and the pages' delivery status: tables of the desk's own, beside
+// the seven.
+const TableSchema& carrPathSchema();
+const TableSchema& dlvStatSchema();
 
 // Each creates its table, empty, under the data folder with the name it is created under.
 void Create_Busers(const Connection& connection);
@@ -45,6 +49,8 @@ void Create_QuickMsg(const Connection& connection);
 void Create_Modems(const Connection& connection);
 void Create_MsgLog(const Connection& connection);
 void Create_SchedMsg(const Connection& connection);
+void Create_CarrPath(const Connection& connection);
+void Create_DlvStat(const Connection& connection);
 
 // Each builds its table's tags from the records on the table's handle: the handle is closed,
 // bound to the connection's folder, opened for exclusive use in record order, given its tags and
@@ -56,10 +62,14 @@ void Index_Groups(Table& handle, const Connection& connection);
 void Index_Modems(Table& handle, const Connection& connection);
 void Index_MsgLog(Table& handle, const Connection& connection);
 void Index_SchedMsg(Table& handle, const Connection& connection);
+void Index_CarrPath(Table& handle, const Connection& connection);
+void Index_DlvStat(Table& handle, const Connection& connection);
 
 // The start-up step: creates every missing table (BUSERS, PAGECOMP, MODEMS, MSGLOG2, SCHEDMS2,
-// GROUPS, QUICKMSG), then builds the tags of every table whose index file is missing (the same
-// order, without QUICKMSG). A table that exists is never re-created. An index file that fails its
+// GROUPS, QUICKMSG, then CARRPATH and DLVSTAT), then builds the tags of every table whose index
+// file is missing (the same order, without QUICKMSG). A table that exists is never re-created, so
+// a data folder of an older desk, with the first seven only, gains the two new tables and nothing
+// else changes. An index file that fails its
 // check, or lacks a tag of its table, is rebuilt from the records, and its fault is returned so
 // that the operator can be told; every other failure throws StoreError naming the file.
 QStringList CreateDatabase(const Connection& connection);

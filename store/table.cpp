@@ -23,6 +23,26 @@ namespace {
 
 const QString kEmptyDataset = QStringLiteral("Cannot perform this operation on an empty dataset");
 
+// A logical field's byte as xBase tools write it: T/t/Y/y true, F/f/N/n false; blank, '?' (and
+// anything else) not set.
+std::optional<bool> logicalValue(char c)
+{
+    switch (c) {
+    case 'T':
+    case 't':
+    case 'Y':
+    case 'y':
+        return true;
+    case 'F':
+    case 'f':
+    case 'N':
+    case 'n':
+        return false;
+    default:
+        return std::nullopt;
+    }
+}
+
 QString baseNameOf(const QString& fileName)
 {
     const qsizetype dot = fileName.lastIndexOf(u'.');
@@ -1431,6 +1451,10 @@ QString Table::fieldText(const QString& field) const
             return it->second;
         return d->readMemo(img->constData() + f.offset, f.width);
     }
+    if (f.type == 'L') {
+        const std::optional<bool> value = logicalValue(img->at(f.offset));
+        return !value ? QString() : *value ? QStringLiteral("T") : QStringLiteral("F");
+    }
     const char* v = img->constData() + f.offset;
     int len = f.width;
     while (len > 0 && v[len - 1] == ' ')
@@ -1465,6 +1489,17 @@ void Table::setFieldText(const QString& field, const QString& text)
             d->fail(
                 QStringLiteral("\"%1\" is not a number for field %2").arg(text, QString::fromLatin1(f.name)));
         setFieldInt(field, value);
+        return;
+    }
+    if (f.type == 'L') {
+        const QString trimmed = text.trimmed();
+        const std::optional<bool> value
+            = trimmed.size() == 1 ? logicalValue(trimmed[0].toLatin1()) : std::optional<bool>();
+        if (trimmed.size() > 1 || (!trimmed.isEmpty() && trimmed != QLatin1String("?") && !value))
+            d->fail(QStringLiteral("\"%1\" is not a logical value for field %2 (T, F, Y, N or blank)")
+                        .arg(text, QString::fromLatin1(f.name)));
+        d->writableBuffer()[f.offset] = !value ? ' ' : *value ? 'T' : 'F';
+        emit recordChanged();
         return;
     }
     const QByteArray bytes = toCp1252(text).left(f.width).leftJustified(f.width, ' ');
@@ -1502,6 +1537,25 @@ void Table::setFieldInt(const QString& field, int value)
     const QByteArray bytes
         = f.type == 'N' ? digits.rightJustified(f.width, ' ') : digits.leftJustified(f.width, ' ');
     std::memcpy(d->writableBuffer().data() + f.offset, bytes.constData(), size_t(f.width));
+    emit recordChanged();
+}
+
+bool Table::fieldBool(const QString& field) const
+{
+    d->settle();
+    const FieldDef& f = d->fieldFor(field);
+    if (f.type != 'L')
+        d->fail(QStringLiteral("field %1 is not a logical field").arg(QString::fromLatin1(f.name)));
+    const QByteArray* img = d->image();
+    return img && logicalValue(img->at(f.offset)).value_or(false);
+}
+
+void Table::setFieldBool(const QString& field, bool value)
+{
+    const FieldDef& f = d->fieldFor(field);
+    if (f.type != 'L')
+        d->fail(QStringLiteral("field %1 is not a logical field").arg(QString::fromLatin1(f.name)));
+    d->writableBuffer()[f.offset] = value ? 'T' : 'F';
     emit recordChanged();
 }
 

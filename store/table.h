@@ -136,11 +136,16 @@ public:
 
     // Field access by name, without regard to case. Character fields read without trailing blanks;
     // text is stored as Windows-1252, cut to the field width. Numeric fields read and write as
-    // integers. Memo fields read and write as text (lines joined with CR LF).
+    // integers. Memo fields read and write as text (lines joined with CR LF). Logical fields hold
+    // one byte, written 'T' or 'F'; T, t, Y, y read true, F, f, N, n false, and a blank or '?' (not
+    // set) false; as text they read "T", "F" or "" (not set) and take any of those letters, "?" or
+    // blank.
     QString fieldText(const QString& field) const;
     void setFieldText(const QString& field, const QString& text);
     int fieldInt(const QString& field) const;
     void setFieldInt(const QString& field, int value);
+    bool fieldBool(const QString& field) const; // logical fields only
+    void setFieldBool(const QString& field, bool value);
     void setMemoLines(const QString& field, const QStringList& lines);
     const std::vector<FieldDef>& fields() const;
     bool hasField(const QString& field) const;

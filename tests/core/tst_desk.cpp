@@ -167,8 +167,8 @@ void tst_Desk::firstStartCreatesAndOpensEveryTable()
         f = f.toUpper();
     files.sort();
     QCOMPARE(files,
-        QStringList({ "BUSERS.CDX", "BUSERS.DBF", "GROUPS.CDX", "GROUPS.DBF", "MODEMS.CDX", "MODEMS.DBF",
-            "MSGLOG2.CDX", "MSGLOG2.DBF", "MSGLOG2.FPT", "PAGECOMP.CDX", "PAGECOMP.DBF", "QUICKMSG.DBF",
+        QStringList({ "BUSERS.CDX", "BUSERS.DBF", "CARRPATH.CDX", "CARRPATH.DBF", "DLVSTAT.CDX", "DLVSTAT.DBF",
+            "GROUPS.CDX", "GROUPS.DBF", "MODEMS.CDX", "MODEMS.DBF", "MSGLOG2.CDX", "MSGLOG2.DBF", "MSGLOG2.FPT", "PAGECOMP.CDX", "PAGECOMP.DBF", "QUICKMSG.DBF",
             "QUICKMSG.FPT", "SCHEDMS2.CDX", "SCHEDMS2.DBF", "SCHEDMS2.FPT" }));
     const std::pair<store::Table*, const char*> handles[] = {
         { &desk.BUsersT(), "USERNAME" },
@@ -178,6 +178,8 @@ void tst_Desk::firstStartCreatesAndOpensEveryTable()
         { &desk.ModemsT(), "MODEMS" },
         { &desk.MsgLogT(), "BY_DATE" },
         { &desk.SchedMsgT(), "BY_SENTSTA" },
+        { &desk.CarrPathT(), "BY_CARRIER" },
+        { &desk.DlvStatT(), "BY_TRACK" },
     };
     for (const auto& [handle, tag] : handles) {
         QVERIFY2(handle->isOpen(), qPrintable(handle->tableName()));

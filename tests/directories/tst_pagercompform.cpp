@@ -1,5 +1,6 @@
 #include "app/mainform.h"
 #include "app/usersetup.h"
+#include "core/carrierpaths.h"
 #include "core/desk.h"
 #include "directories/pagercompform.h"
 #include "models/tablemodel.h"
@@ -44,6 +45,32 @@ private:
         carriers().setFieldInt("HOST_CHARS", 80);
         carriers().post();
     }
+    QStringList pathsOnDisk()
+    {
+        return testsupport::onDisk(dir_->path(), "CARRPATH.DBF", "BY_CARRIER", { "PAGERCOMP", "PATHNO" });
+    }
+    // Paths of Acme (two, one off), of Metro (which two carrier records share) and of a carrier
+    // that does not exist.
+    void addPaths()
+    {
+        store::Table& paths = main_->desk().CarrPathT();
+        const char* rows[][6] = { { "Acme", "02", "SNPP", "snpp.acme.test:444", "T", "0" },
+            { "Metro", "01", "WCTP", "https://metro.test/wctp", "T", "160" },
+            { "Acme", "01", "TAPIP", "tap.acme.test:1000", "T", "80" },
+            { "Acme", "03", "MODEM", "5550001", "F", "0" }, { "Orphan", "01", "SNPP", "o.test:444", "T", "0" } };
+        for (const auto& row : rows) {
+            paths.append();
+            paths.setFieldText("PAGERCOMP", row[0]);
+            paths.setFieldText("PATHNO", row[1]);
+            paths.setFieldText("METHOD", row[2]);
+            paths.setFieldText("ADDRESS", row[3]);
+            paths.setFieldText("LOGIN", QStringLiteral("user%1").arg(row[1]));
+            paths.setFieldText("PASSWORD", QStringLiteral("pw%1").arg(row[1]));
+            paths.setFieldText("ENABLED", row[4]);
+            paths.setFieldText("MAXCHARS", row[5]);
+            paths.post();
+        }
+    }
     void openWindow()
     {
         main_ = std::make_unique<TMainForm>(dir_->path());
@@ -82,6 +109,9 @@ private slots:
     void refusedPageSizeKeepsTheCell_data();
     void refusedPageSizeKeepsTheCell();
     void tabLeavesTheGrid();
+    void pathsFollowTheirCarrier_data();
+    void pathsFollowTheirCarrier();
+    void enabledPathsInTrialOrder();
 };
 
 void tst_PagerCompForm::opensWithEveryCarrierInNameOrder()
@@ -241,6 +271,121 @@ void tst_PagerCompForm::tabLeavesTheGrid()
     QCOMPARE(carriers().fieldText("PAGERCOMP"), QStringLiteral("Acme"));
     QCOMPARE(carriers().fieldText("HOST_PASSW"), QStringLiteral("pw"));
     QCOMPARE(form_->CarriersModel->currentRow(), 0);
+}
+
+// What an operator does to a carrier, and the paths left on disk ("PAGERCOMP|PATHNO").
+void tst_PagerCompForm::pathsFollowTheirCarrier_data()
+{
+    QTest::addColumn<int>("row"); // the carrier's row: 0 Acme, 1 and 2 Metro
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QStringList>("paths");
+    const QStringList metroAndOrphan { "Metro|01", "Orphan|01" };
+    QTest::newRow("Acme renamed in its cell")
+        << 0 << "type Zenith" << QStringList { "Metro|01", "Orphan|01", "Zenith|01", "Zenith|02", "Zenith|03" };
+    QTest::newRow("Acme renamed, then saved with Save")
+        << 0 << "set Acme Co;save" << QStringList { "Acme Co|01", "Acme Co|02", "Acme Co|03", "Metro|01", "Orphan|01" };
+    QTest::newRow("Acme renamed, then another carrier chosen")
+        << 0 << "set Ace;move" << QStringList { "Ace|01", "Ace|02", "Ace|03", "Metro|01", "Orphan|01" };
+    QTest::newRow("Acme renamed, then cancelled")
+        << 0 << "set Ace;cancel" << QStringList { "Acme|01", "Acme|02", "Acme|03", "Metro|01", "Orphan|01" };
+    QTest::newRow("only the phone number changed")
+        << 0 << "phone;save" << QStringList { "Acme|01", "Acme|02", "Acme|03", "Metro|01", "Orphan|01" };
+    QTest::newRow("one of two Metros renamed: the other keeps the paths")
+        << 1 << "type Metro2" << QStringList { "Acme|01", "Acme|02", "Acme|03", "Metro|01", "Orphan|01" };
+    QTest::newRow("Acme deleted") << 0 << "delete" << metroAndOrphan;
+    QTest::newRow("Acme deleted with Del") << 0 << "del" << metroAndOrphan;
+    QTest::newRow("Acme renamed in its cell, then deleted before saving") << 0 << "set Zed;delete" << metroAndOrphan;
+    QTest::newRow("Acme deletion refused")
+        << 0 << "refuse" << QStringList { "Acme|01", "Acme|02", "Acme|03", "Metro|01", "Orphan|01" };
+    QTest::newRow("one of two Metros deleted: the other keeps the paths")
+        << 1 << "delete" << QStringList { "Acme|01", "Acme|02", "Acme|03", "Metro|01", "Orphan|01" };
+    QTest::newRow("new carrier named Acme dropped by Delete")
+        << 0 << "add Acme;delete" << QStringList { "Acme|01", "Acme|02", "Acme|03", "Metro|01", "Orphan|01" };
+    QTest::newRow("both Metros deleted") << 1 << "delete;delete"
+                                         << QStringList { "Acme|01", "Acme|02", "Acme|03", "Orphan|01" };
+}
+
+void tst_PagerCompForm::pathsFollowTheirCarrier()
+{
+    QFETCH(int, row);
+    QFETCH(QString, action);
+    QFETCH(QStringList, paths);
+    openWindow();
+    addPaths();
+    form_->CarriersList->setCurrentIndex(form_->CarriersModel->index(row, 0));
+    QStringList texts;
+    for (const QString& step : action.split(u';')) {
+        const QString verb = step.section(u' ', 0, 0);
+        const QString name = step.section(u' ', 1);
+        if (verb == u"type") {
+            // Typing opens the grid's cell editor on the name; Enter writes it.
+            form_->CarriersList->setFocus();
+            QTest::keyClick(form_->CarriersList, name.at(0).toLatin1());
+            QWidget* editor = QApplication::focusWidget();
+            QVERIFY(form_->CarriersList->isAncestorOf(editor));
+            QTest::keyClicks(editor, name.mid(1));
+            QTest::keyClick(editor, Qt::Key_Return);
+            QTRY_COMPARE(carriers().state(), store::Table::State::Browse);
+        } else if (verb == u"set") {
+            QVERIFY(form_->CarriersModel->setData(
+                form_->CarriersModel->index(form_->CarriersModel->currentRow(), 0), name));
+        } else if (verb == u"phone") {
+            QTest::keyClicks(form_->HostTel, QStringLiteral("9"));
+        } else if (verb == u"save") {
+            form_->PostBtn->click();
+        } else if (verb == u"move") {
+            form_->NextBtn->click();
+        } else if (verb == u"cancel") {
+            form_->CancelBtn->click();
+        } else if (verb == u"add") {
+            form_->AddBtn->click();
+            QVERIFY(form_->CarriersModel->setData(
+                form_->CarriersModel->index(form_->CarriersModel->currentRow(), 0), name));
+        } else if (verb == u"delete" || verb == u"refuse") {
+            testsupport::answerBoxes({ verb == u"delete" ? QMessageBox::Yes : QMessageBox::Cancel }, &texts);
+            form_->DeleteKey->trigger();
+        } else if (verb == u"del") {
+            testsupport::answerBoxes({ QMessageBox::Ok }, &texts);
+            form_->DelBtn->click();
+        } else {
+            QFAIL(qPrintable(step));
+        }
+    }
+    QCOMPARE(carriers().state(), store::Table::State::Browse);
+    QCOMPARE(pathsOnDisk(), paths);
+}
+
+void tst_PagerCompForm::enabledPathsInTrialOrder()
+{
+    openWindow();
+    addPaths();
+    const std::vector<core::DeliveryPath> acme = core::enabledPaths(main_->desk(), "Acme");
+    QCOMPARE(int(acme.size()), 2); // 03 is off
+    QCOMPARE(acme[0].pathNo, QStringLiteral("01"));
+    QCOMPARE(acme[0].method, QStringLiteral("TAPIP"));
+    QCOMPARE(acme[0].address, QStringLiteral("tap.acme.test:1000"));
+    QCOMPARE(acme[0].login, QStringLiteral("user01"));
+    QCOMPARE(acme[0].password, QStringLiteral("pw01"));
+    QCOMPARE(acme[0].maxChars, 80);
+    QCOMPARE(acme[1].pathNo, QStringLiteral("02"));
+    QCOMPARE(acme[1].maxChars, 0);
+    // Names compare whole and case-sensitive; a carrier without paths has none.
+    QCOMPARE(core::enabledPaths(main_->desk(), "Metro").size(), size_t(1));
+    QCOMPARE(core::enabledPaths(main_->desk(), "Metr").size(), size_t(0));
+    QCOMPARE(core::enabledPaths(main_->desk(), "acme").size(), size_t(0));
+    QCOMPARE(core::enabledPaths(main_->desk(), "Nobody").size(), size_t(0));
+    // A path turned off by another program is left out at the next call.
+    store::Table other;
+    other.setConnection(store::Connection(dir_->path()));
+    other.setTableName("CARRPATH.DBF");
+    other.open();
+    QVERIFY(other.locate("ADDRESS", "tap.acme.test:1000"));
+    other.edit();
+    other.setFieldBool("ENABLED", false);
+    other.post();
+    const std::vector<core::DeliveryPath> now = core::enabledPaths(main_->desk(), "Acme");
+    QCOMPARE(int(now.size()), 1);
+    QCOMPARE(now[0].method, QStringLiteral("SNPP"));
 }
 
 QTEST_MAIN(tst_PagerCompForm)

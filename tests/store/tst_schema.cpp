@@ -1,4 +1,4 @@
-// The seven tables and the start-up step that creates missing tables and rebuilds index files.
+// The desk's tables and the start-up step that creates missing tables and rebuilds index files.
 #include "store/connection.h"
 #include "store/keyexpression.h"
 #include "store/dbffile.h"
@@ -14,6 +14,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <map>
 
 using store::Connection;
 using store::StoreError;
@@ -136,6 +138,16 @@ private slots:
                                  << QStringList { "BY_DATE DDATE", "BY_NAME USERNAME+DDATE" } << "BY_DATE";
         QTest::newRow("SCHEDMS2") << &store::schedMsgSchema() << "SCHEDMS2.dbf" << log
                                   << QStringList { "BY_SENTSTA MUSTSEND+DDATE+DTIME" } << "BY_SENTSTA";
+        QTest::newRow("CARRPATH") << &store::carrPathSchema() << "CARRPATH.DBF"
+                                  << QStringList { "PAGERCOMP C 30 0", "PATHNO C 2 0", "METHOD C 8 0",
+                                         "ADDRESS C 120 0", "LOGIN C 40 0", "PASSWORD C 40 0",
+                                         "MAXCHARS N 5 0", "ENABLED L 1 0" }
+                                  << QStringList { "BY_CARRIER PAGERCOMP+PATHNO" } << "BY_CARRIER";
+        QTest::newRow("DLVSTAT") << &store::dlvStatSchema() << "DLVSTAT.DBF"
+                                 << QStringList { "LOGREC C 10 0", "PAGER_ID C 12 0", "USERNAME C 30 0",
+                                        "METHOD C 8 0", "ADDRESS C 120 0", "TRACKING C 40 0", "STATUS C 10 0",
+                                        "CHANGED C 19 0" }
+                                 << QStringList { "BY_TRACK TRACKING", "BY_LOG LOGREC" } << "BY_TRACK";
     }
     void firstStart()
     {
@@ -146,8 +158,8 @@ private slots:
         QFETCH(QString, defaultTag);
         QCOMPARE(store::CreateDatabase(connection), QStringList());
         const QStringList files = QDir(dir.path()).entryList(QDir::Files);
-        QCOMPARE(files.filter(QStringLiteral(".dbf"), Qt::CaseInsensitive).size(), 7);
-        QCOMPARE(files.filter(QStringLiteral(".cdx"), Qt::CaseInsensitive).size(), 6);
+        QCOMPARE(files.filter(QStringLiteral(".dbf"), Qt::CaseInsensitive).size(), 9);
+        QCOMPARE(files.filter(QStringLiteral(".cdx"), Qt::CaseInsensitive).size(), 8);
         QCOMPARE(files.filter(QStringLiteral(".fpt"), Qt::CaseInsensitive).size(), 3);
         QVERIFY2(files.contains(file), qPrintable(files.join(u' ')));
         QCOMPARE(schema->defaultTag, defaultTag);
@@ -179,6 +191,69 @@ private slots:
         QCOMPARE(found.size(), tags.size());
         upper.sort();
         QCOMPARE(perlTagNames(connection.resolve(schema->indexLookedFor), upper.first()), upper);
+    }
+
+    // A folder of an older desk, the seven tables with records in them: the start adds the two
+    // new tables with their indexes, leaves every other file as it was, and is quiet about it.
+    void olderFolderGainsNewTables()
+    {
+        store::CreateDatabase(connection);
+        addLog(QStringLiteral("MSGLOG2.dbf"), QStringLiteral("2024/01/02"), QStringLiteral("09:00:00 AM"),
+            QStringLiteral("Ann"), QString());
+        {
+            Table carriers;
+            carriers.setConnection(connection);
+            carriers.setTableName(QStringLiteral("PAGECOMP.DBF"));
+            carriers.open();
+            carriers.append();
+            carriers.setFieldText(QStringLiteral("PAGERCOMP"), QStringLiteral("Acme"));
+            carriers.post();
+        }
+        const QStringList newFiles { "CARRPATH.DBF", "CARRPATH.CDX", "DLVSTAT.DBF", "DLVSTAT.CDX" };
+        QDir d(dir.path());
+        for (const QString& name : newFiles)
+            QVERIFY2(QFile::remove(connection.resolve(name)), qPrintable(name));
+        std::map<QString, QByteArray> before;
+        for (const QString& name : d.entryList(QDir::Files)) {
+            QFile f(d.filePath(name));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            before[name] = f.readAll();
+        }
+        QCOMPARE(before.size(), size_t(7 + 6 + 3));
+
+        QCOMPARE(store::CreateDatabase(connection), QStringList());
+        QStringList added = d.entryList(QDir::Files);
+        for (const auto& [name, bytes] : before) {
+            QFile f(d.filePath(name));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QVERIFY2(f.readAll() == bytes, qPrintable(name));
+            added.removeOne(name);
+        }
+        for (QString& name : added)
+            name = name.toUpper();
+        added.sort();
+        QCOMPARE(added, (QStringList { "CARRPATH.CDX", "CARRPATH.DBF", "DLVSTAT.CDX", "DLVSTAT.DBF" }));
+
+        // The new tables work with their tags, in the order an independent reader sees too.
+        Table paths;
+        paths.setConnection(connection);
+        paths.setTableName(QStringLiteral("carrpath.dbf"));
+        paths.setIndexName(store::carrPathSchema().defaultTag);
+        paths.open();
+        for (const char* row : { "Zed|02", "Acme|02", "Acme|01" }) {
+            const QStringList parts = QString::fromLatin1(row).split(u'|');
+            paths.append();
+            paths.setFieldText(QStringLiteral("PAGERCOMP"), parts[0]);
+            paths.setFieldText(QStringLiteral("PATHNO"), parts[1]);
+            paths.setFieldBool(QStringLiteral("ENABLED"), true);
+            paths.post();
+        }
+        paths.close();
+        QCOMPARE(perlTag(connection.resolve(QStringLiteral("CARRPATH.CDX")), QStringLiteral("BY_CARRIER")),
+            (QStringList { QStringLiteral("Acme").leftJustified(30, u' ') + "01\t3",
+                QStringLiteral("Acme").leftJustified(30, u' ') + "02\t2",
+                QStringLiteral("Zed").leftJustified(30, u' ') + "02\t1" }));
+        QCOMPARE(store::CreateDatabase(connection), QStringList());
     }
 
     void existingTableKept()

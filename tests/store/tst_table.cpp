@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,6 +23,18 @@ const QString kUserFields = QStringLiteral("USERNAME,C,30;PAGERCOMP,C,30;GROUP,C
 const QString kCarrierFields
     = QStringLiteral("PAGERCOMP,C,30;HOST_TEL,C,14;HOST_SPEED,C,5;HOST_CHARS,N,3,0;HOST_PASSW,C,10;");
 const QString kMemoFields = QStringLiteral("MSGTITLE,C,16;MSG,M;");
+const QString kPathFields = QStringLiteral("PATHNO,C,2;ENABLED,L;MAXCHARS,N,5,0;");
+
+// Runs a Perl script with the XBase module (an independent xBase reader and writer) on `args`;
+// its output, or "perl failed: ..." .
+QString perl(const QString& script, const QStringList& args)
+{
+    QProcess p;
+    p.start(QStringLiteral("/usr/bin/perl"), QStringList { QStringLiteral("-MXBase"), QStringLiteral("-e"), script } + args);
+    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return QStringLiteral("perl failed: ") + QString::fromLocal8Bit(p.readAllStandardError());
+    return QString::fromLatin1(p.readAllStandardOutput());
+}
 
 QByteArray readAll(const QString& path)
 {
@@ -77,6 +91,8 @@ private slots:
         QTest::newRow("users") << kUserFields << 4 << 85;
         QTest::newRow("carriers") << kCarrierFields << 5 << 63;
         QTest::newRow("memo takes 10") << kMemoFields << 2 << 27;
+        QTest::newRow("logical takes 1") << kPathFields << 3 << 9;
+        QTest::newRow("logical, lower case") << QStringLiteral("ok,l;") << 1 << 2;
         QTest::newRow("lower case, blanks") << QStringLiteral(" name , c , 5 ; n ,N, 3,0;") << 2 << 9;
         QTest::newRow("no trailing semicolon") << QStringLiteral("A,C,1") << 1 << 2;
         QTest::newRow("empty") << QString() << 0 << 0;
@@ -84,6 +100,7 @@ private slots:
         QTest::newRow("width 0") << QStringLiteral("A,C,0;") << 0 << 0;
         QTest::newRow("width 255") << QStringLiteral("A,C,255;") << 0 << 0;
         QTest::newRow("unknown type") << QStringLiteral("A,X,3;") << 0 << 0;
+        QTest::newRow("date type") << QStringLiteral("A,D;") << 0 << 0;
         QTest::newRow("name too long") << QStringLiteral("ABCDEFGHIJK,C,3;") << 0 << 0;
         QTest::newRow("name with slash") << QStringLiteral("A/B,C,3;") << 0 << 0;
         QTest::newRow("twice") << QStringLiteral("A,C,3;a,C,4;") << 0 << 0;
@@ -262,6 +279,135 @@ private slots:
         const QByteArray fpt = readAll(dir.filePath(QStringLiteral("QUICKMSG.fpt")));
         QCOMPARE(fpt.mid(6, 2), QByteArray("\x00\x40", 2)); // block size 64
         QVERIFY(fpt.size() % 64 == 0);
+    }
+
+    // A logical field written each way: the byte in the file, what a fresh handle reads and what
+    // the Perl XBase module reads (1, 0, or U for not set).
+    void logicalFields_data()
+    {
+        QTest::addColumn<QString>("written"); // "true"/"false": setFieldBool, else setFieldText
+        QTest::addColumn<char>("stored");
+        QTest::addColumn<bool>("value");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("perlReads");
+        QTest::newRow("bool true") << "true" << 'T' << true << "T" << "1";
+        QTest::newRow("bool false") << "false" << 'F' << false << "F" << "0";
+        QTest::newRow("text T") << "T" << 'T' << true << "T" << "1";
+        QTest::newRow("text y") << "y" << 'T' << true << "T" << "1";
+        QTest::newRow("text Y padded") << " Y " << 'T' << true << "T" << "1";
+        QTest::newRow("text t") << "t" << 'T' << true << "T" << "1";
+        QTest::newRow("text n") << "n" << 'F' << false << "F" << "0";
+        QTest::newRow("text f") << "f" << 'F' << false << "F" << "0";
+        QTest::newRow("text ?") << "?" << ' ' << false << "" << "U";
+        QTest::newRow("text empty") << "" << ' ' << false << "" << "U";
+        QTest::newRow("never written") << QString() << ' ' << false << "" << "U";
+    }
+    void logicalFields()
+    {
+        QFETCH(QString, written);
+        QFETCH(char, stored);
+        QFETCH(bool, value);
+        QFETCH(QString, text);
+        QFETCH(QString, perlReads);
+        connection.createTable(QStringLiteral("CARRPATH.DBF"), kPathFields);
+        {
+            Table t;
+            openTable(t, QStringLiteral("CARRPATH.DBF"));
+            t.append();
+            t.setFieldText(QStringLiteral("PATHNO"), QStringLiteral("01"));
+            if (written == u"true" || written == u"false")
+                t.setFieldBool(QStringLiteral("enabled"), written == u"true");
+            else if (!written.isNull())
+                t.setFieldText(QStringLiteral("ENABLED"), written);
+            QCOMPARE(t.fieldBool(QStringLiteral("ENABLED")), value); // the edit buffer
+            t.setFieldInt(QStringLiteral("MAXCHARS"), 7);
+            t.post();
+        }
+        const QByteArray bytes = readAll(dir.filePath(QStringLiteral("CARRPATH.DBF")));
+        const int record = 32 + 3 * 32 + 1;
+        QCOMPARE(bytes.mid(record, 9), QByteArray(" 01") + stored + QByteArray("    7"));
+        Table t;
+        openTable(t, QStringLiteral("carrpath.dbf"));
+        QCOMPARE(t.fieldBool(QStringLiteral("ENABLED")), value);
+        QCOMPARE(t.fieldText(QStringLiteral("ENABLED")), text);
+        QCOMPARE(t.fieldInt(QStringLiteral("MAXCHARS")), 7); // the fields after it are in place
+        t.close();
+        if (!QFileInfo::exists(QStringLiteral("/usr/share/perl5/XBase.pm")))
+            QSKIP("the Perl XBase module is not installed");
+        QCOMPARE(perl(QStringLiteral("my $t = XBase->new($ARGV[0]) or die XBase->errstr;"
+                                     "my (undef, $no, $on) = $t->get_record(0, 'PATHNO', 'ENABLED');"
+                                     "print $no, '=', defined $on ? $on : 'U';"),
+                     { dir.filePath(QStringLiteral("CARRPATH.DBF")) }),
+            QStringLiteral("01=") + perlReads);
+    }
+
+    // A table another tool made: every spelling of a logical value reads as xBase tools mean it.
+    void logicalFieldsFromOtherTools()
+    {
+        if (!QFileInfo::exists(QStringLiteral("/usr/share/perl5/XBase.pm")))
+            QSKIP("the Perl XBase module is not installed");
+        const QString path = dir.filePath(QStringLiteral("other.dbf"));
+        // Perl writes 'T', 'F' and '?' (not set); the other spellings are put into the bytes after.
+        QCOMPARE(perl(QStringLiteral("my $t = XBase->create(name => $ARGV[0], field_names => ['NAME', 'ON'],"
+                                     " field_types => ['C', 'L'], field_lengths => [8, 1],"
+                                     " field_decimals => [0, 0]) or die XBase->errstr;"
+                                     "my @v = (1, 0, undef, 1, 0, 1, 0, 1);"
+                                     "$t->set_record($_, \"r$_\", $v[$_]) for 0 .. $#v; $t->close;"),
+                     { path }),
+            QString());
+        const QByteArray patch = "TF?YNyn ";
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QByteArray bytes = f.readAll();
+            const int header = 32 + 2 * 32 + 1;
+            QCOMPARE(bytes.at(header + 1 + 8), 'T');
+            QCOMPARE(bytes.at(header + 10 + 1 + 8), 'F');
+            QCOMPARE(bytes.at(header + 2 * 10 + 1 + 8), '?');
+            for (int r = 3; r < patch.size(); ++r)
+                bytes[header + r * 10 + 1 + 8] = patch[r];
+            QVERIFY(f.seek(0));
+            QCOMPARE(f.write(bytes), bytes.size());
+        }
+        Table t;
+        openTable(t, QStringLiteral("OTHER.DBF"));
+        QString read;
+        QStringList texts;
+        for (t.first(); !t.eof(); t.next()) {
+            read += t.fieldBool(QStringLiteral("ON")) ? u'1' : u'0';
+            texts << t.fieldText(QStringLiteral("ON"));
+        }
+        QCOMPARE(read, QStringLiteral("10010100"));
+        QCOMPARE(texts.join(u','), QStringLiteral("T,F,,T,F,T,F,"));
+    }
+
+    void logicalFieldsMisused()
+    {
+        connection.createTable(QStringLiteral("CARRPATH.DBF"), kPathFields);
+        Table t;
+        openTable(t, QStringLiteral("CARRPATH.DBF"));
+        t.append();
+        QVERIFY_THROWS_EXCEPTION(StoreError, t.setFieldText(QStringLiteral("ENABLED"), QStringLiteral("X")));
+        QVERIFY_THROWS_EXCEPTION(StoreError, t.setFieldText(QStringLiteral("ENABLED"), QStringLiteral("TRUE")));
+        QVERIFY_THROWS_EXCEPTION(StoreError, t.setFieldBool(QStringLiteral("PATHNO"), true));
+        QVERIFY_THROWS_EXCEPTION(StoreError, t.fieldBool(QStringLiteral("MAXCHARS")));
+        QVERIFY_THROWS_EXCEPTION(StoreError, t.setFieldInt(QStringLiteral("ENABLED"), 1));
+        t.setFieldBool(QStringLiteral("ENABLED"), true);
+        t.post();
+        t.close();
+        // No tag on a logical field, alone or in a sum; the table keeps no index file.
+        t.setExclusive(true);
+        openTable(t, QStringLiteral("CARRPATH.DBF"));
+        for (const QString& key : { QStringLiteral("ENABLED"), QStringLiteral("PATHNO+ENABLED") }) {
+            try {
+                t.addTag(QStringLiteral("CarrPath"), QStringLiteral("ON"), key, false);
+                QFAIL("a tag on a logical field was made");
+            } catch (const StoreError& e) {
+                QVERIFY2(e.message().contains(QStringLiteral("\"ENABLED\" is none")), qPrintable(e.message()));
+            }
+        }
+        QVERIFY(t.fieldBool(QStringLiteral("ENABLED")));
+        QVERIFY(t.tagNames().isEmpty());
     }
 
     void pendingEdits_data()
