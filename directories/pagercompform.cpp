@@ -24,8 +24,8 @@ namespace directories {
 
 TPagerCompForm::TPagerCompForm(core::Desk& desk, QWidget* parent)
     : DirectoryForm(QStringLiteral("Paging Carriers Information"), QStringLiteral("PagerCompany"), parent)
-    , PagerCompT(desk.PagerCompT())
     , desk_(desk)
+    , PagerCompT(desk.PagerCompT())
 {
     setObjectName(QStringLiteral("PagerCompForm"));
 
