@@ -40,14 +40,7 @@ DirectoryForm::DirectoryForm(const QString& title, const QString& helpTopic, QWi
     connect(HelpMenu, &QAction::triggered, this, [this] { emit helpRequested(helpTopic_); });
     connect(ExitMenu, &QAction::triggered, this, &QWidget::close);
 
-    auto hidden = [this](const QString& name, const QKeySequence& key) {
-        auto* action = new QAction(this);
-        action->setObjectName(name);
-        action->setShortcut(key);
-        action->setShortcutContext(Qt::WindowShortcut);
-        addAction(action);
-        return action;
-    };
+    auto hidden = [this](const QString& name, const QKeySequence& key) { return windowKey(this, name, key); };
     SaveKey = hidden(QStringLiteral("SaveKey"), QKeySequence(Qt::ALT | Qt::Key_S));
     AddKey = hidden(QStringLiteral("AddKey"), QKeySequence(Qt::ALT | Qt::Key_A));
     DeleteKey = hidden(QStringLiteral("DeleteKey"), QKeySequence(Qt::ALT | Qt::Key_D));

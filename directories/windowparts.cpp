@@ -1,5 +1,6 @@
 #include "directories/windowparts.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QGridLayout>
 #include <QLabel>
@@ -44,6 +45,16 @@ QGridLayout* navigatorGrid(QWidget* parent, const QList<QPushButton*>& moves, QP
     grid->addWidget(cancel, 1, int(moves.size()) + 2);
     grid->setColumnStretch(int(moves.size()) + 3, 1);
     return grid;
+}
+
+QAction* windowKey(QWidget* window, const QString& name, const QKeySequence& key)
+{
+    auto* action = new QAction(window);
+    action->setObjectName(name);
+    action->setShortcut(key);
+    action->setShortcutContext(Qt::WindowShortcut);
+    window->addAction(action);
+    return action;
 }
 
 void showStoredText(QLineEdit* edit, const QString& stored, bool editing)

@@ -2,7 +2,9 @@
 
 #include <QList>
 
+class QAction;
 class QGridLayout;
+class QKeySequence;
 class QLineEdit;
 class QPushButton;
 class QString;
@@ -31,6 +33,9 @@ QPushButton* namedButton(const QString& name, const QString& caption, QWidget* p
 // commands, where it has them, own the keys). `gap` is the space between the two groups.
 QGridLayout* navigatorGrid(QWidget* parent, const QList<QPushButton*>& moves, QPushButton* del,
     QPushButton* cancel, int gap);
+
+// A key of `window` that no control shows (Qt::WindowShortcut), named `name`, added to the window.
+QAction* windowKey(QWidget* window, const QString& name, const QKeySequence& key);
 
 // Shows a field's stored text in `edit`. The store keeps a field without the blanks after it; while
 // the record is being edited (`editing`) an edit that holds the stored text with blanks typed after

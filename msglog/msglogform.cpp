@@ -123,17 +123,10 @@ TMsgLogF::TMsgLogF(core::Desk& desk, compose::Composition& composition, LogResen
     connect(BitBtn1, &QPushButton::clicked, this, &TMsgLogF::BitBtn1Click);
     connect(BitBtn3, &QPushButton::clicked, this, &TMsgLogF::BitBtn3Click);
 
-    auto windowKey = [this](const QString& name, const QKeySequence& key) {
-        auto* action = new QAction(this);
-        action->setObjectName(name);
-        action->setShortcut(key);
-        action->setShortcutContext(Qt::WindowShortcut);
-        addAction(action);
-        return action;
-    };
-    FindAction = windowKey(QStringLiteral("FindAction"), QKeySequence::Find);
-    FindNextAction = windowKey(QStringLiteral("FindNextAction"), QKeySequence(Qt::Key_F3));
-    FindPrevAction = windowKey(QStringLiteral("FindPrevAction"), QKeySequence(Qt::SHIFT | Qt::Key_F3));
+    FindAction = directories::windowKey(this, QStringLiteral("FindAction"), QKeySequence::Find);
+    FindNextAction = directories::windowKey(this, QStringLiteral("FindNextAction"), QKeySequence(Qt::Key_F3));
+    FindPrevAction
+        = directories::windowKey(this, QStringLiteral("FindPrevAction"), QKeySequence(Qt::SHIFT | Qt::Key_F3));
     connect(FindAction, &QAction::triggered, this, &TMsgLogF::openFindBar);
     connect(FindNextAction, &QAction::triggered, this, [this] { findFromBar(true); });
     connect(FindPrevAction, &QAction::triggered, this, [this] { findFromBar(false); });

@@ -23,7 +23,6 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-#include <utility>
 
 namespace schedule {
 
@@ -102,12 +101,10 @@ TSchedMsgF::TSchedMsgF(store::Table& scheduled, compose::Composition& compositio
     BitBtn2->setShortcut(QKeySequence());
 
     // The captions underline D and C: Alt+D and Alt+C are the buttons' keys.
-    for (const auto& [button, key] : { std::pair { DeleteBtn, Qt::Key_D }, std::pair { CancelBtn, Qt::Key_C } }) {
-        auto* action = new QAction(this);
-        action->setShortcut(QKeySequence(Qt::ALT | key));
-        connect(action, &QAction::triggered, button, &QPushButton::click);
-        addAction(action);
-    }
+    connect(directories::windowKey(this, QStringLiteral("DeleteKey"), QKeySequence(Qt::ALT | Qt::Key_D)),
+        &QAction::triggered, DeleteBtn, &QPushButton::click);
+    connect(directories::windowKey(this, QStringLiteral("CancelKey"), QKeySequence(Qt::ALT | Qt::Key_C)),
+        &QAction::triggered, CancelBtn, &QPushButton::click);
     QGridLayout* navigators
         = directories::navigatorGrid(this, { FirstBtn, PriorBtn, NextBtn, LastBtn }, DeleteBtn, CancelBtn, 24);
     auto* bottom = new QHBoxLayout;
