@@ -1,5 +1,7 @@
 #include "directories/windowparts.h"
 
+#include <QAbstractItemDelegate>
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QGridLayout>
@@ -55,6 +57,24 @@ QAction* windowKey(QWidget* window, const QString& name, const QKeySequence& key
     action->setShortcutContext(Qt::WindowShortcut);
     window->addAction(action);
     return action;
+}
+
+void commitOpenEditor(QAbstractItemView* grid)
+{
+    const QModelIndex index = grid ? grid->currentIndex() : QModelIndex();
+    QWidget* editor = index.isValid() ? grid->indexWidget(index) : nullptr;
+    if (!editor)
+        return;
+    QAbstractItemDelegate* delegate = grid->itemDelegateForIndex(index);
+    emit delegate->commitData(editor);
+    emit delegate->closeEditor(editor, QAbstractItemDelegate::NoHint);
+}
+
+void dropOpenEditor(QAbstractItemView* grid)
+{
+    const QModelIndex index = grid ? grid->currentIndex() : QModelIndex();
+    if (QWidget* editor = index.isValid() ? grid->indexWidget(index) : nullptr)
+        emit grid->itemDelegateForIndex(index)->closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
 }
 
 void showStoredText(QLineEdit* edit, const QString& stored, bool editing)

@@ -2,6 +2,7 @@
 
 #include <QList>
 
+class QAbstractItemView;
 class QAction;
 class QGridLayout;
 class QKeySequence;
@@ -36,6 +37,10 @@ QGridLayout* navigatorGrid(QWidget* parent, const QList<QPushButton*>& moves, QP
 
 // A key of `window` that no control shows (Qt::WindowShortcut), named `name`, added to the window.
 QAction* windowKey(QWidget* window, const QString& name, const QKeySequence& key);
+
+// The value typed into the grid's open cell editor goes to its model (commit), or is dropped.
+void commitOpenEditor(QAbstractItemView* grid);
+void dropOpenEditor(QAbstractItemView* grid);
 
 // Shows a field's stored text in `edit`. The store keeps a field without the blanks after it; while
 // the record is being edited (`editing`) an edit that holds the stored text with blanks typed after

@@ -60,6 +60,17 @@ bool finish(QXmlStreamReader& r, QString* problem)
     return true;
 }
 
+// A wctp-Failure's errorCode and errorText; false (with the reason) when the code is no number.
+bool readFailure(const QXmlStreamReader& r, int* code, QString* text, QString* problem)
+{
+    bool ok = false;
+    *code = attribute(r, "errorCode").trimmed().toInt(&ok);
+    *text = attribute(r, "errorText");
+    if (!ok)
+        *problem = QStringLiteral("wctp-Failure without a numeric errorCode");
+    return ok;
+}
+
 } // namespace
 
 QByteArray writeSubmit(const Submit& s)
@@ -98,6 +109,57 @@ QByteArray writeQuery(const Query& q)
     return out;
 }
 
+QByteArray writeVersionQuery(const QString& inquirer)
+{
+    QByteArray out;
+    QXmlStreamWriter w(&out);
+    begin(w);
+    w.writeEmptyElement(QStringLiteral("wctp-VersionQuery"));
+    w.writeAttribute(QStringLiteral("inquirer"), xmlSafe(inquirer));
+    w.writeAttribute(QStringLiteral("dateTime"), QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+    w.writeEndDocument();
+    return out;
+}
+
+VersionAnswer readVersionAnswer(const QByteArray& body)
+{
+    VersionAnswer a;
+    QXmlStreamReader r(body);
+    if (!openOperation(r, &a.problem))
+        return a;
+    bool found = false;
+    while (!r.atEnd() && !r.hasError()) {
+        r.readNext();
+        if (!r.isStartElement())
+            continue;
+        const auto name = r.name();
+        if (name == u"wctp-VersionResponse") {
+            found = true;
+            a.responder = attribute(r, "responder").trimmed();
+        } else if (name == u"wctp-DTDSupport") {
+            const QString dtd = attribute(r, "dtdName").trimmed();
+            const QString support = attribute(r, "supportType").trimmed();
+            if (!dtd.isEmpty())
+                a.dtds << (support.isEmpty() ? dtd : QStringLiteral("%1 (%2)").arg(dtd, support));
+        } else if (name == u"wctp-Failure" && !a.errorCode) {
+            // A server that takes no version query says so with a failure (in a wctp-Confirmation).
+            found = true;
+            if (!readFailure(r, &a.errorCode, &a.errorText, &a.problem))
+                return a;
+            if (a.errorText.isEmpty())
+                a.errorText = r.readElementText().trimmed();
+        }
+    }
+    if (!finish(r, &a.problem))
+        return a;
+    if (!found) {
+        a.problem = QStringLiteral("no wctp-VersionResponse or wctp-Failure in the answer");
+        return a;
+    }
+    a.wellFormed = true;
+    return a;
+}
+
 SubmitAnswer readSubmitAnswer(const QByteArray& body)
 {
     SubmitAnswer a;
@@ -119,15 +181,10 @@ SubmitAnswer readSubmitAnswer(const QByteArray& body)
             a.trackingNumber = attribute(r, "trackingNumber").trimmed();
         } else if (inAnswer && !found && name == u"wctp-Failure") {
             found = true;
-            bool ok = false;
-            a.errorCode = attribute(r, "errorCode").trimmed().toInt(&ok);
-            a.errorText = attribute(r, "errorText");
+            if (!readFailure(r, &a.errorCode, &a.errorText, &a.problem))
+                return a;
             if (a.errorText.isEmpty())
                 a.errorText = r.readElementText().trimmed();
-            if (!ok) {
-                a.problem = QStringLiteral("wctp-Failure without a numeric errorCode");
-                return a;
-            }
         }
     }
     if (!finish(r, &a.problem))
@@ -198,13 +255,8 @@ QueryAnswer readQueryAnswer(const QByteArray& body)
             }
             found = true;
         } else if (inResponse && !found && name == u"wctp-Failure") {
-            bool ok = false;
-            a.errorCode = attribute(r, "errorCode").trimmed().toInt(&ok);
-            a.errorText = attribute(r, "errorText");
-            if (!ok) {
-                a.problem = QStringLiteral("wctp-Failure without a numeric errorCode");
+            if (!readFailure(r, &a.errorCode, &a.errorText, &a.problem))
                 return a;
-            }
             a.state = Delivery::Failed;
             found = true;
         }
