@@ -126,17 +126,7 @@ TPagerCompForm::TPagerCompForm(core::Desk& desk, QWidget* parent)
         { store::pagecomp::PagerComp, store::pagecomp::HostTel, store::pagecomp::HostSpeed,
             store::pagecomp::HostChars, store::pagecomp::HostPassword },
         this);
-    CarriersList = new QTableView(this);
-    CarriersList->setObjectName(QStringLiteral("CarriersList"));
-    CarriersList->setAccessibleName(QStringLiteral("Paging Carrier Name:"));
-    CarriersList->setModel(CarriersModel);
-    CarriersList->setSelectionMode(QAbstractItemView::SingleSelection);
-    CarriersList->setSelectionBehavior(QAbstractItemView::SelectRows);
-    CarriersList->verticalHeader()->setDefaultSectionSize(CarriersList->fontMetrics().height() + 6);
-    // Tab leaves the list for the next field, as in every other control of the window.
-    CarriersList->setTabKeyNavigation(false);
-    CarriersList->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
-        | QAbstractItemView::AnyKeyPressed);
+    CarriersList = recordGrid(CarriersModel, QStringLiteral("CarriersList"), QStringLiteral("Paging Carrier Name:"), this);
     CarriersList->setColumnWidth(0, 160);
 
     auto lineEdit = [this](const QString& name, int width) {
@@ -163,16 +153,7 @@ TPagerCompForm::TPagerCompForm(core::Desk& desk, QWidget* parent)
         PathsModel->setColumnTitle(c, pathTitles.at(c));
     PathsModel->setColumnReadOnly(PathNoColumn); // the order of trial: Move up and Move down
     PathsModel->setColumnCheckable(EnabledColumn);
-    PathsList = new QTableView(this);
-    PathsList->setObjectName(QStringLiteral("PathsList"));
-    PathsList->setAccessibleName(QStringLiteral("Delivery paths"));
-    PathsList->setModel(PathsModel);
-    PathsList->setSelectionMode(QAbstractItemView::SingleSelection);
-    PathsList->setSelectionBehavior(QAbstractItemView::SelectRows);
-    PathsList->verticalHeader()->setDefaultSectionSize(PathsList->fontMetrics().height() + 8);
-    PathsList->setTabKeyNavigation(false);
-    PathsList->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
-        | QAbstractItemView::AnyKeyPressed);
+    PathsList = recordGrid(PathsModel, QStringLiteral("PathsList"), QStringLiteral("Delivery paths"), this);
     auto* pathDelegate = new PathDelegate(PathsList);
     pathDelegate->written = [this](const QModelIndex& index) { checkWrittenPath(index.row()); };
     PathsList->setItemDelegate(pathDelegate);

@@ -5,9 +5,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QGridLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTableView>
 
 namespace directories {
 
@@ -57,6 +59,21 @@ QAction* windowKey(QWidget* window, const QString& name, const QKeySequence& key
     action->setShortcutContext(Qt::WindowShortcut);
     window->addAction(action);
     return action;
+}
+
+QTableView* recordGrid(QAbstractItemModel* model, const QString& name, const QString& accessibleName, QWidget* parent)
+{
+    auto* grid = new QTableView(parent);
+    grid->setObjectName(name);
+    grid->setAccessibleName(accessibleName);
+    grid->setModel(model);
+    grid->setSelectionMode(QAbstractItemView::SingleSelection);
+    grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
+    grid->setTabKeyNavigation(false);
+    grid->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
+        | QAbstractItemView::AnyKeyPressed);
+    return grid;
 }
 
 void commitOpenEditor(QAbstractItemView* grid)

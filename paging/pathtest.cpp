@@ -6,7 +6,6 @@
 #include "pagestatus.h"
 #include "pagingapi.h"
 #include "serialline.h"
-#include "snppdelivery.h"
 #include "snppsession.h"
 #include "tapframe.h"
 #include "tapsession.h"
@@ -14,6 +13,8 @@
 #include "wctpclient.h"
 
 #include <QStringList>
+
+#include <functional>
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -122,71 +123,59 @@ bool isCancelled(int cancelFd)
     return cancelFd >= 0 && ::poll(&p, 1, 0) > 0;
 }
 
-// A TCP connection to ADDRESS, or the failure said.
-int connectTo(const DeliveryPath& path, const ProtocolTimings& timings, int cancelFd, PathTestResult* failure)
+// Connects to ADDRESS, lets `talk` run the protocol on the line (the dialogue kept) and gives its
+// status; `success` says what a status 0 means.
+PathTestResult overTcp(const DeliveryPath& path, const ProtocolTimings& timings, int cancelFd, bool sevenBitEvenParity,
+    const std::function<int(Line&)>& talk, const QString& success)
 {
     QString host;
     quint16 port = 0;
     QString error;
-    if (!parseHostPort(path.address, &host, &port)) {
-        *failure = { false, BadParameters, QStringLiteral("Failed: the address \"%1\" is not host:port.").arg(path.address.trimmed()) };
-        return -1;
-    }
+    if (!parseHostPort(path.address, &host, &port))
+        return { false, BadParameters, QStringLiteral("Failed: the address \"%1\" is not host:port.").arg(path.address.trimmed()) };
     const int fd = tcpline::connect(host, port, timings.tcpConnectMs, cancelFd, &error);
-    if (fd < 0) {
-        *failure = isCancelled(cancelFd)
-            ? PathTestResult { false, Cancelled, failed(Cancelled) }
-            : PathTestResult { false, ConnectionRefused,
-                  QStringLiteral("Failed: could not reach %1:%2 (%3).").arg(host).arg(port).arg(error) };
+    if (fd < 0 && isCancelled(cancelFd))
+        return { false, Cancelled, failed(Cancelled) };
+    if (fd < 0)
+        return { false, ConnectionRefused, QStringLiteral("Failed: could not reach %1:%2 (%3).").arg(host).arg(port).arg(error) };
+    DebugLog log { QString() };
+    log.keepDialogue();
+    int status = Successful;
+    {
+        Line line(fd, cancelFd, &log, sevenBitEvenParity, 0);
+        status = talk(line);
     }
-    return fd;
+    return finished(log, status, status ? failed(status) : success);
 }
 
 PathTestResult testSnpp(const DeliveryPath& path, const ProtocolTimings& timings, int cancelFd)
 {
-    PathTestResult failure;
-    const int fd = connectTo(path, timings, cancelFd, &failure);
-    if (fd < 0)
-        return failure;
-    DebugLog log { QString() };
-    log.keepDialogue();
-    int status = Successful;
     const QString login = path.login.trimmed();
-    {
-        Line line(fd, cancelFd, &log, false, 0);
+    const auto talk = [&](Line& line) {
         SnppSession session(line, timings.snppReplyMs);
-        status = session.greet();
+        int status = session.greet();
         if (!status && !login.isEmpty())
             status = session.login(login, path.password);
         if (status != TerminalNotResponding && status != ConnectionLost && status != Cancelled)
             session.quit();
-    }
-    if (status)
-        return finished(log, status, failed(status));
-    return finished(log, status,
+        return status;
+    };
+    return overTcp(path, timings, cancelFd, false, talk,
         login.isEmpty() ? QStringLiteral("The server answered; no login was tried (LOGIN is empty). No page was sent.")
                         : QStringLiteral("Logged in as %1. No page was sent.").arg(login));
 }
 
 PathTestResult testTapIp(const DeliveryPath& path, const ProtocolTimings& timings, int cancelFd)
 {
-    PathTestResult failure;
-    const int fd = connectTo(path, timings, cancelFd, &failure);
-    if (fd < 0)
-        return failure;
-    DebugLog log { QString() };
-    log.keepDialogue();
-    int status = Successful;
-    {
-        Line line(fd, cancelFd, &log, true, 0);
+    const auto talk = [&](Line& line) {
         TapSession session(line, timings);
-        status = session.login(path.password);
+        const int status = session.login(path.password);
         if (!status)
             session.logout();
-    }
-    return finished(log, status,
-        status ? failed(status)
-               : QStringLiteral("The terminal took the logon and gave its go-ahead; the call was ended with EOT. No page was sent."));
+        return status;
+    };
+    return overTcp(path, timings, cancelFd, true, talk,
+        QStringLiteral("The terminal took the logon and gave its go-ahead; the call was ended with EOT. No page was sent."));
 }
 
 PathTestResult testModem(const ModemPort& modem, const ProtocolTimings& timings, int cancelFd)

@@ -5,6 +5,8 @@
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
+#include <functional>
+
 namespace paging::wctp {
 
 namespace {
@@ -60,15 +62,33 @@ bool finish(QXmlStreamReader& r, QString* problem)
     return true;
 }
 
-// A wctp-Failure's errorCode and errorText; false (with the reason) when the code is no number.
-bool readFailure(const QXmlStreamReader& r, int* code, QString* text, QString* problem)
+// A wctp-Failure's errorCode and errorText (its content when the attribute is missing); false (with
+// the reason) when the code is no number.
+bool readFailure(QXmlStreamReader& r, int* code, QString* text, QString* problem)
 {
     bool ok = false;
     *code = attribute(r, "errorCode").trimmed().toInt(&ok);
     *text = attribute(r, "errorText");
     if (!ok)
         *problem = QStringLiteral("wctp-Failure without a numeric errorCode");
+    else if (text->isEmpty())
+        *text = r.readElementText().trimmed();
     return ok;
+}
+
+// Hands each element below the root to `element`, which returns false to give the document up (its
+// reason said); false too when the body is no whole wctp-Operation document.
+bool readElements(const QByteArray& body, QString* problem, const std::function<bool(QXmlStreamReader&)>& element)
+{
+    QXmlStreamReader r(body);
+    if (!openOperation(r, problem))
+        return false;
+    while (!r.atEnd() && !r.hasError()) {
+        r.readNext();
+        if (r.isStartElement() && !element(r))
+            return false;
+    }
+    return finish(r, problem);
 }
 
 } // namespace
@@ -124,14 +144,8 @@ QByteArray writeVersionQuery(const QString& inquirer)
 VersionAnswer readVersionAnswer(const QByteArray& body)
 {
     VersionAnswer a;
-    QXmlStreamReader r(body);
-    if (!openOperation(r, &a.problem))
-        return a;
     bool found = false;
-    while (!r.atEnd() && !r.hasError()) {
-        r.readNext();
-        if (!r.isStartElement())
-            continue;
+    const bool read = readElements(body, &a.problem, [&](QXmlStreamReader& r) {
         const auto name = r.name();
         if (name == u"wctp-VersionResponse") {
             found = true;
@@ -141,16 +155,14 @@ VersionAnswer readVersionAnswer(const QByteArray& body)
             const QString support = attribute(r, "supportType").trimmed();
             if (!dtd.isEmpty())
                 a.dtds << (support.isEmpty() ? dtd : QStringLiteral("%1 (%2)").arg(dtd, support));
-        } else if (name == u"wctp-Failure" && !a.errorCode) {
+        } else if (name == u"wctp-Failure" && !found) {
             // A server that takes no version query says so with a failure (in a wctp-Confirmation).
             found = true;
-            if (!readFailure(r, &a.errorCode, &a.errorText, &a.problem))
-                return a;
-            if (a.errorText.isEmpty())
-                a.errorText = r.readElementText().trimmed();
+            return readFailure(r, &a.errorCode, &a.errorText, &a.problem);
         }
-    }
-    if (!finish(r, &a.problem))
+        return true;
+    });
+    if (!read)
         return a;
     if (!found) {
         a.problem = QStringLiteral("no wctp-VersionResponse or wctp-Failure in the answer");
@@ -163,15 +175,9 @@ VersionAnswer readVersionAnswer(const QByteArray& body)
 SubmitAnswer readSubmitAnswer(const QByteArray& body)
 {
     SubmitAnswer a;
-    QXmlStreamReader r(body);
-    if (!openOperation(r, &a.problem))
-        return a;
     bool inAnswer = false; // inside wctp-SubmitClientResponse or wctp-Confirmation
     bool found = false;
-    while (!r.atEnd() && !r.hasError()) {
-        r.readNext();
-        if (!r.isStartElement())
-            continue;
+    const bool read = readElements(body, &a.problem, [&](QXmlStreamReader& r) {
         const auto name = r.name();
         if (name == u"wctp-SubmitClientResponse" || name == u"wctp-Confirmation") {
             inAnswer = true;
@@ -181,13 +187,11 @@ SubmitAnswer readSubmitAnswer(const QByteArray& body)
             a.trackingNumber = attribute(r, "trackingNumber").trimmed();
         } else if (inAnswer && !found && name == u"wctp-Failure") {
             found = true;
-            if (!readFailure(r, &a.errorCode, &a.errorText, &a.problem))
-                return a;
-            if (a.errorText.isEmpty())
-                a.errorText = r.readElementText().trimmed();
+            return readFailure(r, &a.errorCode, &a.errorText, &a.problem);
         }
-    }
-    if (!finish(r, &a.problem))
+        return true;
+    });
+    if (!read)
         return a;
     if (!found) {
         a.problem = QStringLiteral("no wctp-ClientSuccess or wctp-Failure in the answer");
@@ -221,15 +225,9 @@ QString deliveryName(Delivery d)
 QueryAnswer readQueryAnswer(const QByteArray& body)
 {
     QueryAnswer a;
-    QXmlStreamReader r(body);
-    if (!openOperation(r, &a.problem))
-        return a;
     bool inResponse = false;
     bool found = false;
-    while (!r.atEnd() && !r.hasError()) {
-        r.readNext();
-        if (!r.isStartElement())
-            continue;
+    const bool read = readElements(body, &a.problem, [&](QXmlStreamReader& r) {
         const auto name = r.name();
         if (name == u"wctp-ClientQueryResponse" || name == u"wctp-Confirmation") {
             inResponse = true;
@@ -251,17 +249,18 @@ QueryAnswer readQueryAnswer(const QByteArray& body)
                 a.state = Delivery::Read;
             else {
                 a.problem = QStringLiteral("unknown notification type \"%1\"").arg(type);
-                return a;
+                return false;
             }
             found = true;
         } else if (inResponse && !found && name == u"wctp-Failure") {
             if (!readFailure(r, &a.errorCode, &a.errorText, &a.problem))
-                return a;
+                return false;
             a.state = Delivery::Failed;
             found = true;
         }
-    }
-    if (!finish(r, &a.problem))
+        return true;
+    });
+    if (!read)
         return a;
     if (!inResponse) {
         a.problem = QStringLiteral("no wctp-ClientQueryResponse in the answer");
