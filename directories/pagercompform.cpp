@@ -71,6 +71,21 @@ public:
         }
         return edit;
     }
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override
+    {
+        auto* combo = qobject_cast<QComboBox*>(editor);
+        if (!combo)
+            return CellDelegate::setEditorData(editor, index);
+        // Any letter case, as the paths are read; a word another program wrote stays in the list, so
+        // that opening the cell never changes it.
+        const QString stored = index.data(Qt::EditRole).toString().trimmed();
+        int at = combo->findText(stored, Qt::MatchFixedString);
+        if (at < 0 && !stored.isEmpty()) {
+            combo->insertItem(0, stored);
+            at = 0;
+        }
+        combo->setCurrentIndex(qMax(0, at));
+    }
     void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override
     {
         CellDelegate::setModelData(editor, model, index);
