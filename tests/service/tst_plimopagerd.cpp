@@ -182,7 +182,13 @@ private slots:
         // been delivered once its block went to the terminal.
         drop("1234\r\nMetro\r\nCut short " + QByteArray(200, 'x') + "\r\n");
         QVERIFY2(waitForOutput(service, QStringLiteral("Sending message to From File 1234"), &seen), qPrintable(seen));
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(data_ + QStringLiteral("/PendMsgs.maybe")), 10000);
+        // The side file also notes the page's carrier; the mark is a line of its own.
+        const auto marked = [this] {
+            QFile side(data_ + QStringLiteral("/PendMsgs.maybe"));
+            const QList<QByteArray> lines = side.open(QIODevice::ReadOnly) ? side.readAll().split('\n') : QList<QByteArray>();
+            return std::any_of(lines.cbegin(), lines.cend(), [](const QByteArray& line) { return line.size() == 40; });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(marked(), 10000);
         ::kill(pid_t(service.processId()), SIGTERM);
         QVERIFY(service.waitForFinished(20000));
         QCOMPARE(service.exitStatus(), QProcess::NormalExit);
