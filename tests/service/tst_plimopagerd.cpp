@@ -5,6 +5,7 @@
 #include "support/records.h"
 #include "tests/paging/pagersimprocess.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -120,6 +121,37 @@ private slots:
         QCOMPARE(desk.open(), QString());
         QCOMPARE(logCount(desk), 1);
         QCOMPARE(desk.SchedMsgT().isEmpty(), true);
+    }
+
+    void aPassOverWctpDoesNotWaitForTheCarriersReport()
+    {
+        PagerSimProcess sim;
+        QVERIFY(sim.start({ QStringLiteral("--wctp"), QStringLiteral("0") }));
+        writeSettings(QString()); // no modem at all: the carrier's one path is WCTP
+        {
+            core::Desk desk(data_);
+            QCOMPARE(desk.open(), QString());
+            using namespace store::carrpath;
+            desk.CarrPathT().append();
+            desk.CarrPathT().setFieldText(PagerComp, QStringLiteral("Metro"));
+            desk.CarrPathT().setFieldText(PathNo, QStringLiteral("01"));
+            desk.CarrPathT().setFieldText(Method, QStringLiteral("WCTP"));
+            desk.CarrPathT().setFieldText(Address, sim.wctp());
+            desk.CarrPathT().setFieldText(Login, QStringLiteral("desk"));
+            desk.CarrPathT().setFieldBool(Enabled, true);
+            desk.CarrPathT().post();
+        }
+        QElapsedTimer took;
+        took.start();
+        QString out;
+        QCOMPARE(runOnce({ QStringLiteral("--once") }, &out), 0);
+        // The first question to the carrier would come 30 s after the submit.
+        QVERIFY2(took.elapsed() < 20000, qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("  Sent to Alice via WCTP %1: Scheduled hello").arg(sim.wctp())),
+            qPrintable(out));
+        QCOMPARE(onDisk(data_, QStringLiteral("DLVSTAT.DBF"), QStringLiteral("BY_TRACK"),
+                     { store::dlvstat::LogRec, store::dlvstat::UserName, store::dlvstat::Status }),
+            QStringList { "0000000001|Alice|ACCEPTED" });
     }
 
     void aBusyCarrierKeepsThePagePendingUntilItIsResent()

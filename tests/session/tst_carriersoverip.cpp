@@ -99,6 +99,24 @@ private slots:
         QCOMPARE(sim.transcript(QStringLiteral("query")).size(), queries);
     }
 
+    void aPathThatDoesNotParseRefusesTheStart()
+    {
+        PagerSimProcess sim;
+        QVERIFY(sim.start({ "--wctp", "0" }));
+        seed(sim.wctp());
+        {
+            core::Desk desk(dir_->path());
+            QVERIFY(desk.open().isEmpty());
+            addPath(desk, QStringLiteral("04"), QStringLiteral("WCTP"), QStringLiteral("ftp://127.0.0.1/wctp"));
+        }
+        auto r = run(dir_->path());
+        r->deskSession.sendToRecipient(QStringLiteral("Bob"), QStringLiteral("Never tried"));
+        QTRY_COMPARE_WITH_TIMEOUT(r->desk().PendingMsgs().rowCount(), 1, 5000);
+        QVERIFY2(r->statusLines.constFirst().startsWith(QStringLiteral("Bad parameters: path 3: ")),
+            qPrintable(r->statusLines.join(u'|')));
+        QVERIFY(sim.transcript().isEmpty());
+    }
+
     void aPendingPageKeepsItsCarrierAndTrackingOutlivesTheDesk()
     {
         PagerSimProcess busy;
