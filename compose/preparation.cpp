@@ -3,6 +3,7 @@
 #include "compose/composition.h"
 #include "compose/memberfile.h"
 #include "compose/pagelib.h"
+#include "core/deliverystatus.h"
 #include "core/desk.h"
 #include "core/engineparams.h"
 #include "core/recipientname.h"
@@ -232,8 +233,9 @@ void MessagePreparation::PrepareOneMessage(const QString& name, const QString& e
     }
     // Logged before the carrier's number is checked: a user whose number is refused below still
     // has the message in the log.
+    QString logRecord;
     if (composition_.messageLog())
-        appendLogRecord(input.userName, input.editorText);
+        logRecord = appendLogRecord(input.userName, input.editorText);
     input.hostTel = carriers.fieldText(kHostTel);
     if (input.hostTel.size() < 3) {
         status(QStringLiteral("Bad Carrier Phone number for ") + input.userName);
@@ -245,8 +247,10 @@ void MessagePreparation::PrepareOneMessage(const QString& name, const QString& e
     input.outsideLine = desk_.Settings().outsideLine();
     input.deliveryRetries = desk_.DeliveryRetriesValue();
     input.directMesgDelay = desk_.DirectMesgDelayValue();
-    const Page page = userPage(input);
-    appendPage(desk_.SendMsgs(), page);
+    Page page = userPage(input);
+    page.carrier = carriers.fieldText(kCarrierName);
+    page.logRecord = logRecord;
+    desk_.queuePage(page);
     if (page.messageToSend.size() < pageMessage(input.editorText).size())
         status(messageCutText(input.userName, page.messageToSend.size()));
 }
@@ -275,13 +279,14 @@ bool MessagePreparation::PrepareByPagerMessage(
     page.pagerPhone = QString(pagerId).remove(u'-');
     page.userOrGroupName = pagerId;
     page.retries = desk_.DeliveryRetriesValue();
-    appendPage(desk_.SendMsgs(), page);
+    page.carrier = carriers.fieldText(kCarrierName);
+    desk_.queuePage(page);
     if (page.messageToSend.size() < pageMessage(editorText).size())
         status(messageCutText(pagerId, page.messageToSend.size()));
     return true;
 }
 
-void MessagePreparation::appendLogRecord(const QString& userName, const QString& editorText)
+QString MessagePreparation::appendLogRecord(const QString& userName, const QString& editorText)
 {
     store::Table& log = desk_.MsgLogT();
     const QDateTime now = QDateTime::currentDateTime();
@@ -293,6 +298,7 @@ void MessagePreparation::appendLogRecord(const QString& userName, const QString&
         log.setFieldText(msglog::UserName, userName);
         log.setFieldText(msglog::Msg, loggedMessage(editorText));
         log.post();
+        return core::logRecordKey(log.recNo());
     } catch (const store::StoreError& e) {
         try {
             log.cancel();
@@ -300,6 +306,7 @@ void MessagePreparation::appendLogRecord(const QString& userName, const QString&
         }
         error(e.message());
     }
+    return {};
 }
 
 void MessagePreparation::PrepareGroupMessage(const QString& item, const QString& editorText)
@@ -332,8 +339,9 @@ void MessagePreparation::PrepareGroupMessage(const QString& item, const QString&
         entries << carrier + u';' + users.fieldText(kPagerId);
     }
 
+    QString logRecord;
     if (composition_.messageLog())
-        appendLogRecord(core::groupRecipient(groupName), editorText);
+        logRecord = appendLogRecord(core::groupRecipient(groupName), editorText);
 
     std::stable_sort(entries.begin(), entries.end(),
         [](const QString& a, const QString& b) { return QString::compare(a, b, Qt::CaseInsensitive) < 0; });
@@ -376,13 +384,15 @@ void MessagePreparation::PrepareGroupMessage(const QString& item, const QString&
         page.userOrGroupName = item;
         page.isGroup = true;
         page.retries = desk_.DeliveryRetriesValue();
+        page.carrier = carriers.fieldText(kCarrierName);
+        page.logRecord = logRecord;
         // A run whose IDs overflow PagerPhone goes as several pages of whole IDs, each an ordinary
         // page of the queue.
         for (const QString& pagerPhone : groupPagerPhones(pagerIds)) {
             page.pagerPhone = pagerPhone;
             if (InDebugMode(desk_.Settings()))
                 info(desk_.Engine1().PagerPhone);
-            appendPage(desk_.SendMsgs(), page);
+            desk_.queuePage(page);
         }
         if (text.size() < message.size() && !cutReported) {
             cutReported = true;
@@ -442,7 +452,8 @@ bool MessagePreparation::ReadPageMsgFromFile()
         page.pagerPhone = StripDashes(pagerId);
         page.userOrGroupName = QStringLiteral("From File ") + pagerId;
         page.retries = kFileRetries;
-        appendPage(desk_.SendMsgs(), page);
+        page.carrier = carriers.fieldText(kCarrierName);
+        desk_.queuePage(page);
         // Queued, then consumed: a file that stayed would be paged again at every idle tick, so one
         // that cannot be deleted takes its page back.
         QFile file(name);

@@ -70,7 +70,9 @@ private:
     void status(const QString& text) const;
     void info(const QString& text) const;
     void error(const QString& text) const;
-    void appendLogRecord(const QString& userName, const QString& editorText);
+    // Returns the record's key for the delivery status (core::logRecordKey), or an empty text when
+    // the log could not be written.
+    QString appendLogRecord(const QString& userName, const QString& editorText);
 
     core::Desk& desk_;
     Composition& composition_;

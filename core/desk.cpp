@@ -2,6 +2,7 @@
 
 #include "config/inifile.h"
 #include "core/clocktext.h"
+#include "core/page.h"
 #include "core/queues.h"
 #include "core/recipientname.h"
 #include "store/fieldcheck.h"
@@ -44,6 +45,7 @@ Desk::Desk(const QString& dataDirectory)
     settings_.read();
     pendingFile_ = std::make_unique<PendingFile>(pendingMsgs_, sendMsgs_, pendingFileName());
     pendingFile_->setMarks(&deliveryMarks_);
+    pendingFile_->setNotes(&pageNotes_);
 }
 
 Desk::~Desk() = default;
@@ -150,6 +152,7 @@ void Desk::restorePendingQueue()
     // overwritten.
     pendingWritable_ = fault.isEmpty() || !keptAs.isEmpty();
     deliveryMarks_.load(DeliveryMarks::sideFilePath(pendingFileName()));
+    pageNotes_.load(DeliveryMarks::sideFilePath(pendingFileName()));
     if (pendingWritable_)
         pendingFile_->follow();
 }
@@ -202,6 +205,13 @@ bool Desk::lookupUser(const QString& userName, ChosenUser* chosen)
     return true;
 }
 
+void Desk::queuePage(const Page& page)
+{
+    // Noted first: the pending file written for the new row carries the name beside it.
+    pageNotes_.note(page);
+    appendPage(sendMsgs_, page);
+}
+
 void Desk::clearTempUser()
 {
     if (tempUser_.isEmpty())
@@ -240,6 +250,7 @@ QString Desk::saveQueues()
             merged.setFieldDefinitions(pendingQueueFields());
             // A fault keeps the file as .bad; the complete pages read before it are merged.
             loadPendingQueue(merged, pendingFileName());
+            pageNotes_.load(DeliveryMarks::sideFilePath(pendingFileName()));
             pendingMsgs_.first();
             while (pendingMsgs_.rowCount() > 0)
                 movePage(pendingMsgs_, merged);

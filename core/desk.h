@@ -2,6 +2,7 @@
 
 #include "config/systemsettings.h"
 #include "core/deliverymarks.h"
+#include "core/pagenotes.h"
 #include "core/pendingfile.h"
 #include "paging/pageengine.h"
 #include "store/connection.h"
@@ -154,6 +155,10 @@ public:
     // The queued pages that may have been delivered (restored with the pending file, kept beside it).
     DeliveryMarks& deliveryMarks() { return deliveryMarks_; }
     const DeliveryMarks& deliveryMarks() const { return deliveryMarks_; }
+    // The carrier and log record of each queued page (restored with the pending file, kept beside it).
+    PageNotes& pageNotes() { return pageNotes_; }
+    // Puts a prepared page at the end of SendMsgs, its carrier and log record noted.
+    void queuePage(const Page& page);
 
     // The store connection, the nine table handles (the windows work on them: a window and the
     // desk's logic share one current record of a table) and the three in-memory tables. CarrPathT
@@ -238,6 +243,7 @@ private:
     bool pendingWritable_ = true; // false: the file could be neither read whole nor kept aside
     bool queuesSaved_ = false;
     DeliveryMarks deliveryMarks_;
+    PageNotes pageNotes_;
     std::unique_ptr<PendingFile> pendingFile_;
 };
 

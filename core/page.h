@@ -22,6 +22,13 @@ struct Page {
     bool isGroup = false;
     QString userOrGroupName;
     int retries = 0;
+    // Not held by the queue rows: the desk notes them beside the rows (PageNotes), and a page read
+    // from a queue has them only once filled from there.
+    // The carrier's name, by which the page finds its delivery paths.
+    QString carrier;
+    // The number of the message log record that logged the page, zero-padded to 10 digits; empty
+    // when the page was not logged.
+    QString logRecord;
 
     // The text a status line quotes: the message without a group page's "^^" marker.
     QString shownText() const;

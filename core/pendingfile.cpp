@@ -2,6 +2,7 @@
 
 #include "core/deliverymarks.h"
 #include "core/page.h"
+#include "core/pagenotes.h"
 #include "core/queues.h"
 #include "store/memtable.h"
 #include "store/storeerror.h"
@@ -43,7 +44,8 @@ void appendRows(const TMemTable& from, TMemTable& to, const QStringList& fields)
 } // namespace
 
 void writePendingFile(
-    const TMemTable& pendingMsgs, const TMemTable& sendMsgs, const QString& path, const DeliveryMarks* marks)
+    const TMemTable& pendingMsgs, const TMemTable& sendMsgs, const QString& path, const DeliveryMarks* marks,
+    const PageNotes* notes)
 {
     TMemTable file;
     file.setFieldDefinitions(pendingQueueFields());
@@ -57,9 +59,12 @@ void writePendingFile(
     appendRows(sendMsgs, file, movedPageFields());
     file.saveToFile(path);
 
-    // The marks of the pages that may have been delivered, beside it; none, no side file.
+    // Beside it, the marks of the pages that may have been delivered and the notes of its pages
+    // (carrier, log record); neither, no side file.
     const QString side = DeliveryMarks::sideFilePath(path);
-    const QByteArray text = marks ? marks->textFor(file) : QByteArray();
+    QByteArray text = marks ? marks->textFor(file) : QByteArray();
+    if (notes)
+        text += notes->textFor(file);
     if (text.isEmpty()) {
         QFile::remove(side);
     } else if (const QString failure = store::writeWholeFile(side, text); !failure.isEmpty()) {
@@ -129,7 +134,9 @@ QString PendingFile::writeNow()
 {
     asked_ = false;
     try {
-        writePendingFile(pendingMsgs_, sendMsgs_, path_, marks_);
+        writePendingFile(pendingMsgs_, sendMsgs_, path_, marks_, notes_);
+        if (notes_)
+            notes_->keepOnly(pendingMsgs_, sendMsgs_);
     } catch (const store::StoreError& e) {
         return e.message();
     }

@@ -11,15 +11,17 @@ class TMemTable;
 namespace core {
 
 class DeliveryMarks;
+class PageNotes;
 
 // Writes the pending file whole: the pending rows, then the pages still waiting in the send queue,
 // all in the pending queue's layout, atomically (a temporary file renamed over the old one). The
 // next start loads every one of them into the pending queue, so a page waiting to be sent comes
 // back for the operator and is not sent again by itself. Neither table's current row moves.
 // Throws store::StoreError on failure.
-// With `marks`, the pages that may have been delivered are named in its side file beside it.
+// With `marks`, the pages that may have been delivered are named in its side file beside it; with
+// `notes`, the notes of its pages (carrier, log record).
 void writePendingFile(const store::TMemTable& pendingMsgs, const store::TMemTable& sendMsgs, const QString& path,
-    const DeliveryMarks* marks = nullptr);
+    const DeliveryMarks* marks = nullptr, const PageNotes* notes = nullptr);
 
 // Keeps the pending file current while the desk runs, so that a kill or a power cut loses no page:
 // every change of either queue (a row added, removed or changed, a reload) asks for one rewrite,
@@ -37,6 +39,9 @@ public:
 
     // The marks written beside the file (none unless set).
     void setMarks(const DeliveryMarks* marks) { marks_ = marks; }
+    // The page notes written beside the file; after each write the notes of pages no longer queued
+    // are forgotten.
+    void setNotes(PageNotes* notes) { notes_ = notes; }
     // A change the queues do not see (a mark set or taken off): the file is written again.
     void touch() { changed(); }
 
@@ -69,6 +74,7 @@ private:
     QString lastFailure_;
     QTimer retry_;
     const DeliveryMarks* marks_ = nullptr;
+    PageNotes* notes_ = nullptr;
 };
 
 } // namespace core

@@ -259,7 +259,8 @@ private:
                 { QStringLiteral("state"), state.isEmpty() ? QStringLiteral("unknown") : state } });
         return document([&](QXmlStreamWriter& w) {
             w.writeStartElement(QStringLiteral("wctp-ClientQueryResponse"));
-            w.writeAttribute(QStringLiteral("minNextPollInterval"), QString::number(WctpServer::kPollIntervalMinutes));
+            if (m_server->pollMinutes() > 0)
+                w.writeAttribute(QStringLiteral("minNextPollInterval"), QString::number(m_server->pollMinutes()));
             if (state.isEmpty()) {
                 writeFailure(w, 500, QStringLiteral("Unknown trackingNumber"));
             } else {
