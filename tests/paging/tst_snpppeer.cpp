@@ -58,30 +58,32 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
+sockaddr_in loopback(quint16 port)
+{
+    sockaddr_in a {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    return a;
+}
+
 // A loopback port nothing holds, not even in TIME_WAIT (hfaxd binds without SO_REUSEADDR).
 quint16 freePort()
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a = loopback(0);
     socklen_t len = sizeof a;
-    quint16 port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0
-        && ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
+    const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), len) == 0
+        && ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0;
     ::close(fd);
-    return port;
+    return ok ? ntohs(a.sin_port) : 0;
 }
 
 bool accepts(quint16 port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    const sockaddr_in a = loopback(port);
+    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
     ::close(fd);
     return ok;
 }
@@ -147,12 +149,9 @@ public:
             return false;
         }
         ::chmod(QFile::encodeName(spool + QStringLiteral("/etc/hosts.hfaxd")).constData(), 0600);
-        QStringList paths { spool };
-        for (QDirIterator it(spool, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System, QDirIterator::Subdirectories);
-             it.hasNext();)
-            paths.append(it.next());
-        for (const QString& path : std::as_const(paths)) { // the spool is the fax user's
-            if (::chown(QFile::encodeName(path).constData(), fax->pw_uid, fax->pw_gid) != 0) {
+        QDirIterator it(spool, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System, QDirIterator::Subdirectories);
+        for (QString path = spool; !path.isEmpty(); path = it.hasNext() ? it.next() : QString()) {
+            if (::chown(QFile::encodeName(path).constData(), fax->pw_uid, fax->pw_gid) != 0) { // the fax user's
                 *why = QStringLiteral("cannot give %1 to uucp: %2").arg(path, QString::fromLocal8Bit(::strerror(errno)));
                 return false;
             }
