@@ -13,7 +13,7 @@ class Exchange;
 
 // A carrier's WCTP 1.3 server in transient-client mode on 127.0.0.1, plain HTTP/1.1: one request per
 // connection (each connection is a call of the exchange), answered and closed. It takes
-// wctp-SubmitClientMessage (checking the securityCode against the exchange's password), issues tracking
+// wctp-SubmitClientMessage (checking the recipient's authorizationCode against the exchange's password), issues tracking
 // numbers, and answers wctp-ClientQuery with the state a tracking number has reached: QUEUED, then
 // DELIVERED and READ once the set delays from its submit have passed.
 class WctpServer : public QObject {
