@@ -48,13 +48,18 @@ int TableModel::rowCount(const QModelIndex& parent) const
 
 int TableModel::columnCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : int(fields_.size());
+    return parent.isValid() ? 0 : int(fields_.size() + computed_.size());
 }
 
 QVariant TableModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole))
         return {};
+    if (index.column() >= fields_.size()) {
+        // The record being appended has no number yet: nothing to compute from.
+        const Row* row = rowAt(index.row());
+        return row ? computedValue(row->recNo, index.column() - int(fields_.size())) : QVariant();
+    }
     const bool live = index.row() == currentRow() && table_.isOpen()
         && (table_.state() == store::Table::State::Edit || table_.state() == store::Table::State::Insert);
     if (live)
@@ -65,7 +70,7 @@ QVariant TableModel::data(const QModelIndex& index, int role) const
 
 bool TableModel::setData(const QModelIndex& index, const QVariant& value, int role)
 {
-    if (!index.isValid() || role != Qt::EditRole)
+    if (!index.isValid() || role != Qt::EditRole || index.column() >= fields_.size())
         return false;
     try {
         if (index.row() != currentRow())
@@ -122,7 +127,9 @@ Qt::ItemFlags TableModel::flags(const QModelIndex& index) const
     if (!index.isValid())
         return Qt::NoItemFlags;
     const Qt::ItemFlags flags = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
-    return readOnlyColumns_.contains(index.column()) ? flags : flags | Qt::ItemIsEditable;
+    return readOnlyColumns_.contains(index.column()) || index.column() >= fields_.size()
+        ? flags
+        : flags | Qt::ItemIsEditable;
 }
 
 QVariant TableModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -146,6 +153,48 @@ void TableModel::setColumnTitle(int column, const QString& title)
 void TableModel::setColumnReadOnly(int column)
 {
     readOnlyColumns_.insert(column);
+}
+
+int TableModel::addComputedColumn(const QString& title, ComputedValue value)
+{
+    const int column = columnCount();
+    beginInsertColumns(QModelIndex(), column, column);
+    computed_.push_back(std::move(value));
+    titles_.append(title);
+    computedCache_.clear();
+    endInsertColumns();
+    return column;
+}
+
+void TableModel::computedColumnsChanged()
+{
+    computedCache_.clear();
+    if (computed_.empty() || rowCount() == 0)
+        return;
+    // One report for all rows: a view repaints what it shows and asks for those values alone.
+    emit dataChanged(index(0, int(fields_.size())), index(rowCount() - 1, lastColumn()));
+}
+
+// All computed values of a record are worked out together, when the first of them is asked for.
+QString TableModel::computedValue(uint32_t recNo, int computed) const
+{
+    auto cached = computedCache_.constFind(recNo);
+    if (cached == computedCache_.constEnd()) {
+        if (computedCache_.size() > kCachedRows)
+            computedCache_.clear();
+        QStringList values;
+        values.reserve(qsizetype(computed_.size()));
+        for (const ComputedValue& value : computed_) {
+            try {
+                values.append(value(recNo));
+            } catch (const store::StoreError& error) {
+                values.append(QString());
+                failed(error.message());
+            }
+        }
+        cached = computedCache_.insert(recNo, values);
+    }
+    return cached->at(computed);
 }
 
 // ---- rows by entry number ---------------------------------------------------------------------
@@ -293,7 +342,7 @@ void TableModel::removeHiddenRows()
     int from = firstChanged;
     for (const int row : kept) {
         if (from < row)
-            emit dataChanged(index(from, 0), index(row - 1, int(fields_.size()) - 1));
+            emit dataChanged(index(from, 0), index(row - 1, lastColumn()));
         from = std::max(from, row + 1);
     }
     reportedRow_ = -2; // the rows moved: report the current one afresh
@@ -345,6 +394,7 @@ void TableModel::reload()
     failureReported_ = false;
     unreadBlocks_.clear();
     cache_.clear();
+    computedCache_.clear();
     hidden_.clear();
     found_.clear();
     entries_ = 0;
@@ -460,7 +510,7 @@ void TableModel::reportCurrentRow()
                     cached->values[i] = table_.fieldText(fields_.at(i));
             }
         }
-        emit dataChanged(index(row, 0), index(row, int(fields_.size()) - 1));
+        emit dataChanged(index(row, 0), index(row, lastColumn()));
     }
     recordStale_ = false;
     if (row == reportedRow_)
@@ -501,7 +551,7 @@ void TableModel::moveToRow(int row)
     }
     followPosition();
     if (const int now = currentRow(); now >= 0 && now < visibleRows())
-        emit dataChanged(index(now, 0), index(now, int(fields_.size()) - 1));
+        emit dataChanged(index(now, 0), index(now, lastColumn()));
 }
 
 } // namespace models
