@@ -22,8 +22,10 @@ PLIMO_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools
 # dpkg-dev, desktop-file-utils and appstream: the Debian package's test builds it and checks its
 # menu entry and metainfo. libxml2-utils (xmllint) and openssl: the WCTP suite validates its documents
 # against the WCTP DTD and makes a self-signed certificate for a TLS server that must be refused.
+# hylafax-server: its hfaxd is an SNPP server of another make that the SNPP client is checked against
+# (tests/paging/tst_snpppeer runs it on a loopback port with a spool of its own).
 PLIMO_TEST_PACKAGES=(python3 python3-dbfread python3-dbf libdbd-xbase-perl xvfb xauth poppler-utils
-                     dpkg-dev desktop-file-utils appstream libxml2-utils openssl)
+                     dpkg-dev desktop-file-utils appstream libxml2-utils openssl hylafax-server)
 
 # Configures and builds into build/ (Release with debug information).
 plimo_build() {

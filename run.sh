@@ -26,7 +26,7 @@ export XDG_CONFIG_HOME="$demo/config"
 
 sim_out="$demo/pagersim.out"
 : >"$sim_out"
-build/tools/pagersim/pagersim --password demo --quiet --transcript "$transcript" >"$sim_out" 2>"$demo/pagersim.log" &
+build/tools/pagersim/pagersim --password demo --snpp 0 --wctp 0 --quiet --transcript "$transcript" >"$sim_out" 2>"$demo/pagersim.log" &
 sim_pid=$!
 trap 'kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true' EXIT
 for _ in $(seq 50); do
@@ -38,13 +38,16 @@ if [ -z "$device" ]; then
     echo "The carrier simulator did not start (see $demo/pagersim.log)." >&2
     exit 1
 fi
-build/tools/demoseed/demoseed "$demo/data" "$device" >/dev/null
+snpp=$(sed -n 's/^SNPP //p' "$sim_out")
+wctp=$(sed -n 's/^WCTP //p' "$sim_out")
+build/tools/demoseed/demoseed "$demo/data" "$device" "$snpp" "$wctp" >/dev/null
 
 cat <<INFO
 PlimoPager32 demo
   data folder:   $demo/data
   settings:      $XDG_CONFIG_HOME/PlimoPager32/pager.ini (Communications Port = $device)
-  carrier:       "Demo Paging" on the carrier simulator; users Alice Demo, Bob Demo, Carol Demo
+  carriers:      "Demo Paging" (modem) on the carrier simulator: users Alice Demo, Bob Demo, Carol Demo;
+                 "Demo SNPP" (SNPP $snpp): Dave Demo; "Demo WCTP" (WCTP $wctp): Erin Demo
   transcript:    $transcript   (what the paging terminal received: tail -f it)
   message file:  drop a file "plimomsgs.txt" into $demo/data to page from another program
 Type a message, tick a user, press "Send Mesg".

@@ -5,18 +5,24 @@
 // its log.pdf and pictures of the window, msglog.png and, with its find bar, msglog-find.png, in
 // place for viewing and names it; "-" for
 // the program leaves the report out, for the window alone at a million records; --delete-every=K
-// deletes every K-th record as it is written, so that the grid finds deleted records as it reads).
+// deletes every K-th record as it is written, so that the grid finds deleted records as it reads;
+// --statuses=S writes S delivery status rows in DLVSTAT for records spread over the log, every fifth
+// of them with a second row as a group page has, default N/10, for the window's Status column).
 // Then the find bar at that size: a text that no record holds (a walk of the whole log in steps), a
 // text held only by the oldest records, and a user's previous and next record; for each the time
 // to its outcome and the longest gap a 5 ms heartbeat timer saw meanwhile (the longest the window
-// stood still).
+// stood still). Between the two, a status changed by another handle while the window is open: the
+// time from the change to the column shown again.
 // Figures: STEP<TAB>VALUE: milliseconds, and logreport's peak resident memory in KiB.
 #include "app/mainform.h"
 #include "app/msglogsetup.h"
+#include "core/deliverystatus.h"
 #include "core/desk.h"
 #include "msglog/logfindbar.h"
+#include "msglog/logstatus.h"
 #include "msglog/msglogform.h"
 #include "store/fieldnames.h"
+#include "store/schema.h"
 #include "store/table.h"
 
 #include <QAction>
@@ -46,13 +52,14 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: msglog_bench LOGREPORT_PROGRAM|- [N] [--keep] [--delete-every=K]\n");
+        std::fprintf(stderr, "usage: msglog_bench LOGREPORT_PROGRAM|- [N] [--keep] [--delete-every=K] [--statuses=S]\n");
         return 1;
     }
     const QString program = QString::fromLocal8Bit(argv[1]);
     const int n = argc > 2 ? std::atoi(argv[2]) : 10000;
     QTemporaryDir dir;
     int deleteEvery = 0;
+    int statuses = n / 10;
     for (int i = 3; i < argc; ++i) {
         const QByteArray arg(argv[i]);
         if (arg == "--keep") {
@@ -60,6 +67,8 @@ int main(int argc, char** argv)
             std::printf("data folder\t%s\n", qPrintable(dir.path()));
         } else if (arg.startsWith("--delete-every=")) {
             deleteEvery = arg.mid(15).toInt();
+        } else if (arg.startsWith("--statuses=")) {
+            statuses = arg.mid(11).toInt();
         }
     }
     const QDate today = QDate::currentDate();
@@ -83,6 +92,24 @@ int main(int argc, char** argv)
                 log.deleteRecord();
         }
         std::printf("write %d records\t%lld\n", n, timer.elapsed());
+
+        timer.restart();
+        const QStringList words = { core::kAccepted, core::kQueued, core::kDelivered, core::kRead, core::kFailed };
+        int rows = 0;
+        for (int i = 0; i < statuses; ++i) {
+            core::StatusRow row;
+            row.logRecord = core::logRecordKey(quint32(1 + qint64(i) * n / statuses));
+            row.pagerId = QStringLiteral("%1").arg(i % 50);
+            row.method = QStringLiteral("WCTP");
+            row.address = QStringLiteral("https://wctp.example.net/wctp");
+            row.changed = QDateTime::currentDateTime();
+            for (int page = 0; page < (i % 5 == 0 ? 2 : 1); ++page, ++rows) {
+                row.tracking = QStringLiteral("T%1").arg(rows, 9, 10, QLatin1Char('0'));
+                row.status = words.at((i + page) % words.size());
+                core::addStatusRow(desk.DlvStatT(), row);
+            }
+        }
+        std::printf("write %d delivery status rows for %d records\t%lld\n", rows, statuses, timer.elapsed());
     }
 
     // logreport in its own process: its wall time and its peak memory.
@@ -126,6 +153,16 @@ int main(int argc, char** argv)
         QApplication::processEvents(); // rows of deleted records found by the paint go
         std::printf("grid scrolled to the %s, painted and settled (ms)\t%lld\n", name, timer.elapsed());
     }
+    // Page by page from the top, as the operator reads: each page's rows and statuses read anew.
+    timer.restart();
+    const int pages = std::min(100, bar->maximum() / std::max(1, bar->pageStep()));
+    for (int page = 1; page <= pages; ++page) {
+        bar->setValue(page * bar->pageStep());
+        form->DBGrid2->viewport()->repaint();
+        QApplication::processEvents();
+    }
+    std::printf("grid scrolled %d pages, each painted and settled (ms per page)\t%.2f\n", pages,
+        pages ? double(timer.nsecsElapsed()) / 1e6 / pages : 0.0);
     // A send's log record appended while the window is open: the rows are read again.
     timer.restart();
     store::Table& log = main.desk().MsgLogT();
@@ -137,6 +174,28 @@ int main(int argc, char** argv)
     QApplication::processEvents();
     form->DBGrid2->viewport()->repaint();
     std::printf("log record appended with the window open, shown (ms)\t%lld\n", timer.elapsed());
+
+    // A status changed by another handle (a carrier's news): seen at the window's next check of
+    // DLVSTAT (run here at once rather than waiting for its timer), the column read again for the
+    // rows in sight.
+    {
+        store::Table other;
+        other.setConnection(main.desk().Plimo32());
+        other.setTableName(store::dlvStatSchema().openedAs);
+        other.open();
+        bar->setValue(bar->maximum());
+        form->DBGrid2->viewport()->repaint();
+        QApplication::processEvents();
+        timer.restart();
+        core::setStatus(other, QStringLiteral("T%1").arg(0, 9, 10, QLatin1Char('0')), core::kRead,
+            QDateTime::currentDateTime());
+        const qint64 written = timer.elapsed();
+        form->Statuses->check();
+        QApplication::processEvents();
+        form->DBGrid2->viewport()->repaint();
+        std::printf("status changed by another handle (ms)\t%lld\n", written);
+        std::printf("status change seen, the column shown again (ms)\t%lld\n", timer.elapsed() - written);
+    }
 
     // The find bar: each find from the newest record, run to its outcome on the event loop.
     QElapsedTimer beat;

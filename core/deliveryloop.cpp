@@ -1,5 +1,7 @@
 #include "core/deliveryloop.h"
 
+#include "core/carrierpaths.h"
+#include "core/deliverytracker.h"
 #include "core/desk.h"
 #include "core/engineparams.h"
 #include "core/page.h"
@@ -7,6 +9,7 @@
 #include "core/queues.h"
 #include "paging/pageengine.h"
 #include "paging/pagestatus.h"
+#include "store/storeerror.h"
 
 #include <QFile>
 
@@ -70,14 +73,21 @@ void DeliveryLoop::startHeadPage()
     store::TMemTable& queue = desk_.SendMsgs();
     if (queue.isEmpty())
         return;
+    queue.first();
+    Page head = currentPage(queue);
+    desk_.pageNotes().fill(head);
+    // A page that goes by its carrier's paths waits while the tables rest (another program keeps
+    // one locked): it must not go the wrong way.
+    if (!head.carrier.isEmpty() && tableWorkPaused)
+        return;
     if (SetEngineParams)
         SetEngineParams();
     // Until the page has reached the engine a fault releases the mark: the page stays queued and the
     // next tick may try again.
     BusyMark mark = desk_.markPageInProgress();
-    queue.first();
-    started_ = currentPage(queue);
+    started_ = head;
     loadPage(started_, engine_);
+    loadPaths();
     startedRowQueued_ = true;
     engine_.Send();
     if (engine_.statusCode() != 0) {
@@ -94,6 +104,49 @@ void DeliveryLoop::startHeadPage()
     pageMark_ = std::move(mark);
     emit sendingShown();
     emit status(QStringLiteral("Sending message to ") + started_.userOrGroupName);
+}
+
+bool DeliveryLoop::loadPaths()
+{
+    engine_.Paths.clear();
+    if (started_.carrier.isEmpty())
+        return true;
+    std::vector<DeliveryPath> paths;
+    try {
+        paths = enabledPaths(desk_, started_.carrier);
+    } catch (const store::LockedError&) {
+        throw; // the session lets the tables rest; the page stays queued
+    } catch (const store::StoreError& e) {
+        // The paths cannot be read at all (a damaged table): the page goes through the modem, as a
+        // carrier without paths does.
+        emit status(QStringLiteral("The delivery paths of %1 could not be read (%2); sending through the modem")
+                        .arg(started_.carrier, e.message()));
+        return false;
+    }
+    for (const DeliveryPath& path : paths)
+        engine_.Paths.append({ path.method, path.address, path.login, path.password, path.maxChars });
+    return true;
+}
+
+QString DeliveryLoop::sentLine() const
+{
+    const QString via = engine_.Paths.isEmpty() ? QString() : engine_.deliveredVia();
+    return QStringLiteral("Sent to ") + started_.userOrGroupName
+        + (via.isEmpty() ? QString() : QStringLiteral(" via ") + via) + QStringLiteral(": ")
+        + started_.shownText().left(40);
+}
+
+void DeliveryLoop::followAccepted()
+{
+    if (!tracker || engine_.Paths.isEmpty())
+        return;
+    const QString via = engine_.deliveredVia();
+    for (const paging::DeliveryPath& path : std::as_const(engine_.Paths)) {
+        if (paging::pathMethod(path.method) == paging::PathMethod::Wctp && paging::describe(path) == via) {
+            tracker->accepted(started_, path, engine_.wctpTickets());
+            return;
+        }
+    }
 }
 
 void DeliveryLoop::dropStartedRow()
@@ -122,13 +175,14 @@ void DeliveryLoop::ShowErrorStatus()
         return;
     }
     if (code == 0) {
-        emit status(
-            QStringLiteral("Sent to ") + started_.userOrGroupName + QStringLiteral(": ") + started_.shownText().left(40));
+        emit status(sentLine());
+        followAccepted();
         dropStartedRow();
         return; // the end-of-page decision leaves the queues alone for a delivered page
     }
     if (code == 24) {
         emit status(QStringLiteral("Group message included one or more bad pager IDs"));
+        followAccepted();
         dropStartedRow();
         return;
     }

@@ -16,6 +16,7 @@ class TPageEngine;
 namespace core {
 
 class Desk;
+class DeliveryTracker;
 
 // The delivery loop's work on the desk: the idle part of the one-second tick (start the head page of
 // SendMsgs, else take in a dropped message file, else the scheduled scan), the paging engine's status
@@ -47,6 +48,9 @@ public:
     // which read tables, wait (a table another program keeps locked is not waited for at every tick).
     bool tableWorkPaused = false;
 
+    // Follows the messages a WCTP carrier accepted (none: they are not followed).
+    DeliveryTracker* tracker = nullptr;
+
     // Steps 4 to 6 of the tick; the caller has shown the clock and the pending count and found the
     // desk idle (no page in progress, no scheduled scan).
     void idleTick(const QTime& now);
@@ -77,6 +81,12 @@ signals:
     void pageEnded(); // the end-of-page steps ran (the window unticks "Send By Pager ID")
 
 private:
+    // The paths of the started page's carrier into the engine; false when they cannot be read now.
+    bool loadPaths();
+    // The status line of a delivered page, naming the path that took it when the carrier has paths.
+    QString sentLine() const;
+    // Hands the tracking numbers of a page a WCTP path took to the tracker.
+    void followAccepted();
     void dropStartedRow();
     // Takes the "may have been delivered" mark off the started page.
     void forgetMark();

@@ -58,7 +58,7 @@ int TableModel::rowCount(const QModelIndex& parent) const
 
 int TableModel::columnCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : int(fields_.size());
+    return parent.isValid() ? 0 : int(fields_.size() + computed_.size());
 }
 
 QVariant TableModel::data(const QModelIndex& index, int role) const
@@ -66,6 +66,11 @@ QVariant TableModel::data(const QModelIndex& index, int role) const
     const bool checkColumn = checkColumns_.contains(index.column());
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole && !(checkColumn && role == Qt::CheckStateRole)))
         return {};
+    if (index.column() >= fields_.size()) {
+        // The record being appended has no number yet: nothing to compute from.
+        const Row* row = rowAt(index.row());
+        return row ? computedValue(row->recNo, index.column() - int(fields_.size())) : QVariant();
+    }
     const bool live = index.row() == currentRow() && table_.isOpen()
         && (table_.state() == store::Table::State::Edit || table_.state() == store::Table::State::Insert);
     QString value;
@@ -89,7 +94,7 @@ QVariant TableModel::data(const QModelIndex& index, int role) const
 bool TableModel::setData(const QModelIndex& index, const QVariant& value, int role)
 {
     const bool tick = checkColumns_.contains(index.column());
-    if (!index.isValid() || role != (tick ? Qt::CheckStateRole : Qt::EditRole))
+    if (!index.isValid() || index.column() >= fields_.size() || role != (tick ? Qt::CheckStateRole : Qt::EditRole))
         return false;
     const QString text = tick ? QString(value.toInt() == Qt::Checked ? u'T' : u'F') : value.toString();
     try {
@@ -149,7 +154,7 @@ Qt::ItemFlags TableModel::flags(const QModelIndex& index) const
     if (!index.isValid())
         return Qt::NoItemFlags;
     const Qt::ItemFlags flags = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
-    if (readOnlyColumns_.contains(index.column()))
+    if (readOnlyColumns_.contains(index.column()) || index.column() >= fields_.size())
         return flags;
     return flags | (checkColumns_.contains(index.column()) ? Qt::ItemIsUserCheckable : Qt::ItemIsEditable);
 }
@@ -209,6 +214,48 @@ std::pair<QByteArray, QByteArray> TableModel::keyRange(const QByteArray& prefix)
     if (!after.isEmpty())
         after.back() = char(uchar(after.back()) + 1);
     return { prefix, after.isEmpty() ? QByteArray() : after };
+}
+
+int TableModel::addComputedColumn(const QString& title, ComputedValue value)
+{
+    const int column = columnCount();
+    beginInsertColumns(QModelIndex(), column, column);
+    computed_.push_back(std::move(value));
+    titles_.append(title);
+    computedCache_.clear();
+    endInsertColumns();
+    return column;
+}
+
+void TableModel::computedColumnsChanged()
+{
+    computedCache_.clear();
+    if (computed_.empty() || rowCount() == 0)
+        return;
+    // One report for all rows: a view repaints what it shows and asks for those values alone.
+    emit dataChanged(index(0, int(fields_.size())), index(rowCount() - 1, lastColumn()));
+}
+
+// All computed values of a record are worked out together, when the first of them is asked for.
+QString TableModel::computedValue(uint32_t recNo, int computed) const
+{
+    auto cached = computedCache_.constFind(recNo);
+    if (cached == computedCache_.constEnd()) {
+        if (computedCache_.size() > kCachedRows)
+            computedCache_.clear();
+        QStringList values;
+        values.reserve(qsizetype(computed_.size()));
+        for (const ComputedValue& value : computed_) {
+            try {
+                values.append(value(recNo));
+            } catch (const store::StoreError& error) {
+                values.append(QString());
+                failed(error.message());
+            }
+        }
+        cached = computedCache_.insert(recNo, values);
+    }
+    return cached->at(computed);
 }
 
 // ---- rows by entry number ---------------------------------------------------------------------
@@ -356,7 +403,7 @@ void TableModel::removeHiddenRows()
     int from = firstChanged;
     for (const int row : kept) {
         if (from < row)
-            emit dataChanged(index(from, 0), index(row - 1, int(fields_.size()) - 1));
+            emit dataChanged(index(from, 0), index(row - 1, lastColumn()));
         from = std::max(from, row + 1);
     }
     reportedRow_ = -2; // the rows moved: report the current one afresh
@@ -408,6 +455,7 @@ void TableModel::reload()
     failureReported_ = false;
     unreadBlocks_.clear();
     cache_.clear();
+    computedCache_.clear();
     hidden_.clear();
     found_.clear();
     first_ = entries_ = 0;
@@ -529,7 +577,7 @@ void TableModel::reportCurrentRow()
                     cached->values[i] = table_.fieldText(fields_.at(i));
             }
         }
-        emit dataChanged(index(row, 0), index(row, int(fields_.size()) - 1));
+        emit dataChanged(index(row, 0), index(row, lastColumn()));
     }
     recordStale_ = false;
     if (row == reportedRow_)
@@ -570,7 +618,7 @@ void TableModel::moveToRow(int row)
     }
     followPosition();
     if (const int now = currentRow(); now >= 0 && now < visibleRows())
-        emit dataChanged(index(now, 0), index(now, int(fields_.size()) - 1));
+        emit dataChanged(index(now, 0), index(now, lastColumn()));
 }
 
 } // namespace models

@@ -5,6 +5,7 @@
 #include <QSet>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <set>
 #include <utility>
@@ -44,6 +45,11 @@ void openReaderOn(store::Table& reader, const store::Table& table);
 // one unwinding through the view's own frames would end the program: a table that cannot be read
 // shows no rows and says why, and rows that cannot be read stay empty, said once until the rows
 // are read again.
+//
+// Computed columns follow the fields' columns: their cells show what a function makes of the record
+// a row shows (by its record number), such as another table's word on it; they are read-only and
+// never touch the table. A value is asked for only when a row is shown, once per record, and
+// asked for again after computedColumnsChanged() or when the rows are read again.
 class TableModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -78,6 +84,15 @@ public:
     void clearKeyRange();
     // The range of the keys that begin with `prefix`, for setKeyRange().
     static std::pair<QByteArray, QByteArray> keyRange(const QByteArray& prefix);
+    // A computed column's value for the record of a record number.
+    using ComputedValue = std::function<QString(uint32_t recNo)>;
+    // Adds a computed column after the columns there are; returns its number. A store error the
+    // function throws leaves the cell empty and is reported by storeError() (once, as a read
+    // failure is).
+    int addComputedColumn(const QString& title, ComputedValue value);
+    // What the computed columns show may have changed: the values of the rows shown are asked for
+    // again, the others when they are shown.
+    void computedColumnsChanged();
     // The row of the shared handle's current record, -1 when there is none.
     int currentRow() const;
     // Moves the shared handle to the record shown in `row` (ending its pending edit, as any move);
@@ -116,6 +131,8 @@ private:
     const Row* rowAt(int row) const;
     const Row* readRow(uint32_t entry) const; // from the cache, else its block read
     const Row* shownInstead(uint32_t entry) const;
+    QString computedValue(uint32_t recNo, int computed) const;
+    int lastColumn() const { return columnCount() - 1; }
     void readBlock(uint32_t entry) const;
     void noteHidden(uint32_t entry) const;
     void removeHiddenRows();
@@ -131,6 +148,8 @@ private:
     QByteArray rangeFrom_;
     QByteArray rangeTo_;
     uint32_t first_ = 0;                 // the first entry shown (the range's first, else 0)
+    std::vector<ComputedValue> computed_;           // the computed columns, after the fields'
+    mutable QHash<uint32_t, QStringList> computedCache_; // their values, by record number
     uint32_t entries_ = 0;               // the entry after the last one shown, when the rows were last read
     std::vector<uint32_t> hidden_;       // entries known not to be shown, ascending
     mutable std::set<uint32_t> found_;   // entries found hidden whose rows are still to go

@@ -1,9 +1,11 @@
 #include "msglog/msglogform.h"
 
 #include "compose/composition.h"
+#include "core/deliverystatus.h"
 #include "models/tablemodel.h"
 #include "directories/windowparts.h"
 #include "msglog/logfindbar.h"
+#include "msglog/logstatus.h"
 #include "msglog/printlogfilter.h"
 #include "store/fieldnames.h"
 #include "store/table.h"
@@ -19,6 +21,8 @@
 #include <QScopedValueRollback>
 #include <QTableView>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace msglog {
 
@@ -49,6 +53,10 @@ TMsgLogF::TMsgLogF(core::Desk& desk, compose::Composition& composition, LogResen
     using namespace store::msglog;
     LogModel = new models::TableModel(MsgLogT, { DDate, DTime, UserName, MustSend, Msg }, this);
     LogModel->setColumnReadOnly(kMsgColumn);
+    Statuses = new LogStatus(desk, this);
+    const int statusColumn = LogModel->addComputedColumn(
+        QStringLiteral("Status"), [this](uint32_t recNo) { return Statuses->statusOf(recNo); });
+    connect(Statuses, &LogStatus::changed, LogModel, &models::TableModel::computedColumnsChanged);
     DBGrid2 = new QTableView(this);
     DBGrid2->setObjectName(QStringLiteral("DBGrid2"));
     DBGrid2->setAccessibleName(QStringLiteral("Message log"));
@@ -57,7 +65,15 @@ TMsgLogF::TMsgLogF(core::Desk& desk, compose::Composition& composition, LogResen
     DBGrid2->setSelectionBehavior(QAbstractItemView::SelectRows);
     DBGrid2->setTabKeyNavigation(false);
     DBGrid2->setWordWrap(false);
-    DBGrid2->horizontalHeader()->setStretchLastSection(true);
+    // The message takes the room left; the status, last, as wide as its longest word.
+    DBGrid2->horizontalHeader()->setSectionResizeMode(kMsgColumn, QHeaderView::Stretch);
+    int statusWidth = DBGrid2->horizontalHeader()->sectionSizeHint(statusColumn);
+    const QFontMetrics metrics = DBGrid2->fontMetrics();
+    for (const QString& status : { core::kAccepted, core::kQueued, core::kDelivered, core::kRead, core::kFailed }) {
+        statusWidth
+            = std::max(statusWidth, metrics.horizontalAdvance(LogStatus::shownAs(status)) + 3 * metrics.averageCharWidth());
+    }
+    DBGrid2->horizontalHeader()->resizeSection(statusColumn, statusWidth);
     DBGrid2->verticalHeader()->setDefaultSectionSize(DBGrid2->fontMetrics().height() + 6);
     DBGrid2->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
         | QAbstractItemView::AnyKeyPressed);
@@ -194,6 +210,19 @@ void TMsgLogF::FormActivate()
     syncView();
     DBGrid2->scrollTo(DBGrid2->currentIndex());
     DBGrid2->setFocus();
+}
+
+// DLVSTAT is looked at for changes only while the window is shown.
+void TMsgLogF::showEvent(QShowEvent* event)
+{
+    DirectoryForm::showEvent(event);
+    Statuses->setFollowing(true);
+}
+
+void TMsgLogF::hideEvent(QHideEvent* event)
+{
+    Statuses->setFollowing(false);
+    DirectoryForm::hideEvent(event);
 }
 
 void TMsgLogF::syncView()

@@ -13,6 +13,7 @@ class TableModel;
 namespace msglog {
 
 class LogFindBar;
+class LogStatus;
 class TPrintLogFilter;
 
 // "Message Log": the log table MSGLOG2 on the desk's shared handle MsgLogT in BY_DATE order, with
@@ -21,7 +22,9 @@ class TPrintLogFilter;
 // activation reads the table again and goes to the newest record; records that sends append show
 // at once. Ctrl+F opens the find bar under the message (F3 and Shift+F3 find the next and the
 // previous record from the current one); the grid moves to the record found. The MUSTSEND column,
-// always blank in the log, is not shown.
+// always blank in the log, is not shown. After the log's own columns, "Status" shows what the
+// carriers said of each message's pages (DLVSTAT, read only for the rows in sight), kept current
+// while the window is shown.
 class TMsgLogF : public directories::DirectoryForm {
     Q_OBJECT
 
@@ -37,6 +40,7 @@ public:
     QAction* PrintMenu;
     TPrintLogFilter* PrintLogFilter; // "&Print": the report parameters, modal
     models::TableModel* LogModel;
+    LogStatus* Statuses; // the Status column's source
     LogFindBar* FindBar;
     QAction* FindAction;     // Ctrl+F
     QAction* FindNextAction; // F3
@@ -55,6 +59,8 @@ signals:
 protected:
     void FormActivate() override;
     void syncView() override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void showCurrentRow(int row);

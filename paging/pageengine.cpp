@@ -2,6 +2,8 @@
 
 #include "pagingapi.h"
 
+#include <algorithm>
+
 #include <QEvent>
 #include <QMetaMethod>
 #include <QThread>
@@ -46,11 +48,22 @@ TPageEngine::ErrorReporter TPageEngine::setErrorReporter(ErrorReporter reporter)
     return reporter;
 }
 
+QByteArray TPageEngine::key() const
+{
+    // Paths that need no modem need no port: the page is known by a name of its own.
+    const bool needsPort = Paths.isEmpty()
+        || std::any_of(Paths.cbegin(), Paths.cend(),
+            [](const DeliveryPath& path) { return pathMethod(path.method) == PathMethod::Modem; });
+    if (ComPort.trimmed().isEmpty() && !needsPort)
+        return QByteArrayLiteral("IP PATHS");
+    return ComPort.toUtf8();
+}
+
 void TPageEngine::Send()
 {
     char result[kResultBufferSize] = {};
     const int code = !Paths.isEmpty()
-        ? startPathsPage(PageRequest { ComPort, BaudRate, Modem_initstr, dial_initstr, NetworkPhone, PagerPhone,
+        ? startPathsPage(PageRequest { QString::fromUtf8(key()), BaudRate, Modem_initstr, dial_initstr, NetworkPhone, PagerPhone,
                              QString::number(MessageSize), MessageToSend, Debugfile },
               Paths, result, this, StatusMessageId, FinishedMessageId)
         : !WctpUrl.isEmpty()
@@ -74,19 +87,24 @@ void TPageEngine::Send()
 QStringList TPageEngine::trackingNumbers() const
 {
     QStringList out;
-    for (const WctpTicket& t : wctpTickets(ComPort.toUtf8().constData()))
+    for (const WctpTicket& t : wctpTickets())
         out << t.trackingNumber;
     return out;
 }
 
+QList<WctpTicket> TPageEngine::wctpTickets() const
+{
+    return paging::wctpTickets(key().constData());
+}
+
 QString TPageEngine::deliveredVia() const
 {
-    return paging::deliveredVia(ComPort.toUtf8().constData());
+    return paging::deliveredVia(key().constData());
 }
 
 void TPageEngine::Abort()
 {
-    CancelPage(ComPort.toUtf8().constData());
+    CancelPage(key().constData());
     for (int i = 0; i < kWaitPolls; ++i) {
         if (pollStatus() == 1)
             break;
@@ -99,7 +117,7 @@ int TPageEngine::pollStatus()
 {
     int code = 0;
     char text[kStatusTextSize] = {};
-    const int result = GetPageStatus(ComPort.toUtf8().constData(), &code, text);
+    const int result = GetPageStatus(key().constData(), &code, text);
     text[kStatusTextSize - 1] = '\0';
     m_statusCode = code;
     m_statusText = QString::fromUtf8(text);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "deliverypath.h"
+#include "wctpdelivery.h"
 
 #include <QList>
 #include <QObject>
@@ -67,6 +68,7 @@ public:
 
     // After a WCTP page has finished: the tracking number of every page accepted.
     QStringList trackingNumbers() const;
+    QList<WctpTicket> wctpTickets() const;
     // After the page has finished: the path that delivered it (describe(), e.g. "SNPP host:444");
     // empty when none did or the page had no paths.
     QString deliveredVia() const;
@@ -94,6 +96,9 @@ private:
     void onFinishedMessage();
     int pollStatus(); // GetPageStatus into StatusCode/StatusText
     void raise(const Handler& handler, void (TPageEngine::*signal)(), const char* name);
+    // The name the library knows the page by: the port, or for paths without a modem and no port
+    // set, a name of their own.
+    QByteArray key() const;
 
     qint32 m_statusCode = 0;
     QString m_statusText;

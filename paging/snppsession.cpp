@@ -26,6 +26,13 @@ bool isUnsupported(const SnppSession::Reply& r)
     return !r.failure && (r.code == 500 || r.code == 502);
 }
 
+// A reply that ends the session rather than refusing one command: no reply at all, 421, or 530 ("log in
+// first", from a server that pages only for a known login).
+bool endsSession(const SnppSession::Reply& r)
+{
+    return r.failure || r.code == 421 || r.code == 530;
+}
+
 // A word of a command (pager ID, login): printable characters only, no blank to split it.
 QByteArray word(const QString& text)
 {
@@ -92,6 +99,8 @@ int SnppSession::failureOf(const Reply& r, int otherwise)
         return r.failure;
     if (r.code == 421)
         return SnppUnavailable;
+    if (r.code == 530)
+        return LoginRefused;
     if (r.code == 550)
         return SnppPageRefused;
     if (r.code == 554 || (r.code >= 400 && r.code < 500))
@@ -181,8 +190,11 @@ int SnppSession::login(const QString& loginId, const QString& password)
     if (const QByteArray pw = word(password); !pw.isEmpty())
         line += ' ' + pw;
     const Reply r = command(line);
-    if (isPositive(r) || isUnsupported(r))
+    if (isPositive(r) || isUnsupported(r)) {
+        m_login = loginId;
+        m_password = password;
         return Successful;
+    }
     if (r.failure || r.code == 421)
         return failureOf(r, LoginRefused);
     return LoginRefused;
@@ -198,7 +210,7 @@ SnppSession::PageOutcome SnppSession::page(const QString& pagerId)
         const Reply r = command(option);
         if (isUnsupported(r))
             m_unsupported.insert(name);
-        else if (r.failure || r.code == 421) {
+        else if (endsSession(r)) {
             outcome.failure = failureOf(r, SnppTransactionFailed);
             return outcome;
         } // an option refused otherwise: the page goes without it
@@ -210,7 +222,7 @@ SnppSession::PageOutcome SnppSession::page(const QString& pagerId)
     outcome.response = r.code;
     if (isPositive(r))
         outcome.accepted = true;
-    else if (r.failure || r.code == 421 || r.code == 554 || (r.code >= 400 && r.code < 500))
+    else if (endsSession(r) || r.code == 554 || (r.code >= 400 && r.code < 500))
         outcome.failure = failureOf(r, SnppTransactionFailed);
     return outcome; // any other refusal is this pager's alone
 }
@@ -244,7 +256,10 @@ int SnppSession::send()
 int SnppSession::reset()
 {
     const Reply r = command("RESE");
-    return isPositive(r) ? int(Successful) : failureOf(r, SnppTransactionFailed);
+    if (!isPositive(r))
+        return failureOf(r, SnppTransactionFailed);
+    // RESE puts the session back as freshly opened; some servers take that to include the login.
+    return m_login.isNull() ? int(Successful) : login(m_login, m_password);
 }
 
 void SnppSession::quit()

@@ -32,7 +32,8 @@ public:
     // 0, or SnppUnavailable, TerminalNotResponding, ConnectionLost, Cancelled.
     int greet();
     // LOGI; a server that does not know the command (500, 502) is taken as not needing it.
-    // 0, or LoginRefused, SnppUnavailable and the failures of greet().
+    // 0, or LoginRefused, SnppUnavailable and the failures of greet(). A 530 ("log in first") to a later
+    // command is LoginRefused too: the server pages only for a login, and none (or no good one) was given.
     int login(const QString& loginId, const QString& password);
     // Option commands (LEVE, ALER, CALL, SUBJ ...) sent before each PAGE; an option the server does not
     // know is dropped for the rest of the session.
@@ -48,6 +49,7 @@ public:
     // 0 or a status code.
     int message(const QString& text);
     int send();
+    // RESE, then LOGI again after a login: a reset session may have forgotten it.
     int reset();
     // QUIT, the 221 awaited for a short while.
     void quit();
@@ -74,6 +76,8 @@ private:
     int m_replyMs;
     QList<QByteArray> m_options;
     QSet<QByteArray> m_unsupported;
+    QString m_login; // null until a LOGI was taken
+    QString m_password;
     bool m_skipping = false; // the rest of an overlong line is being thrown away
 };
 

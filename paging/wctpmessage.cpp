@@ -102,11 +102,11 @@ QByteArray writeSubmit(const Submit& s)
     w.writeStartElement(QStringLiteral("wctp-SubmitClientHeader"));
     w.writeStartElement(QStringLiteral("wctp-ClientOriginator"));
     w.writeAttribute(QStringLiteral("senderID"), xmlSafe(s.senderId));
-    if (!s.securityCode.isEmpty())
-        w.writeAttribute(QStringLiteral("securityCode"), xmlSafe(s.securityCode));
     w.writeEndElement();
     w.writeEmptyElement(QStringLiteral("wctp-Recipient"));
     w.writeAttribute(QStringLiteral("recipientID"), xmlSafe(s.recipientId));
+    if (!s.authorizationCode.isEmpty())
+        w.writeAttribute(QStringLiteral("authorizationCode"), xmlSafe(s.authorizationCode));
     w.writeEndElement(); // header
     w.writeStartElement(QStringLiteral("wctp-Payload"));
     w.writeTextElement(QStringLiteral("wctp-Alphanumeric"), xmlSafe(s.text));
@@ -235,7 +235,7 @@ QueryAnswer readQueryAnswer(const QByteArray& body)
             const int minutes = attribute(r, "minNextPollInterval").trimmed().toInt(&ok);
             if (ok && minutes > 0)
                 a.nextPollSeconds = minutes * 60;
-        } else if (inResponse && name == u"wctp-ResponseHeader") {
+        } else if (inResponse && (name == u"wctp-ClientResponseHeader" || name == u"wctp-ResponseHeader")) {
             const QString stamp = attribute(r, "responseTimestamp").trimmed();
             if (!stamp.isEmpty())
                 a.when = QDateTime::fromString(stamp, Qt::ISODateWithMs);
@@ -272,7 +272,7 @@ QueryAnswer readQueryAnswer(const QByteArray& body)
 
 int failureStatus(int errorCode)
 {
-    if (errorCode == 401 || errorCode == 402)
+    if (errorCode == 401 || errorCode == 402 || errorCode == 404)
         return LoginRefused;
     if (errorCode == 403)
         return InvalidPagerId;

@@ -16,7 +16,9 @@ inline constexpr char kContentType[] = "text/xml; charset=utf-8";
 
 struct Submit {
     QString senderId; // LOGIN: wctp-ClientOriginator senderID
-    QString securityCode; // PASSWORD: wctp-ClientOriginator securityCode (left out when empty)
+    // PASSWORD: wctp-Recipient authorizationCode (left out when empty). WCTP 1.3 gives a transient
+    // client's originator no securityCode; the code that authorizes a submit goes with the recipient.
+    QString authorizationCode;
     QString recipientId; // the pager ID
     QString text; // wctp-Alphanumeric
 };
@@ -61,7 +63,8 @@ enum class Delivery { Unknown, Queued, Delivered, Read, Failed };
 QString deliveryName(Delivery d); // "QUEUED", "DELIVERED", "READ", "FAILED", "UNKNOWN"
 
 // The answer to a query: wctp-ClientQueryResponse with the tracking number's latest state (a
-// wctp-ClientStatusInfo's wctp-Notification, or a wctp-Failure for the message or the query).
+// wctp-ClientStatusInfo's wctp-Notification, its time from the wctp-ClientResponseHeader, or a
+// wctp-Failure for the message or the query; wctp-NoMessages: no state yet).
 struct QueryAnswer {
     bool wellFormed = false;
     Delivery state = Delivery::Unknown;
@@ -74,7 +77,8 @@ struct QueryAnswer {
 QueryAnswer readQueryAnswer(const QByteArray& body);
 
 // A wctp-Failure's errorCode as a status code of the library (see pagestatus.h):
-// 401 invalid senderID, 402 invalid securityCode -> 4 (login refused); 403 invalid recipientID -> 6
+// 401 invalid senderID, 402 invalid securityCode, 404 invalid authorizationCode -> 4 (login refused);
+// 403 invalid recipientID -> 6
 // (invalid pager ID); 600 and up (the server's own trouble: busy, down, try later) -> 17, retryable;
 // every other code (300s: the document refused, 400s: its content, 500s: the message) -> 16.
 int failureStatus(int errorCode);

@@ -3,6 +3,7 @@
 #include "compose/preparation.h"
 #include "core/clocktext.h"
 #include "core/deliveryloop.h"
+#include "core/deliverytracker.h"
 #include "core/page.h"
 #include "core/statuslist.h"
 #include "paging/pageengine.h"
@@ -58,6 +59,11 @@ DeskSession::DeskSession(const QString& dataDirectory, QObject* parent)
     });
     delivery_->ReadPageMsgFromFile = [this] { return preparation_->ReadPageMsgFromFile(); };
 
+    tracker_ = std::make_unique<core::DeliveryTracker>(*desk_);
+    tracker_->clock = [this] { return clock(); };
+    connect(tracker_.get(), &core::DeliveryTracker::status, this, &DeskSession::report);
+    delivery_->tracker = tracker_.get();
+
     scan_ = std::make_unique<schedule::ScheduledScan>(
         *desk_, [this](const QString& recipient, const QString& text) { sendToRecipient(recipient, text); });
     scan_->clock = [this] { return clock(); };
@@ -99,6 +105,7 @@ QString DeskSession::open()
         report(startupLines_.constLast());
     }
     if (failure.isEmpty()) {
+        tracker_->restore();
         try {
             composition_->recipients()->rebuild(desk_->recipientNames());
         } catch (const store::StoreError& e) {

@@ -17,6 +17,7 @@ class MessagePreparation;
 }
 namespace core {
 class DeliveryLoop;
+class DeliveryTracker;
 }
 namespace schedule {
 class ScheduledScan;
@@ -44,6 +45,9 @@ public:
     QString open();
 
     core::Desk& desk() { return *desk_; }
+    // Follows the messages WCTP carriers accepted (DLVSTAT); open() takes up those still followed
+    // when the desk last stopped.
+    core::DeliveryTracker& tracker() { return *tracker_; }
     compose::Composition& composition() { return *composition_; }
 
     // The moment the tick and the scheduled scan read; the system clock unless replaced.
@@ -123,6 +127,7 @@ private:
     void reportFault(const std::exception_ptr& fault);
 
     std::unique_ptr<core::Desk> desk_;
+    std::unique_ptr<core::DeliveryTracker> tracker_;
     compose::Composition* composition_;
     std::unique_ptr<compose::MessagePreparation> preparation_;
     core::DeliveryLoop* delivery_;

@@ -1,10 +1,11 @@
 // The grids' table model without a window, under Qt's model tester: rows read in blocks as they are
 // asked for, another handle's appends and deletions followed, a block that cannot be read said once,
-// the rows of one key range (one carrier's paths) with a check box column.
+// a computed column, the rows of one key range (one carrier's paths) with a check box column.
 #include "core/carrierpaths.h"
 #include "core/desk.h"
 #include "models/tablemodel.h"
 #include "store/fieldnames.h"
+#include "store/storeerror.h"
 #include "support/datafolder.h"
 #include "support/logrecords.h"
 #include "support/records.h"
@@ -190,6 +191,45 @@ private slots:
         shownMessages(model);
         QCOMPARE(errors.size(), 1);
         QVERIFY(errors.constFirst().constFirst().toString().contains(QStringLiteral("MSGLOG2.fpt")));
+    }
+
+    // A computed column: a record's value is asked for once, when its row is, and again after
+    // computedColumnsChanged(); it cannot be edited; a store error it throws leaves the cell empty
+    // and is said once.
+    void aComputedColumnIsAskedForOncePerRecord()
+    {
+        core::Desk shared(dir_->path());
+        QCOMPARE(shared.open(), QString());
+        for (int i = 0; i < 300; ++i)
+            addLogRecord(shared, QStringLiteral("2031/05/14"), QStringLiteral("10:00:00 AM"), QStringLiteral("U"),
+                QStringLiteral("m%1").arg(i));
+        models::TableModel model(shared.MsgLogT(), { store::msglog::Msg });
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QSignalSpy errors(&model, &models::TableModel::storeError);
+        QList<uint32_t> asked;
+        QString word = QStringLiteral("old");
+        QCOMPARE(model.addComputedColumn(QStringLiteral("Word"), [&](uint32_t recNo) {
+            asked << recNo;
+            if (word.isEmpty())
+                throw store::StoreError(QStringLiteral("DLVSTAT.DBF cannot be read"));
+            return word + QString::number(recNo);
+        }), 1);
+        asked.clear();
+        QCOMPARE(model.index(250, 1).data().toString(), QStringLiteral("old251"));
+        QCOMPARE(model.index(250, 1).data().toString(), QStringLiteral("old251"));
+        QCOMPARE(asked, QList<uint32_t>({ 251 }));
+        QVERIFY(!(model.flags(model.index(250, 1)) & Qt::ItemIsEditable));
+        QVERIFY(!model.setData(model.index(250, 1), QStringLiteral("typed")));
+
+        word = QStringLiteral("new");
+        model.computedColumnsChanged();
+        QCOMPARE(model.index(250, 1).data().toString(), QStringLiteral("new251"));
+        word.clear();
+        model.computedColumnsChanged();
+        QCOMPARE(model.index(250, 1).data().toString(), QString());
+        QCOMPARE(model.index(251, 1).data().toString(), QString());
+        QTRY_COMPARE(errors.size(), 1);
+        QCOMPARE(model.index(250, 0).data().toString(), QStringLiteral("m250"));
     }
 };
 

@@ -6,12 +6,14 @@
 #include "compose/composition.h"
 #include "compose/memberfile.h"
 #include "compose/preparation.h"
+#include "core/deliverystatus.h"
 #include "core/desk.h"
 #include "models/tablemodel.h"
 #include "msglog/logfindbar.h"
 #include "msglog/msglogform.h"
 #include "msglog/printlogfilter.h"
 #include "report/reportpreview.h"
+#include "store/schema.h"
 #include "support/boxanswerer.h"
 #include "support/datafolder.h"
 #include "support/logrecords.h"
@@ -104,6 +106,36 @@ private:
         main_->activateWindow();
         QTRY_COMPARE(QApplication::activeWindow(), main_.get());
         main_->MsgLogMenu->trigger();
+    }
+    // The Status column, row by row.
+    QStringList statusColumn()
+    {
+        QStringList shown;
+        for (int row = 0; row < form_->LogModel->rowCount(); ++row)
+            shown << form_->LogModel->index(row, 5).data().toString();
+        return shown;
+    }
+    // A tracking number's row for the page logged in record `logRecNo` (0: not logged).
+    static void addStatus(store::Table& table, quint32 logRecNo, const QString& tracking, const QString& status)
+    {
+        core::StatusRow row;
+        row.logRecord = logRecNo ? core::logRecordKey(logRecNo) : QString();
+        row.pagerId = QStringLiteral("100");
+        row.method = QStringLiteral("WCTP");
+        row.tracking = tracking;
+        row.status = status;
+        row.changed = QDateTime::currentDateTime();
+        core::addStatusRow(table, row);
+    }
+    // The log's files, byte for byte.
+    QList<QByteArray> logFiles()
+    {
+        QList<QByteArray> files;
+        for (const QString& name : QDir(dir_->path()).entryList({ QStringLiteral("msglog2.*") }, QDir::Files)) {
+            QFile file(dir_->filePath(name));
+            files << (file.open(QIODevice::ReadOnly) ? name.toLatin1() + file.readAll() : QByteArray());
+        }
+        return files;
     }
     void clickFirst()
     {
@@ -379,6 +411,54 @@ private slots:
         const QStringList rows = onDisk(dir_->path(), QStringLiteral("MSGLOG2.DBF"), QStringLiteral("BY_DATE"),
             { store::msglog::UserName, store::msglog::Msg });
         QCOMPARE(rows.filter(QStringLiteral("Zed|")), QStringList { QStringLiteral("Zed|") + record });
+    }
+
+    // The desk records what the carriers say of the pages of records 2 (the group's, one page
+    // delivered and one still queued) and 3, and of a page it did not log; record 1 was never
+    // tracked. Each row shows its message's status (the group's least advanced), at once. The
+    // column cannot be typed over, and the log's files stay as they were.
+    void statusColumnShowsWhatTheCarriersSaid()
+    {
+        openWindow();
+        if (QTest::currentTestFailed())
+            return;
+        const QList<QByteArray> before = logFiles();
+        addStatus(desk().DlvStatT(), 2, QStringLiteral("T1"), core::kDelivered);
+        addStatus(desk().DlvStatT(), 2, QStringLiteral("T2"), core::kQueued);
+        addStatus(desk().DlvStatT(), 3, QStringLiteral("T3"), core::kDelivered);
+        addStatus(desk().DlvStatT(), 0, QStringLiteral("T4"), core::kFailed);
+        QTRY_COMPARE(statusColumn(), QStringList({ "Queued", "", "Delivered" }));
+        QCOMPARE(form_->LogModel->headerData(5, Qt::Horizontal).toString(), QStringLiteral("Status"));
+
+        form_->DBGrid2->setFocus();
+        form_->DBGrid2->setCurrentIndex(form_->LogModel->index(2, 5));
+        QTest::keyClick(form_->DBGrid2, Qt::Key_F2);
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("Lost"));
+        QCOMPARE(QApplication::focusWidget(), form_->DBGrid2);
+        QCOMPARE(statusColumn().last(), QStringLiteral("Delivered"));
+        QTest::mouseClick(form_->FirstBtn, Qt::LeftButton);
+        QCOMPARE(logFiles(), before);
+        if (const QString folder = qEnvironmentVariable("PLIMO_SCREENSHOTS"); !folder.isEmpty())
+            form_->grab().save(folder + QStringLiteral("/msglog-status.png"));
+    }
+
+    // Another handle, as a carrier's news come in while the window is open: the new status shows
+    // without the window being opened again.
+    void statusFollowsChangesMadeElsewhere()
+    {
+        openWindow();
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(statusColumn(), QStringList({ "", "", "" }));
+        store::Table other;
+        other.setConnection(store::Connection(dir_->path()));
+        other.setTableName(store::dlvStatSchema().openedAs);
+        other.open();
+        addStatus(other, 1, QStringLiteral("T1"), core::kAccepted);
+        QTRY_COMPARE(statusColumn(), QStringList({ "", "Accepted", "" }));
+        QVERIFY(core::setStatus(other, QStringLiteral("T1"), core::kRead, QDateTime::currentDateTime()));
+        QTRY_COMPARE(statusColumn(), QStringList({ "", "Read", "" }));
+        QCOMPARE(QApplication::activeWindow(), form_);
     }
 
     void deleteQuestions()

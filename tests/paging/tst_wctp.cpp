@@ -90,7 +90,7 @@ void tst_Wctp::documentsValidate()
     const QByteArray submit = wctp::writeSubmit({ login, password, QStringLiteral("5551234"), text });
     QCOMPARE(invalidity(submit), QString());
     QCOMPARE(invalidity(wctp::writeQuery({ login, QStringLiteral("5551234"), QStringLiteral("W1&2") })), QString());
-    QCOMPARE(submit.contains("securityCode"), !password.isEmpty());
+    QCOMPARE(submit.contains("authorizationCode"), !password.isEmpty());
 }
 
 // Pages that reach the server's answer: the final code, the statuses on the way, the tracking numbers

@@ -5,6 +5,7 @@
 #include "support/records.h"
 #include "tests/paging/pagersimprocess.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -122,6 +123,37 @@ private slots:
         QCOMPARE(desk.SchedMsgT().isEmpty(), true);
     }
 
+    void aPassOverWctpDoesNotWaitForTheCarriersReport()
+    {
+        PagerSimProcess sim;
+        QVERIFY(sim.start({ QStringLiteral("--wctp"), QStringLiteral("0") }));
+        writeSettings(QString()); // no modem at all: the carrier's one path is WCTP
+        {
+            core::Desk desk(data_);
+            QCOMPARE(desk.open(), QString());
+            using namespace store::carrpath;
+            desk.CarrPathT().append();
+            desk.CarrPathT().setFieldText(PagerComp, QStringLiteral("Metro"));
+            desk.CarrPathT().setFieldText(PathNo, QStringLiteral("01"));
+            desk.CarrPathT().setFieldText(Method, QStringLiteral("WCTP"));
+            desk.CarrPathT().setFieldText(Address, sim.wctp());
+            desk.CarrPathT().setFieldText(Login, QStringLiteral("desk"));
+            desk.CarrPathT().setFieldBool(Enabled, true);
+            desk.CarrPathT().post();
+        }
+        QElapsedTimer took;
+        took.start();
+        QString out;
+        QCOMPARE(runOnce({ QStringLiteral("--once") }, &out), 0);
+        // The first question to the carrier would come 30 s after the submit.
+        QVERIFY2(took.elapsed() < 20000, qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("  Sent to Alice via WCTP %1: Scheduled hello").arg(sim.wctp())),
+            qPrintable(out));
+        QCOMPARE(onDisk(data_, QStringLiteral("DLVSTAT.DBF"), QStringLiteral("BY_TRACK"),
+                     { store::dlvstat::LogRec, store::dlvstat::UserName, store::dlvstat::Status }),
+            QStringList { "0000000001|Alice|ACCEPTED" });
+    }
+
     void aBusyCarrierKeepsThePagePendingUntilItIsResent()
     {
         {
@@ -182,7 +214,13 @@ private slots:
         // been delivered once its block went to the terminal.
         drop("1234\r\nMetro\r\nCut short " + QByteArray(200, 'x') + "\r\n");
         QVERIFY2(waitForOutput(service, QStringLiteral("Sending message to From File 1234"), &seen), qPrintable(seen));
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(data_ + QStringLiteral("/PendMsgs.maybe")), 10000);
+        // The side file also notes the page's carrier; the mark is a line of its own.
+        const auto marked = [this] {
+            QFile side(data_ + QStringLiteral("/PendMsgs.maybe"));
+            const QList<QByteArray> lines = side.open(QIODevice::ReadOnly) ? side.readAll().split('\n') : QList<QByteArray>();
+            return std::any_of(lines.cbegin(), lines.cend(), [](const QByteArray& line) { return line.size() == 40; });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(marked(), 10000);
         ::kill(pid_t(service.processId()), SIGTERM);
         QVERIFY(service.waitForFinished(20000));
         QCOMPARE(service.exitStatus(), QProcess::NormalExit);

@@ -1,8 +1,10 @@
 // Prepares the sandbox of `./run.sh --demo`: the tables in the sandbox's data folder with a demo
 // carrier and a few demo users (added once; later runs keep what the operator changed), and the
-// sandbox's pager.ini pointing the Communications Port at the carrier simulator's device.
+// sandbox's pager.ini pointing the Communications Port at the carrier simulator's device. With the
+// simulator's SNPP address and WCTP URL, two more carriers reached over IP, each with a user; their
+// paths follow the simulator's ports, which change at every start.
 //
-//   demoseed DATA_FOLDER DEVICE
+//   demoseed DATA_FOLDER DEVICE [SNPP_HOST:PORT WCTP_URL]
 //
 // The settings file is the one the desk itself would use, so the caller points
 // XDG_CONFIG_HOME into the sandbox first.
@@ -28,6 +30,43 @@ bool hasRecord(store::Table& table, const QString& field, const QString& value)
     return table.locate(field, value);
 }
 
+void addUser(core::Desk& desk, const QString& name, const QString& carrier, const QString& pagerId)
+{
+    if (hasRecord(desk.BUsersT(), store::busers::UserName, name))
+        return;
+    desk.BUsersT().append();
+    desk.BUsersT().setFieldText(store::busers::UserName, name);
+    desk.BUsersT().setFieldText(store::busers::PagerComp, carrier);
+    desk.BUsersT().setFieldText(store::busers::PagerId, pagerId);
+    desk.BUsersT().post();
+}
+
+// A carrier reached over IP through one path, at `address` (moved there when it is elsewhere).
+void seedIpCarrier(core::Desk& desk, const QString& name, const QString& method, const QString& address)
+{
+    if (!hasRecord(desk.PagerCompT(), store::pagecomp::PagerComp, name)) {
+        desk.PagerCompT().append();
+        desk.PagerCompT().setFieldText(store::pagecomp::PagerComp, name);
+        desk.PagerCompT().setFieldInt(store::pagecomp::HostChars, 80);
+        desk.PagerCompT().post();
+    }
+    using namespace store::carrpath;
+    store::Table& paths = desk.CarrPathT();
+    if (hasRecord(paths, PagerComp, name)) {
+        paths.edit();
+    } else {
+        paths.append();
+        paths.setFieldText(PagerComp, name);
+        paths.setFieldText(PathNo, QStringLiteral("01"));
+        paths.setFieldText(Method, method);
+        paths.setFieldText(Login, QStringLiteral("demo"));
+        paths.setFieldText(Password, QStringLiteral("demo"));
+        paths.setFieldBool(Enabled, true);
+    }
+    paths.setFieldText(Address, address);
+    paths.post();
+}
+
 void seedDirectory(core::Desk& desk)
 {
     if (!hasRecord(desk.PagerCompT(), store::pagecomp::PagerComp, kCarrier)) {
@@ -44,15 +83,8 @@ void seedDirectory(core::Desk& desk)
         { QStringLiteral("Bob Demo"), QStringLiteral("1002") },
         { QStringLiteral("Carol Demo"), QStringLiteral("100-3") },
     };
-    for (const auto& [name, pagerId] : users) {
-        if (hasRecord(desk.BUsersT(), store::busers::UserName, name))
-            continue;
-        desk.BUsersT().append();
-        desk.BUsersT().setFieldText(store::busers::UserName, name);
-        desk.BUsersT().setFieldText(store::busers::PagerComp, kCarrier);
-        desk.BUsersT().setFieldText(store::busers::PagerId, pagerId);
-        desk.BUsersT().post();
-    }
+    for (const auto& [name, pagerId] : users)
+        addUser(desk, name, kCarrier, pagerId);
 }
 
 } // namespace
@@ -61,8 +93,8 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 3) {
-        std::fprintf(stderr, "usage: demoseed DATA_FOLDER DEVICE\n");
+    if (args.size() != 3 && args.size() != 5) {
+        std::fprintf(stderr, "usage: demoseed DATA_FOLDER DEVICE [SNPP_HOST:PORT WCTP_URL]\n");
         return 2;
     }
     const QString folder = QDir(args.at(1)).absolutePath();
@@ -79,6 +111,12 @@ int main(int argc, char** argv)
             return 1;
         }
         seedDirectory(desk);
+        if (args.size() == 5) {
+            seedIpCarrier(desk, QStringLiteral("Demo SNPP"), QStringLiteral("SNPP"), args.at(3));
+            addUser(desk, QStringLiteral("Dave Demo"), QStringLiteral("Demo SNPP"), QStringLiteral("2001"));
+            seedIpCarrier(desk, QStringLiteral("Demo WCTP"), QStringLiteral("WCTP"), args.at(4));
+            addUser(desk, QStringLiteral("Erin Demo"), QStringLiteral("Demo WCTP"), QStringLiteral("3001"));
+        }
     } catch (const store::StoreError& e) {
         std::fprintf(stderr, "demoseed: %s\n", qPrintable(e.message()));
         return 1;

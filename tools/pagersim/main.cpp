@@ -66,6 +66,9 @@ int main(int argc, char* argv[])
     const QCommandLineOption readOption(QStringLiteral("wctp-read-ms"),
         QStringLiteral("WCTP: a delivered message is READ this long after its submit (-1: never; default 3000)."),
         QStringLiteral("MS"));
+    const QCommandLineOption pollOption(QStringLiteral("wctp-poll-minutes"),
+        QStringLiteral("WCTP: the minNextPollInterval of a query answer, in minutes (0: none given; default 1)."),
+        QStringLiteral("MINUTES"));
     const QCommandLineOption transcriptOption(QStringLiteral("transcript"),
         QStringLiteral("Append the calls' events to FILE, one JSON object a line."), QStringLiteral("FILE"));
     const QCommandLineOption baudOption(QStringLiteral("baud"),
@@ -80,7 +83,7 @@ int main(int argc, char* argv[])
     const QCommandLineOption quietOption(
         QStringLiteral("quiet"), QStringLiteral("Do not log the events to stderr."));
     parser.addOptions(
-        { tcpOption, snppOption, wctpOption, deliveredOption, readOption, transcriptOption, baudOption, passwordOption,
+        { tcpOption, snppOption, wctpOption, deliveredOption, readOption, pollOption, transcriptOption, baudOption, passwordOption,
             faultOption, callsOption, quietOption });
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
@@ -108,6 +111,9 @@ int main(int argc, char* argv[])
     int wctpPort = -1;
     int deliveredMs = 1000;
     int readMs = 3000;
+    int pollMinutes = 1;
+    if (!number(pollOption, 0, 1440, &pollMinutes))
+        return fail(QStringLiteral("--wctp-poll-minutes needs minutes from 0 to 1440"));
     if (!number(wctpOption, 0, 65535, &wctpPort))
         return fail(QStringLiteral("--wctp needs a port from 0 to 65535"));
     if (!number(deliveredOption, -1, 1 << 30, &deliveredMs) || !number(readOption, -1, 1 << 30, &readMs))
@@ -155,6 +161,7 @@ int main(int argc, char* argv[])
 
     pagersim::WctpServer wctp(&exchange);
     wctp.setDelays(deliveredMs, readMs);
+    wctp.setPollMinutes(pollMinutes);
     if (wctpPort >= 0 && !wctp.listen(static_cast<quint16>(wctpPort), &error))
         return fail(error);
 

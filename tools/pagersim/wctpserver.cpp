@@ -21,7 +21,7 @@ struct Operation {
     QString kind; // "submit", "query", "versionquery", or empty when the document is no operation this server takes
     QString problem; // why not
     QString senderId;
-    QString securityCode;
+    QString authorizationCode;
     QString recipientId;
     QString text;
     QString trackingNumber;
@@ -54,9 +54,9 @@ Operation readOperation(const QByteArray& body)
             op.kind = QStringLiteral("submit");
         } else if (name == u"wctp-ClientOriginator") {
             op.senderId = attr("senderID");
-            op.securityCode = attr("securityCode");
         } else if (name == u"wctp-Recipient") {
             op.recipientId = attr("recipientID");
+            op.authorizationCode = attr("authorizationCode");
         } else if (name == u"wctp-Alphanumeric") {
             op.text = r.readElementText();
         } else if (name == u"wctp-ClientQuery") {
@@ -220,14 +220,14 @@ private:
     QByteArray submit(const Operation& op)
     {
         const bool accepted = !op.senderId.isEmpty() && !m_faults.badPassword
-            && (m_exchange->password.isNull() || op.securityCode == m_exchange->password);
+            && (m_exchange->password.isNull() || op.authorizationCode == m_exchange->password);
         m_exchange->record(m_call,
             { { QStringLiteral("event"), QStringLiteral("login") }, { QStringLiteral("sender"), op.senderId },
-                { QStringLiteral("password"), op.securityCode }, { QStringLiteral("accepted"), accepted } });
+                { QStringLiteral("password"), op.authorizationCode }, { QStringLiteral("accepted"), accepted } });
         if (op.senderId.isEmpty())
             return submitFailure(401, QStringLiteral("Invalid senderID"));
         if (!accepted)
-            return submitFailure(402, QStringLiteral("Invalid securityCode"));
+            return submitFailure(404, QStringLiteral("Invalid authorizationCode"));
         if (op.recipientId.isEmpty() || m_faults.invalidIds.contains(op.recipientId)) {
             m_exchange->record(m_call,
                 { { QStringLiteral("event"), QStringLiteral("refused") }, { QStringLiteral("id"), op.recipientId },
@@ -265,15 +265,21 @@ private:
                 { QStringLiteral("state"), state.isEmpty() ? QStringLiteral("unknown") : state } });
         return document([&](QXmlStreamWriter& w) {
             w.writeStartElement(QStringLiteral("wctp-ClientQueryResponse"));
-            w.writeAttribute(QStringLiteral("minNextPollInterval"), QString::number(WctpServer::kPollIntervalMinutes));
+            if (m_server->pollMinutes() > 0)
+                w.writeAttribute(QStringLiteral("minNextPollInterval"), QString::number(m_server->pollMinutes()));
             if (state.isEmpty()) {
                 writeFailure(w, 500, QStringLiteral("Unknown trackingNumber"));
             } else {
-                w.writeStartElement(QStringLiteral("wctp-ClientResponse"));
+                w.writeStartElement(QStringLiteral("wctp-ClientMessage"));
                 w.writeStartElement(QStringLiteral("wctp-ClientStatusInfo"));
-                w.writeEmptyElement(QStringLiteral("wctp-ResponseHeader"));
+                w.writeStartElement(QStringLiteral("wctp-ClientResponseHeader"));
                 w.writeAttribute(QStringLiteral("responseTimestamp"),
                     QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+                w.writeEmptyElement(QStringLiteral("wctp-Originator"));
+                w.writeAttribute(QStringLiteral("senderID"), op.senderId);
+                w.writeEmptyElement(QStringLiteral("wctp-Recipient"));
+                w.writeAttribute(QStringLiteral("recipientID"), op.recipientId);
+                w.writeEndElement();
                 w.writeEmptyElement(QStringLiteral("wctp-Notification"));
                 w.writeAttribute(QStringLiteral("type"), state);
                 w.writeEndElement();

@@ -33,7 +33,7 @@ int main(int argc, char* argv[])
         QStringLiteral("With --snpp: the login ID (LOGI; without it no login is sent); with --wctp: the senderID."),
         QStringLiteral("ID"));
     const QCommandLineOption password(QStringLiteral("password"),
-        QStringLiteral("With --snpp: the password that goes with --login; with --wctp: the securityCode."),
+        QStringLiteral("With --snpp: the password that goes with --login; with --wctp: the authorizationCode."),
         QStringLiteral("PW"));
     const QCommandLineOption baud(QStringLiteral("baud"),
         QStringLiteral(

@@ -1,0 +1,271 @@
+#include "core/deliverytracker.h"
+
+#include "core/desk.h"
+#include "core/page.h"
+#include "core/recipientname.h"
+#include "paging/wctpclient.h"
+#include "paging/wctpdelivery.h"
+#include "store/fieldnames.h"
+#include "store/schema.h"
+#include "store/storeerror.h"
+#include "store/table.h"
+
+#include <QLocale>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace core {
+
+namespace {
+
+using paging::wctp::Delivery;
+
+constexpr qint64 kGiveUpMs = qint64(paging::wctp::kQueryGiveUpMinutes) * 60 * 1000;
+
+QString clockText(const QDateTime& moment)
+{
+    return QLocale::c().toString(moment.time(), QStringLiteral("hh:mm"));
+}
+
+// Whom a status line names: the user, or a group's pager ID and group.
+QString whom(const StatusRow& row)
+{
+    if (isGroupRecipient(row.userName))
+        return row.pagerId + QStringLiteral(" of ") + row.userName;
+    return row.userName.isEmpty() ? row.pagerId : row.userName;
+}
+
+// The credentials of the WCTP path at `address`, from any carrier's paths (a handle of its own, so
+// that the carriers window's current path stays where it is).
+paging::DeliveryPath wctpPathAt(Desk& desk, const QString& address)
+{
+    using namespace store::carrpath;
+    paging::DeliveryPath path { QStringLiteral("WCTP"), address, {}, {}, 0 };
+    store::Table paths;
+    paths.setConnection(desk.Plimo32());
+    paths.setTableName(store::carrPathSchema().openedAs);
+    paths.open();
+    for (paths.first(); !paths.eof(); paths.next()) {
+        if (paging::pathMethod(paths.fieldText(Method)) == paging::PathMethod::Wctp
+            && paths.fieldText(Address).trimmed() == address.trimmed()) {
+            path.login = paths.fieldText(Login);
+            path.password = paths.fieldText(Password);
+            break;
+        }
+    }
+    return path;
+}
+
+} // namespace
+
+DeliveryTracker::DeliveryTracker(Desk& desk, QObject* parent)
+    : QObject(parent)
+    , desk_(desk)
+{
+    timer_.setSingleShot(true);
+    connect(&timer_, &QTimer::timeout, this, &DeliveryTracker::queryNext);
+    cancelFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    thread_.setObjectName(QStringLiteral("DeliveryTracker"));
+    worker_ = new QObject;
+    worker_->moveToThread(&thread_);
+    connect(&thread_, &QThread::finished, worker_, &QObject::deleteLater);
+    thread_.start();
+}
+
+DeliveryTracker::~DeliveryTracker()
+{
+    if (cancelFd_ >= 0) {
+        const quint64 one = 1;
+        [[maybe_unused]] const ssize_t w = ::write(cancelFd_, &one, sizeof one);
+    }
+    thread_.quit();
+    thread_.wait();
+    if (cancelFd_ >= 0)
+        ::close(cancelFd_);
+}
+
+void DeliveryTracker::setIntervals(int firstMs, int defaultMs)
+{
+    firstMs_ = firstMs;
+    defaultMs_ = defaultMs;
+}
+
+void DeliveryTracker::accepted(
+    const Page& page, const paging::DeliveryPath& path, const QList<paging::WctpTicket>& tickets)
+{
+    const QDateTime moment = now();
+    for (const paging::WctpTicket& ticket : tickets) {
+        StatusRow row;
+        row.logRecord = page.logRecord;
+        row.pagerId = ticket.pagerId;
+        row.userName = page.userOrGroupName;
+        row.method = QStringLiteral("WCTP");
+        row.address = path.address.trimmed();
+        row.tracking = ticket.trackingNumber;
+        row.status = kAccepted;
+        row.changed = moment;
+        try {
+            addStatusRow(desk_.DlvStatT(), row);
+        } catch (const store::StoreError& e) {
+            recordFault(e.message());
+        }
+        follow(row, path, moment);
+    }
+    plan();
+}
+
+void DeliveryTracker::restore()
+{
+    const QDateTime moment = now();
+    QList<StatusRow> open;
+    try {
+        open = openRows(desk_.DlvStatT(), moment.addMSecs(-kGiveUpMs));
+    } catch (const store::StoreError& e) {
+        recordFault(e.message());
+        return;
+    }
+    QHash<QString, paging::DeliveryPath> paths;
+    for (const StatusRow& row : open) {
+        if (paging::pathMethod(row.method) != paging::PathMethod::Wctp)
+            continue;
+        if (!paths.contains(row.address)) {
+            try {
+                paths.insert(row.address, wctpPathAt(desk_, row.address));
+            } catch (const store::StoreError& e) {
+                recordFault(e.message());
+                return;
+            }
+        }
+        // Known only as the time of its last change: followed for 30 minutes from then.
+        follow(row, paths.value(row.address), row.changed);
+    }
+    plan();
+}
+
+void DeliveryTracker::follow(const StatusRow& row, const paging::DeliveryPath& path, const QDateTime& acceptedAt)
+{
+    if (row.tracking.trimmed().isEmpty())
+        return;
+    followed_.append({ row, path, acceptedAt.addMSecs(kGiveUpMs), now().addMSecs(firstMs_) });
+}
+
+void DeliveryTracker::plan()
+{
+    if (querying_ || followed_.isEmpty()) {
+        if (followed_.isEmpty())
+            timer_.stop();
+        return;
+    }
+    QDateTime next = followed_.constFirst().nextQuery;
+    for (const Followed& item : std::as_const(followed_))
+        next = std::min(next, item.nextQuery);
+    timer_.start(int(std::clamp<qint64>(now().msecsTo(next), 0, 24 * 3600 * 1000)));
+}
+
+void DeliveryTracker::queryNext()
+{
+    const QDateTime moment = now();
+    // Those past their 30 minutes are given up first.
+    for (qsizetype i = followed_.size() - 1; i >= 0; --i) {
+        if (moment >= followed_.at(i).giveUpAt) {
+            const Followed gone = followed_.takeAt(i);
+            emit status(QStringLiteral("No delivery report for %1 within %2 minutes")
+                            .arg(whom(gone.row))
+                            .arg(paging::wctp::kQueryGiveUpMinutes));
+        }
+    }
+    qsizetype due = -1;
+    for (qsizetype i = 0; i < followed_.size(); ++i) {
+        if (followed_.at(i).nextQuery <= moment && (due < 0 || followed_.at(i).nextQuery < followed_.at(due).nextQuery))
+            due = i;
+    }
+    if (due < 0) {
+        plan();
+        return;
+    }
+    const Followed& item = followed_.at(due);
+    const paging::WctpTarget target { QUrl(item.path.address.trimmed()), item.path.login, item.path.password };
+    const QString tracking = item.row.tracking;
+    const QString pagerId = item.row.pagerId;
+    const int cancelFd = cancelFd_;
+    querying_ = true;
+    // The answer comes back to this object's thread; a tracker destroyed meanwhile cancels the query
+    // and waits for the thread first, so the posted answer never outlives it.
+    QMetaObject::invokeMethod(worker_, [this, target, tracking, pagerId, cancelFd] {
+        paging::WctpClient client(target, cancelFd);
+        const paging::WctpClient::QueryResult r = client.query(pagerId, tracking);
+        QMetaObject::invokeMethod(this, [=, this] {
+            answered(tracking, r.status, int(r.answer.state), r.answer.when,
+                r.status != 0 ? r.detail : r.answer.errorText, r.answer.nextPollSeconds);
+        }, Qt::QueuedConnection);
+    }, Qt::QueuedConnection);
+}
+
+void DeliveryTracker::answered(const QString& tracking, int code, int state, const QDateTime& when,
+    const QString& errorText, int nextPollSeconds)
+{
+    querying_ = false;
+    const auto found = std::find_if(followed_.begin(), followed_.end(),
+        [&tracking](const Followed& item) { return item.row.tracking == tracking; });
+    if (found == followed_.end()) {
+        plan();
+        return;
+    }
+    Followed& item = *found;
+    const QDateTime moment = now();
+    // A query the carrier did not answer is asked again later; the page's status is not known to
+    // have changed.
+    item.nextQuery = moment.addMSecs(code == 0 && nextPollSeconds > 0 ? qint64(nextPollSeconds) * 1000 : defaultMs_);
+    const QString at = clockText(when.isValid() ? when.toLocalTime() : moment);
+    bool done = false;
+    if (code == 0) {
+        switch (Delivery(state)) {
+        case Delivery::Queued:
+            if (item.row.status != kQueued)
+                record(item, kQueued, QStringLiteral("Queued at the carrier for ") + whom(item.row));
+            break;
+        case Delivery::Delivered:
+            record(item, kDelivered, QStringLiteral("Delivered to %1 at %2").arg(whom(item.row), at));
+            done = true;
+            break;
+        case Delivery::Read:
+            record(item, kRead, QStringLiteral("Delivered to %1, read at %2").arg(whom(item.row), at));
+            done = true;
+            break;
+        case Delivery::Failed:
+            record(item, kFailed,
+                QStringLiteral("Not delivered to %1: %2").arg(whom(item.row), errorText.simplified().left(80)));
+            done = true;
+            break;
+        case Delivery::Unknown:
+            break;
+        }
+    }
+    if (done)
+        followed_.erase(found);
+    plan();
+}
+
+void DeliveryTracker::record(Followed& item, const QString& value, const QString& line)
+{
+    item.row.status = value;
+    try {
+        if (!setStatus(desk_.DlvStatT(), item.row.tracking, value, now()))
+            recordFault(QStringLiteral("no row for tracking number ") + item.row.tracking);
+    } catch (const store::StoreError& e) {
+        recordFault(e.message());
+    }
+    emit status(line);
+}
+
+void DeliveryTracker::recordFault(const QString& text)
+{
+    // Said once for each new fault: a table another program keeps locked would say it at every query.
+    if (text == lastFault_)
+        return;
+    lastFault_ = text;
+    emit status(QStringLiteral("The delivery status could not be saved: ") + text);
+}
+
+} // namespace core
