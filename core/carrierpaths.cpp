@@ -82,12 +82,14 @@ void renumber(store::Table& paths, const std::vector<uint32_t>& records, size_t 
 }
 
 // The place of `pathNo` among the carrier's paths (compared as numbers, so "1" finds "01").
-std::optional<size_t> placeOf(store::Table& paths, const std::vector<uint32_t>& records, const QString& pathNo)
+std::optional<size_t> placeOf(
+    store::Table& paths, const std::vector<uint32_t>& records, const QString& pathNo)
 {
     bool number = false;
     const int wanted = pathNo.trimmed().toInt(&number);
     for (size_t i = 0; number && i < records.size(); ++i)
-        if (goToRecord(paths, records[i]) && paths.fieldText(store::carrpath::PathNo).trimmed().toInt() == wanted)
+        if (goToRecord(paths, records[i])
+            && paths.fieldText(store::carrpath::PathNo).trimmed().toInt() == wanted)
             return i;
     return std::nullopt;
 }

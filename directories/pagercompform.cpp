@@ -34,7 +34,8 @@ namespace directories {
 
 namespace {
 
-const QStringList kMethods = { QStringLiteral("MODEM"), QStringLiteral("TAPIP"), QStringLiteral("SNPP"), QStringLiteral("WCTP") };
+const QStringList kMethods
+    = { QStringLiteral("MODEM"), QStringLiteral("TAPIP"), QStringLiteral("SNPP"), QStringLiteral("WCTP") };
 
 // The paths grid's cell editors: the method chosen from the four, the password typed unseen and
 // shown as dots, the page size in digits, every text cut to its field's width. `written` hears of
@@ -44,13 +45,15 @@ public:
     using CellDelegate::CellDelegate;
     std::function<void(const QModelIndex&)> written;
 
-    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const override
+    QWidget* createEditor(
+        QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const override
     {
         if (index.column() == TPagerCompForm::MethodColumn) {
             auto* combo = new QComboBox(parent);
             combo->addItems(kMethods);
             // A method picked from the list is written at once.
-            connect(combo, &QComboBox::activated, this, [this, combo] { emit const_cast<PathDelegate*>(this)->commitData(combo); });
+            connect(combo, &QComboBox::activated, this,
+                [this, combo] { emit const_cast<PathDelegate*>(this)->commitData(combo); });
             return combo;
         }
         auto* edit = new QLineEdit(parent);
@@ -92,7 +95,8 @@ public:
         if (written)
             written(index);
     }
-    bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option, const QModelIndex& index) override
+    bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+        const QModelIndex& index) override
     {
         const bool ticked = CellDelegate::editorEvent(event, model, option, index)
             && (event->type() == QEvent::MouseButtonRelease || event->type() == QEvent::KeyPress);
@@ -116,9 +120,11 @@ QString addressHint(const QString& method)
     switch (paging::pathMethod(method)) {
     case paging::PathMethod::TapIp:
     case paging::PathMethod::Snpp:
-        return QStringLiteral("The address of a %1 path is host:port, for example paging.example.net:444.").arg(method.trimmed());
+        return QStringLiteral("The address of a %1 path is host:port, for example paging.example.net:444.")
+            .arg(method.trimmed());
     case paging::PathMethod::Wctp:
-        return QStringLiteral("The address of a WCTP path is an http:// or https:// URL, for example https://wctp.example.net/wctp.");
+        return QStringLiteral("The address of a WCTP path is an http:// or https:// URL, for example "
+                              "https://wctp.example.net/wctp.");
     case paging::PathMethod::Modem:
         return QString();
     case paging::PathMethod::Invalid:
@@ -141,7 +147,8 @@ TPagerCompForm::TPagerCompForm(core::Desk& desk, QWidget* parent)
         { store::pagecomp::PagerComp, store::pagecomp::HostTel, store::pagecomp::HostSpeed,
             store::pagecomp::HostChars, store::pagecomp::HostPassword },
         this);
-    CarriersList = recordGrid(CarriersModel, QStringLiteral("CarriersList"), QStringLiteral("Paging Carrier Name:"), this);
+    CarriersList = recordGrid(
+        CarriersModel, QStringLiteral("CarriersList"), QStringLiteral("Paging Carrier Name:"), this);
     CarriersList->setColumnWidth(0, 160);
 
     auto lineEdit = [this](const QString& name, int width) {
@@ -160,10 +167,12 @@ TPagerCompForm::TPagerCompForm(core::Desk& desk, QWidget* parent)
 
     {
         using namespace store::carrpath;
-        PathsModel = new TableModel(CarrPathT, { PathNo, Enabled, Method, Address, Login, Password, MaxChars }, this);
+        PathsModel = new TableModel(
+            CarrPathT, { PathNo, Enabled, Method, Address, Login, Password, MaxChars }, this);
     }
-    const QStringList pathTitles = { QStringLiteral("No."), QStringLiteral("On"), QStringLiteral("Method"),
-        QStringLiteral("Address"), QStringLiteral("Login"), QStringLiteral("Password"), QStringLiteral("Max chars") };
+    const QStringList pathTitles
+        = { QStringLiteral("No."), QStringLiteral("On"), QStringLiteral("Method"), QStringLiteral("Address"),
+              QStringLiteral("Login"), QStringLiteral("Password"), QStringLiteral("Max chars") };
     for (int c = 0; c < pathTitles.size(); ++c)
         PathsModel->setColumnTitle(c, pathTitles.at(c));
     PathsModel->setColumnReadOnly(PathNoColumn); // the order of trial: Move up and Move down
@@ -175,10 +184,11 @@ TPagerCompForm::TPagerCompForm(core::Desk& desk, QWidget* parent)
     // Every column as wide as its title or the text it usually holds; the address takes the rest.
     const QFontMetrics metrics = PathsList->fontMetrics();
     for (const auto& [column, usual] : { std::pair { PathNoColumn, "00" }, { EnabledColumn, "" },
-             { MethodColumn, "MODEM \u25BE" }, { LoginColumn, "operator" }, { PasswordColumn, "\u25CF\u25CF\u25CF\u25CF\u25CF\u25CF" },
-             { MaxCharsColumn, "" } }) {
+             { MethodColumn, "MODEM \u25BE" }, { LoginColumn, "operator" },
+             { PasswordColumn, "\u25CF\u25CF\u25CF\u25CF\u25CF\u25CF" }, { MaxCharsColumn, "" } }) {
         const int title = metrics.horizontalAdvance(pathTitles.at(column));
-        PathsList->setColumnWidth(column, qMax(title, metrics.horizontalAdvance(QString::fromUtf8(usual))) + 20);
+        PathsList->setColumnWidth(
+            column, qMax(title, metrics.horizontalAdvance(QString::fromUtf8(usual))) + 20);
     }
     PathsList->horizontalHeader()->setSectionResizeMode(AddressColumn, QHeaderView::Stretch);
 
@@ -187,13 +197,16 @@ TPagerCompForm::TPagerCompForm(core::Desk& desk, QWidget* parent)
     MoveUpBtn = namedButton(QStringLiteral("MoveUpBtn"), QStringLiteral("Move &up"), this);
     MoveDownBtn = namedButton(QStringLiteral("MoveDownBtn"), QStringLiteral("Move do&wn"), this);
     TestPathBtn = namedButton(QStringLiteral("TestPathBtn"), QStringLiteral("Test co&nnection"), this);
-    TestPathBtn->setToolTip(QStringLiteral("Connect and log in on the path, send no page, and show the answer"));
+    TestPathBtn->setToolTip(
+        QStringLiteral("Connect and log in on the path, send no page, and show the answer"));
     PathTestAnswer = new QPlainTextEdit(this);
     PathTestAnswer->setObjectName(QStringLiteral("PathTestAnswer"));
     PathTestAnswer->setAccessibleName(QStringLiteral("Path test answer"));
     PathTestAnswer->setReadOnly(true);
     PathTestAnswer->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    PathTestAnswer->setPlaceholderText(QStringLiteral("Test tries the path without sending a page; the answer shows here."));
+    PathTestAnswer->setPlaceholderText(
+        QStringLiteral("Test connection tries the current path without sending a page; what the other side "
+                       "answers shows here."));
     PathTestAnswer->setFixedHeight(PathTestAnswer->fontMetrics().lineSpacing() * 8 + 12);
 
     auto* layout = new QVBoxLayout(this);
@@ -241,8 +254,8 @@ TPagerCompForm::TPagerCompForm(core::Desk& desk, QWidget* parent)
     setTabOrder(TestPathBtn, SaveBtn);
     setTabOrder(SaveBtn, ExitBtn);
     for (QWidget* field : { static_cast<QWidget*>(CarriersList), static_cast<QWidget*>(HostTel),
-             static_cast<QWidget*>(HostSpeed), static_cast<QWidget*>(HostChars), static_cast<QWidget*>(HostPassw),
-             static_cast<QWidget*>(PathsList) })
+             static_cast<QWidget*>(HostSpeed), static_cast<QWidget*>(HostChars),
+             static_cast<QWidget*>(HostPassw), static_cast<QWidget*>(PathsList) })
         enterMovesOn(field);
     resize(800, 720);
 
@@ -272,11 +285,12 @@ TPagerCompForm::TPagerCompForm(core::Desk& desk, QWidget* parent)
         PathsList->setCurrentIndex(row >= 0 ? PathsModel->index(row, column) : QModelIndex());
         updatePathButtons();
     });
-    connect(PathsList->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex& current) {
-        if (!showingPath_ && current.isValid())
-            guarded([&] { PathsModel->moveToRow(current.row()); });
-        updatePathButtons();
-    });
+    connect(PathsList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+        [this](const QModelIndex& current) {
+            if (!showingPath_ && current.isValid())
+                guarded([&] { PathsModel->moveToRow(current.row()); });
+            updatePathButtons();
+        });
     connect(PathsModel, &QAbstractItemModel::modelReset, this, &TPagerCompForm::updatePathButtons);
     connect(AddPathBtn, &QPushButton::clicked, this, &TPagerCompForm::AddPathClick);
     connect(RemovePathBtn, &QPushButton::clicked, this, &TPagerCompForm::RemovePathClick);
@@ -350,8 +364,8 @@ void TPagerCompForm::syncView()
 // name it had (they go with it when the change is written); a new carrier has none yet.
 void TPagerCompForm::showPaths()
 {
-    const bool stored = PagerCompT.isOpen() && PagerCompT.recNo() != 0
-        && PagerCompT.state() != store::Table::State::Insert;
+    const bool stored
+        = PagerCompT.isOpen() && PagerCompT.recNo() != 0 && PagerCompT.state() != store::Table::State::Insert;
     if (stored) {
         const auto [from, to] = TableModel::keyRange(core::carrierKey(storedName()));
         PathsModel->setKeyRange(from, to);
@@ -382,7 +396,8 @@ paging::DeliveryPath TPagerCompForm::pathAt(int row) const
 void TPagerCompForm::updatePathButtons()
 {
     const int row = pathRow();
-    const bool carrier = PagerCompT.isOpen() && (PagerCompT.recNo() != 0 || PagerCompT.state() == store::Table::State::Insert);
+    const bool carrier = PagerCompT.isOpen()
+        && (PagerCompT.recNo() != 0 || PagerCompT.state() == store::Table::State::Insert);
     AddPathBtn->setEnabled(carrier);
     RemovePathBtn->setEnabled(row >= 0);
     MoveUpBtn->setEnabled(row > 0);
@@ -398,7 +413,8 @@ void TPagerCompForm::AddPathClick()
         if (PagerCompT.state() == store::Table::State::Insert)
             PagerCompT.post(); // a path belongs to a carrier that is written
         if (core::addCarrierPath(desk_, storedName()).isEmpty())
-            emit errorReported(QStringLiteral("A carrier has at most %1 delivery paths.").arg(core::kMaxPaths));
+            emit errorReported(
+                QStringLiteral("A carrier has at most %1 delivery paths.").arg(core::kMaxPaths));
         else
             added = true;
     });
@@ -438,7 +454,8 @@ void TPagerCompForm::MovePathClick(int steps)
 void TPagerCompForm::checkWrittenPath(int row)
 {
     const paging::DeliveryPath path = pathAt(row);
-    const bool enabled = PathsModel->index(row, EnabledColumn).data(Qt::CheckStateRole).toInt() == Qt::Checked;
+    const bool enabled
+        = PathsModel->index(row, EnabledColumn).data(Qt::CheckStateRole).toInt() == Qt::Checked;
     QString why;
     if ((!enabled && path.address.trimmed().isEmpty()) || paging::checkPath(path, &why))
         return;
@@ -468,7 +485,8 @@ void TPagerCompForm::TestPathClick()
     const paging::DeliveryPath path = pathAt(row);
     const paging::ModemPort modem { desk_.Settings().comPort(),
         compose::carrierBaudRate(PagerCompT.fieldText(store::pagecomp::HostSpeed)).toInt() };
-    const QString title = QStringLiteral("Path %1 of %2, %3").arg(pathCell(row, PathNoColumn), storedName(), paging::describe(path));
+    const QString title = QStringLiteral("Path %1 of %2, %3")
+                              .arg(pathCell(row, PathNoColumn), storedName(), paging::describe(path));
     const paging::ProtocolTimings timings = paging::protocolTimings();
     auto cancel = std::make_shared<paging::PathTestCancel>();
     auto result = std::make_shared<paging::PathTestResult>();

@@ -46,7 +46,15 @@ public:
     ~TPagerCompForm() override;
 
     // The paths grid's columns.
-    enum PathColumn { PathNoColumn, EnabledColumn, MethodColumn, AddressColumn, LoginColumn, PasswordColumn, MaxCharsColumn };
+    enum PathColumn {
+        PathNoColumn,
+        EnabledColumn,
+        MethodColumn,
+        AddressColumn,
+        LoginColumn,
+        PasswordColumn,
+        MaxCharsColumn
+    };
 
     QTableView* CarriersList;
     QLineEdit* HostTel;

@@ -61,7 +61,8 @@ QAction* windowKey(QWidget* window, const QString& name, const QKeySequence& key
     return action;
 }
 
-QTableView* recordGrid(QAbstractItemModel* model, const QString& name, const QString& accessibleName, QWidget* parent)
+QTableView* recordGrid(
+    QAbstractItemModel* model, const QString& name, const QString& accessibleName, QWidget* parent)
 {
     auto* grid = new QTableView(parent);
     grid->setObjectName(name);

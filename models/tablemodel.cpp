@@ -64,7 +64,8 @@ int TableModel::columnCount(const QModelIndex& parent) const
 QVariant TableModel::data(const QModelIndex& index, int role) const
 {
     const bool checkColumn = checkColumns_.contains(index.column());
-    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole && !(checkColumn && role == Qt::CheckStateRole)))
+    if (!index.isValid()
+        || (role != Qt::DisplayRole && role != Qt::EditRole && !(checkColumn && role == Qt::CheckStateRole)))
         return {};
     if (index.column() >= fields_.size()) {
         // The record being appended has no number yet: nothing to compute from.
@@ -94,7 +95,8 @@ QVariant TableModel::data(const QModelIndex& index, int role) const
 bool TableModel::setData(const QModelIndex& index, const QVariant& value, int role)
 {
     const bool tick = checkColumns_.contains(index.column());
-    if (!index.isValid() || index.column() >= fields_.size() || role != (tick ? Qt::CheckStateRole : Qt::EditRole))
+    if (!index.isValid() || index.column() >= fields_.size()
+        || role != (tick ? Qt::CheckStateRole : Qt::EditRole))
         return false;
     const QString text = tick ? QString(value.toInt() == Qt::Checked ? u'T' : u'F') : value.toString();
     try {
@@ -545,7 +547,8 @@ int TableModel::currentRow() const
     } else if (reader_ && table_.isOpen() && table_.recNo()) {
         try {
             const uint32_t entry = reader_->entryNumberOf(table_.recNo());
-            if (entry >= first_ && entry < entries_ && !std::binary_search(hidden_.begin(), hidden_.end(), entry))
+            if (entry >= first_ && entry < entries_
+                && !std::binary_search(hidden_.begin(), hidden_.end(), entry))
                 currentRow_ = rowOfEntry(entry);
         } catch (const store::StoreError& error) {
             failed(error.message());

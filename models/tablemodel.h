@@ -147,10 +147,10 @@ private:
     bool ranged_ = false; // only the keys from rangeFrom_ (inclusive) to rangeTo_ (exclusive) are rows
     QByteArray rangeFrom_;
     QByteArray rangeTo_;
-    uint32_t first_ = 0;                 // the first entry shown (the range's first, else 0)
+    uint32_t first_ = 0; // the first entry shown (the range's first, else 0)
     std::vector<ComputedValue> computed_;           // the computed columns, after the fields'
     mutable QHash<uint32_t, QStringList> computedCache_; // their values, by record number
-    uint32_t entries_ = 0;               // the entry after the last one shown, when the rows were last read
+    uint32_t entries_ = 0; // the entry after the last one shown, when the rows were last read
     std::vector<uint32_t> hidden_;       // entries known not to be shown, ascending
     mutable std::set<uint32_t> found_;   // entries found hidden whose rows are still to go
     mutable QHash<uint32_t, Row> cache_; // rows read, by entry

@@ -125,19 +125,21 @@ bool isCancelled(int cancelFd)
 
 // Connects to ADDRESS, lets `talk` run the protocol on the line (the dialogue kept) and gives its
 // status; `success` says what a status 0 means.
-PathTestResult overTcp(const DeliveryPath& path, const ProtocolTimings& timings, int cancelFd, bool sevenBitEvenParity,
-    const std::function<int(Line&)>& talk, const QString& success)
+PathTestResult overTcp(const DeliveryPath& path, const ProtocolTimings& timings, int cancelFd,
+    bool sevenBitEvenParity, const std::function<int(Line&)>& talk, const QString& success)
 {
     QString host;
     quint16 port = 0;
     QString error;
     if (!parseHostPort(path.address, &host, &port))
-        return { false, BadParameters, QStringLiteral("Failed: the address \"%1\" is not host:port.").arg(path.address.trimmed()) };
+        return { false, BadParameters,
+            QStringLiteral("Failed: the address \"%1\" is not host:port.").arg(path.address.trimmed()) };
     const int fd = tcpline::connect(host, port, timings.tcpConnectMs, cancelFd, &error);
     if (fd < 0 && isCancelled(cancelFd))
         return { false, Cancelled, failed(Cancelled) };
     if (fd < 0)
-        return { false, ConnectionRefused, QStringLiteral("Failed: could not reach %1:%2 (%3).").arg(host).arg(port).arg(error) };
+        return { false, ConnectionRefused,
+            QStringLiteral("Failed: could not reach %1:%2 (%3).").arg(host).arg(port).arg(error) };
     DebugLog log { QString() };
     log.keepDialogue();
     int status = Successful;
@@ -161,8 +163,9 @@ PathTestResult testSnpp(const DeliveryPath& path, const ProtocolTimings& timings
         return status;
     };
     return overTcp(path, timings, cancelFd, false, talk,
-        login.isEmpty() ? QStringLiteral("The server answered; no login was tried (LOGIN is empty). No page was sent.")
-                        : QStringLiteral("Logged in as %1. No page was sent.").arg(login));
+        login.isEmpty()
+            ? QStringLiteral("The server answered; no login was tried (LOGIN is empty). No page was sent.")
+            : QStringLiteral("Logged in as %1. No page was sent.").arg(login));
 }
 
 PathTestResult testTapIp(const DeliveryPath& path, const ProtocolTimings& timings, int cancelFd)
@@ -175,7 +178,8 @@ PathTestResult testTapIp(const DeliveryPath& path, const ProtocolTimings& timing
         return status;
     };
     return overTcp(path, timings, cancelFd, true, talk,
-        QStringLiteral("The terminal took the logon and gave its go-ahead; the call was ended with EOT. No page was sent."));
+        QStringLiteral("The terminal took the logon and gave its go-ahead; the call was ended with EOT. No "
+                       "page was sent."));
 }
 
 PathTestResult testModem(const ModemPort& modem, const ProtocolTimings& timings, int cancelFd)
@@ -202,7 +206,8 @@ PathTestResult testModem(const ModemPort& modem, const ProtocolTimings& timings,
     }
     switch (result) {
     case ModemDialogue::Result::Ok:
-        return finished(log, Successful, QStringLiteral("The modem on %1 answered OK. Nothing was dialled.").arg(port));
+        return finished(
+            log, Successful, QStringLiteral("The modem on %1 answered OK. Nothing was dialled.").arg(port));
     case ModemDialogue::Result::Cancelled:
         return finished(log, Cancelled, failed(Cancelled));
     case ModemDialogue::Result::Closed:
@@ -220,7 +225,9 @@ PathTestResult testWctp(const DeliveryPath& path, int cancelFd)
     const WctpClient::VersionResult r = client.version(QStringLiteral("PlimoPager32"));
     QStringList lines { QStringLiteral("-> wctp-VersionQuery to %1").arg(target.url.toString()) };
     if (r.status) {
-        lines << QStringLiteral("Failed: %1%2.").arg(statusText(r.status), r.detail.isEmpty() ? QString() : QStringLiteral(": ") + r.detail);
+        lines << QStringLiteral("Failed: %1%2.")
+                     .arg(statusText(r.status),
+                         r.detail.isEmpty() ? QString() : QStringLiteral(": ") + r.detail);
         return { false, r.status, lines.join(u'\n') };
     }
     const wctp::VersionAnswer& a = r.answer;
@@ -231,19 +238,23 @@ PathTestResult testWctp(const DeliveryPath& path, int cancelFd)
             lines << failed(status);
             return { false, status, lines.join(u'\n') };
         }
-        lines << QStringLiteral("The WCTP server answered but gives no version information. No page was sent; "
-                                "LOGIN and PASSWORD are first checked by a page.");
+        lines << QStringLiteral(
+            "The WCTP server answered but gives no version information. No page was sent; "
+            "LOGIN and PASSWORD are first checked by a page.");
         return { true, Successful, lines.join(u'\n') };
     }
     lines << QStringLiteral("<- wctp-VersionResponse from \"%1\"%2")
-                 .arg(a.responder, a.dtds.isEmpty() ? QString() : QStringLiteral(": ") + a.dtds.join(QStringLiteral(", ")));
-    lines << QStringLiteral("The WCTP server answered. No page was sent; LOGIN and PASSWORD are first checked by a page.");
+                 .arg(a.responder,
+                     a.dtds.isEmpty() ? QString() : QStringLiteral(": ") + a.dtds.join(QStringLiteral(", ")));
+    lines << QStringLiteral(
+        "The WCTP server answered. No page was sent; LOGIN and PASSWORD are first checked by a page.");
     return { true, Successful, lines.join(u'\n') };
 }
 
 } // namespace
 
-PathTestResult testPath(const DeliveryPath& path, const ModemPort& modem, const ProtocolTimings& timings, int cancelFd)
+PathTestResult testPath(
+    const DeliveryPath& path, const ModemPort& modem, const ProtocolTimings& timings, int cancelFd)
 {
     QString why;
     if (!checkPath(path, &why))

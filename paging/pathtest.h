@@ -31,7 +31,8 @@ struct ModemPort {
 //          first checked by a page
 // Blocks its caller until the end; `cancelFd` turning readable (an eventfd, -1: none) ends it at
 // once as Cancelled. Callable from any thread; it owns nothing beyond the call.
-PathTestResult testPath(const DeliveryPath& path, const ModemPort& modem, const ProtocolTimings& timings, int cancelFd);
+PathTestResult testPath(
+    const DeliveryPath& path, const ModemPort& modem, const ProtocolTimings& timings, int cancelFd);
 
 // An eventfd to give testPath as `cancelFd`: cancel() ends the test under way, from any thread.
 class PathTestCancel {

@@ -78,7 +78,8 @@ bool readFailure(QXmlStreamReader& r, int* code, QString* text, QString* problem
 
 // Hands each element below the root to `element`, which returns false to give the document up (its
 // reason said); false too when the body is no whole wctp-Operation document.
-bool readElements(const QByteArray& body, QString* problem, const std::function<bool(QXmlStreamReader&)>& element)
+bool readElements(
+    const QByteArray& body, QString* problem, const std::function<bool(QXmlStreamReader&)>& element)
 {
     QXmlStreamReader r(body);
     if (!openOperation(r, problem))
@@ -136,7 +137,8 @@ QByteArray writeVersionQuery(const QString& inquirer)
     begin(w);
     w.writeEmptyElement(QStringLiteral("wctp-VersionQuery"));
     w.writeAttribute(QStringLiteral("inquirer"), xmlSafe(inquirer));
-    w.writeAttribute(QStringLiteral("dateTime"), QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+    w.writeAttribute(QStringLiteral("dateTime"),
+        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
     w.writeEndDocument();
     return out;
 }

@@ -16,7 +16,8 @@ private:
 
     QStringList onDisk() const
     {
-        return testsupport::onDisk(dir_->path(), "CARRPATH.DBF", "BY_CARRIER", { "PAGERCOMP", "PATHNO", "ADDRESS" });
+        return testsupport::onDisk(
+            dir_->path(), "CARRPATH.DBF", "BY_CARRIER", { "PAGERCOMP", "PATHNO", "ADDRESS" });
     }
     // A new path of `carrier`, its address `address` typed on the record the command left current.
     static void add(core::Desk& desk, const QString& carrier, const QString& address)

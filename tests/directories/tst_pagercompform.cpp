@@ -4,8 +4,8 @@
 #include "core/desk.h"
 #include "directories/pagercompform.h"
 #include "models/tablemodel.h"
-#include "support/datafolder.h"
 #include "support/boxanswerer.h"
+#include "support/datafolder.h"
 #include "support/records.h"
 #include "tests/paging/pagersimprocess.h"
 
@@ -79,7 +79,10 @@ private:
         return testsupport::onDisk(dir_->path(), "CARRPATH.DBF", "BY_CARRIER",
             { "PAGERCOMP", "PATHNO", "METHOD", "ADDRESS", "LOGIN", "PASSWORD", "MAXCHARS", "ENABLED" });
     }
-    QString pathCell(int row, int column) const { return form_->PathsModel->index(row, column).data().toString(); }
+    QString pathCell(int row, int column) const
+    {
+        return form_->PathsModel->index(row, column).data().toString();
+    }
     // Types `text` into the paths grid's cell as an operator does: the first key opens the grid's own
     // cell editor, Enter writes the value.
     void typeIntoPath(int column, const QString& text)
@@ -444,7 +447,8 @@ void tst_PagerCompForm::pathGridFollowsTheCarrier()
     QTRY_COMPARE(form_->PathsModel->rowCount(), 3);
     QCOMPARE(pathCell(0, TPagerCompForm::MethodColumn), QStringLiteral("TAPIP"));
     QCOMPARE(pathCell(1, TPagerCompForm::AddressColumn), QStringLiteral("snpp.acme.test:444"));
-    QCOMPARE(form_->PathsModel->index(2, TPagerCompForm::EnabledColumn).data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+    QCOMPARE(form_->PathsModel->index(2, TPagerCompForm::EnabledColumn).data(Qt::CheckStateRole).toInt(),
+        int(Qt::Unchecked));
     form_->NextBtn->click();
     QTRY_COMPARE(form_->PathsModel->rowCount(), 1);
     QCOMPARE(pathCell(0, TPagerCompForm::AddressColumn), QStringLiteral("https://metro.test/wctp"));
@@ -470,7 +474,8 @@ void tst_PagerCompForm::pathsTypedInTheGrid()
     testsupport::answerNextBox(QMessageBox::Ok, &said);
     typeIntoPath(TPagerCompForm::AddressColumn, QStringLiteral("snpp.acme.test"));
     QTRY_VERIFY(!said.isEmpty());
-    QVERIFY2(said.contains(QStringLiteral("Delivery path 01: bad address \"snpp.acme.test\"")), qPrintable(said));
+    QVERIFY2(
+        said.contains(QStringLiteral("Delivery path 01: bad address \"snpp.acme.test\"")), qPrintable(said));
     QVERIFY2(said.contains(QStringLiteral("host:port")), qPrintable(said));
     form_->activateWindow(); // back from the box (the offscreen platform does not hand it back itself)
     QTRY_COMPARE(QApplication::activeWindow(), form_);
@@ -479,7 +484,8 @@ void tst_PagerCompForm::pathsTypedInTheGrid()
     typeIntoPath(TPagerCompForm::PasswordColumn, QStringLiteral("pw"));
     typeIntoPath(TPagerCompForm::MaxCharsColumn, QStringLiteral("12x0"));
     tickPath(0);
-    QVERIFY(pathCell(0, TPagerCompForm::PasswordColumn) == QStringLiteral("pw")); // shown as dots, kept as typed
+    QVERIFY(
+        pathCell(0, TPagerCompForm::PasswordColumn) == QStringLiteral("pw")); // shown as dots, kept as typed
 
     QTest::keyClick(form_, Qt::Key_P, Qt::AltModifier); // Add path
     QTRY_COMPARE(form_->PathsModel->rowCount(), 2);
@@ -487,7 +493,8 @@ void tst_PagerCompForm::pathsTypedInTheGrid()
     typeIntoPath(TPagerCompForm::AddressColumn, QStringLiteral("tap.acme.test:1000"));
     tickPath(1);
     QCOMPARE(pathFieldsOnDisk(),
-        (QStringList { "Acme|01|SNPP|snpp.acme.test:444|desk|pw|120|T", "Acme|02|TAPIP|tap.acme.test:1000|||0|T" }));
+        (QStringList {
+            "Acme|01|SNPP|snpp.acme.test:444|desk|pw|120|T", "Acme|02|TAPIP|tap.acme.test:1000|||0|T" }));
 
     QTRY_VERIFY(form_->MoveUpBtn->isEnabled());
     QTest::keyClick(form_, Qt::Key_U, Qt::AltModifier); // Move up
@@ -495,7 +502,8 @@ void tst_PagerCompForm::pathsTypedInTheGrid()
     QTRY_COMPARE(form_->PathsList->currentIndex().row(), 0); // the moved path stays current
     tickPath(1); // SNPP off
     QCOMPARE(pathFieldsOnDisk(),
-        (QStringList { "Acme|01|TAPIP|tap.acme.test:1000|||0|T", "Acme|02|SNPP|snpp.acme.test:444|desk|pw|120|F" }));
+        (QStringList {
+            "Acme|01|TAPIP|tap.acme.test:1000|||0|T", "Acme|02|SNPP|snpp.acme.test:444|desk|pw|120|F" }));
 
     QStringList texts;
     testsupport::answerBoxes({ QMessageBox::Yes }, &texts);

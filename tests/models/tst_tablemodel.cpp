@@ -167,7 +167,8 @@ private slots:
         QCOMPARE(model.index(row, 2).data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
         QVERIFY(model.setData(model.index(row, 2), Qt::Checked, Qt::CheckStateRole));
         QTRY_COMPARE(paths.state(), store::Table::State::Browse);
-        QVERIFY(testsupport::onDisk(dir_->path(), "CARRPATH.DBF", "", { "ADDRESS", "ENABLED" }).contains("m0005|T"));
+        QVERIFY(testsupport::onDisk(dir_->path(), "CARRPATH.DBF", "", { "ADDRESS", "ENABLED" })
+                    .contains("m0005|T"));
 
         model.clearKeyRange();
         QCOMPARE(shownMessages(model).size(), expected.size() + 3); // Ace, Metro Two, Zed

@@ -273,22 +273,36 @@ void tst_DeliveryPaths::testPathAnswers_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<int>("status");
     QTest::addColumn<QStringList>("shown");
-    QTest::newRow("SNPP login") << "SNPP" << "sim" << "secret" << 0
+    QTest::newRow("SNPP login") << "SNPP"
+                                << "sim"
+                                << "secret" << 0
                                 << QStringList { "<- 220 SNPP server ready", "-> LOGI desk ****",
-                                       "<- 250 Login accepted", "-> QUIT", "Logged in as desk. No page was sent." };
-    QTest::newRow("SNPP login refused") << "SNPP" << "sim" << "wrong" << int(LoginRefused)
-                                        << QStringList { "<- 550 Error, invalid login", "Failed: Terminal refused login." };
-    QTest::newRow("SNPP, nothing listening") << "SNPP" << closedPort() << "secret" << int(ConnectionRefused)
-                                             << QStringList { "Failed: could not reach 127.0.0.1:", "(Connection refused)." };
+                                       "<- 250 Login accepted", "-> QUIT",
+                                       "Logged in as desk. No page was sent." };
+    QTest::newRow("SNPP login refused")
+        << "SNPP"
+        << "sim"
+        << "wrong" << int(LoginRefused)
+        << QStringList { "<- 550 Error, invalid login", "Failed: Terminal refused login." };
+    QTest::newRow("SNPP, nothing listening")
+        << "SNPP" << closedPort() << "secret" << int(ConnectionRefused)
+        << QStringList { "Failed: could not reach 127.0.0.1:", "(Connection refused)." };
     QTest::newRow("TAP over TCP logon")
-        << "TAPIP" << "sim" << "secret" << 0
+        << "TAPIP"
+        << "sim"
+        << "secret" << 0
         << QStringList { "<- ID=", "-> <ESC>PG1****", "<- 110 1.8", "<- <ACK>", "<- <ESC>[p", "-> <EOT>",
                "<- <ESC><EOT>", "the call was ended with EOT. No page was sent." };
-    QTest::newRow("WCTP version query") << "WCTP" << "sim" << "secret" << 0
-                                        << QStringList { "-> wctp-VersionQuery to http://127.0.0.1:",
-                                               "<- wctp-VersionResponse from \"pagersim\": wctp-dtd-v1r3 (Supported)" };
-    QTest::newRow("modem answers AT") << "MODEM" << "" << "" << 0
-                                      << QStringList { "-> AT", "<- OK", "answered OK. Nothing was dialled." };
+    QTest::newRow("WCTP version query")
+        << "WCTP"
+        << "sim"
+        << "secret" << 0
+        << QStringList { "-> wctp-VersionQuery to http://127.0.0.1:",
+               "<- wctp-VersionResponse from \"pagersim\": wctp-dtd-v1r3 (Supported)" };
+    QTest::newRow("modem answers AT")
+        << "MODEM"
+        << ""
+        << "" << 0 << QStringList { "-> AT", "<- OK", "answered OK. Nothing was dialled." };
 }
 
 void tst_DeliveryPaths::testPathAnswers()
@@ -304,8 +318,8 @@ void tst_DeliveryPaths::testPathAnswers()
         address = method == u"SNPP" ? sim.snpp() : method == u"TAPIP" ? sim.tcp().mid(4) : sim.wctp();
     QElapsedTimer clock;
     clock.start();
-    const PathTestResult r = testPath(path(method, address, "desk", password), { sim.device(), 1200 },
-        protocolTimings(), -1);
+    const PathTestResult r
+        = testPath(path(method, address, "desk", password), { sim.device(), 1200 }, protocolTimings(), -1);
     QVERIFY2(clock.elapsed() < protocolTimings().tcpConnectMs, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(r.status, status);
     QCOMPARE(r.ok, status == 0);
@@ -326,8 +340,8 @@ void tst_DeliveryPaths::cancelEndsATestAtOnce()
     QElapsedTimer clock;
     clock.start();
     PathTestResult r;
-    std::unique_ptr<QThread> worker(QThread::create(
-        [&] { r = testPath(path("SNPP", sim.snpp()), {}, protocolTimings(), cancel.fd()); }));
+    std::unique_ptr<QThread> worker(
+        QThread::create([&] { r = testPath(path("SNPP", sim.snpp()), {}, protocolTimings(), cancel.fd()); }));
     worker->start();
     QVERIFY(sim.waitFor(QStringLiteral("connect"), 1));
     cancel.cancel();

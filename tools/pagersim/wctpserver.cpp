@@ -18,7 +18,8 @@ const QString kVersion = QStringLiteral("wctp-dtd-v1r3");
 
 // What the client asked for, read from its document.
 struct Operation {
-    QString kind; // "submit", "query", "versionquery", or empty when the document is no operation this server takes
+    // "submit", "query", "versionquery", or empty when the document is no operation this server takes
+    QString kind;
     QString problem; // why not
     QString senderId;
     QString authorizationCode;
@@ -293,7 +294,8 @@ private:
     QByteArray version(const Operation& op)
     {
         m_exchange->record(m_call,
-            { { QStringLiteral("event"), QStringLiteral("versionquery") }, { QStringLiteral("inquirer"), op.inquirer } });
+            { { QStringLiteral("event"), QStringLiteral("versionquery") },
+                { QStringLiteral("inquirer"), op.inquirer } });
         return document([&](QXmlStreamWriter& w) {
             w.writeStartElement(QStringLiteral("wctp-VersionResponse"));
             w.writeAttribute(QStringLiteral("responder"), QStringLiteral("pagersim"));
