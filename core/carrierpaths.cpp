@@ -6,17 +6,17 @@
 #include "store/schema.h"
 #include "store/table.h"
 
+#include <optional>
+
 namespace core {
 
-namespace {
-
-constexpr int kNameWidth = 30; // PAGERCOMP in PAGECOMP and in CARRPATH
-
-// A carrier name as the PAGERCOMP field holds it: Windows-1252, cut to the width, blank-padded.
-QByteArray nameKey(const QString& name)
+QByteArray carrierKey(const QString& name)
 {
+    constexpr int kNameWidth = 30; // PAGERCOMP in PAGECOMP and in CARRPATH
     return store::toCp1252(name).left(kNameWidth).leftJustified(kNameWidth, ' ');
 }
+
+namespace {
 
 // The paths handle, re-read, in BY_CARRIER order, on the first path of `key` (true) or where
 // that carrier's paths would be (false).
@@ -26,7 +26,7 @@ bool seekCarrier(store::Table& paths, const QByteArray& key)
     if (paths.indexName().compare(byCarrier, Qt::CaseInsensitive) != 0)
         paths.selectTag(byCarrier);
     paths.seek(key);
-    return !paths.eof() && nameKey(paths.fieldText(store::carrpath::PagerComp)) == key;
+    return !paths.eof() && carrierKey(paths.fieldText(store::carrpath::PagerComp)) == key;
 }
 
 // Whether a live carrier record of PAGECOMP goes by the name, read with a handle of its own so
@@ -40,15 +40,113 @@ bool carrierNamed(Desk& desk, const QByteArray& key)
     carriers.setIndexName(schema.defaultTag);
     carriers.open();
     carriers.seek(key);
-    return !carriers.eof() && nameKey(carriers.fieldText(store::pagecomp::PagerComp)) == key;
+    return !carriers.eof() && carrierKey(carriers.fieldText(store::pagecomp::PagerComp)) == key;
+}
+
+// The record numbers of the carrier's paths in BY_CARRIER order.
+std::vector<uint32_t> pathRecords(store::Table& paths, const QByteArray& key)
+{
+    paths.refresh();
+    std::vector<uint32_t> records;
+    for (bool more = seekCarrier(paths, key); more;
+         more = !paths.eof() && carrierKey(paths.fieldText(store::carrpath::PagerComp)) == key) {
+        records.push_back(paths.recNo());
+        paths.next();
+    }
+    return records;
+}
+
+bool goToRecord(store::Table& paths, uint32_t recNo)
+{
+    return paths.goToEntry(paths.entryNumberOf(recNo)) && paths.recNo() == recNo;
+}
+
+QString pathNumber(size_t place)
+{
+    return QStringLiteral("%1").arg(place + 1, 2, 10, QLatin1Char('0'));
+}
+
+// Gives the records PATHNO 01, 02, ... in the order given (writing only those that change), then
+// stands on the record at `current`.
+void renumber(store::Table& paths, const std::vector<uint32_t>& records, size_t current)
+{
+    for (size_t i = 0; i < records.size(); ++i) {
+        if (!goToRecord(paths, records[i]) || paths.fieldText(store::carrpath::PathNo) == pathNumber(i))
+            continue;
+        paths.edit();
+        paths.setFieldText(store::carrpath::PathNo, pathNumber(i));
+        paths.post();
+    }
+    if (current < records.size())
+        goToRecord(paths, records[current]);
+}
+
+// The place of `pathNo` among the carrier's paths (compared as numbers, so "1" finds "01").
+std::optional<size_t> placeOf(
+    store::Table& paths, const std::vector<uint32_t>& records, const QString& pathNo)
+{
+    bool number = false;
+    const int wanted = pathNo.trimmed().toInt(&number);
+    for (size_t i = 0; number && i < records.size(); ++i)
+        if (goToRecord(paths, records[i])
+            && paths.fieldText(store::carrpath::PathNo).trimmed().toInt() == wanted)
+            return i;
+    return std::nullopt;
 }
 
 } // namespace
 
+QString addCarrierPath(Desk& desk, const QString& carrier)
+{
+    using namespace store::carrpath;
+    store::Table& paths = desk.CarrPathT();
+    std::vector<uint32_t> records = pathRecords(paths, carrierKey(carrier));
+    if (records.size() >= size_t(kMaxPaths))
+        return QString();
+    renumber(paths, records, records.size());
+    const QString number = pathNumber(records.size());
+    paths.append();
+    paths.setFieldText(PagerComp, carrier);
+    paths.setFieldText(PathNo, number);
+    paths.setFieldText(Method, QStringLiteral("MODEM"));
+    paths.setFieldInt(MaxChars, 0);
+    paths.setFieldBool(Enabled, false);
+    paths.post();
+    return number;
+}
+
+bool deleteCarrierPath(Desk& desk, const QString& carrier, const QString& pathNo)
+{
+    store::Table& paths = desk.CarrPathT();
+    std::vector<uint32_t> records = pathRecords(paths, carrierKey(carrier));
+    const std::optional<size_t> place = placeOf(paths, records, pathNo);
+    if (!place)
+        return false;
+    goToRecord(paths, records[*place]);
+    paths.deleteRecord();
+    records.erase(records.begin() + std::ptrdiff_t(*place));
+    if (!records.empty())
+        renumber(paths, records, std::min(*place, records.size() - 1));
+    return true;
+}
+
+QString moveCarrierPath(Desk& desk, const QString& carrier, const QString& pathNo, int steps)
+{
+    store::Table& paths = desk.CarrPathT();
+    std::vector<uint32_t> records = pathRecords(paths, carrierKey(carrier));
+    const std::optional<size_t> place = placeOf(paths, records, pathNo);
+    if (!place || (steps < 0 && *place == 0) || (steps > 0 && *place + 1 >= records.size()))
+        return QString();
+    const size_t to = steps < 0 ? *place - 1 : *place + 1;
+    std::swap(records[*place], records[to]);
+    renumber(paths, records, to);
+    return pathNumber(to);
+}
+
 int renameCarrierPaths(Desk& desk, const QString& oldName, const QString& newName)
 {
-    const QByteArray from = nameKey(oldName);
-    const QByteArray to = nameKey(newName);
+    const QByteArray from = carrierKey(oldName);
+    const QByteArray to = carrierKey(newName);
     if (from == to || carrierNamed(desk, from))
         return 0;
     store::Table& paths = desk.CarrPathT();
@@ -66,7 +164,7 @@ int renameCarrierPaths(Desk& desk, const QString& oldName, const QString& newNam
 
 int deleteCarrierPaths(Desk& desk, const QString& name)
 {
-    const QByteArray key = nameKey(name);
+    const QByteArray key = carrierKey(name);
     if (carrierNamed(desk, key))
         return 0;
     store::Table& paths = desk.CarrPathT();
@@ -82,7 +180,7 @@ int deleteCarrierPaths(Desk& desk, const QString& name)
 std::vector<DeliveryPath> enabledPaths(Desk& desk, const QString& carrier)
 {
     using namespace store::carrpath;
-    const QByteArray key = nameKey(carrier);
+    const QByteArray key = carrierKey(carrier);
     store::Table& paths = desk.CarrPathT();
     paths.refresh();
     std::vector<DeliveryPath> found;
@@ -92,7 +190,7 @@ std::vector<DeliveryPath> enabledPaths(Desk& desk, const QString& carrier)
             found.push_back({ paths.fieldText(PathNo), paths.fieldText(Method), paths.fieldText(Address),
                 paths.fieldText(Login), paths.fieldText(Password), paths.fieldInt(MaxChars) });
         paths.next();
-        more = !paths.eof() && nameKey(paths.fieldText(PagerComp)) == key;
+        more = !paths.eof() && carrierKey(paths.fieldText(PagerComp)) == key;
     }
     return found;
 }

@@ -124,24 +124,12 @@ void DirectoryForm::CancelClick()
 
 void DirectoryForm::commitOpenEditor()
 {
-    if (!list_)
-        return;
-    const QModelIndex index = list_->currentIndex();
-    QWidget* editor = index.isValid() ? list_->indexWidget(index) : nullptr;
-    if (!editor)
-        return;
-    QAbstractItemDelegate* delegate = list_->itemDelegateForIndex(index);
-    emit delegate->commitData(editor);
-    emit delegate->closeEditor(editor, QAbstractItemDelegate::NoHint);
+    directories::commitOpenEditor(list_);
 }
 
 void DirectoryForm::dropOpenEditor()
 {
-    if (!list_)
-        return;
-    const QModelIndex index = list_->currentIndex();
-    if (QWidget* editor = index.isValid() ? list_->indexWidget(index) : nullptr)
-        emit list_->itemDelegateForIndex(index)->closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
+    directories::dropOpenEditor(list_);
 }
 
 void DirectoryForm::guarded(const std::function<void()>& command)

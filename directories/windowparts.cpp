@@ -1,11 +1,15 @@
 #include "directories/windowparts.h"
 
+#include <QAbstractItemDelegate>
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QGridLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTableView>
 
 namespace directories {
 
@@ -55,6 +59,40 @@ QAction* windowKey(QWidget* window, const QString& name, const QKeySequence& key
     action->setShortcutContext(Qt::WindowShortcut);
     window->addAction(action);
     return action;
+}
+
+QTableView* recordGrid(
+    QAbstractItemModel* model, const QString& name, const QString& accessibleName, QWidget* parent)
+{
+    auto* grid = new QTableView(parent);
+    grid->setObjectName(name);
+    grid->setAccessibleName(accessibleName);
+    grid->setModel(model);
+    grid->setSelectionMode(QAbstractItemView::SingleSelection);
+    grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
+    grid->setTabKeyNavigation(false);
+    grid->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
+        | QAbstractItemView::AnyKeyPressed);
+    return grid;
+}
+
+void commitOpenEditor(QAbstractItemView* grid)
+{
+    const QModelIndex index = grid ? grid->currentIndex() : QModelIndex();
+    QWidget* editor = index.isValid() ? grid->indexWidget(index) : nullptr;
+    if (!editor)
+        return;
+    QAbstractItemDelegate* delegate = grid->itemDelegateForIndex(index);
+    emit delegate->commitData(editor);
+    emit delegate->closeEditor(editor, QAbstractItemDelegate::NoHint);
+}
+
+void dropOpenEditor(QAbstractItemView* grid)
+{
+    const QModelIndex index = grid ? grid->currentIndex() : QModelIndex();
+    if (QWidget* editor = index.isValid() ? grid->indexWidget(index) : nullptr)
+        emit grid->itemDelegateForIndex(index)->closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
 }
 
 void showStoredText(QLineEdit* edit, const QString& stored, bool editing)

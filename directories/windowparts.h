@@ -2,12 +2,15 @@
 
 #include <QList>
 
+class QAbstractItemModel;
+class QAbstractItemView;
 class QAction;
 class QGridLayout;
 class QKeySequence;
 class QLineEdit;
 class QPushButton;
 class QString;
+class QTableView;
 class QWidget;
 
 namespace directories {
@@ -36,6 +39,16 @@ QGridLayout* navigatorGrid(QWidget* parent, const QList<QPushButton*>& moves, QP
 
 // A key of `window` that no control shows (Qt::WindowShortcut), named `name`, added to the window.
 QAction* windowKey(QWidget* window, const QString& name, const QKeySequence& key);
+
+// A grid of a list window on `model`: one record current, its row chosen whole; a cell edited by
+// typing over it (or F2, or a double click); Tab leaves the grid for the next control, as in every
+// other control of the window. `name` is its object name, `accessibleName` what assistive tools say.
+QTableView* recordGrid(
+    QAbstractItemModel* model, const QString& name, const QString& accessibleName, QWidget* parent);
+
+// The value typed into the grid's open cell editor goes to its model (commit), or is dropped.
+void commitOpenEditor(QAbstractItemView* grid);
+void dropOpenEditor(QAbstractItemView* grid);
 
 // Shows a field's stored text in `edit`. The store keeps a field without the blanks after it; while
 // the record is being edited (`editing`) an edit that holds the stored text with blanks typed after

@@ -24,6 +24,16 @@ namespace {
 
 constexpr int kCachedRows = 4096; // rows kept read; past that the cache starts again
 
+// The entry of the first visible record whose key is at or after `key`; the entry count when none
+// is. The key is padded with the smallest byte, not blanks, so that keys that begin with it and go on
+// with bytes below a blank count as after it.
+uint32_t entryAtOrAfter(store::Table& reader, const QByteArray& key)
+{
+    constexpr int kLongestKey = 256; // longer than any tag's key: seek cuts it to the key's length
+    reader.seek(key + QByteArray(kLongestKey, '\0'));
+    return reader.eof() ? reader.entryCount() : reader.entryNumber();
+}
+
 } // namespace
 
 TableModel::TableModel(store::Table& table, const QStringList& fields, QObject* parent)
@@ -53,7 +63,9 @@ int TableModel::columnCount(const QModelIndex& parent) const
 
 QVariant TableModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole))
+    const bool checkColumn = checkColumns_.contains(index.column());
+    if (!index.isValid()
+        || (role != Qt::DisplayRole && role != Qt::EditRole && !(checkColumn && role == Qt::CheckStateRole)))
         return {};
     if (index.column() >= fields_.size()) {
         // The record being appended has no number yet: nothing to compute from.
@@ -62,16 +74,31 @@ QVariant TableModel::data(const QModelIndex& index, int role) const
     }
     const bool live = index.row() == currentRow() && table_.isOpen()
         && (table_.state() == store::Table::State::Edit || table_.state() == store::Table::State::Insert);
-    if (live)
-        return table_.fieldText(fields_.at(index.column()));
-    const Row* row = rowAt(index.row());
-    return row ? row->values.at(index.column()) : QVariant();
+    QString value;
+    if (live) {
+        value = table_.fieldText(fields_.at(index.column()));
+    } else {
+        const Row* row = rowAt(index.row());
+        if (!row)
+            return {};
+        value = row->values.at(index.column());
+    }
+    if (!checkColumn)
+        return value;
+    if (role != Qt::CheckStateRole)
+        return QString(); // the box says it
+    const bool ticked = value.compare(QLatin1String("T"), Qt::CaseInsensitive) == 0
+        || value.compare(QLatin1String("Y"), Qt::CaseInsensitive) == 0;
+    return ticked ? Qt::Checked : Qt::Unchecked;
 }
 
 bool TableModel::setData(const QModelIndex& index, const QVariant& value, int role)
 {
-    if (!index.isValid() || role != Qt::EditRole || index.column() >= fields_.size())
+    const bool tick = checkColumns_.contains(index.column());
+    if (!index.isValid() || index.column() >= fields_.size()
+        || role != (tick ? Qt::CheckStateRole : Qt::EditRole))
         return false;
+    const QString text = tick ? QString(value.toInt() == Qt::Checked ? u'T' : u'F') : value.toString();
     try {
         if (index.row() != currentRow())
             moveToRow(index.row());
@@ -80,7 +107,7 @@ bool TableModel::setData(const QModelIndex& index, const QVariant& value, int ro
         const bool wasBrowsing = table_.state() == store::Table::State::Browse;
         table_.edit();
         try {
-            table_.setFieldText(fields_.at(index.column()), value.toString());
+            table_.setFieldText(fields_.at(index.column()), text);
         } catch (const store::StoreError&) {
             // The refused value changed nothing: an edit begun for it alone is dropped again.
             if (wasBrowsing)
@@ -93,6 +120,8 @@ bool TableModel::setData(const QModelIndex& index, const QVariant& value, int ro
         return false;
     }
     emit dataChanged(index, index);
+    if (tick)
+        submit(); // a tick has no editor to close: it is a whole change of its own
     return true;
 }
 
@@ -127,9 +156,9 @@ Qt::ItemFlags TableModel::flags(const QModelIndex& index) const
     if (!index.isValid())
         return Qt::NoItemFlags;
     const Qt::ItemFlags flags = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
-    return readOnlyColumns_.contains(index.column()) || index.column() >= fields_.size()
-        ? flags
-        : flags | Qt::ItemIsEditable;
+    if (readOnlyColumns_.contains(index.column()) || index.column() >= fields_.size())
+        return flags;
+    return flags | (checkColumns_.contains(index.column()) ? Qt::ItemIsUserCheckable : Qt::ItemIsEditable);
 }
 
 QVariant TableModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -153,6 +182,40 @@ void TableModel::setColumnTitle(int column, const QString& title)
 void TableModel::setColumnReadOnly(int column)
 {
     readOnlyColumns_.insert(column);
+}
+
+void TableModel::setColumnCheckable(int column)
+{
+    checkColumns_.insert(column);
+}
+
+void TableModel::setKeyRange(const QByteArray& from, const QByteArray& to)
+{
+    if (ranged_ && from == rangeFrom_ && to == rangeTo_ && to.isNull() == rangeTo_.isNull())
+        return;
+    ranged_ = true;
+    rangeFrom_ = from;
+    rangeTo_ = to;
+    reload();
+}
+
+void TableModel::clearKeyRange()
+{
+    if (!ranged_)
+        return;
+    ranged_ = false;
+    reload();
+}
+
+std::pair<QByteArray, QByteArray> TableModel::keyRange(const QByteArray& prefix)
+{
+    // The keys before the prefix's successor: its last byte that can grow, grown, the rest cut.
+    QByteArray after = prefix;
+    while (!after.isEmpty() && uchar(after.back()) == 0xFF)
+        after.chop(1);
+    if (!after.isEmpty())
+        after.back() = char(uchar(after.back()) + 1);
+    return { prefix, after.isEmpty() ? QByteArray() : after };
 }
 
 int TableModel::addComputedColumn(const QString& title, ComputedValue value)
@@ -203,10 +266,10 @@ uint32_t TableModel::entryOfRow(int row) const
 {
     // The smallest entry with `row` shown entries before it: step past the hidden entries at or
     // before the guess until the guess stands still.
-    uint32_t entry = uint32_t(row);
+    uint32_t entry = first_ + uint32_t(row);
     for (;;) {
         const auto hiddenUpTo = std::upper_bound(hidden_.begin(), hidden_.end(), entry) - hidden_.begin();
-        const uint32_t next = uint32_t(row) + uint32_t(hiddenUpTo);
+        const uint32_t next = first_ + uint32_t(row) + uint32_t(hiddenUpTo);
         if (next == entry)
             return entry;
         entry = next;
@@ -216,7 +279,7 @@ uint32_t TableModel::entryOfRow(int row) const
 int TableModel::rowOfEntry(uint32_t entry) const
 {
     const auto hiddenBefore = std::lower_bound(hidden_.begin(), hidden_.end(), entry) - hidden_.begin();
-    return int(entry - uint32_t(hiddenBefore));
+    return int(entry - first_ - uint32_t(hiddenBefore));
 }
 
 const TableModel::Row* TableModel::rowAt(int row) const
@@ -245,8 +308,8 @@ void TableModel::readBlock(uint32_t entry) const
 {
     if (cache_.size() > kCachedRows)
         cache_.clear();
-    const uint32_t first = entry - entry % kBlock;
-    const uint32_t end = std::min(entries_, first + kBlock);
+    const uint32_t first = std::max(first_, entry - entry % kBlock);
+    const uint32_t end = std::min(entries_, entry - entry % kBlock + kBlock);
     try {
         store::Table& reader = *reader_;
         uint32_t at = first;
@@ -301,7 +364,7 @@ void TableModel::removeHiddenRows()
     removalPending_ = false;
     std::vector<uint32_t> gone;
     for (const uint32_t entry : found_)
-        if (entry < entries_ && !std::binary_search(hidden_.begin(), hidden_.end(), entry))
+        if (entry >= first_ && entry < entries_ && !std::binary_search(hidden_.begin(), hidden_.end(), entry))
             gone.push_back(entry);
     found_.clear();
     if (gone.empty())
@@ -370,7 +433,7 @@ const TableModel::Row* TableModel::shownInstead(uint32_t entry) const
     for (uint32_t at = entry + 1; at < entries_ && !unreadable; ++at)
         if (const Row* shown = shownAt(at, unreadable))
             return shown;
-    for (uint32_t at = entry; at-- > 0 && !unreadable;)
+    for (uint32_t at = entry; at-- > first_ && !unreadable;)
         if (const Row* shown = shownAt(at, unreadable))
             return shown;
     return nullptr;
@@ -397,22 +460,28 @@ void TableModel::reload()
     computedCache_.clear();
     hidden_.clear();
     found_.clear();
-    entries_ = 0;
+    first_ = entries_ = 0;
     reader_.reset();
     if (table_.isOpen()) {
         try {
             reader_ = std::make_unique<store::Table>();
             openReaderOn(*reader_, table_);
             entries_ = reader_->entryCount();
-            if (entries_ <= kReadWhole) {
-                for (uint32_t first = 0; first < entries_; first += kBlock)
-                    readBlock(first);
+            if (ranged_) {
+                first_ = entryAtOrAfter(*reader_, rangeFrom_);
+                if (!rangeTo_.isNull())
+                    entries_ = std::max(first_, std::min(entries_, entryAtOrAfter(*reader_, rangeTo_)));
+                first_ = std::min(first_, entries_);
+            }
+            if (entries_ - first_ <= kReadWhole) {
+                for (uint32_t at = first_; at < entries_; at = at - at % kBlock + kBlock)
+                    readBlock(at);
                 hidden_.assign(found_.begin(), found_.end());
                 found_.clear();
             }
         } catch (const store::StoreError& error) {
             reader_.reset();
-            entries_ = 0;
+            first_ = entries_ = 0;
             failed(error.message());
         }
     }
@@ -478,7 +547,8 @@ int TableModel::currentRow() const
     } else if (reader_ && table_.isOpen() && table_.recNo()) {
         try {
             const uint32_t entry = reader_->entryNumberOf(table_.recNo());
-            if (entry < entries_ && !std::binary_search(hidden_.begin(), hidden_.end(), entry))
+            if (entry >= first_ && entry < entries_
+                && !std::binary_search(hidden_.begin(), hidden_.end(), entry))
                 currentRow_ = rowOfEntry(entry);
         } catch (const store::StoreError& error) {
             failed(error.message());
@@ -546,7 +616,7 @@ void TableModel::moveToRow(int row)
     {
         const QScopedValueRollback moving(moving_, true);
         const uint32_t entry = reader_->entryNumberOf(target);
-        if (entry >= entries_ || !table_.goToEntry(entry) || table_.recNo() != target)
+        if (entry < first_ || entry >= entries_ || !table_.goToEntry(entry) || table_.recNo() != target)
             table_.refresh(); // the file changed under the rows: read them again
     }
     followPosition();

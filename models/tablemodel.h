@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <utility>
 #include <vector>
 
 namespace store {
@@ -70,6 +71,19 @@ public:
     void setColumnTitle(int column, const QString& title);
     // The column's cells can be read but not edited in place.
     void setColumnReadOnly(int column);
+    // The column (a logical field) shows a check box instead of its letter; ticking it writes T or F
+    // and posts the record as a submitted edit does, once the event loop is free.
+    void setColumnCheckable(int column);
+    // Rows only for the entries of the handle's tag whose key is at or after `from` and before `to`
+    // (keys compare as the tag compares them: bytes of the Windows-1252 text, each field blank-padded
+    // to its width; a null `to`: to the last entry); no rows when `to` is not after `from`. The rows
+    // are read again. A grid of one carrier's paths is keyRange(its padded name) of a tag that begins
+    // with the name. The handle itself is not limited: its moves outside the range have no row.
+    void setKeyRange(const QByteArray& from, const QByteArray& to);
+    // Every entry of the order a row again (the default).
+    void clearKeyRange();
+    // The range of the keys that begin with `prefix`, for setKeyRange().
+    static std::pair<QByteArray, QByteArray> keyRange(const QByteArray& prefix);
     // A computed column's value for the record of a record number.
     using ComputedValue = std::function<QString(uint32_t recNo)>;
     // Adds a computed column after the columns there are; returns its number. A store error the
@@ -111,7 +125,7 @@ private:
     void scheduleReport();
     void reportCurrentRow();
 
-    int visibleRows() const { return int(entries_ - hidden_.size()); }
+    int visibleRows() const { return int(entries_ - first_ - hidden_.size()); }
     uint32_t entryOfRow(int row) const;
     int rowOfEntry(uint32_t entry) const;
     const Row* rowAt(int row) const;
@@ -129,9 +143,14 @@ private:
     QStringList fields_;
     QStringList titles_;
     QSet<int> readOnlyColumns_;
+    QSet<int> checkColumns_;
+    bool ranged_ = false; // only the keys from rangeFrom_ (inclusive) to rangeTo_ (exclusive) are rows
+    QByteArray rangeFrom_;
+    QByteArray rangeTo_;
+    uint32_t first_ = 0; // the first entry shown (the range's first, else 0)
     std::vector<ComputedValue> computed_;           // the computed columns, after the fields'
     mutable QHash<uint32_t, QStringList> computedCache_; // their values, by record number
-    uint32_t entries_ = 0;               // entries of the order when the rows were last read
+    uint32_t entries_ = 0; // the entry after the last one shown, when the rows were last read
     std::vector<uint32_t> hidden_;       // entries known not to be shown, ascending
     mutable std::set<uint32_t> found_;   // entries found hidden whose rows are still to go
     mutable QHash<uint32_t, Row> cache_; // rows read, by entry

@@ -29,8 +29,21 @@ void DebugLog::note(const QString& text)
     write("--", text.toUtf8());
 }
 
+QList<DebugLog::Chunk> DebugLog::dialogue() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_dialogue;
+}
+
 void DebugLog::write(const char* direction, const QByteArray& bytes)
 {
+    if (m_keep && direction[0] != direction[1] && !bytes.isEmpty()) {
+        QMutexLocker lock(&m_mutex);
+        const QByteArray kept = bytes.left(kMaxKept - m_kept);
+        if (!kept.isEmpty())
+            m_dialogue.append({ direction[0] == '-', kept });
+        m_kept += kept.size();
+    }
     if (!m_enabled || bytes.isEmpty())
         return;
     const QByteArray line

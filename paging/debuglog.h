@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QList>
 #include <QMutex>
 #include <QString>
 
@@ -21,12 +22,25 @@ public:
 
     static QByteArray readable(const QByteArray& bytes);
 
+    // Also keeps the bytes sent and received in memory, up to kMaxKept of them: a path test shows
+    // the dialogue to the operator.
+    void keepDialogue() { m_keep = true; }
+    struct Chunk {
+        bool sent = false;
+        QByteArray bytes;
+    };
+    QList<Chunk> dialogue() const;
+    static constexpr qsizetype kMaxKept = 8192;
+
 private:
     void write(const char* direction, const QByteArray& bytes);
 
     QString m_path;
     bool m_enabled = false;
-    QMutex m_mutex;
+    bool m_keep = false;
+    qsizetype m_kept = 0;
+    QList<Chunk> m_dialogue;
+    mutable QMutex m_mutex;
 };
 
 } // namespace paging

@@ -84,17 +84,20 @@ void detachReceiver(QObject* window)
         job->state()->detach(window);
 }
 
+bool pageUnderWay(const char* comPort)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    auto it = r.jobs.find(portKey(comPort));
+    return it != r.jobs.end() && !it->second->state()->finished();
+}
+
 bool waitForPage(const char* comPort, int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
     for (;;) {
-        {
-            Registry& r = registry();
-            std::lock_guard lock(r.mutex);
-            auto it = r.jobs.find(portKey(comPort));
-            if (it == r.jobs.end() || it->second->state()->finished())
-                return true;
-        }
+        if (!pageUnderWay(comPort))
+            return true;
         if (deadline.hasExpired())
             return false;
         QThread::msleep(10);

@@ -55,6 +55,8 @@ QString deliveredVia(const char* key);
 QList<WctpTicket> wctpTickets(const char* key);
 // No more events to `window` from any page (called before the receiver goes away).
 void detachReceiver(QObject* window);
+// Whether a page is under way on that port (started and not yet ended).
+bool pageUnderWay(const char* comPort);
 // Waits until the page on that port has ended (tests and tools); false after `timeoutMs`.
 bool waitForPage(const char* comPort, int timeoutMs);
 } // namespace paging

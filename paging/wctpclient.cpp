@@ -34,32 +34,41 @@ WctpClient::WctpClient(const WctpTarget& target, int cancelFd)
 
 WctpClient::~WctpClient() = default;
 
-WctpClient::SubmitResult WctpClient::submit(const QString& recipientId, const QString& text)
+namespace {
+// The answer read from the body of a successful post; an answer that is no such document is
+// BadServerAnswer naming the host.
+template <typename Out, typename Reader>
+Out answered(const WctpClient::Result& posted, const QByteArray& body, const QString& host, Reader read)
 {
-    SubmitResult r;
-    static_cast<Result&>(r) = post(wctp::writeSubmit({ m_target.login, m_target.password, recipientId, text }));
+    Out r;
+    static_cast<WctpClient::Result&>(r) = posted;
     if (r.status)
         return r;
-    r.answer = wctp::readSubmitAnswer(m_lastBody);
+    r.answer = read(body);
     if (!r.answer.wellFormed) {
         r.status = BadServerAnswer;
-        r.detail = QStringLiteral("%1: %2").arg(m_target.url.host(), r.answer.problem);
+        r.detail = QStringLiteral("%1: %2").arg(host, r.answer.problem);
     }
     return r;
+}
+} // namespace
+
+WctpClient::SubmitResult WctpClient::submit(const QString& recipientId, const QString& text)
+{
+    const Result posted = post(wctp::writeSubmit({ m_target.login, m_target.password, recipientId, text }));
+    return answered<SubmitResult>(posted, m_lastBody, m_target.url.host(), wctp::readSubmitAnswer);
 }
 
 WctpClient::QueryResult WctpClient::query(const QString& recipientId, const QString& trackingNumber)
 {
-    QueryResult r;
-    static_cast<Result&>(r) = post(wctp::writeQuery({ m_target.login, recipientId, trackingNumber }));
-    if (r.status)
-        return r;
-    r.answer = wctp::readQueryAnswer(m_lastBody);
-    if (!r.answer.wellFormed) {
-        r.status = BadServerAnswer;
-        r.detail = QStringLiteral("%1: %2").arg(m_target.url.host(), r.answer.problem);
-    }
-    return r;
+    const Result posted = post(wctp::writeQuery({ m_target.login, recipientId, trackingNumber }));
+    return answered<QueryResult>(posted, m_lastBody, m_target.url.host(), wctp::readQueryAnswer);
+}
+
+WctpClient::VersionResult WctpClient::version(const QString& inquirer)
+{
+    const Result posted = post(wctp::writeVersionQuery(inquirer));
+    return answered<VersionResult>(posted, m_lastBody, m_target.url.host(), wctp::readVersionAnswer);
 }
 
 WctpClient::Result WctpClient::post(const QByteArray& document)

@@ -51,9 +51,14 @@ public:
     struct QueryResult : Result {
         wctp::QueryAnswer answer;
     };
+    struct VersionResult : Result {
+        wctp::VersionAnswer answer;
+    };
 
     SubmitResult submit(const QString& recipientId, const QString& text);
     QueryResult query(const QString& recipientId, const QString& trackingNumber);
+    // wctp-VersionQuery as `inquirer`: no message goes, no credentials are sent.
+    VersionResult version(const QString& inquirer);
 
     // The body of the last answer (for the debug file).
     QByteArray lastBody() const { return m_lastBody; }

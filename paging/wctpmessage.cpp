@@ -5,6 +5,8 @@
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
+#include <functional>
+
 namespace paging::wctp {
 
 namespace {
@@ -60,6 +62,36 @@ bool finish(QXmlStreamReader& r, QString* problem)
     return true;
 }
 
+// A wctp-Failure's errorCode and errorText (its content when the attribute is missing); false (with
+// the reason) when the code is no number.
+bool readFailure(QXmlStreamReader& r, int* code, QString* text, QString* problem)
+{
+    bool ok = false;
+    *code = attribute(r, "errorCode").trimmed().toInt(&ok);
+    *text = attribute(r, "errorText");
+    if (!ok)
+        *problem = QStringLiteral("wctp-Failure without a numeric errorCode");
+    else if (text->isEmpty())
+        *text = r.readElementText().trimmed();
+    return ok;
+}
+
+// Hands each element below the root to `element`, which returns false to give the document up (its
+// reason said); false too when the body is no whole wctp-Operation document.
+bool readElements(
+    const QByteArray& body, QString* problem, const std::function<bool(QXmlStreamReader&)>& element)
+{
+    QXmlStreamReader r(body);
+    if (!openOperation(r, problem))
+        return false;
+    while (!r.atEnd() && !r.hasError()) {
+        r.readNext();
+        if (r.isStartElement() && !element(r))
+            return false;
+    }
+    return finish(r, problem);
+}
+
 } // namespace
 
 QByteArray writeSubmit(const Submit& s)
@@ -98,18 +130,56 @@ QByteArray writeQuery(const Query& q)
     return out;
 }
 
+QByteArray writeVersionQuery(const QString& inquirer)
+{
+    QByteArray out;
+    QXmlStreamWriter w(&out);
+    begin(w);
+    w.writeEmptyElement(QStringLiteral("wctp-VersionQuery"));
+    w.writeAttribute(QStringLiteral("inquirer"), xmlSafe(inquirer));
+    w.writeAttribute(QStringLiteral("dateTime"),
+        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+    w.writeEndDocument();
+    return out;
+}
+
+VersionAnswer readVersionAnswer(const QByteArray& body)
+{
+    VersionAnswer a;
+    bool found = false;
+    const bool read = readElements(body, &a.problem, [&](QXmlStreamReader& r) {
+        const auto name = r.name();
+        if (name == u"wctp-VersionResponse") {
+            found = true;
+            a.responder = attribute(r, "responder").trimmed();
+        } else if (name == u"wctp-DTDSupport") {
+            const QString dtd = attribute(r, "dtdName").trimmed();
+            const QString support = attribute(r, "supportType").trimmed();
+            if (!dtd.isEmpty())
+                a.dtds << (support.isEmpty() ? dtd : QStringLiteral("%1 (%2)").arg(dtd, support));
+        } else if (name == u"wctp-Failure" && !found) {
+            // A server that takes no version query says so with a failure (in a wctp-Confirmation).
+            found = true;
+            return readFailure(r, &a.errorCode, &a.errorText, &a.problem);
+        }
+        return true;
+    });
+    if (!read)
+        return a;
+    if (!found) {
+        a.problem = QStringLiteral("no wctp-VersionResponse or wctp-Failure in the answer");
+        return a;
+    }
+    a.wellFormed = true;
+    return a;
+}
+
 SubmitAnswer readSubmitAnswer(const QByteArray& body)
 {
     SubmitAnswer a;
-    QXmlStreamReader r(body);
-    if (!openOperation(r, &a.problem))
-        return a;
     bool inAnswer = false; // inside wctp-SubmitClientResponse or wctp-Confirmation
     bool found = false;
-    while (!r.atEnd() && !r.hasError()) {
-        r.readNext();
-        if (!r.isStartElement())
-            continue;
+    const bool read = readElements(body, &a.problem, [&](QXmlStreamReader& r) {
         const auto name = r.name();
         if (name == u"wctp-SubmitClientResponse" || name == u"wctp-Confirmation") {
             inAnswer = true;
@@ -119,18 +189,11 @@ SubmitAnswer readSubmitAnswer(const QByteArray& body)
             a.trackingNumber = attribute(r, "trackingNumber").trimmed();
         } else if (inAnswer && !found && name == u"wctp-Failure") {
             found = true;
-            bool ok = false;
-            a.errorCode = attribute(r, "errorCode").trimmed().toInt(&ok);
-            a.errorText = attribute(r, "errorText");
-            if (a.errorText.isEmpty())
-                a.errorText = r.readElementText().trimmed();
-            if (!ok) {
-                a.problem = QStringLiteral("wctp-Failure without a numeric errorCode");
-                return a;
-            }
+            return readFailure(r, &a.errorCode, &a.errorText, &a.problem);
         }
-    }
-    if (!finish(r, &a.problem))
+        return true;
+    });
+    if (!read)
         return a;
     if (!found) {
         a.problem = QStringLiteral("no wctp-ClientSuccess or wctp-Failure in the answer");
@@ -164,15 +227,9 @@ QString deliveryName(Delivery d)
 QueryAnswer readQueryAnswer(const QByteArray& body)
 {
     QueryAnswer a;
-    QXmlStreamReader r(body);
-    if (!openOperation(r, &a.problem))
-        return a;
     bool inResponse = false;
     bool found = false;
-    while (!r.atEnd() && !r.hasError()) {
-        r.readNext();
-        if (!r.isStartElement())
-            continue;
+    const bool read = readElements(body, &a.problem, [&](QXmlStreamReader& r) {
         const auto name = r.name();
         if (name == u"wctp-ClientQueryResponse" || name == u"wctp-Confirmation") {
             inResponse = true;
@@ -194,22 +251,18 @@ QueryAnswer readQueryAnswer(const QByteArray& body)
                 a.state = Delivery::Read;
             else {
                 a.problem = QStringLiteral("unknown notification type \"%1\"").arg(type);
-                return a;
+                return false;
             }
             found = true;
         } else if (inResponse && !found && name == u"wctp-Failure") {
-            bool ok = false;
-            a.errorCode = attribute(r, "errorCode").trimmed().toInt(&ok);
-            a.errorText = attribute(r, "errorText");
-            if (!ok) {
-                a.problem = QStringLiteral("wctp-Failure without a numeric errorCode");
-                return a;
-            }
+            if (!readFailure(r, &a.errorCode, &a.errorText, &a.problem))
+                return false;
             a.state = Delivery::Failed;
             found = true;
         }
-    }
-    if (!finish(r, &a.problem))
+        return true;
+    });
+    if (!read)
         return a;
     if (!inResponse) {
         a.problem = QStringLiteral("no wctp-ClientQueryResponse in the answer");

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 namespace paging::wctp {
 
@@ -30,6 +31,21 @@ struct Query {
 
 QByteArray writeSubmit(const Submit& submit);
 QByteArray writeQuery(const Query& query);
+// wctp-VersionQuery: what the server is and which WCTP versions it takes; it sends no message and
+// needs no credentials, so a path can be tried with it.
+QByteArray writeVersionQuery(const QString& inquirer);
+
+// The answer to a version query: wctp-VersionResponse (its responder and the wctp-DTDSupport dtdName
+// values, with their supportType), or a wctp-Failure from a server that takes no version query.
+struct VersionAnswer {
+    bool wellFormed = false;
+    QString responder;
+    QStringList dtds; // "wctp-dtd-v1r3 (Supported)"
+    int errorCode = 0;
+    QString errorText;
+    QString problem;
+};
+VersionAnswer readVersionAnswer(const QByteArray& body);
 
 // The answer to a submit: wctp-SubmitClientResponse (or a wctp-Confirmation, which a server sends for
 // a request it could not take as one) holding wctp-ClientSuccess or wctp-Failure.

@@ -4,13 +4,16 @@
 #include "core/desk.h"
 #include "directories/pagercompform.h"
 #include "models/tablemodel.h"
-#include "support/datafolder.h"
 #include "support/boxanswerer.h"
+#include "support/datafolder.h"
 #include "support/records.h"
+#include "tests/paging/pagersimprocess.h"
 
 #include <QAction>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -71,6 +74,51 @@ private:
             paths.post();
         }
     }
+    QStringList pathFieldsOnDisk()
+    {
+        return testsupport::onDisk(dir_->path(), "CARRPATH.DBF", "BY_CARRIER",
+            { "PAGERCOMP", "PATHNO", "METHOD", "ADDRESS", "LOGIN", "PASSWORD", "MAXCHARS", "ENABLED" });
+    }
+    QString pathCell(int row, int column) const
+    {
+        return form_->PathsModel->index(row, column).data().toString();
+    }
+    // Types `text` into the paths grid's cell as an operator does: the first key opens the grid's own
+    // cell editor, Enter writes the value.
+    void typeIntoPath(int column, const QString& text)
+    {
+        QTableView* grid = form_->PathsList;
+        grid->setFocus();
+        grid->setCurrentIndex(form_->PathsModel->index(form_->PathsModel->currentRow(), column));
+        QTest::keyClick(grid, text.at(0).toLatin1());
+        QWidget* editor = QApplication::focusWidget();
+        QVERIFY(grid->isAncestorOf(editor));
+        QTest::keyClicks(editor, text.mid(1));
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_COMPARE(main_->desk().CarrPathT().state(), store::Table::State::Browse);
+    }
+    void tickPath(int row)
+    {
+        form_->PathsList->setFocus();
+        form_->PathsList->setCurrentIndex(form_->PathsModel->index(row, TPagerCompForm::EnabledColumn));
+        QTest::keyClick(form_->PathsList, Qt::Key_Space);
+        QTRY_COMPARE(main_->desk().CarrPathT().state(), store::Table::State::Browse);
+    }
+    // One SNPP path of Acme to the simulator.
+    void addSimPath(const PagerSimProcess& sim)
+    {
+        store::Table& paths = main_->desk().CarrPathT();
+        paths.append();
+        paths.setFieldText("PAGERCOMP", "Acme");
+        paths.setFieldText("PATHNO", "01");
+        paths.setFieldText("METHOD", "SNPP");
+        paths.setFieldText("ADDRESS", sim.snpp());
+        paths.setFieldText("LOGIN", "desk");
+        paths.setFieldText("PASSWORD", "secret");
+        paths.setFieldBool("ENABLED", true);
+        paths.post();
+    }
+
     void openWindow()
     {
         main_ = std::make_unique<TMainForm>(dir_->path());
@@ -112,6 +160,10 @@ private slots:
     void pathsFollowTheirCarrier_data();
     void pathsFollowTheirCarrier();
     void enabledPathsInTrialOrder();
+    void pathGridFollowsTheCarrier();
+    void pathsTypedInTheGrid();
+    void testShowsTheServersAnswer();
+    void aTestEndsWithTheWindow();
 };
 
 void tst_PagerCompForm::opensWithEveryCarrierInNameOrder()
@@ -386,6 +438,136 @@ void tst_PagerCompForm::enabledPathsInTrialOrder()
     const std::vector<core::DeliveryPath> now = core::enabledPaths(main_->desk(), "Acme");
     QCOMPARE(int(now.size()), 1);
     QCOMPARE(now[0].method, QStringLiteral("SNPP"));
+}
+
+void tst_PagerCompForm::pathGridFollowsTheCarrier()
+{
+    openWindow();
+    addPaths();
+    QTRY_COMPARE(form_->PathsModel->rowCount(), 3);
+    QCOMPARE(pathCell(0, TPagerCompForm::MethodColumn), QStringLiteral("TAPIP"));
+    QCOMPARE(pathCell(1, TPagerCompForm::AddressColumn), QStringLiteral("snpp.acme.test:444"));
+    QCOMPARE(form_->PathsModel->index(2, TPagerCompForm::EnabledColumn).data(Qt::CheckStateRole).toInt(),
+        int(Qt::Unchecked));
+    form_->NextBtn->click();
+    QTRY_COMPARE(form_->PathsModel->rowCount(), 1);
+    QCOMPARE(pathCell(0, TPagerCompForm::AddressColumn), QStringLiteral("https://metro.test/wctp"));
+    // A new carrier has no paths yet.
+    form_->AddBtn->click();
+    QTRY_COMPARE(form_->PathsModel->rowCount(), 0);
+    form_->CancelBtn->click();
+    form_->FirstBtn->click();
+    QTRY_COMPARE(form_->PathsModel->rowCount(), 3);
+}
+
+// Two paths added and typed in the grid's own cell editors, the second moved up, the first turned
+// off, the second deleted: what is left on disk, read back by a handle of its own.
+void tst_PagerCompForm::pathsTypedInTheGrid()
+{
+    openWindow();
+    form_->AddPathBtn->click();
+    QTRY_COMPARE(form_->PathsModel->rowCount(), 1);
+    QCOMPARE(form_->PathsList->currentIndex().column(), int(TPagerCompForm::MethodColumn));
+    typeIntoPath(TPagerCompForm::MethodColumn, QStringLiteral("S")); // the method list's SNPP
+    // An address without its port is said at once.
+    QString said;
+    testsupport::answerNextBox(QMessageBox::Ok, &said);
+    typeIntoPath(TPagerCompForm::AddressColumn, QStringLiteral("snpp.acme.test"));
+    QTRY_VERIFY(!said.isEmpty());
+    QVERIFY2(
+        said.contains(QStringLiteral("Delivery path 01: bad address \"snpp.acme.test\"")), qPrintable(said));
+    QVERIFY2(said.contains(QStringLiteral("host:port")), qPrintable(said));
+    form_->activateWindow(); // back from the box (the offscreen platform does not hand it back itself)
+    QTRY_COMPARE(QApplication::activeWindow(), form_);
+    typeIntoPath(TPagerCompForm::AddressColumn, QStringLiteral("snpp.acme.test:444"));
+    typeIntoPath(TPagerCompForm::LoginColumn, QStringLiteral("desk"));
+    typeIntoPath(TPagerCompForm::PasswordColumn, QStringLiteral("pw"));
+    typeIntoPath(TPagerCompForm::MaxCharsColumn, QStringLiteral("12x0"));
+    tickPath(0);
+    QVERIFY(
+        pathCell(0, TPagerCompForm::PasswordColumn) == QStringLiteral("pw")); // shown as dots, kept as typed
+
+    QTest::keyClick(form_, Qt::Key_P, Qt::AltModifier); // Add path
+    QTRY_COMPARE(form_->PathsModel->rowCount(), 2);
+    typeIntoPath(TPagerCompForm::MethodColumn, QStringLiteral("T"));
+    typeIntoPath(TPagerCompForm::AddressColumn, QStringLiteral("tap.acme.test:1000"));
+    tickPath(1);
+    QCOMPARE(pathFieldsOnDisk(),
+        (QStringList {
+            "Acme|01|SNPP|snpp.acme.test:444|desk|pw|120|T", "Acme|02|TAPIP|tap.acme.test:1000|||0|T" }));
+
+    QTRY_VERIFY(form_->MoveUpBtn->isEnabled());
+    QTest::keyClick(form_, Qt::Key_U, Qt::AltModifier); // Move up
+    QTRY_COMPARE(pathCell(0, TPagerCompForm::MethodColumn), QStringLiteral("TAPIP"));
+    QTRY_COMPARE(form_->PathsList->currentIndex().row(), 0); // the moved path stays current
+    tickPath(1); // SNPP off
+    QCOMPARE(pathFieldsOnDisk(),
+        (QStringList {
+            "Acme|01|TAPIP|tap.acme.test:1000|||0|T", "Acme|02|SNPP|snpp.acme.test:444|desk|pw|120|F" }));
+
+    QStringList texts;
+    testsupport::answerBoxes({ QMessageBox::Yes }, &texts);
+    form_->PathsList->setCurrentIndex(form_->PathsModel->index(0, 0));
+    QTest::keyClick(form_, Qt::Key_V, Qt::AltModifier); // Remove path
+    QTRY_COMPARE(texts, QStringList { "Remove delivery path 01 (TAPIP tap.acme.test:1000)?" });
+    QTRY_COMPARE(form_->PathsModel->rowCount(), 1);
+    QCOMPARE(pathFieldsOnDisk(), QStringList { "Acme|01|SNPP|snpp.acme.test:444|desk|pw|120|F" });
+    QVERIFY(!form_->MoveUpBtn->isEnabled());
+    QVERIFY(!form_->MoveDownBtn->isEnabled());
+}
+
+// Test, against the carrier simulator: the window stays free while it runs, then shows the server's
+// answer; nothing is paged.
+void tst_PagerCompForm::testShowsTheServersAnswer()
+{
+    PagerSimProcess sim;
+    QVERIFY(sim.start({ "--snpp", "0", "--password", "secret" }));
+    openWindow();
+    addSimPath(sim);
+    QTRY_COMPARE(form_->PathsModel->rowCount(), 1);
+    form_->PathsList->setCurrentIndex(form_->PathsModel->index(0, TPagerCompForm::AddressColumn));
+    QSignalSpy finished(form_, &TPagerCompForm::pathTestFinished);
+    bool offWhileRunning = false; // seen just after the window's own handling of the click
+    connect(form_->TestPathBtn, &QPushButton::clicked, this,
+        [&] { offWhileRunning = form_->pathTestRunning() && !form_->TestPathBtn->isEnabled(); });
+    QTest::keyClick(form_, Qt::Key_N, Qt::AltModifier); // Test connection (the key clicks it shortly)
+    QVERIFY(finished.wait(10000));
+    QVERIFY(offWhileRunning);
+    const QString answer = form_->PathTestAnswer->toPlainText();
+    QVERIFY2(answer.startsWith(QStringLiteral("Path 01 of Acme, SNPP 127.0.0.1:")), qPrintable(answer));
+    QVERIFY2(answer.contains(QStringLiteral("<- 220 SNPP server ready")), qPrintable(answer));
+    QVERIFY2(answer.endsWith(QStringLiteral("Logged in as desk. No page was sent.")), qPrintable(answer));
+    QVERIFY(form_->TestPathBtn->isEnabled());
+    QVERIFY(sim.transcript(QStringLiteral("page")).isEmpty());
+    if (const QString shots = qEnvironmentVariable("PLIMO_SCREENSHOTS"); !shots.isEmpty())
+        form_->grab().save(shots + QStringLiteral("/carrier-paths.png"));
+}
+
+// A test that waits on a silent server ends when the window closes, and when it goes.
+void tst_PagerCompForm::aTestEndsWithTheWindow()
+{
+    PagerSimProcess sim;
+    QVERIFY(sim.start({ "--snpp", "0", "--fault", "silent-terminal" }));
+    openWindow();
+    addSimPath(sim);
+    QTRY_COMPARE(form_->PathsModel->rowCount(), 1);
+    form_->PathsList->setCurrentIndex(form_->PathsModel->index(0, 0));
+    QSignalSpy finished(form_, &TPagerCompForm::pathTestFinished);
+    form_->TestPathBtn->click();
+    QVERIFY(sim.waitFor(QStringLiteral("connect"), 1));
+    form_->ExitBtn->click();
+    QVERIFY(finished.wait(2000));
+    QVERIFY2(form_->PathTestAnswer->toPlainText().endsWith(QStringLiteral("Failed: Cancelled.")),
+        qPrintable(form_->PathTestAnswer->toPlainText()));
+
+    main_->CarriersMenu->trigger();
+    QTRY_VERIFY(form_->isVisible());
+    form_->TestPathBtn->click();
+    QVERIFY(sim.waitFor(QStringLiteral("connect"), 2));
+    QElapsedTimer clock;
+    clock.start();
+    main_.reset(); // the window with it
+    QVERIFY(clock.elapsed() < 2000);
 }
 
 QTEST_MAIN(tst_PagerCompForm)

@@ -1,6 +1,7 @@
 // The grids' table model without a window, under Qt's model tester: rows read in blocks as they are
 // asked for, another handle's appends and deletions followed, a block that cannot be read said once,
-// a computed column.
+// a computed column, the rows of one key range (one carrier's paths) with a check box column.
+#include "core/carrierpaths.h"
 #include "core/desk.h"
 #include "models/tablemodel.h"
 #include "store/fieldnames.h"
@@ -102,6 +103,75 @@ private slots:
             model.reload();
             QCOMPARE(shownMessages(model), expected);
         }
+    }
+
+    void keyRangeShowsOnlyItsKeys()
+    {
+        using namespace store::carrpath;
+        core::Desk desk(dir_->path());
+        QCOMPARE(desk.open(), QString());
+        store::Table& paths = desk.CarrPathT();
+        const auto add = [&paths](const QString& carrier, const QString& address, bool enabled) {
+            paths.append();
+            paths.setFieldText(PagerComp, carrier);
+            paths.setFieldText(PathNo, QStringLiteral("01"));
+            paths.setFieldText(Address, address);
+            paths.setFieldBool(Enabled, enabled);
+            paths.post();
+        };
+        // More than the model reads whole between two other carriers (one of whose names begins
+        // with the other's), every tenth deleted: read in blocks that do not begin on the range.
+        add(QStringLiteral("Ace"), QStringLiteral("before"), true);
+        QStringList expected;
+        for (int i = 0; i < 2100; ++i) {
+            const QString address = QStringLiteral("m%1").arg(i, 4, 10, QChar(u'0'));
+            add(QStringLiteral("Metro"), address, i % 2 == 0);
+            if (i % 10 == 3)
+                paths.deleteRecord();
+            else
+                expected << address;
+        }
+        add(QStringLiteral("Metro Two"), QStringLiteral("after"), true);
+        add(QStringLiteral("Zed"), QStringLiteral("last"), true);
+
+        models::TableModel model(paths, { PagerComp, Address, Enabled });
+        model.setColumnCheckable(2);
+        // The deleted records' rows go in batches from the end, as above: warnings, not failures.
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Warning);
+        const auto [from, to] = models::TableModel::keyRange(core::carrierKey(QStringLiteral("Metro")));
+        model.setKeyRange(from, to);
+        QStringList shown = shownMessages(model);
+        shown.sort();
+        QCOMPARE(shown, expected);
+        QCOMPARE(model.index(0, 0).data().toString(), QStringLiteral("Metro"));
+        QCOMPARE(model.index(0, 2).data().toString(), QString()); // the box says it
+        QCOMPARE(model.index(0, 2).data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+        QVERIFY(model.flags(model.index(0, 2)) & Qt::ItemIsUserCheckable);
+
+        // A bare prefix takes every name that begins with it.
+        const auto [metros, afterMetros] = models::TableModel::keyRange("Metro");
+        model.setKeyRange(metros, afterMetros);
+        QCOMPARE(shownMessages(model).size(), expected.size() + 1);
+        model.setKeyRange(from, from);
+        QCOMPARE(model.rowCount(), 0);
+        model.setKeyRange(from, to);
+
+        // The shared handle outside the range has no row; inside, its row.
+        paths.first();
+        QTRY_COMPARE(model.currentRow(), -1);
+        QVERIFY(paths.locate(Address, QStringLiteral("m0005")));
+        QTRY_VERIFY(model.currentRow() >= 0);
+        const int row = model.currentRow();
+        QCOMPARE(model.index(row, 1).data().toString(), QStringLiteral("m0005"));
+        // A tick is written without an editor to close.
+        QCOMPARE(model.index(row, 2).data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+        QVERIFY(model.setData(model.index(row, 2), Qt::Checked, Qt::CheckStateRole));
+        QTRY_COMPARE(paths.state(), store::Table::State::Browse);
+        QVERIFY(testsupport::onDisk(dir_->path(), "CARRPATH.DBF", "", { "ADDRESS", "ENABLED" })
+                    .contains("m0005|T"));
+
+        model.clearKeyRange();
+        QCOMPARE(shownMessages(model).size(), expected.size() + 3); // Ace, Metro Two, Zed
     }
 
     void aBlockThatCannotBeReadIsSaidOnce()

@@ -7,9 +7,13 @@
 #include "paging/deliverypath.h"
 #include "paging/pageengine.h"
 #include "paging/pagestatus.h"
+#include "paging/pathtest.h"
+
+#include <QElapsedTimer>
 
 #include <QTcpServer>
 #include <QTest>
+#include <QThread>
 
 using namespace paging;
 
@@ -84,6 +88,9 @@ private slots:
     void failureForGoodEndsTheAttempt_data();
     void failureForGoodEndsTheAttempt();
     void modemPathGoesAsToday();
+    void testPathAnswers_data();
+    void testPathAnswers();
+    void cancelEndsATestAtOnce();
 };
 
 void tst_DeliveryPaths::initTestCase()
@@ -255,6 +262,92 @@ void tst_DeliveryPaths::modemPathGoesAsToday()
     for (const QJsonObject& page : sim.transcript(QStringLiteral("page")))
         texts << page.value("text").toString();
     QCOMPARE(texts, (QStringList { "abcdefghij", "klmnopqrst", "uvwxy" }));
+}
+
+// Each kind of path tried against the simulator (password "secret"): the other side's answer shown,
+// the password never, and no page sent.
+void tst_DeliveryPaths::testPathAnswers_data()
+{
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("address"); // "sim": the simulator's port for the method; else as given
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("shown");
+    QTest::newRow("SNPP login") << "SNPP"
+                                << "sim"
+                                << "secret" << 0
+                                << QStringList { "<- 220 SNPP server ready", "-> LOGI desk ****",
+                                       "<- 250 Login accepted", "-> QUIT",
+                                       "Logged in as desk. No page was sent." };
+    QTest::newRow("SNPP login refused")
+        << "SNPP"
+        << "sim"
+        << "wrong" << int(LoginRefused)
+        << QStringList { "<- 550 Error, invalid login", "Failed: Terminal refused login." };
+    QTest::newRow("SNPP, nothing listening")
+        << "SNPP" << closedPort() << "secret" << int(ConnectionRefused)
+        << QStringList { "Failed: could not reach 127.0.0.1:", "(Connection refused)." };
+    QTest::newRow("TAP over TCP logon")
+        << "TAPIP"
+        << "sim"
+        << "secret" << 0
+        << QStringList { "<- ID=", "-> <ESC>PG1****", "<- 110 1.8", "<- <ACK>", "<- <ESC>[p", "-> <EOT>",
+               "<- <ESC><EOT>", "the call was ended with EOT. No page was sent." };
+    QTest::newRow("WCTP version query")
+        << "WCTP"
+        << "sim"
+        << "secret" << 0
+        << QStringList { "-> wctp-VersionQuery to http://127.0.0.1:",
+               "<- wctp-VersionResponse from \"pagersim\": wctp-dtd-v1r3 (Supported)" };
+    QTest::newRow("modem answers AT")
+        << "MODEM"
+        << ""
+        << "" << 0 << QStringList { "-> AT", "<- OK", "answered OK. Nothing was dialled." };
+}
+
+void tst_DeliveryPaths::testPathAnswers()
+{
+    QFETCH(QString, method);
+    QFETCH(QString, address);
+    QFETCH(QString, password);
+    QFETCH(int, status);
+    QFETCH(QStringList, shown);
+    PagerSimProcess sim;
+    QVERIFY(sim.start({ "--snpp", "0", "--wctp", "0", "--password", "secret" }));
+    if (address == u"sim")
+        address = method == u"SNPP" ? sim.snpp() : method == u"TAPIP" ? sim.tcp().mid(4) : sim.wctp();
+    QElapsedTimer clock;
+    clock.start();
+    const PathTestResult r
+        = testPath(path(method, address, "desk", password), { sim.device(), 1200 }, protocolTimings(), -1);
+    QVERIFY2(clock.elapsed() < protocolTimings().tcpConnectMs, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(r.status, status);
+    QCOMPARE(r.ok, status == 0);
+    for (const QString& words : shown)
+        QVERIFY2(r.answer.contains(words), qPrintable(r.answer));
+    QVERIFY2(!r.answer.contains(QStringLiteral("secret")), qPrintable(r.answer));
+    QVERIFY(sim.transcript(QStringLiteral("page")).isEmpty());
+    if (method == u"MODEM")
+        QVERIFY(sim.transcript(QStringLiteral("dial")).isEmpty());
+}
+
+// A test that waits on a silent server ends as soon as it is cancelled, from another thread.
+void tst_DeliveryPaths::cancelEndsATestAtOnce()
+{
+    PagerSimProcess sim;
+    QVERIFY(sim.start({ "--snpp", "0", "--fault", "silent-terminal" }));
+    PathTestCancel cancel;
+    QElapsedTimer clock;
+    clock.start();
+    PathTestResult r;
+    std::unique_ptr<QThread> worker(
+        QThread::create([&] { r = testPath(path("SNPP", sim.snpp()), {}, protocolTimings(), cancel.fd()); }));
+    worker->start();
+    QVERIFY(sim.waitFor(QStringLiteral("connect"), 1));
+    cancel.cancel();
+    QVERIFY(worker->wait(2000));
+    QCOMPARE(r.status, int(Cancelled));
+    QVERIFY(clock.elapsed() < 5000);
 }
 
 QTEST_GUILESS_MAIN(tst_DeliveryPaths)

@@ -18,13 +18,15 @@ const QString kVersion = QStringLiteral("wctp-dtd-v1r3");
 
 // What the client asked for, read from its document.
 struct Operation {
-    QString kind; // "submit", "query", or empty when the document is no operation this server takes
+    // "submit", "query", "versionquery", or empty when the document is no operation this server takes
+    QString kind;
     QString problem; // why not
     QString senderId;
     QString authorizationCode;
     QString recipientId;
     QString text;
     QString trackingNumber;
+    QString inquirer;
 };
 
 Operation readOperation(const QByteArray& body)
@@ -63,6 +65,9 @@ Operation readOperation(const QByteArray& body)
             op.senderId = attr("senderID");
             op.recipientId = attr("recipientID");
             op.trackingNumber = attr("trackingNumber");
+        } else if (name == u"wctp-VersionQuery") {
+            op.kind = QStringLiteral("versionquery");
+            op.inquirer = attr("inquirer");
         }
     }
     if (r.hasError()) {
@@ -194,6 +199,8 @@ private:
             send(httpResponse(200, "OK", submit(op)));
         else if (op.kind == u"query")
             send(httpResponse(200, "OK", query(op)));
+        else if (op.kind == u"versionquery")
+            send(httpResponse(200, "OK", version(op)));
         else
             send(httpResponse(200, "OK", document([&op](QXmlStreamWriter& w) {
                 w.writeStartElement(QStringLiteral("wctp-Confirmation"));
@@ -279,6 +286,23 @@ private:
                 w.writeEndElement();
                 w.writeEndElement();
             }
+            w.writeEndElement();
+        });
+    }
+
+    // What this server is and the one WCTP version it takes; no credentials are asked for.
+    QByteArray version(const Operation& op)
+    {
+        m_exchange->record(m_call,
+            { { QStringLiteral("event"), QStringLiteral("versionquery") },
+                { QStringLiteral("inquirer"), op.inquirer } });
+        return document([&](QXmlStreamWriter& w) {
+            w.writeStartElement(QStringLiteral("wctp-VersionResponse"));
+            w.writeAttribute(QStringLiteral("responder"), QStringLiteral("pagersim"));
+            w.writeAttribute(QStringLiteral("inquirer"), op.inquirer);
+            w.writeEmptyElement(QStringLiteral("wctp-DTDSupport"));
+            w.writeAttribute(QStringLiteral("dtdName"), kVersion);
+            w.writeAttribute(QStringLiteral("supportType"), QStringLiteral("Supported"));
             w.writeEndElement();
         });
     }
