@@ -177,20 +177,23 @@ int deleteCarrierPaths(Desk& desk, const QString& name)
     return deleted;
 }
 
-std::vector<DeliveryPath> enabledPaths(Desk& desk, const QString& carrier)
+QList<paging::DeliveryPath> enabledPaths(Desk& desk, const QString& carrier)
 {
     using namespace store::carrpath;
     const QByteArray key = carrierKey(carrier);
-    store::Table& paths = desk.CarrPathT();
-    paths.refresh();
-    std::vector<DeliveryPath> found;
-    bool more = seekCarrier(paths, key);
-    while (more) {
+    const store::TableSchema& schema = store::carrPathSchema();
+    store::Table paths;
+    paths.setConnection(desk.Plimo32());
+    paths.setTableName(schema.openedAs);
+    paths.setIndexName(schema.defaultTag);
+    paths.open();
+    QList<paging::DeliveryPath> found;
+    for (bool more = seekCarrier(paths, key); more;
+         more = !paths.eof() && carrierKey(paths.fieldText(PagerComp)) == key) {
         if (paths.fieldBool(Enabled))
-            found.push_back({ paths.fieldText(PathNo), paths.fieldText(Method), paths.fieldText(Address),
-                paths.fieldText(Login), paths.fieldText(Password), paths.fieldInt(MaxChars) });
+            found.append({ paths.fieldText(Method), paths.fieldText(Address), paths.fieldText(Login),
+                paths.fieldText(Password), paths.fieldInt(MaxChars) });
         paths.next();
-        more = !paths.eof() && carrierKey(paths.fieldText(PagerComp)) == key;
     }
     return found;
 }

@@ -1,22 +1,14 @@
 #pragma once
 
+#include "paging/deliverypath.h"
+
 #include <QByteArray>
+#include <QList>
 #include <QString>
-#include <vector>
 
 namespace core {
 
 class Desk;
-
-// One delivery path of a carrier, as CARRPATH holds it.
-struct DeliveryPath {
-    QString pathNo; // "01" to "99": the order of trial
-    QString method; // "MODEM", "TAPIP", "SNPP", "WCTP"
-    QString address; // "host:port", or an http or https URL
-    QString login;
-    QString password;
-    int maxChars = 0; // 0: the carrier's HOST_CHARS
-};
 
 // The carrier's paths follow its record in PAGECOMP. Names compare as the 30-character PAGERCOMP
 // fields hold them (case-sensitive, without trailing blanks). Two carrier records may share a name
@@ -32,8 +24,10 @@ QByteArray carrierKey(const QString& name);
 int renameCarrierPaths(Desk& desk, const QString& oldName, const QString& newName);
 // Deletes every path of `name`, the carrier having been deleted.
 int deleteCarrierPaths(Desk& desk, const QString& name);
-// The carrier's enabled paths in PATHNO order.
-std::vector<DeliveryPath> enabledPaths(Desk& desk, const QString& carrier);
+// The carrier's enabled paths in PATHNO order, as the paging component takes them (a MAXCHARS of 0:
+// the carrier's HOST_CHARS). Read through a handle of its own, so that the carriers window's current
+// path stays where it is.
+QList<paging::DeliveryPath> enabledPaths(Desk& desk, const QString& carrier);
 
 // The operator's commands on one carrier's paths. Each keeps the carrier's PATHNO "01" to "NN" in
 // trial order without gaps (numbers another program left with gaps or twice are set right on the way)

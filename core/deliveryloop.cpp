@@ -111,9 +111,8 @@ bool DeliveryLoop::loadPaths()
     engine_.Paths.clear();
     if (started_.carrier.isEmpty())
         return true;
-    std::vector<DeliveryPath> paths;
     try {
-        paths = enabledPaths(desk_, started_.carrier);
+        engine_.Paths = enabledPaths(desk_, started_.carrier);
     } catch (const store::LockedError&) {
         throw; // the session lets the tables rest; the page stays queued
     } catch (const store::StoreError& e) {
@@ -123,8 +122,6 @@ bool DeliveryLoop::loadPaths()
                         .arg(started_.carrier, e.message()));
         return false;
     }
-    for (const DeliveryPath& path : paths)
-        engine_.Paths.append({ path.method, path.address, path.login, path.password, path.maxChars });
     return true;
 }
 

@@ -411,21 +411,19 @@ void tst_PagerCompForm::enabledPathsInTrialOrder()
 {
     openWindow();
     addPaths();
-    const std::vector<core::DeliveryPath> acme = core::enabledPaths(main_->desk(), "Acme");
+    const QList<paging::DeliveryPath> acme = core::enabledPaths(main_->desk(), "Acme");
     QCOMPARE(int(acme.size()), 2); // 03 is off
-    QCOMPARE(acme[0].pathNo, QStringLiteral("01"));
     QCOMPARE(acme[0].method, QStringLiteral("TAPIP"));
     QCOMPARE(acme[0].address, QStringLiteral("tap.acme.test:1000"));
     QCOMPARE(acme[0].login, QStringLiteral("user01"));
     QCOMPARE(acme[0].password, QStringLiteral("pw01"));
     QCOMPARE(acme[0].maxChars, 80);
-    QCOMPARE(acme[1].pathNo, QStringLiteral("02"));
     QCOMPARE(acme[1].maxChars, 0);
     // Names compare whole and case-sensitive; a carrier without paths has none.
-    QCOMPARE(core::enabledPaths(main_->desk(), "Metro").size(), size_t(1));
-    QCOMPARE(core::enabledPaths(main_->desk(), "Metr").size(), size_t(0));
-    QCOMPARE(core::enabledPaths(main_->desk(), "acme").size(), size_t(0));
-    QCOMPARE(core::enabledPaths(main_->desk(), "Nobody").size(), size_t(0));
+    QCOMPARE(core::enabledPaths(main_->desk(), "Metro").size(), 1);
+    QCOMPARE(core::enabledPaths(main_->desk(), "Metr").size(), 0);
+    QCOMPARE(core::enabledPaths(main_->desk(), "acme").size(), 0);
+    QCOMPARE(core::enabledPaths(main_->desk(), "Nobody").size(), 0);
     // A path turned off by another program is left out at the next call.
     store::Table other;
     other.setConnection(store::Connection(dir_->path()));
@@ -435,7 +433,7 @@ void tst_PagerCompForm::enabledPathsInTrialOrder()
     other.edit();
     other.setFieldBool("ENABLED", false);
     other.post();
-    const std::vector<core::DeliveryPath> now = core::enabledPaths(main_->desk(), "Acme");
+    const QList<paging::DeliveryPath> now = core::enabledPaths(main_->desk(), "Acme");
     QCOMPARE(int(now.size()), 1);
     QCOMPARE(now[0].method, QStringLiteral("SNPP"));
 }
