@@ -192,7 +192,7 @@ QList<paging::DeliveryPath> enabledPaths(Desk& desk, const QString& carrier)
          more = !paths.eof() && carrierKey(paths.fieldText(PagerComp)) == key) {
         if (paths.fieldBool(Enabled))
             found.append({ paths.fieldText(Method), paths.fieldText(Address), paths.fieldText(Login),
-                paths.fieldText(Password), paths.fieldInt(MaxChars) });
+                paths.fieldText(Password), paths.fieldInt(MaxChars), paths.fieldText(PathNo) });
         paths.next();
     }
     return found;

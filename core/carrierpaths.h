@@ -25,7 +25,7 @@ int renameCarrierPaths(Desk& desk, const QString& oldName, const QString& newNam
 // Deletes every path of `name`, the carrier having been deleted.
 int deleteCarrierPaths(Desk& desk, const QString& name);
 // The carrier's enabled paths in PATHNO order, as the paging component takes them (a MAXCHARS of 0:
-// the carrier's HOST_CHARS). Read through a handle of its own, so that the carriers window's current
+// the carrier's HOST_CHARS; a refusal names the PATHNO). Read through a handle of its own, so that the carriers window's current
 // path stays where it is.
 QList<paging::DeliveryPath> enabledPaths(Desk& desk, const QString& carrier);
 

@@ -41,7 +41,9 @@ QString whom(const StatusRow& row)
 paging::DeliveryPath wctpPathAt(Desk& desk, const QString& address)
 {
     using namespace store::carrpath;
-    paging::DeliveryPath path { QStringLiteral("WCTP"), address, {}, {}, 0 };
+    paging::DeliveryPath path;
+    path.method = QStringLiteral("WCTP");
+    path.address = address;
     store::Table paths;
     paths.setConnection(desk.Plimo32());
     paths.setTableName(store::carrPathSchema().openedAs);

@@ -390,7 +390,7 @@ QString TPagerCompForm::pathCell(int row, int column) const
 paging::DeliveryPath TPagerCompForm::pathAt(int row) const
 {
     return { pathCell(row, MethodColumn), pathCell(row, AddressColumn), pathCell(row, LoginColumn),
-        pathCell(row, PasswordColumn), pathCell(row, MaxCharsColumn).toInt() };
+        pathCell(row, PasswordColumn), pathCell(row, MaxCharsColumn).toInt(), pathCell(row, PathNoColumn) };
 }
 
 void TPagerCompForm::updatePathButtons()

@@ -18,6 +18,7 @@ struct DeliveryPath {
     QString login;
     QString password;
     int maxChars = 0; // characters per page on this path; 0: the page's MessageSize
+    QString number; // how a refusal names the path ("04"); empty: its place in the list
 };
 
 enum class PathMethod { Invalid, Modem, TapIp, Snpp, Wctp };

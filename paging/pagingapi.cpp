@@ -128,7 +128,9 @@ int startJob(const PageRequest& request, const std::optional<WctpTarget>& wctp, 
     QList<PathPlan> pathPlans;
     for (qsizetype i = 0; i < paths.size(); ++i) // all checked before any is tried
         if (!checkPath(paths.at(i), &why))
-            return refuse(BadParameters, QStringLiteral("path %1: %2").arg(i + 1).arg(why));
+            return refuse(BadParameters,
+                QStringLiteral("path %1: %2")
+                    .arg(paths.at(i).number.isEmpty() ? QString::number(i + 1) : paths.at(i).number, why));
     for (const DeliveryPath& path : paths) {
         PathPlan p { path, plan };
         if (path.maxChars > 0) {

@@ -23,7 +23,7 @@ namespace {
 DeliveryPath path(const QString& method, const QString& address, const QString& login = QString(),
     const QString& password = QString())
 {
-    return DeliveryPath { method, address, login, password, 0 };
+    return DeliveryPath { method, address, login, password, 0, {} };
 }
 
 // A loopback port nobody listens on.
