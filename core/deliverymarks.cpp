@@ -25,17 +25,29 @@ QString DeliveryMarks::sideFilePath(const QString& pendingPath)
     return pendingPath + QStringLiteral(".maybe");
 }
 
-void DeliveryMarks::load(const QString& sideFilePath)
+QList<QByteArray> DeliveryMarks::fingerprints(const store::TMemTable& queue)
+{
+    QList<QByteArray> prints;
+    prints.reserve(queue.rowCount());
+    for (int row = 0; row < queue.rowCount(); ++row)
+        prints << fingerprint(pageAt(queue, row));
+    return prints;
+}
+
+void DeliveryMarks::read(const QByteArray& sideFileText)
 {
     marks_.clear();
-    const store::WholeFile file = store::readWholeFile(sideFilePath, 4 * store::kMiB, false);
-    if (!file.read())
-        return;
-    for (const QByteArray& line : file.bytes.split('\n')) {
+    for (const QByteArray& line : sideFileText.split('\n')) {
         const QByteArray mark = line.trimmed();
         if (mark.size() == 40)
             marks_.insert(mark);
     }
+}
+
+void DeliveryMarks::load(const QString& sideFilePath)
+{
+    const store::WholeFile file = store::readWholeFile(sideFilePath, kSideFileLimit, false);
+    read(file.read() ? file.bytes : QByteArray());
 }
 
 QList<Page> DeliveryMarks::markedPages(const store::TMemTable& queue) const
@@ -49,11 +61,13 @@ QList<Page> DeliveryMarks::markedPages(const store::TMemTable& queue) const
     return marked;
 }
 
-QByteArray DeliveryMarks::textFor(const store::TMemTable& queue) const
+QByteArray DeliveryMarks::textFor(const QList<QByteArray>& fingerprints) const
 {
     QByteArray text;
-    for (const Page& page : markedPages(queue))
-        text += fingerprint(page) + '\n';
+    for (const QByteArray& print : fingerprints) {
+        if (marks_.contains(print))
+            text += print + '\n';
+    }
     return text;
 }
 

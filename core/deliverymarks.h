@@ -31,12 +31,19 @@ public:
     bool contains(const Page& page) const { return marks_.contains(fingerprint(page)); }
     bool isEmpty() const { return marks_.isEmpty(); }
 
+    // The side file's largest size read.
+    static constexpr qint64 kSideFileLimit = 4 * 1024 * 1024;
+    // The fingerprints of the rows of `queue`, in its order.
+    static QList<QByteArray> fingerprints(const store::TMemTable& queue);
+
+    // Takes the marks of the side file's text (its other lines are not marks).
+    void read(const QByteArray& sideFileText);
     // Reads the side file (a missing or unreadable one marks nothing).
     void load(const QString& sideFilePath);
     // The marked pages among the rows of `queue`, in its order.
     QList<Page> markedPages(const store::TMemTable& queue) const;
-    // The side file's text for the marked pages of `queue`.
-    QByteArray textFor(const store::TMemTable& queue) const;
+    // The side file's lines for the marked ones among the pages of these fingerprints.
+    QByteArray textFor(const QList<QByteArray>& fingerprints) const;
 
 private:
     QSet<QByteArray> marks_;

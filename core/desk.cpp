@@ -7,6 +7,7 @@
 #include "core/recipientname.h"
 #include "store/fieldcheck.h"
 #include "store/fieldnames.h"
+#include "store/regularfile.h"
 #include "store/schema.h"
 #include "store/storeerror.h"
 
@@ -151,8 +152,12 @@ void Desk::restorePendingQueue()
     // A file that could not be read whole was moved aside first; one that stayed is never
     // overwritten.
     pendingWritable_ = fault.isEmpty() || !keptAs.isEmpty();
-    deliveryMarks_.load(DeliveryMarks::sideFilePath(pendingFileName()));
-    pageNotes_.load(DeliveryMarks::sideFilePath(pendingFileName()));
+    // The side file is read once for its two kinds of line.
+    const store::WholeFile side
+        = store::readWholeFile(DeliveryMarks::sideFilePath(pendingFileName()), DeliveryMarks::kSideFileLimit, false);
+    const QByteArray sideText = side.read() ? side.bytes : QByteArray();
+    deliveryMarks_.read(sideText);
+    pageNotes_.read(sideText);
     if (pendingWritable_)
         pendingFile_->follow();
 }

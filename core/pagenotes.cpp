@@ -2,7 +2,6 @@
 
 #include "core/deliverymarks.h"
 #include "core/page.h"
-#include "store/memtable.h"
 #include "store/regularfile.h"
 
 #include <QSet>
@@ -60,35 +59,30 @@ void PageNotes::read(const QByteArray& sideFileText)
 
 void PageNotes::load(const QString& sideFilePath)
 {
-    const store::WholeFile file = store::readWholeFile(sideFilePath, 4 * store::kMiB, false);
+    const store::WholeFile file = store::readWholeFile(sideFilePath, DeliveryMarks::kSideFileLimit, false);
     if (file.read())
         read(file.bytes);
 }
 
-QByteArray PageNotes::textFor(const store::TMemTable& queue) const
+QByteArray PageNotes::textFor(const QList<QByteArray>& fingerprints) const
 {
     QByteArray text;
     QSet<QByteArray> written;
-    for (int row = 0; !notes_.isEmpty() && row < queue.rowCount(); ++row) {
-        const QByteArray fingerprint = DeliveryMarks::fingerprint(pageAt(queue, row));
-        const auto found = notes_.constFind(fingerprint);
-        if (found != notes_.cend() && !written.contains(fingerprint)) {
-            written.insert(fingerprint);
-            text += fingerprint + '\t' + found->carrier.toUtf8() + '\t' + found->logRecord.toUtf8() + '\n';
+    for (const QByteArray& print : fingerprints) {
+        const auto found = notes_.constFind(print);
+        if (found != notes_.cend() && !written.contains(print)) {
+            written.insert(print);
+            text += print + '\t' + found->carrier.toUtf8() + '\t' + found->logRecord.toUtf8() + '\n';
         }
     }
     return text;
 }
 
-void PageNotes::keepOnly(const store::TMemTable& first, const store::TMemTable& second)
+void PageNotes::keepOnly(const QList<QByteArray>& fingerprints)
 {
     if (notes_.isEmpty())
         return;
-    QSet<QByteArray> queued;
-    for (const store::TMemTable* queue : { &first, &second }) {
-        for (int row = 0; row < queue->rowCount(); ++row)
-            queued.insert(DeliveryMarks::fingerprint(pageAt(*queue, row)));
-    }
+    const QSet<QByteArray> queued(fingerprints.cbegin(), fingerprints.cend());
     notes_.removeIf([&queued](const auto& entry) { return !queued.contains(entry.key()); });
 }
 

@@ -2,11 +2,8 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QString>
-
-namespace store {
-class TMemTable;
-}
 
 namespace core {
 
@@ -31,10 +28,10 @@ public:
     void read(const QByteArray& sideFileText);
     // Adds the notes of a side file on disk (a missing or unreadable one adds nothing).
     void load(const QString& sideFilePath);
-    // The side file's lines for the noted pages of `queue`.
-    QByteArray textFor(const store::TMemTable& queue) const;
-    // Forgets every page that is in neither queue (delivered, aborted, dropped).
-    void keepOnly(const store::TMemTable& first, const store::TMemTable& second);
+    // The side file's lines for the noted ones among the pages of these fingerprints.
+    QByteArray textFor(const QList<QByteArray>& fingerprints) const;
+    // Forgets every page but those of these fingerprints (the others were delivered, aborted, dropped).
+    void keepOnly(const QList<QByteArray>& fingerprints);
 
 private:
     struct Note {

@@ -45,7 +45,7 @@ void appendRows(const TMemTable& from, TMemTable& to, const QStringList& fields)
 
 void writePendingFile(
     const TMemTable& pendingMsgs, const TMemTable& sendMsgs, const QString& path, const DeliveryMarks* marks,
-    const PageNotes* notes)
+    PageNotes* notes)
 {
     TMemTable file;
     file.setFieldDefinitions(pendingQueueFields());
@@ -62,14 +62,17 @@ void writePendingFile(
     // Beside it, the marks of the pages that may have been delivered and the notes of its pages
     // (carrier, log record); neither, no side file.
     const QString side = DeliveryMarks::sideFilePath(path);
-    QByteArray text = marks ? marks->textFor(file) : QByteArray();
+    const QList<QByteArray> prints = marks || notes ? DeliveryMarks::fingerprints(file) : QList<QByteArray>();
+    QByteArray text = marks ? marks->textFor(prints) : QByteArray();
     if (notes)
-        text += notes->textFor(file);
+        text += notes->textFor(prints);
     if (text.isEmpty()) {
         QFile::remove(side);
     } else if (const QString failure = store::writeWholeFile(side, text); !failure.isEmpty()) {
         throw store::StoreError(QStringLiteral("Cannot write '%1': %2").arg(side, failure));
     }
+    if (notes)
+        notes->keepOnly(prints);
 }
 
 PendingFile::PendingFile(TMemTable& pendingMsgs, TMemTable& sendMsgs, const QString& path, QObject* parent)
@@ -135,8 +138,6 @@ QString PendingFile::writeNow()
     asked_ = false;
     try {
         writePendingFile(pendingMsgs_, sendMsgs_, path_, marks_, notes_);
-        if (notes_)
-            notes_->keepOnly(pendingMsgs_, sendMsgs_);
     } catch (const store::StoreError& e) {
         return e.message();
     }

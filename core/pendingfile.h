@@ -19,9 +19,10 @@ class PageNotes;
 // back for the operator and is not sent again by itself. Neither table's current row moves.
 // Throws store::StoreError on failure.
 // With `marks`, the pages that may have been delivered are named in its side file beside it; with
-// `notes`, the notes of its pages (carrier, log record).
+// `notes`, the notes of its pages (carrier, log record), and once the file is written the notes of
+// pages no longer in it are forgotten.
 void writePendingFile(const store::TMemTable& pendingMsgs, const store::TMemTable& sendMsgs, const QString& path,
-    const DeliveryMarks* marks = nullptr, const PageNotes* notes = nullptr);
+    const DeliveryMarks* marks = nullptr, PageNotes* notes = nullptr);
 
 // Keeps the pending file current while the desk runs, so that a kill or a power cut loses no page:
 // every change of either queue (a row added, removed or changed, a reload) asks for one rewrite,
@@ -39,8 +40,7 @@ public:
 
     // The marks written beside the file (none unless set).
     void setMarks(const DeliveryMarks* marks) { marks_ = marks; }
-    // The page notes written beside the file; after each write the notes of pages no longer queued
-    // are forgotten.
+    // The page notes written beside the file (and forgotten once their pages have left the queues).
     void setNotes(PageNotes* notes) { notes_ = notes; }
     // A change the queues do not see (a mark set or taken off): the file is written again.
     void touch() { changed(); }
