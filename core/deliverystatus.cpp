@@ -11,15 +11,7 @@ namespace {
 using namespace store::dlvstat;
 
 const QString kChangedFormat = QStringLiteral("yyyy/MM/dd hh:mm:ss");
-
-// A key of one of the table's tags: the field's text as stored, blank-padded to its width.
-QByteArray keyOf(const QString& text, int width)
-{
-    return store::toCp1252(text).left(width).leftJustified(width, ' ');
-}
-
-constexpr int kTrackingWidth = 40;
-constexpr int kLogRecordWidth = 10;
+constexpr int kLogRecordWidth = 10; // LOGREC
 
 void selectTag(store::Table& table, const QString& tag)
 {
@@ -82,7 +74,8 @@ bool setStatus(store::Table& table, const QString& tracking, const QString& stat
 {
     table.refresh();
     selectTag(table, QStringLiteral("BY_TRACK"));
-    if (!table.seek(keyOf(tracking, kTrackingWidth)) || table.fieldText(Tracking) != tracking.trimmed())
+    // A seek pads the key to the tag's length and says whether the key found is the one asked for.
+    if (!table.seek(store::toCp1252(tracking)))
         return false;
     table.edit();
     try {
@@ -116,9 +109,9 @@ QString statusOfLog(store::Table& table, const QString& logRecord)
     if (logRecord.trimmed().isEmpty())
         return {};
     selectTag(table, QStringLiteral("BY_LOG"));
-    const QByteArray key = keyOf(logRecord, kLogRecordWidth);
     QString least;
-    for (table.seek(key); !table.eof() && keyOf(table.fieldText(LogRec), kLogRecordWidth) == key; table.next()) {
+    for (bool more = table.seek(store::toCp1252(logRecord)); more;
+         table.next(), more = !table.eof() && table.fieldText(LogRec) == logRecord.trimmed()) {
         const QString status = table.fieldText(Status);
         if (status == kFailed)
             return kFailed;
