@@ -11,11 +11,17 @@ namespace paging::wctp {
 
 namespace {
 
-void begin(QXmlStreamWriter& w)
+// A wctp-Operation document whose content `body` writes.
+QByteArray operation(const std::function<void(QXmlStreamWriter&)>& body)
 {
+    QByteArray out;
+    QXmlStreamWriter w(&out);
     w.writeStartDocument();
     w.writeStartElement(QStringLiteral("wctp-Operation"));
     w.writeAttribute(QStringLiteral("wctpVersion"), QLatin1String(kVersion));
+    body(w);
+    w.writeEndDocument();
+    return out;
 }
 
 // Characters XML 1.0 cannot carry at all (most controls below 0x20, U+FFFE, U+FFFF) would make the
@@ -96,51 +102,42 @@ bool readElements(
 
 QByteArray writeSubmit(const Submit& s)
 {
-    QByteArray out;
-    QXmlStreamWriter w(&out);
-    begin(w);
-    w.writeStartElement(QStringLiteral("wctp-SubmitClientMessage"));
-    w.writeStartElement(QStringLiteral("wctp-SubmitClientHeader"));
-    w.writeStartElement(QStringLiteral("wctp-ClientOriginator"));
-    w.writeAttribute(QStringLiteral("senderID"), xmlSafe(s.senderId));
-    w.writeEndElement();
-    w.writeEmptyElement(QStringLiteral("wctp-Recipient"));
-    w.writeAttribute(QStringLiteral("recipientID"), xmlSafe(s.recipientId));
-    if (!s.authorizationCode.isEmpty())
-        w.writeAttribute(QStringLiteral("authorizationCode"), xmlSafe(s.authorizationCode));
-    w.writeEndElement(); // header
-    w.writeStartElement(QStringLiteral("wctp-Payload"));
-    w.writeTextElement(QStringLiteral("wctp-Alphanumeric"), xmlSafe(s.text));
-    w.writeEndElement();
-    w.writeEndElement(); // submit
-    w.writeEndDocument();
-    return out;
+    return operation([&s](QXmlStreamWriter& w) {
+        w.writeStartElement(QStringLiteral("wctp-SubmitClientMessage"));
+        w.writeStartElement(QStringLiteral("wctp-SubmitClientHeader"));
+        w.writeStartElement(QStringLiteral("wctp-ClientOriginator"));
+        w.writeAttribute(QStringLiteral("senderID"), xmlSafe(s.senderId));
+        w.writeEndElement();
+        w.writeEmptyElement(QStringLiteral("wctp-Recipient"));
+        w.writeAttribute(QStringLiteral("recipientID"), xmlSafe(s.recipientId));
+        if (!s.authorizationCode.isEmpty())
+            w.writeAttribute(QStringLiteral("authorizationCode"), xmlSafe(s.authorizationCode));
+        w.writeEndElement(); // header
+        w.writeStartElement(QStringLiteral("wctp-Payload"));
+        w.writeTextElement(QStringLiteral("wctp-Alphanumeric"), xmlSafe(s.text));
+        w.writeEndElement();
+        w.writeEndElement(); // submit
+    });
 }
 
 QByteArray writeQuery(const Query& q)
 {
-    QByteArray out;
-    QXmlStreamWriter w(&out);
-    begin(w);
-    w.writeEmptyElement(QStringLiteral("wctp-ClientQuery"));
-    w.writeAttribute(QStringLiteral("senderID"), xmlSafe(q.senderId));
-    w.writeAttribute(QStringLiteral("recipientID"), xmlSafe(q.recipientId));
-    w.writeAttribute(QStringLiteral("trackingNumber"), xmlSafe(q.trackingNumber));
-    w.writeEndDocument();
-    return out;
+    return operation([&q](QXmlStreamWriter& w) {
+        w.writeEmptyElement(QStringLiteral("wctp-ClientQuery"));
+        w.writeAttribute(QStringLiteral("senderID"), xmlSafe(q.senderId));
+        w.writeAttribute(QStringLiteral("recipientID"), xmlSafe(q.recipientId));
+        w.writeAttribute(QStringLiteral("trackingNumber"), xmlSafe(q.trackingNumber));
+    });
 }
 
 QByteArray writeVersionQuery(const QString& inquirer)
 {
-    QByteArray out;
-    QXmlStreamWriter w(&out);
-    begin(w);
-    w.writeEmptyElement(QStringLiteral("wctp-VersionQuery"));
-    w.writeAttribute(QStringLiteral("inquirer"), xmlSafe(inquirer));
-    w.writeAttribute(QStringLiteral("dateTime"),
-        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
-    w.writeEndDocument();
-    return out;
+    return operation([&inquirer](QXmlStreamWriter& w) {
+        w.writeEmptyElement(QStringLiteral("wctp-VersionQuery"));
+        w.writeAttribute(QStringLiteral("inquirer"), xmlSafe(inquirer));
+        w.writeAttribute(QStringLiteral("dateTime"),
+            QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+    });
 }
 
 VersionAnswer readVersionAnswer(const QByteArray& body)
