@@ -5,7 +5,7 @@
 // the greeting's wait not counted among the commands. Run by hand:
 //     build/bench/snpp_bench [path/to/pagersim]
 
-#include "paging/pagingapi.h"
+#include "pagingbench.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -20,29 +20,6 @@
 namespace {
 
 constexpr int kDelayMs = 20;
-
-class FinishWaiter : public QObject {
-public:
-    QEventLoop loop;
-    QByteArray port;
-    int code = -1;
-
-protected:
-    bool event(QEvent* e) override
-    {
-        if (e->type() == paging::eventType(1364) || e->type() == paging::eventType(1363)) {
-            int c = 0;
-            char text[paging::kStatusTextSize];
-            GetPageStatus(port.constData(), &c, text);
-            if (e->type() == paging::eventType(1364)) {
-                code = c;
-                loop.quit();
-            }
-            return true;
-        }
-        return QObject::event(e);
-    }
-};
 
 // Command lines the library sent: every "->" line of the debug file is one command.
 int commandsSent(const QString& path)
@@ -60,8 +37,7 @@ void run(const char* name, const QByteArray& port, const QString& debug, const Q
     const QByteArray& message, bool judged, bool* ok)
 {
     QFile::remove(debug);
-    FinishWaiter waiter;
-    waiter.port = port;
+    bench::FinishWaiter waiter(port);
     char result[paging::kResultBufferSize];
     QElapsedTimer clock;
     clock.start();
@@ -91,21 +67,13 @@ void run(const char* name, const QByteArray& port, const QString& debug, const Q
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    const QString sim = argc > 1
-        ? QString::fromLocal8Bit(argv[1])
-        : QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/pagersim/pagersim");
+    const QString sim = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     QTemporaryDir dir;
     QProcess process;
-    process.start(sim,
+    const QByteArray address = bench::startSimulator(process, sim,
         { QStringLiteral("--snpp"), QStringLiteral("0"), QStringLiteral("--fault"),
-            QStringLiteral("slow-ack=%1").arg(kDelayMs / 1000.0), QStringLiteral("--quiet") });
-    QByteArray out;
-    while (!out.contains("READY") && process.waitForReadyRead(5000))
-        out += process.readAllStandardOutput();
-    QByteArray address;
-    for (const QByteArray& line : out.split('\n'))
-        if (line.startsWith("SNPP "))
-            address = line.mid(5).trimmed();
+            QStringLiteral("slow-ack=%1").arg(kDelayMs / 1000.0) })
+                                   .value("SNPP");
     if (address.isEmpty()) {
         std::fprintf(stderr, "pagersim did not start (%s)\n", qPrintable(sim));
         return 1;

@@ -5,7 +5,7 @@
 // (none on a call that ends with the terminal's hang-up). Run by hand:
 //     build/bench/tap_bench [path/to/pagersim]
 
-#include "paging/pagingapi.h"
+#include "pagingbench.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -21,33 +21,6 @@ namespace {
 
 constexpr int kBaud = 300;
 constexpr double kCharsPerSecond = kBaud / 10.0;
-
-class FinishWaiter : public QObject {
-public:
-    QEventLoop loop;
-    int code = -1;
-
-protected:
-    bool event(QEvent* e) override
-    {
-        if (e->type() == paging::eventType(1364)) {
-            char text[paging::kStatusTextSize];
-            GetPageStatus(port.constData(), &code, text);
-            loop.quit();
-            return true;
-        }
-        if (e->type() == paging::eventType(1363)) {
-            int c = 0;
-            char text[paging::kStatusTextSize];
-            GetPageStatus(port.constData(), &c, text);
-            return true;
-        }
-        return QObject::event(e);
-    }
-
-public:
-    QByteArray port;
-};
 
 // Bytes of the "->" and "<-" lines of a debug file ("<XX>" stands for one byte), and the number of
 // turns: runs of bytes in one direction.
@@ -87,8 +60,7 @@ Figures runCall(
     const QByteArray& port, const QString& debug, const QByteArray& pagers, const QByteArray& message)
 {
     QFile::remove(debug);
-    FinishWaiter waiter;
-    waiter.port = port;
+    bench::FinishWaiter waiter(port);
     char result[paging::kResultBufferSize];
     QElapsedTimer clock;
     clock.start();
@@ -127,19 +99,11 @@ void report(const char* name, const Figures& f)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    const QString sim = argc > 1
-        ? QString::fromLocal8Bit(argv[1])
-        : QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/pagersim/pagersim");
+    const QString sim = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     QTemporaryDir dir;
     QProcess process;
-    process.start(sim, { QStringLiteral("--baud"), QString::number(kBaud), QStringLiteral("--quiet") });
-    QByteArray out;
-    while (!out.contains("READY") && process.waitForReadyRead(5000))
-        out += process.readAllStandardOutput();
-    QByteArray device;
-    for (const QByteArray& line : out.split('\n'))
-        if (line.startsWith("DEVICE "))
-            device = line.mid(7).trimmed();
+    const QByteArray device
+        = bench::startSimulator(process, sim, { QStringLiteral("--baud"), QString::number(kBaud) }).value("DEVICE");
     if (device.isEmpty()) {
         std::fprintf(stderr, "pagersim did not start (%s)\n", qPrintable(sim));
         return 1;

@@ -4,7 +4,7 @@
 // client, and compares the medians with the goal of 50 ms a submit. Run by hand:
 //     build/bench/wctp_bench [N] [path/to/pagersim]
 
-#include "paging/pagingapi.h"
+#include "pagingbench.h"
 #include "paging/wctpclient.h"
 
 #include <QCoreApplication>
@@ -21,27 +21,6 @@ namespace {
 
 constexpr double kGoalMs = 50.0;
 
-class FinishWaiter : public QObject {
-public:
-    QEventLoop loop;
-    int code = -1;
-
-protected:
-    bool event(QEvent* e) override
-    {
-        if (e->type() == paging::eventType(1364) || e->type() == paging::eventType(1363)) {
-            int c = 0;
-            char text[paging::kStatusTextSize];
-            if (GetPageStatus("WCTPBENCH", &c, text) == 1 && e->type() == paging::eventType(1364)) {
-                code = c;
-                loop.quit();
-            }
-            return true;
-        }
-        return QObject::event(e);
-    }
-};
-
 void report(const char* name, std::vector<double> ms)
 {
     std::sort(ms.begin(), ms.end());
@@ -57,18 +36,10 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, QByteArray(argv[1]).toInt()) : 50;
-    const QString sim = argc > 2
-        ? QString::fromLocal8Bit(argv[2])
-        : QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/pagersim/pagersim");
+    const QString sim = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
     QProcess process;
-    process.start(sim, { QStringLiteral("--wctp"), QStringLiteral("0"), QStringLiteral("--quiet") });
-    QByteArray out;
-    while (!out.contains("READY") && process.waitForReadyRead(5000))
-        out += process.readAllStandardOutput();
-    QUrl url;
-    for (const QByteArray& line : out.split('\n'))
-        if (line.startsWith("WCTP "))
-            url = QUrl(QString::fromLatin1(line.mid(5).trimmed()));
+    const QUrl url(QString::fromLatin1(
+        bench::startSimulator(process, sim, { QStringLiteral("--wctp"), QStringLiteral("0") }).value("WCTP")));
     if (!url.isValid()) {
         std::fprintf(stderr, "pagersim did not start (%s)\n", qPrintable(sim));
         return 1;
@@ -78,7 +49,7 @@ int main(int argc, char* argv[])
     std::vector<double> pages;
     int failures = 0;
     for (int i = 0; i < runs; ++i) {
-        FinishWaiter waiter;
+        bench::FinishWaiter waiter("WCTPBENCH");
         char result[paging::kResultBufferSize];
         QElapsedTimer clock;
         clock.start();
