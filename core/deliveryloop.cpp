@@ -106,11 +106,11 @@ void DeliveryLoop::startHeadPage()
     emit status(QStringLiteral("Sending message to ") + started_.userOrGroupName);
 }
 
-bool DeliveryLoop::loadPaths()
+void DeliveryLoop::loadPaths()
 {
     engine_.Paths.clear();
     if (started_.carrier.isEmpty())
-        return true;
+        return;
     try {
         engine_.Paths = enabledPaths(desk_, started_.carrier);
     } catch (const store::LockedError&) {
@@ -120,9 +120,7 @@ bool DeliveryLoop::loadPaths()
         // carrier without paths does.
         emit status(QStringLiteral("The delivery paths of %1 could not be read (%2); sending through the modem")
                         .arg(started_.carrier, e.message()));
-        return false;
     }
-    return true;
 }
 
 QString DeliveryLoop::sentLine() const

@@ -81,8 +81,9 @@ signals:
     void pageEnded(); // the end-of-page steps ran (the window unticks "Send By Pager ID")
 
 private:
-    // The paths of the started page's carrier into the engine; false when they cannot be read now.
-    bool loadPaths();
+    // The paths of the started page's carrier into the engine (none when they cannot be read: the
+    // page then goes through the modem).
+    void loadPaths();
     // The status line of a delivered page, naming the path that took it when the carrier has paths.
     QString sentLine() const;
     // Hands the tracking numbers of a page a WCTP path took to the tracker.
