@@ -152,7 +152,7 @@ TMainForm::TMainForm(std::unique_ptr<session::DeskSession> owned, session::DeskS
             return firstDisplayedLine();
         return QString();
     };
-    pendingWindow = new TShowPending(desk().PendingMsgs(), desk().SendMsgs(), this, &desk().deliveryMarks());
+    pendingWindow = new TShowPending(desk(), this);
     connect(pendingWindow, &TShowPending::closedWithCount, pendingButton,
         [this](int pending) { pendingButton->setText(QStringLiteral("Pending Msgs: ") + QString::number(pending)); });
     connectComposition();

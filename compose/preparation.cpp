@@ -3,10 +3,12 @@
 #include "compose/composition.h"
 #include "compose/memberfile.h"
 #include "compose/pagelib.h"
+#include "core/carrierpaths.h"
 #include "core/deliverystatus.h"
 #include "core/desk.h"
 #include "core/engineparams.h"
 #include "core/recipientname.h"
+#include "paging/deliverypath.h"
 #include "store/cp1252.h"
 #include "store/fieldnames.h"
 #include "store/regularfile.h"
@@ -65,6 +67,30 @@ QString fileIdentity(const struct stat& st)
         .arg(st.st_mtim.tv_sec)
         .arg(st.st_mtim.tv_nsec);
 }
+
+// Whether pages to `carrier` dial its HOST_TEL: it has no enabled delivery path, or an enabled MODEM
+// path among them. Paths that cannot be read send the page through the modem, so they need it too.
+bool dialsCarrierNumber(core::Desk& desk, const QString& carrier)
+{
+    QList<paging::DeliveryPath> paths;
+    try {
+        paths = core::enabledPaths(desk, carrier);
+    } catch (const store::LockedError&) {
+        throw;
+    } catch (const store::StoreError&) {
+        return true;
+    }
+    return paths.isEmpty() || std::any_of(paths.cbegin(), paths.cend(), [](const paging::DeliveryPath& path) {
+        return paging::pathMethod(path.method) == paging::PathMethod::Modem;
+    });
+}
+
+// A group member to page: the carrier, pager ID and name of a user of the directory.
+struct Member {
+    QString carrier;
+    QString pagerId;
+    QString name;
+};
 
 QString errorText(const std::exception& e)
 {
@@ -220,10 +246,12 @@ void MessagePreparation::PrepareOneMessage(const QString& name, const QString& e
     input.pagerId = users.fieldText(kPagerId);
     if (!carriers.locate(kCarrierName, input.userCarrier)) {
         status(QStringLiteral("Bad Carrier Phone number for ") + input.userName);
+        desk_.outcomes().refused(input.userName, input.pagerId, QString());
         return;
     }
     if (input.pagerId.size() < 2) {
         status(QStringLiteral("Bad Pager ID for ") + input.userName);
+        desk_.outcomes().refused(input.userName, input.pagerId, QString());
         return;
     }
     input.editorText = editorText;
@@ -237,8 +265,10 @@ void MessagePreparation::PrepareOneMessage(const QString& name, const QString& e
     if (composition_.messageLog())
         logRecord = appendLogRecord(input.userName, input.editorText);
     input.hostTel = carriers.fieldText(kHostTel);
-    if (input.hostTel.size() < 3) {
+    // A carrier reached by its delivery paths alone needs no number to dial.
+    if (input.hostTel.size() < 3 && dialsCarrierNumber(desk_, carriers.fieldText(kCarrierName))) {
         status(QStringLiteral("Bad Carrier Phone number for ") + input.userName);
+        desk_.outcomes().refused(input.userName, input.pagerId, logRecord);
         return;
     }
     input.hostSpeed = carriers.fieldText(kHostSpeed);
@@ -266,8 +296,10 @@ bool MessagePreparation::PrepareByPagerMessage(
     // The chosen carrier, found again: other preparations move the carriers table meanwhile. With
     // none chosen, the current record. Without any carrier there is nothing to dial.
     const bool found = carrier.isEmpty() ? !carriers.isEmpty() : carriers.locate(kCarrierName, carrier);
-    if (!found) {
+    if (!found
+        || (carriers.fieldText(kHostTel).size() < 3 && dialsCarrierNumber(desk_, carriers.fieldText(kCarrierName)))) {
         status(QStringLiteral("Bad Carrier Phone number for ") + pagerId);
+        desk_.outcomes().refused(pagerId, QString(pagerId).remove(u'-'), QString());
         return false;
     }
     Page page;
@@ -319,13 +351,13 @@ void MessagePreparation::PrepareGroupMessage(const QString& item, const QString&
         return;
     }
 
-    // Carrier + ";" + pager ID for every member that is in the directory and not paged directly.
-    // The users are found through their unique USERNAME tag, so a large group costs one index
-    // look-up a member rather than a walk over the users.
+    // Every member that is in the directory and not paged directly. The users are found through
+    // their unique USERNAME tag, so a large group costs one index look-up a member rather than a
+    // walk over the users.
     store::Table& users = desk_.BUsersT();
     if (users.indexName() != kUserName)
         users.selectTag(kUserName);
-    QStringList entries;
+    QList<Member> entries;
     entries.reserve(members.size());
     for (const QString& member : members) {
         if (member.isEmpty() || !users.seek(store::toCp1252(member)))
@@ -336,15 +368,16 @@ void MessagePreparation::PrepareGroupMessage(const QString& item, const QString&
         const QString carrier = users.fieldText(kUserCarrier);
         if (carrier.toUpper() == QStringLiteral("DIRECT"))
             continue;
-        entries << carrier + u';' + users.fieldText(kPagerId);
+        entries.append({ carrier, users.fieldText(kPagerId), member });
     }
 
     QString logRecord;
     if (composition_.messageLog())
         logRecord = appendLogRecord(core::groupRecipient(groupName), editorText);
 
-    std::stable_sort(entries.begin(), entries.end(),
-        [](const QString& a, const QString& b) { return QString::compare(a, b, Qt::CaseInsensitive) < 0; });
+    std::stable_sort(entries.begin(), entries.end(), [](const Member& a, const Member& b) {
+        return QString::compare(a.carrier + u';' + a.pagerId, b.carrier + u';' + b.pagerId, Qt::CaseInsensitive) < 0;
+    });
     if (entries.isEmpty()) {
         users.refresh();
         return;
@@ -361,18 +394,32 @@ void MessagePreparation::PrepareGroupMessage(const QString& item, const QString&
     const QString text = fittedMessage(message, true);
     bool cutReported = false;
     for (qsizetype first = 0; first < entries.size();) {
-        const QString carrier = entries.at(first).section(u';', 0, 0);
+        const QString carrier = entries.at(first).carrier;
         QStringList pagerIds;
+        QStringList names;
         qsizetype next = first;
-        for (; next < entries.size() && entries.at(next).section(u';', 0, 0) == carrier; ++next)
-            pagerIds << entries.at(next).section(u';', 1);
+        for (; next < entries.size() && entries.at(next).carrier == carrier; ++next) {
+            pagerIds << entries.at(next).pagerId;
+            names << entries.at(next).name;
+        }
         first = next;
+        auto refuseRun = [&] {
+            for (qsizetype i = 0; i < pagerIds.size(); ++i)
+                desk_.outcomes().refused(names.at(i), pagerIds.at(i), logRecord);
+        };
 
         // A run without its carrier would reach the delivery loop with no number to dial: it is
         // refused whole rather than queued half-built.
         if (!carriers.locate(kCarrierName, carrier)) {
             status(QStringLiteral("Carrier ") + carrier + QStringLiteral(" of group ") + groupName
                 + QStringLiteral(" not found in Carriers database; not sent to its members"));
+            refuseRun();
+            continue;
+        }
+        if (carriers.fieldText(kHostTel).size() < 3 && dialsCarrierNumber(desk_, carriers.fieldText(kCarrierName))) {
+            for (const QString& name : std::as_const(names))
+                status(QStringLiteral("Bad Carrier Phone number for %1 (%2)").arg(name, item));
+            refuseRun();
             continue;
         }
         Page page;
@@ -387,9 +434,13 @@ void MessagePreparation::PrepareGroupMessage(const QString& item, const QString&
         page.carrier = carriers.fieldText(kCarrierName);
         page.logRecord = logRecord;
         // A run whose IDs overflow PagerPhone goes as several pages of whole IDs, each an ordinary
-        // page of the queue.
+        // page of the queue, with its members.
+        qsizetype member = 0;
         for (const QString& pagerPhone : groupPagerPhones(pagerIds)) {
             page.pagerPhone = pagerPhone;
+            const qsizetype count = pagerPhone.count(u'^');
+            page.members = names.mid(member, count);
+            member += count;
             if (InDebugMode(desk_.Settings()))
                 info(desk_.Engine1().PagerPhone);
             desk_.queuePage(page);
@@ -437,9 +488,19 @@ bool MessagePreparation::ReadPageMsgFromFile()
         if (desk_.BUsersT().locate(kUserName, lines.at(0)))
             pagerId = desk_.BUsersT().fieldText(kPagerId);
         store::Table& carriers = desk_.PagerCompT();
+        const QString fromFile = QStringLiteral("From File ") + pagerId;
+        // A refused page is recorded once, as its file is consumed (one that cannot be deleted is
+        // said once and read again at later ticks).
+        auto refuse = [&](const QString& text) {
+            const bool said = consume(identity, text);
+            if (said)
+                desk_.outcomes().refused(fromFile, StripDashes(pagerId), QString());
+            return said;
+        };
         if (!carriers.locate(kCarrierName, lines.at(1)))
-            return consume(identity,
-                QStringLiteral("Paging carrier ") + shownFromFile(lines.at(1)) + QStringLiteral(" not found."));
+            return refuse(QStringLiteral("Paging carrier ") + shownFromFile(lines.at(1)) + QStringLiteral(" not found."));
+        if (carriers.fieldText(kHostTel).size() < 3 && dialsCarrierNumber(desk_, carriers.fieldText(kCarrierName)))
+            return refuse(QStringLiteral("Bad Carrier Phone number for ") + shownFromFile(fromFile));
         const QString message = messageFromFileLines(lines);
         if (message.isEmpty())
             return consume(identity, QStringLiteral("Message from file is too short"));
@@ -450,7 +511,7 @@ bool MessagePreparation::ReadPageMsgFromFile()
             carriers.fieldText(kHostTel), carriers.fieldText(kHostPassword));
         page.baudRate = carrierBaudRate(carriers.fieldText(kHostSpeed));
         page.pagerPhone = StripDashes(pagerId);
-        page.userOrGroupName = QStringLiteral("From File ") + pagerId;
+        page.userOrGroupName = fromFile;
         page.retries = kFileRetries;
         page.carrier = carriers.fieldText(kCarrierName);
         desk_.queuePage(page);

@@ -1,6 +1,7 @@
 #include "core/deliveryloop.h"
 
 #include "core/carrierpaths.h"
+#include "core/deliverystatus.h"
 #include "core/deliverytracker.h"
 #include "core/desk.h"
 #include "core/engineparams.h"
@@ -12,6 +13,8 @@
 #include "store/storeerror.h"
 
 #include <QFile>
+
+#include <algorithm>
 
 #include <sys/stat.h>
 
@@ -86,9 +89,12 @@ void DeliveryLoop::startHeadPage()
     // next tick may try again.
     BusyMark mark = desk_.markPageInProgress();
     started_ = head;
+    groupResults_.clear();
+    failure_.clear();
     loadPage(started_, engine_);
     loadPaths();
     startedRowQueued_ = true;
+    desk_.pageNotes().attempted(started_, now());
     engine_.Send();
     if (engine_.statusCode() != 0) {
         // Refused: the library posts nothing for this page. It waits in the pending queue.
@@ -98,12 +104,13 @@ void DeliveryLoop::startHeadPage()
             queue.first();
             startedRowQueued_ = false;
             movePage(queue, desk_.PendingMsgs());
+            failed(EndOfPage::MovedToPending);
         }
         return;
     }
     pageMark_ = std::move(mark);
     emit sendingShown();
-    emit status(QStringLiteral("Sending message to ") + started_.userOrGroupName);
+    emit status(QStringLiteral("Sending message to ") + everyone());
 }
 
 void DeliveryLoop::loadPaths()
@@ -123,25 +130,100 @@ void DeliveryLoop::loadPaths()
     }
 }
 
-QString DeliveryLoop::sentLine() const
+QString DeliveryLoop::everyone() const
 {
-    const QString via = engine_.Paths.isEmpty() ? QString() : engine_.deliveredVia();
-    return QStringLiteral("Sent to ") + started_.userOrGroupName
-        + (via.isEmpty() ? QString() : QStringLiteral(" via ") + via) + QStringLiteral(": ")
-        + started_.shownText().left(40);
+    if (started_.members.isEmpty())
+        return started_.userOrGroupName;
+    constexpr qsizetype kNamed = 3;
+    QStringList names = started_.members.mid(0, kNamed);
+    if (started_.members.size() > kNamed)
+        names << QStringLiteral("%1 more").arg(started_.members.size() - kNamed);
+    return names.join(QStringLiteral(", ")) + QStringLiteral(" (") + started_.userOrGroupName + u')';
 }
 
-void DeliveryLoop::followAccepted()
+void DeliveryLoop::delivered()
 {
-    if (!tracker || engine_.Paths.isEmpty())
-        return;
-    const QString via = engine_.deliveredVia();
-    for (const paging::DeliveryPath& path : std::as_const(engine_.Paths)) {
-        if (paging::pathMethod(path.method) == paging::PathMethod::Wctp && paging::describe(path) == via) {
-            tracker->accepted(started_, path, engine_.wctpTickets());
-            return;
+    // The path that took the page: its method and address for the rows, its words for the lines.
+    const QString via = engine_.Paths.isEmpty() ? QString() : engine_.deliveredVia();
+    const paging::DeliveryPath* path = nullptr;
+    for (const paging::DeliveryPath& p : std::as_const(engine_.Paths)) {
+        if (paging::describe(p) == via) {
+            path = &p;
+            break;
         }
     }
+    const bool wctp = path && paging::pathMethod(path->method) == paging::PathMethod::Wctp;
+    const QString method = path ? path->method.trimmed().toUpper() : QStringLiteral("MODEM");
+    const QString address = path ? path->address.trimmed() : engine_.ComPort;
+    const QList<paging::WctpTicket> tickets = wctp ? engine_.wctpTickets() : QList<paging::WctpTicket>();
+    QList<bool> ticketUsed(tickets.size(), false);
+
+    const QStringList ids = started_.pagerIds();
+    const QString sentTail
+        = (via.isEmpty() ? QString() : QStringLiteral(" via ") + via) + QStringLiteral(": ") + started_.shownText().left(40);
+    for (qsizetype i = 0; i < ids.size(); ++i) {
+        const QString who = started_.recipientAt(i);
+        const QString result = groupResults_.value(int(i) + 1);
+        if (!result.isEmpty()) {
+            // A member the terminal refused: "511Invalid pager ID".
+            const QString response = result.left(3);
+            const bool coded = response.size() == 3 && std::all_of(response.cbegin(), response.cend(), [](QChar c) {
+                return c.isDigit();
+            });
+            const QString reason = coded ? result.mid(3) : result;
+            emit status(QStringLiteral("Not sent to %1: %2%3")
+                            .arg(who, reason,
+                                coded && response != u"000" ? QStringLiteral(" (%1)").arg(response) : QString()));
+            desk_.outcomes().set(started_, i, kFailed);
+            continue;
+        }
+        emit status(QStringLiteral("Sent to ") + who + sentTail);
+        if (!wctp) {
+            desk_.outcomes().set(started_, i, kSent, method, address);
+            continue;
+        }
+        // The carrier's tracking number for this pager ID, followed until the carrier reports.
+        QString tracking;
+        for (qsizetype t = 0; t < tickets.size(); ++t) {
+            if (!ticketUsed.at(t) && tickets.at(t).pagerId == ids.at(i)) {
+                ticketUsed[t] = true;
+                tracking = tickets.at(t).trackingNumber;
+                break;
+            }
+        }
+        StatusRow row;
+        row.recNo = desk_.outcomes().set(started_, i, kAccepted, method, address, tracking);
+        row.logRecord = started_.logRecord;
+        row.pagerId = ids.at(i);
+        row.userName = started_.userNameAt(i);
+        row.method = method;
+        row.address = address;
+        row.tracking = tracking;
+        row.status = kAccepted;
+        row.changed = now();
+        if (tracker)
+            tracker->accepted(row, *path, who);
+    }
+    desk_.pageNotes().forget(started_);
+}
+
+void DeliveryLoop::failed(EndOfPage decision)
+{
+    if (decision == EndOfPage::Left)
+        return;
+    const QString reason = failure_.isEmpty() ? engine_.statusText() : failure_;
+    desk_.pageNotes().setReason(started_, reason);
+    if (decision == EndOfPage::Retried) {
+        emit status(QStringLiteral("%1: %2; trying again").arg(everyone(), reason));
+    } else if (decision == EndOfPage::MovedToPending) {
+        const int attempts = std::max(1, desk_.pageNotes().attempts(started_).count);
+        emit status(QStringLiteral("%1: %2 after %3 %4; kept in Pending Messages")
+                        .arg(everyone(), reason)
+                        .arg(attempts)
+                        .arg(attempts == 1 ? QStringLiteral("attempt") : QStringLiteral("attempts")));
+        desk_.outcomes().setAll(started_, desk_.deliveryMarks().contains(started_) ? kUnsure : kPending);
+    }
+    desk_.pendingFile().touch();
 }
 
 void DeliveryLoop::dropStartedRow()
@@ -159,6 +241,23 @@ void DeliveryLoop::ShowErrorStatus()
 {
     emit sendingShown();
     const int code = engine_.statusCode();
+    const QString text = engine_.statusText();
+    if (text.startsWith(QStringLiteral("GroupRes"))) {
+        // "GroupRes", a separator, then "place:result": kept until the attempt ends, when each
+        // member's line is said.
+        const QString rest = text.mid(9);
+        const qsizetype colon = rest.indexOf(u':');
+        if (colon > 0)
+            groupResults_.insert(rest.left(colon).toInt(), rest.mid(colon + 1));
+        return;
+    }
+    if (code == paging::PathFailed) {
+        // What the failed path met is for the next path no longer.
+        groupResults_.clear();
+        emit status(QString(text).replace(
+            QStringLiteral(" failed: "), QStringLiteral(" failed for ") + everyone() + QStringLiteral(": ")));
+        return;
+    }
     if (code >= 30) {
         // From the first block on the terminal may take the page: a desk stopped from here on keeps
         // it marked as one that may have been delivered.
@@ -166,22 +265,20 @@ void DeliveryLoop::ShowErrorStatus()
             desk_.deliveryMarks().mark(started_);
             desk_.pendingFile().touch();
         }
-        emit sendingProgress(engine_.statusText());
+        emit sendingProgress(text);
         return;
     }
-    if (code == 0) {
-        emit status(sentLine());
-        followAccepted();
+    if (code == 0 || code == 24) {
+        if (!startedRowQueued_)
+            return;
+        delivered();
+        if (code == 24)
+            emit status(QStringLiteral("Group message included one or more bad pager IDs"));
         dropStartedRow();
         return; // the end-of-page decision leaves the queues alone for a delivered page
     }
-    if (code == 24) {
-        emit status(QStringLiteral("Group message included one or more bad pager IDs"));
-        followAccepted();
-        dropStartedRow();
-        return;
-    }
-    emit status(engine_.statusText());
+    // Said at the end of the attempt, with what became of the page.
+    failure_ = text;
 }
 
 void DeliveryLoop::Engine1Finished()
@@ -200,13 +297,20 @@ void DeliveryLoop::Engine1Finished()
     const bool queued = startedRowQueued_;
     startedRowQueued_ = false;
     if (queued)
-        PendingMessages(desk_.SendMsgs(), desk_.PendingMsgs(), engine_.statusCode());
+        failed(PendingMessages(desk_.SendMsgs(), desk_.PendingMsgs(), engine_.statusCode()));
+    else if (!failure_.isEmpty())
+        emit status(everyone() + QStringLiteral(": ") + failure_);
 }
 
 void DeliveryLoop::BitBtn7Click()
 {
     if (!desk_.pageInProgress())
         return;
+    // Dropped by the operator: the page ends here.
+    if (startedRowQueued_) {
+        desk_.outcomes().setAll(started_, kFailed);
+        desk_.pageNotes().forget(started_);
+    }
     dropStartedRow();
     // The mark comes down whatever the abort meets.
     BusyMark mark = std::move(pageMark_);

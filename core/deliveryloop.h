@@ -2,7 +2,10 @@
 
 #include "core/desk.h"
 #include "core/page.h"
+#include "core/pendingqueue.h"
 
+#include <QDateTime>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QTime>
@@ -50,6 +53,8 @@ public:
 
     // Follows the messages a WCTP carrier accepted (none: they are not followed).
     DeliveryTracker* tracker = nullptr;
+    // The moment of an attempt; the system clock unless replaced.
+    std::function<QDateTime()> clock;
 
     // Steps 4 to 6 of the tick; the caller has shown the clock and the pending count and found the
     // desk idle (no page in progress, no scheduled scan).
@@ -84,17 +89,25 @@ private:
     // The paths of the started page's carrier into the engine (none when they cannot be read: the
     // page then goes through the modem).
     void loadPaths();
-    // The status line of a delivered page, naming the path that took it when the carrier has paths.
-    QString sentLine() const;
-    // Hands the tracking numbers of a page a WCTP path took to the tracker.
-    void followAccepted();
+    // Whom the started page goes to: its recipient, or a group page's members and group.
+    QString everyone() const;
+    // The page was taken (code 0, or 24 with bad IDs): a line and an outcome for each pager ID.
+    void delivered();
+    // The started page left the pending queue's way after `decision`: retried or kept pending, said
+    // with what it met.
+    void failed(EndOfPage decision);
     void dropStartedRow();
     // Takes the "may have been delivered" mark off the started page.
     void forgetMark();
+    QDateTime now() const { return clock ? clock() : QDateTime::currentDateTime(); }
 
     Desk& desk_;
     paging::TPageEngine& engine_;
     Page started_;
+    // What the paging library reported for group members it did not deliver to, by place (1-based):
+    // the terminal's response code and the reason, "511Invalid pager ID".
+    QHash<int, QString> groupResults_;
+    QString failure_; // the final failure text of the attempt under way
     BusyMark pageMark_; // held from a page's start to the end of its attempt
     bool startedRowQueued_ = false;
     bool abortedPageFinishing_ = false;

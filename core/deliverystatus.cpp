@@ -22,6 +22,7 @@ void selectTag(store::Table& table, const QString& tag)
 StatusRow currentRow(const store::Table& table)
 {
     StatusRow row;
+    row.recNo = table.recNo();
     row.logRecord = table.fieldText(LogRec);
     row.pagerId = table.fieldText(PagerId);
     row.userName = table.fieldText(UserName);
@@ -33,13 +34,45 @@ StatusRow currentRow(const store::Table& table)
     return row;
 }
 
+// A status's place in outcomeOrder(); SENT and ACCEPTED share theirs. -1 for a word of another
+// program's.
 int progress(const QString& status)
 {
-    static const QStringList order = { kAccepted, kQueued, kDelivered, kRead };
-    return order.indexOf(status);
+    const int place = int(outcomeOrder().indexOf(status));
+    return status == kAccepted ? int(outcomeOrder().indexOf(kSent)) : place;
+}
+
+// Edits the current record: the given fields, then post; a failure leaves the record as it was.
+template <typename Fill> void editCurrent(store::Table& table, Fill fill)
+{
+    table.edit();
+    try {
+        fill();
+        table.post();
+    } catch (...) {
+        table.cancel();
+        throw;
+    }
+}
+
+// Makes record `recNo` current in record order; false when there is no such record.
+bool goToRecord(store::Table& table, quint32 recNo)
+{
+    if (recNo == 0)
+        return false;
+    table.refresh();
+    selectTag(table, QString());
+    return table.goToEntry(recNo - 1);
 }
 
 } // namespace
+
+const QStringList& outcomeOrder()
+{
+    static const QStringList order = { kRefused, kFailed, kUnsure, kPending, kWaiting, kResent, kSent, kAccepted,
+        kQueued, kDelivered, kRead };
+    return order;
+}
 
 QString logRecordKey(quint32 recNo)
 {
@@ -51,7 +84,7 @@ QString changedText(const QDateTime& moment)
     return moment.toString(kChangedFormat);
 }
 
-void addStatusRow(store::Table& table, const StatusRow& row)
+quint32 addStatusRow(store::Table& table, const StatusRow& row)
 {
     table.append();
     try {
@@ -68,6 +101,29 @@ void addStatusRow(store::Table& table, const StatusRow& row)
         table.cancel();
         throw;
     }
+    return table.recNo();
+}
+
+StatusRow statusRowAt(store::Table& table, quint32 recNo)
+{
+    return goToRecord(table, recNo) ? currentRow(table) : StatusRow();
+}
+
+bool updateStatusRow(store::Table& table, quint32 recNo, const QString& status, const QDateTime& when,
+    const QString& method, const QString& address, const QString& tracking)
+{
+    if (!goToRecord(table, recNo))
+        return false;
+    editCurrent(table, [&] {
+        table.setFieldText(Status, status);
+        table.setFieldText(Changed, changedText(when));
+        if (!method.isEmpty()) {
+            table.setFieldText(Method, method);
+            table.setFieldText(Address, address);
+            table.setFieldText(Tracking, tracking);
+        }
+    });
+    return true;
 }
 
 bool setStatus(store::Table& table, const QString& tracking, const QString& status, const QDateTime& when)
@@ -77,15 +133,10 @@ bool setStatus(store::Table& table, const QString& tracking, const QString& stat
     // A seek pads the key to the tag's length and says whether the key found is the one asked for.
     if (!table.seek(store::toCp1252(tracking)))
         return false;
-    table.edit();
-    try {
+    editCurrent(table, [&] {
         table.setFieldText(Status, status);
         table.setFieldText(Changed, changedText(when));
-        table.post();
-    } catch (...) {
-        table.cancel();
-        throw;
-    }
+    });
     return true;
 }
 
@@ -94,10 +145,14 @@ QList<StatusRow> openRows(store::Table& table, const QDateTime& since)
     table.refresh();
     selectTag(table, QString());
     QList<StatusRow> open;
-    for (table.last(); !table.bof() && !table.isEmpty(); table.prior()) {
+    int older = 0;
+    for (table.last(); !table.bof() && !table.isEmpty() && older < kOpenRowsMargin; table.prior()) {
         const StatusRow row = currentRow(table);
-        if (!row.changed.isValid() || row.changed < since)
-            break;
+        if (!row.changed.isValid() || row.changed < since) {
+            ++older;
+            continue;
+        }
+        older = 0;
         if (row.status == kAccepted || row.status == kQueued)
             open.prepend(row);
     }
@@ -110,14 +165,24 @@ QString statusOfLog(store::Table& table, const QString& logRecord)
         return {};
     selectTag(table, QStringLiteral("BY_LOG"));
     QString least;
+    int inLeast = 0;
+    int pages = 0;
     for (bool more = table.seek(store::toCp1252(logRecord)); more;
          table.next(), more = !table.eof() && table.fieldText(LogRec) == logRecord.trimmed()) {
         const QString status = table.fieldText(Status);
-        if (status == kFailed)
-            return kFailed;
-        if (least.isEmpty() || progress(status) < progress(least))
+        const int place = progress(status);
+        if (place < 0)
+            continue; // a word this desk does not write
+        ++pages;
+        if (least.isEmpty() || place < progress(least)) {
             least = status;
+            inLeast = 1;
+        } else if (place == progress(least)) {
+            ++inLeast;
+        }
     }
+    if (pages > 1)
+        return QStringLiteral("%1 %2/%3").arg(least).arg(inLeast).arg(pages);
     return least;
 }
 

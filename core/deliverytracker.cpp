@@ -28,12 +28,10 @@ QString clockText(const QDateTime& moment)
     return QLocale::c().toString(moment.time(), QStringLiteral("hh:mm"));
 }
 
-// Whom a status line names: the user, or a group's pager ID and group.
+// Whom a status line names when nobody said: the row's person, else its pager ID.
 QString whom(const StatusRow& row)
 {
-    if (isGroupRecipient(row.userName))
-        return row.pagerId + QStringLiteral(" of ") + row.userName;
-    return row.userName.isEmpty() ? row.pagerId : row.userName;
+    return row.userName.isEmpty() || isGroupRecipient(row.userName) ? row.pagerId : row.userName;
 }
 
 // The credentials of the WCTP path at `address`, from any carrier's paths (a handle of its own, so
@@ -93,27 +91,9 @@ void DeliveryTracker::setIntervals(int firstMs, int defaultMs)
     defaultMs_ = defaultMs;
 }
 
-void DeliveryTracker::accepted(
-    const Page& page, const paging::DeliveryPath& path, const QList<paging::WctpTicket>& tickets)
+void DeliveryTracker::accepted(const StatusRow& row, const paging::DeliveryPath& path, const QString& whom)
 {
-    const QDateTime moment = now();
-    for (const paging::WctpTicket& ticket : tickets) {
-        StatusRow row;
-        row.logRecord = page.logRecord;
-        row.pagerId = ticket.pagerId;
-        row.userName = page.userOrGroupName;
-        row.method = QStringLiteral("WCTP");
-        row.address = path.address.trimmed();
-        row.tracking = ticket.trackingNumber;
-        row.status = kAccepted;
-        row.changed = moment;
-        try {
-            addStatusRow(desk_.DlvStatT(), row);
-        } catch (const store::StoreError& e) {
-            recordFault(e.message());
-        }
-        follow(row, path, moment);
-    }
+    follow(row, path, now(), whom);
     plan();
 }
 
@@ -140,16 +120,17 @@ void DeliveryTracker::restore()
             }
         }
         // Known only as the time of its last change: followed for 30 minutes from then.
-        follow(row, paths.value(row.address), row.changed);
+        follow(row, paths.value(row.address), row.changed, whom(row));
     }
     plan();
 }
 
-void DeliveryTracker::follow(const StatusRow& row, const paging::DeliveryPath& path, const QDateTime& acceptedAt)
+void DeliveryTracker::follow(
+    const StatusRow& row, const paging::DeliveryPath& path, const QDateTime& acceptedAt, const QString& whom)
 {
     if (row.tracking.trimmed().isEmpty())
         return;
-    followed_.append({ row, path, acceptedAt.addMSecs(kGiveUpMs), now().addMSecs(firstMs_) });
+    followed_.append({ row, path, acceptedAt.addMSecs(kGiveUpMs), now().addMSecs(firstMs_), whom });
 }
 
 void DeliveryTracker::plan()
@@ -173,7 +154,7 @@ void DeliveryTracker::queryNext()
         if (moment >= followed_.at(i).giveUpAt) {
             const Followed gone = followed_.takeAt(i);
             emit status(QStringLiteral("No delivery report for %1 within %2 minutes")
-                            .arg(whom(gone.row))
+                            .arg(gone.whom)
                             .arg(paging::wctp::kQueryGiveUpMinutes));
         }
     }
@@ -225,19 +206,19 @@ void DeliveryTracker::answered(const QString& tracking, int code, int state, con
         switch (Delivery(state)) {
         case Delivery::Queued:
             if (item.row.status != kQueued)
-                record(item, kQueued, QStringLiteral("Queued at the carrier for ") + whom(item.row));
+                record(item, kQueued, QStringLiteral("Queued at the carrier for ") + item.whom);
             break;
         case Delivery::Delivered:
-            record(item, kDelivered, QStringLiteral("Delivered to %1 at %2").arg(whom(item.row), at));
+            record(item, kDelivered, QStringLiteral("Delivered to %1 at %2").arg(item.whom, at));
             done = true;
             break;
         case Delivery::Read:
-            record(item, kRead, QStringLiteral("Delivered to %1, read at %2").arg(whom(item.row), at));
+            record(item, kRead, QStringLiteral("Delivered to %1, read at %2").arg(item.whom, at));
             done = true;
             break;
         case Delivery::Failed:
             record(item, kFailed,
-                QStringLiteral("Not delivered to %1: %2").arg(whom(item.row), errorText.simplified().left(80)));
+                QStringLiteral("Not delivered to %1: %2").arg(item.whom, errorText.simplified().left(80)));
             done = true;
             break;
         case Delivery::Unknown:
@@ -253,7 +234,7 @@ void DeliveryTracker::record(Followed& item, const QString& value, const QString
 {
     item.row.status = value;
     try {
-        if (!setStatus(desk_.DlvStatT(), item.row.tracking, value, now()))
+        if (!updateStatusRow(desk_.DlvStatT(), item.row.recNo, value, now()))
             recordFault(QStringLiteral("no row for tracking number ") + item.row.tracking);
     } catch (const store::StoreError& e) {
         recordFault(e.message());

@@ -40,9 +40,10 @@ public:
     // (30 s and 60 s unless set otherwise).
     void setIntervals(int firstMs, int defaultMs);
 
-    // A page the carrier took through the WCTP `path`: an ACCEPTED row for each tracking number,
-    // each then followed.
-    void accepted(const Page& page, const paging::DeliveryPath& path, const QList<paging::WctpTicket>& tickets);
+    // A page's ACCEPTED row (written by the delivery loop) for the pager ID the carrier took through
+    // the WCTP `path`, followed by its tracking number; `whom` names the person in status lines
+    // ("Erin (Group: Night Shift)").
+    void accepted(const StatusRow& row, const paging::DeliveryPath& path, const QString& whom);
     // Follows again the rows of DLVSTAT still waiting for news that changed within the last 30 minutes
     // (a start after a stop), with the credentials of the carrier path at their address.
     void restore();
@@ -58,9 +59,10 @@ private:
         paging::DeliveryPath path;
         QDateTime giveUpAt;
         QDateTime nextQuery;
+        QString whom;
     };
     QDateTime now() const { return clock ? clock() : QDateTime::currentDateTime(); }
-    void follow(const StatusRow& row, const paging::DeliveryPath& path, const QDateTime& acceptedAt);
+    void follow(const StatusRow& row, const paging::DeliveryPath& path, const QDateTime& acceptedAt, const QString& whom);
     void plan();
     void queryNext();
     void answered(const QString& tracking, int code, int state, const QDateTime& when, const QString& errorText,

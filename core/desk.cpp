@@ -2,6 +2,7 @@
 
 #include "config/inifile.h"
 #include "core/clocktext.h"
+#include "core/deliverystatus.h"
 #include "core/page.h"
 #include "core/queues.h"
 #include "core/recipientname.h"
@@ -158,6 +159,16 @@ void Desk::restorePendingQueue()
     const QByteArray sideText = side.read() ? side.bytes : QByteArray();
     deliveryMarks_.read(sideText);
     pageNotes_.read(sideText);
+    restoredPending_ = pendingMsgs_.rowCount();
+    // What the rows of the restored pages say now: pages that waited in the send queue when the
+    // desk stopped are pending from here on.
+    if (dlvStatT_.isOpen()) {
+        for (int row = 0; row < pendingMsgs_.rowCount(); ++row) {
+            Page page = pageAt(pendingMsgs_, row);
+            pageNotes_.fill(page);
+            outcomes_.settleAll(page, deliveryMarks_.contains(page) ? kUnsure : kPending);
+        }
+    }
     if (pendingWritable_)
         pendingFile_->follow();
 }
@@ -210,11 +221,17 @@ bool Desk::lookupUser(const QString& userName, ChosenUser* chosen)
     return true;
 }
 
-void Desk::queuePage(const Page& page)
+void Desk::queuePage(Page page)
 {
-    // Noted first: the pending file written for the new row carries the name beside it.
+    outcomes_.queued(page);
+    // Noted first: the pending file written for the new row carries the notes beside it.
     pageNotes_.note(page);
-    appendPage(sendMsgs_, page);
+    try {
+        appendPage(sendMsgs_, page);
+    } catch (const store::StoreError&) {
+        pageNotes_.forget(page);
+        throw;
+    }
 }
 
 void Desk::clearTempUser()

@@ -3,6 +3,7 @@
 #include "config/systemsettings.h"
 #include "core/deliverymarks.h"
 #include "core/pagenotes.h"
+#include "core/pageoutcomes.h"
 #include "core/pendingfile.h"
 #include "paging/pageengine.h"
 #include "store/connection.h"
@@ -157,8 +158,14 @@ public:
     const DeliveryMarks& deliveryMarks() const { return deliveryMarks_; }
     // The carrier and log record of each queued page (restored with the pending file, kept beside it).
     PageNotes& pageNotes() { return pageNotes_; }
-    // Puts a prepared page at the end of SendMsgs, its carrier and log record noted.
-    void queuePage(const Page& page);
+    // Puts a prepared page at the end of SendMsgs: its outcome rows written (WAITING), its carrier,
+    // log record, rows and members noted.
+    void queuePage(Page page);
+    // What became of each page, in DLVSTAT.
+    PageOutcomes& outcomes() { return outcomes_; }
+    // The pending pages as they stood when the queue was restored at start (their rows then set to
+    // PENDING, or UNSURE for those that may have been delivered).
+    int restoredPendingCount() const { return restoredPending_; }
 
     // The store connection, the nine table handles (the windows work on them: a window and the
     // desk's logic share one current record of a table) and the three in-memory tables. CarrPathT
@@ -244,6 +251,8 @@ private:
     bool queuesSaved_ = false;
     DeliveryMarks deliveryMarks_;
     PageNotes pageNotes_;
+    PageOutcomes outcomes_ { dlvStatT_ };
+    int restoredPending_ = 0;
     std::unique_ptr<PendingFile> pendingFile_;
 };
 

@@ -18,7 +18,37 @@ QString field(const char* name)
 
 QString Page::shownText() const
 {
-    return isGroup && messageToSend.endsWith(QStringLiteral("^^")) ? messageToSend.chopped(2) : messageToSend;
+    // A page from the pending queue has lost IsGroup: its pager IDs say it is a group page.
+    const bool group = isGroup || pagerPhone.contains(u'^');
+    return group && messageToSend.endsWith(QStringLiteral("^^")) ? messageToSend.chopped(2) : messageToSend;
+}
+
+QStringList Page::pagerIds() const
+{
+    const QString ids = pagerPhone.trimmed();
+    if (!ids.contains(u'^'))
+        return ids.isEmpty() ? QStringList() : QStringList { ids };
+    QStringList parts = ids.split(u'^');
+    if (parts.constLast().trimmed().isEmpty())
+        parts.removeLast(); // every ID is followed by "^"
+    for (QString& id : parts)
+        id = id.trimmed();
+    return parts;
+}
+
+QString Page::recipientAt(qsizetype index) const
+{
+    if (!pagerPhone.contains(u'^'))
+        return userOrGroupName;
+    const QString member = members.value(index);
+    const QString who = member.isEmpty() ? pagerIds().value(index) : member;
+    return who + QStringLiteral(" (") + userOrGroupName + u')';
+}
+
+QString Page::userNameAt(qsizetype index) const
+{
+    const QString member = members.value(index);
+    return member.isEmpty() ? userOrGroupName : member;
 }
 
 void appendPage(store::TMemTable& queue, const Page& page)

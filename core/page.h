@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace paging {
 class TPageEngine;
@@ -29,9 +31,21 @@ struct Page {
     // The number of the message log record that logged the page, zero-padded to 10 digits; empty
     // when the page was not logged.
     QString logRecord;
+    // Its DLVSTAT rows, one for each of pagerIds() (0 where none could be written).
+    QList<quint32> statusRows;
+    // A group page's members, one for each of pagerIds() (empty when not known).
+    QStringList members;
 
     // The text a status line quotes: the message without a group page's "^^" marker.
     QString shownText() const;
+    // The pager IDs it goes to, as the paging library reads PagerPhone: "ID1^ID2^" is a group.
+    QStringList pagerIds() const;
+    // Whom a status line names for its `index`th pager ID: the member and the group ("Alice
+    // (Group: Night Shift)"), the member's pager ID when the member is not known, or for a page to
+    // one pager its UserOrGroupName.
+    QString recipientAt(qsizetype index) const;
+    // The USERNAME of its `index`th row: the member, or its UserOrGroupName.
+    QString userNameAt(qsizetype index) const;
 };
 
 // Appends `page` to the end of a queue and posts it; values longer than a field are cut to its

@@ -1,11 +1,9 @@
 #include "core/showpending.h"
 
-#include "core/deliverymarks.h"
-#include "core/page.h"
+#include "core/desk.h"
+#include "core/pendingmodel.h"
 #include "core/pendingqueue.h"
-#include "core/queues.h"
 #include "store/memtable.h"
-#include "store/memtablemodel.h"
 #include "store/storeerror.h"
 
 #include <QHBoxLayout>
@@ -17,26 +15,15 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-TShowPending::TShowPending(
-    store::TMemTable& pendingMsgs, store::TMemTable& sendMsgs, QWidget* parent, const core::DeliveryMarks* marks)
+TShowPending::TShowPending(core::Desk& desk, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
-    , pendingMsgs_(pendingMsgs)
-    , sendMsgs_(sendMsgs)
-    , marks_(marks)
+    , desk_(desk)
 {
     setObjectName(QStringLiteral("ShowPending"));
     setWindowTitle(QStringLiteral("Pending Messages"));
     setModal(true);
 
-    model_ = new store::MemTableModel(&pendingMsgs,
-        {
-            { QString::fromLatin1(core::page::UserOrGroupName), QStringLiteral("User/Group Name") },
-            { QString::fromLatin1(core::page::MessageToSend), QStringLiteral("Message") },
-            { QString::fromLatin1(core::page::PagerPhone), QString() },
-            { QString::fromLatin1(core::page::NetworkPhone), QString() },
-            { QString::fromLatin1(core::page::MessageSize), QString() },
-        },
-        this);
+    model_ = new core::PendingModel(desk, this);
     DBGrid1 = new QTableView(this);
     DBGrid1->setAccessibleName(QStringLiteral("Pending messages"));
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
@@ -44,6 +31,7 @@ TShowPending::TShowPending(
     DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
     DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
     DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    DBGrid1->setWordWrap(false);
     // Tab leaves the grid for the buttons.
     DBGrid1->setTabKeyNavigation(false);
     // A double click below the last row, or on an empty grid, counts as well as one on a row (the
@@ -52,28 +40,31 @@ TShowPending::TShowPending(
     DBGrid1->installEventFilter(this);
     DBGrid1->verticalHeader()->setDefaultSectionSize(DBGrid1->fontMetrics().height() + 6);
     DBGrid1->verticalHeader()->setFixedWidth(16);
-    // The five columns fit the window's width; the last takes what is left.
-    DBGrid1->setColumnWidth(0, 122);
-    DBGrid1->setColumnWidth(1, 128);
-    DBGrid1->setColumnWidth(2, 86);
-    DBGrid1->setColumnWidth(3, 100);
+    // Recipient, Pager ID, Carrier, Attempts, Last attempt, Reason; the message takes what is left.
+    const int widths[] = { 110, 70, 90, 56, 120, 180 };
+    for (int c = 0; c < int(std::size(widths)); ++c)
+        DBGrid1->setColumnWidth(c, widths[c]);
     DBGrid1->horizontalHeader()->setStretchLastSection(true);
-    model_->followSelection(DBGrid1->selectionModel());
 
-    HintLabel = new QLabel(QStringLiteral("Double click on message to resend "), this);
+    HintLabel = new QLabel(QStringLiteral("Double click on a message or press Resend to send it again; Resend All "
+                                          "sends every one"),
+        this);
     HintLabel->setObjectName(QStringLiteral("HintLabel"));
-    DeleteBtn = new QPushButton(QStringLiteral("Delete"), this);
-    DeleteBtn->setObjectName(QStringLiteral("DeleteBtn"));
-    DeleteBtn->setAutoDefault(false);
-    ExitBtn = new QPushButton(QStringLiteral("E&xit"), this);
-    ExitBtn->setObjectName(QStringLiteral("ExitBtn"));
-    ExitBtn->setAutoDefault(false);
+    auto button = [this](const QString& text, const QString& name) {
+        auto* b = new QPushButton(text, this);
+        b->setObjectName(name);
+        b->setAutoDefault(false);
+        return b;
+    };
+    ResendBtn = button(QStringLiteral("&Resend"), QStringLiteral("ResendBtn"));
+    ResendAllBtn = button(QStringLiteral("Resend &All"), QStringLiteral("ResendAllBtn"));
+    DeleteBtn = button(QStringLiteral("&Delete"), QStringLiteral("DeleteBtn"));
+    ExitBtn = button(QStringLiteral("E&xit"), QStringLiteral("ExitBtn"));
 
     auto* bottom = new QHBoxLayout;
-    bottom->addWidget(HintLabel);
-    bottom->addStretch(1);
-    bottom->addWidget(DeleteBtn);
-    bottom->addWidget(ExitBtn);
+    bottom->addWidget(HintLabel, 1);
+    for (QPushButton* b : { ResendBtn, ResendAllBtn, DeleteBtn, ExitBtn })
+        bottom->addWidget(b);
     maybeDeliveredLabel = new QLabel(this);
     maybeDeliveredLabel->setObjectName(QStringLiteral("MaybeDeliveredLabel"));
     maybeDeliveredLabel->setWordWrap(true);
@@ -81,35 +72,84 @@ TShowPending::TShowPending(
     red.setColor(QPalette::WindowText, Qt::red);
     maybeDeliveredLabel->setPalette(red);
     maybeDeliveredLabel->hide();
+    HintLabel->setWordWrap(true);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
     layout->addWidget(DBGrid1, 1);
     layout->addWidget(maybeDeliveredLabel);
     layout->addLayout(bottom);
-    resize(575, 244);
+    resize(860, 300);
 
+    connect(ResendBtn, &QPushButton::clicked, this, &TShowPending::DBGrid1DblClick);
+    connect(ResendAllBtn, &QPushButton::clicked, this, &TShowPending::ResendAllBtnClick);
     connect(DeleteBtn, &QPushButton::clicked, this, &TShowPending::DeleteBtnClick);
     connect(ExitBtn, &QPushButton::clicked, this, &QDialog::accept);
+    // While shown, a page the desk moves (a tick runs under the modal window) shows at once.
+    store::TMemTable& pending = desk_.PendingMsgs();
+    for (auto signal : { &store::TMemTable::rowsInserted, &store::TMemTable::rowsRemoved })
+        connect(&pending, signal, this, [this] {
+            if (isVisible())
+                reload();
+        });
+    connect(&pending, &store::TMemTable::reset, this, [this] {
+        if (isVisible())
+            reload();
+    });
+}
+
+int TShowPending::currentRow() const
+{
+    const QModelIndex current = DBGrid1->currentIndex();
+    if (current.isValid())
+        return current.row();
+    return model_->rowCount() > 0 ? 0 : -1;
+}
+
+void TShowPending::showError(const std::exception& e)
+{
+    const auto* storeError = dynamic_cast<const store::StoreError*>(&e);
+    QMessageBox::critical(this, windowTitle(), storeError ? storeError->message() : QString::fromLocal8Bit(e.what()));
 }
 
 void TShowPending::DBGrid1DblClick()
 {
     try {
-        core::resendPendingPage(pendingMsgs_, sendMsgs_);
-    } catch (const store::StoreError& e) {
-        QMessageBox::critical(this, windowTitle(), e.message());
+        core::resendPending(desk_, currentRow());
+    } catch (const std::exception& e) {
+        showError(e);
+    }
+    accept();
+}
+
+void TShowPending::ResendAllBtnClick()
+{
+    try {
+        core::resendAllPending(desk_);
+    } catch (const std::exception& e) {
+        showError(e);
     }
     accept();
 }
 
 void TShowPending::DeleteBtnClick()
 {
+    const int row = currentRow();
+    if (row < 0)
+        return;
+    const core::PendingEntry entry = model_->entry(row);
+    const auto answer = QMessageBox::question(this, windowTitle(),
+        QStringLiteral("Delete the pending message to %1? It will not be sent.").arg(entry.recipient),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
     try {
-        core::deletePendingPage(pendingMsgs_);
-    } catch (const store::StoreError& e) {
-        QMessageBox::critical(this, windowTitle(), e.message());
+        core::deletePending(desk_, row);
+    } catch (const std::exception& e) {
+        showError(e);
     }
-    showMaybeDelivered();
+    reload();
+    if (model_->rowCount() > 0)
+        DBGrid1->selectRow(std::min(row, model_->rowCount() - 1));
 }
 
 bool TShowPending::eventFilter(QObject* watched, QEvent* event)
@@ -138,24 +178,31 @@ bool TShowPending::eventFilter(QObject* watched, QEvent* event)
 void TShowPending::done(int result)
 {
     QDialog::done(result);
-    emit closedWithCount(pendingMsgs_.rowCount());
+    emit closedWithCount(desk_.PendingMsgs().rowCount());
 }
 
 void TShowPending::showEvent(QShowEvent* event)
 {
-    showMaybeDelivered();
+    reload();
     QDialog::showEvent(event);
 }
 
-void TShowPending::showMaybeDelivered()
+void TShowPending::reload()
 {
+    const int row = DBGrid1->currentIndex().row();
+    model_->reload();
+    if (model_->rowCount() > 0)
+        DBGrid1->selectRow(std::clamp(row, 0, model_->rowCount() - 1));
     QStringList names;
-    if (marks_) {
-        for (const core::Page& page : marks_->markedPages(pendingMsgs_))
-            names << page.userOrGroupName;
+    for (int r = 0; r < model_->rowCount(); ++r) {
+        if (model_->entry(r).maybeDelivered)
+            names << model_->entry(r).recipient;
     }
     maybeDeliveredLabel->setText(QStringLiteral("May have been delivered (the desk stopped while the terminal was "
                                                 "taking them; check before you resend): ")
         + names.join(QStringLiteral(", ")));
     maybeDeliveredLabel->setVisible(!names.isEmpty());
+    ResendBtn->setEnabled(model_->rowCount() > 0);
+    ResendAllBtn->setEnabled(model_->rowCount() > 0);
+    DeleteBtn->setEnabled(model_->rowCount() > 0);
 }

@@ -7,6 +7,21 @@
 
 namespace directories {
 
+QWidget* CellDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+    if (auto* edit = qobject_cast<QLineEdit*>(editor); edit && index.column() == secretColumn_)
+        edit->setEchoMode(QLineEdit::Password);
+    return editor;
+}
+
+void CellDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const
+{
+    QStyledItemDelegate::initStyleOption(option, index);
+    if (index.column() == secretColumn_ && !option->text.isEmpty())
+        option->text = QString(6, QChar(0x25CF));
+}
+
 bool CellDelegate::eventFilter(QObject* watched, QEvent* event)
 {
     auto* editor = qobject_cast<QWidget*>(watched);

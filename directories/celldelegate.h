@@ -14,8 +14,16 @@ class CellDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
+    // A column of secrets (a password): shown as dots, not even its length, and typed unseen.
+    void setSecretColumn(int column) { secretColumn_ = column; }
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
+
+private:
+    int secretColumn_ = -1;
 };
 
 } // namespace directories

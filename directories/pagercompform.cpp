@@ -104,14 +104,6 @@ public:
             written(index);
         return ticked;
     }
-
-protected:
-    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
-    {
-        CellDelegate::initStyleOption(option, index);
-        if (index.column() == TPagerCompForm::PasswordColumn && !option->text.isEmpty())
-            option->text = QString(6, QChar(0x25CF)); // not even its length is shown
-    }
 };
 
 // What an address of the method looks like, for the message about one that does not parse.
@@ -150,6 +142,10 @@ TPagerCompForm::TPagerCompForm(core::Desk& desk, QWidget* parent)
     CarriersList = recordGrid(
         CarriersModel, QStringLiteral("CarriersList"), QStringLiteral("Paging Carrier Name:"), this);
     CarriersList->setColumnWidth(0, 160);
+    // The terminal's password shows as dots, as in its field.
+    auto* carrierDelegate = new CellDelegate(CarriersList);
+    carrierDelegate->setSecretColumn(4);
+    CarriersList->setItemDelegate(carrierDelegate);
 
     auto lineEdit = [this](const QString& name, int width) {
         auto* edit = new QLineEdit(this);
@@ -179,6 +175,7 @@ TPagerCompForm::TPagerCompForm(core::Desk& desk, QWidget* parent)
     PathsModel->setColumnCheckable(EnabledColumn);
     PathsList = recordGrid(PathsModel, QStringLiteral("PathsList"), QStringLiteral("Delivery paths"), this);
     auto* pathDelegate = new PathDelegate(PathsList);
+    pathDelegate->setSecretColumn(PasswordColumn);
     pathDelegate->written = [this](const QModelIndex& index) { checkWrittenPath(index.row()); };
     PathsList->setItemDelegate(pathDelegate);
     // Every column as wide as its title or the text it usually holds; the address takes the rest.

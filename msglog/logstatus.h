@@ -18,9 +18,9 @@ class Table;
 
 namespace msglog {
 
-// What became of a logged message's pages, as the carriers said it in DLVSTAT, in the words the
-// log shows: "Accepted", "Queued", "Delivered", "Read" or "Failed" (core::statusOfLog: a failure of
-// any page, else the least advanced), "" when no page of it has a tracking number.
+// What became of a logged message's pages, as DLVSTAT says it, in the words the log shows: "Sent",
+// "Pending", "Read" and so on (core::statusOfLog: the least advanced of its pages; for a message of
+// several pages with how many are in it, "Pending 1/5"), "" when no page of it has a row.
 //
 // The rows are read through a handle of its own in BY_LOG order (opened on the first question), so
 // the desk's handle never moves. The table changes while the log is shown (the desk writes a row
@@ -38,7 +38,7 @@ public:
     // The status of the message in log record `logRecNo`; throws StoreError when DLVSTAT cannot
     // be read.
     QString statusOf(uint32_t logRecNo);
-    // A STATUS value in the log's words ("DELIVERED": "Delivered").
+    // A STATUS value in the log's words ("DELIVERED": "Delivered", "PENDING 1/5": "Pending 1/5").
     static QString shownAs(const QString& status);
     // Emits changed() when the table's file changed since the last check.
     void check();

@@ -69,9 +69,11 @@ TMsgLogF::TMsgLogF(core::Desk& desk, compose::Composition& composition, LogResen
     DBGrid2->horizontalHeader()->setSectionResizeMode(kMsgColumn, QHeaderView::Stretch);
     int statusWidth = DBGrid2->horizontalHeader()->sectionSizeHint(statusColumn);
     const QFontMetrics metrics = DBGrid2->fontMetrics();
-    for (const QString& status : { core::kAccepted, core::kQueued, core::kDelivered, core::kRead, core::kFailed }) {
-        statusWidth
-            = std::max(statusWidth, metrics.horizontalAdvance(LogStatus::shownAs(status)) + 3 * metrics.averageCharWidth());
+    // A group's pages are counted beside the word ("Pending 12/40").
+    for (const QString& status : core::outcomeOrder()) {
+        statusWidth = std::max(statusWidth,
+            metrics.horizontalAdvance(LogStatus::shownAs(status + QStringLiteral(" 88/88")))
+                + 3 * metrics.averageCharWidth());
     }
     DBGrid2->horizontalHeader()->resizeSection(statusColumn, statusWidth);
     DBGrid2->verticalHeader()->setDefaultSectionSize(DBGrid2->fontMetrics().height() + 6);

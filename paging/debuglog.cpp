@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 
+#include <algorithm>
+
 namespace paging {
 
 DebugLog::DebugLog(const QString& path)
@@ -24,6 +26,26 @@ QByteArray DebugLog::readable(const QByteArray& bytes)
     return out;
 }
 
+void DebugLog::hide(const QString& secret)
+{
+    if (secret.isEmpty())
+        return;
+    QMutexLocker lock(&m_mutex);
+    for (const QByteArray& form : { secret.toLatin1(), secret.toUtf8(), secret.toHtmlEscaped().toUtf8() }) {
+        if (!m_secrets.contains(form))
+            m_secrets << form;
+    }
+    // The longest first: a password inside another is not left half shown.
+    std::sort(m_secrets.begin(), m_secrets.end(), [](const QByteArray& a, const QByteArray& b) { return a.size() > b.size(); });
+}
+
+QByteArray DebugLog::masked(QByteArray bytes) const
+{
+    for (const QByteArray& secret : m_secrets)
+        bytes.replace(secret, "****");
+    return bytes;
+}
+
 void DebugLog::note(const QString& text)
 {
     write("--", text.toUtf8());
@@ -37,18 +59,23 @@ QList<DebugLog::Chunk> DebugLog::dialogue() const
 
 void DebugLog::write(const char* direction, const QByteArray& bytes)
 {
-    if (m_keep && direction[0] != direction[1] && !bytes.isEmpty()) {
+    QByteArray shown;
+    {
         QMutexLocker lock(&m_mutex);
-        const QByteArray kept = bytes.left(kMaxKept - m_kept);
+        shown = masked(bytes);
+    }
+    if (m_keep && direction[0] != direction[1] && !shown.isEmpty()) {
+        QMutexLocker lock(&m_mutex);
+        const QByteArray kept = shown.left(kMaxKept - m_kept);
         if (!kept.isEmpty())
             m_dialogue.append({ direction[0] == '-', kept });
         m_kept += kept.size();
     }
-    if (!m_enabled || bytes.isEmpty())
+    if (!m_enabled || shown.isEmpty())
         return;
     const QByteArray line
         = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")).toLatin1() + ' '
-        + direction + ' ' + (direction[0] == '-' && direction[1] == '-' ? bytes : readable(bytes)) + '\n';
+        + direction + ' ' + (direction[0] == '-' && direction[1] == '-' ? shown : readable(shown)) + '\n';
     QMutexLocker lock(&m_mutex);
     QFile file(m_path);
     if (file.open(QIODevice::WriteOnly | QIODevice::Append))

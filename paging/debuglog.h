@@ -16,6 +16,9 @@ public:
     explicit DebugLog(const QString& path);
 
     bool enabled() const { return m_enabled; }
+    // A password of the page's: written as "****" wherever it stands in what is logged or kept, as
+    // sent and in the forms a server may echo it back in (XML-escaped).
+    void hide(const QString& secret);
     void sent(const QByteArray& bytes) { write("->", bytes); }
     void received(const QByteArray& bytes) { write("<-", bytes); }
     void note(const QString& text);
@@ -34,12 +37,14 @@ public:
 
 private:
     void write(const char* direction, const QByteArray& bytes);
+    QByteArray masked(QByteArray bytes) const;
 
     QString m_path;
     bool m_enabled = false;
     bool m_keep = false;
     qsizetype m_kept = 0;
     QList<Chunk> m_dialogue;
+    QList<QByteArray> m_secrets;
     mutable QMutex m_mutex;
 };
 

@@ -187,6 +187,12 @@ void PageJob::join()
 void PageJob::run()
 {
     DebugLog log(m_request.debugFile);
+    // The terminal's, the servers' and the paths' passwords never reach the file.
+    log.hide(dialstring::passwordPart(m_request.networkPhone));
+    if (m_wctp)
+        log.hide(m_wctp->password);
+    for (const PathPlan& p : std::as_const(m_paths))
+        log.hide(p.path.password);
     if (!m_paths.isEmpty()) {
         QStringList via;
         for (const PathPlan& p : m_paths)
@@ -245,6 +251,16 @@ int PageJob::deliverPaths(DebugLog& log)
                      .arg(code)
                      .arg(statusText(code))
                      .arg(i + 1 < m_paths.size() ? QStringLiteral(": trying the next path") : QString()));
+        if (i + 1 < m_paths.size()) {
+            // Said, so that a broken first path is seen although the next one delivers.
+            auto number = [this](qsizetype place) {
+                const QString own = m_paths.at(place).path.number.trimmed();
+                return own.isEmpty() ? QStringLiteral("%1").arg(place + 1, 2, 10, QLatin1Char('0')) : own;
+            };
+            const QString failure
+                = m_finalDetail.isEmpty() ? statusText(code) : statusText(code) + QStringLiteral(": ") + m_finalDetail;
+            m_state->report(PathFailed, pathFailedText(number(i), describe(path.path), failure, number(i + 1)));
+        }
     }
     m_request = request;
     return code;

@@ -77,6 +77,8 @@ QString statusText(int code)
         return QStringLiteral("Sending page");
     case HangingUp:
         return QStringLiteral("Hanging up");
+    case PathFailed:
+        return QStringLiteral("Path failed");
     default:
         return QStringLiteral("Unknown status %1").arg(code);
     }
@@ -85,6 +87,11 @@ QString statusText(int code)
 QString sendingPageText(int page, int total)
 {
     return QStringLiteral("Sending page %1 of %2").arg(page).arg(total);
+}
+
+QString pathFailedText(const QString& number, const QString& path, const QString& failure, const QString& next)
+{
+    return QStringLiteral("Path %1 %2 failed: %3; trying path %4").arg(number, path, failure, next);
 }
 
 QString groupResultText(int place, int response, const QString& reason)

@@ -45,12 +45,16 @@ enum StatusCode : int {
     LoggingIn = 34,
     SendingPage = 35,
     HangingUp = 36,
+    // A path of the carrier failed and the next is tried: pathFailedText() says which and why.
+    PathFailed = 37,
 };
 
 // The fixed text of a code ("Successful " keeps its trailing blank). "Sending page N of M" is built
 // by sendingPageText().
 QString statusText(int code);
 QString sendingPageText(int page, int total);
+// "Path 01 WCTP http://host/wctp failed: Server unavailable: Connection refused; trying path 02".
+QString pathFailedText(const QString& number, const QString& path, const QString& failure, const QString& next);
 
 // A refused group member: "GroupRes|<place>:<3-digit response><reason>".
 QString groupResultText(int place, int response, const QString& reason);

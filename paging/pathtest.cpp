@@ -142,6 +142,7 @@ PathTestResult overTcp(const DeliveryPath& path, const ProtocolTimings& timings,
             QStringLiteral("Failed: could not reach %1:%2 (%3).").arg(host).arg(port).arg(error) };
     DebugLog log { QString() };
     log.keepDialogue();
+    log.hide(path.password);
     int status = Successful;
     {
         Line line(fd, cancelFd, &log, sevenBitEvenParity, 0);

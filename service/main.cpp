@@ -20,7 +20,7 @@ int main(int argc, char** argv)
         "dropped into the data folder, sends scheduled messages when they fall due, retries and keeps\n"
         "failures pending. Each status line goes to standard output with its time. SIGTERM or SIGINT\n"
         "cancels the page under way (it stays pending), saves the queues and ends the program.\n"
-        "Exit status: 0 done, 1 pages of a --once pass stayed pending, 2 could not run."));
+        "Exit status: 0 done, 1 pages of a --once pass stayed pending or were refused, 2 could not run."));
     const QCommandLineOption data(QStringLiteral("data"),
         QStringLiteral("The data folder (default: %1).").arg(service::PagingService::defaultDataFolder()),
         QStringLiteral("DIR"));

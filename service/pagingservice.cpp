@@ -6,9 +6,12 @@
 #include "core/deliverymarks.h"
 #include "core/desk.h"
 #include "core/page.h"
+#include "core/pagenotes.h"
+#include "core/pendinglist.h"
 #include "core/pendingqueue.h"
 #include "core/queues.h"
 #include "session/desksession.h"
+#include "store/connection.h"
 #include "store/memtable.h"
 #include "store/storeerror.h"
 
@@ -140,10 +143,7 @@ int PagingService::run()
     print(QStringLiteral("Paging service on %1: %2 pending").arg(folder).arg(desk.PendingMsgs().rowCount()));
 
     if (options_.resendPending) {
-        int moved = 0;
-        desk.PendingMsgs().first();
-        while (core::resendPendingPage(desk.PendingMsgs(), desk.SendMsgs()))
-            ++moved;
+        const int moved = core::resendAllPending(desk);
         print(QStringLiteral("%1 pending pages moved back to the send queue").arg(moved));
     }
     watchStopSignals();
@@ -159,15 +159,25 @@ int PagingService::listPending()
     if (!fault.isEmpty())
         printError(fault + (keptAs.isEmpty() ? QString() : QStringLiteral(" The file is kept as %1.").arg(keptAs)));
     QTextStream out(stdout);
+    const QString side = core::DeliveryMarks::sideFilePath(QString::fromLatin1(core::PendingQueueFileName));
     core::DeliveryMarks marks;
-    marks.load(core::DeliveryMarks::sideFilePath(QString::fromLatin1(core::PendingQueueFileName)));
-    // One page a line: name, pager ID(s), retries left, message, and "may have been delivered" for
+    marks.load(side);
+    core::PageNotes notes;
+    notes.load(side);
+    // One page a line, the columns of the Pending Messages window, and "may have been delivered" for
     // a page the terminal may have taken before a stop. The dial string is not shown: it holds the
-    // terminal's password.
-    for (queue.first(); !queue.eof(); queue.next()) {
-        const core::Page page = core::currentPage(queue);
-        out << page.userOrGroupName << '\t' << page.pagerPhone << '\t' << page.retries << '\t' << page.shownText();
-        if (marks.contains(page))
+    // terminal's password. A line break in a name or a message would forge another line.
+    const auto entries = core::pendingEntries(queue, notes, marks, core::carrierNames(store::Connection(QDir::currentPath())));
+    for (const core::PendingEntry& entry : entries) {
+        QStringList texts = core::pendingColumnTexts(entry);
+        for (QString& text : texts) {
+            for (QChar& c : text) {
+                if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+                    c = u' ';
+            }
+        }
+        out << texts.join(u'\t');
+        if (entry.maybeDelivered)
             out << "\tmay have been delivered";
         out << '\n';
     }
@@ -180,6 +190,7 @@ int PagingService::runOnce()
     session::DeskSession& s = *session_;
     core::Desk& desk = s.desk();
     const int pendingBefore = desk.PendingMsgs().rowCount();
+    const int refusedBefore = desk.outcomes().refusedCount();
     s.takeMessageFile();
     if (desk.ScheduledSendingEnabled()) {
         while (s.runScheduledScan()) {
@@ -204,11 +215,12 @@ int PagingService::runOnce()
     if (stopped_)
         return ExitDone;
     const int stayed = desk.PendingMsgs().rowCount() - pendingBefore;
-    if (stayed > 0) {
+    if (stayed > 0)
         print(QStringLiteral("%1 pages of this pass stayed pending").arg(stayed));
-        return ExitPagesPending;
-    }
-    return ExitDone;
+    const int refused = desk.outcomes().refusedCount() - refusedBefore;
+    if (refused > 0)
+        print(QStringLiteral("%1 pages of this pass were refused").arg(refused));
+    return stayed > 0 || refused > 0 ? ExitPagesPending : ExitDone;
 }
 
 int PagingService::runService()

@@ -58,6 +58,9 @@ DeskSession::DeskSession(const QString& dataDirectory, QObject* parent)
         emit pageEnded();
     });
     delivery_->ReadPageMsgFromFile = [this] { return preparation_->ReadPageMsgFromFile(); };
+    delivery_->clock = [this] { return clock(); };
+    desk_->outcomes().clock = [this] { return clock(); };
+    desk_->outcomes().fault = [this](const QString& text) { report(text); };
 
     tracker_ = std::make_unique<core::DeliveryTracker>(*desk_);
     tracker_->clock = [this] { return clock(); };
@@ -102,6 +105,12 @@ QString DeskSession::open()
         startupLines_ << QStringLiteral("Pending message to %1 may have been delivered: the desk stopped "
                                         "while the terminal was taking it")
                              .arg(page.userOrGroupName);
+        report(startupLines_.constLast());
+    }
+    if (const int pending = desk_->restoredPendingCount(); pending > 0) {
+        startupLines_ << (pending == 1 ? QStringLiteral("1 page is pending from before: Pending Msgs to see it")
+                                       : QStringLiteral("%1 pages are pending from before: Pending Msgs to see them")
+                                             .arg(pending));
         report(startupLines_.constLast());
     }
     if (failure.isEmpty()) {

@@ -140,7 +140,10 @@ void tst_DeliveryLoop::refusedStartMovesToPendingAtOnce()
     QCOMPARE(pageNames(r->desk.PendingMsgs()), QStringList { QStringLiteral("Nobody") });
     QCOMPARE(pageNames(r->desk.SendMsgs()), QStringList { QStringLiteral("Next") });
     QCOMPARE(r->lines.size(), 1);
-    QVERIFY2(r->lines.first().startsWith(QStringLiteral("Bad parameters")), qPrintable(r->lines.first()));
+    // Named, with what became of it.
+    QVERIFY2(r->lines.first().startsWith(QStringLiteral("Nobody: Bad parameters"))
+            && r->lines.first().endsWith(QStringLiteral("after 1 attempt; kept in Pending Messages")),
+        qPrintable(r->lines.first()));
 }
 
 // A group page with a bad ID ends with code 24: the page left the queue at its status already, and
@@ -165,7 +168,9 @@ void tst_DeliveryLoop::groupPageWithBadIdsLeavesTheNextPageAlone()
     QCOMPARE(pageNames(r->desk.SendMsgs()), QStringList { QStringLiteral("Innocent") });
     QVERIFY(r->desk.PendingMsgs().isEmpty());
     QVERIFY(r->lines.contains(QStringLiteral("Group message included one or more bad pager IDs")));
-    QVERIFY(r->lines.contains(QStringLiteral("GroupRes|2:511Invalid pager ID")));
+    // A line for each member, named by its pager ID when the member is not known.
+    QVERIFY(r->lines.contains(QStringLiteral("Not sent to 2 (Group: Night Shift): Invalid pager ID (511)")));
+    QVERIFY(r->lines.contains(QStringLiteral("Sent to 3 (Group: Night Shift): Shift starts")));
     QCOMPARE(r->loop.deliveredName(), QStringLiteral("Group: Night Shift"));
     QVERIFY(runUntilDone(*r));
     QCOMPARE(sim.transcript(QStringLiteral("page")).last().value("id").toString(), QStringLiteral("77"));
@@ -183,7 +188,9 @@ void tst_DeliveryLoop::deliveredGroupPageLineHidesTheGroupMarker()
     group.isGroup = true;
     appendPage(r->desk.SendMsgs(), group);
     QVERIFY(runUntilDone(*r));
-    QVERIFY2(r->lines.contains(QStringLiteral("Sent to Group: Night Shift: test")), qPrintable(r->lines.join(u'|')));
+    QVERIFY2(r->lines.contains(QStringLiteral("Sent to 1 (Group: Night Shift): test"))
+            && r->lines.contains(QStringLiteral("Sent to 2 (Group: Night Shift): test")),
+        qPrintable(r->lines.join(u'|')));
 }
 
 void tst_DeliveryLoop::abortDropsThePageOnly()

@@ -1,6 +1,8 @@
 #include "core/desk.h"
 #include "core/pendingqueue.h"
 #include "core/showpending.h"
+#include "core/page.h"
+#include "support/boxanswerer.h"
 #include "support/pages.h"
 
 #include <QHeaderView>
@@ -37,9 +39,10 @@ private slots:
     void retryableThenPendingAfterItsRetries_data();
     void retryableThenPendingAfterItsRetries();
     void emptySendQueueIsLeftAlone();
-    void windowLayout();
+    void windowShowsPagesWithoutPasswords();
     void doubleClickResendsAndCloses();
-    void deleteDropsCurrentRowAtOnce();
+    void deleteAsksFirst();
+    void resendAllSendsEveryPage();
     void emptyGridCommands();
     void doubleClickBelowTheRows_data();
     void doubleClickBelowTheRows();
@@ -138,28 +141,43 @@ void tst_PendingQueue::emptySendQueueIsLeftAlone()
     QVERIFY(desk.PendingMsgs().isEmpty());
 }
 
-void tst_PendingQueue::windowLayout()
+// The columns say whom a page is for and what its attempts met; the dial string with the
+// terminal's password is not among them.
+void tst_PendingQueue::windowShowsPagesWithoutPasswords()
 {
     core::Desk desk(dir_.path());
     TestPage p;
+    p.pager = QStringLiteral("3001^3002^");
+    p.message = QStringLiteral("Water main break^^");
+    p.network = QStringLiteral("555-0100^Sekr3t");
     appendPage(desk.PendingMsgs(), p);
-    TShowPending window(desk.PendingMsgs(), desk.SendMsgs());
+    core::Page page = core::pageAt(desk.PendingMsgs(), 0);
+    page.carrier = QStringLiteral("Metro");
+    desk.pageNotes().note(page);
+    desk.pageNotes().attempted(page, QDateTime(QDate(2026, 12, 9), QTime(10, 41, 5)));
+    desk.pageNotes().setReason(page, QStringLiteral("Line busy"));
+    TShowPending window(desk);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
     QCOMPARE(window.windowTitle(), QStringLiteral("Pending Messages"));
-    QCOMPARE(window.size(), QSize(575, 244));
     QVERIFY(window.isModal());
-    QCOMPARE(window.HintLabel->text(), QStringLiteral("Double click on message to resend "));
-    QCOMPARE(window.DeleteBtn->text(), QStringLiteral("Delete"));
-    QCOMPARE(window.ExitBtn->text(), QStringLiteral("E&xit"));
-    QStringList headers;
     QAbstractItemModel* model = window.DBGrid1->model();
-    for (int c = 0; c < model->columnCount(); ++c)
+    QStringList headers;
+    QStringList cells;
+    for (int c = 0; c < model->columnCount(); ++c) {
         headers << model->headerData(c, Qt::Horizontal).toString();
-    QCOMPARE(
-        headers, QStringList({ "User/Group Name", "Message", "PagerPhone", "NetworkPhone", "MessageSize" }));
-    QCOMPARE(model->rowCount(), 1);
-    QCOMPARE(model->index(0, 0).data().toString(), p.name);
-    QCOMPARE(model->index(0, 1).data().toString(), p.message);
-    QCOMPARE(model->index(0, 4).data().toInt(), p.size);
+        cells << model->index(0, c).data().toString();
+    }
+    QCOMPARE(headers,
+        QStringList({ "Recipient", "Pager ID", "Carrier", "Attempts", "Last attempt", "Reason", "Message" }));
+    QCOMPARE(cells,
+        QStringList({ p.name, "3001, 3002", "Metro", "1", "2026/12/09 10:41:05", "Line busy", "Water main break" }));
+    QVERIFY(!cells.join(u'|').contains(QStringLiteral("Sekr3t")));
+    QVERIFY(window.HintLabel->text().contains(QStringLiteral("Resend")));
+    for (QPushButton* b : { window.ResendBtn, window.ResendAllBtn, window.DeleteBtn, window.ExitBtn })
+        QVERIFY(b->isVisible() && b->isEnabled());
+    // Every column fits beside the others in the window as it opens.
+    QVERIFY(window.DBGrid1->horizontalHeader()->length() <= window.DBGrid1->viewport()->width() + 2);
 }
 
 void tst_PendingQueue::doubleClickResendsAndCloses()
@@ -176,13 +194,11 @@ void tst_PendingQueue::doubleClickResendsAndCloses()
     TestPage waiting;
     waiting.name = QStringLiteral("Waiting");
     appendPage(desk.SendMsgs(), waiting);
-    TShowPending window(desk.PendingMsgs(), desk.SendMsgs());
+    TShowPending window(desk);
     QSignalSpy closed(&window, &TShowPending::closedWithCount);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    // Selecting the second row makes it the current pending row; a double click sends it again.
-    window.DBGrid1->selectRow(1);
-    QCOMPARE(desk.PendingMsgs().currentRow(), 1);
+    // A double click on the second row sends it again.
     const QRect cell = window.DBGrid1->visualRect(window.DBGrid1->model()->index(1, 0));
     QTest::mouseClick(window.DBGrid1->viewport(), Qt::LeftButton, {}, cell.center());
     QTest::mouseDClick(window.DBGrid1->viewport(), Qt::LeftButton, {}, cell.center());
@@ -194,16 +210,25 @@ void tst_PendingQueue::doubleClickResendsAndCloses()
     QCOMPARE(closed.first().first().toInt(), 1);
 }
 
-void tst_PendingQueue::deleteDropsCurrentRowAtOnce()
+// Delete asks first; only a yes drops the page.
+void tst_PendingQueue::deleteAsksFirst()
 {
     core::Desk desk(dir_.path());
     appendNamedPages(desk.PendingMsgs(), { "A", "B", "C" });
-    TShowPending window(desk.PendingMsgs(), desk.SendMsgs());
+    TShowPending window(desk);
     QSignalSpy closed(&window, &TShowPending::closedWithCount);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
     window.DBGrid1->selectRow(1);
-    QTest::mouseClick(window.DeleteBtn, Qt::LeftButton); // no question asked
+    QString question;
+    answerNextBox(QMessageBox::No, &question);
+    QTest::keyClick(window.DBGrid1, Qt::Key_D, Qt::AltModifier); // &Delete
+    QTRY_VERIFY(question.contains(QStringLiteral("to B?")));
+    QCOMPARE(pageNames(desk.PendingMsgs()), QStringList({ "A", "B", "C" }));
+    answerNextBox(QMessageBox::Yes, &question);
+    QTest::mouseClick(window.DeleteBtn, Qt::LeftButton);
     QCOMPARE(pageNames(desk.PendingMsgs()), QStringList({ "A", "C" }));
     QCOMPARE(window.DBGrid1->model()->rowCount(), 2);
     QVERIFY(window.isVisible());
@@ -216,14 +241,31 @@ void tst_PendingQueue::deleteDropsCurrentRowAtOnce()
     QCOMPARE(closed.first().first().toInt(), 2);
 }
 
+// Resend All (Alt+A) sends every page again, in their order, and closes.
+void tst_PendingQueue::resendAllSendsEveryPage()
+{
+    core::Desk desk(dir_.path());
+    appendNamedPages(desk.PendingMsgs(), { "A", "B" });
+    TShowPending window(desk);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(&window, Qt::Key_A, Qt::AltModifier);
+    QTRY_VERIFY(!window.isVisible());
+    QCOMPARE(pageNames(desk.SendMsgs()), QStringList({ "A", "B" }));
+    QVERIFY(desk.PendingMsgs().isEmpty());
+}
+
 void tst_PendingQueue::emptyGridCommands()
 {
     core::Desk desk(dir_.path());
-    TShowPending window(desk.PendingMsgs(), desk.SendMsgs());
+    TShowPending window(desk);
     QSignalSpy closed(&window, &TShowPending::closedWithCount);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    window.DeleteBtnClick();
+    QVERIFY(!window.DeleteBtn->isEnabled() && !window.ResendBtn->isEnabled());
+    window.DeleteBtnClick(); // nothing to ask about
     QVERIFY(window.isVisible());
     window.DBGrid1DblClick();
     QVERIFY(!window.isVisible()); // it just closes
@@ -246,7 +288,7 @@ void tst_PendingQueue::doubleClickBelowTheRows()
     QFETCH(int, pages);
     core::Desk desk(dir_.path());
     appendNamedPages(desk.PendingMsgs(), QStringList { "A", "B" }.mid(0, pages));
-    TShowPending window(desk.PendingMsgs(), desk.SendMsgs());
+    TShowPending window(desk);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     if (pages)
@@ -259,21 +301,22 @@ void tst_PendingQueue::doubleClickBelowTheRows()
     QCOMPARE(desk.PendingMsgs().rowCount(), qMax(0, pages - 1));
 }
 
-// From the keyboard: the Delete key drops the current page, Enter sends it again and closes; Tab
-// leaves the grid.
+// From the keyboard: the Delete key drops the current page once agreed, Enter sends it again and
+// closes; Tab leaves the grid.
 void tst_PendingQueue::keysResendAndDelete()
 {
     core::Desk desk(dir_.path());
     appendNamedPages(desk.PendingMsgs(), { "A", "B", "C" });
-    TShowPending window(desk.PendingMsgs(), desk.SendMsgs());
+    TShowPending window(desk);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     window.DBGrid1->setFocus();
     window.DBGrid1->selectRow(0);
     QTest::keyClick(window.DBGrid1, Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), window.DeleteBtn);
-    QCOMPARE(desk.PendingMsgs().currentRow(), 0);
+    QCOMPARE(QApplication::focusWidget(), window.ResendBtn);
     window.DBGrid1->setFocus();
+    QString question;
+    answerNextBox(QMessageBox::Yes, &question);
     QTest::keyClick(window.DBGrid1, Qt::Key_Delete);
     QCOMPARE(pageNames(desk.PendingMsgs()), QStringList({ "B", "C" }));
     QVERIFY(window.isVisible());

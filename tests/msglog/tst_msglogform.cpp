@@ -415,7 +415,8 @@ private slots:
 
     // The desk records what the carriers say of the pages of records 2 (the group's, one page
     // delivered and one still queued) and 3, and of a page it did not log; record 1 was never
-    // tracked. Each row shows its message's status (the group's least advanced), at once. The
+    // tracked. Each row shows its message's status (the group's least advanced, with how many of its
+    // pages are in it), at once. The
     // column cannot be typed over, and the log's files stay as they were.
     void statusColumnShowsWhatTheCarriersSaid()
     {
@@ -427,7 +428,7 @@ private slots:
         addStatus(desk().DlvStatT(), 2, QStringLiteral("T2"), core::kQueued);
         addStatus(desk().DlvStatT(), 3, QStringLiteral("T3"), core::kDelivered);
         addStatus(desk().DlvStatT(), 0, QStringLiteral("T4"), core::kFailed);
-        QTRY_COMPARE(statusColumn(), QStringList({ "Queued", "", "Delivered" }));
+        QTRY_COMPARE(statusColumn(), QStringList({ "Queued 1/2", "", "Delivered" }));
         QCOMPARE(form_->LogModel->headerData(5, Qt::Horizontal).toString(), QStringLiteral("Status"));
 
         form_->DBGrid2->setFocus();

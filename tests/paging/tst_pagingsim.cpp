@@ -413,7 +413,8 @@ void tst_PagingSim::debugFileHoldsTheDialogue()
     const QByteArray log = file.readAll();
     QVERIFY(log.contains("-> ATZ<0D>"));
     QVERIFY(log.contains("<- "));
-    QVERIFY(log.contains("-> <1B>PG1pw<0D>"));
+    QVERIFY(log.contains("-> <1B>PG1****<0D>")); // the password is not written
+    QVERIFY(!log.contains("PG1pw"));
     QVERIFY(log.contains("<02>77<0D>logged<0D><03>"));
     QVERIFY(log.contains("<06>"));
     const QList<QByteArray> lines = log.trimmed().split('\n');

@@ -104,7 +104,7 @@ void tst_SnppSession::pages_data()
         << QStringList { "11|Fire drill", "22|Fire drill", "33|Fire drill" } << QStringList();
     QTest::newRow("login accepted") << QStringList { "--password", "s3cret" } << "desk^s3cret" << "5" << 80
                                     << "hi" << 0 << QStringList { "5|hi" }
-                                    << QStringList { "34 Logging in", "wire:LOGI desk s3cret" };
+                                    << QStringList { "34 Logging in", "wire:LOGI desk ****" };
     QTest::newRow("login refused") << QStringList { "--password", "s3cret" } << "desk^wrong" << "5" << 80
                                    << "hi" << int(LoginRefused) << none << QStringList();
     QTest::newRow("one ID of a group refused")

@@ -112,7 +112,7 @@ private slots:
         auto r = run(dir_->path());
         r->deskSession.sendToRecipient(QStringLiteral("Bob"), QStringLiteral("Never tried"));
         QTRY_COMPARE_WITH_TIMEOUT(r->desk().PendingMsgs().rowCount(), 1, 5000);
-        QVERIFY2(r->statusLines.constFirst().startsWith(QStringLiteral("Bad parameters: path 04: ")),
+        QVERIFY2(r->statusLines.constFirst().startsWith(QStringLiteral("Bob: Bad parameters: path 04: ")),
             qPrintable(r->statusLines.join(u'|')));
         QVERIFY(sim.transcript().isEmpty());
     }
