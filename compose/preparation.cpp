@@ -192,6 +192,9 @@ bool MessagePreparation::sendByPagerId(const QString& pagerId, const QString& ca
 
 void MessagePreparation::prepareRecipient(const QString& item, const QString& editorText)
 {
+    // The retries and the numeric delay of the settings as they stand, as the send command takes
+    // them (a scheduled record or a resend may come before any page has started).
+    core::SetEngineParams(desk_);
     if (core::isGroupRecipient(item))
         PrepareGroupMessage(item, editorText);
     else

@@ -1,5 +1,6 @@
 // plimopagerd run as a service and as one pass, on a real data folder, with the carrier simulator
 // on a pseudo-terminal; the desk and a second service refused on a folder it holds.
+#include "compose/memberfile.h"
 #include "core/desk.h"
 #include "store/fieldnames.h"
 #include "support/records.h"
@@ -7,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -165,8 +167,14 @@ private slots:
         }
         QString listed;
         QCOMPARE(runOnce({ QStringLiteral("--pending") }, &listed), 0);
-        QVERIFY2(listed.contains(QStringLiteral("From File 1234\t1234\t")), qPrintable(listed));
-        QVERIFY(listed.contains(QStringLiteral("Call me")));
+        // The pending window's columns: recipient, pager ID, carrier, attempts, last attempt, reason
+        // and message; never the terminal's password.
+        QVERIFY2(QRegularExpression(QStringLiteral("(^|\n)From File 1234\t1234\tMetro\t2\t"
+                                                   "\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\tLine busy\tCall me\n"))
+                     .match(listed)
+                     .hasMatch(),
+            qPrintable(listed));
+        QVERIFY(!listed.contains(QStringLiteral("pw")));
 
         PagerSimProcess sim;
         QVERIFY(sim.start({}));
@@ -175,6 +183,60 @@ private slots:
         QVERIFY(sim.waitFor(QStringLiteral("page"), 2));
         QCOMPARE(runOnce({ QStringLiteral("--pending") }, &listed), 0);
         QCOMPARE(listed, QString());
+    }
+
+    // A group of five on three carriers (the modem, SNPP, WCTP): a row and a named line for each
+    // member. A pass that refused a page says so in its exit status.
+    void aGroupOnThreeCarriersIsSaidPerMember()
+    {
+        PagerSimProcess sim;
+        QVERIFY(sim.start({ "--snpp", "0", "--wctp", "0", "--wctp-delivered-ms", "-1" }));
+        writeSettings(sim.device());
+        {
+            core::Desk desk(data_);
+            QCOMPARE(desk.open(), QString());
+            addCarrier(desk, QStringLiteral("Snpp Co"), QString(), QStringLiteral("1200"), 80, QString());
+            addCarrier(desk, QStringLiteral("Wctp Co"), QString(), QStringLiteral("1200"), 80, QString());
+            using namespace store::carrpath;
+            for (const auto& [carrier, method, address] : { std::tuple { "Snpp Co", "SNPP", sim.snpp() },
+                     std::tuple { "Wctp Co", "WCTP", sim.wctp() } }) {
+                desk.CarrPathT().append();
+                desk.CarrPathT().setFieldText(PagerComp, QString::fromLatin1(carrier));
+                desk.CarrPathT().setFieldText(PathNo, QStringLiteral("01"));
+                desk.CarrPathT().setFieldText(Method, QString::fromLatin1(method));
+                desk.CarrPathT().setFieldText(Address, address);
+                desk.CarrPathT().setFieldText(Login, QStringLiteral("desk"));
+                desk.CarrPathT().setFieldBool(Enabled, true);
+                desk.CarrPathT().post();
+            }
+            addUser(desk, QStringLiteral("Amos"), QStringLiteral("Metro"), QStringLiteral("1002"));
+            addUser(desk, QStringLiteral("Dave"), QStringLiteral("Snpp Co"), QStringLiteral("2001"));
+            addUser(desk, QStringLiteral("Dora"), QStringLiteral("Snpp Co"), QStringLiteral("2002"));
+            addUser(desk, QStringLiteral("Erin"), QStringLiteral("Wctp Co"), QStringLiteral("3001"));
+            addGroup(desk, QStringLiteral("Night Shift"));
+            QVERIFY(compose::writeMemberFile(compose::memberFilePath(data_, QStringLiteral("Night Shift")),
+                { "Alice", "Amos", "Dave", "Dora", "Erin" })
+                        .isEmpty());
+            desk.SchedMsgT().first();
+            desk.SchedMsgT().edit();
+            desk.SchedMsgT().setFieldText(store::schedmsg::UserName, QStringLiteral("Group: Night Shift"));
+            desk.SchedMsgT().post();
+        }
+        QString out;
+        const int status = runOnce({ QStringLiteral("--once") }, &out);
+        QVERIFY2(status == 0, qPrintable(out));
+        for (const QString& who : { "Alice", "Amos", "Dave", "Dora", "Erin" })
+            QVERIFY2(out.contains(QStringLiteral("  Sent to %1 (Group: Night Shift)").arg(who)), qPrintable(out));
+        QStringList rows = onDisk(data_, QStringLiteral("DLVSTAT.DBF"), QString(),
+            { store::dlvstat::UserName, store::dlvstat::Method, store::dlvstat::Status });
+        rows.sort();
+        QCOMPARE(rows,
+            QStringList({ "Alice|MODEM|SENT", "Amos|MODEM|SENT", "Dave|SNPP|SENT", "Dora|SNPP|SENT",
+                "Erin|WCTP|ACCEPTED" }));
+
+        drop("1234\r\nNo Such Carrier\r\nLost\r\n");
+        QCOMPARE(runOnce({ QStringLiteral("--once") }, &out), 1);
+        QVERIFY2(out.contains(QStringLiteral("1 pages of this pass were refused")), qPrintable(out));
     }
 
     void theFolderHasOneRunnerAndAStopKeepsThePageUnderWay()

@@ -1,0 +1,217 @@
+// What became of each page, on every path: a carrier reached only over IP needs no number to dial,
+// every page has its row in DLVSTAT from its queueing on, each status line names the person (and
+// the group), a page kept pending says so and why, and a refused one is recorded.
+#include "compose/memberfile.h"
+#include "core/deliverystatus.h"
+#include "core/pendinglist.h"
+#include "core/pendingqueue.h"
+#include "paging/pagersimprocess.h"
+#include "store/fieldnames.h"
+#include "support/datafolder.h"
+#include "support/records.h"
+#include "support/sessionrun.h"
+
+#include <QFile>
+#include <QTest>
+
+using namespace testsupport;
+
+class tst_PageOutcomes : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<DataFolder> dir_;
+
+    static void addPath(core::Desk& desk, const QString& carrier, const QString& method, const QString& address)
+    {
+        using namespace store::carrpath;
+        store::Table& paths = desk.CarrPathT();
+        paths.append();
+        paths.setFieldText(PagerComp, carrier);
+        paths.setFieldText(PathNo, QStringLiteral("01"));
+        paths.setFieldText(Method, method);
+        paths.setFieldText(Address, address);
+        paths.setFieldText(Login, QStringLiteral("desk"));
+        paths.setFieldText(Password, QStringLiteral("Sekr3tPW"));
+        paths.setFieldBool(Enabled, true);
+        paths.post();
+    }
+
+    // "Land" dials the simulator's modem; "Snpp Co" and "Wctp Co" have no number, one path each.
+    void seed(const PagerSimProcess& sim, int retries = 1)
+    {
+        QVERIFY(DataFolder::writeSimulatorSettings(sim.device(), QString(), retries));
+        core::Desk desk(dir_->path());
+        QVERIFY(desk.open().isEmpty());
+        addCarrier(desk, QStringLiteral("Land"), QStringLiteral("5550101"), QStringLiteral("1200"), 80, QString());
+        addCarrier(desk, QStringLiteral("Snpp Co"), QString(), QStringLiteral("1200"), 80, QString());
+        addCarrier(desk, QStringLiteral("Wctp Co"), QString(), QStringLiteral("1200"), 80, QString());
+        addPath(desk, QStringLiteral("Snpp Co"), QStringLiteral("SNPP"), sim.snpp());
+        addPath(desk, QStringLiteral("Wctp Co"), QStringLiteral("WCTP"), sim.wctp());
+        addUser(desk, QStringLiteral("Alice"), QStringLiteral("Land"), QStringLiteral("1001"));
+        addUser(desk, QStringLiteral("Amos"), QStringLiteral("Land"), QStringLiteral("1002"));
+        addUser(desk, QStringLiteral("Dave"), QStringLiteral("Snpp Co"), QStringLiteral("2001"));
+        addUser(desk, QStringLiteral("Dora"), QStringLiteral("Snpp Co"), QStringLiteral("2002"));
+        addUser(desk, QStringLiteral("Erin"), QStringLiteral("Wctp Co"), QStringLiteral("3001"));
+        addUser(desk, QStringLiteral("Lost"), QStringLiteral("Gone Co"), QStringLiteral("4001"));
+        addGroup(desk, QStringLiteral("Night Shift"));
+        QVERIFY(compose::writeMemberFile(compose::memberFilePath(dir_->path(), QStringLiteral("Night Shift")),
+            { "Alice", "Amos", "Dave", "Dora", "Erin" })
+                    .isEmpty());
+    }
+
+    std::unique_ptr<SessionRun> run()
+    {
+        auto r = std::make_unique<SessionRun>(dir_->path());
+        r->deskSession.clock = [] { return QDateTime::currentDateTime(); };
+        r->deskSession.setTickInterval(50);
+        r->composition.setMessageLog(true);
+        r->deskSession.start();
+        return r;
+    }
+
+    // USERNAME|PAGER_ID|METHOD|STATUS of every row, in record order, read from disk.
+    QStringList outcomes() const
+    {
+        using namespace store::dlvstat;
+        return onDisk(dir_->path(), QStringLiteral("DLVSTAT.DBF"), QString(), { UserName, PagerId, Method, Status });
+    }
+
+    static bool idle(SessionRun& r) { return !r.desk().pageInProgress() && r.desk().SendMsgs().isEmpty(); }
+
+private slots:
+    void init()
+    {
+        dir_ = std::make_unique<DataFolder>();
+        QVERIFY(dir_->isValid());
+    }
+    void cleanup() { dir_.reset(); }
+
+    // A user whose carrier has no number but an SNPP or a WCTP path is paged by the send command,
+    // by a message file and by a scheduled record, each page with its row.
+    void carriersOverIpNeedNoNumber()
+    {
+        PagerSimProcess sim;
+        QVERIFY(sim.start({ "--snpp", "0", "--wctp", "0", "--wctp-delivered-ms", "-1" }));
+        seed(sim);
+        {
+            core::Desk desk(dir_->path());
+            QVERIFY(desk.open().isEmpty());
+            desk.SchedMsgT().append();
+            desk.SchedMsgT().setFieldText(
+                store::schedmsg::DDate, QDate::currentDate().toString(QStringLiteral("yyyy/MM/dd")));
+            desk.SchedMsgT().setFieldText(store::schedmsg::DTime, QStringLiteral("00:00:00"));
+            desk.SchedMsgT().setFieldText(store::schedmsg::UserName, QStringLiteral("Erin"));
+            desk.SchedMsgT().setFieldText(store::schedmsg::MustSend, QStringLiteral("Y"));
+            desk.SchedMsgT().setMemoLines(store::schedmsg::Msg, { QStringLiteral("Scheduled") });
+            desk.SchedMsgT().post();
+        }
+        auto r = run();
+        r->composition.setText(QStringLiteral("Typed"));
+        r->composition.tick(QStringLiteral("Dave"));
+        r->composition.tick(QStringLiteral("Erin"));
+        r->deskSession.sendComposed();
+        QTRY_VERIFY_WITH_TIMEOUT(idle(*r), 15000);
+        QFile file(dir_->filePath(QStringLiteral("plimomsgs.txt")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("Dave\r\nSnpp Co\r\nFrom a file\r\n");
+        file.close();
+        QTRY_VERIFY_WITH_TIMEOUT(!file.exists() && idle(*r), 15000);
+        QVERIFY(r->deskSession.runScheduledScan());
+        QTRY_VERIFY_WITH_TIMEOUT(idle(*r), 15000);
+
+        const QString snpp = QStringLiteral(" via SNPP ") + sim.snpp();
+        const QString wctp = QStringLiteral(" via WCTP ") + sim.wctp();
+        for (const QString& line : { "Sent to Dave" + snpp + ": Typed", "Sent to Erin" + wctp + ": Typed",
+                 "Sent to From File 2001" + snpp + ": From a file", "Sent to Erin" + wctp + ": Scheduled" })
+            QVERIFY2(r->statusLines.contains(line), qPrintable(line + u'\n' + r->statusLines.join(u'\n')));
+        QCOMPARE(outcomes(),
+            QStringList({ "Dave|2001|SNPP|SENT", "Erin|3001|WCTP|ACCEPTED", "From File 2001|2001|SNPP|SENT",
+                "Erin|3001|WCTP|ACCEPTED" }));
+        QCOMPARE(sim.transcript(QStringLiteral("page")).size(), 4);
+        QVERIFY(r->desk().PendingMsgs().isEmpty());
+    }
+
+    // A group of five on three carriers: a row and a line for each member, with the path that took
+    // the page; the log's record sums them up.
+    void aGroupIsSaidPerPerson()
+    {
+        PagerSimProcess sim;
+        QVERIFY(sim.start({ "--snpp", "0", "--wctp", "0", "--wctp-delivered-ms", "-1" }));
+        seed(sim);
+        auto r = run();
+        r->deskSession.sendToRecipient(QStringLiteral("Group: Night Shift"), QStringLiteral("Water main break"));
+        QTRY_VERIFY_WITH_TIMEOUT(idle(*r), 20000);
+
+        const QString group = QStringLiteral(" (Group: Night Shift)");
+        const QString modem = QStringLiteral(": Water main break");
+        for (const QString& line : { "Sent to Alice" + group + modem, "Sent to Amos" + group + modem,
+                 "Sent to Dave" + group + " via SNPP " + sim.snpp() + modem,
+                 "Sent to Dora" + group + " via SNPP " + sim.snpp() + modem,
+                 "Sent to Erin" + group + " via WCTP " + sim.wctp() + modem })
+            QVERIFY2(r->statusLines.contains(line), qPrintable(line + u'\n' + r->statusLines.join(u'\n')));
+        QStringList rows = outcomes();
+        rows.sort();
+        QCOMPARE(rows,
+            QStringList({ "Alice|1001|MODEM|SENT", "Amos|1002|MODEM|SENT", "Dave|2001|SNPP|SENT", "Dora|2002|SNPP|SENT",
+                "Erin|3001|WCTP|ACCEPTED" }));
+        QCOMPARE(core::statusOfLog(r->desk().DlvStatT(), core::logRecordKey(1)), QStringLiteral("SENT 5/5"));
+    }
+
+    // A busy line: retried, then kept pending and said so; the pending list tells the attempts and
+    // the reason; sent again from there once the carrier answers.
+    void aBusyCarrierEndsPendingThenResendAllSends()
+    {
+        PagerSimProcess sim;
+        QVERIFY(sim.start({ "--snpp", "0", "--wctp", "0", "--fault", "busy:2" }));
+        seed(sim, 2);
+        auto r = run();
+        r->deskSession.sendToRecipient(QStringLiteral("Alice"), QStringLiteral("Call in"));
+        QTRY_VERIFY_WITH_TIMEOUT(idle(*r), 20000);
+        QVERIFY2(r->statusLines.contains(QStringLiteral("Alice: Line busy; trying again")),
+            qPrintable(r->statusLines.join(u'\n')));
+        QCOMPARE(r->statusLines.constFirst(), QStringLiteral("Alice: Line busy after 2 attempts; kept in Pending Messages"));
+        QCOMPARE(outcomes(), QStringList { "Alice|1001||PENDING" });
+        const QList<core::PendingEntry> pending = core::pendingEntries(
+            r->desk().PendingMsgs(), r->desk().pageNotes(), r->desk().deliveryMarks(), std::nullopt);
+        QCOMPARE(pending.size(), 1);
+        QCOMPARE(pending.first().attempts, 2);
+        QVERIFY(pending.first().lastAttempt.isValid());
+        QCOMPARE(pending.first().reason, QStringLiteral("Line busy"));
+        QCOMPARE(pending.first().carrier, QStringLiteral("Land"));
+
+        QCOMPARE(core::resendAllPending(r->desk()), 1);
+        QCOMPARE(outcomes(), QStringList { "Alice|1001||RESENT" });
+        QTRY_VERIFY_WITH_TIMEOUT(idle(*r), 20000);
+        QCOMPARE(outcomes(), QStringList { "Alice|1001|MODEM|SENT" });
+        QVERIFY(r->statusLines.constFirst().startsWith(QStringLiteral("Sent to Alice: Call in")));
+    }
+
+    // Refused at its preparation (no such carrier, no number for a carrier that dials): said as
+    // before and recorded, logged or not.
+    void aRefusedPageIsRecorded()
+    {
+        PagerSimProcess sim;
+        QVERIFY(sim.start({ "--snpp", "0", "--wctp", "0" }));
+        seed(sim);
+        {
+            core::Desk desk(dir_->path());
+            QVERIFY(desk.open().isEmpty());
+            addCarrier(desk, QStringLiteral("Mute"), QStringLiteral("5"), QStringLiteral("1200"), 80, QString());
+            addUser(desk, QStringLiteral("Mia"), QStringLiteral("Mute"), QStringLiteral("5001"));
+        }
+        auto r = run();
+        r->deskSession.sendToRecipient(QStringLiteral("Lost"), QStringLiteral("Hello"));
+        r->deskSession.sendToRecipient(QStringLiteral("Mia"), QStringLiteral("Hello"));
+        QCOMPARE(r->statusLines.mid(0, 2),
+            QStringList({ "Bad Carrier Phone number for Mia", "Bad Carrier Phone number for Lost" }));
+        QCOMPARE(outcomes(), QStringList({ "Lost|4001||REFUSED", "Mia|5001||REFUSED" }));
+        QCOMPARE(r->desk().outcomes().refusedCount(), 2);
+        // Mia's message was logged before her carrier's number was checked: its record says so.
+        QCOMPARE(core::statusOfLog(r->desk().DlvStatT(), core::logRecordKey(1)), QStringLiteral("REFUSED"));
+        QVERIFY(r->desk().SendMsgs().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_PageOutcomes)
+#include "tst_pageoutcomes.moc"
