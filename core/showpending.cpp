@@ -40,8 +40,11 @@ TShowPending::TShowPending(core::Desk& desk, QWidget* parent)
     DBGrid1->installEventFilter(this);
     DBGrid1->verticalHeader()->setDefaultSectionSize(DBGrid1->fontMetrics().height() + 6);
     DBGrid1->verticalHeader()->setFixedWidth(16);
-    // Recipient, Pager ID, Carrier, Attempts, Last attempt, Reason; the message takes what is left.
-    const int widths[] = { 110, 70, 90, 56, 120, 180 };
+    // Recipient, Pager ID, Carrier, Reason as wide as a few words; Attempts and Last attempt as wide
+    // as their titles and values; the message takes what is left.
+    const QFontMetrics metrics = DBGrid1->horizontalHeader()->fontMetrics();
+    auto fit = [&metrics](const QString& text) { return metrics.horizontalAdvance(text) + 2 * metrics.averageCharWidth() + 8; };
+    const int widths[] = { 120, 70, 100, fit(QStringLiteral("Attempts")), fit(QStringLiteral("2026/12/09 10:41:05")), 170 };
     for (int c = 0; c < int(std::size(widths)); ++c)
         DBGrid1->setColumnWidth(c, widths[c]);
     DBGrid1->horizontalHeader()->setStretchLastSection(true);
@@ -78,7 +81,7 @@ TShowPending::TShowPending(core::Desk& desk, QWidget* parent)
     layout->addWidget(DBGrid1, 1);
     layout->addWidget(maybeDeliveredLabel);
     layout->addLayout(bottom);
-    resize(860, 300);
+    resize(900, 300);
 
     connect(ResendBtn, &QPushButton::clicked, this, &TShowPending::DBGrid1DblClick);
     connect(ResendAllBtn, &QPushButton::clicked, this, &TShowPending::ResendAllBtnClick);

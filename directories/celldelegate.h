@@ -16,6 +16,7 @@ public:
 
     // A column of secrets (a password): shown as dots, not even its length, and typed unseen.
     void setSecretColumn(int column) { secretColumn_ = column; }
+    int secretColumn() const { return secretColumn_; }
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
 protected:

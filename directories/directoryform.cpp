@@ -54,7 +54,9 @@ void DirectoryForm::connectRecordCommands(store::Table& table, QAbstractItemView
 {
     records_ = &table;
     list_ = list;
-    list->setItemDelegate(new CellDelegate(list));
+    // A window whose grid has a cell editor of its own keeps it.
+    if (!qobject_cast<CellDelegate*>(list->itemDelegate()))
+        list->setItemDelegate(new CellDelegate(list));
     // Shown once the view has closed its editor: a box opened inside the editor's commit would
     // take the focus from an editor that is still closing.
     if (auto* model = qobject_cast<models::TableModel*>(list->model()))

@@ -158,6 +158,8 @@ TPagerCompForm::TPagerCompForm(core::Desk& desk, QWidget* parent)
     HostChars = lineEdit(QStringLiteral("HostChars"), 3);
     HostChars->setValidator(new QIntValidator(0, 999, HostChars)); // a whole number only
     HostPassw = lineEdit(QStringLiteral("HostPassw"), 10);
+    // Dots, but while it is being typed.
+    HostPassw->setEchoMode(QLineEdit::PasswordEchoOnEdit);
 
     createRecordButtons();
 

@@ -2,6 +2,7 @@
 #include "app/usersetup.h"
 #include "core/carrierpaths.h"
 #include "core/desk.h"
+#include "directories/celldelegate.h"
 #include "directories/pagercompform.h"
 #include "models/tablemodel.h"
 #include "support/boxanswerer.h"
@@ -186,6 +187,20 @@ void tst_PagerCompForm::opensWithEveryCarrierInNameOrder()
     QCOMPARE(form_->HostTel->maxLength(), 14);
     QCOMPARE(form_->HostSpeed->maxLength(), 5);
     QCOMPARE(form_->HostPassw->maxLength(), 10);
+    // The terminal's password shows as dots, in its field and in the grid, whose cell editor takes
+    // it unseen.
+    QCOMPARE(form_->HostPassw->echoMode(), QLineEdit::PasswordEchoOnEdit);
+    auto* delegate = qobject_cast<directories::CellDelegate*>(form_->CarriersList->itemDelegate());
+    QVERIFY(delegate);
+    QCOMPARE(form_->CarriersModel->headerData(delegate->secretColumn(), Qt::Horizontal).toString(),
+        QStringLiteral("HOST_PASSW"));
+    form_->CarriersList->setFocus();
+    form_->CarriersList->setCurrentIndex(form_->CarriersModel->index(0, delegate->secretColumn()));
+    QTest::keyClick(form_->CarriersList, Qt::Key_F2);
+    auto* secret = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    QVERIFY(secret && form_->CarriersList->isAncestorOf(secret));
+    QCOMPARE(secret->echoMode(), QLineEdit::Password);
+    QTest::keyClick(secret, Qt::Key_Escape);
     if (const QString shots = qEnvironmentVariable("PLIMO_SCREENSHOTS"); !shots.isEmpty())
         form_->grab().save(shots + QStringLiteral("/carriers.png"));
     // The page size takes digits only.
