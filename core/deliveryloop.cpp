@@ -154,7 +154,7 @@ void DeliveryLoop::delivered()
     }
     const bool wctp = path && paging::pathMethod(path->method) == paging::PathMethod::Wctp;
     const QString method = path ? path->method.trimmed().toUpper() : QStringLiteral("MODEM");
-    const QString address = path ? path->address.trimmed() : engine_.ComPort;
+    const QString address = path ? paging::shownAddress(*path) : engine_.ComPort;
     const QList<paging::WctpTicket> tickets = wctp ? engine_.wctpTickets() : QList<paging::WctpTicket>();
     QList<bool> ticketUsed(tickets.size(), false);
 

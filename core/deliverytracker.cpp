@@ -48,13 +48,35 @@ paging::DeliveryPath wctpPathAt(Desk& desk, const QString& address)
     paths.open();
     for (paths.first(); !paths.eof(); paths.next()) {
         if (paging::pathMethod(paths.fieldText(Method)) == paging::PathMethod::Wctp
-            && paths.fieldText(Address).trimmed() == address.trimmed()) {
+            && paging::shownAddress({ paths.fieldText(Method), paths.fieldText(Address), {}, {}, 0, {} })
+                == address.trimmed()) {
+            path.address = paths.fieldText(Address).trimmed(); // with a password the row leaves out
             path.login = paths.fieldText(Login);
             path.password = paths.fieldText(Password);
             break;
         }
     }
     return path;
+}
+
+// The recipient of message log record `logRecord` ("" when it cannot be read), through a handle of
+// its own: a group's rows name its members, the log names the group.
+QString loggedRecipient(Desk& desk, const QString& logRecord)
+{
+    bool ok = false;
+    const quint32 recNo = logRecord.toUInt(&ok);
+    if (!ok || recNo == 0)
+        return {};
+    try {
+        store::Table log;
+        log.setConnection(desk.Plimo32());
+        log.setTableName(store::msgLogSchema().openedAs);
+        log.open();
+        log.selectTag(QString());
+        return log.goToEntry(recNo - 1) ? log.fieldText(store::msglog::UserName) : QString();
+    } catch (const store::StoreError&) {
+        return {};
+    }
 }
 
 } // namespace
@@ -120,7 +142,11 @@ void DeliveryTracker::restore()
             }
         }
         // Known only as the time of its last change: followed for 30 minutes from then.
-        follow(row, paths.value(row.address), row.changed, whom(row));
+        const QString recipient = loggedRecipient(desk_, row.logRecord);
+        follow(row, paths.value(row.address), row.changed,
+            isGroupRecipient(recipient) && !isGroupRecipient(row.userName)
+                ? whom(row) + QStringLiteral(" (") + recipient + u')'
+                : whom(row));
     }
     plan();
 }

@@ -78,6 +78,15 @@ bool checkPath(const DeliveryPath& path, QString* why)
     return true;
 }
 
+QString shownAddress(const DeliveryPath& path)
+{
+    const QString address = path.address.trimmed();
+    if (pathMethod(path.method) != PathMethod::Wctp)
+        return address;
+    const QUrl url(address);
+    return url.password().isEmpty() ? address : url.toString(QUrl::RemovePassword);
+}
+
 QString describe(const DeliveryPath& path)
 {
     switch (pathMethod(path.method)) {
@@ -88,7 +97,7 @@ QString describe(const DeliveryPath& path)
     case PathMethod::Snpp:
         return QStringLiteral("SNPP ") + path.address.trimmed();
     case PathMethod::Wctp:
-        return QStringLiteral("WCTP ") + path.address.trimmed();
+        return QStringLiteral("WCTP ") + shownAddress(path);
     case PathMethod::Invalid:
         break;
     }

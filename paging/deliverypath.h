@@ -32,6 +32,9 @@ bool checkPath(const DeliveryPath& path, QString* why = nullptr);
 // "host:port" split; false unless the host is non-empty and the port is 1 to 65535.
 bool parseHostPort(const QString& address, QString* host, quint16* port);
 
+// The address as it may be shown and kept outside its field: a password inside a WCTP URL is left out.
+QString shownAddress(const DeliveryPath& path);
+
 // The words for a status line: "SNPP paging.example.net:444", "WCTP https://host/wctp",
 // "TAPIP host:port", "modem".
 QString describe(const DeliveryPath& path);

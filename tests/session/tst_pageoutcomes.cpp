@@ -3,6 +3,7 @@
 // the group), a page kept pending says so and why, and a refused one is recorded.
 #include "compose/memberfile.h"
 #include "core/deliverystatus.h"
+#include "core/deliverytracker.h"
 #include "core/pendinglist.h"
 #include "core/pendingqueue.h"
 #include "paging/pagersimprocess.h"
@@ -12,6 +13,7 @@
 #include "support/sessionrun.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QTest>
 
 using namespace testsupport;
@@ -140,6 +142,7 @@ private slots:
         QVERIFY(sim.start({ "--snpp", "0", "--wctp", "0", "--wctp-delivered-ms", "-1" }));
         seed(sim);
         auto r = run();
+        r->deskSession.tracker().setIntervals(100, 100);
         r->deskSession.sendToRecipient(QStringLiteral("Group: Night Shift"), QStringLiteral("Water main break"));
         QTRY_VERIFY_WITH_TIMEOUT(idle(*r), 20000);
 
@@ -156,6 +159,9 @@ private slots:
             QStringList({ "Alice|1001|MODEM|SENT", "Amos|1002|MODEM|SENT", "Dave|2001|SNPP|SENT", "Dora|2002|SNPP|SENT",
                 "Erin|3001|WCTP|ACCEPTED" }));
         QCOMPARE(core::statusOfLog(r->desk().DlvStatT(), core::logRecordKey(1)), QStringLiteral("SENT 5/5"));
+        // The carrier's news name the person too.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            r->statusLines.contains(QStringLiteral("Queued at the carrier for Erin (Group: Night Shift)")), 5000);
     }
 
     // A busy line: retried, then kept pending and said so; the pending list tells the attempts and
@@ -179,6 +185,11 @@ private slots:
         QVERIFY(pending.first().lastAttempt.isValid());
         QCOMPARE(pending.first().reason, QStringLiteral("Line busy"));
         QCOMPARE(pending.first().carrier, QStringLiteral("Land"));
+        // A carrier deleted meanwhile is said: a resend goes through the modem.
+        const auto gone = core::pendingEntries(r->desk().PendingMsgs(), r->desk().pageNotes(),
+            r->desk().deliveryMarks(), QSet<QString> { QStringLiteral("Snpp Co") });
+        QVERIFY2(gone.first().reason.startsWith(QStringLiteral("Carrier Land no longer exists")),
+            qPrintable(gone.first().reason));
 
         QCOMPARE(core::resendAllPending(r->desk()), 1);
         QCOMPARE(outcomes(), QStringList { "Alice|1001||RESENT" });
@@ -210,6 +221,33 @@ private slots:
         // Mia's message was logged before her carrier's number was checked: its record says so.
         QCOMPARE(core::statusOfLog(r->desk().DlvStatT(), core::logRecordKey(1)), QStringLiteral("REFUSED"));
         QVERIFY(r->desk().SendMsgs().isEmpty());
+    }
+
+    // Another program keeps DLVSTAT locked: the pages go all the same, the missing outcome said once.
+    void aLockedStatusTableDoesNotHoldPagesUp()
+    {
+        PagerSimProcess sim;
+        QVERIFY(sim.start({ "--snpp", "0", "--wctp", "0" }));
+        seed(sim);
+        auto r = run();
+        QProcess holder;
+        holder.start(QStringLiteral("python3"),
+            { QStringLiteral("-c"),
+                QStringLiteral("import fcntl, sys, time\n"
+                               "f = open(sys.argv[1], 'r+b')\n"
+                               "fcntl.lockf(f, fcntl.LOCK_EX)\n"
+                               "print('locked', flush=True)\n"
+                               "time.sleep(60)\n"),
+                dir_->filePath(QStringLiteral("DLVSTAT.DBF")) });
+        QVERIFY(holder.waitForReadyRead(10000));
+        r->deskSession.sendToRecipient(QStringLiteral("Dave"), QStringLiteral("First"));
+        r->deskSession.sendToRecipient(QStringLiteral("Dora"), QStringLiteral("Second"));
+        QTRY_VERIFY_WITH_TIMEOUT(idle(*r), 20000);
+        holder.kill();
+        holder.waitForFinished();
+        QCOMPARE(sim.transcript(QStringLiteral("page")).size(), 2);
+        QCOMPARE(r->statusLines.filter(QStringLiteral("The delivery status could not be saved")).size(), 1);
+        QVERIFY(r->statusLines.contains(QStringLiteral("Sent to Dora via SNPP %1: Second").arg(sim.snpp())));
     }
 };
 
