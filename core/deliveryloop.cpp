@@ -91,6 +91,8 @@ void DeliveryLoop::startHeadPage()
     started_ = head;
     groupResults_.clear();
     failure_.clear();
+    unsure_ = false;
+    markedAtStart_ = desk_.deliveryMarks().contains(head);
     loadPage(started_, engine_);
     loadPaths();
     startedRowQueued_ = true;
@@ -141,7 +143,17 @@ QString DeliveryLoop::everyone() const
     return names.join(QStringLiteral(", ")) + QStringLiteral(" (") + started_.userOrGroupName + u')';
 }
 
-void DeliveryLoop::delivered()
+namespace {
+
+// "511Invalid pager ID": a member the terminal refused (its ID), not one it never reached.
+bool refusedId(const QString& result)
+{
+    return result.mid(3).startsWith(paging::statusText(paging::InvalidPagerId));
+}
+
+} // namespace
+
+int DeliveryLoop::sayDelivered(bool onlyTaken)
 {
     // The path that took the page: its method and address for the rows, its words for the lines.
     const QString via = engine_.Paths.isEmpty() ? QString() : engine_.deliveredVia();
@@ -161,10 +173,13 @@ void DeliveryLoop::delivered()
     const QStringList ids = started_.pagerIds();
     const QString sentTail
         = (via.isEmpty() ? QString() : QStringLiteral(" via ") + via) + QStringLiteral(": ") + started_.shownText().left(40);
+    int said = 0;
     for (qsizetype i = 0; i < ids.size(); ++i) {
         const QString who = started_.recipientAt(i);
         const QString result = groupResults_.value(int(i) + 1);
         if (!result.isEmpty()) {
+            if (onlyTaken && !refusedId(result))
+                continue; // not reached: it stays in the page
             // A member the terminal refused: "511Invalid pager ID".
             const QString response = result.left(3);
             const bool coded = response.size() == 3 && std::all_of(response.cbegin(), response.cend(), [](QChar c) {
@@ -175,14 +190,13 @@ void DeliveryLoop::delivered()
                             .arg(who, reason,
                                 coded && response != u"000" ? QStringLiteral(" (%1)").arg(response) : QString()));
             desk_.outcomes().set(started_, i, kFailed);
+            ++said;
             continue;
         }
+        ++said;
         emit status(QStringLiteral("Sent to ") + who + sentTail);
-        if (!wctp) {
-            desk_.outcomes().set(started_, i, kSent, method, address);
-            continue;
-        }
-        // The carrier's tracking number for this pager ID, followed until the carrier reports.
+        // The carrier's tracking number for this pager ID, followed until the carrier reports; a
+        // WCTP success without one cannot be followed: it was sent.
         QString tracking;
         for (qsizetype t = 0; t < tickets.size(); ++t) {
             if (!ticketUsed.at(t) && tickets.at(t).pagerId == ids.at(i)) {
@@ -190,6 +204,10 @@ void DeliveryLoop::delivered()
                 tracking = tickets.at(t).trackingNumber;
                 break;
             }
+        }
+        if (tracking.isEmpty()) {
+            desk_.outcomes().set(started_, i, kSent, method, address);
+            continue;
         }
         StatusRow row;
         row.recNo = desk_.outcomes().set(started_, i, kAccepted, method, address, tracking);
@@ -204,7 +222,53 @@ void DeliveryLoop::delivered()
         if (tracker)
             tracker->accepted(row, *path, who);
     }
+    return said;
+}
+
+void DeliveryLoop::delivered()
+{
+    sayDelivered(false);
     desk_.pageNotes().forget(started_);
+}
+
+bool DeliveryLoop::keepUndelivered()
+{
+    const QStringList ids = started_.pagerIds();
+    if (sayDelivered(true) == 0)
+        return true;
+    Page after = started_;
+    after.pagerPhone.clear();
+    after.members.clear();
+    after.statusRows.clear();
+    for (qsizetype i = 0; i < ids.size(); ++i) {
+        const QString result = groupResults_.value(int(i) + 1);
+        if (result.isEmpty() || refusedId(result))
+            continue;
+        after.pagerPhone += ids.at(i) + u'^';
+        if (i < started_.members.size())
+            after.members << started_.members.at(i);
+        after.statusRows << started_.statusRows.value(i);
+    }
+    store::TMemTable& queue = desk_.SendMsgs();
+    queue.first();
+    if (after.pagerPhone.isEmpty()) {
+        // Every member was taken or refused: nothing is left to send.
+        desk_.pageNotes().forget(started_);
+        desk_.deliveryMarks().unmark(started_);
+        queue.deleteRow();
+        return false;
+    }
+    // The members that were taken leave the page; the others stay queued under its new IDs.
+    queue.edit();
+    queue.setFieldText(QString::fromLatin1(page::PagerPhone), after.pagerPhone);
+    queue.post();
+    desk_.pageNotes().replace(started_, after);
+    if (desk_.deliveryMarks().contains(started_)) {
+        desk_.deliveryMarks().unmark(started_);
+        desk_.deliveryMarks().mark(after);
+    }
+    started_ = after;
+    return true;
 }
 
 void DeliveryLoop::failed(EndOfPage decision)
@@ -217,10 +281,11 @@ void DeliveryLoop::failed(EndOfPage decision)
         emit status(QStringLiteral("%1: %2; trying again").arg(everyone(), reason));
     } else if (decision == EndOfPage::MovedToPending) {
         const int attempts = std::max(1, desk_.pageNotes().attempts(started_).count);
-        emit status(QStringLiteral("%1: %2 after %3 %4; kept in Pending Messages")
+        emit status(QStringLiteral("%1: %2 after %3 %4; kept in Pending Messages%5")
                         .arg(everyone(), reason)
                         .arg(attempts)
-                        .arg(attempts == 1 ? QStringLiteral("attempt") : QStringLiteral("attempts")));
+                        .arg(attempts == 1 ? QStringLiteral("attempt") : QStringLiteral("attempts"),
+                            unsure_ ? QStringLiteral(": it may have been delivered") : QString()));
         desk_.outcomes().setAll(started_, desk_.deliveryMarks().contains(started_) ? kUnsure : kPending);
     }
     desk_.pendingFile().touch();
@@ -290,14 +355,27 @@ void DeliveryLoop::Engine1Finished()
     }
     emit sendingHidden();
     pageMark_.release();
-    forgetMark();
+    const int code = engine_.statusCode();
+    const bool failedCode = code > 0 && code < 30 && code != paging::GroupBadIds;
+    // A failure after the page's bytes had left without a clear answer: it may have been delivered.
+    // The mark stays (and a page marked before this attempt keeps its mark until it is sent).
+    unsure_ = failedCode && engine_.mayHaveBeenDelivered();
+    if (unsure_ && startedRowQueued_) {
+        desk_.deliveryMarks().mark(started_);
+        desk_.pendingFile().touch();
+    } else if (!failedCode || !markedAtStart_) {
+        forgetMark();
+    }
     emit pageEnded();
     // Only the page that was started is retried or moved; once it has left, the row behind it is
     // another page, which waits for its own turn.
-    const bool queued = startedRowQueued_;
+    bool queued = startedRowQueued_;
     startedRowQueued_ = false;
+    // A group page's members that were taken before the failure leave it.
+    if (queued && failedCode && code != paging::Cancelled && !groupResults_.isEmpty())
+        queued = keepUndelivered();
     if (queued)
-        failed(PendingMessages(desk_.SendMsgs(), desk_.PendingMsgs(), engine_.statusCode()));
+        failed(PendingMessages(desk_.SendMsgs(), desk_.PendingMsgs(), code, unsure_));
     else if (!failure_.isEmpty())
         emit status(everyone() + QStringLiteral(": ") + failure_);
 }

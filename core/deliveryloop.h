@@ -93,6 +93,12 @@ private:
     QString everyone() const;
     // The page was taken (code 0, or 24 with bad IDs): a line and an outcome for each pager ID.
     void delivered();
+    // The line and outcome of each pager ID the terminal took or refused (with `onlyTaken`, those it
+    // never reached are left out); returns how many were said.
+    int sayDelivered(bool onlyTaken);
+    // A failed group page: the members taken or refused leave it and the head row keeps the others.
+    // False when none is left (the row is gone).
+    bool keepUndelivered();
     // The started page left the pending queue's way after `decision`: retried or kept pending, said
     // with what it met.
     void failed(EndOfPage decision);
@@ -108,6 +114,8 @@ private:
     // the terminal's response code and the reason, "511Invalid pager ID".
     QHash<int, QString> groupResults_;
     QString failure_; // the final failure text of the attempt under way
+    bool unsure_ = false; // the attempt failed and may have delivered the page
+    bool markedAtStart_ = false; // the page was marked "may have been delivered" before this attempt
     BusyMark pageMark_; // held from a page's start to the end of its attempt
     bool startedRowQueued_ = false;
     bool abortedPageFinishing_ = false;

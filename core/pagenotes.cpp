@@ -91,6 +91,17 @@ void PageNotes::forget(const Page& page)
         notes_.erase(found);
 }
 
+void PageNotes::replace(const Page& before, const Page& after)
+{
+    Note moved = first(before) ? *first(before) : Note { before.carrier, before.logRecord, {}, {}, {} };
+    forget(before);
+    moved.rows = after.statusRows;
+    moved.members.clear();
+    for (const QString& member : after.members)
+        moved.members << cleanValue(member, kNameWidth);
+    notes_[DeliveryMarks::fingerprint(after)].append(moved);
+}
+
 void PageNotes::read(const QByteArray& sideFileText)
 {
     for (const QByteArray& line : sideFileText.split('\n')) {

@@ -45,6 +45,9 @@ public:
     void setReason(const Page& page, const QString& reason);
     // The page has left both queues (delivered, dropped, deleted): its note goes.
     void forget(const Page& page);
+    // The page goes on as `after` (a group page whose taken members left it): its note moves, with
+    // the rows and members of `after`.
+    void replace(const Page& before, const Page& after);
     bool isEmpty() const { return notes_.isEmpty(); }
 
     // Adds the notes of the side file's text. Other lines (the delivery marks) are not this class's.

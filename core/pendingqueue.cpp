@@ -14,13 +14,13 @@ bool isRetryableCode(int statusCode)
     return paging::isRetryable(statusCode); // one list for the library and the queue
 }
 
-EndOfPage PendingMessages(store::TMemTable& sendMsgs, store::TMemTable& pendingMsgs, int statusCode)
+EndOfPage PendingMessages(store::TMemTable& sendMsgs, store::TMemTable& pendingMsgs, int statusCode, bool mayHaveDelivered)
 {
     if (statusCode <= 0 || statusCode >= 30 || sendMsgs.isEmpty())
         return EndOfPage::Left;
     sendMsgs.first();
     const QString retries = QString::fromLatin1(page::Retries);
-    if (isRetryableCode(statusCode) && sendMsgs.fieldInt(retries) > 1) {
+    if (isRetryableCode(statusCode) && !mayHaveDelivered && sendMsgs.fieldInt(retries) > 1) {
         sendMsgs.edit();
         sendMsgs.setFieldInt(retries, sendMsgs.fieldInt(retries) - 1);
         sendMsgs.post();
@@ -92,6 +92,7 @@ bool deletePending(Desk& desk, int row)
     desk.PendingMsgs().deleteRow();
     desk.outcomes().setAll(page, kFailed);
     desk.pageNotes().forget(page);
+    desk.deliveryMarks().unmark(page);
     return true;
 }
 

@@ -16,9 +16,12 @@ bool isRetryableCode(int statusCode);
 // code. Codes 0 and below and 30 and above leave both queues alone. A retryable code with more than
 // one retry left uses one retry (the page stays first and is started again on the next tick); any
 // other failure moves the head page to `pendingMsgs`. Does nothing on an empty send queue.
+// A page that may have been delivered although its attempt failed (`mayHaveDelivered`) is never
+// tried again by itself, whatever its code and retries: it moves to the pending queue.
 enum class EndOfPage { Left, Retried, MovedToPending };
 // Returns what it did: Left (the queues alone), Retried or MovedToPending.
-EndOfPage PendingMessages(store::TMemTable& sendMsgs, store::TMemTable& pendingMsgs, int statusCode);
+EndOfPage PendingMessages(
+    store::TMemTable& sendMsgs, store::TMemTable& pendingMsgs, int statusCode, bool mayHaveDelivered = false);
 
 // The "Pending Messages" window's two commands on the current pending row. Resending appends a copy
 // of its seven fields (Retries kept) to the end of `sendMsgs` and deletes it from the pending queue;

@@ -125,6 +125,21 @@ Line::Wait Line::fill(const QDeadlineTimer& deadline)
     }
 }
 
+QByteArray Line::takeUnread()
+{
+    for (;;) {
+        pollfd ready { m_fd, POLLIN, 0 };
+        if (m_closed || ::poll(&ready, 1, 0) <= 0 || !(ready.revents & (POLLIN | POLLHUP | POLLERR)))
+            break;
+        if (fill(QDeadlineTimer(10)) != Wait::Data)
+            break;
+    }
+    const QByteArray unread = std::exchange(m_pending, QByteArray());
+    if (m_log && !QByteArray(unread).replace('\r', "").replace('\n', "").isEmpty())
+        m_log->note(QStringLiteral("unexpected, not taken as a reply: ") + QString::fromLatin1(DebugLog::readable(unread)));
+    return unread;
+}
+
 Line::Wait Line::pause(int ms)
 {
     const QDeadlineTimer deadline(ms);

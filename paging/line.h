@@ -30,6 +30,10 @@ public:
     Wait pause(int ms);
 
     QByteArray& pending() { return m_pending; }
+    // Everything received and not yet read, and whatever is on its way already (no wait): taken off
+    // the line before a command or a block is written, so that no reply to it is one that came
+    // before it. Said in the debug log unless it is only line ends.
+    QByteArray takeUnread();
     bool closed() const { return m_closed; }
 
     // A deadline `ms` after the bytes written so far have left at the line's speed.

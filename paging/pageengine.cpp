@@ -102,6 +102,11 @@ QString TPageEngine::deliveredVia() const
     return paging::deliveredVia(key().constData());
 }
 
+bool TPageEngine::mayHaveBeenDelivered() const
+{
+    return paging::mayHaveDelivered(key().constData());
+}
+
 void TPageEngine::Abort()
 {
     CancelPage(key().constData());

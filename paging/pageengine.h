@@ -69,9 +69,11 @@ public:
     // After a WCTP page has finished: the tracking number of every page accepted.
     QStringList trackingNumbers() const;
     QList<WctpTicket> wctpTickets() const;
-    // After the page has finished: the path that delivered it (describe(), e.g. "SNPP host:444");
-    // empty when none did or the page had no paths.
+    // After the page has finished: the path that delivered it (describe(), e.g. "SNPP host:444"), or
+    // after a failure the path the attempt ended on; empty when the page had no paths.
     QString deliveredVia() const;
+    // After a failed page: it may have been delivered all the same (paging::mayHaveDelivered()).
+    bool mayHaveBeenDelivered() const;
 
     qint32 statusCode() const { return m_statusCode; }
     QString statusText() const { return m_statusText; }

@@ -123,6 +123,18 @@ void JobState::setDeliveredVia(const QString& via)
     m_deliveredVia = via;
 }
 
+bool JobState::unsure() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_unsure;
+}
+
+void JobState::setUnsure(bool unsure)
+{
+    QMutexLocker lock(&m_mutex);
+    m_unsure = unsure;
+}
+
 bool JobState::finished() const
 {
     QMutexLocker lock(&m_mutex);
@@ -219,7 +231,8 @@ int PageJob::deliver(DebugLog& log)
         snpp.login = dialstring::numberPart(m_request.networkPhone).trimmed();
         snpp.password = dialstring::passwordPart(m_request.networkPhone);
         return deliverSnpp(m_plan, snpp, m_timings, m_cancelFd, log,
-            [this](int code, const QString& text) { m_state->report(code, text); });
+            [this](int code, const QString& text) { m_state->report(code, text); },
+            [this](bool unsure) { m_state->setUnsure(unsure); });
     }
     if (m_wctp)
         return deliverWctp(log);
@@ -239,12 +252,15 @@ int PageJob::deliverPaths(DebugLog& log)
         m_plan = path.plan;
         m_wctp.reset();
         m_finalDetail.clear();
+        // The path that takes the page, or the one the attempt ends on (a group's members taken
+        // before a failure went that way).
+        m_state->setDeliveredVia(describe(path.path));
         code = deliverPath(path, log);
-        if (code == Successful || code == GroupBadIds) {
-            m_state->setDeliveredVia(describe(path.path));
+        if (code == Successful || code == GroupBadIds)
             break;
-        }
-        if (!isRetryable(code))
+        // Only a failure before the page could have been taken goes on to the next path: a page
+        // that may have been delivered is not sent again through another carrier's door.
+        if (!isRetryable(code) || m_state->unsure())
             break;
         log.note(QStringLiteral("%1 failed (%2 %3)%4")
                      .arg(describe(path.path))
@@ -280,7 +296,8 @@ int PageJob::deliverPath(const PathPlan& path, DebugLog& log)
         if (!parseHostPort(path.path.address, &snpp.host, &snpp.port))
             return BadParameters;
         return deliverSnpp(m_plan, snpp, m_timings, m_cancelFd, log,
-            [this](int code, const QString& text) { m_state->report(code, text); });
+            [this](int code, const QString& text) { m_state->report(code, text); },
+            [this](bool unsure) { m_state->setUnsure(unsure); });
     }
     case PathMethod::Wctp:
         m_wctp = WctpTarget { QUrl(path.path.address.trimmed()), path.path.login, path.path.password };
@@ -297,6 +314,8 @@ int PageJob::deliverWctp(DebugLog& log)
     const WctpOutcome outcome = paging::deliverWctp(*m_wctp, m_plan, m_cancelFd, log,
         [this](int code, const QString& text) { m_state->report(code, text); });
     m_state->setTickets(outcome.tickets);
+    if (outcome.code != Successful && outcome.code != GroupBadIds)
+        m_state->setUnsure(outcome.unsure);
     // Login refusals and bad IDs keep their fixed texts (the desk's status lines know them).
     if (outcome.code != LoginRefused && outcome.code != InvalidPagerId && outcome.code != GroupBadIds)
         m_finalDetail = outcome.detail;
@@ -419,6 +438,9 @@ int PageJob::deliverAlphanumeric(DebugLog& log)
             }
             m_state->report(SendingPage, sendingPageText(int(index) + 1, int(items.size())));
             const TapSession::PageOutcome outcome = session.sendPage(item.pagerId, item.text);
+            // A block that left without a clear answer may have been taken.
+            if (outcome.unclear)
+                m_state->setUnsure(true);
             if (outcome.kind == TapSession::PageOutcome::Accepted) {
                 deliveredPlaces.insert(item.place);
                 ++acceptedThisCall;
@@ -460,6 +482,9 @@ int PageJob::deliverAlphanumeric(DebugLog& log)
         return Cancelled;
     }
     if (failure) {
+        // Part of one pager's message taken: sending it again would repeat that part.
+        if (!m_plan.group && !deliveredPlaces.isEmpty())
+            m_state->setUnsure(true);
         if (m_plan.group) { // each ID not reached gets the reason
             for (int place = 1; place <= m_plan.pagerIds.size(); ++place)
                 if (!deliveredPlaces.contains(place) && !refusedPlaces.contains(place))

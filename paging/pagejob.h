@@ -51,6 +51,9 @@ public:
     // The path that delivered the page (describe()); empty until one has, and for a page without paths.
     QString deliveredVia() const;
     void setDeliveredVia(const QString& via);
+    // The page may have been delivered although the attempt failed (see mayHaveDelivered()).
+    bool unsure() const;
+    void setUnsure(bool unsure);
 
 private:
     void post(int type, quint64 seq);
@@ -65,6 +68,7 @@ private:
     bool m_finished = false;
     QList<WctpTicket> m_tickets;
     QString m_deliveredVia;
+    bool m_unsure = false;
     std::weak_ptr<JobState> m_self;
     friend class PageJob;
 };

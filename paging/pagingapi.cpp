@@ -204,6 +204,14 @@ QString deliveredVia(const char* key)
     return it == r.jobs.end() ? QString() : it->second->state()->deliveredVia();
 }
 
+bool mayHaveDelivered(const char* key)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    auto it = r.jobs.find(portKey(key));
+    return it != r.jobs.end() && it->second->state()->unsure();
+}
+
 QList<WctpTicket> wctpTickets(const char* key)
 {
     Registry& r = registry();

@@ -49,10 +49,15 @@ int startWctpPage(const char* key, const WctpTarget& target, const char* pagerPh
 // refuses the start with 9 ("Bad parameters: path N: ..."). Returns as StartPage does.
 int startPathsPage(const PageRequest& request, const QList<DeliveryPath>& paths, char* resultBuffer,
     QObject* window, int statusMessageId, int finishedMessageId);
-// The path that delivered the page under KEY (describe()), once it has; empty otherwise.
+// The path that delivered the page under KEY (describe()), once it has; after a failure, the path
+// the attempt ended on (a group's members taken before it went that way); empty before.
 QString deliveredVia(const char* key);
 // The tracking numbers of the WCTP page under KEY (once it has finished; empty for a TAP page).
 QList<WctpTicket> wctpTickets(const char* key);
+// After the page has finished with a failure: true when the bytes that deliver it had left and no
+// clear answer came (silence, a close, garbage), or part of it was taken before the failure: the page
+// may have been delivered, and must not be sent again by itself.
+bool mayHaveDelivered(const char* key);
 // No more events to `window` from any page (called before the receiver goes away).
 void detachReceiver(QObject* window);
 // Whether a page is under way on that port (started and not yet ended).

@@ -20,8 +20,12 @@ bool parseSnppPort(const QString& portName, QString* host, quint16* port)
 }
 
 int deliverSnpp(const PagePlan& plan, const SnppTarget& target, const ProtocolTimings& timings,
-    int cancelFd, DebugLog& log, const StatusSink& report)
+    int cancelFd, DebugLog& log, const StatusSink& report, const std::function<void(bool)>& unsure)
 {
+    auto setUnsure = [&unsure](bool value) {
+        if (unsure)
+            unsure(value);
+    };
     if (plan.numeric || plan.items.isEmpty())
         return BadParameters; // a numeric page needs a modem to tone-dial the digits
     report(OpeningPort, statusText(OpeningPort));
@@ -76,8 +80,14 @@ int deliverSnpp(const PagePlan& plan, const SnppTarget& target, const ProtocolTi
         }
         if (failure || accepted.isEmpty())
             break; // no pager left to send to
-        if ((failure = session.message(texts.at(k))) || (failure = session.send()))
+        if ((failure = session.message(texts.at(k))))
             break;
+        // SEND delivers: without a reply to it, the page may have gone.
+        if ((failure = session.send())) {
+            if (failure == TerminalNotResponding || failure == ConnectionLost || failure == Cancelled)
+                setUnsure(true);
+            break;
+        }
         for (int place : accepted)
             delivered.insert(place);
     }
@@ -88,6 +98,9 @@ int deliverSnpp(const PagePlan& plan, const SnppTarget& target, const ProtocolTi
     if (failure != TerminalNotResponding && failure != ConnectionLost)
         session.quit();
     if (failure) {
+        // Part of one pager's message taken: sending it again would repeat that part.
+        if (!plan.group && !delivered.isEmpty())
+            setUnsure(true);
         if (plan.group) // each ID not reached gets the reason
             for (int place = 1; place <= plan.pagerIds.size(); ++place)
                 if (!delivered.contains(place) && !refused.contains(place))

@@ -166,6 +166,10 @@ SnppSession::Reply SnppSession::awaitReply(int ms)
 
 SnppSession::Reply SnppSession::command(const QByteArray& line)
 {
+    // A reply is only what comes after the command: a second greeting or an answer to nothing stays
+    // unread.
+    m_line.takeUnread();
+    m_skipping = false;
     switch (m_line.write(line + "\r\n")) {
     case Line::Wait::Data:
         return awaitReply(m_replyMs);

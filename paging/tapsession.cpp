@@ -186,6 +186,9 @@ TapSession::PageOutcome TapSession::sendPage(const QString& pagerId, const QStri
         bool acked = false;
         while (!acked) {
             m_lastResponse = 0;
+            // An acknowledgement answers the block just sent: one that came before it (a block
+            // acknowledged twice) is not this block's.
+            m_line.takeUnread();
             // The block goes at once after the last reply, well inside t4.
             if (m_line.write(block) == Line::Wait::Cancelled) {
                 outcome.failure = Cancelled;
@@ -221,9 +224,11 @@ TapSession::PageOutcome TapSession::sendPage(const QString& pagerId, const QStri
                 case Event::Closed:
                 case Event::NoCarrier:
                     outcome.failure = ConnectionLost;
+                    outcome.unclear = true;
                     return outcome;
                 case Event::Cancelled:
                     outcome.failure = Cancelled;
+                    outcome.unclear = true;
                     return outcome;
                 default:
                     break;

@@ -19,6 +19,7 @@ public:
         enum Kind { Accepted, Refused, MaxPages, Failed } kind = Failed;
         int response = 0; // the last three-digit response code the terminal sent with its reply, 0 for none
         int failure = 0; // status code when kind == Failed
+        bool unclear = false; // a block left and no clear answer came to it: it may have been taken
     };
 
     // What the terminal sent, one piece at a time.

@@ -96,6 +96,19 @@ WctpClient::Result WctpClient::post(const QByteArray& document)
             sslProblems << e.errorString();
     });
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    bool sent = false;
+    QObject::connect(reply, &QNetworkReply::uploadProgress, &loop,
+        [&sent](qint64 done, qint64 total) { sent = sent || (total > 0 && done >= total); });
+    // An answer larger than any WCTP document is not held: the download stops.
+    bool tooLarge = false;
+    auto checkSize = [&](qint64 received, qint64 total) {
+        if (received > kMaxAnswer || total > kMaxAnswer) {
+            tooLarge = true;
+            loop.quit();
+        }
+    };
+    QObject::connect(reply, &QNetworkReply::downloadProgress, &loop, checkSize);
+    QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] { checkSize(reply->bytesAvailable(), -1); });
     bool timedOut = false;
     QTimer deadline;
     deadline.setSingleShot(true);
@@ -122,13 +135,31 @@ WctpClient::Result WctpClient::post(const QByteArray& document)
         r->abort();
         r->deleteLater();
     });
+    Result r = exchanged(reply, https, encrypted, sslProblems, host);
+    r.sent = sent;
     if (!reply->isFinished()) {
         if (wasCancelled)
-            return { Cancelled, QString() };
-        if (timedOut)
-            return { ServerNotResponding,
-                QStringLiteral("no answer from %1 within %2 ms").arg(host).arg(m_target.deadlineMs) };
+            r = { Cancelled, QString(), sent };
+        else if (tooLarge)
+            r = { BadServerAnswer, QStringLiteral("the answer of %1 is larger than %2 bytes").arg(host).arg(kMaxAnswer), sent };
+        else if (timedOut)
+            r = { ServerNotResponding, QStringLiteral("no answer from %1 within %2 ms").arg(host).arg(m_target.deadlineMs),
+                sent };
     }
+    if (r.status == Successful) {
+        if (reply->bytesAvailable() > kMaxAnswer)
+            r = { BadServerAnswer, QStringLiteral("the answer of %1 is larger than %2 bytes").arg(host).arg(kMaxAnswer), sent };
+        else
+            m_lastBody = reply->readAll();
+    }
+    return r;
+}
+
+WctpClient::Result WctpClient::exchanged(
+    QNetworkReply* reply, bool https, bool encrypted, const QStringList& sslProblems, const QString& host)
+{
+    if (!reply->isFinished())
+        return { ServerNotResponding, QString() };
 
     const QVariant httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const QNetworkReply::NetworkError error = reply->error();
@@ -167,7 +198,6 @@ WctpClient::Result WctpClient::post(const QByteArray& document)
     }
     if (!httpStatus.isValid())
         return { BadServerAnswer, QStringLiteral("%1 gave no HTTP answer").arg(host) };
-    m_lastBody = reply->readAll();
     return { Successful, QString() };
 }
 

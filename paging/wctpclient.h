@@ -13,6 +13,7 @@
 #include <memory>
 
 class QNetworkAccessManager;
+class QNetworkReply;
 
 namespace paging {
 
@@ -44,7 +45,10 @@ public:
     struct Result {
         int status = 0;
         QString detail;
+        bool sent = false; // the request's body had left when the exchange ended
     };
+    // The largest answer read; a larger one is refused as it arrives.
+    static constexpr qint64 kMaxAnswer = 256 * 1024;
     struct SubmitResult : Result {
         wctp::SubmitAnswer answer;
     };
@@ -65,6 +69,9 @@ public:
 
 private:
     Result post(const QByteArray& document);
+    // What a finished reply came to (a reply still under way: not responding, said by post()).
+    static Result exchanged(
+        QNetworkReply* reply, bool https, bool encrypted, const QStringList& sslProblems, const QString& host);
 
     WctpTarget m_target;
     int m_cancelFd;

@@ -36,6 +36,9 @@ WctpOutcome deliverWctp(const WctpTarget& target, const PagePlan& plan, int canc
         if (r.status) {
             failure = r.status;
             out.detail = r.detail;
+            if (r.sent && (r.status == ServerNotResponding || r.status == ConnectionLost || r.status == BadServerAnswer
+                    || r.status == Cancelled))
+                out.unsure = true;
             log.note(QStringLiteral("WCTP exchange failed: %1 %2").arg(statusText(r.status), r.detail));
             break;
         }
@@ -61,6 +64,8 @@ WctpOutcome deliverWctp(const WctpTarget& target, const PagePlan& plan, int canc
 
     if (failure) {
         out.code = failure;
+        if (!plan.group && !deliveredPlaces.isEmpty())
+            out.unsure = true;
         if (plan.group && failure != Cancelled) // each ID not reached gets the reason
             for (int place = 1; place <= plan.pagerIds.size(); ++place)
                 if (!deliveredPlaces.contains(place) && !refusedPlaces.contains(place))

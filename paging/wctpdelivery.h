@@ -32,6 +32,9 @@ struct WctpOutcome {
     int code = 0; // the attempt's final status code
     QString detail; // what the server or the connection said, naming the host; empty when delivered
     QList<WctpTicket> tickets; // one per accepted page
+    // The failed attempt may have delivered the page: a submit went out and no clear answer came
+    // (silence, a close, garbage), or one pager's message was cut short after a page was accepted.
+    bool unsure = false;
 };
 
 // REPORT receives every status on the way (the same codes and texts as a TAP call: "Sending page N of

@@ -196,10 +196,6 @@ SubmitAnswer readSubmitAnswer(const QByteArray& body)
         a.problem = QStringLiteral("no wctp-ClientSuccess or wctp-Failure in the answer");
         return a;
     }
-    if (a.success && a.trackingNumber.isEmpty()) {
-        a.problem = QStringLiteral("wctp-ClientSuccess without a trackingNumber");
-        return a;
-    }
     a.wellFormed = true;
     return a;
 }

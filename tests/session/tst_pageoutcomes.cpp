@@ -4,12 +4,15 @@
 #include "compose/memberfile.h"
 #include "core/deliverystatus.h"
 #include "core/deliverytracker.h"
+#include "core/page.h"
 #include "core/pendinglist.h"
 #include "core/pendingqueue.h"
 #include "paging/pagersimprocess.h"
+#include "paging/tapconstants.h"
 #include "store/fieldnames.h"
 #include "support/datafolder.h"
 #include "support/records.h"
+#include "support/scriptedserver.h"
 #include "support/sessionrun.h"
 
 #include <QFile>
@@ -62,6 +65,18 @@ private:
                     .isEmpty());
     }
 
+    // The SNPP path of "Snpp Co" to `address`.
+    void setSnppAddress(const QString& address)
+    {
+        core::Desk desk(dir_->path());
+        QVERIFY(desk.open().isEmpty());
+        desk.CarrPathT().refresh();
+        QVERIFY(desk.CarrPathT().locate(store::carrpath::Method, QStringLiteral("SNPP")));
+        desk.CarrPathT().edit();
+        desk.CarrPathT().setFieldText(store::carrpath::Address, address);
+        desk.CarrPathT().post();
+    }
+
     std::unique_ptr<SessionRun> run()
     {
         auto r = std::make_unique<SessionRun>(dir_->path());
@@ -84,10 +99,18 @@ private:
 private slots:
     void init()
     {
+        // A server that goes silent is given up in a second.
+        paging::ProtocolTimings timings;
+        timings.snppReplyMs = 1000;
+        paging::setProtocolTimings(timings);
         dir_ = std::make_unique<DataFolder>();
         QVERIFY(dir_->isValid());
     }
-    void cleanup() { dir_.reset(); }
+    void cleanup()
+    {
+        dir_.reset();
+        paging::setProtocolTimings(paging::ProtocolTimings());
+    }
 
     // A user whose carrier has no number but an SNPP or a WCTP path is paged by the send command,
     // by a message file and by a scheduled record, each page with its row.
@@ -119,8 +142,13 @@ private slots:
         file.write("Dave\r\nSnpp Co\r\nFrom a file\r\n");
         file.close();
         QTRY_VERIFY_WITH_TIMEOUT(!file.exists() && idle(*r), 15000);
-        QVERIFY(r->deskSession.runScheduledScan());
-        QTRY_VERIFY_WITH_TIMEOUT(idle(*r), 15000);
+        // Now, unless the tick's own scan on a quarter minute took it first.
+        r->deskSession.runScheduledScan();
+        auto scheduledSent = [&r] {
+            r->desk().SchedMsgT().refresh();
+            return r->desk().SchedMsgT().isEmpty() && idle(*r);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(scheduledSent(), 20000);
 
         const QString snpp = QStringLiteral(" via SNPP ") + sim.snpp();
         const QString wctp = QStringLiteral(" via WCTP ") + sim.wctp();
@@ -221,6 +249,85 @@ private slots:
         // Mia's message was logged before her carrier's number was checked: its record says so.
         QCOMPARE(core::statusOfLog(r->desk().DlvStatT(), core::logRecordKey(1)), QStringLiteral("REFUSED"));
         QVERIFY(r->desk().SendMsgs().isEmpty());
+    }
+
+    // A SEND that went out without a reply: the page is kept pending, marked as one that may have
+    // been delivered, never tried again by itself; the mark stays through a resend that fails
+    // plainly and goes once the page is sent.
+    void anUnclearPageIsKeptMarkedUntilSent()
+    {
+        PagerSimProcess sim;
+        QVERIFY(sim.start({ "--snpp", "0", "--wctp", "0" }));
+        ScriptedServer silent(
+            "220 hi\r\n", { { "LOGI", "250 ok\r\n" }, { "PAGE", "250 ok\r\n" }, { "MESS", "250 ok\r\n" } });
+        seed(sim, 3);
+        setSnppAddress(silent.address());
+        auto r = run();
+        r->deskSession.sendToRecipient(QStringLiteral("Dave"), QStringLiteral("Once only"));
+        QTRY_VERIFY_WITH_TIMEOUT(idle(*r), 40000);
+        QVERIFY2(silent.connections == 1, qPrintable(r->statusLines.join(u'\n'))); // not retried
+        QVERIFY2(r->statusLines.constFirst().endsWith(
+                     QStringLiteral("after 1 attempt; kept in Pending Messages: it may have been delivered")),
+            qPrintable(r->statusLines.constFirst()));
+        QCOMPARE(outcomes(), QStringList { "Dave|2001||UNSURE" });
+
+        // Sent again to a server nobody runs: a plain failure, the mark stays.
+        setSnppAddress(QStringLiteral("127.0.0.1:1"));
+        QCOMPARE(core::resendAllPending(r->desk()), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(idle(*r), 20000);
+        QCOMPARE(outcomes(), QStringList { "Dave|2001||UNSURE" });
+        QCOMPARE(r->desk().deliveryMarks().markedPages(r->desk().PendingMsgs()).size(), 1);
+
+        setSnppAddress(sim.snpp());
+        QCOMPARE(core::resendAllPending(r->desk()), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(idle(*r), 20000);
+        QCOMPARE(outcomes(), QStringList { "Dave|2001|SNPP|SENT" });
+        QVERIFY(r->desk().deliveryMarks().isEmpty());
+    }
+
+    // A group's members taken before a failure leave its page: only the others stay pending.
+    void aGroupKeepsOnlyItsMembersNotTaken()
+    {
+        PagerSimProcess sim;
+        QVERIFY(sim.start({ "--snpp", "0", "--wctp", "0" }));
+        const QByteArray accepted = "<?xml version=\"1.0\"?><wctp-Operation wctpVersion=\"wctp-dtd-v1r3\">"
+                                    "<wctp-SubmitClientResponse><wctp-ClientSuccess successCode=\"200\" "
+                                    "trackingNumber=\"T1\">ok</wctp-ClientSuccess></wctp-SubmitClientResponse>"
+                                    "</wctp-Operation>";
+        ScriptedServer wctp("",
+            { { "</wctp-Operation>",
+                  "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: "
+                      + QByteArray::number(accepted.size()) + "\r\n\r\n" + accepted },
+                { "</wctp-Operation>", "HTTP/1.1 500 Trouble\r\nContent-Length: 0\r\n\r\n" } },
+            true);
+        seed(sim);
+        {
+            core::Desk desk(dir_->path());
+            QVERIFY(desk.open().isEmpty());
+            desk.CarrPathT().refresh();
+            QVERIFY(desk.CarrPathT().locate(store::carrpath::Method, QStringLiteral("WCTP")));
+            desk.CarrPathT().edit();
+            desk.CarrPathT().setFieldText(store::carrpath::Address, QStringLiteral("http://%1/wctp").arg(wctp.address()));
+            desk.CarrPathT().post();
+            addUser(desk, QStringLiteral("Eve"), QStringLiteral("Wctp Co"), QStringLiteral("3002"));
+            addGroup(desk, QStringLiteral("Pair"));
+            QVERIFY(compose::writeMemberFile(compose::memberFilePath(dir_->path(), QStringLiteral("Pair")),
+                { "Erin", "Eve" })
+                        .isEmpty());
+        }
+        auto r = run();
+        r->deskSession.sendToRecipient(QStringLiteral("Group: Pair"), QStringLiteral("Half way"));
+        QTRY_VERIFY_WITH_TIMEOUT(idle(*r), 20000);
+        QVERIFY2(r->statusLines.contains(
+                     QStringLiteral("Sent to Erin (Group: Pair) via WCTP http://%1/wctp: Half way").arg(wctp.address())),
+            qPrintable(r->statusLines.join(u'\n')));
+        QCOMPARE(outcomes(), QStringList({ "Erin|3001|WCTP|ACCEPTED", "Eve|3002||PENDING" }));
+        QCOMPARE(r->desk().PendingMsgs().rowCount(), 1);
+        QCOMPARE(core::pageAt(r->desk().PendingMsgs(), 0).pagerPhone, QStringLiteral("3002^"));
+        const auto pending = core::pendingEntries(
+            r->desk().PendingMsgs(), r->desk().pageNotes(), r->desk().deliveryMarks(), std::nullopt);
+        QCOMPARE(pending.first().pagerId, QStringLiteral("3002"));
+        QVERIFY(pending.first().reason.startsWith(QStringLiteral("Server unavailable")));
     }
 
     // Another program keeps DLVSTAT locked: the pages go all the same, the missing outcome said once.

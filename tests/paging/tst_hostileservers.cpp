@@ -1,0 +1,141 @@
+// Servers that misbehave: a reply that came before its command is not taken as its answer, and a
+// page whose bytes left without a clear answer is neither tried again nor sent through the next path:
+// it may have been delivered, and says so.
+#include "pagerecorder.h"
+#include "paging/pageengine.h"
+#include "paging/pagestatus.h"
+#include "paging/tapconstants.h"
+#include "support/scriptedserver.h"
+
+#include <QTest>
+
+using namespace paging;
+using testsupport::ScriptedServer;
+
+namespace {
+
+// One page to `port` through the library, to its end.
+struct Outcome {
+    int code = -1;
+    bool unsure = false;
+};
+Outcome page(const QByteArray& port, const QString& network, int size, const QString& message)
+{
+    PageRecorder rec(port);
+    Outcome out;
+    if (rec.start(QStringLiteral("1200"), QString(), QString(), network, QStringLiteral("77"), size, message) != 0)
+        return out;
+    if (!QTest::qWaitFor([&] { return rec.finished; }, 20000))
+        return out;
+    out.code = rec.finalCode;
+    out.unsure = paging::mayHaveDelivered(port.constData());
+    return out;
+}
+
+const QByteArray kStx("\x02");
+
+} // namespace
+
+class tst_HostileServers : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        ProtocolTimings t;
+        t.snppReplyMs = 800;
+        t.t3ReplyMs = 800;
+        setProtocolTimings(t);
+    }
+    void cleanupTestCase() { setProtocolTimings(ProtocolTimings()); }
+
+    // A second greeting does not answer PAGE, nor the MESS answer SEND: a 554 to SEND is a refusal.
+    void snppAReplyBeforeItsCommandIsNotItsAnswer()
+    {
+        ScriptedServer server("220 a\r\n220 b\r\n",
+            { { "PAGE", "250 ok\r\n" }, { "MESS", "250 ok\r\n" }, { "SEND", "554 refused\r\n" },
+                { "QUIT", "221 bye\r\n" } });
+        const Outcome out = page("snpp:" + server.address().toLatin1(), QString(), 80, QStringLiteral("Hello"));
+        QCOMPARE(out.code, int(SnppTransactionFailed));
+        QVERIFY(!out.unsure); // the server said it did not take it
+    }
+
+    // A terminal that acknowledges the first block twice and refuses the second: the second block is
+    // refused, not taken.
+    void tapAnAcknowledgementAnswersOnlyItsBlock()
+    {
+        ScriptedServer server("ID=\r",
+            { { "\x1bPG1", "\x06\r\x1b[p\r" }, { kStx, "\x06\r\x06\r" }, { kStx, "\x1e\r" },
+                { "\x04", "\x1b\x04\r" } });
+        const Outcome out
+            = page("tcp:" + server.address().toLatin1(), QStringLiteral("^pw"), 10, QStringLiteral("0123456789ABCDE"));
+        QCOMPARE(out.code, int(PageRejected));
+    }
+
+    // After SEND, silence: the page may have gone; it is not reported as a plain failure to retry.
+    void snppSilenceAfterSendMayHaveDelivered()
+    {
+        ScriptedServer server("220 hi\r\n", { { "PAGE", "250 ok\r\n" }, { "MESS", "250 ok\r\n" } });
+        const Outcome out = page("snpp:" + server.address().toLatin1(), QString(), 80, QStringLiteral("Hello"));
+        QCOMPARE(out.code, int(TerminalNotResponding));
+        QVERIFY(out.unsure);
+        // Silence before SEND (the greeting never came) is a plain failure.
+        ScriptedServer mute("", {});
+        const Outcome before = page("snpp:" + mute.address().toLatin1(), QString(), 80, QStringLiteral("Hello"));
+        QCOMPARE(before.code, int(TerminalNotResponding));
+        QVERIFY(!before.unsure);
+    }
+
+    // A WCTP server that reads the submit and closes, or answers a megabyte: may have delivered; the
+    // large answer is refused as it arrives.
+    void wctpUnclearAnswersMayHaveDelivered()
+    {
+        ScriptedServer closing("", { { "</wctp-Operation>", "close" } }, true);
+        PageRecorder rec("wctp-close");
+        QCOMPARE(rec.startWctp({ QUrl(QStringLiteral("http://%1/wctp").arg(closing.address())), "desk", "pw", 3000 },
+                     QStringLiteral("77"), 80, QStringLiteral("Hello")),
+            0);
+        QVERIFY(QTest::qWaitFor([&] { return rec.finished; }, 20000));
+        // Qt's network access sends the request again on a new connection when the first closed
+        // before an answer; the second waits in vain here.
+        QVERIFY2(rec.finalCode == ConnectionLost || rec.finalCode == ServerNotResponding, qPrintable(rec.finalText));
+        QVERIFY(paging::mayHaveDelivered("wctp-close"));
+
+        const QByteArray huge = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n\r\n" + QByteArray(1024 * 1024, 'x');
+        ScriptedServer talkative("", { { "</wctp-Operation>", huge } }, true);
+        PageRecorder big("wctp-big");
+        QCOMPARE(big.startWctp({ QUrl(QStringLiteral("http://%1/wctp").arg(talkative.address())), "desk", "pw", 3000 },
+                     QStringLiteral("77"), 80, QStringLiteral("Hello")),
+            0);
+        QVERIFY(QTest::qWaitFor([&] { return big.finished; }, 20000));
+        QCOMPARE(big.finalCode, int(BadServerAnswer));
+        QVERIFY2(big.finalText.contains(QStringLiteral("larger than")), qPrintable(big.finalText));
+        QVERIFY(big.finishedAfterMs < 10000);
+        QVERIFY(paging::mayHaveDelivered("wctp-big"));
+    }
+
+    // No failover once a SEND went out unanswered: the second carrier never hears of the page.
+    void noFailoverAfterAnUnclearSend()
+    {
+        ScriptedServer first("220 hi\r\n", { { "PAGE", "250 ok\r\n" }, { "MESS", "250 ok\r\n" } });
+        ScriptedServer second("220 hi\r\n",
+            { { "PAGE", "250 ok\r\n" }, { "MESS", "250 ok\r\n" }, { "SEND", "250 sent\r\n" }, { "QUIT", "221 bye\r\n" } });
+        TPageEngine engine;
+        engine.ComPort = QStringLiteral("IP PATHS");
+        engine.PagerPhone = QStringLiteral("77");
+        engine.MessageToSend = QStringLiteral("Hello");
+        engine.Paths = { { QStringLiteral("SNPP"), first.address(), {}, {}, 0, QStringLiteral("01") },
+            { QStringLiteral("SNPP"), second.address(), {}, {}, 0, QStringLiteral("02") } };
+        bool finished = false;
+        engine.OnFinished = [&finished](TPageEngine*) { finished = true; };
+        engine.Send();
+        QCOMPARE(engine.statusCode(), 0);
+        QVERIFY(QTest::qWaitFor([&] { return finished; }, 20000));
+        QCOMPARE(engine.statusCode(), int(TerminalNotResponding));
+        QVERIFY(engine.mayHaveBeenDelivered());
+        QCOMPARE(second.connections, 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_HostileServers)
+#include "tst_hostileservers.moc"
