@@ -252,7 +252,8 @@ void MessagePreparation::PrepareOneMessage(const QString& name, const QString& e
         desk_.outcomes().refused(input.userName, input.pagerId, QString());
         return;
     }
-    if (input.pagerId.size() < 2) {
+    // A "^" would make one user's page a group page to several pagers.
+    if (input.pagerId.size() < 2 || input.pagerId.contains(u'^')) {
         status(QStringLiteral("Bad Pager ID for ") + input.userName);
         desk_.outcomes().refused(input.userName, input.pagerId, QString());
         return;
@@ -371,6 +372,11 @@ void MessagePreparation::PrepareGroupMessage(const QString& item, const QString&
         const QString carrier = users.fieldText(kUserCarrier);
         if (carrier.toUpper() == QStringLiteral("DIRECT"))
             continue;
+        if (users.fieldText(kPagerId).contains(u'^')) {
+            status(QStringLiteral("Bad Pager ID for %1 (%2)").arg(member, item));
+            desk_.outcomes().refused(member, users.fieldText(kPagerId), QString());
+            continue;
+        }
         entries.append({ carrier, users.fieldText(kPagerId), member });
     }
 
@@ -500,6 +506,8 @@ bool MessagePreparation::ReadPageMsgFromFile()
                 desk_.outcomes().refused(fromFile, StripDashes(pagerId), QString());
             return said;
         };
+        if (pagerId.contains(u'^'))
+            return refuse(QStringLiteral("Bad Pager ID for ") + shownFromFile(fromFile));
         if (!carriers.locate(kCarrierName, lines.at(1)))
             return refuse(QStringLiteral("Paging carrier ") + shownFromFile(lines.at(1)) + QStringLiteral(" not found."));
         if (carriers.fieldText(kHostTel).size() < 3 && dialsCarrierNumber(desk_, carriers.fieldText(kCarrierName)))

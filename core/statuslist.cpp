@@ -38,6 +38,15 @@ QString rewriteStatus(const QString& message, const StatusContext& context)
     return message;
 }
 
+QString shownText(QString text)
+{
+    for (QChar& c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = u'?';
+    }
+    return text;
+}
+
 QString stampStatus(const QTime& time, const QString& text)
 {
     return u' ' + QLocale::c().toString(time, QStringLiteral("hh':'mm':'ss AP")) + QStringLiteral(":  ")

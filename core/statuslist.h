@@ -22,6 +22,10 @@ struct StatusContext {
 // name the page of `context` (a group by its name, without "Group: ").
 QString rewriteStatus(const QString& message, const StatusContext& context);
 
+// A text as one line shows it: control characters (a line break or a tab in a name, a pager ID or a
+// message that another program wrote) become "?", so that no text can forge a line of its own.
+QString shownText(QString text);
+
 // A status line: the time as " hh:mm:ss AM/PM" (12-hour clock), ":  ", then the text.
 QString stampStatus(const QTime& time, const QString& text);
 

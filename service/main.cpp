@@ -57,6 +57,7 @@ int main(int argc, char** argv)
 
     service::PagingService::Options options;
     options.dataFolder = parser.isSet(data) ? parser.value(data) : service::PagingService::defaultDataFolder();
+    options.dataFolderGiven = parser.isSet(data);
     options.configFile = parser.value(config);
     options.once = parser.isSet(once);
     options.listPending = parser.isSet(pending);

@@ -10,6 +10,7 @@
 #include "core/pendinglist.h"
 #include "core/pendingqueue.h"
 #include "core/queues.h"
+#include "core/statuslist.h"
 #include "session/desksession.h"
 #include "store/connection.h"
 #include "store/memtable.h"
@@ -93,6 +94,11 @@ int PagingService::run()
     QString folder = options_.dataFolder;
     if (!folder.endsWith(u'/'))
         folder += u'/';
+    // A folder named on the command line is the operator's: a mistyped one is said, not made empty.
+    if (options_.dataFolderGiven && !QFileInfo(folder).isDir()) {
+        printError(QStringLiteral("the data folder %1 does not exist").arg(folder));
+        return ExitCannotRun;
+    }
     if (!QDir().mkpath(folder) || !QFileInfo(folder).isDir()) {
         printError(QStringLiteral("the data folder %1 cannot be made").arg(folder));
         return ExitCannotRun;
@@ -170,12 +176,8 @@ int PagingService::listPending()
     const auto entries = core::pendingEntries(queue, notes, marks, core::carrierNames(store::Connection(QDir::currentPath())));
     for (const core::PendingEntry& entry : entries) {
         QStringList texts = core::pendingColumnTexts(entry);
-        for (QString& text : texts) {
-            for (QChar& c : text) {
-                if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-                    c = u' ';
-            }
-        }
+        for (QString& text : texts)
+            text = core::shownText(text);
         out << texts.join(u'\t');
         if (entry.maybeDelivered)
             out << "\tmay have been delivered";

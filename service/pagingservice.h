@@ -29,6 +29,7 @@ class PagingService : public QObject {
 public:
     struct Options {
         QString dataFolder;
+        bool dataFolderGiven = false; // named by --data: it must exist (the default is made when missing)
         QString configFile; // empty: the desk's pager.ini
         bool once = false;
         bool listPending = false;

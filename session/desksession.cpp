@@ -255,7 +255,7 @@ void DeskSession::report(const QString& text)
     context.firstLine = shownFirstLine ? shownFirstLine(pageText) : QString();
     if (context.firstLine.isNull())
         context.firstLine = pageText;
-    emit statusLine(core::rewriteStatus(text, context));
+    emit statusLine(core::shownText(core::rewriteStatus(text, context)));
 }
 
 } // namespace session

@@ -239,6 +239,18 @@ private slots:
         QVERIFY2(out.contains(QStringLiteral("1 pages of this pass were refused")), qPrintable(out));
     }
 
+    // A mistyped --data is said, and no empty folder is made in its place.
+    void aMissingDataFolderIsRefused()
+    {
+        const QString missing = dir_.filePath(QStringLiteral("no-such-folder"));
+        QProcess p;
+        p.start(program(), { QStringLiteral("--data"), missing, QStringLiteral("--once") });
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 2);
+        QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains(QStringLiteral("does not exist")));
+        QVERIFY(!QFileInfo::exists(missing));
+    }
+
     void theFolderHasOneRunnerAndAStopKeepsThePageUnderWay()
     {
         PagerSimProcess sim;

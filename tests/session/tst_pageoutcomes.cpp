@@ -238,14 +238,22 @@ private slots:
             QVERIFY(desk.open().isEmpty());
             addCarrier(desk, QStringLiteral("Mute"), QStringLiteral("5"), QStringLiteral("1200"), 80, QString());
             addUser(desk, QStringLiteral("Mia"), QStringLiteral("Mute"), QStringLiteral("5001"));
+            // A "^" would make one user's page a page to two pagers; a line break in a name another
+            // program wrote would forge a status line.
+            addUser(desk, QStringLiteral("Twin"), QStringLiteral("Land"), QStringLiteral("6001^6002"));
+            addUser(desk, QStringLiteral("Mal\nlory"), QStringLiteral("Gone Co"), QStringLiteral("7001"));
         }
         auto r = run();
         r->deskSession.sendToRecipient(QStringLiteral("Lost"), QStringLiteral("Hello"));
         r->deskSession.sendToRecipient(QStringLiteral("Mia"), QStringLiteral("Hello"));
-        QCOMPARE(r->statusLines.mid(0, 2),
-            QStringList({ "Bad Carrier Phone number for Mia", "Bad Carrier Phone number for Lost" }));
-        QCOMPARE(outcomes(), QStringList({ "Lost|4001||REFUSED", "Mia|5001||REFUSED" }));
-        QCOMPARE(r->desk().outcomes().refusedCount(), 2);
+        r->deskSession.sendToRecipient(QStringLiteral("Twin"), QStringLiteral("Hello"));
+        r->deskSession.sendToRecipient(QStringLiteral("Mal\nlory"), QStringLiteral("Hello"));
+        QCOMPARE(r->statusLines.mid(0, 4),
+            QStringList({ "Bad Carrier Phone number for Mal?lory", "Bad Pager ID for Twin",
+                "Bad Carrier Phone number for Mia", "Bad Carrier Phone number for Lost" }));
+        QCOMPARE(outcomes().mid(0, 3),
+            QStringList({ "Lost|4001||REFUSED", "Mia|5001||REFUSED", "Twin|6001^6002||REFUSED" }));
+        QCOMPARE(r->desk().outcomes().refusedCount(), 4);
         // Mia's message was logged before her carrier's number was checked: its record says so.
         QCOMPARE(core::statusOfLog(r->desk().DlvStatT(), core::logRecordKey(1)), QStringLiteral("REFUSED"));
         QVERIFY(r->desk().SendMsgs().isEmpty());
