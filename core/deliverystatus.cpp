@@ -140,13 +140,14 @@ bool setStatus(store::Table& table, const QString& tracking, const QString& stat
     return true;
 }
 
-QList<StatusRow> openRows(store::Table& table, const QDateTime& since)
+QList<StatusRow> openRows(store::Table& table, const QDateTime& since, int limit)
 {
     table.refresh();
     selectTag(table, QString());
     QList<StatusRow> open;
     int older = 0;
-    for (table.last(); !table.bof() && !table.isEmpty() && older < kOpenRowsMargin; table.prior()) {
+    for (table.last(); !table.bof() && !table.isEmpty() && older < kOpenRowsMargin && open.size() < limit;
+         table.prior()) {
         const StatusRow row = currentRow(table);
         if (!row.changed.isValid() || row.changed < since) {
             ++older;

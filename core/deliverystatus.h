@@ -63,7 +63,8 @@ bool setStatus(store::Table& table, const QString& tracking, const QString& stat
 // soon after: the walk goes back from the last record and stops after kOpenRowsMargin rows in a row
 // changed before `since` (a page taken from the pending queue long after it was queued, then
 // accepted, is found while it lies within that margin).
-QList<StatusRow> openRows(store::Table& table, const QDateTime& since);
+// At most `limit` rows, the newest.
+QList<StatusRow> openRows(store::Table& table, const QDateTime& since, int limit = 1000);
 inline constexpr int kOpenRowsMargin = 2000;
 // What the log record's pages came to ("" when none has a row): the least advanced status among
 // them in outcomeOrder(), followed for a message of several pages by how many of them are in it and

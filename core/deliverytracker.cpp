@@ -124,12 +124,13 @@ void DeliveryTracker::restore()
     const QDateTime moment = now();
     QList<StatusRow> open;
     try {
-        open = openRows(desk_.DlvStatT(), moment.addMSecs(-kGiveUpMs));
+        open = openRows(desk_.DlvStatT(), moment.addMSecs(-kGiveUpMs), kMaxRestored);
     } catch (const store::StoreError& e) {
         recordFault(e.message());
         return;
     }
     QHash<QString, paging::DeliveryPath> paths;
+    QHash<QString, QString> recipients; // by log record
     for (const StatusRow& row : open) {
         if (paging::pathMethod(row.method) != paging::PathMethod::Wctp)
             continue;
@@ -142,7 +143,9 @@ void DeliveryTracker::restore()
             }
         }
         // Known only as the time of its last change: followed for 30 minutes from then.
-        const QString recipient = loggedRecipient(desk_, row.logRecord);
+        if (!recipients.contains(row.logRecord))
+            recipients.insert(row.logRecord, loggedRecipient(desk_, row.logRecord));
+        const QString recipient = recipients.value(row.logRecord);
         follow(row, paths.value(row.address), row.changed,
             isGroupRecipient(recipient) && !isGroupRecipient(row.userName)
                 ? whom(row) + QStringLiteral(" (") + recipient + u')'
@@ -156,7 +159,7 @@ void DeliveryTracker::follow(
 {
     if (row.tracking.trimmed().isEmpty())
         return;
-    followed_.append({ row, path, acceptedAt.addMSecs(kGiveUpMs), now().addMSecs(firstMs_), whom });
+    followed_.append({ row, path, acceptedAt.addMSecs(kGiveUpMs), now().addMSecs(firstMs_), whom, nextId_++ });
 }
 
 void DeliveryTracker::plan()
@@ -196,27 +199,28 @@ void DeliveryTracker::queryNext()
     const Followed& item = followed_.at(due);
     const paging::WctpTarget target { QUrl(item.path.address.trimmed()), item.path.login, item.path.password };
     const QString tracking = item.row.tracking;
+    const quint64 id = item.id;
     const QString pagerId = item.row.pagerId;
     const int cancelFd = cancelFd_;
     querying_ = true;
     // The answer comes back to this object's thread; a tracker destroyed meanwhile cancels the query
     // and waits for the thread first, so the posted answer never outlives it.
-    QMetaObject::invokeMethod(worker_, [this, target, tracking, pagerId, cancelFd] {
+    QMetaObject::invokeMethod(worker_, [this, target, tracking, pagerId, cancelFd, id] {
         paging::WctpClient client(target, cancelFd);
         const paging::WctpClient::QueryResult r = client.query(pagerId, tracking);
         QMetaObject::invokeMethod(this, [=, this] {
-            answered(tracking, r.status, int(r.answer.state), r.answer.when,
+            answered(id, r.status, int(r.answer.state), r.answer.when,
                 r.status != 0 ? r.detail : r.answer.errorText, r.answer.nextPollSeconds);
         }, Qt::QueuedConnection);
     }, Qt::QueuedConnection);
 }
 
-void DeliveryTracker::answered(const QString& tracking, int code, int state, const QDateTime& when,
-    const QString& errorText, int nextPollSeconds)
+void DeliveryTracker::answered(
+    quint64 id, int code, int state, const QDateTime& when, const QString& errorText, int nextPollSeconds)
 {
     querying_ = false;
-    const auto found = std::find_if(followed_.begin(), followed_.end(),
-        [&tracking](const Followed& item) { return item.row.tracking == tracking; });
+    const auto found
+        = std::find_if(followed_.begin(), followed_.end(), [id](const Followed& item) { return item.id == id; });
     if (found == followed_.end()) {
         plan();
         return;

@@ -45,10 +45,12 @@ public:
     // ("Erin (Group: Night Shift)").
     void accepted(const StatusRow& row, const paging::DeliveryPath& path, const QString& whom);
     // Follows again the rows of DLVSTAT still waiting for news that changed within the last 30 minutes
-    // (a start after a stop), with the credentials of the carrier path at their address.
+    // (a start after a stop), with the credentials of the carrier path at their address; the newest
+    // kMaxRestored of them.
     void restore();
     // The tracking numbers followed.
     int followedCount() const { return followed_.size(); }
+    static constexpr int kMaxRestored = 1000;
 
 signals:
     void status(const QString& text);
@@ -60,13 +62,13 @@ private:
         QDateTime giveUpAt;
         QDateTime nextQuery;
         QString whom;
+        quint64 id = 0; // which of the followed an answer is for: two carriers may give one number
     };
     QDateTime now() const { return clock ? clock() : QDateTime::currentDateTime(); }
     void follow(const StatusRow& row, const paging::DeliveryPath& path, const QDateTime& acceptedAt, const QString& whom);
     void plan();
     void queryNext();
-    void answered(const QString& tracking, int code, int state, const QDateTime& when, const QString& errorText,
-        int nextPollSeconds);
+    void answered(quint64 id, int code, int state, const QDateTime& when, const QString& errorText, int nextPollSeconds);
     void record(Followed& item, const QString& value, const QString& line);
     void recordFault(const QString& text);
 
@@ -80,6 +82,7 @@ private:
     int firstMs_ = 30 * 1000;
     int defaultMs_ = 60 * 1000;
     QString lastFault_;
+    quint64 nextId_ = 1;
 };
 
 } // namespace core

@@ -3,12 +3,16 @@
 #include <QDeadlineTimer>
 
 #include <cerrno>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -34,21 +38,85 @@ bool parse(const QString& portName, QString* host, quint16* port)
     return true;
 }
 
-int connect(const QString& host, quint16 port, int timeoutMs, int cancelFd, QString* error)
+namespace {
+
+// A name being looked up on a thread of its own: the caller may give up on it (a stop, the deadline)
+// while the system's resolver still waits; the thread then frees what it found.
+struct Lookup {
+    std::mutex mutex;
+    addrinfo* found = nullptr;
+    int rc = EAI_AGAIN;
+    bool done = false;
+    bool abandoned = false;
+    int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    ~Lookup()
+    {
+        if (wake >= 0)
+            ::close(wake);
+    }
+};
+
+// The addresses of `host`, within `deadline` and until `cancelFd` turns readable; null with `error`
+// said otherwise ("Cancelled" for a cancel).
+addrinfo* resolve(const QByteArray& host, const QByteArray& port, const QDeadlineTimer& deadline, int cancelFd,
+    QString* error, bool* cancelled)
 {
     addrinfo hints {};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
+    hints.ai_flags = AI_NUMERICSERV | AI_NUMERICHOST;
     addrinfo* found = nullptr;
-    const QByteArray h = host.toUtf8();
-    const QByteArray p = QByteArray::number(port);
-    if (const int rc = ::getaddrinfo(h.constData(), p.constData(), &hints, &found); rc != 0) {
+    if (::getaddrinfo(host.constData(), port.constData(), &hints, &found) == 0)
+        return found; // an address, no name to look up
+    hints.ai_flags = AI_NUMERICSERV;
+    auto lookup = std::make_shared<Lookup>();
+    std::thread([lookup, host, port, hints] {
+        addrinfo* result = nullptr;
+        const int rc = ::getaddrinfo(host.constData(), port.constData(), &hints, &result);
+        std::lock_guard lock(lookup->mutex);
+        if (lookup->abandoned) {
+            if (result)
+                ::freeaddrinfo(result);
+            return;
+        }
+        lookup->found = result;
+        lookup->rc = rc;
+        lookup->done = true;
+        const quint64 one = 1;
+        [[maybe_unused]] const ssize_t w = ::write(lookup->wake, &one, sizeof one);
+    }).detach();
+    pollfd fds[2] = { { lookup->wake, POLLIN, 0 }, { cancelFd, POLLIN, 0 } };
+    while (::poll(fds, 2, int(std::max<qint64>(deadline.remainingTime(), 0))) < 0 && errno == EINTR) {
+    }
+    std::lock_guard lock(lookup->mutex);
+    if (!lookup->done) {
+        lookup->abandoned = true;
+        *cancelled = fds[1].revents & POLLIN;
+        *error = *cancelled ? QStringLiteral("cancelled") : QStringLiteral("the host name was not resolved in time");
+        return nullptr;
+    }
+    if (lookup->rc != 0) {
+        *error = lookup->rc == EAI_NONAME || lookup->rc == EAI_NODATA ? QStringLiteral("Host not found")
+                                                                        : QString::fromLocal8Bit(gai_strerror(lookup->rc));
+        return nullptr;
+    }
+    return std::exchange(lookup->found, nullptr);
+}
+
+} // namespace
+
+int connect(const QString& host, quint16 port, int timeoutMs, int cancelFd, QString* error)
+{
+    // The name is looked up within the connect's own time, and a stop ends the wait at once.
+    const QDeadlineTimer deadline(timeoutMs);
+    QString why;
+    bool cancelled = false;
+    addrinfo* found = resolve(host.toUtf8(), QByteArray::number(port), deadline, cancelFd, &why, &cancelled);
+    if (!found) {
         if (error)
-            *error = QString::fromLocal8Bit(gai_strerror(rc));
+            *error = why;
         return -1;
     }
-    const QDeadlineTimer deadline(timeoutMs);
     int result = -1;
     for (addrinfo* ai = found; ai && result < 0; ai = ai->ai_next) {
         const int fd

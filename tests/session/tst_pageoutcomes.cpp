@@ -338,6 +338,34 @@ private slots:
         QVERIFY(pending.first().reason.startsWith(QStringLiteral("Server unavailable")));
     }
 
+    // Two carriers that give the same tracking number: each row is followed and updated on its own,
+    // without a storm of questions.
+    void oneTrackingNumberAtTwoCarriers()
+    {
+        PagerSimProcess sim;
+        QVERIFY(sim.start({ "--snpp", "0", "--wctp", "0", "--wctp-delivered-ms", "300", "--wctp-read-ms", "-1",
+            "--wctp-poll-minutes", "0" }));
+        PagerSimProcess other;
+        QVERIFY(other.start({ "--wctp", "0", "--wctp-delivered-ms", "300", "--wctp-read-ms", "-1",
+            "--wctp-poll-minutes", "0" }));
+        seed(sim);
+        {
+            core::Desk desk(dir_->path());
+            QVERIFY(desk.open().isEmpty());
+            addCarrier(desk, QStringLiteral("Other Co"), QString(), QStringLiteral("1200"), 80, QString());
+            addPath(desk, QStringLiteral("Other Co"), QStringLiteral("WCTP"), other.wctp());
+            addUser(desk, QStringLiteral("Eve"), QStringLiteral("Other Co"), QStringLiteral("3002"));
+        }
+        auto r = run();
+        r->deskSession.tracker().setIntervals(200, 200);
+        r->deskSession.sendToRecipient(QStringLiteral("Erin"), QStringLiteral("One"));
+        r->deskSession.sendToRecipient(QStringLiteral("Eve"), QStringLiteral("Two"));
+        QTRY_COMPARE_WITH_TIMEOUT(outcomes(), QStringList({ "Erin|3001|WCTP|DELIVERED", "Eve|3002|WCTP|DELIVERED" }), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(r->deskSession.tracker().followedCount(), 0, 5000);
+        QVERIFY(sim.transcript(QStringLiteral("query")).size() <= 5);
+        QVERIFY(other.transcript(QStringLiteral("query")).size() <= 5);
+    }
+
     // Another program keeps DLVSTAT locked: the pages go all the same, the missing outcome said once.
     void aLockedStatusTableDoesNotHoldPagesUp()
     {
