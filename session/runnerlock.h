@@ -35,7 +35,8 @@ public:
 
     enum class Result { Held, HeldByOther, Failed };
     // Takes the lock on `folder` for `program`, without waiting. HeldByOther: holder() names the
-    // runner that has it. Failed: error() says why (the file cannot be made or locked).
+    // runner that has it. Failed: error() says why (the file cannot be made or locked, or is not a
+    // regular file with one link).
     Result acquire(const QString& folder, const QString& program);
     bool held() const { return fd_ >= 0; }
     // Whether the folder's lock file is still the file this runner locked: one lstat, compared

@@ -1,7 +1,6 @@
 // The desk session without a window: every way into a page takes its text and recipient as values,
 // so the operator's draft and ticks survive the scheduled scan and a resend; "By Pager ID" ticks
-// its switch only for a page it queued; one runner holds a data folder, and stops once its lock file
-// is replaced.
+// its switch only for a page it queued; one runner holds a data folder.
 #include "core/page.h"
 #include "core/queues.h"
 #include "msglog/logresend.h"
@@ -9,17 +8,14 @@
 #include "store/fieldnames.h"
 #include "support/datafolder.h"
 #include "support/records.h"
-#include "support/pendingfile.h"
 #include "support/sessionrun.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QSysInfo>
 #include <QTest>
 
-#include <cstdio>
 #include <unistd.h>
 
 using namespace testsupport;
@@ -50,12 +46,6 @@ private:
             desk.SchedMsgT().post();
         }
         return std::make_unique<SessionRun>(dir_->path());
-    }
-
-    static QByteArray fileBytes(const QString& path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
     static QStringList queued(core::Desk& desk, const char* field)
@@ -181,51 +171,6 @@ private slots:
         QVERIFY(second.heldMessage(dir_->path()).contains(QStringLiteral("plimopagerd (process ")));
         first.release();
         QCOMPARE(second.acquire(dir_->path(), QStringLiteral("plimopager")), session::RunnerLock::Result::Held);
-    }
-
-    // Another file renamed over the lock file of a running session: the next tick starts nothing,
-    // stops the timer, says so once and keeps the queue in PendMsgs.lost-PID; PendMsgs, which the
-    // next runner owns, is never written again.
-    void aReplacedLockFileStopsTheSessionAndKeepsItsQueueAside()
-    {
-        auto run = startDesk();
-        QVERIFY(run && run->openError.isEmpty());
-        session::RunnerLock lock;
-        QCOMPARE(lock.acquire(dir_->path(), QStringLiteral("plimopager")), session::RunnerLock::Result::Held);
-        run->deskSession.watchLock(&lock);
-        run->deskSession.setTickInterval(60000);
-        run->deskSession.start();
-        run->deskSession.sendToRecipient(QStringLiteral("Bob"), QStringLiteral("Queued before the loss"));
-        QCoreApplication::processEvents(); // the pending file follows the queue
-        QCOMPARE(pendingNames(), QStringList { "Bob" });
-        QVERIFY(lock.stillHeld());
-
-        QFile other(dir_->filePath(QStringLiteral("other.lock")));
-        QVERIFY(other.open(QIODevice::WriteOnly));
-        other.close();
-        QVERIFY(::rename(qPrintable(other.fileName()), qPrintable(lock.path())) == 0);
-        QVERIFY(!lock.stillHeld());
-        const QByteArray pending = fileBytes(QStringLiteral("PendMsgs"));
-        QSignalSpy lost(&run->deskSession, &session::DeskSession::lockLost);
-        run->tick();
-        run->tick();
-        QCOMPARE(lost.size(), 1);
-        QVERIFY(!run->deskSession.isRunning());
-        QVERIFY(!run->desk().pageInProgress());
-        const QString aside
-            = dir_->filePath(QStringLiteral("PendMsgs.lost-%1").arg(QCoreApplication::applicationPid()));
-        QCOMPARE(run->deskSession.lostPagesPath(), aside);
-        QVERIFY2(lost.first().first().toString().contains(QStringLiteral("plimopager.lock was removed or replaced")),
-            qPrintable(lost.first().first().toString()));
-        QCOMPARE(run->statusLines.first(), lost.first().first().toString());
-        QCOMPARE(pendingNames(aside), QStringList { "Bob" });
-        // The way out writes there too.
-        run->deskSession.sendToRecipient(QStringLiteral("Alice"), QStringLiteral("Queued after the loss"));
-        QCOMPARE(run->deskSession.saveQueues(), QString());
-        QCOMPARE(pendingNames(aside), QStringList({ "Bob", "Alice" }));
-        QCOMPARE(fileBytes(QStringLiteral("PendMsgs")), pending);
-        run->deskSession.start();
-        QVERIFY(!run->deskSession.isRunning());
     }
 };
 
