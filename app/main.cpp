@@ -62,6 +62,8 @@ int main(int argc, char** argv)
     // 2. The desk's runtime: it creates and opens the tables and restores the pending queue. Then the
     // windows that live for the whole run, the main window first.
     session::DeskSession deskSession(dataFolder);
+    // Checked at every tick: a lock file removed or replaced stops the sending (see DeskSession).
+    deskSession.watchLock(&folderLock);
     deskSession.open();
     TMainForm mainForm(deskSession);
     DeskChannel channel(dataFolder, &mainForm);

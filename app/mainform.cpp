@@ -139,6 +139,9 @@ TMainForm::TMainForm(std::unique_ptr<session::DeskSession> owned, session::DeskS
     connect(&session, &session::DeskSession::sendingHidden, sendingLabel, &QWidget::hide);
     connect(&session, &session::DeskSession::sendingProgress, sendingLabel, &QLabel::setText);
     connect(&session, &session::DeskSession::errorRaised, this, &TMainForm::showStandardError);
+    // The session has stopped its tick: nothing more is sent from this window.
+    connect(&session, &session::DeskSession::lockLost, this,
+        [this](const QString& text) { QMessageBox::critical(this, windowTitle(), text); });
     connect(&session, &session::DeskSession::infoRequested, this,
         [this](const QString& text) { compose::ShowInfo(text, this); });
     connect(&session, &session::DeskSession::restoreRequested, this,

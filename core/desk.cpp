@@ -3,6 +3,7 @@
 #include "config/inifile.h"
 #include "core/clocktext.h"
 #include "core/deliverystatus.h"
+#include "core/lostpages.h"
 #include "core/page.h"
 #include "core/queues.h"
 #include "core/recipientname.h"
@@ -16,6 +17,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QStandardPaths>
 
 namespace core {
@@ -159,6 +161,8 @@ void Desk::restorePendingQueue()
     const QByteArray sideText = side.read() ? side.bytes : QByteArray();
     deliveryMarks_.read(sideText);
     pageNotes_.read(sideText);
+    if (pendingWritable_)
+        takeLostPages();
     restoredPending_ = pendingMsgs_.rowCount();
     // What the rows of the restored pages say now: pages that waited in the send queue when the
     // desk stopped are pending from here on.
@@ -171,6 +175,97 @@ void Desk::restorePendingQueue()
     }
     if (pendingWritable_)
         pendingFile_->follow();
+}
+
+void Desk::takeLostPages()
+{
+    lostPagesTaken_.clear();
+    for (const QString& path : lostPagesFiles(QFileInfo(pendingFileName()).absolutePath())) {
+        const QString name = QFileInfo(path).fileName();
+        store::TMemTable lost;
+        lost.setFieldDefinitions(pendingQueueFields());
+        QString keptAs;
+        QString fault;
+        try {
+            fault = loadPendingQueue(lost, path, &keptAs);
+        } catch (const store::StoreError& e) {
+            fault = sentence(e.message());
+        }
+        if (!fault.isEmpty()) {
+            startupFaults_ << fault
+                    + (keptAs.isEmpty() ? QString() : QStringLiteral(" The file is kept as %1.").arg(keptAs));
+        }
+        // A file that could not be read whole nor kept aside stays as it is, its pages in it: taken
+        // now, they would be taken again at the next start.
+        if (!fault.isEmpty() && keptAs.isEmpty())
+            continue;
+        const QString side = DeliveryMarks::sideFilePath(path);
+        if (lost.rowCount() > 0) {
+            // The runner that wrote the file kept the pending file current until it found the lock
+            // gone, so its pages may be in the queue already: a page is taken only as often as it
+            // is in the file more than in the queue (pages are known by what they say and to whom).
+            QHash<QByteArray, int> inQueue;
+            for (const QByteArray& print : DeliveryMarks::fingerprints(pendingMsgs_))
+                ++inQueue[print];
+            const QList<QByteArray> prints = DeliveryMarks::fingerprints(lost);
+            // The pages go at the end of the queue, their marks and notes with them; into the file
+            // before the lost one goes, so that no stop between the two loses them.
+            const int before = pendingMsgs_.rowCount();
+            const store::WholeFile sideFile = store::readWholeFile(side, DeliveryMarks::kSideFileLimit, false);
+            const QByteArray sideText = sideFile.read() ? sideFile.bytes : QByteArray();
+            deliveryMarks_.read(sideText);
+            pageNotes_.read(sideText);
+            QString failure;
+            try {
+                lost.first();
+                for (const QByteArray& print : prints) {
+                    if (inQueue.value(print) > 0) {
+                        --inQueue[print];
+                        lost.deleteRow();
+                    } else {
+                        movePage(lost, pendingMsgs_);
+                    }
+                }
+                failure = pendingFile_->writeNow();
+            } catch (const store::StoreError& e) {
+                failure = e.message();
+            }
+            if (!failure.isEmpty()) {
+                while (pendingMsgs_.rowCount() > before) {
+                    pendingMsgs_.last();
+                    pendingMsgs_.deleteRow();
+                }
+                startupFaults_ << sentence(
+                    QStringLiteral("The pages in %1 were not taken into the pending messages: %2").arg(name, failure));
+                continue;
+            }
+            const int taken = pendingMsgs_.rowCount() - before;
+            const int already = int(prints.size()) - taken;
+            QString line = taken == 1 ? QStringLiteral("1 page taken from %1 into the pending messages").arg(name)
+                                      : QStringLiteral("%1 pages taken from %2 into the pending messages")
+                                            .arg(taken)
+                                            .arg(name);
+            if (already > 0)
+                line += QStringLiteral(" (%1 of its pages were in them already)").arg(already);
+            lostPagesTaken_ << line;
+        }
+        QFile::remove(path);
+        QFile::remove(side);
+    }
+}
+
+QString Desk::keepQueuesAside(const QString& path)
+{
+    pendingFile_->setPath(path);
+    keptAside_ = true;
+    // The file of lost pages is this desk's own: written whatever became of the pending file.
+    pendingWritable_ = true;
+    pendingRestored_ = true;
+    queuesSaved_ = false;
+    pendingFile_->follow();
+    if (pendingMsgs_.isEmpty() && sendMsgs_.isEmpty())
+        return {};
+    return pendingFile_->writeNow();
 }
 
 QString Desk::startupReport() const
@@ -265,6 +360,14 @@ QString Desk::saveQueues()
         return QStringLiteral("%1 could not be read at start nor kept aside, so it is not overwritten.")
             .arg(pendingFileName());
     try {
+        if (keptAside_ && pendingMsgs_.isEmpty() && sendMsgs_.isEmpty()) {
+            // No page to keep: no file of lost pages left behind for the next runner.
+            pendingFile_->stop();
+            QFile::remove(pendingFile_->path());
+            QFile::remove(DeliveryMarks::sideFilePath(pendingFile_->path()));
+            queuesSaved_ = true;
+            return {};
+        }
         if (!pendingRestored_ && QFileInfo::exists(pendingFileName())) {
             // The start stopped before it read the pending file: its pages are still only there.
             // Keep them, followed by the pages of this run.

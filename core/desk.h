@@ -147,6 +147,14 @@ public:
     // call may be repeated.
     QString saveQueues();
     bool queuesSaved() const { return queuesSaved_; }
+    // The data folder is no longer this desk's (its lock file was removed or replaced, so another
+    // runner may own the pending file now): from here on the queues are kept in the file of lost
+    // pages at `path` (core/lostpages.h), never in the pending file, and written there at once when
+    // they hold pages. saveQueues() writes there too. Returns an empty text, or the failure's text.
+    QString keepQueuesAside(const QString& path);
+    // The lines for the files of lost pages that open() took into the pending queue ("3 pages taken
+    // from PendMsgs.lost-4711 into the pending messages").
+    QStringList lostPagesTaken() const { return lostPagesTaken_; }
 
     // The pending file: "PendMsgs." names it; as on the system the desk came from, the trailing dot
     // is not part of the name on disk. It resolves against the current directory.
@@ -218,6 +226,9 @@ public:
 
 private:
     void restorePendingQueue();
+    // Takes the pages of the files of lost pages beside the pending file into the pending queue;
+    // a file goes once the pending file holding its pages is written.
+    void takeLostPages();
 
     store::Connection plimo32_;
     store::Table busersT_;
@@ -253,6 +264,8 @@ private:
     PageNotes pageNotes_;
     PageOutcomes outcomes_ { dlvStatT_ };
     int restoredPending_ = 0;
+    QStringList lostPagesTaken_;
+    bool keptAside_ = false; // keepQueuesAside() ran
     std::unique_ptr<PendingFile> pendingFile_;
 };
 

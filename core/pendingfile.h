@@ -42,6 +42,9 @@ public:
     void setMarks(const DeliveryMarks* marks) { marks_ = marks; }
     // The page notes written beside the file (and forgotten once their pages have left the queues).
     void setNotes(PageNotes* notes) { notes_ = notes; }
+    // The file written from now on (the pending file until then); its side file goes with it.
+    void setPath(const QString& path) { path_ = path; }
+    QString path() const { return path_; }
     // A change the queues do not see (a mark set or taken off): the file is written again.
     void touch() { changed(); }
 

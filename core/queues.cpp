@@ -124,8 +124,12 @@ QString sentence(const QString& text)
 
 QString badPendingQueuePath(const QString& path)
 {
-    const QString folder = path.left(path.lastIndexOf(u'/') + 1);
-    return folder + QFileInfo(path).completeBaseName() + QStringLiteral(".bad");
+    // "PendMsgs." (the name with its trailing dot) and "PendMsgs" alike give "PendMsgs.bad"; a file
+    // of lost pages keeps its whole name ("PendMsgs.lost-4711.bad").
+    QString name = QFileInfo(path).fileName();
+    while (name.endsWith(u'.'))
+        name.chop(1);
+    return path.left(path.lastIndexOf(u'/') + 1) + name + QStringLiteral(".bad");
 }
 
 QString loadPendingQueue(TMemTable& pendingMsgs, const QString& path, QString* keptAs)

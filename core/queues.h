@@ -52,7 +52,8 @@ void movePage(store::TMemTable& from, store::TMemTable& to);
 // A message as a whole sentence: ends in a full stop unless it already ends a sentence.
 QString sentence(const QString& text);
 
-// Where a pending-queue file that could not be read whole is kept: "PendMsgs.bad" beside it.
+// Where a pending-queue file that could not be read whole is kept: "PendMsgs.bad" beside it (its
+// name and ".bad" for another file in the pending layout).
 QString badPendingQueuePath(const QString& path);
 
 // Restores the pending queue at start: closes the table, loads the file and opens the table again,

@@ -134,6 +134,14 @@ int PagingService::run()
         print(QStringLiteral("Error: ") + text);
     });
     s.composition().setMessageLog(config::SystemSettings::serviceMessageLogEnabled());
+    // The folder's lock checked at every tick: once its file is removed or replaced, another runner
+    // may own the folder, so the run ends (the page under way stays queued) and its pages go to a
+    // file of lost pages, which the next runner to start takes up.
+    s.watchLock(&lock_);
+    connect(&s, &session::DeskSession::lockLost, this, [this] {
+        session_->cancelPageKeepingIt();
+        QCoreApplication::exit(ExitCannotRun);
+    });
 
     const QString failure = s.open();
     core::Desk& desk = s.desk();
@@ -212,6 +220,8 @@ int PagingService::runOnce()
     if (!desk.SendMsgs().isEmpty() || desk.pageInProgress())
         QCoreApplication::exec();
     ticks.stop();
+    if (s.hasLostLock())
+        return keepLostPages();
     if (!saveQueues())
         return ExitPagesPending;
     if (stopped_)
@@ -230,7 +240,18 @@ int PagingService::runService()
     session_->start();
     QCoreApplication::exec();
     session_->stop();
+    if (session_->hasLostLock())
+        return keepLostPages();
     return saveQueues() ? ExitDone : ExitPagesPending;
+}
+
+int PagingService::keepLostPages()
+{
+    // The queues go to the file of lost pages the session named when it lost the lock.
+    const QString failure = session_->saveQueues();
+    if (!failure.isEmpty())
+        printError(QStringLiteral("The pages could not be kept in %1: %2").arg(session_->lostPagesPath(), failure));
+    return ExitCannotRun;
 }
 
 bool PagingService::saveQueues()

@@ -18,7 +18,7 @@ namespace service {
 enum ExitStatus {
     ExitDone = 0, // every page of the pass went, or a clean stop
     ExitPagesPending = 1, // pages of a --once pass stayed pending
-    ExitCannotRun = 2, // folder held by another runner, tables, options
+    ExitCannotRun = 2, // folder held by another runner, its lock file lost, tables, options
 };
 
 // plimopagerd's run: the desk session on a data folder without a window, its status lines on
@@ -54,6 +54,9 @@ private:
     void stopOnSignal();
     void print(const QString& line);
     void printError(const QString& text);
+    // The way out of a run whose lock file was removed or replaced: the queues kept in the file of
+    // lost pages, and the status of a run that could not go on.
+    int keepLostPages();
     // The queues saved for the way out; false (and said) when they could not be.
     bool saveQueues();
 

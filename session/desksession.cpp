@@ -4,13 +4,17 @@
 #include "core/clocktext.h"
 #include "core/deliveryloop.h"
 #include "core/deliverytracker.h"
+#include "core/lostpages.h"
 #include "core/page.h"
 #include "core/statuslist.h"
 #include "paging/pageengine.h"
 #include "schedule/scheduledscan.h"
+#include "session/runnerlock.h"
 #include "store/memtable.h"
 #include "store/storeerror.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QTimer>
 
 namespace session {
@@ -99,6 +103,10 @@ DeskSession::~DeskSession()
 QString DeskSession::open()
 {
     const QString failure = desk_->open();
+    for (const QString& line : desk_->lostPagesTaken()) {
+        startupLines_ << line;
+        report(line);
+    }
     // Pages the terminal may have taken before the desk stopped: the operator checks before a
     // resend.
     for (const core::Page& page : desk_->deliveryMarks().markedPages(desk_->PendingMsgs())) {
@@ -136,6 +144,8 @@ int DeskSession::tickInterval() const
 
 void DeskSession::start()
 {
+    if (lockLost_)
+        return;
     timer_->start();
 }
 
@@ -149,8 +159,36 @@ bool DeskSession::isRunning() const
     return timer_->isActive();
 }
 
+bool DeskSession::lockStillHeld()
+{
+    if (lockLost_)
+        return false;
+    if (!lock_ || lock_->stillHeld())
+        return true;
+    lockLost_ = true;
+    timer_->stop();
+    // Beside the pending file, as the pages' next runner looks for them.
+    lostPagesPath_ = core::lostPagesPath(
+        QFileInfo(core::Desk::pendingFileName()).absolutePath(), QCoreApplication::applicationPid());
+    const QString failure = desk_->keepQueuesAside(lostPagesPath_);
+    const int pages = desk_->PendingMsgs().rowCount() + desk_->SendMsgs().rowCount();
+    QString text = lock_->lostMessage();
+    if (pages > 0) {
+        const QString what = pages == 1 ? QStringLiteral("The page queued or pending is")
+                                        : QStringLiteral("The %1 pages queued or pending are").arg(pages);
+        text += failure.isEmpty() ? QStringLiteral(" %1 kept in %2.").arg(what, lostPagesPath_)
+                                  : QStringLiteral(" %1 not kept: %2 could not be written: %3")
+                                        .arg(what, lostPagesPath_, failure);
+    }
+    report(text);
+    emit lockLost(text);
+    return false;
+}
+
 void DeskSession::tick()
 {
+    if (!lockStillHeld())
+        return;
     try {
         const QTime now = clock().time();
         const core::TickDisplay shown = desk_->tick(now);

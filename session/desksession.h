@@ -25,6 +25,8 @@ class ScheduledScan;
 
 namespace session {
 
+class RunnerLock;
+
 // The desk's runtime, with or without a window: the Desk (tables, queues, working settings, paging
 // component), the operator's Composition, the preparations, the delivery loop with the message-file
 // intake and the scheduled scan, on one clock and one tick. The main window binds to it and shows
@@ -61,6 +63,14 @@ public:
     void start();
     void stop();
     bool isRunning() const;
+    // The folder's lock, checked at every tick from now on. Once its file is removed or replaced
+    // (another runner may own the folder now), the tick sends nothing more and the timer stops; the
+    // queues are kept in a file of lost pages beside the pending file (PendMsgs.lost-PID), never in
+    // the pending file, and the loss is said (a status line, then lockLost()).
+    void watchLock(const RunnerLock* lock) { lock_ = lock; }
+    bool hasLostLock() const { return lockLost_; }
+    // Where the queues are kept since the lock was lost; empty before.
+    QString lostPagesPath() const { return lostPagesPath_; }
     // One tick now: the clock and pending count said, then, when idle, the head page started, or a
     // message file taken, or on the quarter minutes the scheduled scan. A fault is said through
     // error() and the ticks go on.
@@ -122,9 +132,13 @@ signals:
     void focusMessageRequested();
     // The end-of-page steps ran.
     void pageEnded();
+    // The folder's lock file was removed or replaced: `text` says so and where the queues are kept.
+    void lockLost(const QString& text);
 
 private:
     void reportFault(const std::exception_ptr& fault);
+    // The tick's check of the folder's lock; false once it is lost.
+    bool lockStillHeld();
 
     std::unique_ptr<core::Desk> desk_;
     std::unique_ptr<core::DeliveryTracker> tracker_;
@@ -137,6 +151,9 @@ private:
     QDateTime tablesRestUntil_;
     QString lastLockFault_;
     QStringList startupLines_;
+    const RunnerLock* lock_ = nullptr;
+    bool lockLost_ = false;
+    QString lostPagesPath_;
     static constexpr int kTableRestMs = 30 * 1000;
 };
 

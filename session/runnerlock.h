@@ -18,6 +18,12 @@ struct Runner {
 // "plimopager.lock" in the folder for as long as they run. It is an fcntl lock on an open file
 // description: it works on network shares that pass locks on, and is gone at once when its holder
 // dies, however it dies. Once held, the file names the holder.
+//
+// The lock holds only while the name leads to the locked file: a file deleted or replaced under a
+// runner would let a second one in. So the lock is taken only on a regular file with one link,
+// never through a symbolic link, and the name is checked to lead to it once the lock is held and
+// again at every tick of the run (stillHeld()). A file with another link is never written: it may
+// be a link to a file elsewhere, which a runner with the super-user's rights would overwrite.
 class RunnerLock {
 public:
     RunnerLock() = default;
@@ -29,9 +35,18 @@ public:
 
     enum class Result { Held, HeldByOther, Failed };
     // Takes the lock on `folder` for `program`, without waiting. HeldByOther: holder() names the
-    // runner that has it. Failed: error() says why (the file cannot be made or locked).
+    // runner that has it. Failed: error() says why (the file cannot be made or locked, or is not a
+    // regular file with one link).
     Result acquire(const QString& folder, const QString& program);
     bool held() const { return fd_ >= 0; }
+    // Whether the folder's lock file is still the file this runner locked: one lstat, compared
+    // with the file as it was when the lock was taken. False when the file was removed or
+    // replaced (another runner may hold the folder now), or when the lock is not held.
+    bool stillHeld() const;
+    // The lock file's path; empty before acquire().
+    QString path() const { return path_; }
+    // The one message for a runner whose lock file was removed or replaced under it.
+    QString lostMessage() const;
     Runner holder() const { return holder_; }
     QString error() const { return error_; }
     // The one message for a runner that finds the folder held: it names the folder and the holder.
@@ -41,6 +56,10 @@ public:
 
 private:
     int fd_ = -1;
+    QString path_;
+    QByteArray encodedPath_; // set while held
+    quint64 device_ = 0; // the locked file, as fstat gave it when the lock was taken
+    quint64 inode_ = 0;
     Runner holder_;
     QString error_;
 };

@@ -88,9 +88,11 @@ struct CdxIndex::Impl {
     int fd = -1;
     uint64_t device = 0; // identity of the file, for the locks of this process's handles
     uint64_t inode = 0;
-    // The file mapped shared: pages are written there without a system call, through the same
-    // page cache as pread/pwrite (which reads them). Only offsets below fileEnd are touched, and
-    // the file is extended before a new page is used. Mapped pages that were touched count in
+    // The file mapped shared and read-only: pages are read there without a system call, through
+    // the same page cache as pwrite, which writes every change (checked: a file that cannot be
+    // written, immutable or on a full disk, is an error, where a store through a writable mapping
+    // would end the program with SIGBUS). Only offsets below fileEnd are read, and the file is
+    // extended before a new page is used. Mapped pages that were touched count in
     // the process's resident set, so the touched window is bounded: past kWindowPages the pages
     // are dropped from the mapping (MADV_DONTNEED; the page cache keeps their data).
     uint8_t* map = nullptr;
@@ -100,7 +102,7 @@ struct CdxIndex::Impl {
     mutable size_t touchedPages = 0;
     // A handle that only reads takes the change counter with pread for its first operations and
     // maps the file only when it goes on reading (a short-lived reader then never pays for the
-    // mapping); any write maps it at once.
+    // mapping); a change maps it when it first adds a key to a leaf it reads there.
     static constexpr int kReadsBeforeMapping = 32;
     int unmappedCounterReads = 0;
     // While the headers are loaded (under the lock): the file's first 4 KiB, read in one call.
@@ -169,9 +171,16 @@ struct CdxIndex::Impl {
     // Exclusive use marks the file just before its first write (a change that fails before it
     // leaves the file as it was).
     void beforeWrite() const;
+    // Holds `marking` while the mark itself is written, also when the write fails.
+    struct Marking {
+        bool& flag;
+        explicit Marking(bool& f) : flag(f) { flag = true; }
+        ~Marking() { flag = false; }
+    };
     uint32_t readMark();
     void setMark();
     void clearMark();
+    void writeCounterAndMark(uint32_t newCounter, uint32_t mark);
     // Called with a lock held when the mark of a stopped writer is found; leaves the lock as
     // `write` asks and the state loaded.
     void repairInterrupted(bool write);
@@ -199,11 +208,12 @@ struct CdxIndex::Impl {
     void readAt(uint64_t offset, void* buf, size_t len) const;
     void mapUpTo(uint64_t size);
     void growMap() { if (map) mapUpTo(fileEnd); } // the mapping, if any, follows the file
-    // The mapped bytes at `offset` for writing (`write`) or reading, counted in the touched window.
-    uint8_t* mapped(uint64_t offset, bool write);
+    // The mapped bytes at `offset` for reading, counted in the touched window.
+    const uint8_t* mapped(uint64_t offset);
     void dropWindow() const noexcept;
     bool inWindow(uint64_t offset, size_t len) const;
     void writeAt(uint64_t offset, const void* buf, size_t len) const;
+    void writeLe32At(uint64_t offset, uint32_t value) const;
     void checkPointer(uint32_t offset, const char* what) const;
 
     void begin(bool write, bool mayStartUnlocked = false);

@@ -36,7 +36,7 @@ uint32_t CdxIndex::Impl::fileCounter(uint32_t* mark)
             fail(QStringLiteral("cannot read the header"));
     } else {
         // Another process may write it at any time: read each byte once, as it is now.
-        const volatile uint8_t* p = mapped(8, false);
+        const volatile uint8_t* p = mapped(8);
         for (size_t i = 0; i < length; ++i)
             words[i] = p[i];
     }
@@ -79,7 +79,7 @@ void CdxIndex::Impl::mapUpTo(uint64_t size)
     constexpr uint64_t kStep = 8u << 20;
     const size_t want = size_t(std::min<uint64_t>(kMaxFileSize, (size + kStep - 1) / kStep * kStep));
     void* m = map ? ::mremap(map, mapSize, want, MREMAP_MAYMOVE)
-                  : ::mmap(nullptr, want, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+                  : ::mmap(nullptr, want, PROT_READ, MAP_SHARED, fd, 0);
     if (m == MAP_FAILED)
         fail(QStringLiteral("cannot map the index (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
     map = static_cast<uint8_t*>(m);
@@ -87,18 +87,15 @@ void CdxIndex::Impl::mapUpTo(uint64_t size)
     touched.resize((mapSize / 4096 + 63) / 64, 0);
 }
 
-uint8_t* CdxIndex::Impl::mapped(uint64_t offset, bool write)
+const uint8_t* CdxIndex::Impl::mapped(uint64_t offset)
 {
-    if (write)
-        beforeWrite();
     if (offset + kPageSize > mapSize)
         mapUpTo(std::max<uint64_t>(fileEnd, offset + kPageSize));
     const uint64_t page = offset / 4096;
     const uint64_t bit = uint64_t(1) << (page % 64);
     if (!(touched[size_t(page / 64)] & bit)) {
-        // A read fault maps the neighbouring cached pages too (fault-around, 64 KiB); a write
-        // fault on a shared mapping maps its own page only.
-        touchedPages += write ? 1 : 16;
+        // A read fault maps the neighbouring cached pages too (fault-around, 64 KiB).
+        touchedPages += 16;
         if (touchedPages > kWindowPages)
             dropWindow();
         touched[size_t(page / 64)] |= bit;
@@ -164,10 +161,19 @@ void CdxIndex::Impl::writeAt(uint64_t offset, const void* buf, size_t len) const
         const ssize_t r = ::pwrite(fd, static_cast<const char*>(buf) + done, len - done, off_t(offset + done));
         if (r < 0 && errno == EINTR)
             continue;
+        // One text whatever the offset, so that a file that cannot be written is said once.
         if (r <= 0)
-            fail(QStringLiteral("cannot write at offset %1 (%2)").arg(offset).arg(QString::fromLocal8Bit(strerror(errno))));
+            fail(QStringLiteral("the index cannot be written (%1)")
+                     .arg(r == 0 ? QStringLiteral("nothing was written") : QString::fromLocal8Bit(strerror(errno))));
         done += size_t(r);
     }
+}
+
+void CdxIndex::Impl::writeLe32At(uint64_t offset, uint32_t value) const
+{
+    uint8_t word[4];
+    putLe32(word, value);
+    writeAt(offset, word, sizeof word);
 }
 
 void CdxIndex::Impl::checkPointer(uint32_t offset, const char* what) const
@@ -205,7 +211,7 @@ uint32_t CdxIndex::Impl::readMark()
 {
     uint8_t word[4];
     if (map) {
-        const volatile uint8_t* p = mapped(kMarkOffset, false);
+        const volatile uint8_t* p = mapped(kMarkOffset);
         for (int i = 0; i < 4; ++i)
             word[i] = p[i];
     } else if (::pread(fd, word, 4, off_t(kMarkOffset)) != 4) {
@@ -219,25 +225,38 @@ uint32_t CdxIndex::Impl::readMark()
 // a page that the change may have touched.
 void CdxIndex::Impl::setMark()
 {
-    marking = true;
+    // A file that cannot be written fails here, at the first write of a change, before anything
+    // else of it.
+    Marking writing(marking);
     counterBeforeMark = counter;
-    putLe32(mapped(kMarkOffset, true), kMarkValue);
-    bumpCounter();
-    marking = false;
+    writeCounterAndMark(counter + 1, kMarkValue);
+    ++counter;
+    announce = false;
     marked = true;
     wrote = false;
 }
 
+// The counter (big-endian at 8) and the mark (at 16) in one write, the four bytes between them as
+// the file holds them.
+void CdxIndex::Impl::writeCounterAndMark(uint32_t newCounter, uint32_t mark)
+{
+    uint8_t words[12];
+    std::memcpy(words, mapped(8), sizeof words);
+    putBe32(words, newCounter);
+    putLe32(words + 8, mark);
+    writeAt(8, words, sizeof words);
+}
+
 void CdxIndex::Impl::clearMark()
 {
-    marking = true;
+    Marking writing(marking);
     if (!wrote && counter == counterBeforeMark + 1) {
         // Nothing was written: the file goes back to exactly what it was, counter included.
+        writeCounterAndMark(counterBeforeMark, 0);
         counter = counterBeforeMark;
-        putBe32(mapped(8, true), counter);
+    } else {
+        writeLe32At(kMarkOffset, 0);
     }
-    putLe32(mapped(kMarkOffset, true), 0);
-    marking = false;
     marked = false;
 }
 
@@ -250,7 +269,12 @@ void CdxIndex::Impl::beforeWrite() const
         // stopped one by this lock.
         auto* self = const_cast<CdxIndex::Impl*>(this);
         self->lockFile(true);
-        self->setMark();
+        try {
+            self->setMark();
+        } catch (...) {
+            self->unlockFile(); // nothing of the change reached the file
+            throw;
+        }
     }
     wrote = true;
 }
@@ -394,14 +418,24 @@ void CdxIndex::Impl::end() noexcept
         return;
     optimistic = false;
     // The counter moved when the mark was set, before anything was written: once is enough.
-    if (announce && !marked)
-        bumpCounter();
+    // Neither write may throw from here: one that fails leaves the mark (or the cache's state
+    // dropped), and the next operation reads the file again and says what it finds.
+    try {
+        if (announce && !marked)
+            bumpCounter();
+    } catch (const StoreError&) {
+        haveState = false;
+    }
     announce = false;
     if (marked) {
         // A write-back that failed half-way leaves the mark for the next handle that locks
         // (this one too) to repair.
-        if (!writeFailed)
-            clearMark();
+        try {
+            if (!writeFailed)
+                clearMark();
+        } catch (const StoreError&) {
+            haveState = false;
+        }
         marked = false;
     }
     writeFailed = false;
@@ -410,8 +444,10 @@ void CdxIndex::Impl::end() noexcept
 
 void CdxIndex::Impl::bumpCounter()
 {
+    uint8_t word[4];
+    putBe32(word, counter + 1);
+    writeAt(8, word, sizeof word);
     ++counter;
-    putBe32(mapped(8, true), counter);
     announce = false;
 }
 
@@ -766,9 +802,15 @@ void CdxIndex::Impl::setRoot(CdxTag::Impl& tag, uint32_t root)
 void CdxIndex::Impl::writeNode(const Node& n)
 {
     rawPages.forget(n.offset);
-    uint8_t* page = mapped(n.offset, true);
-    if (!encodeAppended(n, page))
+    // A key added at the end of a leaf changes its page where it stands: the page as the file holds
+    // it, with the key and the counts put in.
+    uint8_t page[kPageSize];
+    const bool appended = n.isLeaf() && n.image == n.count() - 1 && n.count() > 0;
+    if (appended)
+        std::memcpy(page, mapped(n.offset), kPageSize);
+    if (!appended || !encodeAppended(n, page))
         encodeNode(n, page);
+    writeAt(n.offset, page, kPageSize);
 }
 
 void CdxIndex::Impl::writeBack()
@@ -787,19 +829,20 @@ void CdxIndex::Impl::writeBack()
     for (CdxTag::Impl* t : dirtyRoots) {
         if (t->removed)
             continue;
-        putLe32(mapped(t->header, true), t->root);
+        writeLe32At(t->header, t->root);
     }
     dirtyRoots.clear();
     // Pages let go of join the free list: each holds the offset of the next in its first bytes.
     for (uint32_t offset : pendingFree) {
-        rawPages.forget(offset);
-        uint8_t* page = mapped(offset, true);
-        std::memset(page, 0, kPageSize);
+        uint8_t page[kPageSize] = {};
         putLe32(page, freeHead);
+        writeAt(offset, page, kPageSize);
         freeHead = offset;
     }
     pendingFree.clear();
-    putLe32(mapped(4, true), freeHead);
+    // Written when the file says otherwise (a write saved where nothing changes).
+    if (getLe32(mapped(4)) != freeHead)
+        writeLe32At(4, freeHead);
     headerDirty = false;
     changed = false;
 }

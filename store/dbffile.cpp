@@ -442,7 +442,11 @@ void DbfFile::writeCountAndDate(uint32_t count)
     char b[7];
     putDate(b);
     if (mappedHeader()) {
-        std::memcpy(header_ + 1, b, 3);
+        // The date through pwrite, checked: a file that cannot be written (immutable, say) fails
+        // here, where a store through the mapping would end the program with SIGBUS. The count then
+        // goes through the mapping in one store, so that a handle reading it never sees half of it.
+        if (::pwrite(fd_, b, 3, 1) != 3)
+            fail(QStringLiteral("cannot write the header: %1").arg(errnoText(errno)));
         __atomic_store_n(reinterpret_cast<uint32_t*>(header_ + 4), qToLittleEndian(count), __ATOMIC_RELEASE);
         return;
     }

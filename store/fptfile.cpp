@@ -248,6 +248,8 @@ uint32_t FptFile::write(const QByteArray& data)
     nextFree_ = block + used;
     knownEnd_ = nextFree_;
     if (header_) {
+        // The memo's checked write above has just found the file writable: a store through the
+        // mapping into a file that cannot be written would end the program with SIGBUS.
         __atomic_store_n(reinterpret_cast<uint32_t*>(header_), qToBigEndian(nextFree_), __ATOMIC_RELEASE);
     } else if (shared_) {
         char b[4];

@@ -96,6 +96,8 @@ void tst_Queues::definitions()
     QCOMPARE(QString(core::PendingQueueFileName), QString("PendMsgs"));
     QCOMPARE(core::badPendingQueuePath("PendMsgs"), QString("PendMsgs.bad"));
     QCOMPARE(core::badPendingQueuePath("/run/desk/PendMsgs."), QString("/run/desk/PendMsgs.bad"));
+    // A bad file of lost pages never takes the place of the pending file's copy.
+    QCOMPARE(core::badPendingQueuePath("/run/desk/PendMsgs.lost-42"), QString("/run/desk/PendMsgs.lost-42.bad"));
 
     for (TMemTable* t : { &send_, &pending_, &tempUser_ }) {
         QVERIFY(t->isOpen());

@@ -1,12 +1,15 @@
 // plimopagerd run as a service and as one pass, on a real data folder, with the carrier simulator
-// on a pseudo-terminal; the desk and a second service refused on a folder it holds.
+// on a pseudo-terminal; the desk and a second service refused on a folder it holds; a lock file
+// removed under it, or one that is a link.
 #include "compose/memberfile.h"
 #include "core/desk.h"
 #include "store/fieldnames.h"
+#include "support/pendingfile.h"
 #include "support/records.h"
 #include "tests/paging/pagersimprocess.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -14,6 +17,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <unistd.h>
 
 using namespace testsupport;
 
@@ -22,6 +26,12 @@ namespace {
 QString program()
 {
     return QStringLiteral(PLIMO_BINARY_DIR "/service/plimopagerd");
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -308,6 +318,89 @@ private slots:
         QVERIFY(runOnce({ QStringLiteral("--once") }, &said) >= 0);
         QVERIFY2(said.contains(QStringLiteral("may have been delivered: the desk stopped while the terminal was taking it")),
             qPrintable(said));
+    }
+
+    // The lock file removed under a running service: at its next tick it says so, keeps its pages in
+    // PendMsgs.lost-PID (PendMsgs may be another runner's now) and ends with 2. The next start takes
+    // them up, but not a page the pending file holds already.
+    void aRemovedLockFileEndsTheServiceAndTheNextStartTakesItsPages()
+    {
+        {
+            core::Desk desk(data_);
+            QCOMPARE(desk.open(), QString());
+            desk.SchedMsgT().deleteRecord();
+        }
+        PagerSimProcess busy;
+        QVERIFY(busy.start({ QStringLiteral("--fault"), QStringLiteral("busy") }));
+        writeSettings(busy.device());
+        QProcess service;
+        start(service, {});
+        const qint64 pid = service.processId();
+        drop("1234\r\nMetro\r\nCall me\r\n");
+        QString seen;
+        QVERIFY2(waitForOutput(service, QStringLiteral("kept in Pending Messages"), &seen), qPrintable(seen));
+        const QString folder = QFileInfo(data_).canonicalFilePath();
+        const QString pendingFile = folder + QStringLiteral("/PendMsgs");
+        const QByteArray pending = fileBytes(pendingFile);
+        QVERIFY(QFile::remove(folder + QStringLiteral("/plimopager.lock")));
+        QVERIFY(service.waitForFinished(3000)); // ticks of 100 ms
+        QCOMPARE(service.exitCode(), 2);
+        seen += QString::fromUtf8(service.readAllStandardOutput());
+        const QString lost = folder + QStringLiteral("/PendMsgs.lost-%1").arg(pid);
+        QVERIFY2(seen.contains(QStringLiteral("The lock file %1/plimopager.lock was removed or replaced").arg(folder))
+                && seen.contains(QStringLiteral("The page queued or pending is kept in %1.").arg(lost)),
+            qPrintable(seen));
+        QCOMPARE(pendingNames(lost), QStringList { "From File 1234" });
+        QCOMPARE(fileBytes(pendingFile), pending);
+
+        const QByteArray lostBytes = fileBytes(lost);
+        const QByteArray lostNotes = fileBytes(lost + QStringLiteral(".maybe"));
+        QString out;
+        QCOMPARE(runOnce({ QStringLiteral("--once") }, &out), 0);
+        QVERIFY2(out.contains(QStringLiteral("0 pages taken from PendMsgs.lost-%1 into the pending messages (1 of its "
+                                             "pages were in them already)")
+                                  .arg(pid)),
+            qPrintable(out));
+        QVERIFY(!QFile::exists(lost));
+        // Lost pages the pending file does not hold come back, with their attempts.
+        QVERIFY(QFile::remove(pendingFile));
+        for (const auto& [path, bytes] : { std::pair { lost, lostBytes }, std::pair { lost + ".maybe", lostNotes } }) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        }
+        QCOMPARE(runOnce({ QStringLiteral("--once") }, &out), 0);
+        QVERIFY2(out.contains(QStringLiteral("1 page taken from PendMsgs.lost-%1 into the pending messages").arg(pid)),
+            qPrintable(out));
+        QString listed;
+        QCOMPARE(runOnce({ QStringLiteral("--pending") }, &listed), 0);
+        QVERIFY2(listed.startsWith(QStringLiteral("From File 1234\t1234\tMetro\t2\t")) && listed.count(u'\n') == 1,
+            qPrintable(listed));
+    }
+
+    // A lock file that is a link is refused before anything is written to it: the run cannot go on,
+    // and the file the link leads to is as it was.
+    void aLockFileThatIsALinkIsRefused_data()
+    {
+        QTest::addColumn<bool>("hard");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("hard link") << true << QStringLiteral("plimopager.lock has 2 links");
+        QTest::newRow("symbolic link") << false << QStringLiteral("plimopager.lock is a symbolic link");
+    }
+    void aLockFileThatIsALinkIsRefused()
+    {
+        QFETCH(bool, hard);
+        QFETCH(QString, said);
+        const QString target = dir_.filePath(hard ? "hard-target" : "symbolic-target");
+        const QString lock = data_ + QStringLiteral("/plimopager.lock");
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("precious\n") == 9);
+        file.close();
+        QFile::remove(lock);
+        QVERIFY(hard ? ::link(qPrintable(target), qPrintable(lock)) == 0 : QFile::link(target, lock));
+        QString err;
+        QCOMPARE(runOnce({ QStringLiteral("--once") }, nullptr, &err), 2);
+        QVERIFY2(err.contains(said), qPrintable(err));
+        QCOMPARE(fileBytes(target), QByteArray("precious\n"));
     }
 };
 
