@@ -78,7 +78,8 @@ void DebugLog::write(const char* direction, const QByteArray& bytes)
         + direction + ' ' + (direction[0] == '-' && direction[1] == '-' ? shown : readable(shown)) + '\n';
     QMutexLocker lock(&m_mutex);
     QFile file(m_path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
+    // A file made here is the operator's alone.
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         file.write(line);
 }
 

@@ -232,7 +232,7 @@ int PageJob::deliver(DebugLog& log)
         snpp.password = dialstring::passwordPart(m_request.networkPhone);
         return deliverSnpp(m_plan, snpp, m_timings, m_cancelFd, log,
             [this](int code, const QString& text) { m_state->report(code, text); },
-            [this](bool unsure) { m_state->setUnsure(unsure); });
+            [this](bool unsure) { m_state->setUnsure(unsure); }, &m_finalDetail);
     }
     if (m_wctp)
         return deliverWctp(log);
@@ -297,7 +297,7 @@ int PageJob::deliverPath(const PathPlan& path, DebugLog& log)
             return BadParameters;
         return deliverSnpp(m_plan, snpp, m_timings, m_cancelFd, log,
             [this](int code, const QString& text) { m_state->report(code, text); },
-            [this](bool unsure) { m_state->setUnsure(unsure); });
+            [this](bool unsure) { m_state->setUnsure(unsure); }, &m_finalDetail);
     }
     case PathMethod::Wctp:
         m_wctp = WctpTarget { QUrl(path.path.address.trimmed()), path.path.login, path.path.password };

@@ -28,7 +28,7 @@ QString statusText(int code)
     case ConnectionRefused:
         return QStringLiteral("Connection refused");
     case SnppUnavailable:
-        return QStringLiteral("SNPP service not available (421)");
+        return QStringLiteral("SNPP service not available");
     case SnppTransactionFailed:
         return QStringLiteral("SNPP transaction failed (554)");
     case SnppPageRefused:

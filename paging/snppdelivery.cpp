@@ -20,7 +20,7 @@ bool parseSnppPort(const QString& portName, QString* host, quint16* port)
 }
 
 int deliverSnpp(const PagePlan& plan, const SnppTarget& target, const ProtocolTimings& timings,
-    int cancelFd, DebugLog& log, const StatusSink& report, const std::function<void(bool)>& unsure)
+    int cancelFd, DebugLog& log, const StatusSink& report, const std::function<void(bool)>& unsure, QString* detail)
 {
     auto setUnsure = [&unsure](bool value) {
         if (unsure)
@@ -52,6 +52,9 @@ int deliverSnpp(const PagePlan& plan, const SnppTarget& target, const ProtocolTi
     QSet<int> delivered;
     int refusal = 0; // a single pager's ID refused
     int failure = session.greet();
+    // A server that does not take pages now says why in its greeting, with its own code.
+    if (failure == SnppUnavailable && detail)
+        *detail = QStringLiteral("greeting \"%1\"").arg(QString::fromLatin1(session.greeting()).simplified());
     if (!failure && !target.login.isEmpty()) {
         report(LoggingIn, statusText(LoggingIn));
         failure = session.login(target.login, target.password);

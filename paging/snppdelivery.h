@@ -31,6 +31,7 @@ using StatusSink = std::function<void(int code, const QString& text)>;
 // hears whether a failed attempt may have delivered the page: a SEND that went out without a reply
 // (silence, a close, a cancel), or a message of several pages to one pager cut short after a SEND.
 int deliverSnpp(const PagePlan& plan, const SnppTarget& target, const ProtocolTimings& timings,
-    int cancelFd, DebugLog& log, const StatusSink& report, const std::function<void(bool)>& unsure = {});
+    int cancelFd, DebugLog& log, const StatusSink& report, const std::function<void(bool)>& unsure = {},
+    QString* detail = nullptr);
 
 } // namespace paging

@@ -183,6 +183,8 @@ SnppSession::Reply SnppSession::command(const QByteArray& line)
 int SnppSession::greet()
 {
     const Reply r = awaitReply(m_replyMs);
+    if (r.code)
+        m_greeting = QByteArray::number(r.code) + ' ' + r.text.left(80);
     if (isPositive(r))
         return Successful;
     return r.failure ? r.failure : int(SnppUnavailable);

@@ -29,8 +29,10 @@ public:
 
     SnppSession(Line& line, int replyMs);
 
-    // 0, or SnppUnavailable, TerminalNotResponding, ConnectionLost, Cancelled.
+    // 0, or SnppUnavailable, TerminalNotResponding, ConnectionLost, Cancelled. greeting() is the
+    // server's greeting as it came ("421 busy", "500 ..."), for the failure to name.
     int greet();
+    QByteArray greeting() const { return m_greeting; }
     // LOGI; a server that does not know the command (500, 502) is taken as not needing it.
     // 0, or LoginRefused, SnppUnavailable and the failures of greet(). A 530 ("log in first") to a later
     // command is LoginRefused too: the server pages only for a login, and none (or no good one) was given.
@@ -79,6 +81,7 @@ private:
     QString m_login; // null until a LOGI was taken
     QString m_password;
     bool m_skipping = false; // the rest of an overlong line is being thrown away
+    QByteArray m_greeting;
 };
 
 } // namespace paging

@@ -72,6 +72,19 @@ private slots:
         QCOMPARE(out.code, int(PageRejected));
     }
 
+    // A server that will not page now is named by its own greeting.
+    void snppAGreetingRefusalIsNamed()
+    {
+        ScriptedServer server("500 go away\r\n", {});
+        PageRecorder rec("snpp:" + server.address().toLatin1());
+        QCOMPARE(rec.start(QStringLiteral("1200"), QString(), QString(), QString(), QStringLiteral("77"), 80,
+                     QStringLiteral("Hello")),
+            0);
+        QVERIFY(QTest::qWaitFor([&] { return rec.finished; }, 20000));
+        QCOMPARE(rec.finalCode, int(SnppUnavailable));
+        QCOMPARE(rec.finalText, QStringLiteral("SNPP service not available: greeting \"500 go away\""));
+    }
+
     // After SEND, silence: the page may have gone; it is not reported as a plain failure to retry.
     void snppSilenceAfterSendMayHaveDelivered()
     {

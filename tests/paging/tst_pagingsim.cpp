@@ -415,6 +415,7 @@ void tst_PagingSim::debugFileHoldsTheDialogue()
     QVERIFY(log.contains("<- "));
     QVERIFY(log.contains("-> <1B>PG1****<0D>")); // the password is not written
     QVERIFY(!log.contains("PG1pw"));
+    QCOMPARE(file.permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), QFileDevice::Permissions());
     QVERIFY(log.contains("<02>77<0D>logged<0D><03>"));
     QVERIFY(log.contains("<06>"));
     const QList<QByteArray> lines = log.trimmed().split('\n');

@@ -114,7 +114,7 @@ void tst_SnppSession::pages_data()
                                              << "x" << int(SnppPageRefused) << none << QStringList();
     QTest::newRow("421 at the greeting") << QStringList { "--fault", "snpp-421" } << "" << "1^2^" << 80 << "x^^"
                                          << int(SnppUnavailable) << none
-                                         << QStringList { "11 GroupRes|1:000SNPP service not available (421)" };
+                                         << QStringList { "11 GroupRes|1:000SNPP service not available" };
     QTest::newRow("554 at SEND") << QStringList { "--fault", "snpp-554" } << "" << "1" << 80 << "x"
                                  << int(SnppTransactionFailed) << none << QStringList { "wire:QUIT" };
     QTest::newRow("connection dropped after the greeting")
