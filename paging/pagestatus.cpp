@@ -26,7 +26,7 @@ QString statusText(int code)
     case BadParameters:
         return QStringLiteral("Bad parameters");
     case ConnectionRefused:
-        return QStringLiteral("Connection refused");
+        return QStringLiteral("Server not reached");
     case SnppUnavailable:
         return QStringLiteral("SNPP service not available");
     case SnppTransactionFailed:

@@ -36,6 +36,8 @@ int deliverSnpp(const PagePlan& plan, const SnppTarget& target, const ProtocolTi
         if (::poll(&cancelled, 1, 0) > 0)
             return Cancelled;
         log.note(QStringLiteral("cannot reach %1:%2: %3").arg(target.host).arg(target.port).arg(error));
+        if (detail)
+            *detail = error; // "Host not found", "Connection refused", ...
         return ConnectionRefused;
     }
     Line line(fd, cancelFd, &log, false, 0);

@@ -85,6 +85,22 @@ private slots:
         QCOMPARE(rec.finalText, QStringLiteral("SNPP service not available: greeting \"500 go away\""));
     }
 
+    // A server nobody runs, or a name that does not resolve, is said as such.
+    void snppAServerNotReachedSaysWhy()
+    {
+        QTcpServer probe; // a port that was free a moment ago
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const QByteArray port = "snpp:127.0.0.1:" + QByteArray::number(probe.serverPort());
+        probe.close();
+        PageRecorder rec(port);
+        QCOMPARE(rec.start(QStringLiteral("1200"), QString(), QString(), QString(), QStringLiteral("77"), 80,
+                     QStringLiteral("Hello")),
+            0);
+        QVERIFY(QTest::qWaitFor([&] { return rec.finished; }, 20000));
+        QCOMPARE(rec.finalCode, int(ConnectionRefused));
+        QCOMPARE(rec.finalText, QStringLiteral("Server not reached: Connection refused"));
+    }
+
     // After SEND, silence: the page may have gone; it is not reported as a plain failure to retry.
     void snppSilenceAfterSendMayHaveDelivered()
     {
