@@ -109,13 +109,10 @@ WctpClient::Result WctpClient::post(const QByteArray& document)
     };
     QObject::connect(reply, &QNetworkReply::downloadProgress, &loop, checkSize);
     QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] { checkSize(reply->bytesAvailable(), -1); });
-    bool timedOut = false;
+    // An exchange still under way when the loop ends, neither cancelled nor too large, ran out of time.
     QTimer deadline;
     deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
-        timedOut = true;
-        loop.quit();
-    });
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     deadline.start(std::max(1, m_target.deadlineMs));
     std::unique_ptr<QSocketNotifier> cancel;
     bool wasCancelled = false;
@@ -135,17 +132,16 @@ WctpClient::Result WctpClient::post(const QByteArray& document)
         r->abort();
         r->deleteLater();
     });
-    Result r = exchanged(reply, https, encrypted, sslProblems, host);
+    Result r;
+    if (reply->isFinished())
+        r = exchanged(reply, https, encrypted, sslProblems, host);
+    else if (wasCancelled)
+        r = { Cancelled, QString() };
+    else if (tooLarge)
+        r = { BadServerAnswer, QStringLiteral("the answer of %1 is larger than %2 bytes").arg(host).arg(kMaxAnswer) };
+    else
+        r = { ServerNotResponding, QStringLiteral("no answer from %1 within %2 ms").arg(host).arg(m_target.deadlineMs) };
     r.sent = sent;
-    if (!reply->isFinished()) {
-        if (wasCancelled)
-            r = { Cancelled, QString(), sent };
-        else if (tooLarge)
-            r = { BadServerAnswer, QStringLiteral("the answer of %1 is larger than %2 bytes").arg(host).arg(kMaxAnswer), sent };
-        else if (timedOut)
-            r = { ServerNotResponding, QStringLiteral("no answer from %1 within %2 ms").arg(host).arg(m_target.deadlineMs),
-                sent };
-    }
     if (r.status == Successful) {
         if (reply->bytesAvailable() > kMaxAnswer)
             r = { BadServerAnswer, QStringLiteral("the answer of %1 is larger than %2 bytes").arg(host).arg(kMaxAnswer), sent };
@@ -158,9 +154,6 @@ WctpClient::Result WctpClient::post(const QByteArray& document)
 WctpClient::Result WctpClient::exchanged(
     QNetworkReply* reply, bool https, bool encrypted, const QStringList& sslProblems, const QString& host)
 {
-    if (!reply->isFinished())
-        return { ServerNotResponding, QString() };
-
     const QVariant httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const QNetworkReply::NetworkError error = reply->error();
     if (https && (!sslProblems.isEmpty() || error == QNetworkReply::SslHandshakeFailedError

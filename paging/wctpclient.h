@@ -69,7 +69,7 @@ public:
 
 private:
     Result post(const QByteArray& document);
-    // What a finished reply came to (a reply still under way: not responding, said by post()).
+    // What a finished reply came to.
     static Result exchanged(
         QNetworkReply* reply, bool https, bool encrypted, const QStringList& sslProblems, const QString& host);
 

@@ -18,18 +18,33 @@ namespace {
 struct Outcome {
     int code = -1;
     bool unsure = false;
+    QString text;
+    qint64 ms = -1;
 };
+// Waits for the page `rec` started (`started` its start's result) to end.
+Outcome ended(PageRecorder& rec, int started)
+{
+    Outcome out;
+    if (started != 0 || !QTest::qWaitFor([&] { return rec.finished; }, 20000))
+        return out;
+    out.code = rec.finalCode;
+    out.text = rec.finalText;
+    out.ms = rec.finishedAfterMs;
+    out.unsure = paging::mayHaveDelivered(rec.port.constData());
+    return out;
+}
 Outcome page(const QByteArray& port, const QString& network, int size, const QString& message)
 {
     PageRecorder rec(port);
-    Outcome out;
-    if (rec.start(QStringLiteral("1200"), QString(), QString(), network, QStringLiteral("77"), size, message) != 0)
-        return out;
-    if (!QTest::qWaitFor([&] { return rec.finished; }, 20000))
-        return out;
-    out.code = rec.finalCode;
-    out.unsure = paging::mayHaveDelivered(port.constData());
-    return out;
+    return ended(rec, rec.start(QStringLiteral("1200"), QString(), QString(), network, QStringLiteral("77"), size, message));
+}
+// One page to the WCTP server of `server`, known to the library as `key`.
+Outcome wctpPage(const testsupport::ScriptedServer& server, const QByteArray& key)
+{
+    PageRecorder rec(key);
+    return ended(rec,
+        rec.startWctp({ QUrl(QStringLiteral("http://%1/wctp").arg(server.address())), "desk", "pw", 3000 },
+            QStringLiteral("77"), 80, QStringLiteral("Hello")));
 }
 
 const QByteArray kStx("\x02");
@@ -76,13 +91,9 @@ private slots:
     void snppAGreetingRefusalIsNamed()
     {
         ScriptedServer server("500 go away\r\n", {});
-        PageRecorder rec("snpp:" + server.address().toLatin1());
-        QCOMPARE(rec.start(QStringLiteral("1200"), QString(), QString(), QString(), QStringLiteral("77"), 80,
-                     QStringLiteral("Hello")),
-            0);
-        QVERIFY(QTest::qWaitFor([&] { return rec.finished; }, 20000));
-        QCOMPARE(rec.finalCode, int(SnppUnavailable));
-        QCOMPARE(rec.finalText, QStringLiteral("SNPP service not available: greeting \"500 go away\""));
+        const Outcome out = page("snpp:" + server.address().toLatin1(), QString(), 80, QStringLiteral("Hello"));
+        QCOMPARE(out.code, int(SnppUnavailable));
+        QCOMPARE(out.text, QStringLiteral("SNPP service not available: greeting \"500 go away\""));
     }
 
     // A server nobody runs, or a name that does not resolve, is said as such.
@@ -92,13 +103,9 @@ private slots:
         QVERIFY(probe.listen(QHostAddress::LocalHost));
         const QByteArray port = "snpp:127.0.0.1:" + QByteArray::number(probe.serverPort());
         probe.close();
-        PageRecorder rec(port);
-        QCOMPARE(rec.start(QStringLiteral("1200"), QString(), QString(), QString(), QStringLiteral("77"), 80,
-                     QStringLiteral("Hello")),
-            0);
-        QVERIFY(QTest::qWaitFor([&] { return rec.finished; }, 20000));
-        QCOMPARE(rec.finalCode, int(ConnectionRefused));
-        QCOMPARE(rec.finalText, QStringLiteral("Server not reached: Connection refused"));
+        const Outcome out = page(port, QString(), 80, QStringLiteral("Hello"));
+        QCOMPARE(out.code, int(ConnectionRefused));
+        QCOMPARE(out.text, QStringLiteral("Server not reached: Connection refused"));
     }
 
     // After SEND, silence: the page may have gone; it is not reported as a plain failure to retry.
@@ -120,27 +127,19 @@ private slots:
     void wctpUnclearAnswersMayHaveDelivered()
     {
         ScriptedServer closing("", { { "</wctp-Operation>", "close" } }, true);
-        PageRecorder rec("wctp-close");
-        QCOMPARE(rec.startWctp({ QUrl(QStringLiteral("http://%1/wctp").arg(closing.address())), "desk", "pw", 3000 },
-                     QStringLiteral("77"), 80, QStringLiteral("Hello")),
-            0);
-        QVERIFY(QTest::qWaitFor([&] { return rec.finished; }, 20000));
         // Qt's network access sends the request again on a new connection when the first closed
         // before an answer; the second waits in vain here.
-        QVERIFY2(rec.finalCode == ConnectionLost || rec.finalCode == ServerNotResponding, qPrintable(rec.finalText));
-        QVERIFY(paging::mayHaveDelivered("wctp-close"));
+        const Outcome closed = wctpPage(closing, "wctp-close");
+        QVERIFY2(closed.code == ConnectionLost || closed.code == ServerNotResponding, qPrintable(closed.text));
+        QVERIFY(closed.unsure);
 
         const QByteArray huge = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n\r\n" + QByteArray(1024 * 1024, 'x');
         ScriptedServer talkative("", { { "</wctp-Operation>", huge } }, true);
-        PageRecorder big("wctp-big");
-        QCOMPARE(big.startWctp({ QUrl(QStringLiteral("http://%1/wctp").arg(talkative.address())), "desk", "pw", 3000 },
-                     QStringLiteral("77"), 80, QStringLiteral("Hello")),
-            0);
-        QVERIFY(QTest::qWaitFor([&] { return big.finished; }, 20000));
-        QCOMPARE(big.finalCode, int(BadServerAnswer));
-        QVERIFY2(big.finalText.contains(QStringLiteral("larger than")), qPrintable(big.finalText));
-        QVERIFY(big.finishedAfterMs < 10000);
-        QVERIFY(paging::mayHaveDelivered("wctp-big"));
+        const Outcome big = wctpPage(talkative, "wctp-big");
+        QCOMPARE(big.code, int(BadServerAnswer));
+        QVERIFY2(big.text.contains(QStringLiteral("larger than")), qPrintable(big.text));
+        QVERIFY(big.ms < 10000);
+        QVERIFY(big.unsure);
     }
 
     // No failover once a SEND went out unanswered: the second carrier never hears of the page.

@@ -235,8 +235,8 @@ private slots:
         QString out;
         const int status = runOnce({ QStringLiteral("--once") }, &out);
         QVERIFY2(status == 0, qPrintable(out));
-        for (const QString& who : { "Alice", "Amos", "Dave", "Dora", "Erin" })
-            QVERIFY2(out.contains(QStringLiteral("  Sent to %1 (Group: Night Shift)").arg(who)), qPrintable(out));
+        for (const char* who : { "Alice", "Amos", "Dave", "Dora", "Erin" })
+            QVERIFY2(out.contains(QStringLiteral("  Sent to %1 (Group: Night Shift)").arg(QLatin1String(who))), qPrintable(out));
         QStringList rows = onDisk(data_, QStringLiteral("DLVSTAT.DBF"), QString(),
             { store::dlvstat::UserName, store::dlvstat::Method, store::dlvstat::Status });
         rows.sort();
