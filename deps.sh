@@ -17,7 +17,7 @@ plimo_need_packages() {
     fi
 }
 
-PLIMO_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools
+PLIMO_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libcurl4-openssl-dev
                       libgl-dev fonts-dejavu-core fonts-liberation librsvg2-bin)
 # dpkg-dev, desktop-file-utils and appstream: the Debian package's test builds it and checks its
 # menu entry and metainfo. libxml2-utils (xmllint) and openssl: the WCTP suite validates its documents

@@ -1,19 +1,17 @@
 #pragma once
 
-// WCTP over HTTP or HTTPS for the paging library's worker threads: each call blocks its caller (it
-// runs a local event loop on the calling thread) until the server's answer, the deadline or a cancel.
-// TLS goes through Qt Network with the system's certificates; a certificate that does not verify is a
-// failure naming the host, never passed over.
+// WCTP over HTTP or HTTPS for the paging library's worker threads: each call blocks its caller until
+// the server's answer, the deadline or a cancel. The exchange goes through libcurl on a fresh
+// connection that is never reused, so a request is sent once: a connection that closes before the
+// answer is an outcome, never a reason to post again (a page could reach the pager twice). Names
+// resolve on libcurl's resolver thread within the deadline, and a cancel ends a resolve at once. TLS
+// uses the system's certificates; a certificate that does not verify is a failure naming the host,
+// never passed over.
 
 #include "wctpmessage.h"
 
 #include <QString>
 #include <QUrl>
-
-#include <memory>
-
-class QNetworkAccessManager;
-class QNetworkReply;
 
 namespace paging {
 
@@ -69,13 +67,12 @@ public:
 
 private:
     Result post(const QByteArray& document);
-    // What a finished reply came to.
-    static Result exchanged(
-        QNetworkReply* reply, bool https, bool encrypted, const QStringList& sslProblems, const QString& host);
+    // What a finished exchange came to: libcurl's CURLCODE, the HTTP status, whether the answer was
+    // refused for its size, and libcurl's own words.
+    static Result exchanged(int curlCode, int httpStatus, bool tooLarge, const QString& said, const QString& host);
 
     WctpTarget m_target;
     int m_cancelFd;
-    std::unique_ptr<QNetworkAccessManager> m_manager;
     QByteArray m_lastBody;
 };
 
