@@ -187,7 +187,7 @@ int main(int argc, char** argv)
         form->DBGrid2->viewport()->repaint();
         QApplication::processEvents();
         timer.restart();
-        core::setStatus(other, QStringLiteral("T%1").arg(0, 9, 10, QLatin1Char('0')), core::kRead,
+        core::setStatus(other, QStringLiteral("https://wctp.example.net/wctp"), QStringLiteral("T%1").arg(0, 9, 10, QLatin1Char('0')), core::kRead,
             QDateTime::currentDateTime());
         const qint64 written = timer.elapsed();
         form->Statuses->check();

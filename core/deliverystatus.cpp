@@ -1,8 +1,18 @@
 #include "core/deliverystatus.h"
 
+#include "store/connection.h"
 #include "store/cp1252.h"
 #include "store/fieldnames.h"
+#include "store/storeerror.h"
 #include "store/table.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QHash>
+
+#include <optional>
+
+#include <unistd.h>
 
 namespace core {
 
@@ -12,6 +22,57 @@ using namespace store::dlvstat;
 
 const QString kChangedFormat = QStringLiteral("yyyy/MM/dd hh:mm:ss");
 constexpr int kLogRecordWidth = 10; // LOGREC
+constexpr int kTrackingWidth = 40; // TRACKING
+
+bool isTrackingDigest(const QString& key)
+{
+    return key.size() == kTrackingWidth && key.startsWith(u'#');
+}
+
+QString longTrackingPath(const store::Table& table)
+{
+    return table.connection().folder() + kLongTrackingFile;
+}
+
+// The whole numbers of the side file by row; a later line for a row stands.
+QHash<quint32, QString> longTrackingNumbers(const store::Table& table)
+{
+    QHash<quint32, QString> numbers;
+    QFile file(longTrackingPath(table));
+    if (!file.open(QIODevice::ReadOnly))
+        return numbers;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().trimmed();
+        const qsizetype tab = line.indexOf('\t');
+        bool ok = false;
+        const quint32 recNo = tab > 0 ? line.left(tab).toUInt(&ok) : 0;
+        if (ok && recNo > 0)
+            numbers.insert(recNo, QString::fromUtf8(line.mid(tab + 1)));
+    }
+    return numbers;
+}
+
+// Keeps a number too long for TRACKING before the row names its digest: a row never points at a
+// number that was not kept.
+void keepLongTracking(const store::Table& table, quint32 recNo, const QString& number)
+{
+    QFile file(longTrackingPath(table));
+    const QByteArray line = QByteArray::number(recNo) + '\t' + number.simplified().toUtf8() + '\n';
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append) || file.write(line) != line.size() || !file.flush()
+        || ::fsync(file.handle()) != 0)
+        throw store::StoreError(QStringLiteral("%1 could not be written: %2").arg(file.fileName(), file.errorString()));
+}
+
+// The row's tracking number whole: a digest is looked up in NUMBERS (read from the side file when
+// not given).
+void resolveTracking(StatusRow& row, const store::Table& table, const QHash<quint32, QString>* numbers = nullptr)
+{
+    if (!isTrackingDigest(row.tracking))
+        return;
+    const QString whole = numbers ? numbers->value(row.recNo) : longTrackingNumbers(table).value(row.recNo);
+    if (!whole.isEmpty() && trackingKey(whole) == row.tracking)
+        row.tracking = whole;
+}
 
 void selectTag(store::Table& table, const QString& tag)
 {
@@ -74,6 +135,13 @@ const QStringList& outcomeOrder()
     return order;
 }
 
+QString trackingKey(const QString& number)
+{
+    if (store::toCp1252(number).size() <= kTrackingWidth && !isTrackingDigest(number))
+        return number;
+    return u'#' + QString::fromLatin1(QCryptographicHash::hash(number.toUtf8(), QCryptographicHash::Sha256).toHex().left(kTrackingWidth - 1));
+}
+
 QString logRecordKey(quint32 recNo)
 {
     return QStringLiteral("%1").arg(recNo, kLogRecordWidth, 10, QLatin1Char('0'));
@@ -106,7 +174,11 @@ quint32 addStatusRow(store::Table& table, const StatusRow& row)
 
 StatusRow statusRowAt(store::Table& table, quint32 recNo)
 {
-    return goToRecord(table, recNo) ? currentRow(table) : StatusRow();
+    if (!goToRecord(table, recNo))
+        return {};
+    StatusRow row = currentRow(table);
+    resolveTracking(row, table);
+    return row;
 }
 
 bool updateStatusRow(store::Table& table, quint32 recNo, const QString& status, const QDateTime& when,
@@ -114,24 +186,37 @@ bool updateStatusRow(store::Table& table, quint32 recNo, const QString& status, 
 {
     if (!goToRecord(table, recNo))
         return false;
+    const QString key = trackingKey(tracking);
+    if (!method.isEmpty() && key != tracking)
+        keepLongTracking(table, recNo, tracking);
     editCurrent(table, [&] {
         table.setFieldText(Status, status);
         table.setFieldText(Changed, changedText(when));
         if (!method.isEmpty()) {
             table.setFieldText(Method, method);
             table.setFieldText(Address, address);
-            table.setFieldText(Tracking, tracking);
+            table.setFieldText(Tracking, key);
         }
     });
     return true;
 }
 
-bool setStatus(store::Table& table, const QString& tracking, const QString& status, const QDateTime& when)
+bool setStatus(store::Table& table, const QString& address, const QString& tracking, const QString& status,
+    const QDateTime& when)
 {
     table.refresh();
     selectTag(table, QStringLiteral("BY_TRACK"));
-    // A seek pads the key to the tag's length and says whether the key found is the one asked for.
-    if (!table.seek(store::toCp1252(tracking)))
+    const QString key = trackingKey(tracking.trimmed());
+    // A seek pads the key to the tag's length and says whether the key found is the one asked for;
+    // the rows of one number follow each other in record order, and the newest of the carrier's is
+    // the one.
+    quint32 found = 0;
+    for (bool more = table.seek(store::toCp1252(key)); more;
+         table.next(), more = !table.eof() && table.fieldText(Tracking) == key) {
+        if (table.fieldText(Address) == address.trimmed())
+            found = table.recNo();
+    }
+    if (!goToRecord(table, found))
         return false;
     editCurrent(table, [&] {
         table.setFieldText(Status, status);
@@ -145,17 +230,23 @@ QList<StatusRow> openRows(store::Table& table, const QDateTime& since, int limit
     table.refresh();
     selectTag(table, QString());
     QList<StatusRow> open;
+    std::optional<QHash<quint32, QString>> longNumbers; // read at the first digest met
     int older = 0;
     for (table.last(); !table.bof() && !table.isEmpty() && older < kOpenRowsMargin && open.size() < limit;
          table.prior()) {
-        const StatusRow row = currentRow(table);
+        StatusRow row = currentRow(table);
         if (!row.changed.isValid() || row.changed < since) {
             ++older;
             continue;
         }
         older = 0;
-        if (row.status == kAccepted || row.status == kQueued)
-            open.prepend(row);
+        if (row.status != kAccepted && row.status != kQueued)
+            continue;
+        if (isTrackingDigest(row.tracking) && !longNumbers)
+            longNumbers = longTrackingNumbers(table);
+        if (longNumbers)
+            resolveTracking(row, table, &*longNumbers);
+        open.prepend(row);
     }
     return open;
 }

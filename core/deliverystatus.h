@@ -56,8 +56,16 @@ StatusRow statusRowAt(store::Table& table, quint32 recNo);
 // `method` is not empty (the path that took the page); false when there is no such record.
 bool updateStatusRow(store::Table& table, quint32 recNo, const QString& status, const QDateTime& when,
     const QString& method = QString(), const QString& address = QString(), const QString& tracking = QString());
-// Sets STATUS and CHANGED of the row of `tracking`; false when no row holds that number.
-bool setStatus(store::Table& table, const QString& tracking, const QString& status, const QDateTime& when);
+// Sets STATUS and CHANGED of the row that carrier `address` gave `tracking` (the newest, should the
+// carrier have given one number twice); false when no row holds that number for that carrier.
+bool setStatus(store::Table& table, const QString& address, const QString& tracking, const QString& status,
+    const QDateTime& when);
+
+// What TRACKING holds for a carrier's tracking number: the number when it fits, else "#" and 39 hex
+// digits of its SHA-256, the number itself kept whole in kLongTrackingFile beside the table (a line
+// for each: the row's record number, a tab, the number).
+QString trackingKey(const QString& number);
+inline const QString kLongTrackingFile = QStringLiteral("DLVSTAT.TRK");
 // The rows still waiting for news from a WCTP carrier (ACCEPTED or QUEUED) among those changed at or
 // after `since`, oldest first. Rows are appended as pages are queued and change as they go, mostly
 // soon after: the walk goes back from the last record and stops after kOpenRowsMargin rows in a row

@@ -159,44 +159,47 @@ void DeliveryTracker::follow(
 {
     if (row.tracking.trimmed().isEmpty())
         return;
-    followed_.append({ row, path, acceptedAt.addMSecs(kGiveUpMs), now().addMSecs(firstMs_), whom, nextId_++ });
+    const quint64 id = nextId_++;
+    const Followed& item = followed_[id] = { row, path, acceptedAt.addMSecs(kGiveUpMs), now().addMSecs(firstMs_), whom, id };
+    due_.insert({ item.due(), id });
 }
 
 void DeliveryTracker::plan()
 {
-    if (querying_ || followed_.isEmpty()) {
-        if (followed_.isEmpty())
-            timer_.stop();
+    if (querying_)
+        return;
+    if (due_.empty()) {
+        timer_.stop();
         return;
     }
-    QDateTime next = followed_.constFirst().nextQuery;
-    for (const Followed& item : std::as_const(followed_))
-        next = std::min(next, item.nextQuery);
-    timer_.start(int(std::clamp<qint64>(now().msecsTo(next), 0, 24 * 3600 * 1000)));
+    timer_.start(int(std::clamp<qint64>(now().msecsTo(due_.begin()->first), 0, 24 * 3600 * 1000)));
 }
 
 void DeliveryTracker::queryNext()
 {
     const QDateTime moment = now();
-    // Those past their 30 minutes are given up first.
-    for (qsizetype i = followed_.size() - 1; i >= 0; --i) {
-        if (moment >= followed_.at(i).giveUpAt) {
-            const Followed gone = followed_.takeAt(i);
+    // Those past their 30 minutes are given up as they come due; the first due to be asked is asked.
+    const Followed* asked = nullptr;
+    while (!asked && !due_.empty() && due_.begin()->first <= moment) {
+        const quint64 id = due_.begin()->second;
+        due_.erase(due_.begin());
+        const auto found = followed_.find(id);
+        if (found == followed_.end())
+            continue;
+        if (moment >= found->second.giveUpAt) {
             emit status(QStringLiteral("No delivery report for %1 within %2 minutes")
-                            .arg(gone.whom)
+                            .arg(found->second.whom)
                             .arg(paging::wctp::kQueryGiveUpMinutes));
+            followed_.erase(found);
+            continue;
         }
+        asked = &found->second;
     }
-    qsizetype due = -1;
-    for (qsizetype i = 0; i < followed_.size(); ++i) {
-        if (followed_.at(i).nextQuery <= moment && (due < 0 || followed_.at(i).nextQuery < followed_.at(due).nextQuery))
-            due = i;
-    }
-    if (due < 0) {
+    if (!asked) {
         plan();
         return;
     }
-    const Followed& item = followed_.at(due);
+    const Followed& item = *asked;
     const paging::WctpTarget target { QUrl(item.path.address.trimmed()), item.path.login, item.path.password };
     const QString tracking = item.row.tracking;
     const quint64 id = item.id;
@@ -219,13 +222,12 @@ void DeliveryTracker::answered(
     quint64 id, int code, int state, const QDateTime& when, const QString& errorText, int nextPollSeconds)
 {
     querying_ = false;
-    const auto found
-        = std::find_if(followed_.begin(), followed_.end(), [id](const Followed& item) { return item.id == id; });
+    const auto found = followed_.find(id);
     if (found == followed_.end()) {
         plan();
         return;
     }
-    Followed& item = *found;
+    Followed& item = found->second;
     const QDateTime moment = now();
     // A query the carrier did not answer is asked again later; the page's status is not known to
     // have changed.
@@ -257,6 +259,8 @@ void DeliveryTracker::answered(
     }
     if (done)
         followed_.erase(found);
+    else
+        due_.insert({ item.due(), id });
     plan();
 }
 

@@ -11,6 +11,8 @@
 #include <QTimer>
 
 #include <functional>
+#include <map>
+#include <set>
 
 namespace paging {
 struct WctpTicket;
@@ -49,7 +51,7 @@ public:
     // kMaxRestored of them.
     void restore();
     // The tracking numbers followed.
-    int followedCount() const { return followed_.size(); }
+    int followedCount() const { return int(followed_.size()); }
     static constexpr int kMaxRestored = 1000;
 
 signals:
@@ -63,6 +65,8 @@ private:
         QDateTime nextQuery;
         QString whom;
         quint64 id = 0; // which of the followed an answer is for: two carriers may give one number
+        // When it is next due: its next query, or its give-up should that come first.
+        QDateTime due() const { return std::min(nextQuery, giveUpAt); }
     };
     QDateTime now() const { return clock ? clock() : QDateTime::currentDateTime(); }
     void follow(const StatusRow& row, const paging::DeliveryPath& path, const QDateTime& acceptedAt, const QString& whom);
@@ -73,7 +77,10 @@ private:
     void recordFault(const QString& text);
 
     Desk& desk_;
-    QList<Followed> followed_;
+    // The followed by id, and their ids in the order they fall due (the one being asked is in
+    // followed_ only): the next to ask is the first of due_.
+    std::map<quint64, Followed> followed_;
+    std::set<std::pair<QDateTime, quint64>> due_;
     QTimer timer_;
     QThread thread_;
     QObject* worker_ = nullptr; // lives in thread_: the queries run there

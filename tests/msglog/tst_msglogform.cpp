@@ -457,7 +457,7 @@ private slots:
         other.open();
         addStatus(other, 1, QStringLiteral("T1"), core::kAccepted);
         QTRY_COMPARE(statusColumn(), QStringList({ "", "Accepted", "" }));
-        QVERIFY(core::setStatus(other, QStringLiteral("T1"), core::kRead, QDateTime::currentDateTime()));
+        QVERIFY(core::setStatus(other, QString(), QStringLiteral("T1"), core::kRead, QDateTime::currentDateTime()));
         QTRY_COMPARE(statusColumn(), QStringList({ "", "Read", "" }));
         QCOMPARE(QApplication::activeWindow(), form_);
     }

@@ -369,6 +369,39 @@ private slots:
         QVERIFY(other.transcript(QStringLiteral("query")).size() <= 5);
     }
 
+    // A tracking number too long for its field is kept whole beside the table: followed by a desk
+    // started again, and found by the carrier's address and number.
+    void aLongTrackingNumberIsKeptWhole()
+    {
+        const QString prefix(60, u'L');
+        PagerSimProcess sim;
+        QVERIFY(sim.start({ "--snpp", "0", "--wctp", "0", "--wctp-delivered-ms", "-1", "--wctp-poll-minutes", "0",
+            "--wctp-tracking-prefix", prefix }));
+        seed(sim);
+        const QString number = prefix + QStringLiteral("W000001");
+        {
+            auto r = run();
+            r->deskSession.tracker().setIntervals(100, 100);
+            r->deskSession.sendToRecipient(QStringLiteral("Erin"), QStringLiteral("One"));
+            QTRY_COMPARE_WITH_TIMEOUT(outcomes(), QStringList({ "Erin|3001|WCTP|QUEUED" }), 10000);
+        }
+        using namespace store::dlvstat;
+        QCOMPARE(onDisk(dir_->path(), QStringLiteral("DLVSTAT.DBF"), QString(), { Tracking }),
+            QStringList({ core::trackingKey(number) }));
+        for (const QJsonObject& query : sim.transcript(QStringLiteral("query")))
+            QCOMPARE(query.value(QStringLiteral("tracking")).toString(), number);
+        auto r = run();
+        QCOMPARE(r->deskSession.tracker().followedCount(), 1);
+        const QList<core::StatusRow> open = core::openRows(r->desk().DlvStatT(), QDateTime::currentDateTime().addSecs(-60));
+        QCOMPARE(open.size(), 1);
+        QCOMPARE(open.first().tracking, number);
+        QVERIFY(core::setStatus(r->desk().DlvStatT(), sim.wctp(), number, core::kRead, QDateTime::currentDateTime()));
+        QVERIFY(!core::setStatus(r->desk().DlvStatT(), QStringLiteral("http://elsewhere/wctp"), number, core::kFailed,
+            QDateTime::currentDateTime()));
+        QCOMPARE(outcomes(), QStringList({ "Erin|3001|WCTP|READ" }));
+        QCOMPARE(core::statusRowAt(r->desk().DlvStatT(), 1).tracking, number);
+    }
+
     // Another program keeps DLVSTAT locked: the pages go all the same, the missing outcome said once.
     void aLockedStatusTableDoesNotHoldPagesUp()
     {

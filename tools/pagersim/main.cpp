@@ -69,6 +69,8 @@ int main(int argc, char* argv[])
     const QCommandLineOption pollOption(QStringLiteral("wctp-poll-minutes"),
         QStringLiteral("WCTP: the minNextPollInterval of a query answer, in minutes (0: none given; default 1)."),
         QStringLiteral("MINUTES"));
+    const QCommandLineOption trackingOption(QStringLiteral("wctp-tracking-prefix"),
+        QStringLiteral("WCTP: TEXT is written before every tracking number issued."), QStringLiteral("TEXT"));
     const QCommandLineOption transcriptOption(QStringLiteral("transcript"),
         QStringLiteral("Append the calls' events to FILE, one JSON object a line."), QStringLiteral("FILE"));
     const QCommandLineOption baudOption(QStringLiteral("baud"),
@@ -83,7 +85,7 @@ int main(int argc, char* argv[])
     const QCommandLineOption quietOption(
         QStringLiteral("quiet"), QStringLiteral("Do not log the events to stderr."));
     parser.addOptions(
-        { tcpOption, snppOption, wctpOption, deliveredOption, readOption, pollOption, transcriptOption, baudOption, passwordOption,
+        { tcpOption, snppOption, wctpOption, deliveredOption, readOption, pollOption, trackingOption, transcriptOption, baudOption, passwordOption,
             faultOption, callsOption, quietOption });
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
@@ -162,6 +164,7 @@ int main(int argc, char* argv[])
     pagersim::WctpServer wctp(&exchange);
     wctp.setDelays(deliveredMs, readMs);
     wctp.setPollMinutes(pollMinutes);
+    wctp.setTrackingPrefix(parser.value(trackingOption));
     if (wctpPort >= 0 && !wctp.listen(static_cast<quint16>(wctpPort), &error))
         return fail(error);
 

@@ -377,7 +377,7 @@ bool WctpServer::isDrained() const
 
 QString WctpServer::issue()
 {
-    const QString number = QStringLiteral("W%1").arg(++m_issued, 6, 10, QLatin1Char('0'));
+    const QString number = m_trackingPrefix + QStringLiteral("W%1").arg(++m_issued, 6, 10, QLatin1Char('0'));
     m_tracking[number].start();
     return number;
 }

@@ -33,6 +33,8 @@ public:
     // The minNextPollInterval given with every query answer, in minutes (0: none given).
     void setPollMinutes(int minutes) { m_pollMinutes = minutes; }
     int pollMinutes() const { return m_pollMinutes; }
+    // Written before each tracking number issued (a carrier whose numbers are long).
+    void setTrackingPrefix(const QString& prefix) { m_trackingPrefix = prefix; }
     bool isDrained() const;
 
     // The state of a tracking number now: "QUEUED", "DELIVERED", "READ", or empty when unknown.
@@ -51,6 +53,7 @@ private:
     int m_readMs = 3000;
     int m_pollMinutes = 1;
     int m_issued = 0;
+    QString m_trackingPrefix;
 };
 
 } // namespace pagersim
