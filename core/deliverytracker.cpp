@@ -2,6 +2,7 @@
 
 #include "core/desk.h"
 #include "core/page.h"
+#include "core/pageoutcomes.h"
 #include "core/recipientname.h"
 #include "paging/wctpclient.h"
 #include "paging/wctpdelivery.h"
@@ -268,6 +269,7 @@ void DeliveryTracker::record(Followed& item, const QString& value, const QString
 {
     item.row.status = value;
     try {
+        desk_.outcomes().checkTableFile();
         if (!updateStatusRow(desk_.DlvStatT(), item.row.recNo, value, now()))
             recordFault(QStringLiteral("no row for tracking number ") + item.row.tracking);
     } catch (const store::StoreError& e) {

@@ -2,8 +2,14 @@
 
 #include "core/deliverystatus.h"
 #include "core/page.h"
+#include "store/connection.h"
+#include "store/schema.h"
 #include "store/storeerror.h"
 #include "store/table.h"
+
+#include <QFile>
+
+#include <sys/stat.h>
 
 namespace core {
 
@@ -12,12 +18,42 @@ PageOutcomes::PageOutcomes(store::Table& table)
 {
 }
 
+void PageOutcomes::checkTableFile()
+{
+    if (!table_.isOpen())
+        return;
+    const store::Connection connection = table_.connection();
+    const QString path = connection.existingPath(table_.tableName());
+    struct stat st = {};
+    const bool there = !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &st) == 0;
+    if (there && fileInode_ == 0) {
+        fileDevice_ = st.st_dev;
+        fileInode_ = st.st_ino;
+        return;
+    }
+    if (there && quint64(st.st_dev) == fileDevice_ && quint64(st.st_ino) == fileInode_)
+        return;
+    table_.close();
+    if (!there) {
+        store::Create_DlvStat(connection);
+        store::Index_DlvStat(table_, connection);
+        if (fault)
+            fault(QStringLiteral("%1 was removed while the desk had it open: a new one is made, and the delivery "
+                                 "status of the pages before it is lost")
+                      .arg(table_.tableName()));
+    }
+    table_.open();
+    fileInode_ = 0; // known again at the next check
+    checkTableFile();
+}
+
 template <typename Write> bool PageOutcomes::write(Write write)
 {
     QString text;
     try {
         if (restUntil_.isValid() && QDateTime::currentDateTime() < restUntil_)
             return false;
+        checkTableFile();
         if (write())
             return true;
         text = QStringLiteral("a page's row is missing");

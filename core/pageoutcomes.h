@@ -44,6 +44,11 @@ public:
     quint32 set(const Page& page, qsizetype index, const QString& status, const QString& method = QString(),
         const QString& address = QString(), const QString& tracking = QString());
 
+    // A table file removed while the desk had it open is made anew (said once through `fault`), so
+    // that the rows written from here on go where other programs look; one replaced is opened again.
+    // Run before each write, and by whoever else writes the table.
+    void checkTableFile();
+
     // After another program kept the table locked past the store's wait, the rows rest this long: a
     // page is not held up by that wait at every row.
     static constexpr int kRestMs = 30 * 1000;
@@ -57,6 +62,9 @@ private:
     QDateTime restUntil_;
     int refused_ = 0;
     QString lastFault_;
+    // The table file's device and inode as last opened (0: not known yet).
+    quint64 fileDevice_ = 0;
+    quint64 fileInode_ = 0;
 };
 
 } // namespace core

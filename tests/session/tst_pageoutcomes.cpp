@@ -402,6 +402,22 @@ private slots:
         QCOMPARE(core::statusRowAt(r->desk().DlvStatT(), 1).tracking, number);
     }
 
+    // DLVSTAT removed while the desk has it open: made anew and said, the next page's row in it.
+    void aRemovedStatusTableIsMadeAnew()
+    {
+        PagerSimProcess sim;
+        QVERIFY(sim.start({ "--snpp", "0", "--wctp", "0" }));
+        seed(sim);
+        auto r = run();
+        r->deskSession.sendToRecipient(QStringLiteral("Dave"), QStringLiteral("First"));
+        QTRY_VERIFY_WITH_TIMEOUT(idle(*r), 20000);
+        QVERIFY(QFile::remove(dir_->filePath(QStringLiteral("DLVSTAT.DBF"))));
+        r->deskSession.sendToRecipient(QStringLiteral("Dora"), QStringLiteral("Second"));
+        QTRY_VERIFY_WITH_TIMEOUT(idle(*r), 20000);
+        QCOMPARE(r->statusLines.filter(QStringLiteral("DLVSTAT.DBF was removed while the desk had it open")).size(), 1);
+        QCOMPARE(outcomes(), QStringList({ "Dora|2002|SNPP|SENT" }));
+    }
+
     // Another program keeps DLVSTAT locked: the pages go all the same, the missing outcome said once.
     void aLockedStatusTableDoesNotHoldPagesUp()
     {
