@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
+
 using store::Connection;
 using store::StoreError;
 using store::Table;
@@ -820,6 +822,74 @@ private slots:
         exclusive.close();
         addUsers(shared, { QStringLiteral("Bob") });
         QCOMPARE(shared.recordCount(), 1u);
+    }
+
+    // A program stopped (Ctrl+Z) while it holds a lock of the table or its index: the first
+    // operation that meets it waits the store's patience once and names the table; the next one
+    // (the failed append posted again by close, another open) does not wait for it again. With the
+    // holder gone the table works as before.
+    void stoppedLockHolder_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("lock"); // held at 0x7FFFFFFE: r(ead) or w(rite)
+        QTest::addColumn<bool>("append"); // else two opens
+        QTest::newRow("index read, append") << "BUSERS.CDX" << "r" << true;
+        QTest::newRow("index changed, open") << "BUSERS.CDX" << "w" << false;
+        QTest::newRow("table header, append") << "BUSERS.DBF" << "w" << true;
+    }
+    void stoppedLockHolder()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, lock);
+        QFETCH(bool, append);
+        connection.createTable(QStringLiteral("BUSERS.DBF"), kUserFields);
+        Table t;
+        t.setExclusive(true);
+        openTable(t, QStringLiteral("BUSERS.DBF"));
+        t.addTag(QStringLiteral("Busers"), QStringLiteral("USERNAME"), QStringLiteral("USERNAME"), true);
+        t.close();
+        t.setExclusive(false);
+        openTable(t, QStringLiteral("BUSERS.DBF"));
+        addUsers(t, { QStringLiteral("Ann") });
+        if (!append)
+            t.close();
+        QProcess holder;
+        holder.start(QStringLiteral("/usr/bin/python3"),
+            { QStringLiteral("-c"),
+                QStringLiteral("import fcntl, os, signal, sys\n"
+                               "fd = os.open(sys.argv[1], os.O_RDWR)\n"
+                               "fcntl.lockf(fd, fcntl.LOCK_EX if sys.argv[2] == 'w' else fcntl.LOCK_SH, 1, 0x7FFFFFFE)\n"
+                               "print('locked', flush=True)\n"
+                               "os.kill(os.getpid(), signal.SIGSTOP)\n"),
+                connection.resolve(file), lock });
+        QVERIFY(holder.waitForReadyRead(10000));
+        QElapsedTimer took;
+        took.start();
+        QStringList failures;
+        const auto fails = [&](const std::function<void()>& operation) {
+            try {
+                operation();
+            } catch (const StoreError& e) {
+                failures << e.message();
+            }
+        };
+        if (append) {
+            t.append();
+            t.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("Bob"));
+            fails([&] { t.post(); });
+            fails([&] { t.close(); });
+        } else {
+            fails([&] { openTable(t, QStringLiteral("BUSERS.DBF")); });
+            fails([&] { openTable(t, QStringLiteral("BUSERS.DBF")); });
+        }
+        const qint64 waited = took.elapsed();
+        holder.kill();
+        holder.waitForFinished(5000);
+        QCOMPARE(failures, QStringList(2, QStringLiteral("Table BUSERS is locked by another program")));
+        QVERIFY2(waited < 6000, qPrintable(QStringLiteral("%1 ms").arg(waited)));
+        openTable(t, QStringLiteral("BUSERS.DBF"));
+        addUsers(t, { QStringLiteral("Cid") });
+        QCOMPARE(visibleNames(t), QStringList({ "Ann", "Cid" }));
     }
 
     void damagedFiles_data()
