@@ -49,13 +49,15 @@ class CdxIndex {
 public:
     enum class Access { Shared, Exclusive };
 
-    // Crash safety. A writer marks the directory header (bytes 16 to 19, unused by other engines)
-    // and moves the change counter before it changes anything, and clears the mark when all of its
-    // change is in the file; it holds the index's write lock (a byte-range lock the system drops
-    // when a process dies) all that time. Whoever takes the lock and finds the mark knows that the
-    // writer stopped half-way: the tags are rebuilt from `records` in place (same file, so handles
-    // open in other processes go on with it), or, without records, StoreError says so. Handles of
-    // a table pass its records, so any of them repairs before it reads.
+    // Crash safety. A writer marks the directory header (bytes 24 to 27, which no engine writes;
+    // only this program's exact mark counts, so another engine's index is never taken for an
+    // interrupted one) and moves the change counter before it changes anything, and clears the
+    // mark when all of its change is in the file; it holds the index's write lock (a byte-range
+    // lock the system drops when a process dies) all that time. Whoever takes the lock and finds
+    // the mark knows that the writer stopped half-way: the tags are rebuilt from `records` in place
+    // (same file, so handles open in other processes go on with it), or, without records,
+    // StoreError says so. Handles of a table pass its records, so any of them repairs before it
+    // reads.
     //
     // Opens an existing compound index. Checks the headers (cheaply: no walk of the trees); a file that
     // is not a usable CDX throws StoreError naming the file.

@@ -21,9 +21,25 @@ namespace cdxi {
 // so it never blocks plain reads of the file's bytes.
 inline constexpr uint64_t kLockOffset = 0x7FFFFFFEull;
 inline constexpr uint64_t kLockLength = 1;
-// The mark of a change under way, in unused bytes of the directory header.
-inline constexpr uint64_t kMarkOffset = 16;
+// The mark of a change under way: this exact value at bytes 24 to 27 of the directory header,
+// reserved bytes that no engine writes (other engines keep their own header and page lengths at
+// 16 to 19 and a signature at 20 to 23, so a non-zero value alone means nothing). Files written
+// before the mark moved may carry it at 16; there the same exact value is recognised too, since
+// no engine's lengths read as it.
+inline constexpr uint64_t kMarkOffset = 24;
+inline constexpr uint64_t kOldMarkOffset = 16;
 inline constexpr uint32_t kMarkValue = 0x57524954; // "WRIT"
+// The counter and the mark are read and written together: bytes 8 to 27.
+inline constexpr uint64_t kCounterOffset = 8;
+inline constexpr size_t kCounterAndMarkLength = kMarkOffset + 4 - kCounterOffset;
+
+// Whether the header bytes from the counter on (kCounterAndMarkLength of them) carry the mark,
+// in its place or in its old one.
+inline bool markedAt(const uint8_t* counterAndMark)
+{
+    return cdx::getLe32(counterAndMark + (kMarkOffset - kCounterOffset)) == kMarkValue
+        || cdx::getLe32(counterAndMark + (kOldMarkOffset - kCounterOffset)) == kMarkValue;
+}
 // Page offsets must stay below the lock byte.
 inline constexpr uint64_t kMaxFileSize = 0x7FFFFE00ull;
 inline constexpr int kMaxDepth = 40;
@@ -166,7 +182,7 @@ struct CdxIndex::Impl {
     mutable bool wrote = false;    // something of the change reached the file
     uint32_t counterBeforeMark = 0;
     bool writeFailed = false;
-    uint32_t loadedMark = 0; // the mark as loadState() found it
+    bool loadedMark = false; // the mark as loadState() found it
     QString repairNote;
     // Exclusive use marks the file just before its first write (a change that fails before it
     // leaves the file as it was).
@@ -177,10 +193,10 @@ struct CdxIndex::Impl {
         explicit Marking(bool& f) : flag(f) { flag = true; }
         ~Marking() { flag = false; }
     };
-    uint32_t readMark();
+    bool readMark();
     void setMark();
     void clearMark();
-    void writeCounterAndMark(uint32_t newCounter, uint32_t mark);
+    void writeCounterAndMark(const uint32_t* newCounter, bool mark);
     // Called with a lock held when the mark of a stopped writer is found; leaves the lock as
     // `write` asks and the state loaded.
     void repairInterrupted(bool write);
@@ -219,7 +235,7 @@ struct CdxIndex::Impl {
     void begin(bool write, bool mayStartUnlocked = false);
     void end() noexcept;
     void abandon() noexcept;
-    uint32_t fileCounter(uint32_t* mark = nullptr);
+    uint32_t fileCounter(bool* mark = nullptr);
     void lockForPageRead();
     bool shrunk() const; // the file is shorter than the cache believes
     void lockFile(bool write);

@@ -26,22 +26,22 @@ CdxIndex::Impl::~Impl()
         ::close(fd);
 }
 
-uint32_t CdxIndex::Impl::fileCounter(uint32_t* mark)
+uint32_t CdxIndex::Impl::fileCounter(bool* mark)
 {
-    // The counter at 8, and the mark at 16 with it in the same read when asked for.
-    uint8_t words[12];
-    const size_t length = mark ? 12 : 4;
+    // The counter at 8, and the mark with it in the same read when asked for.
+    uint8_t words[kCounterAndMarkLength];
+    const size_t length = mark ? kCounterAndMarkLength : 4;
     if (!map && ++unmappedCounterReads <= kReadsBeforeMapping) {
-        if (::pread(fd, words, length, 8) != ssize_t(length))
+        if (::pread(fd, words, length, off_t(kCounterOffset)) != ssize_t(length))
             fail(QStringLiteral("cannot read the header"));
     } else {
         // Another process may write it at any time: read each byte once, as it is now.
-        const volatile uint8_t* p = mapped(8);
+        const volatile uint8_t* p = mapped(kCounterOffset);
         for (size_t i = 0; i < length; ++i)
             words[i] = p[i];
     }
     if (mark)
-        *mark = getLe32(words + 8);
+        *mark = markedAt(words);
     return getBe32(words);
 }
 
@@ -207,17 +207,11 @@ void CdxIndex::Impl::unlockFile() noexcept
     writeLocked = readLocked = false;
 }
 
-uint32_t CdxIndex::Impl::readMark()
+bool CdxIndex::Impl::readMark()
 {
-    uint8_t word[4];
-    if (map) {
-        const volatile uint8_t* p = mapped(kMarkOffset);
-        for (int i = 0; i < 4; ++i)
-            word[i] = p[i];
-    } else if (::pread(fd, word, 4, off_t(kMarkOffset)) != 4) {
-        fail(QStringLiteral("cannot read the header"));
-    }
-    return getLe32(word);
+    bool mark = false;
+    fileCounter(&mark);
+    return mark;
 }
 
 // Set under the write lock before anything of a change reaches the file; the counter moves with
@@ -229,22 +223,27 @@ void CdxIndex::Impl::setMark()
     // else of it.
     Marking writing(marking);
     counterBeforeMark = counter;
-    writeCounterAndMark(counter + 1, kMarkValue);
+    const uint32_t next = counter + 1;
+    writeCounterAndMark(&next, true);
     ++counter;
     announce = false;
     marked = true;
     wrote = false;
 }
 
-// The counter (big-endian at 8) and the mark (at 16) in one write, the four bytes between them as
-// the file holds them.
-void CdxIndex::Impl::writeCounterAndMark(uint32_t newCounter, uint32_t mark)
+// The counter (big-endian at 8; kept as the file holds it when `newCounter` is null) and the mark
+// in one write; the bytes between them (the key length, the options and what other engines keep at
+// 16 to 23) as the file holds them, but for the mark's old place, cleared when it holds the mark.
+void CdxIndex::Impl::writeCounterAndMark(const uint32_t* newCounter, bool mark)
 {
-    uint8_t words[12];
-    std::memcpy(words, mapped(8), sizeof words);
-    putBe32(words, newCounter);
-    putLe32(words + 8, mark);
-    writeAt(8, words, sizeof words);
+    uint8_t words[kCounterAndMarkLength];
+    std::memcpy(words, mapped(kCounterOffset), sizeof words);
+    if (newCounter)
+        putBe32(words, *newCounter);
+    putLe32(words + (kMarkOffset - kCounterOffset), mark ? kMarkValue : 0);
+    if (getLe32(words + (kOldMarkOffset - kCounterOffset)) == kMarkValue)
+        putLe32(words + (kOldMarkOffset - kCounterOffset), 0);
+    writeAt(kCounterOffset, words, sizeof words);
 }
 
 void CdxIndex::Impl::clearMark()
@@ -252,10 +251,10 @@ void CdxIndex::Impl::clearMark()
     Marking writing(marking);
     if (!wrote && counter == counterBeforeMark + 1) {
         // Nothing was written: the file goes back to exactly what it was, counter included.
-        writeCounterAndMark(counterBeforeMark, 0);
+        writeCounterAndMark(&counterBeforeMark, false);
         counter = counterBeforeMark;
     } else {
-        writeLe32At(kMarkOffset, 0);
+        writeCounterAndMark(nullptr, false);
     }
     marked = false;
 }
@@ -288,7 +287,7 @@ void CdxIndex::Impl::repairInterrupted(bool write)
         unlockFile();
         lockFile(true);
     }
-    if (readMark() != 0) {
+    if (readMark()) {
         rebuildInPlace();
         clearMark();
         repairNote = QStringLiteral("Index file %1: a change was left unfinished by a program that stopped; "
@@ -330,10 +329,10 @@ void CdxIndex::Impl::begin(bool write, bool mayStartUnlocked)
             try {
                 loadState();
             } catch (const StoreError&) {
-                if (marked || readMark() == 0)
+                if (marked || !readMark())
                     throw;
             }
-            if (!marked && (haveState ? loadedMark : readMark()) != 0) {
+            if (!marked && (haveState ? loadedMark : readMark())) {
                 // A writer stopped half-way; its lock went with it.
                 repairInterrupted(true);
                 unlockFile();
@@ -364,23 +363,23 @@ void CdxIndex::Impl::begin(bool write, bool mayStartUnlocked)
     lockFile(write);
     try {
         // The mark comes with the headers (loading) or with the counter (a cache to check).
-        uint32_t mark = 0;
+        bool mark = false;
         if (!haveState) {
             try {
                 loadState();
             } catch (const StoreError&) {
-                if (readMark() == 0)
+                if (!readMark())
                     throw;
             }
             mark = haveState ? loadedMark : readMark();
         } else if (shrunk()) {
             loadState();
             mark = loadedMark;
-        } else if (const uint32_t now = fileCounter(&mark); mark == 0 && now != counter) {
+        } else if (const uint32_t now = fileCounter(&mark); !mark && now != counter) {
             loadState();
             mark = loadedMark;
         }
-        if (mark != 0)
+        if (mark)
             repairInterrupted(write);
         if (write)
             setMark();
@@ -556,8 +555,8 @@ void CdxIndex::Impl::loadState()
         freeHead = 0;
     if (freeHead != 0)
         checkPointer(freeHead, "the free-page list");
-    counter = getBe32(h + 8);
-    loadedMark = getLe32(h + kMarkOffset);
+    counter = getBe32(h + kCounterOffset);
+    loadedMark = markedAt(h + kCounterOffset);
     haveState = true;
     try {
         readTagList();

@@ -4,14 +4,17 @@
 
 #include <QElapsedTimer>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <thread>
 #include <fcntl.h>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
+#include <sys/stat.h>
+#include <thread>
 #include <utility>
 
 namespace store {
@@ -34,20 +37,71 @@ bool apply(int fd, uint64_t offset, uint64_t length, short type, int command)
     }
 }
 
-// Takes the lock, trying again while another holder has it, for at most kLockPatienceMs: quickly
-// at first (locks are held for microseconds), then every 2 ms. False with errno EAGAIN when the
-// holder kept it, or with the system's errno when it refuses the lock.
+// Locks whose holder kept them past the patience (a program stopped while it held them), by file
+// and range, until this process gets them again. A wait for such a lock lasts kKeptLockPatienceMs
+// only, so that an operation that meets the holder waits the patience once, not again at each
+// later step (a change that failed and is posted again when its table closes, the reads after it).
+// Holders that are alive keep a lock for microseconds, well within the short wait.
+struct KeptLock {
+    uint64_t device;
+    uint64_t inode;
+    uint64_t offset;
+    uint64_t length;
+    auto operator<=>(const KeptLock&) const = default;
+};
+
+std::mutex keptMutex;
+std::set<KeptLock> keptLocks;
+std::atomic<bool> anyKept { false }; // spares the lookup (and its fstat) while nothing is kept
+
+std::optional<KeptLock> keptLockOf(int fd, uint64_t offset, uint64_t length)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return std::nullopt;
+    return KeptLock { uint64_t(st.st_dev), uint64_t(st.st_ino), offset, length };
+}
+
+bool isKept(const KeptLock& lock)
+{
+    std::lock_guard<std::mutex> guard(keptMutex);
+    return keptLocks.count(lock) != 0;
+}
+
+void setKept(const KeptLock& lock, bool kept)
+{
+    std::lock_guard<std::mutex> guard(keptMutex);
+    if (kept)
+        keptLocks.insert(lock);
+    else
+        keptLocks.erase(lock);
+    anyKept = !keptLocks.empty();
+}
+
+// Takes the lock, trying again while another holder has it, for at most kLockPatienceMs (or
+// kKeptLockPatienceMs for a lock its holder kept before): quickly at first (locks are held for
+// microseconds), then every 2 ms. False with errno EAGAIN when the holder kept it, or with the
+// system's errno when it refuses the lock.
 bool waitFor(int fd, uint64_t offset, uint64_t length, short type)
 {
     QElapsedTimer waited;
+    std::optional<KeptLock> self;
+    int patience = kLockPatienceMs;
     for (int attempt = 0;; ++attempt) {
-        if (apply(fd, offset, length, type, F_OFD_SETLK))
+        if (apply(fd, offset, length, type, F_OFD_SETLK)) {
+            if (anyKept && (self || (self = keptLockOf(fd, offset, length))))
+                setKept(*self, false);
             return true;
+        }
         if (errno != EAGAIN && errno != EACCES)
             return false;
-        if (attempt == 0)
+        if (attempt == 0) {
             waited.start();
-        else if (waited.elapsed() > kLockPatienceMs) {
+            if (anyKept && (self = keptLockOf(fd, offset, length)) && isKept(*self))
+                patience = kKeptLockPatienceMs;
+        } else if (waited.elapsed() > patience) {
+            if (self || (self = keptLockOf(fd, offset, length)))
+                setKept(*self, true);
             errno = EAGAIN;
             return false;
         }

@@ -9,10 +9,13 @@ namespace store {
 // belong to the descriptor that took them, so closing another descriptor of the same file in this
 // process (a second handle, a reader of the file) never drops them, and two handles in one process
 // exclude each other like two processes do. A wait is bounded: a lock another program keeps
-// (a program stopped while it held it) is given up after kLockPatienceMs.
+// (a program stopped while it held it) is given up after kLockPatienceMs, and from then on, until
+// this process gets that lock again, after kKeptLockPatienceMs, so that one operation of the store
+// meets the patience once at most.
 // How long a lock is waited for. Locks are held for a few system calls at a time: a lock taken for
 // seconds belongs to a program that keeps it.
 inline constexpr int kLockPatienceMs = 5000;
+inline constexpr int kKeptLockPatienceMs = 200;
 
 class FileLock {
 public:

@@ -111,20 +111,24 @@ QString FptFile::keepReferencedBlocks(uint32_t highest)
     if (::fstat(fd_, &st) != 0)
         fail(errnoText(errno));
     const uint64_t size = uint64_t(st.st_size);
-    uint64_t end = uint64_t(highest) + 1; // the memo's first block at least
+    const uint64_t start = uint64_t(highest) * blockSize_;
+    // Where that memo truly ends: its 8-byte header and its bytes. Other engines do not pad the
+    // file's last block, so a sound file may end there, inside the block.
+    uint64_t end = start + 8;
     unsigned char h[8];
-    if (uint64_t(highest) * blockSize_ + 8 <= size && ::pread(fd_, h, 8, off_t(uint64_t(highest) * blockSize_)) == 8) {
+    if (start + 8 <= size && ::pread(fd_, h, 8, off_t(start)) == 8) {
         // Its length, when the memo's own header is there (a sane one: a cut file ends in zeros or
         // in the middle of a memo).
         const uint64_t length = getBe32(h + 4);
         if (length < (uint64_t(64) << 20))
-            end = uint64_t(highest) + (8 + length + blockSize_ - 1) / blockSize_;
+            end = start + 8 + length;
     }
-    if (end * blockSize_ <= size || end > UINT32_MAX)
+    const uint64_t endBlock = (end + blockSize_ - 1) / blockSize_;
+    if (end <= size || endBlock > UINT32_MAX)
         return {};
-    if (::ftruncate(fd_, off_t(end * blockSize_)) != 0)
+    if (::ftruncate(fd_, off_t(endBlock * blockSize_)) != 0)
         fail(QStringLiteral("cannot lengthen the file: %1").arg(errnoText(errno)));
-    nextFree_ = uint32_t(end);
+    nextFree_ = uint32_t(endBlock);
     char b[4];
     putBe32(b, nextFree_);
     if (::pwrite(fd_, b, 4, 0) != 4)
@@ -157,6 +161,18 @@ uint32_t FptFile::endBlock()
     if (block > UINT32_MAX)
         fail(QStringLiteral("the file is too large for more memos"));
     return uint32_t(block);
+}
+
+uint32_t FptFile::headerNextFree()
+{
+    if (!shared_)
+        return nextFree_; // nobody else writes: what this handle read at open and wrote since
+    if (const unsigned char* header = mappedHeader())
+        return qFromBigEndian(__atomic_load_n(reinterpret_cast<const uint32_t*>(header), __ATOMIC_ACQUIRE));
+    unsigned char h[4];
+    if (::pread(fd_, h, 4, 0) != 4)
+        fail(QStringLiteral("cannot read the header"));
+    return getBe32(h);
 }
 
 unsigned char* FptFile::mappedHeader()
@@ -220,12 +236,21 @@ QByteArray FptFile::read(uint32_t block)
 
 uint32_t FptFile::write(const QByteArray& data)
 {
-    mappedHeader();
-    // New memos go at the end of the file, whatever the header says: a header that lags (a writer
-    // stopped between its memo and the header) or is damaged never leads to an overwrite.
+    // A new memo goes after both the file's end and the header's next free block: a header that
+    // lags (a writer stopped between its memo and the header) is caught by the end, a file cut
+    // short (by a power loss) by the header, so no memo a record points to is ever overwritten.
     const uint32_t minimum = (kHeaderSize + blockSize_ - 1) / blockSize_;
-    const uint32_t block = std::max(minimum, endBlock());
+    const uint32_t end = std::max(minimum, endBlock());
+    const uint32_t next = headerNextFree();
+    if (next > end && next - end > kMaxGapBlocks)
+        fail(QStringLiteral("the header's next free block %1 lies far past the end of the file (block %2); "
+                            "the header is damaged")
+                 .arg(next)
+                 .arg(end));
+    const uint32_t block = std::max(end, next);
     const uint32_t used = uint32_t((8 + data.size() + blockSize_ - 1) / blockSize_);
+    if (uint64_t(block) + used > UINT32_MAX)
+        fail(QStringLiteral("the file is too large for more memos"));
     // The memo padded to whole blocks, so the file always ends on a block boundary.
     QByteArray bytes(qsizetype(used) * blockSize_, '\0');
     putBe32(bytes.data(), kTextType);

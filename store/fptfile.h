@@ -28,9 +28,11 @@ public:
     QString path() const { return path_; }
     // The text of the memo at `block`; a block or length past the end of the file throws.
     QByteArray read(uint32_t block);
-    // Stores `data` in fresh blocks at the end of the file and returns the first. The header's next
-    // free block is kept up to date but never trusted alone: a damaged one must not make a huge
-    // sparse file or overwrite a memo. On a shared file the caller holds the table's header lock.
+    // Stores `data` in fresh blocks and returns the first: at the file's end or at the header's next
+    // free block, whichever lies further (a file cut short keeps the blocks its records point to; a
+    // header that lags never leads to an overwrite). A next free block far past the end is damage
+    // and refused rather than leaving a huge hole in the file. On a shared file the caller holds
+    // the table's header lock.
     uint32_t write(const QByteArray& data);
     void flush();
     // Sets a next free block that lies past the end of the file or inside the header from the
@@ -38,10 +40,11 @@ public:
     // the header was sound). Writes never depend on it.
     QString correctNextFree();
     // The start-up step for a file shorter than its records' references (cut by a power loss):
-    // `highest` is the highest block any record points to. When that memo does not end inside the
-    // file, the file is lengthened (with empty blocks) to where it ends and the next free block set
-    // there, so that new memos never overwrite what older records point to. Returns the note said
-    // once, or an empty text.
+    // `highest` is the highest block any record points to. When that memo's bytes (its 8-byte
+    // header and its length; the last block need not be whole) do not all lie in the file, the file
+    // is lengthened (with empty blocks) to where it ends and the next free block set there, so that
+    // new memos never overwrite what older records point to. Returns the note said once, or an
+    // empty text.
     QString keepReferencedBlocks(uint32_t highest);
 
 private:
@@ -49,6 +52,10 @@ private:
     [[noreturn]] void fail(const QString& what) const;
     void flushTail();
     unsigned char* mappedHeader(); // nullptr: use pread and pwrite
+    uint32_t headerNextFree();
+    // How far past the file's end a header's next free block may lie: a file cut by a power loss
+    // loses what was not yet on the disk, never gigabytes (64 MiB of 64-byte blocks).
+    static constexpr uint32_t kMaxGapBlocks = 1u << 20;
 
     QString path_;
     int fd_ = -1;

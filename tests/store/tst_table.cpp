@@ -822,6 +822,69 @@ private slots:
         QCOMPARE(shared.recordCount(), 1u);
     }
 
+    // A program stopped (Ctrl+Z) while it holds a lock of the table or its index: the first
+    // operation that meets it waits the store's patience once and names the table; the next one
+    // (the failed append posted again by close, another open) does not wait for it again. With the
+    // holder gone the table works as before.
+    void stoppedLockHolder_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("lock"); // held at 0x7FFFFFFE: r(ead) or w(rite)
+        QTest::addColumn<bool>("append"); // else two opens
+        QTest::newRow("index read, append") << "BUSERS.CDX" << "r" << true;
+        QTest::newRow("index changed, open") << "BUSERS.CDX" << "w" << false;
+        QTest::newRow("table header, append") << "BUSERS.DBF" << "w" << true;
+    }
+    void stoppedLockHolder()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, lock);
+        QFETCH(bool, append);
+        connection.createTable(QStringLiteral("BUSERS.DBF"), kUserFields);
+        Table t;
+        t.setExclusive(true);
+        openTable(t, QStringLiteral("BUSERS.DBF"));
+        t.addTag(QStringLiteral("Busers"), QStringLiteral("USERNAME"), QStringLiteral("USERNAME"), true);
+        t.close();
+        t.setExclusive(false);
+        openTable(t, QStringLiteral("BUSERS.DBF"));
+        addUsers(t, { QStringLiteral("Ann") });
+        if (!append)
+            t.close();
+        QProcess holder;
+        holder.start(QStringLiteral("/usr/bin/python3"),
+            { QStringLiteral("-c"),
+                QStringLiteral("import fcntl, os, signal, sys\nfd = os.open(sys.argv[1], os.O_RDWR)\n"
+                               "fcntl.lockf(fd, fcntl.LOCK_EX if sys.argv[2] == 'w' else fcntl.LOCK_SH, 1, 0x7FFFFFFE)\n"
+                               "print('locked', flush=True)\nos.kill(os.getpid(), signal.SIGSTOP)\n"),
+                connection.resolve(file), lock });
+        QVERIFY(holder.waitForReadyRead(10000));
+        QElapsedTimer took;
+        took.start();
+        QStringList failures;
+        for (int i = 0; i < 2; ++i) {
+            try {
+                if (append && i == 0) {
+                    t.append();
+                    t.setFieldText(QStringLiteral("USERNAME"), QStringLiteral("Bob"));
+                    t.post();
+                } else {
+                    append ? t.close() : openTable(t, QStringLiteral("BUSERS.DBF"));
+                }
+            } catch (const StoreError& e) {
+                failures << e.message();
+            }
+        }
+        const qint64 waited = took.elapsed();
+        holder.kill();
+        holder.waitForFinished(5000);
+        QCOMPARE(failures, QStringList(2, QStringLiteral("Table BUSERS is locked by another program")));
+        QVERIFY2(waited < 6000, qPrintable(QStringLiteral("%1 ms").arg(waited)));
+        openTable(t, QStringLiteral("BUSERS.DBF"));
+        addUsers(t, { QStringLiteral("Cid") });
+        QCOMPARE(visibleNames(t), QStringList({ "Ann", "Cid" }));
+    }
+
     void damagedFiles_data()
     {
         QTest::addColumn<QString>("damage");
