@@ -12,6 +12,8 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QSettings>
+#include <QTimer>
+#include <QWindow>
 #include <QWidget>
 
 namespace {
@@ -52,6 +54,7 @@ void DeskWindows::watch(QWidget* window)
     connect(window, &QObject::destroyed, this, [this, window] {
         watched_.remove(window);
         placed_.remove(window);
+        corners_.remove(window);
     });
 }
 
@@ -84,11 +87,40 @@ void DeskWindows::place(QWidget* window)
     if (saved.isValid() && onAScreen(saved)) {
         if (window->minimumSize() != window->maximumSize())
             window->resize(saved.size());
-        window->move(saved.topLeft());
+        // The window has just been made and the window manager has not framed it yet: a move now
+        // places its client area, which the frame then surrounds (a window saved at the screen's
+        // top would come back a title bar higher at every start, its title bar off the screen). The
+        // client goes where the frame will leave it, by the frame of a window already framed (the
+        // main window's); once this window's own frame is known, its frame is put on the corner.
+        const QPoint corner = saved.topLeft();
+        QPoint client = corner;
+        if (window != main_ && main_->isVisible())
+            client += main_->geometry().topLeft() - main_->frameGeometry().topLeft();
+        window->move(client);
+        corners_.insert(window, corner);
+        QTimer::singleShot(3000, this, [this, window] {
+            if (watched_.contains(window))
+                settle(window, true);
+        });
         return;
     }
     if (window != main_)
         window->move(besideMainWindow(main_, window));
+}
+
+bool DeskWindows::settle(QWidget* window, bool last)
+{
+    if (!corners_.contains(window))
+        return true;
+    const QWindow* handle = window->windowHandle();
+    const QMargins frame = handle ? handle->frameMargins() : QMargins();
+    if (frame.isNull() && !last)
+        return false;
+    const QPoint corner = corners_.take(window);
+    // Without a frame (no window manager) the client's corner is the frame's.
+    if (window->frameGeometry().topLeft() != corner)
+        window->move(corner);
+    return true;
 }
 
 void DeskWindows::remember(QWidget* window)
@@ -119,7 +151,14 @@ bool DeskWindows::eventFilter(QObject* watched, QEvent* event)
         break;
     case QEvent::Move:
     case QEvent::Resize:
-        if (widget->isWindow() && widget->isVisible() && placed_.contains(widget) && !widget->isModal())
+    case QEvent::WindowActivate:
+        if (!widget->isWindow() || !widget->isVisible() || !placed_.contains(widget) || widget->isModal())
+            break;
+        // A window still being put on its saved corner is not remembered on its way there; by its
+        // activation its frame is known, or there is none.
+        if (!settle(widget, event->type() == QEvent::WindowActivate))
+            break;
+        if (event->type() != QEvent::WindowActivate)
             remember(widget);
         break;
     case QEvent::KeyPress: {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QStringList>
 
 class QAbstractItemModel;
 class QAbstractItemView;
@@ -46,9 +47,18 @@ QAction* windowKey(QWidget* window, const QString& name, const QKeySequence& key
 QTableView* recordGrid(
     QAbstractItemModel* model, const QString& name, const QString& accessibleName, QWidget* parent);
 
+// Tab and Shift+Tab in `grid` (and in its open cell editor, which writes its value first) go from
+// cell to cell, row after row, and leave the grid for the next control after its last cell (for the
+// previous one before its first), so the grid is typed in like a form.
+void tabMovesCellToCell(QTableView* grid);
+
 // The value typed into the grid's open cell editor goes to its model (commit), or is dropped.
 void commitOpenEditor(QAbstractItemView* grid);
 void dropOpenEditor(QAbstractItemView* grid);
+
+// The headings of a grid of logged or scheduled messages (DDATE, DTIME, USERNAME, MUSTSEND, MSG),
+// in words.
+QStringList messageColumnTitles();
 
 // Shows a field's stored text in `edit`. The store keeps a field without the blanks after it; while
 // the record is being edited (`editing`) an edit that holds the stored text with blanks typed after
