@@ -93,6 +93,11 @@ void DeskWindows::place(QWidget* window)
         // client goes where the frame will leave it, by the frame of a window already framed (the
         // main window's); once this window's own frame is known, its frame is put on the corner.
         const QPoint corner = saved.topLeft();
+        // Where the platform knows the frame already, a move places the frame.
+        if (window->frameGeometry().topLeft() != window->geometry().topLeft()) {
+            window->move(corner);
+            return;
+        }
         QPoint client = corner;
         if (window != main_ && main_->isVisible())
             client += main_->geometry().topLeft() - main_->frameGeometry().topLeft();

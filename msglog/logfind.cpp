@@ -207,8 +207,8 @@ bool LogFind::outside() const
 
 bool LogFind::wrapRound()
 {
-    // A walk that began at an end of the range has seen it all.
-    if (wrapped_ || startRecNo_ == 0)
+    // A walk that began at an end of the range has seen it all; a day's records end with the day.
+    if (wrapped_ || startRecNo_ == 0 || criteria_.day.isValid())
         return false;
     wrapped_ = true;
     store::Table& reader = *reader_;

@@ -37,9 +37,10 @@ struct LogFindCriteria {
 // so the next match there is the next match in the window. A day without a user seeks the day in
 // BY_DATE; a text alone is a walk of BY_DATE from the start record.
 //
-// A find from a record wraps round: past the end of the range (the log, or the user's or the day's
-// records) it goes on from the range's other end up to the start record, saying so by wrappedRound()
-// first. The start record itself is found last, when it is the only match.
+// A find from a record wraps round the log's ends: past the last (first) record of the log, or of
+// the user's records, it goes on from the first (last) up to the start record, saying so by
+// wrappedRound() first; the start record itself is found last, when it is the only match. A find
+// within a day stops at the day's ends.
 //
 // The records are read through a handle of its own on the log file, opened on the first find, so
 // the shared handle the window stands on is neither moved nor ends its pending edit. The outcome

@@ -107,10 +107,9 @@ LogFindBar::LogFindBar(store::Table& log, QWidget* parent)
         Status->setText(wrapNote_.isEmpty() ? searching : wrapNote_ + QStringLiteral("; ") + searching);
     });
     connect(Finder, &LogFind::wrappedRound, this, [this] {
-        const QString range = DayBox->isChecked() ? QStringLiteral("the day") : QStringLiteral("the log");
         wrapNote_ = lastDirection_ == LogFind::Direction::Backward
-            ? QStringLiteral("Passed the start of %1: went on from its end").arg(range)
-            : QStringLiteral("Passed the end of %1: went on from its start").arg(range);
+            ? QStringLiteral("Passed the start of the log: went on from its end")
+            : QStringLiteral("Passed the end of the log: went on from its start");
         Status->setText(wrapNote_);
     });
     connect(Finder, &LogFind::found, this, [this](uint32_t recNo) {

@@ -7,7 +7,9 @@
 #include "support/boxanswerer.h"
 #include "support/records.h"
 #include "support/recipientview.h"
+#include "support/typing.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
@@ -111,6 +113,8 @@ private slots:
     void deleteQuestions();
     void deleteOnEmptyTableShowsTheStoreError();
     void enterMovesToTheNextField();
+    void typedUserKeepsEveryField();
+    void oneSaveAnswersAltS();
     void nameInTheOpenEditorIsKept_data();
     void nameInTheOpenEditorIsKept();
     void tabLeavesTheList();
@@ -338,6 +342,29 @@ void tst_UsersForm::deleteOnEmptyTableShowsTheStoreError()
     QCOMPARE(texts.at(0), QStringLiteral("Delete Record?"));
     QVERIFY2(errors.at(0).at(0).toString().contains(QStringLiteral("empty dataset")),
         qPrintable(errors.at(0).at(0).toString()));
+}
+
+// A new user typed as an operator types it, from the pager ID field: Alt+A goes to the new
+// record's name, Enter writes each entry and moves on, a letter picks the carrier.
+void tst_UsersForm::typedUserKeepsEveryField()
+{
+    openWindow();
+    form_->PagerId->setFocus();
+    testsupport::typeSteps({ "Alt+A", "Dana Smith", "Enter", "555 0199", "Enter", "B", "Alt+S" });
+    QVERIFY(!form_->isVisible());
+    QCOMPARE(usersOnDisk(),
+        (QStringList { "Ann|100|A-Tel", "Bob|200|Gone", "Cy|300|B-Net", "Dana Smith|555 0199|B-Net" }));
+}
+
+// Alt+S belongs to one button: the window's Save; the record row's Save shows no key.
+void tst_UsersForm::oneSaveAnswersAltS()
+{
+    openWindow();
+    QStringList withAltS;
+    for (const QAbstractButton* b : form_->findChildren<QAbstractButton*>())
+        if (b->isVisible() && QKeySequence::mnemonic(b->text()) == QKeySequence(Qt::ALT | Qt::Key_S))
+            withAltS << b->objectName();
+    QCOMPARE(withAltS, QStringList { "SaveBtn" });
 }
 
 void tst_UsersForm::enterMovesToTheNextField()

@@ -80,7 +80,8 @@ private slots:
         // The date, name and message at their columns; the time where the date leaves it room.
         QCOMPARE(texts[1].boxMm.left(), 12.7 + 2.1);
         QCOMPARE(texts[3].boxMm.left(), 12.7 + 46.3);
-        QCOMPARE(texts[4].boxMm.left(), 12.7 + 68.8);
+        // The message after a name column that takes 30 characters.
+        QCOMPARE(texts[4].boxMm.left(), 12.7 + 46.3 + msglog::logReportNameWidthMm() + 1.5);
         QVERIFY(texts[2].boxMm.left() >= 12.7 + 19.6);
         for (int i = 1; i < 4; ++i)
             QVERIFY2(texts[i].boxMm.left() + ReportLayout::textWidthMm(texts[i].text, texts[i].font) + 0.5
@@ -91,7 +92,7 @@ private slots:
     // A name wider than its column wraps there, and the band grows for it; "Group: Sales" fits.
     void longNameWrapsInItsColumn()
     {
-        const QString name = QStringLiteral("Group: Night Shift Dispatch");
+        const QString name = QStringLiteral("WWWW WWWW WWWW WWWW WWWW WWWW WWWW");
         const QList<LaidOutPage> pages = layOut({ record(name), record(QStringLiteral("Group: Sales")) });
         QList<report::PlacedText> names;
         for (const report::PlacedText& text : pages[0].texts)
@@ -102,11 +103,47 @@ private slots:
         QStringList lines;
         for (const report::PlacedText& line : names) {
             lines << line.text;
-            QVERIFY(ReportLayout::textWidthMm(line.text, line.font) + 0.5 <= 68.8 - 46.3);
+            QVERIFY(ReportLayout::textWidthMm(line.text, line.font) <= msglog::logReportNameWidthMm());
         }
         QCOMPARE(lines.join(u' '), name);
         const QList<double> tops = detailTops(pages[0]);
         QVERIFY(tops[1] - 10.58 >= names.last().boxMm.bottom());
+    }
+
+    // Every page carries the period and the print date in its top margin and its number of the
+    // page count in its bottom margin, outside the bands; names of 30 characters keep one line.
+    void pagesSayPeriodPrintDateAndNumber()
+    {
+        const msglog::LogReportHeading heading = msglog::logReportHeading(
+            7, QDate(2026, 3, 7), QString(), QDateTime(QDate(2026, 3, 8), QTime(9, 5)));
+        QCOMPARE(heading.period, QStringLiteral("Period: 2026/03/01 to 2026/03/07"));
+        QCOMPARE(heading.printed, QStringLiteral("Printed 2026/03/08 09:05"));
+        QCOMPARE(msglog::logReportHeading(1, QDate(2026, 3, 7), QStringLiteral("Alice"), QDateTime()).period,
+            QStringLiteral("Period: 2026/03/07; user Alice"));
+        const report::ReportDefinition def = msglog::logReportDefinition(heading);
+        QList<QStringList> records;
+        for (const QString& name : { QStringLiteral("Group: Night Shift"), QStringLiteral("Alexandra Montgomery-Whitfield") })
+            for (int i = 0; i < 40; ++i)
+                records << record(name);
+        ListSource source(records);
+        ReportLayout layout(def, source);
+        QList<LaidOutPage> pages;
+        while (auto page = layout.nextPage())
+            pages << *page;
+        QVERIFY(pages.size() >= 2);
+        for (const LaidOutPage& page : pages) {
+            QStringList margins;
+            for (const report::PlacedText& text : page.texts) {
+                const bool inMargin = text.boxMm.bottom() <= 12.7 || text.boxMm.top() >= 279.4 - 12.7;
+                if (inMargin)
+                    margins << report::numberedText(text.text, 2, 3);
+                else if (text.boxMm.left() == 12.7 + 46.3) // a whole name on its line
+                    QVERIFY2(text.text == u"Group: Night Shift" || text.text == u"Alexandra Montgomery-Whitfield",
+                        qPrintable(text.text));
+            }
+            QCOMPARE(margins, QStringList({ heading.period, heading.printed, QStringLiteral("Page 2 of 3") }));
+        }
+        QCOMPARE(report::numberedText(QStringLiteral("Page {page} of {pages}"), 1, 0), QStringLiteral("Page 1 of \u2026"));
     }
 
     // A long message wraps within its column and the next record starts under its last line.
