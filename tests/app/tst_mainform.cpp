@@ -207,24 +207,21 @@ void tst_MainForm::controls()
     QCOMPARE(button->shortcut(), key);
 }
 
-// Every key of the main window belongs to one control: its buttons' and boxes' keys, its captions'
-// keys (Alt+O for the recipient list), its menu bar's. Alt+O goes to the recipient list.
+// Every key of the main window belongs to one control (buttons, boxes, captions, menu bar);
+// Alt+O goes to the recipient list.
 void tst_MainForm::keysClashWithNothing()
 {
     auto form = makeForm();
-    QMap<QKeySequence, QStringList> owners;
+    QMap<QKeySequence, int> owners;
     for (const QAbstractButton* b : form->findChildren<QAbstractButton*>())
-        if (b->window() == form.get() && !b->shortcut().isEmpty())
-            owners[b->shortcut()] << b->objectName();
+        owners[b->window() == form.get() ? b->shortcut() : QKeySequence()]++;
     for (const QLabel* l : form->findChildren<QLabel*>())
-        if (l->window() == form.get() && l->buddy())
-            owners[QKeySequence::mnemonic(l->text())] << l->objectName();
+        owners[l->buddy() && l->window() == form.get() ? QKeySequence::mnemonic(l->text()) : QKeySequence()]++;
     for (const QAction* a : form->menuBar()->actions())
-        owners[QKeySequence::mnemonic(a->text())] << a->text();
+        owners[QKeySequence::mnemonic(a->text())]++;
+    owners.remove(QKeySequence());
     for (auto it = owners.cbegin(); it != owners.cend(); ++it)
-        QVERIFY2(it.key().isEmpty() || it.value().size() == 1,
-            qPrintable(it.key().toString() + QStringLiteral(": ") + it.value().join(u',')));
-    QCOMPARE(owners.value(QKeySequence("Alt+O")), QStringList { "AndGroupsLabel" });
+        QVERIFY2(it.value() == 1, qPrintable(it.key().toString()));
     form->show();
     QVERIFY(QTest::qWaitForWindowActive(form.get()));
     QTest::keyClick(form.get(), Qt::Key_O, Qt::AltModifier);

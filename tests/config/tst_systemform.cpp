@@ -23,8 +23,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "support/typing.h"
-
 namespace {
 
 const QString kSystem = QStringLiteral("System");
@@ -129,7 +127,6 @@ private slots:
     void leavingNumberFields_data();
     void leavingNumberFields();
     void enterMovesToTheNextField();
-    void typedSettingsAreSaved();
     void upperCaseFields();
     void saveConfigurationKeepsTheWindowOpen();
     void exitAndEveryCloseWriteTheFields();
@@ -378,22 +375,6 @@ void tst_SystemForm::leavingNumberFields()
     QTest::keyClick(edit, Qt::Key_Tab);
     QVERIFY(!edit->hasFocus());
     QCOMPARE(edit->text(), left);
-}
-
-// The settings typed as an operator types them, Enter moving from field to field, then Alt+S
-// ("&Save Configuration"): each typed value is saved.
-void tst_SystemForm::typedSettingsAreSaved()
-{
-    auto form = makeForm();
-    showActive(form.get());
-    form->comport->setFocus();
-    QTRY_VERIFY(form->comport->hasFocus());
-    testsupport::typeSteps({ "COM3", "Enter", "Enter", "9", "Enter", "Enter", "2", "Enter", "12", "Enter", "Alt+S" });
-    QVERIFY(form->isVisible());
-    QCOMPARE(saved(QStringLiteral("ComPort")), QStringLiteral("COM3"));
-    QCOMPARE(saved(QStringLiteral("OutsideLine")), QStringLiteral("9"));
-    QCOMPARE(saved(QStringLiteral("DeliveryRetries")), QStringLiteral("2"));
-    QCOMPARE(saved(QStringLiteral("DirectMesgDelay")), QStringLiteral("12"));
 }
 
 void tst_SystemForm::enterMovesToTheNextField()

@@ -9,7 +9,6 @@
 #include "support/recipientview.h"
 #include "support/typing.h"
 
-#include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
@@ -114,7 +113,6 @@ private slots:
     void deleteOnEmptyTableShowsTheStoreError();
     void enterMovesToTheNextField();
     void typedUserKeepsEveryField();
-    void oneSaveAnswersAltS();
     void nameInTheOpenEditorIsKept_data();
     void nameInTheOpenEditorIsKept();
     void tabLeavesTheList();
@@ -354,17 +352,6 @@ void tst_UsersForm::typedUserKeepsEveryField()
     QVERIFY(!form_->isVisible());
     QCOMPARE(usersOnDisk(),
         (QStringList { "Ann|100|A-Tel", "Bob|200|Gone", "Cy|300|B-Net", "Dana Smith|555 0199|B-Net" }));
-}
-
-// Alt+S belongs to one button: the window's Save; the record row's Save shows no key.
-void tst_UsersForm::oneSaveAnswersAltS()
-{
-    openWindow();
-    QStringList withAltS;
-    for (const QAbstractButton* b : form_->findChildren<QAbstractButton*>())
-        if (b->isVisible() && QKeySequence::mnemonic(b->text()) == QKeySequence(Qt::ALT | Qt::Key_S))
-            withAltS << b->objectName();
-    QCOMPARE(withAltS, QStringList { "SaveBtn" });
 }
 
 void tst_UsersForm::enterMovesToTheNextField()

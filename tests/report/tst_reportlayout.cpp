@@ -110,42 +110,6 @@ private slots:
         QVERIFY(tops[1] - 10.58 >= names.last().boxMm.bottom());
     }
 
-    // Every page carries the period and the print date in its top margin and its number of the
-    // page count in its bottom margin, outside the bands; names of 30 characters keep one line.
-    void pagesSayPeriodPrintDateAndNumber()
-    {
-        const msglog::LogReportHeading heading = msglog::logReportHeading(
-            7, QDate(2026, 3, 7), QString(), QDateTime(QDate(2026, 3, 8), QTime(9, 5)));
-        QCOMPARE(heading.period, QStringLiteral("Period: 2026/03/01 to 2026/03/07"));
-        QCOMPARE(heading.printed, QStringLiteral("Printed 2026/03/08 09:05"));
-        QCOMPARE(msglog::logReportHeading(1, QDate(2026, 3, 7), QStringLiteral("Alice"), QDateTime()).period,
-            QStringLiteral("Period: 2026/03/07; user Alice"));
-        const report::ReportDefinition def = msglog::logReportDefinition(heading);
-        QList<QStringList> records;
-        for (const QString& name : { QStringLiteral("Group: Night Shift"), QStringLiteral("Alexandra Montgomery-Whitfield") })
-            for (int i = 0; i < 40; ++i)
-                records << record(name);
-        ListSource source(records);
-        ReportLayout layout(def, source);
-        QList<LaidOutPage> pages;
-        while (auto page = layout.nextPage())
-            pages << *page;
-        QVERIFY(pages.size() >= 2);
-        for (const LaidOutPage& page : pages) {
-            QStringList margins;
-            for (const report::PlacedText& text : page.texts) {
-                const bool inMargin = text.boxMm.bottom() <= 12.7 || text.boxMm.top() >= 279.4 - 12.7;
-                if (inMargin)
-                    margins << report::numberedText(text.text, 2, 3);
-                else if (text.boxMm.left() == 12.7 + 46.3) // a whole name on its line
-                    QVERIFY2(text.text == u"Group: Night Shift" || text.text == u"Alexandra Montgomery-Whitfield",
-                        qPrintable(text.text));
-            }
-            QCOMPARE(margins, QStringList({ heading.period, heading.printed, QStringLiteral("Page 2 of 3") }));
-        }
-        QCOMPARE(report::numberedText(QStringLiteral("Page {page} of {pages}"), 1, 0), QStringLiteral("Page 1 of \u2026"));
-    }
-
     // A long message wraps within its column and the next record starts under its last line.
     void longMessageGrowsItsBand()
     {

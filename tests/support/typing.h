@@ -6,12 +6,11 @@
 #include <QTest>
 #include <QWidget>
 
-// Keys typed as an operator types them: each one to whatever holds the focus at that moment, so a
-// grid's first key opens its own cell editor and the next ones land in it.
 namespace testsupport {
 
-// Each step is a key ("Enter", "Tab", "Shift+Tab", "Esc", or a combination such as "Alt+A") or a
-// text typed character by character.
+// Types as an operator does, each key to whatever has the focus then (a grid's first key opens its
+// cell editor, the next land in it). A step is a key ("Enter", "Tab", "Shift+Tab", "Esc", "Alt+A")
+// or a text, typed character by character.
 inline void typeSteps(const QStringList& steps)
 {
     for (const QString& step : steps) {

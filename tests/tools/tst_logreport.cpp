@@ -141,13 +141,13 @@ private slots:
         QVERIFY(qAbs(rowTops[3] - rowTops[2] - detail - gap) < 0.5);
     }
 
-    // Each page's top margin gives the period and the print date, its bottom margin "Page N of M";
+    // Each page's top margin gives the period and the print date, its foot "Page N of M";
     // "Group: Night Shift" keeps one line.
     void headerFooterAndNameReadBack()
     {
         QList<QStringList> records;
         for (int i = 0; i < 60; ++i)
-            records << QStringList { day(i % 2), "08:00:00 AM", "Group: Night Shift", QStringLiteral("page %1").arg(i) };
+            records << QStringList { day(i % 2), "08:00:00 AM", "Group: Night Shift", QStringLiteral("m%1").arg(i) };
         seed(records);
         QCOMPARE(runLogReport({ dir_->path(), pdfPath(), QStringLiteral("--days"), QStringLiteral("2") }), 0);
         QProcess text;
@@ -155,16 +155,13 @@ private slots:
         QVERIFY(text.waitForFinished(30000));
         const QStringList pages = QString::fromUtf8(text.readAllStandardOutput()).split(u'\f', Qt::SkipEmptyParts);
         QVERIFY(pages.size() >= 2);
-        const QString today = QLocale::c().toString(QDate::currentDate(), QStringLiteral("yyyy'/'MM'/'dd"));
         for (int i = 0; i < pages.size(); ++i) {
             const QStringList lines = pages.at(i).split(u'\n', Qt::SkipEmptyParts);
-            QVERIFY2(lines.first().contains(QStringLiteral("Period: %1 to %2").arg(day(1), today)), qPrintable(lines.first()));
-            QVERIFY2(lines.first().contains(QStringLiteral("Printed ") + today), qPrintable(lines.first()));
+            QVERIFY2(QRegularExpression(QStringLiteral("^Period: %1 to %2 +Printed %2 \\d\\d:\\d\\d$").arg(day(1), day(0)))
+                         .match(lines.first().trimmed()).hasMatch(), qPrintable(lines.first()));
             QCOMPARE(lines.last().trimmed(), QStringLiteral("Page %1 of %2").arg(i + 1).arg(pages.size()));
-            for (const QString& line : lines)
-                QVERIFY2(!line.trimmed().endsWith(QStringLiteral("Group: Night")), qPrintable(line));
+            QVERIFY(lines.filter(QRegularExpression(QStringLiteral("Group: Night *$"))).isEmpty()); // no wrap
         }
-        QVERIFY(pages.first().contains(QStringLiteral("Group: Night Shift")));
     }
 
     // --user takes any name, quotes too; --days 2 is today and yesterday.
