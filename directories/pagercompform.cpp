@@ -144,7 +144,7 @@ TPagerCompForm::TPagerCompForm(core::Desk& desk, QWidget* parent)
         QStringLiteral("Host Speed"), QStringLiteral("Max # characters"), QStringLiteral("Password") });
     CarriersList = recordGrid(
         CarriersModel, QStringLiteral("CarriersList"), QStringLiteral("Paging Carrier Name:"), this);
-    CarriersList->setColumnWidth(0, 160);
+    CarriersList->setColumnWidth(0, qMax(160, CarriersList->columnWidth(0)));
     // The terminal's password shows as dots, as in its field.
     auto* carrierDelegate = new CellDelegate(CarriersList);
     carrierDelegate->setSecretColumn(4);

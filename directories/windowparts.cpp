@@ -139,7 +139,15 @@ QTableView* recordGrid(
     grid->setTabKeyNavigation(false);
     grid->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
         | QAbstractItemView::AnyKeyPressed);
+    fitHeadings(grid);
     return grid;
+}
+
+void fitHeadings(QTableView* grid)
+{
+    QHeaderView* header = grid->horizontalHeader();
+    for (int column = 0; column < header->count(); ++column)
+        grid->setColumnWidth(column, qMax(grid->columnWidth(column), header->sectionSizeHint(column)));
 }
 
 void tabMovesCellToCell(QTableView* grid)

@@ -43,7 +43,7 @@ QAction* windowKey(QWidget* window, const QString& name, const QKeySequence& key
 
 // A grid of a list window on `model`: one record current, its row chosen whole; a cell edited by
 // typing over it (or F2, or a double click); Tab leaves the grid for the next control, as in every
-// other control of the window. `name` is its object name, `accessibleName` what assistive tools say.
+// other control of the window; its columns as wide as their headings at least. `name` is its object name, `accessibleName` what assistive tools say.
 QTableView* recordGrid(
     QAbstractItemModel* model, const QString& name, const QString& accessibleName, QWidget* parent);
 
@@ -51,6 +51,9 @@ QTableView* recordGrid(
 // cell to cell, row after row, and leave the grid for the next control after its last cell (for the
 // previous one before its first), so the grid is typed in like a form.
 void tabMovesCellToCell(QTableView* grid);
+
+// Every column of `grid` at least as wide as its heading, so the words of a heading show whole.
+void fitHeadings(QTableView* grid);
 
 // The value typed into the grid's open cell editor goes to its model (commit), or is dropped.
 void commitOpenEditor(QAbstractItemView* grid);

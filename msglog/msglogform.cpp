@@ -76,6 +76,7 @@ TMsgLogF::TMsgLogF(core::Desk& desk, compose::Composition& composition, LogResen
             metrics.horizontalAdvance(LogStatus::shownAs(status + QStringLiteral(" 88/88")))
                 + 3 * metrics.averageCharWidth());
     }
+    directories::fitHeadings(DBGrid2);
     DBGrid2->horizontalHeader()->resizeSection(statusColumn, statusWidth);
     DBGrid2->verticalHeader()->setDefaultSectionSize(DBGrid2->fontMetrics().height() + 6);
     DBGrid2->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed

@@ -87,6 +87,7 @@ TSchedMsgF::TSchedMsgF(store::Table& scheduled, compose::Composition& compositio
         | QAbstractItemView::AnyKeyPressed);
     DBGrid1->verticalHeader()->setDefaultSectionSize(DBGrid1->fontMetrics().height() + 6);
     DBGrid1->horizontalHeader()->setStretchLastSection(true);
+    directories::fitHeadings(DBGrid1);
 
     auto* memoCaption = new QLabel(QStringLiteral("Message:"), this);
     DBMemo1 = new QPlainTextEdit(this);

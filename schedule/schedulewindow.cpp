@@ -159,7 +159,7 @@ TSchedule::TSchedule(core::Desk& desk, compose::Composition& composition, QWidge
     body->addLayout(side);
     auto* what = new QGridLayout;
     what->addWidget(toCaption, 0, 0, Qt::AlignTop);
-    what->addWidget(Recipients, 0, 1);
+    what->addWidget(Recipients, 0, 1, Qt::AlignTop);
     what->addWidget(messageCaption, 1, 0, Qt::AlignTop);
     what->addWidget(MessageView, 1, 1);
     what->setColumnStretch(1, 1);
