@@ -13,8 +13,8 @@
 #include <QScreen>
 #include <QSettings>
 #include <QTimer>
-#include <QWindow>
 #include <QWidget>
+#include <QWindow>
 
 namespace {
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <QObject>
-#include <QPointer>
 #include <QHash>
+#include <QObject>
 #include <QPoint>
+#include <QPointer>
 #include <QSet>
 
 class QSettings;

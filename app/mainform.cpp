@@ -156,8 +156,9 @@ TMainForm::TMainForm(std::unique_ptr<session::DeskSession> owned, session::DeskS
         return QString();
     };
     pendingWindow = new TShowPending(desk(), this);
-    connect(pendingWindow, &TShowPending::closedWithCount, pendingButton,
-        [this](int pending) { showPendingCount(QStringLiteral("Pending Msgs: ") + QString::number(pending)); });
+    connect(pendingWindow, &TShowPending::closedWithCount, pendingButton, [this](int pending) {
+        showPendingCount(QStringLiteral("Pending Msgs: ") + QString::number(pending));
+    });
     connectComposition();
 
     // Creation: the windows made on first use start unmade (aboutBox_, helpWindow_); a window with

@@ -140,8 +140,9 @@ TPagerCompForm::TPagerCompForm(core::Desk& desk, QWidget* parent)
             store::pagecomp::HostChars, store::pagecomp::HostPassword },
         this);
     // Headed in the words of the fields' labels.
-    CarriersModel->setColumnTitles({ QStringLiteral("Paging Carrier Name"), QStringLiteral("Host Tel. Number"),
-        QStringLiteral("Host Speed"), QStringLiteral("Max # characters"), QStringLiteral("Password") });
+    CarriersModel->setColumnTitles(
+        { QStringLiteral("Paging Carrier Name"), QStringLiteral("Host Tel. Number"),
+            QStringLiteral("Host Speed"), QStringLiteral("Max # characters"), QStringLiteral("Password") });
     CarriersList = recordGrid(
         CarriersModel, QStringLiteral("CarriersList"), QStringLiteral("Paging Carrier Name:"), this);
     CarriersList->setColumnWidth(0, qMax(160, CarriersList->columnWidth(0)));

@@ -34,7 +34,8 @@ protected:
         const auto* key = static_cast<QKeyEvent*>(event);
         const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
         const bool forward = key->key() == Qt::Key_Tab && mods == Qt::NoModifier;
-        const bool back = key->key() == Qt::Key_Backtab || (key->key() == Qt::Key_Tab && mods == Qt::ShiftModifier);
+        const bool back
+            = key->key() == Qt::Key_Backtab || (key->key() == Qt::Key_Tab && mods == Qt::ShiftModifier);
         if (!forward && !back)
             return false;
         const QModelIndex next = neighbour(forward);

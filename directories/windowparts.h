@@ -43,7 +43,8 @@ QAction* windowKey(QWidget* window, const QString& name, const QKeySequence& key
 
 // A grid of a list window on `model`: one record current, its row chosen whole; a cell edited by
 // typing over it (or F2, or a double click); Tab leaves the grid for the next control, as in every
-// other control of the window; its columns as wide as their headings at least. `name` is its object name, `accessibleName` what assistive tools say.
+// other control of the window; its columns as wide as their headings at least. `name` is its object
+// name, `accessibleName` what assistive tools say.
 QTableView* recordGrid(
     QAbstractItemModel* model, const QString& name, const QString& accessibleName, QWidget* parent);
 

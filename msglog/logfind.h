@@ -107,8 +107,8 @@ private:
     QByteArray high_; // the first key after the range; empty: to the last record
     uint32_t startRecNo_ = 0; // the start record, 0 when the walk starts at an end of the range
     QString startDay_;        // its DDATE
-    QByteArray startKey_;     // its place in the range's order (user and day, or day)
-    bool wrapped_ = false;    // the walk went round the range's end
+    QByteArray startKey_; // its place in the range's order (user and day, or day)
+    bool wrapped_ = false; // the walk went round the range's end
     uint32_t startEntry_ = 0;
     uint32_t endEntry_ = 0;
     int usernameWidth_ = 30;

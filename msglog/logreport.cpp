@@ -33,7 +33,8 @@ double logReportNameWidthMm()
     return report::ReportLayout::textWidthMm(QString(kNameChars, u'n'), kDetailFont);
 }
 
-LogReportHeading logReportHeading(int days, const QDate& today, const QString& userName, const QDateTime& printed)
+LogReportHeading logReportHeading(
+    int days, const QDate& today, const QString& userName, const QDateTime& printed)
 {
     const QString last = QLocale::c().toString(today, QStringLiteral("yyyy'/'MM'/'dd"));
     LogReportHeading heading;
@@ -45,7 +46,8 @@ LogReportHeading logReportHeading(int days, const QDate& today, const QString& u
         heading.period = QStringLiteral("Period: %1 to %2").arg(firstReportedDay(today, days), last);
     if (!userName.isEmpty())
         heading.period += QStringLiteral("; user ") + userName;
-    heading.printed = QStringLiteral("Printed ") + QLocale::c().toString(printed, QStringLiteral("yyyy'/'MM'/'dd HH':'mm"));
+    heading.printed = QStringLiteral("Printed ")
+        + QLocale::c().toString(printed, QStringLiteral("yyyy'/'MM'/'dd HH':'mm"));
     return heading;
 }
 
@@ -83,8 +85,8 @@ report::ReportDefinition logReportDefinition(const LogReportHeading& heading)
         def.pageTexts.append({ -1, heading.period, 0, kHeaderTopMm, 0, kPageFont, false, false });
     if (!heading.printed.isEmpty()) {
         const double printedWidth = report::ReportLayout::textWidthMm(heading.printed, kPageFont);
-        def.pageTexts.append(
-            { -1, heading.printed, width - printedWidth, kHeaderTopMm, printedWidth, kPageFont, false, false });
+        def.pageTexts.append({ -1, heading.printed, width - printedWidth, kHeaderTopMm, printedWidth,
+            kPageFont, false, false });
     }
     const QString pageLine
         = QStringLiteral("Page %1 of %2").arg(report::pageNumberMark(), report::pageCountMark());

@@ -15,12 +15,13 @@ namespace msglog {
 // What the log report's running header says: the period reported (and the one user, when chosen)
 // and when it was printed.
 struct LogReportHeading {
-    QString period;  // "Period: 2026/04/28 to 2026/04/30", with "; user Alice" for one user
+    QString period; // "Period: 2026/04/28 to 2026/04/30", with "; user Alice" for one user
     QString printed; // "Printed 2026/04/30 10:15"
 };
 // The heading of a report of the last `days` days up to `today` (0: every day logged), of
 // `userName`'s records alone when it is not empty, printed at `printed`.
-LogReportHeading logReportHeading(int days, const QDate& today, const QString& userName, const QDateTime& printed);
+LogReportHeading logReportHeading(
+    int days, const QDate& today, const QString& userName, const QDateTime& printed);
 
 // The log report: US Letter, margins of half an inch, the title "Message Log", a blank gap before
 // each run of one USERNAME, and one line a record (date, time, name, the message wrapping and

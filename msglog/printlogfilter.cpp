@@ -110,7 +110,9 @@ void TPrintLogFilter::BitBtn1Click()
         const QDate day = today();
         report::ReportPreview preview(
             logReportDefinition(logReportHeading(days, day, userName, QDateTime::currentDateTime())),
-            [&shared, userName, days, day] { return std::make_unique<OwnLogSource>(shared, userName, days, day); },
+            [&shared, userName, days, day] {
+                return std::make_unique<OwnLogSource>(shared, userName, days, day);
+            },
             QStringLiteral("Message Log"), this);
         preview.setObjectName(QStringLiteral("LogPreview"));
         preview.setProposedPdfPath(proposedPdfPath());

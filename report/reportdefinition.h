@@ -91,8 +91,14 @@ struct PlacedText {
 };
 
 // The marks of a page text for the page's number and the report's page count.
-inline QString pageNumberMark() { return QStringLiteral("{page}"); }
-inline QString pageCountMark() { return QStringLiteral("{pages}"); }
+inline QString pageNumberMark()
+{
+    return QStringLiteral("{page}");
+}
+inline QString pageCountMark()
+{
+    return QStringLiteral("{pages}");
+}
 
 // `text` with the marks filled in: page `number` of `count` pages (a count below 1 is not known yet
 // and shows as an ellipsis).

@@ -244,8 +244,9 @@ std::optional<LaidOutPage> ReportLayout::nextPage()
     for (const BandField& field : def_.pageTexts) {
         const double width = field.widthMm > 0 ? field.widthMm : textWidthMm(field.text, field.font);
         const bool numbered = field.text.contains(pageNumberMark()) || field.text.contains(pageCountMark());
-        page.texts.append({ QRectF(def_.marginsMm.left() + field.leftMm, field.topMm, width, lineHeightMm(field.font)),
-            field.text, field.font, field.centred, numbered });
+        page.texts.append(
+            { QRectF(def_.marginsMm.left() + field.leftMm, field.topMm, width, lineHeightMm(field.font)),
+                field.text, field.font, field.centred, numbered });
     }
     return page;
 }

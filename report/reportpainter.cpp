@@ -48,8 +48,8 @@ int paintEach(const std::function<std::optional<LaidOutPage>()>& nextPage, QPage
 
 } // namespace
 
-int paintReport(ReportLayout& layout, QPagedPaintDevice& device, const std::function<bool(int page)>& keepGoing,
-    int pageCount)
+int paintReport(ReportLayout& layout, QPagedPaintDevice& device,
+    const std::function<bool(int page)>& keepGoing, int pageCount)
 {
     return paintEach([&layout] { return layout.nextPage(); }, device, keepGoing, pageCount);
 }
@@ -63,8 +63,8 @@ int countPages(const ReportDefinition& definition, RecordSource& source)
     return pages;
 }
 
-int writePdf(const ReportDefinition& definition, RecordSource& source, const QString& path, const QString& title,
-    const std::function<bool(int page)>& keepGoing, int pageCount)
+int writePdf(const ReportDefinition& definition, RecordSource& source, const QString& path,
+    const QString& title, const std::function<bool(int page)>& keepGoing, int pageCount)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))

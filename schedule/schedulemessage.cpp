@@ -147,7 +147,8 @@ ScheduleOutcome scheduleMessage(core::Desk& desk, compose::Composition& composit
             // is on (the switch read at the start).
             outcome.lines << QStringLiteral("Message for ") + stored
                     + (desk.ScheduledSendingEnabled()
-                            ? QStringLiteral(" is due now: it goes at the next pass of the scheduled messages")
+                            ? QStringLiteral(
+                                " is due now: it goes at the next pass of the scheduled messages")
                             : QStringLiteral(" is due now: it goes once scheduled sending is on"));
         } else {
             outcome.lines << QStringLiteral("Message scheduled for ") + stored + QStringLiteral(" on ")

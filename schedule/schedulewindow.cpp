@@ -283,7 +283,8 @@ void TSchedule::BitBtn1Click()
     if (!schedule(false))
         return;
     if (outcome.kind == ScheduleOutcome::MomentPassed) {
-        if (QMessageBox::question(this, windowTitle(), outcome.lines.value(0), QMessageBox::Ok | QMessageBox::Cancel)
+        if (QMessageBox::question(
+                this, windowTitle(), outcome.lines.value(0), QMessageBox::Ok | QMessageBox::Cancel)
             != QMessageBox::Ok)
             return; // the entries stay, to be mended
         if (!schedule(true))
@@ -316,7 +317,8 @@ void TSchedule::BitBtn1Click()
 void TSchedule::showComposition()
 {
     const QStringList recipients = scheduleRecipients(composition_);
-    Recipients->setText(recipients.isEmpty() ? QStringLiteral("(no recipient ticked)") : recipients.join(QStringLiteral(", ")));
+    Recipients->setText(recipients.isEmpty() ? QStringLiteral("(no recipient ticked)")
+                                             : recipients.join(QStringLiteral(", ")));
     Recipients->setToolTip(recipients.join(u'\n'));
     if (MessageView->toPlainText() != composition_.text())
         MessageView->setPlainText(composition_.text());

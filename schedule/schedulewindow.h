@@ -52,7 +52,7 @@ public:
     QPushButton* BitBtn2; // E&xit
     QCheckBox* SendMessages;
     QLabel* TimeofDay;
-    QLabel* Recipients;        // the ticked recipients OK schedules for
+    QLabel* Recipients; // the ticked recipients OK schedules for
     QPlainTextEdit* MessageView; // the message OK schedules
     QMenuBar* MainMenu;
     QAction* ScheduledMsgsMenu;

@@ -26,8 +26,8 @@
 #include "support/pages.h"
 #include "support/pendingfile.h"
 
-#include <QAccessible>
 #include <QAbstractSpinBox>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -40,21 +40,21 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMap>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTableView>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QStandardPaths>
+#include <QTableView>
 #include <QTemporaryDir>
-#include <QMap>
 #include <QTest>
 #include <QTextBlock>
-#include <QTextLayout>
 #include <QTextBrowser>
+#include <QTextLayout>
 #include <QTimer>
 #include <QToolButton>
 #include <sys/stat.h>
@@ -216,7 +216,8 @@ void tst_MainForm::keysClashWithNothing()
     for (const QAbstractButton* b : form->findChildren<QAbstractButton*>())
         owners[b->window() == form.get() ? b->shortcut() : QKeySequence()]++;
     for (const QLabel* l : form->findChildren<QLabel*>())
-        owners[l->buddy() && l->window() == form.get() ? QKeySequence::mnemonic(l->text()) : QKeySequence()]++;
+        owners[l->buddy() && l->window() == form.get() ? QKeySequence::mnemonic(l->text())
+                                                       : QKeySequence()]++;
     for (const QAction* a : form->menuBar()->actions())
         owners[QKeySequence::mnemonic(a->text())]++;
     owners.remove(QKeySequence());

@@ -123,7 +123,8 @@ private slots:
         typeSteps({ "day shift" });
         QVERIFY(form_->GroupName->isAncestorOf(QApplication::focusWidget()));
         typeSteps({ "Alt+S" });
-        QTRY_COMPARE(onDisk(dir_->path(), QStringLiteral("GROUPS.DBF"), QStringLiteral("GROUP_UNIQ"), { QStringLiteral("GROUP") }),
+        QTRY_COMPARE(onDisk(dir_->path(), QStringLiteral("GROUPS.DBF"), QStringLiteral("GROUP_UNIQ"),
+                         { QStringLiteral("GROUP") }),
             QStringList { QStringLiteral("Day Shift") });
         QVERIFY(QFile::exists(file(QStringLiteral("DayShift.GRP"))));
         QVERIFY(!QFile::exists(file(QStringLiteral(".GRP"))));

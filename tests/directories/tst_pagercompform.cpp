@@ -179,10 +179,12 @@ void tst_PagerCompForm::opensWithEveryCarrierInNameOrder()
     QVERIFY(!form_->isModal());
     QCOMPARE(form_->CarriersModel->columnCount(), 5);
     // Headed in the words of the fields' labels; each column still names its field.
-    const QStringList headings = { "Paging Carrier Name", "Host Tel. Number", "Host Speed", "Max # characters", "Password" };
+    const QStringList headings
+        = { "Paging Carrier Name", "Host Tel. Number", "Host Speed", "Max # characters", "Password" };
     for (int c = 0; c < 5; ++c) {
         QCOMPARE(form_->CarriersModel->headerData(c, Qt::Horizontal).toString(), headings.at(c));
-        QCOMPARE(form_->CarriersModel->headerData(c, Qt::Horizontal, models::TableModel::FieldNameRole).toString(),
+        QCOMPARE(
+            form_->CarriersModel->headerData(c, Qt::Horizontal, models::TableModel::FieldNameRole).toString(),
             kCarrierFields.at(c));
     }
     // Two carriers of one name are both listed.
@@ -201,7 +203,8 @@ void tst_PagerCompForm::opensWithEveryCarrierInNameOrder()
     QCOMPARE(form_->HostPassw->echoMode(), QLineEdit::PasswordEchoOnEdit);
     auto* delegate = qobject_cast<directories::CellDelegate*>(form_->CarriersList->itemDelegate());
     QVERIFY(delegate);
-    QCOMPARE(form_->CarriersModel->headerData(delegate->secretColumn(), Qt::Horizontal, models::TableModel::FieldNameRole)
+    QCOMPARE(form_->CarriersModel
+                 ->headerData(delegate->secretColumn(), Qt::Horizontal, models::TableModel::FieldNameRole)
                  .toString(),
         QStringLiteral("HOST_PASSW"));
     form_->CarriersList->setFocus();
@@ -300,12 +303,12 @@ void tst_PagerCompForm::typedCarrierKeepsEveryField()
 {
     openWindow();
     form_->HostPassw->setFocus();
-    testsupport::typeSteps({ "Alt+A", "Coast Paging", "Enter", "1-800 555 0101", "Enter", "1200", "Enter", "80",
-        "Enter", "pass word", "Alt+S" });
+    testsupport::typeSteps({ "Alt+A", "Coast Paging", "Enter", "1-800 555 0101", "Enter", "1200", "Enter",
+        "80", "Enter", "pass word", "Alt+S" });
     QVERIFY(!form_->isVisible());
     QCOMPARE(onDisk(),
-        (QStringList { "Acme|5550001||80|", "Coast Paging|1-800 555 0101|1200|80|pass word", "Metro|5550002||80|",
-            "Metro|5550003||80|" }));
+        (QStringList { "Acme|5550001||80|", "Coast Paging|1-800 555 0101|1200|80|pass word",
+            "Metro|5550002||80|", "Metro|5550003||80|" }));
 }
 
 // Alt+S belongs to one button: the window's Save; the record row's Save shows no key.

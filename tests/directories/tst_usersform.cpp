@@ -1,12 +1,12 @@
 #include "app/mainform.h"
 #include "app/usersetup.h"
 #include "core/desk.h"
-#include "models/tablemodel.h"
 #include "directories/usersform.h"
-#include "support/datafolder.h"
+#include "models/tablemodel.h"
 #include "support/boxanswerer.h"
-#include "support/records.h"
+#include "support/datafolder.h"
 #include "support/recipientview.h"
+#include "support/records.h"
 #include "support/typing.h"
 
 #include <QAction>

@@ -15,8 +15,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
-#include <QProcess>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>

@@ -218,7 +218,8 @@ void tst_ScheduleWindow::okSchedulesEveryTickedItem()
     QCOMPARE(form_->messageEditor->toPlainText(), QString());
     QCOMPARE(tickedInList(form_->recipientList), QStringList());
     const QStringList lines = statusTexts(form_->statusList);
-    QVERIFY(lines.at(0).endsWith(QStringLiteral("Message scheduled for Group: Sales on 2026/12/24 at 00:00:00")));
+    QVERIFY(
+        lines.at(0).endsWith(QStringLiteral("Message scheduled for Group: Sales on 2026/12/24 at 00:00:00")));
     QVERIFY(lines.at(1).endsWith(QStringLiteral("Message scheduled for Alice on 2026/12/24 at 00:00:00")));
     // 12 PM for the group, then 3:07 PM typed into the fields.
     now_ = QDateTime(QDate(2026, 12, 24), QTime(12, 0));
@@ -304,8 +305,10 @@ void tst_ScheduleWindow::passedMomentAsksAndChoiceIsKept()
     QVERIFY(!w->isVisible());
     QCOMPARE(scheduled(), QStringList { QStringLiteral("2026/12/24|14:30:00|Alice|Y|Call back") });
     // Not at the passed moment: at the scheduled messages' next pass.
-    QVERIFY2(statusTexts(form_->statusList).first().endsWith(
-                 QStringLiteral("Message for Alice is due now: it goes at the next pass of the scheduled messages")),
+    QVERIFY2(statusTexts(form_->statusList)
+                 .first()
+                 .endsWith(QStringLiteral(
+                     "Message for Alice is due now: it goes at the next pass of the scheduled messages")),
         qPrintable(statusTexts(form_->statusList).first()));
     // The current minute itself is no passed moment.
     type(QStringLiteral("Now"));

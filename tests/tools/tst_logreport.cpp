@@ -6,13 +6,13 @@
 #include "report/reportlayout.h"
 
 #include <QDate>
-#include <algorithm>
 #include <QFile>
 #include <QLocale>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
+#include <algorithm>
 
 namespace {
 
@@ -95,8 +95,9 @@ private slots:
         QVERIFY(words.size() > 10);
 
         // The title's words, after the running header's.
-        const qsizetype title = std::find_if(words.begin(), words.end(), [](const Word& w) { return w.text == u"Message"; })
-            - words.begin();
+        const qsizetype title = std::find_if(words.begin(), words.end(), [](const Word& w) {
+            return w.text == u"Message";
+        }) - words.begin();
         QVERIFY(title + 1 < words.size());
         QCOMPARE(words[title + 1].text, QStringLiteral("Log"));
         const double titleCentre = (words[title].xMin + words[title + 1].xMax) / 2;
@@ -147,18 +148,24 @@ private slots:
     {
         QList<QStringList> records;
         for (int i = 0; i < 60; ++i)
-            records << QStringList { day(i % 2), "08:00:00 AM", "Group: Night Shift", QStringLiteral("m%1").arg(i) };
+            records << QStringList { day(i % 2), "08:00:00 AM", "Group: Night Shift",
+                QStringLiteral("m%1").arg(i) };
         seed(records);
         QCOMPARE(runLogReport({ dir_->path(), pdfPath(), QStringLiteral("--days"), QStringLiteral("2") }), 0);
         QProcess text;
-        text.start(QStringLiteral("pdftotext"), { QStringLiteral("-layout"), pdfPath(), QStringLiteral("-") });
+        text.start(
+            QStringLiteral("pdftotext"), { QStringLiteral("-layout"), pdfPath(), QStringLiteral("-") });
         QVERIFY(text.waitForFinished(30000));
-        const QStringList pages = QString::fromUtf8(text.readAllStandardOutput()).split(u'\f', Qt::SkipEmptyParts);
+        const QStringList pages
+            = QString::fromUtf8(text.readAllStandardOutput()).split(u'\f', Qt::SkipEmptyParts);
         QVERIFY(pages.size() >= 2);
         for (int i = 0; i < pages.size(); ++i) {
             const QStringList lines = pages.at(i).split(u'\n', Qt::SkipEmptyParts);
-            QVERIFY2(QRegularExpression(QStringLiteral("^Period: %1 to %2 +Printed %2 \\d\\d:\\d\\d$").arg(day(1), day(0)))
-                         .match(lines.first().trimmed()).hasMatch(), qPrintable(lines.first()));
+            QVERIFY2(QRegularExpression(
+                         QStringLiteral("^Period: %1 to %2 +Printed %2 \\d\\d:\\d\\d$").arg(day(1), day(0)))
+                         .match(lines.first().trimmed())
+                         .hasMatch(),
+                qPrintable(lines.first()));
             QCOMPARE(lines.last().trimmed(), QStringLiteral("Page %1 of %2").arg(i + 1).arg(pages.size()));
             QVERIFY(lines.filter(QRegularExpression(QStringLiteral("Group: Night *$"))).isEmpty()); // no wrap
         }
