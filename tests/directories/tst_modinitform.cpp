@@ -9,7 +9,6 @@
 #include "directories/modinitform.h"
 #include "support/datafolder.h"
 #include "support/records.h"
-#include "support/typing.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -137,18 +136,6 @@ private slots:
         main_->SetupMenu->trigger();
         QTRY_COMPARE(QApplication::activeWindow(), system_);
         QTRY_COMPARE(system_->ModemList->count(), 3);
-    }
-
-    // Alt+A from any field goes to the new model's name; Enter moves on; Alt+S writes it.
-    void typedModelKeepsBothFields()
-    {
-        openWindow();
-        if (QTest::currentTestFailed())
-            return;
-        form_->InitString->setFocus();
-        testsupport::typeSteps({ "Alt+A", "Zoom 56K", "Enter", "ATZ E0~", "Alt+S" });
-        QVERIFY(!form_->isVisible());
-        QCOMPARE(modemsOnDisk(), QStringList({ "Alpha|AT&F~", "Beta|ATZ~", "Zoom 56K|ATZ E0~" }));
     }
 };
 

@@ -4,27 +4,20 @@
 #include <QKeySequence>
 #include <QStringList>
 #include <QTest>
-#include <QWidget>
 
 namespace testsupport {
 
 // Types as an operator does, each key to whatever has the focus then (a grid's first key opens its
-// cell editor, the next land in it). A step is a key ("Enter", "Tab", "Shift+Tab", "Esc", "Alt+A")
+// cell editor, the next land in it). A step is a key ("Enter", "Esc", "Tab", "Shift+Tab", "Alt+A")
 // or a text, typed character by character.
 inline void typeSteps(const QStringList& steps)
 {
     for (const QString& step : steps) {
-        const QKeySequence key = step.size() > 1 ? QKeySequence::fromString(step) : QKeySequence();
-        const bool named = step == u"Enter" || step == u"Tab" || step == u"Shift+Tab" || step == u"Esc"
-            || step.startsWith(u"Alt+");
-        if (named) {
-            const QKeyCombination combination = step == u"Enter" ? QKeyCombination(Qt::Key_Return)
-                : step == u"Esc"                                 ? QKeyCombination(Qt::Key_Escape)
-                                                                 : key[0];
-            QTest::keyClick(QApplication::focusWidget(), combination.key(), combination.keyboardModifiers());
-            continue;
-        }
-        for (const QChar c : step)
+        const QString key = step == u"Enter" ? QStringLiteral("Return") : step == u"Esc" ? QStringLiteral("Escape") : step;
+        const bool named = key == u"Return" || key == u"Escape" || key.endsWith(u"Tab") || key.startsWith(u"Alt+");
+        for (const QKeyCombination c : named ? QList { QKeySequence(key)[0] } : QList<QKeyCombination>())
+            QTest::keyClick(QApplication::focusWidget(), c.key(), c.keyboardModifiers());
+        for (const QChar c : named ? QString() : step)
             QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
     }
 }
