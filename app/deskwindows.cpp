@@ -12,7 +12,9 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QSettings>
+#include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 namespace {
 
@@ -52,6 +54,7 @@ void DeskWindows::watch(QWidget* window)
     connect(window, &QObject::destroyed, this, [this, window] {
         watched_.remove(window);
         placed_.remove(window);
+        corners_.remove(window);
     });
 }
 
@@ -77,23 +80,77 @@ QPoint DeskWindows::besideMainWindow(const QWidget* mainWindow, const QWidget* w
     return { x, y };
 }
 
+namespace {
+
+// The frame's margins around `window`'s client area, as the platform knows them now (none before a
+// window manager has framed the window, or without one).
+QMargins frameOf(const QWidget* window)
+{
+    const QWindow* handle = window->windowHandle();
+    return handle ? handle->frameMargins() : QMargins();
+}
+
+// Puts `window`'s client area at `client`, whatever Qt holds of its frame meanwhile (a move places
+// the frame once Qt knows it, the client area before).
+void moveClientTo(QWidget* window, const QPoint& client)
+{
+    window->move(client + window->pos() - window->geometry().topLeft());
+}
+
+} // namespace
+
 void DeskWindows::place(QWidget* window)
 {
     const QString key = window->objectName();
     const QRect saved = places_->value(key + QStringLiteral("/geometry")).toRect();
+    QPoint corner; // where the window's frame goes
     if (saved.isValid() && onAScreen(saved)) {
         if (window->minimumSize() != window->maximumSize())
             window->resize(saved.size());
-        window->move(saved.topLeft());
+        corner = saved.topLeft();
+    } else if (window != main_) {
+        corner = besideMainWindow(main_, window);
+    } else {
         return;
     }
-    if (window != main_)
-        window->move(besideMainWindow(main_, window));
+    const QMargins frame = frameOf(window);
+    if (!frame.isNull()) {
+        moveClientTo(window, corner + QPoint(frame.left(), frame.top()));
+        return;
+    }
+    // The window has just been made and the window manager has not framed it yet: its frame will
+    // surround the client area where it is put (a window put at the screen's top would have its
+    // title bar off the screen, and come back a title bar higher at every start). The client goes
+    // where the frame will leave it, by the frame of a window already framed (the main window's);
+    // once this window's own frame is known, its frame is put on the corner.
+    const QMargins guess = window != main_ && main_->isVisible() ? frameOf(main_) : QMargins();
+    corners_.insert(window, corner); // before the move, whose own event is no place to remember
+    moveClientTo(window, corner + QPoint(guess.left(), guess.top()));
+    QTimer::singleShot(3000, this, [this, window] {
+        if (watched_.contains(window))
+            settle(window, true);
+    });
+}
+
+bool DeskWindows::settle(QWidget* window, bool last)
+{
+    if (!corners_.contains(window))
+        return true;
+    const QMargins frame = frameOf(window);
+    if (frame.isNull() && !last)
+        return false;
+    const QPoint client = corners_.take(window) + QPoint(frame.left(), frame.top());
+    if (window->geometry().topLeft() != client)
+        moveClientTo(window, client);
+    return true;
 }
 
 void DeskWindows::remember(QWidget* window)
 {
-    places_->setValue(window->objectName() + QStringLiteral("/geometry"), QRect(window->pos(), window->size()));
+    // The frame's corner, from the platform's frame (Qt's own view of it may lag behind).
+    const QMargins frame = frameOf(window);
+    const QPoint corner = window->geometry().topLeft() - QPoint(frame.left(), frame.top());
+    places_->setValue(window->objectName() + QStringLiteral("/geometry"), QRect(corner, window->size()));
 }
 
 bool DeskWindows::eventFilter(QObject* watched, QEvent* event)
@@ -119,7 +176,14 @@ bool DeskWindows::eventFilter(QObject* watched, QEvent* event)
         break;
     case QEvent::Move:
     case QEvent::Resize:
-        if (widget->isWindow() && widget->isVisible() && placed_.contains(widget) && !widget->isModal())
+    case QEvent::WindowActivate:
+        if (!widget->isWindow() || !widget->isVisible() || !placed_.contains(widget) || widget->isModal())
+            break;
+        // A window still being put on its saved corner is not remembered on its way there; by its
+        // activation its frame is known, or there is none.
+        if (!settle(widget, event->type() == QEvent::WindowActivate))
+            break;
+        if (event->type() != QEvent::WindowActivate)
             remember(widget);
         break;
     case QEvent::KeyPress: {

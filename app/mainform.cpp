@@ -156,8 +156,9 @@ TMainForm::TMainForm(std::unique_ptr<session::DeskSession> owned, session::DeskS
         return QString();
     };
     pendingWindow = new TShowPending(desk(), this);
-    connect(pendingWindow, &TShowPending::closedWithCount, pendingButton,
-        [this](int pending) { pendingButton->setText(QStringLiteral("Pending Msgs: ") + QString::number(pending)); });
+    connect(pendingWindow, &TShowPending::closedWithCount, pendingButton, [this](int pending) {
+        showPendingCount(QStringLiteral("Pending Msgs: ") + QString::number(pending));
+    });
     connectComposition();
 
     // Creation: the windows made on first use start unmade (aboutBox_, helpWindow_); a window with
@@ -200,9 +201,14 @@ QWidget* TMainForm::buildRecipients()
     auto* caption = new QVBoxLayout;
     caption->setSpacing(0);
     caption->addWidget(namedLabel(QStringLiteral("SelectUsersLabel"), QStringLiteral("Select Users "), box));
-    caption->addWidget(namedLabel(QStringLiteral("AndGroupsLabel"), QStringLiteral("and Groups"), box));
+    // Alt+O goes to the list (the letters of "Select Users" all belong to other commands).
+    QLabel* andGroups = namedLabel(QStringLiteral("AndGroupsLabel"), QStringLiteral("and Gr&oups"), box);
+    caption->addWidget(andGroups);
     caption->addSpacing(6);
     clearAllButton = commandButton(QStringLiteral("ClearAllBtn"), QStringLiteral("Clear All"), box);
+    // Every letter of "Clear All" is another command's key: its key is Alt+W, said by its hint.
+    clearAllButton->setShortcut(QKeySequence(Qt::ALT | Qt::Key_W));
+    clearAllButton->setToolTip(QStringLiteral("Untick every recipient (Alt+W)"));
     caption->addWidget(clearAllButton);
     caption->addStretch(1);
     grid->addLayout(caption, 0, 0);
@@ -240,6 +246,7 @@ QWidget* TMainForm::buildRecipients()
     recipientList = new QListView(box);
     recipientList->setAccessibleName(QStringLiteral("Select Users"));
     recipientList->setObjectName(QStringLiteral("UsersList"));
+    andGroups->setBuddy(recipientList);
     recipientList->setModel(composition_->recipients());
     recipientList->setUniformItemSizes(true); // ten thousand names are laid out without measuring each
     recipientList->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -289,7 +296,7 @@ QWidget* TMainForm::buildCommandColumn()
     layout->setSpacing(3);
     dateButton = commandButton(QStringLiteral("DateBtn"), QStringLiteral("&Date"), box);
     timeButton = commandButton(QStringLiteral("TimeBtn"), QStringLiteral("&Time of Day"), box);
-    quickButton = commandButton(QStringLiteral("QuickBtn"), QStringLiteral("Quick"), box);
+    quickButton = commandButton(QStringLiteral("QuickBtn"), QStringLiteral("Quic&k"), box);
     sendButton = commandButton(QStringLiteral("SendBtn"), QStringLiteral("&Send Mesg"), box);
     messageLogBox = new QCheckBox(QStringLiteral("Message &Log"), box);
     messageLogBox->setObjectName(QStringLiteral("messagelog"));
@@ -297,7 +304,7 @@ QWidget* TMainForm::buildCommandColumn()
     actOnKeyAtOnce(messageLogBox);
     // A switch beside the message: the operator goes on typing after it.
     connect(messageLogBox, &QCheckBox::clicked, this, [this] { messageEditor->setFocus(); });
-    byPagerIdButton = commandButton(QStringLiteral("ByPagerBtn"), QStringLiteral("By Pager ID"), box);
+    byPagerIdButton = commandButton(QStringLiteral("ByPagerBtn"), QStringLiteral("By Pager &ID"), box);
     sendLaterButton = commandButton(QStringLiteral("SendLaterBtn"), QStringLiteral("Send L&ater"), box);
     exitButton = commandButton(QStringLiteral("ExitBtn"), QStringLiteral("E&xit"), box);
     // Alt+X belongs to the menu's "Exit", which does the same; two owners of one key would make
@@ -329,8 +336,8 @@ QWidget* TMainForm::buildBottomRow()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
     clearTextButton = commandButton(QStringLiteral("ClearTextBtn"), QStringLiteral("Clea&r Text"), box);
-    abortButton = commandButton(QStringLiteral("BitBtn7"), QStringLiteral("Abort Mesg"), box);
-    pendingButton = commandButton(QStringLiteral("PendingMsgsBtn"), QStringLiteral("Pending Msgs"), box);
+    abortButton = commandButton(QStringLiteral("BitBtn7"), QStringLiteral("A&bort Mesg"), box);
+    pendingButton = commandButton(QStringLiteral("PendingMsgsBtn"), QStringLiteral("Pe&nding Msgs"), box);
     pendingButton->setMinimumWidth(
         pendingButton->fontMetrics().horizontalAdvance(QStringLiteral("Pending Msgs: 0000")) + 24);
     layout->addWidget(clearTextButton);
@@ -461,9 +468,18 @@ void TMainForm::showStandardError(const QString& text)
     errorBoxOpen_ = false;
 }
 
+void TMainForm::showPendingCount(const QString& caption)
+{
+    // The caption ("Pending Msgs: 3") with the button's key, Alt+N.
+    QString text = caption;
+    if (text.startsWith(QStringLiteral("Pending")))
+        text.insert(2, u'&');
+    pendingButton->setText(text);
+}
+
 void TMainForm::showPending(const QString& caption, bool alert)
 {
-    pendingButton->setText(caption);
+    showPendingCount(caption);
     // Red while pages wait, also while the button cannot be used yet; black (greyed when disabled)
     // otherwise.
     QPalette palette = pendingButton->palette();

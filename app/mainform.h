@@ -162,6 +162,8 @@ private:
     void fillLookups(const QStringList& names);
     // Shows the session's tick: the clock, and the pending count when idle.
     void showPending(const QString& caption, bool alert);
+    // The pending button's caption, with its key.
+    void showPendingCount(const QString& caption);
     // A line the session said, shown with its time on top of the status list.
     void showStatusLine(const QString& msg);
     TMainForm(std::unique_ptr<session::DeskSession> owned, session::DeskSession* session, QWidget* parent);

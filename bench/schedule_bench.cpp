@@ -51,7 +51,7 @@ int main(int argc, char** argv)
         form.desk(), form.composition(), QDate(2029, 12, 31), schedule::ClockFace { "12", "00", true },
         QDateTime::currentDateTime());
     std::printf("OK with %d records: %lld ms (%s)\n", records, static_cast<long long>(ok.elapsed()),
-        qPrintable(outcome.text));
+        qPrintable(outcome.lines.join(QStringLiteral("; "))));
 
     CreateScheduleForm(form);
     form.show();

@@ -1,5 +1,6 @@
 #include "core/statuslist.h"
 
+#include "core/clocktext.h"
 #include "core/recipientname.h"
 
 #include <QLocale>
@@ -49,8 +50,8 @@ QString shownText(QString text)
 
 QString stampStatus(const QTime& time, const QString& text)
 {
-    return u' ' + QLocale::c().toString(time, QStringLiteral("hh':'mm':'ss AP")) + QStringLiteral(":  ")
-        + text;
+    // In the clock's own form, so a line reads against the clock beside it.
+    return u' ' + longTimeText(time) + QStringLiteral(":  ") + text;
 }
 
 StatusHistory::StatusHistory()

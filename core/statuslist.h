@@ -26,7 +26,8 @@ QString rewriteStatus(const QString& message, const StatusContext& context);
 // message that another program wrote) become "?", so that no text can forge a line of its own.
 QString shownText(QString text);
 
-// A status line: the time as " hh:mm:ss AM/PM" (12-hour clock), ":  ", then the text.
+// A status line: a blank, the time as the clock label shows it (longTimeText: "05:48:16" where the
+// system's clock runs 24 hours), ":  ", then the text.
 QString stampStatus(const QTime& time, const QString& text);
 
 // The status list's lines: line 0 is the newest; lines 0 to 20 are the history, the 22nd line stays

@@ -50,10 +50,11 @@ DirectoryForm::DirectoryForm(const QString& title, const QString& helpTopic, QWi
         [this](const QString& text) { QMessageBox::critical(this, windowTitle(), text); });
 }
 
-void DirectoryForm::connectRecordCommands(store::Table& table, QAbstractItemView* list)
+void DirectoryForm::connectRecordCommands(store::Table& table, QAbstractItemView* list, QWidget* nameField)
 {
     records_ = &table;
     list_ = list;
+    nameField_ = nameField;
     // A window whose grid has a cell editor of its own keeps it.
     if (!qobject_cast<CellDelegate*>(list->itemDelegate()))
         list->setItemDelegate(new CellDelegate(list));
@@ -65,9 +66,9 @@ void DirectoryForm::connectRecordCommands(store::Table& table, QAbstractItemView
     connect(PriorBtn, &QPushButton::clicked, this, [this, &table] { guarded([&table] { table.prior(); }); });
     connect(NextBtn, &QPushButton::clicked, this, [this, &table] { guarded([&table] { table.next(); }); });
     connect(LastBtn, &QPushButton::clicked, this, [this, &table] { guarded([&table] { table.last(); }); });
-    connect(AddBtn, &QPushButton::clicked, this, [this, list] {
+    connect(AddBtn, &QPushButton::clicked, this, [this] {
         AddClick();
-        list->setFocus();
+        focusNewRecord();
     });
     connect(DelBtn, &QPushButton::clicked, this, [this, &table] {
         commitOpenEditor();
@@ -87,7 +88,11 @@ void DirectoryForm::connectRecordCommands(store::Table& table, QAbstractItemView
     connect(ExitBtn, &QPushButton::clicked, this, &QWidget::close);
 
     connect(SaveKey, &QAction::triggered, this, [this] { SaveClick(); });
-    connect(AddKey, &QAction::triggered, this, [this] { AddClick(); });
+    // The name of the new record is typed next, wherever the focus was.
+    connect(AddKey, &QAction::triggered, this, [this] {
+        AddClick();
+        focusNewRecord();
+    });
     connect(DeleteKey, &QAction::triggered, this, [this] { DeleteClick(); });
     connect(CancelKey, &QAction::triggered, this, [this] { CancelClick(); });
 }
@@ -102,6 +107,18 @@ void DirectoryForm::SaveClick()
     });
     if (saved)
         close();
+}
+
+void DirectoryForm::focusNewRecord()
+{
+    if (nameField_) {
+        nameField_->setFocus(Qt::ShortcutFocusReason);
+        return;
+    }
+    const QModelIndex current = list_->currentIndex();
+    if (current.isValid() && current.column() != 0)
+        list_->setCurrentIndex(current.siblingAtColumn(0));
+    list_->setFocus(Qt::ShortcutFocusReason);
 }
 
 void DirectoryForm::AddClick()
@@ -177,9 +194,13 @@ void DirectoryForm::createRecordButtons()
     LastBtn = button(QStringLiteral("LastBtn"), QStringLiteral("Last"));
     AddBtn = button(QStringLiteral("AddBtn"), QStringLiteral("&Add "));
     DelBtn = button(QStringLiteral("DelBtn"), QStringLiteral("&Del "));
-    PostBtn = button(QStringLiteral("PostBtn"), QStringLiteral("&Save "));
+    // One Save shows Alt+S: the window's "&Save", which writes the record and closes the window. The
+    // record row's Save writes it and leaves the window open; it shows no letter.
+    PostBtn = button(QStringLiteral("PostBtn"), QStringLiteral("Save "));
+    PostBtn->setToolTip(QStringLiteral("Write this record; the window stays open"));
     CancelBtn = button(QStringLiteral("CancelBtn"), QStringLiteral("&Cancel "));
     SaveBtn = button(QStringLiteral("SaveBtn"), QStringLiteral("&Save"));
+    SaveBtn->setToolTip(QStringLiteral("Write this record and close the window (Alt+S)"));
     ExitBtn = button(QStringLiteral("ExitBtn"), QStringLiteral("E&xit"));
 }
 
@@ -197,9 +218,11 @@ QGridLayout* DirectoryForm::recordButtonGrid(const QList<QPair<QString, int>>& c
     return grid;
 }
 
-void DirectoryForm::enterMovesOn(QWidget* field)
+void DirectoryForm::enterMovesOn(QWidget* field, CellEnter fromCell)
 {
     field->installEventFilter(this);
+    if (auto* grid = qobject_cast<QAbstractItemView*>(field))
+        CellDelegate::setEnterMovesOn(grid, fromCell == CellEnter::MovesOn);
 }
 
 void DirectoryForm::bindField(QLineEdit* edit, const QString& field)

@@ -90,16 +90,21 @@ protected:
     // The eight record buttons (moving, then Add, Del, Save, Cancel) in one row, under captions that
     // each span the columns they name, left to right.
     QGridLayout* recordButtonGrid(const QList<QPair<QString, int>>& captions);
-    // The caption over the four editing buttons.
-    static QString editCaption() { return QStringLiteral("Add  Del  Save  Cancel  (Alt+A, Alt+D, Alt+S, Alt+C)"); }
+    // The caption over the four editing buttons. Alt+S is the window's "&Save" (write and close), not
+    // the row's Save.
+    static QString editCaption() { return QStringLiteral("Add  Del  Save  Cancel  (Alt+A, Alt+D, Alt+C)"); }
     // Connects the buttons and the hidden keys to `table` (the window's shared handle) and to the
-    // commands: moving, "&Add " (then the focus goes to `list`), "&Del " asking "Delete record?" with
+    // commands: moving, "&Add " and Alt+A (then the focus goes to where a new record's name is typed:
+    // `nameField`, or the first column of `list` when none is given), "&Del " asking "Delete record?" with
     // OK and Cancel, "&Save " posting, "&Cancel ", the Save and Exit buttons. Every command but
     // Cancel first commits a value still open in the list's cell editor (Cancel drops it), and the
     // list's refusals of a value are shown in the error box.
-    void connectRecordCommands(store::Table& table, QAbstractItemView* list);
-    // Enter in `field` moves on to the next field.
-    void enterMovesOn(QWidget* field);
+    void connectRecordCommands(store::Table& table, QAbstractItemView* list, QWidget* nameField = nullptr);
+    // Enter in `field` moves on to the next field. In a grid, Enter in its open cell editor writes
+    // the cell and then moves on as well, unless `fromCell` is CellEnter::Stays (the focus then stays
+    // in the grid, as in a grid whose cells are typed one after another).
+    enum class CellEnter { MovesOn, Stays };
+    void enterMovesOn(QWidget* field, CellEnter fromCell = CellEnter::MovesOn);
     // `edit` shows `field` of the handle's current record, and what the operator types goes to it.
     void bindField(QLineEdit* edit, const QString& field);
     // The bound fields show the current record: empty without one; a field the table lacks (the
@@ -114,9 +119,12 @@ private:
     // The value typed into the list's open cell editor goes to the handle, or is dropped.
     void commitOpenEditor();
     void dropOpenEditor();
+    // The focus where the new record's name is typed.
+    void focusNewRecord();
 
     QString helpTopic_;
     QAbstractItemView* list_ = nullptr;
+    QWidget* nameField_ = nullptr; // where a new record's name is typed; null: the list's first column
     ActivationWatch activation_;
     bool syncPending_ = false;
     store::Table* records_ = nullptr; // the handle given to connectRecordCommands

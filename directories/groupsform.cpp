@@ -5,6 +5,7 @@
 #include "compose/standardboxes.h"
 #include "core/desk.h"
 #include "directories/celldelegate.h"
+#include "directories/windowparts.h"
 #include "models/tablemodel.h"
 #include "store/fieldnames.h"
 #include "store/storeerror.h"
@@ -95,7 +96,10 @@ TGroupsForm::TGroupsForm(core::Desk& desk, QWidget* parent)
 
     GroupName = new QTableWidget(0, 1, this);
     GroupName->setObjectName(QStringLiteral("GroupName"));
-    GroupName->setHorizontalHeaderLabels({ kGroup });
+    // Headed in words; the heading keeps the field's name for whoever looks the column up.
+    auto* heading = new QTableWidgetItem(QStringLiteral("Group Name"));
+    heading->setData(models::TableModel::FieldNameRole, kGroup);
+    GroupName->setHorizontalHeaderItem(0, heading);
     GroupName->horizontalHeader()->setStretchLastSection(true);
     GroupName->verticalHeader()->setDefaultSectionSize(18);
     GroupName->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -235,6 +239,8 @@ bool TGroupsForm::eventFilter(QObject* watched, QEvent* event)
 
 void TGroupsForm::closeEvent(QCloseEvent* event)
 {
+    // A name still open in the grid's editor is the operator's last change: the refresh writes it.
+    commitOpenEditor(GroupName);
     try {
         desk_.GroupsT().refresh();
     } catch (const store::StoreError& e) {

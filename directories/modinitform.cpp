@@ -77,7 +77,7 @@ TModInitForm::TModInitForm(store::Table& modems, QWidget* parent)
     connect(&ModemsT, &store::Table::recordChanged, this, &TModInitForm::scheduleSync);
     connect(&ModemsT, &store::Table::positionChanged, this, &TModInitForm::scheduleSync);
 
-    connectRecordCommands(ModemsT, ModemLookup->view());
+    connectRecordCommands(ModemsT, ModemLookup->view(), ModemModel);
     syncView();
 }
 

@@ -139,9 +139,13 @@ TPagerCompForm::TPagerCompForm(core::Desk& desk, QWidget* parent)
         { store::pagecomp::PagerComp, store::pagecomp::HostTel, store::pagecomp::HostSpeed,
             store::pagecomp::HostChars, store::pagecomp::HostPassword },
         this);
+    // Headed in the words of the fields' labels.
+    CarriersModel->setColumnTitles(
+        { QStringLiteral("Paging Carrier Name"), QStringLiteral("Host Tel. Number"),
+            QStringLiteral("Host Speed"), QStringLiteral("Max # characters"), QStringLiteral("Password") });
     CarriersList = recordGrid(
         CarriersModel, QStringLiteral("CarriersList"), QStringLiteral("Paging Carrier Name:"), this);
-    CarriersList->setColumnWidth(0, 160);
+    CarriersList->setColumnWidth(0, qMax(160, CarriersList->columnWidth(0)));
     // The terminal's password shows as dots, as in its field.
     auto* carrierDelegate = new CellDelegate(CarriersList);
     carrierDelegate->setSecretColumn(4);
@@ -171,8 +175,7 @@ TPagerCompForm::TPagerCompForm(core::Desk& desk, QWidget* parent)
     const QStringList pathTitles
         = { QStringLiteral("No."), QStringLiteral("On"), QStringLiteral("Method"), QStringLiteral("Address"),
               QStringLiteral("Login"), QStringLiteral("Password"), QStringLiteral("Max chars") };
-    for (int c = 0; c < pathTitles.size(); ++c)
-        PathsModel->setColumnTitle(c, pathTitles.at(c));
+    PathsModel->setColumnTitles(pathTitles);
     PathsModel->setColumnReadOnly(PathNoColumn); // the order of trial: Move up and Move down
     PathsModel->setColumnCheckable(EnabledColumn);
     PathsList = recordGrid(PathsModel, QStringLiteral("PathsList"), QStringLiteral("Delivery paths"), this);
@@ -254,8 +257,12 @@ TPagerCompForm::TPagerCompForm(core::Desk& desk, QWidget* parent)
     setTabOrder(SaveBtn, ExitBtn);
     for (QWidget* field : { static_cast<QWidget*>(CarriersList), static_cast<QWidget*>(HostTel),
              static_cast<QWidget*>(HostSpeed), static_cast<QWidget*>(HostChars),
-             static_cast<QWidget*>(HostPassw), static_cast<QWidget*>(PathsList) })
+             static_cast<QWidget*>(HostPassw) })
         enterMovesOn(field);
+    // A path is typed cell after cell: Tab goes on to the path's next cell, Enter writes the cell
+    // and stays.
+    enterMovesOn(PathsList, CellEnter::Stays);
+    tabMovesCellToCell(PathsList);
     resize(800, 720);
 
     bindField(HostTel, store::pagecomp::HostTel);

@@ -41,6 +41,7 @@ TQuickMsgF::TQuickMsgF(store::Table& quickMessages, bool selectionOnly, QWidget*
     }
 
     Model = new TableModel(QuickMsgT, { f::MsgTitle }, this);
+    Model->setColumnTitle(0, QStringLiteral("Quick Message Name"));
     NameList = new QTableView(this);
     NameList->setObjectName(QStringLiteral("NameList"));
     NameList->setAccessibleName(QStringLiteral("Quick Message Name:"));
@@ -111,8 +112,7 @@ TQuickMsgF::TQuickMsgF(store::Table& quickMessages, bool selectionOnly, QWidget*
         for (QAction* key : { SaveKey, AddKey, DeleteKey, CancelKey })
             key->setEnabled(false);
     } else {
-        // Alt+S is "&Save" (the record row's Save, which posts, shows no letter here).
-        PostBtn->setText(QStringLiteral("Save "));
+        // Alt+S is "&Save" (the record row's Save, which posts, shows no letter).
         connect(SaveKey, &QAction::triggered, SaveBtn, &QPushButton::click);
         connect(AddKey, &QAction::triggered, AddBtn, &QPushButton::click);
         connect(DeleteKey, &QAction::triggered, DelBtn, &QPushButton::click);

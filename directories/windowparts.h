@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QStringList>
 
 class QAbstractItemModel;
 class QAbstractItemView;
@@ -42,13 +43,26 @@ QAction* windowKey(QWidget* window, const QString& name, const QKeySequence& key
 
 // A grid of a list window on `model`: one record current, its row chosen whole; a cell edited by
 // typing over it (or F2, or a double click); Tab leaves the grid for the next control, as in every
-// other control of the window. `name` is its object name, `accessibleName` what assistive tools say.
+// other control of the window; its columns as wide as their headings at least. `name` is its object
+// name, `accessibleName` what assistive tools say.
 QTableView* recordGrid(
     QAbstractItemModel* model, const QString& name, const QString& accessibleName, QWidget* parent);
+
+// Tab and Shift+Tab in `grid` (and in its open cell editor, which writes its value first) go from
+// cell to cell, row after row, and leave the grid for the next control after its last cell (for the
+// previous one before its first), so the grid is typed in like a form.
+void tabMovesCellToCell(QTableView* grid);
+
+// Every column of `grid` at least as wide as its heading, so the words of a heading show whole.
+void fitHeadings(QTableView* grid);
 
 // The value typed into the grid's open cell editor goes to its model (commit), or is dropped.
 void commitOpenEditor(QAbstractItemView* grid);
 void dropOpenEditor(QAbstractItemView* grid);
+
+// The headings of a grid of logged or scheduled messages (DDATE, DTIME, USERNAME, MUSTSEND, MSG),
+// in words.
+QStringList messageColumnTitles();
 
 // Shows a field's stored text in `edit`. The store keeps a field without the blanks after it; while
 // the record is being edited (`editing`) an edit that holds the stored text with blanks typed after

@@ -163,6 +163,8 @@ Qt::ItemFlags TableModel::flags(const QModelIndex& index) const
 
 QVariant TableModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
+    if (role == FieldNameRole && orientation == Qt::Horizontal)
+        return section >= 0 && section < fields_.size() ? QVariant(fields_.at(section)) : QVariant();
     if (role != Qt::DisplayRole)
         return {};
     if (orientation == Qt::Horizontal)
@@ -177,6 +179,12 @@ void TableModel::setColumnTitle(int column, const QString& title)
         return;
     titles_[column] = title;
     emit headerDataChanged(Qt::Horizontal, column, column);
+}
+
+void TableModel::setColumnTitles(const QStringList& titles)
+{
+    for (int column = 0; column < titles.size(); ++column)
+        setColumnTitle(column, titles.at(column));
 }
 
 void TableModel::setColumnReadOnly(int column)

@@ -67,8 +67,12 @@ public:
     bool submit() override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
-    // Sets a column title (the field name by default).
+    // The header of a field's column under FieldNameRole is its field name, whatever its title.
+    static constexpr int FieldNameRole = Qt::UserRole + 1;
+    // Sets a column title (the field name by default), the words the column's heading shows.
     void setColumnTitle(int column, const QString& title);
+    // Sets the titles of the first columns, in order.
+    void setColumnTitles(const QStringList& titles);
     // The column's cells can be read but not edited in place.
     void setColumnReadOnly(int column);
     // The column (a logical field) shows a check box instead of its letter; ticking it writes T or F

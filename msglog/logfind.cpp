@@ -139,6 +139,7 @@ void LogFind::place(uint32_t fromRecNo)
     const bool forward = direction_ == Direction::Forward;
     startRecNo_ = 0;
     startDay_.clear();
+    wrapped_ = false;
     QByteArray startKey;
     bool onStart = false; // the reader stands on the start record, which is in the walk's order
     if (fromRecNo != 0) {
@@ -157,6 +158,7 @@ void LogFind::place(uint32_t fromRecNo)
             }
         }
     }
+    startKey_ = startKey;
     if (forward) {
         if (startRecNo_ == 0 || (!low_.isEmpty() && startKey < low_)) {
             startRecNo_ = 0;
@@ -201,6 +203,49 @@ bool LogFind::outside() const
     if (direction_ == Direction::Forward ? recNo > startRecNo_ : recNo < startRecNo_)
         return false;
     return reader_->fieldText(store::msglog::DDate) == startDay_;
+}
+
+bool LogFind::wrapRound()
+{
+    // A walk that began at an end of the range has seen it all; a day's records end with the day.
+    if (wrapped_ || startRecNo_ == 0 || criteria_.day.isValid())
+        return false;
+    wrapped_ = true;
+    store::Table& reader = *reader_;
+    const bool forward = direction_ == Direction::Forward;
+    if (forward) {
+        if (low_.isEmpty())
+            reader.first();
+        else
+            reader.seek(low_);
+    } else if (high_.isEmpty()) {
+        reader.last();
+    } else {
+        reader.seek(high_);
+        if (reader.eof())
+            reader.last();
+        else
+            reader.prior();
+    }
+    // The progress now runs from the range's end to the start record's place.
+    startEntry_ = reader.entryNumber();
+    const uint32_t entry = reader.entryNumberOf(startRecNo_);
+    endEntry_ = entry < reader.entryCount() ? entry : (forward ? reader.entryCount() : 0);
+    emit wrappedRound();
+    return true;
+}
+
+// After a wrap, a record beyond the start record's place in the walk's direction: the walk has
+// come round to where it began (the start record itself is examined).
+bool LogFind::pastStart() const
+{
+    if (!wrapped_)
+        return false;
+    const QByteArray key = currentKey();
+    const uint32_t recNo = reader_->recNo();
+    if (direction_ == Direction::Forward)
+        return key > startKey_ || (key == startKey_ && recNo > startRecNo_);
+    return key < startKey_ || (key == startKey_ && recNo < startRecNo_);
 }
 
 // The current record's key in the selected tag, as far as the range's keys reach.
@@ -249,11 +294,18 @@ void LogFind::step()
             }
             if ((forward && reader.eof()) || (!forward && reader.bof()) || reader.recNo() == 0
                 || (bounded && pastRange(currentKey()))) {
+                if (wrapRound())
+                    continue;
                 finish();
                 emit notFound();
                 return;
             }
-            if (!outside()
+            if (pastStart()) {
+                finish();
+                emit notFound();
+                return;
+            }
+            if ((wrapped_ || !outside())
                 && (criteria_.text.isEmpty()
                     || reader.fieldText(store::msglog::Msg).contains(criteria_.text, Qt::CaseInsensitive))) {
                 const uint32_t recNo = reader.recNo();

@@ -37,6 +37,11 @@ struct LogFindCriteria {
 // so the next match there is the next match in the window. A day without a user seeks the day in
 // BY_DATE; a text alone is a walk of BY_DATE from the start record.
 //
+// A find from a record wraps round the log's ends: past the last (first) record of the log, or of
+// the user's records, it goes on from the first (last) up to the start record, saying so by
+// wrappedRound() first; the start record itself is found last, when it is the only match. A find
+// within a day stops at the day's ends.
+//
 // The records are read through a handle of its own on the log file, opened on the first find, so
 // the shared handle the window stands on is neither moved nor ends its pending edit. The outcome
 // is one signal: found() with the record number, notFound(), or failed() with the store's message;
@@ -74,12 +79,18 @@ signals:
     void progress(int percent);
     void found(uint32_t recNo);
     void notFound();
+    // The walk passed the range's end (Forward) or its start (Backward) and goes on from the other.
+    void wrappedRound();
     void failed(const QString& text);
 
 private:
     void openReader();
     void place(uint32_t fromRecNo);
+    // Past the end, on to the range's other end; false when there is nothing to wrap to.
+    bool wrapRound();
     bool outside() const;
+    // After a wrap: the walk has come back past the start record's place.
+    bool pastStart() const;
     void step();
     void finish();
     QByteArray currentKey() const;
@@ -96,6 +107,8 @@ private:
     QByteArray high_; // the first key after the range; empty: to the last record
     uint32_t startRecNo_ = 0; // the start record, 0 when the walk starts at an end of the range
     QString startDay_;        // its DDATE
+    QByteArray startKey_; // its place in the range's order (user and day, or day)
+    bool wrapped_ = false; // the walk went round the range's end
     uint32_t startEntry_ = 0;
     uint32_t endEntry_ = 0;
     int usernameWidth_ = 30;

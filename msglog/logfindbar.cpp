@@ -103,11 +103,18 @@ LogFindBar::LogFindBar(store::Table& log, QWidget* parent)
     connect(StopBtn, &QPushButton::clicked, this, &LogFindBar::stop);
     connect(CloseBtn, &QToolButton::clicked, this, &LogFindBar::dismiss);
     connect(Finder, &LogFind::progress, this, [this](int percent) {
-        Status->setText(QStringLiteral("Searching\u2026 %1%").arg(percent));
+        const QString searching = QStringLiteral("Searching\u2026 %1%").arg(percent);
+        Status->setText(wrapNote_.isEmpty() ? searching : wrapNote_ + QStringLiteral("; ") + searching);
+    });
+    connect(Finder, &LogFind::wrappedRound, this, [this] {
+        wrapNote_ = lastDirection_ == LogFind::Direction::Backward
+            ? QStringLiteral("Passed the start of the log: went on from its end")
+            : QStringLiteral("Passed the end of the log: went on from its start");
+        Status->setText(wrapNote_);
     });
     connect(Finder, &LogFind::found, this, [this](uint32_t recNo) {
         showRunning(false);
-        Status->clear();
+        Status->setText(wrapNote_);
         emit recordFound(recNo);
     });
     connect(Finder, &LogFind::notFound, this, [this] {
@@ -164,6 +171,8 @@ void LogFindBar::findPrevious()
 void LogFindBar::find(LogFind::Direction direction)
 {
     const uint32_t from = log_.isOpen() ? log_.recNo() : 0;
+    wrapNote_.clear();
+    lastDirection_ = direction;
     showRunning(true);
     Status->setText(QStringLiteral("Searching\u2026"));
     Finder->start(criteria(), direction, from);
@@ -176,6 +185,15 @@ void LogFindBar::stop()
     Finder->cancel();
     showRunning(false);
     Status->setText(QStringLiteral("Stopped"));
+}
+
+void LogFindBar::escape()
+{
+    // The first Esc stops a find under way; with none, it closes the bar.
+    if (Finder->isRunning())
+        stop();
+    else
+        dismiss();
 }
 
 void LogFindBar::showRunning(bool running)
@@ -214,11 +232,7 @@ void LogFindBar::keyPressEvent(QKeyEvent* event)
             findNext();
         return;
     case Qt::Key_Escape:
-        // The first Esc stops a find under way; with none, it closes the bar.
-        if (Finder->isRunning())
-            stop();
-        else
-            dismiss();
+        escape();
         return;
     default:
         QWidget::keyPressEvent(event);

@@ -51,6 +51,9 @@ public:
     void findNext();
     void findPrevious();
     void stop();
+    // Esc in the bar or anywhere in its window while the bar is shown: stops a find under way, else
+    // hides the bar.
+    void escape();
     LogFindCriteria criteria() const;
 
 signals:
@@ -70,6 +73,8 @@ private:
 
     store::Table& log_;
     QStringListModel* names_;
+    QString wrapNote_; // what the find under way said when it went round the log's end
+    LogFind::Direction lastDirection_ = LogFind::Direction::Forward;
 };
 
 } // namespace msglog

@@ -52,6 +52,7 @@ TMsgLogF::TMsgLogF(core::Desk& desk, compose::Composition& composition, LogResen
 
     using namespace store::msglog;
     LogModel = new models::TableModel(MsgLogT, { DDate, DTime, UserName, MustSend, Msg }, this);
+    LogModel->setColumnTitles(directories::messageColumnTitles());
     LogModel->setColumnReadOnly(kMsgColumn);
     Statuses = new LogStatus(desk, this);
     const int statusColumn = LogModel->addComputedColumn(
@@ -75,6 +76,7 @@ TMsgLogF::TMsgLogF(core::Desk& desk, compose::Composition& composition, LogResen
             metrics.horizontalAdvance(LogStatus::shownAs(status + QStringLiteral(" 88/88")))
                 + 3 * metrics.averageCharWidth());
     }
+    directories::fitHeadings(DBGrid2);
     DBGrid2->horizontalHeader()->resizeSection(statusColumn, statusWidth);
     DBGrid2->verticalHeader()->setDefaultSectionSize(DBGrid2->fontMetrics().height() + 6);
     DBGrid2->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
@@ -126,7 +128,8 @@ TMsgLogF::TMsgLogF(core::Desk& desk, compose::Composition& composition, LogResen
     setTabOrder(BitBtn3, BitBtn1);
     setTabOrder(BitBtn1, ExitBtn);
     setTabOrder(ExitBtn, FindBar);
-    enterMovesOn(DBGrid2);
+    // Enter in the grid moves on; in its open cell editor it writes the cell and stays.
+    enterMovesOn(DBGrid2, CellEnter::Stays);
     enterMovesOn(DBMemo1);
     resize(640, 440);
 
@@ -149,7 +152,16 @@ TMsgLogF::TMsgLogF(core::Desk& desk, compose::Composition& composition, LogResen
     connect(FindNextAction, &QAction::triggered, this, [this] { findFromBar(true); });
     connect(FindPrevAction, &QAction::triggered, this, [this] { findFromBar(false); });
     connect(FindBar, &LogFindBar::recordFound, this, &TMsgLogF::goToFound);
-    connect(FindBar, &LogFindBar::dismissed, DBGrid2, [this] { DBGrid2->setFocus(); });
+    connect(FindBar, &LogFindBar::dismissed, DBGrid2, [this] {
+        FindEscapeAction->setEnabled(false);
+        DBGrid2->setFocus();
+    });
+    // While the bar is shown, Esc is the bar's first (it stops a find, then hides the bar), not the
+    // window's close; a cell being typed in takes it before the window does, to drop the edit.
+    FindEscapeAction
+        = directories::windowKey(this, QStringLiteral("FindEscapeAction"), QKeySequence(Qt::Key_Escape));
+    FindEscapeAction->setEnabled(false);
+    connect(FindEscapeAction, &QAction::triggered, FindBar, &LogFindBar::escape);
 
     connectRecordCommands(MsgLogT, DBGrid2);
     syncView();
@@ -179,6 +191,7 @@ void TMsgLogF::Print2Click()
 void TMsgLogF::openFindBar()
 {
     FindBar->open(composition_.recipients()->names());
+    FindEscapeAction->setEnabled(true);
 }
 
 void TMsgLogF::findFromBar(bool next)

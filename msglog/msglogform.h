@@ -45,6 +45,7 @@ public:
     QAction* FindAction;     // Ctrl+F
     QAction* FindNextAction; // F3
     QAction* FindPrevAction; // Shift+F3
+    QAction* FindEscapeAction; // Esc while the find bar is shown: the bar's, wherever the focus is
 
     void BitBtn1Click();
     void BitBtn3Click();

@@ -34,6 +34,7 @@ public:
         source_.emplace(log_, userName, days, today);
     }
     bool next(QStringList* record) override { return source_->next(record); }
+    bool restart() override { return source_->restart(); }
     qint64 lastPosition() const override { return source_->lastPosition(); }
     bool rewindTo(qint64 position) override { return source_->rewindTo(position); }
 
@@ -108,8 +109,10 @@ void TPrintLogFilter::BitBtn1Click()
         const int days = DaysSpin->value();
         const QDate day = today();
         report::ReportPreview preview(
-            logReportDefinition(),
-            [&shared, userName, days, day] { return std::make_unique<OwnLogSource>(shared, userName, days, day); },
+            logReportDefinition(logReportHeading(days, day, userName, QDateTime::currentDateTime())),
+            [&shared, userName, days, day] {
+                return std::make_unique<OwnLogSource>(shared, userName, days, day);
+            },
             QStringLiteral("Message Log"), this);
         preview.setObjectName(QStringLiteral("LogPreview"));
         preview.setProposedPdfPath(proposedPdfPath());

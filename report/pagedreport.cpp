@@ -46,6 +46,13 @@ bool PagedReport::layOutMore(int maxPages, int budgetMs)
         if (pageCount_ == 0)
             remember(0, std::move(*page));
         ++pageCount_;
+        // The count is final with the last page, not one step later.
+        if (walk_->atEnd()) {
+            finished_ = true;
+            walk_.reset();
+            walkSource_.reset();
+            return false;
+        }
     }
     return true;
 }

@@ -51,6 +51,11 @@ struct ReportDefinition {
     std::function<QString(const QStringList& record)> groupKey;
     // A report without records has no pages unless this is set.
     bool printWhenEmpty = false;
+    // Texts printed on every page outside the bands, in the page's margins (a running header and
+    // footer): `leftMm` from the band's left edge as in a band, `topMm` from the page's top edge. In
+    // their text, pageNumberMark() and pageCountMark() stand for the page's number and the report's
+    // page count, filled in when the page is painted.
+    QVector<BandField> pageTexts;
 
     double bandWidthMm() const { return pageMm.width() - marginsMm.left() - marginsMm.right(); }
 };
@@ -64,6 +69,9 @@ public:
     // Where the record next() gave last is, for a layout that comes back to it later (a preview
     // lays a page out again from the record it starts with); -1 when the source cannot come back.
     virtual qint64 lastPosition() const { return -1; }
+    // Starts the walk again: the next call to next() gives the first record. False when the source
+    // cannot (a report that numbers its pages is then printed without its page count).
+    virtual bool restart() { return false; }
     // Goes back to a place lastPosition() gave: the next call to next() gives that record again.
     // False when the source cannot, or the record is gone.
     virtual bool rewindTo(qint64 position)
@@ -79,7 +87,26 @@ struct PlacedText {
     QString text;
     FontSpec font;
     bool centred = false;
+    bool numbered = false; // a page text holding the page number or count marks
 };
+
+// The marks of a page text for the page's number and the report's page count.
+inline QString pageNumberMark()
+{
+    return QStringLiteral("{page}");
+}
+inline QString pageCountMark()
+{
+    return QStringLiteral("{pages}");
+}
+
+// `text` with the marks filled in: page `number` of `count` pages (a count below 1 is not known yet
+// and shows as an ellipsis).
+inline QString numberedText(QString text, int number, int count)
+{
+    text.replace(pageNumberMark(), QString::number(number));
+    return text.replace(pageCountMark(), count > 0 ? QString::number(count) : QStringLiteral("\u2026"));
+}
 
 struct LaidOutPage {
     QVector<PlacedText> texts;

@@ -240,6 +240,14 @@ std::optional<LaidOutPage> ReportLayout::nextPage()
     }
     if (!pending_)
         finished_ = true;
+    // The running header and footer, after the bands' texts.
+    for (const BandField& field : def_.pageTexts) {
+        const double width = field.widthMm > 0 ? field.widthMm : textWidthMm(field.text, field.font);
+        const bool numbered = field.text.contains(pageNumberMark()) || field.text.contains(pageCountMark());
+        page.texts.append(
+            { QRectF(def_.marginsMm.left() + field.leftMm, field.topMm, width, lineHeightMm(field.font)),
+                field.text, field.font, field.centred, numbered });
+    }
     return page;
 }
 

@@ -31,6 +31,8 @@ public:
     // The next page, or nothing after the last. A report without records has no page (unless the
     // definition prints when empty).
     std::optional<LaidOutPage> nextPage();
+    // The last page has been given: nextPage() gives no more.
+    bool atEnd() const { return finished_; }
     // Where the page nextPage() gives next begins, for laying it out again later. Nothing before
     // the first page (it begins with the report), after the last, and when the source cannot come
     // back to a record.

@@ -9,7 +9,7 @@
 
 namespace report {
 
-void paintPage(QPainter& painter, const LaidOutPage& page, double dpiX, double dpiY)
+void paintPage(QPainter& painter, const LaidOutPage& page, double dpiX, double dpiY, int number, int count)
 {
     const double sx = dpiX / 25.4;
     const double sy = dpiY / 25.4;
@@ -18,7 +18,7 @@ void paintPage(QPainter& painter, const LaidOutPage& page, double dpiX, double d
         painter.setFont(resolveFont(text.font));
         const QRectF box(text.boxMm.left() * sx, text.boxMm.top() * sy, text.boxMm.width() * sx, text.boxMm.height() * sy);
         const int align = (text.centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop | Qt::TextSingleLine | Qt::TextDontClip;
-        painter.drawText(box, align, text.text);
+        painter.drawText(box, align, text.numbered ? numberedText(text.text, number, count) : text.text);
     }
 }
 
@@ -26,7 +26,7 @@ namespace {
 
 // Paints the pages `nextPage` gives, one at a time, asking `keepGoing` before each.
 int paintEach(const std::function<std::optional<LaidOutPage>()>& nextPage, QPagedPaintDevice& device,
-    const std::function<bool(int page)>& keepGoing)
+    const std::function<bool(int page)>& keepGoing, int pageCount)
 {
     QPainter painter;
     int pages = 0;
@@ -40,7 +40,7 @@ int paintEach(const std::function<std::optional<LaidOutPage>()>& nextPage, QPage
         } else {
             device.newPage();
         }
-        paintPage(painter, *page, device.logicalDpiX(), device.logicalDpiY());
+        paintPage(painter, *page, device.logicalDpiX(), device.logicalDpiY(), pages + 1, pageCount);
         ++pages;
     }
     return pages;
@@ -48,17 +48,32 @@ int paintEach(const std::function<std::optional<LaidOutPage>()>& nextPage, QPage
 
 } // namespace
 
-int paintReport(ReportLayout& layout, QPagedPaintDevice& device, const std::function<bool(int page)>& keepGoing)
+int paintReport(ReportLayout& layout, QPagedPaintDevice& device,
+    const std::function<bool(int page)>& keepGoing, int pageCount)
 {
-    return paintEach([&layout] { return layout.nextPage(); }, device, keepGoing);
+    return paintEach([&layout] { return layout.nextPage(); }, device, keepGoing, pageCount);
 }
 
-int writePdf(const ReportDefinition& definition, RecordSource& source, const QString& path, const QString& title,
-    const std::function<bool(int page)>& keepGoing)
+int countPages(const ReportDefinition& definition, RecordSource& source)
+{
+    ReportLayout layout(definition, source);
+    int pages = 0;
+    while (layout.nextPage())
+        ++pages;
+    return pages;
+}
+
+int writePdf(const ReportDefinition& definition, RecordSource& source, const QString& path,
+    const QString& title, const std::function<bool(int page)>& keepGoing, int pageCount)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return -1;
+    if (pageCount <= 0 && !definition.pageTexts.isEmpty() && source.restart()) {
+        pageCount = countPages(definition, source);
+        if (!source.restart())
+            return -1;
+    }
     ReportLayout layout(definition, source);
     int pages = 0;
     bool stopped = false;
@@ -69,10 +84,13 @@ int writePdf(const ReportDefinition& definition, RecordSource& source, const QSt
         writer.setResolution(300);
         writer.setPageSize(QPageSize(definition.pageMm, QPageSize::Millimeter, QString(), QPageSize::ExactMatch));
         writer.setPageMargins(QMarginsF(0, 0, 0, 0));
-        pages = paintReport(layout, writer, [&](int page) {
-            stopped = keepGoing && !keepGoing(page);
-            return !stopped;
-        });
+        pages = paintReport(
+            layout, writer,
+            [&](int page) {
+                stopped = keepGoing && !keepGoing(page);
+                return !stopped;
+            },
+            pageCount);
         // The painter has ended here: the writer has written the file's end.
     }
     if (pages <= 0 || stopped) {

@@ -169,7 +169,9 @@ protected:
                 painter.setClipRect(box);
                 painter.translate(box.topLeft());
                 painter.scale(zoom_, zoom_);
-                paintPage(painter, laidOut, logicalDpiX(), logicalDpiY());
+                // The count is said once it is final; until then the page says "of ...".
+                paintPage(painter, laidOut, logicalDpiX(), logicalDpiY(), index + 1,
+                    report_.finished() ? report_.pageCount() : 0);
                 painter.restore();
             } catch (const std::exception& e) {
                 // Said once, outside the painting.
@@ -225,8 +227,6 @@ private:
     bool broken_ = false;
 };
 
-namespace {
-
 // The progress of a report streamed to a printer or a file: shown when it lasts, its Cancel stops
 // the stream. While it shows, the desk's events go on between pages.
 class StreamProgress {
@@ -255,8 +255,6 @@ private:
     QProgressDialog dialog_;
     const PagedReport& report_;
 };
-
-} // namespace
 
 ReportPreview::ReportPreview(ReportDefinition definition, PagedReport::SourceFactory openSource, const QString& title,
     QWidget* parent)
@@ -396,6 +394,9 @@ void ReportPreview::updatePageControls()
     pageSpin_->setRange(pages > 0 ? 1 : 0, qMax(pages, 0));
     pageSpin_->setEnabled(pages > 0);
     pageCountLabel_->setText(final ? tr(" of %1 ").arg(pages) : tr(" of %1\u2026 ").arg(pages));
+    // The pages in sight say their count once it is final.
+    if (final)
+        view_->viewport()->update();
     emit pageCountChanged(pages, final);
 }
 
@@ -410,17 +411,36 @@ void ReportPreview::fail(const QString& message)
         this, [this, message] { QMessageBox::critical(this, title_, message); }, Qt::QueuedConnection);
 }
 
+bool ReportPreview::finishLayout(StreamProgress& progress)
+{
+    // The pages say "Page N of M": the count is made final first, under the same progress window.
+    while (!report_.finished() && !failed_) {
+        report_.layOutMore(kPagesPerStep, kStepMs);
+        updatePageControls();
+        if (!progress.next(0))
+            return false;
+    }
+    return !failed_;
+}
+
 int ReportPreview::stream(QPagedPaintDevice& device, const QString& doing, bool* stopped)
 {
     StreamProgress progress(this, doing, report_);
     *stopped = false;
     try {
+        if (!finishLayout(progress)) {
+            *stopped = !failed_;
+            return failed_ ? -1 : 0;
+        }
         std::unique_ptr<RecordSource> source = report_.openSource();
         ReportLayout layout(report_.definition(), *source);
-        return paintReport(layout, device, [&](int page) {
-            *stopped = !progress.next(page);
-            return !*stopped;
-        });
+        return paintReport(
+            layout, device,
+            [&](int page) {
+                *stopped = !progress.next(page);
+                return !*stopped;
+            },
+            report_.pageCount());
     } catch (const std::exception& e) {
         QMessageBox::critical(this, title_, failureText(e));
         return -1;
@@ -461,16 +481,31 @@ void ReportPreview::printToFile()
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
     const QString path = dialog.selectedFiles().constFirst();
-    if (writePdf(path) < 0)
+    const int pages = writePdf(path);
+    if (pages < 0) {
         QMessageBox::warning(this, title_, tr("Cannot write %1.").arg(QDir::toNativeSeparators(path)));
+    } else if (pages > 0) {
+        // Where it went, in full: the dialog may have been left at the proposed name.
+        QMessageBox box(QMessageBox::Information, title_,
+            tr("%1 written to %2 (%n page(s)).", nullptr, pages)
+                .arg(title_, QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())),
+            QMessageBox::Ok, this);
+        box.setObjectName(QStringLiteral("PdfWrittenBox"));
+        box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+        box.exec();
+    }
 }
 
 int ReportPreview::writePdf(const QString& path)
 {
     StreamProgress progress(this, tr("Writing %1...").arg(QFileInfo(path).fileName()), report_);
     try {
+        if (!finishLayout(progress))
+            return failed_ ? -1 : 0;
         std::unique_ptr<RecordSource> source = report_.openSource();
-        return report::writePdf(report_.definition(), *source, path, title_, [&](int page) { return progress.next(page); });
+        return report::writePdf(
+            report_.definition(), *source, path, title_, [&](int page) { return progress.next(page); },
+            report_.pageCount());
     } catch (const std::exception& e) {
         QMessageBox::critical(this, title_, failureText(e));
         return -1;

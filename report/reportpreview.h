@@ -13,6 +13,7 @@ class QPagedPaintDevice;
 namespace report {
 
 class PageView;
+class StreamProgress;
 
 // The desk's report preview: the report's pages as they are laid out, the first at once, the rest
 // laid out a few at a time on the event loop while the operator reads (the page count reads
@@ -67,6 +68,8 @@ protected:
 private:
     void layOutStep();
     void updatePageControls();
+    // Lays the rest of the report out, so its page count is final; false when stopped or failed.
+    bool finishLayout(StreamProgress& progress);
     // Streams the report to `device` from its first record; the pages painted, -1 on failure.
     int stream(QPagedPaintDevice& device, const QString& doing, bool* stopped);
     // Shows a failure of the records' source and stops the layout.

@@ -74,6 +74,7 @@ TSchedMsgF::TSchedMsgF(store::Table& scheduled, compose::Composition& compositio
     CancelBtn = directories::namedButton(QStringLiteral("CancelBtn"), QStringLiteral("Cancel"), this);
 
     Model = new ScheduledModel(SchedMsgT, { f::DDate, f::DTime, f::UserName, f::MustSend, f::Msg }, this);
+    Model->setColumnTitles(directories::messageColumnTitles());
     DBGrid1 = new QTableView(this);
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
     DBGrid1->setAccessibleName(QStringLiteral("Scheduled messages"));
@@ -86,6 +87,7 @@ TSchedMsgF::TSchedMsgF(store::Table& scheduled, compose::Composition& compositio
         | QAbstractItemView::AnyKeyPressed);
     DBGrid1->verticalHeader()->setDefaultSectionSize(DBGrid1->fontMetrics().height() + 6);
     DBGrid1->horizontalHeader()->setStretchLastSection(true);
+    directories::fitHeadings(DBGrid1);
 
     auto* memoCaption = new QLabel(QStringLiteral("Message:"), this);
     DBMemo1 = new QPlainTextEdit(this);

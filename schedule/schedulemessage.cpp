@@ -71,16 +71,19 @@ QDate addMonths(const QDate& date, int months)
     return date.addMonths(months);
 }
 
+QStringList scheduleRecipients(const compose::Composition& composition)
+{
+    return composition.tickedNames();
+}
+
 ScheduleOutcome scheduleMessage(core::Desk& desk, compose::Composition& composition, const QDate& day,
     const ClockFace& face, const QDateTime& now, bool passedAccepted)
 {
     ScheduleOutcome outcome;
     const QString text = composition.text();
     const QString joined = compose::pageMessage(text);
-    // The first ticked item in list order, and only that one.
-    const QStringList ticked = composition.tickedNames();
-    const QString recipient = ticked.isEmpty() ? QString() : ticked.first();
-    if (joined.size() < 2 || recipient.isEmpty())
+    const QStringList recipients = scheduleRecipients(composition);
+    if (joined.size() < 2 || recipients.isEmpty())
         return outcome;
 
     const QString built = QStringLiteral("%1/%2/%3 %4:%5:00 %6")
@@ -94,17 +97,18 @@ ScheduleOutcome scheduleMessage(core::Desk& desk, compose::Composition& composit
         && hour >= 1 && hour <= 12 && minute >= 0 && minute <= 59;
     if (!readable) {
         outcome.kind = ScheduleOutcome::InvalidMoment;
-        outcome.text = QStringLiteral("'%1' is not a valid date and time").arg(built);
+        outcome.lines = { QStringLiteral("'%1' is not a valid date and time").arg(built) };
         return outcome;
     }
     const QTime time((hour % 12) + (face.pm ? 12 : 0), minute);
     // A moment already passed is sent now, if the operator says so: the record is due this minute.
     const QDateTime thisMinute(now.date(), QTime(now.time().hour(), now.time().minute()));
     QDateTime moment(day, time);
-    if (moment < thisMinute) {
+    const bool passed = moment < thisMinute;
+    if (passed) {
         if (!passedAccepted) {
             outcome.kind = ScheduleOutcome::MomentPassed;
-            outcome.text = QStringLiteral("This moment has passed. Send the message now?");
+            outcome.lines = { QStringLiteral("This moment has passed. Send the message now?") };
             return outcome;
         }
         moment = thisMinute;
@@ -112,28 +116,47 @@ ScheduleOutcome scheduleMessage(core::Desk& desk, compose::Composition& composit
 
     store::Table& sched = desk.SchedMsgT();
     namespace f = store::schedmsg;
-    const QString userName
-        = core::isGroupRecipient(recipient) ? QStringLiteral("Group: ") + core::groupNameOf(recipient) : recipient;
-    try {
-        sched.append();
-        sched.setFieldText(f::DDate, moment.date().toString(QStringLiteral("yyyy/MM/dd")));
-        sched.setFieldText(f::DTime, moment.time().toString(QStringLiteral("HH:mm:ss")));
-        sched.setFieldText(f::MustSend, QStringLiteral("Y"));
-        sched.setFieldText(f::UserName, userName);
-        sched.setMemoLines(f::Msg, text.split(u'\n'));
-        sched.post();
-    } catch (const store::StoreError&) {
+    for (const QString& recipient : recipients) {
+        const QString userName = core::isGroupRecipient(recipient)
+            ? QStringLiteral("Group: ") + core::groupNameOf(recipient)
+            : recipient;
         try {
-            sched.cancel();
-        } catch (const store::StoreError&) {
+            sched.append();
+            sched.setFieldText(f::DDate, moment.date().toString(QStringLiteral("yyyy/MM/dd")));
+            sched.setFieldText(f::DTime, moment.time().toString(QStringLiteral("HH:mm:ss")));
+            sched.setFieldText(f::MustSend, QStringLiteral("Y"));
+            sched.setFieldText(f::UserName, userName);
+            sched.setMemoLines(f::Msg, text.split(u'\n'));
+            sched.post();
+        } catch (const store::StoreError& error) {
+            try {
+                sched.cancel();
+            } catch (const store::StoreError&) {
+            }
+            if (outcome.lines.isEmpty())
+                throw;
+            outcome.kind = ScheduleOutcome::Scheduled;
+            outcome.failure = error.message();
+            return outcome;
         }
-        throw;
+        composition.untick(recipient);
+        // The record as stored says who it is for.
+        const QString stored = sched.fieldText(f::UserName);
+        if (passed) {
+            // Due this minute: the scheduled scan sends it at its next pass, while scheduled sending
+            // is on (the switch read at the start).
+            outcome.lines << QStringLiteral("Message for ") + stored
+                    + (desk.ScheduledSendingEnabled()
+                            ? QStringLiteral(
+                                " is due now: it goes at the next pass of the scheduled messages")
+                            : QStringLiteral(" is due now: it goes once scheduled sending is on"));
+        } else {
+            outcome.lines << QStringLiteral("Message scheduled for ") + stored + QStringLiteral(" on ")
+                    + sched.fieldText(f::DDate) + QStringLiteral(" at ") + sched.fieldText(f::DTime);
+        }
     }
-    composition.untick(recipient);
     composition.setText(QString());
     outcome.kind = ScheduleOutcome::Scheduled;
-    outcome.text = QStringLiteral("Message scheduled for ") + sched.fieldText(f::UserName) + QStringLiteral(" on ")
-        + sched.fieldText(f::DDate) + QStringLiteral(" at ") + sched.fieldText(f::DTime);
     return outcome;
 }
 

@@ -3,6 +3,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <QTime>
 
 namespace core {
@@ -37,19 +38,29 @@ QDate addMonths(const QDate& date, int months);
 // What the OK command did.
 struct ScheduleOutcome {
     enum Kind { Scheduled, NothingToSchedule, InvalidMoment, MomentPassed } kind = NothingToSchedule;
-    QString text; // the status line when scheduled; the message when the moment is invalid or passed
+    // Scheduled: one status line per recipient scheduled, in list order. InvalidMoment and
+    // MomentPassed: the message that says why, alone.
+    QStringList lines;
+    // Scheduled for some recipients, then the store refused one: its message; the recipients not
+    // scheduled keep their ticks and the message stays, for another OK.
+    QString failure;
 };
 
-// The OK command of the scheduling window: takes the first ticked recipient, checks that the message
-// has 2 characters or more, reads the moment from the day and the clock face, writes the SCHEDMS2
-// record (DDATE "yyyy/mm/dd", DTIME "hh:mm:ss" on the 24-hour clock, MUSTSEND "Y", USERNAME the
-// recipient item, MSG the message), and only then unticks the recipient (the others keep their
-// ticks) and clears the message. A moment before the minute of `now` is MomentPassed, nothing
-// written, unless `passedAccepted` (the operator chose to send it now: the record is written for
-// the minute of `now`, due at once).
-// Store failures propagate (store::StoreError), with no record left half-written and the tick kept.
+// The OK command of the scheduling window: checks that the message has 2 characters or more and
+// that an item is ticked, reads the moment from the day and the clock face, and writes one SCHEDMS2
+// record for every ticked recipient, in list order (DDATE "yyyy/mm/dd", DTIME "hh:mm:ss" on the
+// 24-hour clock, MUSTSEND "Y", USERNAME the recipient item, MSG the message), unticking each as its
+// record is written; once all are written the message is cleared. A moment before the minute of
+// `now` is MomentPassed, nothing written, unless `passedAccepted` (the operator chose to send it
+// now: the records are written for the minute of `now`, due at once, and the lines say they go at
+// the scheduled scan's next pass). A store failure on the first record propagates
+// (store::StoreError), with nothing written and every tick kept; on a later one the records written
+// stay and the outcome says what failed.
 ScheduleOutcome scheduleMessage(core::Desk& desk, compose::Composition& composition, const QDate& day,
     const ClockFace& face, const QDateTime& now, bool passedAccepted = false);
+
+// The recipients the OK command schedules for: the ticked items, in list order.
+QStringList scheduleRecipients(const compose::Composition& composition);
 
 // A DDATE or DTIME typed into the scheduled list: empty when it is a real date "yyyy/mm/dd" or a
 // real time "hh:mm:ss" written with every zero, else the message that refuses it.

@@ -1,5 +1,6 @@
 #include "schedule/schedulewindow.h"
 
+#include "compose/composition.h"
 #include "compose/standardboxes.h"
 #include "config/systemsettings.h"
 #include "store/storeerror.h"
@@ -18,6 +19,7 @@
 #include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QToolButton>
@@ -104,6 +106,22 @@ TSchedule::TSchedule(core::Desk& desk, compose::Composition& composition, QWidge
     TimeofDay = new QLabel(this);
     TimeofDay->setObjectName(QStringLiteral("TimeofDay"));
     TimeofDay->setAccessibleName(QStringLiteral("Time of day"));
+    // What OK schedules, as the main window holds it now: the ticked recipients and the message.
+    auto* toCaption = new QLabel(QStringLiteral("To:"), this);
+    Recipients = new QLabel(this);
+    Recipients->setObjectName(QStringLiteral("Recipients"));
+    Recipients->setAccessibleName(QStringLiteral("Recipients"));
+    Recipients->setWordWrap(true);
+    Recipients->setTextFormat(Qt::PlainText);
+    toCaption->setBuddy(Recipients);
+    auto* messageCaption = new QLabel(QStringLiteral("Message:"), this);
+    MessageView = new QPlainTextEdit(this);
+    MessageView->setObjectName(QStringLiteral("MessageView"));
+    MessageView->setAccessibleName(QStringLiteral("Message"));
+    MessageView->setReadOnly(true);
+    MessageView->setFocusPolicy(Qt::NoFocus); // shown, not typed in: the main window's editor is
+    MessageView->setFixedHeight(MessageView->fontMetrics().lineSpacing() * 3 + 12);
+    messageCaption->setBuddy(MessageView);
 
     auto* monthRow = new QHBoxLayout;
     monthRow->addWidget(SpeedButton2);
@@ -139,8 +157,15 @@ TSchedule::TSchedule(core::Desk& desk, compose::Composition& composition, QWidge
     auto* body = new QHBoxLayout;
     body->addLayout(left, 1);
     body->addLayout(side);
+    auto* what = new QGridLayout;
+    what->addWidget(toCaption, 0, 0, Qt::AlignTop);
+    what->addWidget(Recipients, 0, 1, Qt::AlignTop);
+    what->addWidget(messageCaption, 1, 0, Qt::AlignTop);
+    what->addWidget(MessageView, 1, 1);
+    what->setColumnStretch(1, 1);
     auto* layout = new QVBoxLayout(this);
     layout->setMenuBar(MainMenu);
+    layout->addLayout(what);
     layout->addLayout(body);
 
     spinTarget_ = nmin;
@@ -164,7 +189,14 @@ TSchedule::TSchedule(core::Desk& desk, compose::Composition& composition, QWidge
     connect(HelpMenu, &QAction::triggered, this, [this] { emit helpRequested(QStringLiteral("SchedMsgLog")); });
     connect(ScheduledMsgsMenu, &QAction::triggered, this, &TSchedule::scheduledListRequested);
     connect(SendMessages, &QCheckBox::clicked, this, &TSchedule::SendMessagesClick);
-    resize(460, 260);
+    connect(&composition_, &compose::Composition::textChanged, this, &TSchedule::showComposition);
+    QAbstractItemModel* recipients = composition_.recipients();
+    connect(recipients, &QAbstractItemModel::dataChanged, this, &TSchedule::showComposition);
+    connect(recipients, &QAbstractItemModel::modelReset, this, &TSchedule::showComposition);
+    connect(recipients, &QAbstractItemModel::rowsInserted, this, &TSchedule::showComposition);
+    connect(recipients, &QAbstractItemModel::rowsRemoved, this, &TSchedule::showComposition);
+    showComposition();
+    resize(460, 340);
 }
 
 void TSchedule::changeEvent(QEvent* event)
@@ -251,7 +283,8 @@ void TSchedule::BitBtn1Click()
     if (!schedule(false))
         return;
     if (outcome.kind == ScheduleOutcome::MomentPassed) {
-        if (QMessageBox::question(this, windowTitle(), outcome.text, QMessageBox::Ok | QMessageBox::Cancel)
+        if (QMessageBox::question(
+                this, windowTitle(), outcome.lines.value(0), QMessageBox::Ok | QMessageBox::Cancel)
             != QMessageBox::Ok)
             return; // the entries stay, to be mended
         if (!schedule(true))
@@ -264,15 +297,31 @@ void TSchedule::BitBtn1Click()
             "Select User Name, Prepare a Message, and then press \"Send Later\" button."));
         return;
     case ScheduleOutcome::InvalidMoment:
-        QMessageBox::critical(this, windowTitle(), outcome.text);
+        QMessageBox::critical(this, windowTitle(), outcome.lines.value(0));
         return;
     case ScheduleOutcome::Scheduled:
-        emit statusMessage(outcome.text);
+        for (const QString& line : std::as_const(outcome.lines))
+            emit statusMessage(line);
+        if (!outcome.failure.isEmpty()) {
+            // The recipients not scheduled stay ticked, the message stays: the window too.
+            QMessageBox::critical(this, windowTitle(), outcome.failure);
+            return;
+        }
         close();
         return;
     case ScheduleOutcome::MomentPassed:
         return;
     }
+}
+
+void TSchedule::showComposition()
+{
+    const QStringList recipients = scheduleRecipients(composition_);
+    Recipients->setText(recipients.isEmpty() ? QStringLiteral("(no recipient ticked)")
+                                             : recipients.join(QStringLiteral(", ")));
+    Recipients->setToolTip(recipients.join(u'\n'));
+    if (MessageView->toPlainText() != composition_.text())
+        MessageView->setPlainText(composition_.text());
 }
 
 void TSchedule::SendMessagesClick(bool on)

@@ -13,6 +13,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QMenuBar;
+class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QToolButton;
@@ -26,8 +27,9 @@ class Composition;
 
 namespace schedule {
 
-// "Pager Scheduling": schedules the composed message for its first ticked recipient on a chosen day
-// and minute (one SCHEDMS2 record), and holds the scheduled-sending switch and a clock. Not modal;
+// "Pager Scheduling": shows the composed message and its ticked recipients, and schedules it for
+// every ticked recipient on a chosen day and minute (one SCHEDMS2 record each); holds the
+// scheduled-sending switch and a clock. Not modal;
 // made on first use and hidden when closed.
 class TSchedule : public QWidget {
     Q_OBJECT
@@ -50,6 +52,8 @@ public:
     QPushButton* BitBtn2; // E&xit
     QCheckBox* SendMessages;
     QLabel* TimeofDay;
+    QLabel* Recipients; // the ticked recipients OK schedules for
+    QPlainTextEdit* MessageView; // the message OK schedules
     QMenuBar* MainMenu;
     QAction* ScheduledMsgsMenu;
     QAction* HelpMenu;
@@ -85,6 +89,8 @@ private:
     ClockFace face() const;
     void showFace(const ClockFace& face);
     void SendMessagesClick(bool on);
+    // The recipients and the message as the main window holds them now.
+    void showComposition();
 
     core::Desk& desk_;
     compose::Composition& composition_;

@@ -81,6 +81,23 @@ private slots:
         QCOMPARE(quick->pos(), first);
     }
 
+    // A main window left at the screen's top comes back with its frame, title bar included, on the
+    // saved corner, run after run.
+    void theFrameComesBackOnItsCorner()
+    {
+        QSettings places(testsupport::DataFolder::windowPlacesPath(), QSettings::IniFormat);
+        places.setValue(QStringLiteral("MainForm/geometry"), QRect(40, 0, 600, 420));
+        places.sync();
+        for (int again = 0; again < 2; ++again) {
+            auto main = run();
+            QVERIFY(main);
+            QCOMPARE(main->frameGeometry().topLeft(), QPoint(40, 0));
+            QVERIFY(main->geometry().top() > 0); // the frame's top is above the client's
+        }
+        QSettings saved(testsupport::DataFolder::windowPlacesPath(), QSettings::IniFormat);
+        QCOMPARE(saved.value(QStringLiteral("MainForm/geometry")).toRect().topLeft(), QPoint(40, 0));
+    }
+
     // Esc in an open cell editor cancels the edit; Esc again closes the window as Exit does.
     void escapeCancelsTheEditThenCloses()
     {

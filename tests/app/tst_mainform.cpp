@@ -26,8 +26,8 @@
 #include "support/pages.h"
 #include "support/pendingfile.h"
 
-#include <QAccessible>
 #include <QAbstractSpinBox>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -40,20 +40,21 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMap>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTableView>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QStandardPaths>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
-#include <QTextLayout>
 #include <QTextBrowser>
+#include <QTextLayout>
 #include <QTimer>
 #include <QToolButton>
 #include <sys/stat.h>
@@ -101,6 +102,7 @@ private slots:
     void windowFrame();
     void controls_data();
     void controls();
+    void keysClashWithNothing();
     void hints_data();
     void hints();
     void menus_data();
@@ -163,8 +165,9 @@ void tst_MainForm::controls_data()
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QKeySequence>("key");
 
+    // Every letter of "Clear All" is another control's key: its own is Alt+W.
     QTest::newRow("Clear All") << "ClearAllBtn"
-                               << "Clear All" << QKeySequence();
+                               << "Clear All" << QKeySequence("Alt+W");
     QTest::newRow("Select By Group") << "SendGroup"
                                      << "Select By &Group" << QKeySequence("Alt+G");
     QTest::newRow("Date") << "DateBtn"
@@ -172,13 +175,13 @@ void tst_MainForm::controls_data()
     QTest::newRow("Time of Day") << "TimeBtn"
                                  << "&Time of Day" << QKeySequence("Alt+T");
     QTest::newRow("Quick") << "QuickBtn"
-                           << "Quick" << QKeySequence();
+                           << "Quic&k" << QKeySequence("Alt+K");
     QTest::newRow("Send Mesg") << "SendBtn"
                                << "&Send Mesg" << QKeySequence("Alt+S");
     QTest::newRow("Message Log") << "messagelog"
                                  << "Message &Log" << QKeySequence("Alt+L");
     QTest::newRow("By Pager ID") << "ByPagerBtn"
-                                 << "By Pager ID" << QKeySequence();
+                                 << "By Pager &ID" << QKeySequence("Alt+I");
     QTest::newRow("Send Later") << "SendLaterBtn"
                                 << "Send L&ater" << QKeySequence("Alt+A");
     // The menu's Exit owns Alt+X; the button shows the same accelerator and does the same.
@@ -187,9 +190,9 @@ void tst_MainForm::controls_data()
     QTest::newRow("Clear Text") << "ClearTextBtn"
                                 << "Clea&r Text" << QKeySequence("Alt+R");
     QTest::newRow("Abort Mesg") << "BitBtn7"
-                                << "Abort Mesg" << QKeySequence();
+                                << "A&bort Mesg" << QKeySequence("Alt+B");
     QTest::newRow("Pending Msgs") << "PendingMsgsBtn"
-                                  << "Pending Msgs" << QKeySequence();
+                                  << "Pe&nding Msgs" << QKeySequence("Alt+N");
 }
 
 void tst_MainForm::controls()
@@ -202,6 +205,28 @@ void tst_MainForm::controls()
     QVERIFY2(button, qPrintable(name));
     QCOMPARE(button->text(), caption);
     QCOMPARE(button->shortcut(), key);
+}
+
+// Every key of the main window belongs to one control (buttons, boxes, captions, menu bar);
+// Alt+O goes to the recipient list.
+void tst_MainForm::keysClashWithNothing()
+{
+    auto form = makeForm();
+    QMap<QKeySequence, int> owners;
+    for (const QAbstractButton* b : form->findChildren<QAbstractButton*>())
+        owners[b->window() == form.get() ? b->shortcut() : QKeySequence()]++;
+    for (const QLabel* l : form->findChildren<QLabel*>())
+        owners[l->buddy() && l->window() == form.get() ? QKeySequence::mnemonic(l->text())
+                                                       : QKeySequence()]++;
+    for (const QAction* a : form->menuBar()->actions())
+        owners[QKeySequence::mnemonic(a->text())]++;
+    owners.remove(QKeySequence());
+    for (auto it = owners.cbegin(); it != owners.cend(); ++it)
+        QVERIFY2(it.value() == 1, qPrintable(it.key().toString()));
+    form->show();
+    QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    QTest::keyClick(form.get(), Qt::Key_O, Qt::AltModifier);
+    QCOMPARE(QApplication::focusWidget(), form->recipientList);
 }
 
 void tst_MainForm::hints_data()
@@ -338,7 +363,7 @@ void tst_MainForm::timerIsNotRunningBeforeTheEntryStartsIt()
     QVERIFY(timer);
     QCOMPARE(timer->interval(), 1000);
     QVERIFY(!timer->isActive());
-    QCOMPARE(form->pendingButton->text(), QStringLiteral("Pending Msgs"));
+    QCOMPARE(form->pendingButton->text(), QStringLiteral("Pe&nding Msgs"));
 }
 
 void tst_MainForm::aPageThatMayHaveBeenDeliveredIsSaidAtStart()
@@ -375,7 +400,7 @@ void tst_MainForm::tickShowsClockAndPendingCount()
     form->Timer1Timer();
     QVERIFY(!form->clockLabel->text().isEmpty());
     QVERIFY(form->clockLabel->text().contains(u':'));
-    QCOMPARE(form->pendingButton->text(), QStringLiteral("Pending Msgs: 0"));
+    QCOMPARE(form->pendingButton->text(), QStringLiteral("Pe&nding Msgs: 0"));
     QCOMPARE(
         form->pendingButton->palette().color(QPalette::Active, QPalette::ButtonText), QColor(Qt::black));
 }
@@ -546,7 +571,11 @@ void tst_MainForm::showStatusPutsTheNewestLineOnTop()
     const QStringList lines = form->statusList->toPlainText().split(u'\n');
     QCOMPARE(lines.size(), 22);
     // The rewrite names the page under way (none yet), not the users table's current record.
-    QVERIFY2(QRegularExpression(QStringLiteral("^ \\d\\d:\\d\\d:\\d\\d (AM|PM):  Sent to : "))
+    // The time in the form of the clock label beside the list.
+    QString clockForm = QRegularExpression::escape(core::longTimeText(QTime(12, 34, 56)));
+    clockForm.replace(QRegularExpression(QStringLiteral("\\d+")), QStringLiteral("\\d+"))
+        .replace(QRegularExpression(QStringLiteral("[AP]M")), QStringLiteral("[AP]M"));
+    QVERIFY2(QRegularExpression(QStringLiteral("^ ") + clockForm + QStringLiteral(":  Sent to : "))
                  .match(lines[0])
                  .hasMatch(),
         qPrintable(lines[0]));
@@ -720,7 +749,7 @@ void tst_MainForm::exitWithThreePendingPagesAndRestart()
     auto form = makeForm();
     QCOMPARE(form->startupError(), QString());
     form->Timer1Timer();
-    QCOMPARE(form->pendingButton->text(), QStringLiteral("Pending Msgs: 3"));
+    QCOMPARE(form->pendingButton->text(), QStringLiteral("Pe&nding Msgs: 3"));
     QCOMPARE(form->pendingButton->palette().color(QPalette::Active, QPalette::ButtonText), QColor(Qt::red));
 }
 
@@ -750,7 +779,7 @@ void tst_MainForm::everyCloseSavesTheWaitingPages()
     QCOMPARE(next->desk().PendingMsgs().rowCount(), 3);
     QCOMPARE(next->desk().SendMsgs().rowCount(), 0);
     next->Timer1Timer();
-    QCOMPARE(next->pendingButton->text(), QStringLiteral("Pending Msgs: 3"));
+    QCOMPARE(next->pendingButton->text(), QStringLiteral("Pe&nding Msgs: 3"));
 }
 
 void tst_MainForm::startupFailureIsReportedAndTheWindowStillOpens()
@@ -768,7 +797,7 @@ void tst_MainForm::startupFailureIsReportedAndTheWindowStillOpens()
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     QCOMPARE(form->recipientList->model()->rowCount(), 0);
     form->Timer1Timer(); // the timer runs all the same
-    QCOMPARE(form->pendingButton->text(), QStringLiteral("Pending Msgs: 0"));
+    QCOMPARE(form->pendingButton->text(), QStringLiteral("Pe&nding Msgs: 0"));
 }
 
 void tst_MainForm::oddFolderStartsRunsAndExits_data()

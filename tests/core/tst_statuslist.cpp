@@ -1,3 +1,4 @@
+#include "core/clocktext.h"
 #include "core/statuslist.h"
 
 #include <QTest>
@@ -108,17 +109,24 @@ void tst_StatusList::stamp_data()
 {
     QTest::addColumn<QTime>("time");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("afternoon") << QTime(15, 7, 9) << " 03:07:09 PM:  text";
-    QTest::newRow("midnight") << QTime(0, 0, 5) << " 12:00:05 AM:  text";
-    QTest::newRow("noon") << QTime(12, 30, 0) << " 12:30:00 PM:  text";
-    QTest::newRow("morning") << QTime(9, 59, 59) << " 09:59:59 AM:  text";
+    // The clock's form on a 24-hour system clock: no AM or PM.
+    QTest::newRow("afternoon") << QTime(15, 7, 9) << " 15:07:09:  text";
+    QTest::newRow("midnight") << QTime(0, 0, 5) << " 00:00:05:  text";
+    QTest::newRow("noon") << QTime(12, 30, 0) << " 12:30:00:  text";
+    QTest::newRow("morning") << QTime(9, 59, 59) << " 09:59:59:  text";
 }
 
+// A line's time reads as the clock label beside it shows the same moment.
 void tst_StatusList::stamp()
 {
     QFETCH(QTime, time);
     QFETCH(QString, expected);
+    QLocale::setDefault(QLocale::c());
     QCOMPARE(core::stampStatus(time, QStringLiteral("text")), expected);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    QCOMPARE(core::stampStatus(time, QStringLiteral("text")),
+        u' ' + core::longTimeText(time) + QStringLiteral(":  text"));
+    QLocale::setDefault(QLocale::system());
 }
 
 void tst_StatusList::historyKeepsTheNewest21()

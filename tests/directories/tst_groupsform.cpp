@@ -7,6 +7,7 @@
 #include "support/recipientview.h"
 #include "support/records.h"
 #include "support/statuslines.h"
+#include "support/typing.h"
 
 #include <QAction>
 #include <QDir>
@@ -109,6 +110,24 @@ private slots:
     {
         main_.reset();
         dir_.reset();
+    }
+
+    // Alt+A, the name typed into the grid's own cell editor, Alt+S at once: the name in the open
+    // editor is the one saved (read back by a handle of its own), with its member file.
+    void altKeysSaveTheNameStillBeingTyped()
+    {
+        open([](core::Desk&) {});
+        typeSteps({ "Alt+A" });
+        QTRY_COMPARE(form_->GroupName->rowCount(), 1);
+        QTRY_COMPARE(QApplication::focusWidget(), form_->GroupName);
+        typeSteps({ "day shift" });
+        QVERIFY(form_->GroupName->isAncestorOf(QApplication::focusWidget()));
+        typeSteps({ "Alt+S" });
+        QTRY_COMPARE(onDisk(dir_->path(), QStringLiteral("GROUPS.DBF"), QStringLiteral("GROUP_UNIQ"),
+                         { QStringLiteral("GROUP") }),
+            QStringList { QStringLiteral("Day Shift") });
+        QVERIFY(QFile::exists(file(QStringLiteral("DayShift.GRP"))));
+        QVERIFY(!QFile::exists(file(QStringLiteral(".GRP"))));
     }
 
     void layoutAndMenu()

@@ -8,6 +8,7 @@
 #include "support/boxanswerer.h"
 #include "support/datafolder.h"
 #include "support/records.h"
+#include "support/typing.h"
 #include "tests/paging/pagersimprocess.h"
 
 #include <QAction>
@@ -155,6 +156,9 @@ private slots:
     void exitLeavesTheChangePending();
     void deleteKeepsTheUsersCarrierName();
     void enterMovesToTheNextField();
+    void typedCarrierKeepsEveryField();
+    void oneSaveAnswersAltS();
+    void tabGoesCellToCellInThePaths();
     void refusedPageSizeKeepsTheCell_data();
     void refusedPageSizeKeepsTheCell();
     void tabLeavesTheGrid();
@@ -174,8 +178,15 @@ void tst_PagerCompForm::opensWithEveryCarrierInNameOrder()
     QCOMPARE(form_->windowTitle(), QStringLiteral("Paging Carriers Information"));
     QVERIFY(!form_->isModal());
     QCOMPARE(form_->CarriersModel->columnCount(), 5);
-    for (int c = 0; c < 5; ++c)
-        QCOMPARE(form_->CarriersModel->headerData(c, Qt::Horizontal).toString(), kCarrierFields.at(c));
+    // Headed in the words of the fields' labels; each column still names its field.
+    const QStringList headings
+        = { "Paging Carrier Name", "Host Tel. Number", "Host Speed", "Max # characters", "Password" };
+    for (int c = 0; c < 5; ++c) {
+        QCOMPARE(form_->CarriersModel->headerData(c, Qt::Horizontal).toString(), headings.at(c));
+        QCOMPARE(
+            form_->CarriersModel->headerData(c, Qt::Horizontal, models::TableModel::FieldNameRole).toString(),
+            kCarrierFields.at(c));
+    }
     // Two carriers of one name are both listed.
     QCOMPARE(form_->CarriersModel->rowCount(), 3);
     QCOMPARE(form_->CarriersModel->index(0, 0).data().toString(), QStringLiteral("Acme"));
@@ -192,7 +203,9 @@ void tst_PagerCompForm::opensWithEveryCarrierInNameOrder()
     QCOMPARE(form_->HostPassw->echoMode(), QLineEdit::PasswordEchoOnEdit);
     auto* delegate = qobject_cast<directories::CellDelegate*>(form_->CarriersList->itemDelegate());
     QVERIFY(delegate);
-    QCOMPARE(form_->CarriersModel->headerData(delegate->secretColumn(), Qt::Horizontal).toString(),
+    QCOMPARE(form_->CarriersModel
+                 ->headerData(delegate->secretColumn(), Qt::Horizontal, models::TableModel::FieldNameRole)
+                 .toString(),
         QStringLiteral("HOST_PASSW"));
     form_->CarriersList->setFocus();
     form_->CarriersList->setCurrentIndex(form_->CarriersModel->index(0, delegate->secretColumn()));
@@ -282,6 +295,48 @@ void tst_PagerCompForm::enterMovesToTheNextField()
     QCOMPARE(QApplication::focusWidget(), form_->HostSpeed);
     QTest::keyClick(form_->HostSpeed, Qt::Key_Return);
     QCOMPARE(QApplication::focusWidget(), form_->HostChars);
+}
+
+// A new carrier typed as an operator types it, from whichever field had the focus: Alt+A goes to
+// the new record's name cell, Enter writes each entry and moves on to the next field.
+void tst_PagerCompForm::typedCarrierKeepsEveryField()
+{
+    openWindow();
+    form_->HostPassw->setFocus();
+    testsupport::typeSteps({ "Alt+A", "Coast Paging", "Enter", "1-800 555 0101", "Enter", "1200", "Enter",
+        "80", "Enter", "pass word", "Alt+S" });
+    QVERIFY(!form_->isVisible());
+    QCOMPARE(onDisk(),
+        (QStringList { "Acme|5550001||80|", "Coast Paging|1-800 555 0101|1200|80|pass word",
+            "Metro|5550002||80|", "Metro|5550003||80|" }));
+}
+
+// Alt+S belongs to one button: the window's Save; the record row's Save shows no key.
+void tst_PagerCompForm::oneSaveAnswersAltS()
+{
+    openWindow();
+    QCOMPARE(QKeySequence::mnemonic(form_->SaveBtn->text()), QKeySequence(Qt::ALT | Qt::Key_S));
+    QCOMPARE(QKeySequence::mnemonic(form_->PostBtn->text()), QKeySequence());
+}
+
+// In the paths grid Tab goes from cell to cell, writing the cell typed on the way, on to the next
+// path, and leaves the grid after its last cell.
+void tst_PagerCompForm::tabGoesCellToCellInThePaths()
+{
+    openWindow();
+    addPaths();
+    QTRY_COMPARE(form_->PathsModel->rowCount(), 3);
+    QTableView* grid = form_->PathsList;
+    grid->setFocus();
+    grid->setCurrentIndex(form_->PathsModel->index(0, TPagerCompForm::AddressColumn));
+    testsupport::typeSteps({ "tap.acme.test:1001", "Tab" });
+    QCOMPARE(grid->currentIndex(), form_->PathsModel->index(0, TPagerCompForm::LoginColumn));
+    testsupport::typeSteps({ "Tab", "Tab", "Tab" });
+    QTRY_COMPARE(grid->currentIndex(), form_->PathsModel->index(1, TPagerCompForm::PathNoColumn));
+    QVERIFY(pathFieldsOnDisk().first().startsWith(QStringLiteral("Acme|01|TAPIP|tap.acme.test:1001|")));
+    grid->setCurrentIndex(form_->PathsModel->index(2, TPagerCompForm::MaxCharsColumn));
+    testsupport::typeSteps({ "Tab" });
+    QCOMPARE(QApplication::focusWidget(), form_->AddPathBtn);
 }
 
 void tst_PagerCompForm::refusedPageSizeKeepsTheCell_data()

@@ -1,12 +1,13 @@
 #include "app/mainform.h"
 #include "app/usersetup.h"
 #include "core/desk.h"
-#include "models/tablemodel.h"
 #include "directories/usersform.h"
-#include "support/datafolder.h"
+#include "models/tablemodel.h"
 #include "support/boxanswerer.h"
-#include "support/records.h"
+#include "support/datafolder.h"
 #include "support/recipientview.h"
+#include "support/records.h"
+#include "support/typing.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -111,6 +112,7 @@ private slots:
     void deleteQuestions();
     void deleteOnEmptyTableShowsTheStoreError();
     void enterMovesToTheNextField();
+    void typedUserKeepsEveryField();
     void nameInTheOpenEditorIsKept_data();
     void nameInTheOpenEditorIsKept();
     void tabLeavesTheList();
@@ -338,6 +340,18 @@ void tst_UsersForm::deleteOnEmptyTableShowsTheStoreError()
     QCOMPARE(texts.at(0), QStringLiteral("Delete Record?"));
     QVERIFY2(errors.at(0).at(0).toString().contains(QStringLiteral("empty dataset")),
         qPrintable(errors.at(0).at(0).toString()));
+}
+
+// A new user typed as an operator types it, from the pager ID field: Alt+A goes to the new
+// record's name, Enter writes each entry and moves on, a letter picks the carrier.
+void tst_UsersForm::typedUserKeepsEveryField()
+{
+    openWindow();
+    form_->PagerId->setFocus();
+    testsupport::typeSteps({ "Alt+A", "Dana Smith", "Enter", "555 0199", "Enter", "B", "Alt+S" });
+    QVERIFY(!form_->isVisible());
+    QCOMPARE(usersOnDisk(),
+        (QStringList { "Ann|100|A-Tel", "Bob|200|Gone", "Cy|300|B-Net", "Dana Smith|555 0199|B-Net" }));
 }
 
 void tst_UsersForm::enterMovesToTheNextField()

@@ -96,7 +96,7 @@ void tst_CrashE2E::failedPageSurvivesAKill()
         QCOMPARE(next.desk().startupReport(), QString());
         QCOMPARE(next.desk().SendMsgs().rowCount(), 0);
         next.Timer1Timer();
-        QCOMPARE(next.pendingButton->text(), QStringLiteral("Pending Msgs: 1"));
+        QCOMPARE(next.pendingButton->text(), QStringLiteral("Pe&nding Msgs: 1"));
     }
     QDir::setCurrent(previous);
     QCOMPARE(sim.transcript(QStringLiteral("dial")).size(), 2);

@@ -218,7 +218,7 @@ void tst_DeliveryE2E::busyLineRetriedThenPendingSurvivesRestartAndResends()
         QCOMPARE(sim.transcript(QStringLiteral("dial")).size(), 2); // tried as Retries allows
         QVERIFY(form->desk().SendMsgs().isEmpty());
         QCOMPARE(status(*form).filter(QStringLiteral("Line busy")).size(), 2);
-        QTRY_COMPARE_WITH_TIMEOUT(form->pendingButton->text(), QStringLiteral("Pending Msgs: 1"), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(form->pendingButton->text(), QStringLiteral("Pe&nding Msgs: 1"), 3000);
         QCOMPARE(
             form->pendingButton->palette().color(QPalette::Active, QPalette::ButtonText), QColor(Qt::red));
         QTest::mouseClick(form->exitButton, Qt::LeftButton);
@@ -226,7 +226,7 @@ void tst_DeliveryE2E::busyLineRetriedThenPendingSurvivesRestartAndResends()
     QVERIFY(QFile::exists(QStringLiteral("PendMsgs")));
     auto form = startDesk();
     QCOMPARE(form->desk().PendingMsgs().rowCount(), 1);
-    QTRY_COMPARE_WITH_TIMEOUT(form->pendingButton->text(), QStringLiteral("Pending Msgs: 1"), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(form->pendingButton->text(), QStringLiteral("Pe&nding Msgs: 1"), 3000);
     // The Pending Messages window is modal: a double click on the page sends it again.
     bool seen = false;
     QTimer::singleShot(200, form.get(), [&] {
@@ -241,7 +241,7 @@ void tst_DeliveryE2E::busyLineRetriedThenPendingSurvivesRestartAndResends()
     });
     QTest::mouseClick(form->pendingButton, Qt::LeftButton);
     QVERIFY(seen);
-    QCOMPARE(form->pendingButton->text(), QStringLiteral("Pending Msgs: 0"));
+    QCOMPARE(form->pendingButton->text(), QStringLiteral("Pe&nding Msgs: 0"));
     QVERIFY(sim.waitFor(QStringLiteral("page"), 1, 20000));
     QCOMPARE(
         textOf(sim.transcript(QStringLiteral("page")).first(), "text"), QStringLiteral("Busy line test"));

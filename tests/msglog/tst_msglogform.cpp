@@ -18,6 +18,7 @@
 #include "support/datafolder.h"
 #include "support/logrecords.h"
 #include "support/records.h"
+#include "support/typing.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -550,9 +551,8 @@ private slots:
                 ? grid
                 : QStringLiteral("grid %1, memo %2").arg(grid, form_->DBMemo1->toPlainText());
         };
-        QTest::keyClick(userField, Qt::Key_Return); // after the newest record: none
-        QTRY_COMPARE(bar->Status->text(), QStringLiteral("Not found"));
-        QCOMPARE(shown(), QStringLiteral("m299"));
+        QTest::keyClick(userField, Qt::Key_Return); // after the newest record: round to her first
+        QTRY_COMPARE(shown(), QStringLiteral("second"));
         QTest::keyClick(userField, Qt::Key_F3, Qt::ShiftModifier);
         QTRY_COMPARE(shown(), QStringLiteral("m294"));
         QTest::keyClick(userField, Qt::Key_F3, Qt::ShiftModifier);
@@ -585,6 +585,43 @@ private slots:
         QTest::keyClick(bar->TextEdit, Qt::Key_Escape);
         QVERIFY(!bar->isVisible());
         QCOMPARE(QApplication::focusWidget(), form_->DBGrid2);
+    }
+
+    // A find goes round the log's ends, either way, and says so.
+    void findWrapsRoundTheLogsEnds()
+    {
+        openWindow();
+        if (QTest::currentTestFailed())
+            return;
+        writeAndReopen(300, [](int) { return false; });
+        QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m299"));
+        msglog::LogFindBar* bar = form_->FindBar;
+        QTest::keyClick(form_->DBGrid2, Qt::Key_F, Qt::ControlModifier);
+        bar->TextEdit->setFocus();
+        typeSteps({ "m12", "Enter" });
+        QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m12"));
+        QCOMPARE(bar->Status->text(), QStringLiteral("Passed the end of the log: went on from its start"));
+        QTest::keyClick(bar->TextEdit, Qt::Key_Return, Qt::ShiftModifier);
+        QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m129"));
+        QCOMPARE(bar->Status->text(), QStringLiteral("Passed the start of the log: went on from its end"));
+    }
+
+    // Esc with the find bar open closes the bar first, wherever the focus is in the window; the
+    // next Esc closes the window.
+    void escClosesTheFindBarFirst()
+    {
+        openWindow();
+        if (QTest::currentTestFailed())
+            return;
+        QTest::keyClick(form_->DBGrid2, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(form_->FindBar->isVisible());
+        form_->DBGrid2->setFocus();
+        typeSteps({ "Esc" });
+        QVERIFY(!form_->FindBar->isVisible());
+        QVERIFY(form_->isVisible());
+        QCOMPARE(QApplication::focusWidget(), form_->DBGrid2);
+        typeSteps({ "Esc" });
+        QVERIFY(!form_->isVisible());
     }
 
     // A text (in other case than logged) found in small steps: each step examines at most 16

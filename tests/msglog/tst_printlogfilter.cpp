@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
@@ -113,8 +114,8 @@ private slots:
     }
 
     // "Print" opens the preview at once; "Print to file" proposes "Message Log YYYY-MM-DD.pdf" in the
-    // data folder and writes a PDF of as many pages as the preview counts; closing the preview
-    // closes the window.
+    // data folder and writes a PDF of as many pages as the preview counts, saying where; closing the
+    // preview closes the window.
     void printToFileWritesTheWholeReport()
     {
         DataFolder dir;
@@ -131,6 +132,7 @@ private slots:
         QCOMPARE(filter.proposedPdfPath(), QDir(dir.path()).filePath(QStringLiteral("Message Log 2026-03-04.pdf")));
 
         QString proposed;
+        QString said; // what the preview says once the file is written
         int previewPages = -1;
         int written = -1;
         bool printing = false;
@@ -138,7 +140,10 @@ private slots:
         poll.setInterval(0);
         connect(&poll, &QTimer::timeout, this, [&] {
             QWidget* modal = QApplication::activeModalWidget();
-            if (auto* files = qobject_cast<QFileDialog*>(modal)) {
+            if (auto* box = qobject_cast<QMessageBox*>(modal); box && box->objectName() == u"PdfWrittenBox") {
+                said = box->text();
+                box->accept();
+            } else if (auto* files = qobject_cast<QFileDialog*>(modal)) {
                 proposed = files->selectedFiles().value(0);
                 files->selectFile(pdf);
                 QMetaObject::invokeMethod(files, "accept");
@@ -161,6 +166,8 @@ private slots:
         QCOMPARE(QDir::cleanPath(proposed), QDir::cleanPath(filter.proposedPdfPath()));
         QVERIFY(previewPages > 3);
         QCOMPARE(written, previewPages);
+        // It says where the PDF went.
+        QVERIFY2(said.contains(QDir::toNativeSeparators(pdf)), qPrintable(said));
     }
 };
 

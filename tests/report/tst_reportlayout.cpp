@@ -80,7 +80,8 @@ private slots:
         // The date, name and message at their columns; the time where the date leaves it room.
         QCOMPARE(texts[1].boxMm.left(), 12.7 + 2.1);
         QCOMPARE(texts[3].boxMm.left(), 12.7 + 46.3);
-        QCOMPARE(texts[4].boxMm.left(), 12.7 + 68.8);
+        // The message after a name column that takes 30 characters.
+        QCOMPARE(texts[4].boxMm.left(), 12.7 + 46.3 + msglog::logReportNameWidthMm() + 1.5);
         QVERIFY(texts[2].boxMm.left() >= 12.7 + 19.6);
         for (int i = 1; i < 4; ++i)
             QVERIFY2(texts[i].boxMm.left() + ReportLayout::textWidthMm(texts[i].text, texts[i].font) + 0.5
@@ -91,7 +92,7 @@ private slots:
     // A name wider than its column wraps there, and the band grows for it; "Group: Sales" fits.
     void longNameWrapsInItsColumn()
     {
-        const QString name = QStringLiteral("Group: Night Shift Dispatch");
+        const QString name = QStringLiteral("WWWW WWWW WWWW WWWW WWWW WWWW WWWW");
         const QList<LaidOutPage> pages = layOut({ record(name), record(QStringLiteral("Group: Sales")) });
         QList<report::PlacedText> names;
         for (const report::PlacedText& text : pages[0].texts)
@@ -102,7 +103,7 @@ private slots:
         QStringList lines;
         for (const report::PlacedText& line : names) {
             lines << line.text;
-            QVERIFY(ReportLayout::textWidthMm(line.text, line.font) + 0.5 <= 68.8 - 46.3);
+            QVERIFY(ReportLayout::textWidthMm(line.text, line.font) <= msglog::logReportNameWidthMm());
         }
         QCOMPARE(lines.join(u' '), name);
         const QList<double> tops = detailTops(pages[0]);

@@ -74,7 +74,7 @@ private slots:
     void opensOnTheClockFace();
     void spinTurnsLikeAClockFace();
     void monthButtonsKeepTheDayOrTakeTheMonthEnd();
-    void okSchedulesTheFirstTickedItemOnly();
+    void okSchedulesEveryTickedItem();
     void okRefusesAOneCharacterMessage();
     void passedMomentAsksAndChoiceIsKept();
     void switchCancelKeepsSchedulingOn();
@@ -198,7 +198,10 @@ void tst_ScheduleWindow::monthButtonsKeepTheDayOrTakeTheMonthEnd()
     QCOMPARE(w->Calendar1->selectedDate(), QDate(2026, 2, 28));
 }
 
-void tst_ScheduleWindow::okSchedulesTheFirstTickedItemOnly()
+// The window shows what OK schedules: the ticked recipients and the message, as the main window
+// holds them. OK schedules the message for each of them, says so for each, unticks them and
+// clears the editor.
+void tst_ScheduleWindow::okSchedulesEveryTickedItem()
 {
     BoxCatcher boxes;
     // 12 AM: the window opens at 00:00 and the OK stores midnight.
@@ -207,16 +210,21 @@ void tst_ScheduleWindow::okSchedulesTheFirstTickedItemOnly()
     QVERIFY(tickInList(form_->recipientList, QStringLiteral("Alice")));
     QVERIFY(tickInList(form_->recipientList, QStringLiteral("Group: Sales")));
     schedule::TSchedule* w = open();
+    QCOMPARE(w->Recipients->text(), QStringLiteral("Alice, Group: Sales"));
+    QCOMPARE(w->MessageView->toPlainText(), QStringLiteral("Night shift\nstarts"));
     screenshot(w, QStringLiteral("pager-scheduling"));
     QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
     QVERIFY(!w->isVisible());
     QCOMPARE(form_->messageEditor->toPlainText(), QString());
-    QCOMPARE(tickedInList(form_->recipientList), QStringList { QStringLiteral("Group: Sales") });
-    QVERIFY(statusTexts(form_->statusList).first().endsWith(
-        QStringLiteral("Message scheduled for Alice on 2026/12/24 at 00:00:00")));
+    QCOMPARE(tickedInList(form_->recipientList), QStringList());
+    const QStringList lines = statusTexts(form_->statusList);
+    QVERIFY(
+        lines.at(0).endsWith(QStringLiteral("Message scheduled for Group: Sales on 2026/12/24 at 00:00:00")));
+    QVERIFY(lines.at(1).endsWith(QStringLiteral("Message scheduled for Alice on 2026/12/24 at 00:00:00")));
     // 12 PM for the group, then 3:07 PM typed into the fields.
     now_ = QDateTime(QDate(2026, 12, 24), QTime(12, 0));
     type(QStringLiteral("Lunch"));
+    QVERIFY(tickInList(form_->recipientList, QStringLiteral("Group: Sales")));
     w = open();
     QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
     now_ = QDateTime(QDate(2026, 12, 24), QTime(10, 0));
@@ -231,6 +239,7 @@ void tst_ScheduleWindow::okSchedulesTheFirstTickedItemOnly()
     QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
     QCOMPARE(scheduled(),
         QStringList({ QStringLiteral("2026/12/24|00:00:00|Alice|Y|Night shift\r\nstarts"),
+            QStringLiteral("2026/12/24|00:00:00|Group: Sales|Y|Night shift\r\nstarts"),
             QStringLiteral("2026/12/24|12:00:00|Group: Sales|Y|Lunch"),
             QStringLiteral("2026/12/24|15:07:00|Alice|Y|Tea") }));
     QCOMPARE(boxes.texts(), QStringList());
@@ -295,6 +304,12 @@ void tst_ScheduleWindow::passedMomentAsksAndChoiceIsKept()
     QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
     QVERIFY(!w->isVisible());
     QCOMPARE(scheduled(), QStringList { QStringLiteral("2026/12/24|14:30:00|Alice|Y|Call back") });
+    // Not at the passed moment: at the scheduled messages' next pass.
+    QVERIFY2(statusTexts(form_->statusList)
+                 .first()
+                 .endsWith(QStringLiteral(
+                     "Message for Alice is due now: it goes at the next pass of the scheduled messages")),
+        qPrintable(statusTexts(form_->statusList).first()));
     // The current minute itself is no passed moment.
     type(QStringLiteral("Now"));
     QVERIFY(tickInList(form_->recipientList, QStringLiteral("Alice")));

@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
+#include <algorithm>
 
 namespace {
 
@@ -93,12 +94,17 @@ private slots:
         const QList<Word> words = wordsOf(pdfPath());
         QVERIFY(words.size() > 10);
 
-        QCOMPARE(words[0].text, QStringLiteral("Message"));
-        QCOMPARE(words[1].text, QStringLiteral("Log"));
-        const double titleCentre = (words[0].xMin + words[1].xMax) / 2;
+        // The title's words, after the running header's.
+        const qsizetype title = std::find_if(words.begin(), words.end(), [](const Word& w) {
+            return w.text == u"Message";
+        }) - words.begin();
+        QVERIFY(title + 1 < words.size());
+        QCOMPARE(words[title + 1].text, QStringLiteral("Log"));
+        const double titleCentre = (words[title].xMin + words[title + 1].xMax) / 2;
         QVERIFY(qAbs(titleCentre - (12.7 + 56.4 + 34.0) * kPointsPerMm) < 1.5);
 
         QList<double> rowTops;
+        QList<double> messageLefts;
         for (const QString message : { "one", "two", "three", "four" }) {
             QList<Word> row;
             for (const Word& w : words)
@@ -122,14 +128,47 @@ private slots:
             QVERIFY2(time.xMin - date.xMax >= 0.5 * kPointsPerMm, qPrintable(message));
             QVERIFY2(row[2].xMax < (12.7 + 46.3) * kPointsPerMm, qPrintable(message));
             QVERIFY2(qAbs(row[3].xMin - (12.7 + 46.3) * kPointsPerMm) < 1.5, qPrintable(message));
-            QVERIFY2(qAbs(row.last().xMin - (12.7 + 68.8) * kPointsPerMm) < 1.5, qPrintable(message));
+            // The message after the name's column, which takes a name of 30 characters.
+            QVERIFY2(row.last().xMin > (12.7 + 46.3 + 50.0) * kPointsPerMm, qPrintable(message));
+            messageLefts << row.last().xMin;
             rowTops << date.yMin;
         }
+        for (const double left : messageLefts)
+            QVERIFY(qAbs(left - messageLefts.first()) < 0.5);
         const double detail = 6.61 * kPointsPerMm;
         const double gap = 10.58 * kPointsPerMm;
         QVERIFY(qAbs(rowTops[1] - rowTops[0] - detail) < 0.5);
         QVERIFY(qAbs(rowTops[2] - rowTops[1] - detail - gap) < 0.5);
         QVERIFY(qAbs(rowTops[3] - rowTops[2] - detail - gap) < 0.5);
+    }
+
+    // Each page's top margin gives the period and the print date, its foot "Page N of M";
+    // "Group: Night Shift" keeps one line.
+    void headerFooterAndNameReadBack()
+    {
+        QList<QStringList> records;
+        for (int i = 0; i < 60; ++i)
+            records << QStringList { day(i % 2), "08:00:00 AM", "Group: Night Shift",
+                QStringLiteral("m%1").arg(i) };
+        seed(records);
+        QCOMPARE(runLogReport({ dir_->path(), pdfPath(), QStringLiteral("--days"), QStringLiteral("2") }), 0);
+        QProcess text;
+        text.start(
+            QStringLiteral("pdftotext"), { QStringLiteral("-layout"), pdfPath(), QStringLiteral("-") });
+        QVERIFY(text.waitForFinished(30000));
+        const QStringList pages
+            = QString::fromUtf8(text.readAllStandardOutput()).split(u'\f', Qt::SkipEmptyParts);
+        QVERIFY(pages.size() >= 2);
+        for (int i = 0; i < pages.size(); ++i) {
+            const QStringList lines = pages.at(i).split(u'\n', Qt::SkipEmptyParts);
+            QVERIFY2(QRegularExpression(
+                         QStringLiteral("^Period: %1 to %2 +Printed %2 \\d\\d:\\d\\d$").arg(day(1), day(0)))
+                         .match(lines.first().trimmed())
+                         .hasMatch(),
+                qPrintable(lines.first()));
+            QCOMPARE(lines.last().trimmed(), QStringLiteral("Page %1 of %2").arg(i + 1).arg(pages.size()));
+            QVERIFY(lines.filter(QRegularExpression(QStringLiteral("Group: Night *$"))).isEmpty()); // no wrap
+        }
     }
 
     // --user takes any name, quotes too; --days 2 is today and yesterday.

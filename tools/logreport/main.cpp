@@ -62,7 +62,10 @@ int main(int argc, char** argv)
         log.setExclusive(false);
         log.open();
         msglog::LogRecordSource source(log, parser.value(user), dayCount, QDate::currentDate());
-        const int pages = report::writePdf(msglog::logReportDefinition(), source, args.at(1), QStringLiteral("Message Log"));
+        const QDate today = QDate::currentDate();
+        const report::ReportDefinition definition = msglog::logReportDefinition(
+            msglog::logReportHeading(dayCount, today, parser.value(user), QDateTime::currentDateTime()));
+        const int pages = report::writePdf(definition, source, args.at(1), QStringLiteral("Message Log"));
         if (pages < 0) {
             err << "logreport: cannot write " << args.at(1) << "\n";
             return 3;
