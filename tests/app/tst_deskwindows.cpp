@@ -22,18 +22,18 @@ private:
 
     std::unique_ptr<TMainForm> run()
     {
-        auto main = std::make_unique<TMainForm>(dir_->path());
-        CreateQuickMsgForms(*main);
-        CreateUsersForm(*main);
-        main->show();
-        if (!QTest::qWaitForWindowActive(main.get()))
+        auto mainForm = std::make_unique<TMainForm>(dir_->path());
+        CreateQuickMsgForms(*mainForm);
+        CreateUsersForm(*mainForm);
+        mainForm->show();
+        if (!QTest::qWaitForWindowActive(mainForm.get()))
             return nullptr;
-        return main;
+        return mainForm;
     }
-    static directories::TQuickMsgF* openQuick(TMainForm& main)
+    static directories::TQuickMsgF* openQuick(TMainForm& mainForm)
     {
-        QTest::mouseClick(main.quickButton, Qt::LeftButton);
-        auto* quick = main.findChild<directories::TQuickMsgF*>(QStringLiteral("QuickMsgDialog"));
+        QTest::mouseClick(mainForm.quickButton, Qt::LeftButton);
+        auto* quick = mainForm.findChild<directories::TQuickMsgF*>(QStringLiteral("QuickMsgDialog"));
         if (quick)
             (void)QTest::qWaitForWindowActive(quick);
         return quick;
@@ -53,20 +53,20 @@ private slots:
     {
         QPoint first;
         {
-            auto main = run();
-            QVERIFY(main);
-            auto* quick = openQuick(*main);
+            auto mainForm = run();
+            QVERIFY(mainForm);
+            auto* quick = openQuick(*mainForm);
             QVERIFY(quick && quick->isVisible());
-            const QRect menu(main->menuBar()->mapToGlobal(QPoint(0, 0)), main->menuBar()->size());
+            const QRect menu(mainForm->menuBar()->mapToGlobal(QPoint(0, 0)), mainForm->menuBar()->size());
             QVERIFY(!quick->frameGeometry().intersects(menu));
             first = quick->pos();
             quick->move(first + QPoint(17, 23));
             quick->close();
         }
         {
-            auto main = run();
-            QVERIFY(main);
-            auto* quick = openQuick(*main);
+            auto mainForm = run();
+            QVERIFY(mainForm);
+            auto* quick = openQuick(*mainForm);
             QVERIFY(quick);
             QCOMPARE(quick->pos(), first + QPoint(17, 23));
             quick->close();
@@ -74,9 +74,9 @@ private slots:
         QSettings places(testsupport::DataFolder::windowPlacesPath(), QSettings::IniFormat);
         places.setValue(QStringLiteral("QuickMsgDialog/geometry"), QRect(9000, 9000, 360, 320));
         places.sync();
-        auto main = run();
-        QVERIFY(main);
-        auto* quick = openQuick(*main);
+        auto mainForm = run();
+        QVERIFY(mainForm);
+        auto* quick = openQuick(*mainForm);
         QVERIFY(quick);
         QCOMPARE(quick->pos(), first);
     }
@@ -89,10 +89,10 @@ private slots:
         places.setValue(QStringLiteral("MainForm/geometry"), QRect(40, 0, 600, 420));
         places.sync();
         for (int again = 0; again < 2; ++again) {
-            auto main = run();
-            QVERIFY(main);
-            QCOMPARE(main->frameGeometry().topLeft(), QPoint(40, 0));
-            QVERIFY(main->geometry().top() > 0); // the frame's top is above the client's
+            auto mainForm = run();
+            QVERIFY(mainForm);
+            QCOMPARE(mainForm->frameGeometry().topLeft(), QPoint(40, 0));
+            QVERIFY(mainForm->geometry().top() > 0); // the frame's top is above the client's
         }
         QSettings saved(testsupport::DataFolder::windowPlacesPath(), QSettings::IniFormat);
         QCOMPARE(saved.value(QStringLiteral("MainForm/geometry")).toRect().topLeft(), QPoint(40, 0));
@@ -101,10 +101,10 @@ private slots:
     // Esc in an open cell editor cancels the edit; Esc again closes the window as Exit does.
     void escapeCancelsTheEditThenCloses()
     {
-        auto main = run();
-        QVERIFY(main);
-        main->UsersMenu->trigger();
-        auto* users = main->findChild<directories::TUsersForm*>();
+        auto mainForm = run();
+        QVERIFY(mainForm);
+        mainForm->UsersMenu->trigger();
+        auto* users = mainForm->findChild<directories::TUsersForm*>();
         QVERIFY(users);
         QTRY_COMPARE(QApplication::activeWindow(), users);
         QTest::mouseClick(users->AddBtn, Qt::LeftButton);

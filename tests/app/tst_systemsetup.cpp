@@ -44,18 +44,18 @@ private slots:
 
 void tst_SystemSetup::setupShowsTheOneWindowNotModal()
 {
-    TMainForm main(dir_->path());
-    QVERIFY(!main.SetupMenu->isEnabled()); // nothing to show yet
-    config::TSystemForm* form = CreateSystemForm(main);
-    QCOMPARE(main.SystemForm, form);
-    QCOMPARE(&form->settings(), &main.desk().Settings()); // it edits the desk's working settings
-    QVERIFY(main.SetupMenu->isEnabled());
+    TMainForm mainForm(dir_->path());
+    QVERIFY(!mainForm.SetupMenu->isEnabled()); // nothing to show yet
+    config::TSystemForm* form = CreateSystemForm(mainForm);
+    QCOMPARE(mainForm.SystemForm, form);
+    QCOMPARE(&form->settings(), &mainForm.desk().Settings()); // it edits the desk's working settings
+    QVERIFY(mainForm.SetupMenu->isEnabled());
     QVERIFY(!form->isVisible());
     QVERIFY(!QFile::exists(config::pagerIniPath())); // creation reads, never writes
 
-    main.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&main));
-    main.SetupMenu->trigger();
+    mainForm.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&mainForm));
+    mainForm.SetupMenu->trigger();
     QTRY_VERIFY(form->isVisible());
     QVERIFY(!form->isModal());
     QVERIFY(!QApplication::activeModalWidget());
@@ -65,20 +65,20 @@ void tst_SystemSetup::setupShowsTheOneWindowNotModal()
     // Closed, it is hidden and kept: Setup shows the same window again.
     form->close();
     QVERIFY(QFile::exists(config::pagerIniPath()));
-    main.SetupMenu->trigger();
+    mainForm.SetupMenu->trigger();
     QTRY_VERIFY(form->isVisible());
-    QCOMPARE(main.findChildren<config::TSystemForm*>().size(), 1);
+    QCOMPARE(mainForm.findChildren<config::TSystemForm*>().size(), 1);
 }
 
 void tst_SystemSetup::debugLineAndHelpReachTheMainWindow()
 {
-    TMainForm main(dir_->path());
-    config::TSystemForm* form = CreateSystemForm(main);
+    TMainForm mainForm(dir_->path());
+    config::TSystemForm* form = CreateSystemForm(mainForm);
     form->Debug->setChecked(true);
-    QVERIFY(main.statusList->toPlainText().contains(QStringLiteral("In debug mode")));
+    QVERIFY(mainForm.statusList->toPlainText().contains(QStringLiteral("In debug mode")));
     form->HelpMenu->trigger();
-    QVERIFY(main.helpWindow());
-    QCOMPARE(main.helpWindow()->currentTopic(), QStringLiteral("systemssetup"));
+    QVERIFY(mainForm.helpWindow());
+    QCOMPARE(mainForm.helpWindow()->currentTopic(), QStringLiteral("systemssetup"));
 }
 
 QTEST_MAIN(tst_SystemSetup)

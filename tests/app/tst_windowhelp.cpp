@@ -53,30 +53,30 @@ private slots:
         QFETCH(QString, window);
         QFETCH(QString, topic);
         DataFolder dir;
-        TMainForm main(dir.path());
-        config::TSystemForm* system = CreateSystemForm(main);
-        CreateScheduleForm(main);
-        CreateQuickMsgForms(main);
-        CreateGroupsForm(main);
-        CreateUsersForm(main);
-        CreatePagerCompForm(main);
-        CreateMsgLogForm(main);
-        main.show();
-        QTRY_COMPARE(QApplication::activeWindow(), &main);
+        TMainForm mainForm(dir.path());
+        config::TSystemForm* system = CreateSystemForm(mainForm);
+        CreateScheduleForm(mainForm);
+        CreateQuickMsgForms(mainForm);
+        CreateGroupsForm(mainForm);
+        CreateUsersForm(mainForm);
+        CreatePagerCompForm(mainForm);
+        CreateMsgLogForm(mainForm);
+        mainForm.show();
+        QTRY_COMPARE(QApplication::activeWindow(), &mainForm);
 
         // Each window as the operator opens it.
         const QHash<QString, std::function<void()>> open {
-            { "Pager Users", [&] { main.UsersMenu->trigger(); } },
-            { "Paging Carriers Information", [&] { main.CarriersMenu->trigger(); } },
-            { "Groups", [&] { main.GroupsMenu->trigger(); } },
-            { "Quick Messages Definition", [&] { main.QuickMsgMenu->trigger(); } },
-            { "Message Log", [&] { main.MsgLogMenu->trigger(); } },
-            { "Pager Scheduling", [&] { QTest::mouseClick(main.sendLaterButton, Qt::LeftButton); } },
-            { "Scheduled Messages", [&] { main.SchedMsgsMenu->trigger(); } },
-            { "System Configuration", [&] { main.SetupMenu->trigger(); } },
+            { "Pager Users", [&] { mainForm.UsersMenu->trigger(); } },
+            { "Paging Carriers Information", [&] { mainForm.CarriersMenu->trigger(); } },
+            { "Groups", [&] { mainForm.GroupsMenu->trigger(); } },
+            { "Quick Messages Definition", [&] { mainForm.QuickMsgMenu->trigger(); } },
+            { "Message Log", [&] { mainForm.MsgLogMenu->trigger(); } },
+            { "Pager Scheduling", [&] { QTest::mouseClick(mainForm.sendLaterButton, Qt::LeftButton); } },
+            { "Scheduled Messages", [&] { mainForm.SchedMsgsMenu->trigger(); } },
+            { "System Configuration", [&] { mainForm.SetupMenu->trigger(); } },
             { "Modem Initialization Strings",
                 [&] {
-                    main.SetupMenu->trigger();
+                    mainForm.SetupMenu->trigger();
                     system->ModemInitMenu->trigger();
                 } },
         };
@@ -84,9 +84,9 @@ private slots:
         QTRY_VERIFY(QApplication::activeWindow() && QApplication::activeWindow()->windowTitle() == window);
 
         QTest::keyClick(QApplication::activeWindow(), Qt::Key_H, Qt::AltModifier);
-        QTRY_VERIFY(main.helpWindow() && main.helpWindow()->isVisible());
-        QCOMPARE(main.helpWindow()->currentTopic(), topic);
-        const QString text = main.helpWindow()->browser()->toPlainText();
+        QTRY_VERIFY(mainForm.helpWindow() && mainForm.helpWindow()->isVisible());
+        QCOMPARE(mainForm.helpWindow()->currentTopic(), topic);
+        const QString text = mainForm.helpWindow()->browser()->toPlainText();
         QVERIFY2(text.contains(window), qPrintable(text.left(300)));
     }
 };

@@ -35,10 +35,10 @@ void addRecord(store::Table& t, const QStringList& fields, const QStringList& va
     t.post();
 }
 
-QStringList recipients(TMainForm& main)
+QStringList recipients(TMainForm& mainForm)
 {
     QStringList names;
-    names << testsupport::itemsInList(main.recipientList);
+    names << testsupport::itemsInList(mainForm.recipientList);
     return names;
 }
 
