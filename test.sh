@@ -7,4 +7,5 @@ plimo_need_packages "${PLIMO_BUILD_PACKAGES[@]}" "${PLIMO_TEST_PACKAGES[@]}"
 plimo_build
 export QT_QPA_PLATFORM=offscreen
 cd build
-ctest --output-on-failure --timeout 600 -j "$(nproc)"
+# Most suites wait on timers, simulated carriers and child processes: two at a time for each core.
+ctest --output-on-failure --timeout 600 -j "$(( $(nproc) * 2 ))"
