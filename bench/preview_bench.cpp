@@ -9,6 +9,7 @@
 // (with a picture path, the preview as it first shows is saved there, for looking at it).
 // Figures: STEP<TAB>milliseconds.
 
+#include "peakmemory.h"
 #include "core/desk.h"
 #include "models/tablemodel.h"
 #include "msglog/logreport.h"
@@ -54,16 +55,6 @@ private:
     QList<QObject*> seen_;
 };
 
-QByteArray peakResident()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return "?";
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).simplified();
-    return "?";
-}
 
 } // namespace
 
@@ -157,6 +148,6 @@ int main(int argc, char** argv)
     std::printf("preview of %d records: first page shown\t%lld\n", n, firstPageMs);
     std::printf("preview of %d records: %d pages, count final\t%lld\n", n, pages, finalMs);
     std::printf("preview of %d records: last page shown after End\t%lld\n", n, lastPageMs);
-    std::printf("peak resident memory (VmHWM)\t%s\n", peakResident().constData());
+    std::printf("peak resident memory (VmHWM)\t%s\n", bench::peakResident().constData());
     return 0;
 }

@@ -56,15 +56,7 @@ bool seed(const QString& data, const QString& method, const QString& address, in
     if (!desk.open().isEmpty())
         return false;
     testsupport::addCarrier(desk, QStringLiteral("Net"), QString(), QStringLiteral("1200"), 80, QString());
-    using namespace store::carrpath;
-    desk.CarrPathT().append();
-    desk.CarrPathT().setFieldText(PagerComp, QStringLiteral("Net"));
-    desk.CarrPathT().setFieldText(PathNo, QStringLiteral("01"));
-    desk.CarrPathT().setFieldText(Method, method.toUpper());
-    desk.CarrPathT().setFieldText(Address, address);
-    desk.CarrPathT().setFieldText(Login, QStringLiteral("desk"));
-    desk.CarrPathT().setFieldBool(Enabled, true);
-    desk.CarrPathT().post();
+    testsupport::addPath(desk, QStringLiteral("Net"), QStringLiteral("01"), method.toUpper(), address);
     for (int i = 1; i <= kPages; ++i) {
         const QString user = QStringLiteral("User %1").arg(i);
         testsupport::addUser(desk, user, QStringLiteral("Net"), QString::number(1000 + i));

@@ -5,31 +5,16 @@
 //     build/bench/tracker_bench [N] [SECONDS]
 
 #include "pagingbench.h"
+#include "peakmemory.h"
 #include "core/deliverystatus.h"
 #include "core/deliverytracker.h"
 #include "core/desk.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
-
-namespace {
-
-long peakKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
-
-} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -69,7 +54,8 @@ int main(int argc, char* argv[])
         core::DeliveryTracker restored(desk);
         timer.restart();
         restored.restore();
-        std::printf("restore: %d followed\t%lld ms\tpeak %ld KiB\n", restored.followedCount(), timer.elapsed(), peakKiB());
+        std::printf("restore: %d followed\t%lld ms\tpeak %s\n", restored.followedCount(), timer.elapsed(),
+            bench::peakResident().constData());
     }
 
     core::DeliveryTracker tracker(desk);
@@ -87,8 +73,8 @@ int main(int argc, char* argv[])
     QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
     loop.exec();
     const int asked = n - tracker.followedCount();
-    std::printf("queries answered in %d s\t%d\t%.0f a second\tpeak %ld KiB\n", seconds, asked, asked / double(seconds),
-        peakKiB());
+    std::printf("queries answered in %d s\t%d\t%.0f a second\tpeak %s\n", seconds, asked, asked / double(seconds),
+        bench::peakResident().constData());
     sim.kill();
     sim.waitForFinished();
     return 0;

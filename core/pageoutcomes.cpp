@@ -18,23 +18,27 @@ PageOutcomes::PageOutcomes(store::Table& table)
 {
 }
 
+std::optional<PageOutcomes::FileId> PageOutcomes::tableFile() const
+{
+    const QString path = table_.connection().existingPath(table_.tableName());
+    struct stat st = {};
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return FileId { quint64(st.st_dev), quint64(st.st_ino) };
+}
+
 void PageOutcomes::checkTableFile()
 {
     if (!table_.isOpen())
         return;
-    const store::Connection connection = table_.connection();
-    const QString path = connection.existingPath(table_.tableName());
-    struct stat st = {};
-    const bool there = !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &st) == 0;
-    if (there && fileInode_ == 0) {
-        fileDevice_ = st.st_dev;
-        fileInode_ = st.st_ino;
+    const std::optional<FileId> named = tableFile();
+    if (named && (!openedFile_ || *named == *openedFile_)) {
+        openedFile_ = named; // the first check learns the file the desk opened
         return;
     }
-    if (there && quint64(st.st_dev) == fileDevice_ && quint64(st.st_ino) == fileInode_)
-        return;
+    const store::Connection connection = table_.connection();
     table_.close();
-    if (!there) {
+    if (!named) {
         store::Create_DlvStat(connection);
         store::Index_DlvStat(table_, connection);
         if (fault)
@@ -43,8 +47,7 @@ void PageOutcomes::checkTableFile()
                       .arg(table_.tableName()));
     }
     table_.open();
-    fileInode_ = 0; // known again at the next check
-    checkTableFile();
+    openedFile_ = tableFile();
 }
 
 template <typename Write> bool PageOutcomes::write(Write write)

@@ -4,6 +4,8 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
+#include <utility>
 
 namespace store {
 class Table;
@@ -62,9 +64,12 @@ private:
     QDateTime restUntil_;
     int refused_ = 0;
     QString lastFault_;
-    // The table file's device and inode as last opened (0: not known yet).
-    quint64 fileDevice_ = 0;
-    quint64 fileInode_ = 0;
+    // A file's device and inode.
+    using FileId = std::pair<quint64, quint64>;
+    // The table file that its name leads to now (none: no file has its name).
+    std::optional<FileId> tableFile() const;
+    // The table file as last opened (none: not known yet).
+    std::optional<FileId> openedFile_;
 };
 
 } // namespace core

@@ -22,21 +22,6 @@ class tst_CarriersOverIp : public QObject {
 private:
     std::unique_ptr<DataFolder> dir_;
 
-    static void addPath(core::Desk& desk, const QString& no, const QString& method, const QString& address,
-        bool enabled = true)
-    {
-        using namespace store::carrpath;
-        store::Table& paths = desk.CarrPathT();
-        paths.append();
-        paths.setFieldText(PagerComp, QStringLiteral("Metro"));
-        paths.setFieldText(PathNo, no);
-        paths.setFieldText(Method, method);
-        paths.setFieldText(Address, address);
-        paths.setFieldText(Login, QStringLiteral("desk"));
-        paths.setFieldBool(Enabled, enabled);
-        paths.post();
-    }
-
     // Metro: first an SNPP server nobody runs, then `wctpUrl`; a TAP path that is switched off.
     void seed(const QString& wctpUrl)
     {
@@ -44,9 +29,10 @@ private:
         QVERIFY(desk.open().isEmpty());
         addCarrier(desk, QStringLiteral("Metro"), QStringLiteral("5550101"), QStringLiteral("1200"), 80, QString());
         addUser(desk, QStringLiteral("Bob"), QStringLiteral("Metro"), QStringLiteral("1002"));
-        addPath(desk, QStringLiteral("01"), QStringLiteral("SNPP"), QStringLiteral("127.0.0.1:1"));
-        addPath(desk, QStringLiteral("02"), QStringLiteral("WCTP"), wctpUrl);
-        addPath(desk, QStringLiteral("03"), QStringLiteral("TAPIP"), QStringLiteral("127.0.0.1:2"), false);
+        addPath(desk, QStringLiteral("Metro"), QStringLiteral("01"), QStringLiteral("SNPP"), QStringLiteral("127.0.0.1:1"));
+        addPath(desk, QStringLiteral("Metro"), QStringLiteral("02"), QStringLiteral("WCTP"), wctpUrl);
+        addPath(desk, QStringLiteral("Metro"), QStringLiteral("03"), QStringLiteral("TAPIP"), QStringLiteral("127.0.0.1:2"), QString(),
+            false);
     }
 
     static std::unique_ptr<SessionRun> run(const QString& folder)
@@ -113,7 +99,7 @@ private slots:
         {
             core::Desk desk(dir_->path());
             QVERIFY(desk.open().isEmpty());
-            addPath(desk, QStringLiteral("04"), QStringLiteral("WCTP"), QStringLiteral("ftp://127.0.0.1/wctp"));
+            addPath(desk, QStringLiteral("Metro"), QStringLiteral("04"), QStringLiteral("WCTP"), QStringLiteral("ftp://127.0.0.1/wctp"));
         }
         auto r = run(dir_->path());
         r->deskSession.sendToRecipient(QStringLiteral("Bob"), QStringLiteral("Never tried"));

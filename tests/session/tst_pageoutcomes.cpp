@@ -27,21 +27,6 @@ class tst_PageOutcomes : public QObject {
 private:
     std::unique_ptr<DataFolder> dir_;
 
-    static void addPath(core::Desk& desk, const QString& carrier, const QString& method, const QString& address)
-    {
-        using namespace store::carrpath;
-        store::Table& paths = desk.CarrPathT();
-        paths.append();
-        paths.setFieldText(PagerComp, carrier);
-        paths.setFieldText(PathNo, QStringLiteral("01"));
-        paths.setFieldText(Method, method);
-        paths.setFieldText(Address, address);
-        paths.setFieldText(Login, QStringLiteral("desk"));
-        paths.setFieldText(Password, QStringLiteral("Sekr3tPW"));
-        paths.setFieldBool(Enabled, true);
-        paths.post();
-    }
-
     // "Land" dials the simulator's modem; "Snpp Co" and "Wctp Co" have no number, one path each.
     void seed(const PagerSimProcess& sim, int retries = 1)
     {
@@ -51,8 +36,8 @@ private:
         addCarrier(desk, QStringLiteral("Land"), QStringLiteral("5550101"), QStringLiteral("1200"), 80, QString());
         addCarrier(desk, QStringLiteral("Snpp Co"), QString(), QStringLiteral("1200"), 80, QString());
         addCarrier(desk, QStringLiteral("Wctp Co"), QString(), QStringLiteral("1200"), 80, QString());
-        addPath(desk, QStringLiteral("Snpp Co"), QStringLiteral("SNPP"), sim.snpp());
-        addPath(desk, QStringLiteral("Wctp Co"), QStringLiteral("WCTP"), sim.wctp());
+        addPath(desk, QStringLiteral("Snpp Co"), QStringLiteral("01"), QStringLiteral("SNPP"), sim.snpp(), QStringLiteral("Sekr3tPW"));
+        addPath(desk, QStringLiteral("Wctp Co"), QStringLiteral("01"), QStringLiteral("WCTP"), sim.wctp(), QStringLiteral("Sekr3tPW"));
         addUser(desk, QStringLiteral("Alice"), QStringLiteral("Land"), QStringLiteral("1001"));
         addUser(desk, QStringLiteral("Amos"), QStringLiteral("Land"), QStringLiteral("1002"));
         addUser(desk, QStringLiteral("Dave"), QStringLiteral("Snpp Co"), QStringLiteral("2001"));
@@ -356,7 +341,7 @@ private slots:
             core::Desk desk(dir_->path());
             QVERIFY(desk.open().isEmpty());
             addCarrier(desk, QStringLiteral("Other Co"), QString(), QStringLiteral("1200"), 80, QString());
-            addPath(desk, QStringLiteral("Other Co"), QStringLiteral("WCTP"), other.wctp());
+            addPath(desk, QStringLiteral("Other Co"), QStringLiteral("01"), QStringLiteral("WCTP"), other.wctp(), QStringLiteral("Sekr3tPW"));
             addUser(desk, QStringLiteral("Eve"), QStringLiteral("Other Co"), QStringLiteral("3002"));
         }
         auto r = run();

@@ -34,6 +34,23 @@ inline void addCarrier(core::Desk& desk, const QString& name, const QString& tel
     desk.PagerCompT().post();
 }
 
+// Delivery path PATHNO of `carrier`, logged in as "desk" with `password`.
+inline void addPath(core::Desk& desk, const QString& carrier, const QString& pathNo, const QString& method,
+    const QString& address, const QString& password = QString(), bool enabled = true)
+{
+    using namespace store::carrpath;
+    store::Table& paths = desk.CarrPathT();
+    paths.append();
+    paths.setFieldText(PagerComp, carrier);
+    paths.setFieldText(PathNo, pathNo);
+    paths.setFieldText(Method, method);
+    paths.setFieldText(Address, address);
+    paths.setFieldText(Login, QStringLiteral("desk"));
+    paths.setFieldText(Password, password);
+    paths.setFieldBool(Enabled, enabled);
+    paths.post();
+}
+
 inline void addGroup(core::Desk& desk, const QString& name)
 {
     desk.GroupsT().append();
