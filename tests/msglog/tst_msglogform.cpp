@@ -51,6 +51,21 @@ private:
     std::unique_ptr<TMainForm> main_;
     TMsgLogF* form_ = nullptr;
 
+    // The window over 300 records ("m0" to "m299", `deleted` among them deleted), the last current, with
+    // its find bar opened by Ctrl+F, the finder taking `stepRecords` records a step (0: its own).
+    void openFindBarOver300(const std::function<bool(int)>& deleted, int stepRecords = 0)
+    {
+        openWindow();
+        if (QTest::currentTestFailed())
+            return;
+        writeAndReopen(300, deleted);
+        QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m299"));
+        if (stepRecords > 0)
+            form_->FindBar->Finder->setStepRecords(stepRecords);
+        QTest::keyClick(form_->DBGrid2, Qt::Key_F, Qt::ControlModifier);
+        form_->FindBar->TextEdit->setFocus();
+    }
+
     core::Desk& desk() { return main_->desk(); }
     QStringList namesOnDisk()
     {
@@ -590,14 +605,10 @@ private slots:
     // A find goes round the log's ends, either way, and says so.
     void findWrapsRoundTheLogsEnds()
     {
-        openWindow();
+        openFindBarOver300([](int) { return false; });
         if (QTest::currentTestFailed())
             return;
-        writeAndReopen(300, [](int) { return false; });
-        QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m299"));
         msglog::LogFindBar* bar = form_->FindBar;
-        QTest::keyClick(form_->DBGrid2, Qt::Key_F, Qt::ControlModifier);
-        bar->TextEdit->setFocus();
         typeSteps({ "m12", "Enter" });
         QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m12"));
         QCOMPARE(bar->Status->text(), QStringLiteral("Passed the end of the log: went on from its start"));
@@ -628,15 +639,10 @@ private slots:
     // records, so the match lies many steps away, both ways.
     void findBarFindsATextAcrossSteps()
     {
-        openWindow();
+        openFindBarOver300([](int i) { return i % 7 == 4; }, 16);
         if (QTest::currentTestFailed())
             return;
-        writeAndReopen(300, [](int i) { return i % 7 == 4; });
-        QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m299"));
         msglog::LogFindBar* bar = form_->FindBar;
-        bar->Finder->setStepRecords(16);
-        QTest::keyClick(form_->DBGrid2, Qt::Key_F, Qt::ControlModifier);
-        bar->TextEdit->setFocus();
         QTest::keyClicks(bar->TextEdit, QStringLiteral("SECOND"));
         QTest::keyClick(bar->TextEdit, Qt::Key_Return, Qt::ShiftModifier);
         QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("second"));
@@ -656,15 +662,10 @@ private slots:
     // status says so) and by closing the window; a second Esc hides the bar.
     void aRunningFindIsStopped()
     {
-        openWindow();
+        openFindBarOver300([](int) { return false; }, 1);
         if (QTest::currentTestFailed())
             return;
-        writeAndReopen(300, [](int) { return false; });
-        QTRY_COMPARE(form_->DBMemo1->toPlainText(), QStringLiteral("m299"));
         msglog::LogFindBar* bar = form_->FindBar;
-        bar->Finder->setStepRecords(1);
-        QTest::keyClick(form_->DBGrid2, Qt::Key_F, Qt::ControlModifier);
-        bar->TextEdit->setFocus();
         QTest::keyClicks(bar->TextEdit, QStringLiteral("nowhere"));
         QTest::keyClick(bar->TextEdit, Qt::Key_Return, Qt::ShiftModifier);
         QVERIFY(bar->Finder->isRunning());
