@@ -6,6 +6,7 @@
 #include "intake/gate.h"
 #include "intake/sourceregistry.h"
 #include "paging/pagersimprocess.h"
+#include "session/runnerlock.h"
 #include "store/fieldnames.h"
 #include "support/datafolder.h"
 #include "support/pendingfile.h"
@@ -14,6 +15,7 @@
 
 #include <QCryptographicHash>
 #include <QJsonArray>
+#include <QProcess>
 #include <QTest>
 
 using namespace testsupport;
@@ -70,6 +72,23 @@ private:
     {
         using namespace store::dlvstat;
         return rows(QStringLiteral("DLVSTAT.DBF"), { UserName, PagerId, Status });
+    }
+
+    // plimopagerd --add-source ARGS on the data folder: its exit status, standard output and error.
+    int addSource(const QStringList& args, QString* out, QString* err)
+    {
+        QProcess p;
+        p.start(QStringLiteral(PLIMO_BINARY_DIR "/service/plimopagerd"),
+            QStringList { QStringLiteral("--data"), dir_->path(), QStringLiteral("--config"), config::pagerIniPath(),
+                QStringLiteral("--add-source") }
+                + args);
+        if (!p.waitForFinished(30000)) {
+            p.kill();
+            return -1;
+        }
+        *out = QString::fromUtf8(p.readAllStandardOutput());
+        *err = QString::fromUtf8(p.readAllStandardError());
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     }
 
     void setSource(const QString& field, const QVariant& value)
@@ -305,6 +324,38 @@ private slots:
         QVERIFY(sim.waitFor(QStringLiteral("page"), 3));
         QCOMPARE(rows(QStringLiteral("ALERTS.DBF"), { State, Count }), (QStringList { "RESOLVED|2", "OPEN|1" }));
         QCOMPARE(sim.transcript(QStringLiteral("page")).size(), 3);
+    }
+
+    // plimopagerd --add-source: the token alone on standard output, its last line, which then
+    // authenticates the source with its recipient as found; refused (2) for a name taken, a
+    // recipient nobody is, a kind that is none, and while another runner holds the folder.
+    void addSourceCommand()
+    {
+        seed();
+        QString out;
+        QString err;
+        QCOMPARE(addSource({ QStringLiteral("pager-mon"), QStringLiteral("snpp"), QStringLiteral("night_shift") }, &out, &err), 0);
+        QVERIFY2(out.endsWith(u'\n') && out.count(u'\n') == 1, qPrintable(out));
+        const QByteArray token = out.trimmed().toLatin1();
+        QCOMPARE(token.size(), 43);
+        QVERIFY(!err.contains(QString::fromLatin1(token)));
+        {
+            core::Desk desk(dir_->path());
+            QVERIFY(desk.open().isEmpty());
+            const auto found = intake::SourceRegistry(desk.SourcesT()).authenticate(QStringLiteral("pager-mon"), token);
+            QVERIFY(found);
+            QCOMPARE(found->kind, QStringLiteral("SNPP"));
+            QCOMPARE(found->recipient, QStringLiteral("Group: Night Shift"));
+        }
+        for (const QStringList& refused : { QStringList { "PAGER-MON", "HTTP", "1001" },
+                 QStringList { "other", "HTTP", "Nobody" }, QStringList { "other", "FAX", "1001" } }) {
+            QCOMPARE(addSource(refused, &out, &err), 2);
+            QVERIFY2(out.isEmpty() && !err.isEmpty(), qPrintable(refused.join(u' ')));
+        }
+        session::RunnerLock lock;
+        QCOMPARE(lock.acquire(dir_->path() + u'/', QStringLiteral("test")), session::RunnerLock::Result::Held);
+        QCOMPARE(addSource({ QStringLiteral("other"), QStringLiteral("HTTP"), QStringLiteral("1001") }, &out, &err), 2);
+        QVERIFY2(out.isEmpty() && err.contains(QStringLiteral("test")), qPrintable(err));
     }
 };
 
