@@ -99,12 +99,14 @@ private slots:
         QVERIFY(registry.authenticate(QStringLiteral("monitoring"), second));
 
         // A name taken or a recipient nobody is: said, nothing added, no token shown.
-        BoxCatcher said;
-        form.addSource(QStringLiteral("MONITORING"), QStringLiteral("HTTP"), QStringLiteral("Alice Demo"));
-        form.addSource(QStringLiteral("other"), QStringLiteral("HTTP"), QStringLiteral("Nobody"));
-        QCOMPARE(said.texts().size(), 2);
-        QVERIFY(said.texts().at(0).contains(QStringLiteral("already")));
-        QCOMPARE(model->rowCount(), 1);
+        {
+            BoxCatcher said;
+            form.addSource(QStringLiteral("MONITORING"), QStringLiteral("HTTP"), QStringLiteral("Alice Demo"));
+            form.addSource(QStringLiteral("other"), QStringLiteral("HTTP"), QStringLiteral("Nobody"));
+            QCOMPARE(said.texts().size(), 2);
+            QVERIFY(said.texts().at(0).contains(QStringLiteral("already")));
+            QCOMPARE(model->rowCount(), 1);
+        }
 
         onNextBox(yes); // "Delete source monitoring?"
         form.deleteCurrent();
