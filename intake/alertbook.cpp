@@ -12,7 +12,7 @@ namespace intake {
 
 namespace {
 
-using namespace store::alerts;
+namespace field = store::alerts;
 
 const QString kMomentFormat = QStringLiteral("yyyy/MM/dd hh:mm:ss");
 constexpr int kSummaryWidth = 120;
@@ -41,14 +41,14 @@ AlertRow AlertBook::current() const
 {
     AlertRow row;
     row.recNo = table_.recNo();
-    row.key = table_.fieldText(AlertKey);
-    row.source = table_.fieldText(Source);
-    row.state = table_.fieldText(State);
-    row.summary = table_.fieldText(Summary);
-    row.first = QDateTime::fromString(table_.fieldText(First), kMomentFormat);
-    row.last = QDateTime::fromString(table_.fieldText(Last), kMomentFormat);
-    row.count = table_.fieldInt(Count);
-    row.pages = table_.fieldText(LogRec);
+    row.key = table_.fieldText(field::AlertKey);
+    row.source = table_.fieldText(field::Source);
+    row.state = table_.fieldText(field::State);
+    row.summary = table_.fieldText(field::Summary);
+    row.first = QDateTime::fromString(table_.fieldText(field::First), kMomentFormat);
+    row.last = QDateTime::fromString(table_.fieldText(field::Last), kMomentFormat);
+    row.count = table_.fieldInt(field::Count);
+    row.pages = table_.fieldText(field::LogRec);
     return row;
 }
 
@@ -58,8 +58,8 @@ std::optional<AlertRow> AlertBook::latest(const QString& key, const QString& sou
     std::optional<AlertRow> newest;
     if (!table_.seek(key.toLatin1()))
         return newest;
-    for (; !table_.eof() && table_.fieldText(AlertKey) == key; table_.next()) {
-        if (table_.fieldText(Source).compare(source, Qt::CaseInsensitive) != 0)
+    for (; !table_.eof() && table_.fieldText(field::AlertKey) == key; table_.next()) {
+        if (table_.fieldText(field::Source).compare(source, Qt::CaseInsensitive) != 0)
             continue;
         if (!newest || table_.recNo() > newest->recNo)
             newest = current();
@@ -72,7 +72,7 @@ QList<AlertRow> AlertBook::ofSource(const QString& source)
     QList<AlertRow> rows;
     table_.refresh();
     for (table_.first(); !table_.eof(); table_.next()) {
-        if (table_.fieldText(Source).compare(source, Qt::CaseInsensitive) == 0)
+        if (table_.fieldText(field::Source).compare(source, Qt::CaseInsensitive) == 0)
             rows << current();
     }
     std::sort(rows.begin(), rows.end(), [](const AlertRow& a, const AlertRow& b) { return a.recNo < b.recNo; });
@@ -82,15 +82,15 @@ QList<AlertRow> AlertBook::ofSource(const QString& source)
 void AlertBook::write(const AlertRow& row)
 {
     try {
-        table_.setFieldText(AlertKey, row.key);
-        table_.setFieldText(Source, row.source);
-        table_.setFieldText(State, row.state);
+        table_.setFieldText(field::AlertKey, row.key);
+        table_.setFieldText(field::Source, row.source);
+        table_.setFieldText(field::State, row.state);
         // A summary's first line, cut to the field (the page itself carries the whole text).
-        table_.setFieldText(Summary, row.summary.section(u'\n', 0, 0).left(kSummaryWidth));
-        table_.setFieldText(First, row.first.toString(kMomentFormat));
-        table_.setFieldText(Last, row.last.toString(kMomentFormat));
-        table_.setFieldInt(Count, std::min(row.count, 999999));
-        table_.setFieldText(LogRec, row.pages);
+        table_.setFieldText(field::Summary, row.summary.section(u'\n', 0, 0).left(kSummaryWidth));
+        table_.setFieldText(field::First, row.first.toString(kMomentFormat));
+        table_.setFieldText(field::Last, row.last.toString(kMomentFormat));
+        table_.setFieldInt(field::Count, std::min(row.count, 999999));
+        table_.setFieldText(field::LogRec, row.pages);
         table_.post();
     } catch (...) {
         table_.cancel();
@@ -110,7 +110,7 @@ bool AlertBook::goTo(const QString& key, quint32 recNo)
     table_.refresh();
     if (!table_.seek(key.toLatin1()))
         return false;
-    for (; !table_.eof() && table_.fieldText(AlertKey) == key; table_.next()) {
+    for (; !table_.eof() && table_.fieldText(field::AlertKey) == key; table_.next()) {
         if (table_.recNo() == recNo)
             return true;
     }
