@@ -43,3 +43,5 @@ TAboutBox::TAboutBox(const QString& fallbackDataFolder, QWidget* parent)
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
+
+#include "moc_aboutbox.cpp"

@@ -38,3 +38,5 @@ void DeskApplication::showError(const QString& text)
     const QScopedValueRollback open(boxOpen_, true);
     QMessageBox::critical(activeWindow(), compose::applicationTitle(), text);
 }
+
+#include "moc_deskapplication.cpp"

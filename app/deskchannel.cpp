@@ -71,3 +71,5 @@ void DeskChannel::answer()
         });
     }
 }
+
+#include "moc_deskchannel.cpp"

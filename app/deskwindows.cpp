@@ -207,3 +207,5 @@ bool DeskWindows::eventFilter(QObject* watched, QEvent* event)
     }
     return false;
 }
+
+#include "moc_deskwindows.cpp"

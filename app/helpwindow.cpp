@@ -37,3 +37,5 @@ void HelpWindow::showTopic(const QString& keyword)
     raise();
     activateWindow();
 }
+
+#include "moc_helpwindow.cpp"

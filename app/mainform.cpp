@@ -749,3 +749,5 @@ void TMainForm::AboutClick()
     aboutBox_->raise();
     aboutBox_->activateWindow();
 }
+
+#include "moc_mainform.cpp"

@@ -62,3 +62,5 @@ void MessageEdit::insertFromMimeData(const QMimeData* source)
     textCursor().insertText(text.left(left));
     ensureCursorVisible();
 }
+
+#include "moc_messageedit.cpp"

@@ -108,3 +108,5 @@ bool TByPagerID::eventFilter(QObject* watched, QEvent* event)
 }
 
 } // namespace compose
+
+#include "moc_bypagerid.cpp"

@@ -58,3 +58,5 @@ void Composition::setByPagerTarget(const QString& pagerId, const QString& carrie
 }
 
 } // namespace compose
+
+#include "moc_composition.cpp"

@@ -154,3 +154,5 @@ void RecipientList::setTicked(int row, bool ticked)
 }
 
 } // namespace compose
+
+#include "moc_recipientlist.cpp"

@@ -24,3 +24,5 @@ void ModelList::hidePopup()
 }
 
 } // namespace config
+
+#include "moc_modellist.cpp"

@@ -453,3 +453,5 @@ bool TSystemForm::eventFilter(QObject* watched, QEvent* event)
 }
 
 } // namespace config
+
+#include "moc_systemform.cpp"

@@ -140,3 +140,5 @@ int SystemSettings::directMesgDelayValue(const QString& text)
 }
 
 } // namespace config
+
+#include "moc_systemsettings.cpp"

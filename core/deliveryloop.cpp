@@ -424,3 +424,5 @@ void DeliveryLoop::cancelKeepingPage()
 }
 
 } // namespace core
+
+#include "moc_deliveryloop.cpp"

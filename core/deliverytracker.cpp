@@ -288,3 +288,5 @@ void DeliveryTracker::recordFault(const QString& text)
 }
 
 } // namespace core
+
+#include "moc_deliverytracker.cpp"

@@ -145,3 +145,5 @@ QString PendingFile::writeNow()
 }
 
 } // namespace core
+
+#include "moc_pendingfile.cpp"

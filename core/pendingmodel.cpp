@@ -54,3 +54,5 @@ QVariant PendingModel::headerData(int section, Qt::Orientation orientation, int 
 }
 
 } // namespace core
+
+#include "moc_pendingmodel.cpp"

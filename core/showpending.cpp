@@ -209,3 +209,5 @@ void TShowPending::reload()
     ResendAllBtn->setEnabled(model_->rowCount() > 0);
     DeleteBtn->setEnabled(model_->rowCount() > 0);
 }
+
+#include "moc_showpending.cpp"

@@ -103,3 +103,5 @@ bool CellDelegate::eventFilter(QObject* watched, QEvent* event)
 }
 
 } // namespace directories
+
+#include "moc_celldelegate.cpp"

@@ -282,3 +282,5 @@ void DirectoryForm::closeEvent(QCloseEvent* event)
 }
 
 } // namespace directories
+
+#include "moc_directoryform.cpp"

@@ -547,3 +547,5 @@ void TGroupsForm::DeleteGroup()
 }
 
 } // namespace directories
+
+#include "moc_groupsform.cpp"

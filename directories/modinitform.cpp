@@ -97,3 +97,5 @@ void TModInitForm::syncView()
 }
 
 } // namespace directories
+
+#include "moc_modinitform.cpp"

@@ -532,3 +532,5 @@ void TPagerCompForm::FormActivate()
 }
 
 } // namespace directories
+
+#include "moc_pagercompform.cpp"

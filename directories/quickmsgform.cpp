@@ -197,3 +197,5 @@ void TQuickMsgF::UseClick()
 }
 
 } // namespace directories
+
+#include "moc_quickmsgform.cpp"

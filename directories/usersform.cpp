@@ -159,3 +159,5 @@ void TUsersForm::showRecord()
 }
 
 } // namespace directories
+
+#include "moc_usersform.cpp"

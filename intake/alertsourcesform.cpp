@@ -218,3 +218,5 @@ TokenBox::TokenBox(const QString& source, const QByteArray& token, QWidget* pare
 }
 
 } // namespace intake
+
+#include "moc_alertsourcesform.cpp"

@@ -633,3 +633,5 @@ void TableModel::moveToRow(int row)
 }
 
 } // namespace models
+
+#include "moc_tablemodel.cpp"

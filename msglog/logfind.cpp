@@ -325,3 +325,5 @@ void LogFind::step()
 }
 
 } // namespace msglog
+
+#include "moc_logfind.cpp"

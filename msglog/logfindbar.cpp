@@ -246,3 +246,5 @@ void LogFindBar::hideEvent(QHideEvent* event)
 }
 
 } // namespace msglog
+
+#include "moc_logfindbar.cpp"

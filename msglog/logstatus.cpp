@@ -91,3 +91,5 @@ void LogStatus::scheduleChanged()
 }
 
 } // namespace msglog
+
+#include "moc_logstatus.cpp"

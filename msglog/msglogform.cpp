@@ -268,3 +268,5 @@ void TMsgLogF::showCurrentRow(int row)
 }
 
 } // namespace msglog
+
+#include "moc_msglogform.cpp"

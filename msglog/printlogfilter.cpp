@@ -122,3 +122,5 @@ void TPrintLogFilter::BitBtn1Click()
 }
 
 } // namespace msglog
+
+#include "moc_printlogfilter.cpp"

@@ -176,3 +176,5 @@ void TPageEngine::raise(const Handler& handler, void (TPageEngine::*signal)(), c
 }
 
 } // namespace paging
+
+#include "moc_pageengine.cpp"

@@ -513,3 +513,5 @@ int ReportPreview::writePdf(const QString& path)
 }
 
 } // namespace report
+
+#include "moc_reportpreview.cpp"

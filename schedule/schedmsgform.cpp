@@ -222,3 +222,5 @@ void TSchedMsgF::BitBtn1Click()
 }
 
 } // namespace schedule
+
+#include "moc_schedmsgform.cpp"

@@ -340,3 +340,5 @@ void TSchedule::SendMessagesClick(bool on)
 }
 
 } // namespace schedule
+
+#include "moc_schedulewindow.cpp"

@@ -329,3 +329,5 @@ void PagingService::stopOnSignal()
 }
 
 } // namespace service
+
+#include "moc_pagingservice.cpp"

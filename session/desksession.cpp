@@ -314,3 +314,5 @@ void DeskSession::report(const QString& text)
 }
 
 } // namespace session
+
+#include "moc_desksession.cpp"

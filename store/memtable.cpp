@@ -595,3 +595,5 @@ void TMemTable::clearField(const QString& field)
 }
 
 } // namespace store
+
+#include "moc_memtable.cpp"

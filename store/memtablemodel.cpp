@@ -182,3 +182,5 @@ void MemTableModel::selectCurrentRow()
 }
 
 } // namespace store
+
+#include "moc_memtablemodel.cpp"

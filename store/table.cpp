@@ -1612,3 +1612,5 @@ QString Table::equalsFilter(const QString& field, const QString& value)
 }
 
 } // namespace store
+
+#include "moc_table.cpp"

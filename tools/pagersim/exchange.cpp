@@ -36,3 +36,5 @@ void Exchange::endCall(int call, int pages)
 }
 
 } // namespace pagersim
+
+#include "moc_exchange.cpp"

@@ -350,3 +350,5 @@ void HayesModem::onGuardTimeout()
 }
 
 } // namespace pagersim
+
+#include "moc_hayesmodem.cpp"

@@ -186,3 +186,5 @@ void PtyLine::writePending()
 }
 
 } // namespace pagersim
+
+#include "moc_ptyline.cpp"

@@ -199,3 +199,5 @@ void SnppTerminal::sendGarbage()
 }
 
 } // namespace pagersim
+
+#include "moc_snppterminal.cpp"

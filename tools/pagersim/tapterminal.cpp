@@ -272,3 +272,5 @@ void TapTerminal::sendGarbage()
 }
 
 } // namespace pagersim
+
+#include "moc_tapterminal.cpp"

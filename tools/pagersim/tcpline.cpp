@@ -181,3 +181,5 @@ void TcpLine::acceptCalls()
 }
 
 } // namespace pagersim
+
+#include "moc_tcpline.cpp"

@@ -403,3 +403,5 @@ void WctpServer::acceptCalls()
 }
 
 } // namespace pagersim
+
+#include "moc_wctpserver.cpp"
