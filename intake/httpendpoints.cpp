@@ -170,12 +170,11 @@ HttpAnswer HttpEndpoints::queuedAnswer(const Queued& queued, const QJsonObject& 
         a.headers.append(std::pair<QByteArray, QByteArray>("Retry-After", QByteArray::number(after)));
         return a;
     }
-    case Queued::Outcome::UnknownRecipient:
-        return failure(400, QStringLiteral("invalid request"), queued.reason, { queued.reason });
     case Queued::Outcome::Unavailable:
-        break;
+        return unavailable(queued.reason.isEmpty() ? QStringLiteral("The tables could not be written") : queued.reason);
+    default: // an unknown recipient, or anything else the request itself is refused for
+        return failure(400, QStringLiteral("invalid request"), queued.reason, { queued.reason });
     }
-    return unavailable(queued.reason.isEmpty() ? QStringLiteral("The tables could not be written") : queued.reason);
 }
 
 HttpAnswer HttpEndpoints::alertmanager(const HttpRequest& request, const QString& version)
