@@ -20,6 +20,9 @@ namespace intake {
 
 namespace {
 
+// What is read and dropped of a body past the limit before its connection is closed unanswered.
+constexpr qint64 kDrainBytes = 1024 * 1024;
+
 // Descriptors kept free beside the connections: the tables, the pending file, the other listener.
 constexpr rlim_t kOtherFiles = 256;
 
@@ -143,6 +146,7 @@ struct Callbacks {
                 const qint64 declared = QByteArray(length).trimmed().toLongLong(&ok);
                 if (!ok || declared > shared->maxBody) {
                     ex->tooLarge = true;
+                    ex->answered = true;
                     return queue(connection, HttpEndpoints::tooLarge(shared->maxBody));
                 }
             }
@@ -155,12 +159,14 @@ struct Callbacks {
         }
         if (*uploadSize != 0) {
             const size_t size = std::exchange(*uploadSize, 0);
-            if (ex->tooLarge)
-                return MHD_NO;
             ex->received += qint64(size);
             if (ex->received > shared->maxBody) {
+                // A body without a declared length that outgrows the limit: the library answers only
+                // once the request is whole, so the rest is read and dropped, and a body that goes on
+                // well beyond the limit loses its connection without an answer.
                 ex->tooLarge = true;
-                return queue(connection, HttpEndpoints::tooLarge(shared->maxBody));
+                ex->request.body.clear();
+                return ex->received > shared->maxBody + kDrainBytes ? MHD_NO : MHD_YES;
             }
             if (ex->post)
                 return MHD_post_process(ex->post, uploadData, size);
@@ -168,7 +174,7 @@ struct Callbacks {
             return MHD_YES;
         }
         if (ex->tooLarge)
-            return MHD_NO; // answered already: nothing more is read
+            return ex->answered ? MHD_YES : queue(connection, HttpEndpoints::tooLarge(shared->maxBody));
         if (ex->answered)
             return queue(connection, ex->answer);
         if (ex->handedOver)
@@ -295,7 +301,7 @@ QString HttpServer::listen(const QHostAddress& address, quint16 port, const QByt
         { tls ? MHD_OPTION_HTTPS_MEM_KEY : MHD_OPTION_END, 0, const_cast<char*>(key_.constData()) },
         { MHD_OPTION_END, 0, nullptr },
     };
-    daemon_ = MHD_start_daemon(flags, 0, nullptr, nullptr, &Callbacks::access, shared_.get(),
+    daemon_ = MHD_start_daemon(flags, port, nullptr, nullptr, &Callbacks::access, shared_.get(),
         MHD_OPTION_ARRAY, options, MHD_OPTION_END);
     QMutexLocker lock(&shared_->mutex);
     shared_->starting = false;
