@@ -66,9 +66,11 @@ QStringList Listeners::start(const config::IntakeSettings& settings)
     if (settings.snppPort == 0 && settings.httpPort == 0)
         return lines;
     const QHostAddress address(settings.listen);
-    const QString where = address.protocol() == QAbstractSocket::IPv6Protocol
-        ? QStringLiteral("[%1]:%2").arg(settings.listen)
-        : settings.listen + QStringLiteral(":%1");
+    const auto where = [&](quint16 port) {
+        return (address.protocol() == QAbstractSocket::IPv6Protocol ? QLatin1Char('[') + settings.listen + QLatin1Char(']')
+                                                                    : settings.listen)
+            + QLatin1Char(':') + QString::number(port);
+    };
     TlsFiles tls;
     if (settings.tls())
         tls = readTlsFiles(settings);
@@ -89,8 +91,8 @@ QStringList Listeners::start(const config::IntakeSettings& settings)
             fault = snpp_->listen(address, settings.snppPort, configuration);
         }
         snppRunning_ = fault.isEmpty();
-        lines << (snppRunning_ ? QStringLiteral("SNPP listener on %1%2").arg(where.arg(snpp_->port()), scheme)
-                               : QStringLiteral("SNPP listener not started on %1: %2").arg(where.arg(settings.snppPort), fault));
+        lines << (snppRunning_ ? QStringLiteral("SNPP listener on %1%2").arg(where(snpp_->port()), scheme)
+                               : QStringLiteral("SNPP listener not started on %1: %2").arg(where(settings.snppPort), fault));
     }
     if (settings.httpPort != 0) {
         http_ = std::make_unique<HttpServer>(
@@ -101,8 +103,8 @@ QStringList Listeners::start(const config::IntakeSettings& settings)
             fault = settings.tls() ? http_->listen(address, settings.httpPort, tls.certificate + '\0', tls.key + '\0')
                                    : http_->listen(address, settings.httpPort);
         }
-        lines << (fault.isEmpty() ? QStringLiteral("HTTP listener on %1%2").arg(where.arg(http_->port()), scheme)
-                                  : QStringLiteral("HTTP listener not started on %1: %2").arg(where.arg(settings.httpPort), fault));
+        lines << (fault.isEmpty() ? QStringLiteral("HTTP listener on %1%2").arg(where(http_->port()), scheme)
+                                  : QStringLiteral("HTTP listener not started on %1: %2").arg(where(settings.httpPort), fault));
     }
     return lines;
 }
