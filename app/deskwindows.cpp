@@ -58,6 +58,13 @@ void DeskWindows::watch(QWidget* window)
     });
 }
 
+void DeskWindows::bringUp(QWidget* window)
+{
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
 QPoint DeskWindows::besideMainWindow(const QWidget* mainWindow, const QWidget* window)
 {
     const QRect main = mainWindow->frameGeometry();

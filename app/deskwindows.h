@@ -28,6 +28,9 @@ public:
     // Where `window` goes at its first showing, when it has no saved place on a screen: to the right
     // of the main window, else to its left, else below its menu bar, within the main window's screen.
     static QPoint besideMainWindow(const QWidget* mainWindow, const QWidget* window);
+    // A menu command's non-modal window: shown (placed as above at its first showing), in front,
+    // with the keyboard.
+    static void bringUp(QWidget* window);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

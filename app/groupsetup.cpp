@@ -1,5 +1,6 @@
 #include "app/groupsetup.h"
 
+#include "app/deskwindows.h"
 #include "app/mainform.h"
 #include "directories/groupsform.h"
 
@@ -17,9 +18,7 @@ directories::TGroupsForm* CreateGroupsForm(TMainForm& mainForm)
     mainForm.GroupsMenu->setEnabled(true);
     QObject::connect(mainForm.GroupsMenu, &QAction::triggered, form, [form] {
         // Beside the main window, not modal.
-        form->show();
-        form->raise();
-        form->activateWindow();
+        DeskWindows::bringUp(form);
     });
     return form;
 }

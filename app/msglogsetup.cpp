@@ -1,5 +1,6 @@
 #include "app/msglogsetup.h"
 
+#include "app/deskwindows.h"
 #include "app/mainform.h"
 #include "msglog/msglogform.h"
 #include "store/storeerror.h"
@@ -37,9 +38,7 @@ msglog::TMsgLogF* CreateMsgLogForm(TMainForm& mainForm)
                 return;
             }
         }
-        form->show();
-        form->raise();
-        form->activateWindow();
+        DeskWindows::bringUp(form);
     });
     return form;
 }

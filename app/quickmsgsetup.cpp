@@ -1,5 +1,6 @@
 #include "app/quickmsgsetup.h"
 
+#include "app/deskwindows.h"
 #include "app/mainform.h"
 #include "compose/composition.h"
 #include "directories/quickmsgform.h"
@@ -28,21 +29,14 @@ directories::TQuickMsgF* quickForm(TMainForm& mainForm, bool selectionOnly)
     return form;
 }
 
-void showBeside(QWidget* window)
-{
-    window->show();
-    window->raise();
-    window->activateWindow();
-}
-
 } // namespace
 
 void CreateQuickMsgForms(TMainForm& mainForm)
 {
     mainForm.QuickMsgMenu->setEnabled(true);
     QObject::connect(mainForm.QuickMsgMenu, &QAction::triggered, &mainForm,
-        [&mainForm] { showBeside(quickForm(mainForm, false)); });
+        [&mainForm] { DeskWindows::bringUp(quickForm(mainForm, false)); });
     mainForm.quickButton->setEnabled(true);
-    QObject::connect(
-        mainForm.quickButton, &QPushButton::clicked, &mainForm, [&mainForm] { showBeside(quickForm(mainForm, true)); });
+    QObject::connect(mainForm.quickButton, &QPushButton::clicked, &mainForm,
+        [&mainForm] { DeskWindows::bringUp(quickForm(mainForm, true)); });
 }

@@ -1,5 +1,6 @@
 #include "app/schedulesetup.h"
 
+#include "app/deskwindows.h"
 #include "app/mainform.h"
 #include "schedule/schedmsgform.h"
 #include "schedule/schedulewindow.h"
@@ -11,13 +12,6 @@
 #include <QPushButton>
 
 namespace {
-
-void showBeside(QWidget* window)
-{
-    window->show();
-    window->raise();
-    window->activateWindow();
-}
 
 schedule::TSchedMsgF* schedMsgForm(TMainForm& mainForm)
 {
@@ -44,7 +38,7 @@ schedule::TSchedule* scheduleForm(TMainForm& mainForm)
     QObject::connect(&mainForm, &TMainForm::clockShown, form->TimeofDay, &QLabel::setText);
     form->TimeofDay->setText(mainForm.clockLabel->text());
     QObject::connect(form, &schedule::TSchedule::scheduledListRequested, &mainForm,
-        [&mainForm] { showBeside(schedMsgForm(mainForm)); });
+        [&mainForm] { DeskWindows::bringUp(schedMsgForm(mainForm)); });
     return form;
 }
 
@@ -57,9 +51,9 @@ void CreateScheduleForm(TMainForm& mainForm)
         mainForm.sendLaterButton, &QPushButton::clicked, &mainForm, [&mainForm] {
             schedule::TSchedule* window = scheduleForm(mainForm);
             window->resetToNow();
-            showBeside(window);
+            DeskWindows::bringUp(window);
         });
     mainForm.SchedMsgsMenu->setEnabled(true);
-    QObject::connect(
-        mainForm.SchedMsgsMenu, &QAction::triggered, &mainForm, [&mainForm] { showBeside(schedMsgForm(mainForm)); });
+    QObject::connect(mainForm.SchedMsgsMenu, &QAction::triggered, &mainForm,
+        [&mainForm] { DeskWindows::bringUp(schedMsgForm(mainForm)); });
 }

@@ -37,8 +37,8 @@ inline constexpr size_t kCounterAndMarkLength = kMarkOffset + 4 - kCounterOffset
 // in its place or in its old one.
 inline bool markedAt(const uint8_t* counterAndMark)
 {
-    return cdx::getLe32(counterAndMark + (kMarkOffset - kCounterOffset)) == kMarkValue
-        || cdx::getLe32(counterAndMark + (kOldMarkOffset - kCounterOffset)) == kMarkValue;
+    return store::getLe32(counterAndMark + (kMarkOffset - kCounterOffset)) == kMarkValue
+        || store::getLe32(counterAndMark + (kOldMarkOffset - kCounterOffset)) == kMarkValue;
 }
 // Page offsets must stay below the lock byte.
 inline constexpr uint64_t kMaxFileSize = 0x7FFFFE00ull;

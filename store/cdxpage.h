@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/byteorder.h"
+
 #include <QString>
 #include <bit>
 #include <cstdint>
@@ -21,31 +23,6 @@ constexpr uint8_t kFill = 0x20;     // trailing fill of character keys
 
 constexpr uint16_t kAttrRoot = 1;
 constexpr uint16_t kAttrLeaf = 2;
-
-inline uint16_t getLe16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-inline uint32_t getLe32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-inline uint32_t getBe32(const uint8_t* p)
-{
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-inline void putLe16(uint8_t* p, uint16_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-inline void putLe32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
-inline void putBe32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (24 - 8 * i));
-}
 
 // Order of entries: key bytes unsigned, then record number.
 inline int compareEntry(const uint8_t* a, uint32_t ra, const uint8_t* b, uint32_t rb, int keyLength)

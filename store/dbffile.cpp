@@ -1,5 +1,6 @@
 #include "store/dbffile.h"
 
+#include "store/byteorder.h"
 #include "store/filelock.h"
 #include "store/storeerror.h"
 #include "store/systemfile.h"
@@ -24,30 +25,11 @@ namespace store {
 
 namespace {
 
-constexpr int kHeaderSize = 32;
+constexpr int kDbfHeaderSize = 32;
 constexpr int kDescriptorSize = 32;
 constexpr char kTerminator = 0x0D;
 constexpr char kEndOfFile = 0x1A;
 constexpr uint8_t kCodePage1252 = 0x03;
-
-uint32_t getLe32(const unsigned char* p)
-{
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
-}
-uint16_t getLe16(const unsigned char* p)
-{
-    return uint16_t(p[0] | (p[1] << 8));
-}
-void putLe32(char* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = char((v >> (8 * i)) & 0xFF);
-}
-void putLe16(char* p, uint16_t v)
-{
-    p[0] = char(v & 0xFF);
-    p[1] = char(v >> 8);
-}
 
 // Last update date as FoxPro 2.x writes it: years since 1900, month, day. Worked out once a day:
 // the local date costs a look at the time zone file, too much for every append.
@@ -69,7 +51,6 @@ void putDate(char* p)
     std::memcpy(p, today, 3);
 }
 
-
 } // namespace
 
 void DbfFile::create(const QString& path, const std::vector<FieldDef>& fields)
@@ -77,7 +58,7 @@ void DbfFile::create(const QString& path, const std::vector<FieldDef>& fields)
     bool memo = false;
     for (const FieldDef& f : fields)
         memo = memo || f.type == 'M';
-    const int headerLength = kHeaderSize + kDescriptorSize * int(fields.size()) + 1;
+    const int headerLength = kDbfHeaderSize + kDescriptorSize * int(fields.size()) + 1;
     QByteArray bytes(headerLength + 1, '\0');
     char* h = bytes.data();
     h[0] = char(memo ? 0xF5 : 0x03);
@@ -87,7 +68,7 @@ void DbfFile::create(const QString& path, const std::vector<FieldDef>& fields)
     putLe16(h + 10, uint16_t(store::recordLength(fields)));
     h[29] = char(kCodePage1252);
     for (size_t i = 0; i < fields.size(); ++i) {
-        char* d = h + kHeaderSize + kDescriptorSize * int(i);
+        char* d = h + kDbfHeaderSize + kDescriptorSize * int(i);
         const FieldDef& f = fields[i];
         std::memcpy(d, f.name.constData(), size_t(std::min<qsizetype>(f.name.size(), 10)));
         d[11] = f.type;
@@ -171,7 +152,7 @@ unsigned char* DbfFile::mappedHeader()
     // page cache, so this is what pread and pwrite would give, without a system call. Mapped when
     // first needed: a handle that only reads records in a tag's order never asks for the count.
     if (!header_ && shared_ && !mapFailed_) {
-        void* map = ::mmap(nullptr, kHeaderSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+        void* map = ::mmap(nullptr, kDbfHeaderSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
         if (map != MAP_FAILED)
             header_ = static_cast<unsigned char*>(map);
         else
@@ -189,7 +170,7 @@ DbfFile::~DbfFile()
     } catch (...) {
     }
     if (header_)
-        ::munmap(header_, kHeaderSize);
+        ::munmap(header_, kDbfHeaderSize);
     ::close(fd_);
 }
 
@@ -213,7 +194,7 @@ QString DbfFile::settleTail()
     struct stat st;
     if (::fstat(fd_, &st) != 0)
         fail(errnoText(errno));
-    if (recordLength_ < 1 || headerLength_ < kHeaderSize + 1)
+    if (recordLength_ < 1 || headerLength_ < kDbfHeaderSize + 1)
         return {};
     recordCount();
     const int64_t counted = int64_t(headerLength_) + int64_t(count_) * recordLength_;
@@ -252,7 +233,7 @@ void DbfFile::readHeader()
     // The header and, in the same read, the descriptors of any table of up to 62 fields.
     QByteArray head(qsizetype(std::min<int64_t>(st.st_size, 2048)), '\0');
     const ssize_t got = ::pread(fd_, head.data(), size_t(head.size()), 0);
-    if (st.st_size < kHeaderSize || got < kHeaderSize)
+    if (st.st_size < kDbfHeaderSize || got < kDbfHeaderSize)
         fail(QStringLiteral("the file is truncated (no complete header)"));
     const auto* h = reinterpret_cast<const unsigned char*>(head.constData());
     const uint8_t version = h[0];
@@ -262,15 +243,16 @@ void DbfFile::readHeader()
     headerLength_ = getLe16(h + 8);
     recordLength_ = getLe16(h + 10);
     tableFlags_ = h[28];
-    if (headerLength_ < kHeaderSize + 1 || headerLength_ > st.st_size)
+    if (headerLength_ < kDbfHeaderSize + 1 || headerLength_ > st.st_size)
         fail(QStringLiteral("the file is truncated (header length %1)").arg(headerLength_));
 
     QByteArray descriptors;
     if (got >= headerLength_) {
-        descriptors = head.mid(kHeaderSize, headerLength_ - kHeaderSize);
+        descriptors = head.mid(kDbfHeaderSize, headerLength_ - kDbfHeaderSize);
     } else {
-        descriptors.resize(headerLength_ - kHeaderSize);
-        if (::pread(fd_, descriptors.data(), size_t(descriptors.size()), kHeaderSize) != descriptors.size())
+        descriptors.resize(headerLength_ - kDbfHeaderSize);
+        if (::pread(fd_, descriptors.data(), size_t(descriptors.size()), kDbfHeaderSize)
+            != descriptors.size())
             fail(QStringLiteral("cannot read the field descriptors"));
     }
     fields_.clear();

@@ -1,5 +1,6 @@
 #include "store/fptfile.h"
 
+#include "store/byteorder.h"
 #include "store/storeerror.h"
 #include "store/systemfile.h"
 
@@ -17,25 +18,15 @@ namespace store {
 
 namespace {
 
-constexpr int kHeaderSize = 512;
+constexpr int kFptHeaderSize = 512;
 constexpr uint32_t kTextType = 1;
-
-uint32_t getBe32(const unsigned char* p)
-{
-    return (uint32_t(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
-}
-void putBe32(char* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = char((v >> (8 * (3 - i))) & 0xFF);
-}
 
 } // namespace
 
 void FptFile::create(const QString& path)
 {
-    QByteArray header(kHeaderSize, '\0');
-    putBe32(header.data(), kHeaderSize / kDefaultBlockSize);
+    QByteArray header(kFptHeaderSize, '\0');
+    putBe32(header.data(), kFptHeaderSize / kDefaultBlockSize);
     header[6] = char(kDefaultBlockSize >> 8);
     header[7] = char(kDefaultBlockSize & 0xFF);
     writeWholeFile(path, header, QStringLiteral("memo file"));
@@ -83,7 +74,7 @@ QString FptFile::correctNextFree()
     struct stat st;
     if (::fstat(fd_, &st) != 0)
         fail(errnoText(errno));
-    const uint32_t minimum = (kHeaderSize + blockSize_ - 1) / blockSize_;
+    const uint32_t minimum = (kFptHeaderSize + blockSize_ - 1) / blockSize_;
     const uint64_t end = std::max<uint64_t>(minimum, (uint64_t(st.st_size) + blockSize_ - 1) / blockSize_);
     unsigned char h[4];
     if (::pread(fd_, h, 4, 0) != 4)
@@ -214,7 +205,7 @@ QByteArray FptFile::read(uint32_t block)
     constexpr int kFirstRead = 256;
     const int64_t pos = int64_t(block) * blockSize_;
     char first[kFirstRead];
-    const ssize_t got = block == 0 || pos < kHeaderSize ? -1 : ::pread(fd_, first, kFirstRead, pos);
+    const ssize_t got = block == 0 || pos < kFptHeaderSize ? -1 : ::pread(fd_, first, kFirstRead, pos);
     if (got < 8)
         fail(QStringLiteral("memo block %1 lies past the end of the file").arg(block));
     const uint32_t length = getBe32(reinterpret_cast<const unsigned char*>(first) + 4);
@@ -239,7 +230,7 @@ uint32_t FptFile::write(const QByteArray& data)
     // A new memo goes after both the file's end and the header's next free block: a header that
     // lags (a writer stopped between its memo and the header) is caught by the end, a file cut
     // short (by a power loss) by the header, so no memo a record points to is ever overwritten.
-    const uint32_t minimum = (kHeaderSize + blockSize_ - 1) / blockSize_;
+    const uint32_t minimum = (kFptHeaderSize + blockSize_ - 1) / blockSize_;
     const uint32_t end = std::max(minimum, endBlock());
     const uint32_t next = headerNextFree();
     if (next > end && next - end > kMaxGapBlocks)

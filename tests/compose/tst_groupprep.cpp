@@ -3,9 +3,10 @@
 #include "config/inifile.h"
 #include "store/memtable.h"
 #include "support/datafolder.h"
-#include "support/sessionrun.h"
+#include "support/filebytes.h"
 #include "support/pages.h"
 #include "support/records.h"
+#include "support/sessionrun.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,12 +17,6 @@
 using namespace testsupport;
 
 namespace {
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 } // namespace
 
@@ -97,11 +92,11 @@ private slots:
     {
         const QString path = dir_->filePath(QStringLiteral("G.GRP"));
         QCOMPARE(compose::writeMemberFile(path, { QStringLiteral("Ann"), QString::fromUtf8("Zoë Brühl") }), QString());
-        QCOMPARE(fileBytes(path), QByteArray("Ann\r\nZo\xeb Br\xfchl\r\n"));
+        QCOMPARE(testsupport::fileBytes(path), QByteArray("Ann\r\nZo\xeb Br\xfchl\r\n"));
         QCOMPARE(compose::writeMemberFile(path, { QStringLiteral("Bob") }), QString());
-        QCOMPARE(fileBytes(path), QByteArray("Bob\r\n"));
+        QCOMPARE(testsupport::fileBytes(path), QByteArray("Bob\r\n"));
         QCOMPARE(compose::writeMemberFile(path, {}), QString());
-        QCOMPARE(fileBytes(path), QByteArray());
+        QCOMPARE(testsupport::fileBytes(path), QByteArray());
         // Leftovers of the atomic write stay out of the folder.
         QCOMPARE(QDir(dir_->path()).entryList(QDir::Files), QStringList { "G.GRP" });
     }

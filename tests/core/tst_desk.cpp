@@ -3,6 +3,7 @@
 #include "core/pendingqueue.h"
 #include "store/memtable.h"
 #include "store/storeerror.h"
+#include "support/filebytes.h"
 #include "support/pages.h"
 #include "support/pendingfile.h"
 
@@ -22,24 +23,18 @@ using core::Desk;
 
 namespace {
 
-struct Page {
+struct GroupPage {
     QString name;
     QString pager;
     int retries;
 };
 
 // A group page of `page.name` to `page.pager`.
-void appendPage(store::TMemTable& table, const Page& page)
+void appendGroupPage(store::TMemTable& table, const GroupPage& page)
 {
     testsupport::appendPage(table,
         { page.name, page.pager, QStringLiteral("Call the desk: ") + page.name, QStringLiteral("9,5551234^PASS"),
             QStringLiteral("1200"), 80, page.retries, true });
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // The pending file as another reader sees it: the user names of its rows, in order.
@@ -235,9 +230,9 @@ void tst_Desk::exitWithThreePendingPagesAndRestart()
     {
         Desk desk(dataDir_);
         REQUIRE_OPEN(desk);
-        for (const Page& page :
-            { Page { "Ann", "111", 0 }, Page { "Bob", "222", 1 }, Page { "Group: Night", "3^4^", 2 } })
-            appendPage(desk.PendingMsgs(), page);
+        for (const GroupPage& page : { GroupPage { "Ann", "111", 0 }, GroupPage { "Bob", "222", 1 },
+                 GroupPage { "Group: Night", "3^4^", 2 } })
+            appendGroupPage(desk.PendingMsgs(), page);
         QCOMPARE(desk.saveQueues(), QString());
     }
     QVERIFY(QFile::exists(QDir::current().filePath(QStringLiteral("PendMsgs"))));
@@ -264,8 +259,8 @@ void tst_Desk::pendingRowsKeepTheirGroupMarkThroughASave()
         store::TMemTable other;
         other.setFieldDefinitions(core::sendQueueFields());
         other.open();
-        appendPage(other, { "Group: Night", "1^2^", 2 }); // IsGroup set
-        appendPage(other, { "Ann", "100", 1 });
+        appendGroupPage(other, { "Group: Night", "1^2^", 2 }); // IsGroup set
+        appendGroupPage(other, { "Ann", "100", 1 });
         other.last();
         other.edit();
         other.setFieldBool(QStringLiteral("IsGroup"), false);
@@ -290,9 +285,9 @@ void tst_Desk::pendingRowsKeepTheirGroupMarkThroughASave()
 void tst_Desk::waitingPagesBecomePendingOnClose()
 {
     Desk desk(dataDir_);
-    appendPage(desk.PendingMsgs(), { "Pending", "100", 0 });
-    appendPage(desk.SendMsgs(), { "First", "101", 3 });
-    appendPage(desk.SendMsgs(), { "Second", "102", 2 });
+    appendGroupPage(desk.PendingMsgs(), { "Pending", "100", 0 });
+    appendGroupPage(desk.SendMsgs(), { "First", "101", 3 });
+    appendGroupPage(desk.SendMsgs(), { "Second", "102", 2 });
     QCOMPARE(desk.saveQueues(), QString());
     QCOMPARE(desk.SendMsgs().rowCount(), 0);
     QCOMPARE(desk.PendingMsgs().rowCount(), 3);
@@ -317,21 +312,21 @@ void tst_Desk::waitingPagesBecomePendingOnClose()
 void tst_Desk::queuesAreSavedOnce()
 {
     Desk desk(dataDir_);
-    appendPage(desk.SendMsgs(), { "Once", "1", 0 });
+    appendGroupPage(desk.SendMsgs(), { "Once", "1", 0 });
     QCOMPARE(desk.saveQueues(), QString());
     QVERIFY(desk.queuesSaved());
-    const QByteArray first = fileBytes(QStringLiteral("PendMsgs"));
-    appendPage(desk.SendMsgs(), { "Late", "2", 0 });
+    const QByteArray first = testsupport::fileBytes(QStringLiteral("PendMsgs"));
+    appendGroupPage(desk.SendMsgs(), { "Late", "2", 0 });
     QCOMPARE(desk.saveQueues(), QString());
-    QCOMPARE(fileBytes(QStringLiteral("PendMsgs")), first);
+    QCOMPARE(testsupport::fileBytes(QStringLiteral("PendMsgs")), first);
     QCOMPARE(desk.SendMsgs().rowCount(), 1);
 }
 
 void tst_Desk::failedSaveIsReportedAndCanBeRetried()
 {
     Desk desk(dataDir_);
-    appendPage(desk.PendingMsgs(), { "Failed", "0", 0 });
-    appendPage(desk.SendMsgs(), { "Waiting", "1", 0 });
+    appendGroupPage(desk.PendingMsgs(), { "Failed", "0", 0 });
+    appendGroupPage(desk.SendMsgs(), { "Waiting", "1", 0 });
     // The current directory disappears under the program: the file cannot be written there.
     const QString gone = dir_->filePath(QStringLiteral("gone"));
     QVERIFY(QDir().mkpath(gone));
@@ -344,7 +339,7 @@ void tst_Desk::failedSaveIsReportedAndCanBeRetried()
     QCOMPARE(desk.PendingMsgs().rowCount(), 1);
     QCOMPARE(desk.SendMsgs().rowCount(), 1);
     // Pages queued after the failed save are saved with the others at the next try.
-    appendPage(desk.SendMsgs(), { "Later", "2", 0 });
+    appendGroupPage(desk.SendMsgs(), { "Later", "2", 0 });
     QVERIFY(QDir::setCurrent(dir_->filePath(QStringLiteral("cwd"))));
     QCOMPARE(desk.saveQueues(), QString());
     QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Failed", "Waiting", "Later" }));
@@ -381,25 +376,25 @@ void tst_Desk::malformedPendingFileIsReportedAndKept()
     QVERIFY2(fault.contains(QStringLiteral("PendMsgs")), qPrintable(fault));
     QVERIFY2(fault.endsWith(QStringLiteral(". The file is kept as PendMsgs.bad.")), qPrintable(fault));
     QCOMPARE(desk.startupReport(), fault);
-    QCOMPARE(fileBytes(QStringLiteral("PendMsgs.bad")), content);
+    QCOMPARE(testsupport::fileBytes(QStringLiteral("PendMsgs.bad")), content);
     // The queue still works and is saved; the bad file stays for the operator.
     QVERIFY(desk.PendingMsgs().isOpen());
     QVERIFY(desk.PendingMsgs().hasField(QStringLiteral("Retries")));
-    appendPage(desk.SendMsgs(), { "After", "9", 0 });
+    appendGroupPage(desk.SendMsgs(), { "After", "9", 0 });
     QCOMPARE(desk.saveQueues(), QString());
     QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList { QStringLiteral("After") });
-    QCOMPARE(fileBytes(QStringLiteral("PendMsgs.bad")), content);
+    QCOMPARE(testsupport::fileBytes(QStringLiteral("PendMsgs.bad")), content);
 }
 
 void tst_Desk::truncatedPendingFileKeepsCompleteRows()
 {
     {
         Desk desk(dataDir_);
-        for (const Page& page : { Page { "One", "1", 0 }, Page { "Two", "2", 0 } })
-            appendPage(desk.PendingMsgs(), page);
+        for (const GroupPage& page : { GroupPage { "One", "1", 0 }, GroupPage { "Two", "2", 0 } })
+            appendGroupPage(desk.PendingMsgs(), page);
         QCOMPARE(desk.saveQueues(), QString());
     }
-    QByteArray bytes = fileBytes(QStringLiteral("PendMsgs"));
+    QByteArray bytes = testsupport::fileBytes(QStringLiteral("PendMsgs"));
     bytes.chop(100);
     {
         QFile file(QStringLiteral("PendMsgs"));
@@ -414,7 +409,7 @@ void tst_Desk::truncatedPendingFileKeepsCompleteRows()
     QCOMPARE(desk.startupReport(),
         QStringLiteral(
             "'PendMsgs' is cut short: 1 of its 2 rows are complete. The file is kept as PendMsgs.bad."));
-    QCOMPARE(fileBytes(QStringLiteral("PendMsgs.bad")), bytes);
+    QCOMPARE(testsupport::fileBytes(QStringLiteral("PendMsgs.bad")), bytes);
     QCOMPARE(desk.PendingMsgs().rowCount(), 1);
     desk.PendingMsgs().first();
     QCOMPARE(desk.PendingMsgs().fieldText(QStringLiteral("UserOrGroupName")), QStringLiteral("One"));
@@ -424,8 +419,8 @@ void tst_Desk::failedTableOpenStillRestoresThePendingQueue()
 {
     {
         Desk desk(dataDir_);
-        for (const Page& page : { Page { "Kept1", "1", 0 }, Page { "Kept2", "2", 0 } })
-            appendPage(desk.PendingMsgs(), page);
+        for (const GroupPage& page : { GroupPage { "Kept1", "1", 0 }, GroupPage { "Kept2", "2", 0 } })
+            appendGroupPage(desk.PendingMsgs(), page);
         QCOMPARE(desk.saveQueues(), QString());
     }
     {
@@ -441,7 +436,7 @@ void tst_Desk::failedTableOpenStillRestoresThePendingQueue()
     QVERIFY(!desk.ScheduledSendingEnabled());
     QCOMPARE(desk.PendingMsgs().rowCount(), 2); // its pages are only in the pending file
     QVERIFY(desk.recipientNames().isEmpty());
-    appendPage(desk.SendMsgs(), { "New", "3", 0 });
+    appendGroupPage(desk.SendMsgs(), { "New", "3", 0 });
     QCOMPARE(desk.saveQueues(), QString());
     QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Kept1", "Kept2", "New" }));
 }
@@ -450,12 +445,12 @@ void tst_Desk::closingWithoutOpeningKeepsThePendingFile()
 {
     {
         Desk desk(dataDir_);
-        appendPage(desk.PendingMsgs(), { "Kept", "1", 0 });
+        appendGroupPage(desk.PendingMsgs(), { "Kept", "1", 0 });
         QCOMPARE(desk.saveQueues(), QString());
     }
     // A desk that never ran its creation steps merges the file's pages with its own.
     Desk desk(dataDir_);
-    appendPage(desk.SendMsgs(), { "New", "3", 0 });
+    appendGroupPage(desk.SendMsgs(), { "New", "3", 0 });
     QCOMPARE(desk.saveQueues(), QString());
     QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList({ "Kept", "New" }));
 }
@@ -468,7 +463,7 @@ void tst_Desk::tickShowsPendingCount()
     QCOMPARE(shown.pendingCaption, QStringLiteral("Pending Msgs: 0"));
     QVERIFY(!shown.pendingAlert);
     QVERIFY(shown.clock.contains(QStringLiteral("05:07")));
-    appendPage(desk.PendingMsgs(), { "A", "1", 0 });
+    appendGroupPage(desk.PendingMsgs(), { "A", "1", 0 });
     shown = desk.tick(QTime(9, 5, 8));
     QCOMPARE(shown.pendingCaption, QStringLiteral("Pending Msgs: 1"));
     QVERIFY(shown.pendingAlert);
@@ -505,7 +500,7 @@ void tst_Desk::usersIndexLaggingItsTableRebuiltAtStart()
         REQUIRE_OPEN(desk);
         for (const char* name : { "Zoe", "adam", "Mary" }) {
             if (lagging.isEmpty() && std::strcmp(name, "Mary") == 0)
-                lagging = fileBytes(cdx);
+                lagging = testsupport::fileBytes(cdx);
             desk.BUsersT().append();
             desk.BUsersT().setFieldText(QStringLiteral("USERNAME"), QString::fromLatin1(name));
             desk.BUsersT().post();
@@ -526,11 +521,11 @@ void tst_Desk::everyQueueChangeIsOnDisk()
     {
         Desk desk(dataDir_);
         REQUIRE_OPEN(desk);
-        appendPage(desk.SendMsgs(), { "Failing", "1", 1 });
+        appendGroupPage(desk.SendMsgs(), { "Failing", "1", 1 });
         QCoreApplication::processEvents();
         QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList { "Failing" });
         // Its retries used up, the page moves to the pending queue, which comes first in the file.
-        appendPage(desk.SendMsgs(), { "Queued", "2", 3 });
+        appendGroupPage(desk.SendMsgs(), { "Queued", "2", 3 });
         core::PendingMessages(desk.SendMsgs(), desk.PendingMsgs(), 19);
         QCoreApplication::processEvents();
         QCOMPARE(desk.PendingMsgs().rowCount(), 1);
@@ -538,7 +533,7 @@ void tst_Desk::everyQueueChangeIsOnDisk()
         core::deletePendingPage(desk.PendingMsgs());
         QCoreApplication::processEvents();
         QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList { "Queued" });
-        appendPage(desk.PendingMsgs(), { "Failed", "3", 1 });
+        appendGroupPage(desk.PendingMsgs(), { "Failed", "3", 1 });
         QCoreApplication::processEvents();
         // No Exit: the desk goes as in a kill.
     }
@@ -574,7 +569,7 @@ void tst_Desk::pipesAndDevicesAreNotRead()
         QVERIFY(QFileInfo(QStringLiteral("PendMsgs.bad")).exists());
         // The first change writes a regular pending file; the first save of a setting a regular
         // settings file.
-        appendPage(desk.SendMsgs(), { "Queued", "1", 1 });
+        appendGroupPage(desk.SendMsgs(), { "Queued", "1", 1 });
         QCoreApplication::processEvents();
         QVERIFY(QFileInfo(QStringLiteral("PendMsgs")).isFile());
         QCOMPARE(testsupport::pendingNames(QStringLiteral("PendMsgs")), QStringList { "Queued" });
@@ -598,7 +593,7 @@ void tst_Desk::tableLackingFieldsStillStarts()
 {
     {
         Desk desk(dataDir_);
-        appendPage(desk.PendingMsgs(), { "Kept", "1", 0 });
+        appendGroupPage(desk.PendingMsgs(), { "Kept", "1", 0 });
         QCOMPARE(desk.saveQueues(), QString());
     }
     // Another tool renamed PAGER_ID and narrowed and retyped carrier fields.

@@ -5,6 +5,7 @@
 #include "core/queues.h"
 #include "store/memtable.h"
 #include "store/storeerror.h"
+#include "support/filebytes.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,12 +17,6 @@ using store::StoreError;
 using store::TMemTable;
 
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 void write(const QString& path, const QByteArray& bytes)
 {
@@ -161,7 +156,7 @@ void tst_Queues::exitAndStart()
     appendPage(pending_, PageB);
     appendPage(pending_, PageA);
     core::savePendingQueue(pending_, path());
-    QCOMPARE(readAll(path()), pendingFile({ PageA, PageB, PageA }));
+    QCOMPARE(testsupport::fileBytes(path()), pendingFile({ PageA, PageB, PageA }));
     QCOMPARE(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden), QStringList { "PendMsgs" });
 
     TMemTable restored;
@@ -185,7 +180,7 @@ void tst_Queues::exitAndStart()
     empty.setFieldDefinitions(core::pendingQueueFields());
     empty.open();
     core::savePendingQueue(empty, path());
-    QCOMPARE(readAll(path()), header(PendingItems) + QByteArray(4, '\0') + Trailer);
+    QCOMPARE(testsupport::fileBytes(path()), header(PendingItems) + QByteArray(4, '\0') + Trailer);
 }
 
 void tst_Queues::missingFileIsAnEmptyQueue()
@@ -210,7 +205,7 @@ void tst_Queues::fileInSendQueueOrder()
     checkMoved(pending_, PageB);
     QCOMPARE(pending_.fieldBool("IsGroup"), true);
     core::savePendingQueue(pending_, path());
-    QCOMPARE(readAll(path()), pendingFile({ PageA, PageB }));
+    QCOMPARE(testsupport::fileBytes(path()), pendingFile({ PageA, PageB }));
 }
 
 void tst_Queues::malformedFileIsKept_data()
@@ -259,7 +254,7 @@ void tst_Queues::malformedFileIsKept()
         checkMoved(pending_, PageB);
     }
     QCOMPARE(keptAs, badPath());
-    QCOMPARE(readAll(badPath()), bytes);
+    QCOMPARE(testsupport::fileBytes(badPath()), bytes);
     QVERIFY(!QFile::exists(path()));
 }
 
@@ -271,13 +266,13 @@ void tst_Queues::nextSaveLeavesBadFile()
     QCOMPARE(pending_.rowCount(), 1);
     appendPage(pending_, PageB);
     core::savePendingQueue(pending_, path()); // Exit
-    QCOMPARE(readAll(badPath()), bytes);
-    QCOMPARE(readAll(path()), pendingFile({ PageA, PageB }));
+    QCOMPARE(testsupport::fileBytes(badPath()), bytes);
+    QCOMPARE(testsupport::fileBytes(path()), pendingFile({ PageA, PageB }));
 
     // The next start reads the new file whole and leaves the kept one alone.
     QCOMPARE(core::loadPendingQueue(pending_, path()), QString());
     QCOMPARE(pending_.rowCount(), 2);
-    QCOMPARE(readAll(badPath()), bytes);
+    QCOMPARE(testsupport::fileBytes(badPath()), bytes);
 }
 
 QTEST_GUILESS_MAIN(tst_Queues)

@@ -4,6 +4,7 @@
 #include "directories/groupsform.h"
 #include "support/boxanswerer.h"
 #include "support/datafolder.h"
+#include "support/filebytes.h"
 #include "support/recipientview.h"
 #include "support/records.h"
 #include "support/statuslines.h"
@@ -24,12 +25,6 @@
 using namespace testsupport;
 
 namespace {
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 QStringList texts(const QListWidget* list)
 {
@@ -161,7 +156,7 @@ private slots:
         });
         addGroup(typed);
         QCOMPARE(groupNames(main_->desk()), QStringList { stored });
-        QCOMPARE(fileBytes(this->file(file)), QByteArray());
+        QCOMPARE(testsupport::fileBytes(this->file(file)), QByteArray());
         // Every file the window wrote is in the data folder, none beside it.
         QCOMPARE(QDir(dir_->path() + QStringLiteral("/..")).entryList({ "*.GRP" }, QDir::Files), QStringList());
         QCOMPARE(texts(form_->UsersList), QStringList({ "Ann", "Bob" }));
@@ -179,7 +174,7 @@ private slots:
         // No member file yet: both lists empty, and adding does nothing.
         QCOMPARE(texts(form_->UsersList), QStringList());
         form_->SaveGroupBtn->click();
-        QCOMPARE(fileBytes(path), QByteArray());
+        QCOMPARE(testsupport::fileBytes(path), QByteArray());
         QCOMPARE(texts(form_->UsersList), QStringList({ "Ann", "Bob", "Zoe" }));
 
         choose(form_->UsersList, QStringLiteral("Zoe"));
@@ -188,7 +183,7 @@ private slots:
         form_->AddMemberBtn->click();
         QCOMPARE(texts(form_->MemberList), QStringList({ "Ann", "Zoe" }));
         QCOMPARE(texts(form_->UsersList), QStringList { "Bob" });
-        QCOMPARE(fileBytes(path), QByteArray("Ann\r\nZoe\r\n"));
+        QCOMPARE(testsupport::fileBytes(path), QByteArray("Ann\r\nZoe\r\n"));
 
         BoxCatcher boxes;
         form_->MemberList->setCurrentItem(nullptr);
@@ -196,7 +191,7 @@ private slots:
         QCOMPARE(boxes.texts(), QStringList { "First you must select the member to delete from this group." });
         choose(form_->MemberList, QStringLiteral("Ann"));
         form_->DeleteMemberBtn->click();
-        QCOMPARE(fileBytes(path), QByteArray("Zoe\r\n"));
+        QCOMPARE(testsupport::fileBytes(path), QByteArray("Zoe\r\n"));
         QCOMPARE(texts(form_->UsersList), QStringList({ "Ann", "Bob" }));
         screenshot(form_, QStringLiteral("groups"));
     }
@@ -222,7 +217,7 @@ private slots:
         QVERIFY(main_->statusList->toPlainText().contains(path + QStringLiteral(" is larger than 4 MiB")));
         form_->SaveGroupBtn->click();
         QCOMPARE(status.size(), 1);
-        QCOMPARE(fileBytes(path), big);
+        QCOMPARE(testsupport::fileBytes(path), big);
     }
 
     void renamingFollowsTheNewName()
@@ -238,8 +233,9 @@ private slots:
         QCOMPARE(texts(form_->MemberList), QStringList());
         form_->SaveGroupBtn->click();
         QCOMPARE(groupNames(main_->desk()), QStringList { "Day Crew" });
-        QCOMPARE(fileBytes(file(QStringLiteral("DayCrew.GRP"))), QByteArray());
-        QCOMPARE(fileBytes(file(QStringLiteral("Ops.GRP"))), QByteArray("Ann\r\n")); // left behind
+        QCOMPARE(testsupport::fileBytes(file(QStringLiteral("DayCrew.GRP"))), QByteArray());
+        QCOMPARE(
+            testsupport::fileBytes(file(QStringLiteral("Ops.GRP"))), QByteArray("Ann\r\n")); // left behind
     }
 
     void deleteAsksFirst()
@@ -333,7 +329,8 @@ private slots:
         choose(form_->UsersList, QStringLiteral("alice"));
         form_->AddMemberBtn->click();
         QCOMPARE(texts(form_->MemberList), QStringList({ "alice", "bob", "Zed" }));
-        QCOMPARE(fileBytes(file(QStringLiteral("Ops.GRP"))), QByteArray("alice\r\nbob\r\nZed\r\n"));
+        QCOMPARE(
+            testsupport::fileBytes(file(QStringLiteral("Ops.GRP"))), QByteArray("alice\r\nbob\r\nZed\r\n"));
         choose(form_->MemberList, QStringLiteral("bob"));
         form_->DeleteMemberBtn->click();
         QCOMPARE(texts(form_->UsersList), QStringList({ "bob", "Carol" }));

@@ -49,11 +49,6 @@ void screenshot(QWidget* window, const QString& name)
         window->grab().save(folder + u'/' + name + QStringLiteral(".png"));
 }
 
-QString textOf(const QJsonObject& o, const char* key)
-{
-    return o.value(QLatin1String(key)).toString();
-}
-
 } // namespace
 
 class tst_DeliveryE2E : public QObject {

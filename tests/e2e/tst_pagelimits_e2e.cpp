@@ -31,12 +31,7 @@ using namespace testsupport;
 
 namespace {
 
-const QString kCarrier = QStringLiteral("Metro Paging");
-
-QString textOf(const QJsonObject& o, const char* key)
-{
-    return o.value(QLatin1String(key)).toString();
-}
+const QString kMetro = QStringLiteral("Metro Paging");
 
 } // namespace
 
@@ -75,12 +70,12 @@ private slots:
         {
             core::Desk desk(dir_->path());
             QCOMPARE(desk.open(), QString());
-            addCarrier(desk, kCarrier, QStringLiteral("555-0101"), QStringLiteral("12OO"), 500, QString());
+            addCarrier(desk, kMetro, QStringLiteral("555-0101"), QStringLiteral("12OO"), 500, QString());
             QStringList members;
             for (int i = 0; i < 60; ++i) {
                 const QString name = QStringLiteral("Member %1").arg(i, 2, 10, QLatin1Char('0'));
                 ids << QString::number(30000000 + i);
-                addUser(desk, name, kCarrier, ids.last());
+                addUser(desk, name, kMetro, ids.last());
                 members << name;
             }
             addGroup(desk, QStringLiteral("All Hands"));
@@ -206,8 +201,8 @@ private:
     {
         core::Desk desk(dir_->path());
         QCOMPARE(desk.open(), QString());
-        addCarrier(desk, kCarrier, tel, QStringLiteral("1200"), 0, QString());
-        addUser(desk, QStringLiteral("Ann Lee"), kCarrier, QStringLiteral("1234"));
+        addCarrier(desk, kMetro, tel, QStringLiteral("1200"), 0, QString());
+        addUser(desk, QStringLiteral("Ann Lee"), kMetro, QStringLiteral("1234"));
     }
     std::unique_ptr<TMainForm> startDesk()
     {

@@ -13,6 +13,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+// A text field of a transcript event.
+inline QString textOf(const QJsonObject& event, const char* key)
+{
+    return event.value(QLatin1String(key)).toString();
+}
+
 class PagerSimProcess {
 public:
     ~PagerSimProcess() { stop(); }

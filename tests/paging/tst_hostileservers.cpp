@@ -15,16 +15,16 @@ using testsupport::ScriptedServer;
 namespace {
 
 // One page to `port` through the library, to its end.
-struct Outcome {
+struct ServerOutcome {
     int code = -1;
     bool unsure = false;
     QString text;
     qint64 ms = -1;
 };
 // Waits for the page `rec` started (`started` its start's result) to end.
-Outcome ended(PageRecorder& rec, int started)
+ServerOutcome ended(PageRecorder& rec, int started)
 {
-    Outcome out;
+    ServerOutcome out;
     if (started != 0 || !QTest::qWaitFor([&] { return rec.finished; }, 20000))
         return out;
     out.code = rec.finalCode;
@@ -33,13 +33,13 @@ Outcome ended(PageRecorder& rec, int started)
     out.unsure = paging::mayHaveDelivered(rec.port.constData());
     return out;
 }
-Outcome page(const QByteArray& port, const QString& network, int size, const QString& message)
+ServerOutcome page(const QByteArray& port, const QString& network, int size, const QString& message)
 {
     PageRecorder rec(port);
     return ended(rec, rec.start(QStringLiteral("1200"), QString(), QString(), network, QStringLiteral("77"), size, message));
 }
 // One page to the WCTP server of `server`, known to the library as `key`.
-Outcome wctpPage(const testsupport::ScriptedServer& server, const QByteArray& key)
+ServerOutcome wctpPage(const testsupport::ScriptedServer& server, const QByteArray& key)
 {
     PageRecorder rec(key);
     return ended(rec,
@@ -70,7 +70,8 @@ private slots:
         ScriptedServer server("220 a\r\n220 b\r\n",
             { { "PAGE", "250 ok\r\n" }, { "MESS", "250 ok\r\n" }, { "SEND", "554 refused\r\n" },
                 { "QUIT", "221 bye\r\n" } });
-        const Outcome out = page("snpp:" + server.address().toLatin1(), QString(), 80, QStringLiteral("Hello"));
+        const ServerOutcome out
+            = page("snpp:" + server.address().toLatin1(), QString(), 80, QStringLiteral("Hello"));
         QCOMPARE(out.code, int(SnppTransactionFailed));
         QVERIFY(!out.unsure); // the server said it did not take it
     }
@@ -82,8 +83,8 @@ private slots:
         ScriptedServer server("ID=\r",
             { { "\x1bPG1", "\x06\r\x1b[p\r" }, { kStx, "\x06\r\x06\r" }, { kStx, "\x1e\r" },
                 { "\x04", "\x1b\x04\r" } });
-        const Outcome out
-            = page("tcp:" + server.address().toLatin1(), QStringLiteral("^pw"), 10, QStringLiteral("0123456789ABCDE"));
+        const ServerOutcome out = page("tcp:" + server.address().toLatin1(), QStringLiteral("^pw"), 10,
+            QStringLiteral("0123456789ABCDE"));
         QCOMPARE(out.code, int(PageRejected));
     }
 
@@ -91,7 +92,8 @@ private slots:
     void snppAGreetingRefusalIsNamed()
     {
         ScriptedServer server("500 go away\r\n", {});
-        const Outcome out = page("snpp:" + server.address().toLatin1(), QString(), 80, QStringLiteral("Hello"));
+        const ServerOutcome out
+            = page("snpp:" + server.address().toLatin1(), QString(), 80, QStringLiteral("Hello"));
         QCOMPARE(out.code, int(SnppUnavailable));
         QCOMPARE(out.text, QStringLiteral("SNPP service not available: greeting \"500 go away\""));
     }
@@ -103,7 +105,7 @@ private slots:
         QVERIFY(probe.listen(QHostAddress::LocalHost));
         const QByteArray port = "snpp:127.0.0.1:" + QByteArray::number(probe.serverPort());
         probe.close();
-        const Outcome out = page(port, QString(), 80, QStringLiteral("Hello"));
+        const ServerOutcome out = page(port, QString(), 80, QStringLiteral("Hello"));
         QCOMPARE(out.code, int(ConnectionRefused));
         QCOMPARE(out.text, QStringLiteral("Server not reached: Connection refused"));
     }
@@ -112,12 +114,14 @@ private slots:
     void snppSilenceAfterSendMayHaveDelivered()
     {
         ScriptedServer server("220 hi\r\n", { { "PAGE", "250 ok\r\n" }, { "MESS", "250 ok\r\n" } });
-        const Outcome out = page("snpp:" + server.address().toLatin1(), QString(), 80, QStringLiteral("Hello"));
+        const ServerOutcome out
+            = page("snpp:" + server.address().toLatin1(), QString(), 80, QStringLiteral("Hello"));
         QCOMPARE(out.code, int(TerminalNotResponding));
         QVERIFY(out.unsure);
         // Silence before SEND (the greeting never came) is a plain failure.
         ScriptedServer mute("", {});
-        const Outcome before = page("snpp:" + mute.address().toLatin1(), QString(), 80, QStringLiteral("Hello"));
+        const ServerOutcome before
+            = page("snpp:" + mute.address().toLatin1(), QString(), 80, QStringLiteral("Hello"));
         QCOMPARE(before.code, int(TerminalNotResponding));
         QVERIFY(!before.unsure);
     }
@@ -128,7 +132,7 @@ private slots:
     {
         ScriptedServer closing("", { { "</wctp-Operation>", "close" } }, true);
         // Posted once: a connection that closes before the answer is never a reason to post again.
-        const Outcome closed = wctpPage(closing, "wctp-close");
+        const ServerOutcome closed = wctpPage(closing, "wctp-close");
         QVERIFY2(closed.code == ConnectionLost, qPrintable(closed.text));
         QVERIFY(closed.unsure);
         QTest::qWait(100);
@@ -136,7 +140,7 @@ private slots:
 
         const QByteArray huge = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n\r\n" + QByteArray(1024 * 1024, 'x');
         ScriptedServer talkative("", { { "</wctp-Operation>", huge } }, true);
-        const Outcome big = wctpPage(talkative, "wctp-big");
+        const ServerOutcome big = wctpPage(talkative, "wctp-big");
         QCOMPARE(big.code, int(BadServerAnswer));
         QVERIFY2(big.text.contains(QStringLiteral("larger than")), qPrintable(big.text));
         QVERIFY(big.ms < 10000);

@@ -7,6 +7,7 @@
 #include "store/cdxindex.h"
 #include "store/cp1252.h"
 #include "store/table.h"
+#include "support/filebytes.h"
 
 #include <QDir>
 #include <QProcess>
@@ -29,12 +30,6 @@ QString quoted(const QByteArray& bytes)
             ? QString(QLatin1Char(c))
             : QStringLiteral("\\x%1").arg(uchar(c), 2, 16, QLatin1Char('0'));
     return out + u'"';
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
 }
 
 } // namespace
@@ -140,7 +135,8 @@ private slots:
         // Their lines of what is compared (their seeks, counts and header details left aside).
         QStringList walk;
         for (const QString& line : QString::fromLatin1(
-                 fileBytes(QStringLiteral("%1/dbfcdx-walk/%2.walk").arg(kPeerFiles, table.toLower())))
+                 testsupport::fileBytes(
+                     QStringLiteral("%1/dbfcdx-walk/%2.walk").arg(kPeerFiles, table.toLower())))
                                        .split(u'\n', Qt::SkipEmptyParts)) {
             const QString kind = line.section(u'\t', 0, 0);
             if (kind == u"table")
@@ -158,7 +154,8 @@ private slots:
         QCOMPARE(files.size(), 16);
         for (const QFileInfo& f : files)
             QVERIFY2(
-                fileBytes(data_ + u'/' + f.fileName()) == fileBytes(f.filePath()), qPrintable(f.fileName()));
+                testsupport::fileBytes(data_ + u'/' + f.fileName()) == testsupport::fileBytes(f.filePath()),
+                qPrintable(f.fileName()));
     }
 };
 

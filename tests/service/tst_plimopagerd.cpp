@@ -4,6 +4,7 @@
 #include "compose/memberfile.h"
 #include "core/desk.h"
 #include "store/fieldnames.h"
+#include "support/filebytes.h"
 #include "support/pendingfile.h"
 #include "support/records.h"
 #include "tests/paging/pagersimprocess.h"
@@ -26,12 +27,6 @@ namespace {
 QString program()
 {
     return QStringLiteral(PLIMO_BINARY_DIR "/service/plimopagerd");
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -341,7 +336,7 @@ private slots:
         QVERIFY2(waitForOutput(service, QStringLiteral("kept in Pending Messages"), &seen), qPrintable(seen));
         const QString folder = QFileInfo(data_).canonicalFilePath();
         const QString pendingFile = folder + QStringLiteral("/PendMsgs");
-        const QByteArray pending = fileBytes(pendingFile);
+        const QByteArray pending = testsupport::fileBytes(pendingFile);
         QVERIFY(QFile::remove(folder + QStringLiteral("/plimopager.lock")));
         QVERIFY(service.waitForFinished(3000)); // ticks of 100 ms
         QCOMPARE(service.exitCode(), 2);
@@ -351,10 +346,10 @@ private slots:
                 && seen.contains(QStringLiteral("The page queued or pending is kept in %1.").arg(lost)),
             qPrintable(seen));
         QCOMPARE(pendingNames(lost), QStringList { "From File 1234" });
-        QCOMPARE(fileBytes(pendingFile), pending);
+        QCOMPARE(testsupport::fileBytes(pendingFile), pending);
 
-        const QByteArray lostBytes = fileBytes(lost);
-        const QByteArray lostNotes = fileBytes(lost + QStringLiteral(".maybe"));
+        const QByteArray lostBytes = testsupport::fileBytes(lost);
+        const QByteArray lostNotes = testsupport::fileBytes(lost + QStringLiteral(".maybe"));
         QString out;
         QCOMPARE(runOnce({ QStringLiteral("--once") }, &out), 0);
         QVERIFY2(out.contains(QStringLiteral("0 pages taken from PendMsgs.lost-%1 into the pending messages (1 of its "
@@ -400,7 +395,7 @@ private slots:
         QString err;
         QCOMPARE(runOnce({ QStringLiteral("--once") }, nullptr, &err), 2);
         QVERIFY2(err.contains(said), qPrintable(err));
-        QCOMPARE(fileBytes(target), QByteArray("precious\n"));
+        QCOMPARE(testsupport::fileBytes(target), QByteArray("precious\n"));
     }
 };
 

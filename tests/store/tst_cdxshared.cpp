@@ -22,11 +22,26 @@ namespace {
 constexpr int kKeyLength = 10;
 constexpr uint32_t kTagHeader = 1536; // the first tag's header follows the directory's root leaf
 
-uint32_t le32(const QByteArray& b, int at) { return cdx::getLe32(reinterpret_cast<const uint8_t*>(b.constData()) + at); }
-uint32_t be32(const QByteArray& b, int at) { return cdx::getBe32(reinterpret_cast<const uint8_t*>(b.constData()) + at); }
-void setLe32(QByteArray& b, int at, uint32_t v) { cdx::putLe32(reinterpret_cast<uint8_t*>(b.data()) + at, v); }
-void setLe16(QByteArray& b, int at, uint16_t v) { cdx::putLe16(reinterpret_cast<uint8_t*>(b.data()) + at, v); }
-void setBe32(QByteArray& b, int at, uint32_t v) { cdx::putBe32(reinterpret_cast<uint8_t*>(b.data()) + at, v); }
+uint32_t le32(const QByteArray& b, int at)
+{
+    return store::getLe32(reinterpret_cast<const uint8_t*>(b.constData()) + at);
+}
+uint32_t be32(const QByteArray& b, int at)
+{
+    return store::getBe32(reinterpret_cast<const uint8_t*>(b.constData()) + at);
+}
+void setLe32(QByteArray& b, int at, uint32_t v)
+{
+    store::putLe32(reinterpret_cast<uint8_t*>(b.data()) + at, v);
+}
+void setLe16(QByteArray& b, int at, uint16_t v)
+{
+    store::putLe16(reinterpret_cast<uint8_t*>(b.data()) + at, v);
+}
+void setBe32(QByteArray& b, int at, uint32_t v)
+{
+    store::putBe32(reinterpret_cast<uint8_t*>(b.data()) + at, v);
+}
 int root(const QByteArray& b) { return int(le32(b, kTagHeader)); }
 int child(const QByteArray& b, int node, int i) { return int(be32(b, node + 12 + i * (kKeyLength + 8) + kKeyLength + 4)); }
 int firstLeaf(const QByteArray& b) { return child(b, root(b), 0); }

@@ -7,6 +7,7 @@
 #include "store/storeerror.h"
 #include "store/table.h"
 #include "tagcheck.h"
+#include "userfields.h"
 #include "writerchild.h"
 
 #include <QCoreApplication>
@@ -330,8 +331,7 @@ print('|'.join(r['NAME'] + '=' + r['MSG'] for r in DBF(sys.argv[1], encoding='cp
 
     void twoProcessesShareUniqueTag()
     {
-        connection.createTable(QStringLiteral("BUSERS.DBF"),
-            QStringLiteral("USERNAME,C,30;PAGERCOMP,C,30;GROUP,C,12;PAGER_ID,C,12;"));
+        connection.createTable(QStringLiteral("BUSERS.DBF"), kUserFields);
         {
             Table t;
             t.setConnection(connection);

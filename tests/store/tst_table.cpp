@@ -3,6 +3,8 @@
 #include "store/fielddef.h"
 #include "store/storeerror.h"
 #include "store/table.h"
+#include "support/filebytes.h"
+#include "userfields.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -19,7 +21,6 @@ using store::Table;
 
 namespace {
 
-const QString kUserFields = QStringLiteral("USERNAME,C,30;PAGERCOMP,C,30;GROUP,C,12;PAGER_ID,C,12;");
 const QString kCarrierFields
     = QStringLiteral("PAGERCOMP,C,30;HOST_TEL,C,14;HOST_SPEED,C,5;HOST_CHARS,N,3,0;HOST_PASSW,C,10;");
 const QString kMemoFields = QStringLiteral("MSGTITLE,C,16;MSG,M;");
@@ -34,12 +35,6 @@ QString perl(const QString& script, const QStringList& args)
     if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
         return QStringLiteral("perl failed: ") + QString::fromLocal8Bit(p.readAllStandardError());
     return QString::fromLatin1(p.readAllStandardOutput());
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 } // namespace
@@ -124,7 +119,7 @@ private slots:
         QVERIFY(t.isEmpty());
         QVERIFY(t.eof() && t.bof());
         QCOMPARE(t.recNo(), 0u);
-        const QByteArray bytes = readAll(dir.filePath(QStringLiteral("T.DBF")));
+        const QByteArray bytes = testsupport::fileBytes(dir.filePath(QStringLiteral("T.DBF")));
         QCOMPARE(int(bytes.size()), 32 + 32 * fields + 1 + 1);
         QCOMPARE(bytes.back(), '\x1A');
         QCOMPARE(bytes[29], '\x03');
@@ -241,7 +236,7 @@ private slots:
         t.post();
         QCOMPARE(t.fieldInt(QStringLiteral("HOST_CHARS")), value);
         t.close();
-        const QByteArray bytes = readAll(dir.filePath(QStringLiteral("PAGECOMP.dbf")));
+        const QByteArray bytes = testsupport::fileBytes(dir.filePath(QStringLiteral("PAGECOMP.dbf")));
         const int header = 32 + 5 * 32 + 1;
         QCOMPARE(bytes.mid(header + 1 + 30 + 14 + 5, 3), stored);
     }
@@ -276,7 +271,7 @@ private slots:
         QCOMPARE(t.fieldText(QStringLiteral("MSG")), QStringLiteral("one\r\ntwo"));
         t.next();
         QCOMPARE(t.fieldText(QStringLiteral("MSG")), QString());
-        const QByteArray fpt = readAll(dir.filePath(QStringLiteral("QUICKMSG.fpt")));
+        const QByteArray fpt = testsupport::fileBytes(dir.filePath(QStringLiteral("QUICKMSG.fpt")));
         QCOMPARE(fpt.mid(6, 2), QByteArray("\x00\x40", 2)); // block size 64
         QVERIFY(fpt.size() % 64 == 0);
     }
@@ -323,7 +318,7 @@ private slots:
             t.setFieldInt(QStringLiteral("MAXCHARS"), 7);
             t.post();
         }
-        const QByteArray bytes = readAll(dir.filePath(QStringLiteral("CARRPATH.DBF")));
+        const QByteArray bytes = testsupport::fileBytes(dir.filePath(QStringLiteral("CARRPATH.DBF")));
         const int record = 32 + 3 * 32 + 1;
         QCOMPARE(bytes.mid(record, 9), QByteArray(" 01") + stored + QByteArray("    7"));
         Table t;
@@ -546,7 +541,7 @@ private slots:
         QCOMPARE(t.recordCount(), 3u);
         t.close();
         QCOMPARE(QFileInfo(dir.filePath(QStringLiteral("BUSERS.DBF"))).size(), size);
-        const QByteArray bytes = readAll(dir.filePath(QStringLiteral("BUSERS.DBF")));
+        const QByteArray bytes = testsupport::fileBytes(dir.filePath(QStringLiteral("BUSERS.DBF")));
         const int header = 32 + 4 * 32 + 1;
         for (int i = 0; i < 3; ++i)
             QCOMPARE(bytes[header + i * 85], '*');
@@ -911,7 +906,7 @@ private slots:
             addUsers(t, { QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C") });
         }
         const QString path = dir.filePath(QStringLiteral("BUSERS.DBF"));
-        QByteArray bytes = readAll(path);
+        QByteArray bytes = testsupport::fileBytes(path);
         if (damage == u"cut-header")
             bytes.truncate(40);
         else if (damage == u"cut-record")

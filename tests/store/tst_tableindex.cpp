@@ -4,6 +4,7 @@
 #include "store/storeerror.h"
 #include "store/table.h"
 #include "tagcheck.h"
+#include "userfields.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,7 +17,6 @@ using store::StoreError;
 using store::Table;
 
 namespace {
-const QString kUserFields = QStringLiteral("USERNAME,C,30;PAGERCOMP,C,30;GROUP,C,12;PAGER_ID,C,12;");
 const QString kLogFields = QStringLiteral("DDATE,C,10;DTIME,C,14;USERNAME,C,30;MUSTSEND,C,1;MSG,M;");
 } // namespace
 

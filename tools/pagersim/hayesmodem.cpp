@@ -1,14 +1,12 @@
 #include "hayesmodem.h"
 
+#include "asciicontrol.h"
 #include "exchange.h"
 #include "tapterminal.h"
 
 namespace pagersim {
 
 namespace {
-
-constexpr char CR = '\r';
-constexpr char LF = '\n';
 
 bool isDigit(char c)
 {

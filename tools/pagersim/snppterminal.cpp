@@ -1,17 +1,10 @@
 #include "snppterminal.h"
 
+#include "transcript.h"
+
 #include <QRandomGenerator>
 
 namespace pagersim {
-
-namespace {
-
-QJsonObject eventOf(const char* name)
-{
-    return { { QStringLiteral("event"), QLatin1String(name) } };
-}
-
-} // namespace
 
 SnppTerminal::SnppTerminal(CallFaults faults, QString password, QObject* parent)
     : QObject(parent)
@@ -76,7 +69,7 @@ void SnppTerminal::commandLine(const QByteArray& line)
     if (verb == "PAGE") {
         const QString id = QString::fromLatin1(words.first());
         if (id.isEmpty() || m_faults.invalidIds.contains(id)) {
-            QJsonObject record = eventOf("refused");
+            QJsonObject record = transcriptEvent("refused");
             record.insert(QStringLiteral("id"), id);
             record.insert(QStringLiteral("reason"), QStringLiteral("invalid id"));
             emit event(record);
@@ -114,7 +107,7 @@ void SnppTerminal::commandLine(const QByteArray& line)
         const QString login = QString::fromLatin1(words.value(0));
         const QString password = QString::fromLatin1(words.value(1));
         const bool accepted = !m_faults.badPassword && (m_password.isNull() || password == m_password);
-        QJsonObject record = eventOf("login");
+        QJsonObject record = transcriptEvent("login");
         record.insert(QStringLiteral("login"), login);
         record.insert(QStringLiteral("password"), password);
         record.insert(QStringLiteral("accepted"), accepted);
@@ -157,7 +150,7 @@ void SnppTerminal::send()
         return;
     }
     for (const QString& id : std::as_const(m_pagers)) {
-        QJsonObject record = eventOf("page");
+        QJsonObject record = transcriptEvent("page");
         record.insert(QStringLiteral("id"), id);
         record.insert(QStringLiteral("text"), m_message);
         emit event(record);

@@ -1,6 +1,8 @@
 #include "tapterminal.h"
 
+#include "asciicontrol.h"
 #include "tapchecksum.h"
+#include "transcript.h"
 
 #include <QRandomGenerator>
 
@@ -8,29 +10,11 @@ namespace pagersim {
 
 namespace {
 
-constexpr char STX = 0x02;
-constexpr char ETX = 0x03;
-constexpr char EOT = 0x04;
-constexpr char ACK = 0x06;
-constexpr char LF = 0x0A;
-constexpr char CR = 0x0D;
-constexpr char NAK = 0x15;
-constexpr char ETB = 0x17;
-constexpr char SUB = 0x1A;
-constexpr char ESC = 0x1B;
-constexpr char RS = 0x1E;
-constexpr char US = 0x1F;
-
 const QByteArray kLoggedIn = QByteArray("110 1.8\r") + ACK + CR;
 const QByteArray kGoAhead = QByteArray() + ESC + "[p" + CR;
 const QByteArray kDisconnect = QByteArray() + ESC + EOT + CR;
 const QByteArray kAck = QByteArray() + ACK + CR;
 const QByteArray kNak = QByteArray() + NAK + CR;
-
-QJsonObject eventOf(const char* name)
-{
-    return { { QStringLiteral("event"), QLatin1String(name) } };
-}
 
 } // namespace
 
@@ -123,7 +107,7 @@ void TapTerminal::login(QByteArrayView text)
     const bool paging = text.startsWith("PG1");
     const QString password = QString::fromLatin1(text.sliced(std::min<qsizetype>(3, text.size())));
     const bool accepted = paging && !m_faults.badPassword && (m_password.isNull() || password == m_password);
-    QJsonObject record = eventOf("login");
+    QJsonObject record = transcriptEvent("login");
     record.insert(QStringLiteral("password"), password);
     record.insert(QStringLiteral("accepted"), accepted);
     emit event(record);
@@ -192,7 +176,7 @@ void TapTerminal::finishBlock(bool framed)
     const bool intact = framed && !m_overlong && m_block.size() + 4 <= kMaxBlockLength
         && tapChecksum(m_block) == m_checksum;
     if (!intact || m_faults.nakAlways || m_blocksReceived <= m_faults.nakFirstBlocks) {
-        QJsonObject record = eventOf("nak");
+        QJsonObject record = transcriptEvent("nak");
         record.insert(QStringLiteral("block"), m_blocksReceived);
         emit event(record);
         reply(kNak);
@@ -227,7 +211,7 @@ void TapTerminal::finishPage()
 {
     const QList<QByteArray> fields = std::exchange(m_fields, {});
     if (fields.size() != 2) {
-        QJsonObject record = eventOf("refused");
+        QJsonObject record = transcriptEvent("refused");
         record.insert(QStringLiteral("id"), fields.isEmpty() ? QString() : decodeField(fields.first()));
         record.insert(QStringLiteral("reason"), QStringLiteral("bad fields"));
         emit event(record);
@@ -236,7 +220,7 @@ void TapTerminal::finishPage()
     }
     const QString id = decodeField(fields.at(0));
     if (id.isEmpty() || m_faults.invalidIds.contains(id)) {
-        QJsonObject record = eventOf("refused");
+        QJsonObject record = transcriptEvent("refused");
         record.insert(QStringLiteral("id"), id);
         record.insert(QStringLiteral("reason"), QStringLiteral("invalid id"));
         emit event(record);
@@ -245,7 +229,7 @@ void TapTerminal::finishPage()
     }
     ++m_pages;
     ++m_blocksAccepted;
-    QJsonObject record = eventOf("page");
+    QJsonObject record = transcriptEvent("page");
     record.insert(QStringLiteral("id"), id);
     record.insert(QStringLiteral("text"), decodeField(fields.at(1)));
     emit event(record);

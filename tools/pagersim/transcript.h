@@ -5,6 +5,12 @@
 
 namespace pagersim {
 
+// A transcript event of `name`, to which the terminal adds its fields.
+inline QJsonObject transcriptEvent(const char* name)
+{
+    return { { QStringLiteral("event"), QLatin1String(name) } };
+}
+
 // The record of every call: one compact JSON object per line, appended and flushed line by line so a
 // reader sees each event as soon as it happened, even if the simulator is killed.
 class Transcript {
