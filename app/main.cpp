@@ -1,3 +1,4 @@
+#include "app/alertsourcessetup.h"
 #include "app/deskapplication.h"
 #include "app/deskchannel.h"
 #include "app/groupsetup.h"
@@ -75,6 +76,7 @@ int main(int argc, char** argv)
     CreateUsersForm(mainForm);
     CreatePagerCompForm(mainForm);
     CreateMsgLogForm(mainForm);
+    CreateAlertSourcesForm(mainForm);
     mainForm.show();
     // A desk run from a folder it cannot write keeps its tables elsewhere: the operator is told where.
     if (demoData.isEmpty()) {

@@ -431,6 +431,8 @@ void TMainForm::buildMenus()
     SystemMenu->setObjectName(QStringLiteral("SystemMenu"));
     SetupMenu = system->addAction(QStringLiteral("Setup"));
     SetupMenu->setObjectName(QStringLiteral("SetupMenu"));
+    AlertSourcesMenu = system->addAction(QStringLiteral("&Alert Sources"));
+    AlertSourcesMenu->setObjectName(QStringLiteral("AlertSourcesMenu"));
 
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("HelpSubMenu"));
@@ -445,7 +447,7 @@ void TMainForm::buildMenus()
 
     // The directory, log, schedule and settings windows come with later work.
     for (QAction* later :
-        { UsersMenu, CarriersMenu, GroupsMenu, QuickMsgMenu, MsgLogMenu, SchedMsgsMenu, SetupMenu })
+        { UsersMenu, CarriersMenu, GroupsMenu, QuickMsgMenu, MsgLogMenu, SchedMsgsMenu, SetupMenu, AlertSourcesMenu })
         later->setEnabled(false);
 
     connect(HelpHelpMenu, &QAction::triggered, this, &TMainForm::HelpClick);

@@ -95,6 +95,7 @@ public:
     QAction* SchedMsgsMenu;
     QAction* SystemMenu;
     QAction* SetupMenu;
+    QAction* AlertSourcesMenu;
     QAction* HelpMenu;
     QAction* HelpHelpMenu;
     QAction* AboutMenu;

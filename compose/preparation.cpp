@@ -18,6 +18,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopedValueRollback>
 #include <QTime>
 
 #include <algorithm>
@@ -115,22 +116,48 @@ QString MessagePreparation::messageFileName()
 
 void MessagePreparation::status(const QString& text) const
 {
+    if (reported_)
+        reported_->said << text;
     if (c_.showStatus)
         c_.showStatus(text);
 }
 
 void MessagePreparation::info(const QString& text) const
 {
+    // Nobody waits at the desk for a box about a page another program asked for: the text goes to
+    // the status list and to the caller.
+    if (reported_) {
+        status(text);
+        return;
+    }
     if (c_.showInfo)
         c_.showInfo(text);
 }
 
 void MessagePreparation::error(const QString& text) const
 {
+    if (reported_) {
+        status(text);
+        return;
+    }
     if (c_.showError)
         c_.showError(text);
     else
         status(text);
+}
+
+void MessagePreparation::queue(core::Page& page)
+{
+    page = desk_.queuePage(page);
+    if (reported_)
+        reported_->pages << page;
+}
+
+void MessagePreparation::refuse(const QString& userName, const QString& pagerId, const QString& logRecord)
+{
+    const quint32 row = desk_.outcomes().refused(userName, pagerId, logRecord);
+    if (reported_)
+        reported_->refusedRows << row;
 }
 
 bool MessagePreparation::mayPrepare() const
@@ -201,6 +228,18 @@ void MessagePreparation::prepareRecipient(const QString& item, const QString& ed
         PrepareOneMessage(item, editorText);
 }
 
+PreparedPages MessagePreparation::prepareReported(const QString& item, const QString& text)
+{
+    PreparedPages prepared;
+    const QScopedValueRollback<PreparedPages*> reporting(reported_, &prepared);
+    prepareRecipient(item, text);
+    for (const core::Page& page : std::as_const(prepared.pages)) {
+        if (!page.logRecord.isEmpty())
+            prepared.logRecord = page.logRecord;
+    }
+    return prepared;
+}
+
 void MessagePreparation::PrepareAllMessages(const QString& editorText)
 {
     if (pageMessage(editorText).isEmpty()) {
@@ -249,13 +288,13 @@ void MessagePreparation::PrepareOneMessage(const QString& name, const QString& e
     input.pagerId = users.fieldText(kPagerId);
     if (!carriers.locate(kCarrierName, input.userCarrier)) {
         status(QStringLiteral("Bad Carrier Phone number for ") + input.userName);
-        desk_.outcomes().refused(input.userName, input.pagerId, QString());
+        refuse(input.userName, input.pagerId, QString());
         return;
     }
     // A "^" would make one user's page a group page to several pagers.
     if (input.pagerId.size() < 2 || input.pagerId.contains(u'^')) {
         status(QStringLiteral("Bad Pager ID for ") + input.userName);
-        desk_.outcomes().refused(input.userName, input.pagerId, QString());
+        refuse(input.userName, input.pagerId, QString());
         return;
     }
     input.editorText = editorText;
@@ -272,7 +311,7 @@ void MessagePreparation::PrepareOneMessage(const QString& name, const QString& e
     // A carrier reached by its delivery paths alone needs no number to dial.
     if (input.hostTel.size() < 3 && dialsCarrierNumber(desk_, carriers.fieldText(kCarrierName))) {
         status(QStringLiteral("Bad Carrier Phone number for ") + input.userName);
-        desk_.outcomes().refused(input.userName, input.pagerId, logRecord);
+        refuse(input.userName, input.pagerId, logRecord);
         return;
     }
     input.hostSpeed = carriers.fieldText(kHostSpeed);
@@ -284,7 +323,7 @@ void MessagePreparation::PrepareOneMessage(const QString& name, const QString& e
     Page page = userPage(input);
     page.carrier = carriers.fieldText(kCarrierName);
     page.logRecord = logRecord;
-    desk_.queuePage(page);
+    queue(page);
     if (page.messageToSend.size() < pageMessage(input.editorText).size())
         status(messageCutText(input.userName, page.messageToSend.size()));
 }
@@ -303,7 +342,7 @@ bool MessagePreparation::PrepareByPagerMessage(
     if (!found
         || (carriers.fieldText(kHostTel).size() < 3 && dialsCarrierNumber(desk_, carriers.fieldText(kCarrierName)))) {
         status(QStringLiteral("Bad Carrier Phone number for ") + pagerId);
-        desk_.outcomes().refused(pagerId, QString(pagerId).remove(u'-'), QString());
+        refuse(pagerId, QString(pagerId).remove(u'-'), QString());
         return false;
     }
     Page page;
@@ -316,7 +355,7 @@ bool MessagePreparation::PrepareByPagerMessage(
     page.userOrGroupName = pagerId;
     page.retries = desk_.DeliveryRetriesValue();
     page.carrier = carriers.fieldText(kCarrierName);
-    desk_.queuePage(page);
+    queue(page);
     if (page.messageToSend.size() < pageMessage(editorText).size())
         status(messageCutText(pagerId, page.messageToSend.size()));
     return true;
@@ -374,7 +413,7 @@ void MessagePreparation::PrepareGroupMessage(const QString& item, const QString&
             continue;
         if (users.fieldText(kPagerId).contains(u'^')) {
             status(QStringLiteral("Bad Pager ID for %1 (%2)").arg(member, item));
-            desk_.outcomes().refused(member, users.fieldText(kPagerId), QString());
+            refuse(member, users.fieldText(kPagerId), QString());
             continue;
         }
         entries.append({ carrier, users.fieldText(kPagerId), member });
@@ -414,7 +453,7 @@ void MessagePreparation::PrepareGroupMessage(const QString& item, const QString&
         first = next;
         auto refuseRun = [&] {
             for (qsizetype i = 0; i < pagerIds.size(); ++i)
-                desk_.outcomes().refused(names.at(i), pagerIds.at(i), logRecord);
+                refuse(names.at(i), pagerIds.at(i), logRecord);
         };
 
         // A run without its carrier would reach the delivery loop with no number to dial: it is
@@ -452,7 +491,7 @@ void MessagePreparation::PrepareGroupMessage(const QString& item, const QString&
             member += count;
             if (InDebugMode(desk_.Settings()))
                 info(desk_.Engine1().PagerPhone);
-            desk_.queuePage(page);
+            queue(page);
         }
         if (text.size() < message.size() && !cutReported) {
             cutReported = true;
@@ -525,7 +564,7 @@ bool MessagePreparation::ReadPageMsgFromFile()
         page.userOrGroupName = fromFile;
         page.retries = kFileRetries;
         page.carrier = carriers.fieldText(kCarrierName);
-        desk_.queuePage(page);
+        queue(page);
         // Queued, then consumed: a file that stayed would be paged again at every idle tick, so one
         // that cannot be deleted takes its page back.
         QFile file(name);

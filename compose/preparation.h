@@ -1,8 +1,11 @@
 #pragma once
 
 #include "compose/pageforms.h"
+#include "core/page.h"
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 namespace core {
@@ -20,6 +23,18 @@ struct DeskServices {
     std::function<void(const QString&)> showError; // the application's standard error box
     std::function<void()> restoreWindow; // the send command brings the main window back from minimised
     std::function<void()> focusMessage; // the message editor takes the keyboard focus
+};
+
+// What the preparation of one recipient came to (MessagePreparation::prepareReported).
+struct PreparedPages {
+    // The pages queued, each with its DLVSTAT rows (0 where a row could not be written).
+    QList<core::Page> pages;
+    // The REFUSED rows of pages it could not queue (a bad pager ID, a carrier not found).
+    QList<quint32> refusedRows;
+    // The message log record of its pages (core::logRecordKey), empty when not logged.
+    QString logRecord;
+    // What it said, in order: status lines, and the texts it would otherwise have shown in a box.
+    QStringList said;
 };
 
 // The send command and the preparations that turn the composed message, or a dropped message file,
@@ -43,6 +58,9 @@ public:
     // One recipient item, a user name or "Group: " + a group name, with `editorText` (lines
     // separated by LF). The operator's ticks and editor are not touched.
     void prepareRecipient(const QString& item, const QString& editorText);
+    // The same for a page another program asked for, reporting what became of it: no box is shown
+    // (what one would say goes to the status list and into the answer).
+    PreparedPages prepareReported(const QString& item, const QString& text);
     // One user of the directory, by name.
     void PrepareOneMessage(const QString& name, const QString& editorText);
     // One "Group: " item of the recipient list.
@@ -73,6 +91,11 @@ private:
     // Returns the record's key for the delivery status (core::logRecordKey), or an empty text when
     // the log could not be written.
     QString appendLogRecord(const QString& userName, const QString& editorText);
+    // Queues a prepared page (its rows written into it), and reports it while a preparation is
+    // reported.
+    void queue(core::Page& page);
+    // A page refused before it could be queued: its REFUSED row, reported likewise.
+    void refuse(const QString& userName, const QString& pagerId, const QString& logRecord);
 
     core::Desk& desk_;
     Composition& composition_;
@@ -86,6 +109,8 @@ private:
     // The message file last said (its device, inode, size and modification time, and what was said
     // of it): said once, not at every tick, and it does not hold the tick up.
     QString reportedFile_;
+    // Where a reported preparation gathers what it did; null otherwise.
+    PreparedPages* reported_ = nullptr;
 };
 
 } // namespace compose

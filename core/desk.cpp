@@ -112,6 +112,8 @@ QString Desk::open()
             { &pagerCompT_, &store::pageCompSchema() },
             { &carrPathT_, &store::carrPathSchema() },
             { &dlvStatT_, &store::dlvStatSchema() },
+            { &sourcesT_, &store::sourcesSchema() },
+            { &alertsT_, &store::alertsSchema() },
         };
         // Bound first: a handle that the steps below never open still names its table in a fault.
         for (const auto& [handle, schema] : tables)
@@ -316,7 +318,7 @@ bool Desk::lookupUser(const QString& userName, ChosenUser* chosen)
     return true;
 }
 
-void Desk::queuePage(Page page)
+Page Desk::queuePage(Page page)
 {
     outcomes_.queued(page);
     // Noted first: the pending file written for the new row carries the notes beside it.
@@ -327,6 +329,7 @@ void Desk::queuePage(Page page)
         pageNotes_.forget(page);
         throw;
     }
+    return page;
 }
 
 void Desk::clearTempUser()

@@ -63,8 +63,8 @@ private:
     bool* flag_ = nullptr;
 };
 
-// The main window's state without the window: the store connection, the nine table handles, the
-// three in-memory tables and the flags that keep the timer, the send command and the scheduled scan
+// The main window's state without the window: the store connection, the eleven table handles,
+// the three in-memory tables and the flags that keep the timer, the send command and the scheduled scan
 // apart. The window owns one Desk for the whole run.
 class Desk {
 public:
@@ -93,9 +93,9 @@ public:
     // True when the tables do not live beside the program (the about box then names their folder).
     bool usesFallbackDataDirectory() const;
 
-    // The creation steps, in order: create missing tables and index files, open the nine handles
-    // (MODEMS, BUSERS, MSGLOG2, SCHEDMS2, GROUPS, QUICKMSG, PAGECOMP, CARRPATH, DLVSTAT, each in its
-    // default tag) and check their fields, restore the pending queue from the pending file when it
+    // The creation steps, in order: create missing tables and index files, open the eleven handles
+    // (MODEMS, BUSERS, MSGLOG2, SCHEDMS2, GROUPS, QUICKMSG, PAGECOMP, CARRPATH, DLVSTAT, SOURCES,
+    // ALERTS, each in its default tag) and check their fields, restore the pending queue from the pending file when it
     // exists, read the scheduled-sending switch, clear the flags. A table that cannot be opened
     // skips the steps after it but the pending queue's, which runs whatever happened to the tables
     // (its pages are only there); its text (the store's own) is returned and kept in startupError().
@@ -167,18 +167,19 @@ public:
     // The carrier and log record of each queued page (restored with the pending file, kept beside it).
     PageNotes& pageNotes() { return pageNotes_; }
     // Puts a prepared page at the end of SendMsgs: its outcome rows written (WAITING), its carrier,
-    // log record, rows and members noted.
-    void queuePage(Page page);
+    // log record, rows and members noted. Returns the page as queued, its rows in it.
+    Page queuePage(Page page);
     // What became of each page, in DLVSTAT.
     PageOutcomes& outcomes() { return outcomes_; }
     // The pending pages as they stood when the queue was restored at start (their rows then set to
     // PENDING, or UNSURE for those that may have been delivered).
     int restoredPendingCount() const { return restoredPending_; }
 
-    // The store connection, the nine table handles (the windows work on them: a window and the
+    // The store connection, the eleven table handles (the windows work on them: a window and the
     // desk's logic share one current record of a table) and the three in-memory tables. CarrPathT
     // holds the carriers' delivery paths (in BY_CARRIER order), DlvStatT the pages' delivery status
-    // (in BY_TRACK order).
+    // (in BY_TRACK order), SourcesT the programs that page through the desk (BY_SOURCE) and AlertsT
+    // the alerts they raised (BY_KEY).
     store::Connection& Plimo32() { return plimo32_; }
     store::Table& BUsersT() { return busersT_; }
     store::Table& PagerCompT() { return pagerCompT_; }
@@ -189,6 +190,8 @@ public:
     store::Table& SchedMsgT() { return schedMsgT_; }
     store::Table& CarrPathT() { return carrPathT_; }
     store::Table& DlvStatT() { return dlvStatT_; }
+    store::Table& SourcesT() { return sourcesT_; }
+    store::Table& AlertsT() { return alertsT_; }
     store::TMemTable& SendMsgs() { return sendMsgs_; }
     const store::TMemTable& SendMsgs() const { return sendMsgs_; }
     store::TMemTable& PendingMsgs() { return pendingMsgs_; }
@@ -240,6 +243,8 @@ private:
     store::Table schedMsgT_;
     store::Table carrPathT_;
     store::Table dlvStatT_;
+    store::Table sourcesT_;
+    store::Table alertsT_;
     store::TMemTable sendMsgs_;
     store::TMemTable pendingMsgs_;
     store::TMemTable tempUser_;

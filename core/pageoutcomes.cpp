@@ -91,7 +91,7 @@ void PageOutcomes::queued(Page& page)
     }
 }
 
-void PageOutcomes::refused(const QString& userName, const QString& pagerId, const QString& logRecord)
+quint32 PageOutcomes::refused(const QString& userName, const QString& pagerId, const QString& logRecord)
 {
     ++refused_;
     StatusRow row;
@@ -100,7 +100,9 @@ void PageOutcomes::refused(const QString& userName, const QString& pagerId, cons
     row.userName = userName;
     row.status = kRefused;
     row.changed = now();
-    write([&] { return addStatusRow(table_, row) != 0; });
+    quint32 recNo = 0;
+    write([&] { return (recNo = addStatusRow(table_, row)) != 0; });
+    return recNo;
 }
 
 void PageOutcomes::setAll(const Page& page, const QString& status)

@@ -31,8 +31,9 @@ public:
     // A page about to be queued: a WAITING row for each of its pager IDs, their record numbers into
     // page.statusRows.
     void queued(Page& page);
-    // A page refused by its preparation (no such carrier, a bad pager ID or phone number).
-    void refused(const QString& userName, const QString& pagerId, const QString& logRecord);
+    // A page refused by its preparation (no such carrier, a bad pager ID or phone number). Returns
+    // its row's record number (0: none could be written).
+    quint32 refused(const QString& userName, const QString& pagerId, const QString& logRecord);
     // How many pages were refused since the desk started.
     int refusedCount() const { return refused_; }
 

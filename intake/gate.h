@@ -39,6 +39,9 @@ struct Queued {
         Scheduled, // a scheduled message (PageRequest::holdUntil)
         None, // nothing to page (a duplicate trigger, an acknowledgement)
         UnknownRecipient, // `reason` names it; nothing was queued
+        // Nothing could be paged for what the request says (an empty message, a recipient whose
+        // carrier or pager ID the directory refuses); `reason` says why
+        Refused,
         RateLimited, // over RATEMIN; nothing was queued; retry after `retryAfterSeconds`
         Unavailable, // the tables or the pending file could not be written; `reason` says why
     };
@@ -94,7 +97,9 @@ public:
     // An alert's trigger, acknowledgement or resolution, deduplicated in ALERTS.
     virtual AlertAnswer alert(const Source& source, const AlertEvent& event) = 0;
     // The outcomes of the pages of one of `source`'s alerts (`dedupKey`) or of one DLVSTAT row
-    // (`row`, when dedupKey is empty), for GET /v1/status.
+    // (`row`, when dedupKey is empty), for GET /v1/status: {"pages": [{"row", "recipient", "status",
+    // "time"}, ...]}, for an alert also "dedup_key", "state", "summary", "count", "first", "last".
+    // An empty object when `source` has no such alert or row (another source's are not shown).
     virtual QJsonObject status(const Source& source, const QString& dedupKey, quint32 row) = 0;
 };
 

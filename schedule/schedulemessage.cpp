@@ -114,25 +114,11 @@ ScheduleOutcome scheduleMessage(core::Desk& desk, compose::Composition& composit
         moment = thisMinute;
     }
 
-    store::Table& sched = desk.SchedMsgT();
-    namespace f = store::schedmsg;
     for (const QString& recipient : recipients) {
-        const QString userName = core::isGroupRecipient(recipient)
-            ? QStringLiteral("Group: ") + core::groupNameOf(recipient)
-            : recipient;
+        QString stored;
         try {
-            sched.append();
-            sched.setFieldText(f::DDate, moment.date().toString(QStringLiteral("yyyy/MM/dd")));
-            sched.setFieldText(f::DTime, moment.time().toString(QStringLiteral("HH:mm:ss")));
-            sched.setFieldText(f::MustSend, QStringLiteral("Y"));
-            sched.setFieldText(f::UserName, userName);
-            sched.setMemoLines(f::Msg, text.split(u'\n'));
-            sched.post();
+            stored = appendScheduledRecord(desk, moment, recipient, text);
         } catch (const store::StoreError& error) {
-            try {
-                sched.cancel();
-            } catch (const store::StoreError&) {
-            }
             if (outcome.lines.isEmpty())
                 throw;
             outcome.kind = ScheduleOutcome::Scheduled;
@@ -140,8 +126,6 @@ ScheduleOutcome scheduleMessage(core::Desk& desk, compose::Composition& composit
             return outcome;
         }
         composition.untick(recipient);
-        // The record as stored says who it is for.
-        const QString stored = sched.fieldText(f::UserName);
         if (passed) {
             // Due this minute: the scheduled scan sends it at its next pass, while scheduled sending
             // is on (the switch read at the start).
@@ -152,12 +136,39 @@ ScheduleOutcome scheduleMessage(core::Desk& desk, compose::Composition& composit
                             : QStringLiteral(" is due now: it goes once scheduled sending is on"));
         } else {
             outcome.lines << QStringLiteral("Message scheduled for ") + stored + QStringLiteral(" on ")
-                    + sched.fieldText(f::DDate) + QStringLiteral(" at ") + sched.fieldText(f::DTime);
+                    + moment.date().toString(QStringLiteral("yyyy/MM/dd")) + QStringLiteral(" at ")
+                    + moment.time().toString(QStringLiteral("HH:mm:ss"));
         }
     }
     composition.setText(QString());
     outcome.kind = ScheduleOutcome::Scheduled;
     return outcome;
+}
+
+QString appendScheduledRecord(
+    core::Desk& desk, const QDateTime& moment, const QString& recipient, const QString& text)
+{
+    namespace f = store::schedmsg;
+    store::Table& sched = desk.SchedMsgT();
+    const QString userName
+        = core::isGroupRecipient(recipient) ? QStringLiteral("Group: ") + core::groupNameOf(recipient) : recipient;
+    try {
+        sched.append();
+        sched.setFieldText(f::DDate, moment.date().toString(QStringLiteral("yyyy/MM/dd")));
+        sched.setFieldText(f::DTime, moment.time().toString(QStringLiteral("HH:mm:ss")));
+        sched.setFieldText(f::MustSend, QStringLiteral("Y"));
+        sched.setFieldText(f::UserName, userName);
+        sched.setMemoLines(f::Msg, text.split(u'\n'));
+        sched.post();
+    } catch (const store::StoreError&) {
+        try {
+            sched.cancel();
+        } catch (const store::StoreError&) {
+        }
+        throw;
+    }
+    // The record as stored says who it is for.
+    return sched.fieldText(f::UserName);
 }
 
 // Only the zero-padded forms are taken: the BY_SENTSTA index orders the records by their text, and

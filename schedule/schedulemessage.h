@@ -59,6 +59,12 @@ struct ScheduleOutcome {
 ScheduleOutcome scheduleMessage(core::Desk& desk, compose::Composition& composition, const QDate& day,
     const ClockFace& face, const QDateTime& now, bool passedAccepted = false);
 
+// One waiting SCHEDMS2 record: `text` (lines separated by LF) for `recipient` (a user, or "Group: "
+// + a group), due at `moment`. Returns the USERNAME as stored. A store failure
+// throws store::StoreError, with nothing written.
+QString appendScheduledRecord(
+    core::Desk& desk, const QDateTime& moment, const QString& recipient, const QString& text);
+
 // The recipients the OK command schedules for: the ticked items, in list order.
 QStringList scheduleRecipients(const compose::Composition& composition);
 

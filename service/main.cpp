@@ -32,7 +32,14 @@ int main(int argc, char** argv)
     const QCommandLineOption pending(QStringLiteral("pending"), QStringLiteral("List the pending queue and exit."));
     const QCommandLineOption resend(QStringLiteral("resend-pending"),
         QStringLiteral("Move every pending page back to the send queue first."));
-    parser.addOptions({ data, config, once, pending, resend });
+    const QCommandLineOption addSource(QStringLiteral("add-source"),
+        QStringLiteral("Add a source that may page through the desk (followed by its KIND, one of SNPP HTTP "
+                       "SPOOL MAIL, and its RECIPIENT, a user or a group of the directory) and print its new "
+                       "token as the last line of standard output."),
+        QStringLiteral("NAME"));
+    parser.addOptions({ data, config, once, pending, resend, addSource });
+    parser.addPositionalArgument(QStringLiteral("KIND RECIPIENT"), QStringLiteral("With --add-source."),
+        QStringLiteral("[KIND RECIPIENT]"));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
 
@@ -49,9 +56,13 @@ int main(int argc, char** argv)
         QTextStream(stdout) << "plimopagerd " << PLIMO_VERSION << '\n';
         return service::ExitDone;
     }
-    if (!parser.positionalArguments().isEmpty()) {
-        err << "plimopagerd: unexpected argument " << parser.positionalArguments().first()
-            << "\nTry plimopagerd --help.\n";
+    const QStringList positional = parser.positionalArguments();
+    if (parser.isSet(addSource) && positional.size() != 2) {
+        err << "plimopagerd: --add-source NAME takes a KIND and a RECIPIENT\nTry plimopagerd --help.\n";
+        return service::ExitCannotRun;
+    }
+    if (!parser.isSet(addSource) && !positional.isEmpty()) {
+        err << "plimopagerd: unexpected argument " << positional.first() << "\nTry plimopagerd --help.\n";
         return service::ExitCannotRun;
     }
 
@@ -62,6 +73,8 @@ int main(int argc, char** argv)
     options.once = parser.isSet(once);
     options.listPending = parser.isSet(pending);
     options.resendPending = parser.isSet(resend);
+    if (parser.isSet(addSource))
+        options.addSource = { parser.value(addSource), positional.at(0), positional.at(1) };
     service::PagingService paging(options);
     return paging.run();
 }

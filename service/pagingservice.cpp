@@ -11,6 +11,8 @@
 #include "core/pendingqueue.h"
 #include "core/queues.h"
 #include "core/statuslist.h"
+#include "intake/recipients.h"
+#include "intake/sourceregistry.h"
 #include "session/desksession.h"
 #include "store/connection.h"
 #include "store/memtable.h"
@@ -123,6 +125,8 @@ int PagingService::run()
 
     if (options_.listPending)
         return listPending();
+    if (options_.addSource)
+        return addSource();
 
     session_ = std::make_unique<session::DeskSession>(folder);
     session::DeskSession& s = *session_;
@@ -193,6 +197,39 @@ int PagingService::listPending()
     }
     out.flush();
     return fault.isEmpty() ? ExitDone : ExitCannotRun;
+}
+
+int PagingService::addSource()
+{
+    core::Desk desk(QDir::currentPath());
+    const QString failure = desk.open();
+    for (const QString& line : desk.startupFaults() + desk.startupNotices() + desk.lostPagesTaken())
+        printError(line);
+    if (!failure.isEmpty()) {
+        printError(failure);
+        return ExitCannotRun;
+    }
+    const Options::NewSource& wanted = *options_.addSource;
+    try {
+        const QString recipient = intake::RecipientFinder(desk.Plimo32()).find(wanted.recipient);
+        if (recipient.isEmpty()) {
+            printError(QStringLiteral("no user, pager ID or group of the directory is named %1").arg(wanted.recipient));
+            return ExitCannotRun;
+        }
+        QString refusal;
+        const QByteArray token = intake::SourceRegistry(desk.SourcesT()).add(wanted.name, wanted.kind, recipient, &refusal);
+        if (token.isEmpty()) {
+            printError(refusal);
+            return ExitCannotRun;
+        }
+        printError(QStringLiteral("source %1 (%2) added, paging %3; its token follows and is not shown again")
+                       .arg(wanted.name, wanted.kind.toUpper(), recipient));
+        QTextStream(stdout) << token << Qt::endl;
+    } catch (const store::StoreError& e) {
+        printError(e.message());
+        return ExitCannotRun;
+    }
+    return ExitDone;
 }
 
 int PagingService::runOnce()

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <memory>
+#include <optional>
 
 class QSocketNotifier;
 class QTextStream;
@@ -34,6 +35,13 @@ public:
         bool once = false;
         bool listPending = false;
         bool resendPending = false;
+        // --add-source NAME KIND RECIPIENT: the source added, its token printed, nothing sent.
+        struct NewSource {
+            QString name;
+            QString kind;
+            QString recipient;
+        };
+        std::optional<NewSource> addSource;
     };
 
     explicit PagingService(Options options, QObject* parent = nullptr);
@@ -47,6 +55,9 @@ public:
 
 private:
     int listPending();
+    // Adds the source of --add-source: its token the last line of standard output, all else said on
+    // standard error.
+    int addSource();
     int runOnce();
     int runService();
     // SIGTERM and SIGINT end the run through the event loop.

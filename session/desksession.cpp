@@ -7,6 +7,7 @@
 #include "core/lostpages.h"
 #include "core/page.h"
 #include "core/statuslist.h"
+#include "intake/sessiongate.h"
 #include "paging/pageengine.h"
 #include "schedule/scheduledscan.h"
 #include "session/runnerlock.h"
@@ -103,6 +104,16 @@ DeskSession::~DeskSession()
 QString DeskSession::open()
 {
     const QString failure = desk_->open();
+    intake::SessionGate::Services gateServices;
+    gateServices.prepare = [this](const QString& item, const QString& text) {
+        return preparation_->prepareReported(item, text);
+    };
+    gateServices.say = [this](const QString& text) { report(text); };
+    gateServices.clock = [this] { return clock(); };
+    gateServices.closedReason = [this] {
+        return lockLost_ ? QStringLiteral("The desk no longer owns its data folder") : QString();
+    };
+    gate_ = std::make_unique<intake::SessionGate>(*desk_, std::move(gateServices));
     for (const QString& line : desk_->lostPagesTaken()) {
         startupLines_ << line;
         report(line);
@@ -130,6 +141,12 @@ QString DeskSession::open()
         }
     }
     return failure;
+}
+
+intake::Gate& DeskSession::gate()
+{
+    Q_ASSERT(gate_);
+    return *gate_;
 }
 
 void DeskSession::setTickInterval(int milliseconds)

@@ -22,6 +22,10 @@ class DeliveryTracker;
 namespace schedule {
 class ScheduledScan;
 }
+namespace intake {
+class Gate;
+class SessionGate;
+}
 
 namespace session {
 
@@ -47,6 +51,10 @@ public:
     QString open();
 
     core::Desk& desk() { return *desk_; }
+    // Where the listeners hand what other programs send (pages, alerts, questions about them):
+    // made by open(), whatever became of the tables (a gate on a desk that did not open answers
+    // that it cannot queue). Called on the session's thread only.
+    intake::Gate& gate();
     // Follows the messages WCTP carriers accepted (DLVSTAT); open() takes up those still followed
     // when the desk last stopped.
     core::DeliveryTracker& tracker() { return *tracker_; }
@@ -146,6 +154,7 @@ private:
     std::unique_ptr<compose::MessagePreparation> preparation_;
     core::DeliveryLoop* delivery_;
     std::unique_ptr<schedule::ScheduledScan> scan_;
+    std::unique_ptr<intake::SessionGate> gate_;
     QTimer* timer_;
     // A table another program kept locked: the tick's table work rests until then.
     QDateTime tablesRestUntil_;

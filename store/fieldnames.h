@@ -76,4 +76,32 @@ inline const QString Status = QStringLiteral("STATUS");
 inline const QString Changed = QStringLiteral("CHANGED");
 } // namespace dlvstat
 
+// The programs allowed to page through the desk over the network or its folders. KIND is one of
+// "SNPP", "HTTP", "SPOOL", "MAIL"; SECRET is the hex SHA-256 of the source's token (never the token
+// itself); RECIPIENT is a recipient list item (a user name or "Group: " + a group); RATEMIN is the
+// pages a minute it may start (0: 60).
+namespace sources {
+inline const QString Source = QStringLiteral("SOURCE");
+inline const QString Kind = QStringLiteral("KIND");
+inline const QString Secret = QStringLiteral("SECRET");
+inline const QString Recipient = QStringLiteral("RECIPIENT");
+inline const QString RateMin = QStringLiteral("RATEMIN");
+inline const QString Enabled = QStringLiteral("ENABLED");
+} // namespace sources
+
+// The alerts the sources raised: ALERTKEY is the hex SHA-1 of the source's name followed by its
+// dedup key; STATE is "OPEN", "ACKED" or "RESOLVED"; FIRST and LAST are "yyyy/mm/dd hh:mm:ss";
+// COUNT the triggers seen while it was open; LOGREC finds the DLVSTAT rows of its page (the message
+// log record's key, or "#" and the rows when the page was not logged; blank: nobody was paged).
+namespace alerts {
+inline const QString AlertKey = QStringLiteral("ALERTKEY");
+inline const QString Source = QStringLiteral("SOURCE");
+inline const QString State = QStringLiteral("STATE");
+inline const QString Summary = QStringLiteral("SUMMARY");
+inline const QString First = QStringLiteral("FIRST");
+inline const QString Last = QStringLiteral("LAST");
+inline const QString Count = QStringLiteral("COUNT");
+inline const QString LogRec = QStringLiteral("LOGREC");
+} // namespace alerts
+
 } // namespace store

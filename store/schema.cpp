@@ -258,6 +258,30 @@ const TableSchema& dlvStatSchema()
     return s;
 }
 
+const TableSchema& sourcesSchema()
+{
+    using namespace sources;
+    static const TableSchema s { QStringLiteral("SOURCES.DBF"), QStringLiteral("SOURCES.DBF"),
+        QStringLiteral("SOURCES.DBF"), QStringLiteral("SOURCES.CDX"),
+        definitions({ { Source, "C,20" }, { Kind, "C,8" }, { Secret, "C,64" }, { Recipient, "C,40" },
+            { RateMin, "N,4,0" }, { Enabled, "L" } }),
+        { { QStringLiteral("BY_SOURCE"), Source, true, QStringLiteral("Sources") } },
+        QStringLiteral("BY_SOURCE") };
+    return s;
+}
+
+const TableSchema& alertsSchema()
+{
+    using namespace alerts;
+    static const TableSchema s { QStringLiteral("ALERTS.DBF"), QStringLiteral("ALERTS.DBF"),
+        QStringLiteral("ALERTS.DBF"), QStringLiteral("ALERTS.CDX"),
+        definitions({ { AlertKey, "C,40" }, { Source, "C,20" }, { State, "C,10" }, { Summary, "C,120" },
+            { First, "C,19" }, { Last, "C,19" }, { Count, "N,6,0" }, { LogRec, "C,10" } }),
+        { { QStringLiteral("BY_KEY"), AlertKey, false, QStringLiteral("Alerts") } },
+        QStringLiteral("BY_KEY") };
+    return s;
+}
+
 void Create_Busers(const Connection& c)
 {
     createFrom(c, busersSchema());
@@ -296,6 +320,15 @@ void Create_DlvStat(const Connection& c)
     createFrom(c, dlvStatSchema());
 }
 
+void Create_Sources(const Connection& c)
+{
+    createFrom(c, sourcesSchema());
+}
+void Create_Alerts(const Connection& c)
+{
+    createFrom(c, alertsSchema());
+}
+
 void Index_Busers(Table& h, const Connection& c)
 {
     indexFrom(h, c, busersSchema());
@@ -330,6 +363,15 @@ void Index_DlvStat(Table& h, const Connection& c)
     indexFrom(h, c, dlvStatSchema());
 }
 
+void Index_Sources(Table& h, const Connection& c)
+{
+    indexFrom(h, c, sourcesSchema());
+}
+void Index_Alerts(Table& h, const Connection& c)
+{
+    indexFrom(h, c, alertsSchema());
+}
+
 QStringList CreateDatabase(const Connection& connection)
 {
     static const Step steps[] = {
@@ -343,6 +385,8 @@ QStringList CreateDatabase(const Connection& connection)
         // Added after the seven: a folder without them gains them here.
         { carrPathSchema, Create_CarrPath, Index_CarrPath, true },
         { dlvStatSchema, Create_DlvStat, Index_DlvStat, false },
+        { sourcesSchema, Create_Sources, Index_Sources, true },
+        { alertsSchema, Create_Alerts, Index_Alerts, false },
     };
     // A table created here replaces any index file left beside it (createTable removes it), so a
     // stale index is rebuilt for the new, empty table below.

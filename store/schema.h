@@ -40,6 +40,9 @@ const TableSchema& schedMsgSchema();
 // the seven.
 const TableSchema& carrPathSchema();
 const TableSchema& dlvStatSchema();
+// The programs that page through the desk and the alerts they raised.
+const TableSchema& sourcesSchema();
+const TableSchema& alertsSchema();
 
 // Each creates its table, empty, under the data folder with the name it is created under.
 void Create_Busers(const Connection& connection);
@@ -51,6 +54,8 @@ void Create_MsgLog(const Connection& connection);
 void Create_SchedMsg(const Connection& connection);
 void Create_CarrPath(const Connection& connection);
 void Create_DlvStat(const Connection& connection);
+void Create_Sources(const Connection& connection);
+void Create_Alerts(const Connection& connection);
 
 // Each builds its table's tags from the records on the table's handle: the handle is closed,
 // bound to the connection's folder, opened for exclusive use in record order, given its tags and
@@ -64,12 +69,14 @@ void Index_MsgLog(Table& handle, const Connection& connection);
 void Index_SchedMsg(Table& handle, const Connection& connection);
 void Index_CarrPath(Table& handle, const Connection& connection);
 void Index_DlvStat(Table& handle, const Connection& connection);
+void Index_Sources(Table& handle, const Connection& connection);
+void Index_Alerts(Table& handle, const Connection& connection);
 
 // The start-up step: creates every missing table (BUSERS, PAGECOMP, MODEMS, MSGLOG2, SCHEDMS2,
-// GROUPS, QUICKMSG, then CARRPATH and DLVSTAT), then builds the tags of every table whose index
-// file is missing (the same order, without QUICKMSG). A table that exists is never re-created, so
-// a data folder of an older desk, with the first seven only, gains the two new tables and nothing
-// else changes. An index file that fails its
+// GROUPS, QUICKMSG, then CARRPATH, DLVSTAT, SOURCES and ALERTS), then builds the tags of every
+// table whose index file is missing (the same order, without QUICKMSG). A table that exists is
+// never re-created, so a data folder of an older desk, with the first seven only, gains the new
+// tables and nothing else changes. An index file that fails its
 // check, or lacks a tag of its table, is rebuilt from the records, and its fault is returned so
 // that the operator can be told; every other failure throws StoreError naming the file.
 QStringList CreateDatabase(const Connection& connection);

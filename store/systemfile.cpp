@@ -4,10 +4,12 @@
 #include "store/storeerror.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <unistd.h>
 
 namespace store {
 
@@ -40,6 +42,22 @@ QString writeWholeFile(const QString& path, const QByteArray& bytes)
     }
     if (!file.commit())
         return file.errorString();
+    // The rename lives in the folder: synced too, so that after a power cut the name leads to the
+    // new file and not to the old one (or to none).
+    return syncFolderOf(path);
+}
+
+QString syncFolderOf(const QString& path)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return QStringLiteral("its folder could not be synced: %1").arg(errnoText(errno));
+    const bool synced = ::fsync(fd) == 0;
+    const int error = errno;
+    ::close(fd);
+    if (!synced)
+        return QStringLiteral("its folder could not be synced: %1").arg(errnoText(error));
     return {};
 }
 

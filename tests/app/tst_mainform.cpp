@@ -285,6 +285,9 @@ void tst_MainForm::menus_data()
     QTest::newRow("Setup") << "SetupMenu"
                            << "Setup"
                            << "SystemSubMenu" << QKeySequence();
+    QTest::newRow("Alert Sources") << "AlertSourcesMenu"
+                                   << "&Alert Sources"
+                                   << "SystemSubMenu" << QKeySequence();
     QTest::newRow("Help") << "HelpMenu"
                           << "&Help"
                           << "" << QKeySequence("Alt+H");

@@ -162,9 +162,10 @@ void tst_Desk::firstStartCreatesAndOpensEveryTable()
         f = f.toUpper();
     files.sort();
     QCOMPARE(files,
-        QStringList({ "BUSERS.CDX", "BUSERS.DBF", "CARRPATH.CDX", "CARRPATH.DBF", "DLVSTAT.CDX", "DLVSTAT.DBF",
-            "GROUPS.CDX", "GROUPS.DBF", "MODEMS.CDX", "MODEMS.DBF", "MSGLOG2.CDX", "MSGLOG2.DBF", "MSGLOG2.FPT", "PAGECOMP.CDX", "PAGECOMP.DBF", "QUICKMSG.DBF",
-            "QUICKMSG.FPT", "SCHEDMS2.CDX", "SCHEDMS2.DBF", "SCHEDMS2.FPT" }));
+        QStringList({ "ALERTS.CDX", "ALERTS.DBF", "BUSERS.CDX", "BUSERS.DBF", "CARRPATH.CDX", "CARRPATH.DBF",
+            "DLVSTAT.CDX", "DLVSTAT.DBF", "GROUPS.CDX", "GROUPS.DBF", "MODEMS.CDX", "MODEMS.DBF", "MSGLOG2.CDX",
+            "MSGLOG2.DBF", "MSGLOG2.FPT", "PAGECOMP.CDX", "PAGECOMP.DBF", "QUICKMSG.DBF", "QUICKMSG.FPT",
+            "SCHEDMS2.CDX", "SCHEDMS2.DBF", "SCHEDMS2.FPT", "SOURCES.CDX", "SOURCES.DBF" }));
     const std::pair<store::Table*, const char*> handles[] = {
         { &desk.BUsersT(), "USERNAME" },
         { &desk.PagerCompT(), "PAGERCOMP" },
@@ -175,6 +176,8 @@ void tst_Desk::firstStartCreatesAndOpensEveryTable()
         { &desk.SchedMsgT(), "BY_SENTSTA" },
         { &desk.CarrPathT(), "BY_CARRIER" },
         { &desk.DlvStatT(), "BY_TRACK" },
+        { &desk.SourcesT(), "BY_SOURCE" },
+        { &desk.AlertsT(), "BY_KEY" },
     };
     for (const auto& [handle, tag] : handles) {
         QVERIFY2(handle->isOpen(), qPrintable(handle->tableName()));

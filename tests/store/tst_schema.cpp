@@ -148,6 +148,15 @@ private slots:
                                         "METHOD C 8 0", "ADDRESS C 120 0", "TRACKING C 40 0", "STATUS C 10 0",
                                         "CHANGED C 19 0" }
                                  << QStringList { "BY_TRACK TRACKING", "BY_LOG LOGREC" } << "BY_TRACK";
+        QTest::newRow("SOURCES") << &store::sourcesSchema() << "SOURCES.DBF"
+                                 << QStringList { "SOURCE C 20 0", "KIND C 8 0", "SECRET C 64 0",
+                                        "RECIPIENT C 40 0", "RATEMIN N 4 0", "ENABLED L 1 0" }
+                                 << QStringList { "BY_SOURCE SOURCE unique" } << "BY_SOURCE";
+        QTest::newRow("ALERTS") << &store::alertsSchema() << "ALERTS.DBF"
+                                << QStringList { "ALERTKEY C 40 0", "SOURCE C 20 0", "STATE C 10 0",
+                                       "SUMMARY C 120 0", "FIRST C 19 0", "LAST C 19 0", "COUNT N 6 0",
+                                       "LOGREC C 10 0" }
+                                << QStringList { "BY_KEY ALERTKEY" } << "BY_KEY";
     }
     void firstStart()
     {
@@ -158,8 +167,8 @@ private slots:
         QFETCH(QString, defaultTag);
         QCOMPARE(store::CreateDatabase(connection), QStringList());
         const QStringList files = QDir(dir.path()).entryList(QDir::Files);
-        QCOMPARE(files.filter(QStringLiteral(".dbf"), Qt::CaseInsensitive).size(), 9);
-        QCOMPARE(files.filter(QStringLiteral(".cdx"), Qt::CaseInsensitive).size(), 8);
+        QCOMPARE(files.filter(QStringLiteral(".dbf"), Qt::CaseInsensitive).size(), 11);
+        QCOMPARE(files.filter(QStringLiteral(".cdx"), Qt::CaseInsensitive).size(), 10);
         QCOMPARE(files.filter(QStringLiteral(".fpt"), Qt::CaseInsensitive).size(), 3);
         QVERIFY2(files.contains(file), qPrintable(files.join(u' ')));
         QCOMPARE(schema->defaultTag, defaultTag);
@@ -193,7 +202,7 @@ private slots:
         QCOMPARE(perlTagNames(connection.resolve(schema->indexLookedFor), upper.first()), upper);
     }
 
-    // A folder of an older desk, the seven tables with records in them: the start adds the two
+    // A folder of an older desk, the seven tables with records in them: the start adds the
     // new tables with their indexes, leaves every other file as it was, and is quiet about it.
     void olderFolderGainsNewTables()
     {
@@ -209,7 +218,8 @@ private slots:
             carriers.setFieldText(QStringLiteral("PAGERCOMP"), QStringLiteral("Acme"));
             carriers.post();
         }
-        const QStringList newFiles { "CARRPATH.DBF", "CARRPATH.CDX", "DLVSTAT.DBF", "DLVSTAT.CDX" };
+        const QStringList newFiles { "CARRPATH.DBF", "CARRPATH.CDX", "DLVSTAT.DBF", "DLVSTAT.CDX", "SOURCES.DBF",
+            "SOURCES.CDX", "ALERTS.DBF", "ALERTS.CDX" };
         QDir d(dir.path());
         for (const QString& name : newFiles)
             QVERIFY2(QFile::remove(connection.resolve(name)), qPrintable(name));
@@ -232,7 +242,9 @@ private slots:
         for (QString& name : added)
             name = name.toUpper();
         added.sort();
-        QCOMPARE(added, (QStringList { "CARRPATH.CDX", "CARRPATH.DBF", "DLVSTAT.CDX", "DLVSTAT.DBF" }));
+        QCOMPARE(added,
+            (QStringList { "ALERTS.CDX", "ALERTS.DBF", "CARRPATH.CDX", "CARRPATH.DBF", "DLVSTAT.CDX", "DLVSTAT.DBF",
+                "SOURCES.CDX", "SOURCES.DBF" }));
 
         // The new tables work with their tags, in the order an independent reader sees too.
         Table paths;
