@@ -197,7 +197,7 @@ int main(int argc, char* argv[])
         idle.back()->connectToHost(QHostAddress::LocalHost, port);
     }
     intake::HttpServer* server = deskSession.listeners().http();
-    QTest::qWaitFor([&] { return server->connectionCount() >= idleCount; }, 20000);
+    (void)QTest::qWaitFor([&] { return server->connectionCount() >= idleCount; }, 20000);
     const int held = server->connectionCount();
     QTest::qWait(500);
     std::printf("peak resident memory: %s before the alerts, %s with %d idle connections held\n", before.constData(),

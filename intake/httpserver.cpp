@@ -15,6 +15,7 @@
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace intake {
 
@@ -318,7 +319,8 @@ void HttpServer::close()
     if (!daemon_)
         return;
     watch_->stop();
-    MHD_quiesce_daemon(daemon_);
+    // No new connection from here on; the listening socket is then ours to close.
+    const MHD_socket listening = MHD_quiesce_daemon(daemon_);
     // Every request still waiting for the session is answered, and its connection resumed: the
     // library may only stop once none is suspended.
     QList<Exchange*> waiting;
@@ -333,6 +335,8 @@ void HttpServer::close()
         MHD_resume_connection(ex->connection);
     }
     MHD_stop_daemon(std::exchange(daemon_, nullptr));
+    if (listening != MHD_INVALID_SOCKET)
+        ::close(listening);
     QMutexLocker lock(&shared_->mutex);
     shared_->connections.clear();
 }

@@ -200,7 +200,7 @@ SnppDialogue::Answer SnppDialogue::dataLine(const QByteArray& received)
     if (received == ".") {
         inData_ = false;
         QByteArray body = std::exchange(data_, {});
-        if (body.endsWith('\n'))
+        if (body.endsWith(' '))
             body.chop(1);
         if (body.trimmed().isEmpty())
             return say("550 ERROR, Invalid Message");
@@ -211,7 +211,7 @@ SnppDialogue::Answer SnppDialogue::dataLine(const QByteArray& received)
     const QByteArray unstuffed = received.startsWith('.') ? received.mid(1) : received;
     if (data_.size() + unstuffed.size() + 1 > maxBody_)
         return say(QStringLiteral("554 Message over %1 bytes, Goodbye").arg(maxBody_), true);
-    data_ += unstuffed + '\n';
+    data_ += unstuffed + ' '; // a page is one line: the message's lines are joined by blanks
     return {};
 }
 

@@ -15,7 +15,8 @@ namespace intake {
 //
 // The login is required: a source of kind SNPP with its password (LOGI SOURCE PASSWORD). Commands:
 // LOGI, PAGE (a user's pager ID, a user name or a group name, "_" for a blank), MESS, DATA, SUBJ,
-// LEVE, HOLD, SEND, RESE, HELP, QUIT; anything else is 500. A command line holding a control
+// LEVE, HOLD, SEND, RESE, HELP, QUIT; anything else is 500. DATA's lines are joined by blanks (a page
+// is one line), SUBJ goes before the message, LEVE is checked and not kept. A command line holding a control
 // character (a CR or NUL within it), more than kMaxPagers PAGEs in one message or a message over
 // the body limit end the session.
 class SnppDialogue {

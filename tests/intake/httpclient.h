@@ -61,7 +61,7 @@ private:
     }
     HttpResult wait(QNetworkReply* reply)
     {
-        QTest::qWaitFor([reply] { return reply->isFinished(); }, 25000);
+        (void)QTest::qWaitFor([reply] { return reply->isFinished(); }, 25000);
         HttpResult r;
         r.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         r.body = reply->readAll();

@@ -133,7 +133,7 @@ public:
     // The next line received (without CR LF); empty when none came in `ms`.
     QByteArray line(int ms = 5000)
     {
-        QTest::qWaitFor([&] {
+        (void)QTest::qWaitFor([&] {
             buffer += socket.readAll();
             return buffer.contains('\n');
         }, ms);

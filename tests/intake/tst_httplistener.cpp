@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QSslCertificate>
 #include <QSslSocket>
+#include <QTemporaryDir>
 
 using namespace intaketest;
 
@@ -26,7 +27,7 @@ QByteArray alertmanager(const QString& status, const QString& groupKey, const QS
     return QJsonDocument(body).toJson(QJsonDocument::Compact);
 }
 
-QByteArray event(const QByteArray& routingKey, const QString& action, const QString& key, const QString& summary = QString())
+QByteArray eventBody(const QByteArray& routingKey, const QString& action, const QString& key, const QString& summary = QString())
 {
     QJsonObject body { { "routing_key", QString::fromLatin1(routingKey) }, { "event_action", action } };
     if (!key.isEmpty())
@@ -104,17 +105,17 @@ private slots:
         intake_->open();
         HttpClient http(intake_->httpPort);
         const QString trigger = QStringLiteral("/v2/enqueue");
-        HttpResult r = http.post(trigger, event(intake_->httpToken, "trigger", "boiler-7", "Boiler 7 pressure low"));
+        HttpResult r = http.post(trigger, eventBody(intake_->httpToken, "trigger", "boiler-7", "Boiler 7 pressure low"));
         QCOMPARE(r.status, 202);
         QCOMPARE(r.json, (QJsonObject { { "status", "success" }, { "message", "Event processed" }, { "dedup_key", "boiler-7" } }));
-        QCOMPARE(http.post(trigger, event(intake_->httpToken, "trigger", "boiler-7", "Boiler 7 pressure low")).status, 202);
-        QCOMPARE(http.post(trigger, event(intake_->httpToken, "acknowledge", "boiler-7")).status, 202);
+        QCOMPARE(http.post(trigger, eventBody(intake_->httpToken, "trigger", "boiler-7", "Boiler 7 pressure low")).status, 202);
+        QCOMPARE(http.post(trigger, eventBody(intake_->httpToken, "acknowledge", "boiler-7")).status, 202);
         QVERIFY(intake_->waitPaged(2));
-        QCOMPARE(http.post(trigger, event(intake_->httpToken, "resolve", "boiler-7")).status, 202);
+        QCOMPARE(http.post(trigger, eventBody(intake_->httpToken, "resolve", "boiler-7")).status, 202);
         QVERIFY(intake_->waitPaged(4));
         QCOMPARE(intake_->paged().filter(QStringLiteral("RESOLVED: Boiler 7 pressure low")).size(), 2);
         // A trigger without a key is given one.
-        r = http.post(trigger, event(intake_->httpToken, "trigger", QString(), "Door open"));
+        r = http.post(trigger, eventBody(intake_->httpToken, "trigger", QString(), "Door open"));
         QCOMPARE(r.status, 202);
         QVERIFY(!r.json.value("dedup_key").toString().isEmpty());
 
@@ -124,7 +125,7 @@ private slots:
         const QString errors = QJsonDocument(bad.json.value("errors").toArray()).toJson();
         QVERIFY2(errors.contains("payload.summary") && errors.contains("payload.severity") && errors.contains("payload.source"),
             qPrintable(errors));
-        QCOMPARE(http.post(trigger, event("not-a-token", "trigger", "x", "y")).status, 401);
+        QCOMPARE(http.post(trigger, eventBody("not-a-token", "trigger", "x", "y")).status, 401);
     }
 
     // /v1/page as JSON and as a form: 202 with the rows, whose outcome /v1/status gives.
@@ -173,6 +174,7 @@ private slots:
             + "\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n";
         for (int i = 0; i < 10; ++i)
             chunked += "3e8\r\n" + QByteArray(1000, ' ') + "\r\n";
+        chunked += "0\r\n\r\n";
         QVERIFY2(raw(intake_->httpPort, chunked).contains(" 413 "), "chunked body over MaxBody");
         QTest::qWait(300);
         QVERIFY(intake_->outcomes().isEmpty());
@@ -197,12 +199,14 @@ private slots:
     // pages, a plain request gets no answer.
     void tls()
     {
-        const QString cert = intake_->dir.filePath(QStringLiteral("desk.crt"));
-        const QString key = intake_->dir.filePath(QStringLiteral("desk.key"));
+        QTemporaryDir keys;
+        const QString cert = keys.filePath(QStringLiteral("desk.crt"));
+        const QString key = keys.filePath(QStringLiteral("desk.key"));
         QProcess openssl;
         openssl.start(QStringLiteral("openssl"), { "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
                                                       "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1" });
         QVERIFY(openssl.waitForFinished(30000) && openssl.exitCode() == 0);
+        intake_.reset();
         intake_ = std::make_unique<IntakeRun>();
         QVERIFY(intake_->seed(QStringLiteral("TlsCertificate=%1\nTlsKey=%2\n").arg(cert, key)));
         auto& run = intake_->open();
@@ -258,7 +262,8 @@ private slots:
         server->setRequestDeadline(1000);
         server->setIdleTimeout(60);
         server->close();
-        QVERIFY(server->listen(QHostAddress::LocalHost, intake_->httpPort).isEmpty());
+        const QString relisten = server->listen(QHostAddress::LocalHost, intake_->httpPort);
+        QVERIFY2(relisten.isEmpty(), qPrintable(relisten));
 
         LineClient endless;
         QVERIFY(endless.connectTo(intake_->httpPort));

@@ -62,7 +62,7 @@ private slots:
         QVERIFY(client->waitClosed());
 
         QStringList paged = intake_->paged();
-        QCOMPARE(paged.mid(0, 2), (QStringList { "1001: Ward 3 bed 12\n.dots kept", "1002: Ward 3 bed 12\n.dots kept" }));
+        QCOMPARE(paged.mid(0, 2), (QStringList { "1001: Ward 3 bed 12 .dots kept", "1002: Ward 3 bed 12 .dots kept" }));
         paged = paged.mid(2);
         paged.sort();
         QCOMPARE(paged, (QStringList { "1001: Second", "1002: Second" }));
