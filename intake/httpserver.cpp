@@ -2,9 +2,12 @@
 
 #include "intake/httpendpoints.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QMutex>
+#include <QSet>
+#include <QThread>
 #include <QTimer>
 
 #include <microhttpd.h>
@@ -23,6 +26,9 @@ namespace {
 
 // What is read and dropped of a body past the limit before its connection is closed unanswered.
 constexpr qint64 kDrainBytes = 1024 * 1024;
+
+// How long close() lets the answers to the requests it cut short go out.
+constexpr int kCloseGraceMs = 1000;
 
 // Descriptors kept free beside the connections: the tables, the pending file, the other listener.
 constexpr rlim_t kOtherFiles = 256;
@@ -89,6 +95,7 @@ struct HttpServer::Shared {
     QMutex mutex;
     quint64 nextId = 1;
     QHash<quint64, Exchange*> suspended; // handed over, not yet answered
+    QSet<quint64> closing; // answered 503 by close(), not yet sent
     QHash<MHD_Connection*, Connection> connections;
     QByteArray log; // the library's messages while starting
     bool starting = false;
@@ -203,8 +210,10 @@ struct Callbacks {
         auto* ex = static_cast<HttpServer::Exchange*>(*context);
         *context = nullptr;
         QMutexLocker lock(&shared->mutex);
-        if (ex)
+        if (ex) {
             shared->suspended.remove(ex->id);
+            shared->closing.remove(ex->id);
+        }
         if (auto it = shared->connections.find(connection); it != shared->connections.end()) {
             it->waiting = false;
             it->since.start(); // the next request on this connection has its own deadline
@@ -328,17 +337,30 @@ void HttpServer::close()
         QMutexLocker lock(&shared_->mutex);
         waiting = shared_->suspended.values();
         shared_->suspended.clear();
+        for (const Exchange* ex : std::as_const(waiting))
+            shared_->closing.insert(ex->id);
     }
     for (Exchange* ex : waiting) {
         ex->answer = HttpEndpoints::unavailable(QStringLiteral("The desk is stopping"));
         ex->answered = true;
         MHD_resume_connection(ex->connection);
     }
+    // Their answers go out on the library's thread, which waits on nothing of this one; a client
+    // that takes none of it is not waited for long.
+    const QDeadlineTimer deadline(kCloseGraceMs);
+    for (;;) {
+        QMutexLocker lock(&shared_->mutex);
+        if (shared_->closing.isEmpty() || deadline.hasExpired())
+            break;
+        lock.unlock();
+        QThread::msleep(5);
+    }
     MHD_stop_daemon(std::exchange(daemon_, nullptr));
     if (listening != MHD_INVALID_SOCKET)
         ::close(listening);
     QMutexLocker lock(&shared_->mutex);
     shared_->connections.clear();
+    shared_->closing.clear();
 }
 
 quint16 HttpServer::port() const

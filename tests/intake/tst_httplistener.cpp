@@ -12,6 +12,9 @@
 #include <QSslCertificate>
 #include <QSslSocket>
 #include <QTemporaryDir>
+#include <QThread>
+
+#include <thread>
 
 using namespace intaketest;
 
@@ -316,6 +319,36 @@ private slots:
         QCOMPARE(http.post(QStringLiteral("/v1/page"), R"({"to":"1001","text":"t"})", "wrong-token").status, 401);
         const qint64 refused = clock.elapsed();
         QVERIFY2(refused * 3 >= accepted / 2, qPrintable(QStringLiteral("%1 ms against %2 ms").arg(refused).arg(accepted / 3)));
+    }
+
+    // Stopping with a request handed to the session and not yet answered: it is answered 503 and
+    // the stop does not wait on anything.
+    void stopAnswersWhatWaits()
+    {
+        auto& run = intake_->open();
+        QByteArray answer;
+        std::thread client([&, port = intake_->httpPort, token = intake_->httpToken] {
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, port);
+            if (!socket.waitForConnected(5000))
+                return;
+            const QByteArray body = R"({"text":"Caught by the stop"})";
+            socket.write("POST /v1/page HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " + token
+                + "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+            socket.waitForBytesWritten(5000);
+            while (socket.waitForReadyRead(5000))
+                answer += socket.readAll();
+        });
+        // The session's thread is busy: the request waits for it, its connection suspended.
+        QThread::msleep(500);
+        QElapsedTimer stopping;
+        stopping.start();
+        run.deskSession.listeners().stop();
+        QVERIFY(stopping.elapsed() < 2000);
+        client.join();
+        QVERIFY2(answer.startsWith("HTTP/1.1 503"), answer.constData());
+        QTest::qWait(200);
+        QVERIFY(intake_->outcomes().isEmpty());
     }
 };
 

@@ -1,5 +1,6 @@
 // The desk's SNPP listener through the real session: a socket, pagesend and HylaFAX's sendpage as
 // clients, the pages delivered through the carrier simulator and read back from DLVSTAT.
+#include "config/inifile.h"
 #include "intake/listeners.h"
 #include "intake/snppserver.h"
 #include "intakerun.h"
@@ -233,6 +234,37 @@ private slots:
         QVERIFY2(process.exitCode() == 0, seen.constData());
         QVERIFY(intake_->waitPaged(1));
         QCOMPARE(intake_->paged(), QStringList { "1002: Boiler pressure low" });
+    }
+
+    // plimopagerd listens as the desk does, and a SIGTERM ends it at once with a session open; a
+    // pass of its own (--once) does not listen.
+    void plimopagerdListensAndStops()
+    {
+        QProcess once;
+        once.setProcessChannelMode(QProcess::MergedChannels);
+        once.start(QStringLiteral(PLIMO_BINARY_DIR "/service/plimopagerd"),
+            { "--data", intake_->dir.path(), "--config", config::pagerIniPath(), "--once" });
+        QVERIFY(QTest::qWaitFor([&] { return once.state() == QProcess::NotRunning; }, 20000));
+        QVERIFY(!once.readAll().contains("listener"));
+
+        QProcess service;
+        service.setProcessChannelMode(QProcess::MergedChannels);
+        service.start(QStringLiteral(PLIMO_BINARY_DIR "/service/plimopagerd"),
+            { "--data", intake_->dir.path(), "--config", config::pagerIniPath() });
+        QByteArray out;
+        QVERIFY(QTest::qWaitFor([&] {
+            out += service.readAll();
+            return out.contains("SNPP listener on") && out.contains("HTTP listener on");
+        }, 20000));
+        LineClient client;
+        QVERIFY(client.connectTo(intake_->snppPort));
+        QVERIFY(client.line().startsWith("220"));
+        QCOMPARE(client.ask("LOGI nurse " + intake_->snppToken + "\r\n").left(3), QByteArray("250"));
+        service.terminate();
+        QVERIFY(QTest::qWaitFor([&] { return service.state() == QProcess::NotRunning; }, 10000));
+        QCOMPARE(service.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(service.exitCode(), 0);
+        QVERIFY(client.waitClosed());
     }
 };
 
