@@ -1,11 +1,10 @@
 #include "intake/httpendpoints.h"
 
 #include "intake/alertbodies.h"
+#include "intake/currentfault.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
-
-#include <exception>
 
 namespace intake {
 
@@ -27,16 +26,6 @@ HttpAnswer failure(int status, const QString& state, const QString& message, con
     return json(status, o);
 }
 
-QString faultText()
-{
-    try {
-        throw;
-    } catch (const std::exception& e) {
-        return QString::fromLocal8Bit(e.what());
-    } catch (...) {
-        return QStringLiteral("unknown error");
-    }
-}
 
 QJsonArray rows(const QList<quint32>& statusRows)
 {
@@ -82,7 +71,7 @@ HttpAnswer HttpEndpoints::answer(const HttpRequest& request)
     try {
         a = route(request);
     } catch (...) {
-        a = unavailable(QStringLiteral("The tables could not be written: ") + faultText());
+        a = unavailable(QStringLiteral("The tables could not be written: ") + currentFault());
     }
     const qint64 ms = took.elapsed();
     if (authenticated_)

@@ -1,12 +1,19 @@
 #include "intake/snppdialogue.h"
 
+#include "intake/currentfault.h"
+
 #include <QTimeZone>
 
-#include <exception>
+#include <algorithm>
 
 namespace intake {
 
 namespace {
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 SnppDialogue::Answer say(const char* line, bool close = false)
 {
@@ -27,16 +34,6 @@ QString text(const QByteArray& bytes)
     return utf8.contains(QChar::ReplacementCharacter) ? QString::fromLatin1(bytes) : utf8;
 }
 
-QString gateFailure()
-{
-    try {
-        throw;
-    } catch (const std::exception& e) {
-        return QString::fromLocal8Bit(e.what());
-    } catch (...) {
-        return QStringLiteral("unknown error");
-    }
-}
 
 } // namespace
 
@@ -63,7 +60,7 @@ QByteArray SnppDialogue::idleReply()
 
 QDateTime SnppDialogue::holdTime(const QByteArray& when, const QByteArray& gmtDifference)
 {
-    if ((when.size() != 10 && when.size() != 12) || !std::all_of(when.begin(), when.end(), ::isdigit))
+    if ((when.size() != 10 && when.size() != 12) || !std::all_of(when.begin(), when.end(), isDigit))
         return {};
     const auto two = [&](int at) { return when.mid(at, 2).toInt(); };
     const QDate date(2000 + two(0), two(2), two(4));
@@ -74,7 +71,7 @@ QDateTime SnppDialogue::holdTime(const QByteArray& when, const QByteArray& gmtDi
         return QDateTime(date, time);
     const QByteArray digits = gmtDifference.mid(1);
     if ((gmtDifference[0] != '+' && gmtDifference[0] != '-') || (digits.size() != 2 && digits.size() != 4)
-        || !std::all_of(digits.begin(), digits.end(), ::isdigit))
+        || !std::all_of(digits.begin(), digits.end(), isDigit))
         return {};
     const int minutes = digits.left(2).toInt() * 60 + (digits.size() == 4 ? digits.mid(2).toInt() : 0);
     if (minutes > 14 * 60)
@@ -119,7 +116,7 @@ SnppDialogue::Answer SnppDialogue::command(const QByteArray& verb, const QByteAr
         try {
             source = gate_.authenticate(text(words[0]), words[1]);
         } catch (...) {
-            return say(QStringLiteral("421 ") + gateFailure() + QStringLiteral(", Goodbye"), true);
+            return say(QStringLiteral("421 ") + currentFault() + QStringLiteral(", Goodbye"), true);
         }
         if (!source || source->kind.compare(QLatin1String("SNPP"), Qt::CaseInsensitive) != 0) {
             source_.reset();
@@ -151,7 +148,7 @@ SnppDialogue::Answer SnppDialogue::command(const QByteArray& verb, const QByteAr
         try {
             item = gate_.resolveRecipient(typed);
         } catch (...) {
-            return say(QStringLiteral("421 ") + gateFailure() + QStringLiteral(", Goodbye"), true);
+            return say(QStringLiteral("421 ") + currentFault() + QStringLiteral(", Goodbye"), true);
         }
         if (item.isEmpty())
             return say("550 Error, Invalid Pager ID");
@@ -228,7 +225,7 @@ SnppDialogue::Answer SnppDialogue::send()
         queued = gate_.submit(*source_, request);
     } catch (...) {
         reset();
-        return say(QStringLiteral("554 Error, not queued: ") + gateFailure());
+        return say(QStringLiteral("554 Error, not queued: ") + currentFault());
     }
     reset();
     switch (queued.outcome) {
