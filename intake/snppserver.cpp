@@ -48,6 +48,15 @@ QString SnppServer::listen(const QHostAddress& address, quint16 port, const std:
             return QStringLiteral("TLS is not available to this program");
         auto* server = new QSslServer(this);
         server->setSslConfiguration(*tls);
+        // A connection counts from its handshake on: a flood of handshakes meets the cap too.
+        connect(server, &QSslServer::startedEncryptionHandshake, this, [this](QSslSocket* socket) {
+            if (connections_ >= maxConnections_) {
+                socket->abort();
+                return;
+            }
+            ++connections_;
+            connect(socket, &QObject::destroyed, this, [this] { --connections_; });
+        });
         server_ = server;
     } else {
         server_ = new QTcpServer(this);
@@ -84,10 +93,15 @@ void SnppServer::accept()
         QTcpSocket* socket = server_->nextPendingConnection();
         socket->setParent(this);
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        if (connections_ >= maxConnections_) {
+        const bool counted = qobject_cast<QSslServer*>(server_) != nullptr; // at its handshake
+        if (!counted && connections_ >= maxConnections_) {
             socket->write("421 Too many connections, Goodbye\r\n");
             hangUp(socket);
             continue;
+        }
+        if (!counted) {
+            ++connections_;
+            connect(socket, &QObject::destroyed, this, [this] { --connections_; });
         }
         serve(socket);
     }
@@ -95,8 +109,6 @@ void SnppServer::accept()
 
 void SnppServer::serve(QTcpSocket* socket)
 {
-    ++connections_;
-    connect(socket, &QObject::destroyed, this, [this] { --connections_; });
     auto dialogue = std::make_shared<SnppDialogue>(gate_, maxBody_);
     auto* idle = new QTimer(socket);
     idle->setSingleShot(true);

@@ -168,6 +168,7 @@ private slots:
         r = http.post(QStringLiteral("/v1/alertmanager"), R"({"version":"4","alerts":[{)", intake_->httpToken);
         QCOMPARE(r.status, 400);
         QCOMPARE(http.post(QStringLiteral("/v1/alertmanager"), "[1,2]", intake_->httpToken).status, 400);
+        QCOMPARE(http.post(QStringLiteral("/v1/alertmanager"), QByteArray(4000, '['), intake_->httpToken).status, 400);
         QCOMPARE(http.post(QStringLiteral("/v1/alertmanager"), QByteArray(5000, '['), intake_->httpToken).status, 413);
         QCOMPARE(http.get(QStringLiteral("/v1/alertmanager"), intake_->httpToken).status, 405);
         QCOMPARE(http.get(QStringLiteral("/v1/status"), intake_->httpToken).status, 400);
@@ -228,6 +229,13 @@ private slots:
         snpp.connectToHostEncrypted(QStringLiteral("127.0.0.1"), intake_->snppPort);
         QVERIFY(QTest::qWaitFor([&] { return snpp.canReadLine(); }, 10000));
         QVERIFY(snpp.readLine().startsWith("220"));
+        // Over the cap from the handshake on.
+        run.deskSession.listeners().snpp()->setMaxConnections(1);
+        QSslSocket over;
+        over.setSslConfiguration(configuration);
+        over.connectToHostEncrypted(QStringLiteral("127.0.0.1"), intake_->snppPort);
+        QVERIFY(QTest::qWaitFor([&] { return over.state() == QAbstractSocket::UnconnectedState; }, 10000));
+        QVERIFY(!over.isEncrypted());
         QVERIFY(intake_->waitPaged(1));
         QCOMPARE(intake_->paged(), (QStringList { "1001: Over TLS", "1002: Over TLS" }));
     }
