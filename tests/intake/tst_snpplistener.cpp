@@ -2,6 +2,7 @@
 // clients, the pages delivered through the carrier simulator and read back from DLVSTAT.
 #include "config/inifile.h"
 #include "intake/listeners.h"
+#include "intake/snppdialogue.h"
 #include "intake/snppserver.h"
 #include "intakerun.h"
 #include "store/table.h"
@@ -127,6 +128,28 @@ private slots:
         }
         QCOMPARE(records, 1);
         QVERIFY(intake_->paged().isEmpty());
+    }
+
+    void holdTimes_data()
+    {
+        QTest::addColumn<QByteArray>("when");
+        QTest::addColumn<QByteArray>("gmt");
+        QTest::addColumn<QDateTime>("expected");
+        QTest::newRow("minutes") << QByteArray("2612241830") << QByteArray() << QDateTime(QDate(2026, 12, 24), QTime(18, 30));
+        QTest::newRow("seconds") << QByteArray("261224183015") << QByteArray() << QDateTime(QDate(2026, 12, 24), QTime(18, 30, 15));
+        QTest::newRow("GMT difference")
+            << QByteArray("2612241830") << QByteArray("-0500")
+            << QDateTime(QDate(2026, 12, 24), QTime(23, 30), Qt::UTC).toLocalTime();
+        QTest::newRow("no such day") << QByteArray("2602301830") << QByteArray() << QDateTime();
+        QTest::newRow("letters") << QByteArray("26122418xx") << QByteArray() << QDateTime();
+        QTest::newRow("difference out of range") << QByteArray("2612241830") << QByteArray("+2500") << QDateTime();
+    }
+    // HOLD's forms: YYMMDDHHMM[SS] in local time, or at a GMT difference; anything else is invalid.
+    void holdTimes()
+    {
+        QFETCH(QByteArray, when);
+        QFETCH(QByteArray, gmt);
+        QTEST(intake::SnppDialogue::holdTime(when, gmt), "expected");
     }
 
     void limitsEndTheSession_data()
