@@ -28,7 +28,7 @@ namespace {
 constexpr qint64 kDrainBytes = 1024 * 1024;
 
 // How long close() lets the answers to the requests it cut short go out.
-constexpr int kCloseGraceMs = 1000;
+constexpr int kStopGraceMs = 1000;
 
 // Descriptors kept free beside the connections: the tables, the pending file, the other listener.
 constexpr rlim_t kOtherFiles = 256;
@@ -347,7 +347,7 @@ void HttpServer::close()
     }
     // Their answers go out on the library's thread, which waits on nothing of this one; a client
     // that takes none of it is not waited for long.
-    const QDeadlineTimer deadline(kCloseGraceMs);
+    const QDeadlineTimer deadline(kStopGraceMs);
     for (;;) {
         QMutexLocker lock(&shared_->mutex);
         if (shared_->closing.isEmpty() || deadline.hasExpired())

@@ -15,13 +15,13 @@ namespace {
 // Replies a client has not read beyond this: it only sends, and is let go.
 constexpr qint64 kMaxUnreadReplies = 64 * 1024;
 // A closing connection whose client reads nothing more is dropped after this.
-constexpr int kCloseGraceMs = 5000;
+constexpr int kHangUpGraceMs = 5000;
 
 // Ends a connection: what was written goes out, then the socket closes; a client that takes none of
 // it is dropped after the grace.
 void hangUp(QTcpSocket* socket)
 {
-    QTimer::singleShot(kCloseGraceMs, socket, [socket] { socket->abort(); });
+    QTimer::singleShot(kHangUpGraceMs, socket, [socket] { socket->abort(); });
     socket->disconnectFromHost();
 }
 
