@@ -147,6 +147,8 @@ int PagingService::run()
         QCoreApplication::exit(ExitCannotRun);
     });
 
+    // A pass of its own (cron) takes nothing from the network: only a running service listens.
+    s.startsListeners = !options_.once;
     const QString failure = s.open();
     core::Desk& desk = s.desk();
     for (const QString& fault : desk.startupFaults())

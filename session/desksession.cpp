@@ -7,6 +7,8 @@
 #include "core/lostpages.h"
 #include "core/page.h"
 #include "core/statuslist.h"
+#include "config/intakesettings.h"
+#include "intake/listeners.h"
 #include "intake/sessiongate.h"
 #include "paging/pageengine.h"
 #include "schedule/scheduledscan.h"
@@ -94,6 +96,8 @@ DeskSession::DeskSession(const QString& dataDirectory, QObject* parent)
 
 DeskSession::~DeskSession()
 {
+    // Nothing more comes in from the network while the session goes.
+    listeners_.reset();
     timer_->stop();
     paging::TPageEngine::setErrorReporter(nullptr);
     // The loop lets go of the engine's handlers before the desk that holds the engine goes.
@@ -140,7 +144,25 @@ QString DeskSession::open()
             emit errorRaised(e.message());
         }
     }
+    listeners_ = std::make_unique<intake::Listeners>(*gate_);
+    if (failure.isEmpty() && startsListeners) {
+        QString faults;
+        const config::IntakeSettings settings = config::IntakeSettings::read(&faults);
+        QStringList lines = listeners_->start(settings);
+        if (!faults.isEmpty())
+            lines.prepend(QStringLiteral("pager.ini [Intake]: ") + faults);
+        for (const QString& line : std::as_const(lines)) {
+            startupLines_ << line;
+            report(line);
+        }
+    }
     return failure;
+}
+
+intake::Listeners& DeskSession::listeners()
+{
+    Q_ASSERT(listeners_);
+    return *listeners_;
 }
 
 intake::Gate& DeskSession::gate()
@@ -184,6 +206,9 @@ bool DeskSession::lockStillHeld()
         return true;
     lockLost_ = true;
     timer_->stop();
+    // The folder may be another runner's now: programs on the network are no longer taken.
+    if (listeners_)
+        listeners_->stop();
     // Beside the pending file, as the pages' next runner looks for them.
     lostPagesPath_ = core::lostPagesPath(
         QFileInfo(core::Desk::pendingFileName()).absolutePath(), QCoreApplication::applicationPid());

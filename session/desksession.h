@@ -24,6 +24,7 @@ class ScheduledScan;
 }
 namespace intake {
 class Gate;
+class Listeners;
 class SessionGate;
 }
 
@@ -55,6 +56,12 @@ public:
     // made by open(), whatever became of the tables (a gate on a desk that did not open answers
     // that it cannot queue). Called on the session's thread only.
     intake::Gate& gate();
+    // The network listeners of pager.ini's [Intake] section, handing what they receive to gate():
+    // open() starts them once the tables are open (each said in a status line) unless
+    // startsListeners was cleared before; they stop when the folder's lock is lost and when the
+    // session goes. Made by open().
+    intake::Listeners& listeners();
+    bool startsListeners = true;
     // Follows the messages WCTP carriers accepted (DLVSTAT); open() takes up those still followed
     // when the desk last stopped.
     core::DeliveryTracker& tracker() { return *tracker_; }
@@ -155,6 +162,7 @@ private:
     core::DeliveryLoop* delivery_;
     std::unique_ptr<schedule::ScheduledScan> scan_;
     std::unique_ptr<intake::SessionGate> gate_;
+    std::unique_ptr<intake::Listeners> listeners_;
     QTimer* timer_;
     // A table another program kept locked: the tick's table work rests until then.
     QDateTime tablesRestUntil_;
