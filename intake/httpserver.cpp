@@ -420,3 +420,5 @@ void HttpServer::enforceDeadline()
 }
 
 } // namespace intake
+
+#include "moc_httpserver.cpp"

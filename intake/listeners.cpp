@@ -121,3 +121,5 @@ void Listeners::stop()
 }
 
 } // namespace intake
+
+#include "moc_listeners.cpp"

@@ -157,3 +157,5 @@ void SnppServer::serve(QTcpSocket* socket)
 }
 
 } // namespace intake
+
+#include "moc_snppserver.cpp"
