@@ -52,6 +52,8 @@ struct Queued {
     int retryAfterSeconds = 0;
 
     bool accepted() const { return outcome == Outcome::Queued || outcome == Outcome::Scheduled || outcome == Outcome::None; }
+    // Whether the answer holds only once its batch is committed (Gate::commitBatch()).
+    bool awaitsCommit() const { return outcome == Outcome::Queued || outcome == Outcome::None; }
 };
 
 enum class AlertAction { Trigger, Acknowledge, Resolve };
@@ -96,6 +98,16 @@ public:
     virtual Queued submit(const Source& source, const PageRequest& request) = 0;
     // An alert's trigger, acknowledgement or resolution, deduplicated in ALERTS.
     virtual AlertAnswer alert(const Source& source, const AlertEvent& event) = 0;
+    // A batch of calls made durable together. From beginBatch() until commitBatch(), submit() and
+    // alert() queue their pages and write their rows but do not write the pending file, and their
+    // answers hold only once commitBatch() has written it, once for the whole batch. It returns an
+    // empty text, or the reason it could not: then nothing of the batch stays queued (its DLVSTAT
+    // rows say REFUSED, ALERTS is as before the batch), and every answer of the batch that said
+    // Queued or None stands for Unavailable with that reason. Nothing else may run on the session's
+    // thread in between (the delivery loop would send a page not yet on disk). Outside a batch,
+    // each call is a batch of its own.
+    virtual void beginBatch() = 0;
+    virtual QString commitBatch() = 0;
     // The outcomes of the pages of one of `source`'s alerts (`dedupKey`) or of one DLVSTAT row
     // (`row`, when dedupKey is empty), for GET /v1/status: {"pages": [{"row", "recipient", "status",
     // "time"}, ...]}, for an alert also "dedup_key", "state", "summary", "count", "first", "last".

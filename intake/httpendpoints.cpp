@@ -62,23 +62,53 @@ HttpAnswer HttpEndpoints::unavailable(const QString& reason)
     return failure(503, QStringLiteral("unavailable"), reason);
 }
 
-HttpAnswer HttpEndpoints::answer(const HttpRequest& request)
+QList<HttpAnswer> HttpEndpoints::answer(const QList<HttpRequest>& requests)
 {
-    QElapsedTimer took;
-    took.start();
-    authenticated_ = false;
-    HttpAnswer a;
-    try {
-        a = route(request);
-    } catch (...) {
-        a = unavailable(QStringLiteral("The tables could not be written: ") + currentFault());
+    struct Taken {
+        qint64 started = 0; // ms into the batch
+        bool authenticated = false;
+        bool awaitsCommit = false;
+    };
+    QElapsedTimer clock;
+    clock.start();
+    QList<HttpAnswer> answers;
+    QList<Taken> taken;
+    gate_.beginBatch();
+    for (const HttpRequest& request : requests) {
+        Taken t;
+        t.started = clock.elapsed();
+        authenticated_ = false;
+        awaitsCommit_ = false;
+        try {
+            answers << route(request);
+        } catch (...) {
+            answers << unavailable(QStringLiteral("The tables could not be written: ") + currentFault());
+            awaitsCommit_ = false;
+        }
+        t.authenticated = authenticated_;
+        t.awaitsCommit = awaitsCommit_;
+        taken << t;
     }
-    const qint64 ms = took.elapsed();
-    if (authenticated_)
-        acceptedMs_ = acceptedMs_ == 0 ? double(ms) : acceptedMs_ * 0.9 + double(ms) * 0.1;
-    else if (a.status == 401)
-        a.delayMs = std::max(0, int(acceptedMs_ + 0.5) - int(ms));
-    return a;
+    QString failure;
+    try {
+        failure = gate_.commitBatch();
+    } catch (...) {
+        failure = QStringLiteral("The tables could not be written: ") + currentFault();
+    }
+    // Every request is answered once the batch is written: an accepted one took from its start
+    // until then, and a refused token is held back until it has taken as long.
+    const qint64 end = clock.elapsed();
+    for (qsizetype i = 0; i < answers.size(); ++i) {
+        if (!failure.isEmpty() && taken[i].awaitsCommit)
+            answers[i] = unavailable(failure);
+        if (taken[i].authenticated)
+            acceptedMs_ = acceptedMs_ == 0 ? double(end - taken[i].started) : acceptedMs_ * 0.9 + double(end - taken[i].started) * 0.1;
+    }
+    for (qsizetype i = 0; i < answers.size(); ++i) {
+        if (!taken[i].authenticated && answers[i].status == 401)
+            answers[i].delayMs = std::max(0, int(acceptedMs_ + 0.5) - int(end - taken[i].started));
+    }
+    return answers;
 }
 
 HttpAnswer HttpEndpoints::route(const HttpRequest& request)
@@ -147,6 +177,7 @@ std::optional<QJsonObject> HttpEndpoints::jsonBody(const HttpRequest& request, H
 
 HttpAnswer HttpEndpoints::queuedAnswer(const Queued& queued, const QJsonObject& accepted)
 {
+    awaitsCommit_ = queued.awaitsCommit();
     switch (queued.outcome) {
     case Queued::Outcome::Queued:
     case Queued::Outcome::Scheduled:

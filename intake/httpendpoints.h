@@ -22,7 +22,10 @@ class HttpEndpoints {
 public:
     explicit HttpEndpoints(Gate& gate);
 
-    HttpAnswer answer(const HttpRequest& request);
+    // The answers to requests that arrived together, in their order: their pages are queued in one
+    // batch of the gate, made durable by one write before any of them is answered 202; when that
+    // write fails, every one the batch accepted is answered 503.
+    QList<HttpAnswer> answer(const QList<HttpRequest>& requests);
 
     // What the server says of a body over the limit, before any of it reaches here.
     static HttpAnswer tooLarge(qint64 maxBody);
@@ -41,9 +44,12 @@ private:
     HttpAnswer queuedAnswer(const Queued& queued, const QJsonObject& accepted);
 
     Gate& gate_;
-    // How long the accepted requests took here, smoothed: a refused token waits as long.
+    // How long the accepted requests took here, their batch's write included, smoothed: a refused
+    // token waits as long.
     double acceptedMs_ = 0;
     bool authenticated_ = false;
+    bool awaitsCommit_ = false; // the answer holds once the batch is written
+
 };
 
 } // namespace intake

@@ -95,6 +95,7 @@ struct HttpServer::Shared {
     QMutex mutex;
     quint64 nextId = 1;
     QHash<quint64, Exchange*> suspended; // handed over, not yet answered
+    QList<quint64> arrived; // handed over, not yet taken by the session's thread
     QSet<quint64> closing; // answered 503 by close(), not yet sent
     QHash<MHD_Connection*, Connection> connections;
     QByteArray log; // the library's messages while starting
@@ -191,16 +192,22 @@ struct Callbacks {
             ex->request.fields.insert(QString::fromUtf8(it.key()), QString::fromUtf8(it.value()));
         ex->fields.clear();
         ex->handedOver = true;
+        // Suspended before the session's thread can see it, which may resume it at once.
+        MHD_suspend_connection(connection);
+        bool first = false;
         {
             QMutexLocker lock(&shared->mutex);
             ex->id = shared->nextId++;
             shared->suspended.insert(ex->id, ex);
             shared->connections[connection].waiting = true;
+            first = shared->arrived.isEmpty();
+            shared->arrived.append(ex->id);
         }
-        MHD_suspend_connection(connection);
-        HttpServer* server = shared->server;
-        const quint64 id = ex->id;
-        QMetaObject::invokeMethod(server, [server, id] { server->answer(id); }, Qt::QueuedConnection);
+        // One call asked of the session's thread for all the requests arriving until it runs.
+        if (first) {
+            HttpServer* server = shared->server;
+            QMetaObject::invokeMethod(server, [server] { server->drain(); }, Qt::QueuedConnection);
+        }
         return MHD_YES;
     }
 
@@ -337,6 +344,7 @@ void HttpServer::close()
         QMutexLocker lock(&shared_->mutex);
         waiting = shared_->suspended.values();
         shared_->suspended.clear();
+        shared_->arrived.clear();
         for (const Exchange* ex : std::as_const(waiting))
             shared_->closing.insert(ex->id);
     }
@@ -377,21 +385,30 @@ int HttpServer::connectionCount() const
     return int(shared_->connections.size());
 }
 
-void HttpServer::answer(quint64 id)
+void HttpServer::drain()
 {
-    HttpRequest request;
+    QList<quint64> ids;
+    QList<HttpRequest> requests;
     {
         QMutexLocker lock(&shared_->mutex);
-        Exchange* ex = shared_->suspended.value(id);
-        if (!ex)
-            return; // closed meanwhile
-        request = ex->request; // the library's thread leaves a suspended exchange alone
+        for (const quint64 id : std::exchange(shared_->arrived, {})) {
+            // The library's thread leaves a suspended exchange alone; one closed meanwhile is gone.
+            if (const Exchange* ex = shared_->suspended.value(id)) {
+                ids << id;
+                requests << ex->request;
+            }
+        }
     }
-    const HttpAnswer a = handler_(request);
-    if (a.delayMs > 0)
-        QTimer::singleShot(a.delayMs, this, [this, id, a] { resume(id, a); });
-    else
-        resume(id, a);
+    if (ids.isEmpty())
+        return;
+    const QList<HttpAnswer> answers = handler_(requests);
+    for (qsizetype i = 0; i < ids.size(); ++i) {
+        const HttpAnswer a = i < answers.size() ? answers.at(i) : HttpEndpoints::unavailable(QStringLiteral("No answer"));
+        if (a.delayMs > 0)
+            QTimer::singleShot(a.delayMs, this, [this, id = ids.at(i), a] { resume(id, a); });
+        else
+            resume(ids.at(i), a);
+    }
 }
 
 void HttpServer::resume(quint64 id, const HttpAnswer& answer)

@@ -13,10 +13,11 @@ struct MHD_Daemon;
 namespace intake {
 
 // The HTTP listener on libmicrohttpd. The library reads and parses the requests on a thread of its
-// own; each whole request is handed to this object's thread (the session's) with its connection
-// suspended, answered there by the handler, then the connection resumed with the answer. The
-// library's thread never waits on the session's, so closing cannot deadlock: the requests still
-// waiting are answered 503 first.
+// own; each whole request waits, its connection suspended, for this object's thread (the
+// session's), which takes every request waiting at that moment in one go and hands them to the
+// handler together (so that their pages are made durable by one write), then resumes each
+// connection with its answer. The library's thread never waits on the session's, so closing cannot
+// deadlock: the requests still waiting are answered 503 first.
 //
 // Limits: connections (maxConnections(); the process's open-file limit raised to fit), a
 // connection idle for idleTimeout() seconds is closed, so is one whose request is not whole within
@@ -26,7 +27,8 @@ class HttpServer : public QObject {
     Q_OBJECT
 
 public:
-    using Handler = std::function<HttpAnswer(const HttpRequest&)>;
+    // The answers to the requests, one for each, in their order.
+    using Handler = std::function<QList<HttpAnswer>(const QList<HttpRequest>&)>;
 
     static constexpr int kMaxConnections = 2000;
     static constexpr int kIdleSeconds = 15;
@@ -55,7 +57,8 @@ public:
     struct Exchange;
 
 private:
-    void answer(quint64 id);
+    // Answers every request waiting.
+    void drain();
     void resume(quint64 id, const HttpAnswer& answer);
     void enforceDeadline();
 

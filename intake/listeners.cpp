@@ -96,7 +96,7 @@ QStringList Listeners::start(const config::IntakeSettings& settings)
     }
     if (settings.httpPort != 0) {
         http_ = std::make_unique<HttpServer>(
-            [this](const HttpRequest& request) { return endpoints_->answer(request); }, settings.maxBody);
+            [this](const QList<HttpRequest>& requests) { return endpoints_->answer(requests); }, settings.maxBody);
         QString fault = address.isNull() ? QStringLiteral("%1 is not an address").arg(settings.listen) : tls.fault;
         if (fault.isEmpty()) {
             // The library reads the PEM texts as C strings.

@@ -1,5 +1,7 @@
 #include "intake/ratelimit.h"
 
+#include <algorithm>
+
 namespace intake {
 
 namespace {
@@ -34,6 +36,14 @@ void RateLimit::count(const QString& source, const QDateTime& now)
 {
     const qint64 ms = now.toMSecsSinceEpoch();
     window(source, ms).push_back(ms);
+}
+
+void RateLimit::uncount(const QString& source, const QDateTime& now)
+{
+    std::deque<qint64>& starts = starts_[source.toLower()];
+    const auto it = std::find(starts.rbegin(), starts.rend(), now.toMSecsSinceEpoch());
+    if (it != starts.rend())
+        starts.erase(std::next(it).base());
 }
 
 } // namespace intake

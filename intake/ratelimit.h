@@ -17,6 +17,8 @@ public:
     int retryAfter(const QString& source, int perMinute, const QDateTime& now);
     // A page of `source` started at `now`.
     void count(const QString& source, const QDateTime& now);
+    // Takes back a start counted at `now` (its page was not queued after all).
+    void uncount(const QString& source, const QDateTime& now);
 
 private:
     // Drops the starts of `source` a minute old or older at `now`.

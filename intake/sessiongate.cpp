@@ -37,6 +37,16 @@ Queued refusedWith(Queued::Outcome outcome, const QString& reason)
     return answer;
 }
 
+Queued& queuedOf(Queued& answer)
+{
+    return answer;
+}
+
+Queued& queuedOf(AlertAnswer& answer)
+{
+    return answer.queued;
+}
+
 // A recipient as a program typed it, quoted in an answer: one line, bounded.
 QString quoted(const QString& typed)
 {
@@ -121,9 +131,66 @@ QString SessionGate::resolveRecipient(const QString& typed)
     }
 }
 
+void SessionGate::beginBatch()
+{
+    Batch batch;
+    batch.sendQueueStart = desk_.SendMsgs().rowCount();
+    batch_ = std::move(batch);
+}
+
+QString SessionGate::commitBatch()
+{
+    if (!batch_)
+        return {};
+    Batch batch = std::move(*batch_);
+    batch_.reset();
+    // One write makes every page of the batch durable; a batch that queued nothing has nothing to
+    // make durable.
+    const QString failure = batch.pages.isEmpty() ? QString() : desk_.pendingFile().writeNow();
+    if (!failure.isEmpty()) {
+        takeBack(batch, failure);
+        return failure;
+    }
+    for (const QString& line : std::as_const(batch.said))
+        services_.say(line);
+    return {};
+}
+
+void SessionGate::takeBack(Batch& batch, const QString& failure)
+{
+    // The program is told to try again: a page of the batch sent now would then go twice. Nothing
+    // ran between the batch's first page and its commit, so its pages are the end of the queue.
+    store::TMemTable& sendQueue = desk_.SendMsgs();
+    while (sendQueue.rowCount() > batch.sendQueueStart) {
+        sendQueue.last();
+        sendQueue.deleteRow();
+    }
+    for (const core::Page& page : std::as_const(batch.pages))
+        desk_.outcomes().setAll(page, core::kRefused);
+    for (const QString& line : std::as_const(batch.said))
+        services_.say(line + QStringLiteral(": not queued: ") + failure);
+    try {
+        while (!batch.undo.isEmpty())
+            batch.undo.takeLast()();
+    } catch (const store::StoreError& e) {
+        services_.say(QStringLiteral("The alerts of a batch not queued could not be taken back: ") + e.message());
+    }
+}
+
+template <typename Call> auto SessionGate::inBatch(Call call)
+{
+    if (batch_)
+        return call();
+    beginBatch();
+    auto answer = call();
+    if (const QString failure = commitBatch(); !failure.isEmpty() && queuedOf(answer).awaitsCommit())
+        queuedOf(answer) = refusedWith(Queued::Outcome::Unavailable, failure);
+    return answer;
+}
+
 Queued SessionGate::submit(const Source& source, const PageRequest& request)
 {
-    return submitNoting(source, request, nullptr);
+    return inBatch([&] { return submitNoting(source, request, nullptr); });
 }
 
 Queued SessionGate::submitNoting(const Source& source, const PageRequest& request, QString* pages)
@@ -154,8 +221,11 @@ Queued SessionGate::submitNoting(const Source& source, const PageRequest& reques
         const Queued answer = request.holdUntil.isValid() && request.holdUntil > moment
             ? schedule(source, items, request.text, request.holdUntil)
             : queue(source, items, request.text, pages);
-        if (answer.accepted())
+        if (answer.accepted()) {
             rate_.count(source.name, moment);
+            if (batch_)
+                batch_->undo << [this, name = source.name, moment] { rate_.uncount(name, moment); };
+        }
         return answer;
     } catch (const store::StoreError& e) {
         return refusedWith(Queued::Outcome::Unavailable, e.message());
@@ -198,19 +268,14 @@ Queued SessionGate::queue(const Source& source, const QStringList& items, const 
             rows << row;
         }
     }
-    if (failure.isEmpty() && !queued.isEmpty())
-        failure = desk_.pendingFile().writeNow();
     if (!failure.isEmpty()) {
-        // Nothing of the request stays queued: the program is told to try again, and a page sent
-        // now would then go twice.
-        while (sendQueue.rowCount() > before) {
-            sendQueue.last();
-            sendQueue.deleteRow();
-        }
-        for (const core::Page& page : std::as_const(queued))
-            desk_.outcomes().setAll(page, core::kRefused);
+        // Nothing of the request stays queued (the pages it queued are the end of the queue).
+        Batch own;
+        own.sendQueueStart = before;
+        own.pages = queued;
         for (const QString& item : items)
-            services_.say(fromLine(source, text, item) + QStringLiteral(": not queued: ") + failure);
+            own.said << fromLine(source, text, item);
+        takeBack(own, failure);
         return refusedWith(Queued::Outcome::Unavailable, failure);
     }
     for (const quint32 row : rows + refusedRows) {
@@ -226,8 +291,10 @@ Queued SessionGate::queue(const Source& source, const QStringList& items, const 
         return refusedWith(Queued::Outcome::Refused,
             said.isEmpty() ? QStringLiteral("Nothing could be paged") : said.join(QStringLiteral("; ")));
     }
+    // Said once the batch is on disk.
+    batch_->pages += queued;
     for (const QString& item : std::as_const(itemsQueued))
-        services_.say(fromLine(source, text, item));
+        batch_->said << fromLine(source, text, item);
     Queued answer;
     answer.outcome = Queued::Outcome::Queued;
     answer.statusRows = rows;
@@ -258,7 +325,7 @@ AlertAnswer SessionGate::alert(const Source& source, const AlertEvent& event)
             return answer;
         }
         openTables();
-        return event.action == AlertAction::Trigger ? trigger(source, event) : settle(source, event);
+        return inBatch([&] { return event.action == AlertAction::Trigger ? trigger(source, event) : settle(source, event); });
     } catch (const store::StoreError& e) {
         AlertAnswer answer;
         answer.dedupKey = event.dedupKey;
@@ -276,9 +343,11 @@ AlertAnswer SessionGate::trigger(const Source& source, const AlertEvent& event)
     const QDateTime moment = now();
     if (std::optional<AlertRow> open = book.latest(key, source.name); open && open->state != kResolved) {
         // The same alert again while it is open: counted, nobody paged again.
+        const AlertRow before = *open;
         open->count += 1;
         open->last = moment;
         book.update(*open);
+        keepUndo(before);
         answer.state = open->state;
         answer.count = open->count;
         answer.duplicate = true;
@@ -305,6 +374,8 @@ AlertAnswer SessionGate::trigger(const Source& source, const AlertEvent& event)
         return answer;
     }
     book.update(row);
+    if (batch_)
+        batch_->undo << [this, recNo = row.recNo] { AlertBook(*alerts_).remove(recNo); };
     answer.state = row.state;
     answer.count = row.count;
     return answer;
@@ -328,6 +399,7 @@ AlertAnswer SessionGate::settle(const Source& source, const AlertEvent& event)
     row->state = event.action == AlertAction::Acknowledge ? kAcked : kResolved;
     row->last = now();
     book.update(*row);
+    keepUndo(before);
     answer.state = row->state;
     // The resolution goes where the alert went, when it went anywhere.
     if (event.action == AlertAction::Resolve && !before.pages.isEmpty()) {
@@ -343,6 +415,12 @@ AlertAnswer SessionGate::settle(const Source& source, const AlertEvent& event)
         }
     }
     return answer;
+}
+
+void SessionGate::keepUndo(const AlertRow& before)
+{
+    if (batch_)
+        batch_->undo << [this, before] { AlertBook(*alerts_).update(before); };
 }
 
 bool SessionGate::owns(const Source& source, quint32 row)

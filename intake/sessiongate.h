@@ -1,6 +1,7 @@
 #pragma once
 
 #include "compose/preparation.h"
+#include "core/page.h"
 #include "intake/alertbook.h"
 #include "intake/gate.h"
 #include "intake/ratelimit.h"
@@ -9,9 +10,11 @@
 #include <QDateTime>
 #include <QJsonArray>
 #include <QMap>
+#include <QList>
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace core {
 class Desk;
@@ -49,6 +52,8 @@ public:
     Queued submit(const Source& source, const PageRequest& request) override;
     AlertAnswer alert(const Source& source, const AlertEvent& event) override;
     QJsonObject status(const Source& source, const QString& dedupKey, quint32 row) override;
+    void beginBatch() override;
+    QString commitBatch() override;
 
     // The status line of an intake page: "From monitoring (HTTP): [FIRING:1] Disk full on db1 →
     // Group: Night Shift".
@@ -62,12 +67,26 @@ private:
     QString unavailableReason();
     // submit(); `pages` (when given) gets the LOGREC of what it queued.
     Queued submitNoting(const Source& source, const PageRequest& request, QString* pages);
-    // The pages of `text` to every item queued, the pending file written; or nothing queued.
+    // What the open batch did, taken back when its commit fails.
+    struct Batch {
+        int sendQueueStart = 0; // the send queue's rows before it
+        QList<core::Page> pages; // queued by it
+        QStringList said; // the status lines of its pages, said once they are on disk
+        QList<std::function<void()>> undo; // its changes of ALERTS and of the rate, newest last
+    };
+    // Runs `call` (a Queued or an AlertAnswer) inside the open batch, or inside a batch of its own
+    // committed after it: its answer says Unavailable when that commit fails.
+    template <typename Call> auto inBatch(Call call);
+    // Takes the batch's pages out of the send queue, marks their rows REFUSED and undoes its changes.
+    void takeBack(Batch& batch, const QString& failure);
+    // The pages of `text` to every item queued into the batch; or nothing queued.
     Queued queue(const Source& source, const QStringList& items, const QString& text, QString* pages);
     // A scheduled record for every item, due at `at`.
     Queued schedule(const Source& source, const QStringList& items, const QString& text, const QDateTime& at);
     AlertAnswer trigger(const Source& source, const AlertEvent& event);
     AlertAnswer settle(const Source& source, const AlertEvent& event);
+    // The batch puts `before` back over its record when its commit fails.
+    void keepUndo(const AlertRow& before);
     // Whether DLVSTAT row `row` is one of `source`'s pages.
     bool owns(const Source& source, quint32 row);
     QJsonArray rowsJson(const QList<quint32>& rows);
@@ -82,6 +101,7 @@ private:
     // The DLVSTAT rows of this run's pages and the source that asked for each (an alert's rows are
     // found through ALERTS at any time).
     QMap<quint32, QString> rowSources_;
+    std::optional<Batch> batch_;
     static constexpr qsizetype kRowsKept = 100000;
 };
 
