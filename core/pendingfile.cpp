@@ -16,15 +16,24 @@ namespace core {
 
 namespace {
 
-// Appends every stored row of `from` to `to` with the fields a move between the queues copies,
-// without moving `from`'s current row.
-// The rows of `from` at the end of `to`, with the fields named.
-void appendRows(const TMemTable& from, TMemTable& to, const QStringList& fields)
+// The rows of `from` at the end of `to`, with the fields named, without moving `from`'s current row.
+// With `known` (the rows of `to` made of rows of `from` before), a row met before is appended as it
+// was made then; `kept` gets what this call made.
+void appendRows(const TMemTable& from, TMemTable& to, const QStringList& fields,
+    const QHash<QByteArray, QByteArray>* known = nullptr, QHash<QByteArray, QByteArray>* kept = nullptr)
 {
     QList<int> columns;
     for (const QString& name : fields)
         columns << from.fieldIndex(name);
     for (int row = 0; row < from.rowCount(); ++row) {
+        const QByteArray image = kept ? from.rowImage(row) : QByteArray();
+        if (known) {
+            if (const auto made = known->constFind(image); made != known->cend()) {
+                to.appendImage(*made);
+                kept->insert(image, *made);
+                continue;
+            }
+        }
         to.append();
         for (int c = 0; c < columns.size(); ++c) {
             const QVariant value = from.value(row, columns[c]);
@@ -38,14 +47,36 @@ void appendRows(const TMemTable& from, TMemTable& to, const QStringList& fields)
                 to.setFieldText(fields[c], value.toString());
         }
         to.post();
+        if (kept)
+            kept->insert(image, to.rowImage(to.rowCount() - 1));
     }
+}
+
+// The fingerprints of the file's rows, those of rows met before taken from `cache`, which then
+// keeps the rows of this file only.
+QList<QByteArray> fingerprintsOf(const TMemTable& file, PendingRowCache* cache)
+{
+    if (!cache)
+        return DeliveryMarks::fingerprints(file);
+    QHash<QByteArray, QByteArray> prints;
+    QList<QByteArray> out;
+    out.reserve(file.rowCount());
+    for (int row = 0; row < file.rowCount(); ++row) {
+        const QByteArray image = file.rowImage(row);
+        QByteArray print = cache->prints.value(image);
+        if (print.isEmpty())
+            print = DeliveryMarks::fingerprint(pageAt(file, row));
+        prints.insert(image, print);
+        out << print;
+    }
+    cache->prints = std::move(prints);
+    return out;
 }
 
 } // namespace
 
-void writePendingFile(
-    const TMemTable& pendingMsgs, const TMemTable& sendMsgs, const QString& path, const DeliveryMarks* marks,
-    PageNotes* notes)
+void writePendingFile(const TMemTable& pendingMsgs, const TMemTable& sendMsgs, const QString& path,
+    const DeliveryMarks* marks, PageNotes* notes, PendingRowCache* cache)
 {
     TMemTable file;
     file.setFieldDefinitions(pendingQueueFields());
@@ -55,14 +86,19 @@ void writePendingFile(
     QStringList allFields;
     for (const store::MemFieldDef& field : pendingMsgs.fields())
         allFields << field.name;
-    appendRows(pendingMsgs, file, allFields);
-    appendRows(sendMsgs, file, movedPageFields());
+    PendingRowCache made;
+    appendRows(pendingMsgs, file, allFields, cache ? &cache->fromPending : nullptr, cache ? &made.fromPending : nullptr);
+    appendRows(sendMsgs, file, movedPageFields(), cache ? &cache->fromSend : nullptr, cache ? &made.fromSend : nullptr);
+    if (cache) {
+        cache->fromPending = std::move(made.fromPending);
+        cache->fromSend = std::move(made.fromSend);
+    }
     file.saveToFile(path);
 
     // Beside it, the marks of the pages that may have been delivered and the notes of its pages
     // (carrier, log record); neither, no side file.
     const QString side = DeliveryMarks::sideFilePath(path);
-    const QList<QByteArray> prints = marks || notes ? DeliveryMarks::fingerprints(file) : QList<QByteArray>();
+    const QList<QByteArray> prints = marks || notes ? fingerprintsOf(file, cache) : QList<QByteArray>();
     QByteArray text = marks ? marks->textFor(prints) : QByteArray();
     if (notes)
         text += notes->textFor(prints);
@@ -137,7 +173,7 @@ QString PendingFile::writeNow()
 {
     asked_ = false;
     try {
-        writePendingFile(pendingMsgs_, sendMsgs_, path_, marks_, notes_);
+        writePendingFile(pendingMsgs_, sendMsgs_, path_, marks_, notes_, &cache_);
     } catch (const store::StoreError& e) {
         return e.message();
     }

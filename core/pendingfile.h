@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -13,6 +15,16 @@ namespace core {
 class DeliveryMarks;
 class PageNotes;
 
+// What the rewrites of one pending file learn of its rows, so that a row written before costs a
+// lookup and not a conversion: the file's row image made of a queue row's image (one table each, as
+// their layouts differ), and the fingerprint of a file's row image. A row image is all a row holds
+// (the queues have no blobs), so a row met again converts to what it converted to before.
+struct PendingRowCache {
+    QHash<QByteArray, QByteArray> fromPending;
+    QHash<QByteArray, QByteArray> fromSend;
+    QHash<QByteArray, QByteArray> prints;
+};
+
 // Writes the pending file whole: the pending rows, then the pages still waiting in the send queue,
 // all in the pending queue's layout, atomically (a temporary file renamed over the old one). The
 // next start loads every one of them into the pending queue, so a page waiting to be sent comes
@@ -20,9 +32,10 @@ class PageNotes;
 // Throws store::StoreError on failure.
 // With `marks`, the pages that may have been delivered are named in its side file beside it; with
 // `notes`, the notes of its pages (carrier, log record), and once the file is written the notes of
-// pages no longer in it are forgotten.
+// pages no longer in it are forgotten. With `cache`, rows met before are taken from it, and it keeps
+// the rows of this file only.
 void writePendingFile(const store::TMemTable& pendingMsgs, const store::TMemTable& sendMsgs, const QString& path,
-    const DeliveryMarks* marks = nullptr, PageNotes* notes = nullptr);
+    const DeliveryMarks* marks = nullptr, PageNotes* notes = nullptr, PendingRowCache* cache = nullptr);
 
 // Keeps the pending file current while the desk runs, so that a kill or a power cut loses no page:
 // every change of either queue (a row added, removed or changed, a reload) asks for one rewrite,
@@ -78,6 +91,7 @@ private:
     QTimer retry_;
     const DeliveryMarks* marks_ = nullptr;
     PageNotes* notes_ = nullptr;
+    PendingRowCache cache_;
 };
 
 } // namespace core

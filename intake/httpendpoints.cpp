@@ -101,8 +101,9 @@ QList<HttpAnswer> HttpEndpoints::answer(const QList<HttpRequest>& requests)
     for (qsizetype i = 0; i < answers.size(); ++i) {
         if (!failure.isEmpty() && taken[i].awaitsCommit)
             answers[i] = unavailable(failure);
+        const double ms = double(end - taken[i].started);
         if (taken[i].authenticated)
-            acceptedMs_ = acceptedMs_ == 0 ? double(end - taken[i].started) : acceptedMs_ * 0.9 + double(end - taken[i].started) * 0.1;
+            acceptedMs_ = acceptedMs_ == 0 ? ms : acceptedMs_ * 0.9 + ms * 0.1;
     }
     for (qsizetype i = 0; i < answers.size(); ++i) {
         if (!taken[i].authenticated && answers[i].status == 401)

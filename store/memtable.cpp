@@ -331,6 +331,22 @@ void TMemTable::deleteRow()
     emit currentRowChanged(d->current);
 }
 
+void TMemTable::appendImage(const QByteArray& image)
+{
+    if (!isOpen())
+        throw StoreError(ClosedText);
+    if (image.size() != rowSize() || !d->blobFields.empty())
+        throw StoreError(QStringLiteral("A row image must be of the table's layout, which must have no blobs"));
+    endEdit(*this);
+    const int row = rowCount();
+    emit rowsAboutToBeInserted(row, row);
+    d->rows.push_back(Impl::Row { image, {} });
+    d->current = row;
+    d->eof = d->bof = false;
+    emit rowsInserted(row, row);
+    emit currentRowChanged(d->current);
+}
+
 bool TMemTable::isModified() const
 {
     return d->modified;

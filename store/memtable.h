@@ -98,6 +98,9 @@ public:
     QVariant value(int row, int field) const;
     // The stored image of a row (slots and bookkeeping), as the file holds it.
     QByteArray rowImage(int row) const;
+    // Appends a row given whole as its image (rowImage() of a table of this layout), without an
+    // edit; the table must have no blob-like fields.
+    void appendImage(const QByteArray& image);
 
     // Reads a table file. The table must be closed ("Cannot perform this operation on an open
     // dataset"). At the file's data section the definitions read from the file replace the table's

@@ -257,6 +257,12 @@ QByteArray TMemTable::saveToBytes()
     line(QStringLiteral("[DATA]"));
     char word[4];
     qToLittleEndian<qint32>(static_cast<qint32>(d->rows.size()), word);
+    // Room for the rows made once: appending them one by one would move the bytes so far each time.
+    qsizetype blobBytes = 0;
+    for (const Impl::Row& row : d->rows)
+        for (const QByteArray& blob : row.blobs)
+            blobBytes += 4 + blob.size();
+    out.reserve(out.size() + 4 + qsizetype(d->rows.size()) * d->rowSize() + 8 + blobBytes);
     out.append(word, 4);
     for (const Impl::Row& row : d->rows)
         out += row.image;

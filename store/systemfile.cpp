@@ -34,8 +34,9 @@ QString writeWholeFile(const QString& path, const QByteArray& bytes)
         file.cancelWriting();
         return failure;
     }
-    // What the system holds in its caches reaches the disk before the rename makes it the file.
-    if (::fsync(file.handle()) != 0) {
+    // What the system holds in its caches reaches the disk before the rename makes it the file: the
+    // data and what reading it back needs (its size); the file's times are not waited for.
+    if (::fdatasync(file.handle()) != 0) {
         const QString reason = errnoText(errno);
         file.cancelWriting();
         return reason;

@@ -7,6 +7,9 @@
 #include "httpclient.h"
 #include "intakerun.h"
 
+#include "store/memtable.h"
+
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QProcess>
 #include <QSslCertificate>
@@ -14,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <atomic>
 #include <thread>
 
 using namespace intaketest;
@@ -49,6 +53,50 @@ QByteArray raw(quint16 port, const QByteArray& request, int ms = 5000)
     client.socket.write(request);
     client.waitClosed(ms);
     return client.buffer + client.socket.readAll();
+}
+
+// `count` pages POSTed at once, each from a thread of its own on a connection of its own: for each,
+// its status and whether its text was in the pending file at `pendingPath` (read from disk by a
+// fresh table) as its answer arrived. The session's thread is held busy meanwhile, so that they all
+// wait for it together.
+QList<std::pair<int, bool>> burst(
+    quint16 port, const QByteArray& token, const QString& pendingPath, const QString& tag, int count)
+{
+    QList<std::pair<int, bool>> results(count);
+    std::atomic<int> done { 0 };
+    std::vector<std::thread> clients;
+    for (int i = 0; i < count; ++i) {
+        clients.emplace_back([&, i] {
+            const QByteArray text = tag.toUtf8() + ' ' + QByteArray::number(i);
+            const QByteArray body = R"({"to":"1001","text":")" + text + R"("})";
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, port);
+            if (!socket.waitForConnected(5000)) {
+                ++done;
+                return;
+            }
+            socket.write("POST /v1/page HTTP/1.1\r\nHost: x\r\nConnection: close\r\nAuthorization: Bearer " + token
+                + "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+            QByteArray answer;
+            while (!answer.contains("\r\n") && socket.waitForReadyRead(10000))
+                answer += socket.readAll();
+            bool onDisk = false;
+            store::TMemTable file;
+            try {
+                file.loadFromFile(pendingPath);
+                for (file.first(); !file.eof() && !onDisk; file.next())
+                    onDisk = file.fieldText(QStringLiteral("MessageToSend")) == QString::fromUtf8(text);
+            } catch (const std::exception&) {
+            }
+            results[i] = { answer.mid(9, 3).toInt(), onDisk };
+            ++done;
+        });
+    }
+    QThread::msleep(300);
+    (void)QTest::qWaitFor([&] { return done == count; }, 20000);
+    for (std::thread& client : clients)
+        client.join();
+    return results;
 }
 
 } // namespace
@@ -309,6 +357,32 @@ private slots:
         QCOMPARE(http.post(QStringLiteral("/v1/page"), R"({"text":"Still here"})", intake_->httpToken).status, 202);
         QVERIFY(intake_->waitPaged(2));
         QCOMPARE(intake_->outcomes().size(), 2);
+    }
+
+    // Requests that arrive together share one write of the pending file: when it fails, every one
+    // is answered 503 and nothing of them stays queued (their rows say REFUSED); once it can be
+    // written, every one is answered 202 and its page is on disk as its answer arrives.
+    void concurrentRequestsShareOneWrite()
+    {
+        intake_->run = std::make_unique<testsupport::SessionRun>(intake_->dir.path());
+        testsupport::SessionRun& run = *intake_->run;
+        run.deskSession.clock = [] { return QDateTime::currentDateTime(); };
+        core::PendingFile& pending = run.desk().pendingFile();
+        const QString path = QFileInfo(pending.path()).absoluteFilePath();
+        const int count = 20;
+
+        pending.setPath(intake_->dir.filePath(QStringLiteral("missing/PendMsgs")));
+        for (const auto& [status, onDisk] : burst(intake_->httpPort, intake_->httpToken, path, QStringLiteral("Lost"), count))
+            QCOMPARE(status, 503);
+        QVERIFY(run.desk().SendMsgs().isEmpty());
+        QCOMPARE(intake_->outcomes(), QStringList(count, QStringLiteral("Alice|1001|REFUSED")));
+
+        pending.setPath(path);
+        for (const auto& [status, onDisk] : burst(intake_->httpPort, intake_->httpToken, path, QStringLiteral("Kept"), count)) {
+            QCOMPARE(status, 202);
+            QVERIFY(onDisk);
+        }
+        QCOMPARE(run.desk().SendMsgs().rowCount(), count);
     }
 
     // A refused token is answered no sooner than an accepted request takes.

@@ -253,6 +253,44 @@ private slots:
         QCOMPARE(statusRows(), (QStringList { "Alice Demo|1001|REFUSED", "Bob Demo|10027|REFUSED" }));
     }
 
+    // A batch whose one write fails: nothing of it stays queued, its rows say REFUSED, the alert it
+    // opened is gone and the one it counted again counts as before, so that the retry pages.
+    void failedBatchIsTakenBack()
+    {
+        seed();
+        SessionRun r(dir_->path());
+        intake::Gate& gate = r.deskSession.gate();
+        const intake::Source monitoring = source(r);
+        intake::AlertEvent db1;
+        db1.dedupKey = QStringLiteral("db1/disk");
+        db1.summary = QStringLiteral("Disk full on db1");
+        db1.recipient = QStringLiteral("Alice Demo");
+        intake::AlertEvent db2 = db1;
+        db2.dedupKey = QStringLiteral("db2/disk");
+        db2.summary = QStringLiteral("Disk full on db2");
+        QCOMPARE(gate.alert(monitoring, db1).queued.outcome, Queued::Outcome::Queued);
+
+        const QString pendingPath = r.desk().pendingFile().path();
+        r.desk().pendingFile().setPath(dir_->filePath(QStringLiteral("missing/PendMsgs")));
+        gate.beginBatch();
+        QCOMPARE(gate.alert(monitoring, db1).count, 2);
+        QCOMPARE(gate.alert(monitoring, db2).queued.outcome, Queued::Outcome::Queued);
+        QCOMPARE(gate.submit(monitoring, request(QStringLiteral("Call in"), { QStringLiteral("Bob Demo") })).outcome,
+            Queued::Outcome::Queued);
+        QVERIFY(!gate.commitBatch().isEmpty());
+        QCOMPARE(r.desk().SendMsgs().rowCount(), 1);
+        QCOMPARE(statusRows(),
+            (QStringList { "Alice Demo|1001|WAITING", "Alice Demo|1001|REFUSED", "Bob Demo|10027|REFUSED" }));
+        using namespace store::alerts;
+        QCOMPARE(rows(QStringLiteral("ALERTS.DBF"), { Summary, Count }), QStringList { "Disk full on db1|1" });
+
+        r.desk().pendingFile().setPath(pendingPath);
+        const intake::AlertAnswer retried = gate.alert(monitoring, db2);
+        QCOMPARE(retried.queued.outcome, Queued::Outcome::Queued);
+        QVERIFY(!retried.duplicate);
+        QCOMPARE(pendingNames(), (QStringList { "Alice Demo", "Alice Demo" }));
+    }
+
     // Through the simulator: a trigger pages once however often it comes (COUNT counts), an
     // acknowledgement pages nobody, the resolution pages "RESOLVED: ..." to the same recipient, and
     // a trigger after it opens a new alert that pages again. The status shows the outcomes, to
