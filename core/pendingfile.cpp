@@ -121,7 +121,11 @@ PendingFile::PendingFile(TMemTable& pendingMsgs, TMemTable& sendMsgs, const QStr
         connect(queue, &TMemTable::rowsInserted, this, &PendingFile::changed);
         connect(queue, &TMemTable::rowsRemoved, this, &PendingFile::changed);
         connect(queue, &TMemTable::rowChanged, this, &PendingFile::changed);
-        connect(queue, &TMemTable::reset, this, &PendingFile::changed);
+        // A queue loaded anew may have another layout: its rows are converted afresh.
+        connect(queue, &TMemTable::reset, this, [this] {
+            cache_ = {};
+            changed();
+        });
     }
     retry_.setSingleShot(true);
     retry_.setInterval(60 * 1000);
