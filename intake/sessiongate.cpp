@@ -179,12 +179,41 @@ void SessionGate::takeBack(Batch& batch, const QString& failure)
 
 template <typename Call> auto SessionGate::inBatch(Call call)
 {
-    if (batch_)
-        return call();
-    beginBatch();
-    auto answer = call();
-    if (const QString failure = commitBatch(); !failure.isEmpty() && queuedOf(answer).awaitsCommit())
-        queuedOf(answer) = refusedWith(Queued::Outcome::Unavailable, failure);
+    const bool own = !batch_;
+    if (own)
+        beginBatch();
+    // A call that throws is answered Unavailable by its caller: what it added to the batch goes.
+    Batch added;
+    added.sendQueueStart = desk_.SendMsgs().rowCount();
+    const qsizetype pages = batch_->pages.size();
+    const qsizetype said = batch_->said.size();
+    const qsizetype undo = batch_->undo.size();
+    const auto takeBackAdded = [&](const QString& failure) {
+        added.pages = batch_->pages.mid(pages);
+        added.said = batch_->said.mid(said);
+        added.undo = batch_->undo.mid(undo);
+        batch_->pages.resize(pages);
+        batch_->said.resize(said);
+        batch_->undo.resize(undo);
+        takeBack(added, failure);
+        if (own)
+            batch_.reset();
+    };
+    auto answer = [&] {
+        try {
+            return call();
+        } catch (const store::StoreError& e) {
+            takeBackAdded(e.message());
+            throw;
+        } catch (...) {
+            takeBackAdded(QStringLiteral("The tables could not be written"));
+            throw;
+        }
+    }();
+    if (own) {
+        if (const QString failure = commitBatch(); !failure.isEmpty() && queuedOf(answer).awaitsCommit())
+            queuedOf(answer) = refusedWith(Queued::Outcome::Unavailable, failure);
+    }
     return answer;
 }
 
