@@ -137,6 +137,8 @@ void PageNotes::load(const QString& sideFilePath)
 QByteArray PageNotes::textFor(const QList<QByteArray>& fingerprints) const
 {
     QByteArray text;
+    // A line is some 80 bytes and more: room made once rather than the text moved as it grows.
+    text.reserve(fingerprints.size() * 96);
     QHash<QByteArray, int> written;
     for (const QByteArray& print : fingerprints) {
         const auto found = notes_.constFind(print);
