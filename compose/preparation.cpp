@@ -550,6 +550,11 @@ bool MessagePreparation::takeIncomingFile()
                                 .arg(shownFolder));
         return false;
     }
+    if (incomingPendingFault_) {
+        if (!desk_.pendingFile().writeNow().isEmpty())
+            return false;
+        incomingPendingFault_ = false;
+    }
     const QStringList names = QDir(folder).entryList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     QSet<QString> present;
@@ -741,6 +746,7 @@ MessagePreparation::Intake MessagePreparation::keepIncomingPages(
         for (const core::Page& page : pages)
             desk_.outcomes().setAll(page, core::kRefused);
         releaseIncoming(file);
+        incomingPendingFault_ = true;
         const QString said = QStringLiteral("The message of %1 waits: %2").arg(file.shown, failure);
         if (incomingSaid_.value(QString()) != said) {
             incomingSaid_.insert(QString(), said);

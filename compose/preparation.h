@@ -152,6 +152,9 @@ private:
     // The same for the incoming/ folder, by file identity (the folder's own faults under an empty
     // one); files that have left it are forgotten at each look.
     QHash<QString, QString> incomingSaid_;
+    // An incoming file's pages could not be kept in the pending file: until a write succeeds no
+    // further file is taken (each attempt would leave a refused outcome row behind).
+    bool incomingPendingFault_ = false;
     // Where a reported preparation gathers what it did; null otherwise.
     PreparedPages* reported_ = nullptr;
 };

@@ -126,6 +126,29 @@ private slots:
         QVERIFY(left().isEmpty());
     }
 
+    // A page goes at most once: while the pending file cannot be written the file waits under its
+    // own name, said once, and is paged once it can be; a file a stopped desk had claimed is said,
+    // never paged.
+    void pageGoesAtMostOnce()
+    {
+        QVERIFY(drop(QStringLiteral(".left.taken"), "Alice\n\nLeft behind\n"));
+        QVERIFY(drop(QStringLiteral("waits"), "Alice\n\nWaits\n"));
+        core::PendingFile& pending = intake_->open().desk().pendingFile();
+        const QString path = pending.path();
+        pending.setPath(intake_->dir.filePath(QStringLiteral("missing/PendMsgs")));
+        QTest::qWait(500);
+        QVERIFY(intake_->run->desk().SendMsgs().isEmpty());
+        QCOMPARE(left(), QStringList({ QStringLiteral(".left.taken"), QStringLiteral("waits") }));
+        QCOMPARE(said().count(QStringLiteral("The message of incoming/waits waits")), 1);
+        QCOMPARE(said().count(QStringLiteral("incoming/.left.taken was being taken when the desk stopped")), 1);
+        pending.setPath(path);
+        QVERIFY(intake_->waitPaged(1));
+        QTest::qWait(300);
+        QCOMPARE(intake_->paged(), QStringList { QStringLiteral("1001: Waits") });
+        QCOMPARE(left(), QStringList { QStringLiteral(".left.taken") });
+        QCOMPARE(intake_->outcomes(), QStringList({ QStringLiteral("From File 1001|1001|REFUSED"), QStringLiteral("From File 1001|1001|SENT") }));
+    }
+
     // The mail server's pipe: a multipart mail with an encoded subject and a quoted-printable
     // Latin-1 part becomes one file, written whole, which the desk pages; incoming/ that cannot be
     // made is a temporary failure.
