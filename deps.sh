@@ -17,16 +17,18 @@ plimo_need_packages() {
     fi
 }
 
+# ca-certificates: a WCTP carrier over HTTPS is verified with the system's certificates.
 PLIMO_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libcurl4-openssl-dev libmicrohttpd-dev pkg-config
-                      libgl-dev fonts-dejavu-core fonts-liberation librsvg2-bin)
-# dpkg-dev, desktop-file-utils and appstream: the Debian package's test builds it and checks its
-# menu entry and metainfo. libxml2-utils (xmllint) and openssl: the WCTP suite validates its documents
+                      libgl-dev fonts-dejavu-core fonts-liberation librsvg2-bin ca-certificates)
+# dpkg-dev, file, desktop-file-utils and appstream: the Debian package's test builds it (CPack
+# finds the programs' library dependencies with file and dpkg-shlibdeps) and checks its menu entry
+# and metainfo. libxml2-utils (xmllint) and openssl: the WCTP suite validates its documents
 # against the WCTP DTD and makes a self-signed certificate for a TLS server that must be refused.
 # hylafax-server: its hfaxd is an SNPP server of another make that the SNPP client is checked against
 # (tests/paging/tst_snpppeer runs it on a loopback port with a spool of its own). hylafax-client: its
 # sendpage is a client of another make that the desk's own SNPP listener is checked against.
 PLIMO_TEST_PACKAGES=(python3 python3-dbfread python3-dbf libdbd-xbase-perl xvfb xauth poppler-utils
-                     dpkg-dev desktop-file-utils appstream libxml2-utils openssl hylafax-server
+                     dpkg-dev file desktop-file-utils appstream libxml2-utils openssl hylafax-server
                      hylafax-client)
 
 # Configures and builds into build/: optimised as released, with line tables (-g1: a backtrace or a

@@ -103,7 +103,9 @@ Page userPage(const UserPageInput& input)
 
 QStringList messageFileLines(const QByteArray& bytes)
 {
-    const QString text = store::fromCp1252(bytes);
+    static const QByteArray byteOrderMark("\xEF\xBB\xBF");
+    const QString text = bytes.startsWith(byteOrderMark) ? QString::fromUtf8(bytes.mid(byteOrderMark.size()))
+                                                         : store::fromCp1252(bytes);
     QStringList lines;
     qsizetype start = 0;
     const qsizetype size = text.size();
@@ -124,6 +126,15 @@ QStringList messageFileLines(const QByteArray& bytes)
 QString messageFromFileLines(const QStringList& lines)
 {
     return lines.mid(2, 4).join(QString());
+}
+
+QString fromLine(const QString& from, const QString& text, const QString& item)
+{
+    constexpr qsizetype kShownText = 100;
+    QString first = text.section(u'\n', 0, 0).trimmed();
+    if (first.size() > kShownText)
+        first = first.left(kShownText) + QStringLiteral("...");
+    return QStringLiteral("From %1: %2 \u2192 %3").arg(from, first, item);
 }
 
 } // namespace compose

@@ -79,11 +79,16 @@ struct UserPageInput {
 // dial string "#," and the numeric delay as the page size.
 Page userPage(const UserPageInput& input);
 
-// The lines of a message file: Windows-1252 text, lines ended by CR LF, CR alone or LF alone; a line
-// end at the very end of the file starts no further line.
+// The lines of a message file: Windows-1252 text, or UTF-8 after the byte-order mark some programs
+// put first (the mark is no part of the first line); lines ended by CR LF, CR alone or LF alone; a
+// line end at the very end of the file starts no further line.
 QStringList messageFileLines(const QByteArray& bytes);
 
 // The message of a message file: its lines 3 to 6 joined with nothing between them.
 QString messageFromFileLines(const QStringList& lines);
+
+// The status line of a page another program asked for: "From " + who asked + ": " + the first line
+// of the text (cut to 100 characters) + " \u2192 " + the recipient item.
+QString fromLine(const QString& from, const QString& text, const QString& item);
 
 } // namespace compose

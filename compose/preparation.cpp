@@ -16,12 +16,16 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QScopedValueRollback>
+#include <QSet>
 #include <QTime>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include <sys/stat.h>
 
@@ -41,6 +45,9 @@ const QString& kHostPassword = pagecomp::HostPassword;
 
 // Pages from a message file try this often, whatever the retries setting says.
 constexpr int kFileRetries = 2;
+
+// What an incoming file is renamed to, after a ".", while it is taken.
+const QString kClaimSuffix = QStringLiteral(".taken");
 
 // A text from a message file as a status line may show it: control characters become blanks and a
 // text far longer than any carrier name is cut, so that garbage cannot flood the status list.
@@ -507,53 +514,160 @@ bool MessagePreparation::ReadPageMsgFromFile()
     // Only a regular file within the bound is read, never through a link: a pipe would stall the
     // tick, a link would page a file from elsewhere. Anything else is removed unread (a link itself,
     // never what it points to) and said.
-    const store::WholeFile read = store::readWholeFile(name, kMessageFileReadLimit, false);
-    if (!read.exists) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(name).constData(), &st) != 0) {
         reportedFile_.clear();
         return false;
     }
-    struct stat st {};
-    const bool named = ::lstat(QFile::encodeName(name).constData(), &st) == 0;
-    const QString identity = named ? fileIdentity(st) : QString();
-    if (named && S_ISDIR(st.st_mode)) {
+    const MessageFile file { name, name, fileIdentity(st), false };
+    if (S_ISDIR(st.st_mode)) {
         // A folder of that name is no message file and cannot be consumed: said once, then left
         // alone, so that it never holds the scheduled scan up.
-        sayOnce(identity, QStringLiteral("plimomsgs.txt is a folder, not a message file; it is left alone."));
+        sayOnce(file, QStringLiteral("plimomsgs.txt is a folder, not a message file; it is left alone."));
         return false;
     }
-    if (!read.read())
-        return consume(identity, QStringLiteral("File ") + read.fault + QStringLiteral("; it was deleted unread."));
+    return takeMessageFile(file) == Intake::Done;
+}
 
-    QByteArray bytes = read.bytes;
-    // A byte-order mark some editors put first is no part of the first line.
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
-    const QStringList lines = bytes.contains('\0') ? QStringList() : messageFileLines(bytes);
+bool MessagePreparation::takeIncomingFile()
+{
+    const QString folder = desk_.dataDirectory() + incomingFolderName();
+    const QString shownFolder = incomingFolderName() + u'/';
+    struct stat st {};
+    if (::lstat(QFile::encodeName(folder).constData(), &st) != 0) {
+        incomingSaid_.clear();
+        return false;
+    }
+    const MessageFile folderFile { folder, shownFolder, QString(), true };
+    // A link in its place would take files from elsewhere.
+    if (!S_ISDIR(st.st_mode)) {
+        sayOnce(folderFile, shownFolder + QStringLiteral(" in the data folder is not a folder; nothing is taken from it."));
+        return false;
+    }
+    // Without a pending file to write, a page cannot be kept durably before its file goes.
+    if (!desk_.pendingFile().following()) {
+        sayOnce(folderFile, QStringLiteral("The messages of %1 wait: the pending messages are not written now")
+                                .arg(shownFolder));
+        return false;
+    }
+    if (incomingPendingFault_) {
+        if (!desk_.pendingFile().writeNow().isEmpty())
+            return false;
+        incomingPendingFault_ = false;
+    }
+    const QStringList names = QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    QSet<QString> present;
+    for (const QString& name : names) {
+        const QString path = folder + u'/' + name;
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+            continue;
+        MessageFile file { path, shownFolder + name, fileIdentity(st), true };
+        present.insert(file.identity);
+        // Files still being written (the writer renames them when whole), and files this desk has
+        // claimed: a claimed file left behind by a desk that stopped may have been paged, and is
+        // said rather than paged again.
+        if (name.startsWith(u'.')) {
+            if (name.endsWith(kClaimSuffix) && S_ISREG(st.st_mode) && !incomingSaid_.contains(file.identity))
+                sayOnce(file, QStringLiteral("%1 was being taken when the desk stopped and may have been paged: "
+                                             "see Pending Msgs, and rename it to page it again")
+                                  .arg(file.shown));
+            continue;
+        }
+        if (name.endsWith(QStringLiteral(".tmp")))
+            continue;
+        if (S_ISDIR(st.st_mode)) {
+            sayOnce(file, QStringLiteral("%1 is a folder, not a message file; it is left alone.").arg(file.shown));
+            continue;
+        }
+        // Claimed under a hidden name before it is read: what is read is what is removed, and a
+        // file that cannot be renamed cannot be removed either.
+        file.path = folder + QStringLiteral("/.") + name + kClaimSuffix;
+        if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(file.path).constData()) != 0) {
+            const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+            sayOnce(file, QStringLiteral("File %1 cannot be deleted and is not paged: %2").arg(file.shown, reason));
+            continue;
+        }
+        const Intake intake = takeMessageFile(file);
+        if (intake != Intake::Left)
+            return intake == Intake::Done;
+    }
+    // Every file looked at: what was said of files no longer there is forgotten.
+    for (auto it = incomingSaid_.begin(); it != incomingSaid_.end();) {
+        if (!it.key().isEmpty() && !present.contains(it.key()))
+            it = incomingSaid_.erase(it);
+        else
+            ++it;
+    }
+    return false;
+}
+
+void MessagePreparation::releaseIncoming(const MessageFile& file)
+{
+    const QString name = QFileInfo(file.path).fileName();
+    if (!name.startsWith(u'.') || !name.endsWith(kClaimSuffix))
+        return;
+    const QString back = QFileInfo(file.path).absolutePath() + u'/' + name.mid(1).chopped(kClaimSuffix.size());
+    ::rename(QFile::encodeName(file.path).constData(), QFile::encodeName(back).constData());
+}
+
+MessagePreparation::Intake MessagePreparation::takeMessageFile(const MessageFile& file)
+{
+    const store::WholeFile read = store::readWholeFile(file.path, kMessageFileReadLimit, false);
+    if (!read.exists)
+        return Intake::Left;
+    if (!read.read()) {
+        // The fault names the file as it was read; the status line names it as the operator knows it.
+        const QString fault
+            = read.fault.startsWith(file.path) ? file.shown + read.fault.mid(file.path.size()) : read.fault;
+        return consume(file, QStringLiteral("File ") + fault + QStringLiteral("; it was deleted unread."));
+    }
+    const QStringList lines = read.bytes.contains('\0') ? QStringList() : messageFileLines(read.bytes);
     if (lines.size() < 3)
-        return consume(identity, QStringLiteral("File plimomsgs.txt does not contain required information."));
+        return consume(file, QStringLiteral("File %1 does not contain required information.").arg(file.shown));
     try {
+        // plimomsgs.txt names a user by the exact name; an incoming file also by pager ID, or a group.
+        QString item;
+        if (file.incoming && findRecipient)
+            item = findRecipient(lines.at(0));
+        else if (desk_.BUsersT().locate(kUserName, lines.at(0)))
+            item = lines.at(0);
+        const QString message = messageFromFileLines(lines);
+        if (file.incoming && core::isGroupRecipient(item))
+            return takeGroupFile(file, item, message);
         QString pagerId = lines.at(0);
-        if (desk_.BUsersT().locate(kUserName, lines.at(0)))
+        QString userCarrier;
+        if (!item.isEmpty() && desk_.BUsersT().locate(kUserName, item)) {
             pagerId = desk_.BUsersT().fieldText(kPagerId);
+            userCarrier = desk_.BUsersT().fieldText(kUserCarrier);
+        }
         store::Table& carriers = desk_.PagerCompT();
         const QString fromFile = QStringLiteral("From File ") + pagerId;
         // A refused page is recorded once, as its file is consumed (one that cannot be deleted is
         // said once and read again at later ticks).
         auto refuse = [&](const QString& text) {
-            const bool said = consume(identity, text);
-            if (said)
+            const Intake intake = consume(file, text);
+            if (intake == Intake::Done)
                 desk_.outcomes().refused(fromFile, StripDashes(pagerId), QString());
-            return said;
+            return intake;
         };
         if (pagerId.contains(u'^'))
             return refuse(QStringLiteral("Bad Pager ID for ") + shownFromFile(fromFile));
-        if (!carriers.locate(kCarrierName, lines.at(1)))
-            return refuse(QStringLiteral("Paging carrier ") + shownFromFile(lines.at(1)) + QStringLiteral(" not found."));
+        // An incoming file's blank carrier line stands for the user's own carrier.
+        QString carrierName = lines.at(1);
+        if (file.incoming && carrierName.trimmed().isEmpty()) {
+            if (userCarrier.isEmpty())
+                return refuse(QStringLiteral("No carrier for %1 in %2: its carrier line is blank and no user has that "
+                                             "name or pager ID.")
+                                  .arg(shownFromFile(lines.at(0)), file.shown));
+            carrierName = userCarrier;
+        }
+        if (!carriers.locate(kCarrierName, carrierName))
+            return refuse(QStringLiteral("Paging carrier ") + shownFromFile(carrierName) + QStringLiteral(" not found."));
         if (carriers.fieldText(kHostTel).size() < 3 && dialsCarrierNumber(desk_, carriers.fieldText(kCarrierName)))
             return refuse(QStringLiteral("Bad Carrier Phone number for ") + shownFromFile(fromFile));
-        const QString message = messageFromFileLines(lines);
         if (message.isEmpty())
-            return consume(identity, QStringLiteral("Message from file is too short"));
+            return consume(file, QStringLiteral("Message from file is too short"));
         Page page;
         page.messageToSend = fittedMessage(message, false);
         page.messageSize = carriers.fieldInt(kHostChars);
@@ -565,51 +679,120 @@ bool MessagePreparation::ReadPageMsgFromFile()
         page.retries = kFileRetries;
         page.carrier = carriers.fieldText(kCarrierName);
         queue(page);
+        if (file.incoming) {
+            const Intake intake = keepIncomingPages(file, { page }, item.isEmpty() ? lines.at(0) : item, message);
+            if (intake == Intake::Done && page.messageToSend.size() < message.size())
+                status(messageCutText(shownFromFile(lines.at(0)), page.messageToSend.size()));
+            return intake;
+        }
         // Queued, then consumed: a file that stayed would be paged again at every idle tick, so one
         // that cannot be deleted takes its page back.
-        QFile file(name);
-        if (!file.remove()) {
+        QFile taken(file.path);
+        if (!taken.remove()) {
             desk_.SendMsgs().last();
             desk_.SendMsgs().deleteRow();
-            return sayOnce(identity,
-                QStringLiteral("File plimomsgs.txt cannot be deleted and is not paged: ") + file.errorString());
+            return sayOnce(file,
+                       QStringLiteral("File %1 cannot be deleted and is not paged: %2").arg(file.shown, taken.errorString()))
+                ? Intake::Done
+                : Intake::Left;
         }
         reportedFile_.clear();
         if (page.messageToSend.size() < message.size())
             status(messageCutText(shownFromFile(lines.at(0)), page.messageToSend.size()));
     } catch (const store::LockedError&) {
+        if (file.incoming)
+            releaseIncoming(file);
         throw; // the tick rests the tables another program keeps locked
     } catch (const std::exception& e) {
         // Its page could not be queued (a table that is not open or cannot be read): the file stays,
         // to be taken once it can be; the fault is said once.
-        const QString text = QStringLiteral("The message of plimomsgs.txt waits: ") + errorText(e);
-        if (reportedFile_ != identity + text) {
-            reportedFile_ = identity + text;
+        if (file.incoming)
+            releaseIncoming(file);
+        const QString text = QStringLiteral("The message of %1 waits: %2").arg(file.shown, errorText(e));
+        if (file.incoming ? incomingSaid_.value(QString()) != text : reportedFile_ != file.identity + text) {
+            if (file.incoming)
+                incomingSaid_.insert(QString(), text);
+            else
+                reportedFile_ = file.identity + text;
             error(text);
         }
-        return false;
+        return Intake::Waits;
     }
-    return true;
+    return Intake::Done;
 }
 
-bool MessagePreparation::consume(const QString& identity, const QString& text)
+MessagePreparation::Intake MessagePreparation::takeGroupFile(
+    const MessageFile& file, const QString& item, const QString& message)
 {
-    QFile file(messageFileName());
-    if (!file.remove())
-        return sayOnce(identity,
-            QStringLiteral("File plimomsgs.txt cannot be deleted and is not paged: ") + file.errorString());
-    reportedFile_.clear();
-    status(text);
-    return true;
+    // The group preparation as another program's page: what it says goes to the status list, and
+    // nothing queued consumes the file with what was said.
+    const PreparedPages prepared = prepareReported(item, message);
+    if (prepared.pages.isEmpty())
+        return consume(file, QStringLiteral("Nothing paged from %1 to %2").arg(file.shown, item));
+    return keepIncomingPages(file, prepared.pages, item, message);
 }
 
-bool MessagePreparation::sayOnce(const QString& identity, const QString& text)
+MessagePreparation::Intake MessagePreparation::keepIncomingPages(
+    const MessageFile& file, const QList<core::Page>& pages, const QString& recipient, const QString& text)
+{
+    // Durable before the file goes: a desk stopped now finds the pages in the pending file, and the
+    // file, under its hidden name, is never taken again.
+    const QString failure = desk_.pendingFile().writeNow();
+    if (!failure.isEmpty()) {
+        for (qsizetype i = 0; i < pages.size() && !desk_.SendMsgs().isEmpty(); ++i) {
+            desk_.SendMsgs().last();
+            desk_.SendMsgs().deleteRow();
+        }
+        for (const core::Page& page : pages)
+            desk_.outcomes().setAll(page, core::kRefused);
+        releaseIncoming(file);
+        incomingPendingFault_ = true;
+        const QString said = QStringLiteral("The message of %1 waits: %2").arg(file.shown, failure);
+        if (incomingSaid_.value(QString()) != said) {
+            incomingSaid_.insert(QString(), said);
+            status(said);
+        }
+        return Intake::Waits;
+    }
+    incomingSaid_.remove(QString());
+    status(fromLine(file.shown, text, recipient));
+    QFile taken(file.path);
+    if (!taken.remove())
+        sayOnce(file, QStringLiteral("%1 is queued, but its file %2 cannot be deleted (%3); it is not taken again")
+                          .arg(file.shown, QFileInfo(file.path).fileName(), taken.errorString()));
+    return Intake::Done;
+}
+
+MessagePreparation::Intake MessagePreparation::consume(const MessageFile& file, const QString& text)
+{
+    QFile taken(file.path);
+    if (!taken.remove()) {
+        return sayOnce(file,
+                   QStringLiteral("File %1 cannot be deleted and is not paged: %2").arg(file.shown, taken.errorString()))
+            ? Intake::Done
+            : Intake::Left;
+    }
+    if (file.incoming)
+        incomingSaid_.remove(file.identity);
+    else
+        reportedFile_.clear();
+    status(text);
+    return Intake::Done;
+}
+
+bool MessagePreparation::sayOnce(const MessageFile& file, const QString& text)
 {
     // The same file (its device, inode, size and time) with the same fault is said once; while it
     // stays it does not hold the tick up.
-    if (reportedFile_ == identity + text)
-        return false;
-    reportedFile_ = identity + text;
+    if (file.incoming) {
+        if (incomingSaid_.value(file.identity) == text)
+            return false;
+        incomingSaid_.insert(file.identity, text);
+    } else {
+        if (reportedFile_ == file.identity + text)
+            return false;
+        reportedFile_ = file.identity + text;
+    }
     status(text);
     return true;
 }

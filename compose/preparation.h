@@ -3,6 +3,7 @@
 #include "compose/pageforms.h"
 #include "core/page.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -76,9 +77,24 @@ public:
     // nothing to take: no file, a folder of that name, or a file already said to wait or to be
     // undeletable, unchanged.
     bool ReadPageMsgFromFile();
+    // Takes the first file of the incoming/ folder in name order that holds a message, by the rules
+    // of the message file, and queues its page; names beginning with "." or ending in ".tmp" are
+    // files still being written and are passed over. An incoming file may leave its carrier line
+    // blank (the user's own carrier) and name a user by pager ID, or a group ("Group: " + its name;
+    // its members go through their own carriers). The file is renamed to a hidden name before it is
+    // read, and removed once its page is queued and the pending file is written and synced: a page
+    // goes at most once, and a file that cannot be renamed is said once and not paged. Called by
+    // the delivery loop when it is idle, the send queue empty and no plimomsgs.txt waits. False
+    // when there was nothing to take.
+    bool takeIncomingFile();
+    // For incoming files: the recipient list item a first line names (a user's name or pager ID, a
+    // group), or an empty text (the line is then a pager ID). Unset: a user's exact name only.
+    std::function<QString(const QString& typed)> findRecipient;
 
     // The message file's name, relative to the current directory.
     static QString messageFileName();
+    // The folder of the data folder from which other programs' message files are taken.
+    static QString incomingFolderName() { return QStringLiteral("incoming"); }
     // The largest message file read; a larger one is deleted unread.
     static constexpr qint64 kMessageFileReadLimit = 4 * 1024 * 1024;
 
@@ -97,18 +113,48 @@ private:
     // A page refused before it could be queued: its REFUSED row, reported likewise.
     void refuse(const QString& userName, const QString& pagerId, const QString& logRecord);
 
+    // A message file being taken in: plimomsgs.txt, or one file of the incoming/ folder.
+    struct MessageFile {
+        QString path; // where it is read and removed (for an incoming file, its hidden name)
+        QString shown; // how the status lines name it
+        QString identity; // its device, inode, size and modification time
+        bool incoming = false;
+    };
+    enum class Intake {
+        Done, // something at this tick: a page queued, the file consumed, or a fault said the first time
+        Left, // nothing new: left where it is (a folder, a file that cannot be removed), said before
+        Waits, // its page could not be queued for a table or pending-file fault: tried again later
+    };
+    // The shared reader of message files: reads `file`, queues its page, consumes it.
+    Intake takeMessageFile(const MessageFile& file);
+    // The page of an incoming file that names a group: its members' pages through the group
+    // preparation.
+    Intake takeGroupFile(const MessageFile& file, const QString& item, const QString& message);
+    // An incoming file's `pages`, the last of the send queue: the pending file is written and
+    // synced, then the file removed and the pages said. A write that fails takes them back and the
+    // file waits under its own name again.
+    Intake keepIncomingPages(
+        const MessageFile& file, const QList<core::Page>& pages, const QString& recipient, const QString& text);
+    // An incoming file back under its own name (it waits for a later tick).
+    void releaseIncoming(const MessageFile& file);
+    // Removes the message file and says `text`; a file that cannot be removed is said once.
+    Intake consume(const MessageFile& file, const QString& text);
+    // Says `text` of the message file once; false when it was said already.
+    bool sayOnce(const MessageFile& file, const QString& text);
+
     core::Desk& desk_;
     Composition& composition_;
     DeskServices c_;
-    // Removes the message file and says `text`; a file that cannot be removed is said once. Returns
-    // whether a tick's intake did something.
-    bool consume(const QString& identity, const QString& text);
-    // Says `text` of the message file with `identity` once; false when it was said already.
-    bool sayOnce(const QString& identity, const QString& text);
 
     // The message file last said (its device, inode, size and modification time, and what was said
     // of it): said once, not at every tick, and it does not hold the tick up.
     QString reportedFile_;
+    // The same for the incoming/ folder, by file identity (the folder's own faults under an empty
+    // one); files that have left it are forgotten at each look.
+    QHash<QString, QString> incomingSaid_;
+    // An incoming file's pages could not be kept in the pending file: until a write succeeds no
+    // further file is taken (each attempt would leave a refused outcome row behind).
+    bool incomingPendingFault_ = false;
     // Where a reported preparation gathers what it did; null otherwise.
     PreparedPages* reported_ = nullptr;
 };

@@ -67,6 +67,8 @@ void DeliveryLoop::idleTick(const QTime& now)
     // running.
     if (somethingNamed(messageFileName()) && (!ReadPageMsgFromFile || ReadPageMsgFromFile()))
         return;
+    if (ReadIncomingFile && ReadIncomingFile())
+        return;
     if (now.second() % 15 == 0 && desk_.ScheduledSendingEnabled() && ScheduledScan)
         ScheduledScan();
 }

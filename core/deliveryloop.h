@@ -22,7 +22,7 @@ class Desk;
 class DeliveryTracker;
 
 // The delivery loop's work on the desk: the idle part of the one-second tick (start the head page of
-// SendMsgs, else take in a dropped message file, else the scheduled scan), the paging engine's status
+// SendMsgs, else take in a dropped message file, else a file of incoming/, else the scheduled scan), the paging engine's status
 // and end-of-page events, and "Abort Mesg". It reports through signals so that it needs no window.
 //
 // The loop remembers the queue row it handed to the engine. The end-of-page steps act on that row
@@ -44,6 +44,9 @@ public:
     std::function<void()> SetEngineParams;
     // Takes in "plimomsgs.txt" (consumes it, queues at most one page).
     std::function<bool()> ReadPageMsgFromFile;
+    // Takes in the first message file of the incoming/ folder (queues at most one file's pages);
+    // false when there was none to take.
+    std::function<bool()> ReadIncomingFile;
     // The scheduled-message scan, run on seconds 0, 15, 30 and 45 while scheduled sending is on.
     std::function<void()> ScheduledScan;
 

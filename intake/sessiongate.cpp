@@ -16,9 +16,6 @@ namespace intake {
 
 namespace {
 
-// The most of a text's first line a status line quotes.
-constexpr qsizetype kShownText = 100;
-
 std::unique_ptr<store::Table> handleOn(const store::Connection& connection, const store::TableSchema& schema)
 {
     auto table = std::make_unique<store::Table>();
@@ -70,10 +67,7 @@ SessionGate::~SessionGate() = default;
 
 QString SessionGate::fromLine(const Source& source, const QString& text, const QString& item)
 {
-    QString first = text.section(u'\n', 0, 0).trimmed();
-    if (first.size() > kShownText)
-        first = first.left(kShownText) + QStringLiteral("...");
-    return QStringLiteral("From %1 (%2): %3 \u2192 %4").arg(source.name, source.kind, first, item);
+    return compose::fromLine(QStringLiteral("%1 (%2)").arg(source.name, source.kind), text, item);
 }
 
 QDateTime SessionGate::now() const

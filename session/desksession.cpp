@@ -65,6 +65,11 @@ DeskSession::DeskSession(const QString& dataDirectory, QObject* parent)
         emit pageEnded();
     });
     delivery_->ReadPageMsgFromFile = [this] { return preparation_->ReadPageMsgFromFile(); };
+    delivery_->ReadIncomingFile = [this] { return preparation_->takeIncomingFile(); };
+    // An incoming file names its recipient as other programs do.
+    preparation_->findRecipient = [this](const QString& typed) {
+        return gate_ ? gate_->resolveRecipient(typed) : QString();
+    };
     delivery_->clock = [this] { return clock(); };
     desk_->outcomes().clock = [this] { return clock(); };
     desk_->outcomes().fault = [this](const QString& text) { report(text); };

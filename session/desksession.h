@@ -87,8 +87,8 @@ public:
     // Where the queues are kept since the lock was lost; empty before.
     QString lostPagesPath() const { return lostPagesPath_; }
     // One tick now: the clock and pending count said, then, when idle, the head page started, or a
-    // message file taken, or on the quarter minutes the scheduled scan. A fault is said through
-    // error() and the ticks go on.
+    // message file taken, or a file of incoming/, or on the quarter minutes the scheduled scan. A
+    // fault is said through error() and the ticks go on.
     void tick();
 
     // "&Send Mesg": the composed message to the ticked recipients (or to the typed pager ID while

@@ -36,6 +36,7 @@ echo "package: $(basename "$deb") ($(stat -c %s "$deb") bytes)"
 
 dpkg-deb -c "$deb" | awk '{ print $6 }' >"$work/files"
 for f in usr/bin/plimopager usr/bin/pagesend usr/bin/pagersim usr/bin/logreport usr/bin/plimopagerd \
+         usr/bin/plimopager-mail usr/share/man/man1/plimopager-mail.1.gz \
          "usr/share/applications/$app_id.desktop" "usr/share/metainfo/$app_id.metainfo.xml" \
          "usr/share/icons/hicolor/scalable/apps/$app_id.svg" \
          "usr/share/icons/hicolor/48x48/apps/$app_id.png" "usr/share/icons/hicolor/256x256/apps/$app_id.png" \
@@ -62,11 +63,12 @@ root=$work/root
 dpkg-deb -x "$deb" "$root"
 desktop-file-validate "$root/usr/share/applications/$app_id.desktop" || fail "desktop-file-validate"
 appstreamcli validate --no-net "$root/usr/share/metainfo/$app_id.metainfo.xml" || fail "appstreamcli validate"
-for page in plimopager pagesend pagersim logreport plimopagerd; do
+for page in plimopager pagesend pagersim logreport plimopagerd plimopager-mail; do
     zcat "$root/usr/share/man/man1/$page.1.gz" | grep -qx '\.SH NAME' || fail "manual page $page"
 done
 "$root/usr/bin/pagesend" --help | grep -q -- '--pager' || fail "pagesend --help"
 "$root/usr/bin/plimopagerd" --help | grep -q -- '--once' || fail "plimopagerd --help"
+"$root/usr/bin/plimopager-mail" --help | grep -q -- '--data' || fail "plimopager-mail --help"
 grep -qx 'ExecStart=/usr/bin/plimopagerd' "$root/usr/lib/systemd/user/plimopagerd.service" || fail "the unit's ExecStart"
 
 # The desk, started by the menu entry's Exec line in the home folder. Its tables, its pending file
@@ -93,6 +95,6 @@ within 'ls "$data" 2>/dev/null | grep -qix pagecomp.cdx' || { cat "$work/desk.lo
 printf 'nobody\r\nno carrier\r\n' >"$data/plimomsgs.txt"
 within '[ ! -e "$data/plimomsgs.txt" ]' || { cat "$work/desk.log"; fail "the desk did not take in $data/plimomsgs.txt"; }
 stop_desk
-[ "$(ls -A "$root/usr/bin" | sort | tr '\n' ' ')" = "logreport pagersim pagesend plimopager plimopagerd " ] || fail "files beside the program"
+[ "$(ls -A "$root/usr/bin" | LC_ALL=C sort | tr '\n' ' ')" = "logreport pagersim pagesend plimopager plimopager-mail plimopagerd " ] || fail "files beside the program"
 if ls -A "$home" | grep -vx -e .local -e .config; then fail "files in the start folder"; fi
 echo "installed desk's data folder: $(ls "$data" | tr '\n' ' ')"
