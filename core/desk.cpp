@@ -31,15 +31,6 @@ QString withTrailingSlash(QString folder)
     return folder;
 }
 
-void bind(store::Table& handle, const store::Connection& connection, const store::TableSchema& schema)
-{
-    handle.close();
-    handle.setConnection(connection);
-    handle.setTableName(schema.openedAs);
-    handle.setIndexName(schema.defaultTag);
-    handle.setExclusive(false);
-}
-
 } // namespace
 
 Desk::Desk(const QString& dataDirectory)
@@ -117,7 +108,7 @@ QString Desk::open()
         };
         // Bound first: a handle that the steps below never open still names its table in a fault.
         for (const auto& [handle, schema] : tables)
-            bind(*handle, plimo32_, *schema);
+            store::bindHandle(*handle, plimo32_, *schema);
         startupNotices_ = store::CreateDatabase(plimo32_);
         for (const auto& [handle, schema] : tables) {
             handle->open();

@@ -31,9 +31,7 @@ void RecipientFinder::open()
             table->refresh();
             continue;
         }
-        table->setConnection(connection_);
-        table->setTableName(schema->openedAs);
-        table->setIndexName(schema->defaultTag);
+        bindHandle(*table, connection_, *schema);
         table->open();
     }
 }

@@ -19,9 +19,7 @@ namespace {
 std::unique_ptr<store::Table> handleOn(const store::Connection& connection, const store::TableSchema& schema)
 {
     auto table = std::make_unique<store::Table>();
-    table->setConnection(connection);
-    table->setTableName(schema.openedAs);
-    table->setIndexName(schema.defaultTag);
+    store::bindHandle(*table, connection, schema);
     table->open();
     return table;
 }

@@ -161,6 +161,15 @@ struct Step {
 
 } // namespace
 
+void bindHandle(Table& handle, const Connection& connection, const TableSchema& schema)
+{
+    handle.close();
+    handle.setConnection(connection);
+    handle.setTableName(schema.openedAs);
+    handle.setIndexName(schema.defaultTag);
+    handle.setExclusive(false);
+}
+
 const TableSchema& busersSchema()
 {
     static const TableSchema s { QStringLiteral("BUSERS.DBF"), QStringLiteral("Busers.dbf"),

@@ -44,6 +44,11 @@ const TableSchema& dlvStatSchema();
 const TableSchema& sourcesSchema();
 const TableSchema& alertsSchema();
 
+// Makes `handle` a handle on the table of `schema` in the connection's folder: closed, bound to
+// the table by the name it is opened as, its default tag selected, for shared use. Opening it is
+// the caller's.
+void bindHandle(Table& handle, const Connection& connection, const TableSchema& schema);
+
 // Each creates its table, empty, under the data folder with the name it is created under.
 void Create_Busers(const Connection& connection);
 void Create_PageComp(const Connection& connection);
