@@ -17,20 +17,21 @@ namespace core {
 namespace {
 
 // The rows of `from` at the end of `to`, with the fields named, without moving `from`'s current row.
-// With `known` (the rows of `to` made of rows of `from` before), a row met before is appended as it
-// was made then; `kept` gets what this call made.
+// With `cache` (the rows of `to` made of rows of `from` before), a row met before is appended as it
+// was made then, and the cache then keeps what this call made.
 void appendRows(const TMemTable& from, TMemTable& to, const QStringList& fields,
-    const QHash<QByteArray, QByteArray>* known = nullptr, QHash<QByteArray, QByteArray>* kept = nullptr)
+    QHash<QByteArray, QByteArray>* cache = nullptr)
 {
     QList<int> columns;
     for (const QString& name : fields)
         columns << from.fieldIndex(name);
+    QHash<QByteArray, QByteArray> made;
     for (int row = 0; row < from.rowCount(); ++row) {
-        const QByteArray image = kept ? from.rowImage(row) : QByteArray();
-        if (known) {
-            if (const auto made = known->constFind(image); made != known->cend()) {
-                to.appendImage(*made);
-                kept->insert(image, *made);
+        const QByteArray image = cache ? from.rowImage(row) : QByteArray();
+        if (cache) {
+            if (const auto before = cache->constFind(image); before != cache->cend()) {
+                to.appendImage(*before);
+                made.insert(image, *before);
                 continue;
             }
         }
@@ -47,9 +48,11 @@ void appendRows(const TMemTable& from, TMemTable& to, const QStringList& fields,
                 to.setFieldText(fields[c], value.toString());
         }
         to.post();
-        if (kept)
-            kept->insert(image, to.rowImage(to.rowCount() - 1));
+        if (cache)
+            made.insert(image, to.rowImage(to.rowCount() - 1));
     }
+    if (cache)
+        *cache = std::move(made);
 }
 
 // The fingerprints of the file's rows, those of rows met before taken from `cache`, which then
@@ -86,13 +89,8 @@ void writePendingFile(const TMemTable& pendingMsgs, const TMemTable& sendMsgs, c
     QStringList allFields;
     for (const store::MemFieldDef& field : pendingMsgs.fields())
         allFields << field.name;
-    PendingRowCache made;
-    appendRows(pendingMsgs, file, allFields, cache ? &cache->fromPending : nullptr, cache ? &made.fromPending : nullptr);
-    appendRows(sendMsgs, file, movedPageFields(), cache ? &cache->fromSend : nullptr, cache ? &made.fromSend : nullptr);
-    if (cache) {
-        cache->fromPending = std::move(made.fromPending);
-        cache->fromSend = std::move(made.fromSend);
-    }
+    appendRows(pendingMsgs, file, allFields, cache ? &cache->fromPending : nullptr);
+    appendRows(sendMsgs, file, movedPageFields(), cache ? &cache->fromSend : nullptr);
     file.saveToFile(path);
 
     // Beside it, the marks of the pages that may have been delivered and the notes of its pages
